@@ -1,0 +1,91 @@
+// Helpers for in-process servers: a reference-counted base for objects, a generic
+// class factory, the module's lock count, and the registry entries of a class.
+#pragma once
+
+#include "Com.h"
+
+#include <QString>
+#include <atomic>
+
+namespace lb {
+
+// Objects and locks alive in this module; DllCanUnloadNow answers S_OK at zero.
+void ModuleAddRef();
+void ModuleRelease();
+bool ModuleCanUnload();
+
+// The full path of the shared library (or executable) that holds the address.
+QString ModulePathOf(const void* addressInModule);
+
+struct ClassRegistration {
+  CLSID clsid;
+  QString description;          // default value of HKCR\CLSID\{clsid}
+  QString progId;               // e.g. "LBCOMExtracter.LBExtracterType1" (may be empty)
+  QString versionIndependentProgId;  // may be empty
+  QString threadingModel;       // "Apartment", "Single", "Both"...
+  QString typeLib;              // "{LIBID}" or empty
+  QString typeLibVersion;       // e.g. "1.0" or empty
+};
+// Writes HKCR\CLSID\{clsid} (description, InprocServer32 = modulePath with its
+// ThreadingModel, ProgID, VersionIndependentProgID, TypeLib, Version) and the ProgID
+// keys pointing back to it.
+HRESULT RegisterInprocClass(const ClassRegistration& reg, const QString& modulePath);
+// Removes what RegisterInprocClass wrote.
+HRESULT UnregisterInprocClass(const ClassRegistration& reg);
+
+}  // namespace lb
+
+// Reference counting for a concrete class that implements the interfaces of Base.
+// The object deletes itself when the count reaches zero and holds a module lock while
+// it lives.
+template <class Base>
+class TComObject : public Base {
+ public:
+  TComObject() { lb::ModuleAddRef(); }
+  virtual ~TComObject() { lb::ModuleRelease(); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_RefCount; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --m_RefCount;
+    if (n == 0) delete this;
+    return n;
+  }
+
+ private:
+  std::atomic<ULONG> m_RefCount{1};
+};
+
+// A class factory that makes objects of T (default-constructible, starting with one
+// reference) and answers QueryInterface through T.
+template <class T>
+class TClassFactory : public TComObject<IClassFactory> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    T* obj = new T();
+    HRESULT hr = obj->QueryInterface(riid, ppv);
+    obj->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock)
+      lb::ModuleAddRef();
+    else
+      lb::ModuleRelease();
+    return S_OK;
+  }
+};
+
+// Exports of a server library: hidden visibility everywhere else.
+#define LB_SERVER_EXPORT extern "C" __attribute__((visibility("default")))

@@ -1,0 +1,74 @@
+// The ID3Com component: reads and writes the ID3v2 tag of one music file at a time.
+// The program creates class ID3ComTag by its CLSID and talks to it through IID3ComTag.
+#pragma once
+
+#include "com/Com.h"
+
+// {52E49DFD-1341-4979-8BDA-4B921221C62B}
+inline constexpr CLSID CLSID_ID3ComTag = {
+    0x52E49DFD, 0x1341, 0x4979, {0x8B, 0xDA, 0x4B, 0x92, 0x12, 0x21, 0xC6, 0x2B}};
+// {B3098469-EAE8-4C87-975D-5AEE2823C755}
+inline constexpr IID IID_IID3ComTag = {
+    0xB3098469, 0xEAE8, 0x4C87, {0x97, 0x5D, 0x5A, 0xEE, 0x28, 0x23, 0xC7, 0x55}};
+
+inline constexpr const char* kID3ComProgId = "ID3Com.ID3ComTag";
+// The library file the program looks for beside its executable.
+inline constexpr const char* kID3ComLibraryName = "libid3com.so";
+
+// Frame identifiers accepted by RemoveFrameByID.
+enum ID3ComFrameId : LONG {
+  ID3FID_COMMENT = 4,
+  ID3FID_ALBUM = 29,
+  ID3FID_COMPOSER = 31,
+  ID3FID_COPYRIGHT = 33,
+  ID3FID_ENCODEDBY = 42,
+  ID3FID_TITLE = 47,
+  ID3FID_ORIGARTIST = 58,
+  ID3FID_LEADARTIST = 61,
+  ID3FID_BAND = 62,
+  ID3FID_CONDUCTOR = 63,
+  ID3FID_YEAR = 80,
+  ID3FID_WWWUSER = 92,
+};
+
+// Text getters answer an empty string (a null BSTR is allowed) when the frame is
+// absent; the caller frees what it gets with SysFreeString. Genre is the number of the
+// ID3v1 genre table (255 = none), Track the track number (0 = none).
+class IID3ComTag : public IUnknown {
+ public:
+  // Binds the object to the file and reads its tag; a missing or unreadable file binds
+  // an empty tag and answers a failure.
+  virtual HRESULT STDMETHODCALLTYPE Link(BSTR fileName) = 0;
+  // Forgets the bound file's tag data (the binding stays: a save then removes the tag).
+  virtual HRESULT STDMETHODCALLTYPE Clear() = 0;
+  // Writes the tag into the bound file (ID3v2.3); an empty tag removes the file's
+  // version-2 tag. Negative on failure.
+  virtual HRESULT STDMETHODCALLTYPE SaveV2Tag() = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_HasV2Tag(VARIANT_BOOL* has) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RemoveFrameByID(LONG frameId) = 0;
+
+  virtual HRESULT STDMETHODCALLTYPE get_Title(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Title(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Artist(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Artist(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Album(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Album(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Year(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Year(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Comment(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Comment(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Composer(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Composer(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_OrigArtist(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_OrigArtist(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Copyright(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Copyright(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_URL(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_URL(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_EncodedBy(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_EncodedBy(BSTR value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Genre(LONG* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Genre(LONG value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Track(LONG* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Track(LONG value) = 0;
+};

@@ -1,0 +1,33 @@
+// File and volume services used on hot paths (plain POSIX calls) and the few shell
+// services the program needs from the desktop.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace lb {
+
+// A 32-bit value derived from the file's modification time (nanoseconds) and size:
+// it changes when the file is written. -1 for a missing file or a folder; never -2 or -3.
+int32_t FileAge(const QString& path);
+
+// The path's volume is mounted and readable ("answers a volume-information query").
+bool VolumeAnswers(const QString& path);
+// The path lies on an optical disc (file system iso9660 or udf).
+bool IsCdRom(const QString& path);
+
+// Makes the file writable for its owner (the stand-in for "clear the attributes to
+// normal"); false when that fails.
+bool ClearReadOnly(const QString& path);
+
+// Moves a file or folder to the desktop's trash; false (with the reason when asked)
+// on failure.
+bool MoveToTrash(const QString& path, QString* error = nullptr);
+
+bool FileExists(const QString& path);  // an existing file that is not a folder
+bool DirectoryExists(const QString& path);
+
+// The folder of the running executable, with no trailing separator.
+QString ExecutableFolder();
+
+}  // namespace lb
