@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QString>
+#include <QByteArray>
 #include <cstdint>
+#include <functional>
 
 namespace lb {
 
@@ -15,6 +17,10 @@ int32_t FileAge(const QString& path);
 bool VolumeAnswers(const QString& path);
 // The path lies on an optical disc (file system iso9660 or udf).
 bool IsCdRom(const QString& path);
+
+// Replaces the query of a path's file-system type (a folder stands in for a disc in
+// tests); an empty function restores the real query.
+void SetFileSystemTypeProbe(std::function<QByteArray(const QString& path)> probe);
 
 // Makes the file writable for its owner (the stand-in for "clear the attributes to
 // normal"); false when that fails.

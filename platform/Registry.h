@@ -60,4 +60,5 @@ class TRegistry {
   lb::RootKey m_Root;
   QString m_CurrentPath;  // without leading backslash; empty = the root itself
   bool m_bOpen = false;
+  bool m_bReadOnly = false;  // opened by OpenKeyReadOnly: writes are refused
 };

@@ -6,6 +6,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <atomic>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lbtest {
 namespace {
@@ -15,7 +20,9 @@ QTemporaryDir& Run() {
 }
 }  // namespace
 
-QString RunDir() { return Run().path(); }
+QString RunDir() {
+  return Run().path();
+}
 
 QString NewTempDir() {
   static std::atomic<int> counter{0};
@@ -41,5 +48,39 @@ QByteArray ReadFile(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return {};
   return f.readAll();
+}
+ReadOnlyFolder::ReadOnlyFolder(const QString& path) : m_Path(QFile::encodeName(path)) {
+  ::chmod(m_Path.constData(), 0555);
+  if (Refuses()) return;
+  int fd = ::open(m_Path.constData(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  int flags = 0;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+    flags |= FS_IMMUTABLE_FL;
+    m_bImmutable = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+  if (m_bImmutable) {
+    int fd = ::open(m_Path.constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ::chmod(m_Path.constData(), 0755);
+}
+
+bool ReadOnlyFolder::Refuses() const {
+  QByteArray probe = m_Path + "/.probe";
+  int fd = ::open(probe.constData(), O_CREAT | O_WRONLY, 0644);
+  if (fd < 0) return true;
+  ::close(fd);
+  ::unlink(probe.constData());
+  return false;
 }
 }  // namespace lbtest

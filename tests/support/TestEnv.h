@@ -3,6 +3,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <ostream>
+
+// Readable Qt texts in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+  *os << '[' << list.join("\", \"").toStdString() << ']';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+  *os << bytes.toHex(' ').toStdString();
+}
 
 namespace lbtest {
 // A fresh empty folder below the run's temporary folder.
@@ -14,4 +27,20 @@ QString BinDir();
 // Writes bytes to a file (creating folders); false on failure.
 bool WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
+
+// Makes a folder refuse new entries for the life of the object, even for root (through
+// the immutable attribute); Ok() is false when neither works here.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const QString& path);
+  ~ReadOnlyFolder();
+  ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+  ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+  bool Ok() const { return Refuses(); }
+
+ private:
+  bool Refuses() const;
+  QByteArray m_Path;
+  bool m_bImmutable = false;
+};
 }  // namespace lbtest

@@ -1,0 +1,178 @@
+// File and volume queries on plain POSIX calls: the synchronisation pass asks them
+// for every song of a list, so each costs one or two system calls.
+#include "FileSystem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <functional>
+#include <mutex>
+
+namespace {
+
+QByteArray Native(const QString& path) {
+  return QFile::encodeName(path);
+}
+
+bool Stat(const QString& path, struct stat* st) {
+  return !path.isEmpty() && ::stat(Native(path).constData(), st) == 0;
+}
+
+// The path itself or, for a path that does not exist, its nearest existing ancestor:
+// the folder whose volume the path would lie on.
+QString NearestExisting(const QString& path, struct stat* st) {
+  QString p = QDir::cleanPath(path);
+  for (;;) {
+    if (Stat(p, st)) return p;
+    qsizetype slash = p.lastIndexOf(u'/');
+    if (slash < 0) return {};
+    p = slash == 0 ? QStringLiteral("/") : p.left(slash);
+    if (p == u"/" && !Stat(p, st)) return {};
+  }
+}
+
+uint64_t Mix(uint64_t x) {
+  // The finaliser of SplitMix64: every input bit reaches every output bit.
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ULL;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBULL;
+  x ^= x >> 31;
+  return x;
+}
+
+}  // namespace
+
+namespace lb {
+
+int32_t FileAge(const QString& path) {
+  struct stat st;
+  if (!Stat(path, &st) || S_ISDIR(st.st_mode)) return -1;
+  uint64_t ns = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ULL +
+                static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  uint64_t h = Mix(ns ^ Mix(static_cast<uint64_t>(st.st_size) + 0x9E3779B97F4A7C15ULL));
+  int32_t age = static_cast<int32_t>(static_cast<uint32_t>(h ^ (h >> 32)));
+  // -1, -2 and -3 mean "missing", "never synchronised" and "one more pass" to the
+  // callers; an existing file must never produce them.
+  if (age >= -3 && age <= -1) age -= 3;
+  return age;
+}
+
+bool VolumeAnswers(const QString& path) {
+  struct stat st;
+  QString existing = NearestExisting(path, &st);
+  if (existing.isEmpty()) return false;
+  struct statvfs vfs;
+  return ::statvfs(Native(existing).constData(), &vfs) == 0;
+}
+
+namespace {
+std::function<QByteArray(const QString&)>& TypeProbe() {
+  static std::function<QByteArray(const QString&)> probe;
+  return probe;
+}
+}  // namespace
+
+void SetFileSystemTypeProbe(std::function<QByteArray(const QString& path)> probe) {
+  TypeProbe() = std::move(probe);
+}
+
+bool IsCdRom(const QString& path) {
+  struct stat st;
+  QString existing = NearestExisting(path, &st);
+  if (existing.isEmpty()) return false;
+  if (TypeProbe()) {
+    const QByteArray type = TypeProbe()(existing).toLower();
+    return type == "iso9660" || type == "udf";
+  }
+
+  // Reading the mount table costs far more than a stat, and new songs ask this one by
+  // one, so the answer is kept per device for a short while (a disc change shows up
+  // as a new mount, which is noticed once the entry expires).
+  using Clock = std::chrono::steady_clock;
+  struct Entry {
+    bool cd;
+    Clock::time_point when;
+  };
+  static std::mutex mutex;
+  static QHash<quint64, Entry> cache;
+  const quint64 dev = static_cast<quint64>(st.st_dev);
+  const auto now = Clock::now();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.constFind(dev);
+    if (it != cache.constEnd() && now - it->when < std::chrono::seconds(2)) return it->cd;
+  }
+  QStorageInfo info(existing);
+  const QByteArray type = info.fileSystemType().toLower();
+  const bool cd = info.isValid() && (type == "iso9660" || type == "udf");
+  std::lock_guard<std::mutex> lock(mutex);
+  cache.insert(dev, Entry{cd, now});
+  return cd;
+}
+
+bool ClearReadOnly(const QString& path) {
+  struct stat st;
+  if (!Stat(path, &st)) return false;
+  if (st.st_mode & S_IWUSR) return true;
+  return ::chmod(Native(path).constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool MoveToTrash(const QString& path, QString* error) {
+  QFile file(path);
+  if (path.isEmpty() || !file.exists()) {
+    if (error) *error = qt_error_string(ENOENT);
+    return false;
+  }
+  // When the user's trash folder cannot be set up (on a fresh account the data folder
+  // may not exist yet), Qt falls back to the current working folder and "trashes" the
+  // file into files/ and info/ there. Make sure the trash folder exists, or refuse.
+  const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  const QString trash = dataHome + "/Trash";
+  if (dataHome.isEmpty() || !QDir().mkpath(dataHome) ||
+      (::mkdir(Native(trash).constData(), 0700) != 0 && !DirectoryExists(trash))) {
+    if (error) *error = QStringLiteral("Cannot create the trash folder %1").arg(trash);
+    return false;
+  }
+  if (file.moveToTrash()) return true;
+  if (error) *error = file.errorString();
+  return false;
+}
+
+bool FileExists(const QString& path) {
+  struct stat st;
+  return Stat(path, &st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const QString& path) {
+  struct stat st;
+  return Stat(path, &st) && S_ISDIR(st.st_mode);
+}
+
+QString ExecutableFolder() {
+  static const QString folder = [] {
+    char buf[PATH_MAX + 1];
+    ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n > 0) {
+      QString exe = QFile::decodeName(QByteArray(buf, static_cast<int>(n)));
+      // A binary replaced while running reads as "<path> (deleted)"; its folder holds.
+      return QFileInfo(exe).absolutePath();
+    }
+    if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
+    return QDir::currentPath();
+  }();
+  return folder;
+}
+
+}  // namespace lb
