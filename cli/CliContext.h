@@ -1,0 +1,45 @@
+// What every command of the command-line tool shares: its output streams, the answer
+// it gives to questions, and the console implementation of the user-interface seam.
+#pragma once
+
+#include "platform/UiServices.h"
+
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+
+struct CliContext {
+  QTextStream& out;
+  QTextStream& err;
+  bool bYes = false;  // answer Yes to every question (default: No)
+};
+
+// Message boxes become lines on the error stream; questions get the context's answer.
+class CliUiServices : public CoreUiServices {
+ public:
+  explicit CliUiServices(CliContext& context) : m_Context(context) {}
+  int MessageBox(const QString& text, const QString& caption, unsigned flags) override;
+  int AskButtons(const QString& text, const QString& caption, unsigned buttons,
+                 unsigned icon) override;
+
+ private:
+  CliContext& m_Context;
+};
+
+using CliCommand = std::function<int(CliContext&, const QStringList& args)>;
+struct CliCommandInfo {
+  QString name;   // "list show"
+  QString usage;  // "LIST"
+  QString help;
+  CliCommand run;
+};
+
+// The commands each part of the tool adds.
+QList<CliCommandInfo> ListCommands();
+QList<CliCommandInfo> TagCommands();
+
+// Helpers shared by the commands.
+int CliUsageError(CliContext& c, const QString& text);
+// Creates the tag component for this thread; prints the reason and returns false when
+// it cannot be created.
+bool CliAttachID3Com(CliContext& c);

@@ -1,0 +1,439 @@
+// Songs and documents: path forms, copies, insertion and removal, the clipboard.
+// The list file and data file formats are in SlFormats.cpp.
+#include "M3uList2.h"
+#include "SlStream.h"
+
+#include "platform/Assert.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <algorithm>
+#include <numeric>
+
+// ---------------------------------------------------------------------------------
+// Path forms
+
+namespace lb {
+
+namespace {
+bool IsSeparator(QChar c) {
+  return c == '/' || c == '\\';
+}
+bool HasDriveLetter(const QString& path) {
+  return path.size() >= 2 && path.at(1) == ':' && path.at(0).isLetter();
+}
+bool IsNetworkPath(const QString& path) {
+  return path.startsWith("\\\\");
+}
+// Paths from other systems (drive letters, network hosts) compare without case, as
+// their file systems did; paths of this system compare exactly.
+Qt::CaseSensitivity PathCase(const QString& a) {
+  return HasDriveLetter(a) || IsNetworkPath(a) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+}
+}  // namespace
+
+bool HasDrive(const QString& path) {
+  return path.startsWith('/') || HasDriveLetter(path) || IsNetworkPath(path);
+}
+
+QString DrivePart(const QString& path) {
+  if (HasDriveLetter(path)) return path.left(2);
+  if (IsNetworkPath(path)) {
+    // "\\host\share" up to the separator after the share name.
+    qsizetype host = path.indexOf('\\', 2);
+    if (host < 0) return path;
+    qsizetype share = path.indexOf('\\', host + 1);
+    return share < 0 ? path : path.left(share);
+  }
+  return QString();
+}
+
+QString ListFolder(const QString& listPath) {
+  qsizetype n = listPath.size();
+  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
+  return listPath.left(n);
+}
+
+QString ToFullPath(const QString& path, const QString& listPath) {
+  if (path.isEmpty() || HasDrive(path)) return path;
+  if (path.startsWith('\\')) return DrivePart(listPath) + path;
+  return ListFolder(listPath) + path;
+}
+
+QString ToBriefPath(const QString& path, const QString& listPath) {
+  const QString folder = ListFolder(listPath);
+  if (path.isEmpty() || folder.isEmpty()) return path;
+  if (path.size() > folder.size() && path.startsWith(folder, PathCase(folder)))
+    return path.mid(folder.size());
+  return path;
+}
+
+bool SamePath(const QString& a, const QString& b) {
+  return a.compare(b, PathCase(a)) == 0;
+}
+
+QString FileBaseName(const QString& path) {
+  qsizetype start = path.size();
+  while (start > 0 && !IsSeparator(path.at(start - 1))) --start;
+  qsizetype dot = path.lastIndexOf('.');
+  if (dot < start) dot = path.size();
+  return path.mid(start, dot - start);
+}
+
+QString FileExtension(const QString& path) {
+  qsizetype dot = path.lastIndexOf('.');
+  if (dot < 0) return QString();
+  for (qsizetype i = dot + 1; i < path.size(); ++i)
+    if (IsSeparator(path.at(i))) return QString();
+  return path.mid(dot).toLower();
+}
+
+}  // namespace lb
+
+// ---------------------------------------------------------------------------------
+// TSlSong
+
+TSlSong::TSlSong(TSlDocument* document, const QString& path, const QString& extInf)
+    : m_Parent(document), m_Tag1(this), m_Tag2(this), m_Path(path) {
+  m_bExtInf = !extInf.isEmpty();
+  if (m_bExtInf) m_ExtInf = extInf;
+  m_Tag1.UpdateDisplayName();
+  m_Tag2.UpdateDisplayName();
+}
+
+TSlSong::TSlSong(const TSlSong& other) : m_Parent(nullptr), m_Tag1(this), m_Tag2(this) {
+  CopyFields(other, true, true);
+}
+
+TSlSong& TSlSong::operator=(const TSlSong& other) {
+  if (this != &other) CopyFields(other, true, true);
+  return *this;
+}
+
+void TSlSong::CopyFields(const TSlSong& other, bool bPath, bool bParent) {
+  std::lock_guard<std::recursive_mutex> lock(other.cs);
+  if (bParent) m_Parent = other.m_Parent;
+  m_Tag1 = other.m_Tag1;
+  m_Tag2 = other.m_Tag2;
+  m_Tag1.Parent = this;
+  m_Tag2.Parent = this;
+  if (bPath) {
+    m_Path = other.m_Path;
+    m_ExtInf = other.m_ExtInf;
+    m_bExtInf = other.m_bExtInf;
+  }
+  m_FileAge = other.m_FileAge;
+  m_Reserved = other.m_Reserved;
+}
+
+void TSlSong::AssignData(const TSlSong& other) {
+  if (this != &other) CopyFields(other, false, true);
+}
+
+void TSlSong::AssignDetached(const TSlSong& other) {
+  if (this != &other) CopyFields(other, true, false);
+}
+
+void TSlSong::Reset(const QString& path, const QString& extInf) {
+  m_Path = path;
+  m_Reserved.clear();
+  m_FileAge = kAgeNeverSynced;
+  m_bNewFileAge = false;
+  m_bExtInf = !extInf.isEmpty();
+  m_ExtInf = m_bExtInf ? extInf : QString();
+  m_Tag1.UpdateDisplayName();
+  m_Tag2.UpdateDisplayName();
+}
+
+QString TSlSong::GetPath(bool bFull) const {
+  if (bFull && m_Parent) return lb::ToFullPath(m_Path, m_Parent->m_FileName);
+  return m_Path;
+}
+
+void TSlSong::SetPathForm(bool bFull) {
+  LB_ASSERT(m_Parent);
+  if (m_Path.isEmpty() || lb::HasDrive(m_Path) == bFull) return;
+  m_Path = bFull ? lb::ToFullPath(m_Path, m_Parent->m_FileName)
+                 : lb::ToBriefPath(m_Path, m_Parent->m_FileName);
+  m_Parent->SetModified();
+}
+
+void TSlSong::MarkModified() {
+  if (m_Parent) m_Parent->SetModified();
+}
+
+bool TSlSong::Sync() {
+  LB_ASSERT(this == m_Tag1.Parent);
+  LB_ASSERT(this == m_Tag2.Parent);
+  std::lock_guard<std::recursive_mutex> lock(cs);
+  m_Tag1.SyncWithFile(false);
+  m_Tag2.SyncWithFile(false);
+  if (m_bNewFileAge) {
+    if (m_NewFileAge == kAgeSyncAgain) {
+      // A tag write failed: forget the stored age so that this pass reads the file
+      // again instead of keeping what the user had tried to write.
+      m_NewFileAge = kAgeMissing;
+      m_FileAge = kAgeMissing;
+      m_bNewFileAge = false;
+      Sync();
+    } else {
+      m_FileAge = m_NewFileAge;
+    }
+    MarkModified();
+    m_bNewFileAge = false;
+  }
+  return true;
+}
+
+namespace {
+// The record belongs to the song: the same full path (a moved list's drive does not
+// matter), or the song's stored path ends the record's path.
+bool RecordMatches(const QString& record, const TSlSong& song) {
+  const QString full = song.GetPath(true);
+  const QString recordTail = record.mid(lb::DrivePart(record).size());
+  const QString fullTail = full.mid(lb::DrivePart(full).size());
+  if (lb::SamePath(recordTail, fullTail)) return true;
+  const QString& stored = song.m_Path;
+  const Qt::CaseSensitivity cs =
+      lb::HasDrive(record) && !record.startsWith('/') ? Qt::CaseInsensitive : Qt::CaseSensitive;
+  qsizetype at = record.indexOf(stored, 0, cs);
+  return at >= 0 && at == record.size() - stored.size();
+}
+}  // namespace
+
+bool TSlSong::Load(TSlStreamReader& stream) {
+  std::lock_guard<std::recursive_mutex> lock(cs);
+  QString path;
+  if (!stream.ReadString(&path)) return false;
+  if (m_Path.isEmpty()) {
+    m_Path = path;
+  } else if (!m_Parent) {
+    if (!lb::SamePath(path, m_Path)) return false;
+  } else if (!RecordMatches(path, *this)) {
+    return false;
+  }
+  return stream.ReadString(&m_Reserved) && stream.ReadInt32(&m_FileAge) &&
+         m_Tag1.LoadBlock(stream) && m_Tag2.LoadBlock(stream);
+}
+
+void TSlSong::Save(TSlStreamWriter& stream, bool bAsStored) const {
+  std::lock_guard<std::recursive_mutex> lock(cs);
+  stream.WriteString(bAsStored ? m_Path : GetPath(true));
+  stream.WriteString(m_Reserved);
+  stream.WriteInt32(m_FileAge);
+  m_Tag1.SaveBlock(stream);
+  m_Tag2.SaveBlock(stream);
+}
+
+// ---------------------------------------------------------------------------------
+// TSlDocument
+
+TSlDocument::TSlDocument() : m_DocNotSync(std::make_unique<TEvent>(true, true)) {}
+
+TSlDocument::TSlDocument(const TSlDocument& other) : TSlDocument() {
+  *this = other;
+}
+
+TSlDocument& TSlDocument::operator=(const TSlDocument& other) {
+  if (this == &other) return *this;
+  m_FileName = other.m_FileName;
+  m_bNew = other.m_bNew;
+  m_bModified = other.m_bModified;
+  m_bExtM3u = other.m_bExtM3u;
+  m_ExtM3uHeader = other.m_ExtM3uHeader;
+  m_M3uAge = other.m_M3uAge;
+  m_ClipFormat = other.m_ClipFormat;
+  m_Songs.clear();
+  m_Songs.reserve(other.m_Songs.size());
+  for (int n = 0; n < other.m_Songs.size(); ++n)
+    m_Songs.push_back(std::make_unique<TSlSong>(other.m_Songs[n]));
+  ResetSongsParent();
+  return *this;
+}
+
+TSlDocument::~TSlDocument() = default;
+
+void TSlDocument::ResetSongsParent() {
+  for (int n = 0; n < m_Songs.size(); ++n) m_Songs[n].m_Parent = this;
+}
+
+TIniFile& TSlDocument::Ini() {
+  if (!m_Ini) m_Ini = std::make_unique<TIniFile>(lb::SettingsFilePath());
+  return *m_Ini;
+}
+
+bool TSlDocument::FullPathsInsert() {
+  return Ini().ReadBool("Edit", "FullPathsInsert", true);
+}
+
+void TSlDocument::Clear() {
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  m_Songs.clear();
+  m_bExtM3u = false;
+  m_ExtM3uHeader.clear();
+  m_bModified = false;
+  m_bNew = true;
+}
+
+QString TSlDocument::GetTitle() {
+  if (!Ini().ReadBool("Settings", "DocumentTitle", false)) return m_FileName;
+  return lb::FileBaseName(m_FileName);
+}
+
+void TSlDocument::DeleteSongs(const std::vector<int>& nElements) {
+  LB_ASSERT(m_DocNotSync->WaitFor(0) == wrSignaled);
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  // One pass over the list keeps deleting many songs from a long list fast.
+  std::vector<bool> doomed(m_Songs.size(), false);
+  int nSub = 0;
+  for (size_t n = 0; n < nElements.size(); ++n, ++nSub) {
+    LB_ASSERT(nElements[n] - nSub < (int)m_Songs.size() - nSub);
+    doomed[nElements[n]] = true;
+  }
+  TSlSongList survivors;
+  survivors.reserve(m_Songs.size() - nSub);
+  for (int n = 0; n < m_Songs.size(); ++n)
+    if (!doomed[n]) survivors.push_back(m_Songs.take(n));
+  m_Songs = std::move(survivors);
+  SetModified();
+}
+
+void TSlDocument::RemoveRange(int nStart, int nCount) {
+  LB_ASSERT(m_DocNotSync->WaitFor(0) == wrSignaled);
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  LB_ASSERT(nStart >= 0 && nCount >= 0 && nStart + nCount <= (int)m_Songs.size());
+  m_Songs.erase(nStart, nStart + nCount);
+  SetModified();
+}
+
+void TSlDocument::CopySongsTo(const std::vector<int>& nElements, TSlSongVector& vSongs,
+                              int nTargStart) const {
+  LB_ASSERT(nTargStart <= (int)vSongs.size());
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  TSlSongVector copies;
+  copies.reserve(nElements.size());
+  for (int n : nElements) {
+    LB_ASSERT(n >= 0 && n < (int)m_Songs.size());
+    copies.emplace_back(m_Songs[n]);
+    copies.back().m_Path = m_Songs[n].GetPath(true);
+    copies.back().m_Parent = nullptr;
+  }
+  vSongs.insert(vSongs.begin() + nTargStart, copies.begin(), copies.end());
+}
+
+void TSlDocument::CopyRangeTo(int nStart, int nStop, TSlSongVector& vSongs, int nTargStart) const {
+  std::vector<int> elements(std::max(0, nStop - nStart));
+  std::iota(elements.begin(), elements.end(), nStart);
+  CopySongsTo(elements, vSongs, nTargStart);
+}
+
+void TSlDocument::MoveSongs(const std::vector<int>& nElements, TSlSongVector& vSongs,
+                            int nTargStart) {
+  CopySongsTo(nElements, vSongs, nTargStart);
+  DeleteSongs(nElements);
+}
+
+void TSlDocument::InsertSongs(const TSlSongVector& vSongs, int nStart, int nStop, int nTargStart) {
+  LB_ASSERT(nStart >= 0 && nStart < (int)vSongs.size());
+  LB_ASSERT(nStop >= 0 && nStop <= (int)vSongs.size());
+  LB_ASSERT(nStop > nStart);
+  const bool bFull = FullPathsInsert();
+  std::vector<std::unique_ptr<TSlSong>> fresh;
+  fresh.reserve(nStop - nStart);
+  for (int n = nStart; n < nStop; ++n) {
+    auto song = std::make_unique<TSlSong>(this, QString(), QString());
+    song->AssignDetached(vSongs[n]);
+    if (!bFull) song->m_Path = lb::ToBriefPath(song->m_Path, m_FileName);
+    fresh.push_back(std::move(song));
+  }
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  LB_ASSERT(nTargStart <= (int)m_Songs.size());
+  m_Songs.insert(nTargStart, std::move(fresh));
+  SetModified();
+}
+
+int TSlDocument::InsertSong(const TSlSong& song, int nAfter) {
+  auto fresh = std::make_unique<TSlSong>(this, QString(), QString());
+  fresh->AssignDetached(song);
+  if (!FullPathsInsert()) fresh->m_Path = lb::ToBriefPath(fresh->m_Path, m_FileName);
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  int index = nAfter == -1 ? m_Songs.size() : nAfter + 1;
+  LB_ASSERT(index <= (int)m_Songs.size());
+  m_Songs.insert(index, std::move(fresh));
+  SetModified();
+  return index;
+}
+
+void TSlDocument::SortSongs(const std::vector<int>& nElements,
+                            const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
+  TSlSongVector copies;
+  CopySongsTo(nElements, copies, 0);
+  std::vector<int> order(copies.size());
+  std::iota(order.begin(), order.end(), 0);
+  // Introspective quicksort finishing short ranges by insertion sort.
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return less(copies[a], copies[b]); });
+  const bool bFull = FullPathsInsert();
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  for (size_t n = 0; n < nElements.size(); ++n) {
+    TSlSong& target = m_Songs[nElements[n]];
+    target.AssignDetached(copies[order[n]]);
+    if (!bFull) target.m_Path = lb::ToBriefPath(target.m_Path, m_FileName);
+  }
+  SetModified();
+}
+
+// ---------------------------------------------------------------------------------
+// Clipboard
+
+QByteArray TSlDocument::ClipboardPayload(const std::vector<int>& nElements) const {
+  TSlStreamWriter records;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_Lock);
+    for (int n : nElements) {
+      TSlSong scratch(m_Songs[n]);
+      scratch.m_Parent = nullptr;
+      scratch.m_Path = m_Songs[n].GetPath(true);
+      scratch.Save(records, true);
+    }
+  }
+  TSlStreamWriter payload;
+  payload.WriteInt32(static_cast<int32_t>(records.Bytes().size()));
+  payload.WriteInt32(static_cast<int32_t>(nElements.size()));
+  payload.Bytes().append(records.Bytes());
+  return payload.Bytes();
+}
+
+void TSlDocument::CopyToClipboard(const std::vector<int>& nElements) const {
+  UiServices::Instance().SetClipboardData(m_ClipFormat, ClipboardPayload(nElements));
+}
+
+void TSlDocument::CutToClipboard(const std::vector<int>& nElements) {
+  if (nElements.empty()) return;
+  CopyToClipboard(nElements);
+  DeleteSongs(nElements);
+}
+
+void TSlDocument::PasteFromClipboard(int nStart) {
+  LB_ASSERT(nStart <= (int)m_Songs.size());
+  QByteArray block;
+  if (!UiServices::Instance().GetClipboardData(m_ClipFormat, &block)) return;
+  TSlStreamReader header(block);
+  int32_t bytes = 0, count = 0;
+  if (!header.ReadInt32(&bytes) || !header.ReadInt32(&count) || bytes < 0 || count < 0 ||
+      bytes > header.Remaining())
+    return;
+  // Only records that read whole are pasted: a damaged payload never leaves
+  // placeholder songs behind.
+  TSlStreamReader records(block.constData() + 8, bytes);
+  const bool bFull = FullPathsInsert();
+  std::vector<std::unique_ptr<TSlSong>> fresh;
+  for (int32_t n = 0; n < count; ++n) {
+    auto song = std::make_unique<TSlSong>(this, QString(), QString());
+    if (!song->Load(records)) break;
+    if (!bFull) song->m_Path = lb::ToBriefPath(song->m_Path, m_FileName);
+    fresh.push_back(std::move(song));
+  }
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  m_Songs.insert(nStart, std::move(fresh));
+  SetModified();
+}

@@ -1,0 +1,357 @@
+// The song-list model: a play list (TSlDocument) of songs (TSlSong), each naming one
+// music file and carrying an ID3v1 record (TSlTag1) and an ID3v2 record (TSlTag2) that
+// are kept in step with the tags inside the file. The list lives on disk as an M3U
+// file plus a data file (".lbt") that caches every song's tags and file age.
+#pragma once
+
+#include "platform/Event.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TSlSong;
+class TSlDocument;
+class TSlStreamReader;
+class TSlStreamWriter;
+class TIniFile;
+
+// Data-file codes of ReadHeader and LoadData.
+enum TSlDataCode {
+  dcOk = 0,
+  dcCannotOpen = 1,
+  dcBadFormat = 2,
+  dcBadVersion = 3,
+  dcBadRecord = 4,
+  dcDamaged = 5,
+  dcStopped = 6,
+};
+
+// Codes of LoadM3u.
+enum TSlM3uCode { mcLoaded = 0, mcStopped = 1, mcError = 2 };
+
+// File ages with a special meaning.
+inline constexpr int32_t kAgeMissing = -1;      // the file or its volume is not there
+inline constexpr int32_t kAgeNeverSynced = -2;  // the song was never synchronised
+inline constexpr int32_t kAgeSyncAgain = -3;    // pending: synchronise once more
+
+// ---------------------------------------------------------------------------------
+// Tag records
+
+class TSlTag {
+ public:
+  explicit TSlTag(TSlSong* parent) : Parent(parent) {}
+  virtual ~TSlTag() = default;
+
+  bool m_bExists = false;
+  bool bTagSync = true;
+  QString m_DisplayName;
+  TSlSong* Parent;
+
+  // The record's body in a data stream; false on a short read.
+  virtual bool LoadBody(TSlStreamReader& stream) = 0;
+  virtual void SaveBody(TSlStreamWriter& stream) const = 0;
+  virtual bool FileHasTag() = 0;
+  virtual bool ReadFromFile() = 0;
+  virtual bool WriteToFile(bool bClearReadOnly) = 0;
+  virtual bool RemoveFromFile(bool bClearReadOnly) = 0;
+  virtual void Clear() = 0;
+  virtual void UpdateDisplayName() = 0;
+  // Writes the record into the file now, under the song's lock, and records the new
+  // file age (or asks for one more synchronisation when the write failed).
+  virtual bool SaveTag(bool bClearReadOnly);
+  // Removes this kind of tag (from the file when the record follows it).
+  virtual bool RemoveTag(bool bClearReadOnly);
+
+  // Turns following the file on or off.
+  bool SetSync(bool bSync);
+  // Brings the record in step with the file; bForce re-reads an unchanged file.
+  bool SyncWithFile(bool bForce);
+
+  // The record block of a data stream: a flag byte, then the body when it exists.
+  bool LoadBlock(TSlStreamReader& stream);
+  void SaveBlock(TSlStreamWriter& stream) const;
+
+ protected:
+  // The display rule shared by both records.
+  void ComputeDisplayName(const QString& title, const QString& artist);
+  void MarkModified();
+  // Sets the song's pending file age unless it is -3 (kept until the next pass).
+  void SetPendingAge(int32_t age);
+  // The song's path in full form.
+  QString FilePath() const;
+};
+
+// ID3v1: fixed-width fields held in the tag code page, exactly as in the file.
+class TSlTag1 : public TSlTag {
+ public:
+  static constexpr int kTextWidth = 30;
+  static constexpr int kYearWidth = 4;
+  static constexpr int kBodySize = 125;
+
+  explicit TSlTag1(TSlSong* parent);
+
+  char Title[kTextWidth + 1];
+  char Artist[kTextWidth + 1];
+  char Album[kTextWidth + 1];
+  char Year[kYearWidth + 1];
+  char Comment[kTextWidth + 1];
+  unsigned char Genre = 255;
+
+  QString GetTitle() const;
+  QString GetArtist() const;
+  QString GetAlbum() const;
+  QString GetYear() const;
+  QString GetComment() const;
+
+  // Trailing blanks are removed first. A text longer than the field is refused
+  // unless bTruncate is set, which keeps its first characters.
+  bool SetTitle(const QString& text, bool bTruncate);
+  bool SetArtist(const QString& text, bool bTruncate);
+  bool SetAlbum(const QString& text, bool bTruncate);
+  bool SetComment(const QString& text, bool bTruncate);
+  // Refuses 5 characters or more; a non-empty text that is not an integer throws
+  // TSlConvertError and changes nothing.
+  bool SetYear(const QString& text);
+  bool SetGenre(unsigned char genre);
+
+  // The 125-byte body as in the file.
+  void ToBody(char body[kBodySize]) const;
+  void FromBody(const char body[kBodySize]);
+
+  bool LoadBody(TSlStreamReader& stream) override;
+  void SaveBody(TSlStreamWriter& stream) const override;
+  bool FileHasTag() override;
+  bool ReadFromFile() override;
+  bool WriteToFile(bool bClearReadOnly) override;
+  bool RemoveFromFile(bool bClearReadOnly) override;
+  void Clear() override;
+  void UpdateDisplayName() override;
+
+ private:
+  bool SetField(char* field, int width, const QString& text, bool bTruncate);
+};
+
+class TSlTag2 : public TSlTag {
+ public:
+  explicit TSlTag2(TSlSong* parent);
+
+  QString Title, Artist, Album, Year;
+  int32_t Genre = 255;
+  QString Comment, Composer, OrigArt, Copyright, URL, EncodedBy;
+  int32_t Track = 0;
+
+  // Leading blanks are removed; no length limit.
+  bool SetTitle(const QString& text);
+  bool SetArtist(const QString& text);
+  bool SetAlbum(const QString& text);
+  bool SetYear(const QString& text);
+  bool SetComment(const QString& text);
+  bool SetComposer(const QString& text);
+  bool SetOrigArt(const QString& text);
+  bool SetCopyright(const QString& text);
+  bool SetURL(const QString& text);
+  bool SetEncodedBy(const QString& text);
+  bool SetGenre(int32_t genre);
+  bool SetTrack(int32_t track);
+  // An empty text is ignored; a text that is not an integer throws TSlConvertError.
+  bool SetTrack(const QString& text);
+
+  bool LoadBody(TSlStreamReader& stream) override;
+  void SaveBody(TSlStreamWriter& stream) const override;
+  bool FileHasTag() override;
+  bool ReadFromFile() override;
+  bool WriteToFile(bool bClearReadOnly) override;
+  bool RemoveFromFile(bool bClearReadOnly) override;
+  void Clear() override;
+  void UpdateDisplayName() override;
+
+ private:
+  bool SetText(QString& field, const QString& text, bool bDisplay);
+};
+
+// A text that should have been an integer.
+class TSlConvertError : public std::exception {
+ public:
+  explicit TSlConvertError(const QString& text)
+      : m_Message(("'" + text + "' is not a valid integer value").toUtf8()) {}
+  const char* what() const noexcept override { return m_Message.constData(); }
+
+ private:
+  QByteArray m_Message;
+};
+
+// ---------------------------------------------------------------------------------
+// Songs
+
+class TSlSong {
+ public:
+  TSlSong(TSlDocument* document, const QString& path, const QString& extInf);
+  TSlSong(const TSlSong& other);             // a full copy; tags re-pointed to the copy
+  TSlSong& operator=(const TSlSong& other);  // the same
+  ~TSlSong() = default;
+
+  TSlDocument* m_Parent;
+  // The song's lock: loading, saving, copying and tag work on the song hold it.
+  mutable std::recursive_mutex cs;
+  TSlTag1 m_Tag1;
+  TSlTag2 m_Tag2;
+  QString m_Path;
+  int32_t m_FileAge = kAgeNeverSynced;
+  int32_t m_NewFileAge = 0;
+  bool m_bNewFileAge = false;
+  QString m_ExtInf;
+  bool m_bExtInf = false;
+  QString m_Reserved;
+
+  void Reset(const QString& path, const QString& extInf);
+  // The path resolved to full form against the document (bFull), or as stored.
+  QString GetPath(bool bFull) const;
+  void SetPathForm(bool bFull);
+
+  // Everything but the path and the EXT line (the data-file merge).
+  void AssignData(const TSlSong& other);
+  // Everything but the owning document (songs moving between documents).
+  void AssignDetached(const TSlSong& other);
+
+  // Synchronises both records with the file; always true.
+  bool Sync();
+  // One record of a data stream or clipboard payload; false on a short read or when
+  // the record belongs to another file.
+  bool Load(TSlStreamReader& stream);
+  // bAsStored writes the path as stored, otherwise in full form.
+  void Save(TSlStreamWriter& stream, bool bAsStored) const;
+
+  void MarkModified();
+
+ private:
+  void CopyFields(const TSlSong& other, bool bPath, bool bParent);
+};
+
+// The songs of a document. Each song keeps its address for its whole life, so a
+// worker that holds one song is not disturbed when others are inserted.
+class TSlSongList {
+ public:
+  int size() const { return static_cast<int>(m_Items.size()); }
+  bool empty() const { return m_Items.empty(); }
+  TSlSong& operator[](int n) { return *m_Items[n]; }
+  const TSlSong& operator[](int n) const { return *m_Items[n]; }
+  TSlSong& back() { return *m_Items.back(); }
+  void clear() { m_Items.clear(); }
+  void reserve(int n) { m_Items.reserve(n); }
+  void push_back(std::unique_ptr<TSlSong> song) { m_Items.push_back(std::move(song)); }
+  void insert(int n, std::unique_ptr<TSlSong> song) {
+    m_Items.insert(m_Items.begin() + n, std::move(song));
+  }
+  void insert(int n, std::vector<std::unique_ptr<TSlSong>>&& songs) {
+    m_Items.insert(m_Items.begin() + n, std::make_move_iterator(songs.begin()),
+                   std::make_move_iterator(songs.end()));
+  }
+  // Takes the song out, leaving an empty slot (for passes that rebuild the list).
+  std::unique_ptr<TSlSong> take(int n) { return std::move(m_Items[n]); }
+  void erase(int n) { m_Items.erase(m_Items.begin() + n); }
+  void erase(int first, int last) {
+    m_Items.erase(m_Items.begin() + first, m_Items.begin() + last);
+  }
+
+ private:
+  std::vector<std::unique_ptr<TSlSong>> m_Items;
+};
+
+// Detached songs (clipboard, moves, sorting, scan results) live in a plain sequence.
+using TSlSongVector = std::vector<TSlSong>;
+
+// ---------------------------------------------------------------------------------
+// The document
+
+class TSlDocument {
+ public:
+  TSlDocument();
+  TSlDocument(const TSlDocument& other);
+  TSlDocument& operator=(const TSlDocument& other);
+  ~TSlDocument();
+
+  static constexpr const char* kClipboardFormat = "{70C5820E-5747-48ea-8370-42F696752504}";
+  static constexpr int kMaxLineBytes = 4096;
+
+  QString m_FileName;
+  TSlSongList m_Songs;
+  bool m_bNew = true;
+  int32_t m_M3uAge = 0;
+  bool m_bModified = false;
+  QString m_ClipFormat = kClipboardFormat;
+  QString m_ExtM3uHeader;
+  bool m_bExtM3u = false;
+  // Signalled while no worker synchronises the document; structural changes need it.
+  std::unique_ptr<TEvent> m_DocNotSync;
+  // Guards the song sequence itself (count, positions) between the window and a
+  // synchronising worker.
+  mutable std::recursive_mutex m_Lock;
+
+  // The settings file, opened on first use.
+  TIniFile& Ini();
+
+  void Clear();
+  void SetFileName(const QString& path) { m_FileName = path; }
+  QString GetTitle();
+  void SetModified() { m_bModified = true; }
+
+  void DeleteSongs(const std::vector<int>& nElements);
+  void RemoveRange(int nStart, int nCount);
+  void CopySongsTo(const std::vector<int>& nElements, TSlSongVector& vSongs, int nTargStart) const;
+  void CopyRangeTo(int nStart, int nStop, TSlSongVector& vSongs, int nTargStart) const;
+  void MoveSongs(const std::vector<int>& nElements, TSlSongVector& vSongs, int nTargStart);
+  void InsertSongs(const TSlSongVector& vSongs, int nStart, int nStop, int nTargStart);
+  int InsertSong(const TSlSong& song, int nAfter);
+  // Sorts the listed songs among their own positions; less is the order.
+  void SortSongs(const std::vector<int>& nElements,
+                 const std::function<bool(const TSlSong&, const TSlSong&)>& less);
+
+  void CopyToClipboard(const std::vector<int>& nElements) const;
+  void CutToClipboard(const std::vector<int>& nElements);
+  void PasteFromClipboard(int nStart);
+  // The clipboard payload of the listed songs (what CopyToClipboard places).
+  QByteArray ClipboardPayload(const std::vector<int>& nElements) const;
+
+  bool Load(bool bSilent);
+  bool Save(bool bSilent);
+  int LoadM3u(const QString& path);
+  bool SaveM3u(const QString& path, bool bSilent);
+  int ReadHeader(TSlStreamReader& stream);
+  int LoadData(TSlSongList& songs, TSlStreamReader& stream);
+  bool SaveData(const QString& path, bool bSilent);
+  bool MergeData(TSlSongList& stored);
+  bool ShowDataFileError(int code);
+
+  // The list path with its extension changed to ".lbt".
+  static QString DataFilePath(const QString& listPath);
+  // Whether songs are inserted with full paths (setting Edit/FullPathsInsert).
+  bool FullPathsInsert();
+
+ private:
+  void ResetSongsParent();
+  std::unique_ptr<TIniFile> m_Ini;
+};
+
+// Path forms. A path is full when it names its root: an absolute path, or one with a
+// drive letter or a network host (lists made on other systems keep those as text).
+namespace lb {
+bool HasDrive(const QString& path);
+// The drive part of a path ("C:", "\\host\share", or "" for a path on this system).
+QString DrivePart(const QString& path);
+// The folder of a list path, with its trailing separator.
+QString ListFolder(const QString& listPath);
+QString ToFullPath(const QString& path, const QString& listPath);
+QString ToBriefPath(const QString& path, const QString& listPath);
+// Path equality: exact for paths of this system, without case for paths with a drive
+// letter or network host (their file systems ignored case).
+bool SamePath(const QString& a, const QString& b);
+// The file name of a path without folder and extension.
+QString FileBaseName(const QString& path);
+// The extension of a path with its dot, lower-cased ("" when none).
+QString FileExtension(const QString& path);
+}  // namespace lb

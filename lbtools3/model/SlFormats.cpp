@@ -1,0 +1,424 @@
+// A list on disk: the M3U file and the data file beside it, loading (with the merge
+// after an outside edit), saving, and the messages shown when either goes wrong.
+#include "M3uList2.h"
+#include "SlStream.h"
+#include "infowind.h"
+
+#include "platform/Assert.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSaveFile>
+
+namespace {
+
+constexpr char kCaption[] = "LBTools";
+// Songs handled between two looks at the user interface.
+constexpr int kRecordsPerRefresh = 256;
+constexpr qint64 kReadChunk = 64 * 1024;
+constexpr qsizetype kWriteChunk = 1 << 20;
+
+void Message(bool bSilent, const QString& text, unsigned icon) {
+  if (!bSilent) UiServices::Instance().MessageBox(text, kCaption, MB_OK | icon);
+}
+
+void ShowM3uLoadError(int code, bool bSilent) {
+  if (code == mcStopped)
+    Message(bSilent, "Прервано пользователем", MB_ICONWARNING);
+  else
+    Message(bSilent, "Ошибка во время загрузки m3u-листа", MB_ICONERROR);
+}
+
+QString DataCodeReason(int code) {
+  switch (code) {
+    case dcCannotOpen:
+      return "Ошибка открытия файла";
+    case dcBadFormat:
+      return "Ошибка формата файла";
+    case dcBadVersion:
+      return "Неопознанная версия файла";
+    case dcBadRecord:
+      return "Ошибка загрузки файла";
+    default:
+      return "Файл повреждён";
+  }
+}
+
+// Writes a file through a temporary file renamed into place, so that a failure never
+// destroys the previous version. Bytes are collected and written in large chunks.
+class TListFileWriter {
+ public:
+  explicit TListFileWriter(const QString& path) : m_File(path) {}
+  bool Open() { return m_File.open(QIODevice::WriteOnly); }
+  TSlStreamWriter& Stream() { return m_Stream; }
+  bool FlushIfFull() { return m_Stream.Bytes().size() < kWriteChunk || Flush(); }
+  bool Flush() {
+    QByteArray& bytes = m_Stream.Bytes();
+    bool ok = bytes.isEmpty() || m_File.write(bytes) == bytes.size();
+    bytes.clear();
+    return ok;
+  }
+  bool Commit() { return Flush() && m_File.commit(); }
+  void Cancel() { m_File.cancelWriting(); }
+
+ private:
+  QSaveFile m_File;
+  TSlStreamWriter m_Stream;
+};
+
+// Splits bytes into lines ending at CR LF, LF or a lone CR. A line longer than the
+// limit is an error.
+class TM3uLineSplitter {
+ public:
+  // Feeds a chunk; calls onLine for every completed line. False when a line is too long.
+  template <class OnLine>
+  bool Feed(const char* data, qsizetype size, OnLine&& onLine) {
+    for (qsizetype i = 0; i < size; ++i) {
+      const char c = data[i];
+      if (m_bAfterCR) {
+        m_bAfterCR = false;
+        if (c == '\n') continue;
+      }
+      if (c == '\r' || c == '\n') {
+        onLine(m_Line);
+        m_Line.clear();
+        m_bAfterCR = c == '\r';
+        continue;
+      }
+      if (m_Line.size() >= TSlDocument::kMaxLineBytes) return false;
+      m_Line.append(c);
+    }
+    return true;
+  }
+  // The last line when the file does not end with a line break.
+  template <class OnLine>
+  void Finish(OnLine&& onLine) {
+    if (!m_Line.isEmpty()) onLine(m_Line);
+    m_Line.clear();
+  }
+
+ private:
+  QByteArray m_Line;
+  bool m_bAfterCR = false;
+};
+
+}  // namespace
+
+QString TSlDocument::DataFilePath(const QString& listPath) {
+  const QString ext = lb::FileExtension(listPath);
+  return listPath.left(listPath.size() - ext.size()) + ".lbt";
+}
+
+// ---------------------------------------------------------------------------------
+// Loading
+
+bool TSlDocument::Load(bool bSilent) {
+  LB_ASSERT(lb::FileExtension(m_FileName) != ".lbt");
+  const QString dataPath = DataFilePath(m_FileName);
+  m_bNew = false;
+  if (!lb::FileExists(m_FileName)) {
+    Message(bSilent, "Файл не найден", MB_ICONERROR);
+    return false;
+  }
+  auto fail = [this] {
+    std::lock_guard<std::recursive_mutex> lock(m_Lock);
+    m_Songs.clear();
+    return false;
+  };
+  if (!lb::FileExists(dataPath)) {
+    m_M3uAge = lb::FileAge(m_FileName);
+    int code = LoadM3u(m_FileName);
+    if (code != mcLoaded) {
+      ShowM3uLoadError(code, bSilent);
+      return fail();
+    }
+    m_bModified = true;  // the next save writes the data file
+    return true;
+  }
+
+  QFile data(dataPath);
+  const uchar* mapped = nullptr;
+  QByteArray bytes;
+  if (data.open(QIODevice::ReadOnly)) {
+    if (data.size() > 0) mapped = data.map(0, data.size());
+    if (!mapped) bytes = data.readAll();
+  }
+  if (!data.isOpen()) {
+    if (!bSilent) ShowDataFileError(dcCannotOpen);
+    return false;
+  }
+  TSlStreamReader stream = mapped
+                               ? TSlStreamReader(reinterpret_cast<const char*>(mapped), data.size())
+                               : TSlStreamReader(bytes);
+  int code = ReadHeader(stream);
+  if (code != dcOk) {
+    data.close();
+    if (!bSilent) ShowDataFileError(code);
+    return false;
+  }
+
+  auto dataFailed = [&](int dataCode) {
+    data.close();
+    if (dataCode == dcStopped)
+      Message(bSilent, "Прервано пользователем", MB_ICONWARNING);
+    else if (!bSilent)
+      ShowDataFileError(dataCode);
+    return fail();
+  };
+
+  const int32_t listAge = lb::FileAge(m_FileName);
+  if (listAge == m_M3uAge) {
+    code = LoadM3u(m_FileName);
+    if (code != mcLoaded) {
+      ShowM3uLoadError(code, bSilent);
+      return fail();
+    }
+    code = LoadData(m_Songs, stream);
+    if (code != dcOk) return dataFailed(code);
+    return true;
+  }
+
+  // The list was edited by another program: take what the data file still knows.
+  m_M3uAge = listAge;
+  code = LoadM3u(m_FileName);
+  if (code != mcLoaded) {
+    ShowM3uLoadError(code, bSilent);
+    return fail();
+  }
+  TSlSongList stored;
+  code = LoadData(stored, stream);
+  if (code != dcOk) return dataFailed(code);
+  data.close();
+  m_bModified = true;
+  if (!MergeData(stored))
+    Message(bSilent,
+            "Конвертация данных из старого файла была прервана.\nОстальное будет загружено "
+            "непосредственно из файлов-источников.",
+            MB_ICONWARNING);
+  return true;
+}
+
+int TSlDocument::LoadM3u(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return mcError;
+  TInfoWindowLevel window("Открытие: Загрузка m3u-файла...", path, true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+
+  const qint64 total = file.size();
+  qint64 done = 0;
+  bool bHeaderSeen = false;
+  QString pendingExt;
+  std::vector<std::unique_ptr<TSlSong>> fresh;
+  auto onLine = [&](const QByteArray& bytes) {
+    if (!bHeaderSeen && bytes.contains("#EXTM3U")) {
+      bHeaderSeen = true;
+      m_ExtM3uHeader = QString::fromUtf8(bytes);
+      m_bExtM3u = true;
+    } else if (bytes.contains("#EXT")) {
+      pendingExt = CompactFromUtf8(bytes.constData(), bytes.size());
+    } else {
+      fresh.push_back(std::make_unique<TSlSong>(
+          this, CompactFromUtf8(bytes.constData(), bytes.size()), pendingExt));
+      pendingExt.clear();
+    }
+  };
+
+  TM3uLineSplitter splitter;
+  QByteArray chunk(kReadChunk, Qt::Uninitialized);
+  int result = mcLoaded;
+  while (true) {
+    const qint64 got = file.read(chunk.data(), kReadChunk);
+    if (got < 0) {
+      result = mcError;
+      break;
+    }
+    if (got == 0) break;
+    done += got;
+    if (!splitter.Feed(chunk.constData(), got, onLine)) {
+      result = mcError;
+      break;
+    }
+    if (total > 0) progress.SetProgress(static_cast<int>(100 * done / total));
+    if (progress.ProcessAndCheckStop()) {
+      result = mcStopped;
+      break;
+    }
+  }
+  if (result == mcLoaded) {
+    splitter.Finish(onLine);
+    if (done != total) result = mcError;
+  }
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  m_Songs.insert(m_Songs.size(), std::move(fresh));
+  return result;
+}
+
+int TSlDocument::ReadHeader(TSlStreamReader& stream) {
+  char magic[3];
+  if (!stream.ReadBytes(magic, 3) || std::memcmp(magic, "LBT", 3) != 0) return dcBadFormat;
+  uint8_t version = 0;
+  if (!stream.ReadByte(&version)) return dcDamaged;
+  if (version != 1) return dcBadVersion;
+  int32_t age = 0;
+  if (!stream.ReadInt32(&age)) return dcDamaged;
+  m_M3uAge = age;
+  return dcOk;
+}
+
+int TSlDocument::LoadData(TSlSongList& songs, TSlStreamReader& stream) {
+  TInfoWindowLevel window("Открытие: Загрузка файла данных для листа", m_FileName, true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  const bool bFill = &songs == &m_Songs;
+  progress.Window()->SetBarVisible(bFill);
+
+  const int n = songs.size();
+  int i = 0;
+  bool bStopped = false;
+  while (!stream.AtEnd() && (!bFill || i < n)) {
+    if (i % kRecordsPerRefresh == 0 && i > 0 && progress.ProcessAndCheckStop()) {
+      bStopped = true;
+      break;
+    }
+    if (bFill) {
+      if (i % kRecordsPerRefresh == 0)
+        progress.SetProgress(n ? static_cast<int>(100LL * i / n) : 0);
+      // A failed record fails the whole load, which then drops every song, so the
+      // record can be read into the song itself.
+      if (!songs[i].Load(stream)) return dcBadRecord;
+    } else {
+      auto song = std::make_unique<TSlSong>(this, QString(), QString());
+      if (!song->Load(stream)) return dcBadRecord;
+      if (i % kRecordsPerRefresh == 0) progress.SetLine(QString(), song->GetPath(true));
+      songs.push_back(std::move(song));
+    }
+    ++i;
+  }
+  if (bStopped || progress.m_bStop) return dcStopped;
+  if (bFill && (i != n || !stream.AtEnd())) return dcDamaged;
+  return dcOk;
+}
+
+bool TSlDocument::MergeData(TSlSongList& stored) {
+  TInfoWindowLevel window("Конвертация данных...", m_FileName, true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  // Stored songs by full path: one look-up a song instead of a probe through the
+  // whole stored list, which would take hours on a long list with many new songs.
+  QHash<QString, int> byPath;
+  byPath.reserve(stored.size());
+  for (int n = stored.size() - 1; n >= 0; --n) {
+    const QString path = stored[n].GetPath(true);
+    byPath.insert(lb::HasDrive(path) && !path.startsWith('/') ? path.toLower() : path, n);
+  }
+  const int count = m_Songs.size();
+  for (int i = 0; i < count; ++i) {
+    if (i % kRecordsPerRefresh == 0) {
+      progress.SetProgress(static_cast<int>(100LL * i / count));
+      if (progress.ProcessAndCheckStop()) return false;
+    }
+    TSlSong& song = m_Songs[i];
+    const QString path = song.GetPath(true);
+    auto it = byPath.constFind(lb::HasDrive(path) && !path.startsWith('/') ? path.toLower() : path);
+    if (it != byPath.constEnd()) song.AssignData(stored[it.value()]);
+    song.m_Parent = this;
+  }
+  return !progress.ProcessAndCheckStop();
+}
+
+bool TSlDocument::ShowDataFileError(int code) {
+  UiServices& ui = UiServices::Instance();
+  const QString text = "Работа с файлом данных невозможна по следующей причине:\n\"" +
+                       DataCodeReason(code) +
+                       "\".\nВ случае, если он останется на диске, то работа с этим "
+                       "документом\nбудет невозможна. Удалить испорченный файл ?";
+  if (ui.MessageBox(text, kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
+  if (lb::MoveToTrash(DataFilePath(m_FileName))) {
+    ui.MessageBox("Попробуйте открыть документ заново", kCaption, MB_OK | MB_ICONWARNING);
+    return true;
+  }
+  ui.MessageBox("Ошибка удаления", kCaption, MB_OK | MB_ICONWARNING);
+  return false;
+}
+
+// ---------------------------------------------------------------------------------
+// Saving
+
+bool TSlDocument::Save(bool bSilent) {
+  m_bNew = false;
+  if (!SaveM3u(m_FileName, bSilent)) return false;
+  m_M3uAge = lb::FileAge(m_FileName);
+  if (Ini().ReadBool("Settings", "UseDBFiles", true) &&
+      !SaveData(DataFilePath(m_FileName), bSilent))
+    return false;
+  m_bModified = false;
+  return true;
+}
+
+bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
+  TListFileWriter writer(path);
+  if (!writer.Open()) {
+    Message(bSilent, "Не могу открыть файл для записи", MB_ICONERROR);
+    return false;
+  }
+  TInfoWindowLevel window("Запись m3u-файла...", path, true);
+  TStopButtonLock noStop;
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  QByteArray& out = writer.Stream().Bytes();
+  if (m_bExtM3u) out.append(m_ExtM3uHeader.toUtf8()).append("\r\n");
+  bool ok = true;
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  const int count = m_Songs.size();
+  for (int n = 0; n < count && ok; ++n) {
+    if (progress.m_bStop) break;
+    const TSlSong& song = m_Songs[n];
+    if (song.m_bExtInf) out.append(song.m_ExtInf.toUtf8()).append("\r\n");
+    out.append(song.m_Path.toUtf8()).append("\r\n");
+    ok = writer.FlushIfFull();
+    if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
+  }
+  // A stopped write keeps the previous file whole rather than a cut-off list.
+  if (progress.m_bStop) {
+    writer.Cancel();
+    return false;
+  }
+  if (!ok || !writer.Commit()) {
+    Message(bSilent, "Не могу открыть файл для записи", MB_ICONERROR);
+    return false;
+  }
+  return true;
+}
+
+bool TSlDocument::SaveData(const QString& path, bool bSilent) {
+  TListFileWriter writer(path);
+  if (!writer.Open()) {
+    Message(bSilent, "Не могу открыть файл данных для записи", MB_ICONERROR);
+    return false;
+  }
+  TInfoWindowLevel window("Запись файла данных...", path, true);
+  TStopButtonLock noStop;
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  TSlStreamWriter& out = writer.Stream();
+  out.WriteBytes("LBT", 3);
+  out.WriteByte(1);
+  out.WriteInt32(m_M3uAge);
+  bool ok = true;
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  const int count = m_Songs.size();
+  for (int n = 0; n < count && ok; ++n) {
+    if (progress.m_bStop) break;
+    m_Songs[n].Save(out, false);
+    ok = writer.FlushIfFull();
+    if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
+  }
+  if (progress.m_bStop) {
+    writer.Cancel();
+    return false;
+  }
+  if (!ok || !writer.Commit()) {
+    Message(bSilent, "Во время записи файла данных произошла ошибка", MB_ICONERROR);
+    return false;
+  }
+  return true;
+}

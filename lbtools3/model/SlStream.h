@@ -1,0 +1,92 @@
+// Little-endian byte streams for the data file and the clipboard payload: integers
+// and length-prefixed texts (a signed 32-bit byte count, then the UTF-8 bytes).
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <cstdint>
+#include <cstring>
+
+// Decodes UTF-8 without keeping spare room: decoding reserves a unit a byte, and
+// Cyrillic needs half of that. Long lists keep hundreds of thousands of such texts.
+inline QString CompactFromUtf8(const char* data, qsizetype size) {
+  if (size == 0) return QString();
+  QString text = QString::fromUtf8(data, size);
+  if (text.capacity() > text.size() + 8) text.squeeze();
+  return text;
+}
+
+class TSlStreamReader {
+ public:
+  TSlStreamReader(const char* data, qsizetype size) : m_Data(data), m_Size(size) {}
+  explicit TSlStreamReader(const QByteArray& bytes)
+      : TSlStreamReader(bytes.constData(), bytes.size()) {}
+
+  qsizetype Position() const { return m_Pos; }
+  qsizetype Remaining() const { return m_Size - m_Pos; }
+  bool AtEnd() const { return m_Pos >= m_Size; }
+
+  bool ReadBytes(void* out, qsizetype count) {
+    if (count < 0 || Remaining() < count) return false;
+    std::memcpy(out, m_Data + m_Pos, static_cast<size_t>(count));
+    m_Pos += count;
+    return true;
+  }
+  bool ReadByte(uint8_t* value) { return ReadBytes(value, 1); }
+  bool ReadInt32(int32_t* value) {
+    uint8_t b[4];
+    if (!ReadBytes(b, 4)) return false;
+    *value = static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
+                                  uint32_t(b[3]) << 24);
+    return true;
+  }
+  // A negative count or one past the end fails.
+  bool ReadString(QString* text) {
+    int32_t count = 0;
+    if (!ReadInt32(&count) || count < 0 || Remaining() < count) return false;
+    *text = CompactFromUtf8(m_Data + m_Pos, count);
+    m_Pos += count;
+    return true;
+  }
+  // For texts that repeat from record to record (artist, album, year...): equal texts
+  // read through one reader share one copy.
+  bool ReadSharedString(QString* text) {
+    if (!ReadString(text)) return false;
+    if (text->isEmpty()) return true;
+    auto it = m_Pool.constFind(*text);
+    if (it != m_Pool.constEnd())
+      *text = *it;
+    else
+      m_Pool.insert(*text);
+    return true;
+  }
+
+ private:
+  const char* m_Data;
+  qsizetype m_Size;
+  qsizetype m_Pos = 0;
+  QSet<QString> m_Pool;
+};
+
+class TSlStreamWriter {
+ public:
+  QByteArray& Bytes() { return m_Bytes; }
+  void WriteBytes(const void* data, qsizetype count) {
+    m_Bytes.append(static_cast<const char*>(data), count);
+  }
+  void WriteByte(uint8_t value) { m_Bytes.append(static_cast<char>(value)); }
+  void WriteInt32(int32_t value) {
+    auto v = static_cast<uint32_t>(value);
+    char b[4] = {char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24 & 0xFF)};
+    m_Bytes.append(b, 4);
+  }
+  void WriteString(const QString& text) {
+    QByteArray utf8 = text.toUtf8();
+    WriteInt32(static_cast<int32_t>(utf8.size()));
+    m_Bytes.append(utf8);
+  }
+
+ private:
+  QByteArray m_Bytes;
+};

@@ -1,0 +1,620 @@
+// The two tag records: their fields and setters, the data-stream blocks, and how each
+// is read from, written to and removed from the music file.
+#include "ID3ComAccess.h"
+#include "M3uList2.h"
+#include "SlStream.h"
+
+#include "platform/Assert.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString TrimRight(const QString& text) {
+  qsizetype n = text.size();
+  while (n > 0 && text.at(n - 1).unicode() <= ' ') --n;
+  return text.left(n);
+}
+
+QString TrimLeft(const QString& text) {
+  qsizetype n = 0;
+  while (n < text.size() && text.at(n).unicode() <= ' ') ++n;
+  return text.mid(n);
+}
+
+// A field of fixed width: the bytes up to the first zero.
+QString FieldText(const char* field, int width) {
+  return lb::FromTagCodePage(QByteArray(field, static_cast<int>(qstrnlen(field, width))));
+}
+
+// An open file descriptor that closes itself.
+class TFileHandle {
+ public:
+  TFileHandle(const QString& path, int flags)
+      : m_Fd(::open(path.toLocal8Bit().constData(), flags | O_CLOEXEC)) {}
+  ~TFileHandle() {
+    if (m_Fd >= 0) ::close(m_Fd);
+  }
+  TFileHandle(const TFileHandle&) = delete;
+  TFileHandle& operator=(const TFileHandle&) = delete;
+  bool IsOpen() const { return m_Fd >= 0; }
+  int Fd() const { return m_Fd; }
+  off_t Size() const {
+    struct stat st;
+    return ::fstat(m_Fd, &st) == 0 ? st.st_size : -1;
+  }
+  bool ReadAt(void* buffer, size_t count, off_t offset) const {
+    return ::pread(m_Fd, buffer, count, offset) == static_cast<ssize_t>(count);
+  }
+  bool WriteAt(const void* buffer, size_t count, off_t offset) const {
+    return ::pwrite(m_Fd, buffer, count, offset) == static_cast<ssize_t>(count);
+  }
+
+ private:
+  int m_Fd;
+};
+
+constexpr int kTagSize = 128;
+
+// Whether "TAG" stands 128 bytes before the end of the open file.
+bool HasTag1At(const TFileHandle& file, off_t size) {
+  char head[3];
+  return size >= kTagSize && file.ReadAt(head, 3, size - kTagSize) &&
+         std::memcmp(head, "TAG", 3) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// TSlTag: the parts both records share
+
+void TSlTag::MarkModified() {
+  if (Parent) Parent->MarkModified();
+}
+
+QString TSlTag::FilePath() const {
+  return Parent->GetPath(true);
+}
+
+void TSlTag::SetPendingAge(int32_t age) {
+  TSlSong* song = Parent;
+  if (song->m_bNewFileAge && song->m_NewFileAge == kAgeSyncAgain) return;
+  song->m_NewFileAge = age;
+  song->m_bNewFileAge = true;
+}
+
+void TSlTag::ComputeDisplayName(const QString& title, const QString& artist) {
+  const QString t = TrimRight(title);
+  const QString a = TrimRight(artist);
+  if (!m_bExists || (t.isEmpty() && a.isEmpty()))
+    m_DisplayName = lb::FileBaseName(Parent->GetPath(false));
+  else if (t.isEmpty())
+    m_DisplayName = a + " - Untitled";
+  else if (a.isEmpty())
+    m_DisplayName = "Unknown Artist - " + t;
+  else
+    m_DisplayName = a + " - " + t;
+  // Both records of a song mostly show the same name: keep one copy of it.
+  const TSlTag& sibling = this == &Parent->m_Tag1 ? static_cast<const TSlTag&>(Parent->m_Tag2)
+                                                  : static_cast<const TSlTag&>(Parent->m_Tag1);
+  if (sibling.m_DisplayName == m_DisplayName) m_DisplayName = sibling.m_DisplayName;
+}
+
+bool TSlTag::SetSync(bool bSync) {
+  if (bSync == bTagSync) return true;
+  if (!bSync) {
+    bTagSync = false;
+    MarkModified();
+    return true;
+  }
+  if (lb::FileExtension(Parent->GetPath(false)) != ".mp3") return false;
+  bTagSync = true;
+  if (!SyncWithFile(true)) {
+    bTagSync = false;
+    return false;
+  }
+  MarkModified();
+  return true;
+}
+
+bool TSlTag::SyncWithFile(bool bForce) {
+  if (!bTagSync) return true;
+  TSlSong* song = Parent;
+  const QString path = FilePath();
+  int32_t age = lb::VolumeAnswers(path) ? lb::FileAge(path) : kAgeMissing;
+  if (age == song->m_FileAge && !bForce) return true;
+  SetPendingAge(age);
+
+  if (song->m_FileAge == kAgeNeverSynced) {
+    if (age == kAgeMissing) {
+      m_bExists = false;
+      UpdateDisplayName();
+      return true;
+    }
+    if (lb::FileExtension(path) != ".mp3") {
+      bTagSync = false;
+    } else if (lb::IsCdRom(path)) {
+      // Files on a disc are read once and never written.
+      bool ok = ReadFromFile();
+      UpdateDisplayName();
+      bTagSync = false;
+      if (!ok) SetPendingAge(kAgeMissing);
+      return ok;
+    }
+  }
+  if (age == kAgeMissing) return false;
+
+  bool ok;
+  if (!bTagSync) {
+    SetPendingAge(kAgeMissing);
+    return true;
+  } else if (!m_bExists) {
+    ok = ReadFromFile();
+  } else if (!FileHasTag()) {
+    ok = WriteToFile(true);
+    if (ok) SetPendingAge(lb::FileAge(path));
+  } else {
+    ok = ReadFromFile();  // the file's tag wins
+  }
+  UpdateDisplayName();
+  if (!ok) SetPendingAge(kAgeMissing);
+  return ok;
+}
+
+bool TSlTag::SaveTag(bool bClearReadOnly) {
+  if (!bTagSync) return true;
+  std::lock_guard<std::recursive_mutex> lock(Parent->cs);
+  bool ok = WriteToFile(bClearReadOnly);
+  SetPendingAge(ok ? lb::FileAge(FilePath()) : kAgeSyncAgain);
+  return ok;
+}
+
+bool TSlTag::RemoveTag(bool bClearReadOnly) {
+  std::lock_guard<std::recursive_mutex> lock(Parent->cs);
+  bool ok = true;
+  if (!bTagSync) {
+    Clear();
+    m_bExists = false;
+    MarkModified();
+  } else {
+    ok = RemoveFromFile(bClearReadOnly);
+    if (ok) SetPendingAge(lb::FileAge(FilePath()));
+  }
+  UpdateDisplayName();
+  return ok;
+}
+
+bool TSlTag::LoadBlock(TSlStreamReader& stream) {
+  uint8_t flags = 0;
+  if (!stream.ReadByte(&flags)) return false;
+  bTagSync = (flags & 2) != 0;
+  if (flags & 1) {
+    if (!LoadBody(stream)) return false;
+    m_bExists = true;
+  } else {
+    Clear();
+    m_bExists = false;
+  }
+  UpdateDisplayName();
+  return true;
+}
+
+void TSlTag::SaveBlock(TSlStreamWriter& stream) const {
+  stream.WriteByte(static_cast<uint8_t>((m_bExists ? 1 : 0) | (bTagSync ? 2 : 0)));
+  if (m_bExists) SaveBody(stream);
+}
+
+// ---------------------------------------------------------------------------------
+// TSlTag1
+
+TSlTag1::TSlTag1(TSlSong* parent) : TSlTag(parent) {
+  Clear();
+}
+
+void TSlTag1::Clear() {
+  std::memset(Title, 0, sizeof Title);
+  std::memset(Artist, 0, sizeof Artist);
+  std::memset(Album, 0, sizeof Album);
+  std::memset(Year, 0, sizeof Year);
+  std::memset(Comment, 0, sizeof Comment);
+  Genre = 255;
+}
+
+QString TSlTag1::GetTitle() const {
+  return FieldText(Title, kTextWidth);
+}
+QString TSlTag1::GetArtist() const {
+  return FieldText(Artist, kTextWidth);
+}
+QString TSlTag1::GetAlbum() const {
+  return FieldText(Album, kTextWidth);
+}
+QString TSlTag1::GetYear() const {
+  return FieldText(Year, kYearWidth);
+}
+QString TSlTag1::GetComment() const {
+  return FieldText(Comment, kTextWidth);
+}
+
+void TSlTag1::UpdateDisplayName() {
+  ComputeDisplayName(GetTitle(), GetArtist());
+}
+
+bool TSlTag1::SetField(char* field, int width, const QString& text, bool bTruncate) {
+  QByteArray bytes = lb::ToTagCodePage(TrimRight(text));
+  if (bytes.size() > width) {
+    if (!bTruncate) return false;
+    bytes.truncate(width);
+  }
+  std::memset(field, 0, width + 1);
+  std::memcpy(field, bytes.constData(), bytes.size());
+  m_bExists = true;
+  MarkModified();
+  return true;
+}
+
+bool TSlTag1::SetTitle(const QString& text, bool bTruncate) {
+  if (!SetField(Title, kTextWidth, text, bTruncate)) return false;
+  UpdateDisplayName();
+  return true;
+}
+
+bool TSlTag1::SetArtist(const QString& text, bool bTruncate) {
+  if (!SetField(Artist, kTextWidth, text, bTruncate)) return false;
+  UpdateDisplayName();
+  return true;
+}
+
+bool TSlTag1::SetAlbum(const QString& text, bool bTruncate) {
+  return SetField(Album, kTextWidth, text, bTruncate);
+}
+
+bool TSlTag1::SetComment(const QString& text, bool bTruncate) {
+  return SetField(Comment, kTextWidth, text, bTruncate);
+}
+
+bool TSlTag1::SetYear(const QString& text) {
+  const QString year = TrimRight(text);
+  if (year.size() > kYearWidth) return false;
+  if (!year.isEmpty()) {
+    bool ok = false;
+    year.trimmed().toInt(&ok);
+    if (!ok) throw TSlConvertError(year);
+  }
+  return SetField(Year, kYearWidth, year, false);
+}
+
+bool TSlTag1::SetGenre(unsigned char genre) {
+  Genre = genre;
+  m_bExists = true;
+  MarkModified();
+  return true;
+}
+
+void TSlTag1::ToBody(char body[kBodySize]) const {
+  std::memcpy(body, Title, kTextWidth);
+  std::memcpy(body + 30, Artist, kTextWidth);
+  std::memcpy(body + 60, Album, kTextWidth);
+  std::memcpy(body + 90, Year, kYearWidth);
+  std::memcpy(body + 94, Comment, kTextWidth);
+  body[124] = static_cast<char>(Genre);
+}
+
+void TSlTag1::FromBody(const char body[kBodySize]) {
+  // Each field ends at its first zero and is always terminated after its full width.
+  auto take = [](char* field, const char* from, int width) {
+    std::memset(field, 0, width + 1);
+    std::memcpy(field, from, qstrnlen(from, width));
+  };
+  take(Title, body, kTextWidth);
+  take(Artist, body + 30, kTextWidth);
+  take(Album, body + 60, kTextWidth);
+  take(Year, body + 90, kYearWidth);
+  take(Comment, body + 94, kTextWidth);
+  Genre = static_cast<unsigned char>(body[124]);
+}
+
+bool TSlTag1::LoadBody(TSlStreamReader& stream) {
+  char body[kBodySize];
+  if (!stream.ReadBytes(body, kBodySize)) return false;
+  FromBody(body);
+  return true;
+}
+
+void TSlTag1::SaveBody(TSlStreamWriter& stream) const {
+  char body[kBodySize];
+  ToBody(body);
+  stream.WriteBytes(body, kBodySize);
+}
+
+bool TSlTag1::FileHasTag() {
+  TFileHandle file(FilePath(), O_RDONLY);
+  return file.IsOpen() && HasTag1At(file, file.Size());
+}
+
+bool TSlTag1::ReadFromFile() {
+  LB_ASSERT(Parent);
+  LB_ASSERT(bTagSync);
+  TFileHandle file(FilePath(), O_RDONLY);
+  if (!file.IsOpen()) return false;
+  const off_t size = file.Size();
+  char tag[kTagSize];
+  if (size < kTagSize || !file.ReadAt(tag, kTagSize, size - kTagSize) ||
+      std::memcmp(tag, "TAG", 3) != 0) {
+    Clear();
+    m_bExists = false;
+    return true;
+  }
+  FromBody(tag + 3);
+  m_bExists = true;
+  return true;
+}
+
+bool TSlTag1::WriteToFile(bool bClearReadOnly) {
+  if (!m_bExists) return RemoveFromFile(bClearReadOnly);
+  const QString path = FilePath();
+  if (bClearReadOnly) lb::ClearReadOnly(path);
+  TFileHandle file(path, O_RDWR);
+  if (!file.IsOpen()) return false;
+  const off_t size = file.Size();
+  if (size < 0) return false;
+  char tag[kTagSize];
+  std::memcpy(tag, "TAG", 3);
+  ToBody(tag + 3);
+  if (HasTag1At(file, size)) return file.WriteAt(tag + 3, kBodySize, size - kBodySize);
+  return file.WriteAt(tag, kTagSize, size);
+}
+
+bool TSlTag1::RemoveFromFile(bool bClearReadOnly) {
+  const QString path = FilePath();
+  if (bClearReadOnly) lb::ClearReadOnly(path);
+  TFileHandle file(path, O_RDWR);
+  if (!file.IsOpen()) return false;
+  const off_t size = file.Size();
+  if (HasTag1At(file, size) && ::ftruncate(file.Fd(), size - kTagSize) != 0) return false;
+  Clear();
+  m_bExists = false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------
+// TSlTag2
+
+TSlTag2::TSlTag2(TSlSong* parent) : TSlTag(parent) {}
+
+void TSlTag2::Clear() {
+  Title.clear();
+  Artist.clear();
+  Album.clear();
+  Year.clear();
+  Genre = 255;
+  Comment.clear();
+  Composer.clear();
+  OrigArt.clear();
+  Copyright.clear();
+  URL.clear();
+  EncodedBy.clear();
+  Track = 0;
+}
+
+void TSlTag2::UpdateDisplayName() {
+  ComputeDisplayName(Title, Artist);
+}
+
+bool TSlTag2::SetText(QString& field, const QString& text, bool bDisplay) {
+  field = TrimLeft(text);
+  m_bExists = true;
+  MarkModified();
+  if (bDisplay) UpdateDisplayName();
+  return true;
+}
+
+bool TSlTag2::SetTitle(const QString& text) {
+  return SetText(Title, text, true);
+}
+bool TSlTag2::SetArtist(const QString& text) {
+  return SetText(Artist, text, true);
+}
+bool TSlTag2::SetAlbum(const QString& text) {
+  return SetText(Album, text, false);
+}
+bool TSlTag2::SetYear(const QString& text) {
+  return SetText(Year, text, false);
+}
+bool TSlTag2::SetComment(const QString& text) {
+  return SetText(Comment, text, false);
+}
+bool TSlTag2::SetComposer(const QString& text) {
+  return SetText(Composer, text, false);
+}
+bool TSlTag2::SetOrigArt(const QString& text) {
+  return SetText(OrigArt, text, false);
+}
+bool TSlTag2::SetCopyright(const QString& text) {
+  return SetText(Copyright, text, false);
+}
+bool TSlTag2::SetURL(const QString& text) {
+  return SetText(URL, text, false);
+}
+bool TSlTag2::SetEncodedBy(const QString& text) {
+  return SetText(EncodedBy, text, false);
+}
+
+bool TSlTag2::SetGenre(int32_t genre) {
+  Genre = genre;
+  m_bExists = true;
+  MarkModified();
+  return true;
+}
+
+bool TSlTag2::SetTrack(int32_t track) {
+  Track = track;
+  m_bExists = true;
+  MarkModified();
+  return true;
+}
+
+bool TSlTag2::SetTrack(const QString& text) {
+  if (text.isEmpty()) return true;
+  bool ok = false;
+  int track = text.trimmed().toInt(&ok);
+  if (!ok) throw TSlConvertError(text);
+  return SetTrack(track);
+}
+
+bool TSlTag2::LoadBody(TSlStreamReader& s) {
+  return s.ReadString(&Title) && s.ReadSharedString(&Artist) && s.ReadSharedString(&Album) &&
+         s.ReadSharedString(&Year) && s.ReadInt32(&Genre) && s.ReadSharedString(&Comment) &&
+         s.ReadSharedString(&Composer) && s.ReadSharedString(&OrigArt) &&
+         s.ReadSharedString(&Copyright) && s.ReadSharedString(&URL) &&
+         s.ReadSharedString(&EncodedBy) && s.ReadInt32(&Track);
+}
+
+void TSlTag2::SaveBody(TSlStreamWriter& s) const {
+  s.WriteString(Title);
+  s.WriteString(Artist);
+  s.WriteString(Album);
+  s.WriteString(Year);
+  s.WriteInt32(Genre);
+  s.WriteString(Comment);
+  s.WriteString(Composer);
+  s.WriteString(OrigArt);
+  s.WriteString(Copyright);
+  s.WriteString(URL);
+  s.WriteString(EncodedBy);
+  s.WriteInt32(Track);
+}
+
+namespace {
+
+// One tag operation on the calling thread's component, under the program-wide lock.
+class TID3ComSession {
+ public:
+  TID3ComSession() : m_Lock(lb::ID3ComLock()), m_Tag(lb::ThreadID3Com()) {}
+  IID3ComTag* operator->() const { return m_Tag; }
+  explicit operator bool() const { return m_Tag != nullptr; }
+
+  void Link(const QString& path) {
+    BSTR name = lb::BstrFromQString(path);
+    m_Tag->Link(name);
+    SysFreeString(name);
+  }
+  bool HasV2Tag() {
+    VARIANT_BOOL has = VARIANT_FALSE;
+    return SUCCEEDED(m_Tag->get_HasV2Tag(&has)) && has != VARIANT_FALSE;
+  }
+  using Getter = HRESULT (STDMETHODCALLTYPE IID3ComTag::*)(BSTR*);
+  using Putter = HRESULT (STDMETHODCALLTYPE IID3ComTag::*)(BSTR);
+  QString Get(Getter getter) {
+    BSTR value = nullptr;
+    QString text;
+    if (SUCCEEDED((m_Tag->*getter)(&value))) text = lb::QStringFromBstr(value);
+    SysFreeString(value);
+    return text;
+  }
+  void Put(Putter putter, const QString& text) {
+    BSTR value = lb::BstrFromQString(text);
+    (m_Tag->*putter)(value);
+    SysFreeString(value);
+  }
+  // Puts a text, or removes its frames when it is empty.
+  void PutOrRemove(Putter putter, const QString& text, std::initializer_list<LONG> frames) {
+    if (!text.isEmpty()) {
+      Put(putter, text);
+    } else {
+      for (LONG id : frames) m_Tag->RemoveFrameByID(id);
+    }
+  }
+
+ private:
+  std::lock_guard<std::recursive_mutex> m_Lock;
+  IID3ComTag* m_Tag;
+};
+
+}  // namespace
+
+bool TSlTag2::FileHasTag() {
+  TID3ComSession tag;
+  if (!tag) return false;
+  tag->Clear();
+  tag.Link(FilePath());
+  bool has = tag.HasV2Tag();
+  tag->Clear();
+  return has;
+}
+
+bool TSlTag2::ReadFromFile() {
+  TID3ComSession tag;
+  if (!tag) return false;
+  tag->Clear();
+  tag.Link(FilePath());
+  if (!tag.HasV2Tag()) {
+    Clear();
+    m_bExists = false;
+  } else {
+    Title = tag.Get(&IID3ComTag::get_Title);
+    Artist = tag.Get(&IID3ComTag::get_Artist);
+    Album = tag.Get(&IID3ComTag::get_Album);
+    Year = tag.Get(&IID3ComTag::get_Year);
+    LONG genre = 255;
+    tag->get_Genre(&genre);
+    Genre = genre;
+    Comment = tag.Get(&IID3ComTag::get_Comment);
+    Composer = tag.Get(&IID3ComTag::get_Composer);
+    OrigArt = tag.Get(&IID3ComTag::get_OrigArtist);
+    Copyright = tag.Get(&IID3ComTag::get_Copyright);
+    URL = tag.Get(&IID3ComTag::get_URL);
+    EncodedBy = tag.Get(&IID3ComTag::get_EncodedBy);
+    LONG track = 0;
+    tag->get_Track(&track);
+    Track = track;
+    m_bExists = true;
+  }
+  tag->Clear();
+  return true;
+}
+
+bool TSlTag2::WriteToFile(bool bClearReadOnly) {
+  if (!m_bExists) return RemoveFromFile(bClearReadOnly);
+  const QString path = FilePath();
+  if (bClearReadOnly) lb::ClearReadOnly(path);
+  TID3ComSession tag;
+  if (!tag) return false;
+  tag->Clear();
+  tag.Link(path);
+  tag.PutOrRemove(&IID3ComTag::put_Title, Title, {ID3FID_TITLE});
+  tag.PutOrRemove(&IID3ComTag::put_Artist, Artist,
+                  {ID3FID_LEADARTIST, ID3FID_BAND, ID3FID_CONDUCTOR});
+  tag.PutOrRemove(&IID3ComTag::put_Album, Album, {ID3FID_ALBUM});
+  tag.PutOrRemove(&IID3ComTag::put_Year, Year, {ID3FID_YEAR});
+  tag.PutOrRemove(&IID3ComTag::put_Comment, Comment, {ID3FID_COMMENT});
+  tag.PutOrRemove(&IID3ComTag::put_Composer, Composer, {ID3FID_COMPOSER});
+  tag.PutOrRemove(&IID3ComTag::put_OrigArtist, OrigArt, {ID3FID_ORIGARTIST});
+  tag.PutOrRemove(&IID3ComTag::put_Copyright, Copyright, {ID3FID_COPYRIGHT});
+  tag.PutOrRemove(&IID3ComTag::put_URL, URL, {ID3FID_WWWUSER});
+  tag.PutOrRemove(&IID3ComTag::put_EncodedBy, EncodedBy, {ID3FID_ENCODEDBY});
+  tag->put_Genre(Genre);
+  tag->put_Track(Track);
+  HRESULT hr = tag->SaveV2Tag();
+  tag->Clear();
+  return SUCCEEDED(hr);
+}
+
+bool TSlTag2::RemoveFromFile(bool bClearReadOnly) {
+  const QString path = FilePath();
+  if (bClearReadOnly) lb::ClearReadOnly(path);
+  TID3ComSession tag;
+  if (!tag) return false;
+  tag.Link(path);
+  tag->Clear();
+  HRESULT hr = tag->SaveV2Tag();
+  if (FAILED(hr)) return false;
+  Clear();
+  m_bExists = false;
+  return true;
+}

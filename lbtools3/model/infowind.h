@@ -1,0 +1,81 @@
+// The progress-window manager: one modeless progress window shared by nested long
+// loops on the main thread (loading and saving lists, scans, searches). Each Open
+// pushes the outer texts, each Close brings them back; the Stop flag is shared by all
+// levels, so a stop pressed during an inner step also ends the outer loops.
+#pragma once
+
+#include "platform/UiServices.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TSlInfoWindowManager {
+ public:
+  // Something disabled while the window exists (a tool bar, a list view...).
+  using ExtraControl = std::function<void(bool enabled)>;
+
+  // Opens a nesting level and returns the window. bProgress shows the bar, otherwise
+  // the text line in its place.
+  IProgressView* Open(const QString& action, const QString& object, bool bProgress,
+                      ExtraControl extraControl = {}, bool bLeaveMainWindow = false);
+  void SetAction(const QString& text);
+  void SetObject(const QString& text);
+  void SetLine(const QString& prefix, const QString& text);
+  void SetProgress(int percent);
+  void Close();
+
+  int Depth() const { return m_Depth; }
+  IProgressView* Window() const { return m_Window.get(); }
+
+  // Set by the window's Stop button; cleared when the outermost level opens.
+  bool m_bStop = false;
+  // Lets the user interface react, then tells whether the user stopped.
+  bool ProcessAndCheckStop();
+
+  void SetStopEnabled(bool enabled);
+  bool StopEnabled() const;
+
+ private:
+  struct SavedState {
+    QString action, object, line;
+    bool bar = true;
+    int position = 0;
+  };
+  int m_Depth = 0;
+  std::unique_ptr<IProgressView> m_Window;
+  bool m_bMainTouched = false;
+  bool m_bMainWasEnabled = true;
+  ExtraControl m_ExtraControl;
+  std::vector<SavedState> m_Saved;
+};
+
+// The program-wide manager.
+TSlInfoWindowManager& InfoWindowManager();
+
+// Opens a level for the life of the object.
+class TInfoWindowLevel {
+ public:
+  TInfoWindowLevel(const QString& action, const QString& object, bool bProgress) {
+    InfoWindowManager().Open(action, object, bProgress);
+  }
+  ~TInfoWindowLevel() { InfoWindowManager().Close(); }
+  TInfoWindowLevel(const TInfoWindowLevel&) = delete;
+  TInfoWindowLevel& operator=(const TInfoWindowLevel&) = delete;
+};
+
+// Disables the window's Stop button for the life of the object (a list file is being
+// written) and gives it back its previous state afterwards.
+class TStopButtonLock {
+ public:
+  TStopButtonLock() : m_bWasEnabled(InfoWindowManager().StopEnabled()) {
+    InfoWindowManager().SetStopEnabled(false);
+  }
+  ~TStopButtonLock() { InfoWindowManager().SetStopEnabled(m_bWasEnabled); }
+  TStopButtonLock(const TStopButtonLock&) = delete;
+  TStopButtonLock& operator=(const TStopButtonLock&) = delete;
+
+ private:
+  bool m_bWasEnabled;
+};

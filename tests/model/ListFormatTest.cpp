@@ -1,0 +1,334 @@
+// The list file and data file on disk: reading every line ending, writing back what
+// was read, the data-file failure codes with their messages, the merge after an
+// outside edit, and input that must never crash or lose data.
+#include "ModelTestUtil.h"
+
+#include "lbtools3/model/M3uList2.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using lbtest::ReadFile;
+using lbtest::WriteFile;
+
+namespace {
+
+const QString kDataQuestionStart = "Работа с файлом данных невозможна по следующей причине:\n\"";
+const QString kDataQuestionEnd =
+    "\".\nВ случае, если он останется на диске, то работа с этим документом\nбудет "
+    "невозможна. Удалить испорченный файл ?";
+
+QString DataQuestion(const QString& reason) {
+  return kDataQuestionStart + reason + kDataQuestionEnd;
+}
+
+struct Loaded {
+  bool ok;
+  std::unique_ptr<TSlDocument> doc;
+};
+
+Loaded LoadList(const QString& path, bool bSilent = false) {
+  auto doc = std::make_unique<TSlDocument>();
+  doc->SetFileName(path);
+  bool ok = doc->Load(bSilent);
+  return {ok, std::move(doc)};
+}
+
+QStringList Paths(const TSlDocument& doc) {
+  QStringList paths;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
+  return paths;
+}
+
+class ListFormatTest : public ::testing::Test {
+ protected:
+  ScriptedUiServices ui;
+  QString dir = lbtest::NewTempDir();
+  QString list = dir + "/list.m3u";
+};
+
+TEST_F(ListFormatTest, ReadsEveryLineEndingAndWritesBackWithCrLf) {
+  WriteFile(list,
+            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\nsub/b.mp3\r\rc.mp3\r\n#EXT one\n#EXT two\nd.mp3");
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  // A lone CR ends a line and the byte after it starts the next one; the blank line
+  // between two CRs is a song with an empty path.
+  EXPECT_EQ(Paths(*l.doc), QStringList({"a.mp3", "sub/b.mp3", "", "c.mp3", "d.mp3"}));
+  EXPECT_TRUE(l.doc->m_bExtM3u);
+  EXPECT_EQ(l.doc->m_ExtM3uHeader, "#EXTM3U");
+  EXPECT_EQ(l.doc->m_Songs[0].m_ExtInf, "#EXTINF:10,A");
+  EXPECT_FALSE(l.doc->m_Songs[1].m_bExtInf);
+  EXPECT_EQ(l.doc->m_Songs[4].m_ExtInf, "#EXT two");  // the later EXT line wins
+  EXPECT_TRUE(l.doc->m_bModified);                    // no data file yet
+
+  ASSERT_TRUE(l.doc->Save(true));
+  EXPECT_EQ(ReadFile(list),
+            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\r\nsub/b.mp3\r\n\r\nc.mp3\r\n#EXT two\r\nd.mp3\r\n");
+  EXPECT_FALSE(l.doc->m_bModified);
+  EXPECT_TRUE(QFile::exists(dir + "/list.lbt"));
+  EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
+TEST_F(ListFormatTest, EmptyFileAndHeaderOnly) {
+  WriteFile(list, "");
+  Loaded empty = LoadList(list);
+  ASSERT_TRUE(empty.ok);
+  EXPECT_EQ(empty.doc->m_Songs.size(), 0);
+
+  WriteFile(list, "#EXTM3U\n");
+  Loaded header = LoadList(list);
+  ASSERT_TRUE(header.ok);
+  EXPECT_EQ(header.doc->m_Songs.size(), 0);
+  ASSERT_TRUE(header.doc->Save(true));
+  EXPECT_EQ(ReadFile(list), "#EXTM3U\r\n");
+}
+
+TEST_F(ListFormatTest, LineLengthLimit) {
+  QByteArray longest(TSlDocument::kMaxLineBytes, 'a');
+  WriteFile(list, "x.mp3\r\n" + longest + "\r\n");
+  Loaded ok = LoadList(list);
+  ASSERT_TRUE(ok.ok);
+  EXPECT_EQ(ok.doc->m_Songs[1].m_Path.size(), TSlDocument::kMaxLineBytes);
+
+  WriteFile(list, "x.mp3\r\n" + longest + "a");
+  std::remove(QFile::encodeName(dir + "/list.lbt").constData());
+  Loaded tooLong = LoadList(list);
+  EXPECT_FALSE(tooLong.ok);
+  EXPECT_EQ(tooLong.doc->m_Songs.size(), 0);
+  EXPECT_EQ(ui.Texts().last(), "Ошибка во время загрузки m3u-листа");
+}
+
+TEST_F(ListFormatTest, CyrillicLongPathsSurvive) {
+  // 2,000 Cyrillic characters take 4,000 bytes: far past the old 260-byte limit.
+  QString path = "/музыка/" + QString(2000, QChar(0x0436)) + ".mp3";
+  TSlDocument doc;
+  doc.SetFileName(list);
+  doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
+  ASSERT_TRUE(doc.Save(true));
+  Loaded back = LoadList(list);
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(back.doc->m_Songs[0].m_Path, path);
+}
+
+TEST_F(ListFormatTest, StopWhileReadingGivesCodeOneAndItsMessage) {
+  WriteFile(list, "a.mp3\r\n");
+  ui.StopAfterProcessMessages(1);
+  Loaded l = LoadList(list);
+  EXPECT_FALSE(l.ok);
+  EXPECT_EQ(l.doc->m_Songs.size(), 0);
+  ASSERT_FALSE(ui.Messages().isEmpty());
+  EXPECT_EQ(ui.Messages().last().text, "Прервано пользователем");
+  EXPECT_EQ(ui.Messages().last().flags & MB_ICONMASK, unsigned(MB_ICONWARNING));
+}
+
+TEST_F(ListFormatTest, MissingListFile) {
+  Loaded l = LoadList(dir + "/none.m3u");
+  EXPECT_FALSE(l.ok);
+  EXPECT_EQ(ui.Texts(), QStringList({"Файл не найден"}));
+  EXPECT_EQ(ui.Messages().first().caption, "LBTools");
+  Loaded silent = LoadList(dir + "/none.m3u", true);
+  EXPECT_FALSE(silent.ok);
+  EXPECT_EQ(ui.Messages().size(), 1);
+}
+
+// A list with two songs saved with its data file.
+class DataFileTest : public ListFormatTest {
+ protected:
+  void SetUp() override {
+    TSlDocument doc;
+    doc.SetFileName(list);
+    for (const char* name : {"a.mp3", "b.mp3"}) {
+      TSlSong song(nullptr, name, QString());  // stored relative to the list
+      song.m_Tag1.SetTitle(QString("Title ") + name, false);
+      song.m_FileAge = 1234;
+      doc.InsertSong(song, -1);
+    }
+    ASSERT_TRUE(doc.Save(true));
+    data = TSlDocument::DataFilePath(list);
+    good = ReadFile(data);
+  }
+  void WriteData(const QByteArray& bytes) { WriteFile(data, bytes); }
+  QString data;
+  QByteArray good;
+};
+
+TEST_F(DataFileTest, CachedTagsComeBackWithoutTheMusicFiles) {
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  EXPECT_FALSE(l.doc->m_bModified);
+  ASSERT_EQ(l.doc->m_Songs.size(), 2);
+  EXPECT_EQ(l.doc->m_Songs[1].m_Tag1.GetTitle(), "Title b.mp3");
+  EXPECT_EQ(l.doc->m_Songs[1].m_Tag1.m_DisplayName, "Unknown Artist - Title b.mp3");
+  EXPECT_EQ(l.doc->m_Songs[1].m_FileAge, 1234);
+  EXPECT_EQ(l.doc->m_Songs[1].m_Path, "b.mp3");  // stored relative to the list
+  EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
+TEST_F(DataFileTest, EveryFailureCodeShowsItsReason) {
+  struct Case {
+    QByteArray bytes;
+    QString reason;
+  };
+  QByteArray badVersion = good;
+  badVersion[3] = 2;
+  QByteArray badRecord = good;
+  badRecord.replace("a.mp3", "x.mp3");  // a record that belongs to another file
+  const Case cases[] = {
+      {"LB", "Ошибка формата файла"},
+      {"XYZ\x01\0\0\0\0", "Ошибка формата файла"},
+      {badVersion, "Неопознанная версия файла"},
+      {good.left(6), "Файл повреждён"},
+      {badRecord, "Ошибка загрузки файла"},
+      {good.left(good.size() - 3), "Ошибка загрузки файла"},
+      {good + good.mid(8), "Файл повреждён"},
+  };
+  for (const Case& c : cases) {
+    ui.ClearMessages();
+    WriteData(c.bytes);
+    ui.Answer(IDNO);
+    Loaded l = LoadList(list);
+    EXPECT_FALSE(l.ok) << c.reason.toStdString();
+    EXPECT_EQ(l.doc->m_Songs.size(), 0);
+    ASSERT_EQ(ui.Messages().size(), 1) << c.reason.toStdString();
+    EXPECT_EQ(ui.Messages()[0].text, DataQuestion(c.reason));
+    EXPECT_EQ(ui.Messages()[0].flags, unsigned(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_TRUE(QFile::exists(data));  // No keeps the file
+  }
+}
+
+TEST_F(DataFileTest, UnreadableDataFileIsCodeOne) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  QFile::setPermissions(data, QFile::Permissions());
+  ui.Answer(IDNO);
+  EXPECT_FALSE(LoadList(list).ok);
+  EXPECT_EQ(ui.Texts().first(), DataQuestion("Ошибка открытия файла"));
+  QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+TEST_F(DataFileTest, FewerRecordsThanSongsOffersToTrashTheFile) {
+  // The list gains a song without the data file knowing, and the data file's header
+  // is made to claim the list's new age.
+  WriteFile(list, ReadFile(list) + "c.mp3\r\n");
+  QByteArray bytes = good;
+  const int32_t age = lb::FileAge(list);
+  std::memcpy(bytes.data() + 4, &age, 4);
+  WriteData(bytes);
+
+  ui.Answer(IDYES);
+  Loaded l = LoadList(list);
+  EXPECT_FALSE(l.ok);
+  EXPECT_EQ(ui.Texts(),
+            QStringList({DataQuestion("Файл повреждён"), "Попробуйте открыть документ заново"}));
+  EXPECT_FALSE(QFile::exists(data));
+  QDir trash(lbtest::RunDir() + "/data/Trash/files");
+  EXPECT_TRUE(trash.entryList(QDir::Files).filter("list").size() >= 1);
+
+  // The next open works from the list alone.
+  ui.ClearMessages();
+  Loaded again = LoadList(list);
+  EXPECT_TRUE(again.ok);
+  EXPECT_EQ(again.doc->m_Songs.size(), 3);
+}
+
+TEST_F(DataFileTest, OutsideEditMergesCachedTags) {
+  // Another program reorders the list, drops a song and adds one.
+  WriteFile(list, "#EXTINF:5,new\r\nnew.mp3\r\nb.mp3\r\n");
+  modeltest::TouchLater(list, 10);
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  ASSERT_EQ(l.doc->m_Songs.size(), 2);
+  const TSlSong& fresh = l.doc->m_Songs[0];
+  EXPECT_EQ(fresh.m_FileAge, kAgeNeverSynced);
+  EXPECT_FALSE(fresh.m_Tag1.m_bExists);
+  EXPECT_EQ(fresh.m_ExtInf, "#EXTINF:5,new");
+  const TSlSong& kept = l.doc->m_Songs[1];
+  EXPECT_EQ(kept.m_Tag1.GetTitle(), "Title b.mp3");
+  EXPECT_EQ(kept.m_FileAge, 1234);
+  EXPECT_EQ(kept.m_Path, "b.mp3");
+  EXPECT_TRUE(l.doc->m_bModified);
+  EXPECT_EQ(l.doc->m_M3uAge, lb::FileAge(list));
+  EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
+TEST_F(DataFileTest, ListMovedWithItsDataFileKeepsCachedTags) {
+  QString other = lbtest::NewTempDir() + "/elsewhere";
+  QDir().mkpath(other);
+  ASSERT_TRUE(QFile::rename(list, other + "/list.m3u"));
+  ASSERT_TRUE(QFile::rename(data, other + "/list.lbt"));
+  Loaded l = LoadList(other + "/list.m3u");
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(l.doc->m_Songs[0].m_Tag1.GetTitle(), "Title a.mp3");
+  EXPECT_EQ(l.doc->m_Songs[0].GetPath(true), other + "/a.mp3");
+}
+
+TEST_F(DataFileTest, NoDataFileWrittenWhenTheSettingIsOff) {
+  std::remove(QFile::encodeName(data).constData());
+  {
+    TSlDocument doc;
+    doc.Ini().WriteBool("Settings", "UseDBFiles", false);
+    doc.SetFileName(list);
+    ASSERT_TRUE(doc.Load(true));
+    ASSERT_TRUE(doc.Save(true));
+    doc.Ini().EraseSection("Settings");
+  }
+  EXPECT_FALSE(QFile::exists(data));
+}
+
+TEST_F(ListFormatTest, GarbageNeverCrashesOrLosesTheList) {
+  // Binary junk as a list loads as (odd) paths or fails; it never crashes.
+  QByteArray junk;
+  for (int i = 0; i < 20000; ++i) junk.append(char((i * 7919) % 251));
+  WriteFile(list, junk);
+  Loaded l = LoadList(list, true);
+  (void)l;
+  // Random data files of every length up to a few records.
+  WriteFile(list, "a.mp3\r\nb.mp3\r\n");
+  const QByteArray original = ReadFile(list);
+  for (int len = 0; len < 300; len += 7) {
+    QByteArray bytes = "LBT\x01" + QByteArray(4, '\0');
+    for (int i = 0; i < len; ++i) bytes.append(char((i * 31 + len) % 256));
+    WriteFile(dir + "/list.lbt", bytes);
+    const int32_t age = lb::FileAge(list);
+    std::memcpy(bytes.data() + 4, &age, 4);
+    WriteFile(dir + "/list.lbt", bytes);
+    Loaded g = LoadList(list, true);
+    EXPECT_FALSE(g.ok && g.doc->m_Songs.size() != 2);
+  }
+  EXPECT_EQ(ReadFile(list), original);
+}
+
+TEST_F(ListFormatTest, FailedSaveKeepsThePreviousFiles) {
+  WriteFile(list, "a.mp3\r\n");
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  ASSERT_TRUE(l.doc->Save(true));
+  const QByteArray before = ReadFile(list);
+  l.doc->InsertSong(TSlSong(nullptr, "/x/b.mp3", QString()), -1);
+  {
+    lbtest::ReadOnlyFolder readOnly(dir);
+    if (!readOnly.Ok()) GTEST_SKIP() << "no way to make a folder read-only here";
+    EXPECT_FALSE(l.doc->Save(false));
+  }
+  EXPECT_EQ(ui.Texts().last(), "Не могу открыть файл для записи");
+  EXPECT_TRUE(l.doc->m_bModified);
+  EXPECT_EQ(ReadFile(list), before);
+}
+
+TEST_F(ListFormatTest, UnwritableFolderReportsAndKeepsTheDocument) {
+  TSlDocument doc;
+  doc.SetFileName("/proc/lbtools-cannot-write/list.m3u");
+  doc.InsertSong(TSlSong(nullptr, "/x/a.mp3", QString()), -1);
+  EXPECT_FALSE(doc.Save(false));
+  EXPECT_EQ(ui.Texts(), QStringList({"Не могу открыть файл для записи"}));
+  EXPECT_TRUE(doc.m_bModified);
+  EXPECT_EQ(doc.m_Songs.size(), 1);
+}
+
+}  // namespace
