@@ -1,0 +1,385 @@
+// The ID3Com component through COM, as the program uses it: created by CLSID after the
+// server registered itself, tags written and read back, frames removed, tags removed,
+// and files that cannot be written or read.
+#include "com/Com.h"
+#include "id3com/ID3Com.h"
+#include "platform/Registry.h"
+
+#include "id3com/Mp3Files.h"
+#include "support/TestEnv.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using lbtest::RawFrame;
+
+struct TextProp {
+  const char* name;
+  HRESULT (STDMETHODCALLTYPE IID3ComTag::*get)(BSTR*);
+  HRESULT (STDMETHODCALLTYPE IID3ComTag::*put)(BSTR);
+  LONG frameId;
+};
+
+const TextProp kProps[] = {
+    {"Title", &IID3ComTag::get_Title, &IID3ComTag::put_Title, ID3FID_TITLE},
+    {"Artist", &IID3ComTag::get_Artist, &IID3ComTag::put_Artist, ID3FID_LEADARTIST},
+    {"Album", &IID3ComTag::get_Album, &IID3ComTag::put_Album, ID3FID_ALBUM},
+    {"Year", &IID3ComTag::get_Year, &IID3ComTag::put_Year, ID3FID_YEAR},
+    {"Comment", &IID3ComTag::get_Comment, &IID3ComTag::put_Comment, ID3FID_COMMENT},
+    {"Composer", &IID3ComTag::get_Composer, &IID3ComTag::put_Composer, ID3FID_COMPOSER},
+    {"OrigArtist", &IID3ComTag::get_OrigArtist, &IID3ComTag::put_OrigArtist, ID3FID_ORIGARTIST},
+    {"Copyright", &IID3ComTag::get_Copyright, &IID3ComTag::put_Copyright, ID3FID_COPYRIGHT},
+    {"URL", &IID3ComTag::get_URL, &IID3ComTag::put_URL, ID3FID_WWWUSER},
+    {"EncodedBy", &IID3ComTag::get_EncodedBy, &IID3ComTag::put_EncodedBy, ID3FID_ENCODEDBY},
+};
+
+// Values with Cyrillic everywhere the format allows it (a URL is Latin-1 text).
+QString ValueFor(const TextProp& p) {
+  QString name = p.name;
+  if (name == "Year") return "1987";
+  if (name == "URL") return "http://example.org/kino?a=1";
+  return name + QStringLiteral(" — Виктор Цой «Звезда»");
+}
+
+class ID3ComTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    QLibrary lib(lbtest::BinDir() + "/" + kID3ComLibraryName);
+    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
+    auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(), S_OK);
+  }
+
+  ComPtr<IID3ComTag> NewTag() {
+    ComPtr<IID3ComTag> tag;
+    EXPECT_EQ(CoCreateInstance(CLSID_ID3ComTag, nullptr, CLSCTX_INPROC_SERVER, IID_IID3ComTag,
+                               tag.PutVoid()),
+              S_OK);
+    return tag;
+  }
+
+  static HRESULT Link(IID3ComTag* tag, const QString& path) {
+    BSTR b = lb::BstrFromQString(path);
+    HRESULT hr = tag->Link(b);
+    SysFreeString(b);
+    return hr;
+  }
+  static QString Get(IID3ComTag* tag, const TextProp& p) {
+    BSTR b = nullptr;
+    EXPECT_EQ((tag->*p.get)(&b), S_OK);
+    QString s = lb::QStringFromBstr(b);
+    SysFreeString(b);
+    return s;
+  }
+  static void Put(IID3ComTag* tag, const TextProp& p, const QString& value) {
+    BSTR b = lb::BstrFromQString(value);
+    EXPECT_EQ((tag->*p.put)(b), S_OK);
+    SysFreeString(b);
+  }
+  static bool HasV2(IID3ComTag* tag) {
+    VARIANT_BOOL has = 0;
+    EXPECT_EQ(tag->get_HasV2Tag(&has), S_OK);
+    return has == VARIANT_TRUE;
+  }
+  static LONG Genre(IID3ComTag* tag) {
+    LONG g = -1;
+    tag->get_Genre(&g);
+    return g;
+  }
+  static LONG Track(IID3ComTag* tag) {
+    LONG t = -1;
+    tag->get_Track(&t);
+    return t;
+  }
+
+  QString MakeFile(const QByteArray& bytes, const QString& name = "song.mp3") {
+    QString path = lbtest::NewTempDir() + "/" + name;
+    EXPECT_TRUE(lbtest::WriteFile(path, bytes));
+    return path;
+  }
+
+  // The program's write sequence: every text field put or removed, genre and track put.
+  void WriteAll(const QString& path, const QMap<QString, QString>& values, LONG genre, LONG track) {
+    ComPtr<IID3ComTag> tag = NewTag();
+    tag->Clear();
+    Link(tag.Get(), path);
+    for (const TextProp& p : kProps) {
+      QString v = values.value(p.name);
+      if (v.isEmpty())
+        EXPECT_EQ(tag->RemoveFrameByID(p.frameId), S_OK);
+      else
+        Put(tag.Get(), p, v);
+    }
+    tag->put_Genre(genre);
+    tag->put_Track(track);
+    ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+    tag->Clear();
+  }
+};
+
+TEST_F(ID3ComTest, RegistersUnderItsProgIdAndPath) {
+  TRegistry reg(HKEY_CLASSES_ROOT);
+  const QString key = "\\CLSID\\" + lb::GuidToString(CLSID_ID3ComTag);
+  ASSERT_TRUE(reg.OpenKeyReadOnly(key + "\\InprocServer32"));
+  EXPECT_EQ(reg.ReadString(""), QFileInfo(lbtest::BinDir() + "/libid3com.so").canonicalFilePath());
+  EXPECT_EQ(reg.ReadString("ThreadingModel"), "Apartment");
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromProgID(u"ID3Com.ID3ComTag", &clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_ID3ComTag);
+}
+
+TEST_F(ID3ComTest, AllTwelvePropertiesRoundTripAsV23) {
+  QString path = MakeFile(lbtest::Mp3Audio());
+  const auto perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+  ASSERT_TRUE(QFile::setPermissions(path, perms));
+  QMap<QString, QString> values;
+  for (const TextProp& p : kProps) values[p.name] = ValueFor(p);
+  WriteAll(path, values, 17, 5);
+  EXPECT_EQ(QFile::permissions(path) & 0x7077, perms);  // the replacing file keeps them
+
+  QByteArray bytes = lbtest::ReadFile(path);
+  ASSERT_TRUE(bytes.startsWith(QByteArray("ID3\x03", 4)));  // v2.3
+  EXPECT_TRUE(bytes.contains("TYER"));
+  EXPECT_FALSE(bytes.contains("TDRC"));
+  EXPECT_TRUE(bytes.contains(QByteArray("TIT2", 4)));
+  // Audio follows the tag untouched.
+  EXPECT_TRUE(bytes.endsWith(lbtest::Mp3Audio()));
+
+  ComPtr<IID3ComTag> tag = NewTag();
+  ASSERT_EQ(Link(tag.Get(), path), S_OK);
+  EXPECT_TRUE(HasV2(tag.Get()));
+  for (const TextProp& p : kProps) EXPECT_EQ(Get(tag.Get(), p), ValueFor(p)) << p.name;
+  EXPECT_EQ(Genre(tag.Get()), 17);
+  EXPECT_EQ(Track(tag.Get()), 5);
+}
+
+TEST_F(ID3ComTest, EmptyFieldsRemoveTheirFrames) {
+  QString path = MakeFile(lbtest::Mp3Audio());
+  QMap<QString, QString> values;
+  for (const TextProp& p : kProps) values[p.name] = ValueFor(p);
+  WriteAll(path, values, 17, 5);
+  // Rewrite with every other field empty, no genre and no track.
+  QMap<QString, QString> half;
+  for (int i = 0; i < 10; i += 2) half[kProps[i].name] = ValueFor(kProps[i]);
+  WriteAll(path, half, 255, 0);
+
+  QByteArray bytes = lbtest::ReadFile(path);
+  for (const char* gone : {"TPE1", "TYER", "TCOM", "TCOP", "TENC", "TCON", "TRCK"})
+    EXPECT_FALSE(bytes.contains(gone)) << gone;
+  ComPtr<IID3ComTag> tag = NewTag();
+  ASSERT_EQ(Link(tag.Get(), path), S_OK);
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(Get(tag.Get(), kProps[i]), i % 2 ? QString() : ValueFor(kProps[i])) << kProps[i].name;
+  EXPECT_EQ(Genre(tag.Get()), 255);
+  EXPECT_EQ(Track(tag.Get()), 0);
+  EXPECT_EQ(tag->RemoveFrameByID(12345), E_INVALIDARG);
+}
+
+TEST_F(ID3ComTest, ArtistRemovalTakesBandAndConductorToo) {
+  QByteArray file = lbtest::Id3v2(3, {{"TPE1", lbtest::TextBody("Lead")},
+                                      {"TPE2", lbtest::TextBody("Band")},
+                                      {"TPE3", lbtest::TextBody("Conductor")},
+                                      {"TIT2", lbtest::TextBody("Title")}}) +
+                    lbtest::Mp3Audio();
+  QString path = MakeFile(file);
+  ComPtr<IID3ComTag> tag = NewTag();
+  Link(tag.Get(), path);
+  for (LONG id : {ID3FID_LEADARTIST, ID3FID_BAND, ID3FID_CONDUCTOR})
+    EXPECT_EQ(tag->RemoveFrameByID(id), S_OK);
+  ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+  QByteArray bytes = lbtest::ReadFile(path);
+  for (const char* gone : {"TPE1", "TPE2", "TPE3"}) EXPECT_FALSE(bytes.contains(gone)) << gone;
+  EXPECT_TRUE(bytes.contains("TIT2"));
+}
+
+TEST_F(ID3ComTest, RemovingTheTagKeepsAudioAndId3v1) {
+  const QByteArray v1 = lbtest::Id3v1("v1 title", "v1 artist");
+  QString path = MakeFile(lbtest::Mp3Audio() + v1);
+  QMap<QString, QString> values{{"Title", "Заголовок"}, {"Artist", "Исполнитель"}};
+  WriteAll(path, values, 2, 1);
+  ASSERT_TRUE(lbtest::ReadFile(path).startsWith("ID3"));
+  EXPECT_TRUE(lbtest::ReadFile(path).endsWith(v1));  // writing v2 never touches v1
+
+  ComPtr<IID3ComTag> tag = NewTag();
+  Link(tag.Get(), path);
+  EXPECT_TRUE(HasV2(tag.Get()));
+  tag->Clear();
+  ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+  EXPECT_FALSE(HasV2(tag.Get()));
+  EXPECT_EQ(lbtest::ReadFile(path), lbtest::Mp3Audio() + v1);
+
+  ComPtr<IID3ComTag> again = NewTag();
+  Link(again.Get(), path);
+  EXPECT_FALSE(HasV2(again.Get()));
+  EXPECT_EQ(Get(again.Get(), kProps[0]), "");
+  // Saving an empty tag into a file without one changes nothing.
+  ASSERT_EQ(again->SaveV2Tag(), S_OK);
+  EXPECT_EQ(lbtest::ReadFile(path), lbtest::Mp3Audio() + v1);
+}
+
+TEST_F(ID3ComTest, ReadsV22AndV24TagsAndGenreForms) {
+  struct Case {
+    int version;
+    QList<RawFrame> frames;
+    QString title, year, comment;
+    LONG genre, track;
+  };
+  const QList<Case> cases = {
+      {2,
+       {{"TT2", lbtest::TextBody("Old")},
+        {"TYE", lbtest::TextBody("1977")},
+        {"TCO", lbtest::TextBody("(17)")},
+        {"TRK", lbtest::TextBody("3/10")},
+        {"COM", lbtest::CommentBody("eng", "", "v22 comment")}},
+       "Old",
+       "1977",
+       "v22 comment",
+       17,
+       3},
+      {3,
+       {{"TIT2", lbtest::TextBody("Кино", 1)},
+        {"TYER", lbtest::TextBody("99")},
+        {"TCON", lbtest::TextBody("(17)Rock")},
+        {"TRCK", lbtest::TextBody("5/12")},
+        {"COMM", lbtest::CommentBody("rus", "iTunNORM", " 00000A")},
+        {"COMM", lbtest::CommentBody("rus", "", "main")}},
+       "Кино",
+       "99",
+       "main",
+       17,
+       5},
+      {4,
+       {{"TIT2", lbtest::TextBody("Новый", 3)},
+        {"TDRC", lbtest::TextBody("2001-05-06")},
+        {"TCON", lbtest::TextBody("Heavy Metal")},
+        {"TRCK", lbtest::TextBody("x")}},
+       "Новый",
+       "2001",
+       "",
+       137,
+       0},
+      {3, {{"TCON", lbtest::TextBody("Chanson russe")}}, "", "", "", 255, 0},
+      {3, {{"TCON", lbtest::TextBody("(200)")}}, "", "", "", 255, 0},
+      {3, {{"TCON", lbtest::TextBody("8")}}, "", "", "", 8, 0},
+  };
+  for (const Case& c : cases) {
+    QString path = MakeFile(lbtest::Id3v2(c.version, c.frames) + lbtest::Mp3Audio());
+    ComPtr<IID3ComTag> tag = NewTag();
+    ASSERT_EQ(Link(tag.Get(), path), S_OK);
+    SCOPED_TRACE(c.version);
+    EXPECT_TRUE(HasV2(tag.Get()));
+    EXPECT_EQ(Get(tag.Get(), kProps[0]), c.title);
+    EXPECT_EQ(Get(tag.Get(), kProps[3]), c.year);
+    EXPECT_EQ(Get(tag.Get(), kProps[4]), c.comment);
+    EXPECT_EQ(Genre(tag.Get()), c.genre);
+    EXPECT_EQ(Track(tag.Get()), c.track);
+  }
+}
+
+TEST_F(ID3ComTest, SavingKeepsFramesItDoesNotKnow) {
+  QByteArray txxx = lbtest::TextBody("LYRICIST") + QByteArray(1, '\0') + "someone";
+  QString path = MakeFile(lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old title")},
+                                            {"TXXX", txxx},
+                                            {"COMM", lbtest::CommentBody("eng", "iTunNORM", "x")},
+                                            {"COMM", lbtest::CommentBody("deu", "", "alt")}}) +
+                          lbtest::Mp3Audio());
+  ComPtr<IID3ComTag> tag = NewTag();
+  Link(tag.Get(), path);
+  Put(tag.Get(), kProps[0], "Новый");
+  Put(tag.Get(), kProps[4], "Новый комментарий");
+  ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+  QByteArray bytes = lbtest::ReadFile(path);
+  EXPECT_TRUE(bytes.contains("LYRICIST"));
+  EXPECT_TRUE(bytes.contains("iTunNORM"));  // the described comment stays
+  EXPECT_TRUE(bytes.contains("deu"));       // the main comment keeps its language
+  ComPtr<IID3ComTag> again = NewTag();
+  Link(again.Get(), path);
+  EXPECT_EQ(Get(again.Get(), kProps[0]), "Новый");
+  EXPECT_EQ(Get(again.Get(), kProps[4]), "Новый комментарий");
+}
+
+TEST_F(ID3ComTest, ReadOnlyFileRefusesAndStaysUnchanged) {
+  QByteArray original = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Keep")}}) +
+                        lbtest::Mp3Audio() + lbtest::Id3v1("t", "a");
+  QString path = MakeFile(original);
+  ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  ComPtr<IID3ComTag> tag = NewTag();
+  ASSERT_EQ(Link(tag.Get(), path), S_OK);  // reading a read-only file is fine
+  EXPECT_EQ(Get(tag.Get(), kProps[0]), "Keep");
+  Put(tag.Get(), kProps[0], "Changed");
+  EXPECT_LT(tag->SaveV2Tag(), 0);
+  tag->Clear();
+  EXPECT_LT(tag->SaveV2Tag(), 0);
+  EXPECT_EQ(lbtest::ReadFile(path), original);
+  QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+TEST_F(ID3ComTest, MissingGarbageAndFolderNeverCrash) {
+  ComPtr<IID3ComTag> tag = NewTag();
+  QString missing = lbtest::NewTempDir() + "/missing.mp3";
+  EXPECT_LT(Link(tag.Get(), missing), 0);
+  EXPECT_FALSE(HasV2(tag.Get()));
+  EXPECT_EQ(Get(tag.Get(), kProps[0]), "");
+  Put(tag.Get(), kProps[0], "x");
+  EXPECT_LT(tag->SaveV2Tag(), 0);
+  EXPECT_FALSE(QFile::exists(missing));
+
+  EXPECT_LT(Link(tag.Get(), lbtest::NewTempDir()), 0);
+  EXPECT_LT(tag->SaveV2Tag(), 0);
+
+  // A header that promises far more than the file holds, a truncated header, frames
+  // whose sizes run past the tag, and plain noise.
+  QByteArray noise;
+  for (int i = 0; i < 5000; ++i) noise += char((i * 7919) % 251);
+  const QList<QByteArray> garbage = {
+      QByteArray("ID3\x03\x00\x00\x7F\x7F\x7F\x7F", 10) + noise,
+      QByteArray("ID3\x04", 4),
+      QByteArray("ID3\x03\x00\x00\x00\x00\x01\x00TIT2\xFF\xFF\xFF\xFF\x00\x00", 20) + noise,
+      noise,
+      QByteArray(),
+  };
+  for (const QByteArray& g : garbage) {
+    QString path = MakeFile(g, "garbage.mp3");
+    ComPtr<IID3ComTag> t = NewTag();
+    Link(t.Get(), path);
+    for (const TextProp& p : kProps) Get(t.Get(), p);
+    Genre(t.Get());
+    Put(t.Get(), kProps[0], "Title");
+    t->SaveV2Tag();  // may succeed or fail; it must not crash
+  }
+}
+
+TEST_F(ID3ComTest, GenreTrackAndShortYearWrites) {
+  QString path = MakeFile(lbtest::Mp3Audio());
+  ComPtr<IID3ComTag> tag = NewTag();
+  Link(tag.Get(), path);
+  tag->put_Genre(80);  // written by name, readable by every player
+  tag->put_Track(12);
+  ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+  QByteArray bytes = lbtest::ReadFile(path);
+  EXPECT_TRUE(bytes.contains("Folk"));
+  ComPtr<IID3ComTag> again = NewTag();
+  Link(again.Get(), path);
+  EXPECT_EQ(Genre(again.Get()), 80);
+  EXPECT_EQ(Track(again.Get()), 12);
+  // A year of two digits is kept as written.
+  BSTR year = lb::BstrFromQString("99");
+  again->put_Year(year);
+  SysFreeString(year);
+  // A number outside the table means no genre.
+  again->put_Genre(200);
+  EXPECT_EQ(Genre(again.Get()), 255);
+  ASSERT_EQ(again->SaveV2Tag(), S_OK);
+  EXPECT_FALSE(lbtest::ReadFile(path).contains("TCON"));
+  ComPtr<IID3ComTag> third = NewTag();
+  Link(third.Get(), path);
+  EXPECT_EQ(Get(third.Get(), kProps[3]), "99");
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// The ID3Com component against other ID3v2 implementations: tags it writes are read by
+// mutagen and by id3lib's id3v2 tool with the same values, and tags mutagen writes
+// (v2.3 and v2.4, UTF-16 and UTF-8) are read by the component.
+#include "com/Com.h"
+#include "id3com/ID3Com.h"
+
+#include "id3com/Mp3Files.h"
+#include "support/TestEnv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibrary>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Debian's interpreter: the python3 first on PATH may be another one without mutagen.
+constexpr const char* kPython = "/usr/bin/python3";
+
+const char* const kMutagenRead = R"PY(
+import sys, json
+from mutagen.id3 import ID3
+t = ID3(sys.argv[1], translate=False)
+out = {"version": "%d.%d" % t.version[:2], "enc": {}}
+for fid in ["TIT2", "TPE1", "TALB", "TYER", "TDRC", "TCOM", "TOPE", "TCOP", "TENC", "TRCK", "TCON"]:
+    if fid in t:
+        out[fid] = "/".join(str(x) for x in t[fid].text)
+        out["enc"][fid] = int(t[fid].encoding)
+c = t.getall("COMM")
+if c:
+    out["COMM"] = c[0].text[0]
+    out["COMM_lang"] = c[0].lang
+w = t.getall("WXXX")
+if w:
+    out["WXXX"] = w[0].url
+if "TCON" in t:
+    out["genres"] = t["TCON"].genres
+print(json.dumps(out, ensure_ascii=False))
+)PY";
+
+// argv: path, ID3v2 minor version (3 or 4), text encoding (0, 1 or 3), genre text.
+const char* const kMutagenWrite = R"PY(
+import sys
+from mutagen.id3 import (ID3, TIT2, TPE1, TALB, TDRC, COMM, TCOM, TOPE, TCOP, WXXX, TENC,
+                         TCON, TRCK)
+path, version, enc, genre = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+t = ID3()
+t.add(TIT2(encoding=enc, text="Группа крови"))
+t.add(TPE1(encoding=enc, text="Кино"))
+t.add(TALB(encoding=enc, text="Альбом"))
+t.add(TDRC(encoding=enc, text="1988"))
+t.add(COMM(encoding=enc, lang="rus", desc="", text="Комментарий"))
+t.add(TCOM(encoding=enc, text="Цой"))
+t.add(TOPE(encoding=enc, text="Оригинал"))
+t.add(TCOP(encoding=enc, text="© Мелодия"))
+t.add(WXXX(encoding=enc, desc="", url="http://kino.example/"))
+t.add(TENC(encoding=enc, text="Кодировщик"))
+t.add(TCON(encoding=enc, text=genre))
+t.add(TRCK(encoding=enc, text="5/12"))
+t.save(path, v2_version=version)
+)PY";
+
+QString RunTool(const QString& program, const QStringList& args, int* exitCode = nullptr) {
+  QProcess p;
+  p.start(program, args);
+  if (!p.waitForFinished(60000)) return QString();
+  if (exitCode) *exitCode = p.exitCode();
+  if (p.exitCode() != 0)
+    ADD_FAILURE() << program.toStdString() << ": " << p.readAllStandardError().toStdString();
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QJsonObject MutagenRead(const QString& path) {
+  QString out = RunTool(kPython, {"-c", kMutagenRead, path});
+  return QJsonDocument::fromJson(out.toUtf8()).object();
+}
+
+// id3v2 -l prints "TIT2 (Title/songname/content description): value"; comments and URLs
+// put "(description)[lang]: " before the value, genres add " (number)".
+QMap<QString, QString> Id3v2List(const QString& path) {
+  QMap<QString, QString> frames;
+  static const QRegularExpression line(R"(^([A-Z0-9]{4}) \(.*?\): (.*)$)");
+  static const QRegularExpression described(R"(^\(.*?\)(\[\w{3}\])?: )");
+  for (const QString& l : RunTool("id3v2", {"-l", path}).split('\n')) {
+    QRegularExpressionMatch m = line.match(l);
+    if (!m.hasMatch()) continue;
+    QString value = m.captured(2);
+    if (m.captured(1) == "COMM" || m.captured(1) == "WXXX") value.remove(described);
+    frames.insert(m.captured(1), value);
+  }
+  return frames;
+}
+
+class ID3ComPeers : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    QLibrary lib(lbtest::BinDir() + "/" + kID3ComLibraryName);
+    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
+    auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(), S_OK);
+  }
+
+  ComPtr<IID3ComTag> Open(const QString& path) {
+    ComPtr<IID3ComTag> tag;
+    EXPECT_EQ(CoCreateInstance(CLSID_ID3ComTag, nullptr, CLSCTX_INPROC_SERVER, IID_IID3ComTag,
+                               tag.PutVoid()),
+              S_OK);
+    if (!tag) return tag;
+    BSTR b = lb::BstrFromQString(path);
+    EXPECT_EQ(tag->Link(b), S_OK);
+    SysFreeString(b);
+    return tag;
+  }
+
+  static QString Text(IID3ComTag* tag, HRESULT (STDMETHODCALLTYPE IID3ComTag::*get)(BSTR*)) {
+    BSTR b = nullptr;
+    (tag->*get)(&b);
+    QString s = lb::QStringFromBstr(b);
+    SysFreeString(b);
+    return s;
+  }
+  static void Put(IID3ComTag* tag, HRESULT (STDMETHODCALLTYPE IID3ComTag::*put)(BSTR),
+                  const QString& value) {
+    BSTR b = lb::BstrFromQString(value);
+    (tag->*put)(b);
+    SysFreeString(b);
+  }
+
+  QString NewSong() {
+    QString path = lbtest::NewTempDir() + "/song.mp3";
+    EXPECT_TRUE(lbtest::WriteFile(path, lbtest::Mp3Audio()));
+    return path;
+  }
+};
+
+TEST_F(ID3ComPeers, MutagenAndId3libReadWhatWeWrite) {
+  QString path = NewSong();
+  {
+    ComPtr<IID3ComTag> tag = Open(path);
+    ASSERT_TRUE(tag);
+    Put(tag.Get(), &IID3ComTag::put_Title, "Группа крови");
+    Put(tag.Get(), &IID3ComTag::put_Artist, "Кино");
+    Put(tag.Get(), &IID3ComTag::put_Album, "Альбом «Группа крови»");
+    Put(tag.Get(), &IID3ComTag::put_Year, "1988");
+    Put(tag.Get(), &IID3ComTag::put_Comment, "Комментарий");
+    Put(tag.Get(), &IID3ComTag::put_Composer, "Виктор Цой");
+    Put(tag.Get(), &IID3ComTag::put_OrigArtist, "Оригинал");
+    Put(tag.Get(), &IID3ComTag::put_Copyright, "© Мелодия");
+    Put(tag.Get(), &IID3ComTag::put_URL, "http://kino.example/");
+    Put(tag.Get(), &IID3ComTag::put_EncodedBy, "Кодировщик");
+    tag->put_Genre(17);
+    tag->put_Track(5);
+    ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+  }
+
+  QJsonObject m = MutagenRead(path);
+  EXPECT_EQ(m["version"].toString(), "2.3");
+  EXPECT_EQ(m["TIT2"].toString(), "Группа крови");
+  EXPECT_EQ(m["TPE1"].toString(), "Кино");
+  EXPECT_EQ(m["TALB"].toString(), "Альбом «Группа крови»");
+  EXPECT_EQ(m["TYER"].toString(), "1988");
+  EXPECT_FALSE(m.contains("TDRC"));
+  EXPECT_EQ(m["COMM"].toString(), "Комментарий");
+  EXPECT_EQ(m["COMM_lang"].toString(), "eng");
+  EXPECT_EQ(m["TCOM"].toString(), "Виктор Цой");
+  EXPECT_EQ(m["TOPE"].toString(), "Оригинал");
+  EXPECT_EQ(m["TCOP"].toString(), "© Мелодия");
+  EXPECT_EQ(m["WXXX"].toString(), "http://kino.example/");
+  EXPECT_EQ(m["TENC"].toString(), "Кодировщик");
+  EXPECT_EQ(m["TRCK"].toString(), "5");
+  EXPECT_EQ(m["genres"].toArray().first().toString(), "Rock");
+  EXPECT_EQ(m["enc"].toObject()["TIT2"].toInt(), 1);  // UTF-16: v2.3 has no UTF-8
+
+  QMap<QString, QString> l = Id3v2List(path);
+  EXPECT_EQ(l["TIT2"], "Группа крови");
+  EXPECT_EQ(l["TPE1"], "Кино");
+  EXPECT_EQ(l["TALB"], "Альбом «Группа крови»");
+  EXPECT_EQ(l["TYER"], "1988");
+  EXPECT_EQ(l["COMM"], "Комментарий");
+  EXPECT_EQ(l["TCOM"], "Виктор Цой");
+  EXPECT_EQ(l["TOPE"], "Оригинал");
+  EXPECT_EQ(l["TENC"], "Кодировщик");
+  EXPECT_EQ(l["WXXX"], "http://kino.example/");
+  EXPECT_EQ(l["TRCK"], "5");
+  EXPECT_TRUE(l["TCON"].startsWith("Rock")) << l["TCON"].toStdString();
+}
+
+TEST_F(ID3ComPeers, WeReadWhatMutagenWrites) {
+  struct Case {
+    const char* version;
+    const char* encoding;
+    const char* genre;
+    LONG expectedGenre;
+  };
+  const Case cases[] = {
+      {"3", "1", "Rock", 17},          // v2.3, UTF-16
+      {"3", "1", "(17)", 17},          // v2.3, numeric reference
+      {"4", "1", "Heavy Metal", 137},  // v2.4, UTF-16
+      {"4", "3", "17", 17},            // v2.4, UTF-8
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("v2.") + c.version + " encoding " + c.encoding);
+    QString path = NewSong();
+    int exitCode = -1;
+    RunTool(kPython, {"-c", kMutagenWrite, path, c.version, c.encoding, c.genre}, &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    ComPtr<IID3ComTag> tag = Open(path);
+    ASSERT_TRUE(tag);
+    VARIANT_BOOL has = 0;
+    tag->get_HasV2Tag(&has);
+    EXPECT_EQ(has, VARIANT_TRUE);
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Title), "Группа крови");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Artist), "Кино");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Album), "Альбом");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Year), "1988");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Comment), "Комментарий");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Composer), "Цой");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_OrigArtist), "Оригинал");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Copyright), "© Мелодия");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_URL), "http://kino.example/");
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_EncodedBy), "Кодировщик");
+    LONG genre = -1, track = -1;
+    tag->get_Genre(&genre);
+    tag->get_Track(&track);
+    EXPECT_EQ(genre, c.expectedGenre);
+    EXPECT_EQ(track, 5);
+  }
+}
+
+}  // namespace
