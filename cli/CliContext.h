@@ -37,6 +37,7 @@ struct CliCommandInfo {
 // The commands each part of the tool adds.
 QList<CliCommandInfo> ListCommands();
 QList<CliCommandInfo> TagCommands();
+QList<CliCommandInfo> ExtractCommands();
 
 // Helpers shared by the commands.
 int CliUsageError(CliContext& c, const QString& text);

@@ -10,7 +10,7 @@ namespace {
 
 QList<CliCommandInfo> AllCommands() {
   QList<CliCommandInfo> all;
-  all << ListCommands() << TagCommands();
+  all << ListCommands() << TagCommands() << ExtractCommands();
   return all;
 }
 

@@ -1,0 +1,63 @@
+// "lbtools3-cli extract": the extracters listed from the category, the folder
+// recognised, the answering extracter's records printed.
+#include "ExtracterTestSupport.h"
+#include "cli/ExtractCommand.h"
+
+#include <QDir>
+
+using namespace lbtest;
+
+namespace {
+
+class ExtractCommand : public TExtracterFixture {
+ protected:
+  int Run(const QStringList& args) {
+    m_Out.clear();
+    m_Err.clear();
+    QTextStream out(&m_Out), err(&m_Err);
+    int rc = RunExtractCommand(args, out, err);
+    out.flush();
+    err.flush();
+    return rc;
+  }
+  QString m_Out, m_Err;
+};
+
+TEST_F(ExtractCommand, ListsExtractersAndPrintsTheFirstRecognisingOnesAnswer) {
+  Write("tracker.ini", "[Main]\nCD=Альбом\n[CD]\nSndFile1=01.mp3\nSound1=Песня\n");
+  ASSERT_EQ(Run({m_Root.chopped(1), Path("CD/01.mp3"), Path("CD/02.mp3")}), 0) << m_Err;
+  EXPECT_TRUE(
+      m_Out.contains("Corvane, 1.0, Для дисков с характерным файлом \"tracker.ini\" в корне "
+                     "(LBCOMExtracter.LBExtracterType3)"))
+      << m_Out;
+  EXPECT_TRUE(m_Out.contains("(Zu.TagExtracter.1)")) << m_Out;
+  EXPECT_EQ(m_Out.count(". recognised\n"), 1) << m_Out;
+  EXPECT_TRUE(m_Out.contains("Song: " + Path("CD/01.mp3") +
+                             "\n  by LBCOMExtracter.LBExtracterType3\n  ID3v1\n"
+                             "    Title: Песня\n    Artist: \n    Album: Альбом\n"))
+      << m_Out;
+  EXPECT_TRUE(m_Out.contains("    EncodedBy: \n    Track: 0\n")) << m_Out;
+  EXPECT_TRUE(m_Out.endsWith("Song: " + Path("CD/02.mp3") + "\n  no information\n")) << m_Out;
+}
+
+TEST_F(ExtractCommand, NamedClassAndUnknownFolders) {
+  ASSERT_TRUE(QDir().mkpath(Path("Sounds/Artist/Album")));
+  ASSERT_TRUE(QDir().mkpath(Path("Texts")));
+  ASSERT_TRUE(QDir().mkpath(Path("Winamp")));
+  Write("tracker.ini", "[Main]\n");
+  // Both recognise the folder; --class picks zu over the first in the category.
+  ASSERT_EQ(Run({"--class", "Zu.TagExtracter", m_Root, Path("Sounds/Artist/Album/3 - x.mp3")}), 0)
+      << m_Err;
+  EXPECT_TRUE(m_Out.contains("by Zu.TagExtracter.1\n")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("    Artist: Artist\n")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("    Track: 3\n")) << m_Out;
+
+  ASSERT_EQ(Run({"--class=" + lb::GuidToString(CLSID_LBExtracterType1), m_Root, Path("a.mp3")}), 1);
+  EXPECT_TRUE(m_Out.endsWith("no information\n")) << m_Out;
+  EXPECT_EQ(Run({"--class", "No.Such.Class", m_Root}), 2);
+  EXPECT_EQ(Run({}), 2);
+  EXPECT_EQ(Run({NewTempDir(), Path("a.mp3")}), 1);
+  EXPECT_TRUE(m_Out.contains("no information")) << m_Out;
+}
+
+}  // namespace
