@@ -1,0 +1,702 @@
+#include "Main.h"
+
+#include "About.h"
+#include "Help.h"
+#include "WindowLayout.h"
+
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QStyle>
+#include <QScreen>
+#include <QSlider>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QWindowStateChangeEvent>
+
+bool ActionEnabled(TActionRule rule, const TActionState& s) {
+  switch (rule) {
+    case TActionRule::Always:
+      return true;
+    case TActionRule::Doc:
+      return s.doc;
+    case TActionRule::Sel:
+      return s.doc && s.selected > 0;
+    case TActionRule::SelIdle:
+      return s.doc && s.selected > 0 && s.idle;
+    case TActionRule::OneSel:
+      return s.doc && s.selected == 1;
+    case TActionRule::Modified:
+      return s.doc && s.modified;
+    case TActionRule::AnyModified:
+      return s.anyModified;
+    case TActionRule::Paste:
+      return s.doc && s.paste;
+    case TActionRule::Winamp:
+      return s.winamp;
+    case TActionRule::Rep:
+      return s.repSelected > 0;
+    case TActionRule::RepOne:
+      return s.repSelected == 1;
+    case TActionRule::Later:
+      return false;
+  }
+  return false;
+}
+
+// One row of the action table.
+struct TMainForm::TActionSpec {
+  const char* name;
+  const char* caption;
+  const char* shortcut;
+  TActionRule rule;
+};
+
+namespace {
+
+using R = TActionRule;
+
+// Tool-bar pictures: the style's own where it has one, else a small drawing (a fresh
+// machine may have no icon theme).
+QIcon DrawnIcon(const QString& name) {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(40, 60, 110), 2));
+  p.setBrush(QColor(235, 240, 250));
+  if (name == "EditCut") {
+    p.drawEllipse(QRectF(5, 20, 8, 8));
+    p.drawEllipse(QRectF(19, 20, 8, 8));
+    p.drawLine(QPointF(11, 21), QPointF(22, 4));
+    p.drawLine(QPointF(21, 21), QPointF(10, 4));
+  } else if (name == "EditCopy") {
+    p.drawRect(QRectF(5, 4, 14, 18));
+    p.drawRect(QRectF(13, 10, 14, 18));
+  } else if (name == "EditPaste") {
+    p.drawRect(QRectF(6, 6, 20, 23));
+    p.setBrush(QColor(40, 60, 110));
+    p.drawRect(QRectF(11, 3, 10, 6));
+  } else if (name == "WindowTileVertical1") {
+    p.drawRect(QRectF(4, 5, 11, 22));
+    p.drawRect(QRectF(17, 5, 11, 22));
+  } else if (name == "WindowTileHorizontal1") {
+    p.drawRect(QRectF(4, 4, 24, 11));
+    p.drawRect(QRectF(4, 17, 24, 11));
+  } else if (name == "WindowCascade1") {
+    p.drawRect(QRectF(3, 3, 16, 13));
+    p.drawRect(QRectF(8, 9, 16, 13));
+    p.drawRect(QRectF(13, 15, 16, 13));
+  } else {
+    return QIcon();
+  }
+  return QIcon(pixmap);
+}
+
+QIcon ActionIcon(const QString& name, QStyle* style) {
+  static const QHash<QString, QStyle::StandardPixmap> standard = {
+      {"FileNew1", QStyle::SP_FileIcon},
+      {"FileOpen1", QStyle::SP_DialogOpenButton},
+      {"FileSaveDoc", QStyle::SP_DialogSaveButton},
+      {"WinampBackward", QStyle::SP_MediaSkipBackward},
+      {"WinampPlay", QStyle::SP_MediaPlay},
+      {"WinampPause", QStyle::SP_MediaPause},
+      {"WinampStop", QStyle::SP_MediaStop},
+      {"WinampForward", QStyle::SP_MediaSkipForward},
+      {"EditDelete", QStyle::SP_TrashIcon},
+  };
+  if (standard.contains(name)) return style->standardIcon(standard.value(name));
+  return DrawnIcon(name);
+}
+
+// The action table: every command of the menus, tool bars and short-cuts. Commands
+// whose operation has not landed yet stand as Later and stay disabled.
+const struct {
+  const char* name;
+  const char* caption;
+  const char* shortcut;
+  TActionRule rule;
+} kActions[] = {
+    {"FileNew1", "&Новый", "Ctrl+N", R::Later},
+    {"FileOpen1", "&Открыть", "Ctrl+O", R::Later},
+    {"FileClose1", "&Закрыть", "", R::Later},
+    {"FileSaveDoc", "Сохранить", "Ctrl+S", R::Later},
+    {"FileSaveDocAs", "Сохранить как...", "", R::Later},
+    {"FileSaveAll", "Сохранить всё", "", R::Later},
+    {"FileWrite", "Записать как &текст", "Ctrl+T", R::Later},
+    {"FileExit1", "&Выход...", "", R::Always},
+    {"EditCut", "Вырезать", "Ctrl+X", R::Later},
+    {"EditCopy", "Копировать", "Ctrl+C", R::Later},
+    {"EditPaste", "Вставить", "Ctrl+V", R::Later},
+    {"EditDelete", "Удалить", "Del", R::Later},
+    {"EditSelectAll", "Отметить всё", "Ctrl+A", R::Later},
+    {"EditInvertSelected", "Инверт. отмеченное", "", R::Later},
+    {"OptionsDocColumns", "Колонки документа...", "Ctrl+Alt+C", R::Later},
+    {"OptionsTagsEdit", "Редактор тэгов...", "Ctrl+E", R::Later},
+    {"OptionsFindText", "Поиск текста...", "Ctrl+F", R::Later},
+    {"OptionsSortItems", "Сортировка...", "", R::Later},
+    {"OptionsRenameFiles", "Переименование...", "Ctrl+R", R::Later},
+    {"OptionsDeleteFiles", "Удаление файлов", "Ctrl+D", R::Later},
+    {"OptionsDeleteFiles2", "Удаление файлов", "Ctrl+Shift+D", R::Later},
+    {"OptionsCopyFiles", "Копировать...", "", R::Later},
+    {"OptionsMoveFiles", "Переместить...", "", R::Later},
+    {"OptionsAddSong", "Добавить песни...", "Ins", R::Later},
+    {"OptionsAddSync1", "Установить для ID3v1", "", R::Later},
+    {"OptionsDelSync1", "Сбросить для ID3v1", "", R::Later},
+    {"OptionsAddSync2", "Установить для ID3v2", "", R::Later},
+    {"OptionsDelSync2", "Сбросить для ID3v2", "", R::Later},
+    {"OptionsOpenFolder", "Открыть папку", "", R::Later},
+    {"OptionsGetFilesInfo", "Информация о файлах", "Ctrl+I", R::Later},
+    {"OptionsMainToolBar", "П&анель управления", "", R::Always},
+    {"OptionsPlayToolBar", "Па&нель проигрывания", "", R::Always},
+    {"OptionsSettings", "&Настройка...", "", R::Later},
+    {"ServiceCorrectPathsFull", "В полный формат", "", R::Later},
+    {"ServiceCorrectPathsBrief", "В краткий формат", "", R::Later},
+    {"ServiceChangePaths", "Изменение путей...", "", R::Later},
+    {"ServiceCheckList", "Проверка листа", "", R::Later},
+    {"ServiceRescan", "Пересканировать", "", R::Later},
+    {"ServiceLoosedFiles", "Забытые файлы...", "", R::Later},
+    {"ServiceRecognize", "Извлечение информации...", "", R::Later},
+    {"ServiceSoundVolume", "Регулятор громкости", "", R::Later},
+    {"RepListAddList", "&Добавить ссылку", "", R::Later},
+    {"RepListRemoveList", "&Удалить ссылку", "", R::Later},
+    {"RepListActDeleteList", "&Удалить лист", "", R::Later},
+    {"RepListScanComp", "&Сканировать папку", "", R::Later},
+    {"RepListAddListToWinamp", "Проиграть лист", "", R::Later},
+    {"RepListCloseSelectedLists", "Закрыть отмеченные листы", "", R::Later},
+    {"RepListOpenSelectedLists", "Открыть отмеченные листы", "", R::Later},
+    {"RepListOpenExternalEditor", "Внешний просмотрщик", "", R::Later},
+    {"WinampBackward", "backward", "", R::Later},
+    {"WinampPlay", "Play", "", R::Later},
+    {"WinampPlayWithReload", "Проиграть с перезагрузкой листа", "", R::Later},
+    {"WinampPlaySelected", "Проиграть выделенное", "", R::Later},
+    {"WinampPause", "Pause", "", R::Later},
+    {"WinampStop", "Stop", "", R::Later},
+    {"WinampForward", "forward", "", R::Later},
+    {"WinampShow", "WinampShow", "", R::Later},
+    {"WindowCascade1", "&Каскад", "", R::Always},
+    {"WindowTileHorizontal1", "&Горизонтально", "", R::Always},
+    {"WindowTileVertical1", "&Вертикально", "", R::Always},
+    {"WindowMinimizeAll1", "&Свернуть всё", "", R::Always},
+    {"WindowArrangeAll1", "&Arrange All", "", R::Always},
+    {"HelpContents", "Помощь...", "F1", R::Always},
+    {"HelpMainDescription", "Идеология программы...", "Ctrl+F1", R::Always},
+    {"HelpAbout1", "&О программе...", "", R::Always},
+    {"GlobalTab", "GlobalTab", "Tab", R::Always},
+};
+
+// The actions of the hot-key slots, in slot order.
+const char* const kHotKeyActions[7] = {"WinampBackward",    "WinampPlay",    "WinampPause",
+                                       "WinampStop",        "WinampForward", "WinampShow",
+                                       "ServiceSoundVolume"};
+
+}  // namespace
+
+TMainForm::TMainForm(TIniFile& ini, bool bShellStart, QWidget* parent)
+    : QMainWindow(parent),
+      m_Ini(ini),
+      m_bShellStart(bShellStart),
+      m_bIniExistedAtStart(QFileInfo::exists(ini.FileName())) {
+  setWindowTitle("Lyrabox Tools, 3.0");
+  setAcceptDrops(true);
+  CreateActions();
+  CreateMenus();
+  CreateToolBars();
+  CreateCentralArea();
+  CreateStatusBar();
+  CreateTray();
+  resize(900, 600);
+
+  // Enabling rules are checked when the program is idle, as the state they look at
+  // changes in many places (selection, clipboard, synchronisation passes).
+  auto* updater = new QTimer(this);
+  connect(updater, &QTimer::timeout, this, &TMainForm::UpdateActions);
+  updater->start(250);
+  UpdateActions();
+}
+
+TMainForm::~TMainForm() = default;
+
+QAction* TMainForm::FindAction(const QString& name) const {
+  return m_Actions.value(name);
+}
+
+void TMainForm::CreateActions() {
+  for (const auto& spec : kActions) {
+    auto* action = new QAction(QString::fromUtf8(spec.caption), this);
+    action->setObjectName(spec.name);
+    if (*spec.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(spec.shortcut)));
+    action->setIcon(ActionIcon(spec.name, style()));
+    action->setStatusTip(action->text().remove('&'));
+    m_Actions.insert(spec.name, action);
+    m_Rules.insert(spec.name, spec.rule);
+    addAction(action);  // short-cuts work even for actions that are in no menu
+  }
+  connect(Act("FileExit1"), &QAction::triggered, this, &TMainForm::FileExit1Execute);
+  connect(Act("HelpAbout1"), &QAction::triggered, this, &TMainForm::HelpAbout1Execute);
+  connect(Act("HelpContents"), &QAction::triggered, this, &TMainForm::HelpContentsExecute);
+  connect(Act("HelpMainDescription"), &QAction::triggered, this,
+          &TMainForm::HelpMainDescriptionExecute);
+  connect(Act("GlobalTab"), &QAction::triggered, this, &TMainForm::GlobalTabExecute);
+  for (const char* name : {"OptionsMainToolBar", "OptionsPlayToolBar"})
+    Act(name)->setCheckable(true);
+}
+
+void TMainForm::CreateMenus() {
+  QMenuBar* bar = menuBar();
+  auto add = [this](QMenu* menu, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+      if (*name == '-')
+        menu->addSeparator();
+      else
+        menu->addAction(Act(name));
+    }
+  };
+  QMenu* file = bar->addMenu("&Файл");
+  add(file, {"FileNew1", "FileOpen1", "FileClose1", "-", "FileSaveDoc", "FileSaveDocAs",
+             "FileSaveAll", "-", "FileWrite", "-", "FileExit1"});
+  QMenu* edit = bar->addMenu("&Правка");
+  add(edit, {"EditCut", "EditCopy", "EditPaste", "EditDelete", "-", "EditSelectAll",
+             "EditInvertSelected"});
+  QMenu* options = bar->addMenu("&Опции");
+  add(options, {"OptionsDocColumns", "OptionsTagsEdit", "OptionsFindText", "OptionsSortItems", "-",
+                "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles", "OptionsMoveFiles",
+                "OptionsAddSong", "-"});
+  QMenu* sync = options->addMenu("Синхронизация");
+  add(sync, {"OptionsAddSync1", "OptionsDelSync1", "-", "OptionsAddSync2", "OptionsDelSync2"});
+  add(options, {"-", "OptionsOpenFolder", "OptionsGetFilesInfo", "-", "OptionsMainToolBar",
+                "OptionsPlayToolBar", "-", "OptionsSettings"});
+  QMenu* service = bar->addMenu("&Сервис");
+  QMenu* paths = service->addMenu("Конвертация путей");
+  add(paths, {"ServiceCorrectPathsFull", "ServiceCorrectPathsBrief"});
+  add(service, {"ServiceChangePaths", "-", "ServiceCheckList", "ServiceRescan",
+                "ServiceLoosedFiles", "-", "ServiceRecognize", "-", "ServiceSoundVolume"});
+  QMenu* repository = bar->addMenu("&Хранилище листов");
+  add(repository,
+      {"RepListAddList", "RepListRemoveList", "RepListScanComp", "-", "RepListActDeleteList", "-",
+       "RepListAddListToWinamp", "-", "RepListOpenSelectedLists", "RepListCloseSelectedLists", "-",
+       "RepListOpenExternalEditor"});
+  QMenu* window = bar->addMenu("&Окно");
+  add(window, {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
+               "WindowMinimizeAll1", "WindowArrangeAll1"});
+  QMenu* help = bar->addMenu("&Помощь");
+  add(help, {"HelpContents", "HelpMainDescription", "-", "HelpAbout1"});
+}
+
+void TMainForm::CreateToolBars() {
+  // The menu bar sits in a tool bar of its own, so that it can be docked like the others.
+  m_MenuToolBar = new QToolBar("Главное меню программы LBTools", this);
+  m_MenuToolBar->setObjectName("MenuToolBar");
+  m_MenuToolBar->addWidget(menuBar());
+  addToolBar(Qt::TopToolBarArea, m_MenuToolBar);
+
+  m_MainToolBar = new QToolBar("Панель инструментов", this);
+  m_MainToolBar->setObjectName("MainToolBar");
+  for (const char* name :
+       {"FileNew1", "FileOpen1", "FileSaveDoc", "-", "EditCut", "EditCopy", "EditPaste",
+        "EditDelete", "-", "WindowTileVertical1", "WindowTileHorizontal1", "WindowCascade1"}) {
+    if (*name == '-')
+      m_MainToolBar->addSeparator();
+    else
+      m_MainToolBar->addAction(Act(name));
+  }
+  addToolBarBreak(Qt::TopToolBarArea);
+  addToolBar(Qt::TopToolBarArea, m_MainToolBar);
+
+  m_WinampToolBar = new QToolBar("Панель управления Winamp'ом", this);
+  m_WinampToolBar->setObjectName("WinampToolBar");
+  m_WinampToolBar->addAction(Act("WinampBackward"));
+  auto* play = new QToolButton(m_WinampToolBar);
+  play->setDefaultAction(Act("WinampPlay"));
+  auto* playMenu = new QMenu(play);
+  playMenu->addAction(Act("WinampPlayWithReload"));
+  playMenu->addAction(Act("WinampPlaySelected"));
+  play->setMenu(playMenu);
+  play->setPopupMode(QToolButton::MenuButtonPopup);
+  m_WinampToolBar->addWidget(play);
+  for (const char* name : {"WinampPause", "WinampStop", "WinampForward"})
+    m_WinampToolBar->addAction(Act(name));
+  m_PositionBar = new QSlider(Qt::Horizontal, m_WinampToolBar);
+  m_PositionBar->setToolTip("Регулятор позиции востроизведения");
+  m_PositionBar->setMinimumWidth(160);
+  m_WinampToolBar->addWidget(m_PositionBar);
+  m_VolumeBar = new QSlider(Qt::Horizontal, m_WinampToolBar);
+  m_VolumeBar->setToolTip("Регулятор громкости");
+  m_VolumeBar->setRange(0, 255);
+  m_VolumeBar->setMaximumWidth(80);
+  m_WinampToolBar->addWidget(m_VolumeBar);
+  addToolBar(Qt::TopToolBarArea, m_WinampToolBar);
+
+  // A vertical dock turns both bars vertical; a vertical volume bar counts from the
+  // top, so its value is mirrored to keep the audible volume.
+  connect(m_WinampToolBar, &QToolBar::orientationChanged, this, [this](Qt::Orientation o) {
+    m_PositionBar->setOrientation(o);
+    const int volume = m_VolumeBar->value();
+    m_VolumeBar->setOrientation(o);
+    m_VolumeBar->setInvertedAppearance(o == Qt::Vertical);
+    m_VolumeBar->setValue(volume);
+  });
+
+  for (auto [bar, name] : {std::pair{m_MainToolBar, "OptionsMainToolBar"},
+                           std::pair{m_WinampToolBar, "OptionsPlayToolBar"}}) {
+    QAction* action = Act(name);
+    QToolBar* toolBar = bar;
+    action->setChecked(true);
+    connect(action, &QAction::triggered, this,
+            [this, toolBar, action](bool checked) { ShowToolBar(toolBar, action, checked); });
+  }
+}
+
+void TMainForm::ShowToolBar(QToolBar* bar, QAction* action, bool visible) {
+  action->setChecked(visible);
+  bar->setVisible(visible);
+}
+
+void TMainForm::CreateCentralArea() {
+  m_Splitter = new QSplitter(Qt::Horizontal, this);
+  // The repository view takes this place once the repository lands.
+  m_RepositoryView = new QListView(m_Splitter);
+  m_RepositoryView->setToolTip("Хранилище листов");
+  m_Mdi = new QMdiArea(m_Splitter);
+  m_Splitter->addWidget(m_RepositoryView);
+  m_Splitter->addWidget(m_Mdi);
+  m_Splitter->setStretchFactor(1, 1);
+  m_Splitter->setSizes({176, 700});
+  setCentralWidget(m_Splitter);
+
+  connect(Act("WindowCascade1"), &QAction::triggered, m_Mdi, &QMdiArea::cascadeSubWindows);
+  connect(Act("WindowTileHorizontal1"), &QAction::triggered, m_Mdi, &QMdiArea::tileSubWindows);
+  connect(Act("WindowArrangeAll1"), &QAction::triggered, m_Mdi, &QMdiArea::tileSubWindows);
+  connect(Act("WindowTileVertical1"), &QAction::triggered, this, [this] {
+    // Side by side: each window takes the full height and an equal share of the width.
+    const QList<QMdiSubWindow*> windows = m_Mdi->subWindowList();
+    if (windows.isEmpty()) return;
+    const QRect area = m_Mdi->viewport()->rect();
+    const int width = area.width() / int(windows.size());
+    for (int i = 0; i < windows.size(); ++i) {
+      windows[i]->showNormal();
+      windows[i]->setGeometry(i * width, 0, width, area.height());
+    }
+  });
+  connect(Act("WindowMinimizeAll1"), &QAction::triggered, this, [this] {
+    for (QMdiSubWindow* w : m_Mdi->subWindowList()) w->showMinimized();
+  });
+}
+
+void TMainForm::CreateStatusBar() {
+  m_StatusHint = new QLabel(this);
+  m_StatusHint->setMinimumWidth(450);
+  m_StatusTime = new QLabel(this);
+  m_StatusTime->setMinimumWidth(50);
+  statusBar()->addWidget(m_StatusHint, 1);
+  statusBar()->addPermanentWidget(m_StatusTime);
+  // Hints of menu items and buttons go to the first panel.
+  connect(statusBar(), &QStatusBar::messageChanged, m_StatusHint, &QLabel::setText);
+}
+
+void TMainForm::CreateTray() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  m_Tray = new QSystemTrayIcon(windowIcon(), this);
+  m_Tray->setToolTip("Lyrabox Tools");
+  connect(m_Tray, &QSystemTrayIcon::activated, this, [this] {
+    showNormal();
+    activateWindow();
+  });
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !m_Tray) return;
+  if (!m_Ini.ReadBool("Settings", "HideMainWindow", false)) return;
+  if (isMinimized()) {
+    m_Tray->show();
+    QTimer::singleShot(0, this, &QWidget::hide);
+  } else if (m_Tray->isVisible()) {
+    m_Tray->hide();
+    show();
+  }
+}
+
+TActionState TMainForm::CurrentActionState() const {
+  TActionState s;
+  // Document windows, the clipboard and the repository fill this as they land.
+  return s;
+}
+
+void TMainForm::UpdateActions() {
+  const TActionState state = CurrentActionState();
+  for (auto it = m_Rules.cbegin(); it != m_Rules.cend(); ++it)
+    m_Actions.value(it.key())->setEnabled(ActionEnabled(it.value(), state));
+  Act("RepListOpenExternalEditor")->setVisible(m_bEditorPathUsed);
+  Act("WinampPlayWithReload")->setVisible(m_Ini.ReadBool("Edit", "FastPlay", false));
+}
+
+void TMainForm::RetitleAllDocuments() {
+  for (QMdiSubWindow* w : m_Mdi->subWindowList()) Q_UNUSED(w);
+}
+
+// ---------------------------------------------------------------------------------
+// Showing, activation, layout
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (m_bShownOnce) return;
+  m_bShownOnce = true;
+  FirstShowing();
+}
+
+bool TMainForm::event(QEvent* event) {
+  const bool result = QMainWindow::event(event);
+  if (event->type() == QEvent::WindowActivate && !m_bActivatedOnce) {
+    // Deferred so that the window is painted before the first-activation work runs.
+    m_bActivatedOnce = true;
+    QTimer::singleShot(0, this, &TMainForm::FirstActivation);
+  }
+  return result;
+}
+
+void TMainForm::FirstShowing() {
+  if (!m_bIniExistedAtStart && m_ScreenshotFile.isEmpty()) {
+    TRepresentationDlg greeting(this);
+    greeting.exec();
+  }
+  if (m_bIniExistedAtStart) RestoreLayout();
+}
+
+void TMainForm::RestoreLayout() {
+  const QRect workArea = screen() ? screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  struct Bar {
+    QToolBar* bar;
+    const char* prefix;
+    bool hasVisibility;
+  };
+  const Bar bars[] = {{m_MenuToolBar, "MenuToolBar", false},
+                      {m_MainToolBar, "MainToolBar", true},
+                      {m_WinampToolBar, "WinampToolBar", true}};
+  // Bars are placed area by area, row by row, in order of their position in the row.
+  struct Placed {
+    QToolBar* bar;
+    lb::TToolBarPlacement p;
+  };
+  QList<Placed> placed;
+  for (const Bar& b : bars)
+    placed.append({b.bar, lb::ReadToolBarPlacement(m_Ini, b.prefix, b.hasVisibility)});
+  std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+    return std::tie(a.p.dock, a.p.dockRow, a.p.dockPos) <
+           std::tie(b.p.dock, b.p.dockRow, b.p.dockPos);
+  });
+  const Qt::ToolBarArea areas[4] = {Qt::TopToolBarArea, Qt::RightToolBarArea, Qt::BottomToolBarArea,
+                                    Qt::LeftToolBarArea};
+  for (const Placed& item : placed) removeToolBar(item.bar);
+  int lastDock = -1, lastRow = -1;
+  for (const Placed& item : placed) {
+    const Qt::ToolBarArea area = areas[item.p.dock];
+    if (item.p.dock == lastDock && item.p.dockRow != lastRow) addToolBarBreak(area);
+    addToolBar(area, item.bar);
+    lastDock = item.p.dock;
+    lastRow = item.p.dockRow;
+    if (item.p.floating) {
+      item.bar->setFloatable(true);
+      item.bar->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+      item.bar->move(item.p.x, item.p.y);
+      item.bar->adjustSize();
+    }
+    item.bar->setVisible(item.bar == m_MenuToolBar || item.p.visible);
+  }
+  Act("OptionsMainToolBar")->setChecked(m_MainToolBar->isVisible());
+  Act("OptionsPlayToolBar")->setChecked(m_WinampToolBar->isVisible());
+
+  lb::TWindowPlacement current{0, geometry()};
+  lb::TWindowPlacement p = lb::ReadWindowPlacement(m_Ini, current);
+  if (p.state == 0) p.normal = lb::ClampToWorkArea(p.normal, workArea);
+  setGeometry(p.normal);
+  if (p.state == 2)
+    setWindowState(Qt::WindowMaximized);
+  else if (p.state == 1)
+    setWindowState(Qt::WindowMinimized);
+}
+
+void TMainForm::SaveLayout() {
+  lb::TWindowPlacement p;
+  p.state = isMaximized() ? 2 : isMinimized() ? 1 : 0;
+  p.normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+  lb::WriteWindowPlacement(m_Ini, p);
+  auto placement = [this](QToolBar* bar) {
+    lb::TToolBarPlacement t;
+    t.floating = bar->isFloating();
+    t.visible = !bar->isHidden();
+    if (t.floating) {
+      t.x = bar->x();
+      t.y = bar->y();
+      return t;
+    }
+    switch (toolBarArea(bar)) {
+      case Qt::RightToolBarArea:
+        t.dock = 1;
+        break;
+      case Qt::BottomToolBarArea:
+        t.dock = 2;
+        break;
+      case Qt::LeftToolBarArea:
+        t.dock = 3;
+        break;
+      default:
+        t.dock = 0;
+    }
+    // Rows are numbered by the distinct offsets of the bars of the same dock.
+    const bool vertical = t.dock == 1 || t.dock == 3;
+    auto across = [vertical](QToolBar* b) { return vertical ? b->x() : b->y(); };
+    t.dockPos = vertical ? bar->y() : bar->x();
+    QList<int> rows;
+    for (QToolBar* other : {m_MenuToolBar, m_MainToolBar, m_WinampToolBar})
+      if (!other->isFloating() && toolBarArea(other) == toolBarArea(bar) &&
+          !rows.contains(across(other)))
+        rows << across(other);
+    std::sort(rows.begin(), rows.end());
+    t.dockRow = int(rows.indexOf(across(bar)));
+    return t;
+  };
+  lb::WriteToolBarPlacement(m_Ini, "MenuToolBar", placement(m_MenuToolBar), false);
+  lb::WriteToolBarPlacement(m_Ini, "MainToolBar", placement(m_MainToolBar), true);
+  lb::WriteToolBarPlacement(m_Ini, "WinampToolBar", placement(m_WinampToolBar), true);
+}
+
+void TMainForm::FirstActivation() {
+  ApplyHotKeySlots();
+  m_PositionStep = m_Ini.ReadInteger("Settings", "ChangePositionVelocity", 30);
+  m_bEditorPathUsed = m_Ini.ReadBool("Settings", "EditorPathUsed", false);
+  UpdateActions();
+  if (!m_bIniExistedAtStart && m_ScreenshotFile.isEmpty()) {
+    TNewWelcomeDlg welcome(this);
+    welcome.exec();
+  }
+  m_bIniExistedAtStart = true;
+  emit FirstActivationDone();
+  if (!m_ScreenshotFile.isEmpty()) {
+    // Let the layout settle and paint once before taking the picture.
+    QTimer::singleShot(300, this, [this] {
+      grab().save(m_ScreenshotFile, "PNG");
+      QApplication::quit();
+    });
+  }
+}
+
+void TMainForm::ScreenshotAfterActivation(const QString& file) {
+  m_ScreenshotFile = file;
+}
+
+void TMainForm::ApplyHotKeySlots() {
+  m_HotKeys = lb::ReadHotKeySlots(m_Ini);
+  for (int i = 0; i < int(m_HotKeys.size()); ++i) {
+    QAction* action = Act(kHotKeyActions[i]);
+    const lb::THotKeySlot& slot = m_HotKeys[i];
+    // A global slot is handled through the hot-key message, not as the short-cut.
+    if (slot.key && !slot.global)
+      action->setShortcut(QKeySequence(lb::ShortcutFromCode(slot.key)));
+    else
+      action->setShortcut(QKeySequence());
+  }
+}
+
+void TMainForm::HotKey(uint16_t code) {
+  for (int slot : lb::SlotsForHotKeyMessage(m_HotKeys, code)) RunHotKeySlot(slot);
+}
+
+void TMainForm::RunHotKeySlot(int slot) {
+  QAction* action = Act(kHotKeyActions[slot]);
+  if (action->isEnabled()) action->trigger();
+}
+
+// ---------------------------------------------------------------------------------
+// Hand-over, drops
+
+void TMainForm::HandOver(const QByteArray& payload) {
+  Q_UNUSED(payload);
+}
+
+void TMainForm::DropFiles(const QStringList& paths) {
+  Q_UNUSED(paths);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  DropFiles(paths);
+  event->acceptProposedAction();
+}
+
+// ---------------------------------------------------------------------------------
+// Commands the main window performs itself
+
+void TMainForm::FileExit1Execute() {
+  close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Every document window is asked first; one that refuses keeps the program running.
+  for (QMdiSubWindow* w : m_Mdi->subWindowList()) {
+    if (!w->close()) {
+      event->ignore();
+      return;
+    }
+  }
+  SaveLayout();
+  if (m_Ini.ReadBool("Settings", "ClearClipboard", false))
+    UiServices::Instance().SetClipboardData(QString(), QByteArray());
+  event->accept();
+}
+
+void TMainForm::HelpAbout1Execute() {
+  TAboutBox about(this);
+  about.exec();
+}
+
+void TMainForm::HelpContentsExecute() {
+  lb::OpenHelp(QString());
+}
+
+void TMainForm::HelpMainDescriptionExecute() {
+  lb::OpenHelp("main_description");
+}
+
+void TMainForm::GlobalTabExecute() {
+  QWidget* focus = QApplication::focusWidget();
+  QWidget* next = m_RepositoryView;
+  if (focus == m_RepositoryView)
+    next = m_PositionBar;
+  else if (focus == m_PositionBar)
+    next = m_VolumeBar;
+  else if (focus == m_VolumeBar)
+    next = m_Mdi->activeSubWindow() ? m_Mdi->activeSubWindow()->widget() : m_RepositoryView;
+  if (next) next->setFocus(Qt::TabFocusReason);
+}
+
+void TMainForm::OpenSettings() {}

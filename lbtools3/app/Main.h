@@ -1,0 +1,146 @@
+// The main window: an MDI frame with the repository of lists on its left, one document
+// window per open list, the main and player tool bars, and the action table through
+// which every menu item, tool-bar button and short-cut reaches its handler.
+#pragma once
+
+#include "StartUp.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QSlider;
+class QSplitter;
+class QSystemTrayIcon;
+class QToolBar;
+class TIniFile;
+
+// How an action decides whether it is enabled.
+enum class TActionRule {
+  Always,       // always enabled
+  Doc,          // a document window is active
+  Sel,          // ... and its list has a selected entry
+  SelIdle,      // ... and no synchronisation pass runs on it
+  OneSel,       // ... exactly one entry is selected
+  Modified,     // the active document is modified
+  AnyModified,  // some open document is modified
+  Paste,        // a document window is active and the clipboard holds list data
+  Winamp,       // the player control found a running player
+  Rep,          // at least one repository row is selected
+  RepOne,       // exactly one repository row is selected
+  Later,        // the operation has not landed yet: disabled
+};
+
+// What the enabling rules need to know about the program's state.
+struct TActionState {
+  bool doc = false;
+  int selected = 0;
+  bool idle = true;
+  bool modified = false;
+  bool anyModified = false;
+  bool paste = false;
+  bool winamp = false;
+  int repSelected = 0;
+};
+bool ActionEnabled(TActionRule rule, const TActionState& state);
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // bShellStart: started by the shell extension ("/shell_invoke").
+  TMainForm(TIniFile& ini, bool bShellStart, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  TIniFile& Ini() { return m_Ini; }
+  // The action of the action table with that name; null when there is none.
+  QAction* FindAction(const QString& name) const;
+  // The state the enabling rules look at, and re-evaluating every rule.
+  TActionState CurrentActionState() const;
+  void UpdateActions();
+
+  // Sets every document window's caption to its document's title.
+  void RetitleAllDocuments();
+
+  // The shell hand-over: inserts the paths of the payload into the target document.
+  void HandOver(const QByteArray& payload);
+  // The hot-key message: runs every global slot whose key matches the code.
+  void HotKey(uint16_t code);
+  // Files dropped on the frame: unknown lists go to the repository.
+  void DropFiles(const QStringList& paths);
+
+  // Writes a picture of the window once it has been activated, then quits (for
+  // machines without a display and for the documentation).
+  void ScreenshotAfterActivation(const QString& file);
+
+  // The main-window layout as stored: restored at the first showing, saved at exit.
+  void RestoreLayout();
+  void SaveLayout();
+
+  QMdiArea* MdiArea() const { return m_Mdi; }
+
+ signals:
+  void FirstActivationDone();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  struct TActionSpec;
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBars();
+  void CreateCentralArea();
+  void CreateStatusBar();
+  void CreateTray();
+  QAction* Act(const QString& name) const { return FindAction(name); }
+
+  void FirstShowing();
+  void FirstActivation();
+  void ApplyHotKeySlots();
+  void RunHotKeySlot(int slot);
+
+  // Handlers that the main window performs itself.
+  void FileExit1Execute();
+  void HelpAbout1Execute();
+  void HelpContentsExecute();
+  void HelpMainDescriptionExecute();
+  void ShowToolBar(QToolBar* bar, QAction* action, bool visible);
+  void GlobalTabExecute();
+  void OpenSettings();
+
+  TIniFile& m_Ini;
+  bool m_bShellStart;
+  bool m_bIniExistedAtStart;
+  bool m_bActivatedOnce = false;
+  bool m_bShownOnce = false;
+  bool m_bEditorPathUsed = false;
+  int m_PositionStep = 30;
+  lb::THotKeySlots m_HotKeys;
+  QString m_ScreenshotFile;
+
+  QHash<QString, QAction*> m_Actions;
+  QHash<QString, TActionRule> m_Rules;
+  QToolBar* m_MenuToolBar = nullptr;
+  QToolBar* m_MainToolBar = nullptr;
+  QToolBar* m_WinampToolBar = nullptr;
+  QSlider* m_PositionBar = nullptr;
+  QSlider* m_VolumeBar = nullptr;
+  QSplitter* m_Splitter = nullptr;
+  QWidget* m_RepositoryView = nullptr;
+  QMdiArea* m_Mdi = nullptr;
+  QLabel* m_StatusHint = nullptr;
+  QLabel* m_StatusTime = nullptr;
+  QSystemTrayIcon* m_Tray = nullptr;
+};

@@ -1,0 +1,11 @@
+# Start-up, the main window and its dialogs.
+target_sources(lbops PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/StartUp.cpp ${CMAKE_CURRENT_LIST_DIR}/StartUp.h
+  ${CMAKE_CURRENT_LIST_DIR}/WindowLayout.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowLayout.h)
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
+  ${CMAKE_CURRENT_LIST_DIR}/About.cpp ${CMAKE_CURRENT_LIST_DIR}/About.h
+  ${CMAKE_CURRENT_LIST_DIR}/Help.cpp ${CMAKE_CURRENT_LIST_DIR}/Help.h)
+target_compile_definitions(lbapp PRIVATE LB_VERSION="${PROJECT_VERSION}.0.0")
+# The user's guide lies beside the program.
+configure_file(${CMAKE_SOURCE_DIR}/packaging/help/lbhelp.html ${CMAKE_BINARY_DIR}/bin/lbhelp.html COPYONLY)
