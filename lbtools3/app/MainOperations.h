@@ -1,0 +1,37 @@
+// Operations the main window performs itself, without widgets: the files-information
+// summary, deleting to the trash, replacing song paths in a document after files were
+// moved, renamed or deleted, and the file filter of "add songs".
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+
+class TSlDocument;
+class TSlInsertFilesManager;
+
+namespace lb {
+
+// "1234567" → "1,234,567".
+QString GroupDigits(uint64_t value);
+// The total size of the files (each file counted once, however many entries name it;
+// a missing file counts 0) and the message that shows it.
+uint64_t TotalFileSize(const QStringList& fullPaths);
+QString FilesInfoText(uint64_t totalBytes);
+
+// Moves the file to the trash; a file that does not exist counts as deleted.
+bool DeleteToRecycleBin(const QString& path);
+
+// Replaces the paths of the document's entries by the pairs (old full path, new full
+// path, ...); an empty new path removes the entry. onChanged runs before the first
+// change (the window tells the player its list changed). Shows progress; false when
+// the user stopped (after telling them that some paths may be out of date).
+bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
+                            const std::function<void()>& onChanged = {});
+
+// The open-dialog filter of "add songs": "mp3-песни (*.mp3)|*.mp3|..." for the working
+// extensions.
+QString AddSongsFilter(const TSlInsertFilesManager& manager);
+
+}  // namespace lb
