@@ -73,6 +73,7 @@ class TID3COMThread {
   void AnswerMarshal(const Message& m);
 
   std::thread m_Thread;
+  TEvent m_Ended{true, false};
   std::mutex m_Mutex;
   std::condition_variable m_Cond;
   std::deque<Message> m_Queue;

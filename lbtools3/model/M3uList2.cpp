@@ -97,8 +97,9 @@ TSlSong::TSlSong(TSlDocument* document, const QString& path, const QString& extI
     : m_Parent(document), m_Tag1(this), m_Tag2(this), m_Path(path) {
   m_bExtInf = !extInf.isEmpty();
   if (m_bExtInf) m_ExtInf = extInf;
-  m_Tag1.UpdateDisplayName();
-  m_Tag2.UpdateDisplayName();
+  // Both records are empty: both show the file name (one shared copy).
+  m_Tag1.m_DisplayName = lb::FileBaseName(path);
+  m_Tag2.m_DisplayName = m_Tag1.m_DisplayName;
 }
 
 TSlSong::TSlSong(const TSlSong& other) : m_Parent(nullptr), m_Tag1(this), m_Tag2(this) {

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QHash>
 #include <QSaveFile>
+#include <cstring>
 
 namespace {
 
@@ -76,27 +77,42 @@ class TM3uLineSplitter {
   // Feeds a chunk; calls onLine for every completed line. False when a line is too long.
   template <class OnLine>
   bool Feed(const char* data, qsizetype size, OnLine&& onLine) {
-    for (qsizetype i = 0; i < size; ++i) {
-      const char c = data[i];
-      if (m_bAfterCR) {
-        m_bAfterCR = false;
-        if (c == '\n') continue;
+    qsizetype i = 0;
+    if (m_bAfterCR && size > 0) {
+      m_bAfterCR = false;
+      if (data[0] == '\n') i = 1;
+    }
+    while (i < size) {
+      // The end of the line: the first CR or LF from here.
+      qsizetype end = i;
+      while (end < size && data[end] != '\r' && data[end] != '\n') ++end;
+      if (m_Line.size() + (end - i) > TSlDocument::kMaxLineBytes) return false;
+      if (end == size) {
+        m_Line.append(data + i, end - i);
+        return true;
       }
-      if (c == '\r' || c == '\n') {
-        onLine(m_Line);
+      if (m_Line.isEmpty()) {
+        onLine(QByteArrayView(data + i, end - i));
+      } else {
+        m_Line.append(data + i, end - i);
+        onLine(QByteArrayView(m_Line));
         m_Line.clear();
-        m_bAfterCR = c == '\r';
-        continue;
       }
-      if (m_Line.size() >= TSlDocument::kMaxLineBytes) return false;
-      m_Line.append(c);
+      i = end + 1;
+      if (data[end] == '\r') {
+        if (i == size) {
+          m_bAfterCR = true;
+        } else if (data[i] == '\n') {
+          ++i;
+        }
+      }
     }
     return true;
   }
   // The last line when the file does not end with a line break.
   template <class OnLine>
   void Finish(OnLine&& onLine) {
-    if (!m_Line.isEmpty()) onLine(m_Line);
+    if (!m_Line.isEmpty()) onLine(QByteArrayView(m_Line));
     m_Line.clear();
   }
 
@@ -153,6 +169,7 @@ bool TSlDocument::Load(bool bSilent) {
   TSlStreamReader stream = mapped
                                ? TSlStreamReader(reinterpret_cast<const char*>(mapped), data.size())
                                : TSlStreamReader(bytes);
+  stream.SetMapped(mapped != nullptr);
   int code = ReadHeader(stream);
   if (code != dcOk) {
     data.close();
@@ -212,16 +229,18 @@ int TSlDocument::LoadM3u(const QString& path) {
   bool bHeaderSeen = false;
   QString pendingExt;
   std::vector<std::unique_ptr<TSlSong>> fresh;
-  auto onLine = [&](const QByteArray& bytes) {
-    if (!bHeaderSeen && bytes.contains("#EXTM3U")) {
+  auto onLine = [&](QByteArrayView bytes) {
+    // Most lines are paths without a '#': one quick look spares the two searches.
+    const bool bHash = std::memchr(bytes.data(), '#', size_t(bytes.size())) != nullptr;
+    if (bHash && !bHeaderSeen && bytes.contains("#EXTM3U")) {
       bHeaderSeen = true;
-      m_ExtM3uHeader = QString::fromUtf8(bytes);
+      m_ExtM3uHeader = QString::fromUtf8(bytes.data(), bytes.size());
       m_bExtM3u = true;
-    } else if (bytes.contains("#EXT")) {
-      pendingExt = CompactFromUtf8(bytes.constData(), bytes.size());
+    } else if (bHash && bytes.contains("#EXT")) {
+      pendingExt = CompactFromUtf8(bytes.data(), bytes.size());
     } else {
       fresh.push_back(std::make_unique<TSlSong>(
-          this, CompactFromUtf8(bytes.constData(), bytes.size()), pendingExt));
+          this, CompactFromUtf8(bytes.data(), bytes.size()), pendingExt));
       pendingExt.clear();
     }
   };
@@ -278,9 +297,12 @@ int TSlDocument::LoadData(TSlSongList& songs, TSlStreamReader& stream) {
   int i = 0;
   bool bStopped = false;
   while (!stream.AtEnd() && (!bFill || i < n)) {
-    if (i % kRecordsPerRefresh == 0 && i > 0 && progress.ProcessAndCheckStop()) {
-      bStopped = true;
-      break;
+    if (i % kRecordsPerRefresh == 0 && i > 0) {
+      stream.ReleaseConsumed();
+      if (progress.ProcessAndCheckStop()) {
+        bStopped = true;
+        break;
+      }
     }
     if (bFill) {
       if (i % kRecordsPerRefresh == 0)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
 
 // Decodes UTF-8 without keeping spare room: decoding reserves a unit a byte, and
 // Cyrillic needs half of that. Long lists keep hundreds of thousands of such texts.
@@ -22,6 +23,20 @@ class TSlStreamReader {
   TSlStreamReader(const char* data, qsizetype size) : m_Data(data), m_Size(size) {}
   explicit TSlStreamReader(const QByteArray& bytes)
       : TSlStreamReader(bytes.constData(), bytes.size()) {}
+
+  // Marks the data as a mapped file, whose pages ReleaseConsumed may give back.
+  void SetMapped(bool mapped) { m_bMapped = mapped; }
+  // Drops the pages already read from the process's memory (the file stays in the
+  // system's cache): a long list's data file then never sits in memory whole.
+  void ReleaseConsumed() {
+    if (!m_bMapped) return;
+    const uintptr_t page = 4096;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(m_Data) + m_Released + page - 1) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(m_Data) + m_Pos) & ~(page - 1);
+    if (to <= from || to - from < (1u << 22)) return;
+    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    m_Released = static_cast<qsizetype>(to - reinterpret_cast<uintptr_t>(m_Data));
+  }
 
   qsizetype Position() const { return m_Pos; }
   qsizetype Remaining() const { return m_Size - m_Pos; }
@@ -66,6 +81,8 @@ class TSlStreamReader {
   const char* m_Data;
   qsizetype m_Size;
   qsizetype m_Pos = 0;
+  qsizetype m_Released = 0;
+  bool m_bMapped = false;
   QSet<QString> m_Pool;
 };
 

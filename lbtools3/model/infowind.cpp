@@ -2,6 +2,27 @@
 
 #include "platform/Assert.h"
 
+QString ShortenPathText(const QString& text, int width,
+                        const std::function<int(const QString&)>& measure) {
+  const int full = measure(text);
+  if (full < 0 || full <= width || text.size() <= 3) return text;
+  // The candidates are "..." followed by ever shorter tails of text.mid(3); widths
+  // shrink with the tail, so the longest tail that fits is found by bisection.
+  const QStringView rest = QStringView(text).mid(3);
+  auto candidate = [&](qsizetype tail) { return "..." + rest.right(tail).toString(); };
+  qsizetype lo = 0, hi = rest.size();  // tail lengths: lo fits (or is the last resort)
+  while (lo < hi) {
+    const qsizetype mid = (lo + hi + 1) / 2;
+    const int w = measure(candidate(mid));
+    if (w < 0) return candidate(mid);  // measuring failed: stop where we are
+    if (w <= width)
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  return candidate(lo);
+}
+
 TSlInfoWindowManager& InfoWindowManager() {
   static TSlInfoWindowManager manager;
   return manager;

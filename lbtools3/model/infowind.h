@@ -11,6 +11,13 @@
 #include <memory>
 #include <vector>
 
+// Shortens a path-like text to a label's width, keeping its tail visible: when the
+// text is wider than width, its first three characters become "..." and characters
+// after the "..." are dropped until the text fits. measure gives a text's width in the
+// label's font (negative when it cannot be measured, which ends the shortening).
+QString ShortenPathText(const QString& text, int width,
+                        const std::function<int(const QString&)>& measure);
+
 class TSlInfoWindowManager {
  public:
   // Something disabled while the window exists (a tool bar, a list view...).

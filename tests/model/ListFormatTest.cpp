@@ -76,6 +76,30 @@ TEST_F(ListFormatTest, ReadsEveryLineEndingAndWritesBackWithCrLf) {
   EXPECT_TRUE(ui.Messages().isEmpty());
 }
 
+TEST_F(ListFormatTest, LineEndsAcrossReadChunks) {
+  // The list is read in 64 KiB chunks: put a CR as the last byte of the first chunk
+  // and its LF at the start of the second, and a long line across the boundary.
+  const int chunk = 64 * 1024;
+  QByteArray first(chunk - 1, 'a');
+  for (int i = 1000; i < first.size(); i += 1000) first[i] = '\n';
+  first += "\r\nnext.mp3\r\n";
+  Loaded l = [&] {
+    WriteFile(list, first);
+    return LoadList(list);
+  }();
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(l.doc->m_Songs.back().m_Path, "next.mp3");
+  for (int n = 0; n < l.doc->m_Songs.size(); ++n) EXPECT_FALSE(l.doc->m_Songs[n].m_Path.isEmpty());
+
+  QByteArray across(chunk - 100, '\n');
+  across += QByteArray(300, 'b') + "\r\n";
+  WriteFile(list, across);
+  std::remove(QFile::encodeName(dir + "/list.lbt").constData());
+  Loaded m = LoadList(list);
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.doc->m_Songs.back().m_Path, QString(300, 'b'));
+}
+
 TEST_F(ListFormatTest, EmptyFileAndHeaderOnly) {
   WriteFile(list, "");
   Loaded empty = LoadList(list);

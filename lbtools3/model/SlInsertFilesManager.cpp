@@ -1,0 +1,376 @@
+#include "SlInsertFilesManager.h"
+
+#include "infowind.h"
+#include "platform/Assert.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Links followed in one chain before it counts as a loop (the kernel's own limit).
+constexpr int kMaxLinkChain = 40;
+// Pending messages are processed after this many files, or sooner when this much time
+// passed, so a window stays responsive without costing the scan its speed.
+constexpr int kFilesPerRefresh = 32;
+constexpr int64_t kRefreshNs = 20'000'000;
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+QString JoinPath(const QString& folder, const QString& name) {
+  return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QString Quoted(const QString& path) {
+  return '"' + path + '"';
+}
+
+// The key under which a list is remembered: its canonical path, so a list reached
+// directly and through links is met once.
+QString ListKey(const QString& path) {
+  char resolved[PATH_MAX];
+  if (::realpath(QFile::encodeName(path).constData(), resolved)) return QFile::decodeName(resolved);
+  return QDir::cleanPath(path);
+}
+
+bool AsciiOnly(const QByteArray& bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (unsigned char)c < 0x80; });
+}
+
+bool AsciiEqualNoCase(const char* a, const char* b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TSlInsertFilesManager::TSlInsertFilesManager(const QStringList& dropped) : m_Dropped(dropped) {
+  TIniFile ini(lb::SettingsFilePath());
+  ParseExtensions(ini.ReadString("Edit", "Extentions", kDefaultExtensions));
+  m_bScanUseLinks = ini.ReadBool("Settings", "ScanUseLinks", true);
+}
+
+TSlInsertFilesManager::TSlInsertFilesManager(const QString& extensions) {
+  ParseExtensions(extensions);
+}
+
+bool TSlInsertFilesManager::ParseExtensions(const QString& text) {
+  static const QString kForbidden = "./*?\"<>|\\";
+  m_Extensions.clear();
+  m_ExtBytes.clear();
+  m_bBadExtensions = true;
+  const QStringList tokens = text.split(QRegularExpression("[, ]+"), Qt::SkipEmptyParts);
+  for (const QString& token : tokens) {
+    for (QChar c : token)
+      if (kForbidden.contains(c)) return false;
+    m_Extensions << "." + token;
+    m_ExtBytes.push_back(QFile::encodeName("." + token.toLower()));
+  }
+  m_bAsciiExtensions = std::all_of(m_ExtBytes.begin(), m_ExtBytes.end(), AsciiOnly);
+  m_bBadExtensions = false;
+  return true;
+}
+
+int TSlInsertFilesManager::GetExtensionCount() const {
+  return m_bBadExtensions ? 0 : m_Extensions.size();
+}
+
+QString TSlInsertFilesManager::GetExtension(int i) const {
+  if (m_bBadExtensions || i < 0 || i >= m_Extensions.size()) return QString();
+  return m_Extensions[i];
+}
+
+bool TSlInsertFilesManager::IsMusicName(QStringView name) const {
+  if (m_bBadExtensions) return false;
+  for (const QString& ext : m_Extensions)
+    if (name.size() > ext.size() && name.endsWith(ext, Qt::CaseInsensitive)) return true;
+  return false;
+}
+
+int TSlInsertFilesManager::MatchName(const char* name, size_t length) const {
+  if (m_bAsciiExtensions && !m_bBadExtensions) {
+    for (const QByteArray& ext : m_ExtBytes) {
+      const size_t n = ext.size();
+      if (length > n && AsciiEqualNoCase(name + length - n, ext.constData(), n)) return 1;
+    }
+  } else if (IsMusicName(QFile::decodeName(QByteArray::fromRawData(name, length)))) {
+    return 1;
+  }
+  if (m_Mode != imForgotten && length > 4 && AsciiEqualNoCase(name + length - 4, ".m3u", 4))
+    return 2;
+  return 0;
+}
+
+void TSlInsertFilesManager::FlushPending() {
+  if (m_PendingPaths.empty()) return;
+  m_FoundSongs.reserve(m_FoundSongs.size() + m_PendingPaths.size());
+  for (const QString& path : m_PendingPaths) m_FoundSongs.emplace_back(nullptr, path, QString());
+  m_PendingPaths.clear();
+}
+
+bool TSlInsertFilesManager::IsCollected(const QString& path) {
+  FlushPending();
+  for (; m_nIndexed < m_FoundSongs.size(); ++m_nIndexed)
+    m_CollectedPaths.insert(m_FoundSongs[m_nIndexed].m_Path);
+  return m_CollectedPaths.contains(path);
+}
+
+bool TSlInsertFilesManager::RecordFolder(const QString& folder, uint64_t dev, uint64_t ino) {
+  if (!m_FolderIds.insert({dev, ino}).second) return false;
+  m_Folders << folder;
+  return true;
+}
+
+bool TSlInsertFilesManager::ResolveLink(const QString& linkPath, QString* target) {
+  const QByteArray native = QFile::encodeName(linkPath);
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink(native.constData(), buffer, sizeof buffer);
+  if (n <= 0 || n >= (ssize_t)sizeof buffer) return false;
+  QString text = QFile::decodeName(QByteArray(buffer, n));
+  if (!text.startsWith('/')) {
+    const int slash = linkPath.lastIndexOf('/');
+    text = (slash >= 0 ? linkPath.left(slash + 1) : QString("./")) + text;
+  }
+  if (target) *target = QDir::cleanPath(text);
+  return true;
+}
+
+TSlPathKind TSlInsertFilesManager::Classify(const QString& path, bool bFromDrop) {
+  QString target;
+  return ClassifyPath(path, bFromDrop, false, 0, &target);
+}
+
+TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromDrop, bool bTarget,
+                                                int depth, QString* target, int knownType) {
+  bool isLink = knownType == DT_LNK;
+  if (knownType == DT_UNKNOWN) {
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) isLink = S_ISLNK(st.st_mode);
+  }
+  if (isLink) {
+    // A symbolic link is this platform's shortcut: it is never a music file or a list
+    // by its own name, and it is followed only when the settings allow it.
+    if (!m_bScanUseLinks || m_Mode == imForgotten) return pkSkip;
+    QString resolved;
+    struct stat st;
+    if (depth >= kMaxLinkChain || !ResolveLink(path, &resolved) ||
+        ::stat(QFile::encodeName(resolved).constData(), &st) != 0)
+      return pkUnreadable;  // dangling, unreadable or a loop
+    if (!S_ISDIR(st.st_mode)) return ClassifyPath(resolved, bFromDrop, true, depth + 1, target);
+    if (m_bNoToAllFolderLinks) return pkSkip;
+    if (!RecordFolder(resolved, st.st_dev, st.st_ino)) return pkSkip;
+    *target = resolved;
+    if (bFromDrop) return pkFolder;
+    const int answer = UiServices::Instance().AskButtons(
+        "Во время сканирования обнаружен ярлык, указывающий на папку\n" + Quoted(resolved) +
+            "\nПроверить её ?",
+        UiServices::kCaption, abYes | abNo | abNoToAll, MB_ICONQUESTION);
+    if (answer == IDYES) return pkFolder;
+    if (answer == IDNOTOALL) m_bNoToAllFolderLinks = true;
+    return pkSkip;  // the folder stays recorded: it is not asked about again
+  }
+  *target = path;
+  const int slash = path.lastIndexOf('/');
+  const QStringView name = QStringView(path).mid(slash + 1);
+  if (IsMusicName(name)) return bTarget && IsCollected(path) ? pkSkip : pkMusic;
+  if (m_Mode == imForgotten) return pkSkip;
+  if (name.size() > 4 && name.endsWith(u".m3u", Qt::CaseInsensitive)) {
+    const QString key = ListKey(path);
+    auto it = std::lower_bound(m_Lists.begin(), m_Lists.end(), key);
+    if (it != m_Lists.end() && *it == key) return pkSkip;
+    m_Lists.insert(it, key);
+    return pkList;
+  }
+  return pkSkip;
+}
+
+bool TSlInsertFilesManager::ProcessPath(const QString& path, bool bFromDrop) {
+  TOperation operation(this);
+  QString target;
+  const TSlPathKind kind = ClassifyPath(path, bFromDrop, false, 0, &target);
+  return ProcessClassified(target.isEmpty() ? path : target, kind);
+}
+
+bool TSlInsertFilesManager::ProcessClassified(const QString& path, TSlPathKind kind) {
+  switch (kind) {
+    case pkFolder:
+      return ScanFolderImpl(path);
+    case pkMusic:
+      if (m_Mode == imForgotten) {
+        LB_ASSERT(m_DeadFilesDlg);
+        if (!m_DeadFilesDlg->IsKnownPath(path))
+          m_DeadFilesDlg->AddSong(TSlSong(nullptr, path, QString()));
+      } else if (m_Mode == imInsert) {
+        m_PendingPaths.push_back(path);
+      }
+      return true;
+    case pkList:
+      if (m_Mode == imInsert && !InsertList(path)) return false;
+      return OfferToRepository(path);
+    default:
+      return true;
+  }
+}
+
+bool TSlInsertFilesManager::OfferToRepository(const QString& path) {
+  if (!m_Repository || m_Repository->IsListKnown(path) || m_bNoToAllRepository) return true;
+  if (!m_bYesToAllRepository) {
+    unsigned buttons = abYes | abNo | abCancel | abYesToAll;
+    if (m_Mode != imLists) buttons |= abNoToAll;
+    const int answer = UiServices::Instance().AskButtons(
+        "Лист " + Quoted(path) + "\nотсутствует в хранилище. Добавить ?", UiServices::kCaption,
+        buttons, MB_ICONQUESTION);
+    if (answer == IDCANCEL) return false;
+    if (answer == IDNOTOALL) m_bNoToAllRepository = true;
+    if (answer == IDYESTOALL) m_bYesToAllRepository = true;
+    if (answer != IDYES && answer != IDYESTOALL) return true;
+  }
+  m_Repository->AddList(path);
+  return true;
+}
+
+bool TSlInsertFilesManager::InsertList(const QString& path) {
+  TOperation operation(this);
+  if (m_bNoToAllLists) return true;
+  if (!m_bYesToAllLists) {
+    const int answer = UiServices::Instance().AskButtons(
+        "Найден лист " + Quoted(path) + "\nДобавить его содержимое ?", UiServices::kCaption,
+        abYes | abNo | abCancel | abNoToAll | abYesToAll, MB_ICONQUESTION);
+    if (answer == IDCANCEL) return false;
+    if (answer == IDNOTOALL) m_bNoToAllLists = true;
+    if (answer == IDYESTOALL) m_bYesToAllLists = true;
+    if (answer != IDYES && answer != IDYESTOALL) return true;
+  }
+  FlushPending();  // the list's songs follow the songs found before it
+  TSlDocument list;
+  list.SetFileName(path);
+  if (!list.Load(true)) {
+    if (InfoWindowManager().m_bStop) return false;
+    UiServices::Instance().MessageBox(
+        "Ошибка загрузки листа\n" + Quoted(path) +
+            ".\nДля получения более подробной информацииоб ошибке\nпопробуйте открыть лист "
+            "обычным способом.",
+        UiServices::kCaption, MB_OK | MB_ICONERROR);
+    return true;
+  }
+  TInfoWindowLevel window("Копирование информации", path, false);
+  list.CopyRangeTo(0, list.m_Songs.size(), m_FoundSongs, static_cast<int>(m_FoundSongs.size()));
+  return true;
+}
+
+void TSlInsertFilesManager::ShowFoundCount() {
+  if (m_Mode != imInsert || m_nShownCount == (int)FoundCount()) return;
+  m_nShownCount = static_cast<int>(FoundCount());
+  InfoWindowManager().SetLine("Песен найдено: ", QString::number(m_nShownCount));
+}
+
+bool TSlInsertFilesManager::PaceAndCheckStop(bool bForce) {
+  const int64_t now = ++m_nUnpaced >= kFilesPerRefresh || bForce ? 0 : NowNs();
+  if (now == 0 || m_LastPaceNs == 0 || now - m_LastPaceNs >= kRefreshNs) {
+    ShowFoundCount();
+    UiServices::Instance().ProcessMessages();
+    m_nUnpaced = 0;
+    m_LastPaceNs = NowNs();
+  }
+  return InfoWindowManager().m_bStop;
+}
+
+bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
+  TOperation operation(this);
+  QString path = QDir::cleanPath(folder);
+  struct stat st;
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+  if (!RecordFolder(path, st.st_dev, st.st_ino)) return true;  // scanned already
+  return ScanFolderImpl(path);
+}
+
+bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
+  const QByteArray native = QFile::encodeName(folder);
+  DIR* dir = ::opendir(native.constData());
+  if (!dir) return true;  // an unreadable folder is skipped
+  const int fd = ::dirfd(dir);
+  bool result = true;
+  {
+    TInfoWindowLevel window("Сканирование папки", folder, false);
+    while (result) {
+      const dirent* e = ::readdir(dir);
+      if (!e) break;
+      const char* name = e->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      int type = e->d_type;
+      struct stat st;
+      bool haveStat = false;
+      if (type == DT_UNKNOWN) {
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        haveStat = true;
+        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+      }
+      if (type == DT_DIR) {
+        if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const QString sub = JoinPath(folder, QFile::decodeName(name));
+        if (RecordFolder(sub, st.st_dev, st.st_ino)) result = ScanFolderImpl(sub);
+        continue;
+      }
+      if (type == DT_LNK) {
+        const QString path = JoinPath(folder, QFile::decodeName(name));
+        QString target;
+        const TSlPathKind kind = ClassifyPath(path, false, false, 0, &target, DT_LNK);
+        result = ProcessClassified(target.isEmpty() ? path : target, kind);
+      } else if (const int match = MatchName(name, std::strlen(name))) {
+        const QString path = JoinPath(folder, QFile::decodeName(name));
+        QString target;
+        const TSlPathKind kind =
+            match == 1 ? pkMusic : ClassifyPath(path, false, false, 0, &target, DT_REG);
+        result = ProcessClassified(path, kind);
+      }
+      if (PaceAndCheckStop(false) && result) result = false;
+    }
+    ::closedir(dir);
+    ShowFoundCount();
+  }
+  m_nShownCount = -1;  // closing the level brought back the outer line
+  return result;
+}
+
+bool TSlInsertFilesManager::InsertFromDrop() {
+  TOperation operation(this);
+  bool result = true;
+  {
+    TInfoWindowLevel window("Вставка файлов...", QString(), false);
+    for (const QString& item : m_Dropped) {
+      struct stat st;
+      if (::lstat(QFile::encodeName(item).constData(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        result = ScanFolder(item);
+      } else {
+        result = ProcessPath(item, true);
+        if (PaceAndCheckStop(true) && result) result = false;
+      }
+      if (!result) break;
+    }
+    ShowFoundCount();
+  }
+  m_nShownCount = -1;
+  return result;
+}

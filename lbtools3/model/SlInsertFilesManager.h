@@ -1,0 +1,129 @@
+// Turns dropped files and folders, or one folder to scan, into songs: walks folders
+// recursively, keeps the files with a music extension, follows symbolic links (the
+// shortcuts of this platform) when allowed, takes in the songs of the lists it meets
+// (after asking) and offers lists the repository does not know yet.
+#pragma once
+
+#include "M3uList2.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <set>
+#include <utility>
+#include <vector>
+
+// The repository as the scan sees it.
+class IInsertListRepository {
+ public:
+  virtual ~IInsertListRepository() = default;
+  virtual bool IsListKnown(const QString& path) = 0;
+  virtual void AddList(const QString& path) = 0;
+};
+
+// The forgotten-files dialog as the scan sees it (mode 2).
+class IForgottenFilesSink {
+ public:
+  virtual ~IForgottenFilesSink() = default;
+  // Whether a list names the file (the dialog decides how paths compare).
+  virtual bool IsKnownPath(const QString& fullPath) = 0;
+  // Appends a song for the file to the dialog's result document.
+  virtual void AddSong(const TSlSong& song) = 0;
+};
+
+// Kinds of Classify.
+enum TSlPathKind { pkSkip = 0, pkMusic = 1, pkList = 2, pkFolder = 3, pkUnreadable = 4 };
+
+// Modes: what happens with a music file.
+enum TSlInsertMode : uint8_t {
+  imInsert = 0,     // collected as a new song
+  imLists = 1,      // ignored: only lists matter
+  imForgotten = 2,  // added to the forgotten-files dialog unless a list names it
+};
+
+class TSlInsertFilesManager {
+ public:
+  // For a drop: the working extensions (Edit/Extentions) and Settings/ScanUseLinks
+  // from the settings file, mode 0.
+  explicit TSlInsertFilesManager(const QStringList& dropped);
+  // From an extension text only (validating typed extensions, shell registration).
+  explicit TSlInsertFilesManager(const QString& extensions);
+  ~TSlInsertFilesManager() = default;
+
+  static constexpr const char* kDefaultExtensions = "mp3, wav";
+
+  int GetExtensionCount() const;
+  QString GetExtension(int i) const;
+  bool BadExtensions() const { return m_bBadExtensions; }
+
+  // Each returns false when the user cancelled or stopped; what was collected stays.
+  bool InsertFromDrop();
+  bool ScanFolder(const QString& folder);
+  bool ProcessPath(const QString& path, bool bFromDrop);
+  TSlPathKind Classify(const QString& path, bool bFromDrop);
+  bool InsertList(const QString& path);
+  // The target of a symbolic link, absolute; false when it cannot be read.
+  static bool ResolveLink(const QString& linkPath, QString* target);
+
+  bool m_bNoToAllFolderLinks = false;
+  bool m_bYesToAllLists = false, m_bNoToAllLists = false;
+  bool m_bYesToAllRepository = false, m_bNoToAllRepository = false;
+  bool m_bBadExtensions = true;
+  uint8_t m_Mode = imInsert;
+  bool m_bScanUseLinks = true;
+  QStringList m_Extensions;      // each with its leading dot, in the order given
+  QStringList m_Folders;         // folders scanned or queued
+  std::vector<QString> m_Lists;  // lists met (sorted, no duplicates)
+  IForgottenFilesSink* m_DeadFilesDlg = nullptr;
+  IInsertListRepository* m_Repository = nullptr;  // none: lists are not offered
+  TSlSongVector m_FoundSongs;
+
+ private:
+  // Parses the extension text; false (m_bBadExtensions stays true) when invalid.
+  bool ParseExtensions(const QString& text);
+  bool IsMusicName(QStringView name) const;
+  // A folder entry's name in the file system's bytes: 1 music, 2 list, 0 neither.
+  int MatchName(const char* name, size_t length) const;
+  // bTarget: the path was reached through a link; depth counts the links followed;
+  // target receives the path to process (the link's final target). knownType is the
+  // entry's type when the caller knows it (a dirent DT_* value), 0 otherwise.
+  TSlPathKind ClassifyPath(const QString& path, bool bFromDrop, bool bTarget, int depth,
+                           QString* target, int knownType = 0);
+  bool ProcessClassified(const QString& path, TSlPathKind kind);
+  bool ScanFolderImpl(const QString& folder);
+  bool OfferToRepository(const QString& path);
+  // Records a folder; false when it was known already (by device and inode, so a
+  // folder reached through links or under another name is still recognised).
+  bool RecordFolder(const QString& folder, uint64_t dev, uint64_t ino);
+  // Whether a collected song has this path (the index is brought up to date lazily:
+  // only links ever ask).
+  bool IsCollected(const QString& path);
+  void ShowFoundCount();
+  // Collected paths become songs in batches: one allocation for many songs instead of
+  // the sequence growing (and copying every song) song by song.
+  void FlushPending();
+  // Marks a public operation; the outermost one flushes the pending songs at its end.
+  struct TOperation {
+    explicit TOperation(TSlInsertFilesManager* m) : m_p(m) { ++m_p->m_nActive; }
+    ~TOperation() {
+      if (--m_p->m_nActive == 0) m_p->FlushPending();
+    }
+    TSlInsertFilesManager* m_p;
+  };
+  size_t FoundCount() const { return m_FoundSongs.size() + m_PendingPaths.size(); }
+  // Processes pending messages now and then; true when the user stopped.
+  bool PaceAndCheckStop(bool bForce);
+
+  QStringList m_Dropped;
+  std::vector<QString> m_PendingPaths;
+  int m_nActive = 0;                   // public operations under way (the outermost one flushes)
+  std::vector<QByteArray> m_ExtBytes;  // lower-cased, in the file system's encoding
+  bool m_bAsciiExtensions = true;
+  std::set<std::pair<uint64_t, uint64_t>> m_FolderIds;
+  QSet<QString> m_CollectedPaths;
+  size_t m_nIndexed = 0;
+  int m_nUnpaced = 0;
+  int64_t m_LastPaceNs = 0;
+  int m_nShownCount = -1;
+};
