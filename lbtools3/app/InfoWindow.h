@@ -1,0 +1,55 @@
+// The modeless progress window of the progress-window manager: action and object
+// texts, a bar or a text line in its place, and a Stop button. Path texts are
+// shortened to the labels' width so their tails stay visible.
+#pragma once
+
+#include "platform/UiServices.h"
+
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// Shortens text to the label's width in the label's font (see ShortenPathText).
+QString ShortenToLabel(const QLabel* label, const QString& text, int width = -1);
+
+class TInfoWindow : public QDialog, public IProgressView {
+  Q_OBJECT
+ public:
+  // Centred on mainWindow when given; onStop runs when Stop is pressed.
+  TInfoWindow(QWidget* mainWindow, std::function<void()> onStop);
+
+  void SetAction(const QString& text) override;
+  void SetObject(const QString& text) override;
+  void SetLine(const QString& prefix, const QString& text) override;
+  void SetBarVisible(bool bar) override;
+  bool BarVisible() const override { return m_bProgress; }
+  void SetPosition(int percent) override;
+  int Position() const override;
+  QString Action() const override { return m_Action; }
+  QString Object() const override { return m_Object; }
+  QString Line() const override { return m_LinePrefix + m_LineText; }
+  void SetStopEnabled(bool enabled) override;
+  bool StopEnabled() const override;
+
+  QLabel* RxLabel1;  // "Действие:"
+  QLabel* RxLabel2;  // "Объект:"
+  QLabel* Label2;    // the action
+  QLabel* Label5;    // the object
+  QProgressBar* ProgressBar1;
+  QLabel* Label3;  // the text line in the place of the bar
+  QPushButton* Button1;
+  bool m_bProgress = true;
+  bool m_bStop = false;
+
+ protected:
+  void reject() override {}  // no system buttons: only Stop ends the work
+
+ private:
+  void Button1Click();
+
+  std::function<void()> m_OnStop;
+  QString m_Action, m_Object, m_LinePrefix, m_LineText;
+};

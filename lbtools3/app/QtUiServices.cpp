@@ -1,0 +1,206 @@
+#include "QtUiServices.h"
+
+#include "InfoWindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QThread>
+
+namespace {
+
+bool OnMainThread() {
+  return QThread::currentThread() == qApp->thread();
+}
+
+QMessageBox::Icon IconOf(unsigned flags) {
+  switch (flags & MB_ICONMASK) {
+    case MB_ICONERROR:
+      return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+      return QMessageBox::Question;
+    case MB_ICONWARNING:
+      return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
+  }
+}
+
+struct ButtonDef {
+  int id;
+  const char* text;
+  QMessageBox::ButtonRole role;
+};
+
+// The buttons of each classic button set, in their order on the box.
+QList<ButtonDef> ButtonsOf(unsigned type) {
+  switch (type) {
+    case MB_OKCANCEL:
+      return {{IDOK, "OK", QMessageBox::AcceptRole}, {IDCANCEL, "Отмена", QMessageBox::RejectRole}};
+    case MB_ABORTRETRYIGNORE:
+      return {{IDABORT, "Прервать", QMessageBox::RejectRole},
+              {IDRETRY, "Повторить", QMessageBox::AcceptRole},
+              {IDIGNORE, "Пропустить", QMessageBox::AcceptRole}};
+    case MB_YESNOCANCEL:
+      return {{IDYES, "Да", QMessageBox::YesRole},
+              {IDNO, "Нет", QMessageBox::NoRole},
+              {IDCANCEL, "Отмена", QMessageBox::RejectRole}};
+    case MB_YESNO:
+      return {{IDYES, "Да", QMessageBox::YesRole}, {IDNO, "Нет", QMessageBox::NoRole}};
+    case MB_RETRYCANCEL:
+      return {{IDRETRY, "Повторить", QMessageBox::AcceptRole},
+              {IDCANCEL, "Отмена", QMessageBox::RejectRole}};
+    default:
+      return {{IDOK, "OK", QMessageBox::AcceptRole}};
+  }
+}
+
+// Runs a box with the given buttons; returns the id of the pressed one. Escape or
+// closing the box gives the escape id.
+int RunBox(QWidget* parent, const QString& text, const QString& caption, QMessageBox::Icon icon,
+           const QList<ButtonDef>& defs, int defaultIndex, int escapeId) {
+  QMessageBox box(icon, caption, text, QMessageBox::NoButton, parent);
+  QList<QAbstractButton*> buttons;
+  for (const ButtonDef& d : defs) buttons << box.addButton(d.text, d.role);
+  if (defaultIndex >= 0 && defaultIndex < buttons.size())
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons[defaultIndex]));
+  for (int i = 0; i < defs.size(); ++i)
+    if (defs[i].id == escapeId) box.setEscapeButton(buttons[i]);
+  box.exec();
+  const int pressed = buttons.indexOf(box.clickedButton());
+  return pressed >= 0 ? defs[pressed].id : escapeId;
+}
+
+// Classic filters ("Листы (*.m3u)|*.m3u|Все файлы|*") become Qt filters; Qt filters
+// pass unchanged.
+QString QtFilter(const QString& filter) {
+  if (!filter.contains('|')) return filter;
+  const QStringList parts = filter.split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(';', ' ');
+    out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + patterns + ")");
+  }
+  return out.join(";;");
+}
+
+}  // namespace
+
+QString QtUiServices::MimeType(const QString& format) {
+  QString name = format;
+  name.remove('{').remove('}');
+  return "application/x-lbtools-" + name.toLower();
+}
+
+QWidget* QtUiServices::DialogParent() const {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  return m_MainWindow;
+}
+
+int QtUiServices::MessageBox(const QString& text, const QString& caption, unsigned flags) {
+  if (!OnMainThread()) {
+    int result = IDCANCEL;
+    RunOnMainThread([&] { result = MessageBox(text, caption, flags); });
+    return result;
+  }
+  const QList<ButtonDef> defs = ButtonsOf(flags & MB_TYPEMASK);
+  const int def = (flags & MB_DEFMASK) == MB_DEFBUTTON2   ? 1
+                  : (flags & MB_DEFMASK) == MB_DEFBUTTON3 ? 2
+                                                          : 0;
+  int escape = defs.size() == 1 ? defs[0].id : IDCANCEL;
+  if ((flags & MB_TYPEMASK) == MB_YESNO) escape = IDNO;
+  if ((flags & MB_TYPEMASK) == MB_ABORTRETRYIGNORE) escape = IDABORT;
+  return RunBox(DialogParent(), text, caption, IconOf(flags), defs, def, escape);
+}
+
+int QtUiServices::AskButtons(const QString& text, const QString& caption, unsigned buttons,
+                             unsigned icon) {
+  if (!OnMainThread()) {
+    int result = IDCANCEL;
+    RunOnMainThread([&] { result = AskButtons(text, caption, buttons, icon); });
+    return result;
+  }
+  QList<ButtonDef> defs;
+  if (buttons & abYes) defs << ButtonDef{IDYES, "Да", QMessageBox::YesRole};
+  if (buttons & abNo) defs << ButtonDef{IDNO, "Нет", QMessageBox::NoRole};
+  if (buttons & abCancel) defs << ButtonDef{IDCANCEL, "Отмена", QMessageBox::RejectRole};
+  if (buttons & abYesToAll) defs << ButtonDef{IDYESTOALL, "Да для всех", QMessageBox::YesRole};
+  if (buttons & abNoToAll) defs << ButtonDef{IDNOTOALL, "Нет для всех", QMessageBox::NoRole};
+  const int escape = (buttons & abCancel) ? IDCANCEL : (buttons & abNo) ? IDNO : IDCANCEL;
+  return RunBox(DialogParent(), text, caption, IconOf(icon), defs, 0, escape);
+}
+
+void QtUiServices::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
+
+void QtUiServices::RunOnMainThread(const std::function<void()>& fn) {
+  if (OnMainThread()) {
+    fn();
+    return;
+  }
+  QMetaObject::invokeMethod(
+      qApp, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+}
+
+void QtUiServices::SetBusyCursor(bool busy) {
+  if (busy) {
+    if (m_nBusy++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else if (m_nBusy > 0 && --m_nBusy == 0) {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+bool QtUiServices::SetClipboardData(const QString& format, const QByteArray& data) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (!clipboard) return false;
+  auto* mime = new QMimeData;
+  mime->setData(MimeType(format), data);
+  clipboard->setMimeData(mime);
+  return true;
+}
+
+bool QtUiServices::GetClipboardData(const QString& format, QByteArray* data) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  const QMimeData* mime = clipboard ? clipboard->mimeData() : nullptr;
+  if (!mime || !mime->hasFormat(MimeType(format))) return false;
+  if (data) *data = mime->data(MimeType(format));
+  return true;
+}
+
+QStringList QtUiServices::GetOpenFileNames(const QString& title, const QString& folder,
+                                           const QString& filter) {
+  return QFileDialog::getOpenFileNames(DialogParent(), title, folder, QtFilter(filter));
+}
+
+QString QtUiServices::GetSaveFileName(const QString& title, const QString& fileName,
+                                      const QString& filter) {
+  return QFileDialog::getSaveFileName(DialogParent(), title, fileName, QtFilter(filter));
+}
+
+QString QtUiServices::GetExistingFolder(const QString& title, const QString& folder) {
+  return QFileDialog::getExistingDirectory(DialogParent(), title, folder);
+}
+
+std::unique_ptr<IProgressView> QtUiServices::CreateProgressView(std::function<void()> onStop) {
+  return std::make_unique<TInfoWindow>(m_MainWindow, std::move(onStop));
+}
+
+bool QtUiServices::MainWindowEnabled() const {
+  return m_MainWindow ? m_MainWindow->isEnabled() : m_bMainEnabled;
+}
+
+void QtUiServices::SetMainWindowEnabled(bool enabled) {
+  if (m_MainWindow)
+    m_MainWindow->setEnabled(enabled);
+  else
+    m_bMainEnabled = enabled;
+}

@@ -1,0 +1,337 @@
+// Inserting files, folders and lists: the extension text, classification, symbolic
+// links as shortcuts, lists met once, the questions and their answers, Stop and
+// Cancel, and bad input that must neither crash nor hang.
+#include "TestEnv.h"
+#include "lbtools3/model/SlInsertFilesManager.h"
+#include "lbtools3/model/infowind.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+void Touch(const QString& path) {
+  ASSERT_TRUE(lbtest::WriteFile(path, "x"));
+}
+void Link(const QString& target, const QString& link) {
+  ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()),
+            0);
+}
+
+QStringList Paths(const TSlSongVector& songs) {
+  QStringList paths;
+  for (const TSlSong& s : songs) paths << s.m_Path;
+  paths.sort();
+  return paths;
+}
+
+int CountStarting(const ScriptedUiServices& ui, const QString& prefix) {
+  int n = 0;
+  for (const QString& t : ui.Texts()) n += t.startsWith(prefix) ? 1 : 0;
+  return n;
+}
+
+const QString kListQuestion = "Найден лист ";
+const QString kLinkQuestion = "Во время сканирования обнаружен ярлык, указывающий на папку\n";
+
+class FakeRepository : public IInsertListRepository {
+ public:
+  bool IsListKnown(const QString& path) override { return known.contains(path); }
+  void AddList(const QString& path) override { added << path; }
+  QStringList known, added;
+};
+
+class InsertFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = lbtest::NewTempDir();
+    TIniFile ini(lb::SettingsFilePath());
+    ini.EraseSection("Edit");
+    ini.EraseSection("Settings");
+  }
+  ScriptedUiServices ui;
+  QString dir;
+};
+
+// ---- the extension text ----
+
+TEST(InsertExtensions, DefaultAndEdgeTexts) {
+  TSlInsertFilesManager def{QString(TSlInsertFilesManager::kDefaultExtensions)};
+  ASSERT_FALSE(def.BadExtensions());
+  ASSERT_EQ(def.GetExtensionCount(), 2);
+  EXPECT_EQ(def.GetExtension(0), ".mp3");
+  EXPECT_EQ(def.GetExtension(1), ".wav");
+
+  TSlInsertFilesManager runs{QString(" ,mp3 ,, ,  ogg,")};
+  EXPECT_EQ(runs.m_Extensions, (QStringList{".mp3", ".ogg"}));
+
+  TSlInsertFilesManager semi{QString("mp3;ogg")};
+  ASSERT_EQ(semi.GetExtensionCount(), 1);
+  EXPECT_EQ(semi.GetExtension(0), ".mp3;ogg");
+
+  for (const char* bad :
+       {"mp3, *.ogg", "mp3, .wav", "a/b", "x?", "x\"", "x<", "x>", "x|y", "x\\y"}) {
+    TSlInsertFilesManager m{QString(bad)};
+    EXPECT_TRUE(m.BadExtensions()) << bad;
+    EXPECT_EQ(m.GetExtensionCount(), 0) << bad;
+    EXPECT_EQ(m.GetExtension(0), "") << bad;
+  }
+}
+
+TEST_F(InsertFilesTest, SettingsChooseExtensionsAndLinks) {
+  TIniFile ini(lb::SettingsFilePath());
+  ini.WriteString("Edit", "Extentions", "OGG");
+  ini.WriteBool("Settings", "ScanUseLinks", false);
+  Touch(dir + "/a.ogg");
+  Touch(dir + "/b.Ogg");
+  Touch(dir + "/c.mp3");
+  Touch(dir + "/ogg");
+  Link(dir + "/a.ogg", dir + "/link.ogg");
+  TSlInsertFilesManager m(QStringList{});
+  EXPECT_FALSE(m.m_bScanUseLinks);
+  ASSERT_TRUE(m.ScanFolder(dir));
+  EXPECT_EQ(Paths(m.m_FoundSongs), (QStringList{dir + "/a.ogg", dir + "/b.Ogg"}))
+      << "links are not followed without ScanUseLinks";
+}
+
+// ---- scanning and links ----
+
+TEST_F(InsertFilesTest, ScanCollectsMusicRecursivelyWithProgress) {
+  Touch(dir + "/a.mp3");
+  Touch(dir + "/notes.txt");
+  Touch(dir + "/sub/deeper/b.WAV");
+  Touch(dir + "/sub/c.mp3");
+  TSlInsertFilesManager m(QStringList{});
+  ASSERT_TRUE(m.ScanFolder(dir + "/"));
+  EXPECT_EQ(Paths(m.m_FoundSongs),
+            (QStringList{dir + "/a.mp3", dir + "/sub/c.mp3", dir + "/sub/deeper/b.WAV"}));
+  for (const TSlSong& s : m.m_FoundSongs) {
+    EXPECT_EQ(s.m_Parent, nullptr);
+    EXPECT_EQ(s.m_FileAge, kAgeNeverSynced);
+  }
+  ASSERT_EQ(ui.Progress().size(), 1u);
+  EXPECT_EQ(ui.Progress()[0].actions.first(), "Сканирование папки");
+  EXPECT_EQ(ui.Progress()[0].line, "Песен найдено: 3");
+  EXPECT_EQ(InfoWindowManager().Depth(), 0);
+}
+
+TEST_F(InsertFilesTest, FileThroughALinkIsNotCollectedTwiceButDirectlyItIs) {
+  Touch(dir + "/music/song.mp3");
+  Link("../music/song.mp3", dir + "/links.mp3");  // dangling on purpose: relative to dir
+  QDir().mkpath(dir + "/z");
+  Link("../music/song.mp3", dir + "/z/link.mp3");
+  Link(dir + "/z/link.mp3", dir + "/z/chain.mp3");
+  TSlInsertFilesManager m(QStringList{dir + "/music/song.mp3", dir + "/z/link.mp3",
+                                      dir + "/z/chain.mp3", dir + "/music/song.mp3",
+                                      dir + "/links.mp3"});
+  ASSERT_TRUE(m.InsertFromDrop());
+  EXPECT_EQ(Paths(m.m_FoundSongs), (QStringList{dir + "/music/song.mp3", dir + "/music/song.mp3"}));
+}
+
+TEST_F(InsertFilesTest, LinkedFileFirstIsCollectedUnderItsTarget) {
+  Touch(dir + "/real/song.mp3");
+  QDir().mkpath(dir + "/l");
+  Link(dir + "/real/song.mp3", dir + "/l/any name");
+  TSlInsertFilesManager m(QStringList{dir + "/l/any name"});
+  ASSERT_TRUE(m.InsertFromDrop());
+  EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/real/song.mp3"});
+}
+
+TEST_F(InsertFilesTest, DroppedFolderLinkIsScannedWithoutAQuestion) {
+  Touch(dir + "/target/a.mp3");
+  Link(dir + "/target", dir + "/folderlink");
+  TSlInsertFilesManager m(QStringList{dir + "/folderlink"});
+  ASSERT_TRUE(m.InsertFromDrop());
+  EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/target/a.mp3"});
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_EQ(ui.Progress()[0].actions.first(), "Вставка файлов...");
+}
+
+TEST_F(InsertFilesTest, FolderLinkMetInAScanIsAskedAbout) {
+  Touch(dir + "/other/a.mp3");
+  Touch(dir + "/third/b.mp3");
+  Touch(dir + "/scan/c.mp3");
+  Link(dir + "/other", dir + "/scan/l1");
+  TSlInsertFilesManager yes(QStringList{});
+  ui.Answer(IDYES);
+  ASSERT_TRUE(yes.ScanFolder(dir + "/scan"));
+  ASSERT_EQ(ui.Messages().size(), 1);
+  EXPECT_EQ(ui.Messages()[0].text, kLinkQuestion + "\"" + dir + "/other\"\nПроверить её ?");
+  EXPECT_EQ(ui.Messages()[0].flags,
+            unsigned(abYes | abNo | abNoToAll) | (unsigned(MB_ICONQUESTION) << 16));
+  EXPECT_EQ(Paths(yes.m_FoundSongs), (QStringList{dir + "/other/a.mp3", dir + "/scan/c.mp3"}));
+
+  // No-to-all: the next folder links are not asked about.
+  Link(dir + "/third", dir + "/scan/l2");
+  ui.ClearMessages();
+  ui.Answer(IDNOTOALL);
+  TSlInsertFilesManager no(QStringList{});
+  ASSERT_TRUE(no.ScanFolder(dir + "/scan"));
+  EXPECT_EQ(ui.Messages().size(), 1);
+  EXPECT_EQ(Paths(no.m_FoundSongs), QStringList{dir + "/scan/c.mp3"});
+}
+
+TEST_F(InsertFilesTest, LinksBackToAnAncestorAreNotFollowedAgain) {
+  Touch(dir + "/top/a.mp3");
+  Link(dir + "/top", dir + "/top/up");
+  QDir().mkpath(dir + "/top/sub");
+  Link("..", dir + "/top/sub/parent");
+  TSlInsertFilesManager m(QStringList{});
+  ASSERT_TRUE(m.ScanFolder(dir + "/top"));
+  EXPECT_TRUE(ui.Messages().isEmpty()) << "known folders are not offered";
+  EXPECT_EQ(Paths(m.m_FoundSongs).size(), 1);
+}
+
+// ---- lists ----
+
+TEST_F(InsertFilesTest, ListMetDirectlyAndThroughALinkIsAskedOnce) {
+  Touch(dir + "/lists/a.m3u");
+  Link(dir + "/lists/a.m3u", dir + "/lists/b.m3u");
+  QDir().mkpath(dir + "/more");
+  Link("../lists/a.m3u", dir + "/more/c");
+  TSlInsertFilesManager m(QStringList{dir + "/lists", dir + "/more"});
+  ui.Answer(IDNO);
+  ASSERT_TRUE(m.InsertFromDrop());
+  EXPECT_EQ(CountStarting(ui, kListQuestion), 1);
+  EXPECT_EQ(ui.Messages()[0].text,
+            kListQuestion + "\"" + dir + "/lists/a.m3u\"\nДобавить его содержимое ?");
+  EXPECT_EQ(ui.Messages()[0].flags, unsigned(abYes | abNo | abCancel | abNoToAll | abYesToAll) |
+                                        (unsigned(MB_ICONQUESTION) << 16));
+}
+
+TEST_F(InsertFilesTest, ListContentsAreTakenInWithFullPaths) {
+  Touch(dir + "/songs/x.mp3");
+  ASSERT_TRUE(lbtest::WriteFile(dir + "/songs/list.m3u", "x.mp3\r\ny.mp3\r\n"));
+  TSlInsertFilesManager m(QStringList{dir + "/songs/list.m3u"});
+  ui.Answer(IDYESTOALL);
+  ASSERT_TRUE(m.InsertFromDrop());
+  EXPECT_TRUE(m.m_bYesToAllLists);
+  EXPECT_EQ(Paths(m.m_FoundSongs), (QStringList{dir + "/songs/x.mp3", dir + "/songs/y.mp3"}));
+  for (const TSlSong& s : m.m_FoundSongs) EXPECT_EQ(s.m_Parent, nullptr);
+}
+
+TEST_F(InsertFilesTest, ListThatFailsToLoadIsReportedAndTheScanGoesOn) {
+  Touch(dir + "/a/bad.m3u");
+  ASSERT_TRUE(lbtest::WriteFile(dir + "/a/bad.lbt", "garbage, not a data file"));
+  Touch(dir + "/a/z.mp3");
+  TSlInsertFilesManager m(QStringList{});
+  ui.Answer(IDYES);
+  ASSERT_TRUE(m.ScanFolder(dir + "/a"));
+  EXPECT_EQ(ui.Texts().last(), "Ошибка загрузки листа\n\"" + dir +
+                                   "/a/bad.m3u\".\nДля получения более подробной информацииоб "
+                                   "ошибке\nпопробуйте открыть лист обычным способом.");
+  EXPECT_EQ(ui.Messages().last().flags, unsigned(MB_OK | MB_ICONERROR));
+  EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/a/z.mp3"});
+}
+
+TEST_F(InsertFilesTest, RepositoryQuestionAndItsTwoButtonSets) {
+  Touch(dir + "/r/one.m3u");
+  Touch(dir + "/r/two.m3u");
+  Touch(dir + "/r/known.m3u");
+  Touch(dir + "/r/song.mp3");
+  FakeRepository repo;
+  repo.known << dir + "/r/known.m3u";
+
+  TSlInsertFilesManager lists(QStringList{});
+  lists.m_Mode = imLists;
+  lists.m_Repository = &repo;
+  ui.Answer(IDYESTOALL);
+  ASSERT_TRUE(lists.ScanFolder(dir + "/r"));
+  EXPECT_TRUE(lists.m_FoundSongs.empty()) << "mode 1 collects no songs";
+  ASSERT_EQ(ui.Messages().size(), 1) << ui.Texts().join("|").toStdString();
+  EXPECT_TRUE(ui.Messages()[0].text.startsWith("Лист \"" + dir + "/r/"));
+  EXPECT_TRUE(ui.Messages()[0].text.endsWith("\"\nотсутствует в хранилище. Добавить ?"));
+  EXPECT_EQ(ui.Messages()[0].flags & 0xFFFF, unsigned(abYes | abNo | abCancel | abYesToAll));
+  repo.added.sort();
+  EXPECT_EQ(repo.added, (QStringList{dir + "/r/one.m3u", dir + "/r/two.m3u"}));
+
+  ui.ClearMessages();
+  repo.added.clear();
+  TSlInsertFilesManager insert(QStringList{});
+  insert.m_Repository = &repo;
+  insert.m_bNoToAllLists = true;
+  ui.Answer(IDNOTOALL);
+  ASSERT_TRUE(insert.ScanFolder(dir + "/r"));
+  ASSERT_EQ(ui.Messages().size(), 1);
+  EXPECT_EQ(ui.Messages()[0].flags & 0xFFFF,
+            unsigned(abYes | abNo | abCancel | abYesToAll | abNoToAll));
+  EXPECT_TRUE(repo.added.isEmpty());
+  EXPECT_EQ(insert.m_FoundSongs.size(), 1u);
+}
+
+// ---- forgotten files ----
+
+class FakeSink : public IForgottenFilesSink {
+ public:
+  bool IsKnownPath(const QString& path) override { return known.contains(path); }
+  void AddSong(const TSlSong& song) override { added << song.m_Path; }
+  QStringList known, added;
+};
+
+TEST_F(InsertFilesTest, ForgottenFilesModeReportsOnlyUnknownFiles) {
+  Touch(dir + "/f/known.mp3");
+  Touch(dir + "/f/lost.mp3");
+  Touch(dir + "/f/list.m3u");
+  FakeSink sink;
+  sink.known << dir + "/f/known.mp3";
+  TSlInsertFilesManager m(QStringList{});
+  m.m_Mode = imForgotten;
+  m.m_DeadFilesDlg = &sink;
+  ASSERT_TRUE(m.ScanFolder(dir + "/f"));
+  EXPECT_EQ(sink.added, QStringList{dir + "/f/lost.mp3"});
+  EXPECT_TRUE(m.m_FoundSongs.empty());
+  EXPECT_TRUE(ui.Messages().isEmpty()) << "lists do not matter here";
+}
+
+// ---- Cancel and Stop ----
+
+TEST_F(InsertFilesTest, CancelEndsWithFalseAndKeepsTheSongs) {
+  Touch(dir + "/c/a.mp3");
+  Touch(dir + "/c/l.m3u");
+  TSlInsertFilesManager first(QStringList{dir + "/c/a.mp3", dir + "/c/l.m3u", dir + "/c"});
+  ui.Answer(IDCANCEL);
+  EXPECT_FALSE(first.InsertFromDrop());
+  EXPECT_EQ(Paths(first.m_FoundSongs), QStringList{dir + "/c/a.mp3"});
+  EXPECT_EQ(InfoWindowManager().Depth(), 0);
+}
+
+TEST_F(InsertFilesTest, StopEndsWithFalseAndKeepsTheSongs) {
+  for (int i = 0; i < 50; ++i)
+    Touch(dir + "/s/sub" + QString::number(i % 5) + "/" + QString::number(i) + ".mp3");
+  TSlInsertFilesManager m(QStringList{});
+  ui.StopAfterProcessMessages(1);
+  EXPECT_FALSE(m.ScanFolder(dir + "/s"));
+  EXPECT_GE(m.m_FoundSongs.size(), 1u);
+  EXPECT_LT(m.m_FoundSongs.size(), 50u);
+  EXPECT_EQ(InfoWindowManager().Depth(), 0);
+}
+
+// ---- bad input ----
+
+TEST_F(InsertFilesTest, BadEntriesAreSkippedWithoutHangs) {
+  Touch(dir + "/b/ok.mp3");
+  Link(dir + "/b/nothing.mp3", dir + "/b/dangling.mp3");
+  Link(dir + "/b/loop2", dir + "/b/loop1");
+  Link(dir + "/b/loop1", dir + "/b/loop2");
+  Link("self", dir + "/b/self");
+  QDir().mkpath(dir + "/b/closed");
+  Touch(dir + "/b/closed/hidden.mp3");
+  QFile::setPermissions(dir + "/b/closed", QFileDevice::Permissions());
+  TSlInsertFilesManager m(
+      QStringList{dir + "/b", dir + "/b/loop1", dir + "/missing.mp3", dir + "/b/dangling.mp3"});
+  EXPECT_TRUE(m.InsertFromDrop());
+  QFile::setPermissions(dir + "/b/closed",
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  QStringList found = Paths(m.m_FoundSongs);
+  if (::geteuid() == 0) found.removeAll(dir + "/b/closed/hidden.mp3");  // root reads anything
+  EXPECT_EQ(found, QStringList{dir + "/b/ok.mp3"});
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_EQ(m.Classify(dir + "/b/dangling.mp3", true), pkUnreadable);
+  EXPECT_EQ(m.Classify(dir + "/b/loop1", false), pkUnreadable);
+}
+
+}  // namespace
