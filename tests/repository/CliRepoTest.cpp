@@ -1,0 +1,87 @@
+// lbtools3-cli repo: the commands work on the settings file the window reads.
+#include "TestEnv.h"
+#include "lbtools3/app/Repository.h"
+#include "platform/IniFile.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun {
+  int code = -1;
+  QString out, err;
+};
+
+class CliRepoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = lbtest::NewTempDir();
+    iniPath = dir + "/lbtools3.ini";
+    cli = lbtest::BinDir() + "/lbtools3-cli";
+    if (!QFileInfo(cli).isExecutable()) GTEST_SKIP() << "lbtools3-cli is not built";
+  }
+  CliRun Cli(const QStringList& args) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LBTOOLS_INI", iniPath);
+    process.setProcessEnvironment(env);
+    process.start(cli, args);
+    CliRun run;
+    if (!process.waitForFinished(60000)) return run;
+    run.code = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+  }
+  QString List(const QString& name) {
+    const QString path = dir + "/" + name;
+    EXPECT_TRUE(lbtest::WriteFile(path, "#EXTM3U\r\n"));
+    return path;
+  }
+
+  QString dir, iniPath, cli;
+};
+
+TEST_F(CliRepoTest, AddListRemoveOnTheWindowsSettings) {
+  const QString b = List("B.m3u"), a = List("a=1.m3u");
+  EXPECT_EQ(Cli({"repo", "add", b}).code, 0);
+  EXPECT_EQ(Cli({"repo", "add", a}).code, 0);
+  const CliRun again = Cli({"repo", "add", a});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_TRUE(again.err.contains("Этот лист уже есть базе.")) << again.err.toStdString();
+  EXPECT_EQ(Cli({"repo", "add", dir + "/missing.m3u"}).code, 1);
+
+  // The window finds them, closed.
+  TIniFile ini(iniPath);
+  EXPECT_EQ(ini.ReadString(TListsRepository::kSection, TListsRepository::EncodeKey(a), ""), "0");
+  ini.WriteBool(TListsRepository::kSection, b, true);  // as if open at the window's exit
+
+  CliRun list = Cli({"repo", "list"});
+  EXPECT_EQ(list.code, 0);
+  EXPECT_EQ(list.out, "1\t\ta=1\t" + a + "\n2\t+\tB\t" + b + "\n");
+
+  EXPECT_EQ(Cli({"repo", "remove", a}).code, 0);
+  EXPECT_EQ(Cli({"repo", "remove", a}).code, 1);
+  list = Cli({"repo", "list"});
+  EXPECT_EQ(list.out, "1\t+\tB\t" + b + "\n");
+}
+
+TEST_F(CliRepoTest, ScanAddsListsOnlyWhenTheUserAgrees) {
+  const QString one = List("music/x/one.m3u");
+  const QString two = List("music/two.m3u");
+  CliRun run = Cli({"repo", "scan", dir + "/music"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_TRUE(run.out.contains("Добавлено листов: 0")) << run.out.toStdString();
+  EXPECT_TRUE(run.err.contains("отсутствует в хранилище. Добавить ?")) << run.err.toStdString();
+  run = Cli({"--yes", "repo", "scan", dir + "/music"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_TRUE(run.out.contains("Добавлено листов: 2")) << run.out.toStdString();
+  const CliRun list = Cli({"repo", "list"});
+  EXPECT_TRUE(list.out.contains(one));
+  EXPECT_TRUE(list.out.contains(two));
+  EXPECT_EQ(Cli({"repo", "scan", dir + "/nowhere"}).code, 1);
+}
+
+}  // namespace
