@@ -37,7 +37,10 @@ struct CliCommandInfo {
 // The commands each part of the tool adds.
 QList<CliCommandInfo> ListCommands();
 QList<CliCommandInfo> TagCommands();
+QList<CliCommandInfo> ScanCommands();
 QList<CliCommandInfo> ExtractCommands();
+QList<CliCommandInfo> SettingsCommands();
+QList<CliCommandInfo> RepoCommands();
 
 // Helpers shared by the commands.
 int CliUsageError(CliContext& c, const QString& text);

@@ -10,7 +10,8 @@ namespace {
 
 QList<CliCommandInfo> AllCommands() {
   QList<CliCommandInfo> all;
-  all << ListCommands() << TagCommands() << ExtractCommands();
+  all << ListCommands() << TagCommands() << ExtractCommands() << ScanCommands() << RepoCommands()
+      << SettingsCommands();
   return all;
 }
 
