@@ -2,6 +2,7 @@
 
 #include "About.h"
 #include "Help.h"
+#include "PropertiesForm.h"
 #include "WindowLayout.h"
 
 #include "platform/FileSystem.h"
@@ -172,7 +173,7 @@ const struct {
     {"OptionsGetFilesInfo", "Информация о файлах", "Ctrl+I", R::Later},
     {"OptionsMainToolBar", "П&анель управления", "", R::Always},
     {"OptionsPlayToolBar", "Па&нель проигрывания", "", R::Always},
-    {"OptionsSettings", "&Настройка...", "", R::Later},
+    {"OptionsSettings", "&Настройка...", "", R::Always},
     {"ServiceCorrectPathsFull", "В полный формат", "", R::Later},
     {"ServiceCorrectPathsBrief", "В краткий формат", "", R::Later},
     {"ServiceChangePaths", "Изменение путей...", "", R::Later},
@@ -215,10 +216,12 @@ const char* const kHotKeyActions[7] = {"WinampBackward",    "WinampPlay",    "Wi
 
 }  // namespace
 
-TMainForm::TMainForm(TIniFile& ini, bool bShellStart, QWidget* parent)
+TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
+                     QWidget* parent)
     : QMainWindow(parent),
       m_Ini(ini),
       m_bShellStart(bShellStart),
+      m_Instance(instance),
       m_bIniExistedAtStart(QFileInfo::exists(ini.FileName())) {
   setWindowTitle("Lyrabox Tools, 3.0");
   setAcceptDrops(true);
@@ -229,6 +232,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, QWidget* parent)
   CreateStatusBar();
   CreateTray();
   resize(900, 600);
+  RegisterPorts();
 
   // Enabling rules are checked when the program is idle, as the state they look at
   // changes in many places (selection, clipboard, synchronisation passes).
@@ -238,7 +242,39 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, QWidget* parent)
   UpdateActions();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  m_MainPort.Unregister();
+  m_ApplicationPort.Unregister();
+  lb::DeleteRunTimeKey();
+}
+
+void TMainForm::RegisterPorts() {
+  const int64_t main = m_MainPort.Register(
+      [this](uint32_t msg, uint64_t wParam, int64_t lParam) { return OnMainMessage(msg, wParam, lParam); });
+  const int64_t application = m_ApplicationPort.Register([this](uint32_t msg, uint64_t, int64_t) {
+    if (msg != lb::kRaiseMessage) return int64_t(0);
+    showNormal();
+    raise();
+    activateWindow();
+    return int64_t(1);
+  });
+  lb::WriteRunTimeHandles(main, application);
+}
+
+int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
+  if (msg == lb::kHotKeyMessage) {
+    HotKey(static_cast<uint16_t>(wParam & 0xFFFF));
+    return 1;
+  }
+  if (msg == lb::kHandOverMessage) {
+    // The sender holds the mapping while it waits for this answer.
+    lb::TNamedMapping mapping;
+    if (!mapping.Open(lb::kHandOverMappingName, int64_t(wParam))) return 0;
+    HandOver(mapping.Data());
+    return 1;
+  }
+  return 0;
+}
 
 QAction* TMainForm::FindAction(const QString& name) const {
   return m_Actions.value(name);
@@ -261,6 +297,7 @@ void TMainForm::CreateActions() {
   connect(Act("HelpMainDescription"), &QAction::triggered, this,
           &TMainForm::HelpMainDescriptionExecute);
   connect(Act("GlobalTab"), &QAction::triggered, this, &TMainForm::GlobalTabExecute);
+  connect(Act("OptionsSettings"), &QAction::triggered, this, &TMainForm::OpenSettings);
   for (const char* name : {"OptionsMainToolBar", "OptionsPlayToolBar"})
     Act(name)->setCheckable(true);
 }
@@ -595,6 +632,8 @@ void TMainForm::FirstActivation() {
   }
   m_bIniExistedAtStart = true;
   emit FirstActivationDone();
+  // Only now may the shell extension hand files over.
+  if (m_Instance) m_Instance->Signal();
   if (!m_ScreenshotFile.isEmpty()) {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {
@@ -609,13 +648,17 @@ void TMainForm::ScreenshotAfterActivation(const QString& file) {
 }
 
 void TMainForm::ApplyHotKeySlots() {
-  m_HotKeys = lb::ReadHotKeySlots(m_Ini);
+  ApplyHotKeys(ReadHotKeys(m_Ini));
+}
+
+void TMainForm::ApplyHotKeys(const THotKeySlots& hotKeys) {
+  m_HotKeys = hotKeys;
   for (int i = 0; i < int(m_HotKeys.size()); ++i) {
     QAction* action = Act(kHotKeyActions[i]);
-    const lb::THotKeySlot& slot = m_HotKeys[i];
+    const THotKeySlot& slot = m_HotKeys[i];
     // A global slot is handled through the hot-key message, not as the short-cut.
     if (slot.key && !slot.global)
-      action->setShortcut(QKeySequence(lb::ShortcutFromCode(slot.key)));
+      action->setShortcut(QKeySequence(KeyFromShortCut(slot.key)));
     else
       action->setShortcut(QKeySequence());
   }
@@ -699,4 +742,14 @@ void TMainForm::GlobalTabExecute() {
   if (next) next->setFocus(Qt::TabFocusReason);
 }
 
-void TMainForm::OpenSettings() {}
+void TMainForm::OpenSettings() {
+  TPropertiesForm form(this, m_Ini, this);
+  form.exec();
+}
+
+void TMainForm::ReinitPlayer() {
+  // The player tool bar follows the "work with the player" setting.
+  const bool player = m_Ini.ReadBool("Edit", "Winamp", false) &&
+                      m_Ini.ReadBool("Edit", "WinampToolBarVisible", true);
+  ShowToolBar(m_WinampToolBar, Act("OptionsPlayToolBar"), player);
+}

@@ -5,6 +5,8 @@
 
 #include "StartUp.h"
 
+#include "platform/NamedObjects.h"
+
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
@@ -50,12 +52,14 @@ struct TActionState {
 };
 bool ActionEnabled(TActionRule rule, const TActionState& state);
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public ISettingsEffects {
   Q_OBJECT
 
  public:
-  // bShellStart: started by the shell extension ("/shell_invoke").
-  TMainForm(TIniFile& ini, bool bShellStart, QWidget* parent = nullptr);
+  // bShellStart: started by the shell extension ("/shell_invoke"); instance: the
+  // instance event, signalled once the window is ready for hand-overs (may be null).
+  TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance = nullptr,
+            QWidget* parent = nullptr);
   ~TMainForm() override;
 
   TIniFile& Ini() { return m_Ini; }
@@ -65,8 +69,15 @@ class TMainForm : public QMainWindow {
   TActionState CurrentActionState() const;
   void UpdateActions();
 
-  // Sets every document window's caption to its document's title.
-  void RetitleAllDocuments();
+  // What the settings dialog changes in the main window.
+  void RetitleAllDocuments() override;
+  void SetEditorPathUsed(bool used) override { m_bEditorPathUsed = used; }
+  void ReinitPlayer() override;
+  void ApplyHotKeys(const THotKeySlots& hotKeys) override;
+  // This platform has no system-wide keyboard hook library: global slots are reached
+  // only through the hot-key message.
+  bool HookLibraryLoaded() const override { return false; }
+  void InstallHook() override {}
 
   // The shell hand-over: inserts the paths of the payload into the target document.
   void HandOver(const QByteArray& payload);
@@ -107,6 +118,8 @@ class TMainForm : public QMainWindow {
   QAction* Act(const QString& name) const { return FindAction(name); }
 
   void FirstShowing();
+  void RegisterPorts();
+  int64_t OnMainMessage(uint32_t msg, uint64_t wParam, int64_t lParam);
   void FirstActivation();
   void ApplyHotKeySlots();
   void RunHotKeySlot(int slot);
@@ -122,12 +135,17 @@ class TMainForm : public QMainWindow {
 
   TIniFile& m_Ini;
   bool m_bShellStart;
+  lb::TNamedEvent* m_Instance;
+  // The ports through which other processes reach the program: the main window's
+  // (hot keys, hand-overs) and the application's (raise the window).
+  lb::TMessagePort m_MainPort;
+  lb::TMessagePort m_ApplicationPort;
   bool m_bIniExistedAtStart;
   bool m_bActivatedOnce = false;
   bool m_bShownOnce = false;
   bool m_bEditorPathUsed = false;
   int m_PositionStep = 30;
-  lb::THotKeySlots m_HotKeys;
+  THotKeySlots m_HotKeys;
   QString m_ScreenshotFile;
 
   QHash<QString, QAction*> m_Actions;

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QKeyCombination>
 #include <QString>
 #include <QStringList>
-#include <array>
-#include <cstdint>
 
-class TIniFile;
+#include "Settings.h"
+#include <cstdint>
 
 namespace lb {
 
@@ -26,9 +24,12 @@ inline constexpr const char* kHandOverMappingName = "{311A82FE-1F4B-4102-9E74-40
 inline constexpr const char* kRunTimeKey = "\\Software\\Corvane\\Lyrabox Tools";
 inline constexpr unsigned kHotKeyMessage = 0x8001;
 inline constexpr unsigned kHandOverMessage = 0x8002;
+// Sent to the application's port by a second instance: show the first one's window.
+inline constexpr unsigned kRaiseMessage = 0x8003;
 
 // The run-time values under HKEY_CURRENT_USER that tell other processes where the
-// running program is; the key exists only while the program runs.
+// running program is; the key exists only while the program runs. The handles are
+// message-port handles (64-bit), stored as decimal text.
 bool WriteRunTimeHandles(int64_t mainWindow, int64_t application);
 bool ReadApplicationHandle(int64_t* application);  // false when the key is missing
 void DeleteRunTimeKey();
@@ -39,20 +40,7 @@ void DeleteRunTimeKey();
 QStringList ParseHandOverPaths(const QByteArray& bytes);
 QByteArray BuildHandOverPayload(const QStringList& paths);
 
-// The seven hot-key hotKeys of the settings file: a short-cut code (virtual-key code in
-// the low byte, 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt; 0 none) and whether the slot is
-// global (handled through the hot-key message rather than as the action's short-cut).
-struct THotKeySlot {
-  uint16_t key = 0;
-  bool global = false;
-};
-using THotKeySlots = std::array<THotKeySlot, 7>;
-THotKeySlots ReadHotKeySlots(TIniFile& ini);
-// Short-cut codes and Qt key combinations, both ways; a key without a counterpart gives
-// 0 / an empty combination.
-QKeyCombination ShortcutFromCode(uint16_t code);
-uint16_t CodeFromShortcut(QKeyCombination key);
-// The hotKeys that a hot-key message with this code runs, in slot order: those whose key
+// The slots that a hot-key message with this code runs, in slot order: those whose key
 // matches and which are global.
 QList<int> SlotsForHotKeyMessage(const THotKeySlots& hotKeys, uint16_t code);
 

@@ -1,16 +1,63 @@
 // The program's entry point: the single-instance rule, the command-line switches, the
 // tag component's thread, then the main window.
 #include "Main.h"
+#include "QtUiServices.h"
+#include "Settings.h"
 
+#include "lbtools3/model/ID3ComAccess.h"
 #include "platform/IniFile.h"
+#include "platform/NamedObjects.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace {
+
+// The text of a component error code, as the system would describe it.
+QString SystemMessage(HRESULT code) {
+  switch (code) {
+    case REGDB_E_CLASSNOTREG:
+      return "Класс не зарегистрирован";
+    case CO_E_DLLNOTFOUND:
+      return "Не найдена библиотека компонента";
+    case CO_E_ERRORINDLL:
+      return "Ошибка в библиотеке компонента";
+    case E_OUTOFMEMORY:
+      return "Недостаточно памяти";
+    case 14:
+      return "Недостаточно памяти для завершения операции";
+    default:
+      return QString("Ошибка 0x%1").arg(uint32_t(code), 8, 16, QChar('0')).toUpper();
+  }
+}
+
+// A second start raises the first instance's window; false when there is none to
+// raise (its run-time key is missing) and this process goes on as the first.
+bool RaiseFirstInstance() {
+  int64_t application = 0;
+  if (!lb::ReadApplicationHandle(&application)) return false;
+  lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, 5000);
+  return true;
+}
+
+void LoadTranslations(QApplication& app) {
+  // Qt's own dialogs and buttons speak Russian.
+  auto* qt = new QTranslator(&app);
+  if (qt->load(QLocale("ru_RU"), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(qt);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setApplicationName("Lyrabox Tools");
-  TIniFile ini(lb::SettingsFilePath());
+  app.setApplicationDisplayName("Lyrabox Tools");
+  LoadTranslations(app);
+  QtUiServices ui;
+  UiServices::Install(&ui);
+
   QStringList args = app.arguments();
   QString screenshot;
   const qsizetype at = args.indexOf("--screenshot");
@@ -18,10 +65,47 @@ int main(int argc, char** argv) {
     screenshot = args.at(at + 1);
     args.remove(at, 2);
   }
+
+  lb::TNamedEvent instance;
+  const lb::TCreateResult created = instance.Create(lb::kInstanceEventName, false, false);
+  if (created == lb::TCreateResult::AlreadyExists && RaiseFirstInstance()) return 0;
+
   const lb::TStartMode mode = lb::ClassifyCommandLine(lb::JoinCommandLine(args));
-  TMainForm form(ini, mode == lb::TStartMode::ShellInvoke);
-  if (!screenshot.isEmpty()) form.ScreenshotAfterActivation(screenshot);
-  form.show();
-  form.activateWindow();
-  return app.exec();
+  if (mode == lb::TStartMode::ShellRegister || mode == lb::TStartMode::ShellUnregister) {
+    RegisterShellExtension(mode == lb::TStartMode::ShellRegister, QString());
+    return 0;
+  }
+
+  CoInitialize(nullptr);
+  TID3COMThread id3com;
+  lb::SetID3COMThread(&id3com);
+  id3com.Start();
+  if (!id3com.WaitForStart()) {
+    const HRESULT code = id3com.m_ErrorCode ? id3com.m_ErrorCode : 14;
+    UiServices::Instance().MessageBox(
+        "Не удаётся загрузить COM-библиотеку для работы с ID3v2-тэгами.\nПрограмма не может "
+        "работать без неё. Пожалуйста, переустановите программу.\nСистемное сообщение об "
+        "ошибке: \"" + SystemMessage(code) + "\".",
+        UiServices::kCaption, MB_OK | MB_ICONERROR);
+    lb::SetID3COMThread(nullptr);
+    return 1;
+  }
+  lb::AttachThreadToID3Com(&id3com);
+
+  int code = 0;
+  {
+    TIniFile ini(lb::SettingsFilePath());
+    TMainForm form(ini, mode == lb::TStartMode::ShellInvoke, &instance);
+    ui.SetMainWindow(&form);
+    if (!screenshot.isEmpty()) form.ScreenshotAfterActivation(screenshot);
+    form.show();
+    form.activateWindow();
+    code = app.exec();
+    ui.SetMainWindow(nullptr);
+  }
+  lb::DetachThreadFromID3Com();
+  id3com.Quit();
+  lb::SetID3COMThread(nullptr);
+  UiServices::Install(nullptr);
+  return code;
 }

@@ -47,20 +47,10 @@ TEST(StartUp, HotKeySlots) {
   ini.WriteInteger("Winamp", "SpeedKey3", ctrlP);
   ini.WriteBool("Winamp", "SpeedKeyG3", true);
   ini.WriteInteger("Winamp", "SpeedKey4", 0x2000 | 0x70);  // Shift+F1, local
-  const lb::THotKeySlots hotKeys = lb::ReadHotKeySlots(ini);
+  const THotKeySlots hotKeys = ReadHotKeys(ini);
   EXPECT_EQ(lb::SlotsForHotKeyMessage(hotKeys, ctrlP), QList<int>({1, 3}));
   EXPECT_TRUE(lb::SlotsForHotKeyMessage(hotKeys, 0x2000 | 0x70).isEmpty());
   EXPECT_TRUE(lb::SlotsForHotKeyMessage(hotKeys, 0).isEmpty());
-
-  for (uint16_t code : {uint16_t(0x4000 | 'P'), uint16_t(0x8000 | 0x2000 | 0x7B), uint16_t(0x20),
-                        uint16_t(0xB3), uint16_t(0x4000 | 0x65)}) {
-    const QKeyCombination key = lb::ShortcutFromCode(code);
-    EXPECT_NE(key.key(), Qt::Key_unknown) << code;
-    if (code != (0x4000 | 0x65)) {  // a numeric-pad digit comes back as the plain digit
-      EXPECT_EQ(lb::CodeFromShortcut(key), code) << code;
-    }
-  }
-  EXPECT_EQ(lb::ShortcutFromCode(0xFF).toCombined(), QKeyCombination().toCombined());
 }
 
 TEST(StartUp, RunTimeKeyExistsOnlyWhileRunning) {
