@@ -3,6 +3,8 @@
 #include "About.h"
 #include "Help.h"
 #include "PropertiesForm.h"
+#include "Repository.h"
+#include "RepositoryView.h"
 #include "WindowLayout.h"
 
 #include "platform/FileSystem.h"
@@ -216,8 +218,7 @@ const char* const kHotKeyActions[7] = {"WinampBackward",    "WinampPlay",    "Wi
 
 }  // namespace
 
-TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
-                     QWidget* parent)
+TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance, QWidget* parent)
     : QMainWindow(parent),
       m_Ini(ini),
       m_bShellStart(bShellStart),
@@ -231,6 +232,8 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   CreateCentralArea();
   CreateStatusBar();
   CreateTray();
+  ConnectDocumentActions();
+  ConnectRepositoryActions();
   resize(900, 600);
   RegisterPorts();
 
@@ -243,14 +246,19 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
 }
 
 TMainForm::~TMainForm() {
+  // Document windows report to the repository as they go: they go while it lives.
+  m_bExiting = true;
+  for (QMdiSubWindow* sub : m_Mdi->subWindowList()) delete sub;
+  m_Repository->SetFactory(nullptr);
   m_MainPort.Unregister();
   m_ApplicationPort.Unregister();
   lb::DeleteRunTimeKey();
 }
 
 void TMainForm::RegisterPorts() {
-  const int64_t main = m_MainPort.Register(
-      [this](uint32_t msg, uint64_t wParam, int64_t lParam) { return OnMainMessage(msg, wParam, lParam); });
+  const int64_t main = m_MainPort.Register([this](uint32_t msg, uint64_t wParam, int64_t lParam) {
+    return OnMainMessage(msg, wParam, lParam);
+  });
   const int64_t application = m_ApplicationPort.Register([this](uint32_t msg, uint64_t, int64_t) {
     if (msg != lb::kRaiseMessage) return int64_t(0);
     showNormal();
@@ -414,10 +422,17 @@ void TMainForm::ShowToolBar(QToolBar* bar, QAction* action, bool visible) {
 
 void TMainForm::CreateCentralArea() {
   m_Splitter = new QSplitter(Qt::Horizontal, this);
-  // The repository view takes this place once the repository lands.
-  m_RepositoryView = new QListView(m_Splitter);
+  m_Repository = std::make_unique<TListsRepository>(m_Ini, this, m_bShellStart);
+  m_RepositoryView = new TRepositoryView(*m_Repository, m_Splitter);
   m_RepositoryView->setToolTip("Хранилище листов");
+  m_RepositoryView->setContextMenuPolicy(Qt::ActionsContextMenu);
+  for (const char* name :
+       {"RepListAddList", "RepListRemoveList", "RepListScanComp", "RepListActDeleteList",
+        "RepListAddListToWinamp", "RepListOpenSelectedLists", "RepListCloseSelectedLists",
+        "RepListOpenExternalEditor"})
+    m_RepositoryView->addAction(Act(name));
   m_Mdi = new QMdiArea(m_Splitter);
+  m_Mdi->setActivationOrder(QMdiArea::CreationOrder);
   m_Splitter->addWidget(m_RepositoryView);
   m_Splitter->addWidget(m_Mdi);
   m_Splitter->setStretchFactor(1, 1);
@@ -477,22 +492,12 @@ void TMainForm::changeEvent(QEvent* event) {
   }
 }
 
-TActionState TMainForm::CurrentActionState() const {
-  TActionState s;
-  // Document windows, the clipboard and the repository fill this as they land.
-  return s;
-}
-
 void TMainForm::UpdateActions() {
   const TActionState state = CurrentActionState();
   for (auto it = m_Rules.cbegin(); it != m_Rules.cend(); ++it)
     m_Actions.value(it.key())->setEnabled(ActionEnabled(it.value(), state));
   Act("RepListOpenExternalEditor")->setVisible(m_bEditorPathUsed);
   Act("WinampPlayWithReload")->setVisible(m_Ini.ReadBool("Edit", "FastPlay", false));
-}
-
-void TMainForm::RetitleAllDocuments() {
-  for (QMdiSubWindow* w : m_Mdi->subWindowList()) Q_UNUSED(w);
 }
 
 // ---------------------------------------------------------------------------------
@@ -521,6 +526,8 @@ void TMainForm::FirstShowing() {
     greeting.exec();
   }
   if (m_bIniExistedAtStart) RestoreLayout();
+  const int width = m_RepositoryView->LoadView();
+  m_Splitter->setSizes({width, qMax(100, m_Splitter->width() - width)});
 }
 
 void TMainForm::RestoreLayout() {
@@ -539,8 +546,11 @@ void TMainForm::RestoreLayout() {
     lb::TToolBarPlacement p;
   };
   QList<Placed> placed;
-  for (const Bar& b : bars)
+  for (const Bar& b : bars) {
+    // A bar the file knows nothing of keeps its place.
+    if (!m_Ini.ValueExists("Position", QString(b.prefix) + "Floating")) continue;
     placed.append({b.bar, lb::ReadToolBarPlacement(m_Ini, b.prefix, b.hasVisibility)});
+  }
   std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
     return std::tie(a.p.dock, a.p.dockRow, a.p.dockPos) <
            std::tie(b.p.dock, b.p.dockRow, b.p.dockPos);
@@ -623,6 +633,8 @@ void TMainForm::SaveLayout() {
 
 void TMainForm::FirstActivation() {
   ApplyHotKeySlots();
+  ReinitPlayer();
+  m_Repository->Load();
   m_PositionStep = m_Ini.ReadInteger("Settings", "ChangePositionVelocity", 30);
   m_bEditorPathUsed = m_Ini.ReadBool("Settings", "EditorPathUsed", false);
   UpdateActions();
@@ -638,7 +650,7 @@ void TMainForm::FirstActivation() {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {
       grab().save(m_ScreenshotFile, "PNG");
-      QApplication::quit();
+      QApplication::exit(0);  // no close events: nothing is asked or saved
     });
   }
 }
@@ -674,15 +686,7 @@ void TMainForm::RunHotKeySlot(int slot) {
 }
 
 // ---------------------------------------------------------------------------------
-// Hand-over, drops
-
-void TMainForm::HandOver(const QByteArray& payload) {
-  Q_UNUSED(payload);
-}
-
-void TMainForm::DropFiles(const QStringList& paths) {
-  Q_UNUSED(paths);
-}
+// Drops on the frame
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
@@ -705,13 +709,16 @@ void TMainForm::FileExit1Execute() {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   // Every document window is asked first; one that refuses keeps the program running.
+  m_bExiting = true;
   for (QMdiSubWindow* w : m_Mdi->subWindowList()) {
     if (!w->close()) {
+      m_bExiting = false;
       event->ignore();
       return;
     }
   }
   SaveLayout();
+  m_RepositoryView->SaveView();
   if (m_Ini.ReadBool("Settings", "ClearClipboard", false))
     UiServices::Instance().SetClipboardData(QString(), QByteArray());
   event->accept();

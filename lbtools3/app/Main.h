@@ -3,7 +3,10 @@
 // which every menu item, tool-bar button and short-cut reaches its handler.
 #pragma once
 
+#include "IDocumentWindow.h"
 #include "StartUp.h"
+
+#include "lbtools3/docwin/IDocumentHost.h"
 
 #include "platform/NamedObjects.h"
 
@@ -22,6 +25,9 @@ class QSplitter;
 class QSystemTrayIcon;
 class QToolBar;
 class TIniFile;
+class TListsRepository;
+class TMDIChild;
+class TRepositoryView;
 
 // How an action decides whether it is enabled.
 enum class TActionRule {
@@ -52,7 +58,10 @@ struct TActionState {
 };
 bool ActionEnabled(TActionRule rule, const TActionState& state);
 
-class TMainForm : public QMainWindow, public ISettingsEffects {
+class TMainForm : public QMainWindow,
+                  public ISettingsEffects,
+                  public IDocumentHost,
+                  public IDocumentWindowFactory {
   Q_OBJECT
 
  public:
@@ -95,6 +104,38 @@ class TMainForm : public QMainWindow, public ISettingsEffects {
   void SaveLayout();
 
   QMdiArea* MdiArea() const { return m_Mdi; }
+  TListsRepository& Repository() { return *m_Repository; }
+  // The active document window, and every document window in window order.
+  TMDIChild* ActiveChild() const;
+  QList<TMDIChild*> Children() const;
+
+  // ---- IDocumentWindowFactory ----
+  IDocumentWindow* CreateNewDocumentWindow(const QString& path, const TSlDocument* source) override;
+  IDocumentWindow* CreateListWindow(const QString& path, const TSlDocument* source) override;
+
+  // ---- IDocumentHost ----
+  bool ExecuteCommand(const QString& name) override;
+  bool SaveDocument(IDocumentWindow* window) override;
+  void ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow* skip) override;
+  TIniFile& Settings() override { return m_Ini; }
+  QIcon Image(int index) override;
+  bool Exiting() const override { return m_bExiting; }
+  IInsertListRepository* ListRepository() override;
+  void ForgetList(const QString& path) override;
+  void WindowClosed(IDocumentWindow* window) override;
+  TColumnLayout DefaultColumns() override;
+  void StoreDefaultColumns(const TColumnLayout& columns) override;
+  // The player control arrives with its own work: it follows no window yet.
+  bool PlayerFollows(IDocumentWindow*) override { return false; }
+  void PlayerStopFollowing(IDocumentWindow*) override {}
+  int PlayerPlayingRow(IDocumentWindow*) override { return -1; }
+  void PlayerPlayFrom(IDocumentWindow*, int) override {}
+  void PlayerRowRemoving(IDocumentWindow*, int) override {}
+  void PlayerRowRemoved(IDocumentWindow*, int) override {}
+  void PlayerForgetRow(IDocumentWindow*) override {}
+
+  // Save as of the window's document; false when cancelled or not saved.
+  bool SaveDocumentAs(TMDIChild* child);
 
  signals:
   void FirstActivationDone();
@@ -132,6 +173,19 @@ class TMainForm : public QMainWindow, public ISettingsEffects {
   void ShowToolBar(QToolBar* bar, QAction* action, bool visible);
   void GlobalTabExecute();
   void OpenSettings();
+  void ConnectDocumentActions();
+  void ConnectRepositoryActions();
+  // Runs fn with the active document window, when there is one.
+  void WithChild(const std::function<void(TMDIChild*)>& fn);
+  QString AskListToOpen();
+  void AddSongs(TMDIChild* child);
+  void FilesInformation(TMDIChild* child);
+  void OpenFolder(const QString& path);
+  void VolumeControl();
+  void OpenExternalViewer();
+  // Closes the windows of the selected repository rows; the paths whose window stayed
+  // open are returned.
+  QStringList CloseSelectedLists(QStringList* closed = nullptr);
 
   TIniFile& m_Ini;
   bool m_bShellStart;
@@ -156,7 +210,9 @@ class TMainForm : public QMainWindow, public ISettingsEffects {
   QSlider* m_PositionBar = nullptr;
   QSlider* m_VolumeBar = nullptr;
   QSplitter* m_Splitter = nullptr;
-  QWidget* m_RepositoryView = nullptr;
+  std::unique_ptr<TListsRepository> m_Repository;
+  TRepositoryView* m_RepositoryView = nullptr;
+  bool m_bExiting = false;
   QMdiArea* m_Mdi = nullptr;
   QLabel* m_StatusHint = nullptr;
   QLabel* m_StatusTime = nullptr;

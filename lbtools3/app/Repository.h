@@ -40,6 +40,8 @@ class TListsRepository : public QObject, private IInsertListRepository {
 
   void SetFactory(IDocumentWindowFactory* factory) { m_Factory = factory; }
   void SetShellInvoke(bool shellInvoke) { m_bShellInvoke = shellInvoke; }
+  // The repository as the insert-files manager asks it about the lists it meets.
+  IInsertListRepository* AsInsertListRepository() { return this; }
 
   // --- Rows
   int Count() const { return static_cast<int>(m_Rows.size()); }

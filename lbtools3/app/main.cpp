@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
     UiServices::Instance().MessageBox(
         "Не удаётся загрузить COM-библиотеку для работы с ID3v2-тэгами.\nПрограмма не может "
         "работать без неё. Пожалуйста, переустановите программу.\nСистемное сообщение об "
-        "ошибке: \"" + SystemMessage(code) + "\".",
+        "ошибке: \"" +
+            SystemMessage(code) + "\".",
         UiServices::kCaption, MB_OK | MB_ICONERROR);
     lb::SetID3COMThread(nullptr);
     return 1;

@@ -1,0 +1,504 @@
+// The main window and its document windows: creating them for the repository, the
+// commands that act on the active list, saving, the repository's commands, and the
+// path changes carried into every list.
+#include "Main.h"
+#include "MainOperations.h"
+#include "QtUiServices.h"
+#include "Repository.h"
+#include "RepositoryView.h"
+
+#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/ColumnsDlg.h"
+#include "lbtools3/model/SlInsertFilesManager.h"
+#include "lbtools3/model/infowind.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMimeData>
+#include <QProcess>
+#include <QStyle>
+#include <QUrl>
+
+namespace {
+
+constexpr char kCaption[] = "LBTools";
+const QString kOpenListTitle = "Открытие листа...";
+const QString kOpenListFilter = "Листы Winamp'а (*.m3u)|*.m3u|Все файлы (*.*)|*.*";
+
+int Ask(const QString& text, unsigned flags) {
+  return UiServices::Instance().MessageBox(text, kCaption, flags);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Windows
+
+TMDIChild* TMainForm::ActiveChild() const {
+  QMdiSubWindow* sub = m_Mdi->activeSubWindow();
+  auto* child = sub ? qobject_cast<TMDIChild*>(sub->widget()) : nullptr;
+  return child && !child->m_bLoadFailed && !child->m_bClosing ? child : nullptr;
+}
+
+QList<TMDIChild*> TMainForm::Children() const {
+  QList<TMDIChild*> children;
+  for (QMdiSubWindow* sub : m_Mdi->subWindowList())
+    if (auto* child = qobject_cast<TMDIChild*>(sub->widget()); child && !child->m_bLoadFailed)
+      children << child;
+  return children;
+}
+
+namespace {
+// Document windows open at two thirds of the area unless the repository restores a
+// stored placement; their list view offers the document commands on a pop-up menu.
+void PrepareChild(TMDIChild* child, QMdiArea* area,
+                  const std::function<QAction*(const char*)>& act) {
+  if (QMdiSubWindow* sub = child->SubWindow())
+    sub->resize(area->width() * 2 / 3, area->height() * 2 / 3);
+  child->ListView2->setContextMenuPolicy(Qt::ActionsContextMenu);
+  for (const char* name : {"OptionsTagsEdit", "OptionsFindText", "OptionsSortItems",
+                           "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles",
+                           "OptionsMoveFiles", "OptionsAddSong", "OptionsOpenFolder",
+                           "OptionsGetFilesInfo", "EditCut", "EditCopy", "EditPaste", "EditDelete"})
+    child->ListView2->addAction(act(name));
+}
+}  // namespace
+
+IDocumentWindow* TMainForm::CreateNewDocumentWindow(const QString& path,
+                                                    const TSlDocument* source) {
+  auto* child = new TMDIChild(m_Mdi, this, path, true, source);
+  PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  return child;
+}
+
+IDocumentWindow* TMainForm::CreateListWindow(const QString& path, const TSlDocument* source) {
+  auto* child = new TMDIChild(m_Mdi, this, path, false, source);
+  PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  return child;
+}
+
+void TMainForm::WithChild(const std::function<void(TMDIChild*)>& fn) {
+  if (TMDIChild* child = ActiveChild()) fn(child);
+}
+
+TActionState TMainForm::CurrentActionState() const {
+  TActionState s;
+  if (TMDIChild* child = ActiveChild()) {
+    s.doc = true;
+    s.selected = child->ListView2->GetSelCount();
+    s.idle = child->m_Document.m_DocNotSync->WaitFor(0) == wrSignaled;
+    s.modified = child->m_Document.m_bModified;
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    s.paste = data && data->hasFormat(QtUiServices::MimeType(TSlDocument::kClipboardFormat));
+  }
+  for (TMDIChild* child : Children()) s.anyModified |= child->m_Document.m_bModified;
+  s.repSelected = m_Repository ? m_Repository->SelectedCount() : 0;
+  return s;
+}
+
+void TMainForm::RetitleAllDocuments() {
+  for (TMDIChild* child : Children()) child->SetCaption(child->m_Document.GetTitle());
+}
+
+// ---------------------------------------------------------------------------------
+// IDocumentHost
+
+bool TMainForm::ExecuteCommand(const QString& name) {
+  QAction* action = FindAction(name);
+  if (!action) return false;
+  UpdateActions();
+  if (!action->isEnabled()) return false;
+  action->trigger();
+  return true;
+}
+
+bool TMainForm::SaveDocument(IDocumentWindow* window) {
+  auto* child = dynamic_cast<TMDIChild*>(window);
+  if (!child) return false;
+  // A list that was never saved has only a proposed name: ask for a real one.
+  if (child->m_Document.m_bNew) return SaveDocumentAs(child);
+  return child->m_Document.Save(false);
+}
+
+bool TMainForm::SaveDocumentAs(TMDIChild* child) {
+  TSlDocument& document = child->m_Document;
+  QString name =
+      UiServices::Instance().GetSaveFileName("Сохранить play-лист...", document.m_FileName,
+                                             "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
+  if (name.isEmpty()) return false;
+  if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
+  const QString oldPath = document.m_FileName;
+  if (name.compare(oldPath, Qt::CaseInsensitive) == 0) return document.Save(false);
+
+  bool dropOld = document.m_bNew;
+  if (!dropOld && Ask("Удалить лист по старому пути ?", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    dropOld = true;
+    if (!lb::DeleteToRecycleBin(oldPath)) {
+      Ask("Ошибка удалания листа\n" + oldPath, MB_OK | MB_ICONERROR);
+    } else {
+      const QString data = TSlDocument::DataFilePath(oldPath);
+      if (!lb::DeleteToRecycleBin(data))
+        Ask("Ошибка удалания файла данных для листа\n" + data, MB_OK | MB_ICONERROR);
+    }
+  }
+  m_Repository->Rename(child, name, dropOld);
+  return document.Save(false);
+}
+
+QIcon TMainForm::Image(int index) {
+  // 24: the song that plays now.
+  return index == 24 ? style()->standardIcon(QStyle::SP_MediaPlay) : QIcon();
+}
+
+IInsertListRepository* TMainForm::ListRepository() {
+  return m_Repository->AsInsertListRepository();
+}
+
+void TMainForm::ForgetList(const QString& path) {
+  const int row = m_Repository->IndexOf(path);
+  if (row != -1 && (!m_Repository->IsOpen(row) || m_Repository->Child(row) == nullptr ||
+                    m_Repository->Child(row)->Document().m_bNew))
+    m_Repository->Remove(row);
+}
+
+void TMainForm::WindowClosed(IDocumentWindow* window) {
+  m_Repository->WindowDestroyed(window);
+}
+
+TColumnLayout TMainForm::DefaultColumns() {
+  // "kind,width,kind,width..." under Settings/DefaultColumns.
+  const QStringList numbers =
+      m_Ini.ReadString("Settings", "DefaultColumns", QString()).split(',', Qt::SkipEmptyParts);
+  TColumnLayout layout;
+  for (qsizetype i = 0; i + 1 < numbers.size(); i += 2) {
+    bool okKind = false, okWidth = false;
+    const int kind = numbers[i].trimmed().toInt(&okKind);
+    const int width = numbers[i + 1].trimmed().toInt(&okWidth);
+    if (okKind && okWidth) layout.append({kind, width});
+  }
+  return layout;
+}
+
+void TMainForm::StoreDefaultColumns(const TColumnLayout& columns) {
+  QStringList numbers;
+  for (const auto& [kind, width] : columns)
+    numbers << QString::number(kind) << QString::number(width);
+  m_Ini.WriteString("Settings", "DefaultColumns", numbers.join(','));
+}
+
+// ---------------------------------------------------------------------------------
+// Path changes across every list
+
+void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow* skip) {
+  if (pairs.isEmpty()) return;
+  TSlDocument scratch;
+  TInfoWindowLevel window("Поиск и смена путей...", QString(), true);
+  m_Repository->BeginBulk();
+  for (int row = 0; row < m_Repository->Count(); ++row) {
+    m_Repository->MarkRow(row);
+    const QString path = m_Repository->Path(row);
+    if (m_Repository->IsOpen(row)) {
+      IDocumentWindow* window = m_Repository->Child(row);
+      if (!window || window == skip) continue;
+      auto* child = dynamic_cast<TMDIChild*>(window);
+      if (!child) continue;
+      // Entries may go away: the window's synchronisation pass stops first and starts
+      // again over the changed list.
+      child->m_pSyncThread.reset();
+      const bool ok = lb::ReplacePathsInDocument(child->m_Document, pairs,
+                                                 [child] { child->m_bPlayerListOutdated = true; });
+      child->RefreshCount();
+      child->RestartSync();
+      if (!ok) break;
+      continue;
+    }
+    bool stop = false;
+    for (;;) {
+      scratch.Clear();
+      scratch.SetFileName(path);
+      if (scratch.Load(true)) break;
+      InfoWindowManager().m_bStop = false;
+      const int answer = Ask("Лист " + path +
+                                 " не был загружен и изменён.\nПопробовать ещё раз (да), "
+                                 "продолжить работу по смене путей в остальных листах (нет)\nили "
+                                 "прервать операцию (отмена)?",
+                             MB_YESNOCANCEL | MB_ICONQUESTION);
+      if (answer == IDYES) continue;
+      stop = answer == IDCANCEL;
+      scratch.Clear();
+      break;
+    }
+    if (stop) break;
+    if (scratch.m_FileName != path || scratch.m_bNew) continue;  // skipped
+    if (!lb::ReplacePathsInDocument(scratch, pairs)) break;
+    while (scratch.m_bModified && !scratch.Save(false)) {
+      if (Ask("При записи листа " + path + " произошла ошибка.\nПопробовать ещё раз ?",
+              MB_YESNO | MB_ICONQUESTION) != IDYES)
+        break;
+    }
+  }
+  m_Repository->EndBulk();
+}
+
+// ---------------------------------------------------------------------------------
+// Commands
+
+QString TMainForm::AskListToOpen() {
+  const QStringList names =
+      UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter);
+  if (names.isEmpty() || !QFileInfo(names.first()).isFile()) return QString();
+  return QFileInfo(names.first()).absoluteFilePath();
+}
+
+void TMainForm::ConnectDocumentActions() {
+  auto on = [this](const char* name, std::function<void()> fn) {
+    connect(Act(name), &QAction::triggered, this, [fn] { fn(); });
+    if (m_Rules.value(name) == TActionRule::Later) m_Rules[name] = TActionRule::Always;
+  };
+  auto rule = [this](const char* name, TActionRule r) { m_Rules[name] = r; };
+
+  on("FileNew1", [this] { m_Repository->NewDocument(); });
+  on("FileOpen1", [this] {
+    const QString path = AskListToOpen();
+    if (path.isEmpty()) return;
+    const int row = m_Repository->IndexOf(path);
+    if (row != -1 && m_Repository->IsOpen(row)) return;  // already open: left as it is
+    m_Repository->OpenFile(path);
+  });
+  on("FileClose1", [this] { WithChild([](TMDIChild* c) { c->CloseWindow(); }); });
+  rule("FileClose1", TActionRule::Doc);
+  on("FileSaveDoc", [this] { WithChild([this](TMDIChild* c) { SaveDocument(c); }); });
+  rule("FileSaveDoc", TActionRule::Modified);
+  on("FileSaveDocAs", [this] { WithChild([this](TMDIChild* c) { SaveDocumentAs(c); }); });
+  rule("FileSaveDocAs", TActionRule::Doc);
+  on("FileSaveAll", [this] {
+    // No dialog, also not for lists that were never saved: they keep their proposed name.
+    for (TMDIChild* child : Children())
+      if (child->m_Document.m_bModified) child->m_Document.Save(false);
+  });
+  rule("FileSaveAll", TActionRule::AnyModified);
+
+  on("EditCut", [this] { WithChild([](TMDIChild* c) { c->EditCut(); }); });
+  rule("EditCut", TActionRule::SelIdle);
+  on("EditCopy", [this] { WithChild([](TMDIChild* c) { c->EditCopy(); }); });
+  rule("EditCopy", TActionRule::Sel);
+  on("EditPaste", [this] { WithChild([](TMDIChild* c) { c->EditPaste(); }); });
+  rule("EditPaste", TActionRule::Paste);
+  on("EditDelete", [this] { WithChild([](TMDIChild* c) { c->EditDelete(); }); });
+  rule("EditDelete", TActionRule::SelIdle);
+  on("EditSelectAll", [this] { WithChild([](TMDIChild* c) { c->SelectItems(true); }); });
+  rule("EditSelectAll", TActionRule::Doc);
+  on("EditInvertSelected", [this] { WithChild([](TMDIChild* c) { c->SelectItems(false); }); });
+  rule("EditInvertSelected", TActionRule::Doc);
+
+  on("OptionsDocColumns", [this] {
+    WithChild([this](TMDIChild* c) {
+      TColumnsDlg dialog(c, this);
+      dialog.exec();
+    });
+  });
+  rule("OptionsDocColumns", TActionRule::Doc);
+  for (const char* name : {"OptionsDeleteFiles", "OptionsDeleteFiles2"}) {
+    on(name, [this] { WithChild([](TMDIChild* c) { c->OptionsDeleteFiles(); }); });
+    rule(name, TActionRule::SelIdle);
+  }
+  on("OptionsAddSong", [this] { WithChild([this](TMDIChild* c) { AddSongs(c); }); });
+  rule("OptionsAddSong", TActionRule::Doc);
+  const struct {
+    const char* name;
+    int tag;
+    bool on;
+  } syncFlags[] = {{"OptionsAddSync1", 1, true},
+                   {"OptionsDelSync1", 1, false},
+                   {"OptionsAddSync2", 2, true},
+                   {"OptionsDelSync2", 2, false}};
+  for (const auto& f : syncFlags) {
+    const int tag = f.tag;
+    const bool bOn = f.on;
+    on(f.name, [this, tag, bOn] { WithChild([&](TMDIChild* c) { c->SetSyncFlags(tag, bOn); }); });
+    rule(f.name, TActionRule::Sel);
+  }
+  on("OptionsOpenFolder", [this] {
+    WithChild([this](TMDIChild* c) {
+      const int n = c->ListView2->GetSelected();
+      if (n >= 0) OpenFolder(c->m_Document.m_Songs[n].GetPath(true));
+    });
+  });
+  rule("OptionsOpenFolder", TActionRule::OneSel);
+  on("OptionsGetFilesInfo", [this] { WithChild([this](TMDIChild* c) { FilesInformation(c); }); });
+  rule("OptionsGetFilesInfo", TActionRule::Sel);
+
+  on("ServiceCorrectPathsFull",
+     [this] { WithChild([](TMDIChild* c) { c->CorrectPaths(true, false); }); });
+  rule("ServiceCorrectPathsFull", TActionRule::Sel);
+  on("ServiceCorrectPathsBrief",
+     [this] { WithChild([](TMDIChild* c) { c->CorrectPaths(false, false); }); });
+  rule("ServiceCorrectPathsBrief", TActionRule::Sel);
+  on("ServiceRescan", [this] { WithChild([](TMDIChild* c) { c->Rescan(); }); });
+  rule("ServiceRescan", TActionRule::Doc);
+  on("ServiceSoundVolume", [this] { VolumeControl(); });
+}
+
+void TMainForm::ConnectRepositoryActions() {
+  auto on = [this](const char* name, TActionRule r, std::function<void()> fn) {
+    connect(Act(name), &QAction::triggered, this, [fn] { fn(); });
+    m_Rules[name] = r;
+  };
+  on("RepListAddList", TActionRule::Always, [this] {
+    const QString path = AskListToOpen();
+    if (path.isEmpty()) return;
+    if (m_Repository->IndexOf(path) != -1)
+      Ask("Этот лист уже есть базе.", MB_OK | MB_ICONEXCLAMATION);
+    else
+      m_Repository->Add(path, false, nullptr);
+  });
+  on("RepListRemoveList", TActionRule::Rep, [this] {
+    QStringList closed;
+    CloseSelectedLists(&closed);
+    for (const QString& path : closed) m_Repository->RemovePath(path);
+  });
+  on("RepListActDeleteList", TActionRule::Rep, [this] {
+    if (Ask("Удалить выбранные листы из хранилища и их файлы с компьютера ?",
+            MB_YESNO | MB_ICONQUESTION) != IDYES)
+      return;
+    QStringList closed;
+    CloseSelectedLists(&closed);
+    for (const QString& path : closed) {
+      m_Repository->RemovePath(path);
+      if (!lb::DeleteToRecycleBin(path)) {
+        Ask("Ошибка удалания листа\n" + path, MB_OK | MB_ICONERROR);
+        continue;
+      }
+      if (!lb::DeleteToRecycleBin(TSlDocument::DataFilePath(path)))
+        Ask("Ошибка удалания файла данных для листа\n" + path, MB_OK | MB_ICONERROR);
+    }
+  });
+  on("RepListScanComp", TActionRule::Always, [this] { m_Repository->ScanComp(); });
+  on("RepListCloseSelectedLists", TActionRule::Rep, [this] { CloseSelectedLists(); });
+  on("RepListOpenSelectedLists", TActionRule::Rep, [this] {
+    QStringList paths;
+    for (int row = 0; row < m_Repository->Count(); ++row)
+      if (m_Repository->IsSelected(row) && !m_Repository->IsOpen(row))
+        paths << m_Repository->Path(row);
+    // Rows may move while lists load: find each again by its path.
+    for (const QString& path : paths) {
+      const int row = m_Repository->IndexOf(path);
+      if (row != -1 && !m_Repository->IsOpen(row)) m_Repository->Open(row);
+    }
+  });
+  on("RepListOpenExternalEditor", TActionRule::RepOne, [this] { OpenExternalViewer(); });
+}
+
+QStringList TMainForm::CloseSelectedLists(QStringList* closed) {
+  QStringList paths;
+  for (int row = 0; row < m_Repository->Count(); ++row)
+    if (m_Repository->IsSelected(row)) paths << m_Repository->Path(row);
+  QStringList stayedOpen;
+  for (const QString& path : paths) {
+    const int row = m_Repository->IndexOf(path);
+    if (row == -1) continue;
+    if (m_Repository->IsOpen(row)) {
+      if (IDocumentWindow* window = m_Repository->Child(row)) window->CloseWindow();
+      UiServices::Instance().ProcessMessages();
+    }
+    const int now = m_Repository->IndexOf(path);
+    if (now != -1 && m_Repository->IsOpen(now))
+      stayedOpen << path;
+    else if (closed)
+      *closed << path;
+  }
+  return stayedOpen;
+}
+
+void TMainForm::AddSongs(TMDIChild* child) {
+  TSlInsertFilesManager manager(QStringList{});
+  if (manager.BadExtensions()) {
+    Ask("Неправильно заданы расширения файлов в файле конфигурации", MB_OK | MB_ICONERROR);
+    return;
+  }
+  const QStringList files = UiServices::Instance().GetOpenFileNames(
+      "Добавление песни...", QFileInfo(child->m_Document.m_FileName).path(),
+      lb::AddSongsFilter(manager));
+  if (files.isEmpty()) return;
+  TSlDocument& document = child->m_Document;
+  int at = child->ListView2->GetSelected();  // -1: the end
+  int last = -1;
+  {
+    TBusyCursor busy;
+    for (const QString& file : files) {
+      TSlSong song(&document, QString(), QString());
+      song.Reset(file, QString());
+      last = document.InsertSong(song, at == -1 ? -1 : at - 1);
+      document.m_Songs[last].Reset(document.m_Songs[last].m_Path, QString());
+      if (at != -1) ++at;
+    }
+  }
+  child->RefreshCount();
+  if (last >= 0) child->ListView2->MakeVisible(last, false);
+  child->m_bPlayerListOutdated = true;
+  child->RestartSync();
+}
+
+void TMainForm::FilesInformation(TMDIChild* child) {
+  QStringList paths;
+  {
+    TBusyCursor busy;
+    for (int n : child->GatherSelected(false)) paths << child->m_Document.m_Songs[n].GetPath(true);
+  }
+  UiServices::Instance().MessageBox(lb::FilesInfoText(lb::TotalFileSize(paths)), kCaption, MB_OK);
+}
+
+void TMainForm::OpenFolder(const QString& path) {
+  // The desktop's file manager shows the file selected; without one the folder opens.
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+                                                     "/org/freedesktop/FileManager1",
+                                                     "org.freedesktop.FileManager1", "ShowItems");
+  call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+  if (reply.type() == QDBusMessage::ReplyMessage) return;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).path()));
+}
+
+void TMainForm::VolumeControl() {
+  if (!QProcess::startDetached("pavucontrol", {}))
+    Ask("Не удаётся запустить регулятор громкости (pavucontrol).", MB_OK | MB_ICONERROR);
+}
+
+void TMainForm::OpenExternalViewer() {
+  const int row = m_Repository->FirstSelected();
+  if (row == -1) return;
+  const QString viewer = m_Ini.ReadString("Settings", "EditorPath", QString());
+  if (!QProcess::startDetached(viewer, {m_Repository->Path(row)}))
+    Ask("Не удаётся запустить внешний просмотрщик:\n" + viewer, MB_OK | MB_ICONERROR);
+}
+
+// ---------------------------------------------------------------------------------
+// Hand-over and drops
+
+void TMainForm::HandOver(const QByteArray& payload) {
+  const QStringList paths = lb::ParseHandOverPaths(payload);
+  TMDIChild* target = ActiveChild();
+  if (!target || !target->m_Document.m_bNew)
+    target = dynamic_cast<TMDIChild*>(m_Repository->NewDocument());
+  if (!target) return;
+  TSlDocument& document = target->m_Document;
+  for (const QString& path : paths) document.InsertSong(TSlSong(&document, path, QString()), -1);
+  target->RefreshCount();
+  target->m_bPlayerListOutdated = true;
+  target->Rescan();
+}
+
+void TMainForm::DropFiles(const QStringList& paths) {
+  for (const QString& path : paths)
+    if (path.endsWith(".m3u", Qt::CaseInsensitive) && m_Repository->IndexOf(path) == -1)
+      m_Repository->Add(path, false, nullptr);
+}
