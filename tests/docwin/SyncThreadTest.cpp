@@ -109,8 +109,12 @@ TEST_F(SyncThreadTest, DocumentIsMarkedSynchronisingFromResumeToTheEnd) {
   {
     TSyncThread pass(&doc, &window);
     EXPECT_EQ(doc.m_DocNotSync->WaitFor(0), wrSignaled);
-    pass.Resume();
-    EXPECT_EQ(doc.m_DocNotSync->WaitFor(0), wrTimeout);
+    {
+      // The first song's lock holds the pass at its first song.
+      std::lock_guard<std::recursive_mutex> hold(doc.m_Songs[0].cs);
+      pass.Resume();
+      EXPECT_EQ(doc.m_DocNotSync->WaitFor(0), wrTimeout);
+    }
     docwintest::WaitForPass(pass);
     EXPECT_EQ(doc.m_DocNotSync->WaitFor(0), wrSignaled);
   }

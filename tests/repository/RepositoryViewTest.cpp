@@ -132,15 +132,3 @@ TEST_F(RepositoryViewTest, WidthsAreStoredAndRead) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // Test discovery runs the program without the tests' environment.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  const QString run = lbtest::RunDir();
-  qputenv("LBTOOLS_REGISTRY_DIR", (run + "/registry").toLocal8Bit());
-  qputenv("LBTOOLS_INI", (run + "/lbtools3.ini").toLocal8Bit());
-  qputenv("XDG_CONFIG_HOME", (run + "/config").toLocal8Bit());
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

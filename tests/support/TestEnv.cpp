@@ -24,6 +24,16 @@ QString RunDir() {
   return Run().path();
 }
 
+void PrepareEnvironment() {
+  const QString run = RunDir();
+  qputenv("LBTOOLS_REGISTRY_DIR", (run + "/registry").toLocal8Bit());
+  qputenv("LBTOOLS_INI", (run + "/lbtools3.ini").toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", (run + "/config").toLocal8Bit());
+  qputenv("XDG_DATA_HOME", (run + "/data").toLocal8Bit());
+  qputenv("HOME", (run + "/home").toLocal8Bit());
+  QDir().mkpath(run + "/home/Documents");
+}
+
 QString NewTempDir() {
   static std::atomic<int> counter{0};
   QString path = RunDir() + "/t" + QString::number(++counter);

@@ -18,6 +18,9 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
 }
 
 namespace lbtest {
+// Points the registry, the settings file and the XDG folders (and HOME) at the run's
+// temporary folder, so no test touches the user's configuration.
+void PrepareEnvironment();
 // A fresh empty folder below the run's temporary folder.
 QString NewTempDir();
 // The run's temporary folder (registry and settings live there).

@@ -6,11 +6,7 @@
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  QString run = lbtest::RunDir();
-  qputenv("LBTOOLS_REGISTRY_DIR", (run + "/registry").toLocal8Bit());
-  qputenv("LBTOOLS_INI", (run + "/lbtools3.ini").toLocal8Bit());
-  qputenv("XDG_CONFIG_HOME", (run + "/config").toLocal8Bit());
-  qputenv("XDG_DATA_HOME", (run + "/data").toLocal8Bit());
+  lbtest::PrepareEnvironment();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
