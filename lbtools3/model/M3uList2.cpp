@@ -4,6 +4,7 @@
 #include "SlStream.h"
 
 #include "platform/Assert.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -112,7 +113,8 @@ TSlSong& TSlSong::operator=(const TSlSong& other) {
 }
 
 void TSlSong::CopyFields(const TSlSong& other, bool bPath, bool bParent) {
-  std::lock_guard<std::recursive_mutex> lock(other.cs);
+  // Both songs are locked: a worker may be synchronising either of them.
+  std::scoped_lock lock(cs, other.cs);
   if (bParent) m_Parent = other.m_Parent;
   m_Tag1 = other.m_Tag1;
   m_Tag2 = other.m_Tag2;
@@ -167,6 +169,9 @@ bool TSlSong::Sync() {
   LB_ASSERT(this == m_Tag1.Parent);
   LB_ASSERT(this == m_Tag2.Parent);
   std::lock_guard<std::recursive_mutex> lock(cs);
+  // An unchanged file with nothing pending needs no more than one look at its age:
+  // both records would find the same and stop there.
+  if (!m_bNewFileAge && lb::FileAge(GetPath(true)) == m_FileAge) return true;
   m_Tag1.SyncWithFile(false);
   m_Tag2.SyncWithFile(false);
   if (m_bNewFileAge) {

@@ -106,6 +106,7 @@ void TSlTag::ComputeDisplayName(const QString& title, const QString& artist) {
 }
 
 bool TSlTag::SetSync(bool bSync) {
+  std::lock_guard<std::recursive_mutex> lock(Parent->cs);
   if (bSync == bTagSync) return true;
   if (!bSync) {
     bTagSync = false;
@@ -126,7 +127,9 @@ bool TSlTag::SyncWithFile(bool bForce) {
   if (!bTagSync) return true;
   TSlSong* song = Parent;
   const QString path = FilePath();
-  int32_t age = lb::VolumeAnswers(path) ? lb::FileAge(path) : kAgeMissing;
+  // A file whose age can be read lies on a volume that answers; a missing volume
+  // gives a missing file.
+  int32_t age = lb::FileAge(path);
   if (age == song->m_FileAge && !bForce) return true;
   SetPendingAge(age);
 
