@@ -1,0 +1,218 @@
+// The main window with real document windows on the offscreen platform: hand-overs,
+// hot keys, tool-bar placement, saving and path changes across the repository's lists.
+#include "TestEnv.h"
+#include "model/ModelTestUtil.h"
+
+#include "lbtools3/app/Main.h"
+#include "lbtools3/app/Repository.h"
+#include "lbtools3/docwin/ChildWin.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QMdiArea>
+#include <QStandardPaths>
+#include <QThread>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList Paths(const TSlDocument& doc) {
+  QStringList paths;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].GetPath(true);
+  return paths;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(modeltest::AttachID3Com());
+    ini.WriteInteger("Position", "State", 0);  // not a first run
+  }
+  // Waits until every document window's pass has ended.
+  void Settle(TMainForm& form) {
+    for (int i = 0; i < 200; ++i) {
+      QApplication::processEvents();
+      bool busy = false;
+      for (TMDIChild* child : form.Children())
+        busy |= child->m_Document.m_DocNotSync->WaitFor(0) != wrSignaled;
+      if (!busy) break;
+      QThread::msleep(10);
+    }
+    QApplication::processEvents();
+  }
+  // A list file with the given songs.
+  QString MakeList(const QString& name, const QStringList& songs) {
+    QByteArray bytes;
+    for (const QString& s : songs) bytes += s.toUtf8() + "\r\n";
+    const QString path = dir + "/" + name;
+    lbtest::WriteFile(path, bytes);
+    return path;
+  }
+
+  ScriptedUiServices ui;
+  QString dir = lbtest::NewTempDir();
+  TIniFile ini{dir + "/lbtools3.ini"};
+};
+
+TEST_F(MainWindowTest, HandOverGoesToTheActiveUnnamedDocumentOrANewOne) {
+  TMainForm form(ini, false);
+  const QString ten = "/m/123.mp3";
+  const QString twenty = "/music/abcdefgh.mp3x";
+  form.HandOver(lb::BuildHandOverPayload({ten, twenty}));
+  ASSERT_EQ(form.Children().size(), 1);
+  TMDIChild* first = form.Children().first();
+  EXPECT_TRUE(first->m_Document.m_bNew);
+  EXPECT_EQ(Paths(first->m_Document), QStringList({ten, twenty}));
+  EXPECT_EQ(first->m_Document.m_Songs[0].m_ExtInf, "");
+  // While the unnamed document is active, the next hand-over joins it; an empty one
+  // inserts nothing.
+  form.MdiArea()->setActiveSubWindow(first->SubWindow());
+  form.HandOver(lb::BuildHandOverPayload({"/m/x.mp3"}));
+  form.HandOver(QByteArray(1, '\0'));
+  EXPECT_EQ(form.Children().size(), 1);
+  EXPECT_EQ(first->m_Document.m_Songs.size(), 3);
+
+  // While a saved list is active, a new document takes the files.
+  const QString list = MakeList("saved.m3u", {"/m/a.mp3"});
+  IDocumentWindow* saved = form.Repository().OpenFile(list);
+  ASSERT_FALSE(saved->LoadFailed());
+  form.MdiArea()->setActiveSubWindow(static_cast<TMDIChild*>(saved)->SubWindow());
+  form.HandOver(lb::BuildHandOverPayload({"/m/y.mp3"}));
+  EXPECT_EQ(form.Children().size(), 3);
+  EXPECT_EQ(static_cast<TMDIChild*>(saved)->m_Document.m_Songs.size(), 1);
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, GlobalHotKeysRunEveryMatchingSlotInOrder) {
+  const uint16_t ctrlK = 0x4000 | 'K';
+  const uint16_t shiftL = 0x2000 | 'L';
+  ini.WriteInteger("Winamp", "SpeedKey0", ctrlK);
+  ini.WriteBool("Winamp", "SpeedKeyG0", true);
+  ini.WriteInteger("Winamp", "SpeedKey5", ctrlK);
+  ini.WriteBool("Winamp", "SpeedKeyG5", true);
+  ini.WriteInteger("Winamp", "SpeedKey4", shiftL);  // local
+  TMainForm form(ini, false);
+  form.ApplyHotKeys(ReadHotKeys(ini));
+  QStringList ran;
+  for (const char* name : {"WinampBackward", "WinampShow", "WinampForward"}) {
+    QAction* action = form.FindAction(name);
+    action->setEnabled(true);
+    QObject::connect(action, &QAction::triggered, [&ran, name] { ran << name; });
+  }
+  form.HotKey(ctrlK);
+  EXPECT_EQ(ran, QStringList({"WinampBackward", "WinampShow"}));
+  ran.clear();
+  form.HotKey(shiftL);
+  EXPECT_TRUE(ran.isEmpty());
+  EXPECT_EQ(form.FindAction("WinampForward")->shortcut(), QKeySequence(KeyFromShortCut(shiftL)));
+  EXPECT_TRUE(form.FindAction("WinampBackward")->shortcut().isEmpty());
+}
+
+TEST_F(MainWindowTest, ToolBarPlacementSurvivesARestart) {
+  {
+    TMainForm form(ini, false);
+    form.show();
+    auto* bar = form.findChild<QToolBar*>("MainToolBar");
+    form.addToolBar(Qt::LeftToolBarArea, bar);
+    form.findChild<QToolBar*>("WinampToolBar")->hide();
+    form.SaveLayout();
+  }
+  TMainForm again(ini, false);
+  again.show();
+  again.RestoreLayout();
+  EXPECT_EQ(again.toolBarArea(again.findChild<QToolBar*>("MainToolBar")), Qt::LeftToolBarArea);
+  EXPECT_FALSE(again.findChild<QToolBar*>("WinampToolBar")->isVisible());
+  EXPECT_FALSE(again.FindAction("OptionsPlayToolBar")->isChecked());
+}
+
+TEST_F(MainWindowTest, SaveAllKeepsTheProposedNameOfANewList) {
+  TMainForm form(ini, false);
+  IDocumentWindow* fresh = form.Repository().NewDocument();
+  auto* child = static_cast<TMDIChild*>(fresh);
+  const QString proposed = child->m_Document.m_FileName;
+  EXPECT_TRUE(proposed.endsWith("/List1.m3u")) << proposed.toStdString();
+  child->m_Document.InsertSong(TSlSong(nullptr, "/m/a.mp3", QString()), -1);
+  form.FindAction("FileSaveAll")->setEnabled(true);
+  form.FindAction("FileSaveAll")->trigger();
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_TRUE(QFile::exists(proposed));
+  EXPECT_FALSE(child->m_Document.m_bModified);
+  Settle(form);
+  QFile::remove(proposed);
+  QFile::remove(TSlDocument::DataFilePath(proposed));
+}
+
+TEST_F(MainWindowTest, SaveAsToTheSamePathInAnotherCaseOnlySaves) {
+  const QString list = MakeList("Case.m3u", {"/m/a.mp3"});
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(form.Repository().OpenFile(list));
+  ASSERT_FALSE(child->LoadFailed());
+  child->m_Document.InsertSong(TSlSong(nullptr, "/m/b.mp3", QString()), -1);
+  ui.NextSaveFileName(dir + "/CASE.M3U");
+  EXPECT_TRUE(form.SaveDocumentAs(child));
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_FALSE(QFile::exists(dir + "/CASE.M3U"));
+  EXPECT_TRUE(lbtest::ReadFile(list).contains("/m/b.mp3"));
+  EXPECT_EQ(child->m_Document.m_FileName, list);
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, SaveAsElsewhereAsksAboutTheOldList) {
+  const QString list = MakeList("old.m3u", {"/m/a.mp3"});
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(form.Repository().OpenFile(list));
+  ASSERT_TRUE(child->m_Document.Save(true));
+  ui.NextSaveFileName(dir + "/new.m3u");
+  ui.Answer(IDYES);
+  EXPECT_TRUE(form.SaveDocumentAs(child));
+  EXPECT_EQ(ui.Texts(), QStringList({"Удалить лист по старому пути ?"}));
+  EXPECT_FALSE(QFile::exists(list));
+  EXPECT_FALSE(QFile::exists(TSlDocument::DataFilePath(list)));
+  EXPECT_TRUE(QFile::exists(dir + "/new.m3u"));
+  EXPECT_EQ(form.Repository().IndexOf(list), -1);
+  EXPECT_NE(form.Repository().IndexOf(dir + "/new.m3u"), -1);
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, PathChangesReachEveryListAndSkipTheUnloadable) {
+  const QString open = MakeList("open.m3u", {"/m/gone.mp3", "/m/keep.mp3", "/m/moved.mp3"});
+  const QString closed = MakeList("closed.m3u", {"/m/gone.mp3", "/m/moved.mp3"});
+  const QString missing = dir + "/missing.m3u";
+  TMainForm form(ini, false);
+  TListsRepository& repository = form.Repository();
+  repository.Add(missing, false, nullptr);
+  repository.Add(closed, false, nullptr);
+  auto* child = static_cast<TMDIChild*>(repository.OpenFile(open));
+  ASSERT_FALSE(child->LoadFailed());
+  Settle(form);
+
+  ui.Answer(IDNO);  // skip the list that cannot be loaded
+  form.ChangePathsInAllLists({"/m/gone.mp3", "", "/m/moved.mp3", "/n/moved.mp3"}, nullptr);
+  EXPECT_EQ(Paths(child->m_Document), QStringList({"/m/keep.mp3", "/n/moved.mp3"}));
+  TSlDocument reread;
+  reread.SetFileName(closed);
+  ASSERT_TRUE(reread.Load(true));
+  EXPECT_EQ(Paths(reread), QStringList({"/n/moved.mp3"}));
+  ASSERT_EQ(ui.Messages().size(), 1);
+  EXPECT_TRUE(ui.Texts().first().startsWith("Лист " + missing + " не был загружен и изменён."));
+  Settle(form);
+
+  // An empty pair list does nothing at all.
+  ui.ClearMessages();
+  form.ChangePathsInAllLists({}, nullptr);
+  EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, DroppedListsJoinTheRepository) {
+  TMainForm form(ini, false);
+  form.DropFiles({dir + "/A.M3U", dir + "/b.lbt", dir + "/song.mp3"});
+  form.DropFiles({dir + "/A.M3U"});
+  EXPECT_EQ(form.Repository().Count(), 1);
+  EXPECT_NE(form.Repository().IndexOf(dir + "/A.M3U"), -1);
+}
+
+}  // namespace
