@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <atomic>
+#include <new>
 
 namespace lb {
 
@@ -19,12 +20,12 @@ QString ModulePathOf(const void* addressInModule);
 
 struct ClassRegistration {
   CLSID clsid;
-  QString description;          // default value of HKCR\CLSID\{clsid}
-  QString progId;               // e.g. "LBCOMExtracter.LBExtracterType1" (may be empty)
+  QString description;               // default value of HKCR\CLSID\{clsid}
+  QString progId;                    // e.g. "LBCOMExtracter.LBExtracterType1" (may be empty)
   QString versionIndependentProgId;  // may be empty
-  QString threadingModel;       // "Apartment", "Single", "Both"...
-  QString typeLib;              // "{LIBID}" or empty
-  QString typeLibVersion;       // e.g. "1.0" or empty
+  QString threadingModel;            // "Apartment", "Single", "Both"...
+  QString typeLib;                   // "{LIBID}" or empty
+  QString typeLibVersion;            // e.g. "1.0" or empty
 };
 // Writes HKCR\CLSID\{clsid} (description, InprocServer32 = modulePath with its
 // ThreadingModel, ProgID, VersionIndependentProgID, TypeLib, Version) and the ProgID
@@ -86,6 +87,19 @@ class TClassFactory : public TComObject<IClassFactory> {
     return S_OK;
   }
 };
+
+namespace lb {
+// Makes a class factory of type Factory and hands it out through riid: what every
+// server's DllGetClassObject does once it has chosen the class.
+template <class Factory>
+HRESULT ServeClassObject(REFIID riid, void** ppv) {
+  auto* factory = new (std::nothrow) Factory();
+  if (!factory) return E_OUTOFMEMORY;
+  HRESULT hr = factory->QueryInterface(riid, ppv);
+  factory->Release();
+  return hr;
+}
+}  // namespace lb
 
 // Exports of a server library: hidden visibility everywhere else.
 #define LB_SERVER_EXPORT extern "C" __attribute__((visibility("default")))

@@ -531,10 +531,7 @@ LB_SERVER_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** p
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (clsid != CLSID_ID3ComTag) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new TClassFactory<TID3ComTag>();
-  HRESULT hr = factory->QueryInterface(riid, ppv);
-  factory->Release();
-  return hr;
+  return lb::ServeClassObject<TClassFactory<TID3ComTag>>(riid, ppv);
 }
 
 LB_SERVER_EXPORT HRESULT DllCanUnloadNow() {

@@ -50,11 +50,7 @@ LB_SERVER_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** p
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (clsid != CLSID_TagExtracter) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new (std::nothrow) TClassFactory<TTagExtracter>();
-  if (!factory) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(riid, ppv);
-  factory->Release();
-  return hr;
+  return lb::ServeClassObject<TClassFactory<TTagExtracter>>(riid, ppv);
 }
 
 LB_SERVER_EXPORT HRESULT DllCanUnloadNow() {

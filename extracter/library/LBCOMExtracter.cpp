@@ -81,19 +81,13 @@ ComPtr<ICatRegister> CategoryManager(HRESULT* hr) {
 LB_SERVER_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  IClassFactory* factory = nullptr;
   if (clsid == CLSID_LBExtracterType1)
-    factory = new (std::nothrow) TExtracterFactory<TLBExtracterType1Impl>();
-  else if (clsid == CLSID_LBExtracterType2)
-    factory = new (std::nothrow) TExtracterFactory<TLBExtracterType2Impl>();
-  else if (clsid == CLSID_LBExtracterType3)
-    factory = new (std::nothrow) TExtracterFactory<TLBExtracterType3Impl>();
-  else
-    return CLASS_E_CLASSNOTAVAILABLE;
-  if (!factory) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(riid, ppv);
-  factory->Release();
-  return hr;
+    return lb::ServeClassObject<TExtracterFactory<TLBExtracterType1Impl>>(riid, ppv);
+  if (clsid == CLSID_LBExtracterType2)
+    return lb::ServeClassObject<TExtracterFactory<TLBExtracterType2Impl>>(riid, ppv);
+  if (clsid == CLSID_LBExtracterType3)
+    return lb::ServeClassObject<TExtracterFactory<TLBExtracterType3Impl>>(riid, ppv);
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 LB_SERVER_EXPORT HRESULT DllCanUnloadNow() {

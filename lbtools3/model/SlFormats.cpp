@@ -239,8 +239,8 @@ int TSlDocument::LoadM3u(const QString& path) {
     } else if (bHash && bytes.contains("#EXT")) {
       pendingExt = CompactFromUtf8(bytes.data(), bytes.size());
     } else {
-      fresh.push_back(std::make_unique<TSlSong>(
-          this, CompactFromUtf8(bytes.data(), bytes.size()), pendingExt));
+      fresh.push_back(
+          std::make_unique<TSlSong>(this, CompactFromUtf8(bytes.data(), bytes.size()), pendingExt));
       pendingExt.clear();
     }
   };
@@ -378,69 +378,63 @@ bool TSlDocument::Save(bool bSilent) {
   return true;
 }
 
-bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
+// Writes a file of the list: its header, then one entry a song, with the progress
+// window's Stop disabled. The file replaces the old one only when it was written
+// whole; a stop keeps the previous file rather than a cut-off one.
+template <class WriteHeader, class WriteSong>
+static bool WriteSongsFile(const QString& path, const QString& action, const char* openFailure,
+                           const char* writeFailure, bool bSilent, std::recursive_mutex& listLock,
+                           const TSlSongList& songs, WriteHeader&& writeHeader,
+                           WriteSong&& writeSong) {
   TListFileWriter writer(path);
   if (!writer.Open()) {
-    Message(bSilent, "Не могу открыть файл для записи", MB_ICONERROR);
+    Message(bSilent, openFailure, MB_ICONERROR);
     return false;
   }
-  TInfoWindowLevel window("Запись m3u-файла...", path, true);
+  TInfoWindowLevel window(action, path, true);
   TStopButtonLock noStop;
   TSlInfoWindowManager& progress = InfoWindowManager();
-  QByteArray& out = writer.Stream().Bytes();
-  if (m_bExtM3u) out.append(m_ExtM3uHeader.toUtf8()).append("\r\n");
+  writeHeader(writer.Stream());
   bool ok = true;
-  std::lock_guard<std::recursive_mutex> lock(m_Lock);
-  const int count = m_Songs.size();
-  for (int n = 0; n < count && ok; ++n) {
-    if (progress.m_bStop) break;
-    const TSlSong& song = m_Songs[n];
-    if (song.m_bExtInf) out.append(song.m_ExtInf.toUtf8()).append("\r\n");
-    out.append(song.m_Path.toUtf8()).append("\r\n");
+  std::lock_guard<std::recursive_mutex> lock(listLock);
+  const int count = songs.size();
+  for (int n = 0; n < count && ok && !progress.m_bStop; ++n) {
+    writeSong(writer.Stream(), songs[n]);
     ok = writer.FlushIfFull();
     if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
   }
-  // A stopped write keeps the previous file whole rather than a cut-off list.
   if (progress.m_bStop) {
     writer.Cancel();
     return false;
   }
   if (!ok || !writer.Commit()) {
-    Message(bSilent, "Не могу открыть файл для записи", MB_ICONERROR);
+    Message(bSilent, writeFailure, MB_ICONERROR);
     return false;
   }
   return true;
 }
 
+bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
+  return WriteSongsFile(
+      path, "Запись m3u-файла...", "Не могу открыть файл для записи",
+      "Не могу открыть файл для записи", bSilent, m_Lock, m_Songs,
+      [this](TSlStreamWriter& out) {
+        if (m_bExtM3u) out.Bytes().append(m_ExtM3uHeader.toUtf8()).append("\r\n");
+      },
+      [](TSlStreamWriter& out, const TSlSong& song) {
+        if (song.m_bExtInf) out.Bytes().append(song.m_ExtInf.toUtf8()).append("\r\n");
+        out.Bytes().append(song.m_Path.toUtf8()).append("\r\n");
+      });
+}
+
 bool TSlDocument::SaveData(const QString& path, bool bSilent) {
-  TListFileWriter writer(path);
-  if (!writer.Open()) {
-    Message(bSilent, "Не могу открыть файл данных для записи", MB_ICONERROR);
-    return false;
-  }
-  TInfoWindowLevel window("Запись файла данных...", path, true);
-  TStopButtonLock noStop;
-  TSlInfoWindowManager& progress = InfoWindowManager();
-  TSlStreamWriter& out = writer.Stream();
-  out.WriteBytes("LBT", 3);
-  out.WriteByte(1);
-  out.WriteInt32(m_M3uAge);
-  bool ok = true;
-  std::lock_guard<std::recursive_mutex> lock(m_Lock);
-  const int count = m_Songs.size();
-  for (int n = 0; n < count && ok; ++n) {
-    if (progress.m_bStop) break;
-    m_Songs[n].Save(out, false);
-    ok = writer.FlushIfFull();
-    if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
-  }
-  if (progress.m_bStop) {
-    writer.Cancel();
-    return false;
-  }
-  if (!ok || !writer.Commit()) {
-    Message(bSilent, "Во время записи файла данных произошла ошибка", MB_ICONERROR);
-    return false;
-  }
-  return true;
+  return WriteSongsFile(
+      path, "Запись файла данных...", "Не могу открыть файл данных для записи",
+      "Во время записи файла данных произошла ошибка", bSilent, m_Lock, m_Songs,
+      [this](TSlStreamWriter& out) {
+        out.WriteBytes("LBT", 3);
+        out.WriteByte(1);
+        out.WriteInt32(m_M3uAge);
+      },
+      [](TSlStreamWriter& out, const TSlSong& song) { song.Save(out, false); });
 }
