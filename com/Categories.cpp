@@ -25,26 +25,13 @@ QString ClassKey(REFCLSID clsid) {
   return QStringLiteral("\\CLSID\\") + lb::GuidToString(clsid);
 }
 
-class TEnumGUID final : public IEnumGUID {
+class TEnumGUID final : public TRefCounted<IEnumGUID> {
  public:
   explicit TEnumGUID(QList<GUID> items, qsizetype pos = 0)
       : m_Items(std::move(items)), m_Pos(pos) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumGUID) {
-      *ppv = static_cast<IEnumGUID*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_RefCount; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_RefCount;
-    if (n == 0) delete this;
-    return n;
+    return QueryOneInterface<IEnumGUID>(this, IID_IEnumGUID, riid, ppv);
   }
   HRESULT STDMETHODCALLTYPE Next(ULONG count, GUID* items, ULONG* fetched) override {
     if (!items) return E_POINTER;
@@ -74,7 +61,6 @@ class TEnumGUID final : public IEnumGUID {
   }
 
  private:
-  std::atomic<ULONG> m_RefCount{1};
   QList<GUID> m_Items;
   qsizetype m_Pos;
 };
@@ -138,9 +124,10 @@ class TCategoriesManager final : public ICatRegister, public ICatInformation {
     AddRef();
     return S_OK;
   }
+  // One count for both interfaces.
   ULONG STDMETHODCALLTYPE AddRef() override { return ++m_RefCount; }
   ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_RefCount;
+    const ULONG n = --m_RefCount;
     if (n == 0) delete this;
     return n;
   }

@@ -47,15 +47,14 @@ class ICatInformation : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE IsClassOfCategories(REFCLSID clsid, ULONG implCount,
                                                         CATID* impl, ULONG reqCount,
                                                         CATID* req) = 0;
-  virtual HRESULT STDMETHODCALLTYPE EnumImplCategoriesOfClass(REFCLSID clsid,
-                                                              IEnumGUID** ids) = 0;
+  virtual HRESULT STDMETHODCALLTYPE EnumImplCategoriesOfClass(REFCLSID clsid, IEnumGUID** ids) = 0;
   virtual HRESULT STDMETHODCALLTYPE EnumReqCategoriesOfClass(REFCLSID clsid, IEnumGUID** ids) = 0;
 };
 
 extern const CLSID CLSID_StdComponentCategoriesMgr;  // {0002E005-0000-0000-C000-000000000046}
-extern const IID IID_ICatRegister;                    // {0002E012-0000-0000-C000-000000000046}
-extern const IID IID_ICatInformation;                 // {0002E013-0000-0000-C000-000000000046}
-extern const IID IID_IEnumGUID;                       // {0002E000-0000-0000-C000-000000000046}
+extern const IID IID_ICatRegister;                   // {0002E012-0000-0000-C000-000000000046}
+extern const IID IID_ICatInformation;                // {0002E013-0000-0000-C000-000000000046}
+extern const IID IID_IEnumGUID;                      // {0002E000-0000-0000-C000-000000000046}
 
 // The manager lives in this library: CoCreateInstance answers its class without the
 // registry. These shortcuts serve C++ callers.

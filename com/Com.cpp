@@ -120,26 +120,13 @@ QString QStringFromBstr(BSTR bstr) {
 
 namespace {
 
-class TErrorInfo final : public IErrorInfo {
+class TErrorInfo final : public TRefCounted<IErrorInfo> {
  public:
   TErrorInfo(const QString& description, const QString& source, const GUID& iid)
       : m_Description(description), m_Source(source), m_Iid(iid) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IErrorInfo) {
-      *ppv = static_cast<IErrorInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_RefCount; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_RefCount;
-    if (n == 0) delete this;
-    return n;
+    return QueryOneInterface<IErrorInfo>(this, IID_IErrorInfo, riid, ppv);
   }
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override {
     if (!guid) return E_POINTER;
@@ -168,7 +155,6 @@ class TErrorInfo final : public IErrorInfo {
   }
 
  private:
-  std::atomic<ULONG> m_RefCount{1};
   QString m_Description;
   QString m_Source;
   GUID m_Iid;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 
 #define LBCALL  // the one calling-convention macro; empty on this platform
@@ -49,8 +50,12 @@ inline constexpr HRESULT CO_E_ERRORINDLL = static_cast<HRESULT>(0x800401F9u);
 inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
 inline constexpr HRESULT DISP_E_EXCEPTION = static_cast<HRESULT>(0x80020009u);
 
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+inline constexpr bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
+inline constexpr bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
 
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
@@ -72,7 +77,9 @@ using REFIID = const GUID&;
 using REFCLSID = const GUID&;
 
 bool operator==(const GUID& a, const GUID& b);
-inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+inline bool operator!=(const GUID& a, const GUID& b) {
+  return !(a == b);
+}
 inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 namespace lb {
@@ -168,6 +175,37 @@ using PFN_DllGetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
 using PFN_DllCanUnloadNow = HRESULT (*)();
 using PFN_DllRegisterServer = HRESULT (*)();
 using PFN_DllUnregisterServer = HRESULT (*)();
+
+// The usual QueryInterface of an object that offers IUnknown and one interface I
+// (with the interface identifier iid).
+template <class I>
+HRESULT QueryOneInterface(I* self, REFIID iid, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IUnknown || riid == iid) {
+    *ppv = self;
+    self->AddRef();
+    return S_OK;
+  }
+  *ppv = nullptr;
+  return E_NOINTERFACE;
+}
+
+// Reference counting for a concrete class implementing the interface Base: the object
+// starts with one reference and deletes itself at zero.
+template <class Base>
+class TRefCounted : public Base {
+ public:
+  virtual ~TRefCounted() = default;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_RefCount; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG n = --m_RefCount;
+    if (n == 0) delete this;
+    return n;
+  }
+
+ private:
+  std::atomic<ULONG> m_RefCount{1};
+};
 
 // Smart pointer that releases its interface.
 template <class T>

@@ -40,19 +40,10 @@ HRESULT UnregisterInprocClass(const ClassRegistration& reg);
 // The object deletes itself when the count reaches zero and holds a module lock while
 // it lives.
 template <class Base>
-class TComObject : public Base {
+class TComObject : public TRefCounted<Base> {
  public:
   TComObject() { lb::ModuleAddRef(); }
-  virtual ~TComObject() { lb::ModuleRelease(); }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_RefCount; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG n = --m_RefCount;
-    if (n == 0) delete this;
-    return n;
-  }
-
- private:
-  std::atomic<ULONG> m_RefCount{1};
+  ~TComObject() override { lb::ModuleRelease(); }
 };
 
 // A class factory that makes objects of T (default-constructible, starting with one
@@ -61,14 +52,7 @@ template <class T>
 class TClassFactory : public TComObject<IClassFactory> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryOneInterface<IClassFactory>(this, IID_IClassFactory, riid, ppv);
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;

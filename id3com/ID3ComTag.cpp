@@ -266,14 +266,7 @@ class TMemoryStream final : public TagLib::IOStream {
 class TID3ComTag : public TComObject<IID3ComTag> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IID3ComTag) {
-      *ppv = static_cast<IID3ComTag*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryOneInterface<IID3ComTag>(this, IID_IID3ComTag, riid, ppv);
   }
 
   HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override {
