@@ -1,7 +1,12 @@
 // List commands: show, synchronise and convert the paths of a list.
 #include "CliContext.h"
 
+#include "lbtools3/app/MainOperations.h"
+#include "lbtools3/docwin/ListOps.h"
 #include "lbtools3/model/M3uList2.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
 
 #include <QFileInfo>
 
@@ -61,6 +66,91 @@ int ListConvert(CliContext& c, const QStringList& args) {
   return SaveList(c, doc) ? 0 : 1;
 }
 
+// 1-based song numbers of the arguments, ascending and without repeats; false (after
+// saying why) when one is not a number of the list.
+bool SongIndices(CliContext& c, const QStringList& args, int count, std::vector<int>* indices) {
+  for (const QString& arg : args) {
+    bool ok = false;
+    const int n = arg.toInt(&ok);
+    if (!ok || n < 1 || n > count) {
+      c.err << "Нет песни с номером " << arg << " (в листе " << count << ")" << Qt::endl;
+      return false;
+    }
+    indices->push_back(n - 1);
+  }
+  std::sort(indices->begin(), indices->end());
+  indices->erase(std::unique(indices->begin(), indices->end()), indices->end());
+  return true;
+}
+
+int ListAdd(CliContext& c, const QStringList& args) {
+  if (args.size() < 2) return CliUsageError(c, "Укажите лист и хотя бы один файл");
+  TSlDocument doc;
+  const QString list = QFileInfo(args[0]).absoluteFilePath();
+  // A list that does not exist yet is made.
+  if (QFileInfo::exists(list)) {
+    if (!LoadList(c, list, doc)) return 1;
+  } else {
+    doc.SetFileName(list);
+  }
+  for (const QString& file : args.mid(1))
+    doc.InsertSong(TSlSong(nullptr, QFileInfo(file).absoluteFilePath(), QString()), -1);
+  if (!SaveList(c, doc)) return 1;
+  c.out << "Песен в листе: " << doc.m_Songs.size() << '\n';
+  return 0;
+}
+
+int ListRemove(CliContext& c, const QStringList& args) {
+  if (args.size() < 2) return CliUsageError(c, "Укажите лист и номера песен");
+  TSlDocument doc;
+  if (!LoadList(c, args[0], doc)) return 1;
+  std::vector<int> indices;
+  if (!SongIndices(c, args.mid(1), doc.m_Songs.size(), &indices)) return 2;
+  doc.DeleteSongs(indices);
+  return SaveList(c, doc) ? 0 : 1;
+}
+
+int ListMove(CliContext& c, const QStringList& args) {
+  if (args.size() < 3) return CliUsageError(c, "Укажите лист, место и номера песен");
+  TSlDocument doc;
+  if (!LoadList(c, args[0], doc)) return 1;
+  bool ok = false;
+  const int to = args[1].toInt(&ok);
+  if (!ok || to < 1 || to > doc.m_Songs.size() + 1)
+    return CliUsageError(c, "Место должно быть номером песни листа или числом песен + 1");
+  std::vector<int> indices;
+  if (!SongIndices(c, args.mid(2), doc.m_Songs.size(), &indices)) return 2;
+  // The same rule as a drag within the document window: the songs land before the
+  // song that stood at the given place.
+  lb::CarrySongs(doc, indices, doc, to - 1, true);
+  return SaveList(c, doc) ? 0 : 1;
+}
+
+int ListCheck(CliContext& c, const QStringList& args) {
+  if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
+  TSlDocument doc;
+  if (!LoadList(c, args[0], doc)) return 1;
+  int missing = 0;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) {
+    const QString path = doc.m_Songs[n].GetPath(true);
+    if (lb::FileExists(path)) continue;
+    ++missing;
+    c.out << n + 1 << '\t' << path << '\n';
+  }
+  c.out << "Файлов нет: " << missing << " из " << doc.m_Songs.size() << '\n';
+  return 0;
+}
+
+int FilesInfo(CliContext& c, const QStringList& args) {
+  if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
+  TSlDocument doc;
+  if (!LoadList(c, args[0], doc)) return 1;
+  QStringList paths;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].GetPath(true);
+  c.out << lb::FilesInfoText(lb::TotalFileSize(paths)) << '\n';
+  return 0;
+}
+
 }  // namespace
 
 QList<CliCommandInfo> ListCommands() {
@@ -69,5 +159,13 @@ QList<CliCommandInfo> ListCommands() {
       {"list sync", "LIST", "синхронизировать тэги песен с файлами и сохранить лист", ListSync},
       {"list convert", "--full|--brief LIST",
        "перевести пути песен в полную или краткую форму и сохранить лист", ListConvert},
+      {"list add", "LIST FILE...", "добавить файлы в конец листа (нет листа — создать)", ListAdd},
+      {"list remove", "LIST N...", "удалить из листа песни с номерами N (с 1)", ListRemove},
+      {"list move", "LIST TO N...",
+       "переставить песни с номерами N перед песней номер TO (TO = число песен + 1 — в конец)",
+       ListMove},
+      {"list check", "LIST", "песни листа, чьих файлов нет на диске", ListCheck},
+      {"files-info", "LIST", "общий размер файлов листа (каждый файл считается один раз)",
+       FilesInfo},
   };
 }

@@ -4,6 +4,9 @@
 #include "../model/ModelTestUtil.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include "lbtools3/model/M3uList2.h"
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -66,6 +69,31 @@ TEST_F(CliTest, SyncsShowsAndConvertsAList) {
   EXPECT_TRUE(show.out.contains("Я - Один\tЯ - Один")) << show.out.toStdString();
   ASSERT_EQ(Cli({"list", "convert", "--brief", dir + "/list.m3u"}).code, 0);
   EXPECT_TRUE(lbtest::ReadFile(dir + "/list.m3u").startsWith("sub/one.mp3\r\n"));
+}
+
+TEST_F(CliTest, EditsAListWithoutTheWindow) {
+  const QString list = dir + "/l.m3u";
+  QStringList files;
+  for (int i = 1; i <= 6; ++i) files << modeltest::MakeMp3(dir + QString("/%1.mp3").arg(i));
+  ASSERT_EQ(Cli(QStringList{"list", "add", list} + files).code, 0);
+  // Songs 2 and 3 dropped on song 5 land at place 3.
+  ASSERT_EQ(Cli({"list", "move", list, "5", "2", "3"}).code, 0);
+  ASSERT_EQ(Cli({"list", "remove", list, "6", "1"}).code, 0);
+  TSlDocument doc;
+  doc.SetFileName(list);
+  ASSERT_TRUE(doc.Load(true));
+  QStringList names;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) names << QFileInfo(doc.m_Songs[n].m_Path).baseName();
+  EXPECT_EQ(names, QStringList({"4", "2", "3", "5"}));
+  EXPECT_EQ(Cli({"list", "remove", list, "9"}).code, 2);
+
+  QFile::remove(dir + "/3.mp3");
+  const CliRun check = Cli({"list", "check", list});
+  EXPECT_EQ(check.code, 0);
+  EXPECT_TRUE(check.out.contains("3\t" + dir + "/3.mp3"));
+  EXPECT_TRUE(check.out.contains("Файлов нет: 1 из 4"));
+  const CliRun info = Cli({"files-info", list});
+  EXPECT_TRUE(info.out.contains("10,008 байт(а)\n0 Мб.")) << info.out.toStdString();
 }
 
 TEST_F(CliTest, BadInputGivesRussianMessagesAndExitCodes) {
