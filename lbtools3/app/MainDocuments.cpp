@@ -25,6 +25,7 @@
 #include <QMdiSubWindow>
 #include <QMimeData>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStyle>
 #include <QUrl>
 
@@ -36,6 +37,25 @@ const QString kOpenListFilter = "Листы Winamp'а (*.m3u)|*.m3u|Все фа�
 
 int Ask(const QString& text, unsigned flags) {
   return UiServices::Instance().MessageBox(text, kCaption, flags);
+}
+
+// A hook for tests that drive the program from another process: when
+// LBTOOLS_TEST_DUMP names a file, each hand-over rewrites it with the receiving list's
+// path, "new=1" or "new=0" (never saved or not), then the full path of every song,
+// one a line. Nothing else in the program reads the variable.
+void DumpHandOverTarget(const TSlDocument& document) {
+  const QString file = qEnvironmentVariable("LBTOOLS_TEST_DUMP");
+  if (file.isEmpty()) return;
+  QStringList lines{document.m_FileName, document.m_bNew ? "new=1" : "new=0"};
+  {
+    std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+    for (int n = 0; n < document.m_Songs.size(); ++n) lines << document.m_Songs[n].GetPath(true);
+  }
+  QSaveFile out(file);
+  if (out.open(QIODevice::WriteOnly)) {
+    out.write((lines.join('\n') + '\n').toUtf8());
+    out.commit();
+  }
 }
 
 }  // namespace
@@ -495,6 +515,7 @@ void TMainForm::HandOver(const QByteArray& payload) {
   target->RefreshCount();
   target->m_bPlayerListOutdated = true;
   target->Rescan();
+  DumpHandOverTarget(document);
 }
 
 void TMainForm::DropFiles(const QStringList& paths) {
