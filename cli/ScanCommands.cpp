@@ -64,7 +64,7 @@ int Scan(CliContext& c, const QStringList& args) {
     }
   }
   c.out << "Песен найдено: " << found.size() << '\n';
-  if (!complete) c.err << "Прервано пользователем." << Qt::endl;
+  if (!complete) c.err << "Прервано пользователем" << Qt::endl;
   return complete ? 0 : 1;
 }
 

@@ -146,7 +146,7 @@ TNewWelcomeDlg::TNewWelcomeDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Рекомендация");
   auto* text = new QLabel(
       "Настоятельно рекомендуется прочитать раздел «Идеология программы» руководства "
-      "пользователя: он объясняет, как программа хранит листы и тэги.\nОткрыть его сейчас?",
+      "пользователя: он объясняет, как программа хранит листы и тэги.\nОткрыть его сейчас ?",
       this);
   text->setWordWrap(true);
   auto* buttons = new QDialogButtonBox(this);

@@ -4,6 +4,7 @@
 #include "ColumnKinds.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
@@ -106,8 +107,16 @@ TColumnsDlg::TColumnsDlg(TMDIChild* child, QWidget* parent) : QDialog(parent), m
   buttons->addWidget(SelBtn);
   buttons->addWidget(Button2);
   buttons->addStretch();
+  // The list's one column, with its header.
+  auto* header = new QLabel(QStringLiteral("Название колонки"), this);
+  header->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+  header->setMargin(2);
+  auto* list = new QVBoxLayout;
+  list->setSpacing(0);
+  list->addWidget(header);
+  list->addWidget(ListView1, 1);
   auto* top = new QHBoxLayout;
-  top->addWidget(ListView1, 1);
+  top->addLayout(list, 1);
   top->addLayout(buttons);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top, 1);

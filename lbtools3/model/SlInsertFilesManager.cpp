@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
@@ -35,6 +36,19 @@ int64_t NowNs() {
 
 QString JoinPath(const QString& folder, const QString& name) {
   return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+// The same for a folder entry's name in the file system's bytes (UTF-8 here): one
+// allocation a path, as scans build one for every music file they meet.
+QString JoinPath(const QString& folder, const char* name, size_t length) {
+  const bool slash = !folder.endsWith('/');
+  QString path(folder.size() + (slash ? 1 : 0) + qsizetype(length), Qt::Uninitialized);
+  QChar* out = std::copy(folder.cbegin(), folder.cend(), path.data());
+  if (slash) *out++ = u'/';
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  out = decoder.appendToBuffer(out, QByteArrayView(name, qsizetype(length)));
+  path.truncate(out - path.constData());
+  return path;
 }
 
 QString Quoted(const QString& path) {
@@ -286,8 +300,13 @@ void TSlInsertFilesManager::ShowFoundCount() {
 }
 
 bool TSlInsertFilesManager::PaceAndCheckStop(bool bForce) {
-  const int64_t now = ++m_nUnpaced >= kFilesPerRefresh || bForce ? 0 : NowNs();
-  if (now == 0 || m_LastPaceNs == 0 || now - m_LastPaceNs >= kRefreshNs) {
+  // The clock is read every few files; the window is refreshed (and the Stop button
+  // looked at) when enough time has passed, so a fast scan is not slowed by repaints.
+  if (!bForce && ++m_nUnpaced < kFilesPerRefresh && m_LastPaceNs != 0)
+    return InfoWindowManager().m_bStop;
+  const int64_t now = NowNs();
+  m_nUnpaced = 0;
+  if (bForce || m_LastPaceNs == 0 || now - m_LastPaceNs >= kRefreshNs) {
     ShowFoundCount();
     UiServices::Instance().ProcessMessages();
     m_nUnpaced = 0;
@@ -337,8 +356,9 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
         QString target;
         const TSlPathKind kind = ClassifyPath(path, false, false, 0, &target, DT_LNK);
         result = ProcessClassified(target.isEmpty() ? path : target, kind);
-      } else if (const int match = MatchName(name, std::strlen(name))) {
-        const QString path = JoinPath(folder, QFile::decodeName(name));
+      } else if (const size_t length = std::strlen(name);
+                 const int match = MatchName(name, length)) {
+        const QString path = JoinPath(folder, name, length);
         QString target;
         const TSlPathKind kind =
             match == 1 ? pkMusic : ClassifyPath(path, false, false, 0, &target, DT_REG);
