@@ -28,7 +28,7 @@ int CliUsageError(CliContext& c, const QString& text) {
 }
 
 bool CliAttachID3Com(CliContext& c) {
-  HRESULT hr = lb::AttachCurrentThreadToNewID3Com();
+  HRESULT hr = lb::AttachCurrentThreadToID3Com();
   if (SUCCEEDED(hr)) return true;
   c.err << "Не удалось создать компонент ID3Com (код 0x"
         << QString::number(static_cast<uint32_t>(hr), 16).toUpper()

@@ -396,6 +396,26 @@ TNamedEvent::~TNamedEvent() {
   Close();
 }
 
+namespace {
+// Starts the server of a named object on the service thread; *server is the
+// listening server, or null when the name could not be taken.
+template <class Server, class State>
+TCreateResult ListenOnServiceThread(const QString& socketName, const std::shared_ptr<State>& state,
+                                    Server** server) {
+  TCreateResult result = TCreateResult::Failed;
+  *server = nullptr;
+  ServiceThread::Instance().Run([&] {
+    auto* candidate = new Server(state);
+    result = candidate->Listen(socketName);
+    if (result == TCreateResult::Created)
+      *server = candidate;
+    else
+      delete candidate;
+  });
+  return result;
+}
+}  // namespace
+
 TCreateResult TNamedEvent::Create(const QString& name, bool manualReset, bool initialState) {
   Close();
   if (name.isEmpty() || !QCoreApplication::instance()) return TCreateResult::Failed;
@@ -406,15 +426,7 @@ TCreateResult TNamedEvent::Create(const QString& name, bool manualReset, bool in
     state->manualReset = manualReset;
     state->signalled = initialState;
     TNamedEventServer* server = nullptr;
-    TCreateResult result = TCreateResult::Failed;
-    ServiceThread::Instance().Run([&] {
-      server = new TNamedEventServer(state);
-      result = server->Listen(socketName);
-      if (result != TCreateResult::Created) {
-        delete server;
-        server = nullptr;
-      }
-    });
+    const TCreateResult result = ListenOnServiceThread(socketName, state, &server);
     if (result == TCreateResult::Created) {
       m_Name = name;
       m_pState = state;
@@ -588,15 +600,7 @@ TCreateResult TNamedMapping::CreateExclusive(const QString& name, int64_t size) 
   state->data = QByteArray(qsizetype(size), '\0');
   const QString socketName = NamedObjectSocketName(QStringLiteral("mapping"), name);
   TNamedMappingServer* server = nullptr;
-  TCreateResult result = TCreateResult::Failed;
-  ServiceThread::Instance().Run([&] {
-    server = new TNamedMappingServer(state);
-    result = server->Listen(socketName);
-    if (result != TCreateResult::Created) {
-      delete server;
-      server = nullptr;
-    }
-  });
+  const TCreateResult result = ListenOnServiceThread(socketName, state, &server);
   if (result == TCreateResult::Created) {
     m_Name = name;
     m_pState = state;

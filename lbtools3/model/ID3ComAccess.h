@@ -99,9 +99,4 @@ void DetachThreadFromID3Com();
 // starts the program's apartment thread when none runs yet (it then lives until the
 // process ends) and attaches the calling thread to it.
 HRESULT AttachCurrentThreadToID3Com();
-// The former name of AttachCurrentThreadToID3Com.
-inline HRESULT AttachCurrentThreadToNewID3Com() {
-  return AttachCurrentThreadToID3Com();
-}
-
 }  // namespace lb

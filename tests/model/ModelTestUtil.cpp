@@ -34,7 +34,7 @@ bool AttachID3Com() {
   }();
   if (!registered) return false;
   if (lb::ThreadID3Com()) return true;
-  return SUCCEEDED(lb::AttachCurrentThreadToNewID3Com());
+  return SUCCEEDED(lb::AttachCurrentThreadToID3Com());
 }
 
 void TouchLater(const QString& path, int seconds) {
