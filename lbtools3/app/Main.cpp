@@ -226,6 +226,14 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
       m_bIniExistedAtStart(QFileInfo::exists(ini.FileName())) {
   setWindowTitle("Lyrabox Tools, 3.0");
   setAcceptDrops(true);
+  // The first run looks for the player and turns the work with it on when found.
+  if (!m_bIniExistedAtStart) {
+    QString player;
+    if (LocateWinamp(&player)) {
+      m_Ini.WriteBool("Edit", "Winamp", true);
+      m_Ini.WriteString("Edit", "Winamp_path", player);
+    }
+  }
   CreateActions();
   CreateMenus();
   CreateToolBars();
