@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSize>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <cstring>
@@ -368,6 +369,33 @@ TEST_F(ProgramProcessTest, LocalSlotIgnoresTheHotKeyMessage) {
   EXPECT_EQ(SendHotKey(kCtrlK), 1);
   EXPECT_EQ(VolumeToolStarts(), 0);
   EXPECT_EQ(program.state(), QProcess::Running);
+}
+
+}  // namespace
+
+namespace {
+
+// The width and height of a PNG file's image; 0 × 0 when it is no PNG.
+QSize PngSize(const QByteArray& bytes) {
+  if (!bytes.startsWith("\x89PNG\r\n\x1a\n") || bytes.size() < 24) return {};
+  auto be32 = [&](int at) {
+    return int(uchar(bytes[at]) << 24 | uchar(bytes[at + 1]) << 16 | uchar(bytes[at + 2]) << 8 |
+               uchar(bytes[at + 3]));
+  };
+  return QSize(be32(16), be32(20));
+}
+
+TEST_F(ProgramProcessTest, ScreenshotDrawsTheMainWindowAndEnds) {
+  const QString picture = m_Dir + "/main.png";
+  QProcess& program = Start({"--screenshot", picture});
+  ASSERT_TRUE(program.waitForFinished(kStartMs));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  const QSize size = PngSize(lbtest::ReadFile(picture));
+  EXPECT_GE(size.width(), 400);
+  EXPECT_GE(size.height(), 300);
+  // The program is gone: its run-time key went with it.
+  EXPECT_FALSE(TRegistry(HKEY_CURRENT_USER).KeyExists(lb::kRunTimeKey));
 }
 
 }  // namespace
