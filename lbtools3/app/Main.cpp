@@ -7,21 +7,17 @@
 #include "RepositoryView.h"
 #include "WindowLayout.h"
 
-#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
-#include <QDesktopServices>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -38,7 +34,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
-#include <QWindowStateChangeEvent>
 
 bool ActionEnabled(TActionRule rule, const TActionState& s) {
   switch (rule) {
@@ -727,8 +722,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   }
   SaveLayout();
   m_RepositoryView->SaveView();
-  if (m_Ini.ReadBool("Settings", "ClearClipboard", false))
-    UiServices::Instance().SetClipboardData(QString(), QByteArray());
+  if (m_Ini.ReadBool("Settings", "ClearClipboard", false)) QApplication::clipboard()->clear();
   event->accept();
 }
 
