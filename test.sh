@@ -6,5 +6,10 @@ cd "$(dirname "$0")"
 BUILD=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
+# The servers register with lbregsvr, here into a throw-away registry store (the tests
+# register them again into their own private stores).
+REG=$(mktemp -d)
+LBTOOLS_REGISTRY_DIR=$REG ./scripts/register-servers.sh "$BUILD/bin"
+rm -rf "$REG"
 cd "$BUILD"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
