@@ -3,9 +3,12 @@
 #include "About.h"
 #include "Help.h"
 #include "PropertiesForm.h"
+#include "QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
 #include "WindowLayout.h"
+
+#include "lbtools3/model/M3uList2.h"
 
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -239,6 +242,14 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   ConnectRepositoryActions();
   resize(900, 600);
   RegisterPorts();
+
+  auto clipboardChanged = [this] {
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    m_bClipboardHasList =
+        data && data->hasFormat(QtUiServices::MimeType(TSlDocument::kClipboardFormat));
+  };
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, clipboardChanged);
+  clipboardChanged();
 
   // Enabling rules are checked when the program is idle, as the state they look at
   // changes in many places (selection, clipboard, synchronisation passes).

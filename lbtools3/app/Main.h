@@ -213,6 +213,9 @@ class TMainForm : public QMainWindow,
   std::unique_ptr<TListsRepository> m_Repository;
   TRepositoryView* m_RepositoryView = nullptr;
   bool m_bExiting = false;
+  // The clipboard holds songs (followed through its change signal: asking the
+  // clipboard on every update of the actions could wait for another program).
+  bool m_bClipboardHasList = false;
   QMdiArea* m_Mdi = nullptr;
   QLabel* m_StatusHint = nullptr;
   QLabel* m_StatusTime = nullptr;

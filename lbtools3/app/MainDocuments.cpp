@@ -117,8 +117,7 @@ TActionState TMainForm::CurrentActionState() const {
     s.selected = child->ListView2->GetSelCount();
     s.idle = child->m_Document.m_DocNotSync->WaitFor(0) == wrSignaled;
     s.modified = child->m_Document.m_bModified;
-    const QMimeData* data = QApplication::clipboard()->mimeData();
-    s.paste = data && data->hasFormat(QtUiServices::MimeType(TSlDocument::kClipboardFormat));
+    s.paste = m_bClipboardHasList;
   }
   for (TMDIChild* child : Children()) s.anyModified |= child->m_Document.m_bModified;
   s.repSelected = m_Repository ? m_Repository->SelectedCount() : 0;
