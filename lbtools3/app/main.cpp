@@ -10,7 +10,11 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QSocketNotifier>
 #include <QTranslator>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +43,30 @@ bool RaiseFirstInstance() {
   if (!lb::ReadApplicationHandle(&application)) return false;
   lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, 5000);
   return true;
+}
+
+// A termination request (the session ends, kill) closes the main window as the user
+// would, so modified lists are offered for saving instead of being lost.
+int g_SignalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t written = ::write(g_SignalPipe[1], &byte, 1);
+}
+
+void CloseOnTermination(QWidget* window) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_SignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(g_SignalPipe[0], QSocketNotifier::Read, window);
+  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+    char byte;
+    [[maybe_unused]] ssize_t got = ::read(g_SignalPipe[0], &byte, 1);
+    window->close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 void LoadTranslations(QApplication& app) {
@@ -99,6 +127,7 @@ int main(int argc, char** argv) {
     TMainForm form(ini, mode == lb::TStartMode::ShellInvoke, &instance);
     ui.SetMainWindow(&form);
     if (!screenshot.isEmpty()) form.ScreenshotAfterActivation(screenshot);
+    CloseOnTermination(&form);
     form.show();
     form.activateWindow();
     code = app.exec();
