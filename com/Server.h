@@ -46,14 +46,27 @@ class TComObject : public TRefCounted<Base> {
   ~TComObject() override { lb::ModuleRelease(); }
 };
 
-// A class factory that makes objects of T (default-constructible, starting with one
-// reference) and answers QueryInterface through T.
-template <class T>
-class TClassFactory : public TComObject<IClassFactory> {
+// What every class factory of a server shares: its interface and the server lock.
+// A factory adds how it creates its objects.
+class TClassFactoryBase : public TComObject<IClassFactory> {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     return QueryOneInterface<IClassFactory>(this, IID_IClassFactory, riid, ppv);
   }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock)
+      lb::ModuleAddRef();
+    else
+      lb::ModuleRelease();
+    return S_OK;
+  }
+};
+
+// A class factory that makes objects of T (default-constructible, starting with one
+// reference) and answers QueryInterface through T.
+template <class T>
+class TClassFactory : public TClassFactoryBase {
+ public:
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -62,13 +75,6 @@ class TClassFactory : public TComObject<IClassFactory> {
     HRESULT hr = obj->QueryInterface(riid, ppv);
     obj->Release();
     return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      lb::ModuleAddRef();
-    else
-      lb::ModuleRelease();
-    return S_OK;
   }
 };
 

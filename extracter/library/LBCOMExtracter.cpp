@@ -17,11 +17,8 @@ const char kModuleAnchor = 0;
 // A class object that makes extracters of class T, also as part of an aggregate: the
 // outer object must then ask for IUnknown and gets the inner, non-delegating one.
 template <class T>
-class TExtracterFactory : public TComObject<IClassFactory> {
+class TExtracterFactory : public TClassFactoryBase {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    return QueryOneInterface<IClassFactory>(this, IID_IClassFactory, riid, ppv);
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -32,13 +29,6 @@ class TExtracterFactory : public TComObject<IClassFactory> {
     HRESULT hr = inner->QueryInterface(riid, ppv);
     inner->Release();
     return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      lb::ModuleAddRef();
-    else
-      lb::ModuleRelease();
-    return S_OK;
   }
 };
 
