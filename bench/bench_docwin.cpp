@@ -5,7 +5,7 @@
 //
 //   bench_docwin [songs=100000] [folder]
 #include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/IDocumentHost.h"
+#include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/docwin/SyncThread.h"
 #include "lbtools3/model/M3uList2.h"
 #include "platform/FileSystem.h"

@@ -7,7 +7,10 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QHash>
+#include <QMutex>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -15,14 +18,10 @@ namespace {
 
 class SingleByteCodePage {
  public:
-  explicit SingleByteCodePage(const char* envName, const char* fallback) {
-    QByteArray name = qgetenv(envName);
-    if (name.isEmpty() || !QStringDecoder(name.constData()).isValid()) {
-      if (!name.isEmpty())
-        std::fprintf(stderr, "%s: unknown code page \"%s\", using %s\n", envName, name.constData(),
-                     fallback);
-      name = fallback;
-    }
+  explicit SingleByteCodePage(const char* envName, const char* fallback)
+      : SingleByteCodePage(ChooseName(envName, fallback), 0) {}
+
+  SingleByteCodePage(const QByteArray& name, int number) : m_Number(number) {
     m_ToByte = std::make_unique<std::array<char, 65536>>();
     m_ToByte->fill('?');
     for (int b = 255; b >= 0; --b) {
@@ -54,21 +53,84 @@ class SingleByteCodePage {
     return out;
   }
 
-  QString Decode(const QByteArray& bytes) const {
-    QString out(bytes.size(), Qt::Uninitialized);
+  QString Decode(const char* data, qsizetype size) const {
+    QString out(size, Qt::Uninitialized);
     QChar* d = out.data();
-    for (char b : bytes) *d++ = m_ToChar[static_cast<unsigned char>(b)];
+    for (qsizetype i = 0; i < size; ++i) *d++ = m_ToChar[static_cast<unsigned char>(data[i])];
     return out;
   }
 
+  bool Fits(const QString& text) const {
+    for (QChar c : text) {
+      if (c.isSurrogate()) return false;
+      unsigned char b = static_cast<unsigned char>((*m_ToByte)[c.unicode()]);
+      if (m_ToChar[b] != c) return false;
+    }
+    return true;
+  }
+
+  int Number() const { return m_Number; }
+
  private:
+  static QByteArray ChooseName(const char* envName, const char* fallback) {
+    QByteArray name = qgetenv(envName);
+    if (name.isEmpty() || !QStringDecoder(name.constData()).isValid()) {
+      if (!name.isEmpty())
+        std::fprintf(stderr, "%s: unknown code page \"%s\", using %s\n", envName, name.constData(),
+                     fallback);
+      name = fallback;
+    }
+    return name;
+  }
+
+  int m_Number = 0;
   std::array<QChar, 256> m_ToChar;
   std::unique_ptr<std::array<char, 65536>> m_ToByte;
 };
 
+// The tag code page can change once settings are read; pages once built are kept for
+// the life of the process, so a worker holding a reference never sees it freed.
+std::atomic<const SingleByteCodePage*> g_TagPage{nullptr};
+
 const SingleByteCodePage& TagCodePage() {
-  static const SingleByteCodePage page("LBTOOLS_TAG_CODEPAGE", "windows-1251");
-  return page;
+  const SingleByteCodePage* page = g_TagPage.load(std::memory_order_acquire);
+  if (page) return *page;
+  static const SingleByteCodePage initial("LBTOOLS_TAG_CODEPAGE", "windows-1251");
+  const SingleByteCodePage* expected = nullptr;
+  g_TagPage.compare_exchange_strong(expected, &initial, std::memory_order_acq_rel);
+  return *g_TagPage.load(std::memory_order_acquire);
+}
+
+bool IsValidUtf8(const char* data, qsizetype size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const auto* end = p + size;
+  while (p < end) {
+    unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int extra;
+    char32_t min;
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1, min = 0x80, c &= 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, min = 0x800, c &= 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, min = 0x10000, c &= 0x07;
+    } else {
+      return false;
+    }
+    if (end - p <= extra) return false;
+    char32_t cp = c;
+    for (int i = 1; i <= extra; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    p += extra + 1;
+  }
+  return true;
 }
 
 const SingleByteCodePage& OemCodePage() {
@@ -84,13 +146,46 @@ QByteArray ToTagCodePage(const QString& text) {
   return TagCodePage().Encode(text);
 }
 QString FromTagCodePage(const QByteArray& bytes) {
-  return TagCodePage().Decode(bytes);
+  return TagCodePage().Decode(bytes.constData(), bytes.size());
+}
+
+bool SetTagCodePage(int codePage) {
+  if (!qEnvironmentVariableIsEmpty("LBTOOLS_TAG_CODEPAGE")) return true;
+  static QMutex lock;
+  static QHash<int, const SingleByteCodePage*> built;
+  QMutexLocker guard(&lock);
+  const SingleByteCodePage* page = built.value(codePage);
+  if (!page) {
+    QByteArray name =
+        codePage == 866 ? QByteArray("IBM866") : "windows-" + QByteArray::number(codePage);
+    if (codePage <= 0 || !QStringDecoder(name.constData()).isValid()) return false;
+    page = new SingleByteCodePage(name, codePage);  // kept for the life of the process
+    built.insert(codePage, page);
+  }
+  TagCodePage();  // the initial page is in place before it is replaced
+  g_TagPage.store(page, std::memory_order_release);
+  return true;
+}
+
+int CurrentTagCodePage() {
+  int number = TagCodePage().Number();
+  return number ? number : 1251;
+}
+
+bool FitsTagCodePage(const QString& text) {
+  return TagCodePage().Fits(text);
+}
+
+QString DecodeUtf8OrTagCodePage(const char* data, qsizetype size, bool* legacy) {
+  bool utf8 = IsValidUtf8(data, size);
+  if (legacy) *legacy = !utf8;
+  return utf8 ? QString::fromUtf8(data, size) : TagCodePage().Decode(data, size);
 }
 QByteArray ToOemCodePage(const QString& text) {
   return OemCodePage().Encode(text);
 }
 QString FromOemCodePage(const QByteArray& bytes) {
-  return OemCodePage().Decode(bytes);
+  return OemCodePage().Decode(bytes.constData(), bytes.size());
 }
 
 }  // namespace lb

@@ -3,7 +3,7 @@
 #include "About.h"
 #include "Help.h"
 #include "PropertiesForm.h"
-#include "QtUiServices.h"
+#include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
 #include "WindowLayout.h"

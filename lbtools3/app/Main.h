@@ -3,10 +3,10 @@
 // which every menu item, tool-bar button and short-cut reaches its handler.
 #pragma once
 
-#include "IDocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 #include "StartUp.h"
 
-#include "lbtools3/docwin/IDocumentHost.h"
+#include "lbtools3/ui/IDocumentHost.h"
 
 #include "platform/NamedObjects.h"
 

@@ -3,7 +3,7 @@
 // path changes carried into every list.
 #include "Main.h"
 #include "MainOperations.h"
-#include "QtUiServices.h"
+#include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
 

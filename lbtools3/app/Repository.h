@@ -4,7 +4,7 @@
 // kept in the settings file, section "DataBase of Play-Lists". Main thread only.
 #pragma once
 
-#include "lbtools3/app/IDocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 
 #include <QCollator>

@@ -1,7 +1,7 @@
 // The program's entry point: the single-instance rule, the command-line switches, the
 // tag component's thread, then the main window.
 #include "Main.h"
-#include "QtUiServices.h"
+#include "lbtools3/ui/QtUiServices.h"
 #include "Settings.h"
 
 #include "lbtools3/model/ID3ComAccess.h"

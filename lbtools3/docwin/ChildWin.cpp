@@ -4,7 +4,7 @@
 #include "DelFilesWorker.h"
 #include "ListOps.h"
 
-#include "lbtools3/app/_InfoWindow1.h"
+#include "lbtools3/ui/_InfoWindow1.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"

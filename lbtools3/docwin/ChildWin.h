@@ -4,11 +4,11 @@
 // drag and drop.
 #pragma once
 
-#include "IDocumentHost.h"
+#include "lbtools3/ui/IDocumentHost.h"
 #include "ListView.h"
 #include "SyncThread.h"
 
-#include "lbtools3/app/IDocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/model/M3uList2.h"
 #include "lbtools3/model/_BaseWorkerThread.h"
 

@@ -3,7 +3,7 @@
 // index it by kind number (the column's tag).
 #pragma once
 
-#include "lbtools3/app/IDocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 
 #include <QString>
 

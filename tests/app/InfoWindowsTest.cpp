@@ -1,8 +1,8 @@
 // The progress windows and the widget user-interface seam: Stop in the worker dialog,
 // nesting on the real window, shortened labels, and the Russian "to all" buttons.
-#include "lbtools3/app/InfoWindow.h"
-#include "lbtools3/app/QtUiServices.h"
-#include "lbtools3/app/_InfoWindow1.h"
+#include "lbtools3/ui/InfoWindow.h"
+#include "lbtools3/ui/QtUiServices.h"
+#include "lbtools3/ui/_InfoWindow1.h"
 #include "lbtools3/model/infowind.h"
 
 #include <QApplication>

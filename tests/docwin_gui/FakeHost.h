@@ -2,7 +2,7 @@
 // recording what the window asks of them.
 #pragma once
 
-#include "lbtools3/docwin/IDocumentHost.h"
+#include "lbtools3/ui/IDocumentHost.h"
 #include "platform/IniFile.h"
 
 #include <QStringList>

@@ -2,7 +2,7 @@
 // controller. The main window implements it; tests use a stand-in. No widgets here.
 #pragma once
 
-#include "lbtools3/app/IDocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 
 #include <QIcon>
 #include <QString>
