@@ -2,3 +2,5 @@
 # dialog in lbapp.
 target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/TextReport.cpp ${CMAKE_CURRENT_LIST_DIR}/TextReport.h)
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/WriteTextDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/WriteTextDlg.h)
