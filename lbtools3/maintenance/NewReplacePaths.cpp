@@ -44,9 +44,8 @@ TNewReplacePaths::TNewReplacePaths(TMDIChild* child, TIniFile& ini, QWidget* par
 
   auto* driveGroup = new QGroupBox("Замена дисков", this);
   auto* driveLayout = new QVBoxLayout(driveGroup);
-  auto* note =
-      new QLabel("Слева находятся диски, указанные в путях. Справа то, на что их можно заменить",
-                 driveGroup);
+  auto* note = new QLabel(
+      "Слева находятся диски, указанные в путях. Справа то, на что их можно заменить", driveGroup);
   note->setWordWrap(true);
   driveLayout->addWidget(note);
   RxDrawGridDisks = new QTableWidget(0, 2, driveGroup);
@@ -65,7 +64,8 @@ TNewReplacePaths::TNewReplacePaths(TMDIChild* child, TIniFile& ini, QWidget* par
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
   CheckBox1->setChecked(m_Ini.ReadBool("Settings", kCaseKey, false));
-  if (m_Child) m_Drives = lb::CollectDrives(m_Child->m_Document, m_Child->ListView2->SelectedItems());
+  if (m_Child)
+    m_Drives = lb::CollectDrives(m_Child->m_Document, m_Child->ListView2->SelectedItems());
   m_bHasDrives = !m_Drives.empty();
   FillGrid();
   resize(420, 420);

@@ -53,9 +53,9 @@ QStringList DrivePickList(const TIniFile& ini) {
   }
   // Volumes of the kernel's own file systems hold no music.
   static const QSet<QByteArray> kSystemTypes = {
-      "proc",   "sysfs",     "devtmpfs", "devpts",  "tmpfs",     "cgroup", "cgroup2",
-      "mqueue", "debugfs",   "tracefs",  "pstore",  "bpf",       "autofs", "fusectl",
-      "configfs", "hugetlbfs", "securityfs", "squashfs", "binfmt_misc", "nsfs", "ramfs"};
+      "proc",     "sysfs",     "devtmpfs",   "devpts",   "tmpfs",       "cgroup", "cgroup2",
+      "mqueue",   "debugfs",   "tracefs",    "pstore",   "bpf",         "autofs", "fusectl",
+      "configfs", "hugetlbfs", "securityfs", "squashfs", "binfmt_misc", "nsfs",   "ramfs"};
   for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
     if (!volume.isValid() || !volume.isReady()) continue;
     if (kSystemTypes.contains(volume.fileSystemType())) continue;
@@ -70,8 +70,7 @@ QString AcceptDriveReplacement(const QString& typed, const TIniFile& ini) {
   if (value.isEmpty()) return QString();
   if (value[0].isLetter() && (value.size() == 1 || value[1] == u':')) {
     const QString folder = DriveFolder(ini, value[0]);
-    return !folder.isEmpty() && QFileInfo(folder).isDir() ? QString(value[0].toUpper())
-                                                          : QString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? QString(value[0].toUpper()) : QString();
   }
   if (QDir::isAbsolutePath(value) && QFileInfo(value).isDir()) return QDir::cleanPath(value);
   return QString();
@@ -97,8 +96,8 @@ QString ReplacePath(const QString& path, const TReplaceRequest& request) {
     }
   }
   if (!request.find.isEmpty()) {
-    const qsizetype at = result.indexOf(
-        request.find, 0, request.bCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    const qsizetype at =
+        result.indexOf(request.find, 0, request.bCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
     if (at >= 0) result.replace(at, request.find.size(), request.replace);
   }
   return result;

@@ -21,6 +21,7 @@ constexpr int kBufferFlush = 1 << 16;
 // Pending messages run every so many entries: often enough for the Stop button,
 // rarely enough that large lists are not slowed down by it.
 constexpr int kPaceEntries = 64;
+constexpr int kUrlKind = 20;
 
 int Ask(const QString& text, unsigned flags) {
   return UiServices::Instance().MessageBox(text, UiServices::kCaption, flags);
@@ -170,11 +171,16 @@ TReportWriter::~TReportWriter() {
 
 bool TReportWriter::Open(const QString& fileName) {
   m_File.setFileName(fileName);
+  m_Buffer.reserve(kBufferFlush + 4096);
   return m_File.open(QIODevice::WriteOnly);
 }
 
 void TReportWriter::Line(const QString& text) {
   m_Buffer += text;
+  EndLine();
+}
+
+void TReportWriter::EndLine() {
   m_Buffer += u"\r\n";
   if (m_Buffer.size() >= kBufferFlush) Flush();
 }
@@ -183,31 +189,50 @@ void TReportWriter::Flush() {
   if (m_Buffer.isEmpty()) return;
   const QByteArray bytes = m_Buffer.toUtf8();
   if (m_File.write(bytes) != bytes.size()) m_bWriteFailed = true;
-  m_Buffer.clear();
+  m_Buffer.resize(0);  // the capacity stays for the next lines
 }
 
 QString TReportWriter::Rule() const {
   return QString(m_TotalWidth, u'-');
 }
 
-QString TReportWriter::TextRow(const QStringList& values) const {
-  QString row;
-  row.reserve(m_TotalWidth + 8);
+void TReportWriter::AppendTextRow(const QStringList& values) {
   for (qsizetype i = 0; i < values.size(); ++i) {
-    const int width = ColumnTextWidth(m_Kinds[i]);
-    if (i == 0)
-      AppendPadded(row, values[i], width);
-    else
-      AppendPadded(row, "| " + values[i], width);
+    int width = ColumnTextWidth(m_Kinds[i]);
+    if (i > 0) {
+      m_Buffer += u"| ";
+      width -= 2;
+    }
+    AppendPadded(m_Buffer, values[i], width);
   }
-  return row;
+  EndLine();
+}
+
+void TReportWriter::AppendHtmlRow(const QStringList& values) {
+  m_Buffer += u"<TR>";
+  for (qsizetype f = 0; f < values.size(); ++f) {
+    const QString value = HtmlEscape(values[f]);
+    // A tag's URL becomes a link; it is escaped like any value, so that a tag cannot
+    // put markup into the page.
+    if (m_Kinds[f] == kUrlKind && m_bUrlLinks && !value.isEmpty()) {
+      m_Buffer += u"<TD><A HREF=\"";
+      m_Buffer += value;
+      m_Buffer += u"\">";
+      m_Buffer += value;
+      m_Buffer += u"</A></TD>";
+    } else {
+      m_Buffer += u"<TD>";
+      m_Buffer += value;
+      m_Buffer += u"</TD>";
+    }
+  }
+  EndLine();
 }
 
 void TReportWriter::WriteHeader(const QDateTime& now) {
   const QLocale locale;
-  const QString stamp = "Текущая дата/время: " +
-                        locale.toString(now.date(), QLocale::ShortFormat) + ' ' +
-                        locale.toString(now.time(), QLocale::LongFormat);
+  const QString stamp = "Текущая дата/время: " + locale.toString(now.date(), QLocale::ShortFormat) +
+                        ' ' + locale.toString(now.time(), QLocale::LongFormat);
   if (m_bHtml) {
     Line("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">");
     Line("<HTML>");
@@ -232,8 +257,8 @@ void TReportWriter::WriteLoadError(const QString& path) {
 }
 
 void TReportWriter::WriteFooter() {
-  const QString processed = "Всего записей в обработанных документах: " +
-                            QString::number(m_nProcessed);
+  const QString processed =
+      "Всего записей в обработанных документах: " + QString::number(m_nProcessed);
   const QString written = "Всего записей в отчёте: " + QString::number(m_nWritten);
   if (m_bHtml) {
     Line(processed + "<BR>");
@@ -269,7 +294,7 @@ bool TReportWriter::WriteDocument(TSlDocument& document, const std::vector<int>&
     Line(Rule());
     QStringList captions;
     for (int kind : m_Kinds) captions << ColumnCaption(kind);
-    Line(TextRow(captions));
+    AppendTextRow(captions);
     Line(Rule());
   }
 
@@ -288,21 +313,10 @@ bool TReportWriter::WriteDocument(TSlDocument& document, const std::vector<int>&
       if (m_bResetTags) song.Reset(song.m_Path, song.m_ExtInf);
       for (int kind : m_Kinds) values << ReportFieldText(song, kind, n);
     }
-    if (m_bHtml) {
-      QString row = "<TR>";
-      for (qsizetype f = 0; f < values.size(); ++f) {
-        const QString value = HtmlEscape(values[f]);
-        // A tag's URL becomes a link; it is escaped like any value, so that a tag
-        // cannot put markup into the page.
-        if (m_Kinds[f] == 20 && m_bUrlLinks && !value.isEmpty())
-          row += "<TD><A HREF=\"" + value + "\">" + value + "</A></TD>";
-        else
-          row += "<TD>" + value + "</TD>";
-      }
-      Line(row);
-    } else {
-      Line(TextRow(values));
-    }
+    if (m_bHtml)
+      AppendHtmlRow(values);
+    else
+      AppendTextRow(values);
     ++written;
     if (i % kPaceEntries == 0 || i == toWrite - 1) {
       progress.SetProgress(int(int64_t(i + 1) * 100 / toWrite));

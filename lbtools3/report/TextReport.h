@@ -84,8 +84,11 @@ class TReportWriter {
 
  private:
   void Line(const QString& text);
+  void EndLine();
   void Flush();
-  QString TextRow(const QStringList& values) const;
+  // An entry or heading line of the chosen fields.
+  void AppendTextRow(const QStringList& values);
+  void AppendHtmlRow(const QStringList& values);
   QString Rule() const;
 
   std::vector<int> m_Kinds;

@@ -58,8 +58,8 @@ TEST(CheckList, FindsMissingFilesAndSaysHowMany) {
 }
 
 TEST(ReplacePaths, DrivePairsApplyInGridOrder) {
-  TSlDocument doc = Document("/l/l.m3u", {"c:\\a.mp3", "D:\\b.mp3", "/x/c.mp3", "C:\\d.mp3",
-                                          "E:\\e.mp3"});
+  TSlDocument doc =
+      Document("/l/l.m3u", {"c:\\a.mp3", "D:\\b.mp3", "/x/c.mp3", "C:\\d.mp3", "E:\\e.mp3"});
   lb::TDrivePairs drives = lb::CollectDrives(doc, {0, 1, 2, 3});
   ASSERT_EQ(drives.size(), 2u);
   EXPECT_EQ(drives[0].drive, u'C');
@@ -70,8 +70,8 @@ TEST(ReplacePaths, DrivePairsApplyInGridOrder) {
   lb::TReplaceRequest request;
   request.drives = drives;
   EXPECT_EQ(lb::ReplacePaths(doc, {0, 1, 2, 3}, request), 3);
-  EXPECT_EQ(Paths(doc), QStringList({"E:\\a.mp3", "E:\\b.mp3", "/x/c.mp3", "E:\\d.mp3",
-                                     "E:\\e.mp3"}));
+  EXPECT_EQ(Paths(doc),
+            QStringList({"E:\\a.mp3", "E:\\b.mp3", "/x/c.mp3", "E:\\d.mp3", "E:\\e.mp3"}));
   EXPECT_TRUE(doc.m_bModified);
   // A folder of this machine takes the place of the drive.
   request.drives = {{u'E', "/media/disc/"}};
@@ -128,8 +128,8 @@ TEST(ForgottenFiles, FindsMusicNoListNamesWithExactPaths) {
   // c.mp3 in the list names another file than C.mp3 on disk.
   QStringList found = Paths(search.m_Result);
   found.sort();
-  EXPECT_EQ(found, QStringList({dir + "/music/C.mp3", dir + "/music/b.mp3",
-                                dir + "/music/sub/d.wav"}));
+  EXPECT_EQ(found,
+            QStringList({dir + "/music/C.mp3", dir + "/music/b.mp3", dir + "/music/sub/d.wav"}));
   EXPECT_EQ(ui.Texts(), QStringList{"Ошибка загрузки документа\n" + dir + "/gone.m3u" +
                                     ".\nДля уточнения причины ошибки попробуйте\nоткрыть "
                                     "документ обычным способом"});
@@ -194,8 +194,10 @@ TEST(MaintenanceCli, ReplacesPathsFindsForgottenFilesAndWritesReports) {
   run = Cli({"report", "--html", "--fields", "0,2", "--out", dir + "/r.htm", dir + "/l.m3u"});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   const QString html = QString::fromUtf8(lbtest::ReadFile(dir + "/r.htm"));
-  EXPECT_TRUE(html.contains("<TR><TD>1</TD><TD>" + dir + "/m/a.mp3</TD>\r\n"
-                            "<TR><TD>2</TD><TD>" + dir + "/m/a.mp3</TD>\r\n"));
+  EXPECT_TRUE(html.contains("<TR><TD>1</TD><TD>" + dir +
+                            "/m/a.mp3</TD>\r\n"
+                            "<TR><TD>2</TD><TD>" +
+                            dir + "/m/a.mp3</TD>\r\n"));
   // The file exists now: without --yes the answer is No and nothing is written.
   run = Cli({"report", "--text", "--fields", "9", "--out", dir + "/r.htm", dir + "/l.m3u"});
   EXPECT_EQ(run.code, 2);

@@ -163,13 +163,15 @@ TEST(HtmlReport, EscapesValuesDeclaresUtf8AndCountsSelection) {
   ASSERT_EQ(lb::WriteReport(request, {&doc, {0, 1}}, nullptr, {}, kNow), lb::rrWritten);
   const QStringList lines = Lines(file);
   EXPECT_EQ(lines[3], "<META content=\"text/html; charset=utf-8\" http-equiv=Content-Type>");
-  EXPECT_TRUE(lines.contains("<CAPTION align=\"left\"><B><U>Путь: &quot;/lists/a&lt;1&gt;.m3u&quot;"
-                             "</U></B>; Всего записей: 3; из них выделено: 2</CAPTION>"));
+  EXPECT_TRUE(
+      lines.contains("<CAPTION align=\"left\"><B><U>Путь: &quot;/lists/a&lt;1&gt;.m3u&quot;"
+                     "</U></B>; Всего записей: 3; из них выделено: 2</CAPTION>"));
   EXPECT_TRUE(lines.contains("<TR><TH>Название (Тэг2)</TH><TH>URL (Тэг2)</TH>"));
   EXPECT_TRUE(lines.contains("<TR><TD>AC&DC</TD><TD></TD>"));
   // The link keeps the address but cannot carry markup into the page.
-  EXPECT_TRUE(lines.contains("<TR><TD>&lt;b&gt;</TD><TD><A HREF=\"http://x/?a=1&b=&quot;&gt;"
-                             "&lt;script&gt;\">http://x/?a=1&b=&quot;&gt;&lt;script&gt;</A></TD>"));
+  EXPECT_TRUE(
+      lines.contains("<TR><TD>&lt;b&gt;</TD><TD><A HREF=\"http://x/?a=1&b=&quot;&gt;"
+                     "&lt;script&gt;\">http://x/?a=1&b=&quot;&gt;&lt;script&gt;</A></TD>"));
   EXPECT_FALSE(lines.join('\n').contains("третья"));
   EXPECT_EQ(lines.mid(lines.size() - 3),
             QStringList({"Всего записей в обработанных документах: 3<BR>",
@@ -218,8 +220,9 @@ TEST(Report, WalksTheRepositoryByScopeAndAsksAboutListsThatDoNotLoad) {
             lb::rrWritten);
   QString text = QString::fromUtf8(lbtest::ReadFile(file));
   EXPECT_TRUE(text.contains("c2") && text.contains("o3") && !text.contains("o1"));
-  EXPECT_TRUE(text.contains("Всего записей в обработанных документах: 5\r\n"
-                            "Всего записей в отчёте: 3\r\n"));
+  EXPECT_TRUE(
+      text.contains("Всего записей в обработанных документах: 5\r\n"
+                    "Всего записей в отчёте: 3\r\n"));
   EXPECT_EQ(lists.shown, QList<int>({0, 2}));
   EXPECT_TRUE(ui.Messages().isEmpty());
 
@@ -253,8 +256,8 @@ TEST(Report, StoppedRunKeepsAFileEndingWithTheFooterOrDropsIt) {
   const QStringList lines = Lines(file);
   EXPECT_EQ(lines.last(), "</BODY>");
   EXPECT_EQ(lines[lines.size() - 4], "</TABLE><BR>");
-  EXPECT_EQ(lines[lines.size() - 2], "Всего записей в отчёте: " +
-                                         QString::number(lines.filter("<TR><TD>").size()) + "<BR>");
+  EXPECT_EQ(lines[lines.size() - 2],
+            "Всего записей в отчёте: " + QString::number(lines.filter("<TR><TD>").size()) + "<BR>");
   EXPECT_LT(lines.filter("<TR><TD>").size(), 300);
 
   // Yes drops what this run wrote; the file of the earlier run stays as it was.
