@@ -1,12 +1,17 @@
 #include "TagsApply.h"
 
+#include "com/Com.h"
+#include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList2.h"
 #include "lbtools3/model/infowind.h"
 #include "platform/Genres.h"
 #include "platform/UiServices.h"
 
 #include <QSet>
-#include <optional>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace lbtags {
 
@@ -58,6 +63,81 @@ int FindSong(const TSlDocument& document, const TSlSong* song) {
     if (&document.m_Songs[n] == song) return n;
   return -1;
 }
+
+// Does the file work of one song at a time on a thread of its own while the main
+// thread keeps processing pending messages, so that a slow disk never freezes the
+// window. Without tag access of its own the work runs on the calling thread.
+class TSongWorker {
+ public:
+  TSongWorker() {
+    if (!lb::ID3COMThread()) return;
+    m_Thread = std::thread([this] { Loop(); });
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    m_Cond.wait(lock, [this] { return m_bStarted; });
+  }
+  ~TSongWorker() {
+    if (!m_Thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_bQuit = true;
+    }
+    m_Cond.notify_all();
+    m_Thread.join();
+  }
+  TSongWorker(const TSongWorker&) = delete;
+  TSongWorker& operator=(const TSongWorker&) = delete;
+
+  void Run(const std::function<void()>& job) {
+    if (!m_bAttached) {
+      job();
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_Job = job;
+    }
+    m_Cond.notify_all();
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        if (m_Cond.wait_for(lock, std::chrono::milliseconds(10), [this] { return !m_Job; }))
+          return;
+      }
+      UiServices::Instance().ProcessMessages();
+    }
+  }
+
+ private:
+  void Loop() {
+    CoInitialize(nullptr);
+    const bool attached = SUCCEEDED(lb::AttachThreadToID3Com());
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_bAttached = attached;
+      m_bStarted = true;
+    }
+    m_Cond.notify_all();
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    while (attached) {
+      m_Cond.wait(lock, [this] { return m_bQuit || m_Job; });
+      if (m_bQuit) break;
+      lock.unlock();
+      m_Job();
+      lock.lock();
+      m_Job = nullptr;
+      m_Cond.notify_all();
+    }
+    lock.unlock();
+    lb::DetachThreadFromID3Com();
+    CoUninitialize();
+  }
+
+  std::thread m_Thread;
+  std::mutex m_Mutex;
+  std::condition_variable m_Cond;
+  std::function<void()> m_Job;
+  bool m_bStarted = false, m_bAttached = false, m_bQuit = false;
+};
 
 }  // namespace
 
@@ -158,6 +238,7 @@ bool TTagsBatchApply::Run(bool bConfirm) {
   if (bConfirm && !Confirm()) return false;
   TInfoWindowLevel level(QString::fromUtf8(kApplyAction), m_Document.GetTitle(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
+  TSongWorker worker;
   for (int row : m_Rows) {
     QString path;
     {
@@ -167,11 +248,14 @@ bool TTagsBatchApply::Run(bool bConfirm) {
     }
     progress.SetObject(path);
     UiServices::Instance().ProcessMessages();
-    const bool go = ApplyTo(row);
+    QString error;
+    bool bChanged = false;
+    worker.Run([&] { bChanged = ApplyTo(row, error); });
     ++m_Processed;
+    if (bChanged && changed) changed(row);
     if (redraw) redraw(row);
     ShowProgress(m_Processed, int(m_Rows.size()));
-    if (!go) {
+    if (!error.isEmpty() && !AskSkip(error)) {
       m_bEnded = true;
       break;
     }
@@ -231,7 +315,7 @@ QString TTagsBatchApply::Prepare2(TSlSong& song, std::array<QString, f2Count>& v
   return QString();
 }
 
-bool TTagsBatchApply::ApplyTo(int row) {
+bool TTagsBatchApply::ApplyTo(int row, QString& error) {
   const TTagsEditRequest& r = m_Request;
   TSlSong* pSong;
   {
@@ -239,10 +323,9 @@ bool TTagsBatchApply::ApplyTo(int row) {
     pSong = &m_Document.m_Songs[row];
   }
   TSlSong& song = *pSong;
-  QString error;
   TTagValues before;
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
   {
-    std::lock_guard<std::recursive_mutex> lock(song.cs);
     // The records follow the file as it is now, so that the fields left alone are
     // written back as the file has them.
     song.Sync();
@@ -310,13 +393,10 @@ bool TTagsBatchApply::ApplyTo(int row) {
       error = QString::fromUtf8(kRemove2Error);
     }
     CommitPendingAge(song);
-    if (!(TTagValues::Of(song) == before)) {
-      undo->Add(song, before);
-      if (changed) changed(row);
-    }
   }
-  // The question waits for the user with the song's lock released.
-  return error.isEmpty() || AskSkip(error);
+  if (TTagValues::Of(song) == before) return false;
+  undo->Add(song, before);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------
@@ -344,6 +424,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
   TInfoWindowLevel level(QString::fromUtf8(kUndoAction), document.GetTitle(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
   const int count = Count();
+  TSongWorker worker;
   size_t done = 0;
   bool bAll = true;
   for (; done < m_Entries.size(); ++done) {
@@ -359,7 +440,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     progress.SetObject(path);
     UiServices::Instance().ProcessMessages();
     QString error;
-    {
+    worker.Run([&] {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       if (!e.before.SameTag1(e.after)) {
         RestoreTag1(song, e.before);
@@ -372,7 +453,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
         if (!ok) error = QString::fromUtf8(e.before.bExists2 ? kWrite2Error : kRemove2Error);
       }
       CommitPendingAge(song);
-    }
+    });
     if (redraw) redraw(row);
     ShowProgress(int(done) + 1, count);
     if (!error.isEmpty()) {

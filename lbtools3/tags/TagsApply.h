@@ -85,8 +85,9 @@ class TTagsBatchApply {
   int Processed() const { return m_Processed; }
 
  private:
-  // One song; false when the run must end.
-  bool ApplyTo(int row);
+  // The file work of one song (on the worker thread): true when its records changed;
+  // error names a failure.
+  bool ApplyTo(int row, QString& error);
   // The texts the record gets, or an error text when a value is invalid.
   QString Prepare1(TSlSong& song, std::array<QString, f1Count>& values) const;
   QString Prepare2(TSlSong& song, std::array<QString, f2Count>& values) const;
