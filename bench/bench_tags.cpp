@@ -72,8 +72,8 @@ double TagLibFloor(const QStringList& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                   : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QTemporaryDir dir;
   qputenv("LBTOOLS_REGISTRY_DIR", QFile::encodeName(dir.path() + "/registry"));
   qputenv("LBTOOLS_INI", QFile::encodeName(dir.path() + "/lbtools3.ini"));
@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
   int written = 0;
   for (const QString& path : ours) {
     TagLib::MPEG::File f(QFile::encodeName(path).constData(), false);
-    if (f.ID3v2Tag() && f.ID3v2Tag()->title() == TagLib::String("Новое название", TagLib::String::UTF8))
+    if (f.ID3v2Tag() &&
+        f.ID3v2Tag()->title() == TagLib::String("Новое название", TagLib::String::UTF8))
       ++written;
   }
   std::printf("songs %d, file size %lld bytes, written %d\n", songs,

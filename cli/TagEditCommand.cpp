@@ -46,9 +46,9 @@ bool GenreValue(const QString& value, QString* number) {
 bool AddField(CliContext& c, TTagsEditRequest& r, bool v1, bool v2, const QString& field,
               QString value) {
   static const QStringList fields1{"title", "artist", "album", "year", "comment", "genre"};
-  static const QStringList fields2{"title",    "artist",  "album",     "year",
-                                   "genre",    "comment", "composer",  "origart",
-                                   "copyright", "url",    "encodedby", "track"};
+  static const QStringList fields2{"title",     "artist",  "album",     "year",
+                                   "genre",     "comment", "composer",  "origart",
+                                   "copyright", "url",     "encodedby", "track"};
   const int f1 = int(fields1.indexOf(field));
   const int f2 = int(fields2.indexOf(field));
   if (f2 < 0) {

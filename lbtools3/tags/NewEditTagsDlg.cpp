@@ -65,9 +65,12 @@ bool NotUnticked(const QCheckBox* box) {
 
 TMaster MasterOf(const QCheckBox* box) {
   switch (box->checkState()) {
-    case Qt::Unchecked: return TMaster::Unticked;
-    case Qt::Checked: return TMaster::Ticked;
-    default: return TMaster::Grey;
+    case Qt::Unchecked:
+      return TMaster::Unticked;
+    case Qt::Checked:
+      return TMaster::Ticked;
+    default:
+      return TMaster::Grey;
   }
 }
 
@@ -90,9 +93,7 @@ void InsertChoice(QStringList& list, const QString& value) {
 
 class TTagsUndoHolder : public QObject {
  public:
-  explicit TTagsUndoHolder(QObject* window) : QObject(window) {
-    setObjectName("TagsUndoHolder");
-  }
+  explicit TTagsUndoHolder(QObject* window) : QObject(window) { setObjectName("TagsUndoHolder"); }
   std::unique_ptr<TTagsUndo> undo;
 };
 
@@ -142,7 +143,8 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   };
   const Row rows1[] = {
       {&CheckBoxName1, "CheckBoxName1", "Название:", &ComboBoxName1, "ComboBoxName1", 30},
-      {&CheckBoxArtist1, "CheckBoxArtist1", "Исполнитель:", &ComboBoxArtist1, "ComboBoxArtist1", 30},
+      {&CheckBoxArtist1, "CheckBoxArtist1", "Исполнитель:", &ComboBoxArtist1, "ComboBoxArtist1",
+       30},
       {&CheckBoxAlbum1, "CheckBoxAlbum1", "Альбом:", &ComboBoxAlbum1, "ComboBoxAlbum1", 30},
       {&CheckBoxYear1, "CheckBoxYear1", "Год:", &ComboBoxYear1, "ComboBoxYear1", 4},
       {&CheckBoxComment1, "CheckBoxComment1", "Комментарий:", &ComboBoxComment1, "ComboBoxComment1",
@@ -152,8 +154,8 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   int line = 1;
   for (const Row& r : rows1) {
     *r.check = MakeCheck(side1, r.checkName, r.caption);
-    *r.combo = r.limit < 0 ? MakeGenreList(side1, r.comboName)
-                           : MakeCombo(side1, r.comboName, r.limit);
+    *r.combo =
+        r.limit < 0 ? MakeGenreList(side1, r.comboName) : MakeCombo(side1, r.comboName, r.limit);
     grid1->addWidget(*r.check, line, 0);
     grid1->addWidget(*r.combo, line, 1);
     ++line;
@@ -185,8 +187,8 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   line = 1;
   for (const Row& r : rows2) {
     *r.check = MakeCheck(side2, r.checkName, r.caption);
-    *r.combo = r.limit < 0 ? MakeGenreList(side2, r.comboName)
-                           : MakeCombo(side2, r.comboName, r.limit);
+    *r.combo =
+        r.limit < 0 ? MakeGenreList(side2, r.comboName) : MakeCombo(side2, r.comboName, r.limit);
     grid2->addWidget(*r.check, line, 0);
     grid2->addWidget(*r.combo, line, 1);
     ++line;
@@ -313,8 +315,7 @@ void TNewTagsEditDlg::showEvent(QShowEvent* event) {
 
 void TNewTagsEditDlg::keyPressEvent(QKeyEvent* event) {
   // Enter in the multi-line comment starts a new line instead of pressing OK.
-  if (MemoComment2->hasFocus() &&
-      (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter))
+  if (MemoComment2->hasFocus() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter))
     return;
   QDialog::keyPressEvent(event);
 }
@@ -347,11 +348,10 @@ void TNewTagsEditDlg::FillLists() {
   TBusyCursor busy;
   TSlDocument& document = m_Child->Document();
   TInfoWindowLevel level(QString::fromUtf8(kFillAction), document.GetTitle(), true);
-  QComboBox* const boxes[14] = {ComboBoxName1,     ComboBoxArtist1,    ComboBoxAlbum1,
-                                ComboBoxYear1,     ComboBoxComment1,   ComboBoxName2,
-                                ComboBoxArtist2,   ComboBoxAlbum2,     ComboBoxYear2,
-                                ComboBoxComposer2, ComboBoxOrigArtist2, ComboBoxCopyright2,
-                                ComboBoxURL2,      ComboBoxEncodedBy2};
+  QComboBox* const boxes[14] = {
+      ComboBoxName1,       ComboBoxArtist1,    ComboBoxAlbum1, ComboBoxYear1,     ComboBoxComment1,
+      ComboBoxName2,       ComboBoxArtist2,    ComboBoxAlbum2, ComboBoxYear2,     ComboBoxComposer2,
+      ComboBoxOrigArtist2, ComboBoxCopyright2, ComboBoxURL2,   ComboBoxEncodedBy2};
   QStringList lists[14];
   const std::vector<int> rows = SelectedRows();
   int done = 0;
@@ -363,10 +363,10 @@ void TNewTagsEditDlg::FillLists() {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       const TSlTag1& t1 = song.m_Tag1;
       const TSlTag2& t2 = song.m_Tag2;
-      const QString values[14] = {t1.GetTitle(),  t1.GetArtist(), t1.GetAlbum(), t1.GetYear(),
-                                  t1.GetComment(), t2.Title,      t2.Artist,     t2.Album,
-                                  t2.Year,        t2.Composer,    t2.OrigArt,    t2.Copyright,
-                                  t2.URL,         t2.EncodedBy};
+      const QString values[14] = {t1.GetTitle(),   t1.GetArtist(), t1.GetAlbum(), t1.GetYear(),
+                                  t1.GetComment(), t2.Title,       t2.Artist,     t2.Album,
+                                  t2.Year,         t2.Composer,    t2.OrigArt,    t2.Copyright,
+                                  t2.URL,          t2.EncodedBy};
       for (int i = 0; i < 14; ++i) InsertChoice(lists[i], TrimRight(values[i]));
     }
     if (++done % 64 == 0) {
@@ -581,23 +581,31 @@ TTagsEditRequest TNewTagsEditDlg::Request() const {
   TTagsEditRequest r;
   r.master1 = MasterOf(CheckBox1);
   r.master2 = MasterOf(CheckBox2);
-  QCheckBox* const checks1[f1Count] = {CheckBoxName1,    CheckBoxArtist1,  CheckBoxAlbum1,
-                                       CheckBoxYear1,    CheckBoxComment1, CheckBoxGenre1};
-  QComboBox* const combos1[f1Count] = {ComboBoxName1,    ComboBoxArtist1,  ComboBoxAlbum1,
-                                       ComboBoxYear1,    ComboBoxComment1, nullptr};
+  QCheckBox* const checks1[f1Count] = {CheckBoxName1, CheckBoxArtist1,  CheckBoxAlbum1,
+                                       CheckBoxYear1, CheckBoxComment1, CheckBoxGenre1};
+  QComboBox* const combos1[f1Count] = {ComboBoxName1, ComboBoxArtist1,  ComboBoxAlbum1,
+                                       ComboBoxYear1, ComboBoxComment1, nullptr};
   for (int f = 0; f < f1Count; ++f) {
     r.change1[f] = m_bSingle || checks1[f]->isChecked();
     if (combos1[f]) r.value1[f] = combos1[f]->currentText();
   }
   r.value1[f1Genre] = QString::number(GenreValue(ComboBoxGenre1, m_UnknownGenre1));
-  QCheckBox* const checks2[f2Count] = {
-      CheckBoxName2,     CheckBoxArtist2,     CheckBoxAlbum2,     CheckBoxYear2,
-      CheckBoxGenre2,    CheckBoxComment2,    CheckBoxComposer2,  CheckBoxOrigArtist2,
-      CheckBoxCopyright2, CheckBoxURL2,       CheckBoxEncodedBy2, CheckBoxTrack2};
-  QComboBox* const combos2[f2Count] = {ComboBoxName2,      ComboBoxArtist2,    ComboBoxAlbum2,
-                                       ComboBoxYear2,      nullptr,            nullptr,
-                                       ComboBoxComposer2,  ComboBoxOrigArtist2, ComboBoxCopyright2,
-                                       ComboBoxURL2,       ComboBoxEncodedBy2, nullptr};
+  QCheckBox* const checks2[f2Count] = {CheckBoxName2,     CheckBoxArtist2,     CheckBoxAlbum2,
+                                       CheckBoxYear2,     CheckBoxGenre2,      CheckBoxComment2,
+                                       CheckBoxComposer2, CheckBoxOrigArtist2, CheckBoxCopyright2,
+                                       CheckBoxURL2,      CheckBoxEncodedBy2,  CheckBoxTrack2};
+  QComboBox* const combos2[f2Count] = {ComboBoxName2,
+                                       ComboBoxArtist2,
+                                       ComboBoxAlbum2,
+                                       ComboBoxYear2,
+                                       nullptr,
+                                       nullptr,
+                                       ComboBoxComposer2,
+                                       ComboBoxOrigArtist2,
+                                       ComboBoxCopyright2,
+                                       ComboBoxURL2,
+                                       ComboBoxEncodedBy2,
+                                       nullptr};
   for (int f = 0; f < f2Count; ++f) {
     r.change2[f] = m_bSingle || checks2[f]->isChecked();
     if (combos2[f]) r.value2[f] = combos2[f]->currentText();
@@ -608,8 +616,9 @@ TTagsEditRequest TNewTagsEditDlg::Request() const {
   if (!m_bSingle) {
     r.bV2ToV1 = CheckBoxv2v1->isChecked();
     r.bV1ToV2 = CheckBoxv1v2->isChecked();
-    r.bExtract1 = CheckBox3->isChecked();
-    r.bExtract2 = CheckBox4->isChecked();
+    // A target the copy into its version has disabled takes no part.
+    r.bExtract1 = CheckBox3->isChecked() && CheckBox3->isEnabled();
+    r.bExtract2 = CheckBox4->isChecked() && CheckBox4->isEnabled();
     r.separator = EditSymbols->text();
     r.bWholeName = CheckBox5->isChecked();
   }

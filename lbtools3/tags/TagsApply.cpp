@@ -100,8 +100,7 @@ class TSongWorker {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(m_Mutex);
-        if (m_Cond.wait_for(lock, std::chrono::milliseconds(10), [this] { return !m_Job; }))
-          return;
+        if (m_Cond.wait_for(lock, std::chrono::milliseconds(10), [this] { return !m_Job; })) return;
       }
       UiServices::Instance().ProcessMessages();
     }
@@ -282,12 +281,24 @@ QString TTagsBatchApply::Prepare1(TSlSong& song, std::array<QString, f1Count>& v
       continue;
     }
     switch (f) {
-      case f1Title: values[f] = t2.Title.left(TSlTag1::kTextWidth); break;
-      case f1Artist: values[f] = t2.Artist.left(TSlTag1::kTextWidth); break;
-      case f1Album: values[f] = t2.Album.left(TSlTag1::kTextWidth); break;
-      case f1Year: values[f] = t2.Year.left(TSlTag1::kYearWidth); break;
-      case f1Comment: values[f] = CommentForTag1(t2.Comment); break;
-      case f1Genre: values[f] = QString::number(GenreFor1(t2.Genre)); break;
+      case f1Title:
+        values[f] = t2.Title.left(TSlTag1::kTextWidth);
+        break;
+      case f1Artist:
+        values[f] = t2.Artist.left(TSlTag1::kTextWidth);
+        break;
+      case f1Album:
+        values[f] = t2.Album.left(TSlTag1::kTextWidth);
+        break;
+      case f1Year:
+        values[f] = t2.Year.left(TSlTag1::kYearWidth);
+        break;
+      case f1Comment:
+        values[f] = CommentForTag1(t2.Comment);
+        break;
+      case f1Genre:
+        values[f] = QString::number(GenreFor1(t2.Genre));
+        break;
     }
   }
   if (r.change1[f1Year] && !ValidYear1(values[f1Year])) return QString::fromUtf8(kYear1Error);
@@ -302,13 +313,26 @@ QString TTagsBatchApply::Prepare2(TSlSong& song, std::array<QString, f2Count>& v
     values[f] = r.value2[f];
     if (!r.bV1ToV2) continue;
     switch (f) {
-      case f2Title: values[f] = TrimRight(t1.GetTitle()); break;
-      case f2Artist: values[f] = TrimRight(t1.GetArtist()); break;
-      case f2Album: values[f] = TrimRight(t1.GetAlbum()); break;
-      case f2Year: values[f] = TrimRight(t1.GetYear()); break;
-      case f2Comment: values[f] = TrimRight(t1.GetComment()); break;
-      case f2Genre: values[f] = QString::number(GenreOf1(t1.Genre)); break;
-      default: break;
+      case f2Title:
+        values[f] = TrimRight(t1.GetTitle());
+        break;
+      case f2Artist:
+        values[f] = TrimRight(t1.GetArtist());
+        break;
+      case f2Album:
+        values[f] = TrimRight(t1.GetAlbum());
+        break;
+      case f2Year:
+        values[f] = TrimRight(t1.GetYear());
+        break;
+      case f2Comment:
+        values[f] = TrimRight(t1.GetComment());
+        break;
+      case f2Genre:
+        values[f] = QString::number(GenreOf1(t1.Genre));
+        break;
+      default:
+        break;
     }
   }
   if (r.change2[f2Track] && !ValidTrack(values[f2Track])) return QString::fromUtf8(kTrackError);
@@ -334,7 +358,8 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error) {
     const bool useName = parts.bFound || r.bWholeName;
 
     TSlTag1& t1 = song.m_Tag1;
-    const bool write1 = r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists);
+    const bool write1 =
+        r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists);
     if (write1) {
       std::array<QString, f1Count> v;
       error = Prepare1(song, v);
@@ -360,7 +385,8 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error) {
     }
 
     TSlTag2& t2 = song.m_Tag2;
-    const bool write2 = r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists);
+    const bool write2 =
+        r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists);
     if (!error.isEmpty()) {
       // The rest of this file is skipped.
     } else if (write2) {
@@ -414,7 +440,9 @@ bool TTagsUndo::Available(const TSlDocument& document) const {
   for (int n = 0; n < document.m_Songs.size(); ++n) songs.insert(&document.m_Songs[n]);
   for (const Entry& e : m_Entries) {
     if (!songs.contains(e.song)) return false;
-    std::lock_guard<std::recursive_mutex> songLock(e.song->cs);
+    // A song being written just now is not asked for: the answer waits for the next look.
+    std::unique_lock<std::recursive_mutex> songLock(e.song->cs, std::try_to_lock);
+    if (!songLock.owns_lock()) return false;
     if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
   }
   return true;

@@ -29,7 +29,8 @@ inline constexpr const char* kRemove2Question =
     "Тэг ID3v2 в выбранных песнях будет удалён. Продолжить ?";
 inline constexpr const char* kRemoveBothQuestion =
     "Тэги в выбранных песнях будут удалёны. Продолжить ?";
-inline constexpr const char* kStopped = "Прервано пользователем. Последняя обработанная песня номер ";
+inline constexpr const char* kStopped =
+    "Прервано пользователем. Последняя обработанная песня номер ";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
 
@@ -46,7 +47,7 @@ class TTagsUndo {
   bool Empty() const { return m_Entries.empty(); }
   int Count() const { return static_cast<int>(m_Entries.size()); }
   // Whether every changed song is still in the document, under the same path, with
-  // the values the apply left.
+  // the values the apply left (false too while one of them is being written).
   bool Available(const TSlDocument& document) const;
   // Writes the old values back under a progress window of its own (Stop ends it; the
   // songs done so far stay restored). redraw(n) repaints row n. True when every song

@@ -168,8 +168,7 @@ bool TTagValues::SameTag2(const TTagValues& o) const {
   return bExists2 == o.bExists2 && title2 == o.title2 && artist2 == o.artist2 &&
          album2 == o.album2 && year2 == o.year2 && comment2 == o.comment2 &&
          composer2 == o.composer2 && origArt2 == o.origArt2 && copyright2 == o.copyright2 &&
-         url2 == o.url2 && encodedBy2 == o.encodedBy2 && genre2 == o.genre2 &&
-         track2 == o.track2;
+         url2 == o.url2 && encodedBy2 == o.encodedBy2 && genre2 == o.genre2 && track2 == o.track2;
 }
 
 }  // namespace lbtags

@@ -19,7 +19,8 @@ CliRun Cli(const QStringList& args) {
   QProcess p;
   p.start(lbtest::BinDir() + "/lbtools3-cli", args);
   p.waitForFinished(60000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+  return {p.exitCode(),
+          QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
           QString::fromUtf8(p.readAllStandardError())};
 }
 
@@ -44,8 +45,8 @@ TEST(TagsCliTest, EditsTheChosenSongsOfAListAndSavesIt) {
   const QStringList untouched = tagstest::MutagenFrames(paths[10]);
   const QByteArray tail = tagstest::Tail128(paths[0]);
 
-  const CliRun edit = Cli({"tags", "edit", list, "--rows", "1-10,15", "--v2", "album=Группа крови",
-                        "composer=Цой"});
+  const CliRun edit = Cli(
+      {"tags", "edit", list, "--rows", "1-10,15", "--v2", "album=Группа крови", "composer=Цой"});
   ASSERT_EQ(edit.code, 0) << edit.err.toStdString();
   ASSERT_EQ(edit.out.size(), 11);
   EXPECT_EQ(edit.out[10], "15\t" + paths[14]);
@@ -74,7 +75,8 @@ TEST(TagsCliTest, EditsTheChosenSongsOfAListAndSavesIt) {
   EXPECT_EQ(Cli({"tags", "edit", list, "--rows", "21", "title=x"}).code, 2);
   const CliRun year = Cli({"tags", "edit", list, "--rows", "3", "year=12345"});
   EXPECT_EQ(year.code, 1);
-  EXPECT_TRUE(year.err.contains("Год у тэга ID3v1 введён неправильно. Пропустить этот файл и продолжить ?"));
+  EXPECT_TRUE(year.err.contains(
+      "Год у тэга ID3v1 введён неправильно. Пропустить этот файл и продолжить ?"));
 }
 
 }  // namespace
