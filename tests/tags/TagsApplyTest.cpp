@@ -264,6 +264,21 @@ TEST_F(TagsApplyTest, InvalidValuesAreRefusedWithTheirMessages) {
   EXPECT_TRUE(run.Ended());
   EXPECT_EQ(run.Processed(), 2);
   EXPECT_EQ(ui.Texts(), QStringList(2, QString(kYear1Error) + kSkipQuestion));
+
+  // A ticked track must be a number; an empty one leaves the track as it is.
+  ui.ClearMessages();
+  TTagsEditRequest track;
+  track.master2 = TMaster::Ticked;
+  track.change2[f2Track] = true;
+  track.value2[f2Track] = "";
+  TTagsBatchApply(doc, {2}, track).Run();
+  EXPECT_EQ(FileTags(paths[2]).song.m_Tag2.Track, 5);
+  track.value2[f2Track] = "x";
+  TTagsBatchApply(doc, {2}, track).Run();
+  EXPECT_EQ(ui.Texts(), QStringList{QString(kTrackError) + kSkipQuestion});
+  track.value2[f2Track] = "7";
+  TTagsBatchApply(doc, {2}, track).Run();
+  EXPECT_EQ(FileTags(paths[2]).song.m_Tag2.Track, 7);
 }
 
 TEST_F(TagsApplyTest, RemovingATagIsAskedFirst) {
