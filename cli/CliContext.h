@@ -37,6 +37,7 @@ struct CliCommandInfo {
 // The commands each part of the tool adds.
 QList<CliCommandInfo> ListCommands();
 QList<CliCommandInfo> TagCommands();
+QList<CliCommandInfo> TagEditCommands();
 QList<CliCommandInfo> ScanCommands();
 QList<CliCommandInfo> ExtractCommands();
 QList<CliCommandInfo> SettingsCommands();

@@ -13,6 +13,7 @@ QList<CliCommandInfo> AllCommands() {
   all << ListCommands() << TagCommands() << ExtractCommands() << ScanCommands() << RepoCommands()
       << SettingsCommands();
   all << MaintenanceCommands();
+  all << TagEditCommands();
   return all;
 }
 

@@ -62,6 +62,8 @@ bool ActionEnabled(TActionRule rule, const TActionState& s) {
       return s.repSelected > 0;
     case TActionRule::RepOne:
       return s.repSelected == 1;
+    case TActionRule::TagsUndo:
+      return s.doc && s.tagsUndo;
     case TActionRule::Later:
       return false;
   }
@@ -155,6 +157,7 @@ const struct {
     {"EditDelete", "Удалить", "Del", R::Later},
     {"EditSelectAll", "Отметить всё", "Ctrl+A", R::Later},
     {"EditInvertSelected", "Инверт. отмеченное", "", R::Later},
+    {"EditUndoTags", "Отменить изменение тэгов", "Ctrl+Z", R::TagsUndo},
     {"OptionsDocColumns", "Колонки документа...", "Ctrl+Alt+C", R::Later},
     {"OptionsTagsEdit", "Редактор тэгов...", "Ctrl+E", R::Later},
     {"OptionsFindText", "Поиск текста...", "Ctrl+F", R::Later},
@@ -341,6 +344,7 @@ void TMainForm::CreateMenus() {
   QMenu* edit = bar->addMenu("&Правка");
   add(edit, {"EditCut", "EditCopy", "EditPaste", "EditDelete", "-", "EditSelectAll",
              "EditInvertSelected"});
+  add(edit, {"-", "EditUndoTags"});
   QMenu* options = bar->addMenu("&Опции");
   add(options, {"OptionsDocColumns", "OptionsTagsEdit", "OptionsFindText", "OptionsSortItems", "-",
                 "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles", "OptionsMoveFiles",

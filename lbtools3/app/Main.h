@@ -42,6 +42,7 @@ enum class TActionRule {
   Winamp,       // the player control found a running player
   Rep,          // at least one repository row is selected
   RepOne,       // exactly one repository row is selected
+  TagsUndo,     // the active document window can undo its last tags edit
   Later,        // the operation has not landed yet: disabled
 };
 
@@ -55,6 +56,7 @@ struct TActionState {
   bool paste = false;
   bool winamp = false;
   int repSelected = 0;
+  bool tagsUndo = false;
 };
 bool ActionEnabled(TActionRule rule, const TActionState& state);
 

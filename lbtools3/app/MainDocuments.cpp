@@ -2,6 +2,7 @@
 // commands that act on the active list, saving, the repository's commands, and the
 // path changes carried into every list.
 #include "Main.h"
+#include "Help.h"
 #include "MainOperations.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
@@ -11,6 +12,7 @@
 #include "lbtools3/docwin/ColumnsDlg.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "lbtools3/model/infowind.h"
+#include "lbtools3/tags/NewEditTagsDlg.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -26,6 +28,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QStyle>
 #include <QUrl>
 
@@ -118,6 +121,7 @@ TActionState TMainForm::CurrentActionState() const {
     s.idle = child->m_Document.m_DocNotSync->WaitFor(0) == wrSignaled;
     s.modified = child->m_Document.m_bModified;
     s.paste = m_bClipboardHasList;
+    s.tagsUndo = lbtags::UndoAvailable(child);
   }
   for (TMDIChild* child : Children()) s.anyModified |= child->m_Document.m_bModified;
   s.repSelected = m_Repository ? m_Repository->SelectedCount() : 0;
@@ -318,6 +322,19 @@ void TMainForm::ConnectDocumentActions() {
   rule("EditSelectAll", TActionRule::Doc);
   on("EditInvertSelected", [this] { WithChild([](TMDIChild* c) { c->SelectItems(false); }); });
   rule("EditInvertSelected", TActionRule::Doc);
+  on("OptionsTagsEdit", [this] {
+    WithChild([this](TMDIChild* c) {
+      TNewTagsEditDlg dialog(this);
+      dialog.m_Child = c;
+      auto* help = new QShortcut(QKeySequence::HelpContents, &dialog);
+      connect(help, &QShortcut::activated, [] { lb::OpenHelp("context_1"); });
+      dialog.exec();
+    });
+  });
+  rule("OptionsTagsEdit", TActionRule::Sel);
+  // Ctrl+Z reaches the undo only while a list window is the active one.
+  on("EditUndoTags", [this] { WithChild([](TMDIChild* c) { lbtags::UndoTags(c); }); });
+  rule("EditUndoTags", TActionRule::TagsUndo);
 
   on("OptionsDocColumns", [this] {
     WithChild([this](TMDIChild* c) {
