@@ -23,8 +23,10 @@ struct CliPlayer {
 int Play(CliContext& c, const QStringList& args) {
   QString list, from, selected;
   for (int i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--from" || args[i] == "--selected") && i + 1 < args.size())
-      (args[i] == "--from" ? from : selected) = args[++i];
+    if (args[i] == "--from" && i + 1 < args.size())
+      from = args[++i];
+    else if (args[i] == "--selected" && i + 1 < args.size())
+      selected = args[++i];
     else if (list.isEmpty() && !args[i].startsWith("--"))
       list = args[i];
     else

@@ -112,6 +112,7 @@ void TMainForm::ConnectPlayer() {
       [this](int percent) { m_Winamp->SetPosition(percent); }));
   m_VolumeBar->setSingleStep(10);
   m_VolumeBar->setPageStep(40);
+  m_VolumeBar->setValue(m_VolumeBar->maximum());
   // The bar's value is the volume in either orientation: a vertical bar is drawn
   // inverted instead.
   connect(m_VolumeBar, &QSlider::valueChanged, this,
