@@ -28,11 +28,14 @@ void WaitResponsive(int milliseconds) {
 }
 }  // namespace
 
-TAudaciousBinding::TAudaciousBinding(QDBusConnection bus) : m_Bus(std::move(bus)) {}
+QDBusConnection& TAudaciousBinding::Bus() {
+  if (!m_Bus) m_Bus = QDBusConnection::sessionBus();
+  return *m_Bus;
+}
 
 QString TAudaciousBinding::Owner() {
-  if (!m_Bus.isConnected() || !m_Bus.interface()) return {};
-  QDBusReply<QString> owner = m_Bus.interface()->serviceOwner(kService);
+  if (!Bus().isConnected() || !Bus().interface()) return {};
+  QDBusReply<QString> owner = Bus().interface()->serviceOwner(kService);
   return owner.isValid() ? owner.value() : QString();
 }
 
@@ -42,10 +45,10 @@ bool TAudaciousBinding::IsRunning() {
 }
 
 QVariant TAudaciousBinding::Call(const QString& method, const QList<QVariant>& args) {
-  if (!m_Bus.isConnected()) return {};
+  if (!Bus().isConnected()) return {};
   QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
   message.setArguments(args);
-  QDBusMessage reply = m_Bus.call(message, QDBus::Block, kCallTimeoutMs);
+  QDBusMessage reply = Bus().call(message, QDBus::Block, kCallTimeoutMs);
   if (reply.type() == QDBusMessage::ErrorMessage) {
     if (reply.errorName() == "org.freedesktop.DBus.Error.NoReply" ||
         reply.errorName() == "org.freedesktop.DBus.Error.Timeout")

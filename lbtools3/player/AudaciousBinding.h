@@ -8,6 +8,7 @@
 
 #include <QDBusConnection>
 #include <QVariant>
+#include <optional>
 
 class TAudaciousBinding : public IPlayerBinding {
  public:
@@ -15,7 +16,10 @@ class TAudaciousBinding : public IPlayerBinding {
   // Clearing a list that plays takes the player a few hundred milliseconds.
   static constexpr int kCallTimeoutMs = 2000;
 
-  explicit TAudaciousBinding(QDBusConnection bus = QDBusConnection::sessionBus());
+  // The session bus, reached only when the player is first asked for (a program that
+  // does not work with the player never touches the bus).
+  TAudaciousBinding() = default;
+  explicit TAudaciousBinding(QDBusConnection bus) : m_Bus(std::move(bus)) {}
 
   bool IsRunning() override;
   bool Start(const QString& executable) override;
@@ -41,7 +45,8 @@ class TAudaciousBinding : public IPlayerBinding {
   // One call; an invalid QVariant when it failed. A timeout marks the player gone.
   QVariant Call(const QString& method, const QList<QVariant>& args = {});
   QString Owner();
+  QDBusConnection& Bus();
 
-  QDBusConnection m_Bus;
+  std::optional<QDBusConnection> m_Bus;
   QString m_HungOwner;  // the bus name owner that stopped answering
 };
