@@ -14,6 +14,7 @@ QList<CliCommandInfo> AllCommands() {
       << SettingsCommands();
   all << MaintenanceCommands();
   all << TagEditCommands();
+  all << PlayerCommands();
   return all;
 }
 

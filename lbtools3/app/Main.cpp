@@ -8,6 +8,9 @@
 #include "RepositoryView.h"
 #include "WindowLayout.h"
 
+#include "lbtools3/player/AudaciousBinding.h"
+#include "lbtools3/player/WinampCtrl.h"
+
 #include "lbtools3/model/M3uList2.h"
 
 #include "platform/IniFile.h"
@@ -189,18 +192,18 @@ const struct {
     {"RepListRemoveList", "&Удалить ссылку", "", R::Later},
     {"RepListActDeleteList", "&Удалить лист", "", R::Later},
     {"RepListScanComp", "&Сканировать папку", "", R::Later},
-    {"RepListAddListToWinamp", "Проиграть лист", "", R::Later},
+    {"RepListAddListToWinamp", "Проиграть лист", "", R::RepOne},
     {"RepListCloseSelectedLists", "Закрыть отмеченные листы", "", R::Later},
     {"RepListOpenSelectedLists", "Открыть отмеченные листы", "", R::Later},
     {"RepListOpenExternalEditor", "Внешний просмотрщик", "", R::Later},
-    {"WinampBackward", "backward", "", R::Later},
-    {"WinampPlay", "Play", "", R::Later},
-    {"WinampPlayWithReload", "Проиграть с перезагрузкой листа", "", R::Later},
-    {"WinampPlaySelected", "Проиграть выделенное", "", R::Later},
-    {"WinampPause", "Pause", "", R::Later},
-    {"WinampStop", "Stop", "", R::Later},
-    {"WinampForward", "forward", "", R::Later},
-    {"WinampShow", "WinampShow", "", R::Later},
+    {"WinampBackward", "backward", "", R::Winamp},
+    {"WinampPlay", "Play", "", R::Sel},
+    {"WinampPlayWithReload", "Проиграть с перезагрузкой листа", "", R::Sel},
+    {"WinampPlaySelected", "Проиграть выделенное", "", R::Sel},
+    {"WinampPause", "Pause", "", R::Winamp},
+    {"WinampStop", "Stop", "", R::Winamp},
+    {"WinampForward", "forward", "", R::Winamp},
+    {"WinampShow", "WinampShow", "", R::Always},
     {"WindowCascade1", "&Каскад", "", R::Always},
     {"WindowTileHorizontal1", "&Горизонтально", "", R::Always},
     {"WindowTileVertical1", "&Вертикально", "", R::Always},
@@ -244,6 +247,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   ConnectDocumentActions();
   ConnectRepositoryActions();
   ConnectMaintenanceActions();
+  ConnectPlayer();
   resize(900, 600);
   RegisterPorts();
 
@@ -390,7 +394,7 @@ void TMainForm::CreateToolBars() {
   addToolBarBreak(Qt::TopToolBarArea);
   addToolBar(Qt::TopToolBarArea, m_MainToolBar);
 
-  m_WinampToolBar = new QToolBar("Панель управления Winamp'ом", this);
+  m_WinampToolBar = new QToolBar("Панель управления Audacious", this);
   m_WinampToolBar->setObjectName("WinampToolBar");
   m_WinampToolBar->addAction(Act("WinampBackward"));
   auto* play = new QToolButton(m_WinampToolBar);
@@ -773,8 +777,11 @@ void TMainForm::OpenSettings() {
 }
 
 void TMainForm::ReinitPlayer() {
-  // The player tool bar follows the "work with the player" setting.
-  const bool player = m_Ini.ReadBool("Edit", "Winamp", false) &&
-                      m_Ini.ReadBool("Edit", "WinampToolBarVisible", true);
-  ShowToolBar(m_WinampToolBar, Act("OptionsPlayToolBar"), player);
+  // The player tool bar and its commands follow the "work with the player" setting.
+  m_Winamp->Init();
+  const bool enabled = m_Winamp->IsEnabled();
+  ShowToolBar(m_WinampToolBar, Act("OptionsPlayToolBar"),
+              enabled && m_Ini.ReadBool("Edit", "WinampToolBarVisible", true));
+  Act("OptionsPlayToolBar")->setVisible(enabled);
+  Act("RepListAddListToWinamp")->setVisible(enabled);
 }

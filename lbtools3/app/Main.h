@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class IPlayerBinding;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -27,6 +28,7 @@ class QToolBar;
 class TIniFile;
 class TListsRepository;
 class TMDIChild;
+class TWinampControl;
 class TRepositoryView;
 
 // How an action decides whether it is enabled.
@@ -127,14 +129,15 @@ class TMainForm : public QMainWindow,
   void WindowClosed(IDocumentWindow* window) override;
   TColumnLayout DefaultColumns() override;
   void StoreDefaultColumns(const TColumnLayout& columns) override;
-  // The player control arrives with its own work: it follows no window yet.
-  bool PlayerFollows(IDocumentWindow*) override { return false; }
-  void PlayerStopFollowing(IDocumentWindow*) override {}
-  int PlayerPlayingRow(IDocumentWindow*) override { return -1; }
-  void PlayerPlayFrom(IDocumentWindow*, int) override {}
-  void PlayerRowRemoving(IDocumentWindow*, int) override {}
-  void PlayerRowRemoved(IDocumentWindow*, int) override {}
-  void PlayerForgetRow(IDocumentWindow*) override {}
+  bool PlayerFollows(IDocumentWindow* window) override;
+  void PlayerStopFollowing(IDocumentWindow* window) override;
+  int PlayerPlayingRow(IDocumentWindow* window) override;
+  void PlayerPlayFrom(IDocumentWindow* window, int n) override;
+  void PlayerRowRemoving(IDocumentWindow* window, int n) override;
+  void PlayerRowRemoved(IDocumentWindow* window, int n) override;
+  void PlayerForgetRow(IDocumentWindow* window) override;
+
+  TWinampControl& Winamp() { return *m_Winamp; }
 
   // Save as of the window's document; false when cancelled or not saved.
   bool SaveDocumentAs(TMDIChild* child);
@@ -178,6 +181,10 @@ class TMainForm : public QMainWindow,
   void ConnectDocumentActions();
   void ConnectRepositoryActions();
   void ConnectMaintenanceActions();
+  // The player control: its actions, the position and volume bars, the 200 ms poll.
+  void ConnectPlayer();
+  void PlayerTimer();
+  void FollowChildForPlayer(TMDIChild* child);
   // Runs fn with the active document window, when there is one.
   void WithChild(const std::function<void(TMDIChild*)>& fn);
   QString AskListToOpen();
@@ -212,6 +219,10 @@ class TMainForm : public QMainWindow,
   QToolBar* m_WinampToolBar = nullptr;
   QSlider* m_PositionBar = nullptr;
   QSlider* m_VolumeBar = nullptr;
+  std::unique_ptr<IPlayerBinding> m_PlayerBinding;
+  std::unique_ptr<TWinampControl> m_Winamp;
+  // The user holds the position bar: polls leave it alone.
+  bool m_bPositionDragging = false;
   QSplitter* m_Splitter = nullptr;
   std::unique_ptr<TListsRepository> m_Repository;
   TRepositoryView* m_RepositoryView = nullptr;

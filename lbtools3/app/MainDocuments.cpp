@@ -3,6 +3,8 @@
 // path changes carried into every list.
 #include "Main.h"
 #include "Help.h"
+
+#include "lbtools3/player/WinampCtrl.h"
 #include "MainOperations.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
@@ -100,12 +102,14 @@ IDocumentWindow* TMainForm::CreateNewDocumentWindow(const QString& path,
                                                     const TSlDocument* source) {
   auto* child = new TMDIChild(m_Mdi, this, path, true, source);
   PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  FollowChildForPlayer(child);
   return child;
 }
 
 IDocumentWindow* TMainForm::CreateListWindow(const QString& path, const TSlDocument* source) {
   auto* child = new TMDIChild(m_Mdi, this, path, false, source);
   PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  FollowChildForPlayer(child);
   return child;
 }
 
@@ -125,6 +129,7 @@ TActionState TMainForm::CurrentActionState() const {
   }
   for (TMDIChild* child : Children()) s.anyModified |= child->m_Document.m_bModified;
   s.repSelected = m_Repository ? m_Repository->SelectedCount() : 0;
+  s.winamp = m_Winamp && m_Winamp->IsFound();
   return s;
 }
 

@@ -150,7 +150,7 @@ void TPropertiesForm::BuildAdvancedPage(QTabWidget* tabs) {
   page->setObjectName(QStringLiteral("TabSheet2"));
   auto* layout = new QGridLayout(page);
 
-  CheckBox8 = NewCheckBox(page, "CheckBox8", QStringLiteral("Работа с программой Winamp"));
+  CheckBox8 = NewCheckBox(page, "CheckBox8", QStringLiteral("Работа с программой Audacious"));
   Edit3 = new QLineEdit(page);
   Edit3->setObjectName(QStringLiteral("Edit3"));
   BrowseWinampBtn = new QPushButton(QStringLiteral("Найти"), page);
@@ -159,7 +159,7 @@ void TPropertiesForm::BuildAdvancedPage(QTabWidget* tabs) {
   layout->addWidget(Edit3, 1, 0, 1, 2);
   layout->addWidget(BrowseWinampBtn, 1, 2);
 
-  HotKeyLabel = new QLabel(QStringLiteral("Горячие клавиши управления Winamp'ом:"), page);
+  HotKeyLabel = new QLabel(QStringLiteral("Горячие клавиши управления Audacious:"), page);
   HotKeyLabel->setObjectName(QStringLiteral("HotKeyLabel"));
   ComboBox1 = new QComboBox(page);
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));

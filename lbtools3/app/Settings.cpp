@@ -95,7 +95,7 @@ QString ReadAsText(const TIniFile& ini, const TSettingKey& k) {
 QStringList HotKeySlotNames() {
   return {QStringLiteral("BackWard"),       QStringLiteral("Play"),
           QStringLiteral("Pause"),          QStringLiteral("Stop"),
-          QStringLiteral("Forward"),        QStringLiteral("Show Winamp"),
+          QStringLiteral("Forward"),        QStringLiteral("Show Audacious"),
           QStringLiteral("Show Volume Reg")};
 }
 
@@ -284,7 +284,7 @@ QString TSettingsModel::Validate() const {
   const TSettingsValues& v = m_Values;
   if (!ExtensionsValid(v.extensions)) return QStringLiteral("Неправильно заданы расширения файлов");
   if (v.winamp && !QFileInfo(v.winampPath).isFile())
-    return QStringLiteral("По указанному пути файл программы Winamp отсутствует");
+    return QStringLiteral("По указанному пути файл программы Audacious отсутствует");
   if (v.editorPathUsed && !QFileInfo(v.editorPath).isFile())
     return QStringLiteral("По указанному пути файл просмотрщика листов отсутствует");
   if (!ParseVelocity(v.velocity, nullptr))

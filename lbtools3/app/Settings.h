@@ -89,7 +89,7 @@ inline constexpr int kHotKeySlotCount = 7;
 using THotKeySlots = std::array<THotKeySlot, kHotKeySlotCount>;
 
 // Rows of the slot combo box: "BackWard", "Play", "Pause", "Stop", "Forward",
-// "Show Winamp", "Show Volume Reg".
+// "Show Audacious", "Show Volume Reg".
 QStringList HotKeySlotNames();
 THotKeySlots ReadHotKeys(const TIniFile& ini);
 void WriteHotKeys(TIniFile& ini, const THotKeySlots& hotKeys);

@@ -12,3 +12,5 @@ target_sources(lbapp PRIVATE
 target_compile_definitions(lbapp PRIVATE LB_VERSION="${PROJECT_VERSION}.0.0")
 # The user's guide lies beside the program.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/help/lbhelp.html ${CMAKE_BINARY_DIR}/bin/lbhelp.html COPYONLY)
+# The main window's side of the player control.
+target_sources(lbapp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/MainPlayer.cpp)

@@ -76,6 +76,11 @@ class TMDIChild : public QWidget,
   void Activate() override;
   bool CloseWindow() override;
   bool ClosingForExit() const override;
+  std::vector<int> SelectedRows() const override { return ListView2->SelectedItems(); }
+  bool ChangedSinceSent() const override { return m_bPlayerListOutdated; }
+  void SetChangedSinceSent(bool changed) override { m_bPlayerListOutdated = changed; }
+  void EnsureRowVisible(int row) override { ListView2->MakeVisible(row, false); }
+  void RedrawRow(int row) override { ListView2->UpdateItems(row, row); }
 
   // ---- IWorkerDocumentWindow (main thread) ----
   int SelectedIndex() override { return ListView2->GetSelected(); }

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <utility>
+#include <vector>
 
 class TSlDocument;
 
@@ -41,6 +42,16 @@ class IDocumentWindow {
   virtual bool CloseWindow() = 0;
   // The window is being destroyed because the program exits (not closed by the user).
   virtual bool ClosingForExit() const = 0;
+
+  // ---- what the player control needs ----
+  // Selected rows, ascending.
+  virtual std::vector<int> SelectedRows() const { return {}; }
+  // The list changed since it was last sent to the player (true for a new window).
+  virtual bool ChangedSinceSent() const { return true; }
+  virtual void SetChangedSinceSent(bool) {}
+  // Scrolls the list so that the row is visible; redraws one row.
+  virtual void EnsureRowVisible(int) {}
+  virtual void RedrawRow(int) {}
 };
 
 class IDocumentWindowFactory {

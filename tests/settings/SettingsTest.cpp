@@ -95,7 +95,7 @@ TEST(HotKeys, SlotsRoundTripThroughTheWinampSection) {
   EXPECT_EQ(ini.ReadString("Winamp", "SpeedKeyG0", ""), "0");
   EXPECT_EQ(ReadHotKeys(TIniFile(lb::SettingsFilePath())), hotKeys);
   EXPECT_EQ(HotKeySlotNames(), (QStringList{"BackWard", "Play", "Pause", "Stop", "Forward",
-                                            "Show Winamp", "Show Volume Reg"}));
+                                            "Show Audacious", "Show Volume Reg"}));
 }
 
 TEST(HotKeys, ShortCutCodesFollowTheVirtualKeyLayout) {
@@ -141,9 +141,9 @@ TEST_F(SettingsModelTest, ValidationRunsInOrderAndStopsAtTheFirstFailure) {
   v.velocity = "0";
   EXPECT_EQ(model.Validate(), "Неправильно заданы расширения файлов");
   v.extensions = "mp3;ogg, flac";  // a semicolon is part of a valid extension
-  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Winamp отсутствует");
+  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Audacious отсутствует");
   v.winampPath = lbtest::NewTempDir();  // a folder is no program
-  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Winamp отсутствует");
+  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Audacious отсутствует");
   v.winampPath = MakeProgram("audacious");
   v.editorPathUsed = true;
   v.editorPath = "";

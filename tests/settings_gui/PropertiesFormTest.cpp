@@ -215,7 +215,7 @@ TEST_F(PropertiesFormTest, WinampBoxEnablesItsControlsAndLocatesThePlayer) {
   Box(form, "CheckBox8")->click();
   EXPECT_EQ(Find<QLineEdit>(form, "Edit3")->text(), "/chosen/player");  // kept
   ClickOk(form);
-  EXPECT_EQ(ui.Texts(), QStringList{"По указанному пути файл программы Winamp отсутствует"});
+  EXPECT_EQ(ui.Texts(), QStringList{"По указанному пути файл программы Audacious отсутствует"});
 }
 
 TEST_F(PropertiesFormTest, BrowseButtonsFillTheirOwnFields) {
