@@ -27,6 +27,27 @@ void PrintHelp(QTextStream& out) {
   out.flush();
 }
 
+// The manual page: the same commands and texts as --help, in the man format.
+void PrintManualPage(QTextStream& out) {
+  auto roff = [](QString text) {
+    text.replace('\\', "\\e");
+    text.replace('-', "\\-");
+    if (text.startsWith('.') || text.startsWith('\'')) text.prepend("\\&");
+    return text;
+  };
+  out << ".TH LBTOOLS3-CLI 1 \"\" \"Lyrabox Tools 3.0\"\n"
+         ".SH NAME\nlbtools3\\-cli \\- операции Lyrabox Tools из командной строки\n"
+         ".SH SYNOPSIS\n.B lbtools3\\-cli\n[\\-\\-yes]\n.I КОМАНДА\n[\\fIАРГУМЕНТЫ\\fR]\n"
+         ".SH OPTIONS\n.TP\n.B \\-\\-yes\n"
+      << roff("отвечать «Да» на все вопросы (по умолчанию «Нет»)") << "\n.SH COMMANDS\n";
+  for (const CliCommandInfo& c : AllCommands())
+    out << ".TP\n\\fB" << roff(c.name) << "\\fR " << roff(c.usage) << "\n" << roff(c.help) << "\n";
+  out << ".SH EXIT STATUS\n"
+      << roff("0 при успехе, иначе код ошибки; сообщения выводятся на стандартный поток ошибок.")
+      << "\n";
+  out.flush();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,6 +61,10 @@ int main(int argc, char** argv) {
   if (!args.isEmpty() && args.first() == "--yes") {
     context.bYes = true;
     args.removeFirst();
+  }
+  if (args.size() == 1 && args.first() == "--man") {
+    PrintManualPage(out);
+    return 0;
   }
   if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {
     PrintHelp(out);
