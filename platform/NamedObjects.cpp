@@ -233,7 +233,10 @@ bool Reachable(const QString& socketName, int timeoutMs) {
 // at once; the others go to onAccepted as descriptors.
 class Listener {
  public:
-  explicit Listener(std::function<void(int)> onAccepted) : m_OnAccepted(std::move(onAccepted)) {
+  // onExhausted frees a descriptor (closes a connection) when accepting runs out of
+  // them; false when it has none to give.
+  Listener(std::function<void(int)> onAccepted, std::function<bool()> onExhausted)
+      : m_OnAccepted(std::move(onAccepted)), m_OnExhausted(std::move(onExhausted)) {
     m_Pause.setSingleShot(true);
     QObject::connect(&m_Pause, &QTimer::timeout, [this] {
       if (m_pNotifier) m_pNotifier->setEnabled(true);
@@ -285,6 +288,7 @@ class Listener {
       }
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if ((errno == EMFILE || errno == ENFILE) && m_OnExhausted()) continue;
       // Out of descriptors or memory: the waiting connection stays queued, and the
       // notifier would fire at once again; pause instead of spinning.
       m_pNotifier->setEnabled(false);
@@ -294,6 +298,7 @@ class Listener {
   }
 
   std::function<void(int)> m_OnAccepted;
+  std::function<bool()> m_OnExhausted;
   int m_Fd = -1;
   std::unique_ptr<QSocketNotifier> m_pNotifier;
   QTimer m_Pause;
@@ -317,7 +322,7 @@ class FrameServer {
       : m_OnFrame(std::move(onFrame)),
         m_OnGone(std::move(onGone)),
         m_IsHeld(std::move(isHeld)),
-        m_Listener([this](int fd) { Accept(fd); }) {
+        m_Listener([this](int fd) { Accept(fd); }, [this] { return MakeRoom(); }) {
     QObject::connect(&m_Sweep, &QTimer::timeout, [this] { Sweep(); });
   }
   ~FrameServer() {

@@ -131,7 +131,9 @@ int main(int argc, char** argv) {
     if (!screenshot.isEmpty()) form.ScreenshotAfterActivation(screenshot);
     CloseOnTermination(&form);
     form.show();
-    form.activateWindow();
+    // A window restored minimised stays so until the user restores it (a window system
+    // defers the activation of a window that is not on screen).
+    if (!form.isMinimized()) form.activateWindow();
     code = app.exec();
     ui.SetMainWindow(nullptr);
   }

@@ -472,3 +472,55 @@ TEST(MessagePort, GarbageFromAClientLeavesThePortWorking) {
   worker.join();
   EXPECT_EQ(result, std::optional<int64_t>(42));
 }
+
+// ---------------------------------------------------------------------------------
+
+TEST(NamedObjectServer, AFloodOfSilentConnectionsLeavesRoomAndIsClosed) {
+  const QString name = UniqueName();
+  TNamedEvent owner;
+  ASSERT_EQ(owner.Create(name, false, false), TCreateResult::Created);
+  std::vector<std::unique_ptr<QLocalSocket>> flood;
+  for (int n = 0; n < 2 * lb::kNamedObjectMaxConnections; ++n) {
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    socket->connectToServer(lb::NamedObjectSocketName("event", name));
+    ASSERT_TRUE(socket->waitForConnected(5000));
+    flood.push_back(std::move(socket));
+  }
+  // Another process still gets through.
+  Peer signaller({"signal-event", name});
+  EXPECT_EQ(signaller.Finish(), 0);
+  EXPECT_EQ(owner.Wait(5000), wrSignaled);
+
+  // Every silent connection is closed before long.
+  QDeadlineTimer deadline(3 * lb::kNamedObjectIdleMs + 5000);
+  auto open = [&] {
+    int count = 0;
+    for (auto& socket : flood) {
+      socket->waitForReadyRead(0);
+      count += socket->state() == QLocalSocket::ConnectedState;
+    }
+    return count;
+  };
+  while (open() > 0 && !deadline.hasExpired()) QThread::msleep(100);
+  EXPECT_EQ(open(), 0);
+}
+
+TEST(NamedObjectServer, ANameTakenBySomeoneWhoNeverAnswersIsNoWorkingObject) {
+  // The owner of a published number answers it; a silent holder of the name does not.
+  const QString name = UniqueName();
+  TNamedEvent owner;
+  ASSERT_EQ(owner.Create(name, false, false), TCreateResult::Created);
+  EXPECT_EQ(owner.Published(), std::optional<int64_t>(0));
+  owner.Publish(42);
+  TNamedEvent opener;
+  ASSERT_EQ(opener.Create(name, false, false), TCreateResult::AlreadyExists);
+  EXPECT_EQ(opener.Published(), std::optional<int64_t>(42));
+
+  const QString squatted = UniqueName();
+  Peer squatter({"squat", lb::NamedObjectSocketName("event", squatted)});
+  ASSERT_EQ(squatter.Line(), "listening");
+  TNamedEvent victim;
+  ASSERT_EQ(victim.Create(squatted, false, false), TCreateResult::AlreadyExists);
+  EXPECT_EQ(victim.Published(300), std::nullopt);
+}
