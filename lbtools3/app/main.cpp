@@ -63,7 +63,8 @@ void CloseOnTermination(QWidget* window) {
     static TUnattendedUiServices unattended;
     UiServices::Install(&unattended);
     // A list that could not be saved keeps the window open; end anyway, and say so.
-    if (!window->close()) QApplication::exit(1);
+    // Leaving every event loop also ends a modal dialog that may be open.
+    QApplication::exit(window->close() ? 0 : 1);
   });
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
