@@ -44,8 +44,7 @@ namespace {
 bool SocketPeerIsThisUser(qintptr fd) {
   ucred cred{};
   socklen_t length = sizeof cred;
-  if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 ||
-      length != sizeof cred)
+  if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred)
     return false;
   return cred.uid == ::geteuid();
 }
@@ -174,8 +173,7 @@ class SyncClient {
   bool Connect(const QString& socketName, const QDeadlineTimer& dl) {
     m_Socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     m_Socket.connectToServer(socketName);
-    if (m_Socket.state() == QLocalSocket::ConnectingState)
-      m_Socket.waitForConnected(Remaining(dl));
+    if (m_Socket.state() == QLocalSocket::ConnectingState) m_Socket.waitForConnected(Remaining(dl));
     if (m_Socket.state() != QLocalSocket::ConnectedState) return false;
     if (SocketPeerIsThisUser(m_Socket.socketDescriptor())) return true;
     m_Socket.abort();
@@ -371,7 +369,8 @@ class FrameServer {
                      [this, socket] { Readable(socket); });
     QObject::connect(socket, &QLocalSocket::disconnected, socket,
                      [this, socket] { Dropped(socket); });
-    if (socket->bytesAvailable() > 0) Readable(socket);
+    // Bytes already waiting wake the socket's own notifier: no handler runs from here,
+    // where it could destroy the listener that is still accepting.
   }
 
   // Closes the longest silent connection whose handler is not running, preferring one

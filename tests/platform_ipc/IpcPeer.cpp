@@ -82,8 +82,7 @@ int Probe(const QString& socketName, const QByteArray& bytes) {
 int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "as-uid") {
     const auto uid = uid_t(std::stoul(argv[2]));
-    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0)
-      return 65;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0) return 65;
     argv += 2;
     argc -= 2;
   }

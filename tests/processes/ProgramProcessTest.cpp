@@ -477,8 +477,8 @@ TEST_F(ProgramProcessTest, HandOverFromASilentMappingDoesNotFreezeTheWindow) {
 
 namespace {
 qint64 ResidentKb(qint64 pid) {
-  for (const QByteArray& line : lbtest::ReadFile("/proc/" + QString::number(pid) + "/status")
-                                    .split('\n'))
+  for (const QByteArray& line :
+       lbtest::ReadFile("/proc/" + QString::number(pid) + "/status").split('\n'))
     if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLongLong();
   return -1;
 }
@@ -545,9 +545,9 @@ TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
   }
   // A mapping the stranger holds under the program's name is not read.
   const QByteArray passwd = Payload({"/etc/passwd"});
-  QProcess& squatter =
-      StartPeer({"as-uid", nobody, "squat", lb::NamedObjectSocketName("mapping", lb::kHandOverMappingName),
-                 QString::fromLatin1(lb::wire::Frame(21, passwd).toHex())});
+  QProcess& squatter = StartPeer({"as-uid", nobody, "squat",
+                                  lb::NamedObjectSocketName("mapping", lb::kHandOverMappingName),
+                                  QString::fromLatin1(lb::wire::Frame(21, passwd).toHex())});
   ASSERT_EQ(PeerLine(squatter), "listening");
   EXPECT_EQ(lb::TMessagePort::SendMessage(main, lb::kHandOverMessage, uint64_t(passwd.size()), 0,
                                           kSendMs),
