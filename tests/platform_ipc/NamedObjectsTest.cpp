@@ -524,3 +524,23 @@ TEST(NamedObjectServer, ANameTakenBySomeoneWhoNeverAnswersIsNoWorkingObject) {
   ASSERT_EQ(victim.Create(squatted, false, false), TCreateResult::AlreadyExists);
   EXPECT_EQ(victim.Published(300), std::nullopt);
 }
+
+// Abstract names have no owner: a process of another user can take one before us. Run
+// as root, a peer drops to the user "nobody" to play that stranger.
+TEST(NamedObjectServer, ObjectsOfAnotherUserAreNotOurs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a peer as another user";
+  const QString event = UniqueName(), mapping = UniqueName();
+  Peer eventSquatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("event", event),
+                      QString::fromLatin1(lb::wire::Frame(2).toHex())});
+  ASSERT_EQ(eventSquatter.Line(), "listening");
+  Peer mappingSquatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("mapping", mapping),
+                        QString::fromLatin1(lb::wire::Frame(21, "x").toHex())});
+  ASSERT_EQ(mappingSquatter.Line(), "listening");
+
+  EXPECT_FALSE(TNamedEvent::Exists(event));
+  TNamedEvent opener;
+  EXPECT_FALSE(opener.Open(event));
+  EXPECT_EQ(opener.Create(event, false, false), TCreateResult::Failed);
+  TNamedMapping reader;
+  EXPECT_FALSE(reader.Open(mapping, 1));
+}
