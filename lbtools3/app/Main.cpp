@@ -289,6 +289,8 @@ void TMainForm::RegisterPorts() {
     return int64_t(1);
   });
   lb::WriteRunTimeHandles(main, application);
+  // A later start learns from the instance event itself which window to raise.
+  if (m_Instance) m_Instance->Publish(application);
 }
 
 int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
@@ -297,10 +299,11 @@ int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
     return 1;
   }
   if (msg == lb::kHandOverMessage) {
-    // The sender holds the mapping while it waits for this answer.
-    lb::TNamedMapping mapping;
-    if (!mapping.Open(lb::kHandOverMappingName, int64_t(wParam))) return 0;
-    HandOver(mapping.Data());
+    // The sender holds the mapping while it waits for this answer. The window goes on
+    // while it is read; the program may have begun to close meanwhile.
+    const std::optional<QStringList> paths = lb::ReadHandOverMapping(wParam);
+    if (!paths || m_bExiting) return 0;
+    HandOver(lb::BuildHandOverPayload(*paths));
     return 1;
   }
   return 0;
@@ -531,6 +534,12 @@ void TMainForm::showEvent(QShowEvent* event) {
   if (m_bShownOnce) return;
   m_bShownOnce = true;
   FirstShowing();
+  // A window restored minimised is not activated until the user restores it; the
+  // program must be ready (and the instance event signalled) all the same.
+  if (!m_bActivatedOnce) {
+    m_bActivatedOnce = true;
+    QTimer::singleShot(0, this, &TMainForm::FirstActivation);
+  }
 }
 
 bool TMainForm::event(QEvent* event) {
@@ -667,8 +676,9 @@ void TMainForm::FirstActivation() {
   }
   m_bIniExistedAtStart = true;
   emit FirstActivationDone();
-  // Only now may the shell extension hand files over.
-  if (m_Instance) m_Instance->Signal();
+  // Only now may the shell extension hand files over. An event this program does not
+  // own (its name was held by another when the program started) is not ours to signal.
+  if (m_Instance && m_Instance->IsOwner()) m_Instance->Signal();
   if (!m_ScreenshotFile.isEmpty()) {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {

@@ -69,7 +69,9 @@ void DumpHandOverTarget(const TSlDocument& document) {
 // Windows
 
 TMDIChild* TMainForm::ActiveChild() const {
-  QMdiSubWindow* sub = m_Mdi->activeSubWindow();
+  // The current window stays current while another program is in front (a hand-over
+  // or a global hot key meets the program in the background).
+  QMdiSubWindow* sub = m_Mdi->currentSubWindow();
   auto* child = sub ? qobject_cast<TMDIChild*>(sub->widget()) : nullptr;
   return child && !child->m_bLoadFailed && !child->m_bClosing ? child : nullptr;
 }

@@ -32,6 +32,9 @@ void PrepareEnvironment() {
   qputenv("XDG_DATA_HOME", (run + "/data").toLocal8Bit());
   qputenv("HOME", (run + "/home").toLocal8Bit());
   QDir().mkpath(run + "/home/Documents");
+  // The program's named objects of this test process and of every child it starts
+  // live apart from the user's running program and from other tests.
+  qputenv("LBTOOLS_OBJECT_NAMESPACE", "test" + QByteArray::number(QCoreApplication::applicationPid()) + "-");
 }
 
 QString NewTempDir() {

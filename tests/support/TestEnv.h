@@ -19,7 +19,8 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
 
 namespace lbtest {
 // Points the registry, the settings file and the XDG folders (and HOME) at the run's
-// temporary folder, so no test touches the user's configuration.
+// temporary folder, so no test touches the user's configuration, and gives the named
+// objects of this process and its children a namespace of their own.
 void PrepareEnvironment();
 // A fresh empty folder below the run's temporary folder.
 QString NewTempDir();
