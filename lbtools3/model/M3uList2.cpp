@@ -372,12 +372,18 @@ int TSlDocument::InsertSong(const TSlSong& song, int nAfter) {
 
 void TSlDocument::SortSongs(const std::vector<int>& nElements,
                             const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
+  ArrangeSongs(nElements, [&less](const TSlSongVector& copies, std::vector<int>& order) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return less(copies[a], copies[b]); });
+  });
+}
+
+void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange) {
   TSlSongVector copies;
   CopySongsTo(nElements, copies, 0);
   std::vector<int> order(copies.size());
   std::iota(order.begin(), order.end(), 0);
-  // Introspective quicksort finishing short ranges by insertion sort.
-  std::sort(order.begin(), order.end(), [&](int a, int b) { return less(copies[a], copies[b]); });
+  arrange(copies, order);
   const bool bFull = FullPathsInsert();
   std::lock_guard<std::recursive_mutex> lock(m_Lock);
   for (size_t n = 0; n < nElements.size(); ++n) {
