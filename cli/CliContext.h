@@ -41,6 +41,7 @@ QList<CliCommandInfo> ScanCommands();
 QList<CliCommandInfo> ExtractCommands();
 QList<CliCommandInfo> SettingsCommands();
 QList<CliCommandInfo> RepoCommands();
+QList<CliCommandInfo> FindSortCommands();
 
 // Helpers shared by the commands.
 int CliUsageError(CliContext& c, const QString& text);

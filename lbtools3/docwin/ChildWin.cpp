@@ -311,9 +311,9 @@ void TMDIChild::SelectItems(bool bSelectAll) {
 }
 
 void TMDIChild::SortItems(const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
-  ArrangeItems([&less](const TSlSongVector& songs, std::vector<int>& order) {
+  ArrangeItems([&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
     std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return less(songs[a], songs[b]); });
+                     [&](int a, int b) { return less(*songs[a], *songs[b]); });
   });
 }
 

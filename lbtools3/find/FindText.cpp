@@ -90,14 +90,16 @@ TFindCheck CheckFindChoices(TFindChoices& choices, const QString& text, bool bHa
 // Matching
 
 TSongMatcher::TSongMatcher(const QString& text, bool bCase, uint32_t mask, int genre)
-    : m_Needle(bCase ? text : text.toUpper()), m_bCase(bCase), m_Genre(genre) {
+    : m_Needle(text), m_bCase(bCase), m_Genre(genre) {
   for (int row = 0; row < lb::kFindRowCount; ++row)
     if (mask & (1u << row)) m_Kinds.push_back(lb::FindRowKind(row));
 }
 
 bool TSongMatcher::TextMatches(const QString& field) const {
   if (m_Needle.isEmpty()) return true;
-  return m_bCase ? field.contains(m_Needle) : field.toUpper().contains(m_Needle);
+  // Without case both texts are compared letter by letter in one case (Cyrillic
+  // included), with no upper-cased copy of every field made.
+  return field.contains(m_Needle, m_bCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
 }
 
 bool TSongMatcher::Matches(const TSlSong& song) const {

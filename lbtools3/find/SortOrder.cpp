@@ -96,22 +96,27 @@ std::function<bool(const TSlSong&, const TSlSong&)> SongLess(const TSortOrder& o
 
 TSlDocument::TSongArranger SongArranger(const TSortOrder& sortOrder) {
   LB_ASSERT(IsSortKind(sortOrder.kind));
-  return [sortOrder](const TSlSongVector& songs, std::vector<int>& order) {
+  return [sortOrder](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
     const int kind = sortOrder.kind;
     const size_t count = songs.size();
+    // A song's fields are read under its lock: a synchronisation pass may be writing them.
+    auto locked = [&](size_t n, auto key) {
+      std::lock_guard<std::recursive_mutex> lock(songs[n]->cs);
+      return key(*songs[n], kind);
+    };
     if (KeyType(kind) == TKeyType::Number) {
       std::vector<int> keys(count);
-      for (size_t n = 0; n < count; ++n) keys[n] = KeyNumber(songs[n], kind);
+      for (size_t n = 0; n < count; ++n) keys[n] = locked(n, KeyNumber);
       SortIndices(order, sortOrder.bAscending, [&](int a, int b) { return keys[a] < keys[b]; });
     } else if (sortOrder.bCaseSensitive) {
       std::vector<QString> keys(count);
-      for (size_t n = 0; n < count; ++n) keys[n] = KeyText(songs[n], kind);
+      for (size_t n = 0; n < count; ++n) keys[n] = locked(n, KeyText);
       SortIndices(order, sortOrder.bAscending, [&](int a, int b) { return keys[a] < keys[b]; });
     } else {
       const std::shared_ptr<QCollator> collator = RussianCollator();
       std::vector<QCollatorSortKey> keys;
       keys.reserve(count);
-      for (size_t n = 0; n < count; ++n) keys.push_back(collator->sortKey(KeyText(songs[n], kind)));
+      for (size_t n = 0; n < count; ++n) keys.push_back(collator->sortKey(locked(n, KeyText)));
       SortIndices(order, sortOrder.bAscending,
                   [&](int a, int b) { return keys[a].compare(keys[b]) < 0; });
     }

@@ -311,10 +311,12 @@ class TSlDocument {
   // stable: songs that compare equal keep their order.
   void SortSongs(const std::vector<int>& nElements,
                  const std::function<bool(const TSlSong&, const TSlSong&)>& less);
-  // Puts the listed songs into a new order among their own positions. arrange gets
-  // detached copies of them (full paths) and an order 0..n-1 to permute: order[k] is
-  // the copy that goes to the k-th listed position.
-  using TSongArranger = std::function<void(const TSlSongVector& vSongs, std::vector<int>& order)>;
+  // Puts the listed songs into a new order among their own positions. arrange gets the
+  // listed songs and the order 0..n-1 to permute: order[k] is the song that goes to the
+  // k-th listed position. Every listed song is written back with its path in full form
+  // (brief when FullPathsInsert is off), as songs inserted into a list are.
+  using TSongArranger =
+      std::function<void(const std::vector<const TSlSong*>& vSongs, std::vector<int>& order)>;
   void ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange);
 
   void CopyToClipboard(const std::vector<int>& nElements) const;
