@@ -18,7 +18,9 @@ TNewFindTextForm::TNewFindTextForm(IListsHost* host, QWidget* parent)
   ListView1->setHeaderLabels({"Лист", "Найдено"});
   ListView1->setRootIsDecorated(false);
   ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-  ListView1->header()->resizeSection(0, 320);
+  ListView1->header()->setStretchLastSection(false);
+  ListView1->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  ListView1->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
   layout->addWidget(ListView1, 1);
 
   auto* side = new QVBoxLayout;
