@@ -33,9 +33,9 @@ double CpuMs() {
   return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-const char* const kWords[] = {"Кино",   "Аквариум", "ABBA",   "Queen",  "Ёлка",   "Nautilus",
-                              "Зоопарк", "Metallica", "Браво",  "Pink",   "Алиса",  "Depeche",
-                              "Сплин",  "Мумий",    "Beatles", "Ария",   "Muse",   "Чайф"};
+const char* const kWords[] = {"Кино",    "Аквариум",  "ABBA",    "Queen", "Ёлка",  "Nautilus",
+                              "Зоопарк", "Metallica", "Браво",   "Pink",  "Алиса", "Depeche",
+                              "Сплин",   "Мумий",     "Beatles", "Ария",  "Muse",  "Чайф"};
 constexpr int kWordCount = sizeof(kWords) / sizeof(kWords[0]);
 
 QString Word(int n) {
@@ -101,10 +101,11 @@ TTime Best(Fn fn) {
 void Report(const char* what, const TTime& time, const TTime& floor, double limit, bool* ok) {
   // Judged by processor time when the machine is busy with other work.
   const double ms = std::min(time.wall, time.cpu);
-  std::printf("%s: %.0f ms (processor %.0f ms); floor %.0f ms (processor %.0f ms); "
-              "ratio %.1f; limit %.0f ms: %s\n",
-              what, time.wall, time.cpu, floor.wall, floor.cpu, time.cpu / floor.cpu, limit,
-              ms <= limit ? "ok" : "TOO SLOW");
+  std::printf(
+      "%s: %.0f ms (processor %.0f ms); floor %.0f ms (processor %.0f ms); "
+      "ratio %.1f; limit %.0f ms: %s\n",
+      what, time.wall, time.cpu, floor.wall, floor.cpu, time.cpu / floor.cpu, limit,
+      ms <= limit ? "ok" : "TOO SLOW");
   *ok = *ok && ms <= limit;
 }
 
@@ -166,7 +167,8 @@ int main(int argc, char** argv) {
     std::vector<int> order(toSort);
     std::iota(order.begin(), order.end(), 0);
     for (int n = 0; n < toSort; ++n) std::swap(order[n], order[(n * 7919L + 13) % toSort]);
-    big.ArrangeSongs(all, [&](const std::vector<const TSlSong*>&, std::vector<int>& o) { o = order; });
+    big.ArrangeSongs(all,
+                     [&](const std::vector<const TSlSong*>&, std::vector<int>& o) { o = order; });
   };
   TTime sortTime;
   for (int run = 0; run < 3; ++run) {

@@ -109,8 +109,7 @@ int Find(CliContext& c, const QStringList& args) {
       continue;
     }
     c.out << row.path << '\t' << row.indices.size() << '\t';
-    for (size_t k = 0; k < row.indices.size(); ++k)
-      c.out << (k ? " " : "") << row.indices[k] + 1;
+    for (size_t k = 0; k < row.indices.size(); ++k) c.out << (k ? " " : "") << row.indices[k] + 1;
     c.out << '\n';
   }
   return bFinished && !bFailed ? 0 : 1;
@@ -134,8 +133,8 @@ int Sort(CliContext& c, const QStringList& args) {
       bool ok = false;
       order.kind = value.toInt(&ok);
       if (!ok || !lb::IsSortKind(order.kind))
-        return CliUsageError(c, "Сортировать по полю " + value +
-                                    " нельзя (поля 1–24, кроме 9: у ID3v1 нет трэка)");
+        return CliUsageError(
+            c, "Сортировать по полю " + value + " нельзя (поля 1–24, кроме 9: у ID3v1 нет трэка)");
       bKind = true;
     } else if (list.isEmpty()) {
       list = a;

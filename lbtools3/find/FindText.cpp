@@ -49,8 +49,8 @@ TFindChoices TFindChoices::Load(const TIniFile& ini) {
     c.history << text;
   }
   c.bCase = ini.ReadBool(kSection, "FindTextCase", false);
-  c.scope = std::clamp(ini.ReadInteger(kSection, "FindTextLists", fsCurrent), int(fsCurrent),
-                       int(fsAll));
+  c.scope =
+      std::clamp(ini.ReadInteger(kSection, "FindTextLists", fsCurrent), int(fsCurrent), int(fsAll));
   c.mask = static_cast<uint32_t>(ini.ReadInteger(kSection, "FindTextMask", 0)) & kAllRows;
   return c;
 }

@@ -20,8 +20,8 @@ class TNewFindText : public QDialog {
   Q_OBJECT
  public:
   // current: the active document window (may be null); results: the results window.
-  TNewFindText(IDocumentWindow* current, IListsHost* host, TIniFile& ini,
-               TNewFindTextForm* results, QWidget* parent = nullptr);
+  TNewFindText(IDocumentWindow* current, IListsHost* host, TIniFile& ini, TNewFindTextForm* results,
+               QWidget* parent = nullptr);
 
   QComboBox* ComboBox1;
   QCheckBox* CheckBoxCase;

@@ -20,8 +20,7 @@ constexpr int kTrack2 = 22;
 enum class TKeyType { Text, Number };
 
 TKeyType KeyType(int kind) {
-  return kind == kTrack2 || kind == ckSync1 || kind == ckSync2 ? TKeyType::Number
-                                                                : TKeyType::Text;
+  return kind == kTrack2 || kind == ckSync1 || kind == ckSync2 ? TKeyType::Number : TKeyType::Text;
 }
 
 // The text kinds sort by what the list view shows, the path in full form; genres by

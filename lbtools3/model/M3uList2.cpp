@@ -372,10 +372,11 @@ int TSlDocument::InsertSong(const TSlSong& song, int nAfter) {
 
 void TSlDocument::SortSongs(const std::vector<int>& nElements,
                             const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
-  ArrangeSongs(nElements, [&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return less(*songs[a], *songs[b]); });
-  });
+  ArrangeSongs(nElements,
+               [&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
+                 std::stable_sort(order.begin(), order.end(),
+                                  [&](int a, int b) { return less(*songs[a], *songs[b]); });
+               });
 }
 
 void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange) {

@@ -32,11 +32,11 @@ class FindCliTest : public ::testing::Test {
     TSlDocument doc;
     doc.SetFileName(dir + "/" + name + ".m3u");
     for (int n = 0; n < titles.size(); ++n)
-      doc.InsertSong(TSlSong(nullptr,
-                             docwintest::MakeTaggedMp3(
-                                 dir + QString("/%1%2.mp3").arg(name).arg(n), titles[n]),
-                             QString()),
-                     -1);
+      doc.InsertSong(
+          TSlSong(nullptr,
+                  docwintest::MakeTaggedMp3(dir + QString("/%1%2.mp3").arg(name).arg(n), titles[n]),
+                  QString()),
+          -1);
     EXPECT_TRUE(doc.Save(true));
     return doc.m_FileName;
   }

@@ -51,7 +51,7 @@ TEST(FindMatch, CaseAndCyrillic) {
 
 TEST(FindMatch, GenreByNumberWhenTheRecordExists) {
   TSlSong none(nullptr, "/m/x.mp3", QString());  // no records
-  TSlSong noGenre = Song("t");                    // ID3v2 record, genre 255
+  TSlSong noGenre = Song("t");                   // ID3v2 record, genre 255
   TSlSong rock = Song("t");
   rock.m_Tag2.SetGenre(17);
   const TSongMatcher empty("", false, Rows({8, 15}), lb::kNoGenre);
@@ -159,9 +159,9 @@ TEST_F(FindSearchTest, ScopesLoadedListsAndFailures) {
   EXPECT_TRUE(rows[2].bLoadFailed);
   EXPECT_TRUE(rows[2].indices.empty());
   EXPECT_TRUE(ui.Messages().isEmpty());
-  EXPECT_EQ(host.passEvents, QStringList({"begin", "show " + open.Document().m_FileName,
-                                          "show " + closed, "show " + nothing,
-                                          "show " + dir + "/gone.m3u", "end"}));
+  EXPECT_EQ(host.passEvents,
+            QStringList({"begin", "show " + open.Document().m_FileName, "show " + closed,
+                         "show " + nothing, "show " + dir + "/gone.m3u", "end"}));
   EXPECT_EQ(ui.Progress().back().line, " Найдено записей: 3");
 
   // The other scopes take their lists from the same repository.
