@@ -2,6 +2,7 @@
 
 #include "lbtools3/docwin/ColumnKinds.h"
 #include "lbtools3/model/infowind.h"
+#include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -251,6 +252,9 @@ void OpenFoundList(TFoundList& row, IListsHost& host) {
   for (const IListsHost::TListEntry& entry : host.KnownLists())
     if (entry.window && lb::SamePath(entry.path, row.path)) window = entry.window;
   if (!window) {
+    // A list file changed since the search (saved from a window meanwhile) is opened
+    // from the file: the kept copy would show, and on saving restore, the old list.
+    if (row.document && lb::FileAge(row.path) != row.document->m_M3uAge) row.document.reset();
     window = host.OpenList(row.path, row.document.get());
     if (!window) return;  // the opening has told the user why
     row.document.reset();

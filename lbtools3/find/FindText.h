@@ -106,7 +106,8 @@ bool FindInLists(const TSongMatcher& matcher, const std::vector<TFindTarget>& ta
 
 // A click on a result row: a row whose list failed to load says so; otherwise the
 // list's window is activated, or the list is opened (from the kept document when there
-// is one, which passes to the window), and its selection becomes the row's songs.
+// is one and the file has not changed since, the document passing to the window), and
+// its selection becomes the row's songs.
 void OpenFoundList(TFoundList& row, IListsHost& host);
 // Frees the documents kept by the rows (the rows stay).
 void ReleaseFoundDocuments(TFoundLists& rows);

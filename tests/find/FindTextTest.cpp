@@ -198,26 +198,39 @@ TEST_F(FindSearchTest, ClickOnARow) {
   EXPECT_TRUE(host.opened.isEmpty());
 
   // A closed list opens from the document kept by the row, which passes to the window.
-  const QString closed = dir + "/closed.m3u";
+  const QString closed = SavedList("closed", {"x", "y"});
   host.AddClosed(closed, false);
-  auto kept = std::make_unique<TSlDocument>();
-  kept->SetFileName(closed);
-  TSlDocument* keptDoc = kept.get();
+  auto Kept = [&] {
+    auto kept = std::make_unique<TSlDocument>();
+    kept->SetFileName(closed);
+    EXPECT_TRUE(kept->Load(true));
+    return kept;
+  };
+  std::unique_ptr<TSlDocument> kept = Kept();
+  const TSlDocument* keptDoc = kept.get();
   TFoundList closedRow{closed, {1}, std::move(kept), false};
   OpenFoundList(closedRow, host);
   ASSERT_EQ(host.opened.size(), 1);
   EXPECT_EQ(host.openedSources[0], keptDoc);
   EXPECT_FALSE(closedRow.document);
   EXPECT_EQ(host.windows.back()->selected, std::vector<int>({1}));
+  // Saved since the search: the file is opened, not the old copy.
+  host.entries.back().window = nullptr;
+  TFoundList changedRow{closed, {0}, Kept(), false};
+  modeltest::TouchLater(closed, 10);
+  OpenFoundList(changedRow, host);
+  ASSERT_EQ(host.opened.size(), 2);
+  EXPECT_EQ(host.openedSources[1], nullptr);
 
   // A list that failed to load says so.
   TFoundList failed{dir + "/gone.m3u", {}, nullptr, true};
+  ui.ClearMessages();
   OpenFoundList(failed, host);
   ASSERT_EQ(ui.Messages().size(), 1);
   EXPECT_EQ(ui.Messages()[0].caption, "Ошибка");
   EXPECT_TRUE(ui.Messages()[0].text.startsWith(
       "Во время поиска при загрузке этого документа произошла ошибка.\n"));
-  EXPECT_EQ(host.opened.size(), 1);
+  EXPECT_EQ(host.opened.size(), 2);
 }
 
 }  // namespace
