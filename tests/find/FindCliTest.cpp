@@ -49,7 +49,6 @@ TEST_F(FindCliTest, FindsTextAndGenres) {
   CliRun run = Cli({"find", "abba", "--fields", "3,11", a, b});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   EXPECT_EQ(run.out, a + "\t2\t1 3\n");
-  EXPECT_EQ(Cli({"find", "abba", "--case", "--fields", "3", a}).out, "");
   // The empty genre entry: songs whose record exists and has no genre.
   const QString c = List("c", {"t", ""});
   run = Cli({"find", "", "--genre", "", c});
