@@ -45,6 +45,7 @@ QList<CliCommandInfo> SettingsCommands();
 QList<CliCommandInfo> RepoCommands();
 QList<CliCommandInfo> MaintenanceCommands();
 QList<CliCommandInfo> PlayerCommands();
+QList<CliCommandInfo> FindSortCommands();
 
 // Helpers shared by the commands.
 class TSlDocument;

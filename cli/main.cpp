@@ -15,6 +15,7 @@ QList<CliCommandInfo> AllCommands() {
   all << MaintenanceCommands();
   all << TagEditCommands();
   all << PlayerCommands();
+  all << FindSortCommands();
   return all;
 }
 

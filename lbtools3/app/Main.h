@@ -7,6 +7,7 @@
 #include "StartUp.h"
 
 #include "lbtools3/ui/IDocumentHost.h"
+#include "lbtools3/ui/IListsHost.h"
 
 #include "platform/NamedObjects.h"
 
@@ -65,7 +66,8 @@ bool ActionEnabled(TActionRule rule, const TActionState& state);
 class TMainForm : public QMainWindow,
                   public ISettingsEffects,
                   public IDocumentHost,
-                  public IDocumentWindowFactory {
+                  public IDocumentWindowFactory,
+                  public IListsHost {
   Q_OBJECT
 
  public:
@@ -138,6 +140,13 @@ class TMainForm : public QMainWindow,
   void PlayerForgetRow(IDocumentWindow* window) override;
 
   TWinampControl& Winamp() { return *m_Winamp; }
+
+  // ---- IListsHost (finding text across lists) ----
+  QList<TListEntry> KnownLists() override;
+  void BeginListsPass() override;
+  void ShowListInPass(const QString& path) override;
+  void EndListsPass() override;
+  IDocumentWindow* OpenList(const QString& path, const TSlDocument* source) override;
 
   // Save as of the window's document; false when cancelled or not saved.
   bool SaveDocumentAs(TMDIChild* child);

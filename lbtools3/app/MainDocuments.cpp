@@ -12,6 +12,9 @@
 
 #include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/docwin/ColumnsDlg.h"
+#include "lbtools3/find/NewFindText.h"
+#include "lbtools3/find/NewSortDlg.h"
+#include "lbtools3/find/_NewFindTextForm.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "lbtools3/model/infowind.h"
 #include "lbtools3/tags/NewEditTagsDlg.h"
@@ -354,6 +357,18 @@ void TMainForm::ConnectDocumentActions() {
     on(name, [this] { WithChild([](TMDIChild* c) { c->OptionsDeleteFiles(); }); });
     rule(name, TActionRule::SelIdle);
   }
+  on("OptionsFindText", [this] {
+    TNewFindText dialog(ActiveChild(), this, m_Ini, TNewFindTextForm::Instance(this, this), this);
+    dialog.exec();
+  });
+  rule("OptionsFindText", TActionRule::Always);
+  on("OptionsSortItems", [this] {
+    WithChild([this](TMDIChild* c) {
+      TNewSortDlg dialog(this);
+      if (dialog.exec() == QDialog::Accepted) c->ArrangeItems(lb::SongArranger(dialog.Order()));
+    });
+  });
+  rule("OptionsSortItems", TActionRule::Sel);
   on("OptionsAddSong", [this] { WithChild([this](TMDIChild* c) { AddSongs(c); }); });
   rule("OptionsAddSong", TActionRule::Doc);
   const struct {
@@ -545,4 +560,34 @@ void TMainForm::DropFiles(const QStringList& paths) {
   for (const QString& path : paths)
     if (path.endsWith(".m3u", Qt::CaseInsensitive) && m_Repository->IndexOf(path) == -1)
       m_Repository->Add(path, false, nullptr);
+}
+
+// ---------------------------------------------------------------------------------
+// The repository's lists for operations over many lists
+
+QList<IListsHost::TListEntry> TMainForm::KnownLists() {
+  QList<TListEntry> lists;
+  TListsRepository& repo = *m_Repository;
+  for (int row = 0; row < repo.Count(); ++row)
+    lists.append({repo.Path(row), repo.IsOpen(row) ? repo.Child(row) : nullptr,
+                  repo.IsSelected(row)});
+  return lists;
+}
+
+void TMainForm::BeginListsPass() {
+  if (!m_Repository->BulkRunning()) m_Repository->BeginBulk();
+}
+
+void TMainForm::ShowListInPass(const QString& path) {
+  const int row = m_Repository->IndexOf(path);
+  if (row != -1 && m_Repository->BulkRunning()) m_Repository->MarkRow(row);
+}
+
+void TMainForm::EndListsPass() {
+  m_Repository->EndBulk();
+}
+
+IDocumentWindow* TMainForm::OpenList(const QString& path, const TSlDocument* source) {
+  IDocumentWindow* window = m_Repository->OpenFile(path, source);
+  return window && !window->LoadFailed() ? window : nullptr;
 }

@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -194,6 +195,15 @@ void TMDIChild::Activate() {
   if (QMdiArea* area = m_pSubWindow->mdiArea()) area->setActiveSubWindow(m_pSubWindow);
 }
 
+void TMDIChild::SelectSongs(const std::vector<int>& rows) {
+  std::vector<int> present;
+  present.reserve(rows.size());
+  for (int row : rows)
+    if (row >= 0 && row < ListView2->GetCount()) present.push_back(row);
+  ListView2->SelectItems(present);
+  if (!present.empty()) ListView2->MakeVisible(present.front(), false);
+}
+
 bool TMDIChild::CloseWindow() {
   return m_pSubWindow ? m_pSubWindow->close() : close();
 }
@@ -301,9 +311,16 @@ void TMDIChild::SelectItems(bool bSelectAll) {
 }
 
 void TMDIChild::SortItems(const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
+  ArrangeItems([&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return less(*songs[a], *songs[b]); });
+  });
+}
+
+void TMDIChild::ArrangeItems(const TSlDocument::TSongArranger& arrange) {
   TOperationCursor cursor;
   const std::vector<int> items = GatherSelected(false);
-  if (!items.empty()) m_Document.SortSongs(items, less);
+  if (!items.empty()) m_Document.ArrangeSongs(items, arrange);
   m_bPlayerListOutdated = true;
   ListView2->viewport()->update();
 }

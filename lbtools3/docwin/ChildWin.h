@@ -74,6 +74,7 @@ class TMDIChild : public QWidget,
   void SetCaption(const QString& caption) override;
   void ShowWindow() override;
   void Activate() override;
+  void SelectSongs(const std::vector<int>& rows) override;
   bool CloseWindow() override;
   bool ClosingForExit() const override;
   std::vector<int> SelectedRows() const override { return ListView2->SelectedItems(); }
@@ -104,6 +105,8 @@ class TMDIChild : public QWidget,
   // Every row: selected := (not selected) or bSelectAll.
   void SelectItems(bool bSelectAll);
   void SortItems(const std::function<bool(const TSlSong&, const TSlSong&)>& less);
+  // The selected songs take the order arrange gives them, among their own positions.
+  void ArrangeItems(const TSlDocument::TSongArranger& arrange);
   // tag 1 or 2: flag (bOn) or unflag every selected row for synchronisation.
   void SetSyncFlags(int tag, bool bOn);
   // Full (bFull) or brief paths for the selected rows, or for all rows (bAll).

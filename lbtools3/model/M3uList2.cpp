@@ -372,18 +372,53 @@ int TSlDocument::InsertSong(const TSlSong& song, int nAfter) {
 
 void TSlDocument::SortSongs(const std::vector<int>& nElements,
                             const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
-  TSlSongVector copies;
-  CopySongsTo(nElements, copies, 0);
-  std::vector<int> order(copies.size());
-  std::iota(order.begin(), order.end(), 0);
-  // Introspective quicksort finishing short ranges by insertion sort.
-  std::sort(order.begin(), order.end(), [&](int a, int b) { return less(copies[a], copies[b]); });
-  const bool bFull = FullPathsInsert();
+  ArrangeSongs(nElements,
+               [&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
+                 std::stable_sort(order.begin(), order.end(),
+                                  [&](int a, int b) { return less(*songs[a], *songs[b]); });
+               });
+}
+
+void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange) {
   std::lock_guard<std::recursive_mutex> lock(m_Lock);
-  for (size_t n = 0; n < nElements.size(); ++n) {
-    TSlSong& target = m_Songs[nElements[n]];
-    target.AssignDetached(copies[order[n]]);
-    if (!bFull) target.m_Path = lb::ToBriefPath(target.m_Path, m_FileName);
+  const int count = static_cast<int>(nElements.size());
+  std::vector<const TSlSong*> songs(count);
+  for (int k = 0; k < count; ++k) {
+    LB_ASSERT(nElements[k] >= 0 && nElements[k] < (int)m_Songs.size());
+    songs[k] = &m_Songs[nElements[k]];
+  }
+  std::vector<int> order(count);
+  std::iota(order.begin(), order.end(), 0);
+  arrange(songs, order);
+
+  const bool bFull = FullPathsInsert();
+  auto writtenPath = [&](const TSlSong& song) {
+    const QString full = song.GetPath(true);
+    return bFull ? full : lb::ToBriefPath(full, m_FileName);
+  };
+  // The permutation is applied cycle by cycle (each song keeps its address, the
+  // contents move): one spare copy per cycle instead of a copy of every song.
+  std::vector<bool> placed(count, false);
+  for (int first = 0; first < count; ++first) {
+    if (placed[first]) continue;
+    TSlSong& head = m_Songs[nElements[first]];
+    if (order[first] == first) {
+      placed[first] = true;
+      head.m_Path = writtenPath(head);
+      continue;
+    }
+    const TSlSong spare(head);
+    for (int k = first;;) {
+      placed[k] = true;
+      TSlSong& target = m_Songs[nElements[k]];
+      const int from = order[k];
+      const TSlSong& source = from == first ? spare : m_Songs[nElements[from]];
+      const QString path = writtenPath(source);
+      target.AssignDetached(source);
+      target.m_Path = path;
+      if (from == first) break;
+      k = from;
+    }
   }
   SetModified();
 }

@@ -307,9 +307,17 @@ class TSlDocument {
   void MoveSongs(const std::vector<int>& nElements, TSlSongVector& vSongs, int nTargStart);
   void InsertSongs(const TSlSongVector& vSongs, int nStart, int nStop, int nTargStart);
   int InsertSong(const TSlSong& song, int nAfter);
-  // Sorts the listed songs among their own positions; less is the order.
+  // Sorts the listed songs among their own positions; less is the order. The sort is
+  // stable: songs that compare equal keep their order.
   void SortSongs(const std::vector<int>& nElements,
                  const std::function<bool(const TSlSong&, const TSlSong&)>& less);
+  // Puts the listed songs into a new order among their own positions. arrange gets the
+  // listed songs and the order 0..n-1 to permute: order[k] is the song that goes to the
+  // k-th listed position. Every listed song is written back with its path in full form
+  // (brief when FullPathsInsert is off), as songs inserted into a list are.
+  using TSongArranger =
+      std::function<void(const std::vector<const TSlSong*>& vSongs, std::vector<int>& order)>;
+  void ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange);
 
   void CopyToClipboard(const std::vector<int>& nElements) const;
   void CutToClipboard(const std::vector<int>& nElements);

@@ -38,6 +38,9 @@ class IDocumentWindow {
   virtual void ShowWindow() = 0;
   // Brings the window to the front, restoring it when minimised.
   virtual void Activate() = 0;
+  // Selects exactly the listed rows (ascending); rows not below the song count are
+  // ignored.
+  virtual void SelectSongs(const std::vector<int>& rows) = 0;
   // Asks the window to close (it asks about unsaved changes); false when it stays open.
   virtual bool CloseWindow() = 0;
   // The window is being destroyed because the program exits (not closed by the user).
