@@ -1,6 +1,6 @@
 #include "About.h"
 
-#include "Help.h"
+#include "lbtools3/ui/Help.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>
