@@ -87,6 +87,15 @@ void PrepareChild(TMDIChild* child, QMdiArea* area, const QIcon& icon,
                   const std::function<QAction*(const char*)>& act) {
   if (QMdiSubWindow* sub = child->SubWindow()) {
     sub->setWindowIcon(icon);
+    // The frame's own close keys would make Ctrl+F4 and Ctrl+W ambiguous: the main
+    // window's close command (the same closing, with its question) owns them.
+    const QList<QKeySequence> closeKeys = act("FileClose1")->shortcuts();
+    for (QAction* action : sub->findChildren<QAction*>())
+      for (const QKeySequence& key : action->shortcuts())
+        if (closeKeys.contains(key)) {
+          action->setShortcuts({});
+          break;
+        }
     sub->setGeometry(lb::NewDocumentWindowRect(area->viewport()->size(),
                                                int(area->subWindowList().size()) - 1));
   }

@@ -92,15 +92,18 @@ int RunBox(QWidget* parent, const QString& text, const QString& caption, QMessag
   return pressed >= 0 ? defs[pressed].id : escapeId;
 }
 
-// File sizes in Russian units ("4,9 КБ"): Qt writes "KiB" whatever the language.
+// File sizes and dates in Russian ("4,9 КБ", "07.12.2026 13:44"): Qt writes "KiB" and
+// English month names whatever the language.
 class TRussianSizesModel : public QIdentityProxyModel {
  public:
   using QIdentityProxyModel::QIdentityProxyModel;
   QVariant data(const QModelIndex& index, int role) const override {
     auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-    if (role != Qt::DisplayRole || index.column() != 1 || !files)
+    if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
       return QIdentityProxyModel::data(index, role);
     const QModelIndex source = mapToSource(index);
+    if (index.column() == 3)
+      return QLocale(QLocale::Russian).toString(files->lastModified(source), "dd.MM.yyyy HH:mm");
     if (files->isDir(source)) return QString();
     return QtUiServices::FileSizeText(files->size(source));
   }
