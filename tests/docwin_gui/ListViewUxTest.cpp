@@ -105,7 +105,8 @@ TEST_F(ListViewUxTest, DraggedSongsShowTheLineTheyWillBeInsertedAt) {
                   Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(view->viewport(), &drop);
   EXPECT_EQ(view->GetDropLine(), -1);
-  EXPECT_EQ(target->m_Document.m_Songs[1].GetPath(true), source->m_Document.m_Songs[0].GetPath(true));
+  EXPECT_EQ(target->m_Document.m_Songs[1].GetPath(true),
+            source->m_Document.m_Songs[0].GetPath(true));
 
   // Files from the file manager draw no song line.
   QMimeData files;
@@ -181,9 +182,9 @@ TEST_F(ListViewUxTest, CloseQuestionsHelpButtonOpensItsContextAndAsksAgain) {
     if (boxes == 1) QTimer::singleShot(10, press);
   };
   QTimer::singleShot(10, press);
-  const int answer = widgets.MessageBoxWithHelp("/m/list.m3u\nСохранить изменённый документ ?",
-                                                "LBTools", MB_YESNOCANCEL | MB_ICONQUESTION,
-                                                TMDIChild::kCloseQuestionHelp);
+  const int answer =
+      widgets.MessageBoxWithHelp("/m/list.m3u\nСохранить изменённый документ ?", "LBTools",
+                                 MB_YESNOCANCEL | MB_ICONQUESTION, TMDIChild::kCloseQuestionHelp);
   EXPECT_EQ(answer, IDNO);
   EXPECT_EQ(boxes, 2);
   ASSERT_EQ(browser.urls.size(), 1);

@@ -224,7 +224,8 @@ TEST_F(WindowUxTest, ConfirmedColumnsAreWrittenAtOnce) {
   ASSERT_TRUE(form.ExecuteCommand("OptionsDocColumns"));
   QString written;
   for (const QString& key : ini.ReadSection(TListsRepository::kSection))
-    if (key.endsWith("*Columns")) written = ini.ReadString(TListsRepository::kSection, key, QString());
+    if (key.endsWith("*Columns"))
+      written = ini.ReadString(TListsRepository::kSection, key, QString());
   EXPECT_EQ(written, "0,40");
 }
 
