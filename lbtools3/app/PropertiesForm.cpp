@@ -350,8 +350,10 @@ void TPropertiesForm::CheckBox11Click() {
 void TPropertiesForm::BrowseBtnClick() {
   const bool viewer = sender() == BrowseEditBtn;
   QLineEdit* target = viewer ? EditorPath : Edit3;
-  const QStringList names = UiServices::Instance().GetOpenFileNames(
-      QString(), QFileInfo(target->text()).absolutePath(), QString());
+  // An empty field names no folder: the dialog starts in the last one used.
+  const QString folder =
+      target->text().isEmpty() ? QString() : QFileInfo(target->text()).absolutePath();
+  const QStringList names = UiServices::Instance().GetOpenFileNames(QString(), folder, QString());
   if (!names.isEmpty()) target->setText(names.first());
 }
 

@@ -264,7 +264,11 @@ QStringList QtUiServices::GetOpenFileNames(const QString& title, const QString& 
 
 QString QtUiServices::GetSaveFileName(const QString& title, const QString& fileName,
                                       const QString& filter) {
-  QFileDialog dialog(DialogParent(), title, StartFolder(fileName), QtFilter(filter));
+  // A proposed name in a folder that does not exist keeps the name, in the last folder.
+  QString start = fileName;
+  if (!fileName.isEmpty() && !QFileInfo(fileName).absoluteDir().exists())
+    start = StartFolder(QString()) + "/" + QFileInfo(fileName).fileName();
+  QFileDialog dialog(DialogParent(), title, StartFolder(start), QtFilter(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   const QStringList chosen = RunFileDialog(dialog);
