@@ -10,7 +10,8 @@
 #include <QFileInfo>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QIdentityProxyModel>
+#include <QAbstractItemView>
+#include <QStyledItemDelegate>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
@@ -93,19 +94,23 @@ int RunBox(QWidget* parent, const QString& text, const QString& caption, QMessag
 }
 
 // File sizes and dates in Russian ("4,9 КБ", "07.12.2026 13:44"): Qt writes "KiB" and
-// English month names whatever the language.
-class TRussianSizesModel : public QIdentityProxyModel {
+// English month names whatever the language. Drawn over the dialog's own model (a
+// proxy model would break its selection of typed names).
+class TRussianFilesDelegate : public QStyledItemDelegate {
  public:
-  using QIdentityProxyModel::QIdentityProxyModel;
-  QVariant data(const QModelIndex& index, int role) const override {
-    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-    if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
-      return QIdentityProxyModel::data(index, role);
-    const QModelIndex source = mapToSource(index);
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const auto* files = qobject_cast<const QFileSystemModel*>(index.model());
+    if (!files) return;
     if (index.column() == 3)
-      return QLocale(QLocale::Russian).toString(files->lastModified(source), "dd.MM.yyyy HH:mm");
-    if (files->isDir(source)) return QString();
-    return QtUiServices::FileSizeText(files->size(source));
+      option->text =
+          QLocale(QLocale::Russian).toString(files->lastModified(index), "dd.MM.yyyy HH:mm");
+    else if (index.column() == 1)
+      option->text =
+          files->isDir(index) ? QString() : QtUiServices::FileSizeText(files->size(index));
   }
 };
 
@@ -248,7 +253,9 @@ void QtUiServices::RememberFolder(const QString& path, bool isFolder) {
 
 QStringList QtUiServices::RunFileDialog(QFileDialog& dialog) {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setProxyModel(new TRussianSizesModel(&dialog));
+  for (QAbstractItemView* view : dialog.findChildren<QAbstractItemView*>())
+    if (qobject_cast<const QFileSystemModel*>(view->model()))
+      view->setItemDelegate(new TRussianFilesDelegate(view));
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList chosen = dialog.selectedFiles();
   if (!chosen.isEmpty()) RememberFolder(chosen.first(), dialog.fileMode() == QFileDialog::Directory);
