@@ -1,16 +1,17 @@
 #include "Main.h"
 
 #include "About.h"
-#include "Help.h"
+#include "lbtools3/ui/Help.h"
 #include "PropertiesForm.h"
+#include "lbtools3/ui/Application.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
 #include "WindowLayout.h"
 
+#include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/player/AudaciousBinding.h"
 #include "lbtools3/player/WinampCtrl.h"
-
 #include "lbtools3/model/M3uList2.h"
 
 #include "platform/IniFile.h"
@@ -148,7 +149,7 @@ const struct {
 } kActions[] = {
     {"FileNew1", "&Новый", "Ctrl+N", R::Later},
     {"FileOpen1", "&Открыть", "Ctrl+O", R::Later},
-    {"FileClose1", "&Закрыть", "", R::Later},
+    {"FileClose1", "&Закрыть", "Ctrl+F4", R::Later},
     {"FileSaveDoc", "Сохранить", "Ctrl+S", R::Later},
     {"FileSaveDocAs", "Сохранить как...", "", R::Later},
     {"FileSaveAll", "Сохранить всё", "", R::Later},
@@ -229,6 +230,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
       m_Instance(instance),
       m_bIniExistedAtStart(QFileInfo::exists(ini.FileName())) {
   setWindowTitle("Lyrabox Tools, 3.0");
+  setWindowIcon(lb::ProgramIcon());
   setAcceptDrops(true);
   // The first run looks for the player and turns the work with it on when found.
   if (!m_bIniExistedAtStart) {
@@ -333,6 +335,7 @@ void TMainForm::CreateActions() {
   connect(Act("OptionsSettings"), &QAction::triggered, this, &TMainForm::OpenSettings);
   for (const char* name : {"OptionsMainToolBar", "OptionsPlayToolBar"})
     Act(name)->setCheckable(true);
+  Act("FileClose1")->setShortcuts({QKeySequence("Ctrl+F4"), QKeySequence("Ctrl+W")});
 }
 
 void TMainForm::CreateMenus() {
@@ -373,8 +376,38 @@ void TMainForm::CreateMenus() {
   QMenu* window = bar->addMenu("&Окно");
   add(window, {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
                "WindowMinimizeAll1", "WindowArrangeAll1"});
+  connect(window, &QMenu::aboutToShow, this, [this, window] { FillWindowMenu(window); });
   QMenu* help = bar->addMenu("&Помощь");
   add(help, {"HelpContents", "HelpMainDescription", "-", "HelpAbout1"});
+}
+
+void TMainForm::FillWindowMenu(QMenu* menu) {
+  // The open windows follow the fixed commands, the active one ticked.
+  for (QAction* action : menu->actions())
+    if (action->property("lbWindowEntry").toBool()) delete action;
+  const QList<QMdiSubWindow*> windows = m_Mdi->subWindowList();
+  if (windows.isEmpty()) return;
+  menu->addSeparator()->setProperty("lbWindowEntry", true);
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* sub = windows[i];
+    const QString title = sub->widget() ? sub->widget()->windowTitle() : sub->windowTitle();
+    QAction* entry = menu->addAction((i < 9 ? QString("&%1 ").arg(i + 1) : QString()) + title);
+    entry->setProperty("lbWindowEntry", true);
+    entry->setCheckable(true);
+    entry->setChecked(sub == m_Mdi->activeSubWindow());
+    connect(entry, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(sub)] {
+      if (!sub) return;
+      if (sub->isMinimized()) sub->showNormal();
+      m_Mdi->setActiveSubWindow(sub);
+    });
+  }
+}
+
+QMenu* TMainForm::createPopupMenu() {
+  // The menu bar stays: hidden, nothing would bring it back.
+  QMenu* menu = QMainWindow::createPopupMenu();
+  if (menu) menu->removeAction(m_MenuToolBar->toggleViewAction());
+  return menu;
 }
 
 void TMainForm::CreateToolBars() {
@@ -438,7 +471,10 @@ void TMainForm::CreateToolBars() {
     action->setChecked(true);
     connect(action, &QAction::triggered, this,
             [this, toolBar, action](bool checked) { ShowToolBar(toolBar, action, checked); });
+    // The tool bars' pop-up menu hides and shows them too: the tick follows.
+    connect(toolBar->toggleViewAction(), &QAction::toggled, action, &QAction::setChecked);
   }
+  m_MenuToolBar->toggleViewAction()->setVisible(false);
 }
 
 void TMainForm::ShowToolBar(QToolBar* bar, QAction* action, bool visible) {
@@ -466,7 +502,6 @@ void TMainForm::CreateCentralArea() {
   setCentralWidget(m_Splitter);
 
   connect(Act("WindowCascade1"), &QAction::triggered, m_Mdi, &QMdiArea::cascadeSubWindows);
-  connect(Act("WindowTileHorizontal1"), &QAction::triggered, m_Mdi, &QMdiArea::tileSubWindows);
   connect(Act("WindowArrangeAll1"), &QAction::triggered, m_Mdi, &QMdiArea::tileSubWindows);
   connect(Act("WindowTileVertical1"), &QAction::triggered, this, [this] {
     // Side by side: each window takes the full height and an equal share of the width.
@@ -477,6 +512,18 @@ void TMainForm::CreateCentralArea() {
     for (int i = 0; i < windows.size(); ++i) {
       windows[i]->showNormal();
       windows[i]->setGeometry(i * width, 0, width, area.height());
+    }
+  });
+  connect(Act("WindowTileHorizontal1"), &QAction::triggered, this, [this] {
+    // One above the other: each window takes the full width and an equal share of the
+    // height.
+    const QList<QMdiSubWindow*> windows = m_Mdi->subWindowList();
+    if (windows.isEmpty()) return;
+    const QRect area = m_Mdi->viewport()->rect();
+    const int height = area.height() / int(windows.size());
+    for (int i = 0; i < windows.size(); ++i) {
+      windows[i]->showNormal();
+      windows[i]->setGeometry(0, i * height, area.width(), height);
     }
   });
   connect(Act("WindowMinimizeAll1"), &QAction::triggered, this, [this] {
@@ -496,7 +543,7 @@ void TMainForm::CreateStatusBar() {
 }
 
 void TMainForm::CreateTray() {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  // Made whether or not a tray exists now: a panel may start after the program.
   m_Tray = new QSystemTrayIcon(windowIcon(), this);
   m_Tray->setToolTip("Lyrabox Tools");
   connect(m_Tray, &QSystemTrayIcon::activated, this, [this] {
@@ -509,7 +556,8 @@ void TMainForm::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !m_Tray) return;
   if (!m_Ini.ReadBool("Settings", "HideMainWindow", false)) return;
-  if (isMinimized()) {
+  // Without a tray the hidden window could only be reached by starting the program again.
+  if (isMinimized() && QSystemTrayIcon::isSystemTrayAvailable()) {
     m_Tray->show();
     QTimer::singleShot(0, this, &QWidget::hide);
   } else if (m_Tray->isVisible()) {
@@ -523,6 +571,7 @@ void TMainForm::UpdateActions() {
   for (auto it = m_Rules.cbegin(); it != m_Rules.cend(); ++it)
     m_Actions.value(it.key())->setEnabled(ActionEnabled(it.value(), state));
   Act("RepListOpenExternalEditor")->setVisible(m_bEditorPathUsed);
+  MarkModifiedDocuments();
   Act("WinampPlayWithReload")->setVisible(m_Ini.ReadBool("Edit", "FastPlay", false));
 }
 
@@ -610,7 +659,7 @@ void TMainForm::RestoreLayout() {
 
   lb::TWindowPlacement current{0, geometry()};
   lb::TWindowPlacement p = lb::ReadWindowPlacement(m_Ini, current);
-  if (p.state == 0) p.normal = lb::ClampToWorkArea(p.normal, workArea);
+  p.normal = lb::ClampToWorkArea(p.normal, workArea);
   setGeometry(p.normal);
   if (p.state == 2)
     setWindowState(Qt::WindowMaximized);
@@ -770,15 +819,17 @@ void TMainForm::HelpMainDescriptionExecute() {
 }
 
 void TMainForm::GlobalTabExecute() {
+  // The ring: repository, the player's position and volume bars (while their tool bar
+  // is shown), the active list's view.
+  QList<QWidget*> ring{m_RepositoryView};
+  if (!m_WinampToolBar->isHidden() && m_WinampToolBar->isVisibleTo(this))
+    ring << m_PositionBar << m_VolumeBar;
+  if (TMDIChild* child = ActiveChild()) ring << child->ListView2;
   QWidget* focus = QApplication::focusWidget();
-  QWidget* next = m_RepositoryView;
-  if (focus == m_RepositoryView)
-    next = m_PositionBar;
-  else if (focus == m_PositionBar)
-    next = m_VolumeBar;
-  else if (focus == m_VolumeBar)
-    next = m_Mdi->activeSubWindow() ? m_Mdi->activeSubWindow()->widget() : m_RepositoryView;
-  if (next) next->setFocus(Qt::TabFocusReason);
+  qsizetype at = ring.indexOf(focus);
+  if (at == -1 && focus && ActiveChild() && ActiveChild()->isAncestorOf(focus))
+    at = ring.size() - 1;
+  ring[(at + 1) % ring.size()]->setFocus(Qt::TabFocusReason);
 }
 
 void TMainForm::OpenSettings() {

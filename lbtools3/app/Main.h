@@ -20,6 +20,7 @@
 class IPlayerBinding;
 class QAction;
 class QLabel;
+class QMenu;
 class QMdiArea;
 class QMdiSubWindow;
 class QSlider;
@@ -83,9 +84,13 @@ class TMainForm : public QMainWindow,
   // The state the enabling rules look at, and re-evaluating every rule.
   TActionState CurrentActionState() const;
   void UpdateActions();
+  // The tool bars' pop-up menu, without the menu bar's entry.
+  QMenu* createPopupMenu() override;
 
   // What the settings dialog changes in the main window.
   void RetitleAllDocuments() override;
+  // A modified list shows "*" after its caption.
+  void MarkModifiedDocuments();
   void SetEditorPathUsed(bool used) override { m_bEditorPathUsed = used; }
   void ReinitPlayer() override;
   void ApplyHotKeys(const THotKeySlots& hotKeys) override;
@@ -170,6 +175,8 @@ class TMainForm : public QMainWindow,
   void CreateCentralArea();
   void CreateStatusBar();
   void CreateTray();
+  // The "Окно" menu's list of open windows, rebuilt each time it opens.
+  void FillWindowMenu(QMenu* menu);
   QAction* Act(const QString& name) const { return FindAction(name); }
 
   void FirstShowing();
@@ -197,6 +204,8 @@ class TMainForm : public QMainWindow,
   // Runs fn with the active document window, when there is one.
   void WithChild(const std::function<void(TMDIChild*)>& fn);
   QString AskListToOpen();
+  // Every existing list the user chose in the open dialog, as full paths.
+  QStringList AskListsToOpen();
   void AddSongs(TMDIChild* child);
   void FilesInformation(TMDIChild* child);
   void OpenFolder(const QString& path);

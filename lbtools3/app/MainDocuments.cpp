@@ -2,13 +2,14 @@
 // commands that act on the active list, saving, the repository's commands, and the
 // path changes carried into every list.
 #include "Main.h"
-#include "Help.h"
+#include "lbtools3/ui/Help.h"
 
 #include "lbtools3/player/WinampCtrl.h"
 #include "MainOperations.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
+#include "WindowLayout.h"
 
 #include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/docwin/ColumnsDlg.h"
@@ -88,12 +89,26 @@ QList<TMDIChild*> TMainForm::Children() const {
 }
 
 namespace {
-// Document windows open at two thirds of the area unless the repository restores a
-// stored placement; their list view offers the document commands on a pop-up menu.
-void PrepareChild(TMDIChild* child, QMdiArea* area,
+// Document windows open wholly inside the area at three quarters of it (at least
+// 640 × 400 where the area has room), each a step below and right of the one before,
+// unless the repository restores a stored placement; their list view offers the
+// document commands on a pop-up menu.
+void PrepareChild(TMDIChild* child, QMdiArea* area, const QIcon& icon,
                   const std::function<QAction*(const char*)>& act) {
-  if (QMdiSubWindow* sub = child->SubWindow())
-    sub->resize(area->width() * 2 / 3, area->height() * 2 / 3);
+  if (QMdiSubWindow* sub = child->SubWindow()) {
+    sub->setWindowIcon(icon);
+    // The frame's own close keys would make Ctrl+F4 and Ctrl+W ambiguous: the main
+    // window's close command (the same closing, with its question) owns them.
+    const QList<QKeySequence> closeKeys = act("FileClose1")->shortcuts();
+    for (QAction* action : sub->findChildren<QAction*>())
+      for (const QKeySequence& key : action->shortcuts())
+        if (closeKeys.contains(key)) {
+          action->setShortcuts({});
+          break;
+        }
+    sub->setGeometry(lb::NewDocumentWindowRect(area->viewport()->size(),
+                                               int(area->subWindowList().size()) - 1));
+  }
   child->ListView2->setContextMenuPolicy(Qt::ActionsContextMenu);
   for (const char* name : {"OptionsTagsEdit", "OptionsFindText", "OptionsSortItems",
                            "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles",
@@ -106,14 +121,14 @@ void PrepareChild(TMDIChild* child, QMdiArea* area,
 IDocumentWindow* TMainForm::CreateNewDocumentWindow(const QString& path,
                                                     const TSlDocument* source) {
   auto* child = new TMDIChild(m_Mdi, this, path, true, source);
-  PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  PrepareChild(child, m_Mdi, windowIcon(), [this](const char* name) { return Act(name); });
   FollowChildForPlayer(child);
   return child;
 }
 
 IDocumentWindow* TMainForm::CreateListWindow(const QString& path, const TSlDocument* source) {
   auto* child = new TMDIChild(m_Mdi, this, path, false, source);
-  PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  PrepareChild(child, m_Mdi, windowIcon(), [this](const char* name) { return Act(name); });
   FollowChildForPlayer(child);
   return child;
 }
@@ -140,6 +155,10 @@ TActionState TMainForm::CurrentActionState() const {
 
 void TMainForm::RetitleAllDocuments() {
   for (TMDIChild* child : Children()) child->SetCaption(child->m_Document.GetTitle());
+}
+
+void TMainForm::MarkModifiedDocuments() {
+  for (TMDIChild* child : Children()) child->UpdateTitle();
 }
 
 // ---------------------------------------------------------------------------------
@@ -286,10 +305,16 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
 // Commands
 
 QString TMainForm::AskListToOpen() {
-  const QStringList names =
-      UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter);
-  if (names.isEmpty() || !QFileInfo(names.first()).isFile()) return QString();
-  return QFileInfo(names.first()).absoluteFilePath();
+  const QStringList names = AskListsToOpen();
+  return names.isEmpty() ? QString() : names.first();
+}
+
+QStringList TMainForm::AskListsToOpen() {
+  QStringList paths;
+  for (const QString& name :
+       UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter))
+    if (QFileInfo(name).isFile()) paths << QFileInfo(name).absoluteFilePath();
+  return paths;
 }
 
 void TMainForm::ConnectDocumentActions() {
@@ -301,11 +326,11 @@ void TMainForm::ConnectDocumentActions() {
 
   on("FileNew1", [this] { m_Repository->NewDocument(); });
   on("FileOpen1", [this] {
-    const QString path = AskListToOpen();
-    if (path.isEmpty()) return;
-    const int row = m_Repository->IndexOf(path);
-    if (row != -1 && m_Repository->IsOpen(row)) return;  // already open: left as it is
-    m_Repository->OpenFile(path);
+    for (const QString& path : AskListsToOpen()) {
+      const int row = m_Repository->IndexOf(path);
+      if (row != -1 && m_Repository->IsOpen(row)) continue;  // already open: left as it is
+      m_Repository->OpenFile(path);
+    }
   });
   on("FileClose1", [this] { WithChild([](TMDIChild* c) { c->CloseWindow(); }); });
   rule("FileClose1", TActionRule::Doc);
@@ -349,7 +374,9 @@ void TMainForm::ConnectDocumentActions() {
   on("OptionsDocColumns", [this] {
     WithChild([this](TMDIChild* c) {
       TColumnsDlg dialog(c, this);
-      dialog.exec();
+      // The confirmed layout is stored at once, not only when the window closes.
+      if (dialog.exec() == QDialog::Accepted && !c->m_Document.m_bNew)
+        m_Repository->SaveWindowState(c, true);
     });
   });
   rule("OptionsDocColumns", TActionRule::Doc);
@@ -484,8 +511,7 @@ void TMainForm::AddSongs(TMDIChild* child) {
     return;
   }
   const QStringList files = UiServices::Instance().GetOpenFileNames(
-      "Добавление песни...", QFileInfo(child->m_Document.m_FileName).path(),
-      lb::AddSongsFilter(manager));
+      "Добавление песни...", QString(), lb::AddSongsFilter(manager));
   if (files.isEmpty()) return;
   TSlDocument& document = child->m_Document;
   int at = child->ListView2->GetSelected();  // -1: the end

@@ -87,11 +87,15 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
 }
 
 QString AddSongsFilter(const TSlInsertFilesManager& manager) {
-  QStringList items;
+  QStringList items, patterns;
   for (int i = 0; i < manager.GetExtensionCount(); ++i) {
     const QString e = manager.GetExtension(i);
     items << e.mid(1) + "-песни (*" + e + ")|*" + e;
+    patterns << "*" + e;
   }
+  // First every working extension at once, so that a folder of mixed songs shows whole.
+  if (!patterns.isEmpty())
+    items.prepend("Музыкальные файлы (" + patterns.join(' ') + ")|" + patterns.join(';'));
   return items.join('|');
 }
 

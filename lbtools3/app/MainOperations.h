@@ -30,8 +30,8 @@ bool DeleteToRecycleBin(const QString& path);
 bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
                             const std::function<void()>& onChanged = {});
 
-// The open-dialog filter of "add songs": "mp3-песни (*.mp3)|*.mp3|..." for the working
-// extensions.
+// The open-dialog filter of "add songs": "Музыкальные файлы (*.mp3 *.wav)|*.mp3;*.wav",
+// then "mp3-песни (*.mp3)|*.mp3|..." for each working extension.
 QString AddSongsFilter(const TSlInsertFilesManager& manager);
 
 }  // namespace lb

@@ -1,5 +1,6 @@
 #include "PropertiesForm.h"
 
+#include "lbtools3/ui/Help.h"
 #include "platform/UiServices.h"
 
 #include <QCheckBox>
@@ -86,6 +87,8 @@ TPropertiesForm::TPropertiesForm(QWidget* parent, TIniFile& ini, ISettingsEffect
   setWindowTitle(QStringLiteral("Настройка"));
   auto* tabs = new QTabWidget(this);
   tabs->setObjectName(QStringLiteral("PageControl1"));
+  m_Pages = tabs;
+  lb::SetHelpTopic(this, QStringLiteral("settings"));
   BuildGeneralPage(tabs);
   BuildAdvancedPage(tabs);
   BuildOtherPage(tabs);
@@ -347,8 +350,10 @@ void TPropertiesForm::CheckBox11Click() {
 void TPropertiesForm::BrowseBtnClick() {
   const bool viewer = sender() == BrowseEditBtn;
   QLineEdit* target = viewer ? EditorPath : Edit3;
-  const QStringList names = UiServices::Instance().GetOpenFileNames(
-      QString(), QFileInfo(target->text()).absolutePath(), QString());
+  // An empty field names no folder: the dialog starts in the last one used.
+  const QString folder =
+      target->text().isEmpty() ? QString() : QFileInfo(target->text()).absolutePath();
+  const QStringList names = UiServices::Instance().GetOpenFileNames(QString(), folder, QString());
   if (!names.isEmpty()) target->setText(names.first());
 }
 
@@ -373,5 +378,28 @@ void TPropertiesForm::BtnDeactiveClick() {
 void TPropertiesForm::Button1Click() {
   CollectValues();
   StoreShownSlot();
-  if (m_Model.Accept(m_Effects)) accept();
+  const QString failure = m_Model.Validate();
+  if (m_Model.Accept(m_Effects)) {
+    accept();
+    return;
+  }
+  ShowFailingField(failure);
+}
+
+void TPropertiesForm::ShowFailingField(const QString& failure) {
+  // The field a check's message is about: its page comes to the front, the field gets
+  // the focus with its text selected for retyping.
+  const std::pair<const char*, QLineEdit*> fields[] = {
+      {"расширения файлов", Edit2},
+      {"файл программы Winamp", Edit3},
+      {"файл просмотрщика листов", EditorPath},
+      {"Замедление перемещения", EditVelocity}};
+  for (const auto& [words, field] : fields) {
+    if (!failure.contains(QString::fromUtf8(words))) continue;
+    for (int page = 0; page < m_Pages->count(); ++page)
+      if (m_Pages->widget(page)->isAncestorOf(field)) m_Pages->setCurrentIndex(page);
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+    return;
+  }
 }

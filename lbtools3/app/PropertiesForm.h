@@ -67,11 +67,14 @@ class TPropertiesForm : public QDialog {
   void CollectValues();
   void StoreShownSlot();
   void RegisterShell(bool bRegister);
+  // Brings the field that a failed check's message names into view and focus.
+  void ShowFailingField(const QString& failure);
 
   TSettingsModel m_Model;
   ISettingsEffects* m_Effects;
   int m_nSlot = -1;
   bool m_bFilling = true;
+  QTabWidget* m_Pages = nullptr;
 
   // "Общее"
   QLineEdit* Edit2 = nullptr;

@@ -1,6 +1,7 @@
 // The program's entry point: the single-instance rule, the command-line switches, the
 // tag component's thread, then the main window.
 #include "Main.h"
+#include "lbtools3/ui/Application.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Settings.h"
 
@@ -9,9 +10,7 @@
 #include "platform/NamedObjects.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QSocketNotifier>
-#include <QTranslator>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -73,20 +72,11 @@ void CloseOnTermination(QWidget* window) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
-void LoadTranslations(QApplication& app) {
-  // Qt's own dialogs and buttons speak Russian.
-  auto* qt = new QTranslator(&app);
-  if (qt->load(QLocale("ru_RU"), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(qt);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  app.setApplicationName("Lyrabox Tools");
-  app.setApplicationDisplayName("Lyrabox Tools");
-  LoadTranslations(app);
+  lb::SetUpApplication(app);
   QtUiServices ui;
   UiServices::Install(&ui);
 

@@ -52,7 +52,7 @@ TMDIChild::TMDIChild(QMdiArea* area, IDocumentHost* host, const QString& path, b
     StatusPanel[n]->setFixedWidth(250);
     StatusBar1->addWidget(StatusPanel[n]);
   }
-  StatusPanel[0]->setText("0");
+  StatusPanel[0]->setText(SelectionStatus(0, 0));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -168,15 +168,26 @@ TColumnLayout TMDIChild::Columns() const {
 
 void TMDIChild::SetColumns(const TColumnLayout& columns) {
   const TColumnLayout& layout = columns.isEmpty() ? lb::DefaultColumnLayout() : columns;
+  // The rows' selection and focus belong to the songs, not to the columns.
+  const std::vector<int> selected = ListView2->SelectedItems();
+  const int focused = ListView2->currentIndex().row();
   ListView2->setUpdatesEnabled(false);
   ListView2->ClearColumns();
   for (const auto& [kind, width] : layout)
     if (lb::IsColumnKind(kind)) ListView2->AddColumn(kind, lb::ColumnCaption(kind), width);
+  ListView2->SelectItems(selected);
+  ListView2->SetState(focused, TSLLBListView::isFocused, true);
   ListView2->setUpdatesEnabled(true);
 }
 
 void TMDIChild::SetCaption(const QString& caption) {
-  setWindowTitle(caption);
+  m_Caption = caption;
+  UpdateTitle();
+}
+
+void TMDIChild::UpdateTitle() {
+  const QString title = m_Document.m_bModified ? m_Caption + "*" : m_Caption;
+  if (windowTitle() != title) setWindowTitle(title);
 }
 
 void TMDIChild::ShowWindow() {
@@ -253,6 +264,16 @@ void TMDIChild::RestartSync() {
 void TMDIChild::RefreshCount() {
   ListView2->SetCount(m_Document.m_Songs.size());
   ListView2->viewport()->update();
+  SelectionChanged();
+}
+
+void TMDIChild::SelectRows(int first, int count) {
+  std::vector<int> rows;
+  for (int n = first; n < first + count && n < ListView2->GetCount(); ++n) rows.push_back(n);
+  ListView2->SelectItems(rows);
+  if (rows.empty()) return;
+  ListView2->SetState(rows.front(), TSLLBListView::isFocused, true);
+  ListView2->MakeVisible(rows.front(), false);
 }
 
 std::vector<int> TMDIChild::GatherSelected(bool bDeselect) {
@@ -286,8 +307,12 @@ void TMDIChild::EditPaste() {
   ListChanged(true);
   TOperationCursor cursor;
   const int first = ListView2->GetSelected();
-  m_Document.PasteFromClipboard(first < 0 ? 0 : first + 1);
+  const int at = first < 0 ? 0 : first + 1;
+  const int before = m_Document.m_Songs.size();
+  m_Document.PasteFromClipboard(at);
   RefreshCount();
+  // The pasted songs become the selection, ready for the next command.
+  SelectRows(at, m_Document.m_Songs.size() - before);
 }
 
 void TMDIChild::EditDelete() {
@@ -300,6 +325,10 @@ void TMDIChild::EditDelete() {
   ListChanged(true);
   if (!items.empty()) m_Document.DeleteSongs(items);
   RefreshCount();
+  // The song after the first deleted one (else the new last song) is selected, so that
+  // Delete can be pressed again.
+  if (!items.empty() && ListView2->GetCount() > 0)
+    SelectRows(std::min(items.front(), ListView2->GetCount() - 1), 1);
 }
 
 void TMDIChild::SelectItems(bool bSelectAll) {
@@ -409,7 +438,7 @@ void TMDIChild::OnData(int item, int column, bool bText, QString& text, int& ima
 
 void TMDIChild::SelectionChanged() {
   if (m_bDestroyed || !ListView2) return;
-  StatusPanel[0]->setText(QString::number(ListView2->GetSelCount()));
+  StatusPanel[0]->setText(SelectionStatus(ListView2->GetSelCount(), ListView2->GetCount()));
 }
 
 void TMDIChild::ListClick(const QPoint& point) {
@@ -552,9 +581,9 @@ void TMDIChild::AutoScroll(const QPoint& point) {
 
 void TMDIChild::closeEvent(QCloseEvent* event) {
   if (m_Document.m_bModified && !m_bLoadFailed) {
-    const int answer =
-        UiServices::Instance().MessageBox(m_Document.m_FileName + QString::fromUtf8(kSaveQuestion),
-                                          UiServices::kCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
+    const int answer = UiServices::Instance().MessageBoxWithHelp(
+        m_Document.m_FileName + QString::fromUtf8(kSaveQuestion), UiServices::kCaption,
+        MB_YESNOCANCEL | MB_ICONQUESTION, kCloseQuestionHelp);
     if (answer == IDCANCEL || (answer == IDYES && !(m_pHost && m_pHost->SaveDocument(this)))) {
       event->ignore();
       return;

@@ -34,6 +34,12 @@ class TMDIChild : public QWidget,
   static constexpr const char* kBadExtensions =
       "Неправильно заданы расширения файлов в файле конфигурации";
   static constexpr const char* kDeleteQuestion = "Удалить выбранные файлы ?";
+  // The help context of the question asked when a modified list closes.
+  static constexpr int kCloseQuestionHelp = 11;
+  // Status panel 0: the selected songs beside all songs ("3 из 120").
+  static QString SelectionStatus(int selected, int count) {
+    return QString("%1 из %2").arg(selected).arg(count);
+  }
   static constexpr const char* kDeleteQuestionShift =
       "Удалить выбранные файлы (без последующего пересканирования) ?";
 
@@ -72,6 +78,8 @@ class TMDIChild : public QWidget,
   TColumnLayout Columns() const override;
   void SetColumns(const TColumnLayout& columns) override;
   void SetCaption(const QString& caption) override;
+  // The caption, with "*" after it while the document is modified.
+  void UpdateTitle();
   void ShowWindow() override;
   void Activate() override;
   void SelectSongs(const std::vector<int>& rows) override;
@@ -149,6 +157,10 @@ class TMDIChild : public QWidget,
   // the window when bStopFollowing).
   void ListChanged(bool bStopFollowing);
 
+  // Selects exactly rows first..first+count-1, focusing and showing the first.
+  void SelectRows(int first, int count);
+
   QMdiSubWindow* m_pSubWindow = nullptr;
   IDocumentHost* m_pHost;
+  QString m_Caption;
 };
