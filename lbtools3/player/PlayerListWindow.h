@@ -19,6 +19,7 @@ class TPlayerListWindow : public IDocumentWindow {
   bool CloseWindow() override { return true; }
   bool ClosingForExit() const override { return false; }
 
+  void SelectSongs(const std::vector<int>& rows) override { m_Selected = rows; }
   std::vector<int> SelectedRows() const override { return m_Selected; }
   bool ChangedSinceSent() const override { return m_bChanged; }
   void SetChangedSinceSent(bool changed) override { m_bChanged = changed; }

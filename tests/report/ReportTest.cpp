@@ -48,6 +48,7 @@ class Window : public IDocumentWindow {
   void Activate() override {}
   bool CloseWindow() override { return true; }
   bool ClosingForExit() const override { return false; }
+  void SelectSongs(const std::vector<int>&) override {}
 };
 
 class Lists : public IRepositoryLists {

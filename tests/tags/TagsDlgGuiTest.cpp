@@ -36,6 +36,7 @@ class FakeWindow : public QObject, public IDocumentWindow, public IWorkerDocumen
   void Activate() override {}
   bool CloseWindow() override { return true; }
   bool ClosingForExit() const override { return false; }
+  void SelectSongs(const std::vector<int>&) override {}
 
   int SelectedIndex() override {
     for (int n = 0; n < doc.m_Songs.size(); ++n)
