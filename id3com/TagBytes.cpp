@@ -46,7 +46,10 @@ class TWalker {
       : m_Body(body),
         m_Major(major),
         m_IdLen(major == 2 ? 3 : 4),
-        m_HeaderLen(major == 2 ? 6 : 10) {}
+        m_HeaderLen(major == 2 ? 6 : 10),
+        m_PaddingStart(body.size()) {
+    while (m_PaddingStart > 0 && m_Body[m_PaddingStart - 1] == 0) --m_PaddingStart;
+  }
 
   TFrameWalk Walk() {
     TFrameWalk walk;
@@ -54,11 +57,15 @@ class TWalker {
     qsizetype pos = 0;
     const qsizetype n = m_Body.size();
     while (pos + m_HeaderLen <= n) {
-      if (m_Body[pos] == 0) break;  // padding
-      std::optional<uint32_t> size = ValidId(pos) ? SizeAt(pos) : std::nullopt;
+      if (pos >= m_PaddingStart) break;  // padding
+      const bool id = ValidId(pos);
+      std::optional<uint32_t> size = id ? SizeAt(pos) : std::nullopt;
       if (!size) {
-        walk.broken = true;
-        pos = NextFrame(pos + 1);
+        // A frame whose size fits nowhere is lost; bytes that are no frame at all are
+        // lost only when frames follow them (junk in the padding is no loss).
+        const qsizetype next = NextFrame(pos + 1);
+        walk.broken = walk.broken || id || next < m_Body.size();
+        pos = next;
         continue;
       }
       if (*size > 0) {
@@ -86,10 +93,9 @@ class TWalker {
   }
 
   // Whether a frame ending here leaves the walk on solid ground: the end of the tag,
-  // padding or the next frame.
+  // padding (nothing but zeros up to the end) or the next frame.
   bool LandsWell(qsizetype pos) const {
-    return pos == m_Body.size() || (pos < m_Body.size() && m_Body[pos] == 0) ||
-           (pos + m_HeaderLen <= m_Body.size() && ValidId(pos));
+    return pos >= m_PaddingStart || (pos + m_HeaderLen <= m_Body.size() && ValidId(pos));
   }
 
   // The frame's size: as the version writes it and, in a v2.4 tag, as a plain integer
@@ -103,16 +109,28 @@ class TWalker {
       candidates[0] = BigEndian(p, 4);
     else
       candidates[0] = FromSyncSafe(p), candidates[1] = BigEndian(p, 4);
-    for (const std::optional<uint32_t>& size : candidates) {
+    for (int i = 0; i < 2; ++i) {
+      const std::optional<uint32_t>& size = candidates[i];
       if (!size) continue;
       const qsizetype end = pos + m_HeaderLen + static_cast<qsizetype>(*size);
-      if (end <= m_Body.size() && LandsWell(end)) return size;
+      if (end > m_Body.size() || !LandsWell(end)) continue;
+      // A plain size that swallows the next frame is a broken size (only chapter
+      // frames hold frames of their own).
+      if (i == 1 && !IsContainer(pos) && NextFrame(pos + 1, end) < end) continue;
+      return size;
     }
     return std::nullopt;
   }
 
-  qsizetype NextFrame(qsizetype from) const {
-    for (qsizetype p = from; p + m_HeaderLen <= m_Body.size(); ++p)
+  bool IsContainer(qsizetype pos) const {
+    const QByteArrayView id(m_Body.constData() + pos, m_IdLen);
+    return id == "CHAP" || id == "CTOC";
+  }
+
+  // The first place from `from` on (before `until`) where a readable frame starts.
+  qsizetype NextFrame(qsizetype from, qsizetype until = -1) const {
+    if (until < 0) until = m_Body.size();
+    for (qsizetype p = from; p < until && p + m_HeaderLen <= m_Body.size(); ++p)
       if (ValidId(p) && SizeAt(p)) return p;
     return m_Body.size();
   }
@@ -127,6 +145,7 @@ class TWalker {
   const int m_Major;
   const int m_IdLen;
   const int m_HeaderLen;
+  qsizetype m_PaddingStart;  // where the zeros at the end of the tag begin
 };
 
 }  // namespace

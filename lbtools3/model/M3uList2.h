@@ -42,6 +42,21 @@ inline constexpr int32_t kAgeSyncAgain = -3;    // pending: synchronise once mor
 // ---------------------------------------------------------------------------------
 // Tag records
 
+// Why the last write or removal of a tag record into its file failed.
+enum class TSlTagError {
+  None,
+  NotMp3,    // the file is not an MP3 file: its format would be damaged
+  ReadOnly,  // the file's owner may not write it and clearing that was not asked for
+  Damaged,   // the file's ID3v2 tag could be read only in part: a rewrite would lose frames
+  Failed,    // the file could not be opened or written
+};
+
+namespace lb {
+// Tags are followed and written only in files with the extension ".mp3", in any case:
+// an ID3v2 tag put before a WAV file's RIFF header would make it unreadable.
+bool IsMp3Path(const QString& path);
+}  // namespace lb
+
 class TSlTag {
  public:
   explicit TSlTag(TSlSong* parent) : Parent(parent) {}
@@ -67,6 +82,11 @@ class TSlTag {
   // Removes this kind of tag (from the file when the record follows it).
   virtual bool RemoveTag(bool bClearReadOnly);
 
+  // Why the last WriteToFile or RemoveFromFile failed (None after a success), and the
+  // Russian message naming the file that tells the user.
+  TSlTagError LastError() const { return m_LastError; }
+  QString LastErrorText() const;
+
   // Turns following the file on or off.
   bool SetSync(bool bSync);
   // Brings the record in step with the file; bForce re-reads an unchanged file.
@@ -84,6 +104,13 @@ class TSlTag {
   void SetPendingAge(int32_t age);
   // The song's path in full form.
   QString FilePath() const;
+  // Checks that the file may be written (an MP3 file whose owner may write it, made
+  // writable when bClearReadOnly asks for it); records the refusal otherwise.
+  bool MayWrite(const QString& path, bool bClearReadOnly);
+  // Records the outcome of a file operation and answers ok.
+  bool Outcome(bool ok, TSlTagError error = TSlTagError::Failed);
+
+  TSlTagError m_LastError = TSlTagError::None;
 };
 
 // ID3v1: fixed-width fields held in the tag code page, exactly as in the file.

@@ -73,6 +73,46 @@ bool HasTag1At(const TFileHandle& file, off_t size) {
 // ---------------------------------------------------------------------------------
 // TSlTag: the parts both records share
 
+bool lb::IsMp3Path(const QString& path) {
+  return lb::FileExtension(path) == ".mp3";
+}
+
+QString TSlTag::LastErrorText() const {
+  const QString file = Parent->GetPath(true);
+  switch (m_LastError) {
+    case TSlTagError::None:
+      return QString();
+    case TSlTagError::NotMp3:
+      return QString("Файл \"%1\" не является файлом MP3: тэги в него не записываются.").arg(file);
+    case TSlTagError::ReadOnly:
+      return QString("Файл \"%1\" доступен только для чтения.").arg(file);
+    case TSlTagError::Damaged:
+      return QString("Тэг ID3v2 файла \"%1\" повреждён и не может быть перезаписан без потерь.")
+          .arg(file);
+    case TSlTagError::Failed:
+      break;
+  }
+  return QString("Не удалось записать тэг в файл \"%1\".").arg(file);
+}
+
+bool TSlTag::Outcome(bool ok, TSlTagError error) {
+  m_LastError = ok ? TSlTagError::None : error;
+  return ok;
+}
+
+bool TSlTag::MayWrite(const QString& path, bool bClearReadOnly) {
+  if (!lb::IsMp3Path(path)) return Outcome(false, TSlTagError::NotMp3);
+  if (bClearReadOnly) {
+    lb::ClearReadOnly(path);
+    return true;
+  }
+  // The owner's write bit is the read-only attribute: it holds for root too.
+  struct stat st;
+  if (::stat(path.toLocal8Bit().constData(), &st) == 0 && !(st.st_mode & S_IWUSR))
+    return Outcome(false, TSlTagError::ReadOnly);
+  return true;
+}
+
 void TSlTag::MarkModified() {
   if (Parent) Parent->MarkModified();
 }
@@ -113,7 +153,7 @@ bool TSlTag::SetSync(bool bSync) {
     MarkModified();
     return true;
   }
-  if (lb::FileExtension(Parent->GetPath(false)) != ".mp3") return false;
+  if (!lb::IsMp3Path(Parent->GetPath(false))) return false;
   bTagSync = true;
   if (!SyncWithFile(true)) {
     bTagSync = false;
@@ -139,7 +179,7 @@ bool TSlTag::SyncWithFile(bool bForce) {
       UpdateDisplayName();
       return true;
     }
-    if (lb::FileExtension(path) != ".mp3") {
+    if (!lb::IsMp3Path(path)) {
       bTagSync = false;
     } else if (lb::IsCdRom(path)) {
       // Files on a disc are read once and never written.
@@ -173,7 +213,10 @@ bool TSlTag::SaveTag(bool bClearReadOnly) {
   if (!bTagSync) return true;
   std::lock_guard<std::recursive_mutex> lock(Parent->cs);
   bool ok = WriteToFile(bClearReadOnly);
-  SetPendingAge(ok ? lb::FileAge(FilePath()) : kAgeSyncAgain);
+  if (ok)
+    SetPendingAge(lb::FileAge(FilePath()));
+  else if (m_LastError != TSlTagError::Damaged)  // a damaged tag stays as it was: so does the record
+    SetPendingAge(kAgeSyncAgain);
   return ok;
 }
 
@@ -361,28 +404,40 @@ bool TSlTag1::ReadFromFile() {
 bool TSlTag1::WriteToFile(bool bClearReadOnly) {
   if (!m_bExists) return RemoveFromFile(bClearReadOnly);
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TFileHandle file(path, O_RDWR);
-  if (!file.IsOpen()) return false;
+  if (!file.IsOpen()) return Outcome(false);
   const off_t size = file.Size();
-  if (size < 0) return false;
+  if (size < 0) return Outcome(false);
   char tag[kTagSize];
   std::memcpy(tag, "TAG", 3);
   ToBody(tag + 3);
-  if (HasTag1At(file, size)) return file.WriteAt(tag + 3, kBodySize, size - kBodySize);
-  return file.WriteAt(tag, kTagSize, size);
+  if (HasTag1At(file, size)) {
+    // An ID3v1.1 track number (comment byte 28 zero, byte 29 not) stays when the new
+    // comment leaves room for it.
+    constexpr int kTrackAt = 3 + 94 + 29;
+    char old[2];
+    if (file.ReadAt(old, 2, size - kTagSize + kTrackAt - 1) && old[0] == 0 && old[1] != 0 &&
+        qstrnlen(Comment, kTextWidth) <= kTextWidth - 2)
+      tag[kTrackAt] = old[1];
+    return Outcome(file.WriteAt(tag + 3, kBodySize, size - kBodySize));
+  }
+  if (file.WriteAt(tag, kTagSize, size)) return Outcome(true);
+  // A tag cut short (a full disk) would leave stray bytes after the audio.
+  [[maybe_unused]] const int cut = ::ftruncate(file.Fd(), size);
+  return Outcome(false);
 }
 
 bool TSlTag1::RemoveFromFile(bool bClearReadOnly) {
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TFileHandle file(path, O_RDWR);
-  if (!file.IsOpen()) return false;
+  if (!file.IsOpen()) return Outcome(false);
   const off_t size = file.Size();
-  if (HasTag1At(file, size) && ::ftruncate(file.Fd(), size - kTagSize) != 0) return false;
+  if (HasTag1At(file, size) && ::ftruncate(file.Fd(), size - kTagSize) != 0) return Outcome(false);
   Clear();
   m_bExists = false;
-  return true;
+  return Outcome(true);
 }
 
 // ---------------------------------------------------------------------------------
@@ -585,9 +640,9 @@ bool TSlTag2::ReadFromFile() {
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   if (!m_bExists) return RemoveFromFile(bClearReadOnly);
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TID3ComSession tag;
-  if (!tag) return false;
+  if (!tag) return Outcome(false);
   tag->Clear();
   tag.Link(path);
   tag.PutOrRemove(&IID3ComTag::put_Title, Title, {ID3FID_TITLE});
@@ -605,19 +660,20 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   tag->put_Track(Track);
   HRESULT hr = tag->SaveV2Tag();
   tag->Clear();
-  return SUCCEEDED(hr);
+  return Outcome(SUCCEEDED(hr),
+                 hr == ID3COM_E_DAMAGEDTAG ? TSlTagError::Damaged : TSlTagError::Failed);
 }
 
 bool TSlTag2::RemoveFromFile(bool bClearReadOnly) {
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TID3ComSession tag;
-  if (!tag) return false;
+  if (!tag) return Outcome(false);
   tag.Link(path);
   tag->Clear();
   HRESULT hr = tag->SaveV2Tag();
-  if (FAILED(hr)) return false;
+  if (FAILED(hr)) return Outcome(false);
   Clear();
   m_bExists = false;
-  return true;
+  return Outcome(true);
 }
