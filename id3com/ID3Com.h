@@ -35,6 +35,14 @@ enum ID3ComFrameId : LONG {
 // broken size): rewriting it would lose the frames that could not be read.
 inline constexpr HRESULT ID3COM_E_DAMAGEDTAG = static_cast<HRESULT>(0x80040301u);
 
+// What LinkFile tells of the file besides its ID3v2 tag, from the same open and fstat.
+struct ID3ComFileFacts {
+  int64_t size;      // -1 when the path names no readable regular file
+  int64_t mtimeNs;   // modification time in nanoseconds since the epoch
+  uint64_t device;   // the device the file lies on
+  unsigned char tail[128];    // the last 128 bytes (where an ID3v1 tag lives); zeros when shorter
+};
+
 // Text getters answer an empty string (a null BSTR is allowed) when the frame is
 // absent; the caller frees what it gets with SysFreeString. Genre is the number of the
 // ID3v1 genre table (255 = none), Track the track number (0 = none).
@@ -77,4 +85,8 @@ class IID3ComTag : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE put_Genre(LONG value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Track(LONG* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_Track(LONG value) = 0;
+
+  // Link, answering also what the synchronisation pass needs of the file for the ID3v1
+  // tag and the change check, so that a song costs one open and one fstat.
+  virtual HRESULT STDMETHODCALLTYPE LinkFile(BSTR fileName, ID3ComFileFacts* facts) = 0;
 };

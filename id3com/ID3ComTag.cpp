@@ -32,7 +32,7 @@
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
+#include <taglib/tfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/urllinkframe.h>
@@ -50,6 +50,8 @@ namespace {
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);  // from Win32 error 2
 // A tag region larger than this is not a tag anyone wrote on purpose.
 constexpr int64_t kMaxTagSize = 256 << 20;
+// The bytes read from the head of a file at first.
+constexpr int64_t kFirstRead = 8192;
 
 enum Field {
   fTitle,
@@ -75,7 +77,7 @@ QString FromTagLib(const TagLib::String& s, TagLib::String::Type encoding) {
     const TagLib::ByteVector bytes = s.data(TagLib::String::Latin1);
     return lb::FromTagCodePage(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
   }
-  return QString::fromStdString(s.to8Bit(true));
+  return QString::fromWCharArray(s.toCWString(), static_cast<qsizetype>(s.size()));
 }
 TagLib::String ToTagLib(const QString& s) {
   return TagLib::String(s.toStdString(), TagLib::String::UTF8);
@@ -280,19 +282,32 @@ bool ReadAt(int fd, char* buffer, int64_t count, int64_t offset) {
   return true;
 }
 
-// A tag parsed by TagLib from its bytes alone.
+// A file for TagLib that is nothing but a tag's bytes.
+class TTagBytesFile final : public TagLib::File {
+ public:
+  explicit TTagBytesFile(TagLib::IOStream* stream) : TagLib::File(stream) {}
+  TagLib::Tag* tag() const override { return nullptr; }
+  TagLib::AudioProperties* audioProperties() const override { return nullptr; }
+  bool save() override { return false; }
+};
+
+// A tag parsed by TagLib from its bytes alone (an empty tag when there are none).
 class TParsedTag {
  public:
   explicit TParsedTag(const QByteArray& bytes)
       : m_Bytes(bytes.constData(), static_cast<unsigned>(bytes.size())),
         m_Stream(m_Bytes),
-        m_File(&m_Stream, TagLib::ID3v2::FrameFactory::instance(), false) {}
-  TagLib::ID3v2::Tag* Tag() { return m_File.ID3v2Tag(true); }
+        m_File(&m_Stream),
+        m_Tag(bytes.isEmpty() ? new TagLib::ID3v2::Tag
+                              : new TagLib::ID3v2::Tag(&m_File, 0,
+                                                       TagLib::ID3v2::FrameFactory::instance())) {}
+  TagLib::ID3v2::Tag* Tag() { return m_Tag.get(); }
 
  private:
   TagLib::ByteVector m_Bytes;
   TagLib::ByteVectorStream m_Stream;
-  TagLib::MPEG::File m_File;
+  TTagBytesFile m_File;
+  std::unique_ptr<TagLib::ID3v2::Tag> m_Tag;
 };
 
 // What a file's head holds.
@@ -308,37 +323,53 @@ bool FoldedOnRead(const TagLib::ByteVector& id) {
   return id == "TDAT" || id == "TIME";
 }
 
-HRESULT ReadFileTag(const QString& path, TFileTag* result) {
+// Reads the tag at the head of the file; with facts, also what they ask for, through
+// the same open and fstat.
+HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr) {
+  if (facts) {
+    *facts = ID3ComFileFacts{};
+    facts->size = -1;
+  }
   TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (fd.Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
-  char head[id3::kHeaderSize];
+  if (facts) {
+    facts->size = st.st_size;
+    facts->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    facts->device = static_cast<uint64_t>(st.st_dev);
+    if (st.st_size >= 128 &&
+        !ReadAt(fd.Get(), reinterpret_cast<char*>(facts->tail), 128, st.st_size - 128))
+      return E_FAIL;
+  }
+  // Most tags fit the first read; a larger one takes a second.
+  QByteArray bytes(std::min<int64_t>(kFirstRead, st.st_size), Qt::Uninitialized);
+  if (!ReadAt(fd.Get(), bytes.data(), bytes.size(), 0)) return E_FAIL;
   id3::TTagHeader header;
-  QByteArray bytes;
-  if (st.st_size >= id3::kHeaderSize && ReadAt(fd.Get(), head, sizeof head, 0) &&
-      id3::ParseHeader(QByteArrayView(head, sizeof head), &header) &&
-      header.completeSize <= kMaxTagSize) {
+  if (id3::ParseHeader(bytes, &header) && header.completeSize <= kMaxTagSize) {
     const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
+    const int64_t have = bytes.size();
     bytes.resize(size);
-    if (!ReadAt(fd.Get(), bytes.data(), size, 0)) return E_FAIL;
+    if (size > have && !ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
     result->regionSize = size;
     result->version = header.major;
+  } else {
+    bytes.clear();
   }
   result->parsed = std::make_unique<TParsedTag>(bytes);
   if (bytes.isEmpty()) return S_OK;
   // TagLib stops at the first frame it cannot read and drops the rest; a walk of our
   // own tells whether it read everything, and takes the frames around a broken one.
-  const id3::TFrameWalk walk = id3::WalkFrames(bytes);
+  id3::TFrameWalk walk = id3::WalkFrames(bytes, false);
   int read = 0;
   for (TagLib::ID3v2::Frame* f : result->parsed->Tag()->frameList())
     read += result->version == 3 && FoldedOnRead(f->frameID()) ? 0 : 1;
   int folded = 0;
-  if (result->version == 3)
-    for (const char* id : {"TDAT", "TIME"}) folded += bytes.count(id) > 0 ? 1 : 0;
+  if (result->version == 3 && read < walk.frames)
+    for (const char* id : {"TDAT", "TIME"}) folded += bytes.contains(id) ? 1 : 0;
   if (walk.broken || (result->version > 2 && read < walk.frames - folded)) {
     result->damaged = true;
-    result->parsed = std::make_unique<TParsedTag>(walk.rebuilt);
+    result->parsed = std::make_unique<TParsedTag>(id3::WalkFrames(bytes, true).rebuilt);
   }
   return S_OK;
 }
@@ -351,7 +382,9 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return QueryOneInterface<IID3ComTag>(this, IID_IID3ComTag, riid, ppv);
   }
 
-  HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override {
+  HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override { return LinkFile(fileName, nullptr); }
+
+  HRESULT STDMETHODCALLTYPE LinkFile(BSTR fileName, ID3ComFileFacts* facts) override {
     std::lock_guard guard(m_Mutex);
     ResetTag();
     m_Path = lb::QStringFromBstr(fileName);
@@ -360,7 +393,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_bDamaged = false;
     if (!m_bLinked) return E_INVALIDARG;
     try {
-      return ReadFile();
+      return ReadFile(facts);
     } catch (...) {
       ResetTag();
       return E_FAIL;
@@ -509,9 +542,9 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_bCleared = false;
   }
 
-  HRESULT ReadFile() {
+  HRESULT ReadFile(ID3ComFileFacts* facts) {
     TFileTag file;
-    HRESULT hr = ReadFileTag(m_Path, &file);
+    HRESULT hr = ReadFileTag(m_Path, &file, facts);
     if (FAILED(hr)) return hr;
     const TagLib::ID3v2::Tag* tag = file.parsed->Tag();
     m_bDamaged = file.damaged;

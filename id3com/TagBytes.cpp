@@ -42,8 +42,9 @@ QByteArray Resynchronise(const QByteArray& data) {
 
 class TWalker {
  public:
-  TWalker(const QByteArray& body, int major)
+  TWalker(const QByteArray& body, int major, bool rebuild)
       : m_Body(body),
+        m_bRebuild(rebuild),
         m_Major(major),
         m_IdLen(major == 2 ? 3 : 4),
         m_HeaderLen(major == 2 ? 6 : 10),
@@ -69,15 +70,18 @@ class TWalker {
         continue;
       }
       if (*size > 0) {
-        frames += m_Body.mid(pos, m_IdLen) + SizeField(*size);
-        if (m_Major > 2) frames += m_Body.mid(pos + 8, 2);
-        frames += m_Body.mid(pos + m_HeaderLen, *size);
+        if (m_bRebuild) {
+          frames += m_Body.mid(pos, m_IdLen) + SizeField(*size);
+          if (m_Major > 2) frames += m_Body.mid(pos + 8, 2);
+          frames += m_Body.mid(pos + m_HeaderLen, *size);
+        }
         ++walk.frames;
       }
       pos += m_HeaderLen + *size;
     }
     if (pos > n) walk.broken = true;
-    walk.rebuilt = QByteArray("ID3") + static_cast<char>(m_Major) + '\0' + '\0' +
+    if (m_bRebuild)
+      walk.rebuilt = QByteArray("ID3") + static_cast<char>(m_Major) + '\0' + '\0' +
                    SyncSafe(static_cast<uint32_t>(frames.size())) + frames;
     return walk;
   }
@@ -142,6 +146,7 @@ class TWalker {
   }
 
   const QByteArray& m_Body;
+  const bool m_bRebuild;
   const int m_Major;
   const int m_IdLen;
   const int m_HeaderLen;
@@ -168,7 +173,7 @@ bool ParseHeader(QByteArrayView head, TTagHeader* header) {
   return true;
 }
 
-TFrameWalk WalkFrames(const QByteArray& tag) {
+TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
   TTagHeader header;
   TFrameWalk walk;
   if (!ParseHeader(tag, &header)) {
@@ -197,7 +202,7 @@ TFrameWalk WalkFrames(const QByteArray& tag) {
     body = body.mid(std::min(skip, body.size()));
   }
   const bool cut = walk.broken;
-  walk = TWalker(body, header.major).Walk();
+  walk = TWalker(body, header.major, rebuild).Walk();
   walk.broken = walk.broken || cut;
   return walk;
 }

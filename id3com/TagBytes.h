@@ -30,8 +30,9 @@ struct TFrameWalk {
   QByteArray rebuilt;
 };
 
-// Walks the frames of a complete tag (header included).
-TFrameWalk WalkFrames(const QByteArray& tag);
+// Walks the frames of a complete tag (header included); `rebuilt` is made only when
+// asked for.
+TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild);
 
 QByteArray SyncSafe(uint32_t n);
 

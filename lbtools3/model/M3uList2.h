@@ -57,6 +57,17 @@ namespace lb {
 bool IsMp3Path(const QString& path);
 }  // namespace lb
 
+// What one look at a song's file tells both records during a synchronisation: the
+// file's age, its last 128 bytes and (through the tag component, left linked to the
+// file) its ID3v2 tag, all from one open and one fstat.
+struct TSlFileLook {
+  bool bValid = false;  // taken, and the file not written since
+  int32_t age = -1;     // kAgeMissing when the file is not there
+  uint64_t device = 0;
+  char tail[128] = {};
+  bool bHasTag2 = false;
+};
+
 class TSlTag {
  public:
   explicit TSlTag(TSlSong* parent) : Parent(parent) {}
@@ -89,8 +100,9 @@ class TSlTag {
 
   // Turns following the file on or off.
   bool SetSync(bool bSync);
-  // Brings the record in step with the file; bForce re-reads an unchanged file.
-  bool SyncWithFile(bool bForce);
+  // Brings the record in step with the file; bForce re-reads an unchanged file. With
+  // a look at the file (see TSlSong::Sync) the record takes what it needs from it.
+  bool SyncWithFile(bool bForce, TSlFileLook* look = nullptr);
 
   // The record block of a data stream: a flag byte, then the body when it exists.
   bool LoadBlock(TSlStreamReader& stream);
@@ -109,6 +121,9 @@ class TSlTag {
   bool MayWrite(const QString& path, bool bClearReadOnly);
   // Records the outcome of a file operation and answers ok.
   bool Outcome(bool ok, TSlTagError error = TSlTagError::Failed);
+  // FileHasTag and ReadFromFile answered from a valid look.
+  virtual bool LookHasTag(const TSlFileLook& look) = 0;
+  virtual bool ReadFromLook(const TSlFileLook& look) = 0;
 
   TSlTagError m_LastError = TSlTagError::None;
 };
@@ -159,6 +174,10 @@ class TSlTag1 : public TSlTag {
   void Clear() override;
   void UpdateDisplayName() override;
 
+ protected:
+  bool LookHasTag(const TSlFileLook& look) override;
+  bool ReadFromLook(const TSlFileLook& look) override;
+
  private:
   bool SetField(char* field, int width, const QString& text, bool bTruncate);
 };
@@ -197,8 +216,18 @@ class TSlTag2 : public TSlTag {
   void Clear() override;
   void UpdateDisplayName() override;
 
+  // Takes the look at the file for a synchronisation (the caller holds the program-wide
+  // ID3Com lock until both records used it); an invalid look when that fails.
+  static TSlFileLook LookAtFile(const QString& path);
+
+ protected:
+  bool LookHasTag(const TSlFileLook& look) override;
+  bool ReadFromLook(const TSlFileLook& look) override;
+
  private:
   bool SetText(QString& field, const QString& text, bool bDisplay);
+  // The fields of the tag the thread's component is linked to.
+  void TakeFields();
 };
 
 // A text that should have been an integer.

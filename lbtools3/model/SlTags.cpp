@@ -163,13 +163,14 @@ bool TSlTag::SetSync(bool bSync) {
   return true;
 }
 
-bool TSlTag::SyncWithFile(bool bForce) {
+bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
   if (!bTagSync) return true;
   TSlSong* song = Parent;
   const QString path = FilePath();
+  if (look && !look->bValid) look = nullptr;
   // A file whose age can be read lies on a volume that answers; a missing volume
   // gives a missing file.
-  int32_t age = lb::FileAge(path);
+  int32_t age = look ? look->age : lb::FileAge(path);
   if (age == song->m_FileAge && !bForce) return true;
   SetPendingAge(age);
 
@@ -181,9 +182,9 @@ bool TSlTag::SyncWithFile(bool bForce) {
     }
     if (!lb::IsMp3Path(path)) {
       bTagSync = false;
-    } else if (lb::IsCdRom(path)) {
+    } else if (look ? lb::IsCdRom(path, look->device) : lb::IsCdRom(path)) {
       // Files on a disc are read once and never written.
-      bool ok = ReadFromFile();
+      bool ok = look ? ReadFromLook(*look) : ReadFromFile();
       UpdateDisplayName();
       bTagSync = false;
       if (!ok) SetPendingAge(kAgeMissing);
@@ -197,12 +198,13 @@ bool TSlTag::SyncWithFile(bool bForce) {
     SetPendingAge(kAgeMissing);
     return true;
   } else if (!m_bExists) {
-    ok = ReadFromFile();
-  } else if (!FileHasTag()) {
+    ok = look ? ReadFromLook(*look) : ReadFromFile();
+  } else if (!(look ? LookHasTag(*look) : FileHasTag())) {
     ok = WriteToFile(true);
+    if (look) look->bValid = false;  // the file changed: the other record looks again
     if (ok) SetPendingAge(lb::FileAge(path));
   } else {
-    ok = ReadFromFile();  // the file's tag wins
+    ok = look ? ReadFromLook(*look) : ReadFromFile();  // the file's tag wins
   }
   UpdateDisplayName();
   if (!ok) SetPendingAge(kAgeMissing);
@@ -398,6 +400,21 @@ bool TSlTag1::ReadFromFile() {
   }
   FromBody(tag + 3);
   m_bExists = true;
+  return true;
+}
+
+bool TSlTag1::LookHasTag(const TSlFileLook& look) {
+  return std::memcmp(look.tail, "TAG", 3) == 0;
+}
+
+bool TSlTag1::ReadFromLook(const TSlFileLook& look) {
+  if (LookHasTag(look)) {
+    FromBody(look.tail + 3);
+    m_bExists = true;
+  } else {
+    Clear();
+    m_bExists = false;
+  }
   return true;
 }
 
@@ -611,6 +628,41 @@ bool TSlTag2::ReadFromFile() {
   if (!tag) return false;
   tag->Clear();
   tag.Link(FilePath());
+  TakeFields();
+  tag->Clear();
+  return true;
+}
+
+TSlFileLook TSlTag2::LookAtFile(const QString& path) {
+  TSlFileLook look;
+  TID3ComSession tag;
+  if (!tag) return look;
+  tag->Clear();
+  ID3ComFileFacts facts{};
+  BSTR name = lb::BstrFromQString(path);
+  tag->LinkFile(name, &facts);
+  SysFreeString(name);
+  look.bValid = true;
+  look.age = facts.size < 0 ? kAgeMissing : lb::FileAgeOf(facts.mtimeNs, facts.size);
+  look.device = facts.device;
+  std::memcpy(look.tail, facts.tail, sizeof look.tail);
+  look.bHasTag2 = tag.HasV2Tag();
+  return look;
+}
+
+bool TSlTag2::LookHasTag(const TSlFileLook& look) {
+  return look.bHasTag2;
+}
+
+bool TSlTag2::ReadFromLook(const TSlFileLook&) {
+  TID3ComSession tag;
+  if (!tag) return false;
+  TakeFields();
+  return true;
+}
+
+void TSlTag2::TakeFields() {
+  TID3ComSession tag;
   if (!tag.HasV2Tag()) {
     Clear();
     m_bExists = false;
@@ -633,8 +685,6 @@ bool TSlTag2::ReadFromFile() {
     Track = track;
     m_bExists = true;
   }
-  tag->Clear();
-  return true;
 }
 
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
