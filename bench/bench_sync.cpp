@@ -134,12 +134,13 @@ int main(int argc, char** argv) {
     ours.cpuMs = round ? std::min(ours.cpuMs, o.cpuMs) : o.cpuMs;
   }
   auto ratio = [](qint64 a, qint64 b) { return b ? double(a) / double(b) : 0.0; };
-  std::printf("files: %d\n"
-              "bare TagLib read:          %6lld ms wall, %6lld ms processor\n"
-              "list sync (no data file):  %6lld ms wall, %6lld ms processor\n"
-              "ratio: %.2f wall, %.2f processor (aim <= 1.30)\n",
-              count, static_cast<long long>(floor.wallMs), static_cast<long long>(floor.cpuMs),
-              static_cast<long long>(ours.wallMs), static_cast<long long>(ours.cpuMs),
-              ratio(ours.wallMs, floor.wallMs), ratio(ours.cpuMs, floor.cpuMs));
+  std::printf(
+      "files: %d\n"
+      "bare TagLib read:          %6lld ms wall, %6lld ms processor\n"
+      "list sync (no data file):  %6lld ms wall, %6lld ms processor\n"
+      "ratio: %.2f wall, %.2f processor (aim <= 1.30)\n",
+      count, static_cast<long long>(floor.wallMs), static_cast<long long>(floor.cpuMs),
+      static_cast<long long>(ours.wallMs), static_cast<long long>(ours.cpuMs),
+      ratio(ours.wallMs, floor.wallMs), ratio(ours.cpuMs, floor.cpuMs));
   return 0;
 }

@@ -37,10 +37,10 @@ inline constexpr HRESULT ID3COM_E_DAMAGEDTAG = static_cast<HRESULT>(0x80040301u)
 
 // What LinkFile tells of the file besides its ID3v2 tag, from the same open and fstat.
 struct ID3ComFileFacts {
-  int64_t size;      // -1 when the path names no readable regular file
-  int64_t mtimeNs;   // modification time in nanoseconds since the epoch
-  uint64_t device;   // the device the file lies on
-  unsigned char tail[128];    // the last 128 bytes (where an ID3v1 tag lives); zeros when shorter
+  int64_t size;             // -1 when the path names no readable regular file
+  int64_t mtimeNs;          // modification time in nanoseconds since the epoch
+  uint64_t device;          // the device the file lies on
+  unsigned char tail[128];  // the last 128 bytes (where an ID3v1 tag lives); zeros when shorter
 };
 
 // Text getters answer an empty string (a null BSTR is allowed) when the frame is

@@ -298,9 +298,9 @@ class TParsedTag {
       : m_Bytes(bytes.constData(), static_cast<unsigned>(bytes.size())),
         m_Stream(m_Bytes),
         m_File(&m_Stream),
-        m_Tag(bytes.isEmpty() ? new TagLib::ID3v2::Tag
-                              : new TagLib::ID3v2::Tag(&m_File, 0,
-                                                       TagLib::ID3v2::FrameFactory::instance())) {}
+        m_Tag(bytes.isEmpty()
+                  ? new TagLib::ID3v2::Tag
+                  : new TagLib::ID3v2::Tag(&m_File, 0, TagLib::ID3v2::FrameFactory::instance())) {}
   TagLib::ID3v2::Tag* Tag() { return m_Tag.get(); }
 
  private:
@@ -312,9 +312,9 @@ class TParsedTag {
 
 // What a file's head holds.
 struct TFileTag {
-  int64_t regionSize = 0;  // bytes of the tag at the start of the file (0: none)
-  int version = 0;         // major version of that tag
-  bool damaged = false;    // TagLib could not read the whole tag
+  int64_t regionSize = 0;              // bytes of the tag at the start of the file (0: none)
+  int version = 0;                     // major version of that tag
+  bool damaged = false;                // TagLib could not read the whole tag
   std::unique_ptr<TParsedTag> parsed;  // the tag as read (salvaged frames when damaged)
 };
 
@@ -432,7 +432,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
         // Only with the artist: a band or conductor frame goes when the lead artist
         // the file had was removed.
         if (!m_Read[fArtist].isEmpty() && m_Text[fArtist].isEmpty())
-          m_Edits[frameId == ID3FID_BAND ? "TPE2" : "TPE3"] = Edit{frameId == ID3FID_BAND ? "TPE2" : "TPE3", {}};
+          m_Edits[frameId == ID3FID_BAND ? "TPE2" : "TPE3"] =
+              Edit{frameId == ID3FID_BAND ? "TPE2" : "TPE3", {}};
         return S_OK;
       default:
         break;
@@ -559,7 +560,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
           if (auto* c = MainComment(tag)) m_Text[f] = FromTagLib(c->text(), c->textEncoding());
           break;
         case fURL:
-          if (auto* u = MainUrl(tag)) m_Text[f] = DecodeUrl(FromTagLib(u->url(), TagLib::String::Latin1));
+          if (auto* u = MainUrl(tag))
+            m_Text[f] = DecodeUrl(FromTagLib(u->url(), TagLib::String::Latin1));
           break;
         default:
           m_Text[f] = TextOf(tag, kFieldFrame[f]);
@@ -639,7 +641,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   QString m_Read[fFieldCount];  // as Link (or the last save) found them
   LONG m_Genre = lb::kNoGenre, m_ReadGenre = lb::kNoGenre;
   LONG m_Track = 0, m_ReadTrack = 0;
-  bool m_bCleared = false;        // every frame of the file goes before the edits apply
+  bool m_bCleared = false;         // every frame of the file goes before the edits apply
   QMap<QByteArray, Edit> m_Edits;  // the changed fields by frame
 };
 

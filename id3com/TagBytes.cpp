@@ -34,8 +34,7 @@ QByteArray Resynchronise(const QByteArray& data) {
   out.reserve(data.size());
   for (qsizetype i = 0; i < data.size(); ++i) {
     out.append(data[i]);
-    if (static_cast<unsigned char>(data[i]) == 0xFF && i + 1 < data.size() && data[i + 1] == 0)
-      ++i;
+    if (static_cast<unsigned char>(data[i]) == 0xFF && i + 1 < data.size() && data[i + 1] == 0) ++i;
   }
   return out;
 }
@@ -82,7 +81,7 @@ class TWalker {
     if (pos > n) walk.broken = true;
     if (m_bRebuild)
       walk.rebuilt = QByteArray("ID3") + static_cast<char>(m_Major) + '\0' + '\0' +
-                   SyncSafe(static_cast<uint32_t>(frames.size())) + frames;
+                     SyncSafe(static_cast<uint32_t>(frames.size())) + frames;
     return walk;
   }
 
@@ -169,7 +168,8 @@ bool ParseHeader(QByteArrayView head, TTagHeader* header) {
   if (!size) return false;
   header->major = major;
   header->flags = static_cast<unsigned char>(head[5]);
-  header->completeSize = kHeaderSize + int64_t(*size) + (major == 4 && (header->flags & 0x10) ? 10 : 0);
+  header->completeSize =
+      kHeaderSize + int64_t(*size) + (major == 4 && (header->flags & 0x10) ? 10 : 0);
   return true;
 }
 

@@ -14,8 +14,8 @@ namespace id3 {
 inline constexpr int kHeaderSize = 10;
 
 struct TTagHeader {
-  int major = 0;            // 2, 3 or 4
-  int flags = 0;            // header flags byte
+  int major = 0;             // 2, 3 or 4
+  int flags = 0;             // header flags byte
   int64_t completeSize = 0;  // header, frames, padding and footer
 };
 

@@ -89,8 +89,8 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
     *tryInPlace = false;
     ok = WriteAt(tmp.Get(), head.constData(), head.size(), 0) &&
          CopyRange(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
-         ::fsync(tmp.Get()) == 0 && tmp.Close() && ::rename(tmpPath.constData(),
-                                                            QFile::encodeName(path).constData()) == 0;
+         ::fsync(tmp.Get()) == 0 && tmp.Close() &&
+         ::rename(tmpPath.constData(), QFile::encodeName(path).constData()) == 0;
   }
   if (!ok) ::unlink(tmpPath.constData());
   return ok;

@@ -182,7 +182,7 @@ TEST_F(TagSafetyPeers, TitleChangeKeepsEveryOtherFrameAndTheVersion) {
 
 TEST_F(TagSafetyPeers, OldAndNewTagsAreWrittenAsV23WithAnEmptyDescriptionComment) {
   const QString v22 = Mp3("v22.mp3", lbtest::Id3v2(2, {{"TT2", lbtest::TextBody("Old")},
-                                                      {"TP1", lbtest::TextBody("Artist")}}));
+                                                       {"TP1", lbtest::TextBody("Artist")}}));
   const QString none = Mp3("none.mp3");
   for (const QString& path : {v22, none}) {
     ASSERT_EQ(Cli({"tags", "set", path, "--v2", "title=Новое", "comment=Текст"}).code, 0);
@@ -196,8 +196,8 @@ TEST_F(TagSafetyPeers, OldAndNewTagsAreWrittenAsV23WithAnEmptyDescriptionComment
 TEST_F(TagSafetyPeers, UrlsAreStoredEncodedAndShownDecoded) {
   const QString path = Mp3("url.mp3");
   ASSERT_EQ(Cli({"tags", "set", path, "--v2", "url=http://пример.рф/путь"}).code, 0);
-  EXPECT_TRUE(Frame(Dump(path), "WXXX:").contains(
-      "http://xn--e1afmkfd.xn--p1ai/%D0%BF%D1%83%D1%82%D1%8C"));
+  EXPECT_TRUE(
+      Frame(Dump(path), "WXXX:").contains("http://xn--e1afmkfd.xn--p1ai/%D0%BF%D1%83%D1%82%D1%8C"));
   EXPECT_TRUE(Cli({"tags", "show", path}).out.contains("url\thttp://пример.рф/путь"));
 }
 
@@ -228,16 +228,18 @@ TEST_F(TagSafetyPeers, DamagedTagsAreReadAroundTheFaultAndNeverRewritten) {
 
 TEST_F(TagSafetyPeers, WavFilesAreRefused) {
   const QString path = dir + "/song.wav";
-  Python("import sys, wave\nw = wave.open(sys.argv[1], 'wb')\nw.setnchannels(1)\n"
-         "w.setsampwidth(2)\nw.setframerate(8000)\nw.writeframes(bytes(1600))\nw.close()",
-         {path});
+  Python(
+      "import sys, wave\nw = wave.open(sys.argv[1], 'wb')\nw.setnchannels(1)\n"
+      "w.setsampwidth(2)\nw.setframerate(8000)\nw.writeframes(bytes(1600))\nw.close()",
+      {path});
   const QByteArray before = lbtest::ReadFile(path);
   const CliRun set = Cli({"tags", "set", path, "title=X"});
   EXPECT_EQ(set.code, 1);
   EXPECT_TRUE(set.err.contains("не является файлом MP3")) << set.err.toStdString();
   EXPECT_EQ(lbtest::ReadFile(path), before);
-  EXPECT_EQ(Python("import sys, wave\nprint(wave.open(sys.argv[1]).getnframes())", {path}).trimmed(),
-            "800");
+  EXPECT_EQ(
+      Python("import sys, wave\nprint(wave.open(sys.argv[1]).getnframes())", {path}).trimmed(),
+      "800");
 }
 
 TEST_F(TagSafetyPeers, RewritesKeepOwnerModeAndWorkInAFolderThatRefusesNewFiles) {
