@@ -38,6 +38,9 @@
 #include <taglib/urllinkframe.h>
 
 #include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -51,7 +54,7 @@ constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);  // from Wi
 // A tag region larger than this is not a tag anyone wrote on purpose.
 constexpr int64_t kMaxTagSize = 256 << 20;
 // The bytes read from the head of a file at first.
-constexpr int64_t kFirstRead = 8192;
+constexpr int64_t kFirstRead = 4096;
 
 enum Field {
   fTitle,
@@ -107,8 +110,25 @@ QString DecodeUrl(const QString& stored) {
 
 // ---- reading frames ----
 
+// The frames of one identifier, looked up without building a key each time (a read
+// asks for a dozen identifiers, and a synchronisation pass reads thousands of tags).
+const TagLib::ID3v2::FrameList& FramesOf(const TagLib::ID3v2::Tag* tag, const char* id) {
+  static const TagLib::ID3v2::FrameList none;
+  static const std::map<std::string, TagLib::ByteVector> keys = [] {
+    std::map<std::string, TagLib::ByteVector> k;
+    for (const char* known : {"TIT2", "TPE1", "TALB", "TYER", "TDRC", "COMM", "TCOM", "TOPE",
+                              "TCOP", "WXXX", "TENC", "TCON", "TRCK"})
+      k.emplace(known, TagLib::ByteVector(known));
+    return k;
+  }();
+  const auto key = keys.find(id);
+  const TagLib::ID3v2::FrameListMap& map = tag->frameListMap();
+  const auto it = key != keys.end() ? map.find(key->second) : map.find(TagLib::ByteVector(id));
+  return it != map.end() ? it->second : none;
+}
+
 QString TextOf(const TagLib::ID3v2::Tag* tag, const char* id) {
-  const TagLib::ID3v2::FrameList& frames = tag->frameListMap()[id];
+  const TagLib::ID3v2::FrameList& frames = FramesOf(tag, id);
   if (frames.isEmpty()) return QString();
   if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frames.front()))
     return FromTagLib(text->fieldList().toString("/"), text->textEncoding());
@@ -119,7 +139,7 @@ QString TextOf(const TagLib::ID3v2::Tag* tag, const char* id) {
 // language. Players park their own data in described comments ("iTunNORM"...), which
 // are neither shown nor overwritten.
 TagLib::ID3v2::CommentsFrame* MainComment(const TagLib::ID3v2::Tag* tag) {
-  for (TagLib::ID3v2::Frame* f : tag->frameListMap()["COMM"]) {
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "COMM")) {
     auto* c = dynamic_cast<TagLib::ID3v2::CommentsFrame*>(f);
     if (c && c->description().isEmpty()) return c;
   }
@@ -129,7 +149,7 @@ TagLib::ID3v2::CommentsFrame* MainComment(const TagLib::ID3v2::Tag* tag) {
 // The user URL: the first without a description, else the first.
 TagLib::ID3v2::UserUrlLinkFrame* MainUrl(const TagLib::ID3v2::Tag* tag) {
   TagLib::ID3v2::UserUrlLinkFrame* first = nullptr;
-  for (TagLib::ID3v2::Frame* f : tag->frameListMap()["WXXX"]) {
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "WXXX")) {
     auto* u = dynamic_cast<TagLib::ID3v2::UserUrlLinkFrame*>(f);
     if (!u) continue;
     if (u->description().isEmpty()) return u;
@@ -172,7 +192,7 @@ int GenreOfField(QString s) {
 // TCON to a genre number. A genre whose text is not in the ID3v1 table reads as 255
 // (no genre): the program keeps genres as numbers of that table only.
 LONG GenreOf(const TagLib::ID3v2::Tag* tag) {
-  for (TagLib::ID3v2::Frame* f : tag->frameListMap()["TCON"]) {
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "TCON")) {
     QStringList fields;
     if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)) {
       for (const TagLib::String& field : text->fieldList())
@@ -343,18 +363,19 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
       return E_FAIL;
   }
   // Most tags fit the first read; a larger one takes a second.
-  QByteArray bytes(std::min<int64_t>(kFirstRead, st.st_size), Qt::Uninitialized);
-  if (!ReadAt(fd.Get(), bytes.data(), bytes.size(), 0)) return E_FAIL;
+  char first[kFirstRead];
+  const int64_t have = std::min<int64_t>(kFirstRead, st.st_size);
+  if (!ReadAt(fd.Get(), first, have, 0)) return E_FAIL;
   id3::TTagHeader header;
-  if (id3::ParseHeader(bytes, &header) && header.completeSize <= kMaxTagSize) {
+  QByteArray bytes;
+  if (id3::ParseHeader(QByteArrayView(first, have), &header) &&
+      header.completeSize <= kMaxTagSize) {
     const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
-    const int64_t have = bytes.size();
     bytes.resize(size);
+    std::memcpy(bytes.data(), first, std::min(size, have));
     if (size > have && !ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
     result->regionSize = size;
     result->version = header.major;
-  } else {
-    bytes.clear();
   }
   result->parsed = std::make_unique<TParsedTag>(bytes);
   if (bytes.isEmpty()) return S_OK;
