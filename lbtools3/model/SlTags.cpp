@@ -642,8 +642,11 @@ TSlFileLook TSlTag2::LookAtFile(const QString& path) {
   BSTR name = lb::BstrFromQString(path);
   tag->LinkFile(name, &facts);
   SysFreeString(name);
+  // A file that could not be read (missing, a folder, no permission) is left to the
+  // records' own checks, which tell these apart.
+  if (facts.size < 0) return look;
   look.bValid = true;
-  look.age = facts.size < 0 ? kAgeMissing : lb::FileAgeOf(facts.mtimeNs, facts.size);
+  look.age = lb::FileAgeOf(facts.mtimeNs, facts.size);
   look.device = facts.device;
   std::memcpy(look.tail, facts.tail, sizeof look.tail);
   look.bHasTag2 = tag.HasV2Tag();
