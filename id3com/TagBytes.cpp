@@ -49,6 +49,12 @@ class TWalker {
         m_HeaderLen(major == 2 ? 6 : 10),
         m_PaddingStart(body.size()) {
     while (m_PaddingStart > 0 && m_Body[m_PaddingStart - 1] == 0) --m_PaddingStart;
+    for (qsizetype p = m_PaddingStart - m_IdLen; p >= 0; --p) {
+      if (ValidId(p)) {
+        m_NoIdFrom = p + m_IdLen;
+        break;
+      }
+    }
   }
 
   TFrameWalk Walk() {
@@ -57,7 +63,7 @@ class TWalker {
     qsizetype pos = 0;
     const qsizetype n = m_Body.size();
     while (pos + m_HeaderLen <= n) {
-      if (pos >= m_PaddingStart) break;  // padding
+      if (IsPadding(pos)) break;
       const bool id = ValidId(pos);
       std::optional<uint32_t> size = id ? SizeAt(pos) : std::nullopt;
       if (!size) {
@@ -98,7 +104,13 @@ class TWalker {
   // Whether a frame ending here leaves the walk on solid ground: the end of the tag,
   // padding (nothing but zeros up to the end) or the next frame.
   bool LandsWell(qsizetype pos) const {
-    return pos >= m_PaddingStart || (pos + m_HeaderLen <= m_Body.size() && ValidId(pos));
+    return IsPadding(pos) || (pos + m_HeaderLen <= m_Body.size() && ValidId(pos));
+  }
+
+  // Zeros up to the end, or a zero after which nothing looks like a frame any more
+  // (some taggers leave junk at the end of the padding).
+  bool IsPadding(qsizetype pos) const {
+    return pos >= m_PaddingStart || (pos >= m_NoIdFrom && m_Body[pos] == 0);
   }
 
   // The frame's size: as the version writes it and, in a v2.4 tag, as a plain integer
@@ -150,6 +162,7 @@ class TWalker {
   const int m_IdLen;
   const int m_HeaderLen;
   qsizetype m_PaddingStart;  // where the zeros at the end of the tag begin
+  qsizetype m_NoIdFrom = 0;  // past the last bytes that could name a frame
 };
 
 }  // namespace

@@ -466,4 +466,19 @@ TEST_F(ID3ComTest, FullDiskDuringARewriteLeavesTheFileWhole) {
   }
 }
 
+// Bytes after the last frame that are no frame (junk some taggers leave in the
+// padding) lose nothing: such a tag is rewritten as usual.
+TEST_F(ID3ComTest, JunkInThePaddingIsNoDamage) {
+  QByteArray tag = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")},
+                                     {"TPE1", lbtest::TextBody("Artist")}});
+  tag.replace(tag.size() - 8, 8, "\xFFjunk\x01\x02\x03");
+  QString path = MakeFile(tag + lbtest::Mp3Audio());
+  ComPtr<IID3ComTag> t = NewTag();
+  ASSERT_EQ(Link(t.Get(), path), S_OK);
+  EXPECT_EQ(Get(t.Get(), kProps[1]), "Artist");
+  Put(t.Get(), kProps[0], "New");
+  EXPECT_EQ(t->SaveV2Tag(), S_OK);
+  EXPECT_TRUE(lbtest::ReadFile(path).endsWith(lbtest::Mp3Audio()));
+}
+
 }  // namespace
