@@ -59,9 +59,13 @@ namespace lb {
 int32_t FileAge(const QString& path) {
   struct stat st;
   if (!Stat(path, &st) || S_ISDIR(st.st_mode)) return -1;
-  uint64_t ns = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ULL +
-                static_cast<uint64_t>(st.st_mtim.tv_nsec);
-  uint64_t h = Mix(ns ^ Mix(static_cast<uint64_t>(st.st_size) + 0x9E3779B97F4A7C15ULL));
+  return FileAgeOf(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+                   st.st_size);
+}
+
+int32_t FileAgeOf(int64_t mtimeNs, int64_t size) {
+  uint64_t ns = static_cast<uint64_t>(mtimeNs);
+  uint64_t h = Mix(ns ^ Mix(static_cast<uint64_t>(size) + 0x9E3779B97F4A7C15ULL));
   int32_t age = static_cast<int32_t>(static_cast<uint32_t>(h ^ (h >> 32)));
   // -1, -2 and -3 mean "missing", "never synchronised" and "one more pass" to the
   // callers; an existing file must never produce them.
@@ -92,6 +96,10 @@ bool IsCdRom(const QString& path) {
   struct stat st;
   QString existing = NearestExisting(path, &st);
   if (existing.isEmpty()) return false;
+  return IsCdRom(existing, static_cast<uint64_t>(st.st_dev));
+}
+
+bool IsCdRom(const QString& existing, uint64_t device) {
   if (TypeProbe()) {
     const QByteArray type = TypeProbe()(existing).toLower();
     return type == "iso9660" || type == "udf";
@@ -107,7 +115,7 @@ bool IsCdRom(const QString& path) {
   };
   static std::mutex mutex;
   static QHash<quint64, Entry> cache;
-  const quint64 dev = static_cast<quint64>(st.st_dev);
+  const quint64 dev = static_cast<quint64>(device);
   const auto now = Clock::now();
   {
     std::lock_guard<std::mutex> lock(mutex);

@@ -12,11 +12,15 @@ namespace lb {
 // A 32-bit value derived from the file's modification time (nanoseconds) and size:
 // it changes when the file is written. -1 for a missing file or a folder; never -2 or -3.
 int32_t FileAge(const QString& path);
+// The same value from what an fstat of the open file gave.
+int32_t FileAgeOf(int64_t mtimeNs, int64_t size);
 
 // The path's volume is mounted and readable ("answers a volume-information query").
 bool VolumeAnswers(const QString& path);
 // The path lies on an optical disc (file system iso9660 or udf).
 bool IsCdRom(const QString& path);
+// The same for an existing path whose device an fstat already gave (no further stat).
+bool IsCdRom(const QString& path, uint64_t device);
 
 // Replaces the query of a path's file-system type (a folder stands in for a disc in
 // tests); an empty function restores the real query.

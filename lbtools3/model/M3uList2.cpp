@@ -1,6 +1,8 @@
 // Songs and documents: path forms, copies, insertion and removal, the clipboard.
 // The list file and data file formats are in SlFormats.cpp.
 #include "M3uList2.h"
+
+#include "ID3ComAccess.h"
 #include "SlStream.h"
 
 #include "platform/Assert.h"
@@ -169,11 +171,19 @@ bool TSlSong::Sync() {
   LB_ASSERT(this == m_Tag1.Parent);
   LB_ASSERT(this == m_Tag2.Parent);
   std::lock_guard<std::recursive_mutex> lock(cs);
+  const QString path = GetPath(true);
   // An unchanged file with nothing pending needs no more than one look at its age:
   // both records would find the same and stop there.
-  if (!m_bNewFileAge && lb::FileAge(GetPath(true)) == m_FileAge) return true;
-  m_Tag1.SyncWithFile(false);
-  m_Tag2.SyncWithFile(false);
+  if (!m_bNewFileAge && m_FileAge != kAgeNeverSynced && lb::FileAge(path) == m_FileAge)
+    return true;
+  {
+    // Both records take what they need from one look at the file, made under the
+    // program-wide ID3Com lock that keeps the component linked to it meanwhile.
+    std::lock_guard<std::recursive_mutex> id3(lb::ID3ComLock());
+    TSlFileLook look = TSlTag2::LookAtFile(path);
+    m_Tag1.SyncWithFile(false, &look);
+    m_Tag2.SyncWithFile(false, &look);
+  }
   if (m_bNewFileAge) {
     if (m_NewFileAge == kAgeSyncAgain) {
       // A tag write failed: forget the stored age so that this pass reads the file

@@ -42,6 +42,32 @@ inline constexpr int32_t kAgeSyncAgain = -3;    // pending: synchronise once mor
 // ---------------------------------------------------------------------------------
 // Tag records
 
+// Why the last write or removal of a tag record into its file failed.
+enum class TSlTagError {
+  None,
+  NotMp3,    // the file is not an MP3 file: its format would be damaged
+  ReadOnly,  // the file's owner may not write it and clearing that was not asked for
+  Damaged,   // the file's ID3v2 tag could be read only in part: a rewrite would lose frames
+  Failed,    // the file could not be opened or written
+};
+
+namespace lb {
+// Tags are followed and written only in files with the extension ".mp3", in any case:
+// an ID3v2 tag put before a WAV file's RIFF header would make it unreadable.
+bool IsMp3Path(const QString& path);
+}  // namespace lb
+
+// What one look at a song's file tells both records during a synchronisation: the
+// file's age, its last 128 bytes and (through the tag component, left linked to the
+// file) its ID3v2 tag, all from one open and one fstat.
+struct TSlFileLook {
+  bool bValid = false;  // taken, and the file not written since
+  int32_t age = -1;     // kAgeMissing when the file is not there
+  uint64_t device = 0;
+  char tail[128] = {};
+  bool bHasTag2 = false;
+};
+
 class TSlTag {
  public:
   explicit TSlTag(TSlSong* parent) : Parent(parent) {}
@@ -67,10 +93,16 @@ class TSlTag {
   // Removes this kind of tag (from the file when the record follows it).
   virtual bool RemoveTag(bool bClearReadOnly);
 
+  // Why the last WriteToFile or RemoveFromFile failed (None after a success), and the
+  // Russian message naming the file that tells the user.
+  TSlTagError LastError() const { return m_LastError; }
+  QString LastErrorText() const;
+
   // Turns following the file on or off.
   bool SetSync(bool bSync);
-  // Brings the record in step with the file; bForce re-reads an unchanged file.
-  bool SyncWithFile(bool bForce);
+  // Brings the record in step with the file; bForce re-reads an unchanged file. With
+  // a look at the file (see TSlSong::Sync) the record takes what it needs from it.
+  bool SyncWithFile(bool bForce, TSlFileLook* look = nullptr);
 
   // The record block of a data stream: a flag byte, then the body when it exists.
   bool LoadBlock(TSlStreamReader& stream);
@@ -84,6 +116,16 @@ class TSlTag {
   void SetPendingAge(int32_t age);
   // The song's path in full form.
   QString FilePath() const;
+  // Checks that the file may be written (an MP3 file whose owner may write it, made
+  // writable when bClearReadOnly asks for it); records the refusal otherwise.
+  bool MayWrite(const QString& path, bool bClearReadOnly);
+  // Records the outcome of a file operation and answers ok.
+  bool Outcome(bool ok, TSlTagError error = TSlTagError::Failed);
+  // FileHasTag and ReadFromFile answered from a valid look.
+  virtual bool LookHasTag(const TSlFileLook& look) = 0;
+  virtual bool ReadFromLook(const TSlFileLook& look) = 0;
+
+  TSlTagError m_LastError = TSlTagError::None;
 };
 
 // ID3v1: fixed-width fields held in the tag code page, exactly as in the file.
@@ -132,6 +174,10 @@ class TSlTag1 : public TSlTag {
   void Clear() override;
   void UpdateDisplayName() override;
 
+ protected:
+  bool LookHasTag(const TSlFileLook& look) override;
+  bool ReadFromLook(const TSlFileLook& look) override;
+
  private:
   bool SetField(char* field, int width, const QString& text, bool bTruncate);
 };
@@ -170,8 +216,18 @@ class TSlTag2 : public TSlTag {
   void Clear() override;
   void UpdateDisplayName() override;
 
+  // Takes the look at the file for a synchronisation (the caller holds the program-wide
+  // ID3Com lock until both records used it); an invalid look when that fails.
+  static TSlFileLook LookAtFile(const QString& path);
+
+ protected:
+  bool LookHasTag(const TSlFileLook& look) override;
+  bool ReadFromLook(const TSlFileLook& look) override;
+
  private:
   bool SetText(QString& field, const QString& text, bool bDisplay);
+  // The fields of the tag the thread's component is linked to.
+  void TakeFields();
 };
 
 // A text that should have been an integer.
