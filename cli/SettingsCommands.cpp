@@ -3,6 +3,7 @@
 #include "CliContext.h"
 
 #include "lbtools3/app/Settings.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ int SettingsSet(CliContext& c, const QStringList& args) {
           ok = TSettingsModel::ParseVelocity(value, nullptr);
         if (ok && k == lbset::FindKey("Settings", "DblClkAction"))
           ok = stored == "0" || stored == "1";
+        if (ok && k == lbset::FindKey("Edit", "TagCodePage")) ok = lb::TagCodePageExists(stored.toInt());
         break;
       case TSettingType::String:
         if (k == lbset::FindKey("Edit", "Extentions")) ok = TSettingsModel::ExtensionsValid(value);
@@ -70,6 +72,13 @@ int SettingsSet(CliContext& c, const QStringList& args) {
     }
     section = k->section;  // the key's own spelling
     key = k->key;
+  } else if (section.compare(lbset::kDrivesSection, Qt::CaseInsensitive) == 0) {
+    if (!DriveFoldersValid({{key.toUpper(), value}})) {
+      c.err << "Диск задаётся одной латинской буквой, папка — полным путём" << Qt::endl;
+      return 1;
+    }
+    section = lbset::kDrivesSection;
+    key = key.toUpper();
   }
   if (!ini.WriteString(section, key, stored)) {
     c.err << "Файл настроек не записан: " << ini.FileName() << Qt::endl;

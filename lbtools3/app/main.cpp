@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   LoadTranslations(app);
   QtUiServices ui;
   UiServices::Install(&ui);
+  lbset::ApplyTagCodePage(TIniFile(lb::SettingsFilePath()));
 
   QStringList args = app.arguments();
   QString screenshot;
