@@ -183,8 +183,11 @@ QString TSlSong::GetPath(bool bFull) const {
 
 void TSlSong::SetPathForm(bool bFull) {
   LB_ASSERT(m_Parent);
-  if (m_Path.isEmpty() || lb::HasDrive(m_Path) == bFull) return;
+  if (m_Path.isEmpty()) return;
   const QString full = lb::ToFullPath(m_Path, m_Parent->m_FileName);
+  // A drive letter mapped to a folder of this system is converted in either form.
+  const bool bMappedDrive = lb::IsForeignPath(m_Path) && !lb::IsForeignPath(full);
+  if (!bMappedDrive && lb::HasDrive(m_Path) == bFull) return;
   m_Path = bFull ? full : lb::ToBriefPath(full, m_Parent->m_FileName);
   m_Parent->SetModified();
 }

@@ -111,3 +111,43 @@ TEST(FileSystem, ExecutableFolderIsTheRunningProgramsFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FileSystem, OnlyRegularFilesWithinTheCapAreRead) {
+  const QString dir = NewTempDir();
+  ASSERT_TRUE(WriteFile(dir + "/a.txt", "abc"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/fifo").constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link("/dev/zero", dir + "/zero"));
+  QByteArray bytes;
+  lb::TOpenFailure why = lb::TOpenFailure::None;
+  EXPECT_TRUE(lb::ReadRegularFile(dir + "/a.txt", 3, &bytes, &why));
+  EXPECT_EQ(bytes, "abc");
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/a.txt", 2, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::TooLarge);
+  // Neither waits for a writer nor reads without end.
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/fifo", 1 << 20, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::NotRegular);
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/zero", 1 << 20, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::NotRegular);
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/none", 1 << 20, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::Missing);
+}
+
+TEST(FileSystem, WindowsPathsNameNoFileHere) {
+  // Even a file literally named like one in the working folder.
+  const QString dir = NewTempDir();
+  const QString saved = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir));
+  ASSERT_TRUE(WriteFile(dir + "/C:\\a.mp3", "x"));
+  ASSERT_TRUE(WriteFile(dir + "/\\\\host\\b.mp3", "x"));
+  for (const QString path : {"C:\\a.mp3", "\\\\host\\b.mp3"}) {
+    EXPECT_TRUE(lb::IsForeignPath(path));
+    EXPECT_EQ(lb::FileAge(path), -1) << path.toStdString();
+    EXPECT_FALSE(lb::FileExists(path));
+  }
+  QDir::setCurrent(saved);
+  EXPECT_FALSE(lb::IsForeignPath("/music/C:/a.mp3"));
+}
+
+}  // namespace
