@@ -59,7 +59,8 @@ int SettingsSet(CliContext& c, const QStringList& args) {
           ok = TSettingsModel::ParseVelocity(value, nullptr);
         if (ok && k == lbset::FindKey("Settings", "DblClkAction"))
           ok = stored == "0" || stored == "1";
-        if (ok && k == lbset::FindKey("Edit", "TagCodePage")) ok = lb::TagCodePageExists(stored.toInt());
+        if (ok && k == lbset::FindKey("Edit", "TagCodePage"))
+          ok = lb::TagCodePageExists(stored.toInt());
         break;
       case TSettingType::String:
         if (k == lbset::FindKey("Edit", "Extentions")) ok = TSettingsModel::ExtensionsValid(value);

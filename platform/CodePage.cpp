@@ -157,7 +157,8 @@ QByteArray CodePageName(int codePage) {
 
 // Only the single-byte pages: one byte is one character in ID3v1 fields and lists.
 bool TagCodePageExists(int codePage) {
-  const bool singleByte = codePage == 866 || codePage == 874 || (codePage >= 1250 && codePage <= 1258);
+  const bool singleByte =
+      codePage == 866 || codePage == 874 || (codePage >= 1250 && codePage <= 1258);
   return singleByte && QStringDecoder(CodePageName(codePage).constData()).isValid();
 }
 

@@ -73,9 +73,9 @@ int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why) {
   if (path.isEmpty() || IsForeignPath(path)) return fail(TOpenFailure::Missing, -1);
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   const int fd = ::open(Native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail(errno == ENOENT || errno == ENOTDIR ? TOpenFailure::Missing
-                                                              : TOpenFailure::Unreadable,
-                          -1);
+  if (fd < 0)
+    return fail(
+        errno == ENOENT || errno == ENOTDIR ? TOpenFailure::Missing : TOpenFailure::Unreadable, -1);
   struct stat st;
   if (::fstat(fd, &st) != 0) return fail(TOpenFailure::Unreadable, fd);
   if (!S_ISREG(st.st_mode)) return fail(TOpenFailure::NotRegular, fd);
@@ -87,8 +87,7 @@ int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why) {
   return fd;
 }
 
-bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes,
-                     TOpenFailure* why) {
+bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, TOpenFailure* why) {
   bytes->clear();
   const int fd = OpenRegularFile(path, maxBytes, why);
   if (fd < 0) return false;

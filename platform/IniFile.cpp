@@ -306,7 +306,11 @@ bool Modify(const QString& fileName, Change change) {
   if (!fileLock.tryLock(20000)) return false;
   FileSignature sig;
   int64_t seenAt = 0;
-  std::shared_ptr<IniData> data = Parse(ReadBytes(key, &sig, &seenAt));
+  const QByteArray raw = ReadBytes(key, &sig, &seenAt);
+  // A file that is there but cannot be read is never replaced by the few keys of
+  // this write.
+  if (!sig.exists && ::access(QFile::encodeName(key).constData(), F_OK) == 0) return false;
+  std::shared_ptr<IniData> data = Parse(raw);
   if (!change(*data)) return true;
   Index(*data);
 

@@ -99,6 +99,6 @@ class TPropertiesForm : public QDialog {
   QLineEdit* EditVelocity = nullptr;
   QComboBox* ComboBoxDblClkAction = nullptr;
   QComboBox* ComboBoxTagCodePage = nullptr;  // item data: the code page number
-  QTableWidget* DrivesTable = nullptr;        // columns: letter, folder
+  QTableWidget* DrivesTable = nullptr;       // columns: letter, folder
   QPushButton *AddDriveBtn = nullptr, *DeleteDriveBtn = nullptr;
 };

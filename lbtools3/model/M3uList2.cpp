@@ -84,8 +84,7 @@ QString ToFullPath(const QString& path, const QString& listPath) {
   // A list of this system resolves backslashes as separators; a list path that is
   // itself Windows text keeps the text's own form.
   const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
-  if (path.startsWith('\\'))
-    return bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
+  if (path.startsWith('\\')) return bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
   return ListFolder(listPath) + (bLocal ? WithSlashes(path) : path);
 }
 

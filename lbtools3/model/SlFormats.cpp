@@ -526,9 +526,9 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
     const QByteArray bytes = bLegacy ? lb::ToTagCodePage(text) : text.toUtf8();
     // The reader refuses longer lines: such a list could not be opened again.
     if (bytes.size() > kMaxLineBytes) {
-      *failure = QString("Строка длиннее %1 байт не может быть записана в лист:\n")
-                     .arg(kMaxLineBytes) +
-                 text.left(200) + "...";
+      *failure =
+          QString("Строка длиннее %1 байт не может быть записана в лист:\n").arg(kMaxLineBytes) +
+          text.left(200) + "...";
       return false;
     }
     out.Bytes().append(bytes).append("\r\n");

@@ -2,6 +2,8 @@
 #include "ExtracterTestSupport.h"
 
 #include <QDir>
+#include <QFile>
+#include <sys/stat.h>
 
 using namespace lbtest;
 
@@ -197,6 +199,20 @@ TEST_F(ExtracterType2, RecognizeNeedsBothEntries) {
   EXPECT_EQ(Recognize(e.Get(), m_Root.chopped(1)), S_OK) << "a root without its separator";
 }
 
+TEST_F(ExtracterType1, CatalogThatIsNoRegularFileGivesNothingAtOnce) {
+  MakeSongs({"a.mp3"});
+  WriteCatalog("\"A\" - \"B\"\r\n");
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  // A FIFO would make a plain read wait for ever; a link to /dev/zero would never end.
+  ASSERT_TRUE(QFile::remove(Path("set/PROBA.ANN")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Path("set/PROBA.ANN")).constData(), 0600), 0);
+  TRecords r;
+  EXPECT_EQ(r.Ask(e.Get(), Path("MUSI/a.mp3")), S_FALSE);
+  ASSERT_TRUE(QFile::remove(Path("set/PROBA.ANN")));
+  ASSERT_TRUE(QFile::link("/dev/zero", Path("set/PROBA.ANN")));
+  EXPECT_EQ(r.Ask(e.Get(), Path("MUSI/a.mp3")), S_FALSE);
+}
+
 // ---- Type 3: tracker.ini ---------------------------------------------------------------
 
 class ExtracterType3 : public TExtracterFixture {
@@ -243,6 +259,14 @@ TEST_F(ExtracterType3, KeyPrefixIsCaseSensitiveAndValueMustEndWithTheName) {
   EXPECT_EQ(r.Title2(), "old title");
   EXPECT_EQ(r.Ask(e.Get(), Path("CD/Track03")), S_FALSE);
   EXPECT_EQ(r.Ask(e.Get(), Path("Other/Track03.mp3")), S_FALSE) << "no section";
+}
+
+TEST_F(ExtracterType3, FifoCatalogGivesNothingAtOnce) {
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  ASSERT_TRUE(QFile::remove(Path("Tracker.INI")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Path("Tracker.INI")).constData(), 0600), 0);
+  TRecords r;
+  EXPECT_EQ(r.Ask(e.Get(), Path("CD/TRACK03.MP3")), S_FALSE);
 }
 
 TEST_F(ExtracterType3, MissingCatalogAfterRecognize) {

@@ -54,8 +54,8 @@ TEST_F(ListTextTest, LegacyLinesAreReadAndTheListIsWrittenBackInItsCodePage) {
   // Everything fits the code page: the whole list goes back in it.
   ASSERT_TRUE(doc->Save(true));
   EXPECT_EQ(ReadFile(list), "#EXTM3U\r\n#EXTINF:1," + Cp1251("Кино") + "\r\n" +
-                                Cp1251("Кино\\01 Группа крови.mp3") + "\r\n" +
-                                Cp1251("Ария.mp3") + "\r\n");
+                                Cp1251("Кино\\01 Группа крови.mp3") + "\r\n" + Cp1251("Ария.mp3") +
+                                "\r\n");
   // A character the code page lacks: the list becomes UTF-8 rather than lose it.
   doc->InsertSong(TSlSong(nullptr, "/music/日本.mp3", QString()), -1);
   ASSERT_TRUE(doc->Save(true));
@@ -178,8 +178,8 @@ TEST_F(ListTextTest, FilesThatAreNoListsAreNeitherReadNorOverwritten) {
     other.SetFileName(c.path);
     other.InsertSong(TSlSong(nullptr, "/music/a.mp3", QString()), -1);
     EXPECT_FALSE(other.Save(false));
-    EXPECT_EQ(Last(), "Лист не может быть записан в файл\n\"" + c.path + "\":\n" +
-                                     c.reason + ".\nФайл не изменён.");
+    EXPECT_EQ(Last(), "Лист не может быть записан в файл\n\"" + c.path + "\":\n" + c.reason +
+                          ".\nФайл не изменён.");
     EXPECT_EQ(ReadFile(c.path), before);
   }
   EXPECT_EQ(ReadFile(mp3), song);

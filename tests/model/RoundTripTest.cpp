@@ -24,13 +24,39 @@ struct SongValues {
   int32_t track;
 };
 
-const SongValues kSongs[] = {
-    {"/m/a.mp3", 101, false, true, "T1a", "A1a", "B1a", "1991", "C1a", 17, "Название А",
-     "Артист А", "Альбом А", "2001", 80, "Комментарий А", "Композитор А", "Оригинал А",
-     "Права А", "http://a.example/", "Кодировщик А", 7},
-    {"/m/b.mp3", -1, true, false, "T1b", "A1b", "B1b", "1992", "C1b", 255, "Title B",
-     "Artist B", "Album B", "2002", 255, "Comment B", "Composer B", "OrigArt B", "Copyright B",
-     "http://b.example/", "EncodedBy B", 0}};
+const SongValues kSongs[] = {{"/m/a.mp3",
+                              101,
+                              false,
+                              true,
+                              "T1a",
+                              "A1a",
+                              "B1a",
+                              "1991",
+                              "C1a",
+                              17,
+                              "Название А",
+                              "Артист А",
+                              "Альбом А",
+                              "2001",
+                              80,
+                              "Комментарий А",
+                              "Композитор А",
+                              "Оригинал А",
+                              "Права А",
+                              "http://a.example/",
+                              "Кодировщик А",
+                              7},
+                             {"/m/b.mp3",    -1,
+                              true,          false,
+                              "T1b",         "A1b",
+                              "B1b",         "1992",
+                              "C1b",         255,
+                              "Title B",     "Artist B",
+                              "Album B",     "2002",
+                              255,           "Comment B",
+                              "Composer B",  "OrigArt B",
+                              "Copyright B", "http://b.example/",
+                              "EncodedBy B", 0}};
 
 // The data file layout: little-endian integers, texts as a 32-bit byte count and the
 // UTF-8 bytes, the ID3v1 body as fixed fields of 30, 30, 30, 4, 30 bytes and a genre byte.
@@ -61,8 +87,8 @@ class Golden {
     bytes.append(char(1 | (s.sync2 ? 2 : 0)));
     for (const QString* f : {&s.title2, &s.artist2, &s.album2, &s.year2}) Text(*f);
     Int(s.genre2);
-    for (const QString* f : {&s.comment2, &s.composer, &s.origArt, &s.copyright, &s.url,
-                             &s.encodedBy})
+    for (const QString* f :
+         {&s.comment2, &s.composer, &s.origArt, &s.copyright, &s.url, &s.encodedBy})
       Text(*f);
     Int(s.track);
   }
@@ -121,8 +147,7 @@ const Field kFields[] = {
     {"Artist1", [](auto& s) { return s.m_Tag1.GetArtist(); }, [](auto& v) { return v.artist1; }},
     {"Album1", [](auto& s) { return s.m_Tag1.GetAlbum(); }, [](auto& v) { return v.album1; }},
     {"Year1", [](auto& s) { return s.m_Tag1.GetYear(); }, [](auto& v) { return v.year1; }},
-    {"Comment1", [](auto& s) { return s.m_Tag1.GetComment(); },
-     [](auto& v) { return v.comment1; }},
+    {"Comment1", [](auto& s) { return s.m_Tag1.GetComment(); }, [](auto& v) { return v.comment1; }},
     {"Genre1", [](auto& s) { return QString::number(s.m_Tag1.Genre); },
      [](auto& v) { return QString::number(v.genre1); }},
     {"Title2", [](auto& s) { return s.m_Tag2.Title; }, [](auto& v) { return v.title2; }},
@@ -134,11 +159,9 @@ const Field kFields[] = {
     {"Comment2", [](auto& s) { return s.m_Tag2.Comment; }, [](auto& v) { return v.comment2; }},
     {"Composer", [](auto& s) { return s.m_Tag2.Composer; }, [](auto& v) { return v.composer; }},
     {"OrigArt", [](auto& s) { return s.m_Tag2.OrigArt; }, [](auto& v) { return v.origArt; }},
-    {"Copyright", [](auto& s) { return s.m_Tag2.Copyright; },
-     [](auto& v) { return v.copyright; }},
+    {"Copyright", [](auto& s) { return s.m_Tag2.Copyright; }, [](auto& v) { return v.copyright; }},
     {"URL", [](auto& s) { return s.m_Tag2.URL; }, [](auto& v) { return v.url; }},
-    {"EncodedBy", [](auto& s) { return s.m_Tag2.EncodedBy; },
-     [](auto& v) { return v.encodedBy; }},
+    {"EncodedBy", [](auto& s) { return s.m_Tag2.EncodedBy; }, [](auto& v) { return v.encodedBy; }},
     {"Track", [](auto& s) { return QString::number(s.m_Tag2.Track); },
      [](auto& v) { return QString::number(v.track); }},
 };
@@ -148,7 +171,8 @@ void ExpectEveryField(const TSlDocument& doc, const char* where) {
   for (int n = 0; n < 2; ++n) {
     EXPECT_EQ(doc.m_Songs[n].GetPath(true), kSongs[n].path) << where;
     for (const Field& f : kFields)
-      EXPECT_EQ(f.got(doc.m_Songs[n]), f.want(kSongs[n])) << where << " song " << n << " " << f.name;
+      EXPECT_EQ(f.got(doc.m_Songs[n]), f.want(kSongs[n]))
+          << where << " song " << n << " " << f.name;
   }
 }
 

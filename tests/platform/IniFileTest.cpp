@@ -266,3 +266,18 @@ TEST_F(IniFileTest, FullDiskWriteFailsAndKeepsTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IniFileTest, SettingsFileThatCannotBeReadIsNeverReplaced) {
+  // A FIFO under the settings name: reads give the defaults at once, writes refuse.
+  ASSERT_EQ(::mkfifo(QFile::encodeName(m_Path).constData(), 0600), 0);
+  TIniFile ini(m_Path);
+  EXPECT_EQ(ini.ReadString("S", "k", "default"), "default");
+  EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(m_Path).constData(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -101,8 +102,8 @@ namespace lbtest {
 
 SmallFileSystem::SmallFileSystem(int kilobytes) : m_Path(NewTempDir()) {
   const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
-  m_bMounted = ::mount("tmpfs", QFile::encodeName(m_Path).constData(), "tmpfs", 0,
-                       options.constData()) == 0;
+  m_bMounted =
+      ::mount("tmpfs", QFile::encodeName(m_Path).constData(), "tmpfs", 0, options.constData()) == 0;
 }
 
 SmallFileSystem::~SmallFileSystem() {
@@ -119,8 +120,10 @@ void SmallFileSystem::Fill(int sparePages) {
   while (::write(fd, block.constData(), 1) > 0) {
   }
   struct stat st;
-  if (sparePages > 0 && ::fstat(fd, &st) == 0)
-    [[maybe_unused]] int r = ::ftruncate(fd, std::max<off_t>(0, st.st_size - sparePages * 4096));
+  if (sparePages > 0 && ::fstat(fd, &st) == 0) {
+    const off_t kept = std::max<off_t>(0, st.st_size - off_t(sparePages) * 4096);
+    if (::ftruncate(fd, kept) != 0) std::perror("ftruncate");
+  }
   ::close(fd);
 }
 
