@@ -18,6 +18,8 @@ int SettingsShow(CliContext& c, const QStringList& args) {
   for (int i = 0; i < kHotKeySlotCount; ++i)
     c.out << "Winamp/SpeedKey" << i << '=' << hotKeys[i].key << "\tWinamp/SpeedKeyG" << i << '='
           << (hotKeys[i].global ? 1 : 0) << "\t# " << names[i] << '\n';
+  for (const TDriveFolder& d : ReadDriveFolders(ini))
+    c.out << lbset::kDrivesSection << '/' << d.letter << '=' << d.folder << '\n';
   return 0;
 }
 

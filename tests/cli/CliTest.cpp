@@ -165,6 +165,8 @@ TEST_F(CliTest, SettingsSetChecksTheValueAndTheToolUsesIt) {
   const QString ini = lbtest::ReadFile(qEnvironmentVariable("LBTOOLS_INI"));
   EXPECT_TRUE(ini.contains("[Edit]\nFullPathsInsert=0\n")) << ini.toStdString();
   EXPECT_TRUE(ini.contains("[Drives]\nD=" + dir + "\n"));
+  EXPECT_TRUE(Cli({"settings", "show"}).out.contains("Edit/TagCodePage=1252\n"));
+  EXPECT_TRUE(Cli({"settings", "show"}).out.contains("Drives/D=" + dir + "\n"));
 
   // The tool reads legacy lists in the chosen page (0xE9: "é" in 1252) and finds the
   // file through the drive's folder.
