@@ -261,14 +261,6 @@ TEST_F(ExtracterType3, KeyPrefixIsCaseSensitiveAndValueMustEndWithTheName) {
   EXPECT_EQ(r.Ask(e.Get(), Path("Other/Track03.mp3")), S_FALSE) << "no section";
 }
 
-TEST_F(ExtracterType3, FifoCatalogGivesNothingAtOnce) {
-  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
-  ASSERT_TRUE(QFile::remove(Path("Tracker.INI")));
-  ASSERT_EQ(::mkfifo(QFile::encodeName(Path("Tracker.INI")).constData(), 0600), 0);
-  TRecords r;
-  EXPECT_EQ(r.Ask(e.Get(), Path("CD/TRACK03.MP3")), S_FALSE);
-}
-
 TEST_F(ExtracterType3, MissingCatalogAfterRecognize) {
   ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
   ASSERT_TRUE(QFile::remove(Path("Tracker.INI")));

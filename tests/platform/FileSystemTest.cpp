@@ -134,20 +134,4 @@ TEST(FileSystem, OnlyRegularFilesWithinTheCapAreRead) {
   EXPECT_EQ(why, lb::TOpenFailure::Missing);
 }
 
-TEST(FileSystem, WindowsPathsNameNoFileHere) {
-  // Even a file literally named like one in the working folder.
-  const QString dir = NewTempDir();
-  const QString saved = QDir::currentPath();
-  ASSERT_TRUE(QDir::setCurrent(dir));
-  ASSERT_TRUE(WriteFile(dir + "/C:\\a.mp3", "x"));
-  ASSERT_TRUE(WriteFile(dir + "/\\\\host\\b.mp3", "x"));
-  for (const QString path : {"C:\\a.mp3", "\\\\host\\b.mp3"}) {
-    EXPECT_TRUE(lb::IsForeignPath(path));
-    EXPECT_EQ(lb::FileAge(path), -1) << path.toStdString();
-    EXPECT_FALSE(lb::FileExists(path));
-  }
-  QDir::setCurrent(saved);
-  EXPECT_FALSE(lb::IsForeignPath("/music/C:/a.mp3"));
-}
-
 }  // namespace
