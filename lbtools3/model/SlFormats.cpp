@@ -150,10 +150,12 @@ QString OpenFailureReason(lb::TOpenFailure why) {
 QString TSlDocument::NotAListReason(const QString& path) {
   const QString ext = lb::FileExtension(path);
   if (ext == ".lbt") return "это файл данных листа";
+  // A list's own extension is never taken for music, even when listed as working.
+  const bool bListExtension = ext == ".m3u" || ext == ".m3u8";
   TIniFile ini(lb::SettingsFilePath());
   TSlInsertFilesManager music(
       ini.ReadString("Edit", "Extentions", TSlInsertFilesManager::kDefaultExtensions));
-  for (int i = 0; i < music.GetExtensionCount(); ++i)
+  for (int i = 0; i < music.GetExtensionCount() && !bListExtension; ++i)
     if (ext.compare(music.GetExtension(i), Qt::CaseInsensitive) == 0)
       return "это музыкальный файл (рабочее расширение " + music.GetExtension(i) + ")";
   if (!lb::FileExists(path)) return QString();
