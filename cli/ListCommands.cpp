@@ -71,8 +71,18 @@ bool SongIndices(CliContext& c, const QStringList& args, int count, std::vector<
 
 int ListAdd(CliContext& c, const QStringList& args) {
   if (args.size() < 2) return CliUsageError(c, "Укажите лист и хотя бы один файл");
+  // A folder (or an empty name, which would mean the current folder) is no song:
+  // nothing is written then.
+  for (const QString& file : args.mid(1)) {
+    if (file.trimmed().isEmpty() || QFileInfo(file).isDir()) {
+      c.err << "Не файл, а папка: \"" << file
+            << "\". Песни папки добавляет команда scan ПАПКА --into ЛИСТ" << Qt::endl;
+      return 2;
+    }
+  }
   TSlDocument doc;
   const QString list = QFileInfo(args[0]).absoluteFilePath();
+  if (!TSlDocument::CheckListPath(list, true, false)) return 1;
   // A list that does not exist yet is made.
   if (QFileInfo::exists(list)) {
     if (!CliLoadList(c, list, doc)) return 1;

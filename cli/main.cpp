@@ -2,6 +2,7 @@
 #include "CliContext.h"
 
 #include "com/Com.h"
+#include "lbtools3/app/Settings.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     return args.isEmpty() ? 2 : 0;
   }
   CoInitialize(nullptr);
+  lbset::ApplyTagCodePage(TIniFile(lb::SettingsFilePath()));
   // The longest command name that the arguments begin with.
   const CliCommandInfo* best = nullptr;
   int bestWords = 0;

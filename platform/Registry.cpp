@@ -299,32 +299,37 @@ class RootStore {
     lock.setStaleLockTime(30000);
     if (!lock.tryLock(20000)) return false;
     m_Path.clear();  // force a re-read under the lock
-    Refresh();
+    // A store that is there but cannot be read is never replaced by a rewrite of
+    // what little this process knows.
+    if (!Refresh()) return false;
     Hive hive = m_Hive;
     if (!writer(hive)) return false;
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) return false;
     QByteArray bytes = Serialize(hive);
-    if (out.write(bytes) != bytes.size() || !out.commit()) return false;
+    if (out.write(bytes) != bytes.size() || !lb::CommitSaveFile(out)) return false;
     m_Hive = std::move(hive);
     m_Id = Identify(path);
     return true;
   }
 
  private:
-  void Refresh() {
+  // Re-reads the file when it changed; false when it exists but cannot be read (the
+  // content then reads as empty).
+  bool Refresh() {
     QString path = m_Dir() + QLatin1Char('/') + m_FileName;
     FileId id = Identify(path);
-    if (path == m_Path && id == m_Id) return;
+    if (path == m_Path && id == m_Id) return m_bReadable;
     m_Path = path;
     m_Id = id;
     QByteArray bytes;
-    if (id.exists) {
-      QFile in(path);
-      if (in.open(QIODevice::ReadOnly)) bytes = in.readAll();
-    }
+    m_bReadable = !id.exists || lb::ReadRegularFile(path, kMaxStoreBytes, &bytes);
     m_Hive = Parse(bytes);
+    return m_bReadable;
   }
+
+  // The largest store read: a guard against a device or a foreign file in its place.
+  static constexpr qint64 kMaxStoreBytes = 256 << 20;
 
   const QString m_FileName;
   QString (*const m_Dir)();
@@ -332,6 +337,7 @@ class RootStore {
   QString m_Path;
   FileId m_Id;
   Hive m_Hive;
+  bool m_bReadable = true;
 };
 
 RootStore& Store(lb::RootKey root) {

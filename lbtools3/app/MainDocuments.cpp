@@ -188,6 +188,8 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
                                              "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
+  // Refused before the old list is given up: a music, data or binary file stays whole.
+  if (!TSlDocument::CheckListPath(name, true, false)) return false;
   const QString oldPath = document.m_FileName;
   if (name.compare(oldPath, Qt::CaseInsensitive) == 0) return document.Save(false);
 

@@ -19,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTabWidget;
+class QTableWidget;
 
 // A single key combination in the manner of the classic hot-key control: the next key
 // pressed (with its modifiers) becomes the value; Backspace or Delete alone clears it.
@@ -58,6 +59,8 @@ class TPropertiesForm : public QDialog {
   void BrowseBtnClick();
   void BtnActiveClick();
   void BtnDeactiveClick();
+  void AddDriveBtnClick();
+  void DeleteDriveBtnClick();
 
  private:
   void BuildGeneralPage(QTabWidget* tabs);
@@ -98,4 +101,7 @@ class TPropertiesForm : public QDialog {
   QPushButton *BtnActive = nullptr, *BtnDeactive = nullptr;
   QLineEdit* EditVelocity = nullptr;
   QComboBox* ComboBoxDblClkAction = nullptr;
+  QComboBox* ComboBoxTagCodePage = nullptr;  // item data: the code page number
+  QTableWidget* DrivesTable = nullptr;       // columns: letter, folder
+  QPushButton *AddDriveBtn = nullptr, *DeleteDriveBtn = nullptr;
 };

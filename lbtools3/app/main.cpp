@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
   lb::SetUpApplication(app);
   QtUiServices ui;
   UiServices::Install(&ui);
+  lbset::ApplyTagCodePage(TIniFile(lb::SettingsFilePath()));
 
   QStringList args = app.arguments();
   QString screenshot;

@@ -333,6 +333,9 @@ class TSlDocument {
 
   static constexpr const char* kClipboardFormat = "{70C5820E-5747-48ea-8370-42F696752504}";
   static constexpr int kMaxLineBytes = 4096;
+  // The largest list and data files read (a guard against devices and foreign files).
+  static constexpr qint64 kMaxListBytes = qint64(1) << 30;
+  static constexpr qint64 kMaxDataBytes = qint64(2) << 30;
 
   QString m_FileName;
   TSlSongList m_Songs;
@@ -342,6 +345,11 @@ class TSlDocument {
   QString m_ClipFormat = kClipboardFormat;
   QString m_ExtM3uHeader;
   bool m_bExtM3u = false;
+  // How the list file was written, so a save writes it back the same way: some line
+  // was in the legacy code page (the list is written in it again while every
+  // character fits), and the file began with a UTF-8 byte-order mark (kept).
+  bool m_bLegacyText = false;
+  bool m_bUtf8Bom = false;
   // Signalled while no worker synchronises the document; structural changes need it.
   std::unique_ptr<TEvent> m_DocNotSync;
   // Guards the song sequence itself (count, positions) between the window and a
@@ -393,16 +401,31 @@ class TSlDocument {
 
   // The list path with its extension changed to ".lbt".
   static QString DataFilePath(const QString& listPath);
+  // Why a file must not be read or written as a list ("" when it may): a data file,
+  // a file with a working music extension, and (for an existing file) one that is not
+  // a regular file or holds NUL bytes near its start. Such files are never replaced
+  // by a list.
+  static QString NotAListReason(const QString& path);
+  // The message that refuses the path as a list (bSave: saving rather than loading);
+  // false after showing it (unless silent) when the path must not be a list.
+  static bool CheckListPath(const QString& path, bool bSave, bool bSilent);
   // Whether songs are inserted with full paths (setting Edit/FullPathsInsert).
   bool FullPathsInsert();
 
  private:
   void ResetSongsParent();
+  // Whether every text of the list file has a byte in the legacy code page.
+  bool FitsLegacyText() const;
   std::unique_ptr<TIniFile> m_Ini;
+  // Why LoadM3u refused the file as a list ("" when it did not).
+  QString m_NotAList;
 };
 
 // Path forms. A path is full when it names its root: an absolute path, or one with a
 // drive letter or a network host (lists made on other systems keep those as text).
+// Resolving a path for a list of this system takes a backslash as a separator and maps
+// a drive letter to a folder through the settings section "Drives" ("D=/media/music");
+// an unmapped letter stays as it is and names no file.
 namespace lb {
 bool HasDrive(const QString& path);
 // The drive part of a path ("C:", "\\host\share", or "" for a path on this system).
@@ -411,6 +434,8 @@ QString DrivePart(const QString& path);
 QString ListFolder(const QString& listPath);
 QString ToFullPath(const QString& path, const QString& listPath);
 QString ToBriefPath(const QString& path, const QString& listPath);
+// The folder a drive letter stands for (settings section "Drives"), "" when unmapped.
+QString DriveFolder(QChar letter);
 // Path equality: exact for paths of this system, without case for paths with a drive
 // letter or network host (their file systems ignored case).
 bool SamePath(const QString& a, const QString& b);

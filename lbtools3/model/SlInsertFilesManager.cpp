@@ -191,6 +191,7 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
     if (depth >= kMaxLinkChain || !ResolveLink(path, &resolved) ||
         ::stat(QFile::encodeName(resolved).constData(), &st) != 0)
       return pkUnreadable;  // dangling, unreadable or a loop
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return pkSkip;  // FIFO, device...
     if (!S_ISDIR(st.st_mode)) return ClassifyPath(resolved, bFromDrop, true, depth + 1, target);
     if (m_bNoToAllFolderLinks) return pkSkip;
     if (!RecordFolder(resolved, st.st_dev, st.st_ino)) return pkSkip;
@@ -343,8 +344,13 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
       if (type == DT_UNKNOWN) {
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         haveStat = true;
-        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        type = S_ISDIR(st.st_mode)   ? DT_DIR
+               : S_ISLNK(st.st_mode) ? DT_LNK
+               : S_ISREG(st.st_mode) ? DT_REG
+                                     : DT_FIFO;
       }
+      // A FIFO, socket or device is neither a song nor a list, whatever its name.
+      if (type != DT_DIR && type != DT_LNK && type != DT_REG) continue;
       if (type == DT_DIR) {
         if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         const QString sub = JoinPath(folder, QFile::decodeName(name));
