@@ -41,6 +41,7 @@ QList<CliCommandInfo> ScanCommands();
 QList<CliCommandInfo> ExtractCommands();
 QList<CliCommandInfo> SettingsCommands();
 QList<CliCommandInfo> RepoCommands();
+QList<CliCommandInfo> FileCommands();
 
 // Helpers shared by the commands.
 int CliUsageError(CliContext& c, const QString& text);

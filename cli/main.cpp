@@ -12,6 +12,7 @@ QList<CliCommandInfo> AllCommands() {
   QList<CliCommandInfo> all;
   all << ListCommands() << TagCommands() << ExtractCommands() << ScanCommands() << RepoCommands()
       << SettingsCommands();
+  all << FileCommands();
   return all;
 }
 
