@@ -240,6 +240,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   CreateTray();
   ConnectDocumentActions();
   ConnectRepositoryActions();
+  ConnectFileActions();
   resize(900, 600);
   RegisterPorts();
 

@@ -175,6 +175,7 @@ class TMainForm : public QMainWindow,
   void OpenSettings();
   void ConnectDocumentActions();
   void ConnectRepositoryActions();
+  void ConnectFileActions();  // MainFiles.cpp
   // Runs fn with the active document window, when there is one.
   void WithChild(const std::function<void(TMDIChild*)>& fn);
   QString AskListToOpen();

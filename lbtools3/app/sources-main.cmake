@@ -6,6 +6,7 @@ target_sources(lbops PRIVATE
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDocuments.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/About.cpp ${CMAKE_CURRENT_LIST_DIR}/About.h
   ${CMAKE_CURRENT_LIST_DIR}/Help.cpp ${CMAKE_CURRENT_LIST_DIR}/Help.h)
 target_compile_definitions(lbapp PRIVATE LB_VERSION="${PROJECT_VERSION}.0.0")

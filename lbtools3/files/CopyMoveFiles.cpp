@@ -9,6 +9,7 @@
 #include "platform/UiServices.h"
 
 #include <QFile>
+#include <algorithm>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -178,6 +179,76 @@ QString CopyMoveSummary(int selected, int processed, int skipped) {
           QString::number(processed - skipped) + " файлa(ов)\n";
   if (processed >= selected) text += "пропущено " + QString::number(skipped) + " файлa(ов)";
   return text;
+}
+
+TCriteriaLists::TCriteriaLists(const QList<int>& chosen) : selected(chosen) {
+  for (int n = 0; n < kCriterionCount; ++n)
+    if (!selected.contains(n)) unselected << n;
+}
+
+QList<int> TCriteriaLists::Choose(const QList<int>& availableRows, const QList<int>& selectedRows) {
+  QList<int> moving;
+  for (int row : availableRows)
+    if (row >= 0 && row < unselected.size()) moving << unselected[row];
+  int at = selectedRows.isEmpty() ? int(selected.size()) : selectedRows.first() + 1;
+  at = qBound(0, at, int(selected.size()));
+  QList<int> rows;
+  for (int n : moving) {
+    unselected.removeOne(n);
+    rows << at;
+    selected.insert(at++, n);
+  }
+  return rows;
+}
+
+QList<int> TCriteriaLists::Unchoose(const QList<int>& selectedRows) {
+  QList<int> moving;
+  for (int row : selectedRows)
+    if (row >= 0 && row < selected.size()) moving << selected[row];
+  for (int n : moving) {
+    selected.removeOne(n);
+    unselected << n;
+  }
+  std::sort(unselected.begin(), unselected.end());
+  QList<int> rows;
+  for (int n : moving) rows << int(unselected.indexOf(n));
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+QList<int> TCriteriaLists::MoveUp(const QList<int>& selectedRows) {
+  QList<int> rows;
+  int floor = 0;  // a row never passes another chosen row that cannot move
+  for (int row : selectedRows) {
+    if (row < 0 || row >= selected.size()) continue;
+    if (row > floor) {
+      selected.swapItemsAt(row, row - 1);
+      rows << row - 1;
+      floor = row;
+    } else {
+      rows << row;
+      floor = row + 1;
+    }
+  }
+  return rows;
+}
+
+QList<int> TCriteriaLists::MoveDown(const QList<int>& selectedRows) {
+  QList<int> rows;
+  int ceiling = int(selected.size()) - 1;
+  for (auto it = selectedRows.rbegin(); it != selectedRows.rend(); ++it) {
+    const int row = *it;
+    if (row < 0 || row >= selected.size()) continue;
+    if (row < ceiling) {
+      selected.swapItemsAt(row, row + 1);
+      rows.prepend(row + 1);
+      ceiling = row;
+    } else {
+      rows.prepend(row);
+      ceiling = row - 1;
+    }
+  }
+  return rows;
 }
 
 int TRowSelection::SongCount() {

@@ -52,6 +52,23 @@ struct TCopyMoveSettings {
   static QString CriteriaText(const QList<int>& criteria);
 };
 
+// The dialog's two criteria lists and their arrow commands; rows are given as sorted
+// indexes of the list they belong to. Each command returns the rows to select after it.
+struct TCriteriaLists {
+  QList<int> selected;    // the chosen criteria, in level order
+  QList<int> unselected;  // the rest, in number order
+
+  explicit TCriteriaLists(const QList<int>& chosen = {});
+  // The chosen rows of the available list go after the first chosen row of the
+  // selected list (to its end when none is chosen there).
+  QList<int> Choose(const QList<int>& availableRows, const QList<int>& selectedRows);
+  // The chosen rows of the selected list go back to the available list.
+  QList<int> Unchoose(const QList<int>& selectedRows);
+  // The chosen rows of the selected list move one place up or down.
+  QList<int> MoveUp(const QList<int>& selectedRows);
+  QList<int> MoveDown(const QList<int>& selectedRows);
+};
+
 // Offers to create a missing root folder (one level); false when it does not exist
 // afterwards (the user declined or creation failed, and was told).
 bool EnsureRootFolder(const QString& root);

@@ -6,3 +6,7 @@ target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/RenameFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/RenameFiles.h
   ${CMAKE_CURRENT_LIST_DIR}/CopyMoveFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyMoveFiles.h
   ${CMAKE_CURRENT_LIST_DIR}/ListPaths.cpp ${CMAKE_CURRENT_LIST_DIR}/ListPaths.h)
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/FileErrorDialogs.cpp ${CMAKE_CURRENT_LIST_DIR}/FileErrorDialogs.h
+  ${CMAKE_CURRENT_LIST_DIR}/NewRenameFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/NewRenameFiles.h
+  ${CMAKE_CURRENT_LIST_DIR}/_CopyMoveFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/_CopyMoveFiles.h)
