@@ -156,7 +156,6 @@ bool MoveFileNoReplace(const QString& source, const QString& target, const TWrit
 
 bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& target) {
   errno = 0;
-  if (SameFile(source, target)) return true;
   bool ok;
   if (!bMove)
     ok = CopyFileSafely(source, target, false, m_Write);
@@ -164,6 +163,9 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
     ok = CopyFileSafely(source, target, true, m_Write);
   else
     ok = MoveFileNoReplace(source, target, m_Write);
+  // A target that is the source under another name (a link, a folder reached twice)
+  // is the file itself: nothing to do, and never to be deleted as "existing".
+  if (!ok && errno == EEXIST && SameFile(source, target)) return true;
   if (ok) ClearReadOnly(target);
   return ok;
 }

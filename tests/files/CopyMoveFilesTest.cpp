@@ -115,6 +115,20 @@ TEST_F(CopyMoveFilesTest, SettingsAndSummaries) {
             "Прервано пользователем.\nВсего было выделено 3 файлa(ов)\nбыло обработано 1 файлa(ов)\n");
 }
 
+TEST_F(CopyMoveFilesTest, ArrowCommandsOfTheCriteriaLists) {
+  TCriteriaLists lists({2, 1});
+  EXPECT_EQ(lists.unselected.mid(0, 3), (QList<int>{0, 3, 4}));
+  // Available rows 0 and 2 (criteria 0 and 4) go after the first chosen row.
+  EXPECT_EQ(lists.Choose({0, 2}, {0}), (QList<int>{1, 2}));
+  EXPECT_EQ(lists.selected, (QList<int>{2, 0, 4, 1}));
+  EXPECT_EQ(lists.MoveUp({0, 2}), (QList<int>{0, 1}));  // the top row stays
+  EXPECT_EQ(lists.selected, (QList<int>{2, 4, 0, 1}));
+  EXPECT_EQ(lists.MoveDown({2, 3}), (QList<int>{2, 3}));  // the bottom row stays
+  EXPECT_EQ(lists.Unchoose({0, 3}), (QList<int>{0, 1}));
+  EXPECT_EQ(lists.selected, (QList<int>{4, 0}));
+  EXPECT_EQ(lists.unselected.mid(0, 3), (QList<int>{1, 2, 3}));
+}
+
 TEST_F(CopyMoveFilesTest, CopyLeavesTheListUnlessAskedAndNeverOverwrites) {
   QDir().mkpath(root);
   ThreeSongs();
