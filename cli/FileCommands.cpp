@@ -93,7 +93,8 @@ bool LoadList(CliContext& c, const QString& path, TSlDocument& doc) {
 
 // Saves the list and makes every other list of the repository follow the pairs.
 int Finish(CliContext& c, TSlDocument& doc, const QStringList& pairs, const QStringList& done) {
-  for (qsizetype i = 0; i + 1 < done.size(); i += 2) c.out << done[i] << " -> " << done[i + 1] << '\n';
+  for (qsizetype i = 0; i + 1 < done.size(); i += 2)
+    c.out << done[i] << " -> " << done[i + 1] << '\n';
   c.out.flush();
   int code = 0;
   if (doc.m_bModified && !doc.Save(false)) {
@@ -115,8 +116,9 @@ int Rename(CliContext& c, const QStringList& arguments) {
   QString mask, digits = "1";
   if (!TakeCommon(args, &o) || !TakeValue(args, "--mask", &mask) ||
       !TakeValue(args, "--digits", &digits) || args.size() != 1 || mask.isEmpty())
-    return CliUsageError(c, "Использование: rename LIST --mask MASK [--rows N,M-K] [--digits N] "
-                            "[--on-exists skip|overwrite|stop]");
+    return CliUsageError(c,
+                         "Использование: rename LIST --mask MASK [--rows N,M-K] [--digits N] "
+                         "[--on-exists skip|overwrite|stop]");
   bool ok = false;
   const int nDigits = digits.toInt(&ok);
   if (!ok || nDigits < 0) return CliUsageError(c, "Неверное число цифр: " + digits);
@@ -152,9 +154,10 @@ int Organize(CliContext& c, const QStringList& arguments) {
   if (!TakeCommon(args, &o) || !TakeValue(args, "--root", &options.root) ||
       !TakeValue(args, "--by", &by) || args.size() != 1 || options.root.isEmpty() ||
       (bCopy && bMove))
-    return CliUsageError(c, "Использование: organize LIST --root DIR --by C1[,C2...] "
-                            "[--copy|--move] [--rows ...] [--no-path-change] "
-                            "[--on-exists skip|overwrite|stop]");
+    return CliUsageError(c,
+                         "Использование: organize LIST --root DIR --by C1[,C2...] "
+                         "[--copy|--move] [--rows ...] [--no-path-change] "
+                         "[--on-exists skip|overwrite|stop]");
   options.bCopy = !bMove;
   options.bChangePaths = options.bCopy && !bNoChange;
   options.root = QFileInfo(options.root).absoluteFilePath();

@@ -42,20 +42,34 @@ QString FieldOf(const TSlSong& song, int criterion) {
   const TSlTag1& t1 = song.m_Tag1;
   const TSlTag2& t2 = song.m_Tag2;
   switch (criterion) {
-    case 1: return t1.GetAlbum();
-    case 2: return t1.GetArtist();
-    case 3: return t1.GetYear();
-    case 4: return t1.GetComment();
-    case 5: return t2.Album;
-    case 6: return t2.Artist;
-    case 7: return t2.Year;
-    case 8: return OneLineComment(t2.Comment);
-    case 9: return t2.Composer;
-    case 10: return t2.OrigArt;
-    case 11: return t2.Copyright;
-    case 12: return t2.URL;
-    case 13: return t2.EncodedBy;
-    default: return QString();
+    case 1:
+      return t1.GetAlbum();
+    case 2:
+      return t1.GetArtist();
+    case 3:
+      return t1.GetYear();
+    case 4:
+      return t1.GetComment();
+    case 5:
+      return t2.Album;
+    case 6:
+      return t2.Artist;
+    case 7:
+      return t2.Year;
+    case 8:
+      return OneLineComment(t2.Comment);
+    case 9:
+      return t2.Composer;
+    case 10:
+      return t2.OrigArt;
+    case 11:
+      return t2.Copyright;
+    case 12:
+      return t2.URL;
+    case 13:
+      return t2.EncodedBy;
+    default:
+      return QString();
   }
 }
 
@@ -87,9 +101,9 @@ QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect) {
 }
 
 QChar AlphabetLetter(const TSlSong& song) {
-  const TSlTag& tag =
-      !song.m_Tag1.m_bExists && song.m_Tag2.m_bExists ? static_cast<const TSlTag&>(song.m_Tag2)
-                                                      : static_cast<const TSlTag&>(song.m_Tag1);
+  const TSlTag& tag = !song.m_Tag1.m_bExists && song.m_Tag2.m_bExists
+                          ? static_cast<const TSlTag&>(song.m_Tag2)
+                          : static_cast<const TSlTag&>(song.m_Tag1);
   return tag.m_DisplayName.isEmpty() ? QChar() : tag.m_DisplayName.at(0).toUpper();
 }
 
@@ -125,7 +139,8 @@ TCopyMoveSettings TCopyMoveSettings::Load(TIniFile& ini) {
   s.bCorrect = ini.ReadBool("Settings", "Correct Folders", true);
   s.criteria = ParseCriteria(ini.ReadString("Settings", "CopyMoveFilesSystematicMask", QString()));
   for (int i = 0; i < kHistorySize; ++i) {
-    const QString entry = ini.ReadString("Settings", "CopyMoveString" + QString::number(i), QString());
+    const QString entry =
+        ini.ReadString("Settings", "CopyMoveString" + QString::number(i), QString());
     if (entry.isEmpty()) break;
     s.history << entry;
   }
@@ -280,7 +295,8 @@ void TCopyMoveThread::Execute() {
         stored = song.m_Path;
       }
       SetInfoText(itObject, source);
-      if (bMove) Synchronize([&] {
+      if (bMove)
+        Synchronize([&] {
           if (m_pChild) m_pChild->PlayerRowRemoving(i);
         });
       QString folder;

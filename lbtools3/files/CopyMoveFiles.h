@@ -114,7 +114,7 @@ class TCopyMoveThread : public TBaseWorkerThread {
                   lb::IDirErrorPrompt* prompt);
   ~TCopyMoveThread() override;
 
-  QStringList m_Pairs;  // old full path, new full path of each song whose path changed
+  QStringList m_Pairs;    // old full path, new full path of each song whose path changed
   QStringList m_Handled;  // source, target of every file copied or moved
   int m_nProcessed = 0;
   int m_nSkipped = 0;

@@ -12,11 +12,20 @@ constexpr char16_t kRefused[] = u"\\/:*?\"<>|";
 
 bool IsModifier(QChar c, int* modifier) {
   switch (c.unicode()) {
-    case '&': *modifier = mcUpper; return true;
-    case '_': *modifier = mcLower; return true;
-    case '$': *modifier = mcFirstUpper; return true;
-    case '^': *modifier = mcWordsUpper; return true;
-    default: return false;
+    case '&':
+      *modifier = mcUpper;
+      return true;
+    case '_':
+      *modifier = mcLower;
+      return true;
+    case '$':
+      *modifier = mcFirstUpper;
+      return true;
+    case '^':
+      *modifier = mcWordsUpper;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -30,23 +39,40 @@ QString FieldValue(const TSlSong& song, int kind) {
   const TSlTag1& t1 = song.m_Tag1;
   const TSlTag2& t2 = song.m_Tag2;
   switch (kind) {
-    case 1: return t1.GetTitle();
-    case 2: return t1.GetArtist();
-    case 3: return t1.GetAlbum();
-    case 4: return t1.GetYear();
-    case 5: return t1.GetComment();
-    case 6: return t1.m_bExists ? GenreName(t1.Genre) : QString();
-    case 7: return t2.Title;
-    case 8: return t2.Artist;
-    case 9: return t2.Album;
-    case 10: return t2.Year;
-    case 11: return OneLineComment(t2.Comment);
-    case 12: return t2.m_bExists ? GenreName(t2.Genre) : QString();
-    case 13: return t2.Composer;
-    case 14: return t2.OrigArt;
-    case 15: return t2.Copyright;
-    case 16: return t2.EncodedBy;
-    default: return QString();
+    case 1:
+      return t1.GetTitle();
+    case 2:
+      return t1.GetArtist();
+    case 3:
+      return t1.GetAlbum();
+    case 4:
+      return t1.GetYear();
+    case 5:
+      return t1.GetComment();
+    case 6:
+      return t1.m_bExists ? GenreName(t1.Genre) : QString();
+    case 7:
+      return t2.Title;
+    case 8:
+      return t2.Artist;
+    case 9:
+      return t2.Album;
+    case 10:
+      return t2.Year;
+    case 11:
+      return OneLineComment(t2.Comment);
+    case 12:
+      return t2.m_bExists ? GenreName(t2.Genre) : QString();
+    case 13:
+      return t2.Composer;
+    case 14:
+      return t2.OrigArt;
+    case 15:
+      return t2.Copyright;
+    case 16:
+      return t2.EncodedBy;
+    default:
+      return QString();
   }
 }
 
@@ -98,10 +124,14 @@ TMaskError ParseRenameMask(const QString& mask, QList<TMaskPiece>* pieces) {
 
 QString MaskErrorText(TMaskError error) {
   switch (error) {
-    case TMaskError::RefusedCharacters: return "В строке присутствуют недопустимые символы";
-    case TMaskError::BadExpression: return "В строке присутствуют недопустимые выражения";
-    case TMaskError::NoPieces: return "В строке не найдено идентификаторов переименования";
-    case TMaskError::None: break;
+    case TMaskError::RefusedCharacters:
+      return "В строке присутствуют недопустимые символы";
+    case TMaskError::BadExpression:
+      return "В строке присутствуют недопустимые выражения";
+    case TMaskError::NoPieces:
+      return "В строке не найдено идентификаторов переименования";
+    case TMaskError::None:
+      break;
   }
   return QString();
 }
@@ -134,16 +164,20 @@ QString CorrectName(const QString& name) {
 
 QString ApplyCaseModifier(const QString& value, int modifier) {
   switch (modifier) {
-    case mcUpper: return value.toUpper();
-    case mcLower: return value.toLower();
-    case mcFirstUpper: return value.left(1).toUpper() + value.mid(1).toLower();
+    case mcUpper:
+      return value.toUpper();
+    case mcLower:
+      return value.toLower();
+    case mcFirstUpper:
+      return value.left(1).toUpper() + value.mid(1).toLower();
     case mcWordsUpper: {
       QString out = value.toLower();
       for (qsizetype i = 0; i < out.size(); ++i)
         if (i == 0 || out[i - 1] == u' ') out[i] = out[i].toUpper();
       return out;
     }
-    default: return value;
+    default:
+      return value;
   }
 }
 

@@ -116,8 +116,8 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::fsync(out) != 0) error = errno;
     struct stat written;
-    if (!error && (::fstat(out, &written) != 0 || written.st_size != st.st_size ||
-                   copied != st.st_size))
+    if (!error &&
+        (::fstat(out, &written) != 0 || written.st_size != st.st_size || copied != st.st_size))
       error = EIO;
     // The time goes on last: nothing writes the file after it.
     if (!error && ::futimens(out, times) != 0) error = errno;
@@ -194,9 +194,8 @@ int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& targe
       }
       QString newName = FileNamePart(target);
       int choice = fcCancel;
-      UiServices::Instance().RunOnMainThread([&] {
-        choice = m_pPrompt ? m_pPrompt->Ask(info, newName) : int(fcCancel);
-      });
+      UiServices::Instance().RunOnMainThread(
+          [&] { choice = m_pPrompt ? m_pPrompt->Ask(info, newName) : int(fcCancel); });
       switch (choice) {
         case fcRetry:
           bAttempt = true;
@@ -238,9 +237,8 @@ bool CreateDirectoryAsking(IDirErrorPrompt* prompt, QString& path) {
     for (;;) {
       QString newName = FileNamePart(path);
       int choice = dcCancel;
-      UiServices::Instance().RunOnMainThread([&] {
-        choice = prompt ? prompt->Ask(path, error, newName) : int(dcCancel);
-      });
+      UiServices::Instance().RunOnMainThread(
+          [&] { choice = prompt ? prompt->Ask(path, error, newName) : int(dcCancel); });
       if (choice == dcCancel) return false;
       if (choice == dcNewName) {
         if (HasRefusedCharacter(newName)) {

@@ -14,7 +14,7 @@ namespace lb {
 struct TFileErrorInfo {
   QString source;
   QString target;
-  QString error;            // the system's text for the error ("" when none)
+  QString error;              // the system's text for the error ("" when none)
   bool targetExists = false;  // the overwrite and skip-existing choices are offered
 };
 

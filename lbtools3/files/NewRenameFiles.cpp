@@ -33,9 +33,9 @@ TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
   CheckBoxCorrectFolders->setToolTip(
       "Генерируемые в соответствии с установками пользователя\r\nимена директорий будут "
       "корректироваться с учётом требований\r\nфайловой системы");
-  layout->addWidget(
-      Label1 = new QLabel("Имена файлов конструируются по строке - маске с использованием "
-                          "переменных:"));
+  layout->addWidget(Label1 =
+                        new QLabel("Имена файлов конструируются по строке - маске с использованием "
+                                   "переменных:"));
   auto* help = new QHBoxLayout;
   help->addWidget(Label2 = new QLabel("%1 - Название (тэг v1)\n%2 - Исполнитель (тэг v1)\n"
                                       "%3 - Альбом (тэг v1)\n%4 - Год (тэг v1)\n"
@@ -50,9 +50,10 @@ TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
                                       "%n - Имя файла, %e - Расширение, %% - Знак %"));
   help->addWidget(Label4 = new QLabel("Модификаторы (%&1):\n& - все заглавные\n_ - все строчные\n"
                                       "$ - первая заглавная\n^ - каждое слово с заглавной"));
-  Label2->setTextFormat(Qt::PlainText);
-  Label3->setTextFormat(Qt::PlainText);
-  Label4->setTextFormat(Qt::PlainText);
+  for (QLabel* label : {Label2, Label3, Label4}) {
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
   layout->addLayout(help);
   auto* box = new QDialogButtonBox;
   OKBtn = box->addButton("Да", QDialogButtonBox::AcceptRole);

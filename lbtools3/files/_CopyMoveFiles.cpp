@@ -60,7 +60,8 @@ TCopyMoveFiles::TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent)
     button->setArrowType(arrow);
     arrows->addWidget(button);
   };
-  makeArrow(&LeftArrow, Qt::LeftArrow, Qt::Key_Insert, "Выбрать выделенные критерии систематизации");
+  makeArrow(&LeftArrow, Qt::LeftArrow, Qt::Key_Insert,
+            "Выбрать выделенные критерии систематизации");
   makeArrow(&RightArrow, Qt::RightArrow, Qt::Key_Delete,
             "Отменить выделенные критерии систематизации");
   makeArrow(&UpArrow, Qt::UpArrow, QKeySequence(Qt::CTRL | Qt::Key_Up),
@@ -94,9 +95,8 @@ TCopyMoveFiles::TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent)
         m_Criteria.Choose(SelectedRows(ListViewUnselected), SelectedRows(ListViewSelected));
     ShowCriteria(rows, {});
   });
-  connect(RightArrow, &QAction::triggered, this, [this] {
-    ShowCriteria({}, m_Criteria.Unchoose(SelectedRows(ListViewSelected)));
-  });
+  connect(RightArrow, &QAction::triggered, this,
+          [this] { ShowCriteria({}, m_Criteria.Unchoose(SelectedRows(ListViewSelected))); });
   connect(UpArrow, &QAction::triggered, this,
           [this] { ShowCriteria(m_Criteria.MoveUp(SelectedRows(ListViewSelected)), {}); });
   connect(DownArrow, &QAction::triggered, this,

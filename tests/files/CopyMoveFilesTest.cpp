@@ -111,8 +111,9 @@ TEST_F(CopyMoveFilesTest, SettingsAndSummaries) {
   EXPECT_EQ(TCopyMoveSettings::ParseCriteria("3, x, 99, 3, 0"), (QList<int>{3, 0}));
   EXPECT_EQ(CopyMoveSummary(3, 3, 1),
             "Всего было выделено 3 файлa(ов)\nбыло обработано 2 файлa(ов)\nпропущено 1 файлa(ов)");
-  EXPECT_EQ(CopyMoveSummary(3, 1, 0),
-            "Прервано пользователем.\nВсего было выделено 3 файлa(ов)\nбыло обработано 1 файлa(ов)\n");
+  EXPECT_EQ(
+      CopyMoveSummary(3, 1, 0),
+      "Прервано пользователем.\nВсего было выделено 3 файлa(ов)\nбыло обработано 1 файлa(ов)\n");
 }
 
 TEST_F(CopyMoveFilesTest, ArrowCommandsOfTheCriteriaLists) {

@@ -48,8 +48,8 @@ TEST_F(FileCommandsTest, RenameThenOrganizeWithEveryListFollowing) {
   List(dir + "/other.m3u", {b, a});
   ASSERT_EQ(Cli({"repo", "add", dir + "/other.m3u"}).code, 0);
 
-  CliRun r = Cli({"rename", dir + "/list.m3u", "--mask", "%17 %^1.%e", "--digits", "2",
-                  "--rows", "1"});
+  CliRun r =
+      Cli({"rename", dir + "/list.m3u", "--mask", "%17 %^1.%e", "--digits", "2", "--rows", "1"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   const QString a2 = dir + "/01 Один.mp3";
   EXPECT_EQ(r.out, a + " -> " + a2 + "\n");

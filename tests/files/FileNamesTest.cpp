@@ -31,7 +31,8 @@ TEST_F(FileNamesTest, MasksThatAreRefused) {
         << mask;
   EXPECT_EQ(ParseRenameMask("%1/%2", &pieces), TMaskError::RefusedCharacters);
   EXPECT_EQ(ParseRenameMask("", &pieces), TMaskError::NoPieces);
-  EXPECT_EQ(MaskErrorText(TMaskError::BadExpression), "В строке присутствуют недопустимые выражения");
+  EXPECT_EQ(MaskErrorText(TMaskError::BadExpression),
+            "В строке присутствуют недопустимые выражения");
   EXPECT_EQ(MaskErrorText(TMaskError::NoPieces),
             "В строке не найдено идентификаторов переименования");
   // A trailing "%" yields nothing; "%%" is one percent sign; the last modifier counts.
@@ -75,9 +76,9 @@ TEST_F(FileNamesTest, NumberPaddingAndCorrections) {
 
 TEST_F(FileNamesTest, TagVersionsTheMaskNeeds) {
   TSlSong& song = filestest::AddSong(doc, "/m/a.mp3", {"t1", "", ""});
-  EXPECT_EQ(Name(song, "%7"), "<none>");          // ID3v2 only, no ID3v2 record
-  EXPECT_EQ(Name(song, "%1 %7"), "t1 ");          // either version will do
-  EXPECT_EQ(Name(song, "x%n"), "xa");             // no tag field at all
+  EXPECT_EQ(Name(song, "%7"), "<none>");  // ID3v2 only, no ID3v2 record
+  EXPECT_EQ(Name(song, "%1 %7"), "t1 ");  // either version will do
+  EXPECT_EQ(Name(song, "x%n"), "xa");     // no tag field at all
   song.m_Tag1.m_bExists = false;
   EXPECT_EQ(Name(song, "%1 %7"), "<none>");
   // A value that leaves nothing of the name never names the folder itself.

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ class FilesDialogsTest : public ::testing::Test {
   void TearDown() override {
     WaitIdle();
     child->m_Document.m_bModified = false;
+    for (QMdiSubWindow* sub : area.subWindowList()) delete sub;
   }
   void WaitIdle() {
     while (child->IsSynchronising()) {
@@ -52,8 +54,8 @@ class FilesDialogsTest : public ::testing::Test {
   ScriptedUiServices ui;
   QString dir = lbtest::NewTempDir();
   QStringList paths;
+  FakeHost host;  // outlives the window, which tells it that it closes
   QMdiArea area;
-  FakeHost host;
   TMDIChild* child = nullptr;
 };
 
