@@ -15,7 +15,6 @@ class QRadioButton;
 class TNewErRenameFile : public QDialog, public lb::IFileErrorPrompt {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 8;
   explicit TNewErRenameFile(QWidget* parent = nullptr);
 
   int Ask(const lb::TFileErrorInfo& info, QString& newName) override;
@@ -41,7 +40,6 @@ class TNewErRenameFile : public QDialog, public lb::IFileErrorPrompt {
 class TNewErCreateDir : public QDialog, public lb::IDirErrorPrompt {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 9;
   explicit TNewErCreateDir(QWidget* parent = nullptr);
 
   int Ask(const QString& path, const QString& error, QString& newName) override;

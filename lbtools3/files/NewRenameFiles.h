@@ -13,7 +13,6 @@ class TMDIChild;
 class TNewRenameFiles : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 5;
   TNewRenameFiles(TMDIChild* child, QWidget* parent = nullptr);
 
   QLineEdit* Edit1;  // the mask

@@ -33,7 +33,6 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     TSlSong& song = document.m_Songs[n];
     const QString source = song.GetPath(true);
     progress.SetObject(source);
-    UiServices::Instance().ProcessMessages();
     QString name;
     bool built;
     {

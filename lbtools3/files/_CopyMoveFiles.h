@@ -18,7 +18,6 @@ class TMDIChild;
 class TCopyMoveFiles : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 7;
   TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent = nullptr);
 
   QComboBox* DirectoryEdit1;
