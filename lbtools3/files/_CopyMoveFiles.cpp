@@ -175,7 +175,7 @@ void TCopyMoveFiles::BtnApplyClick() {
 void TCopyMoveFiles::OKBtnClick() {
   UiServices& ui = UiServices::Instance();
   const QString root = DirectoryEdit1->currentText();
-  if (root.isEmpty() || !lb::EnsureRootFolder(root)) return;
+  if (!lb::EnsureRootFolder(root)) return;
   StoreSettings();
 
   TCopyMoveThread::Options options;
