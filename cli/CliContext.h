@@ -46,6 +46,7 @@ QList<CliCommandInfo> RepoCommands();
 QList<CliCommandInfo> MaintenanceCommands();
 QList<CliCommandInfo> PlayerCommands();
 QList<CliCommandInfo> FindSortCommands();
+QList<CliCommandInfo> FileCommands();
 
 // Helpers shared by the commands.
 class TSlDocument;

@@ -17,6 +17,7 @@ QList<CliCommandInfo> AllCommands() {
   all << TagEditCommands();
   all << PlayerCommands();
   all << FindSortCommands();
+  all << FileCommands();
   return all;
 }
 

@@ -250,6 +250,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   ConnectRepositoryActions();
   ConnectMaintenanceActions();
   ConnectPlayer();
+  ConnectFileActions();
   resize(900, 600);
   RegisterPorts();
 

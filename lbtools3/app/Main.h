@@ -201,6 +201,7 @@ class TMainForm : public QMainWindow,
   void ConnectPlayer();
   void PlayerTimer();
   void FollowChildForPlayer(TMDIChild* child);
+  void ConnectFileActions();  // MainFiles.cpp
   // Runs fn with the active document window, when there is one.
   void WithChild(const std::function<void(TMDIChild*)>& fn);
   QString AskListToOpen();

@@ -16,6 +16,7 @@
 #include "lbtools3/find/NewFindText.h"
 #include "lbtools3/find/NewSortDlg.h"
 #include "lbtools3/find/_NewFindTextForm.h"
+#include "lbtools3/files/ListPaths.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "lbtools3/model/infowind.h"
 #include "lbtools3/tags/NewEditTagsDlg.h"
@@ -275,30 +276,7 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
       if (!ok) break;
       continue;
     }
-    bool stop = false;
-    for (;;) {
-      scratch.Clear();
-      scratch.SetFileName(path);
-      if (scratch.Load(true)) break;
-      InfoWindowManager().m_bStop = false;
-      const int answer = Ask("Лист " + path +
-                                 " не был загружен и изменён.\nПопробовать ещё раз (да), "
-                                 "продолжить работу по смене путей в остальных листах (нет)\nили "
-                                 "прервать операцию (отмена)?",
-                             MB_YESNOCANCEL | MB_ICONQUESTION);
-      if (answer == IDYES) continue;
-      stop = answer == IDCANCEL;
-      scratch.Clear();
-      break;
-    }
-    if (stop) break;
-    if (scratch.m_FileName != path || scratch.m_bNew) continue;  // skipped
-    if (!lb::ReplacePathsInDocument(scratch, pairs)) break;
-    while (scratch.m_bModified && !scratch.Save(false)) {
-      if (Ask("При записи листа " + path + " произошла ошибка.\nПопробовать ещё раз ?",
-              MB_YESNO | MB_ICONQUESTION) != IDYES)
-        break;
-    }
+    if (lb::ReplacePathsInListFile(scratch, path, pairs) == lb::lpStop) break;
   }
   m_Repository->EndBulk();
 }

@@ -7,6 +7,7 @@ target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDocuments.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainMaintenance.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/About.cpp ${CMAKE_CURRENT_LIST_DIR}/About.h)
 target_compile_definitions(lbapp PRIVATE LB_VERSION="${PROJECT_VERSION}.0.0")
 # The user's guide lies beside the program.
