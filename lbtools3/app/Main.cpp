@@ -251,6 +251,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   ConnectMaintenanceActions();
   ConnectPlayer();
   ConnectFileActions();
+  ConnectRecognizer();
   resize(900, 600);
   RegisterPorts();
 
