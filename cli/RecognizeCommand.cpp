@@ -5,6 +5,7 @@
 #include "lbtools3/model/M3uList2.h"
 #include "lbtools3/recognizer/Recognizer.h"
 
+#include <QFileInfo>
 #include <set>
 
 namespace {
@@ -29,8 +30,10 @@ int RunRecognize(CliContext& c, const QStringList& args) {
   QString className, rowsText;
   QStringList positional;
   for (qsizetype i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--class" || args[i] == "--rows") && i + 1 < args.size())
-      (args[i] == "--class" ? className : rowsText) = args[++i];
+    if (args[i] == "--class" && i + 1 < args.size())
+      className = args[++i];
+    else if (args[i] == "--rows" && i + 1 < args.size())
+      rowsText = args[++i];
     else if (args[i].startsWith("--"))
       return CliUsageError(c, "Неизвестный ключ: " + args[i]);
     else
@@ -76,7 +79,9 @@ int RunRecognize(CliContext& c, const QStringList& args) {
     return 1;
   }
 
-  recognizer.Recognize(positional[1]);
+  // Songs are asked about with full paths, so the disc root is made full as well.
+  const QString folder = QFileInfo(positional[1]).absoluteFilePath();
+  recognizer.Recognize(folder);
   int marked = 0;
   for (size_t i = 0; i < extracters.size(); ++i) {
     const lb::TRecognizer::TRow& row = extracters[i];
@@ -90,12 +95,12 @@ int RunRecognize(CliContext& c, const QStringList& args) {
   if (className.isEmpty() && marked != 1) {
     c.err << (marked == 0 ? "Ни один экстрактор не узнаёт папку "
                           : "Папку узнают несколько экстракторов, выберите один ключом --class: ")
-          << positional[1] << Qt::endl;
+          << folder << Qt::endl;
     return marked == 0 ? 1 : 2;
   }
   if (!recognizer.CanExtract(chosen)) {
-    c.err << lb::ExtracterName(extracters[chosen].extracter) << " не узнаёт папку "
-          << positional[1] << Qt::endl;
+    c.err << lb::ExtracterName(extracters[chosen].extracter) << " не узнаёт папку " << folder
+          << Qt::endl;
     return 1;
   }
 
