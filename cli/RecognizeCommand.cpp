@@ -40,8 +40,9 @@ int RunRecognize(CliContext& c, const QStringList& args) {
       positional << args[i];
   }
   if (positional.size() != 2)
-    return CliUsageError(c, "Нужны LIST и FOLDER: recognize LIST FOLDER [--class CLSID|ProgID] "
-                            "[--rows N,M-K]");
+    return CliUsageError(c,
+                         "Нужны LIST и FOLDER: recognize LIST FOLDER [--class CLSID|ProgID] "
+                         "[--rows N,M-K]");
 
   TSlDocument doc;
   if (!CliLoadList(c, positional[0], doc)) return 3;

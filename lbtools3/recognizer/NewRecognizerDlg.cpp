@@ -1,6 +1,7 @@
 #include "NewRecognizerDlg.h"
 
 #include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/ui/Help.h"
 #include "extracter/contract/ExtracterRecords.h"
 #include "platform/UiServices.h"
 
@@ -36,11 +37,11 @@ class TChildSelection : public lb::IRecognizerSelection {
 
 }  // namespace
 
-TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent)
-    : QDialog(parent), m_Ini(ini) {
+TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(parent), m_Ini(ini) {
   setWindowTitle("Извлечение информации о песнях");
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                  Qt::WindowTitleHint);
+  lb::SetHelpTopic(this, lb::HelpContextTopic(kHelpContext));
   ImageList1 = style()->standardIcon(QStyle::SP_DialogApplyButton);
 
   RxLabel1 = new QLabel("Выберите расположение источника информации:", this);
@@ -89,15 +90,14 @@ TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent)
   resize(520, 360);
 
   connect(DirectoryBrowse, &QToolButton::clicked, this, [this] {
-    QString folder = UiServices::Instance().GetExistingFolder(RxLabel1->text(),
-                                                              DirectoryEdit1->text());
+    QString folder =
+        UiServices::Instance().GetExistingFolder(RxLabel1->text(), DirectoryEdit1->text());
     if (!folder.isEmpty()) DirectoryEdit1->setText(folder);
   });
   connect(RecognizeBtn, &QPushButton::clicked, this, &TNewRecognizerDlg::RecognizeBtnClick);
   connect(OKBtn, &QPushButton::clicked, this, &TNewRecognizerDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ListView1, &QTreeWidget::itemSelectionChanged, this,
-          &TNewRecognizerDlg::ListView1Click);
+  connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TNewRecognizerDlg::ListView1Click);
 
   DirectoryEdit1->setText(lb::TRecognizer::LastDirectory(m_Ini));
   m_Recognizer.LoadExtracters(lb::TRecognizer::CategoriesManager().Get());

@@ -25,10 +25,9 @@ class RecognizeCommand : public TExtracterFixture {
 
 TEST_F(RecognizeCommand, FillsTheRowsFromTheOnlyRecognisingExtracterAndSaves) {
   ASSERT_TRUE(QDir().mkpath(Path("disc/CD")));
-  Write("disc/tracker.ini", lb::ToTagCodePage(
-                                "[Main]\r\nCD=\"Альбом диска\"\r\n[CD]\r\n"
-                                "SndFile1=\"X:\\CD3\\a.mp3\"\r\nSound1=Первая\r\n"
-                                "SndFile2=c.mp3\r\nSound2=Третья\r\n"));
+  Write("disc/tracker.ini", lb::ToTagCodePage("[Main]\r\nCD=\"Альбом диска\"\r\n[CD]\r\n"
+                                              "SndFile1=\"X:\\CD3\\a.mp3\"\r\nSound1=Первая\r\n"
+                                              "SndFile2=c.mp3\r\nSound2=Третья\r\n"));
   Write("l.m3u", (Path("disc/CD/a.mp3") + "\r\n" + Path("disc/CD/b.mp3") + "\r\n" +
                   Path("disc/CD/c.mp3") + "\r\n")
                      .toUtf8());

@@ -44,7 +44,8 @@ class RecognizerDlg : public TExtracterFixture {
 
 TEST_F(RecognizerDlg, OkOnlyForAMarkedRowAndAnsweredSongsLoseTheirSelection) {
   ASSERT_TRUE(QDir().mkpath(Path("B/mus&song/12")));
-  Write("B/setup/dir.www", Oem("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\nДвенадцать\r\n"));
+  Write("B/setup/dir.www",
+        Oem("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\nДвенадцать\r\n"));
   Write("B/mus&song/12/zz12.www", Oem("Раз\r\nДва\r\n"));
 
   TSlDocument source;
