@@ -2,6 +2,7 @@
 
 #include "lbtools3/model/M3uList2.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 
@@ -41,8 +42,12 @@ bool CliAttachID3Com(CliContext& c) {
   return false;
 }
 
+QString CliAbsolutePath(const QString& path) {
+  return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
 bool CliLoadList(CliContext& c, const QString& path, TSlDocument& doc) {
-  doc.SetFileName(QFileInfo(path).absoluteFilePath());
+  doc.SetFileName(CliAbsolutePath(path));
   if (doc.Load(false)) return true;
   c.err << "Лист не загружен: " << path << Qt::endl;
   return false;
@@ -55,6 +60,10 @@ bool CliSaveList(CliContext& c, TSlDocument& doc) {
 }
 
 bool CliParseRows(CliContext& c, const QString& text, int count, std::vector<int>* rows) {
+  if (text.trimmed().isEmpty()) {
+    for (int n = 0; n < count; ++n) rows->push_back(n);
+    return true;
+  }
   for (const QString& part : text.split(',', Qt::SkipEmptyParts)) {
     const QStringList ends = part.split('-');
     bool okFirst = false, okLast = false;

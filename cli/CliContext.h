@@ -51,11 +51,14 @@ QList<CliCommandInfo> RecognizeCommands();
 
 // Helpers shared by the commands.
 class TSlDocument;
+// The path made absolute and clean.
+QString CliAbsolutePath(const QString& path);
 // Loads the list named by the argument (made absolute); prints why when it cannot.
 bool CliLoadList(CliContext& c, const QString& path, TSlDocument& doc);
 bool CliSaveList(CliContext& c, TSlDocument& doc);
-// Rows "N,M-K" numbered from 1 into 0-based rows, ascending and without repeats; false
-// (after saying why) when one is not a row of a list of count songs.
+// Rows "N,M-K" numbered from 1 into 0-based rows, ascending and without repeats (empty
+// text: every row); false (after saying why) when one is not a row of a list of count
+// songs.
 bool CliParseRows(CliContext& c, const QString& text, int count, std::vector<int>* rows);
 int CliUsageError(CliContext& c, const QString& text);
 // Creates the tag component for this thread; prints the reason and returns false when

@@ -51,23 +51,6 @@ struct CommonOptions {
   QString onExists = "stop";
 };
 
-// "1,3-5" (1-based row numbers) → rows 0, 2, 3, 4; empty text: every row.
-bool ParseRows(const QString& text, int count, std::set<int>* rows) {
-  if (text.isEmpty()) {
-    for (int n = 0; n < count; ++n) rows->insert(n);
-    return true;
-  }
-  for (const QString& part : text.split(',')) {
-    const QStringList ends = part.split('-');
-    bool ok1 = false, ok2 = true;
-    const int first = ends[0].trimmed().toInt(&ok1);
-    const int last = ends.size() == 2 ? ends[1].trimmed().toInt(&ok2) : first;
-    if (!ok1 || !ok2 || ends.size() > 2 || first < 1 || last < first || last > count) return false;
-    for (int n = first; n <= last; ++n) rows->insert(n - 1);
-  }
-  return true;
-}
-
 // Takes "--name VALUE" out of args; false when the value is missing.
 bool TakeValue(QStringList& args, const QString& name, QString* value) {
   const qsizetype at = args.indexOf(name);
@@ -82,13 +65,6 @@ bool TakeCommon(QStringList& args, CommonOptions* o) {
   if (!TakeValue(args, "--rows", &o->rows) || !TakeValue(args, "--on-exists", &o->onExists))
     return false;
   return o->onExists == "skip" || o->onExists == "overwrite" || o->onExists == "stop";
-}
-
-bool LoadList(CliContext& c, const QString& path, TSlDocument& doc) {
-  doc.SetFileName(QFileInfo(path).absoluteFilePath());
-  if (doc.Load(false)) return true;
-  c.err << "Лист не загружен: " << path << Qt::endl;
-  return false;
 }
 
 // Saves the list and makes every other list of the repository follow the pairs.
@@ -130,14 +106,13 @@ int Rename(CliContext& c, const QStringList& arguments) {
   }
   if (!CliAttachID3Com(c)) return 1;
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
-  std::set<int> rows;
-  if (!ParseRows(o.rows, doc.m_Songs.size(), &rows))
-    return CliUsageError(c, "Неверные номера строк: " + o.rows);
+  if (!CliLoadList(c, args[0], doc)) return 1;
+  std::vector<int> rows;
+  if (!CliParseRows(c, o.rows, doc.m_Songs.size(), &rows)) return 2;
   CliFileErrorPrompt prompt(c, o.onExists);
   lb::TFileOperation operation(&prompt);
   lb::TSlRenameFiles rename(pieces, nDigits, lb::TRenameSettings::Load(doc.Ini()).bCorrect);
-  const bool complete = rename.Run(doc, std::vector<int>(rows.begin(), rows.end()), operation);
+  const bool complete = rename.Run(doc, rows, operation);
   const int code = Finish(c, doc, rename.m_Pairs, rename.m_Pairs);
   if (!complete) c.err << lb::TSlRenameFiles::kStopped << Qt::endl;
   return code ? code : complete ? 0 : 1;
@@ -170,10 +145,9 @@ int Organize(CliContext& c, const QStringList& arguments) {
   }
   if (!CliAttachID3Com(c)) return 1;
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
-  std::set<int> rows;
-  if (!ParseRows(o.rows, doc.m_Songs.size(), &rows))
-    return CliUsageError(c, "Неверные номера строк: " + o.rows);
+  if (!CliLoadList(c, args[0], doc)) return 1;
+  std::vector<int> rows;
+  if (!CliParseRows(c, o.rows, doc.m_Songs.size(), &rows)) return 2;
   if (!lb::EnsureRootFolder(options.root)) return 1;
   options.bCorrect = lb::TCopyMoveSettings::Load(doc.Ini()).bCorrect;
   // The folders are named after the songs' tags as they are in the files now.
@@ -182,7 +156,7 @@ int Organize(CliContext& c, const QStringList& arguments) {
   CliFileErrorPrompt prompt(c, o.onExists);
   CliDirErrorPrompt dirPrompt(c);
   lb::TFileOperation operation(&prompt);
-  lb::TRowSelection selection(doc, rows);
+  lb::TRowSelection selection(doc, std::set<int>(rows.begin(), rows.end()));
   TCopyMoveThread worker(&doc, options, &operation, &dirPrompt);
   worker.m_pChild = &selection;
   worker.Resume();

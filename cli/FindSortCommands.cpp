@@ -17,10 +17,6 @@
 
 namespace {
 
-QString AbsolutePath(const QString& path) {
-  return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
 // The value after an option; false (after saying why) when it is missing.
 bool OptionValue(CliContext& c, const QStringList& args, int& n, QString* value) {
   if (n + 1 >= args.size()) {
@@ -96,7 +92,7 @@ int Find(CliContext& c, const QStringList& args) {
     repository.Load();
     for (int row = 0; row < repository.Count(); ++row) targets.push_back({repository.Path(row)});
   } else {
-    for (const QString& list : lists) targets.push_back({AbsolutePath(list)});
+    for (const QString& list : lists) targets.push_back({CliAbsolutePath(list)});
   }
   if (!CliAttachID3Com(c)) return 1;
   TFoundLists rows;
@@ -145,11 +141,7 @@ int Sort(CliContext& c, const QStringList& args) {
   if (list.isEmpty() || !bKind) return CliUsageError(c, "Укажите лист и --by ПОЛЕ");
   if (!CliAttachID3Com(c)) return 1;
   TSlDocument doc;
-  doc.SetFileName(AbsolutePath(list));
-  if (!doc.Load(false)) {
-    c.err << "Лист не загружен: " << list << Qt::endl;
-    return 1;
-  }
+  if (!CliLoadList(c, list, doc)) return 1;
   // The order is the one the window would show after its synchronisation pass.
   for (int n = 0; n < doc.m_Songs.size(); ++n) doc.m_Songs[n].Sync();
   std::vector<int> all(doc.m_Songs.size());

@@ -15,10 +15,6 @@
 
 namespace {
 
-QString AbsolutePath(const QString& path) {
-  return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
 // Takes "--name VALUE" out of args; false (after saying why) when the value is missing.
 bool TakeValue(CliContext& c, QStringList& args, int i, QString* value) {
   if (i + 1 >= args.size()) {
@@ -73,9 +69,7 @@ int ReplacePathsCommand(CliContext& c, const QStringList& input) {
   int code = 0;
   for (const QString& list : args) {
     TSlDocument doc;
-    doc.SetFileName(AbsolutePath(list));
-    if (!doc.Load(false)) {
-      c.err << "Лист не загружен: " << list << Qt::endl;
+    if (!CliLoadList(c, list, doc)) {
       code = 1;
       continue;
     }
@@ -96,7 +90,7 @@ int ForgottenCommand(CliContext& c, const QStringList& args) {
   if (args.isEmpty()) return CliUsageError(c, "Укажите хотя бы одну папку");
   QStringList folders;
   for (const QString& arg : args) {
-    const QString folder = AbsolutePath(arg);
+    const QString folder = CliAbsolutePath(arg);
     if (!QFileInfo(folder).isDir()) {
       c.err << "Папка " << folder << " не найдена" << Qt::endl;
       return 1;
@@ -170,7 +164,7 @@ int ReportCommand(CliContext& c, const QStringList& input) {
   request.bHtml = format == 2;
   if (!lb::ValidateReportRequest(&request.fileName, &request.scope, false)) return 1;
   QStringList lists;
-  for (const QString& list : args) lists << AbsolutePath(list);
+  for (const QString& list : args) lists << CliAbsolutePath(list);
   CliListFiles source(lists);
   switch (lb::WriteReport(request, {}, &source, {})) {
     case lb::rrWritten:

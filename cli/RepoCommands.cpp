@@ -10,10 +10,6 @@
 
 namespace {
 
-QString AbsolutePath(const QString& path) {
-  return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
 // The repository as the window loads it at a start through the shell: no list is
 // opened and no file is checked.
 struct CliRepository {
@@ -35,7 +31,7 @@ int RepoList(CliContext& c, const QStringList& args) {
 
 int RepoAdd(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
-  const QString path = AbsolutePath(args[0]);
+  const QString path = CliAbsolutePath(args[0]);
   if (!QFileInfo(path).isFile()) {
     c.err << "Файл " << path << " не найден" << Qt::endl;
     return 1;
@@ -54,7 +50,7 @@ int RepoRemove(CliContext& c, const QStringList& args) {
   CliRepository r;
   // The name as stored first (a list that no longer exists), then as a file here.
   int row = r.repository.IndexOf(args[0]);
-  if (row == -1) row = r.repository.IndexOf(AbsolutePath(args[0]));
+  if (row == -1) row = r.repository.IndexOf(CliAbsolutePath(args[0]));
   if (row == -1) {
     c.err << "Листа нет в хранилище: " << args[0] << Qt::endl;
     return 1;
@@ -65,7 +61,7 @@ int RepoRemove(CliContext& c, const QStringList& args) {
 
 int RepoScan(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите одну папку");
-  const QString folder = AbsolutePath(args[0]);
+  const QString folder = CliAbsolutePath(args[0]);
   if (!QFileInfo(folder).isDir()) {
     c.err << "Папка " << folder << " не найдена" << Qt::endl;
     return 1;

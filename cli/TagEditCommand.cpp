@@ -14,24 +14,6 @@ using namespace lbtags;
 namespace {
 
 // "N,M-K": 1-based numbers and ranges; false (after saying why) for anything else.
-bool ParseRows(CliContext& c, const QString& text, int count, std::vector<int>* rows) {
-  std::set<int> chosen;
-  for (const QString& part : text.split(',')) {
-    const QStringList ends = part.split('-');
-    bool ok1 = false, ok2 = false;
-    const int first = ends.value(0).trimmed().toInt(&ok1);
-    const int last = ends.size() == 2 ? ends[1].trimmed().toInt(&ok2) : first;
-    if (!ok1 || (ends.size() == 2 && !ok2) || ends.size() > 2 || first < 1 || last > count ||
-        first > last) {
-      c.err << "Неверные номера песен: " << part << " (в листе " << count << ")" << Qt::endl;
-      return false;
-    }
-    for (int n = first; n <= last; ++n) chosen.insert(n - 1);
-  }
-  rows->assign(chosen.begin(), chosen.end());
-  return true;
-}
-
 // The genre of a FIELD=VALUE: a number or a name; empty for none.
 bool GenreValue(const QString& value, QString* number) {
   bool ok = false;
@@ -137,15 +119,11 @@ int TagsEdit(CliContext& c, const QStringList& rawArgs) {
 
   if (!CliAttachID3Com(c)) return 1;
   TSlDocument doc;
-  doc.SetFileName(listPath);
-  if (!doc.Load(false)) {
-    c.err << "Лист не загружен: " << listPath << Qt::endl;
-    return 1;
-  }
+  if (!CliLoadList(c, listPath, doc)) return 1;
   std::vector<int> rows;
   if (rowsText.isEmpty()) {
     for (int n = 0; n < doc.m_Songs.size(); ++n) rows.push_back(n);
-  } else if (!ParseRows(c, rowsText, doc.m_Songs.size(), &rows)) {
+  } else if (!CliParseRows(c, rowsText, doc.m_Songs.size(), &rows)) {
     return 2;
   }
   TTagsBatchApply batch(doc, rows, r);

@@ -50,8 +50,10 @@ try:
     t = ID3(sys.argv[1], translate=False)
 except ID3NoHeaderError:
     sys.exit(0)
+import re
+# Values, not the text encoding a writer chose (a rewritten v2.3 year comes back Latin-1).
 for frame in sorted(t.values(), key=lambda f: f.HashKey):
-    print(frame.HashKey + "=" + repr(frame))
+    print(frame.HashKey + "=" + re.sub(r"encoding=<Encoding\.\w+: \d>, ", "", repr(frame)))
 )PY";
   QProcess p;
   p.start("/usr/bin/python3", {"-c", script, path});
