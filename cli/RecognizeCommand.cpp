@@ -5,7 +5,6 @@
 #include "lbtools3/model/M3uList2.h"
 #include "lbtools3/recognizer/Recognizer.h"
 
-#include <QFileInfo>
 #include <set>
 
 namespace {
@@ -47,11 +46,7 @@ int RunRecognize(CliContext& c, const QStringList& args) {
   TSlDocument doc;
   if (!CliLoadList(c, positional[0], doc)) return 3;
   std::vector<int> rows;
-  if (rowsText.isEmpty()) {
-    for (int n = 0; n < doc.m_Songs.size(); ++n) rows.push_back(n);
-  } else if (!CliParseRows(c, rowsText, doc.m_Songs.size(), &rows)) {
-    return 2;
-  }
+  if (!CliParseRows(c, rowsText, doc.m_Songs.size(), &rows)) return 2;
 
   lb::TRecognizer recognizer;
   QStringList failures;
@@ -81,7 +76,7 @@ int RunRecognize(CliContext& c, const QStringList& args) {
   }
 
   // Songs are asked about with full paths, so the disc root is made full as well.
-  const QString folder = QFileInfo(positional[1]).absoluteFilePath();
+  const QString folder = CliAbsolutePath(positional[1]);
   recognizer.Recognize(folder);
   int marked = 0;
   for (size_t i = 0; i < extracters.size(); ++i) {
