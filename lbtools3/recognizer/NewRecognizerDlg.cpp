@@ -63,7 +63,11 @@ TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(p
   ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListView1->header()->setSectionsClickable(false);
-  ListView1->setStyleSheet("QTreeView::item { border: 1px solid #d0d0d0; }");
+  // Grid lines around the cells; a style sheet on items needs the selection colours too.
+  ListView1->setStyleSheet(
+      "QTreeView::item { border: 1px solid #d0d0d0; }"
+      "QTreeView::item:selected { background: palette(highlight); color: "
+      "palette(highlighted-text); }");
   const int widths[] = {40, 100, 40, 300};
   for (int c = 0; c < 4; ++c) ListView1->setColumnWidth(c, widths[c]);
 
