@@ -729,6 +729,7 @@ void TMainForm::FirstActivation() {
   // Only now may the shell extension hand files over. An event this program does not
   // own (its name was held by another when the program started) is not ours to signal.
   if (m_Instance && m_Instance->IsOwner()) m_Instance->Signal();
+  if (!m_StartFiles.isEmpty()) HandOver(lb::BuildHandOverPayload(std::exchange(m_StartFiles, {})));
   if (!m_ScreenshotFile.isEmpty()) {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {

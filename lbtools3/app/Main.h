@@ -100,7 +100,11 @@ class TMainForm : public QMainWindow,
   void InstallHook() override {}
 
   // The shell hand-over: inserts the paths of the payload into the target document.
+  // Files handed over by another process: a list opens in its own window, other files
+  // and folders go into the unnamed list (a new one when there is none).
   void HandOver(const QByteArray& payload);
+  // Files of the command line, handed over once the first activation is done.
+  void OpenAtFirstActivation(const QStringList& files) { m_StartFiles = files; }
   // The hot-key message: runs every global slot whose key matches the code.
   void HotKey(uint16_t code);
   // Files dropped on the frame: unknown lists go to the repository.
@@ -230,6 +234,7 @@ class TMainForm : public QMainWindow,
   int m_PositionStep = 30;
   THotKeySlots m_HotKeys;
   QString m_ScreenshotFile;
+  QStringList m_StartFiles;
 
   QHash<QString, QAction*> m_Actions;
   QHash<QString, TActionRule> m_Rules;

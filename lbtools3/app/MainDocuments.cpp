@@ -549,7 +549,18 @@ void TMainForm::OpenExternalViewer() {
 // Hand-over and drops
 
 void TMainForm::HandOver(const QByteArray& payload) {
-  const QStringList paths = lb::ParseHandOverPaths(payload);
+  QStringList paths;
+  bool bListOpened = false;
+  for (const QString& path : lb::ParseHandOverPaths(payload)) {
+    if (lb::IsListFileName(path) && QFileInfo(path).isFile()) {
+      m_Repository->OpenFile(path, nullptr);
+      bListOpened = true;
+    } else {
+      paths << path;
+    }
+  }
+  // An empty hand-over still makes its empty list; lists alone make none.
+  if (paths.isEmpty() && bListOpened) return;
   TMDIChild* target = ActiveChild();
   if (!target || !target->m_Document.m_bNew)
     target = dynamic_cast<TMDIChild*>(m_Repository->NewDocument());

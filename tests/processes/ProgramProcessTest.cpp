@@ -414,6 +414,26 @@ TEST_F(ProgramProcessTest, HandOverOfTwoPathsFillsANewUnnamedList) {
   EXPECT_EQ(program.state(), QProcess::Running);
 }
 
+// A file manager's "open with" starts the program with the list: a running program
+// gets it through the hand-over and opens it in a window of its own, not as songs of
+// a new list.
+TEST_F(ProgramProcessTest, ListNamedOnASecondStartOpensInTheFirst) {
+  QProcess& first = Start();
+  ASSERT_TRUE(WaitUntilActivated(first));
+  const QString list = m_Dir + "/Мой лист.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(list, "/tmp/a.mp3\r\n"));
+  QProcess& second = Start({list});
+  ASSERT_TRUE(second.waitForFinished(kStartMs));
+  EXPECT_EQ(second.exitCode(), 0);
+  QDeadlineTimer deadline(kStartMs);
+  while (!TIniFile(m_Ini).ReadBool("DataBase of Play-Lists", list, false) &&
+         !deadline.hasExpired())
+    ::usleep(50 * 1000);
+  EXPECT_TRUE(TIniFile(m_Ini).ReadBool("DataBase of Play-Lists", list, false));
+  EXPECT_FALSE(QFileInfo::exists(m_Dump)) << "no new list was made";
+  EXPECT_EQ(first.state(), QProcess::Running);
+}
+
 TEST_F(ProgramProcessTest, EmptyHandOverMakesAnEmptyListThatTheNextOneFills) {
   QProcess& program = Start();
   ASSERT_TRUE(WaitUntilActivated(program));
