@@ -42,7 +42,8 @@ lb::TPortHandle FindOrStartProgram() {
   TRegistry reg(HKEY_CURRENT_USER);
   if (!reg.OpenKeyReadOnly(kRunTimeKey)) return 0;
   bool ok = false;
-  const lb::TPortHandle handle = reg.ReadString(QStringLiteral("HandleToMainWindow")).toLongLong(&ok);
+  const lb::TPortHandle handle =
+      reg.ReadString(QStringLiteral("HandleToMainWindow")).toLongLong(&ok);
   return ok ? handle : 0;
 }
 
@@ -74,8 +75,8 @@ TLBShellExtentionClassImpl::~TLBShellExtentionClassImpl() {
 QString TLBShellExtentionClassImpl::ProgramPath(const QString& moduleDir) {
   const QString beside = moduleDir + QStringLiteral("/lbtools3");
   if (QFileInfo(beside).isExecutable()) return beside;
-  const QString installed = QFileInfo(moduleDir + QStringLiteral("/../../bin/lbtools3"))
-                                .absoluteFilePath();
+  const QString installed =
+      QFileInfo(moduleDir + QStringLiteral("/../../bin/lbtools3")).absoluteFilePath();
   return QFileInfo(installed).isExecutable() ? installed : beside;
 }
 
@@ -170,8 +171,8 @@ HRESULT TLBShellExtentionClassImpl::InvokeCommand(CMINVOKECOMMANDINFO*) {
       window != 0 && m_Mapping &&
       lb::TMessagePort::SendMessage(window, kHandOverMessage, uint64_t(m_Size), 0).has_value();
   if (!handedOver)
-    UiServices::Instance().MessageBox(QStringLiteral("Ошибка запуска программы LBTools"),
-                                      QString(), MB_OK | MB_ICONERROR);
+    UiServices::Instance().MessageBox(QStringLiteral("Ошибка запуска программы LBTools"), QString(),
+                                      MB_OK | MB_ICONERROR);
   DropMapping();
   return S_OK;
 }

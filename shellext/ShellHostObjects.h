@@ -40,8 +40,7 @@ class TShellMenu : public TRefCounted<IShellMenu> {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     return QueryOneInterface<IShellMenu>(this, IID_IShellMenu, riid, ppv);
   }
-  HRESULT STDMETHODCALLTYPE InsertMenuItem(UINT position, UINT commandId,
-                                           LPCOLESTR text) override {
+  HRESULT STDMETHODCALLTYPE InsertMenuItem(UINT position, UINT commandId, LPCOLESTR text) override {
     if (!text) return E_POINTER;
     const qsizetype at = std::min<qsizetype>(position, m_Items.size());
     m_Items.insert(at, Item{commandId, QString::fromUtf16(text)});

@@ -21,9 +21,9 @@ class THostUiServices : public CoreUiServices {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
       return CoreUiServices::MessageBox(text, caption, flags);
-    QMessageBox box((flags & MB_ICONMASK) == MB_ICONERROR ? QMessageBox::Critical
-                                                          : QMessageBox::Information,
-                    caption, text, QMessageBox::Ok);
+    QMessageBox box(
+        (flags & MB_ICONMASK) == MB_ICONERROR ? QMessageBox::Critical : QMessageBox::Information,
+        caption, text, QMessageBox::Ok);
     box.exec();
     return IDOK;
   }
@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     if (SUCCEEDED(hr)) hr = init->Initialize(nullptr, data.Get(), nullptr);
     ComPtr<TShellMenu> items;
     items.Attach(new TShellMenu);
-    if (SUCCEEDED(hr)) hr = menu->QueryContextMenu(items.Get(), 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
+    if (SUCCEEDED(hr))
+      hr = menu->QueryContextMenu(items.Get(), 0, kFirstCommand, 0x7FFF, CMF_NORMAL);
     if (SUCCEEDED(hr) && !items->Items().isEmpty()) {
       CMINVOKECOMMANDINFO info{};
       info.cbSize = sizeof info;

@@ -89,14 +89,15 @@ int main(int argc, char** argv) {
     args.remove(at, 2);
   }
 
-  lb::TNamedEvent instance;
-  if (!lb::TakeInstanceOrRaiseFirst(instance)) return 0;
-
+  // The registration switches make no window, so a running program does not stop them.
   const lb::TStartMode mode = lb::ClassifyCommandLine(lb::JoinCommandLine(args));
   if (mode == lb::TStartMode::ShellRegister || mode == lb::TStartMode::ShellUnregister) {
     RegisterShellExtension(mode == lb::TStartMode::ShellRegister, QString());
     return 0;
   }
+
+  lb::TNamedEvent instance;
+  if (!lb::TakeInstanceOrRaiseFirst(instance)) return 0;
 
   CoInitialize(nullptr);
   TID3COMThread id3com;
