@@ -8,7 +8,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cstdio>
 
 namespace {
@@ -35,6 +38,12 @@ constexpr UINT kFirstCommand = 1;
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  app.setApplicationName("Lyrabox Tools");  // the title of a box without a caption
+  // The message box speaks Russian like the program.
+  QTranslator qt;
+  if (qt.load(QLocale(QLocale::Russian, QLocale::Russia), "qtbase", "_",
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&qt);
   THostUiServices ui;
   UiServices::Install(&ui);
 
