@@ -89,6 +89,13 @@ int main(int argc, char** argv) {
     args.remove(at, 2);
   }
 
+  // The registration switches make no window, so a running program does not stop them.
+  const lb::TStartMode mode = lb::ClassifyCommandLine(lb::JoinCommandLine(args));
+  if (mode == lb::TStartMode::ShellRegister || mode == lb::TStartMode::ShellUnregister) {
+    RegisterShellExtension(mode == lb::TStartMode::ShellRegister, QString());
+    return 0;
+  }
+
   // Files named on the command line (a file manager's "open with") are opened by the
   // program that runs: handed over to a first instance, or opened by this one once
   // it is ready.
@@ -99,12 +106,6 @@ int main(int argc, char** argv) {
     UiServices::Instance().MessageBox("Запущенная программа не приняла файлы.",
                                       UiServices::kCaption, MB_OK | MB_ICONERROR);
     return 1;
-  }
-
-  const lb::TStartMode mode = lb::ClassifyCommandLine(lb::JoinCommandLine(args));
-  if (mode == lb::TStartMode::ShellRegister || mode == lb::TStartMode::ShellUnregister) {
-    RegisterShellExtension(mode == lb::TStartMode::ShellRegister, QString());
-    return 0;
   }
 
   CoInitialize(nullptr);
