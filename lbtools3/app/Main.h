@@ -186,6 +186,10 @@ class TMainForm : public QMainWindow,
   // Closes the windows of the selected repository rows; the paths whose window stayed
   // open are returned.
   QStringList CloseSelectedLists(QStringList* closed = nullptr);
+  // Asks every document window whether it may close (the save questions of modified
+  // lists) before any closes, then closes them all; false, with every window still
+  // open, when one refused.
+  bool CloseAllDocumentWindows();
 
   TIniFile& m_Ini;
   bool m_bShellStart;

@@ -156,10 +156,24 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
   const QString oldPath = document.m_FileName;
-  if (name.compare(oldPath, Qt::CaseInsensitive) == 0) return document.Save(false);
+  if (lb::SamePath(name, oldPath)) return document.Save(false);
 
   bool dropOld = document.m_bNew;
-  if (!dropOld && Ask("Удалить лист по старому пути ?", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+  const bool trashOld =
+      !dropOld && Ask("Удалить лист по старому пути ?", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  // The list is written under its new name before anything happens to the old one:
+  // when that write fails, the window, the repository and the old files stay as they
+  // were.
+  {
+    TSlDocument copy;
+    {
+      std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+      copy = document;
+    }
+    m_Repository->MoveDocument(copy, name);
+    if (!copy.Save(false)) return false;
+  }
+  if (trashOld) {
     dropOld = true;
     if (!lb::DeleteToRecycleBin(oldPath)) {
       Ask("Ошибка удалания листа\n" + oldPath, MB_OK | MB_ICONERROR);
@@ -170,6 +184,8 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
     }
   }
   m_Repository->Rename(child, name, dropOld);
+  // The window's own document now names the new file; writing it again records the
+  // state it has now (the pass may have changed entries meanwhile).
   return document.Save(false);
 }
 
@@ -233,8 +249,9 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
       // Entries may go away: the window's synchronisation pass stops first and starts
       // again over the changed list.
       child->m_pSyncThread.reset();
-      const bool ok = lb::ReplacePathsInDocument(child->m_Document, pairs,
-                                                 [child] { child->m_bPlayerListOutdated = true; });
+      const bool ok = lb::ReplacePathsInDocument(
+          child->m_Document, pairs, [child] { child->m_bPlayerListOutdated = true; },
+          [child](int n) { child->RemoveSongRow(n); });
       child->RefreshCount();
       child->RestartSync();
       if (!ok) break;
@@ -258,8 +275,11 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
     }
     if (stop) break;
     if (scratch.m_FileName != path || scratch.m_bNew) continue;  // skipped
-    if (!lb::ReplacePathsInDocument(scratch, pairs)) break;
-    while (scratch.m_bModified && !scratch.Save(false)) {
+    // Only a list whose entries changed is written: loading alone may mark a list
+    // modified (one without its data file), and it must stay as it is on disk.
+    bool changed = false;
+    if (!lb::ReplacePathsInDocument(scratch, pairs, [&changed] { changed = true; })) break;
+    while (changed && !scratch.Save(false)) {
       if (Ask("При записи листа " + path + " произошла ошибка.\nПопробовать ещё раз ?",
               MB_YESNO | MB_ICONQUESTION) != IDYES)
         break;
@@ -438,6 +458,18 @@ QStringList TMainForm::CloseSelectedLists(QStringList* closed) {
   return stayedOpen;
 }
 
+bool TMainForm::CloseAllDocumentWindows() {
+  const QList<TMDIChild*> children = Children();
+  for (TMDIChild* child : children) {
+    if (!child->QueryClose()) {
+      for (TMDIChild* asked : children) asked->ForgetCloseAnswer();
+      return false;
+    }
+  }
+  for (QMdiSubWindow* sub : m_Mdi->subWindowList()) sub->close();
+  return true;
+}
+
 void TMainForm::AddSongs(TMDIChild* child) {
   TSlInsertFilesManager manager(QStringList{});
   if (manager.BadExtensions()) {
@@ -449,16 +481,18 @@ void TMainForm::AddSongs(TMDIChild* child) {
       lb::AddSongsFilter(manager));
   if (files.isEmpty()) return;
   TSlDocument& document = child->m_Document;
-  int at = child->ListView2->GetSelected();  // -1: the end
+  // The files follow the selected row in the order chosen; with no selection they go
+  // to the end.
+  int after = child->ListView2->GetSelected();
   int last = -1;
   {
     TBusyCursor busy;
     for (const QString& file : files) {
       TSlSong song(&document, QString(), QString());
       song.Reset(file, QString());
-      last = document.InsertSong(song, at == -1 ? -1 : at - 1);
+      last = document.InsertSong(song, after);
       document.m_Songs[last].Reset(document.m_Songs[last].m_Path, QString());
-      if (at != -1) ++at;
+      if (after != -1) after = last;
     }
   }
   child->RefreshCount();

@@ -359,6 +359,25 @@ void TListsRepository::WindowDestroyed(IDocumentWindow* window) {
   WindowClosed(window);
 }
 
+void TListsRepository::MoveDocument(TSlDocument& document, const QString& newPath) const {
+  // Entries are made full against the old place, then brief against the new one when
+  // the settings ask for brief paths.
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  for (int i = 0; i < document.m_Songs.size(); ++i) {
+    TSlSong& song = document.m_Songs[i];
+    std::lock_guard<std::recursive_mutex> songLock(song.cs);
+    song.SetPathForm(true);
+  }
+  document.SetFileName(newPath);
+  if (!m_Ini.ReadBool("Edit", "FullPathsInsert", true)) {
+    for (int i = 0; i < document.m_Songs.size(); ++i) {
+      TSlSong& song = document.m_Songs[i];
+      std::lock_guard<std::recursive_mutex> songLock(song.cs);
+      song.SetPathForm(false);
+    }
+  }
+}
+
 void TListsRepository::Rename(IDocumentWindow* window, const QString& newPath, bool dropOld) {
   TSlDocument& document = window->Document();
   const QString oldPath = document.m_FileName;
@@ -371,22 +390,7 @@ void TListsRepository::Rename(IDocumentWindow* window, const QString& newPath, b
     const int row = IndexOf(oldPath);
     if (row != -1 && (m_Rows[row].window == window || !IsOpen(row))) Remove(row);
   }
-  {
-    std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-    for (int i = 0; i < document.m_Songs.size(); ++i) {
-      TSlSong& song = document.m_Songs[i];
-      std::lock_guard<std::recursive_mutex> songLock(song.cs);
-      song.SetPathForm(true);
-    }
-    document.SetFileName(newPath);
-    if (!m_Ini.ReadBool("Edit", "FullPathsInsert", true)) {
-      for (int i = 0; i < document.m_Songs.size(); ++i) {
-        TSlSong& song = document.m_Songs[i];
-        std::lock_guard<std::recursive_mutex> songLock(song.cs);
-        song.SetPathForm(false);
-      }
-    }
-  }
+  MoveDocument(document, newPath);
   Add(newPath, true, window);
   window->SetCaption(document.GetTitle());
 }

@@ -90,6 +90,8 @@ class TListsRepository : public QObject, private IInsertListRepository {
   // Re-points the window's entry after Save as; dropOld when the document was unnamed
   // or its old list file was deleted.
   void Rename(IDocumentWindow* window, const QString& newPath, bool dropOld);
+  // Gives the document a new file name, its entries' paths still naming the same files.
+  void MoveDocument(TSlDocument& document, const QString& newPath) const;
 
   // --- Bulk operations (find, reports, path changes): not re-entrant.
   void BeginBulk();

@@ -245,6 +245,11 @@ void TMDIChild::RefreshCount() {
   ListView2->viewport()->update();
 }
 
+void TMDIChild::RemoveSongRow(int n) {
+  ListView2->Model()->RemoveRow(n);
+  m_Document.RemoveRange(n, 1);
+}
+
 std::vector<int> TMDIChild::GatherSelected(bool bDeselect) {
   std::vector<int> items = ListView2->SelectedItems();
   if (bDeselect && !items.empty()) ListView2->UnselectAllItems();
@@ -352,10 +357,7 @@ void TMDIChild::DeleteFiles(bool bShift) {
   }
   if (Message(bShift ? kDeleteQuestionShift : kDeleteQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
-  TSlDelFilesWorkerThread worker(&m_Document, [this](int n) {
-    ListView2->Model()->RemoveRow(n);
-    m_Document.RemoveRange(n, 1);
-  });
+  TSlDelFilesWorkerThread worker(&m_Document, [this](int n) { RemoveSongRow(n); });
   {
     TInfoWindow1 dialog(window(), this, QString::fromUtf8(TSlDelFilesWorkerThread::kAction), true,
                         &worker);
@@ -533,15 +535,23 @@ void TMDIChild::AutoScroll(const QPoint& point) {
     ListView2->ScrollBy(-std::max(-point.y(), h));
 }
 
-void TMDIChild::closeEvent(QCloseEvent* event) {
+bool TMDIChild::QueryClose() {
+  if (m_bCloseAgreed) return true;
   if (m_Document.m_bModified && !m_bLoadFailed) {
     const int answer =
         UiServices::Instance().MessageBox(m_Document.m_FileName + QString::fromUtf8(kSaveQuestion),
                                           UiServices::kCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
-    if (answer == IDCANCEL || (answer == IDYES && !(m_pHost && m_pHost->SaveDocument(this)))) {
-      event->ignore();
-      return;
-    }
+    if (answer == IDCANCEL || (answer == IDYES && !(m_pHost && m_pHost->SaveDocument(this))))
+      return false;
+  }
+  m_bCloseAgreed = true;
+  return true;
+}
+
+void TMDIChild::closeEvent(QCloseEvent* event) {
+  if (!QueryClose()) {
+    event->ignore();
+    return;
   }
   m_bClosing = true;
   event->accept();
