@@ -116,7 +116,9 @@ class TListsRepository : public QObject, private IInsertListRepository {
   // cancelled or stopped.
   bool ScanFolder(const QString& folder);
 
-  // --- Key encoding ("=" cannot stand in a key)
+  // --- Key encoding: one key for every path, distinct under the settings file's
+  // comparison without case ("=", "*", characters with a case and control characters
+  // are escaped); keys of older files still decode.
   static QString EncodeKey(const QString& path);
   static QString DecodeKey(const QString& key);
   static bool IsListKey(const QString& key) { return !key.contains(u'*'); }
@@ -148,6 +150,7 @@ class TListsRepository : public QObject, private IInsertListRepository {
   void AddList(const QString& path) override;
 
   void DeleteLegacyKeys(const QString& path);
+  void MoveToCurrentKey(const QString& storedKey, const QString& path);
   void DeleteKeyIfPresent(const QString& key);
   void SetWindow(int row, IDocumentWindow* window, bool opening);
 
