@@ -119,6 +119,21 @@ TEST_F(InsertFilesTest, ScanCollectsMusicRecursivelyWithProgress) {
   EXPECT_EQ(InfoWindowManager().Depth(), 0);
 }
 
+TEST_F(InsertFilesTest, FolderEntriesComeInNameOrderWithoutCaseAndNumbersByValue) {
+  const QStringList names = {"2 a.mp3",         "10 b.mp3",        "Alpha.mp3",
+                             "beta.mp3",        "mixed/e 9.mp3",   "mixed/\u00e9 10.mp3",
+                             "mixed/E 11.mp3",  "Sub/x.mp3",       "\u0430.mp3",
+                             "\u0411.mp3"};
+  // Created in another order than the expected one, so the file system's own order
+  // is unlikely to match by chance.
+  for (qsizetype n = names.size() - 1; n >= 0; --n) Touch(dir + "/" + names[n]);
+  TSlInsertFilesManager m(QStringList{});
+  ASSERT_TRUE(m.ScanFolder(dir));
+  QStringList found;
+  for (const TSlSong& s : m.m_FoundSongs) found << s.m_Path.mid(dir.size() + 1);
+  EXPECT_EQ(found, names);
+}
+
 TEST_F(InsertFilesTest, FileThroughALinkIsNotCollectedTwiceButDirectlyItIs) {
   Touch(dir + "/music/song.mp3");
   Link("../music/song.mp3", dir + "/links.mp3");  // dangling on purpose: relative to dir
