@@ -6,10 +6,12 @@
 #include "lbtools3/model/infowind.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -108,6 +110,23 @@ TEST_F(AppTest, NestedLevelsOnTheRealWindow) {
   EXPECT_TRUE(m.m_bStop);
   m.Close();
   EXPECT_TRUE(main.isEnabled());
+}
+
+TEST_F(AppTest, ProgressOverAModalDialogTakesTheStopClick) {
+  QDialog dialog(&main);
+  dialog.setModal(true);
+  dialog.show();
+  ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+  TSlInfoWindowManager m;
+  auto* w = static_cast<TInfoWindow*>(m.Open("Переименование файлов", "/a", true));
+  EXPECT_EQ(w->parentWidget(), &dialog);
+  QTest::mouseClick(w->Button1, Qt::LeftButton);
+  EXPECT_TRUE(m.m_bStop);
+  // The dialog closes while the work goes on: the window stays, now on the main window.
+  dialog.hide();
+  EXPECT_EQ(w->parentWidget(), &main);
+  EXPECT_TRUE(w->isVisible());
+  m.Close();
 }
 
 TEST_F(AppTest, LongPathKeepsItsTailVisible) {
