@@ -217,6 +217,7 @@ class TMainForm : public QMainWindow,
   std::unique_ptr<TListsRepository> m_Repository;
   TRepositoryView* m_RepositoryView = nullptr;
   bool m_bExiting = false;
+  QIcon m_SyncIcons[2];  // images 32 and 33, made when first shown
   // The clipboard holds songs (followed through its change signal: asking the
   // clipboard on every update of the actions could wait for another program).
   bool m_bClipboardHasList = false;

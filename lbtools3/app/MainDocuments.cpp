@@ -24,6 +24,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStyle>
@@ -189,9 +191,40 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   return document.Save(false);
 }
 
+namespace {
+// A tick mark in the given colour, drawn for the small and the large icon size.
+QIcon TickIcon(const QColor& color) {
+  QIcon icon;
+  for (const int size : {16, 32}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(color, size / 7.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const double s = size;
+    painter.drawPolyline(QPolygonF{{0.18 * s, 0.52 * s}, {0.42 * s, 0.76 * s}, {0.84 * s, 0.24 * s}});
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+}  // namespace
+
 QIcon TMainForm::Image(int index) {
-  // 24: the song that plays now.
-  return index == 24 ? style()->standardIcon(QStyle::SP_MediaPlay) : QIcon();
+  // 24: the song that plays now; 32 and 33: the song follows its file's first or
+  // second tag (a tick in the column of that tag).
+  switch (index) {
+    case 24:
+      return style()->standardIcon(QStyle::SP_MediaPlay);
+    case 32:
+    case 33: {
+      QIcon& icon = m_SyncIcons[index - 32];
+      if (icon.isNull()) icon = TickIcon(index == 32 ? QColor(0, 128, 0) : QColor(0, 90, 200));
+      return icon;
+    }
+    default:
+      return QIcon();
+  }
 }
 
 IInsertListRepository* TMainForm::ListRepository() {

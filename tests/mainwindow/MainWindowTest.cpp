@@ -6,12 +6,14 @@
 #include "lbtools3/app/Main.h"
 #include "lbtools3/app/Repository.h"
 #include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/ColumnKinds.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QMdiArea>
 #include <QStandardPaths>
 #include <QThread>
@@ -308,6 +310,38 @@ TEST_F(MainWindowTest, AddedSongsFollowTheSelectedRowInOrder) {
   ASSERT_TRUE(form.ExecuteCommand("OptionsAddSong"));
   ASSERT_EQ(child->m_Document.m_Songs.size(), 6);
   EXPECT_EQ(child->m_Document.m_Songs[5].GetPath(true), "/m/y.mp3");
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, SyncColumnsShowATickForSongsThatFollowTheirFile) {
+  const QString song = modeltest::MakeMp3(dir + "/song.mp3");
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(
+      form.Repository().OpenFile(MakeList("sync.m3u", {song, "/m/other.mp3"})));
+  ASSERT_FALSE(child->LoadFailed());
+  Settle(form);
+  int column[2] = {-1, -1};
+  for (int n = 0; n < child->ListView2->GetColumnCount(); ++n) {
+    const int kind = child->ListView2->GetColumn(n).GetTag();
+    if (kind == lb::ckSync1) column[0] = n;
+    if (kind == lb::ckSync2) column[1] = n;
+  }
+  ASSERT_NE(column[0], -1);
+  ASSERT_NE(column[1], -1);
+  const QAbstractItemModel* model = child->ListView2->model();
+  auto image = [&](int row, int tag) {
+    return model->data(model->index(row, column[tag - 1]), Qt::DecorationRole).value<QIcon>();
+  };
+  child->ListView2->SelectItems({0, 1});
+  for (int tag : {1, 2}) child->SetSyncFlags(tag, false);
+  child->ListView2->SelectItems({0});
+  child->SetSyncFlags(1, true);
+  EXPECT_FALSE(image(0, 1).isNull());
+  EXPECT_TRUE(image(0, 2).isNull());
+  EXPECT_TRUE(image(1, 1).isNull());
+  child->SetSyncFlags(2, true);
+  ASSERT_FALSE(image(0, 2).isNull());
+  EXPECT_NE(image(0, 1).pixmap(16).toImage(), image(0, 2).pixmap(16).toImage());
   Settle(form);
 }
 
