@@ -18,7 +18,7 @@
 
 namespace {
 
-// The text of a component error code, as the system would describe it.
+// A readable text for a component error code, for the message that reports it.
 QString SystemMessage(HRESULT code) {
   switch (code) {
     case REGDB_E_CLASSNOTREG:

@@ -6,6 +6,7 @@
 #include "lbtools3/model/infowind.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -185,6 +186,7 @@ TEST_F(AppTest, MessageBoxFromAWorkerThreadIsShownOnTheMainThread) {
   QTimer::singleShot(50, [&] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       shownOn = box->thread();
+      ASSERT_FALSE(box->buttons().empty());
       box->buttons().first()->click();
     }
   });
@@ -194,7 +196,10 @@ TEST_F(AppTest, MessageBoxFromAWorkerThreadIsShownOnTheMainThread) {
     answer = UiServices::Instance().MessageBox("Ошибка", "LBTools", MB_OK | MB_ICONERROR);
     done = true;
   });
-  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  QDeadlineTimer deadline(30000);
+  while (!done && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(done) << "the message box was never shown";
   t.join();
   EXPECT_EQ(answer, IDOK);
   EXPECT_EQ(shownOn, qApp->thread());

@@ -1,4 +1,4 @@
-// The registry stand-in: key navigation as the VCL class does it, values, case rules,
+// The registry stand-in: rooted and relative key navigation, values, case rules,
 // the file format and sharing the store between objects, threads and processes.
 #include "platform/Registry.h"
 

@@ -70,7 +70,10 @@ class FakeFactory : public IDocumentWindowFactory {
     if (onCreate) onCreate();
     return windows.back().get();
   }
-  FakeWindow* Last() { return windows.back().get(); }
+  FakeWindow* Last() {
+    if (windows.empty()) ADD_FAILURE() << "no window was made";
+    return windows.empty() ? nullptr : windows.back().get();
+  }
 
   std::vector<std::unique_ptr<FakeWindow>> windows;
   QStringList newPaths, loadedPaths, failing;

@@ -114,6 +114,7 @@ TEST_F(InsertFilesTest, ScanCollectsMusicRecursivelyWithProgress) {
     EXPECT_EQ(s.m_FileAge, kAgeNeverSynced);
   }
   ASSERT_EQ(ui.Progress().size(), 1u);
+  ASSERT_FALSE(ui.Progress()[0].actions.empty());
   EXPECT_EQ(ui.Progress()[0].actions.first(), "Сканирование папки");
   EXPECT_EQ(ui.Progress()[0].line, "Песен найдено: 3");
   EXPECT_EQ(InfoWindowManager().Depth(), 0);
@@ -163,6 +164,8 @@ TEST_F(InsertFilesTest, DroppedFolderLinkIsScannedWithoutAQuestion) {
   ASSERT_TRUE(m.InsertFromDrop());
   EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/target/a.mp3"});
   EXPECT_TRUE(ui.Messages().isEmpty());
+  ASSERT_FALSE(ui.Progress().empty());
+  ASSERT_FALSE(ui.Progress()[0].actions.empty());
   EXPECT_EQ(ui.Progress()[0].actions.first(), "Вставка файлов...");
 }
 
@@ -236,6 +239,7 @@ TEST_F(InsertFilesTest, ListThatFailsToLoadIsReportedAndTheScanGoesOn) {
   TSlInsertFilesManager m(QStringList{});
   ui.Answer(IDYES);
   ASSERT_TRUE(m.ScanFolder(dir + "/a"));
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), "Ошибка загрузки листа\n\"" + dir +
                                    "/a/bad.m3u\".\nДля получения более подробной информацииоб "
                                    "ошибке\nпопробуйте открыть лист обычным способом.");
