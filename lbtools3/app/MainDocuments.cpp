@@ -202,7 +202,8 @@ QIcon TickIcon(const QColor& color) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(color, size / 7.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     const double s = size;
-    painter.drawPolyline(QPolygonF{{0.18 * s, 0.52 * s}, {0.42 * s, 0.76 * s}, {0.84 * s, 0.24 * s}});
+    painter.drawPolyline(
+        QPolygonF{{0.18 * s, 0.52 * s}, {0.42 * s, 0.76 * s}, {0.84 * s, 0.24 * s}});
     painter.end();
     icon.addPixmap(pixmap);
   }

@@ -373,7 +373,8 @@ void TSlInsertFilesManager::SortByName(const QString& folder,
   const QCollator& collator = NameCollator();
   std::vector<QCollatorSortKey> keys;
   keys.reserve(entries.size());
-  for (const TFolderEntry& entry : entries) keys.push_back(collator.sortKey(name(entry).toString()));
+  for (const TFolderEntry& entry : entries)
+    keys.push_back(collator.sortKey(name(entry).toString()));
   sort(keys);
 }
 
@@ -446,8 +447,8 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
       const size_t length = std::strlen(name);
       if (type == DT_DIR) {
         if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        entries.push_back({JoinPath(folder, name, length), DT_DIR, 0, uint64_t(st.st_dev),
-                           uint64_t(st.st_ino)});
+        entries.push_back(
+            {JoinPath(folder, name, length), DT_DIR, 0, uint64_t(st.st_dev), uint64_t(st.st_ino)});
       } else if (type == DT_LNK) {
         entries.push_back({JoinPath(folder, name, length), DT_LNK, 0});
       } else if (const int match = MatchName(name, length)) {
@@ -473,9 +474,8 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
         result = ProcessClassified(target.isEmpty() ? entry.path : target, kind);
       } else {
         QString target;
-        const TSlPathKind kind = entry.match == 1
-                                     ? pkMusic
-                                     : ClassifyPath(entry.path, false, false, 0, &target, DT_REG);
+        const TSlPathKind kind =
+            entry.match == 1 ? pkMusic : ClassifyPath(entry.path, false, false, 0, &target, DT_REG);
         result = ProcessClassified(entry.path, kind);
       }
       if (PaceAndCheckStop(false) && result) result = false;

@@ -145,5 +145,5 @@ class TSlInsertFilesManager {
   int64_t m_LastPaceNs = 0;
   int m_nShownCount = -1;
   std::unique_ptr<QCollator> m_pCollator;  // made at the first folder with two entries
-  std::vector<uint8_t> m_Ranks;  // of the characters FastSortKey covers
+  std::vector<uint8_t> m_Ranks;            // of the characters FastSortKey covers
 };

@@ -21,9 +21,6 @@ QWidget* ProgressWindowOwner(QWidget* mainWindow) {
   return modal ? modal : mainWindow;
 }
 
-namespace {
-}
-
 QString ShortenToLabel(const QLabel* label, const QString& text, int width) {
   const QFontMetrics metrics(label->font());
   return ShortenPathText(text, width < 0 ? label->width() : width,

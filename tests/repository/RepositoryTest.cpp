@@ -139,9 +139,10 @@ TEST(RepositoryKeys, DecodingLeavesStrayBackslashes) {
 }
 
 TEST(RepositoryKeys, EveryPathHasItsOwnKeyUnderACaseBlindFile) {
-  const QStringList paths = {"/m/A.m3u",     "/m/a.m3u",    "/m/Б.m3u",  "/m/б.m3u",
-                             "/m/st*r.m3u",  "/m/st\\x2a;r.m3u", "/m/tab\t.m3u", "/m/line\nx.m3u",
-                             "/m/trail.m3u ", " lead.m3u",  ";c.m3u",    "/m/\U0001D11E.m3u"};
+  const QStringList paths = {"/m/A.m3u",     "/m/a.m3u",       "/m/Б.m3u",
+                             "/m/б.m3u",     "/m/st*r.m3u",    "/m/st\\x2a;r.m3u",
+                             "/m/tab\t.m3u", "/m/line\nx.m3u", "/m/trail.m3u ",
+                             " lead.m3u",    ";c.m3u",         "/m/\U0001D11E.m3u"};
   QSet<QString> folded;
   for (const QString& path : paths) {
     const QString key = TListsRepository::EncodeKey(path);
