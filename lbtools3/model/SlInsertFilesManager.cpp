@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -362,11 +364,19 @@ void TSlInsertFilesManager::SortByName(const QString& folder,
       return c != 0 ? c < 0 : entries[a].path < entries[b].path;
     });
   };
-  std::vector<QByteArray> fast(entries.size());
+  // The fast keys of a folder share one buffer: no allocation a name.
+  std::string buffer;
+  std::vector<std::string_view> fast(entries.size());
+  std::vector<std::pair<size_t, size_t>> spans(entries.size());
   bool covered = true;
-  for (size_t n = 0; n < entries.size() && covered; ++n)
-    covered = FastSortKey(name(entries[n]), &fast[n]);
+  for (size_t n = 0; n < entries.size() && covered; ++n) {
+    const size_t start = buffer.size();
+    covered = FastSortKey(name(entries[n]), buffer);
+    spans[n] = {start, buffer.size() - start};
+  }
   if (covered) {
+    for (size_t n = 0; n < entries.size(); ++n)
+      fast[n] = std::string_view(buffer).substr(spans[n].first, spans[n].second);
     sort(fast);
     return;
   }
@@ -378,7 +388,7 @@ void TSlInsertFilesManager::SortByName(const QString& folder,
   sort(keys);
 }
 
-bool TSlInsertFilesManager::FastSortKey(QStringView name, QByteArray* key) {
+bool TSlInsertFilesManager::FastSortKey(QStringView name, std::string& key) {
   if (m_Ranks.empty()) {
     // The covered characters ranked by the collator itself; both cases of a letter
     // share a rank.
@@ -399,13 +409,18 @@ bool TSlInsertFilesManager::FastSortKey(QStringView name, QByteArray* key) {
   }
   // A run of digits is one number: the digits' rank, the count of its digits without
   // leading zeros, then those digits, so "2" comes before "10".
-  key->clear();
-  key->reserve(name.size() + 4);
+  const size_t start = key.size();
+  key.resize(start + 2 * size_t(name.size()) + 1);
+  char* out = key.data() + start;
+  const char digitRank = char(m_Ranks[RankIndex(u'0')]);
   for (qsizetype i = 0; i < name.size();) {
     const char16_t c = name[i].unicode();
-    if (!HasRank(c)) return false;
+    if (!HasRank(c)) {
+      key.resize(start);
+      return false;
+    }
     if (c < u'0' || c > u'9') {
-      *key += char(m_Ranks[RankIndex(c)]);
+      *out++ = char(m_Ranks[RankIndex(c)]);
       ++i;
       continue;
     }
@@ -413,11 +428,12 @@ bool TSlInsertFilesManager::FastSortKey(QStringView name, QByteArray* key) {
     while (end < name.size() && name[end] >= u'0' && name[end] <= u'9') ++end;
     qsizetype first = i;
     while (first + 1 < end && name[first] == u'0') ++first;
-    *key += char(m_Ranks[RankIndex(u'0')]);
-    *key += char(std::min<qsizetype>(end - first, 255));
-    for (qsizetype d = first; d < end; ++d) *key += char(name[d].unicode());
+    *out++ = digitRank;
+    *out++ = char(std::min<qsizetype>(end - first, 255));
+    for (qsizetype d = first; d < end; ++d) *out++ = char(name[d].unicode());
     i = end;
   }
+  key.resize(size_t(out - key.data()));
   return true;
 }
 

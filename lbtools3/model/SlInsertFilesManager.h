@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -106,10 +107,10 @@ class TSlInsertFilesManager {
   void SortByName(const QString& folder, const std::vector<TFolderEntry>& entries,
                   std::vector<size_t>& order);
   const QCollator& NameCollator();
-  // A key cheaper than the collator's for names of common characters (printable
-  // ASCII, basic Russian letters) that orders them as the collator does; false when
-  // the name holds another character.
-  bool FastSortKey(QStringView name, QByteArray* key);
+  // Appends a key cheaper than the collator's for names of common characters
+  // (printable ASCII, basic Russian letters) that orders them as the collator does;
+  // false, with nothing appended, when the name holds another character.
+  bool FastSortKey(QStringView name, std::string& key);
   bool OfferToRepository(const QString& path);
   // Records a folder; false when it was known already (by device and inode, so a
   // folder reached through links or under another name is still recognised).
