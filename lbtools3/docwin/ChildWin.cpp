@@ -82,8 +82,7 @@ TMDIChild::TMDIChild(QMdiArea* area, IDocumentHost* host, const QString& path, b
 
   SetColumns(m_pHost ? m_pHost->DefaultColumns() : TColumnLayout());
 
-  if (source && (source->m_FileName.isEmpty() ||
-                 source->m_FileName.compare(path, Qt::CaseInsensitive) == 0)) {
+  if (source && (source->m_FileName.isEmpty() || lb::SamePath(source->m_FileName, path))) {
     m_bCreatedFromDocument = true;
     m_Document = *source;
   }
