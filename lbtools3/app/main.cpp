@@ -18,7 +18,7 @@
 
 namespace {
 
-// A readable text for a component error code, for the message that reports it.
+// A readable text for the error code with which the tag component failed to load.
 QString SystemMessage(HRESULT code) {
   switch (code) {
     case REGDB_E_CLASSNOTREG:

@@ -56,6 +56,7 @@ class TMDIChild : public QWidget,
   bool m_bNewDocument = false;
   bool m_bLoadFailed = false;
   bool m_bClosing = false;
+  bool m_bCloseAgreed = false;  // the user let the window close (see QueryClose)
   bool m_bDestroyed = false;
   bool m_bPlayerListOutdated = true;
 
@@ -151,5 +152,4 @@ class TMDIChild : public QWidget,
 
   QMdiSubWindow* m_pSubWindow = nullptr;
   IDocumentHost* m_pHost;
-  bool m_bCloseAgreed = false;
 };

@@ -458,8 +458,13 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
       if (type == DT_UNKNOWN) {
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         haveStat = true;
-        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        type = S_ISDIR(st.st_mode)   ? DT_DIR
+               : S_ISLNK(st.st_mode) ? DT_LNK
+               : S_ISREG(st.st_mode) ? DT_REG
+                                     : DT_FIFO;
       }
+      // A FIFO, socket or device is neither a song nor a list, whatever its name.
+      if (type != DT_DIR && type != DT_LNK && type != DT_REG) continue;
       const size_t length = std::strlen(name);
       if (type == DT_DIR) {
         if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
