@@ -1,5 +1,10 @@
 #include "CliContext.h"
 
+#include "lbtools3/model/M3uList2.h"
+
+#include <QFileInfo>
+#include <algorithm>
+
 #include "lbtools3/model/ID3ComAccess.h"
 
 int CliUiServices::MessageBox(const QString& text, const QString&, unsigned flags) {
@@ -34,4 +39,35 @@ bool CliAttachID3Com(CliContext& c) {
         << QString::number(static_cast<uint32_t>(hr), 16).toUpper()
         << "). Зарегистрируйте его: lbregsvr libid3com.so" << Qt::endl;
   return false;
+}
+
+bool CliLoadList(CliContext& c, const QString& path, TSlDocument& doc) {
+  doc.SetFileName(QFileInfo(path).absoluteFilePath());
+  if (doc.Load(false)) return true;
+  c.err << "Лист не загружен: " << path << Qt::endl;
+  return false;
+}
+
+bool CliSaveList(CliContext& c, TSlDocument& doc) {
+  if (doc.Save(false)) return true;
+  c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
+  return false;
+}
+
+bool CliParseRows(CliContext& c, const QString& text, int count, std::vector<int>* rows) {
+  for (const QString& part : text.split(',', Qt::SkipEmptyParts)) {
+    const QStringList ends = part.split('-');
+    bool okFirst = false, okLast = false;
+    const int first = ends[0].trimmed().toInt(&okFirst);
+    const int last = ends.size() == 2 ? ends[1].trimmed().toInt(&okLast) : first;
+    if (ends.size() == 1) okLast = okFirst;
+    if (ends.size() > 2 || !okFirst || !okLast || first < 1 || last > count || first > last) {
+      c.err << "Нет песен с номерами " << part << " (в листе " << count << ")" << Qt::endl;
+      return false;
+    }
+    for (int n = first; n <= last; ++n) rows->push_back(n - 1);
+  }
+  std::sort(rows->begin(), rows->end());
+  rows->erase(std::unique(rows->begin(), rows->end()), rows->end());
+  return true;
 }

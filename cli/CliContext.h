@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
+#include <vector>
 
 struct CliContext {
   QTextStream& out;
@@ -37,12 +38,24 @@ struct CliCommandInfo {
 // The commands each part of the tool adds.
 QList<CliCommandInfo> ListCommands();
 QList<CliCommandInfo> TagCommands();
+QList<CliCommandInfo> TagEditCommands();
 QList<CliCommandInfo> ScanCommands();
 QList<CliCommandInfo> ExtractCommands();
 QList<CliCommandInfo> SettingsCommands();
 QList<CliCommandInfo> RepoCommands();
+QList<CliCommandInfo> MaintenanceCommands();
+QList<CliCommandInfo> PlayerCommands();
+QList<CliCommandInfo> FindSortCommands();
+QList<CliCommandInfo> FileCommands();
 
 // Helpers shared by the commands.
+class TSlDocument;
+// Loads the list named by the argument (made absolute); prints why when it cannot.
+bool CliLoadList(CliContext& c, const QString& path, TSlDocument& doc);
+bool CliSaveList(CliContext& c, TSlDocument& doc);
+// Rows "N,M-K" numbered from 1 into 0-based rows, ascending and without repeats; false
+// (after saying why) when one is not a row of a list of count songs.
+bool CliParseRows(CliContext& c, const QString& text, int count, std::vector<int>* rows);
 int CliUsageError(CliContext& c, const QString& text);
 // Creates the tag component for this thread; prints the reason and returns false when
 // it cannot be created.

@@ -12,24 +12,10 @@
 
 namespace {
 
-// Loads the list named by the argument; prints why when it cannot.
-bool LoadList(CliContext& c, const QString& path, TSlDocument& doc) {
-  doc.SetFileName(QFileInfo(path).absoluteFilePath());
-  if (doc.Load(false)) return true;
-  c.err << "Лист не загружен: " << path << Qt::endl;
-  return false;
-}
-
-bool SaveList(CliContext& c, TSlDocument& doc) {
-  if (doc.Save(false)) return true;
-  c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
-  return false;
-}
-
 int ListShow(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
+  if (!CliLoadList(c, args[0], doc)) return 1;
   for (int n = 0; n < doc.m_Songs.size(); ++n) {
     const TSlSong& song = doc.m_Songs[n];
     c.out << song.GetPath(false) << '\t' << song.m_Tag1.m_DisplayName << '\t'
@@ -42,14 +28,14 @@ int ListSync(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
   if (!CliAttachID3Com(c)) return 1;
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
+  if (!CliLoadList(c, args[0], doc)) return 1;
   int missing = 0;
   for (int n = 0; n < doc.m_Songs.size(); ++n) {
     TSlSong& song = doc.m_Songs[n];
     song.Sync();
     if (song.m_FileAge == kAgeMissing && !song.m_Path.isEmpty()) ++missing;
   }
-  if (!SaveList(c, doc)) return 1;
+  if (!CliSaveList(c, doc)) return 1;
   c.out << "Синхронизировано песен: " << doc.m_Songs.size();
   if (missing) c.out << ", файлов нет: " << missing;
   c.out << '\n';
@@ -60,10 +46,10 @@ int ListConvert(CliContext& c, const QStringList& args) {
   if (args.size() != 2 || (args[0] != "--full" && args[0] != "--brief"))
     return CliUsageError(c, "Укажите --full или --brief и лист");
   TSlDocument doc;
-  if (!LoadList(c, args[1], doc)) return 1;
+  if (!CliLoadList(c, args[1], doc)) return 1;
   const bool bFull = args[0] == "--full";
   for (int n = 0; n < doc.m_Songs.size(); ++n) doc.m_Songs[n].SetPathForm(bFull);
-  return SaveList(c, doc) ? 0 : 1;
+  return CliSaveList(c, doc) ? 0 : 1;
 }
 
 // 1-based song numbers of the arguments, ascending and without repeats; false (after
@@ -85,17 +71,27 @@ bool SongIndices(CliContext& c, const QStringList& args, int count, std::vector<
 
 int ListAdd(CliContext& c, const QStringList& args) {
   if (args.size() < 2) return CliUsageError(c, "Укажите лист и хотя бы один файл");
+  // A folder (or an empty name, which would mean the current folder) is no song:
+  // nothing is written then.
+  for (const QString& file : args.mid(1)) {
+    if (file.trimmed().isEmpty() || QFileInfo(file).isDir()) {
+      c.err << "Не файл, а папка: \"" << file
+            << "\". Песни папки добавляет команда scan ПАПКА --into ЛИСТ" << Qt::endl;
+      return 2;
+    }
+  }
   TSlDocument doc;
   const QString list = QFileInfo(args[0]).absoluteFilePath();
+  if (!TSlDocument::CheckListPath(list, true, false)) return 1;
   // A list that does not exist yet is made.
   if (QFileInfo::exists(list)) {
-    if (!LoadList(c, list, doc)) return 1;
+    if (!CliLoadList(c, list, doc)) return 1;
   } else {
     doc.SetFileName(list);
   }
   for (const QString& file : args.mid(1))
     doc.InsertSong(TSlSong(nullptr, QFileInfo(file).absoluteFilePath(), QString()), -1);
-  if (!SaveList(c, doc)) return 1;
+  if (!CliSaveList(c, doc)) return 1;
   c.out << "Песен в листе: " << doc.m_Songs.size() << '\n';
   return 0;
 }
@@ -103,17 +99,17 @@ int ListAdd(CliContext& c, const QStringList& args) {
 int ListRemove(CliContext& c, const QStringList& args) {
   if (args.size() < 2) return CliUsageError(c, "Укажите лист и номера песен");
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
+  if (!CliLoadList(c, args[0], doc)) return 1;
   std::vector<int> indices;
   if (!SongIndices(c, args.mid(1), doc.m_Songs.size(), &indices)) return 2;
   doc.DeleteSongs(indices);
-  return SaveList(c, doc) ? 0 : 1;
+  return CliSaveList(c, doc) ? 0 : 1;
 }
 
 int ListMove(CliContext& c, const QStringList& args) {
   if (args.size() < 3) return CliUsageError(c, "Укажите лист, место и номера песен");
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
+  if (!CliLoadList(c, args[0], doc)) return 1;
   bool ok = false;
   const int to = args[1].toInt(&ok);
   if (!ok || to < 1 || to > doc.m_Songs.size() + 1)
@@ -123,13 +119,13 @@ int ListMove(CliContext& c, const QStringList& args) {
   // The same rule as a drag within the document window: the songs land before the
   // song that stood at the given place.
   lb::CarrySongs(doc, indices, doc, to - 1, true);
-  return SaveList(c, doc) ? 0 : 1;
+  return CliSaveList(c, doc) ? 0 : 1;
 }
 
 int ListCheck(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
+  if (!CliLoadList(c, args[0], doc)) return 1;
   int missing = 0;
   for (int n = 0; n < doc.m_Songs.size(); ++n) {
     const QString path = doc.m_Songs[n].GetPath(true);
@@ -144,7 +140,7 @@ int ListCheck(CliContext& c, const QStringList& args) {
 int FilesInfo(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
   TSlDocument doc;
-  if (!LoadList(c, args[0], doc)) return 1;
+  if (!CliLoadList(c, args[0], doc)) return 1;
   QStringList paths;
   for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].GetPath(true);
   c.out << lb::FilesInfoText(lb::TotalFileSize(paths)) << '\n';

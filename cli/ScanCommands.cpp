@@ -1,6 +1,7 @@
 // The scan command: collects the music files of folders into a new or existing list.
 #include "CliContext.h"
 
+#include "lbtools3/app/Settings.h"
 #include "lbtools3/model/M3uList2.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 
@@ -28,9 +29,18 @@ int Scan(CliContext& c, const QStringList& args) {
     }
   }
   if (folders.isEmpty()) return CliUsageError(c, "Укажите папки для сканирования");
+  // Every folder must be there before anything is scanned or written.
+  for (const QString& folder : folders) {
+    if (!QFileInfo(folder).isDir()) {
+      c.err << "Папка не найдена: " << folder << Qt::endl;
+      return 1;
+    }
+  }
 
   TSlInsertFilesManager manager(QStringList{});
-  if (manager.BadExtensions()) {
+  const TIniFile ini(lb::SettingsFilePath());
+  if (manager.BadExtensions() ||
+      !TSettingsModel::ExtensionsValid(lbset::ReadString(ini, lbset::Extentions))) {
     c.err << "Неправильно заданы расширения файлов в файле конфигурации" << Qt::endl;
     return 1;
   }
@@ -46,13 +56,8 @@ int Scan(CliContext& c, const QStringList& args) {
     }
   }
   bool complete = true;
-  for (const QString& folder : folders) {
-    if (!QFileInfo(folder).isDir()) {
-      c.err << "Папка не найдена: " << folder << Qt::endl;
-      continue;
-    }
+  for (const QString& folder : folders)
     if (!(complete = manager.ScanFolder(folder))) break;
-  }
   const TSlSongVector& found = manager.m_FoundSongs;
   if (into.isEmpty()) {
     for (const TSlSong& song : found) c.out << song.m_Path << '\n';

@@ -3,6 +3,7 @@
 #include "CliContext.h"
 
 #include "lbtools3/app/Settings.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ int SettingsShow(CliContext& c, const QStringList& args) {
   for (int i = 0; i < kHotKeySlotCount; ++i)
     c.out << "Winamp/SpeedKey" << i << '=' << hotKeys[i].key << "\tWinamp/SpeedKeyG" << i << '='
           << (hotKeys[i].global ? 1 : 0) << "\t# " << names[i] << '\n';
+  for (const TDriveFolder& d : ReadDriveFolders(ini))
+    c.out << lbset::kDrivesSection << '/' << d.letter << '=' << d.folder << '\n';
   return 0;
 }
 
@@ -58,6 +61,8 @@ int SettingsSet(CliContext& c, const QStringList& args) {
           ok = TSettingsModel::ParseVelocity(value, nullptr);
         if (ok && k == lbset::FindKey("Settings", "DblClkAction"))
           ok = stored == "0" || stored == "1";
+        if (ok && k == lbset::FindKey("Edit", "TagCodePage"))
+          ok = lb::TagCodePageExists(stored.toInt());
         break;
       case TSettingType::String:
         if (k == lbset::FindKey("Edit", "Extentions")) ok = TSettingsModel::ExtensionsValid(value);
@@ -70,6 +75,13 @@ int SettingsSet(CliContext& c, const QStringList& args) {
     }
     section = k->section;  // the key's own spelling
     key = k->key;
+  } else if (section.compare(lbset::kDrivesSection, Qt::CaseInsensitive) == 0) {
+    if (!DriveFoldersValid({{key.toUpper(), value}})) {
+      c.err << "Диск задаётся одной латинской буквой, папка — полным путём" << Qt::endl;
+      return 1;
+    }
+    section = lbset::kDrivesSection;
+    key = key.toUpper();
   }
   if (!ini.WriteString(section, key, stored)) {
     c.err << "Файл настроек не записан: " << ini.FileName() << Qt::endl;

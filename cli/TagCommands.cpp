@@ -126,15 +126,23 @@ int TagsSet(CliContext& c, const QStringList& rawArgs) {
   if (!v1 && !v2) return CliUsageError(c, "Укажите не более одного из --v1 и --v2");
   if (args.size() < 2) return CliUsageError(c, "Укажите файл и хотя бы одно ПОЛЕ=ЗНАЧЕНИЕ");
   TSlSong song(nullptr, QFileInfo(args[0]).absoluteFilePath(), QString());
+  if (!lb::IsMp3Path(song.m_Path)) {
+    c.err << "Файл \"" << song.m_Path << "\" не является файлом MP3: тэги в него не записываются."
+          << Qt::endl;
+    return 1;
+  }
   if (!ReadTags(c, song)) return 1;
   for (const QString& assignment : args.mid(1)) {
     const qsizetype eq = assignment.indexOf('=');
     if (eq <= 0) return CliUsageError(c, "Ожидается ПОЛЕ=ЗНАЧЕНИЕ: " + assignment);
     if (!SetField(c, song, v1, v2, assignment.left(eq).toLower(), assignment.mid(eq + 1))) return 1;
   }
-  if ((v1 && !song.m_Tag1.WriteToFile(true)) || (v2 && !song.m_Tag2.WriteToFile(true))) {
-    c.err << "Не удалось записать тэги: " << song.m_Path << Qt::endl;
-    return 1;
+  // ID3v2 first: a damaged ID3v2 tag refuses the write, and then nothing is written.
+  for (TSlTag* tag : {static_cast<TSlTag*>(&song.m_Tag2), static_cast<TSlTag*>(&song.m_Tag1)}) {
+    if ((tag == &song.m_Tag2 ? v2 : v1) && !tag->WriteToFile(true)) {
+      c.err << tag->LastErrorText() << Qt::endl;
+      return 1;
+    }
   }
   return 0;
 }

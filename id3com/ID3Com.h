@@ -31,18 +31,32 @@ enum ID3ComFrameId : LONG {
   ID3FID_WWWUSER = 92,
 };
 
+// SaveV2Tag's answer for a file whose tag could be read only in part (a frame with a
+// broken size): rewriting it would lose the frames that could not be read.
+inline constexpr HRESULT ID3COM_E_DAMAGEDTAG = static_cast<HRESULT>(0x80040301u);
+
+// What LinkFile tells of the file besides its ID3v2 tag, from the same open and fstat.
+struct ID3ComFileFacts {
+  int64_t size;             // -1 when the path names no readable regular file
+  int64_t mtimeNs;          // modification time in nanoseconds since the epoch
+  uint64_t device;          // the device the file lies on
+  unsigned char tail[128];  // the last 128 bytes (where an ID3v1 tag lives); zeros when shorter
+};
+
 // Text getters answer an empty string (a null BSTR is allowed) when the frame is
 // absent; the caller frees what it gets with SysFreeString. Genre is the number of the
 // ID3v1 genre table (255 = none), Track the track number (0 = none).
 class IID3ComTag : public IUnknown {
  public:
   // Binds the object to the file and reads its tag; a missing or unreadable file binds
-  // an empty tag and answers a failure.
+  // an empty tag and answers a failure. A damaged tag reads the frames that are whole
+  // and counts as a tag (HasV2Tag) that SaveV2Tag refuses to rewrite.
   virtual HRESULT STDMETHODCALLTYPE Link(BSTR fileName) = 0;
   // Forgets the bound file's tag data (the binding stays: a save then removes the tag).
   virtual HRESULT STDMETHODCALLTYPE Clear() = 0;
-  // Writes the tag into the bound file (ID3v2.3); an empty tag removes the file's
-  // version-2 tag. Negative on failure.
+  // Writes the fields that were changed since Link into the bound file's tag (kept as
+  // v2.4 when it was v2.4, else written as v2.3); an empty tag removes the file's
+  // version-2 tag. Negative on failure (ID3COM_E_DAMAGEDTAG: the tag was damaged).
   virtual HRESULT STDMETHODCALLTYPE SaveV2Tag() = 0;
   virtual HRESULT STDMETHODCALLTYPE get_HasV2Tag(VARIANT_BOOL* has) = 0;
   virtual HRESULT STDMETHODCALLTYPE RemoveFrameByID(LONG frameId) = 0;
@@ -71,4 +85,8 @@ class IID3ComTag : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE put_Genre(LONG value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Track(LONG* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_Track(LONG value) = 0;
+
+  // Link, answering also what the synchronisation pass needs of the file for the ID3v1
+  // tag and the change check, so that a song costs one open and one fstat.
+  virtual HRESULT STDMETHODCALLTYPE LinkFile(BSTR fileName, ID3ComFileFacts* facts) = 0;
 };

@@ -1,41 +1,60 @@
 // The ID3Com component over TagLib.
 //
 // Link reads the file's ID3v2 tag (v2.2, 2.3 or 2.4) into a small view of the twelve
-// fields the program uses. Setters and frame removals change that view and are also
-// kept, in order, as edits. SaveV2Tag opens the file again, applies the edits to the
-// tag found there (after removing every frame when Clear was called), and writes the
-// result as ID3v2.3: frames the program does not know (pictures, lyrics...) survive a
-// save, and an empty tag removes the ID3v2 tag. The ID3v1 tag at the end of the file is
-// never touched: the program writes it itself.
+// fields the program uses, through one open of the file: the tag's bytes are read once
+// and parsed in memory. A tag that TagLib reads only in part (a frame with a broken
+// size stops its parser) is walked frame by frame instead, so the fields around the
+// broken frame still show; such a tag is marked damaged and is never rewritten.
 //
-// A save edits an in-memory copy of the whole file and puts it in place with an atomic
-// rename, so a failure at any point leaves the original file as it was.
+// Setters and frame removals change that view; a field whose new value equals what
+// Link read is left alone in the file, so genres outside the ID3v1 table, "3/10"
+// tracks and full dates survive a save that did not change them. SaveV2Tag reads the
+// file's tag again, applies the changed fields to it (after removing every frame when
+// Clear was called) and writes it back: as v2.4 when the file held v2.4, otherwise as
+// v2.3 (what the program's users' players read best). Frames the program does not know
+// survive, and an empty tag removes the ID3v2 tag. The ID3v1 tag at the end of the
+// file is never touched: the program writes it itself.
+//
+// Text marked ISO-8859-1 is read in the tag code page: old taggers put Windows-1251
+// bytes there. New text is always written as UTF-16.
 #include "id3com/ID3Com.h"
 
+#include "TagBytes.h"
+#include "TagFileWriter.h"
 #include "com/Server.h"
+#include "platform/CodePage.h"
 #include "platform/Genres.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
-#include <QSaveFile>
+#include <QUrl>
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
-#include <taglib/tiostream.h>
+#include <taglib/tfile.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/tfilestream.h>
+#include <taglib/tbytevectorstream.h>
 #include <taglib/urllinkframe.h>
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+#include <fcntl.h>
+#include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);  // from Win32 error 2
+// A tag region larger than this is not a tag anyone wrote on purpose.
+constexpr int64_t kMaxTagSize = 256 << 20;
+// The bytes read from the head of a file at first.
+constexpr int64_t kFirstRead = 4096;
 
 enum Field {
   fTitle,
@@ -55,40 +74,82 @@ enum Field {
 const char* const kFieldFrame[fFieldCount] = {"TIT2", "TPE1", "TALB", "TYER", "COMM",
                                               "TCOM", "TOPE", "TCOP", "WXXX", "TENC"};
 
-QString FromTagLib(const TagLib::String& s) {
-  return QString::fromStdString(s.to8Bit(true));
+// Text of a frame: ISO-8859-1 text holds bytes of the tag code page.
+QString FromTagLib(const TagLib::String& s, TagLib::String::Type encoding) {
+  if (encoding == TagLib::String::Latin1) {
+    const TagLib::ByteVector bytes = s.data(TagLib::String::Latin1);
+    return lb::FromTagCodePage(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  }
+  return QString::fromWCharArray(s.toCWString(), static_cast<qsizetype>(s.size()));
 }
 TagLib::String ToTagLib(const QString& s) {
   return TagLib::String(s.toStdString(), TagLib::String::UTF8);
 }
 
+// A URL is Latin-1 text in every ID3v2 version: one with other characters is stored
+// with a punycode host and a percent-encoded rest, and shown decoded again.
+QString EncodeUrl(const QString& text) {
+  bool ascii = true;
+  for (QChar c : text) ascii = ascii && c.unicode() < 0x80;
+  if (ascii) return text;
+  const QUrl url(text, QUrl::TolerantMode);
+  if (url.isValid() && !url.scheme().isEmpty()) return QString::fromLatin1(url.toEncoded());
+  QByteArray keep;
+  for (char c = 0x21; c < 0x7F; ++c) keep += c;
+  return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
+}
+QString DecodeUrl(const QString& stored) {
+  if (!stored.contains(QLatin1Char('%')) && !stored.contains(QLatin1String("xn--"))) return stored;
+  const QUrl url = QUrl::fromEncoded(stored.toLatin1(), QUrl::StrictMode);
+  if (!url.isValid() || url.scheme().isEmpty()) return QUrl::fromPercentEncoding(stored.toLatin1());
+  QString shown = url.toString();
+  const QString ace = url.host(QUrl::FullyEncoded);
+  if (ace.contains(QLatin1String("xn--"))) shown.replace(ace, QUrl::fromAce(ace.toLatin1()));
+  return shown;
+}
+
 // ---- reading frames ----
 
+// The frames of one identifier, looked up without building a key each time (a read
+// asks for a dozen identifiers, and a synchronisation pass reads thousands of tags).
+const TagLib::ID3v2::FrameList& FramesOf(const TagLib::ID3v2::Tag* tag, const char* id) {
+  static const TagLib::ID3v2::FrameList none;
+  static const std::map<std::string, TagLib::ByteVector> keys = [] {
+    std::map<std::string, TagLib::ByteVector> k;
+    for (const char* known : {"TIT2", "TPE1", "TALB", "TYER", "TDRC", "COMM", "TCOM", "TOPE",
+                              "TCOP", "WXXX", "TENC", "TCON", "TRCK"})
+      k.emplace(known, TagLib::ByteVector(known));
+    return k;
+  }();
+  const auto key = keys.find(id);
+  const TagLib::ID3v2::FrameListMap& map = tag->frameListMap();
+  const auto it = key != keys.end() ? map.find(key->second) : map.find(TagLib::ByteVector(id));
+  return it != map.end() ? it->second : none;
+}
+
 QString TextOf(const TagLib::ID3v2::Tag* tag, const char* id) {
-  const TagLib::ID3v2::FrameList& frames = tag->frameListMap()[id];
+  const TagLib::ID3v2::FrameList& frames = FramesOf(tag, id);
   if (frames.isEmpty()) return QString();
   if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frames.front()))
-    return FromTagLib(text->fieldList().toString("/"));
-  return FromTagLib(frames.front()->toString());
+    return FromTagLib(text->fieldList().toString("/"), text->textEncoding());
+  return FromTagLib(frames.front()->toString(), TagLib::String::UTF8);
 }
 
-// The comment the component reads and writes: the first one without a description
-// (players park their own data in described comments, e.g. "iTunNORM"), else the first.
+// The comment the component reads and writes: one without a description, in any
+// language. Players park their own data in described comments ("iTunNORM"...), which
+// are neither shown nor overwritten.
 TagLib::ID3v2::CommentsFrame* MainComment(const TagLib::ID3v2::Tag* tag) {
-  TagLib::ID3v2::CommentsFrame* first = nullptr;
-  for (TagLib::ID3v2::Frame* f : tag->frameListMap()["COMM"]) {
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "COMM")) {
     auto* c = dynamic_cast<TagLib::ID3v2::CommentsFrame*>(f);
-    if (!c) continue;
-    if (c->description().isEmpty()) return c;
-    if (!first) first = c;
+    if (c && c->description().isEmpty()) return c;
   }
-  return first;
+  return nullptr;
 }
 
-// The same choice for the user URL frame.
+// The user URL: the first without a description, else the first.
 TagLib::ID3v2::UserUrlLinkFrame* MainUrl(const TagLib::ID3v2::Tag* tag) {
   TagLib::ID3v2::UserUrlLinkFrame* first = nullptr;
-  for (TagLib::ID3v2::Frame* f : tag->frameListMap()["WXXX"]) {
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "WXXX")) {
     auto* u = dynamic_cast<TagLib::ID3v2::UserUrlLinkFrame*>(f);
     if (!u) continue;
     if (u->description().isEmpty()) return u;
@@ -131,14 +192,16 @@ int GenreOfField(QString s) {
 // TCON to a genre number. A genre whose text is not in the ID3v1 table reads as 255
 // (no genre): the program keeps genres as numbers of that table only.
 LONG GenreOf(const TagLib::ID3v2::Tag* tag) {
-  for (TagLib::ID3v2::Frame* f : tag->frameListMap()["TCON"]) {
-    TagLib::StringList fields;
-    if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f))
-      fields = text->fieldList();
-    else
-      fields.append(f->toString());
-    for (const TagLib::String& field : fields) {
-      int n = GenreOfField(FromTagLib(field));
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "TCON")) {
+    QStringList fields;
+    if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)) {
+      for (const TagLib::String& field : text->fieldList())
+        fields << FromTagLib(field, text->textEncoding());
+    } else {
+      fields << FromTagLib(f->toString(), TagLib::String::UTF8);
+    }
+    for (const QString& field : fields) {
+      int n = GenreOfField(field);
       if (n >= 0) return n;
     }
   }
@@ -155,9 +218,10 @@ LONG TrackOf(const TagLib::ID3v2::Tag* tag) {
 
 // ---- writing frames ----
 
+// One changed field: its frame (TYER stands for the year in any form) and new text;
+// empty text removes it.
 struct Edit {
-  bool remove;
-  QByteArray frameId;  // "TYER" stands for the year in any form (TYER, TDRC)
+  QByteArray frameId;
   QString text;
 };
 
@@ -165,6 +229,8 @@ void RemoveFrames(TagLib::ID3v2::Tag* tag, const QByteArray& id) {
   if (id == "TYER") {
     tag->removeFrames("TDRC");
     tag->removeFrames("TYER");
+  } else if (id == "COMM") {
+    while (TagLib::ID3v2::CommentsFrame* c = MainComment(tag)) tag->removeFrame(c, true);
   } else {
     tag->removeFrames(TagLib::ByteVector(id.constData(), static_cast<unsigned>(id.size())));
   }
@@ -176,8 +242,8 @@ void AddText(TagLib::ID3v2::Tag* tag, const char* id, const QString& text) {
   tag->addFrame(frame);  // the tag owns the frame from here
 }
 
-void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e) {
-  if (e.remove) {
+void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
+  if (e.text.isEmpty()) {
     RemoveFrames(tag, e.frameId);
     return;
   }
@@ -193,73 +259,141 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e) {
     return;
   }
   if (e.frameId == "WXXX") {
-    // The URL itself is ISO-8859-1 text in every ID3v2 version.
     TagLib::ID3v2::UserUrlLinkFrame* u = MainUrl(tag);
     if (!u) {
       u = new TagLib::ID3v2::UserUrlLinkFrame(TagLib::String::UTF16);
       tag->addFrame(u);
     }
-    u->setUrl(ToTagLib(e.text));
+    u->setUrl(ToTagLib(EncodeUrl(e.text)));
     return;
   }
-  // A plain text frame (the year included: a TYER frame goes into a v2.3 tag as it is,
-  // so even a year of fewer than four digits survives).
   RemoveFrames(tag, e.frameId);
-  AddText(tag, e.frameId.constData(), e.text);
+  // The year goes into the frame of the version written: TYER into a v2.3 tag as it
+  // is (so even a year of fewer than four digits survives), TDRC into a v2.4 tag.
+  const bool year = e.frameId == "TYER";
+  AddText(tag, year && version == 4 ? "TDRC" : e.frameId.constData(), e.text);
 }
 
-// ---- an in-memory copy of the file for TagLib to edit ----
+// ---- the tag of one file, read through one open ----
 
-// TagLib's own ByteVectorStream moves too few bytes when a larger tag is inserted
-// (and corrupts the heap doing so) in the version this runs on; this stream keeps
-// the whole file in one QByteArray and does every move with the full length.
-class TMemoryStream final : public TagLib::IOStream {
+class TFileDescriptor {
  public:
-  explicit TMemoryStream(QByteArray data) : m_Data(std::move(data)) {}
-  const QByteArray& Data() const { return m_Data; }
-
-  TagLib::FileName name() const override { return "memory"; }
-  TagLib::ByteVector readBlock(unsigned long length) override {
-    qsizetype n = std::clamp<qsizetype>(m_Data.size() - m_Pos, 0, qsizetype(length));
-    TagLib::ByteVector block(m_Data.constData() + std::min(m_Pos, m_Data.size()),
-                             static_cast<unsigned>(n));
-    m_Pos += n;
-    return block;
+  explicit TFileDescriptor(int fd) : m_Fd(fd) {}
+  ~TFileDescriptor() {
+    if (m_Fd >= 0) ::close(m_Fd);
   }
-  void writeBlock(const TagLib::ByteVector& data) override {
-    qsizetype end = m_Pos + data.size();
-    if (end > m_Data.size()) m_Data.resize(end, '\0');
-    std::copy(data.begin(), data.end(), m_Data.begin() + m_Pos);
-    m_Pos = end;
-  }
-  void insert(const TagLib::ByteVector& data, unsigned long start, unsigned long replace) override {
-    qsizetype from = std::min<qsizetype>(start, m_Data.size());
-    qsizetype count = std::min<qsizetype>(replace, m_Data.size() - from);
-    m_Data.replace(from, count, QByteArray(data.data(), data.size()));
-    m_Pos = from + data.size();
-  }
-  void removeBlock(unsigned long start, unsigned long length) override {
-    qsizetype from = std::min<qsizetype>(start, m_Data.size());
-    m_Data.remove(from, std::min<qsizetype>(length, m_Data.size() - from));
-    m_Pos = std::min(m_Pos, m_Data.size());
-  }
-  bool readOnly() const override { return false; }
-  bool isOpen() const override { return true; }
-  void seek(long offset, Position p) override {
-    qsizetype base = p == Beginning ? 0 : p == Current ? m_Pos : m_Data.size();
-    m_Pos = std::max<qsizetype>(0, base + offset);
-  }
-  long tell() const override { return static_cast<long>(m_Pos); }
-  long length() override { return static_cast<long>(m_Data.size()); }
-  void truncate(long length) override {
-    m_Data.resize(std::max<long>(0, length), '\0');
-    m_Pos = std::min(m_Pos, m_Data.size());
-  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int Get() const { return m_Fd; }
 
  private:
-  QByteArray m_Data;
-  qsizetype m_Pos = 0;
+  int m_Fd;
 };
+
+bool ReadAt(int fd, char* buffer, int64_t count, int64_t offset) {
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, buffer, static_cast<size_t>(count), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    buffer += n;
+    count -= n;
+    offset += n;
+  }
+  return true;
+}
+
+// A file for TagLib that is nothing but a tag's bytes.
+class TTagBytesFile final : public TagLib::File {
+ public:
+  explicit TTagBytesFile(TagLib::IOStream* stream) : TagLib::File(stream) {}
+  TagLib::Tag* tag() const override { return nullptr; }
+  TagLib::AudioProperties* audioProperties() const override { return nullptr; }
+  bool save() override { return false; }
+};
+
+// A tag parsed by TagLib from its bytes alone (an empty tag when there are none).
+class TParsedTag {
+ public:
+  explicit TParsedTag(const QByteArray& bytes)
+      : m_Bytes(bytes.constData(), static_cast<unsigned>(bytes.size())),
+        m_Stream(m_Bytes),
+        m_File(&m_Stream),
+        m_Tag(bytes.isEmpty()
+                  ? new TagLib::ID3v2::Tag
+                  : new TagLib::ID3v2::Tag(&m_File, 0, TagLib::ID3v2::FrameFactory::instance())) {}
+  TagLib::ID3v2::Tag* Tag() { return m_Tag.get(); }
+
+ private:
+  TagLib::ByteVector m_Bytes;
+  TagLib::ByteVectorStream m_Stream;
+  TTagBytesFile m_File;
+  std::unique_ptr<TagLib::ID3v2::Tag> m_Tag;
+};
+
+// What a file's head holds.
+struct TFileTag {
+  int64_t regionSize = 0;              // bytes of the tag at the start of the file (0: none)
+  int version = 0;                     // major version of that tag
+  bool damaged = false;                // TagLib could not read the whole tag
+  std::unique_ptr<TParsedTag> parsed;  // the tag as read (salvaged frames when damaged)
+};
+
+// Frames that TagLib folds into others when it reads a v2.3 tag.
+bool FoldedOnRead(const TagLib::ByteVector& id) {
+  return id == "TDAT" || id == "TIME";
+}
+
+// Reads the tag at the head of the file; with facts, also what they ask for, through
+// the same open and fstat.
+HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr) {
+  if (facts) {
+    *facts = ID3ComFileFacts{};
+    facts->size = -1;
+  }
+  TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (fd.Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
+  if (facts) {
+    facts->size = st.st_size;
+    facts->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    facts->device = static_cast<uint64_t>(st.st_dev);
+    if (st.st_size >= 128 &&
+        !ReadAt(fd.Get(), reinterpret_cast<char*>(facts->tail), 128, st.st_size - 128))
+      return E_FAIL;
+  }
+  // Most tags fit the first read; a larger one takes a second.
+  char first[kFirstRead];
+  const int64_t have = std::min<int64_t>(kFirstRead, st.st_size);
+  if (!ReadAt(fd.Get(), first, have, 0)) return E_FAIL;
+  id3::TTagHeader header;
+  QByteArray bytes;
+  if (id3::ParseHeader(QByteArrayView(first, have), &header) &&
+      header.completeSize <= kMaxTagSize) {
+    const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
+    bytes.resize(size);
+    std::memcpy(bytes.data(), first, std::min(size, have));
+    if (size > have && !ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
+    result->regionSize = size;
+    result->version = header.major;
+  }
+  result->parsed = std::make_unique<TParsedTag>(bytes);
+  if (bytes.isEmpty()) return S_OK;
+  // TagLib stops at the first frame it cannot read and drops the rest; a walk of our
+  // own tells whether it read everything, and takes the frames around a broken one.
+  id3::TFrameWalk walk = id3::WalkFrames(bytes, false);
+  int read = 0;
+  for (TagLib::ID3v2::Frame* f : result->parsed->Tag()->frameList())
+    read += result->version == 3 && FoldedOnRead(f->frameID()) ? 0 : 1;
+  int folded = 0;
+  if (result->version == 3 && read < walk.frames)
+    for (const char* id : {"TDAT", "TIME"}) folded += bytes.contains(id) ? 1 : 0;
+  if (walk.broken || (result->version > 2 && read < walk.frames - folded)) {
+    result->damaged = true;
+    result->parsed = std::make_unique<TParsedTag>(id3::WalkFrames(bytes, true).rebuilt);
+  }
+  return S_OK;
+}
 
 // ---- the component ----
 
@@ -269,15 +403,18 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return QueryOneInterface<IID3ComTag>(this, IID_IID3ComTag, riid, ppv);
   }
 
-  HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override {
+  HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override { return LinkFile(fileName, nullptr); }
+
+  HRESULT STDMETHODCALLTYPE LinkFile(BSTR fileName, ID3ComFileFacts* facts) override {
     std::lock_guard guard(m_Mutex);
     ResetTag();
     m_Path = lb::QStringFromBstr(fileName);
     m_bLinked = !m_Path.isEmpty();
     m_bFileHasTag = false;
+    m_bDamaged = false;
     if (!m_bLinked) return E_INVALIDARG;
     try {
-      return ReadFile();
+      return ReadFile(facts);
     } catch (...) {
       ResetTag();
       return E_FAIL;
@@ -312,10 +449,12 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     std::lock_guard guard(m_Mutex);
     switch (frameId) {
       case ID3FID_BAND:
-        m_Edits.push_back({true, "TPE2", {}});
-        return S_OK;
       case ID3FID_CONDUCTOR:
-        m_Edits.push_back({true, "TPE3", {}});
+        // Only with the artist: a band or conductor frame goes when the lead artist
+        // the file had was removed.
+        if (!m_Read[fArtist].isEmpty() && m_Text[fArtist].isEmpty())
+          m_Edits[frameId == ID3FID_BAND ? "TPE2" : "TPE3"] =
+              Edit{frameId == ID3FID_BAND ? "TPE2" : "TPE3", {}};
         return S_OK;
       default:
         break;
@@ -357,12 +496,15 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return S_OK;
   }
   // 255, and any number outside the table, removes the genre; a genre is written as its
-  // name, which every player reads.
+  // name, which every player reads. The genre Link read is left as the file has it.
   HRESULT STDMETHODCALLTYPE put_Genre(LONG value) override {
     std::lock_guard guard(m_Mutex);
     QString name = lb::GenreName(value);
     m_Genre = name.isEmpty() ? lb::kNoGenre : value;
-    m_Edits.push_back({name.isEmpty(), "TCON", name});
+    if (m_Genre == m_ReadGenre)
+      m_Edits.remove("TCON");
+    else
+      m_Edits["TCON"] = Edit{"TCON", name};
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Track(LONG* value) override {
@@ -371,11 +513,15 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     *value = m_Track;
     return S_OK;
   }
-  // 0 (or less) removes the track number.
+  // 0 (or less) removes the track number; the number Link read ("3/10" reads 3) is
+  // left as the file has it.
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
     m_Track = value > 0 ? value : 0;
-    m_Edits.push_back({m_Track == 0, "TRCK", QString::number(m_Track)});
+    if (m_Track == m_ReadTrack)
+      m_Edits.remove("TRCK");
+    else
+      m_Edits["TRCK"] = Edit{"TRCK", m_Track ? QString::number(m_Track) : QString()};
     return S_OK;
   }
 
@@ -400,114 +546,124 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return S_OK;
   }
 
-  // Empty text removes the field's frames.
+  // Empty text removes the field's frames; the text Link read changes nothing.
   void SetField(int f, const QString& text) {
     m_Text[f] = text;
-    m_Edits.push_back({text.isEmpty(), kFieldFrame[f], text});
+    if (text == m_Read[f])
+      m_Edits.remove(kFieldFrame[f]);
+    else
+      m_Edits[kFieldFrame[f]] = Edit{kFieldFrame[f], text};
   }
 
   void ResetTag() {
     for (QString& t : m_Text) t.clear();
-    m_Genre = lb::kNoGenre;
-    m_Track = 0;
+    for (QString& t : m_Read) t.clear();
+    m_Genre = m_ReadGenre = lb::kNoGenre;
+    m_Track = m_ReadTrack = 0;
     m_Edits.clear();
     m_bCleared = false;
   }
 
-  HRESULT ReadFile() {
-    QFileInfo info(m_Path);
-    if (!info.exists()) return kFileNotFound;
-    if (!info.isFile()) return E_ACCESSDENIED;
-    // Read-only stream: TagLib's own path-based constructor would open the file for
-    // writing and read its head and tail several times.
-    TagLib::FileStream stream(QFile::encodeName(m_Path).constData(), true);
-    if (!stream.isOpen()) return E_ACCESSDENIED;
-    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    if (!file.isValid()) return E_FAIL;
-    if (!file.hasID3v2Tag()) return S_OK;
-    const TagLib::ID3v2::Tag* tag = file.ID3v2Tag(false);
-    if (!tag || tag->isEmpty()) return S_OK;
-    m_bFileHasTag = true;
+  HRESULT ReadFile(ID3ComFileFacts* facts) {
+    TFileTag file;
+    HRESULT hr = ReadFileTag(m_Path, &file, facts);
+    if (FAILED(hr)) return hr;
+    const TagLib::ID3v2::Tag* tag = file.parsed->Tag();
+    m_bDamaged = file.damaged;
+    m_bFileHasTag = file.damaged || !tag->isEmpty();
+    if (!m_bFileHasTag) return S_OK;
     for (int f = 0; f < fFieldCount; ++f) {
       switch (f) {
         case fYear:
           m_Text[f] = YearOf(tag);
           break;
         case fComment:
-          if (auto* c = MainComment(tag)) m_Text[f] = FromTagLib(c->text());
+          if (auto* c = MainComment(tag)) m_Text[f] = FromTagLib(c->text(), c->textEncoding());
           break;
         case fURL:
-          if (auto* u = MainUrl(tag)) m_Text[f] = FromTagLib(u->url());
+          if (auto* u = MainUrl(tag))
+            m_Text[f] = DecodeUrl(FromTagLib(u->url(), TagLib::String::Latin1));
           break;
         default:
           m_Text[f] = TextOf(tag, kFieldFrame[f]);
       }
+      m_Read[f] = m_Text[f];
     }
-    m_Genre = GenreOf(tag);
-    m_Track = TrackOf(tag);
+    m_Genre = m_ReadGenre = GenreOf(tag);
+    m_Track = m_ReadTrack = TrackOf(tag);
     return S_OK;
   }
 
   // A file without write permission for its owner counts as read-only even for a
   // process that could write it anyway (root), as the read-only attribute does.
   bool IsWritable() const {
-    QFileInfo info(m_Path);
-    if (!(info.permissions() & QFileDevice::WriteOwner)) return false;
-    return ::access(QFile::encodeName(m_Path).constData(), W_OK) == 0;
+    struct stat st;
+    const QByteArray name = QFile::encodeName(m_Path);
+    return ::stat(name.constData(), &st) == 0 && (st.st_mode & S_IWUSR) &&
+           ::access(name.constData(), W_OK) == 0;
   }
 
   HRESULT WriteFile() {
-    QFileInfo info(m_Path);
-    if (!info.exists()) return kFileNotFound;
-    if (!info.isFile() || !IsWritable()) return E_ACCESSDENIED;
-    QFile in(m_Path);
-    if (!in.open(QIODevice::ReadOnly)) return E_ACCESSDENIED;
-    QByteArray original = in.readAll();
-    if (in.error() != QFileDevice::NoError || original.size() != in.size()) return E_FAIL;
-    in.close();
-
-    TMemoryStream memory(original);
-    bool nowHasTag = false;
-    {
-      TagLib::MPEG::File file(&memory, TagLib::ID3v2::FrameFactory::instance(), false);
-      if (!file.isValid()) return E_FAIL;
-      TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
-      if (m_bCleared) {
-        // Collected first: removal edits the tag's list. (A TagLib::List copy would share
-        // the tag's auto-deleting storage and delete the frames a second time.)
-        std::vector<TagLib::ID3v2::Frame*> all;
-        for (TagLib::ID3v2::Frame* f : tag->frameList()) all.push_back(f);
-        for (TagLib::ID3v2::Frame* f : all) tag->removeFrame(f, true);
-      }
-      for (const Edit& e : m_Edits) ApplyEdit(tag, e);
-      nowHasTag = !tag->isEmpty();
-      // Only the ID3v2 tag is saved: the ID3v1 tag is neither added, removed nor
-      // copied into. An empty tag removes the file's ID3v2 tag.
-      if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3,
-                     TagLib::File::DoNotDuplicate))
-        return E_FAIL;
+    TFileTag file;
+    HRESULT hr = ReadFileTag(m_Path, &file);
+    if (FAILED(hr)) return hr;
+    if (!m_bCleared && m_Edits.isEmpty()) return S_OK;  // nothing changed
+    if (!IsWritable()) return E_ACCESSDENIED;
+    // A tag read only in part would lose the rest: it may be removed, never rewritten.
+    if (file.damaged && !m_bCleared) return ID3COM_E_DAMAGEDTAG;
+    TagLib::ID3v2::Tag* tag = file.parsed->Tag();
+    const int version = file.version == 4 ? 4 : 3;
+    if (m_bCleared) {
+      // Collected first: removal edits the tag's list. (A TagLib::List copy would share
+      // the tag's auto-deleting storage and delete the frames a second time.)
+      std::vector<TagLib::ID3v2::Frame*> all;
+      for (TagLib::ID3v2::Frame* f : tag->frameList()) all.push_back(f);
+      for (TagLib::ID3v2::Frame* f : all) tag->removeFrame(f, true);
     }
-    const QByteArray& bytes = memory.Data();
-    if (bytes != original) {
-      QSaveFile out(m_Path);
-      if (!out.open(QIODevice::WriteOnly)) return E_ACCESSDENIED;
-      if (out.write(bytes) != bytes.size() || !out.commit()) return E_FAIL;
+    for (const Edit& e : m_Edits) ApplyEdit(tag, e, version);
+    const bool nowHasTag = !tag->isEmpty();
+    QByteArray head;
+    if (nowHasTag) {
+      const TagLib::ByteVector rendered =
+          tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
+      head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
+      FillOldSpace(&head, file.regionSize);
     }
+    if (!(head.isEmpty() && file.regionSize == 0) &&
+        !id3::ReplaceFileHead(m_Path, file.regionSize, head))
+      return E_FAIL;
     m_bFileHasTag = nowHasTag;
+    m_bDamaged = false;
     m_Edits.clear();
     m_bCleared = false;
+    for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
+    m_ReadGenre = m_Genre;
+    m_ReadTrack = m_Track;
     return S_OK;
+  }
+
+  // A new tag shorter than the old one takes its place with more padding, so that only
+  // the tag's bytes are written and the audio stays where it is.
+  static void FillOldSpace(QByteArray* head, int64_t oldSize) {
+    const int64_t extra = oldSize - head->size();
+    if (extra <= 0 || extra > id3::kCopyChunk) return;
+    head->append(QByteArray(extra, '\0'));
+    const QByteArray size = id3::SyncSafe(static_cast<uint32_t>(head->size() - id3::kHeaderSize));
+    head->replace(6, 4, size);
+    (*head)[5] = static_cast<char>((*head)[5] & ~0x10);  // padding and a footer exclude each other
   }
 
   std::mutex m_Mutex;
   QString m_Path;
   bool m_bLinked = false;
   bool m_bFileHasTag = false;
+  bool m_bDamaged = false;
   QString m_Text[fFieldCount];
-  LONG m_Genre = lb::kNoGenre;
-  LONG m_Track = 0;
-  bool m_bCleared = false;    // every frame of the file goes before the edits apply
-  std::vector<Edit> m_Edits;  // in the order they were made
+  QString m_Read[fFieldCount];  // as Link (or the last save) found them
+  LONG m_Genre = lb::kNoGenre, m_ReadGenre = lb::kNoGenre;
+  LONG m_Track = 0, m_ReadTrack = 0;
+  bool m_bCleared = false;         // every frame of the file goes before the edits apply
+  QMap<QByteArray, Edit> m_Edits;  // the changed fields by frame
 };
 
 const lb::ClassRegistration& Registration() {

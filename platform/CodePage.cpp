@@ -149,6 +149,19 @@ QString FromTagCodePage(const QByteArray& bytes) {
   return TagCodePage().Decode(bytes.constData(), bytes.size());
 }
 
+namespace {
+QByteArray CodePageName(int codePage) {
+  return codePage == 866 ? QByteArray("IBM866") : "windows-" + QByteArray::number(codePage);
+}
+}  // namespace
+
+// Only the single-byte pages: one byte is one character in ID3v1 fields and lists.
+bool TagCodePageExists(int codePage) {
+  const bool singleByte =
+      codePage == 866 || codePage == 874 || (codePage >= 1250 && codePage <= 1258);
+  return singleByte && QStringDecoder(CodePageName(codePage).constData()).isValid();
+}
+
 bool SetTagCodePage(int codePage) {
   if (!qEnvironmentVariableIsEmpty("LBTOOLS_TAG_CODEPAGE")) return true;
   static QMutex lock;
@@ -156,9 +169,8 @@ bool SetTagCodePage(int codePage) {
   QMutexLocker guard(&lock);
   const SingleByteCodePage* page = built.value(codePage);
   if (!page) {
-    QByteArray name =
-        codePage == 866 ? QByteArray("IBM866") : "windows-" + QByteArray::number(codePage);
-    if (codePage <= 0 || !QStringDecoder(name.constData()).isValid()) return false;
+    const QByteArray name = CodePageName(codePage);
+    if (!TagCodePageExists(codePage)) return false;
     page = new SingleByteCodePage(name, codePage);  // kept for the life of the process
     built.insert(codePage, page);
   }

@@ -18,6 +18,8 @@ QString FromTagCodePage(const QByteArray& bytes);
 // number keeps the current page and answers false. $LBTOOLS_TAG_CODEPAGE wins.
 bool SetTagCodePage(int codePage);
 int CurrentTagCodePage();
+// Whether SetTagCodePage would take this number (the single-byte Windows pages and 866).
+bool TagCodePageExists(int codePage);
 
 // True when every character of the text has a byte in the tag code page.
 bool FitsTagCodePage(const QString& text);

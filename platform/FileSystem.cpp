@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -26,7 +28,7 @@ QByteArray Native(const QString& path) {
 }
 
 bool Stat(const QString& path, struct stat* st) {
-  return !path.isEmpty() && ::stat(Native(path).constData(), st) == 0;
+  return !path.isEmpty() && !lb::IsForeignPath(path) && ::stat(Native(path).constData(), st) == 0;
 }
 
 // The path itself or, for a path that does not exist, its nearest existing ancestor:
@@ -56,12 +58,82 @@ uint64_t Mix(uint64_t x) {
 
 namespace lb {
 
+bool IsForeignPath(const QString& path) {
+  if (path.startsWith(QLatin1String("\\\\"))) return true;
+  return path.size() >= 2 && path.at(1) == u':' && path.at(0).unicode() < 0x80 &&
+         path.at(0).isLetter();
+}
+
+int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why) {
+  auto fail = [why](TOpenFailure reason, int fd) {
+    if (fd >= 0) ::close(fd);
+    if (why) *why = reason;
+    return -1;
+  };
+  if (path.isEmpty() || IsForeignPath(path)) return fail(TOpenFailure::Missing, -1);
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  const int fd = ::open(Native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return fail(
+        errno == ENOENT || errno == ENOTDIR ? TOpenFailure::Missing : TOpenFailure::Unreadable, -1);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return fail(TOpenFailure::Unreadable, fd);
+  if (!S_ISREG(st.st_mode)) return fail(TOpenFailure::NotRegular, fd);
+  if (st.st_size > maxBytes) return fail(TOpenFailure::TooLarge, fd);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return fail(TOpenFailure::Unreadable, fd);
+  if (why) *why = TOpenFailure::None;
+  return fd;
+}
+
+bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes, TOpenFailure* why) {
+  bytes->clear();
+  const int fd = OpenRegularFile(path, maxBytes, why);
+  if (fd < 0) return false;
+  // The size may change while reading: never read past the cap.
+  QByteArray buffer;
+  char chunk[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ok = false;
+      if (why) *why = TOpenFailure::Unreadable;
+      break;
+    }
+    if (got == 0) break;
+    if (buffer.size() + got > maxBytes) {
+      ok = false;
+      if (why) *why = TOpenFailure::TooLarge;
+      break;
+    }
+    buffer.append(chunk, got);
+  }
+  ::close(fd);
+  if (ok) *bytes = std::move(buffer);
+  return ok;
+}
+
+bool CommitSaveFile(QSaveFile& file) {
+  if (!file.flush() || file.error() != QFileDevice::NoError) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+
 int32_t FileAge(const QString& path) {
   struct stat st;
   if (!Stat(path, &st) || S_ISDIR(st.st_mode)) return -1;
-  uint64_t ns = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ULL +
-                static_cast<uint64_t>(st.st_mtim.tv_nsec);
-  uint64_t h = Mix(ns ^ Mix(static_cast<uint64_t>(st.st_size) + 0x9E3779B97F4A7C15ULL));
+  return FileAgeOf(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+                   st.st_size);
+}
+
+int32_t FileAgeOf(int64_t mtimeNs, int64_t size) {
+  uint64_t ns = static_cast<uint64_t>(mtimeNs);
+  uint64_t h = Mix(ns ^ Mix(static_cast<uint64_t>(size) + 0x9E3779B97F4A7C15ULL));
   int32_t age = static_cast<int32_t>(static_cast<uint32_t>(h ^ (h >> 32)));
   // -1, -2 and -3 mean "missing", "never synchronised" and "one more pass" to the
   // callers; an existing file must never produce them.
@@ -92,6 +164,10 @@ bool IsCdRom(const QString& path) {
   struct stat st;
   QString existing = NearestExisting(path, &st);
   if (existing.isEmpty()) return false;
+  return IsCdRom(existing, static_cast<uint64_t>(st.st_dev));
+}
+
+bool IsCdRom(const QString& existing, uint64_t device) {
   if (TypeProbe()) {
     const QByteArray type = TypeProbe()(existing).toLower();
     return type == "iso9660" || type == "udf";
@@ -107,7 +183,7 @@ bool IsCdRom(const QString& path) {
   };
   static std::mutex mutex;
   static QHash<quint64, Entry> cache;
-  const quint64 dev = static_cast<quint64>(st.st_dev);
+  const quint64 dev = static_cast<quint64>(device);
   const auto now = Clock::now();
   {
     std::lock_guard<std::mutex> lock(mutex);

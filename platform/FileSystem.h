@@ -7,16 +7,45 @@
 #include <cstdint>
 #include <functional>
 
+class QSaveFile;
+
 namespace lb {
+
+// A path written on Windows that names a drive ("D:\Music") or a network share
+// ("\\host\share"): it never names a file of this system as it stands, so the file
+// queries below answer "missing" for it instead of trying it as a relative path.
+bool IsForeignPath(const QString& path);
+
+// Why a file could not be opened as a regular file.
+enum class TOpenFailure { None, Missing, NotRegular, TooLarge, Unreadable };
+
+// Opens a file for reading only when it is a regular file (after links) of at most
+// maxBytes; opening never waits (a FIFO is refused, not waited on) and a device such
+// as /dev/zero is refused. Returns the descriptor (blocking, close-on-exec) or -1 with
+// the reason.
+int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why = nullptr);
+// The whole of such a file; false with the reason.
+bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes,
+                     TOpenFailure* why = nullptr);
+
+// Commits a save file only when every buffered byte reached it: QSaveFile renames the
+// temporary file into place even when its last flush failed (a full disk), which
+// would leave a cut file. On failure the temporary file is dropped and the previous
+// file stays whole.
+bool CommitSaveFile(QSaveFile& file);
 
 // A 32-bit value derived from the file's modification time (nanoseconds) and size:
 // it changes when the file is written. -1 for a missing file or a folder; never -2 or -3.
 int32_t FileAge(const QString& path);
+// The same value from what an fstat of the open file gave.
+int32_t FileAgeOf(int64_t mtimeNs, int64_t size);
 
 // The path's volume is mounted and readable ("answers a volume-information query").
 bool VolumeAnswers(const QString& path);
 // The path lies on an optical disc (file system iso9660 or udf).
 bool IsCdRom(const QString& path);
+// The same for an existing path whose device an fstat already gave (no further stat).
+bool IsCdRom(const QString& path, uint64_t device);
 
 // Replaces the query of a path's file-system type (a folder stands in for a disc in
 // tests); an empty function restores the real query.

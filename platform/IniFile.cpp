@@ -13,9 +13,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,28 +126,25 @@ void Index(IniData& data) {
   if (current) current->end = static_cast<int>(data.lines.size());
 }
 
-// The file is UTF-8. A file that is not valid UTF-8 was carried over from the
-// program's Windows days: it is read in the legacy 8-bit code page, so nothing is lost
-// and the next write stores it as UTF-8.
-QString DecodeFile(QByteArray bytes, bool* bom) {
-  *bom = bytes.startsWith("\xEF\xBB\xBF");
-  if (*bom) bytes.remove(0, 3);
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-  QString text = utf8(bytes);
-  if (!utf8.hasError()) return text;
-  return lb::FromTagCodePage(bytes);
-}
-
-std::shared_ptr<IniData> Parse(const QByteArray& bytes) {
+// The file is UTF-8. Lines that are not valid UTF-8 were carried over from the
+// program's Windows days (or added by hand in another editor): each such line is read
+// in the legacy 8-bit code page, so one stray byte never turns the other lines into
+// mojibake, and the next write stores everything as UTF-8.
+std::shared_ptr<IniData> Parse(const QByteArray& raw) {
   auto data = std::make_shared<IniData>();
-  QString text = DecodeFile(bytes, &data->bom);
-  data->crlf = text.contains(u"\r\n");
-  QStringList lines = text.split(u'\n');
-  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-  data->lines.reserve(lines.size());
-  for (QString& l : lines) {
-    if (l.endsWith(u'\r')) l.chop(1);
-    data->lines.push_back(ParseLine(l));
+  QByteArrayView bytes(raw);
+  data->bom = bytes.startsWith("\xEF\xBB\xBF");
+  if (data->bom) bytes = bytes.sliced(3);
+  data->crlf = bytes.contains("\r\n");
+  qsizetype start = 0;
+  while (start < bytes.size()) {
+    qsizetype end = bytes.indexOf('\n', start);
+    if (end < 0) end = bytes.size();
+    qsizetype stop = end;
+    if (stop > start && bytes[stop - 1] == '\r') --stop;
+    data->lines.push_back(
+        ParseLine(lb::DecodeUtf8OrTagCodePage(bytes.data() + start, stop - start)));
+    start = end + 1;
   }
   Index(*data);
   return data;
@@ -237,17 +234,22 @@ QString CacheKey(const QString& fileName) {
   return QFileInfo(fileName).absoluteFilePath();
 }
 
+// The largest settings file read: far beyond a repository of thousands of lists,
+// and a guard against a link to a device or a huge foreign file.
+constexpr qint64 kMaxIniBytes = 64 << 20;
+
 // The signature is taken before the contents, so a change that lands in between makes
-// the entry look stale next time rather than hiding the change.
+// the entry look stale next time rather than hiding the change. Only a regular file is
+// read (a FIFO or a device under the name reads as a missing file).
 QByteArray ReadBytes(const QString& path, FileSignature* sig, int64_t* seenAt) {
   *sig = Signature(path);
   *seenAt = Now();
-  QFile f(path);
-  if (!sig->exists || !f.open(QIODevice::ReadOnly)) {
+  QByteArray bytes;
+  if (!sig->exists || !lb::ReadRegularFile(path, kMaxIniBytes, &bytes)) {
     *sig = FileSignature{};
     return {};
   }
-  return f.readAll();
+  return bytes;
 }
 
 std::shared_ptr<const IniData> Load(const QString& fileName) {
@@ -293,21 +295,30 @@ QString OneLine(const QString& value) {
 }
 
 // Re-reads the file, applies change (which returns false when the file needs no
-// write) and replaces the file with the result.
+// write) and replaces the file with the result. The whole cycle holds a lock file
+// beside the settings file, so two processes writing at once never lose each
+// other's keys.
 template <typename Change>
 bool Modify(const QString& fileName, Change change) {
   const QString key = CacheKey(fileName);
   std::lock_guard<std::mutex> writeLock(WriteMutex());
+  QLockFile fileLock(key + ".lock");
+  fileLock.setStaleLockTime(30000);
+  if (!fileLock.tryLock(20000)) return false;
   FileSignature sig;
   int64_t seenAt = 0;
-  std::shared_ptr<IniData> data = Parse(ReadBytes(key, &sig, &seenAt));
+  const QByteArray raw = ReadBytes(key, &sig, &seenAt);
+  // A file that is there but cannot be read is never replaced by the few keys of
+  // this write.
+  if (!sig.exists && ::access(QFile::encodeName(key).constData(), F_OK) == 0) return false;
+  std::shared_ptr<IniData> data = Parse(raw);
   if (!change(*data)) return true;
   Index(*data);
 
   QSaveFile file(key);
   if (!file.open(QIODevice::WriteOnly)) return false;
   const QByteArray bytes = Serialize(*data);
-  if (file.write(bytes) != bytes.size() || !file.commit()) return false;
+  if (file.write(bytes) != bytes.size() || !lb::CommitSaveFile(file)) return false;
 
   // The file was just written, so the entry is not trusted on its signature: the next
   // read compares bytes, and sees a change another process made meanwhile.

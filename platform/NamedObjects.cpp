@@ -3,17 +3,24 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstddef>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace lb {
@@ -23,12 +30,25 @@ namespace lb {
 
 QString NamedObjectSocketName(const QString& kind, const QString& name) {
   const QString prefix = QStringLiteral("lbtools-%1-%2-").arg(::getuid()).arg(kind);
+  const QString full = qEnvironmentVariable("LBTOOLS_OBJECT_NAMESPACE") + name;
   // A socket address holds 108 bytes, the leading NUL of the abstract namespace
   // included; keep well below that.
-  if ((prefix + name).toUtf8().size() <= 100) return prefix + name;
+  if ((prefix + full).toUtf8().size() <= 100) return prefix + full;
   return prefix + QString::fromLatin1(
-                      QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex());
+                      QCryptographicHash::hash(full.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
+
+namespace {
+// True when the process at the other end of a connected local socket (the one that
+// connected, or the one that listens) runs as this process's user.
+bool SocketPeerIsThisUser(qintptr fd) {
+  ucred cred{};
+  socklen_t length = sizeof cred;
+  if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || length != sizeof cred)
+    return false;
+  return cred.uid == ::geteuid();
+}
+}  // namespace
 
 namespace wire {
 QByteArray Frame(uint8_t op, const QByteArray& body) {
@@ -62,6 +82,8 @@ enum Op : uint8_t {
   kSignalled = 6,
   kCancel = 7,
   kCancelled = 8,
+  kQuery = 9,
+  kValue = 10,
   kMapRead = 20,
   kMapData = 21,
   kMapFail = 22,
@@ -76,6 +98,12 @@ constexpr uint32_t kMaxReplyBody = uint32_t(TNamedMapping::kMaxSize) + 16;
 // How long a client waits to reach a server, and a cancelled wait for its answer.
 constexpr int kConnectMs = 2000;
 constexpr int kGraceMs = 2000;
+// A server closes a connection that owes it nothing and has been silent this long, and
+// keeps at most this many connections (a new one pushes out the longest silent one).
+constexpr int kIdleMs = kNamedObjectIdleMs;
+constexpr size_t kMaxConnections = size_t(kNamedObjectMaxConnections);
+// After an accept error (descriptors or memory ran out) a listener pauses this long.
+constexpr int kAcceptPauseMs = 200;
 
 QByteArray I64(int64_t v) {
   QByteArray b(8, '\0');
@@ -140,12 +168,16 @@ class SyncClient {
  public:
   enum class Got { Frame, Timeout, Closed, Bad };
 
+  // Connects, and keeps the connection only when the listening side belongs to this
+  // user: anyone may take a name in the abstract namespace.
   bool Connect(const QString& socketName, const QDeadlineTimer& dl) {
     m_Socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     m_Socket.connectToServer(socketName);
-    if (m_Socket.state() == QLocalSocket::ConnectedState) return true;
-    if (m_Socket.state() == QLocalSocket::UnconnectedState) return false;
-    return m_Socket.waitForConnected(Remaining(dl));
+    if (m_Socket.state() == QLocalSocket::ConnectingState) m_Socket.waitForConnected(Remaining(dl));
+    if (m_Socket.state() != QLocalSocket::ConnectedState) return false;
+    if (SocketPeerIsThisUser(m_Socket.socketDescriptor())) return true;
+    m_Socket.abort();
+    return false;
   }
 
   bool Send(uint8_t op, const QByteArray& body, const QDeadlineTimer& dl) {
@@ -193,18 +225,103 @@ bool Reachable(const QString& socketName, int timeoutMs) {
   return client.Connect(socketName, QDeadlineTimer(timeoutMs));
 }
 
+// Listens on an abstract socket name. Unlike QLocalServer it keeps listening after an
+// accept error (descriptors running out): it pauses briefly and accepts again, so the
+// name is never given up while its owner lives. Connections of another user are closed
+// at once; the others go to onAccepted as descriptors.
+class Listener {
+ public:
+  // onExhausted frees a descriptor (closes a connection) when accepting runs out of
+  // them; false when it has none to give.
+  Listener(std::function<void(int)> onAccepted, std::function<bool()> onExhausted)
+      : m_OnAccepted(std::move(onAccepted)), m_OnExhausted(std::move(onExhausted)) {
+    m_Pause.setSingleShot(true);
+    QObject::connect(&m_Pause, &QTimer::timeout, [this] {
+      if (m_pNotifier) m_pNotifier->setEnabled(true);
+    });
+  }
+  ~Listener() {
+    m_pNotifier.reset();
+    if (m_Fd >= 0) ::close(m_Fd);
+  }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  TCreateResult Listen(const QString& socketName) {
+    const QByteArray name = socketName.toUtf8();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.isEmpty() || size_t(name.size()) + 1 > sizeof address.sun_path)
+      return TCreateResult::Failed;
+    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return TCreateResult::Failed;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+      const int error = errno;
+      ::close(fd);
+      return error == EADDRINUSE ? TCreateResult::AlreadyExists : TCreateResult::Failed;
+    }
+    if (::listen(fd, 64) != 0) {
+      ::close(fd);
+      return TCreateResult::Failed;
+    }
+    m_Fd = fd;
+    m_pNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [this] { Accept(); });
+    return TCreateResult::Created;
+  }
+
+ private:
+  void Accept() {
+    // A bounded batch: a flood must not starve the other work of the thread.
+    for (int n = 0; n < 32; ++n) {
+      const int fd = ::accept4(m_Fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd >= 0) {
+        if (SocketPeerIsThisUser(fd))
+          m_OnAccepted(fd);
+        else
+          ::close(fd);
+        continue;
+      }
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if ((errno == EMFILE || errno == ENFILE) && m_OnExhausted()) continue;
+      // Out of descriptors or memory: the waiting connection stays queued, and the
+      // notifier would fire at once again; pause instead of spinning.
+      m_pNotifier->setEnabled(false);
+      m_Pause.start(kAcceptPauseMs);
+      return;
+    }
+  }
+
+  std::function<void(int)> m_OnAccepted;
+  std::function<bool()> m_OnExhausted;
+  int m_Fd = -1;
+  std::unique_ptr<QSocketNotifier> m_pNotifier;
+  QTimer m_Pause;
+};
+
 // Accepts connections and hands every whole frame to a handler; a connection that
 // sends a malformed frame, or whose frame the handler refuses, is dropped. Reads are
 // driven by the event loop of the thread that made the server. The handler may run a
 // nested event loop, and may even destroy the server.
+//
+// A connection that owes the server nothing (no handler running for it, and the
+// server holds no request of it: see the held handler) and has been silent for
+// kIdleMs is closed; at most kMaxConnections are kept.
 class FrameServer {
  public:
   using FrameHandler = std::function<bool(QLocalSocket*, uint8_t, const QByteArray&)>;
   using GoneHandler = std::function<void(QLocalSocket*)>;
+  using HeldHandler = std::function<bool(QLocalSocket*)>;
 
-  FrameServer(FrameHandler onFrame, GoneHandler onGone)
-      : m_OnFrame(std::move(onFrame)), m_OnGone(std::move(onGone)) {
-    QObject::connect(&m_Server, &QLocalServer::newConnection, [this] { Accept(); });
+  FrameServer(FrameHandler onFrame, GoneHandler onGone, HeldHandler isHeld = {})
+      : m_OnFrame(std::move(onFrame)),
+        m_OnGone(std::move(onGone)),
+        m_IsHeld(std::move(isHeld)),
+        m_Listener([this](int fd) { Accept(fd); }, [this] { return MakeRoom(); }) {
+    QObject::connect(&m_Sweep, &QTimer::timeout, [this] { Sweep(); });
   }
   ~FrameServer() {
     for (auto& [socket, conn] : m_Conns) {
@@ -213,15 +330,12 @@ class FrameServer {
       socket->abort();
       socket->deleteLater();
     }
-    m_Server.close();
   }
 
   TCreateResult Listen(const QString& socketName) {
-    m_Server.setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    if (m_Server.listen(socketName)) return TCreateResult::Created;
-    return m_Server.serverError() == QAbstractSocket::AddressInUseError
-               ? TCreateResult::AlreadyExists
-               : TCreateResult::Failed;
+    const TCreateResult result = m_Listener.Listen(socketName);
+    if (result == TCreateResult::Created) m_Sweep.start(kIdleMs / 3);
+    return result;
   }
 
   static void Reply(QLocalSocket* socket, uint8_t op, const QByteArray& body = {}) {
@@ -233,18 +347,56 @@ class FrameServer {
     QByteArray buffer;
     bool busy = false;     // a handler for this connection is running
     bool dropped = false;  // the peer went away meanwhile
+    QElapsedTimer silent;  // since the last bytes came
   };
 
-  void Accept() {
-    while (QLocalSocket* socket = m_Server.nextPendingConnection()) {
-      socket->setParent(nullptr);
-      m_Conns[socket];
-      QObject::connect(socket, &QLocalSocket::readyRead, socket,
-                       [this, socket] { Readable(socket); });
-      QObject::connect(socket, &QLocalSocket::disconnected, socket,
-                       [this, socket] { Dropped(socket); });
-      if (socket->bytesAvailable() > 0) Readable(socket);
+  bool Held(QLocalSocket* socket) const { return m_IsHeld && m_IsHeld(socket); }
+
+  void Accept(int fd) {
+    auto* socket = new QLocalSocket;
+    if (!socket->setSocketDescriptor(fd)) {
+      ::close(fd);
+      delete socket;
+      return;
     }
+    if (m_Conns.size() >= kMaxConnections && !MakeRoom()) {
+      socket->abort();
+      socket->deleteLater();
+      return;
+    }
+    m_Conns[socket].silent.start();
+    QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                     [this, socket] { Readable(socket); });
+    QObject::connect(socket, &QLocalSocket::disconnected, socket,
+                     [this, socket] { Dropped(socket); });
+    // Bytes already waiting wake the socket's own notifier: no handler runs from here,
+    // where it could destroy the listener that is still accepting.
+  }
+
+  // Closes the longest silent connection whose handler is not running, preferring one
+  // the server holds nothing for; false when every connection is in a handler.
+  bool MakeRoom() {
+    QLocalSocket* victim = nullptr;
+    std::pair<bool, qint64> worst{true, -1};  // (held, silence): smaller held wins
+    for (auto& [socket, conn] : m_Conns) {
+      if (conn.busy) continue;
+      const std::pair<bool, qint64> key{Held(socket), conn.silent.elapsed()};
+      if (!victim || key.first < worst.first ||
+          (key.first == worst.first && key.second > worst.second)) {
+        victim = socket;
+        worst = key;
+      }
+    }
+    if (!victim) return false;
+    Finish(victim);
+    return true;
+  }
+
+  void Sweep() {
+    std::vector<QLocalSocket*> idle;
+    for (auto& [socket, conn] : m_Conns)
+      if (!conn.busy && conn.silent.elapsed() > kIdleMs && !Held(socket)) idle.push_back(socket);
+    for (QLocalSocket* socket : idle) Finish(socket);
   }
 
   // Returns false when the server was destroyed by a handler.
@@ -253,6 +405,7 @@ class FrameServer {
     if (it == m_Conns.end() || it->second.busy) return true;
     Conn& conn = it->second;
     conn.busy = true;
+    conn.silent.start();
     std::weak_ptr<bool> alive = m_pAlive;
     bool bad = false;
     for (;;) {
@@ -273,6 +426,7 @@ class FrameServer {
       }
     }
     conn.busy = false;
+    conn.silent.start();
     if (bad || conn.dropped) Finish(socket);
     return true;
   }
@@ -298,10 +452,12 @@ class FrameServer {
     socket->deleteLater();
   }
 
-  QLocalServer m_Server;
   FrameHandler m_OnFrame;
   GoneHandler m_OnGone;
+  HeldHandler m_IsHeld;
   std::map<QLocalSocket*, Conn> m_Conns;
+  Listener m_Listener;
+  QTimer m_Sweep;
   std::shared_ptr<bool> m_pAlive = std::make_shared<bool>(true);
 };
 
@@ -315,6 +471,7 @@ struct TNamedEventState {
   std::condition_variable cond;
   bool manualReset = false;
   bool signalled = false;
+  int64_t published = 0;
 };
 
 // Lives on the service thread; answers openers and holds their waits.
@@ -323,7 +480,10 @@ class TNamedEventServer : public QObject {
   explicit TNamedEventServer(std::shared_ptr<TNamedEventState> state)
       : m_pState(std::move(state)),
         m_Server([this](QLocalSocket* s, uint8_t op, const QByteArray&) { return OnFrame(s, op); },
-                 [this](QLocalSocket* s) { Forget(s); }) {}
+                 [this](QLocalSocket* s) { Forget(s); },
+                 [this](QLocalSocket* s) {
+                   return std::find(m_Waiters.begin(), m_Waiters.end(), s) != m_Waiters.end();
+                 }) {}
 
   TCreateResult Listen(const QString& socketName) { return m_Server.Listen(socketName); }
 
@@ -364,6 +524,15 @@ class TNamedEventServer : public QObject {
         SetState(op == kSignal);
         FrameServer::Reply(s, kAck);
         return true;
+      case kQuery: {
+        int64_t value;
+        {
+          std::lock_guard<std::mutex> lock(m_pState->mutex);
+          value = m_pState->published;
+        }
+        FrameServer::Reply(s, kValue, I64(value));
+        return true;
+      }
       case kWait:
         if (waiter == m_Waiters.end()) m_Waiters.push_back(s);
         Dispatch();
@@ -485,6 +654,27 @@ bool TNamedEvent::Signal() {
   QByteArray reply;
   return client.Connect(NamedObjectSocketName(QStringLiteral("event"), m_Name), dl) &&
          client.Call(kSignal, {}, kAck, reply, dl);
+}
+
+void TNamedEvent::Publish(int64_t value) {
+  if (!m_pServer) return;
+  std::lock_guard<std::mutex> lock(m_pState->mutex);
+  m_pState->published = value;
+}
+
+std::optional<int64_t> TNamedEvent::Published(int timeoutMs) const {
+  if (m_pServer) {
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    return m_pState->published;
+  }
+  if (m_Name.isEmpty()) return std::nullopt;
+  SyncClient client;
+  QDeadlineTimer dl(timeoutMs);
+  QByteArray reply;
+  if (!client.Connect(NamedObjectSocketName(QStringLiteral("event"), m_Name), dl) ||
+      !client.Call(kQuery, {}, kValue, reply, dl) || reply.size() != 8)
+    return std::nullopt;
+  return GetI64(reply, 0);
 }
 
 bool TNamedEvent::Reset() {
@@ -630,7 +820,9 @@ bool TNamedMapping::Open(const QString& name, int64_t size, int timeoutMs) {
   const QDeadlineTimer dl(timeoutMs);
   QByteArray reply;
   if (!client.Connect(NamedObjectSocketName(QStringLiteral("mapping"), name), dl) ||
-      !client.Call(kMapRead, I64(size), kMapData, reply, dl, kMaxReplyBody))
+      // A longer answer than asked for is refused as soon as its length is known.
+      !client.Call(kMapRead, I64(size), kMapData, reply, dl,
+                   size > 0 ? uint32_t(size) : kMaxReplyBody))
     return false;
   if (size != 0 && reply.size() != size) return false;
   m_Name = name;

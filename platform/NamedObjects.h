@@ -1,7 +1,16 @@
 // Named kernel objects shared between processes: an event, a memory mapping and a
 // window-message port. Each object is an abstract-namespace local socket
-// "lbtools-<uid>-<kind>-<name>" owned by the process that created it, so the name
-// vanishes with that process, as a kernel object does when its last handle closes.
+// "lbtools-<uid>-<kind>-<namespace><name>" owned by the process that created it, so the
+// name vanishes with that process, as a kernel object does when its last handle
+// closes. <namespace> is the value of LBTOOLS_OBJECT_NAMESPACE (empty when unset), so
+// that programs started for tests never meet the user's own.
+//
+// Abstract names carry no permissions: anyone may connect to them or take a free one.
+// So every server closes connections from processes of another user, and every client
+// drops a connection whose listening side belongs to another user (a name taken by a
+// stranger is treated as missing). A server closes connections that stay silent while
+// it owes them nothing, keeps a bounded number of them, and never gives up its name on
+// an accept error.
 //
 // Events and mappings are served by one background thread of the process, so they
 // answer other processes even while the creating thread is blocked (for instance
@@ -28,6 +37,9 @@ namespace lb {
 // The socket name of a named object of the given kind ("event", "mapping", "port").
 // A name too long for a socket address is replaced by its SHA-1 digest.
 QString NamedObjectSocketName(const QString& kind, const QString& name);
+// How long a server lets a connection stay silent, and how many it keeps.
+inline constexpr int kNamedObjectIdleMs = 3000;
+inline constexpr int kNamedObjectMaxConnections = 64;
 
 enum class TCreateResult {
   Created,        // this object owns the name now
@@ -67,6 +79,11 @@ class TNamedEvent {
 
   bool Signal();
   bool Reset();
+  // The owner may attach a number to the event for the processes that open it (the
+  // program puts the port of its window there once the window exists). An opener asks
+  // the owner: nothing when the owner does not answer, 0 until a number is published.
+  void Publish(int64_t value);
+  std::optional<int64_t> Published(int timeoutMs = 2000) const;
   // Auto-reset events are reset by the wait that takes the signal. An opener gets
   // wrAbandoned when the owner goes away during the wait, wrError when it is gone.
   TWaitResult Wait(unsigned timeoutMs);

@@ -15,6 +15,8 @@
 // atomically.
 #include "Registry.h"
 
+#include "FileSystem.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -23,13 +25,33 @@
 #include <QSaveFile>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <sys/stat.h>
 
 namespace lb {
 
+namespace {
+std::atomic<bool> g_SystemTarget{false};
+}
+
+QString SystemRegistryDir() {
+  QByteArray env = qgetenv("LBTOOLS_SYSTEM_REGISTRY_DIR");
+  if (!env.isEmpty()) return QString::fromLocal8Bit(env);
+  // The installation's configuration folder, found from the program's own place: /etc
+  // for programs in /usr/bin, PREFIX/etc for PREFIX/bin.
+  const QString prefix = QDir::cleanPath(ExecutableFolder() + QStringLiteral("/.."));
+  const QString etc = prefix == QLatin1String("/usr") ? QStringLiteral("/etc") : prefix + "/etc";
+  return etc + QStringLiteral("/xdg/lbtools/registry");
+}
+
+void UseSystemRegistry(bool on) {
+  g_SystemTarget = on;
+}
+
 QString RegistryDir() {
+  if (g_SystemTarget) return SystemRegistryDir();
   QByteArray env = qgetenv("LBTOOLS_REGISTRY_DIR");
   if (!env.isEmpty()) return QString::fromLocal8Bit(env);
   QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
@@ -254,7 +276,8 @@ FileId Identify(const QString& path) {
 
 class RootStore {
  public:
-  explicit RootStore(const char* fileName) : m_FileName(QLatin1String(fileName)) {}
+  explicit RootStore(const char* fileName, QString (*dir)() = lb::RegistryDir)
+      : m_FileName(QLatin1String(fileName)), m_Dir(dir) {}
 
   // Runs the reader over the current content of the root.
   template <class F>
@@ -269,45 +292,52 @@ class RootStore {
   // cannot be locked or written.
   bool Modify(const std::function<bool(Hive&)>& writer) {
     std::lock_guard guard(m_Mutex);
-    QString dir = lb::RegistryDir();
+    QString dir = m_Dir();
     if (!QDir().mkpath(dir)) return false;
     QString path = dir + QLatin1Char('/') + m_FileName;
     QLockFile lock(path + QStringLiteral(".lock"));
     lock.setStaleLockTime(30000);
     if (!lock.tryLock(20000)) return false;
     m_Path.clear();  // force a re-read under the lock
-    Refresh();
+    // A store that is there but cannot be read is never replaced by a rewrite of
+    // what little this process knows.
+    if (!Refresh()) return false;
     Hive hive = m_Hive;
     if (!writer(hive)) return false;
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) return false;
     QByteArray bytes = Serialize(hive);
-    if (out.write(bytes) != bytes.size() || !out.commit()) return false;
+    if (out.write(bytes) != bytes.size() || !lb::CommitSaveFile(out)) return false;
     m_Hive = std::move(hive);
     m_Id = Identify(path);
     return true;
   }
 
  private:
-  void Refresh() {
-    QString path = lb::RegistryDir() + QLatin1Char('/') + m_FileName;
+  // Re-reads the file when it changed; false when it exists but cannot be read (the
+  // content then reads as empty).
+  bool Refresh() {
+    QString path = m_Dir() + QLatin1Char('/') + m_FileName;
     FileId id = Identify(path);
-    if (path == m_Path && id == m_Id) return;
+    if (path == m_Path && id == m_Id) return m_bReadable;
     m_Path = path;
     m_Id = id;
     QByteArray bytes;
-    if (id.exists) {
-      QFile in(path);
-      if (in.open(QIODevice::ReadOnly)) bytes = in.readAll();
-    }
+    m_bReadable = !id.exists || lb::ReadRegularFile(path, kMaxStoreBytes, &bytes);
     m_Hive = Parse(bytes);
+    return m_bReadable;
   }
 
+  // The largest store read: a guard against a device or a foreign file in its place.
+  static constexpr qint64 kMaxStoreBytes = 256 << 20;
+
   const QString m_FileName;
+  QString (*const m_Dir)();
   std::mutex m_Mutex;
   QString m_Path;
   FileId m_Id;
   Hive m_Hive;
+  bool m_bReadable = true;
 };
 
 RootStore& Store(lb::RootKey root) {
@@ -322,6 +352,20 @@ RootStore& Store(lb::RootKey root) {
       break;
   }
   return stores[2];
+}
+
+// Runs the reader over what the root holds for this process: HKEY_CLASSES_ROOT is the
+// system store with the user's keys over it (a user's key replaces the system's).
+template <class F>
+auto ReadRoot(lb::RootKey root, F&& reader) {
+  if (root != lb::RootKey::ClassesRoot || lb::g_SystemTarget) return Store(root).Read(reader);
+  static RootStore systemClasses("HKCR.reg", lb::SystemRegistryDir);
+  Hive merged = systemClasses.Read([](const Hive& hive) { return hive; });
+  Store(root).Read([&](const Hive& user) {
+    for (auto it = user.begin(); it != user.end(); ++it) merged.insert(it.key(), it.value());
+    return 0;
+  });
+  return reader(static_cast<const Hive&>(merged));
 }
 
 bool ValidKeyPath(const QString& path) {
@@ -347,7 +391,7 @@ bool TRegistry::OpenKey(const QString& key, bool canCreate) {
   QString path = Resolve(key);
   if (!ValidKeyPath(path)) return false;
   QString folded = Fold(path);
-  QString found = Store(m_Root).Read([&](const Hive& hive) {
+  QString found = ReadRoot(m_Root, [&](const Hive& hive) {
     auto it = hive.find(folded);
     return it == hive.end() ? QString() : it->path;
   });
@@ -381,7 +425,7 @@ void TRegistry::CloseKey() {
 bool TRegistry::KeyExists(const QString& key) const {
   QString folded = Fold(Resolve(key));
   if (folded.isEmpty()) return true;
-  return Store(m_Root).Read([&](const Hive& hive) { return hive.contains(folded); });
+  return ReadRoot(m_Root, [&](const Hive& hive) { return hive.contains(folded); });
 }
 
 bool TRegistry::DeleteKey(const QString& key) {
@@ -417,7 +461,7 @@ bool TRegistry::DeleteValue(const QString& name) {
 
 bool TRegistry::ValueExists(const QString& name) const {
   QString folded = Fold(m_CurrentPath);
-  return Store(m_Root).Read([&](const Hive& hive) {
+  return ReadRoot(m_Root, [&](const Hive& hive) {
     auto it = hive.find(folded);
     return it != hive.end() && it->Find(name) != nullptr;
   });
@@ -429,7 +473,7 @@ bool TRegistry::HasSubKeys() const {
 
 QStringList TRegistry::GetKeyNames() const {
   QString folded = Fold(m_CurrentPath);
-  return Store(m_Root).Read([&](const Hive& hive) {
+  return ReadRoot(m_Root, [&](const Hive& hive) {
     QStringList names;
     for (auto it = hive.begin(); it != hive.end(); ++it) {
       if (IsDirectChild(folded, it.key())) names.append(it->path.section(QLatin1Char('\\'), -1));
@@ -440,7 +484,7 @@ QStringList TRegistry::GetKeyNames() const {
 
 QStringList TRegistry::GetValueNames() const {
   QString folded = Fold(m_CurrentPath);
-  return Store(m_Root).Read([&](const Hive& hive) {
+  return ReadRoot(m_Root, [&](const Hive& hive) {
     QStringList names;
     auto it = hive.find(folded);
     if (it != hive.end())
@@ -451,7 +495,7 @@ QStringList TRegistry::GetValueNames() const {
 
 QString TRegistry::ReadString(const QString& name) const {
   QString folded = Fold(m_CurrentPath);
-  return Store(m_Root).Read([&](const Hive& hive) {
+  return ReadRoot(m_Root, [&](const Hive& hive) {
     auto it = hive.find(folded);
     if (it == hive.end()) return QString();
     const RegValue* v = it->Find(name);
@@ -462,7 +506,7 @@ QString TRegistry::ReadString(const QString& name) const {
 
 int32_t TRegistry::ReadInteger(const QString& name, int32_t def) const {
   QString folded = Fold(m_CurrentPath);
-  return Store(m_Root).Read([&](const Hive& hive) {
+  return ReadRoot(m_Root, [&](const Hive& hive) {
     auto it = hive.find(folded);
     if (it == hive.end()) return def;
     const RegValue* v = it->Find(name);

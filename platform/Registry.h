@@ -12,8 +12,18 @@ namespace lb {
 enum class RootKey { CurrentUser, ClassesRoot, LocalMachine };
 
 // The folder that holds HKCU.reg, HKCR.reg and HKLM.reg: $LBTOOLS_REGISTRY_DIR when set,
-// else $XDG_CONFIG_HOME/lbtools/registry.
+// else $XDG_CONFIG_HOME/lbtools/registry; the system store instead while it is the
+// target (UseSystemRegistry).
 QString RegistryDir();
+
+// The machine-wide store of HKEY_CLASSES_ROOT that an installed package fills for every
+// user: $LBTOOLS_SYSTEM_REGISTRY_DIR when set, else the installation's etc/xdg folder
+// (/etc/xdg/lbtools/registry for a program in /usr/bin).
+// HKEY_CLASSES_ROOT reads the user's store first and the system store after it, so a
+// user's own registration wins.
+QString SystemRegistryDir();
+// Makes the system store the one this process reads and writes (lbregsvr --system).
+void UseSystemRegistry(bool on);
 
 }  // namespace lb
 

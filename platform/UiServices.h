@@ -33,6 +33,7 @@ enum : unsigned {
   MB_DEFBUTTON2 = 0x100,
   MB_DEFBUTTON3 = 0x200,
   MB_DEFMASK = 0xF00,
+  MB_HELP = 0x4000,  // a help button that opens the box's help context
 };
 enum : int {
   IDOK = 1,
@@ -96,6 +97,14 @@ class UiServices {
   // or IDNOTOALL. icon is one of the MB_ICON* values.
   virtual int AskButtons(const QString& text, const QString& caption, unsigned buttons,
                          unsigned icon) = 0;
+  // A message box with a help button for the help context; the help button opens the
+  // guide and leaves the question open. Without a help system it is a plain box that
+  // carries MB_HELP in its flags.
+  virtual int MessageBoxWithHelp(const QString& text, const QString& caption, unsigned flags,
+                                 int helpContext) {
+    (void)helpContext;
+    return MessageBox(text, caption, flags | MB_HELP);
+  }
 
   // Lets the user interface repaint and react (the Stop button) during a long loop.
   virtual void ProcessMessages() = 0;

@@ -9,6 +9,7 @@ PKGS=(
   python3-mutagen id3v2
   audacious audacious-plugins dbus libglib2.0-bin
   xvfb xauth fonts-dejavu-core
+  desktop-file-utils appstream dpkg-dev lintian fakeroot
 )
 missing=()
 for p in "${PKGS[@]}"; do

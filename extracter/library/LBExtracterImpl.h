@@ -5,9 +5,16 @@
 
 #include "extracter/contract/ISLLBExtracter.h"
 
+#include "platform/FileSystem.h"
+
 #include <QString>
 #include <atomic>
 #include <vector>
+
+// The largest disc catalog read. Catalogs are small text files; only regular files
+// are read at all (lb::ReadRegularFile), so a FIFO or a device under a catalog's name
+// neither hangs nor floods the reader.
+inline constexpr qint64 kMaxCatalogBytes = 16 << 20;
 
 // What distinguishes one extracter class from the others in the server's tables.
 struct TExtracterClassInfo {

@@ -4,7 +4,6 @@
 #include "platform/CodePage.h"
 
 #include <QDir>
-#include <QFile>
 #include <algorithm>
 
 const TExtracterClassInfo kExtracterType1Info = {
@@ -79,9 +78,11 @@ HRESULT TLBExtracterType1Impl::AnswerSong(const QString& songPath, LBSongTagID3v
                                           LBSongTagID3v2& v2) {
   // The catalog is read once per disc; an empty one is read again at the next call.
   if (m_Items.empty()) {
-    QFile file(lb::ResolveDiscPath(Root(), kCatalog, lb::DiscEntryKind::File));
-    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) return S_FALSE;
-    m_Items = ParseCatalog(lb::FromOemCodePage(file.readAll()));
+    QByteArray bytes;
+    if (!lb::ReadRegularFile(lb::ResolveDiscPath(Root(), kCatalog, lb::DiscEntryKind::File),
+                             kMaxCatalogBytes, &bytes))
+      return S_FALSE;
+    m_Items = ParseCatalog(lb::FromOemCodePage(bytes));
   }
 
   // The k-th entry describes the k-th file of the song's folder. The files are taken in

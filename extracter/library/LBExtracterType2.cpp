@@ -3,7 +3,6 @@
 #include "extracter/contract/DiscFiles.h"
 #include "platform/CodePage.h"
 
-#include <QFile>
 #include <algorithm>
 #include <climits>
 #include <optional>
@@ -36,9 +35,9 @@ std::optional<int> LeadingNumber(const QString& text) {
 // LF is one line break, so empty lines do not count. Empty when the file cannot be
 // opened; a null text when it has fewer lines.
 std::optional<QString> CatalogLine(const QString& path, int n) {
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-  const QString text = lb::FromOemCodePage(file.readAll());
+  QByteArray bytes;
+  if (!lb::ReadRegularFile(path, kMaxCatalogBytes, &bytes)) return std::nullopt;
+  const QString text = lb::FromOemCodePage(bytes);
   if (n < 1) return QString();
   int line = 0;
   qsizetype i = 0;

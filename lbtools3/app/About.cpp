@@ -1,6 +1,7 @@
 #include "About.h"
 
-#include "Help.h"
+#include "lbtools3/ui/Application.h"
+#include "lbtools3/ui/Help.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -24,6 +25,7 @@ QPixmap ProgramPicture() {
   gradient.setColorAt(0, QColor(30, 50, 100));
   gradient.setColorAt(1, QColor(90, 140, 200));
   painter.fillRect(pixmap.rect(), gradient);
+  painter.drawPixmap(14, 28, lb::ProgramIcon().pixmap(64, 64));
   painter.setPen(Qt::white);
   QFont font = painter.font();
   font.setPixelSize(30);
@@ -42,6 +44,7 @@ QPixmap ProgramPicture() {
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   setWindowTitle("О программе...");
+  lb::SetHelpTopic(this, QString());
   m_Picture = new QLabel(this);
   m_Picture->setPixmap(ProgramPicture());
   m_Picture->setCursor(Qt::PointingHandCursor);
@@ -144,6 +147,7 @@ void TRepresentationDlg::Step() {
 
 TNewWelcomeDlg::TNewWelcomeDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Рекомендация");
+  lb::SetHelpTopic(this, "main_description");
   auto* text = new QLabel(
       "Настоятельно рекомендуется прочитать раздел «Идеология программы» руководства "
       "пользователя: он объясняет, как программа хранит листы и тэги.\nОткрыть его сейчас ?",

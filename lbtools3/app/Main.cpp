@@ -1,13 +1,17 @@
 #include "Main.h"
 
 #include "About.h"
-#include "Help.h"
+#include "lbtools3/ui/Help.h"
 #include "PropertiesForm.h"
+#include "lbtools3/ui/Application.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
 #include "WindowLayout.h"
 
+#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/player/AudaciousBinding.h"
+#include "lbtools3/player/WinampCtrl.h"
 #include "lbtools3/model/M3uList2.h"
 
 #include "platform/IniFile.h"
@@ -62,6 +66,8 @@ bool ActionEnabled(TActionRule rule, const TActionState& s) {
       return s.repSelected > 0;
     case TActionRule::RepOne:
       return s.repSelected == 1;
+    case TActionRule::TagsUndo:
+      return s.doc && s.tagsUndo;
     case TActionRule::Later:
       return false;
   }
@@ -143,7 +149,7 @@ const struct {
 } kActions[] = {
     {"FileNew1", "&Новый", "Ctrl+N", R::Later},
     {"FileOpen1", "&Открыть", "Ctrl+O", R::Later},
-    {"FileClose1", "&Закрыть", "", R::Later},
+    {"FileClose1", "&Закрыть", "Ctrl+F4", R::Later},
     {"FileSaveDoc", "Сохранить", "Ctrl+S", R::Later},
     {"FileSaveDocAs", "Сохранить как...", "", R::Later},
     {"FileSaveAll", "Сохранить всё", "", R::Later},
@@ -155,6 +161,7 @@ const struct {
     {"EditDelete", "Удалить", "Del", R::Later},
     {"EditSelectAll", "Отметить всё", "Ctrl+A", R::Later},
     {"EditInvertSelected", "Инверт. отмеченное", "", R::Later},
+    {"EditUndoTags", "Отменить изменение тэгов", "Ctrl+Z", R::TagsUndo},
     {"OptionsDocColumns", "Колонки документа...", "Ctrl+Alt+C", R::Later},
     {"OptionsTagsEdit", "Редактор тэгов...", "Ctrl+E", R::Later},
     {"OptionsFindText", "Поиск текста...", "Ctrl+F", R::Later},
@@ -186,18 +193,18 @@ const struct {
     {"RepListRemoveList", "&Удалить ссылку", "", R::Later},
     {"RepListActDeleteList", "&Удалить лист", "", R::Later},
     {"RepListScanComp", "&Сканировать папку", "", R::Later},
-    {"RepListAddListToWinamp", "Проиграть лист", "", R::Later},
+    {"RepListAddListToWinamp", "Проиграть лист", "", R::RepOne},
     {"RepListCloseSelectedLists", "Закрыть отмеченные листы", "", R::Later},
     {"RepListOpenSelectedLists", "Открыть отмеченные листы", "", R::Later},
     {"RepListOpenExternalEditor", "Внешний просмотрщик", "", R::Later},
-    {"WinampBackward", "backward", "", R::Later},
-    {"WinampPlay", "Play", "", R::Later},
-    {"WinampPlayWithReload", "Проиграть с перезагрузкой листа", "", R::Later},
-    {"WinampPlaySelected", "Проиграть выделенное", "", R::Later},
-    {"WinampPause", "Pause", "", R::Later},
-    {"WinampStop", "Stop", "", R::Later},
-    {"WinampForward", "forward", "", R::Later},
-    {"WinampShow", "WinampShow", "", R::Later},
+    {"WinampBackward", "backward", "", R::Winamp},
+    {"WinampPlay", "Play", "", R::Sel},
+    {"WinampPlayWithReload", "Проиграть с перезагрузкой листа", "", R::Sel},
+    {"WinampPlaySelected", "Проиграть выделенное", "", R::Sel},
+    {"WinampPause", "Pause", "", R::Winamp},
+    {"WinampStop", "Stop", "", R::Winamp},
+    {"WinampForward", "forward", "", R::Winamp},
+    {"WinampShow", "WinampShow", "", R::Always},
     {"WindowCascade1", "&Каскад", "", R::Always},
     {"WindowTileHorizontal1", "&Горизонтально", "", R::Always},
     {"WindowTileVertical1", "&Вертикально", "", R::Always},
@@ -223,6 +230,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
       m_Instance(instance),
       m_bIniExistedAtStart(QFileInfo::exists(ini.FileName())) {
   setWindowTitle("Lyrabox Tools, 3.0");
+  setWindowIcon(lb::ProgramIcon());
   setAcceptDrops(true);
   // The first run looks for the player and turns the work with it on when found.
   if (!m_bIniExistedAtStart) {
@@ -240,6 +248,9 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   CreateTray();
   ConnectDocumentActions();
   ConnectRepositoryActions();
+  ConnectMaintenanceActions();
+  ConnectPlayer();
+  ConnectFileActions();
   resize(900, 600);
   RegisterPorts();
 
@@ -281,6 +292,8 @@ void TMainForm::RegisterPorts() {
     return int64_t(1);
   });
   lb::WriteRunTimeHandles(main, application);
+  // A later start learns from the instance event itself which window to raise.
+  if (m_Instance) m_Instance->Publish(application);
 }
 
 int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
@@ -289,10 +302,11 @@ int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
     return 1;
   }
   if (msg == lb::kHandOverMessage) {
-    // The sender holds the mapping while it waits for this answer.
-    lb::TNamedMapping mapping;
-    if (!mapping.Open(lb::kHandOverMappingName, int64_t(wParam))) return 0;
-    HandOver(mapping.Data());
+    // The sender holds the mapping while it waits for this answer. The window goes on
+    // while it is read; the program may have begun to close meanwhile.
+    const std::optional<QStringList> paths = lb::ReadHandOverMapping(wParam);
+    if (!paths || m_bExiting) return 0;
+    HandOver(lb::BuildHandOverPayload(*paths));
     return 1;
   }
   return 0;
@@ -322,6 +336,7 @@ void TMainForm::CreateActions() {
   connect(Act("OptionsSettings"), &QAction::triggered, this, &TMainForm::OpenSettings);
   for (const char* name : {"OptionsMainToolBar", "OptionsPlayToolBar"})
     Act(name)->setCheckable(true);
+  Act("FileClose1")->setShortcuts({QKeySequence("Ctrl+F4"), QKeySequence("Ctrl+W")});
 }
 
 void TMainForm::CreateMenus() {
@@ -340,6 +355,7 @@ void TMainForm::CreateMenus() {
   QMenu* edit = bar->addMenu("&Правка");
   add(edit, {"EditCut", "EditCopy", "EditPaste", "EditDelete", "-", "EditSelectAll",
              "EditInvertSelected"});
+  add(edit, {"-", "EditUndoTags"});
   QMenu* options = bar->addMenu("&Опции");
   add(options, {"OptionsDocColumns", "OptionsTagsEdit", "OptionsFindText", "OptionsSortItems", "-",
                 "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles", "OptionsMoveFiles",
@@ -361,8 +377,38 @@ void TMainForm::CreateMenus() {
   QMenu* window = bar->addMenu("&Окно");
   add(window, {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
                "WindowMinimizeAll1", "WindowArrangeAll1"});
+  connect(window, &QMenu::aboutToShow, this, [this, window] { FillWindowMenu(window); });
   QMenu* help = bar->addMenu("&Помощь");
   add(help, {"HelpContents", "HelpMainDescription", "-", "HelpAbout1"});
+}
+
+void TMainForm::FillWindowMenu(QMenu* menu) {
+  // The open windows follow the fixed commands, the active one ticked.
+  for (QAction* action : menu->actions())
+    if (action->property("lbWindowEntry").toBool()) delete action;
+  const QList<QMdiSubWindow*> windows = m_Mdi->subWindowList();
+  if (windows.isEmpty()) return;
+  menu->addSeparator()->setProperty("lbWindowEntry", true);
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* sub = windows[i];
+    const QString title = sub->widget() ? sub->widget()->windowTitle() : sub->windowTitle();
+    QAction* entry = menu->addAction((i < 9 ? QString("&%1 ").arg(i + 1) : QString()) + title);
+    entry->setProperty("lbWindowEntry", true);
+    entry->setCheckable(true);
+    entry->setChecked(sub == m_Mdi->activeSubWindow());
+    connect(entry, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(sub)] {
+      if (!sub) return;
+      if (sub->isMinimized()) sub->showNormal();
+      m_Mdi->setActiveSubWindow(sub);
+    });
+  }
+}
+
+QMenu* TMainForm::createPopupMenu() {
+  // The menu bar stays: hidden, nothing would bring it back.
+  QMenu* menu = QMainWindow::createPopupMenu();
+  if (menu) menu->removeAction(m_MenuToolBar->toggleViewAction());
+  return menu;
 }
 
 void TMainForm::CreateToolBars() {
@@ -385,7 +431,7 @@ void TMainForm::CreateToolBars() {
   addToolBarBreak(Qt::TopToolBarArea);
   addToolBar(Qt::TopToolBarArea, m_MainToolBar);
 
-  m_WinampToolBar = new QToolBar("Панель управления Winamp'ом", this);
+  m_WinampToolBar = new QToolBar("Панель управления Audacious", this);
   m_WinampToolBar->setObjectName("WinampToolBar");
   m_WinampToolBar->addAction(Act("WinampBackward"));
   auto* play = new QToolButton(m_WinampToolBar);
@@ -426,7 +472,10 @@ void TMainForm::CreateToolBars() {
     action->setChecked(true);
     connect(action, &QAction::triggered, this,
             [this, toolBar, action](bool checked) { ShowToolBar(toolBar, action, checked); });
+    // The tool bars' pop-up menu hides and shows them too: the tick follows.
+    connect(toolBar->toggleViewAction(), &QAction::toggled, action, &QAction::setChecked);
   }
+  m_MenuToolBar->toggleViewAction()->setVisible(false);
 }
 
 void TMainForm::ShowToolBar(QToolBar* bar, QAction* action, bool visible) {
@@ -454,7 +503,6 @@ void TMainForm::CreateCentralArea() {
   setCentralWidget(m_Splitter);
 
   connect(Act("WindowCascade1"), &QAction::triggered, m_Mdi, &QMdiArea::cascadeSubWindows);
-  connect(Act("WindowTileHorizontal1"), &QAction::triggered, m_Mdi, &QMdiArea::tileSubWindows);
   connect(Act("WindowArrangeAll1"), &QAction::triggered, m_Mdi, &QMdiArea::tileSubWindows);
   connect(Act("WindowTileVertical1"), &QAction::triggered, this, [this] {
     // Side by side: each window takes the full height and an equal share of the width.
@@ -465,6 +513,18 @@ void TMainForm::CreateCentralArea() {
     for (int i = 0; i < windows.size(); ++i) {
       windows[i]->showNormal();
       windows[i]->setGeometry(i * width, 0, width, area.height());
+    }
+  });
+  connect(Act("WindowTileHorizontal1"), &QAction::triggered, this, [this] {
+    // One above the other: each window takes the full width and an equal share of the
+    // height.
+    const QList<QMdiSubWindow*> windows = m_Mdi->subWindowList();
+    if (windows.isEmpty()) return;
+    const QRect area = m_Mdi->viewport()->rect();
+    const int height = area.height() / int(windows.size());
+    for (int i = 0; i < windows.size(); ++i) {
+      windows[i]->showNormal();
+      windows[i]->setGeometry(0, i * height, area.width(), height);
     }
   });
   connect(Act("WindowMinimizeAll1"), &QAction::triggered, this, [this] {
@@ -484,7 +544,7 @@ void TMainForm::CreateStatusBar() {
 }
 
 void TMainForm::CreateTray() {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  // Made whether or not a tray exists now: a panel may start after the program.
   m_Tray = new QSystemTrayIcon(windowIcon(), this);
   m_Tray->setToolTip("Lyrabox Tools");
   connect(m_Tray, &QSystemTrayIcon::activated, this, [this] {
@@ -497,7 +557,8 @@ void TMainForm::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !m_Tray) return;
   if (!m_Ini.ReadBool("Settings", "HideMainWindow", false)) return;
-  if (isMinimized()) {
+  // Without a tray the hidden window could only be reached by starting the program again.
+  if (isMinimized() && QSystemTrayIcon::isSystemTrayAvailable()) {
     m_Tray->show();
     QTimer::singleShot(0, this, &QWidget::hide);
   } else if (m_Tray->isVisible()) {
@@ -511,6 +572,7 @@ void TMainForm::UpdateActions() {
   for (auto it = m_Rules.cbegin(); it != m_Rules.cend(); ++it)
     m_Actions.value(it.key())->setEnabled(ActionEnabled(it.value(), state));
   Act("RepListOpenExternalEditor")->setVisible(m_bEditorPathUsed);
+  MarkModifiedDocuments();
   Act("WinampPlayWithReload")->setVisible(m_Ini.ReadBool("Edit", "FastPlay", false));
 }
 
@@ -522,6 +584,12 @@ void TMainForm::showEvent(QShowEvent* event) {
   if (m_bShownOnce) return;
   m_bShownOnce = true;
   FirstShowing();
+  // A window restored minimised is not activated until the user restores it; the
+  // program must be ready (and the instance event signalled) all the same.
+  if (!m_bActivatedOnce) {
+    m_bActivatedOnce = true;
+    QTimer::singleShot(0, this, &TMainForm::FirstActivation);
+  }
 }
 
 bool TMainForm::event(QEvent* event) {
@@ -592,7 +660,7 @@ void TMainForm::RestoreLayout() {
 
   lb::TWindowPlacement current{0, geometry()};
   lb::TWindowPlacement p = lb::ReadWindowPlacement(m_Ini, current);
-  if (p.state == 0) p.normal = lb::ClampToWorkArea(p.normal, workArea);
+  p.normal = lb::ClampToWorkArea(p.normal, workArea);
   setGeometry(p.normal);
   if (p.state == 2)
     setWindowState(Qt::WindowMaximized);
@@ -658,8 +726,9 @@ void TMainForm::FirstActivation() {
   }
   m_bIniExistedAtStart = true;
   emit FirstActivationDone();
-  // Only now may the shell extension hand files over.
-  if (m_Instance) m_Instance->Signal();
+  // Only now may the shell extension hand files over. An event this program does not
+  // own (its name was held by another when the program started) is not ours to signal.
+  if (m_Instance && m_Instance->IsOwner()) m_Instance->Signal();
   if (!m_ScreenshotFile.isEmpty()) {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {
@@ -749,15 +818,17 @@ void TMainForm::HelpMainDescriptionExecute() {
 }
 
 void TMainForm::GlobalTabExecute() {
+  // The ring: repository, the player's position and volume bars (while their tool bar
+  // is shown), the active list's view.
+  QList<QWidget*> ring{m_RepositoryView};
+  if (!m_WinampToolBar->isHidden() && m_WinampToolBar->isVisibleTo(this))
+    ring << m_PositionBar << m_VolumeBar;
+  if (TMDIChild* child = ActiveChild()) ring << child->ListView2;
   QWidget* focus = QApplication::focusWidget();
-  QWidget* next = m_RepositoryView;
-  if (focus == m_RepositoryView)
-    next = m_PositionBar;
-  else if (focus == m_PositionBar)
-    next = m_VolumeBar;
-  else if (focus == m_VolumeBar)
-    next = m_Mdi->activeSubWindow() ? m_Mdi->activeSubWindow()->widget() : m_RepositoryView;
-  if (next) next->setFocus(Qt::TabFocusReason);
+  qsizetype at = ring.indexOf(focus);
+  if (at == -1 && focus && ActiveChild() && ActiveChild()->isAncestorOf(focus))
+    at = ring.size() - 1;
+  ring[(at + 1) % ring.size()]->setFocus(Qt::TabFocusReason);
 }
 
 void TMainForm::OpenSettings() {
@@ -766,8 +837,11 @@ void TMainForm::OpenSettings() {
 }
 
 void TMainForm::ReinitPlayer() {
-  // The player tool bar follows the "work with the player" setting.
-  const bool player = m_Ini.ReadBool("Edit", "Winamp", false) &&
-                      m_Ini.ReadBool("Edit", "WinampToolBarVisible", true);
-  ShowToolBar(m_WinampToolBar, Act("OptionsPlayToolBar"), player);
+  // The player tool bar and its commands follow the "work with the player" setting.
+  m_Winamp->Init();
+  const bool enabled = m_Winamp->IsEnabled();
+  ShowToolBar(m_WinampToolBar, Act("OptionsPlayToolBar"),
+              enabled && m_Ini.ReadBool("Edit", "WinampToolBarVisible", true));
+  Act("OptionsPlayToolBar")->setVisible(enabled);
+  Act("RepListAddListToWinamp")->setVisible(enabled);
 }

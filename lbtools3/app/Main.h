@@ -7,6 +7,7 @@
 #include "StartUp.h"
 
 #include "lbtools3/ui/IDocumentHost.h"
+#include "lbtools3/ui/IListsHost.h"
 
 #include "platform/NamedObjects.h"
 
@@ -16,8 +17,10 @@
 #include <functional>
 #include <memory>
 
+class IPlayerBinding;
 class QAction;
 class QLabel;
+class QMenu;
 class QMdiArea;
 class QMdiSubWindow;
 class QSlider;
@@ -27,6 +30,7 @@ class QToolBar;
 class TIniFile;
 class TListsRepository;
 class TMDIChild;
+class TWinampControl;
 class TRepositoryView;
 
 // How an action decides whether it is enabled.
@@ -42,6 +46,7 @@ enum class TActionRule {
   Winamp,       // the player control found a running player
   Rep,          // at least one repository row is selected
   RepOne,       // exactly one repository row is selected
+  TagsUndo,     // the active document window can undo its last tags edit
   Later,        // the operation has not landed yet: disabled
 };
 
@@ -55,13 +60,15 @@ struct TActionState {
   bool paste = false;
   bool winamp = false;
   int repSelected = 0;
+  bool tagsUndo = false;
 };
 bool ActionEnabled(TActionRule rule, const TActionState& state);
 
 class TMainForm : public QMainWindow,
                   public ISettingsEffects,
                   public IDocumentHost,
-                  public IDocumentWindowFactory {
+                  public IDocumentWindowFactory,
+                  public IListsHost {
   Q_OBJECT
 
  public:
@@ -77,9 +84,13 @@ class TMainForm : public QMainWindow,
   // The state the enabling rules look at, and re-evaluating every rule.
   TActionState CurrentActionState() const;
   void UpdateActions();
+  // The tool bars' pop-up menu, without the menu bar's entry.
+  QMenu* createPopupMenu() override;
 
   // What the settings dialog changes in the main window.
   void RetitleAllDocuments() override;
+  // A modified list shows "*" after its caption.
+  void MarkModifiedDocuments();
   void SetEditorPathUsed(bool used) override { m_bEditorPathUsed = used; }
   void ReinitPlayer() override;
   void ApplyHotKeys(const THotKeySlots& hotKeys) override;
@@ -125,14 +136,22 @@ class TMainForm : public QMainWindow,
   void WindowClosed(IDocumentWindow* window) override;
   TColumnLayout DefaultColumns() override;
   void StoreDefaultColumns(const TColumnLayout& columns) override;
-  // The player control arrives with its own work: it follows no window yet.
-  bool PlayerFollows(IDocumentWindow*) override { return false; }
-  void PlayerStopFollowing(IDocumentWindow*) override {}
-  int PlayerPlayingRow(IDocumentWindow*) override { return -1; }
-  void PlayerPlayFrom(IDocumentWindow*, int) override {}
-  void PlayerRowRemoving(IDocumentWindow*, int) override {}
-  void PlayerRowRemoved(IDocumentWindow*, int) override {}
-  void PlayerForgetRow(IDocumentWindow*) override {}
+  bool PlayerFollows(IDocumentWindow* window) override;
+  void PlayerStopFollowing(IDocumentWindow* window) override;
+  int PlayerPlayingRow(IDocumentWindow* window) override;
+  void PlayerPlayFrom(IDocumentWindow* window, int n) override;
+  void PlayerRowRemoving(IDocumentWindow* window, int n) override;
+  void PlayerRowRemoved(IDocumentWindow* window, int n) override;
+  void PlayerForgetRow(IDocumentWindow* window) override;
+
+  TWinampControl& Winamp() { return *m_Winamp; }
+
+  // ---- IListsHost (finding text across lists) ----
+  QList<TListEntry> KnownLists() override;
+  void BeginListsPass() override;
+  void ShowListInPass(const QString& path) override;
+  void EndListsPass() override;
+  IDocumentWindow* OpenList(const QString& path, const TSlDocument* source) override;
 
   // Save as of the window's document; false when cancelled or not saved.
   bool SaveDocumentAs(TMDIChild* child);
@@ -156,6 +175,8 @@ class TMainForm : public QMainWindow,
   void CreateCentralArea();
   void CreateStatusBar();
   void CreateTray();
+  // The "Окно" menu's list of open windows, rebuilt each time it opens.
+  void FillWindowMenu(QMenu* menu);
   QAction* Act(const QString& name) const { return FindAction(name); }
 
   void FirstShowing();
@@ -175,9 +196,17 @@ class TMainForm : public QMainWindow,
   void OpenSettings();
   void ConnectDocumentActions();
   void ConnectRepositoryActions();
+  void ConnectMaintenanceActions();
+  // The player control: its actions, the position and volume bars, the 200 ms poll.
+  void ConnectPlayer();
+  void PlayerTimer();
+  void FollowChildForPlayer(TMDIChild* child);
+  void ConnectFileActions();  // MainFiles.cpp
   // Runs fn with the active document window, when there is one.
   void WithChild(const std::function<void(TMDIChild*)>& fn);
   QString AskListToOpen();
+  // Every existing list the user chose in the open dialog, as full paths.
+  QStringList AskListsToOpen();
   void AddSongs(TMDIChild* child);
   void FilesInformation(TMDIChild* child);
   void OpenFolder(const QString& path);
@@ -213,6 +242,10 @@ class TMainForm : public QMainWindow,
   QToolBar* m_WinampToolBar = nullptr;
   QSlider* m_PositionBar = nullptr;
   QSlider* m_VolumeBar = nullptr;
+  std::unique_ptr<IPlayerBinding> m_PlayerBinding;
+  std::unique_ptr<TWinampControl> m_Winamp;
+  // The user holds the position bar: polls leave it alone.
+  bool m_bPositionDragging = false;
   QSplitter* m_Splitter = nullptr;
   std::unique_ptr<TListsRepository> m_Repository;
   TRepositoryView* m_RepositoryView = nullptr;

@@ -2,15 +2,24 @@
 // commands that act on the active list, saving, the repository's commands, and the
 // path changes carried into every list.
 #include "Main.h"
+#include "lbtools3/ui/Help.h"
+
+#include "lbtools3/player/WinampCtrl.h"
 #include "MainOperations.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Repository.h"
 #include "RepositoryView.h"
+#include "WindowLayout.h"
 
 #include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/docwin/ColumnsDlg.h"
+#include "lbtools3/find/NewFindText.h"
+#include "lbtools3/find/NewSortDlg.h"
+#include "lbtools3/find/_NewFindTextForm.h"
+#include "lbtools3/files/ListPaths.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "lbtools3/model/infowind.h"
+#include "lbtools3/tags/NewEditTagsDlg.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -28,6 +37,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QStyle>
 #include <QUrl>
 
@@ -66,7 +76,9 @@ void DumpHandOverTarget(const TSlDocument& document) {
 // Windows
 
 TMDIChild* TMainForm::ActiveChild() const {
-  QMdiSubWindow* sub = m_Mdi->activeSubWindow();
+  // The current window stays current while another program is in front (a hand-over
+  // or a global hot key meets the program in the background).
+  QMdiSubWindow* sub = m_Mdi->currentSubWindow();
   auto* child = sub ? qobject_cast<TMDIChild*>(sub->widget()) : nullptr;
   return child && !child->m_bLoadFailed && !child->m_bClosing ? child : nullptr;
 }
@@ -80,12 +92,26 @@ QList<TMDIChild*> TMainForm::Children() const {
 }
 
 namespace {
-// Document windows open at two thirds of the area unless the repository restores a
-// stored placement; their list view offers the document commands on a pop-up menu.
-void PrepareChild(TMDIChild* child, QMdiArea* area,
+// Document windows open wholly inside the area at three quarters of it (at least
+// 640 × 400 where the area has room), each a step below and right of the one before,
+// unless the repository restores a stored placement; their list view offers the
+// document commands on a pop-up menu.
+void PrepareChild(TMDIChild* child, QMdiArea* area, const QIcon& icon,
                   const std::function<QAction*(const char*)>& act) {
-  if (QMdiSubWindow* sub = child->SubWindow())
-    sub->resize(area->width() * 2 / 3, area->height() * 2 / 3);
+  if (QMdiSubWindow* sub = child->SubWindow()) {
+    sub->setWindowIcon(icon);
+    // The frame's own close keys would make Ctrl+F4 and Ctrl+W ambiguous: the main
+    // window's close command (the same closing, with its question) owns them.
+    const QList<QKeySequence> closeKeys = act("FileClose1")->shortcuts();
+    for (QAction* action : sub->findChildren<QAction*>())
+      for (const QKeySequence& key : action->shortcuts())
+        if (closeKeys.contains(key)) {
+          action->setShortcuts({});
+          break;
+        }
+    sub->setGeometry(lb::NewDocumentWindowRect(area->viewport()->size(),
+                                               int(area->subWindowList().size()) - 1));
+  }
   child->ListView2->setContextMenuPolicy(Qt::ActionsContextMenu);
   for (const char* name : {"OptionsTagsEdit", "OptionsFindText", "OptionsSortItems",
                            "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles",
@@ -98,13 +124,15 @@ void PrepareChild(TMDIChild* child, QMdiArea* area,
 IDocumentWindow* TMainForm::CreateNewDocumentWindow(const QString& path,
                                                     const TSlDocument* source) {
   auto* child = new TMDIChild(m_Mdi, this, path, true, source);
-  PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  PrepareChild(child, m_Mdi, windowIcon(), [this](const char* name) { return Act(name); });
+  FollowChildForPlayer(child);
   return child;
 }
 
 IDocumentWindow* TMainForm::CreateListWindow(const QString& path, const TSlDocument* source) {
   auto* child = new TMDIChild(m_Mdi, this, path, false, source);
-  PrepareChild(child, m_Mdi, [this](const char* name) { return Act(name); });
+  PrepareChild(child, m_Mdi, windowIcon(), [this](const char* name) { return Act(name); });
+  FollowChildForPlayer(child);
   return child;
 }
 
@@ -120,14 +148,20 @@ TActionState TMainForm::CurrentActionState() const {
     s.idle = child->m_Document.m_DocNotSync->WaitFor(0) == wrSignaled;
     s.modified = child->m_Document.m_bModified;
     s.paste = m_bClipboardHasList;
+    s.tagsUndo = lbtags::UndoAvailable(child);
   }
   for (TMDIChild* child : Children()) s.anyModified |= child->m_Document.m_bModified;
   s.repSelected = m_Repository ? m_Repository->SelectedCount() : 0;
+  s.winamp = m_Winamp && m_Winamp->IsFound();
   return s;
 }
 
 void TMainForm::RetitleAllDocuments() {
   for (TMDIChild* child : Children()) child->SetCaption(child->m_Document.GetTitle());
+}
+
+void TMainForm::MarkModifiedDocuments() {
+  for (TMDIChild* child : Children()) child->UpdateTitle();
 }
 
 // ---------------------------------------------------------------------------------
@@ -157,6 +191,8 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
                                              "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
+  // Refused before the old list is given up: a music, data or binary file stays whole.
+  if (!TSlDocument::CheckListPath(name, true, false)) return false;
   const QString oldPath = document.m_FileName;
   if (lb::SamePath(name, oldPath)) return document.Save(false);
 
@@ -291,33 +327,7 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
       if (!ok) break;
       continue;
     }
-    bool stop = false;
-    for (;;) {
-      scratch.Clear();
-      scratch.SetFileName(path);
-      if (scratch.Load(true)) break;
-      InfoWindowManager().m_bStop = false;
-      const int answer = Ask("Лист " + path +
-                                 " не был загружен и изменён.\nПопробовать ещё раз (да), "
-                                 "продолжить работу по смене путей в остальных листах (нет)\nили "
-                                 "прервать операцию (отмена)?",
-                             MB_YESNOCANCEL | MB_ICONQUESTION);
-      if (answer == IDYES) continue;
-      stop = answer == IDCANCEL;
-      scratch.Clear();
-      break;
-    }
-    if (stop) break;
-    if (scratch.m_FileName != path || scratch.m_bNew) continue;  // skipped
-    // Only a list whose entries changed is written: loading alone may mark a list
-    // modified (one without its data file), and it must stay as it is on disk.
-    bool changed = false;
-    if (!lb::ReplacePathsInDocument(scratch, pairs, [&changed] { changed = true; })) break;
-    while (changed && !scratch.Save(false)) {
-      if (Ask("При записи листа " + path + " произошла ошибка.\nПопробовать ещё раз ?",
-              MB_YESNO | MB_ICONQUESTION) != IDYES)
-        break;
-    }
+    if (lb::ReplacePathsInListFile(scratch, path, pairs) == lb::lpStop) break;
   }
   m_Repository->EndBulk();
 }
@@ -326,10 +336,16 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
 // Commands
 
 QString TMainForm::AskListToOpen() {
-  const QStringList names =
-      UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter);
-  if (names.isEmpty() || !QFileInfo(names.first()).isFile()) return QString();
-  return QFileInfo(names.first()).absoluteFilePath();
+  const QStringList names = AskListsToOpen();
+  return names.isEmpty() ? QString() : names.first();
+}
+
+QStringList TMainForm::AskListsToOpen() {
+  QStringList paths;
+  for (const QString& name :
+       UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter))
+    if (QFileInfo(name).isFile()) paths << QFileInfo(name).absoluteFilePath();
+  return paths;
 }
 
 void TMainForm::ConnectDocumentActions() {
@@ -341,11 +357,11 @@ void TMainForm::ConnectDocumentActions() {
 
   on("FileNew1", [this] { m_Repository->NewDocument(); });
   on("FileOpen1", [this] {
-    const QString path = AskListToOpen();
-    if (path.isEmpty()) return;
-    const int row = m_Repository->IndexOf(path);
-    if (row != -1 && m_Repository->IsOpen(row)) return;  // already open: left as it is
-    m_Repository->OpenFile(path);
+    for (const QString& path : AskListsToOpen()) {
+      const int row = m_Repository->IndexOf(path);
+      if (row != -1 && m_Repository->IsOpen(row)) continue;  // already open: left as it is
+      m_Repository->OpenFile(path);
+    }
   });
   on("FileClose1", [this] { WithChild([](TMDIChild* c) { c->CloseWindow(); }); });
   rule("FileClose1", TActionRule::Doc);
@@ -372,11 +388,26 @@ void TMainForm::ConnectDocumentActions() {
   rule("EditSelectAll", TActionRule::Doc);
   on("EditInvertSelected", [this] { WithChild([](TMDIChild* c) { c->SelectItems(false); }); });
   rule("EditInvertSelected", TActionRule::Doc);
+  on("OptionsTagsEdit", [this] {
+    WithChild([this](TMDIChild* c) {
+      TNewTagsEditDlg dialog(this);
+      dialog.m_Child = c;
+      auto* help = new QShortcut(QKeySequence::HelpContents, &dialog);
+      connect(help, &QShortcut::activated, [] { lb::OpenHelp("context_1"); });
+      dialog.exec();
+    });
+  });
+  rule("OptionsTagsEdit", TActionRule::Sel);
+  // Ctrl+Z reaches the undo only while a list window is the active one.
+  on("EditUndoTags", [this] { WithChild([](TMDIChild* c) { lbtags::UndoTags(c); }); });
+  rule("EditUndoTags", TActionRule::TagsUndo);
 
   on("OptionsDocColumns", [this] {
     WithChild([this](TMDIChild* c) {
       TColumnsDlg dialog(c, this);
-      dialog.exec();
+      // The confirmed layout is stored at once, not only when the window closes.
+      if (dialog.exec() == QDialog::Accepted && !c->m_Document.m_bNew)
+        m_Repository->SaveWindowState(c, true);
     });
   });
   rule("OptionsDocColumns", TActionRule::Doc);
@@ -384,6 +415,18 @@ void TMainForm::ConnectDocumentActions() {
     on(name, [this] { WithChild([](TMDIChild* c) { c->OptionsDeleteFiles(); }); });
     rule(name, TActionRule::SelIdle);
   }
+  on("OptionsFindText", [this] {
+    TNewFindText dialog(ActiveChild(), this, m_Ini, TNewFindTextForm::Instance(this, this), this);
+    dialog.exec();
+  });
+  rule("OptionsFindText", TActionRule::Always);
+  on("OptionsSortItems", [this] {
+    WithChild([this](TMDIChild* c) {
+      TNewSortDlg dialog(this);
+      if (dialog.exec() == QDialog::Accepted) c->ArrangeItems(lb::SongArranger(dialog.Order()));
+    });
+  });
+  rule("OptionsSortItems", TActionRule::Sel);
   on("OptionsAddSong", [this] { WithChild([this](TMDIChild* c) { AddSongs(c); }); });
   rule("OptionsAddSong", TActionRule::Doc);
   const struct {
@@ -511,8 +554,7 @@ void TMainForm::AddSongs(TMDIChild* child) {
     return;
   }
   const QStringList files = UiServices::Instance().GetOpenFileNames(
-      "Добавление песни...", QFileInfo(child->m_Document.m_FileName).path(),
-      lb::AddSongsFilter(manager));
+      "Добавление песни...", QString(), lb::AddSongsFilter(manager));
   if (files.isEmpty()) return;
   TSlDocument& document = child->m_Document;
   // The files follow the selected row in the order chosen; with no selection they go
@@ -589,4 +631,34 @@ void TMainForm::DropFiles(const QStringList& paths) {
   for (const QString& path : paths)
     if (path.endsWith(".m3u", Qt::CaseInsensitive) && m_Repository->IndexOf(path) == -1)
       m_Repository->Add(path, false, nullptr);
+}
+
+// ---------------------------------------------------------------------------------
+// The repository's lists for operations over many lists
+
+QList<IListsHost::TListEntry> TMainForm::KnownLists() {
+  QList<TListEntry> lists;
+  TListsRepository& repo = *m_Repository;
+  for (int row = 0; row < repo.Count(); ++row)
+    lists.append({repo.Path(row), repo.IsOpen(row) ? repo.Child(row) : nullptr,
+                  repo.IsSelected(row)});
+  return lists;
+}
+
+void TMainForm::BeginListsPass() {
+  if (!m_Repository->BulkRunning()) m_Repository->BeginBulk();
+}
+
+void TMainForm::ShowListInPass(const QString& path) {
+  const int row = m_Repository->IndexOf(path);
+  if (row != -1 && m_Repository->BulkRunning()) m_Repository->MarkRow(row);
+}
+
+void TMainForm::EndListsPass() {
+  m_Repository->EndBulk();
+}
+
+IDocumentWindow* TMainForm::OpenList(const QString& path, const TSlDocument* source) {
+  IDocumentWindow* window = m_Repository->OpenFile(path, source);
+  return window && !window->LoadFailed() ? window : nullptr;
 }

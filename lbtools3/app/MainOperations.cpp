@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <set>
 #include <sys/stat.h>
 
@@ -54,12 +55,19 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
   int n = 0;
   int done = 0;
   const int total = document.m_Songs.size();
+  // The first pair of each old path, found by a key that compares as SamePath does:
+  // paths with a drive or host without case, paths of this system exactly.
+  auto key = [](const QString& path) {
+    return DrivePart(path).isEmpty() ? path : path.toCaseFolded();
+  };
+  QHash<QString, qsizetype> firstPair;
+  for (qsizetype p = pairs.size() - 2; p >= 0; p -= 2) firstPair[key(pairs[p])] = p;
   while (n < document.m_Songs.size()) {
     TSlSong& song = document.m_Songs[n];
-    const QString full = song.GetPath(true);
     bool bRemoved = false;
-    for (qsizetype p = 0; p < pairs.size(); p += 2) {
-      if (!SamePath(full, pairs[p])) continue;
+    const auto found = firstPair.constFind(key(song.GetPath(true)));
+    if (found != firstPair.cend()) {
+      const qsizetype p = *found;
       if (!bToldChanged && onChanged) onChanged();
       bToldChanged = true;
       if (pairs[p + 1].isEmpty()) {
@@ -74,7 +82,6 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
         song.m_Tag2.UpdateDisplayName();
         document.SetModified();
       }
-      break;
     }
     if (!bRemoved) ++n;
     ++done;
@@ -91,11 +98,15 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
 }
 
 QString AddSongsFilter(const TSlInsertFilesManager& manager) {
-  QStringList items;
+  QStringList items, patterns;
   for (int i = 0; i < manager.GetExtensionCount(); ++i) {
     const QString e = manager.GetExtension(i);
     items << e.mid(1) + "-песни (*" + e + ")|*" + e;
+    patterns << "*" + e;
   }
+  // First every working extension at once, so that a folder of mixed songs shows whole.
+  if (!patterns.isEmpty())
+    items.prepend("Музыкальные файлы (" + patterns.join(' ') + ")|" + patterns.join(';'));
   return items.join('|');
 }
 

@@ -33,8 +33,8 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
                             const std::function<void()>& onChanged = {},
                             const std::function<void(int n)>& removeRow = {});
 
-// The open-dialog filter of "add songs": "mp3-песни (*.mp3)|*.mp3|..." for the working
-// extensions.
+// The open-dialog filter of "add songs": "Музыкальные файлы (*.mp3 *.wav)|*.mp3;*.wav",
+// then "mp3-песни (*.mp3)|*.mp3|..." for each working extension.
 QString AddSongsFilter(const TSlInsertFilesManager& manager);
 
 }  // namespace lb

@@ -1,5 +1,6 @@
 #include "PropertiesForm.h"
 
+#include "lbtools3/ui/Help.h"
 #include "platform/UiServices.h"
 
 #include <QCheckBox>
@@ -15,6 +16,8 @@
 #include <QStyle>
 #include <QFileInfo>
 #include <algorithm>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -86,6 +89,8 @@ TPropertiesForm::TPropertiesForm(QWidget* parent, TIniFile& ini, ISettingsEffect
   setWindowTitle(QStringLiteral("Настройка"));
   auto* tabs = new QTabWidget(this);
   tabs->setObjectName(QStringLiteral("PageControl1"));
+  m_Pages = tabs;
+  lb::SetHelpTopic(this, QStringLiteral("settings"));
   BuildGeneralPage(tabs);
   BuildAdvancedPage(tabs);
   BuildOtherPage(tabs);
@@ -150,7 +155,7 @@ void TPropertiesForm::BuildAdvancedPage(QTabWidget* tabs) {
   page->setObjectName(QStringLiteral("TabSheet2"));
   auto* layout = new QGridLayout(page);
 
-  CheckBox8 = NewCheckBox(page, "CheckBox8", QStringLiteral("Работа с программой Winamp"));
+  CheckBox8 = NewCheckBox(page, "CheckBox8", QStringLiteral("Работа с программой Audacious"));
   Edit3 = new QLineEdit(page);
   Edit3->setObjectName(QStringLiteral("Edit3"));
   BrowseWinampBtn = new QPushButton(QStringLiteral("Найти"), page);
@@ -159,7 +164,7 @@ void TPropertiesForm::BuildAdvancedPage(QTabWidget* tabs) {
   layout->addWidget(Edit3, 1, 0, 1, 2);
   layout->addWidget(BrowseWinampBtn, 1, 2);
 
-  HotKeyLabel = new QLabel(QStringLiteral("Горячие клавиши управления Winamp'ом:"), page);
+  HotKeyLabel = new QLabel(QStringLiteral("Горячие клавиши управления Audacious:"), page);
   HotKeyLabel->setObjectName(QStringLiteral("HotKeyLabel"));
   ComboBox1 = new QComboBox(page);
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
@@ -242,10 +247,40 @@ void TPropertiesForm::BuildOtherPage(QTabWidget* tabs) {
   actionLabel->setBuddy(ComboBoxDblClkAction);
   layout->addWidget(actionLabel);
   layout->addWidget(ComboBoxDblClkAction);
-  layout->addStretch(1);
+
+  auto* codePageLabel =
+      new QLabel(QStringLiteral("Кодовая страница тэгов ID3v1 и старых листов:"), page);
+  ComboBoxTagCodePage = new QComboBox(page);
+  ComboBoxTagCodePage->setObjectName(QStringLiteral("ComboBoxTagCodePage"));
+  for (const auto& [number, name] : lbset::TagCodePageChoices())
+    ComboBoxTagCodePage->addItem(name, number);
+  codePageLabel->setBuddy(ComboBoxTagCodePage);
+  layout->addWidget(codePageLabel);
+  layout->addWidget(ComboBoxTagCodePage);
+
+  auto* drivesGroup = new QGroupBox(QStringLiteral("Диски в листах из Windows:"), page);
+  drivesGroup->setObjectName(QStringLiteral("DrivesGroup"));
+  auto* drivesLayout = new QGridLayout(drivesGroup);
+  DrivesTable = new QTableWidget(0, 2, drivesGroup);
+  DrivesTable->setObjectName(QStringLiteral("DrivesTable"));
+  DrivesTable->setHorizontalHeaderLabels({QStringLiteral("Диск"), QStringLiteral("Папка")});
+  DrivesTable->horizontalHeader()->setStretchLastSection(true);
+  DrivesTable->verticalHeader()->hide();
+  DrivesTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  AddDriveBtn = new QPushButton(QStringLiteral("Добавить"), drivesGroup);
+  AddDriveBtn->setObjectName(QStringLiteral("AddDriveBtn"));
+  DeleteDriveBtn = new QPushButton(QStringLiteral("Удалить"), drivesGroup);
+  DeleteDriveBtn->setObjectName(QStringLiteral("DeleteDriveBtn"));
+  drivesLayout->addWidget(DrivesTable, 0, 0, 3, 1);
+  drivesLayout->addWidget(AddDriveBtn, 0, 1);
+  drivesLayout->addWidget(DeleteDriveBtn, 1, 1);
+  drivesLayout->setRowStretch(2, 1);
+  layout->addWidget(drivesGroup, 1);
 
   connect(BtnActive, &QPushButton::clicked, this, &TPropertiesForm::BtnActiveClick);
   connect(BtnDeactive, &QPushButton::clicked, this, &TPropertiesForm::BtnDeactiveClick);
+  connect(AddDriveBtn, &QPushButton::clicked, this, &TPropertiesForm::AddDriveBtnClick);
+  connect(DeleteDriveBtn, &QPushButton::clicked, this, &TPropertiesForm::DeleteDriveBtnClick);
   tabs->addTab(page, QStringLiteral("Разное"));
 }
 
@@ -269,6 +304,17 @@ void TPropertiesForm::ShowPropertiesForm() {
   EditorPath->setText(v.editorPath);
   EditVelocity->setText(v.velocity);
   ComboBoxDblClkAction->setCurrentIndex(v.dblClkAction);
+  // A hand-written page outside the offered ones is shown as its number.
+  if (ComboBoxTagCodePage->findData(v.tagCodePage) < 0)
+    ComboBoxTagCodePage->addItem(QString::number(v.tagCodePage), v.tagCodePage);
+  ComboBoxTagCodePage->setCurrentIndex(ComboBoxTagCodePage->findData(v.tagCodePage));
+  DrivesTable->setRowCount(0);
+  for (const TDriveFolder& d : v.drives) {
+    const int row = DrivesTable->rowCount();
+    DrivesTable->insertRow(row);
+    DrivesTable->setItem(row, 0, new QTableWidgetItem(d.letter));
+    DrivesTable->setItem(row, 1, new QTableWidgetItem(d.folder));
+  }
 
   m_nSlot = -1;
   {
@@ -301,6 +347,29 @@ void TPropertiesForm::CollectValues() {
   v.editorPath = EditorPath->text();
   v.velocity = EditVelocity->text();
   v.dblClkAction = std::max(0, ComboBoxDblClkAction->currentIndex());
+  v.tagCodePage = ComboBoxTagCodePage->currentData().toInt();
+  v.drives.clear();
+  for (int row = 0; row < DrivesTable->rowCount(); ++row) {
+    const QTableWidgetItem* letter = DrivesTable->item(row, 0);
+    const QTableWidgetItem* folder = DrivesTable->item(row, 1);
+    const QString l = letter ? letter->text().trimmed() : QString();
+    const QString f = folder ? folder->text().trimmed() : QString();
+    if (!l.isEmpty() || !f.isEmpty()) v.drives.append({l, f});
+  }
+}
+
+void TPropertiesForm::AddDriveBtnClick() {
+  const int row = DrivesTable->rowCount();
+  DrivesTable->insertRow(row);
+  DrivesTable->setItem(row, 0, new QTableWidgetItem);
+  DrivesTable->setItem(row, 1, new QTableWidgetItem);
+  DrivesTable->setCurrentCell(row, 0);
+  DrivesTable->editItem(DrivesTable->item(row, 0));
+}
+
+void TPropertiesForm::DeleteDriveBtnClick() {
+  const int row = DrivesTable->currentRow();
+  if (row >= 0) DrivesTable->removeRow(row);
 }
 
 void TPropertiesForm::StoreShownSlot() {
@@ -347,8 +416,10 @@ void TPropertiesForm::CheckBox11Click() {
 void TPropertiesForm::BrowseBtnClick() {
   const bool viewer = sender() == BrowseEditBtn;
   QLineEdit* target = viewer ? EditorPath : Edit3;
-  const QStringList names = UiServices::Instance().GetOpenFileNames(
-      QString(), QFileInfo(target->text()).absolutePath(), QString());
+  // An empty field names no folder: the dialog starts in the last one used.
+  const QString folder =
+      target->text().isEmpty() ? QString() : QFileInfo(target->text()).absolutePath();
+  const QStringList names = UiServices::Instance().GetOpenFileNames(QString(), folder, QString());
   if (!names.isEmpty()) target->setText(names.first());
 }
 
@@ -373,5 +444,28 @@ void TPropertiesForm::BtnDeactiveClick() {
 void TPropertiesForm::Button1Click() {
   CollectValues();
   StoreShownSlot();
-  if (m_Model.Accept(m_Effects)) accept();
+  const QString failure = m_Model.Validate();
+  if (m_Model.Accept(m_Effects)) {
+    accept();
+    return;
+  }
+  ShowFailingField(failure);
+}
+
+void TPropertiesForm::ShowFailingField(const QString& failure) {
+  // The field a check's message is about: its page comes to the front, the field gets
+  // the focus with its text selected for retyping.
+  const std::pair<const char*, QLineEdit*> fields[] = {
+      {"расширения файлов", Edit2},
+      {"файл программы Winamp", Edit3},
+      {"файл просмотрщика листов", EditorPath},
+      {"Замедление перемещения", EditVelocity}};
+  for (const auto& [words, field] : fields) {
+    if (!failure.contains(QString::fromUtf8(words))) continue;
+    for (int page = 0; page < m_Pages->count(); ++page)
+      if (m_Pages->widget(page)->isAncestorOf(field)) m_Pages->setCurrentIndex(page);
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+    return;
+  }
 }

@@ -19,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTabWidget;
+class QTableWidget;
 
 // A single key combination in the manner of the classic hot-key control: the next key
 // pressed (with its modifiers) becomes the value; Backspace or Delete alone clears it.
@@ -58,6 +59,8 @@ class TPropertiesForm : public QDialog {
   void BrowseBtnClick();
   void BtnActiveClick();
   void BtnDeactiveClick();
+  void AddDriveBtnClick();
+  void DeleteDriveBtnClick();
 
  private:
   void BuildGeneralPage(QTabWidget* tabs);
@@ -67,11 +70,14 @@ class TPropertiesForm : public QDialog {
   void CollectValues();
   void StoreShownSlot();
   void RegisterShell(bool bRegister);
+  // Brings the field that a failed check's message names into view and focus.
+  void ShowFailingField(const QString& failure);
 
   TSettingsModel m_Model;
   ISettingsEffects* m_Effects;
   int m_nSlot = -1;
   bool m_bFilling = true;
+  QTabWidget* m_Pages = nullptr;
 
   // "Общее"
   QLineEdit* Edit2 = nullptr;
@@ -95,4 +101,7 @@ class TPropertiesForm : public QDialog {
   QPushButton *BtnActive = nullptr, *BtnDeactive = nullptr;
   QLineEdit* EditVelocity = nullptr;
   QComboBox* ComboBoxDblClkAction = nullptr;
+  QComboBox* ComboBoxTagCodePage = nullptr;  // item data: the code page number
+  QTableWidget* DrivesTable = nullptr;       // columns: letter, folder
+  QPushButton *AddDriveBtn = nullptr, *DeleteDriveBtn = nullptr;
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "lbtools3/ui/IDocumentWindow.h"
+#include "lbtools3/ui/IRepositoryLists.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 
 #include <QCollator>
@@ -24,7 +25,7 @@ struct TRepositoryViewLayout {
   int widths[kColumnCount] = {30, 50, 100, 200};
 };
 
-class TListsRepository : public QObject, private IInsertListRepository {
+class TListsRepository : public QObject, public IRepositoryLists, private IInsertListRepository {
   Q_OBJECT
 
  public:

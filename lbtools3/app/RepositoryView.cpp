@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QKeyEvent>
+#include <QScrollBar>
 
 // ---------------------------------------------------------------------------------
 // The model
@@ -71,6 +72,7 @@ TRepositoryView::TRepositoryView(TListsRepository& repository, QWidget* parent)
   horizontalHeader()->setSectionsClickable(true);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(false);
+  horizontalHeader()->setTextElideMode(Qt::ElideRight);
   const TRepositoryViewLayout defaults;
   for (int i = 0; i < TRepositoryViewLayout::kColumnCount; ++i)
     setColumnWidth(i, defaults.widths[i]);
@@ -114,6 +116,13 @@ void TRepositoryView::SelectionFromView() {
   QList<int> rows;
   for (const QModelIndex& index : selectionModel()->selectedRows()) rows.append(index.row());
   m_Repository.SetSelectedRows(rows);
+}
+
+void TRepositoryView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  // Rows are chosen whole: a click on a wide column must not scroll the first ones away.
+  const int x = horizontalScrollBar()->value();
+  QTableView::scrollTo(index, hint);
+  horizontalScrollBar()->setValue(x);
 }
 
 void TRepositoryView::keyPressEvent(QKeyEvent* event) {

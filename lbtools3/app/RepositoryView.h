@@ -35,6 +35,7 @@ class TRepositoryView : public QTableView {
   // and returns the width the main window gives the view.
   void SaveView();
   int LoadView();
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -1,6 +1,8 @@
 #include "Settings.h"
 
 #include "lbtools3/model/SlInsertFilesManager.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "platform/UiServices.h"
 
@@ -12,6 +14,7 @@
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <algorithm>
 
@@ -28,6 +31,7 @@ const QList<TSettingKey>& AllKeys() {
                                           CheckDatabase,
                                           FullPathsInsert,
                                           Extentions,
+                                          TagCodePage,
                                           WinampToolBarVisible,
                                           EOTGenerateExtInf,
                                           ScanUseLinks,
@@ -87,7 +91,47 @@ QString ReadAsText(const TIniFile& ini, const TSettingKey& k) {
   return ReadString(ini, k);
 }
 
+QList<QPair<int, QString>> TagCodePageChoices() {
+  return {{1251, QStringLiteral("1251 — кириллица (Windows)")},
+          {1252, QStringLiteral("1252 — западноевропейская (Latin-1)")},
+          {1250, QStringLiteral("1250 — центральноевропейская")},
+          {866, QStringLiteral("866 — кириллица (DOS)")}};
+}
+
+void ApplyTagCodePage(const TIniFile& ini) {
+  if (!lb::SetTagCodePage(ReadInt(ini, TagCodePage))) lb::SetTagCodePage(1251);
+}
+
 }  // namespace lbset
+
+// ---------------------------------------------------------------------------------
+// Drive letters
+
+TDriveFolders ReadDriveFolders(const TIniFile& ini) {
+  TDriveFolders drives;
+  for (const QString& key : ini.ReadSection(lbset::kDrivesSection))
+    drives.append({key.toUpper(), ini.ReadString(lbset::kDrivesSection, key, QString())});
+  return drives;
+}
+
+bool WriteDriveFolders(TIniFile& ini, const TDriveFolders& drives) {
+  if (ReadDriveFolders(ini) == drives) return true;
+  bool ok = ini.EraseSection(lbset::kDrivesSection);
+  for (const TDriveFolder& d : drives)
+    ok = ini.WriteString(lbset::kDrivesSection, d.letter, d.folder) && ok;
+  return ok;
+}
+
+bool DriveFoldersValid(const TDriveFolders& drives) {
+  QSet<QString> seen;
+  for (const TDriveFolder& d : drives) {
+    const QString letter = d.letter.trimmed().toUpper();
+    if (letter.size() != 1 || letter[0] < u'A' || letter[0] > u'Z') return false;
+    if (seen.contains(letter) || !d.folder.trimmed().startsWith(u'/')) return false;
+    seen.insert(letter);
+  }
+  return true;
+}
 
 // ---------------------------------------------------------------------------------
 // Hot keys
@@ -95,7 +139,7 @@ QString ReadAsText(const TIniFile& ini, const TSettingKey& k) {
 QStringList HotKeySlotNames() {
   return {QStringLiteral("BackWard"),       QStringLiteral("Play"),
           QStringLiteral("Pause"),          QStringLiteral("Stop"),
-          QStringLiteral("Forward"),        QStringLiteral("Show Winamp"),
+          QStringLiteral("Forward"),        QStringLiteral("Show Audacious"),
           QStringLiteral("Show Volume Reg")};
 }
 
@@ -263,6 +307,8 @@ void TSettingsModel::Load() {
   // A hand-edited value outside the combo box's rows shows its first row.
   const int action = ReadInt(m_Ini, DblClkAction);
   v.dblClkAction = action == 1 ? 1 : 0;
+  v.tagCodePage = ReadInt(m_Ini, TagCodePage);
+  v.drives = ReadDriveFolders(m_Ini);
 }
 
 bool TSettingsModel::ParseVelocity(const QString& text, int* value) {
@@ -277,19 +323,30 @@ bool TSettingsModel::ExtensionsValid(const QString& text) {
   // An empty text parses, but leaves the program without music files and would make
   // the shell registration fall back to the stored extensions: refused like a bad one.
   TSlInsertFilesManager parser(text);
-  return !parser.BadExtensions() && parser.GetExtensionCount() > 0;
+  if (parser.BadExtensions() || parser.GetExtensionCount() == 0) return false;
+  for (int i = 0; i < parser.GetExtensionCount(); ++i) {
+    const QString ext = parser.GetExtension(i);
+    if (std::none_of(ext.begin(), ext.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+      return false;
+  }
+  return true;
 }
 
 QString TSettingsModel::Validate() const {
   const TSettingsValues& v = m_Values;
   if (!ExtensionsValid(v.extensions)) return QStringLiteral("Неправильно заданы расширения файлов");
   if (v.winamp && !QFileInfo(v.winampPath).isFile())
-    return QStringLiteral("По указанному пути файл программы Winamp отсутствует");
+    return QStringLiteral("По указанному пути файл программы Audacious отсутствует");
   if (v.editorPathUsed && !QFileInfo(v.editorPath).isFile())
     return QStringLiteral("По указанному пути файл просмотрщика листов отсутствует");
   if (!ParseVelocity(v.velocity, nullptr))
     return QStringLiteral(
         "Замедление перемещения указателя проигрываемой песни должно быть не нулевым числом");
+  if (!lb::TagCodePageExists(v.tagCodePage))
+    return QStringLiteral("Неизвестная кодовая страница тэгов");
+  if (!DriveFoldersValid(v.drives))
+    return QStringLiteral(
+        "Неправильно заданы диски: нужна одна латинская буква и полный путь папки");
   return QString();
 }
 
@@ -314,6 +371,11 @@ void TSettingsModel::WritePages() {
   ParseVelocity(v.velocity, &velocity);
   WriteInt(m_Ini, ChangePositionVelocity, velocity);
   WriteInt(m_Ini, DblClkAction, v.dblClkAction);
+  WriteInt(m_Ini, TagCodePage, v.tagCodePage);
+  TDriveFolders drives;
+  for (const TDriveFolder& d : v.drives)
+    drives.append({d.letter.trimmed().toUpper(), d.folder.trimmed()});
+  WriteDriveFolders(m_Ini, drives);
 }
 
 bool TSettingsModel::Accept(ISettingsEffects* effects) {
@@ -323,6 +385,7 @@ bool TSettingsModel::Accept(ISettingsEffects* effects) {
     return false;
   }
   WritePages();
+  lb::SetTagCodePage(m_Values.tagCodePage);
   if (effects) {
     effects->RetitleAllDocuments();
     effects->SetEditorPathUsed(m_Values.editorPathUsed);
@@ -408,8 +471,8 @@ bool WriteTextFile(const QString& path, const QString& text, bool executable) {
   if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return false;
-  file.write(text.toUtf8());
-  if (!file.commit()) return false;
+  const QByteArray bytes = text.toUtf8();
+  if (file.write(bytes) != bytes.size() || !lb::CommitSaveFile(file)) return false;
   QFile::Permissions perms =
       QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
   if (executable) perms |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;

@@ -35,6 +35,9 @@ inline constexpr TSettingKey CutNonPresent{"Edit", "CutNonPresent", TSettingType
 inline constexpr TSettingKey CheckDatabase{"Edit", "CheckDatabase", TSettingType::Bool, "0"};
 inline constexpr TSettingKey FullPathsInsert{"Edit", "FullPathsInsert", TSettingType::Bool, "1"};
 inline constexpr TSettingKey Extentions{"Edit", "Extentions", TSettingType::String, "mp3, wav"};
+// The legacy 8-bit code page of ID3v1 tags, ID3v2 text marked ISO-8859-1 and lists,
+// data files and settings written on Windows (1251 Cyrillic, 1252 Latin-1...).
+inline constexpr TSettingKey TagCodePage{"Edit", "TagCodePage", TSettingType::Int, "1251"};
 // Read only: the program never writes it.
 inline constexpr TSettingKey WinampToolBarVisible{"Edit", "WinampToolBarVisible",
                                                   TSettingType::Bool, "1"};
@@ -56,6 +59,15 @@ inline constexpr TSettingKey UseDBFiles{"Settings", "UseDBFiles", TSettingType::
 
 // Section of the hot-key slots: "SpeedKey"i and "SpeedKeyG"i, i = 0..6.
 inline constexpr const char* kWinampSection = "Winamp";
+// Section of the drive letters of lists made on Windows: key = letter, value = the
+// folder the drive stands for here ("D=/media/music").
+inline constexpr const char* kDrivesSection = "Drives";
+
+// The code pages the settings offer for TagCodePage, with their names.
+QList<QPair<int, QString>> TagCodePageChoices();
+// Reads TagCodePage and makes it the program's tag code page (start-up, the tool,
+// the settings dialog); an unknown number keeps Windows-1251.
+void ApplyTagCodePage(const TIniFile& ini);
 
 // The keys above in table order (the command-line tool lists them).
 const QList<TSettingKey>& AllKeys();
@@ -74,6 +86,22 @@ QString ReadAsText(const TIniFile& ini, const TSettingKey& k);
 }  // namespace lbset
 
 // ---------------------------------------------------------------------------------
+// Drive letters
+
+struct TDriveFolder {
+  QString letter;  // one Latin letter, upper case
+  QString folder;  // an absolute folder
+  bool operator==(const TDriveFolder&) const = default;
+};
+using TDriveFolders = QList<TDriveFolder>;
+
+TDriveFolders ReadDriveFolders(const TIniFile& ini);
+// Replaces the section with the given pairs; false when the file was not written.
+bool WriteDriveFolders(TIniFile& ini, const TDriveFolders& drives);
+// Each letter is one Latin letter, given once, with an absolute folder.
+bool DriveFoldersValid(const TDriveFolders& drives);
+
+// ---------------------------------------------------------------------------------
 // Hot keys
 
 // A short-cut code: virtual-key code in the low byte, 0x2000 Shift, 0x4000 Ctrl,
@@ -89,7 +117,7 @@ inline constexpr int kHotKeySlotCount = 7;
 using THotKeySlots = std::array<THotKeySlot, kHotKeySlotCount>;
 
 // Rows of the slot combo box: "BackWard", "Play", "Pause", "Stop", "Forward",
-// "Show Winamp", "Show Volume Reg".
+// "Show Audacious", "Show Volume Reg".
 QStringList HotKeySlotNames();
 THotKeySlots ReadHotKeys(const TIniFile& ini);
 void WriteHotKeys(TIniFile& ini, const THotKeySlots& hotKeys);
@@ -144,6 +172,8 @@ struct TSettingsValues {
   // Page "Разное"
   QString velocity = "30";  // EditVelocity, as typed
   int dblClkAction = 0;     // ComboBoxDblClkAction row
+  int tagCodePage = 1251;   // ComboBoxTagCodePage
+  TDriveFolders drives;     // DrivesTable
 };
 
 class TSettingsModel {
@@ -170,7 +200,7 @@ class TSettingsModel {
   // The velocity text as the dialog accepts it: an integer other than 0.
   static bool ParseVelocity(const QString& text, int* value);
   // The working extensions typed in the dialog: they must parse and name at least one
-  // extension.
+  // extension, each with a letter or digit (";;;" names no file kind).
   static bool ExtensionsValid(const QString& text);
 
  private:

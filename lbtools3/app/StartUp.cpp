@@ -1,6 +1,12 @@
 #include "StartUp.h"
 
+#include "platform/NamedObjects.h"
 #include "platform/Registry.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <memory>
 
 namespace lb {
 
@@ -36,6 +42,23 @@ void DeleteRunTimeKey() {
   reg.DeleteKey(kRunTimeKey);
 }
 
+bool TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs) {
+  const QString name = kInstanceEventName;
+  // The owner may end between our try and our question; then the name is free again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (instance.Create(name, false, false) != TCreateResult::AlreadyExists) return true;
+    const QDeadlineTimer deadline(waitMs);
+    std::optional<int64_t> port;
+    while ((port = instance.Published()) && *port == 0 && !deadline.hasExpired())
+      QThread::msleep(50);
+    if (port && *port != 0)
+      return TMessagePort::SendMessage(*port, kRaiseMessage, 0, 0, 5000) != int64_t(1);
+    if (!port && TNamedEvent::Exists(name)) return true;  // held, but nobody answers
+    if (port) return true;                                // the owner never got ready
+  }
+  return true;
+}
+
 QStringList ParseHandOverPaths(const QByteArray& bytes) {
   QStringList paths;
   qsizetype start = 0;
@@ -53,6 +76,39 @@ QByteArray BuildHandOverPayload(const QStringList& paths) {
   for (const QString& path : paths) bytes.append(path.toUtf8()).append('\0');
   bytes.append('\0');
   return bytes;
+}
+
+namespace {
+// Paths up to the end mark, counting stops past limit.
+int CountHandOverPaths(const QByteArray& bytes, int limit) {
+  int count = 0;
+  qsizetype start = 0;
+  while (start < bytes.size() && count <= limit) {
+    const qsizetype end = bytes.indexOf('\0', start);
+    if (end < 0 || end == start) break;
+    ++count;
+    start = end + 1;
+  }
+  return count;
+}
+}  // namespace
+
+std::optional<QStringList> ReadHandOverMapping(uint64_t size, int timeoutMs) {
+  if (size == 0 || size > uint64_t(kMaxHandOverBytes)) return std::nullopt;
+  auto bytes = std::make_shared<std::optional<QByteArray>>();
+  std::unique_ptr<QThread> reader(QThread::create([bytes, size, timeoutMs] {
+    TNamedMapping mapping;
+    if (mapping.Open(kHandOverMappingName, int64_t(size), timeoutMs)) *bytes = mapping.Data();
+  }));
+  QEventLoop loop;
+  QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
+  reader->start();
+  if (!reader->isFinished()) loop.exec();
+  // The loop also ends when the program quits; the read ends by its own deadline.
+  reader->wait();
+  if (!bytes->has_value()) return std::nullopt;
+  if (CountHandOverPaths(**bytes, kMaxHandOverPaths) > kMaxHandOverPaths) return std::nullopt;
+  return ParseHandOverPaths(**bytes);
 }
 
 QList<int> SlotsForHotKeyMessage(const THotKeySlots& hotKeys, uint16_t code) {

@@ -9,6 +9,11 @@
 
 #include "Settings.h"
 #include <cstdint>
+#include <optional>
+
+namespace lb {
+class TNamedEvent;
+}
 
 namespace lb {
 
@@ -34,11 +39,31 @@ bool WriteRunTimeHandles(int64_t mainWindow, int64_t application);
 bool ReadApplicationHandle(int64_t* application);  // false when the key is missing
 void DeleteRunTimeKey();
 
+// The single-instance decision. Creating the instance event decides it: one process
+// owns the name. Any later start asks that owner for the port it publishes once its
+// window exists (waiting while it starts, up to waitMs) and raises that window; only a
+// raise the first instance answered makes this start end (false). An owner that does
+// not answer (a dead program or a stranger holding the name) leaves this start to run
+// as a normal program (true), and so does an owner that ends meanwhile: then this
+// process takes the name over.
+bool TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs = 30000);
+
 // The shell hand-over payload: NUL-terminated paths one after another, ended by an
 // empty string. Bytes after the end mark, and a last path without its NUL, are
 // ignored. Paths are UTF-8.
 QStringList ParseHandOverPaths(const QByteArray& bytes);
 QByteArray BuildHandOverPayload(const QStringList& paths);
+
+// Limits of one hand-over: far above a thousand paths of the longest length a path may
+// have, far below what could exhaust the memory.
+inline constexpr int64_t kMaxHandOverBytes = 8 * 1024 * 1024;
+inline constexpr int kMaxHandOverPaths = 20000;
+// Reads the hand-over mapping of that size, which the sender holds while it waits for
+// the answer, and returns its paths. The read runs on a worker thread while the calling
+// thread's event loop goes on, so the window stays responsive and answers other
+// messages. Nothing when the size is 0 or above the limit, when the mapping cannot be
+// read within timeoutMs, or when it holds more than kMaxHandOverPaths paths.
+std::optional<QStringList> ReadHandOverMapping(uint64_t size, int timeoutMs = 5000);
 
 // The slots that a hot-key message with this code runs, in slot order: those whose key
 // matches and which are global.

@@ -32,11 +32,20 @@ QRect ClampToWorkArea(const QRect& window, const QRect& workArea) {
   QRect r = window;
   if (r.width() > workArea.width()) r.setWidth(workArea.width());
   if (r.height() > workArea.height()) r.setHeight(workArea.height());
-  const int right = workArea.x() + workArea.width();
-  const int bottom = workArea.y() + workArea.height();
-  if (right < r.left()) r.moveLeft(right - 50);
-  if (bottom < r.top()) r.moveTop(bottom - 50);
+  // Then moved, keeping its size, until every edge lies on the work area.
+  r.moveLeft(qBound(workArea.left(), r.left(), workArea.left() + workArea.width() - r.width()));
+  r.moveTop(qBound(workArea.top(), r.top(), workArea.top() + workArea.height() - r.height()));
   return r;
+}
+
+QRect NewDocumentWindowRect(const QSize& area, int index) {
+  const int width = qMax(area.width() * 3 / 4, qMin(area.width(), 640));
+  const int height = qMax(area.height() * 3 / 4, qMin(area.height(), 400));
+  // Steps go down and right while the window still fits, then start again at the corner.
+  constexpr int kStep = 24;
+  const int room = qMin(area.width() - width, area.height() - height) / kStep + 1;
+  const int step = index <= 0 ? 0 : index % qMax(1, room);
+  return QRect(step * kStep, step * kStep, width, height);
 }
 
 TToolBarPlacement ReadToolBarPlacement(TIniFile& ini, const QString& prefix, bool hasVisibility) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 class TIniFile;
@@ -20,10 +21,14 @@ TWindowPlacement ReadWindowPlacement(TIniFile& ini, const TWindowPlacement& curr
 // Writes "State" always, the rectangle only when the window is not maximised (so a
 // maximised window never overwrites the normal placement).
 void WriteWindowPlacement(TIniFile& ini, const TWindowPlacement& placement);
-// Keeps a normal window on the work area: a width or height larger than the work
-// area's is reduced to it; a window whose left edge lies right of the work area's
-// right edge is moved to 50 pixels inside it, likewise one below its bottom edge.
+// Fits a window to the work area (another screen, resolution or DPI since it was
+// stored): a width or height larger than the work area's is reduced to it, then the
+// window is moved as little as needed to lie wholly on the work area.
 QRect ClampToWorkArea(const QRect& window, const QRect& workArea);
+
+// Where the document window numbered index (0 for the first one open) opens in a
+// document area of that size: wholly inside it, at a size the songs can be read in.
+QRect NewDocumentWindowRect(const QSize& area, int index);
 
 // One tool bar's placement: keys are the bar's prefix followed by the suffix.
 struct TToolBarPlacement {

@@ -1,6 +1,7 @@
 // The program's entry point: the single-instance rule, the command-line switches, the
 // tag component's thread, then the main window.
 #include "Main.h"
+#include "lbtools3/ui/Application.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "Settings.h"
 
@@ -9,9 +10,7 @@
 #include "platform/NamedObjects.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QSocketNotifier>
-#include <QTranslator>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,18 +35,18 @@ QString SystemMessage(HRESULT code) {
   }
 }
 
-// A second start raises the first instance's window; false when there is none to
-// raise (its run-time key is missing) and this process goes on as the first.
-bool RaiseFirstInstance() {
-  int64_t application = 0;
-  if (!lb::ReadApplicationHandle(&application)) return false;
-  lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, 5000);
-  return true;
-}
-
 // A termination request (the session ends, kill) closes the main window as the user
-// would, so modified lists are offered for saving instead of being lost.
+// would, but nobody may be there to answer: every question gets its default button
+// (a modified list is saved, a new one under its proposed name), so the program ends
+// with its lists and its layout kept instead of waiting for ever.
 int g_SignalPipe[2] = {-1, -1};
+
+class TUnattendedUiServices : public CoreUiServices {
+ public:
+  QString GetSaveFileName(const QString&, const QString& fileName, const QString&) override {
+    return fileName;
+  }
+};
 
 void OnTerminationSignal(int) {
   const char byte = 1;
@@ -60,7 +59,11 @@ void CloseOnTermination(QWidget* window) {
   QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
     char byte;
     [[maybe_unused]] ssize_t got = ::read(g_SignalPipe[0], &byte, 1);
-    window->close();
+    static TUnattendedUiServices unattended;
+    UiServices::Install(&unattended);
+    // A list that could not be saved keeps the window open; end anyway, and say so.
+    // Leaving every event loop also ends a modal dialog that may be open.
+    QApplication::exit(window->close() ? 0 : 1);
   });
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
@@ -69,22 +72,14 @@ void CloseOnTermination(QWidget* window) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
-void LoadTranslations(QApplication& app) {
-  // Qt's own dialogs and buttons speak Russian.
-  auto* qt = new QTranslator(&app);
-  if (qt->load(QLocale("ru_RU"), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(qt);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  app.setApplicationName("Lyrabox Tools");
-  app.setApplicationDisplayName("Lyrabox Tools");
-  LoadTranslations(app);
+  lb::SetUpApplication(app);
   QtUiServices ui;
   UiServices::Install(&ui);
+  lbset::ApplyTagCodePage(TIniFile(lb::SettingsFilePath()));
 
   QStringList args = app.arguments();
   QString screenshot;
@@ -95,8 +90,7 @@ int main(int argc, char** argv) {
   }
 
   lb::TNamedEvent instance;
-  const lb::TCreateResult created = instance.Create(lb::kInstanceEventName, false, false);
-  if (created == lb::TCreateResult::AlreadyExists && RaiseFirstInstance()) return 0;
+  if (!lb::TakeInstanceOrRaiseFirst(instance)) return 0;
 
   const lb::TStartMode mode = lb::ClassifyCommandLine(lb::JoinCommandLine(args));
   if (mode == lb::TStartMode::ShellRegister || mode == lb::TStartMode::ShellUnregister) {
@@ -129,7 +123,9 @@ int main(int argc, char** argv) {
     if (!screenshot.isEmpty()) form.ScreenshotAfterActivation(screenshot);
     CloseOnTermination(&form);
     form.show();
-    form.activateWindow();
+    // A window restored minimised stays so until the user restores it (a window system
+    // defers the activation of a window that is not on screen).
+    if (!form.isMinimized()) form.activateWindow();
     code = app.exec();
     ui.SetMainWindow(nullptr);
   }

@@ -6,8 +6,11 @@ target_sources(lbops PRIVATE
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDocuments.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/About.cpp ${CMAKE_CURRENT_LIST_DIR}/About.h
-  ${CMAKE_CURRENT_LIST_DIR}/Help.cpp ${CMAKE_CURRENT_LIST_DIR}/Help.h)
+  ${CMAKE_CURRENT_LIST_DIR}/MainMaintenance.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainFiles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/About.cpp ${CMAKE_CURRENT_LIST_DIR}/About.h)
 target_compile_definitions(lbapp PRIVATE LB_VERSION="${PROJECT_VERSION}.0.0")
 # The user's guide lies beside the program.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/help/lbhelp.html ${CMAKE_BINARY_DIR}/bin/lbhelp.html COPYONLY)
+# The main window's side of the player control.
+target_sources(lbapp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/MainPlayer.cpp)

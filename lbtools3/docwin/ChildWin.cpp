@@ -21,6 +21,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -51,7 +52,7 @@ TMDIChild::TMDIChild(QMdiArea* area, IDocumentHost* host, const QString& path, b
     StatusPanel[n]->setFixedWidth(250);
     StatusBar1->addWidget(StatusPanel[n]);
   }
-  StatusPanel[0]->setText("0");
+  StatusPanel[0]->setText(SelectionStatus(0, 0));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -166,15 +167,26 @@ TColumnLayout TMDIChild::Columns() const {
 
 void TMDIChild::SetColumns(const TColumnLayout& columns) {
   const TColumnLayout& layout = columns.isEmpty() ? lb::DefaultColumnLayout() : columns;
+  // The rows' selection and focus belong to the songs, not to the columns.
+  const std::vector<int> selected = ListView2->SelectedItems();
+  const int focused = ListView2->currentIndex().row();
   ListView2->setUpdatesEnabled(false);
   ListView2->ClearColumns();
   for (const auto& [kind, width] : layout)
     if (lb::IsColumnKind(kind)) ListView2->AddColumn(kind, lb::ColumnCaption(kind), width);
+  ListView2->SelectItems(selected);
+  ListView2->SetState(focused, TSLLBListView::isFocused, true);
   ListView2->setUpdatesEnabled(true);
 }
 
 void TMDIChild::SetCaption(const QString& caption) {
-  setWindowTitle(caption);
+  m_Caption = caption;
+  UpdateTitle();
+}
+
+void TMDIChild::UpdateTitle() {
+  const QString title = m_Document.m_bModified ? m_Caption + "*" : m_Caption;
+  if (windowTitle() != title) setWindowTitle(title);
 }
 
 void TMDIChild::ShowWindow() {
@@ -191,6 +203,15 @@ void TMDIChild::Activate() {
   }
   if (m_pSubWindow->isMinimized()) m_pSubWindow->showNormal();
   if (QMdiArea* area = m_pSubWindow->mdiArea()) area->setActiveSubWindow(m_pSubWindow);
+}
+
+void TMDIChild::SelectSongs(const std::vector<int>& rows) {
+  std::vector<int> present;
+  present.reserve(rows.size());
+  for (int row : rows)
+    if (row >= 0 && row < ListView2->GetCount()) present.push_back(row);
+  ListView2->SelectItems(present);
+  if (!present.empty()) ListView2->MakeVisible(present.front(), false);
 }
 
 bool TMDIChild::CloseWindow() {
@@ -242,6 +263,16 @@ void TMDIChild::RestartSync() {
 void TMDIChild::RefreshCount() {
   ListView2->SetCount(m_Document.m_Songs.size());
   ListView2->viewport()->update();
+  SelectionChanged();
+}
+
+void TMDIChild::SelectRows(int first, int count) {
+  std::vector<int> rows;
+  for (int n = first; n < first + count && n < ListView2->GetCount(); ++n) rows.push_back(n);
+  ListView2->SelectItems(rows);
+  if (rows.empty()) return;
+  ListView2->SetState(rows.front(), TSLLBListView::isFocused, true);
+  ListView2->MakeVisible(rows.front(), false);
 }
 
 void TMDIChild::RemoveSongRow(int n) {
@@ -280,8 +311,12 @@ void TMDIChild::EditPaste() {
   ListChanged(true);
   TOperationCursor cursor;
   const int first = ListView2->GetSelected();
-  m_Document.PasteFromClipboard(first < 0 ? 0 : first + 1);
+  const int at = first < 0 ? 0 : first + 1;
+  const int before = m_Document.m_Songs.size();
+  m_Document.PasteFromClipboard(at);
   RefreshCount();
+  // The pasted songs become the selection, ready for the next command.
+  SelectRows(at, m_Document.m_Songs.size() - before);
 }
 
 void TMDIChild::EditDelete() {
@@ -294,6 +329,10 @@ void TMDIChild::EditDelete() {
   ListChanged(true);
   if (!items.empty()) m_Document.DeleteSongs(items);
   RefreshCount();
+  // The song after the first deleted one (else the new last song) is selected, so that
+  // Delete can be pressed again.
+  if (!items.empty() && ListView2->GetCount() > 0)
+    SelectRows(std::min(items.front(), ListView2->GetCount() - 1), 1);
 }
 
 void TMDIChild::SelectItems(bool bSelectAll) {
@@ -305,9 +344,16 @@ void TMDIChild::SelectItems(bool bSelectAll) {
 }
 
 void TMDIChild::SortItems(const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
+  ArrangeItems([&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return less(*songs[a], *songs[b]); });
+  });
+}
+
+void TMDIChild::ArrangeItems(const TSlDocument::TSongArranger& arrange) {
   TOperationCursor cursor;
   const std::vector<int> items = GatherSelected(false);
-  if (!items.empty()) m_Document.SortSongs(items, less);
+  if (!items.empty()) m_Document.ArrangeSongs(items, arrange);
   m_bPlayerListOutdated = true;
   ListView2->viewport()->update();
 }
@@ -393,7 +439,7 @@ void TMDIChild::OnData(int item, int column, bool bText, QString& text, int& ima
 
 void TMDIChild::SelectionChanged() {
   if (m_bDestroyed || !ListView2) return;
-  StatusPanel[0]->setText(QString::number(ListView2->GetSelCount()));
+  StatusPanel[0]->setText(SelectionStatus(ListView2->GetSelCount(), ListView2->GetCount()));
 }
 
 void TMDIChild::ListClick(const QPoint& point) {
@@ -537,9 +583,9 @@ void TMDIChild::AutoScroll(const QPoint& point) {
 bool TMDIChild::QueryClose() {
   if (m_bCloseAgreed) return true;
   if (m_Document.m_bModified && !m_bLoadFailed) {
-    const int answer =
-        UiServices::Instance().MessageBox(m_Document.m_FileName + QString::fromUtf8(kSaveQuestion),
-                                          UiServices::kCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
+    const int answer = UiServices::Instance().MessageBoxWithHelp(
+        m_Document.m_FileName + QString::fromUtf8(kSaveQuestion), UiServices::kCaption,
+        MB_YESNOCANCEL | MB_ICONQUESTION, kCloseQuestionHelp);
     if (answer == IDCANCEL || (answer == IDYES && !(m_pHost && m_pHost->SaveDocument(this))))
       return false;
   }

@@ -34,6 +34,12 @@ class TMDIChild : public QWidget,
   static constexpr const char* kBadExtensions =
       "Неправильно заданы расширения файлов в файле конфигурации";
   static constexpr const char* kDeleteQuestion = "Удалить выбранные файлы ?";
+  // The help context of the question asked when a modified list closes.
+  static constexpr int kCloseQuestionHelp = 11;
+  // Status panel 0: the selected songs beside all songs ("3 из 120").
+  static QString SelectionStatus(int selected, int count) {
+    return QString("%1 из %2").arg(selected).arg(count);
+  }
   static constexpr const char* kDeleteQuestionShift =
       "Удалить выбранные файлы (без последующего пересканирования) ?";
 
@@ -73,10 +79,18 @@ class TMDIChild : public QWidget,
   TColumnLayout Columns() const override;
   void SetColumns(const TColumnLayout& columns) override;
   void SetCaption(const QString& caption) override;
+  // The caption, with "*" after it while the document is modified.
+  void UpdateTitle();
   void ShowWindow() override;
   void Activate() override;
+  void SelectSongs(const std::vector<int>& rows) override;
   bool CloseWindow() override;
   bool ClosingForExit() const override;
+  std::vector<int> SelectedRows() const override { return ListView2->SelectedItems(); }
+  bool ChangedSinceSent() const override { return m_bPlayerListOutdated; }
+  void SetChangedSinceSent(bool changed) override { m_bPlayerListOutdated = changed; }
+  void EnsureRowVisible(int row) override { ListView2->MakeVisible(row, false); }
+  void RedrawRow(int row) override { ListView2->UpdateItems(row, row); }
 
   // ---- IWorkerDocumentWindow (main thread) ----
   int SelectedIndex() override { return ListView2->GetSelected(); }
@@ -100,6 +114,8 @@ class TMDIChild : public QWidget,
   // Every row: selected := (not selected) or bSelectAll.
   void SelectItems(bool bSelectAll);
   void SortItems(const std::function<bool(const TSlSong&, const TSlSong&)>& less);
+  // The selected songs take the order arrange gives them, among their own positions.
+  void ArrangeItems(const TSlDocument::TSongArranger& arrange);
   // tag 1 or 2: flag (bOn) or unflag every selected row for synchronisation.
   void SetSyncFlags(int tag, bool bOn);
   // Full (bFull) or brief paths for the selected rows, or for all rows (bAll).
@@ -150,6 +166,10 @@ class TMDIChild : public QWidget,
   // the window when bStopFollowing).
   void ListChanged(bool bStopFollowing);
 
+  // Selects exactly rows first..first+count-1, focusing and showing the first.
+  void SelectRows(int first, int count);
+
   QMdiSubWindow* m_pSubWindow = nullptr;
   IDocumentHost* m_pHost;
+  QString m_Caption;
 };

@@ -3,6 +3,8 @@
 #include "ChildWin.h"
 #include "ColumnKinds.h"
 
+#include "lbtools3/ui/Help.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QDrag>
@@ -122,6 +124,7 @@ TColumnsDlg::TColumnsDlg(TMDIChild* child, QWidget* parent) : QDialog(parent), m
   layout->addLayout(top, 1);
   layout->addWidget(CheckBoxDefault);
 
+  lb::SetHelpTopic(this, lb::HelpContextTopic(kHelpContext));
   connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(SelBtn, &QPushButton::clicked, this, [this] { SelBtnClick(); });

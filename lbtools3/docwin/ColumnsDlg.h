@@ -35,6 +35,7 @@ class TColumnsDlg : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kKindRole = Qt::UserRole + 1;
+  static constexpr int kHelpContext = 3;
 
   TColumnsDlg(TMDIChild* child, QWidget* parent = nullptr);
 

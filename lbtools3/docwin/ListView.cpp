@@ -7,7 +7,9 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QSet>
 #include <QUrl>
 #include <algorithm>
@@ -53,9 +55,13 @@ QVariant TSLLBListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TSLLBListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
-      section < static_cast<int>(m_Columns.size()))
-    return m_Columns[section].caption;
+  if (orientation != Qt::Horizontal || section < 0 ||
+      section >= static_cast<int>(m_Columns.size()))
+    return QVariant();
+  const QString& caption = m_Columns[section].caption;
+  if (role == Qt::DisplayRole) return caption;
+  // A caption cut short by its column's width is shown whole as the tooltip.
+  if (role == Qt::ToolTipRole && m_pView->HeaderClipped(section)) return caption;
   return QVariant();
 }
 
@@ -157,6 +163,7 @@ TSLLBListView::TSLLBListView(QWidget* parent)
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   horizontalHeader()->setStretchLastSection(false);
   horizontalHeader()->setMinimumSectionSize(4);  // the "Синхр." columns are 16 pixels
+  horizontalHeader()->setTextElideMode(Qt::ElideRight);
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
     if (OnColumnClick) OnColumnClick(column);
   });
@@ -167,6 +174,13 @@ TSLLBListView::TSLLBListView(QWidget* parent)
 
 TSLLBListView::~TSLLBListView() {
   LiveViews().remove(this);
+}
+
+bool TSLLBListView::HeaderClipped(int section) const {
+  const QHeaderView* header = horizontalHeader();
+  const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  const QString caption = m_pModel->Columns()[section].caption;
+  return header->fontMetrics().horizontalAdvance(caption) + margin > header->sectionSize(section);
 }
 
 void TSLLBListView::AddColumn(int tag, const QString& caption, int width) {
@@ -399,11 +413,38 @@ void TSLLBListView::startDrag(Qt::DropActions) {
   if (OnEndDrag) OnEndDrag();
 }
 
+int TSLLBListView::InsertionIndexAt(const QPoint& point) const {
+  const int row = rowAt(point.y());
+  if (row < 0) return GetCount();
+  const int top = rowViewportPosition(row);
+  return top + rowHeight(row) / 2 < point.y() ? row + 1 : row;
+}
+
+void TSLLBListView::SetDropLine(int index) {
+  if (index == m_nDropLine) return;
+  m_nDropLine = index;
+  viewport()->update();
+}
+
+void TSLLBListView::paintEvent(QPaintEvent* event) {
+  QTableView::paintEvent(event);
+  if (m_nDropLine < 0 || GetCount() == 0) return;
+  // The line between the rows where the dragged songs will land.
+  const int last = GetCount() - 1;
+  const int y = m_nDropLine <= last ? rowViewportPosition(m_nDropLine)
+                                    : rowViewportPosition(last) + rowHeight(last);
+  QPainter painter(viewport());
+  painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+  const int width = qMin(viewport()->width(), horizontalHeader()->length() - horizontalOffset());
+  painter.drawLine(0, qMax(y, 1), width, qMax(y, 1));
+}
+
 bool TSLLBListView::AcceptDrag(QDropEvent* event) {
   const QPoint point = event->position().toPoint();
   if (TSLLBListView* source = FromMime(event->mimeData())) {
     if (OnDragOver && !OnDragOver(source, point)) return false;
     SetDropTarget(rowAt(point.y()));
+    SetDropLine(InsertionIndexAt(point));
     event->setDropAction(Qt::CopyAction);
     event->accept();
     return true;
@@ -426,11 +467,13 @@ void TSLLBListView::dragMoveEvent(QDragMoveEvent* event) {
 
 void TSLLBListView::dragLeaveEvent(QDragLeaveEvent* event) {
   SetDropTarget(-1);
+  SetDropLine(-1);
   event->accept();
 }
 
 void TSLLBListView::dropEvent(QDropEvent* event) {
   const QPoint point = event->position().toPoint();
+  SetDropLine(-1);
   if (TSLLBListView* source = FromMime(event->mimeData())) {
     SetDropTarget(rowAt(point.y()));
     event->setDropAction(Qt::CopyAction);

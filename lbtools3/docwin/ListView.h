@@ -116,6 +116,14 @@ class TSLLBListView : public QTableView {
   QPoint GetViewOrigin() const;
   int GetDropTarget() const { return m_nDropTarget; }
   void SetDropTarget(int n);
+  // While songs are dragged over the view: the index they would be inserted at, drawn
+  // as a line between the rows; -1 when no song drag is over the view.
+  int GetDropLine() const { return m_nDropLine; }
+  // The insertion index for a point: after a row when below its middle; past the last
+  // row: the count.
+  int InsertionIndexAt(const QPoint& point) const;
+  // The header is too narrow for the column's caption.
+  bool HeaderClipped(int section) const;
   // Repaints rows nFirst..nLast (only what is on screen costs anything).
   void UpdateItems(int nFirst, int nLast);
   void ScrollBy(int dy);
@@ -151,12 +159,15 @@ class TSLLBListView : public QTableView {
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dragLeaveEvent(QDragLeaveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   bool AcceptDrag(QDropEvent* event);
+  void SetDropLine(int index);
 
   TSLLBListModel* m_pModel;
   int m_nDropTarget = -1;
+  int m_nDropLine = -1;
   QPoint m_PressPos;
   bool m_bPressed = false;
 };

@@ -1,6 +1,8 @@
 // Songs and documents: path forms, copies, insertion and removal, the clipboard.
 // The list file and data file formats are in SlFormats.cpp.
 #include "M3uList2.h"
+
+#include "ID3ComAccess.h"
 #include "SlStream.h"
 
 #include "platform/Assert.h"
@@ -31,7 +33,29 @@ bool IsNetworkPath(const QString& path) {
 Qt::CaseSensitivity PathCase(const QString& a) {
   return HasDriveLetter(a) || IsNetworkPath(a) ? Qt::CaseInsensitive : Qt::CaseSensitive;
 }
+QString WithSlashes(const QString& path) {
+  if (!path.contains(u'\\')) return path;
+  QString out = path;
+  return out.replace(u'\\', u'/');
+}
+// A path with a mapped drive letter becomes the folder's path; an unmapped one stays.
+QString MapDrive(const QString& path) {
+  const QString folder = DriveFolder(path.at(0));
+  if (folder.isEmpty()) return path;
+  QString rest = WithSlashes(path.mid(2));
+  while (rest.startsWith(u'/')) rest.remove(0, 1);
+  QString base = folder;
+  while (base.size() > 1 && base.endsWith(u'/')) base.chop(1);
+  if (rest.isEmpty()) return base;
+  return base.endsWith(u'/') ? base + rest : base + u'/' + rest;
+}
 }  // namespace
+
+QString DriveFolder(QChar letter) {
+  if (letter.unicode() >= 0x80 || !letter.isLetter()) return QString();
+  const TIniFile ini(SettingsFilePath());
+  return ini.ReadString("Drives", QString(letter.toUpper()), QString());
+}
 
 bool HasDrive(const QString& path) {
   return path.startsWith('/') || HasDriveLetter(path) || IsNetworkPath(path);
@@ -56,9 +80,14 @@ QString ListFolder(const QString& listPath) {
 }
 
 QString ToFullPath(const QString& path, const QString& listPath) {
-  if (path.isEmpty() || HasDrive(path)) return path;
-  if (path.startsWith('\\')) return DrivePart(listPath) + path;
-  return ListFolder(listPath) + path;
+  if (path.isEmpty()) return path;
+  if (HasDriveLetter(path)) return MapDrive(path);
+  if (HasDrive(path)) return path;
+  // A list of this system resolves backslashes as separators; a list path that is
+  // itself Windows text keeps the text's own form.
+  const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
+  if (path.startsWith('\\')) return bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
+  return ListFolder(listPath) + (bLocal ? WithSlashes(path) : path);
 }
 
 QString ToBriefPath(const QString& path, const QString& listPath) {
@@ -155,9 +184,12 @@ QString TSlSong::GetPath(bool bFull) const {
 
 void TSlSong::SetPathForm(bool bFull) {
   LB_ASSERT(m_Parent);
-  if (m_Path.isEmpty() || lb::HasDrive(m_Path) == bFull) return;
-  m_Path = bFull ? lb::ToFullPath(m_Path, m_Parent->m_FileName)
-                 : lb::ToBriefPath(m_Path, m_Parent->m_FileName);
+  if (m_Path.isEmpty()) return;
+  const QString full = lb::ToFullPath(m_Path, m_Parent->m_FileName);
+  // A drive letter mapped to a folder of this system is converted in either form.
+  const bool bMappedDrive = lb::IsForeignPath(m_Path) && !lb::IsForeignPath(full);
+  if (!bMappedDrive && lb::HasDrive(m_Path) == bFull) return;
+  m_Path = bFull ? full : lb::ToBriefPath(full, m_Parent->m_FileName);
   m_Parent->SetModified();
 }
 
@@ -169,11 +201,19 @@ bool TSlSong::Sync() {
   LB_ASSERT(this == m_Tag1.Parent);
   LB_ASSERT(this == m_Tag2.Parent);
   std::lock_guard<std::recursive_mutex> lock(cs);
+  const QString path = GetPath(true);
   // An unchanged file with nothing pending needs no more than one look at its age:
   // both records would find the same and stop there.
-  if (!m_bNewFileAge && lb::FileAge(GetPath(true)) == m_FileAge) return true;
-  m_Tag1.SyncWithFile(false);
-  m_Tag2.SyncWithFile(false);
+  if (!m_bNewFileAge && m_FileAge != kAgeNeverSynced && lb::FileAge(path) == m_FileAge)
+    return true;
+  {
+    // Both records take what they need from one look at the file, made under the
+    // program-wide ID3Com lock that keeps the component linked to it meanwhile.
+    std::lock_guard<std::recursive_mutex> id3(lb::ID3ComLock());
+    TSlFileLook look = TSlTag2::LookAtFile(path);
+    m_Tag1.SyncWithFile(false, &look);
+    m_Tag2.SyncWithFile(false, &look);
+  }
   if (m_bNewFileAge) {
     if (m_NewFileAge == kAgeSyncAgain) {
       // A tag write failed: forget the stored age so that this pass reads the file
@@ -193,17 +233,27 @@ bool TSlSong::Sync() {
 
 namespace {
 // The record belongs to the song: the same full path (a moved list's drive does not
-// matter), or the song's stored path ends the record's path.
+// matter), or the song's stored path ends the record's path. Separators compare as
+// equal, and a stored path with a drive letter also matches by the part after the
+// drive, so records written on Windows or before the drive's folder changed still
+// find their songs.
 bool RecordMatches(const QString& record, const TSlSong& song) {
   const QString full = song.GetPath(true);
+  if (record == full) return true;
   const QString recordTail = record.mid(lb::DrivePart(record).size());
   const QString fullTail = full.mid(lb::DrivePart(full).size());
   if (lb::SamePath(recordTail, fullTail)) return true;
-  const QString& stored = song.m_Path;
   const Qt::CaseSensitivity cs =
       lb::HasDrive(record) && !record.startsWith('/') ? Qt::CaseInsensitive : Qt::CaseSensitive;
-  qsizetype at = record.indexOf(stored, 0, cs);
-  return at >= 0 && at == record.size() - stored.size();
+  auto endsWith = [&](const QString& tail) {
+    if (tail.isEmpty()) return false;
+    QString a = record, b = tail;
+    a.replace(u'\\', u'/');
+    b.replace(u'\\', u'/');
+    return a.endsWith(b, cs);
+  };
+  const QString& stored = song.m_Path;
+  return endsWith(stored) || endsWith(stored.mid(lb::DrivePart(stored).size()));
 }
 }  // namespace
 
@@ -247,6 +297,8 @@ TSlDocument& TSlDocument::operator=(const TSlDocument& other) {
   m_bModified = other.m_bModified;
   m_bExtM3u = other.m_bExtM3u;
   m_ExtM3uHeader = other.m_ExtM3uHeader;
+  m_bLegacyText = other.m_bLegacyText;
+  m_bUtf8Bom = other.m_bUtf8Bom;
   m_M3uAge = other.m_M3uAge;
   m_ClipFormat = other.m_ClipFormat;
   m_Songs.clear();
@@ -277,6 +329,8 @@ void TSlDocument::Clear() {
   m_Songs.clear();
   m_bExtM3u = false;
   m_ExtM3uHeader.clear();
+  m_bLegacyText = false;
+  m_bUtf8Bom = false;
   m_bModified = false;
   m_bNew = true;
 }
@@ -372,18 +426,53 @@ int TSlDocument::InsertSong(const TSlSong& song, int nAfter) {
 
 void TSlDocument::SortSongs(const std::vector<int>& nElements,
                             const std::function<bool(const TSlSong&, const TSlSong&)>& less) {
-  TSlSongVector copies;
-  CopySongsTo(nElements, copies, 0);
-  std::vector<int> order(copies.size());
-  std::iota(order.begin(), order.end(), 0);
-  // Introspective quicksort finishing short ranges by insertion sort.
-  std::sort(order.begin(), order.end(), [&](int a, int b) { return less(copies[a], copies[b]); });
-  const bool bFull = FullPathsInsert();
+  ArrangeSongs(nElements,
+               [&less](const std::vector<const TSlSong*>& songs, std::vector<int>& order) {
+                 std::stable_sort(order.begin(), order.end(),
+                                  [&](int a, int b) { return less(*songs[a], *songs[b]); });
+               });
+}
+
+void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange) {
   std::lock_guard<std::recursive_mutex> lock(m_Lock);
-  for (size_t n = 0; n < nElements.size(); ++n) {
-    TSlSong& target = m_Songs[nElements[n]];
-    target.AssignDetached(copies[order[n]]);
-    if (!bFull) target.m_Path = lb::ToBriefPath(target.m_Path, m_FileName);
+  const int count = static_cast<int>(nElements.size());
+  std::vector<const TSlSong*> songs(count);
+  for (int k = 0; k < count; ++k) {
+    LB_ASSERT(nElements[k] >= 0 && nElements[k] < (int)m_Songs.size());
+    songs[k] = &m_Songs[nElements[k]];
+  }
+  std::vector<int> order(count);
+  std::iota(order.begin(), order.end(), 0);
+  arrange(songs, order);
+
+  const bool bFull = FullPathsInsert();
+  auto writtenPath = [&](const TSlSong& song) {
+    const QString full = song.GetPath(true);
+    return bFull ? full : lb::ToBriefPath(full, m_FileName);
+  };
+  // The permutation is applied cycle by cycle (each song keeps its address, the
+  // contents move): one spare copy per cycle instead of a copy of every song.
+  std::vector<bool> placed(count, false);
+  for (int first = 0; first < count; ++first) {
+    if (placed[first]) continue;
+    TSlSong& head = m_Songs[nElements[first]];
+    if (order[first] == first) {
+      placed[first] = true;
+      head.m_Path = writtenPath(head);
+      continue;
+    }
+    const TSlSong spare(head);
+    for (int k = first;;) {
+      placed[k] = true;
+      TSlSong& target = m_Songs[nElements[k]];
+      const int from = order[k];
+      const TSlSong& source = from == first ? spare : m_Songs[nElements[from]];
+      const QString path = writtenPath(source);
+      target.AssignDetached(source);
+      target.m_Path = path;
+      if (from == first) break;
+      k = from;
+    }
   }
   SetModified();
 }

@@ -42,6 +42,32 @@ inline constexpr int32_t kAgeSyncAgain = -3;    // pending: synchronise once mor
 // ---------------------------------------------------------------------------------
 // Tag records
 
+// Why the last write or removal of a tag record into its file failed.
+enum class TSlTagError {
+  None,
+  NotMp3,    // the file is not an MP3 file: its format would be damaged
+  ReadOnly,  // the file's owner may not write it and clearing that was not asked for
+  Damaged,   // the file's ID3v2 tag could be read only in part: a rewrite would lose frames
+  Failed,    // the file could not be opened or written
+};
+
+namespace lb {
+// Tags are followed and written only in files with the extension ".mp3", in any case:
+// an ID3v2 tag put before a WAV file's RIFF header would make it unreadable.
+bool IsMp3Path(const QString& path);
+}  // namespace lb
+
+// What one look at a song's file tells both records during a synchronisation: the
+// file's age, its last 128 bytes and (through the tag component, left linked to the
+// file) its ID3v2 tag, all from one open and one fstat.
+struct TSlFileLook {
+  bool bValid = false;  // taken, and the file not written since
+  int32_t age = -1;     // kAgeMissing when the file is not there
+  uint64_t device = 0;
+  char tail[128] = {};
+  bool bHasTag2 = false;
+};
+
 class TSlTag {
  public:
   explicit TSlTag(TSlSong* parent) : Parent(parent) {}
@@ -67,10 +93,16 @@ class TSlTag {
   // Removes this kind of tag (from the file when the record follows it).
   virtual bool RemoveTag(bool bClearReadOnly);
 
+  // Why the last WriteToFile or RemoveFromFile failed (None after a success), and the
+  // Russian message naming the file that tells the user.
+  TSlTagError LastError() const { return m_LastError; }
+  QString LastErrorText() const;
+
   // Turns following the file on or off.
   bool SetSync(bool bSync);
-  // Brings the record in step with the file; bForce re-reads an unchanged file.
-  bool SyncWithFile(bool bForce);
+  // Brings the record in step with the file; bForce re-reads an unchanged file. With
+  // a look at the file (see TSlSong::Sync) the record takes what it needs from it.
+  bool SyncWithFile(bool bForce, TSlFileLook* look = nullptr);
 
   // The record block of a data stream: a flag byte, then the body when it exists.
   bool LoadBlock(TSlStreamReader& stream);
@@ -84,6 +116,16 @@ class TSlTag {
   void SetPendingAge(int32_t age);
   // The song's path in full form.
   QString FilePath() const;
+  // Checks that the file may be written (an MP3 file whose owner may write it, made
+  // writable when bClearReadOnly asks for it); records the refusal otherwise.
+  bool MayWrite(const QString& path, bool bClearReadOnly);
+  // Records the outcome of a file operation and answers ok.
+  bool Outcome(bool ok, TSlTagError error = TSlTagError::Failed);
+  // FileHasTag and ReadFromFile answered from a valid look.
+  virtual bool LookHasTag(const TSlFileLook& look) = 0;
+  virtual bool ReadFromLook(const TSlFileLook& look) = 0;
+
+  TSlTagError m_LastError = TSlTagError::None;
 };
 
 // ID3v1: fixed-width fields held in the tag code page, exactly as in the file.
@@ -132,6 +174,10 @@ class TSlTag1 : public TSlTag {
   void Clear() override;
   void UpdateDisplayName() override;
 
+ protected:
+  bool LookHasTag(const TSlFileLook& look) override;
+  bool ReadFromLook(const TSlFileLook& look) override;
+
  private:
   bool SetField(char* field, int width, const QString& text, bool bTruncate);
 };
@@ -170,8 +216,18 @@ class TSlTag2 : public TSlTag {
   void Clear() override;
   void UpdateDisplayName() override;
 
+  // Takes the look at the file for a synchronisation (the caller holds the program-wide
+  // ID3Com lock until both records used it); an invalid look when that fails.
+  static TSlFileLook LookAtFile(const QString& path);
+
+ protected:
+  bool LookHasTag(const TSlFileLook& look) override;
+  bool ReadFromLook(const TSlFileLook& look) override;
+
  private:
   bool SetText(QString& field, const QString& text, bool bDisplay);
+  // The fields of the tag the thread's component is linked to.
+  void TakeFields();
 };
 
 // A text that should have been an integer.
@@ -277,6 +333,9 @@ class TSlDocument {
 
   static constexpr const char* kClipboardFormat = "{70C5820E-5747-48ea-8370-42F696752504}";
   static constexpr int kMaxLineBytes = 4096;
+  // The largest list and data files read (a guard against devices and foreign files).
+  static constexpr qint64 kMaxListBytes = qint64(1) << 30;
+  static constexpr qint64 kMaxDataBytes = qint64(2) << 30;
 
   QString m_FileName;
   TSlSongList m_Songs;
@@ -286,6 +345,11 @@ class TSlDocument {
   QString m_ClipFormat = kClipboardFormat;
   QString m_ExtM3uHeader;
   bool m_bExtM3u = false;
+  // How the list file was written, so a save writes it back the same way: some line
+  // was in the legacy code page (the list is written in it again while every
+  // character fits), and the file began with a UTF-8 byte-order mark (kept).
+  bool m_bLegacyText = false;
+  bool m_bUtf8Bom = false;
   // Signalled while no worker synchronises the document; structural changes need it.
   std::unique_ptr<TEvent> m_DocNotSync;
   // Guards the song sequence itself (count, positions) between the window and a
@@ -307,9 +371,17 @@ class TSlDocument {
   void MoveSongs(const std::vector<int>& nElements, TSlSongVector& vSongs, int nTargStart);
   void InsertSongs(const TSlSongVector& vSongs, int nStart, int nStop, int nTargStart);
   int InsertSong(const TSlSong& song, int nAfter);
-  // Sorts the listed songs among their own positions; less is the order.
+  // Sorts the listed songs among their own positions; less is the order. The sort is
+  // stable: songs that compare equal keep their order.
   void SortSongs(const std::vector<int>& nElements,
                  const std::function<bool(const TSlSong&, const TSlSong&)>& less);
+  // Puts the listed songs into a new order among their own positions. arrange gets the
+  // listed songs and the order 0..n-1 to permute: order[k] is the song that goes to the
+  // k-th listed position. Every listed song is written back with its path in full form
+  // (brief when FullPathsInsert is off), as songs inserted into a list are.
+  using TSongArranger =
+      std::function<void(const std::vector<const TSlSong*>& vSongs, std::vector<int>& order)>;
+  void ArrangeSongs(const std::vector<int>& nElements, const TSongArranger& arrange);
 
   void CopyToClipboard(const std::vector<int>& nElements) const;
   void CutToClipboard(const std::vector<int>& nElements);
@@ -329,16 +401,31 @@ class TSlDocument {
 
   // The list path with its extension changed to ".lbt".
   static QString DataFilePath(const QString& listPath);
+  // Why a file must not be read or written as a list ("" when it may): a data file,
+  // a file with a working music extension, and (for an existing file) one that is not
+  // a regular file or holds NUL bytes near its start. Such files are never replaced
+  // by a list.
+  static QString NotAListReason(const QString& path);
+  // The message that refuses the path as a list (bSave: saving rather than loading);
+  // false after showing it (unless silent) when the path must not be a list.
+  static bool CheckListPath(const QString& path, bool bSave, bool bSilent);
   // Whether songs are inserted with full paths (setting Edit/FullPathsInsert).
   bool FullPathsInsert();
 
  private:
   void ResetSongsParent();
+  // Whether every text of the list file has a byte in the legacy code page.
+  bool FitsLegacyText() const;
   std::unique_ptr<TIniFile> m_Ini;
+  // Why LoadM3u refused the file as a list ("" when it did not).
+  QString m_NotAList;
 };
 
 // Path forms. A path is full when it names its root: an absolute path, or one with a
 // drive letter or a network host (lists made on other systems keep those as text).
+// Resolving a path for a list of this system takes a backslash as a separator and maps
+// a drive letter to a folder through the settings section "Drives" ("D=/media/music");
+// an unmapped letter stays as it is and names no file.
 namespace lb {
 bool HasDrive(const QString& path);
 // The drive part of a path ("C:", "\\host\share", or "" for a path on this system).
@@ -347,6 +434,8 @@ QString DrivePart(const QString& path);
 QString ListFolder(const QString& listPath);
 QString ToFullPath(const QString& path, const QString& listPath);
 QString ToBriefPath(const QString& path, const QString& listPath);
+// The folder a drive letter stands for (settings section "Drives"), "" when unmapped.
+QString DriveFolder(QChar letter);
 // Path equality: exact for paths of this system, without case for paths with a drive
 // letter or network host (their file systems ignored case).
 bool SamePath(const QString& a, const QString& b);

@@ -1,10 +1,10 @@
 // A list on disk: the M3U file and the data file beside it, loading (with the merge
 // after an outside edit), saving, and the messages shown when either goes wrong.
 #include "M3uList2.h"
+#include "SlInsertFilesManager.h"
 #include "SlStream.h"
 #include "infowind.h"
 
-#include "platform/Assert.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QSaveFile>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -26,8 +27,11 @@ void Message(bool bSilent, const QString& text, unsigned icon) {
   if (!bSilent) UiServices::Instance().MessageBox(text, kCaption, MB_OK | icon);
 }
 
-void ShowM3uLoadError(int code, bool bSilent) {
-  if (code == mcStopped)
+void ShowM3uLoadError(int code, bool bSilent, const QString& path, const QString& notAList) {
+  if (!notAList.isEmpty())
+    Message(bSilent, "Файл\n\"" + path + "\"\nне является m3u-листом: " + notAList + ".",
+            MB_ICONERROR);
+  else if (code == mcStopped)
     Message(bSilent, "Прервано пользователем", MB_ICONWARNING);
   else
     Message(bSilent, "Ошибка во время загрузки m3u-листа", MB_ICONERROR);
@@ -62,7 +66,7 @@ class TListFileWriter {
     bytes.clear();
     return ok;
   }
-  bool Commit() { return Flush() && m_File.commit(); }
+  bool Commit() { return Flush() && lb::CommitSaveFile(m_File); }
   void Cancel() { m_File.cancelWriting(); }
 
  private:
@@ -128,17 +132,68 @@ QString TSlDocument::DataFilePath(const QString& listPath) {
   return listPath.left(listPath.size() - ext.size()) + ".lbt";
 }
 
+namespace {
+constexpr qint64 kNulProbeBytes = 64 * 1024;
+
+QString OpenFailureReason(lb::TOpenFailure why) {
+  switch (why) {
+    case lb::TOpenFailure::NotRegular:
+      return "это не обычный файл";
+    case lb::TOpenFailure::TooLarge:
+      return "файл слишком велик";
+    default:
+      return QString();
+  }
+}
+}  // namespace
+
+QString TSlDocument::NotAListReason(const QString& path) {
+  const QString ext = lb::FileExtension(path);
+  if (ext == ".lbt") return "это файл данных листа";
+  // A list's own extension is never taken for music, even when listed as working.
+  const bool bListExtension = ext == ".m3u" || ext == ".m3u8";
+  TIniFile ini(lb::SettingsFilePath());
+  TSlInsertFilesManager music(
+      ini.ReadString("Edit", "Extentions", TSlInsertFilesManager::kDefaultExtensions));
+  for (int i = 0; i < music.GetExtensionCount() && !bListExtension; ++i)
+    if (ext.compare(music.GetExtension(i), Qt::CaseInsensitive) == 0)
+      return "это музыкальный файл (рабочее расширение " + music.GetExtension(i) + ")";
+  if (!lb::FileExists(path)) return QString();
+  // An existing file is looked at: a list holds text only.
+  lb::TOpenFailure why = lb::TOpenFailure::None;
+  const int fd = lb::OpenRegularFile(path, kMaxListBytes, &why);
+  if (fd < 0) return OpenFailureReason(why);
+  char head[kNulProbeBytes];
+  const ssize_t got = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (got > 0 && std::memchr(head, 0, size_t(got))) return "в нём есть нулевые байты";
+  return QString();
+}
+
+bool TSlDocument::CheckListPath(const QString& path, bool bSave, bool bSilent) {
+  const QString reason = NotAListReason(path);
+  if (reason.isEmpty()) return true;
+  Message(bSilent,
+          bSave ? "Лист не может быть записан в файл\n\"" + path + "\":\n" + reason +
+                      ".\nФайл не изменён."
+                : "Файл\n\"" + path + "\"\nне является m3u-листом: " + reason + ".",
+          MB_ICONERROR);
+  return false;
+}
+
 // ---------------------------------------------------------------------------------
 // Loading
 
 bool TSlDocument::Load(bool bSilent) {
-  LB_ASSERT(lb::FileExtension(m_FileName) != ".lbt");
   const QString dataPath = DataFilePath(m_FileName);
   m_bNew = false;
   if (!lb::FileExists(m_FileName)) {
     Message(bSilent, "Файл не найден", MB_ICONERROR);
     return false;
   }
+  // A data file, a music file or a binary file is never read as a list (its data
+  // file path would be the file itself, and a later save would overwrite it).
+  if (!CheckListPath(m_FileName, false, bSilent)) return false;
   auto fail = [this] {
     std::lock_guard<std::recursive_mutex> lock(m_Lock);
     m_Songs.clear();
@@ -148,19 +203,22 @@ bool TSlDocument::Load(bool bSilent) {
     m_M3uAge = lb::FileAge(m_FileName);
     int code = LoadM3u(m_FileName);
     if (code != mcLoaded) {
-      ShowM3uLoadError(code, bSilent);
+      ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
       return fail();
     }
     m_bModified = true;  // the next save writes the data file
     return true;
   }
 
-  QFile data(dataPath);
+  QFile data;
   const uchar* mapped = nullptr;
   QByteArray bytes;
-  if (data.open(QIODevice::ReadOnly)) {
+  const int dataFd = lb::OpenRegularFile(dataPath, kMaxDataBytes);
+  if (dataFd >= 0 && data.open(dataFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
     if (data.size() > 0) mapped = data.map(0, data.size());
     if (!mapped) bytes = data.readAll();
+  } else if (dataFd >= 0) {
+    ::close(dataFd);
   }
   if (!data.isOpen()) {
     if (!bSilent) ShowDataFileError(dcCannotOpen);
@@ -190,7 +248,7 @@ bool TSlDocument::Load(bool bSilent) {
   if (listAge == m_M3uAge) {
     code = LoadM3u(m_FileName);
     if (code != mcLoaded) {
-      ShowM3uLoadError(code, bSilent);
+      ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
       return fail();
     }
     code = LoadData(m_Songs, stream);
@@ -202,7 +260,7 @@ bool TSlDocument::Load(bool bSilent) {
   m_M3uAge = listAge;
   code = LoadM3u(m_FileName);
   if (code != mcLoaded) {
-    ShowM3uLoadError(code, bSilent);
+    ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
     return fail();
   }
   TSlSongList stored;
@@ -219,10 +277,29 @@ bool TSlDocument::Load(bool bSilent) {
 }
 
 int TSlDocument::LoadM3u(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return mcError;
+  m_NotAList.clear();
+  m_bLegacyText = false;
+  m_bUtf8Bom = false;
+  lb::TOpenFailure why = lb::TOpenFailure::None;
+  const int fd = lb::OpenRegularFile(path, kMaxListBytes, &why);
+  QFile file;
+  if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (fd >= 0) ::close(fd);
+    m_NotAList = OpenFailureReason(why);
+    return mcError;
+  }
   TInfoWindowLevel window("Открытие: Загрузка m3u-файла...", path, true);
   TSlInfoWindowManager& progress = InfoWindowManager();
+
+  // ".m3u8" is UTF-8 by definition; other lists may hold lines in the legacy code page.
+  const bool bUtf8Only = lb::FileExtension(path) == ".m3u8";
+  auto decode = [&](QByteArrayView bytes) {
+    if (bUtf8Only) return CompactFromUtf8(bytes.data(), bytes.size());
+    bool legacy = false;
+    QString text = CompactDecode(bytes.data(), bytes.size(), &legacy);
+    m_bLegacyText = m_bLegacyText || legacy;
+    return text;
+  };
 
   const qint64 total = file.size();
   qint64 done = 0;
@@ -234,13 +311,12 @@ int TSlDocument::LoadM3u(const QString& path) {
     const bool bHash = std::memchr(bytes.data(), '#', size_t(bytes.size())) != nullptr;
     if (bHash && !bHeaderSeen && bytes.contains("#EXTM3U")) {
       bHeaderSeen = true;
-      m_ExtM3uHeader = QString::fromUtf8(bytes.data(), bytes.size());
+      m_ExtM3uHeader = decode(bytes);
       m_bExtM3u = true;
     } else if (bHash && bytes.contains("#EXT")) {
-      pendingExt = CompactFromUtf8(bytes.data(), bytes.size());
+      pendingExt = decode(bytes);
     } else {
-      fresh.push_back(
-          std::make_unique<TSlSong>(this, CompactFromUtf8(bytes.data(), bytes.size()), pendingExt));
+      fresh.push_back(std::make_unique<TSlSong>(this, decode(bytes), pendingExt));
       pendingExt.clear();
     }
   };
@@ -255,8 +331,21 @@ int TSlDocument::LoadM3u(const QString& path) {
       break;
     }
     if (got == 0) break;
+    const char* data = chunk.constData();
+    qint64 size = got;
+    if (done == 0 && size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+      m_bUtf8Bom = true;
+      data += 3;
+      size -= 3;
+    }
     done += got;
-    if (!splitter.Feed(chunk.constData(), got, onLine)) {
+    // A list is text: a NUL byte means a binary file, which is not taken for a list.
+    if (std::memchr(data, 0, size_t(size))) {
+      m_NotAList = "в нём есть нулевые байты";
+      result = mcError;
+      break;
+    }
+    if (!splitter.Feed(data, size, onLine)) {
       result = mcError;
       break;
     }
@@ -380,7 +469,9 @@ bool TSlDocument::Save(bool bSilent) {
 
 // Writes a file of the list: its header, then one entry a song, with the progress
 // window's Stop disabled. The file replaces the old one only when it was written
-// whole; a stop keeps the previous file rather than a cut-off one.
+// whole; a stop keeps the previous file rather than a cut-off one. An entry that
+// cannot be written (writeSong answers false with the message in *failure) ends the
+// writing with that message and leaves the previous file as it was.
 template <class WriteHeader, class WriteSong>
 static bool WriteSongsFile(const QString& path, const QString& action, const char* openFailure,
                            const char* writeFailure, bool bSilent, std::recursive_mutex& listLock,
@@ -394,36 +485,67 @@ static bool WriteSongsFile(const QString& path, const QString& action, const cha
   TInfoWindowLevel window(action, path, true);
   TStopButtonLock noStop;
   TSlInfoWindowManager& progress = InfoWindowManager();
-  writeHeader(writer.Stream());
-  bool ok = true;
+  QString failure;
+  bool ok = writeHeader(writer.Stream(), &failure);
   std::lock_guard<std::recursive_mutex> lock(listLock);
   const int count = songs.size();
   for (int n = 0; n < count && ok && !progress.m_bStop; ++n) {
-    writeSong(writer.Stream(), songs[n]);
-    ok = writer.FlushIfFull();
+    ok = writeSong(writer.Stream(), songs[n], &failure) && writer.FlushIfFull();
     if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
   }
-  if (progress.m_bStop) {
+  if (progress.m_bStop || !failure.isEmpty()) {
     writer.Cancel();
+    if (!failure.isEmpty()) Message(bSilent, failure, MB_ICONERROR);
     return false;
   }
   if (!ok || !writer.Commit()) {
+    writer.Cancel();
     Message(bSilent, writeFailure, MB_ICONERROR);
     return false;
   }
   return true;
 }
 
+bool TSlDocument::FitsLegacyText() const {
+  std::lock_guard<std::recursive_mutex> lock(m_Lock);
+  if (m_bExtM3u && !lb::FitsTagCodePage(m_ExtM3uHeader)) return false;
+  for (int n = 0; n < m_Songs.size(); ++n) {
+    const TSlSong& song = m_Songs[n];
+    if (!lb::FitsTagCodePage(song.m_Path)) return false;
+    if (song.m_bExtInf && !lb::FitsTagCodePage(song.m_ExtInf)) return false;
+  }
+  return true;
+}
+
 bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
+  if (!CheckListPath(path, true, bSilent)) return false;
+  // A list read in the legacy code page is written back in it while every character
+  // fits, so the players it was made for still read it; everything else is UTF-8
+  // (".m3u8" always), with the byte-order mark the file began with.
+  const bool bUtf8Only = lb::FileExtension(path) == ".m3u8";
+  const bool bLegacy = m_bLegacyText && !m_bUtf8Bom && !bUtf8Only && FitsLegacyText();
+  auto appendLine = [bLegacy](TSlStreamWriter& out, const QString& text, QString* failure) {
+    const QByteArray bytes = bLegacy ? lb::ToTagCodePage(text) : text.toUtf8();
+    // The reader refuses longer lines: such a list could not be opened again.
+    if (bytes.size() > kMaxLineBytes) {
+      *failure =
+          QString("Строка длиннее %1 байт не может быть записана в лист:\n").arg(kMaxLineBytes) +
+          text.left(200) + "...";
+      return false;
+    }
+    out.Bytes().append(bytes).append("\r\n");
+    return true;
+  };
   return WriteSongsFile(
       path, "Запись m3u-файла...", "Не могу открыть файл для записи",
       "Не могу открыть файл для записи", bSilent, m_Lock, m_Songs,
-      [this](TSlStreamWriter& out) {
-        if (m_bExtM3u) out.Bytes().append(m_ExtM3uHeader.toUtf8()).append("\r\n");
+      [&](TSlStreamWriter& out, QString* failure) {
+        if (m_bUtf8Bom && !bLegacy) out.Bytes().append("\xEF\xBB\xBF");
+        return !m_bExtM3u || appendLine(out, m_ExtM3uHeader, failure);
       },
-      [](TSlStreamWriter& out, const TSlSong& song) {
-        if (song.m_bExtInf) out.Bytes().append(song.m_ExtInf.toUtf8()).append("\r\n");
-        out.Bytes().append(song.m_Path.toUtf8()).append("\r\n");
+      [&](TSlStreamWriter& out, const TSlSong& song, QString* failure) {
+        if (song.m_bExtInf && !appendLine(out, song.m_ExtInf, failure)) return false;
+        return appendLine(out, song.m_Path, failure);
       });
 }
 
@@ -431,10 +553,14 @@ bool TSlDocument::SaveData(const QString& path, bool bSilent) {
   return WriteSongsFile(
       path, "Запись файла данных...", "Не могу открыть файл данных для записи",
       "Во время записи файла данных произошла ошибка", bSilent, m_Lock, m_Songs,
-      [this](TSlStreamWriter& out) {
+      [this](TSlStreamWriter& out, QString*) {
         out.WriteBytes("LBT", 3);
         out.WriteByte(1);
         out.WriteInt32(m_M3uAge);
+        return true;
       },
-      [](TSlStreamWriter& out, const TSlSong& song) { song.Save(out, false); });
+      [](TSlStreamWriter& out, const TSlSong& song, QString*) {
+        song.Save(out, false);
+        return true;
+      });
 }

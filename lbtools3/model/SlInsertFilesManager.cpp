@@ -191,6 +191,7 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
     if (depth >= kMaxLinkChain || !ResolveLink(path, &resolved) ||
         ::stat(QFile::encodeName(resolved).constData(), &st) != 0)
       return pkUnreadable;  // dangling, unreadable or a loop
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return pkSkip;  // FIFO, device...
     if (!S_ISDIR(st.st_mode)) return ClassifyPath(resolved, bFromDrop, true, depth + 1, target);
     if (m_bNoToAllFolderLinks) return pkSkip;
     if (!RecordFolder(resolved, st.st_dev, st.st_ino)) return pkSkip;

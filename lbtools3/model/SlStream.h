@@ -1,6 +1,10 @@
 // Little-endian byte streams for the data file and the clipboard payload: integers
-// and length-prefixed texts (a signed 32-bit byte count, then the UTF-8 bytes).
+// and length-prefixed texts (a signed 32-bit byte count, then the bytes). Texts are
+// written in UTF-8; a text read back that is not valid UTF-8 was written by the
+// program's Windows versions and is decoded in the legacy code page.
 #pragma once
+
+#include "platform/CodePage.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -14,6 +18,15 @@
 inline QString CompactFromUtf8(const char* data, qsizetype size) {
   if (size == 0) return QString();
   QString text = QString::fromUtf8(data, size);
+  if (text.capacity() > text.size() + 8) text.squeeze();
+  return text;
+}
+
+// The same for text that may be UTF-8 or legacy (lb::DecodeUtf8OrTagCodePage).
+inline QString CompactDecode(const char* data, qsizetype size, bool* legacy = nullptr) {
+  if (legacy) *legacy = false;
+  if (size == 0) return QString();
+  QString text = lb::DecodeUtf8OrTagCodePage(data, size, legacy);
   if (text.capacity() > text.size() + 8) text.squeeze();
   return text;
 }
@@ -60,7 +73,7 @@ class TSlStreamReader {
   bool ReadString(QString* text) {
     int32_t count = 0;
     if (!ReadInt32(&count) || count < 0 || Remaining() < count) return false;
-    *text = CompactFromUtf8(m_Data + m_Pos, count);
+    *text = CompactDecode(m_Data + m_Pos, count);
     m_Pos += count;
     return true;
   }

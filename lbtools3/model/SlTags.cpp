@@ -73,6 +73,46 @@ bool HasTag1At(const TFileHandle& file, off_t size) {
 // ---------------------------------------------------------------------------------
 // TSlTag: the parts both records share
 
+bool lb::IsMp3Path(const QString& path) {
+  return lb::FileExtension(path) == ".mp3";
+}
+
+QString TSlTag::LastErrorText() const {
+  const QString file = Parent->GetPath(true);
+  switch (m_LastError) {
+    case TSlTagError::None:
+      return QString();
+    case TSlTagError::NotMp3:
+      return QString("Файл \"%1\" не является файлом MP3: тэги в него не записываются.").arg(file);
+    case TSlTagError::ReadOnly:
+      return QString("Файл \"%1\" доступен только для чтения.").arg(file);
+    case TSlTagError::Damaged:
+      return QString("Тэг ID3v2 файла \"%1\" повреждён и не может быть перезаписан без потерь.")
+          .arg(file);
+    case TSlTagError::Failed:
+      break;
+  }
+  return QString("Не удалось записать тэг в файл \"%1\".").arg(file);
+}
+
+bool TSlTag::Outcome(bool ok, TSlTagError error) {
+  m_LastError = ok ? TSlTagError::None : error;
+  return ok;
+}
+
+bool TSlTag::MayWrite(const QString& path, bool bClearReadOnly) {
+  if (!lb::IsMp3Path(path)) return Outcome(false, TSlTagError::NotMp3);
+  if (bClearReadOnly) {
+    lb::ClearReadOnly(path);
+    return true;
+  }
+  // The owner's write bit is the read-only attribute: it holds for root too.
+  struct stat st;
+  if (::stat(path.toLocal8Bit().constData(), &st) == 0 && !(st.st_mode & S_IWUSR))
+    return Outcome(false, TSlTagError::ReadOnly);
+  return true;
+}
+
 void TSlTag::MarkModified() {
   if (Parent) Parent->MarkModified();
 }
@@ -113,7 +153,7 @@ bool TSlTag::SetSync(bool bSync) {
     MarkModified();
     return true;
   }
-  if (lb::FileExtension(Parent->GetPath(false)) != ".mp3") return false;
+  if (!lb::IsMp3Path(Parent->GetPath(false))) return false;
   bTagSync = true;
   if (!SyncWithFile(true)) {
     bTagSync = false;
@@ -123,13 +163,14 @@ bool TSlTag::SetSync(bool bSync) {
   return true;
 }
 
-bool TSlTag::SyncWithFile(bool bForce) {
+bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
   if (!bTagSync) return true;
   TSlSong* song = Parent;
   const QString path = FilePath();
+  if (look && !look->bValid) look = nullptr;
   // A file whose age can be read lies on a volume that answers; a missing volume
   // gives a missing file.
-  int32_t age = lb::FileAge(path);
+  int32_t age = look ? look->age : lb::FileAge(path);
   if (age == song->m_FileAge && !bForce) return true;
   SetPendingAge(age);
 
@@ -139,11 +180,11 @@ bool TSlTag::SyncWithFile(bool bForce) {
       UpdateDisplayName();
       return true;
     }
-    if (lb::FileExtension(path) != ".mp3") {
+    if (!lb::IsMp3Path(path)) {
       bTagSync = false;
-    } else if (lb::IsCdRom(path)) {
+    } else if (look ? lb::IsCdRom(path, look->device) : lb::IsCdRom(path)) {
       // Files on a disc are read once and never written.
-      bool ok = ReadFromFile();
+      bool ok = look ? ReadFromLook(*look) : ReadFromFile();
       UpdateDisplayName();
       bTagSync = false;
       if (!ok) SetPendingAge(kAgeMissing);
@@ -157,12 +198,13 @@ bool TSlTag::SyncWithFile(bool bForce) {
     SetPendingAge(kAgeMissing);
     return true;
   } else if (!m_bExists) {
-    ok = ReadFromFile();
-  } else if (!FileHasTag()) {
+    ok = look ? ReadFromLook(*look) : ReadFromFile();
+  } else if (!(look ? LookHasTag(*look) : FileHasTag())) {
     ok = WriteToFile(true);
+    if (look) look->bValid = false;  // the file changed: the other record looks again
     if (ok) SetPendingAge(lb::FileAge(path));
   } else {
-    ok = ReadFromFile();  // the file's tag wins
+    ok = look ? ReadFromLook(*look) : ReadFromFile();  // the file's tag wins
   }
   UpdateDisplayName();
   if (!ok) SetPendingAge(kAgeMissing);
@@ -173,7 +215,10 @@ bool TSlTag::SaveTag(bool bClearReadOnly) {
   if (!bTagSync) return true;
   std::lock_guard<std::recursive_mutex> lock(Parent->cs);
   bool ok = WriteToFile(bClearReadOnly);
-  SetPendingAge(ok ? lb::FileAge(FilePath()) : kAgeSyncAgain);
+  if (ok)
+    SetPendingAge(lb::FileAge(FilePath()));
+  else if (m_LastError != TSlTagError::Damaged)  // a damaged tag stays as it was: so does the record
+    SetPendingAge(kAgeSyncAgain);
   return ok;
 }
 
@@ -358,31 +403,58 @@ bool TSlTag1::ReadFromFile() {
   return true;
 }
 
+bool TSlTag1::LookHasTag(const TSlFileLook& look) {
+  return std::memcmp(look.tail, "TAG", 3) == 0;
+}
+
+bool TSlTag1::ReadFromLook(const TSlFileLook& look) {
+  if (LookHasTag(look)) {
+    FromBody(look.tail + 3);
+    m_bExists = true;
+  } else {
+    Clear();
+    m_bExists = false;
+  }
+  return true;
+}
+
 bool TSlTag1::WriteToFile(bool bClearReadOnly) {
   if (!m_bExists) return RemoveFromFile(bClearReadOnly);
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TFileHandle file(path, O_RDWR);
-  if (!file.IsOpen()) return false;
+  if (!file.IsOpen()) return Outcome(false);
   const off_t size = file.Size();
-  if (size < 0) return false;
+  if (size < 0) return Outcome(false);
   char tag[kTagSize];
   std::memcpy(tag, "TAG", 3);
   ToBody(tag + 3);
-  if (HasTag1At(file, size)) return file.WriteAt(tag + 3, kBodySize, size - kBodySize);
-  return file.WriteAt(tag, kTagSize, size);
+  if (HasTag1At(file, size)) {
+    // An ID3v1.1 track number (comment byte 28 zero, byte 29 not) stays when the new
+    // comment leaves room for it.
+    constexpr int kTrackAt = 3 + 94 + 29;
+    char old[2];
+    if (file.ReadAt(old, 2, size - kTagSize + kTrackAt - 1) && old[0] == 0 && old[1] != 0 &&
+        qstrnlen(Comment, kTextWidth) <= kTextWidth - 2)
+      tag[kTrackAt] = old[1];
+    return Outcome(file.WriteAt(tag + 3, kBodySize, size - kBodySize));
+  }
+  if (file.WriteAt(tag, kTagSize, size)) return Outcome(true);
+  // A tag cut short (a full disk) would leave stray bytes after the audio.
+  [[maybe_unused]] const int cut = ::ftruncate(file.Fd(), size);
+  return Outcome(false);
 }
 
 bool TSlTag1::RemoveFromFile(bool bClearReadOnly) {
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TFileHandle file(path, O_RDWR);
-  if (!file.IsOpen()) return false;
+  if (!file.IsOpen()) return Outcome(false);
   const off_t size = file.Size();
-  if (HasTag1At(file, size) && ::ftruncate(file.Fd(), size - kTagSize) != 0) return false;
+  if (HasTag1At(file, size) && ::ftruncate(file.Fd(), size - kTagSize) != 0) return Outcome(false);
   Clear();
   m_bExists = false;
-  return true;
+  return Outcome(true);
 }
 
 // ---------------------------------------------------------------------------------
@@ -556,6 +628,44 @@ bool TSlTag2::ReadFromFile() {
   if (!tag) return false;
   tag->Clear();
   tag.Link(FilePath());
+  TakeFields();
+  tag->Clear();
+  return true;
+}
+
+TSlFileLook TSlTag2::LookAtFile(const QString& path) {
+  TSlFileLook look;
+  TID3ComSession tag;
+  if (!tag) return look;
+  tag->Clear();
+  ID3ComFileFacts facts{};
+  BSTR name = lb::BstrFromQString(path);
+  tag->LinkFile(name, &facts);
+  SysFreeString(name);
+  // A file that could not be read (missing, a folder, no permission) is left to the
+  // records' own checks, which tell these apart.
+  if (facts.size < 0) return look;
+  look.bValid = true;
+  look.age = lb::FileAgeOf(facts.mtimeNs, facts.size);
+  look.device = facts.device;
+  std::memcpy(look.tail, facts.tail, sizeof look.tail);
+  look.bHasTag2 = tag.HasV2Tag();
+  return look;
+}
+
+bool TSlTag2::LookHasTag(const TSlFileLook& look) {
+  return look.bHasTag2;
+}
+
+bool TSlTag2::ReadFromLook(const TSlFileLook&) {
+  TID3ComSession tag;
+  if (!tag) return false;
+  TakeFields();
+  return true;
+}
+
+void TSlTag2::TakeFields() {
+  TID3ComSession tag;
   if (!tag.HasV2Tag()) {
     Clear();
     m_bExists = false;
@@ -578,16 +688,14 @@ bool TSlTag2::ReadFromFile() {
     Track = track;
     m_bExists = true;
   }
-  tag->Clear();
-  return true;
 }
 
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   if (!m_bExists) return RemoveFromFile(bClearReadOnly);
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TID3ComSession tag;
-  if (!tag) return false;
+  if (!tag) return Outcome(false);
   tag->Clear();
   tag.Link(path);
   tag.PutOrRemove(&IID3ComTag::put_Title, Title, {ID3FID_TITLE});
@@ -605,19 +713,20 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   tag->put_Track(Track);
   HRESULT hr = tag->SaveV2Tag();
   tag->Clear();
-  return SUCCEEDED(hr);
+  return Outcome(SUCCEEDED(hr),
+                 hr == ID3COM_E_DAMAGEDTAG ? TSlTagError::Damaged : TSlTagError::Failed);
 }
 
 bool TSlTag2::RemoveFromFile(bool bClearReadOnly) {
   const QString path = FilePath();
-  if (bClearReadOnly) lb::ClearReadOnly(path);
+  if (!MayWrite(path, bClearReadOnly)) return false;
   TID3ComSession tag;
-  if (!tag) return false;
+  if (!tag) return Outcome(false);
   tag.Link(path);
   tag->Clear();
   HRESULT hr = tag->SaveV2Tag();
-  if (FAILED(hr)) return false;
+  if (FAILED(hr)) return Outcome(false);
   Clear();
   m_bExists = false;
-  return true;
+  return Outcome(true);
 }

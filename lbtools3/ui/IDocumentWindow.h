@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <utility>
+#include <vector>
 
 class TSlDocument;
 
@@ -37,10 +38,23 @@ class IDocumentWindow {
   virtual void ShowWindow() = 0;
   // Brings the window to the front, restoring it when minimised.
   virtual void Activate() = 0;
+  // Selects exactly the listed rows (ascending); rows not below the song count are
+  // ignored.
+  virtual void SelectSongs(const std::vector<int>& rows) = 0;
   // Asks the window to close (it asks about unsaved changes); false when it stays open.
   virtual bool CloseWindow() = 0;
   // The window is being destroyed because the program exits (not closed by the user).
   virtual bool ClosingForExit() const = 0;
+
+  // ---- what the player control needs ----
+  // Selected rows, ascending.
+  virtual std::vector<int> SelectedRows() const { return {}; }
+  // The list changed since it was last sent to the player (true for a new window).
+  virtual bool ChangedSinceSent() const { return true; }
+  virtual void SetChangedSinceSent(bool) {}
+  // Scrolls the list so that the row is visible; redraws one row.
+  virtual void EnsureRowVisible(int) {}
+  virtual void RedrawRow(int) {}
 };
 
 class IDocumentWindowFactory {

@@ -1,14 +1,22 @@
 #include "QtUiServices.h"
 
+#include "Help.h"
 #include "InfoWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QAbstractItemView>
+#include <QStyledItemDelegate>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace {
@@ -62,9 +70,10 @@ QList<ButtonDef> ButtonsOf(unsigned type) {
 }
 
 // Runs a box with the given buttons; returns the id of the pressed one. Escape or
-// closing the box gives the escape id.
+// closing the box gives the escape id. With a help context (>= 0) the box has a
+// "Справка" button (and F1) that opens the guide there and asks again.
 int RunBox(QWidget* parent, const QString& text, const QString& caption, QMessageBox::Icon icon,
-           const QList<ButtonDef>& defs, int defaultIndex, int escapeId) {
+           const QList<ButtonDef>& defs, int defaultIndex, int escapeId, int helpContext = -1) {
   QMessageBox box(icon, caption, text, QMessageBox::NoButton, parent);
   QList<QAbstractButton*> buttons;
   for (const ButtonDef& d : defs) buttons << box.addButton(d.text, d.role);
@@ -72,10 +81,38 @@ int RunBox(QWidget* parent, const QString& text, const QString& caption, QMessag
     box.setDefaultButton(qobject_cast<QPushButton*>(buttons[defaultIndex]));
   for (int i = 0; i < defs.size(); ++i)
     if (defs[i].id == escapeId) box.setEscapeButton(buttons[i]);
-  box.exec();
+  QAbstractButton* help =
+      helpContext >= 0 ? box.addButton("Справка", QMessageBox::HelpRole) : nullptr;
+  if (help) lb::SetHelpTopic(&box, lb::HelpContextTopic(helpContext));
+  // Every button of a box closes it: after "Справка" the question comes back.
+  do {
+    box.exec();
+    if (help && box.clickedButton() == help) lb::OpenHelp(lb::HelpContextTopic(helpContext));
+  } while (help && box.clickedButton() == help);
   const int pressed = buttons.indexOf(box.clickedButton());
   return pressed >= 0 ? defs[pressed].id : escapeId;
 }
+
+// File sizes and dates in Russian ("4,9 КБ", "07.12.2026 13:44"): Qt writes "KiB" and
+// English month names whatever the language. Drawn over the dialog's own model (a
+// proxy model would break its selection of typed names).
+class TRussianFilesDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const auto* files = qobject_cast<const QFileSystemModel*>(index.model());
+    if (!files) return;
+    if (index.column() == 3)
+      option->text =
+          QLocale(QLocale::Russian).toString(files->lastModified(index), "dd.MM.yyyy HH:mm");
+    else if (index.column() == 1)
+      option->text =
+          files->isDir(index) ? QString() : QtUiServices::FileSizeText(files->size(index));
+  }
+};
 
 // Classic filters ("Листы (*.m3u)|*.m3u|Все файлы|*") become Qt filters; Qt filters
 // pass unchanged.
@@ -111,6 +148,21 @@ int QtUiServices::MessageBox(const QString& text, const QString& caption, unsign
     RunOnMainThread([&] { result = MessageBox(text, caption, flags); });
     return result;
   }
+  return RunMessageBox(text, caption, flags, -1);
+}
+
+int QtUiServices::MessageBoxWithHelp(const QString& text, const QString& caption, unsigned flags,
+                                     int helpContext) {
+  if (!OnMainThread()) {
+    int result = IDCANCEL;
+    RunOnMainThread([&] { result = MessageBoxWithHelp(text, caption, flags, helpContext); });
+    return result;
+  }
+  return RunMessageBox(text, caption, flags, helpContext);
+}
+
+int QtUiServices::RunMessageBox(const QString& text, const QString& caption, unsigned flags,
+                                int helpContext) {
   const QList<ButtonDef> defs = ButtonsOf(flags & MB_TYPEMASK);
   const int def = (flags & MB_DEFMASK) == MB_DEFBUTTON2   ? 1
                   : (flags & MB_DEFMASK) == MB_DEFBUTTON3 ? 2
@@ -118,7 +170,7 @@ int QtUiServices::MessageBox(const QString& text, const QString& caption, unsign
   int escape = defs.size() == 1 ? defs[0].id : IDCANCEL;
   if ((flags & MB_TYPEMASK) == MB_YESNO) escape = IDNO;
   if ((flags & MB_TYPEMASK) == MB_ABORTRETRYIGNORE) escape = IDABORT;
-  return RunBox(DialogParent(), text, caption, IconOf(flags), defs, def, escape);
+  return RunBox(DialogParent(), text, caption, IconOf(flags), defs, def, escape, helpContext);
 }
 
 int QtUiServices::AskButtons(const QString& text, const QString& caption, unsigned buttons,
@@ -176,18 +228,66 @@ bool QtUiServices::GetClipboardData(const QString& format, QByteArray* data) {
   return true;
 }
 
+QString QtUiServices::FileSizeText(qint64 bytes) {
+  static const char* const units[] = {"КБ", "МБ", "ГБ", "ТБ"};
+  if (bytes < 1024) return QString::number(bytes) + " байт";
+  double value = bytes / 1024.0;
+  int unit = 0;
+  while (value >= 1024 && unit < 3) {
+    value /= 1024;
+    ++unit;
+  }
+  return QLocale(QLocale::Russian).toString(value, 'f', value < 10 ? 1 : 0) + " " + units[unit];
+}
+
+QString QtUiServices::StartFolder(const QString& folder) const {
+  if (!folder.isEmpty()) return folder;
+  if (!m_LastFolder.isEmpty() && QDir(m_LastFolder).exists()) return m_LastFolder;
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  return QDir(music).exists() ? music : QDir::homePath();
+}
+
+void QtUiServices::RememberFolder(const QString& path, bool isFolder) {
+  if (!path.isEmpty()) m_LastFolder = isFolder ? path : QFileInfo(path).absolutePath();
+}
+
+QStringList QtUiServices::RunFileDialog(QFileDialog& dialog) {
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  for (QAbstractItemView* view : dialog.findChildren<QAbstractItemView*>())
+    if (qobject_cast<const QFileSystemModel*>(view->model()))
+      view->setItemDelegate(new TRussianFilesDelegate(view));
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList chosen = dialog.selectedFiles();
+  if (!chosen.isEmpty()) RememberFolder(chosen.first(), dialog.fileMode() == QFileDialog::Directory);
+  return chosen;
+}
+
 QStringList QtUiServices::GetOpenFileNames(const QString& title, const QString& folder,
                                            const QString& filter) {
-  return QFileDialog::getOpenFileNames(DialogParent(), title, folder, QtFilter(filter));
+  QFileDialog dialog(DialogParent(), title, StartFolder(folder), QtFilter(filter));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  return RunFileDialog(dialog);
 }
 
 QString QtUiServices::GetSaveFileName(const QString& title, const QString& fileName,
                                       const QString& filter) {
-  return QFileDialog::getSaveFileName(DialogParent(), title, fileName, QtFilter(filter));
+  // A proposed name in a folder that does not exist keeps the name, in the last folder.
+  QString start = fileName;
+  if (!fileName.isEmpty() && !QFileInfo(fileName).absoluteDir().exists())
+    start = StartFolder(QString()) + "/" + QFileInfo(fileName).fileName();
+  QFileDialog dialog(DialogParent(), title, StartFolder(start), QtFilter(filter));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  const QStringList chosen = RunFileDialog(dialog);
+  return chosen.isEmpty() ? QString() : chosen.first();
 }
 
 QString QtUiServices::GetExistingFolder(const QString& title, const QString& folder) {
-  return QFileDialog::getExistingDirectory(DialogParent(), title, folder);
+  QFileDialog dialog(DialogParent(), title, StartFolder(folder));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  const QStringList chosen = RunFileDialog(dialog);
+  return chosen.isEmpty() ? QString() : chosen.first();
 }
 
 std::unique_ptr<IProgressView> QtUiServices::CreateProgressView(std::function<void()> onStop) {

@@ -7,7 +7,10 @@
 #include "platform/UiServices.h"
 
 #include <QPointer>
+#include <QString>
 #include <QWidget>
+
+class QFileDialog;
 
 class QtUiServices : public UiServices {
  public:
@@ -23,6 +26,8 @@ class QtUiServices : public UiServices {
   int MessageBox(const QString& text, const QString& caption, unsigned flags) override;
   int AskButtons(const QString& text, const QString& caption, unsigned buttons,
                  unsigned icon) override;
+  int MessageBoxWithHelp(const QString& text, const QString& caption, unsigned flags,
+                         int helpContext) override;
   void ProcessMessages() override;
   void RunOnMainThread(const std::function<void()>& fn) override;
   void SetBusyCursor(bool busy) override;
@@ -37,10 +42,22 @@ class QtUiServices : public UiServices {
   bool MainWindowEnabled() const override;
   void SetMainWindowEnabled(bool enabled) override;
 
+  // A file's size as the file dialogs show it ("4,9 КБ").
+  static QString FileSizeText(qint64 bytes);
+  // Where a file dialog opens when its caller names no folder: the folder last chosen
+  // in one, at first the user's music folder.
+  QString StartFolder(const QString& folder) const;
+  // Notes the folder of the files the user chose.
+  void RememberFolder(const QString& path, bool isFolder);
+
  private:
   QWidget* DialogParent() const;
+  int RunMessageBox(const QString& text, const QString& caption, unsigned flags, int helpContext);
+  // Runs a file dialog with Qt's own widgets (they speak Russian, sizes included).
+  QStringList RunFileDialog(QFileDialog& dialog);
 
   QPointer<QWidget> m_MainWindow;
   bool m_bMainEnabled = true;  // when there is no main window
   int m_nBusy = 0;
+  QString m_LastFolder;
 };

@@ -3,3 +3,13 @@ target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/QtUiServices.cpp ${CMAKE_CURRENT_LIST_DIR}/QtUiServices.h
   ${CMAKE_CURRENT_LIST_DIR}/InfoWindow.cpp ${CMAKE_CURRENT_LIST_DIR}/InfoWindow.h
   ${CMAKE_CURRENT_LIST_DIR}/_InfoWindow1.cpp ${CMAKE_CURRENT_LIST_DIR}/_InfoWindow1.h)
+# The guide with its help topics, the program's identity (name, icon, Qt's Russian
+# texts).
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/Help.cpp ${CMAKE_CURRENT_LIST_DIR}/Help.h
+  ${CMAKE_CURRENT_LIST_DIR}/Application.cpp ${CMAKE_CURRENT_LIST_DIR}/Application.h)
+qt_add_resources(lbapp lbicons PREFIX /icons BASE ${CMAKE_SOURCE_DIR}/packaging/icons FILES
+  ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-16.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-22.png
+  ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-32.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-48.png
+  ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-64.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-128.png
+  ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-256.png)

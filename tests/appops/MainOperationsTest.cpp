@@ -66,7 +66,9 @@ TEST(ReplacePaths, RenamesAndRemovesEntries) {
 
 TEST(AddSongs, FilterFromTheWorkingExtensions) {
   TSlInsertFilesManager manager(QString("mp3, wav"));
-  EXPECT_EQ(lb::AddSongsFilter(manager), "mp3-песни (*.mp3)|*.mp3|wav-песни (*.wav)|*.wav");
+  EXPECT_EQ(lb::AddSongsFilter(manager),
+            "Музыкальные файлы (*.mp3 *.wav)|*.mp3;*.wav|mp3-песни (*.mp3)|*.mp3|wav-песни "
+            "(*.wav)|*.wav");
 }
 
 }  // namespace

@@ -64,11 +64,15 @@ TEST(StartUp, RunTimeKeyExistsOnlyWhileRunning) {
   EXPECT_FALSE(TRegistry(HKEY_CURRENT_USER).KeyExists(lb::kRunTimeKey));
 }
 
-TEST(WindowLayout, OffScreenPositionIsPulledBack) {
+TEST(WindowLayout, RestoredWindowIsMovedAndSizedToFitTheWorkArea) {
   const QRect work(0, 0, 1280, 1000);
-  EXPECT_EQ(lb::ClampToWorkArea(QRect(3000, 2000, 800, 600), work), QRect(1230, 950, 800, 600));
-  EXPECT_EQ(lb::ClampToWorkArea(QRect(10, 10, 2000, 1500), work), QRect(10, 10, 1280, 1000));
+  EXPECT_EQ(lb::ClampToWorkArea(QRect(3000, 2000, 800, 600), work), QRect(480, 400, 800, 600));
+  EXPECT_EQ(lb::ClampToWorkArea(QRect(10, 10, 2000, 1500), work), QRect(0, 0, 1280, 1000));
   EXPECT_EQ(lb::ClampToWorkArea(QRect(100, 100, 800, 600), work), QRect(100, 100, 800, 600));
+  // Partly off any edge (a smaller screen, a panel on the left).
+  EXPECT_EQ(lb::ClampToWorkArea(QRect(900, 700, 800, 600), work), QRect(480, 400, 800, 600));
+  EXPECT_EQ(lb::ClampToWorkArea(QRect(-300, -20, 800, 600), QRect(40, 0, 1240, 1000)),
+            QRect(40, 0, 800, 600));
 }
 
 TEST(WindowLayout, MaximisedWindowKeepsTheNormalPlacement) {

@@ -7,8 +7,10 @@
 #include <QFileInfo>
 
 #include "lbtools3/model/M3uList2.h"
+#include "platform/CodePage.h"
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -109,6 +111,84 @@ TEST_F(CliTest, BadInputGivesRussianMessagesAndExitCodes) {
   EXPECT_NE(r.code, 0);
   EXPECT_TRUE(r.err.contains("должно быть числом"));
   EXPECT_EQ(Cli({"--help"}).code, 0);
+}
+
+TEST_F(CliTest, ScanIntoAListAndWhatItRefuses) {
+  const QString music = dir + "/music", list = dir + "/found.m3u";
+  modeltest::MakeMp3(music + "/a.mp3");
+  modeltest::MakeMp3(music + "/sub/b.mp3");
+  // A FIFO named like a song or a list is neither, and never hangs the scan.
+  ASSERT_EQ(::mkfifo(QFile::encodeName(music + "/c.mp3").constData(), 0600), 0);
+  ASSERT_EQ(::mkfifo(QFile::encodeName(music + "/d.m3u").constData(), 0600), 0);
+  CliRun r = Cli({"scan", music, "--into", list, "--lists=yes"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Песен найдено: 2"));
+  TSlDocument doc;
+  doc.SetFileName(list);
+  ASSERT_TRUE(doc.Load(true));
+  QStringList paths;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].GetPath(true);
+  paths.sort();
+  EXPECT_EQ(paths, QStringList({music + "/a.mp3", music + "/sub/b.mp3"}));
+
+  // A missing folder fails before anything is scanned or written.
+  const QByteArray before = lbtest::ReadFile(list);
+  r = Cli({"scan", music, dir + "/none", "--into", list});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("Папка не найдена: " + dir + "/none"));
+  EXPECT_EQ(lbtest::ReadFile(list), before);
+
+  // A folder or an empty name is no song; a music file is no list.
+  for (const QString& bad : {QString("/"), QString(""), music}) {
+    r = Cli({"list", "add", list, bad});
+    EXPECT_EQ(r.code, 2) << bad.toStdString();
+    EXPECT_TRUE(r.err.contains("Не файл, а папка")) << r.err.toStdString();
+  }
+  const QByteArray song = lbtest::ReadFile(music + "/a.mp3");
+  r = Cli({"list", "add", music + "/a.mp3", music + "/sub/b.mp3"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("это музыкальный файл"));
+  EXPECT_EQ(lbtest::ReadFile(music + "/a.mp3"), song);
+  EXPECT_EQ(lbtest::ReadFile(list), before);
+}
+
+TEST_F(CliTest, SettingsSetChecksTheValueAndTheToolUsesIt) {
+  EXPECT_EQ(Cli({"settings", "set", "Edit", "Extentions", ";;;"}).code, 1);
+  EXPECT_EQ(Cli({"settings", "set", "Edit", "FullPathsInsert", "yes"}).code, 1);
+  EXPECT_EQ(Cli({"settings", "set", "Edit", "TagCodePage", "65001"}).code, 1);
+  EXPECT_EQ(Cli({"settings", "set", "Drives", "DD", "/media/music"}).code, 1);
+  EXPECT_EQ(Cli({"settings", "set", "Drives", "d", "media"}).code, 1);
+  ASSERT_EQ(Cli({"settings", "set", "edit", "fullpathsinsert", "false"}).code, 0);
+  ASSERT_EQ(Cli({"settings", "set", "Drives", "d", dir}).code, 0);
+  ASSERT_EQ(Cli({"settings", "set", "Edit", "TagCodePage", "1252"}).code, 0);
+  EXPECT_EQ(Cli({"settings", "get", "Edit", "TagCodePage"}).out, "1252\n");
+  const QString ini = lbtest::ReadFile(qEnvironmentVariable("LBTOOLS_INI"));
+  EXPECT_TRUE(ini.contains("[Edit]\nFullPathsInsert=0\n")) << ini.toStdString();
+  EXPECT_TRUE(ini.contains("[Drives]\nD=" + dir + "\n"));
+  EXPECT_TRUE(Cli({"settings", "show"}).out.contains("Edit/TagCodePage=1252\n"));
+  EXPECT_TRUE(Cli({"settings", "show"}).out.contains("Drives/D=" + dir + "\n"));
+
+  // The tool reads legacy lists in the chosen page (0xE9: "é" in 1252) and finds the
+  // file through the drive's folder.
+  modeltest::MakeMp3(dir + "/Café.mp3");
+  lbtest::WriteFile(dir + "/l.m3u", "D:\\Caf\xE9.mp3\r\n");
+  const CliRun check = Cli({"list", "check", dir + "/l.m3u"});
+  EXPECT_TRUE(check.out.contains("Файлов нет: 0 из 1")) << check.out.toStdString();
+  Cli({"settings", "set", "Edit", "TagCodePage", "1251"});
+
+  // A full disk: the write is reported and the file stays whole.
+  lbtest::SmallFileSystem fs(64);
+  if (!fs.Ok()) GTEST_SKIP() << "a small file system needs root here";
+  const QString small = fs.Path() + "/lbtools3.ini";
+  lbtest::WriteFile(small, "[Edit]\nFastPlay=0\n");
+  fs.Fill();
+  const QByteArray saved = qgetenv("LBTOOLS_INI");
+  qputenv("LBTOOLS_INI", QFile::encodeName(small));
+  const CliRun full = Cli({"settings", "set", "Edit", "Winamp_path", "/usr/bin/audacious"});
+  qputenv("LBTOOLS_INI", saved);
+  EXPECT_EQ(full.code, 1);
+  EXPECT_TRUE(full.err.contains("Файл настроек не записан"));
+  EXPECT_EQ(lbtest::ReadFile(small), "[Edit]\nFastPlay=0\n");
 }
 
 }  // namespace

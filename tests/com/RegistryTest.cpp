@@ -206,3 +206,25 @@ TEST(Registry, ConcurrentProcessesLoseNoWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Registry, FullDiskChangeFailsAndKeepsTheStore) {
+  lbtest::SmallFileSystem fs(64);
+  if (!fs.Ok()) GTEST_SKIP() << "a small file system needs root here";
+  const QByteArray saved = qgetenv("LBTOOLS_REGISTRY_DIR");
+  qputenv("LBTOOLS_REGISTRY_DIR", QFile::encodeName(fs.Path()));
+  {
+    TRegistry reg(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("\\Full", true));
+    ASSERT_TRUE(reg.WriteString("Name", "old"));
+    const QByteArray before = lbtest::ReadFile(RootFile("HKCU.reg"));
+    fs.Fill(1);  // room for the lock file only
+    EXPECT_FALSE(reg.WriteString("Name", "a new and longer value"));
+    EXPECT_EQ(lbtest::ReadFile(RootFile("HKCU.reg")), before);
+    EXPECT_EQ(reg.ReadString("Name"), "old");
+  }
+  qputenv("LBTOOLS_REGISTRY_DIR", saved);
+}
+
+}  // namespace

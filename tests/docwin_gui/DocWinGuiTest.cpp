@@ -189,9 +189,9 @@ TEST_F(DocWinGuiTest, CellsFollowTheColumnKinds) {
 TEST_F(DocWinGuiTest, SelectionCountAndHeaderClicks) {
   TMDIChild* child = Open(Missing(6, "h"));
   child->ListView2->SelectItems({1, 2, 4});
-  EXPECT_EQ(child->StatusText(0), "3");
+  EXPECT_EQ(child->StatusText(0), "3 из 6");
   child->ColumnClick(0);  // "N": something selected -> nothing selected
-  EXPECT_EQ(child->StatusText(0), "0");
+  EXPECT_EQ(child->StatusText(0), "0 из 6");
   child->ColumnClick(0);
   EXPECT_EQ(child->ListView2->GetSelCount(), 6);
   child->ListView2->SelectItems({0, 5});
@@ -405,7 +405,8 @@ TEST_F(DocWinGuiTest, ModifiedListAsksAndAFailedSaveKeepsItOpen) {
   ASSERT_EQ(ui.Messages().size(), 1);
   EXPECT_EQ(ui.Messages()[0].text, question);
   EXPECT_EQ(ui.Messages()[0].caption, "LBTools");
-  EXPECT_EQ(ui.Messages()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION));
+  // With its "Справка" button.
+  EXPECT_EQ(ui.Messages()[0].flags, unsigned(MB_YESNOCANCEL | MB_ICONQUESTION | MB_HELP));
   EXPECT_EQ(host.saves, 0);
 
   host.saveResult = false;
@@ -466,14 +467,22 @@ TEST_F(DocWinGuiTest, CutCopyPasteDeleteKeepViewAndDocumentTogether) {
   child->ListView2->SelectItems({0});
   child->EditPaste();  // after the first selected row
   EXPECT_EQ(Names(child), QStringList({"e0", "e1", "e3", "e2", "e4"}));
+  // The pasted songs are the selection; after Delete the next song is.
+  EXPECT_EQ(child->ListView2->SelectedItems(), std::vector<int>({1, 2}));
   child->ListView2->SelectItems({0, 4});
   child->EditDelete();
   EXPECT_EQ(Names(child), QStringList({"e1", "e3", "e2"}));
   EXPECT_EQ(child->ListView2->GetCount(), 3);
-  EXPECT_EQ(child->StatusText(0), "0");
-  child->ListView2->SelectItems({0, 1, 2});
+  EXPECT_EQ(child->ListView2->SelectedItems(), std::vector<int>({0}));
+  EXPECT_EQ(child->StatusText(0), "1 из 3");
+  child->ListView2->SelectItems({2});
+  child->EditDelete();  // the last song: the new last one follows
+  EXPECT_EQ(child->ListView2->SelectedItems(), std::vector<int>({1}));
+  child->EditPaste();
+  EXPECT_EQ(Names(child), QStringList({"e1", "e3", "e1", "e3"}));
+  child->ListView2->SelectItems({0, 1, 2, 3});
   child->SortItems([](const TSlSong& a, const TSlSong& b) { return a.m_Path < b.m_Path; });
-  EXPECT_EQ(Names(child), QStringList({"e1", "e2", "e3"}));
+  EXPECT_EQ(Names(child), QStringList({"e1", "e1", "e3", "e3"}));
 }
 
 TEST_F(DocWinGuiTest, PathsConvertForSelectedOrAllRows) {

@@ -2,6 +2,8 @@
 #include "ExtracterTestSupport.h"
 
 #include <QDir>
+#include <QFile>
+#include <sys/stat.h>
 
 using namespace lbtest;
 
@@ -195,6 +197,20 @@ TEST_F(ExtracterType2, RecognizeNeedsBothEntries) {
   EXPECT_EQ(Recognize(e.Get(), m_Root), S_FALSE);
   ASSERT_TRUE(QDir().mkpath(Path("mus&song")));
   EXPECT_EQ(Recognize(e.Get(), m_Root.chopped(1)), S_OK) << "a root without its separator";
+}
+
+TEST_F(ExtracterType1, CatalogThatIsNoRegularFileGivesNothingAtOnce) {
+  MakeSongs({"a.mp3"});
+  WriteCatalog("\"A\" - \"B\"\r\n");
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  // A FIFO would make a plain read wait for ever; a link to /dev/zero would never end.
+  ASSERT_TRUE(QFile::remove(Path("set/PROBA.ANN")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Path("set/PROBA.ANN")).constData(), 0600), 0);
+  TRecords r;
+  EXPECT_EQ(r.Ask(e.Get(), Path("MUSI/a.mp3")), S_FALSE);
+  ASSERT_TRUE(QFile::remove(Path("set/PROBA.ANN")));
+  ASSERT_TRUE(QFile::link("/dev/zero", Path("set/PROBA.ANN")));
+  EXPECT_EQ(r.Ask(e.Get(), Path("MUSI/a.mp3")), S_FALSE);
 }
 
 // ---- Type 3: tracker.ini ---------------------------------------------------------------

@@ -3,6 +3,7 @@
 // and files that cannot be written or read.
 #include "com/Com.h"
 #include "id3com/ID3Com.h"
+#include "platform/CodePage.h"
 #include "platform/Registry.h"
 
 #include "id3com/Mp3Files.h"
@@ -10,9 +11,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QDir>
 #include <QLibrary>
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -380,6 +386,99 @@ TEST_F(ID3ComTest, GenreTrackAndShortYearWrites) {
   ComPtr<IID3ComTag> third = NewTag();
   Link(third.Get(), path);
   EXPECT_EQ(Get(third.Get(), kProps[3]), "99");
+}
+
+// Old taggers put Windows-1251 bytes into frames marked ISO-8859-1.
+TEST_F(ID3ComTest, Latin1TextIsReadInTheTagCodePage) {
+  ASSERT_EQ(lb::CurrentTagCodePage(), 1251);
+  const QByteArray cyrillic = lb::ToTagCodePage(QStringLiteral("Кино"));
+  QString path = MakeFile(
+      lbtest::Id3v2(3, {{"TIT2", QByteArray(1, '\0') + cyrillic},
+                        {"COMM", lbtest::CommentBody("rus", "", cyrillic)}}) +
+      lbtest::Mp3Audio());
+  ComPtr<IID3ComTag> tag = NewTag();
+  ASSERT_EQ(Link(tag.Get(), path), S_OK);
+  EXPECT_EQ(Get(tag.Get(), kProps[0]), "Кино");
+  EXPECT_EQ(Get(tag.Get(), kProps[4]), "Кино");
+}
+
+// A tag that outgrows its space moves the audio: through a file beside it when the file
+// has one link, in place when it has more; either way the file stays the user's.
+TEST_F(ID3ComTest, GrowingTagKeepsHardLinksOwnerAndMode) {
+  for (bool linked : {false, true}) {
+    SCOPED_TRACE(linked);
+    QString path = MakeFile(lbtest::Mp3Audio(50));
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(::chmod(name.constData(), 0640), 0);
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(name.constData(), 65534, 65534), 0);
+    }
+    if (linked) {
+      ASSERT_EQ(::link(name.constData(), (name + ".alias").constData()), 0);
+    }
+    struct stat before {};
+    ::stat(name.constData(), &before);
+    WriteAll(path, {{"Title", QString(5000, QChar(0x0416))}}, 255, 0);
+    struct stat after {};
+    ::stat(name.constData(), &after);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_nlink, before.st_nlink);
+    if (linked) {
+      EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+    const QByteArray bytes = lbtest::ReadFile(path);
+    EXPECT_TRUE(bytes.startsWith("ID3") && bytes.endsWith(lbtest::Mp3Audio(50)));
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
+              linked ? 2 : 1);
+  }
+}
+
+// A disk that fills half way through a rewrite: the write fails and the file (and its
+// folder) are as before, on both ways of rewriting.
+TEST_F(ID3ComTest, FullDiskDuringARewriteLeavesTheFileWhole) {
+  for (bool linked : {false, true}) {
+    SCOPED_TRACE(linked);
+    const QByteArray original = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) +
+                                lbtest::Mp3Audio(50);
+    QString path = MakeFile(original);
+    if (linked) {
+      ASSERT_EQ(::link(QFile::encodeName(path).constData(),
+                       QFile::encodeName(path + ".alias").constData()),
+                0);
+    }
+    ComPtr<IID3ComTag> tag = NewTag();
+    ASSERT_EQ(Link(tag.Get(), path), S_OK);
+    Put(tag.Get(), kProps[0], QString(5000, QChar(0x0416)));
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = original.size() + 100;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const HRESULT hr = tag->SaveV2Tag();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_LT(hr, 0);
+    EXPECT_TRUE(lbtest::ReadFile(path) == original);
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
+              linked ? 2 : 1);
+  }
+}
+
+// Bytes after the last frame that are no frame (junk some taggers leave in the
+// padding) lose nothing: such a tag is rewritten as usual.
+TEST_F(ID3ComTest, JunkInThePaddingIsNoDamage) {
+  QByteArray tag = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")},
+                                     {"TPE1", lbtest::TextBody("Artist")}});
+  tag.replace(tag.size() - 8, 8, "\xFFjunk\x01\x02\x03");
+  QString path = MakeFile(tag + lbtest::Mp3Audio());
+  ComPtr<IID3ComTag> t = NewTag();
+  ASSERT_EQ(Link(t.Get(), path), S_OK);
+  EXPECT_EQ(Get(t.Get(), kProps[1]), "Artist");
+  Put(t.Get(), kProps[0], "New");
+  EXPECT_EQ(t->SaveV2Tag(), S_OK);
+  EXPECT_TRUE(lbtest::ReadFile(path).endsWith(lbtest::Mp3Audio()));
 }
 
 }  // namespace

@@ -89,6 +89,46 @@ TEST_F(MainWindowTest, HandOverGoesToTheActiveUnnamedDocumentOrANewOne) {
   Settle(form);
 }
 
+// Another program in front leaves no active document window, but the current one is
+// still the one the user works with.
+TEST_F(MainWindowTest, HandOverInTheBackgroundJoinsTheCurrentUnnamedList) {
+  TMainForm form(ini, false);
+  form.show();
+  form.HandOver(lb::BuildHandOverPayload({"/m/a.mp3"}));
+  ASSERT_EQ(form.Children().size(), 1);
+  QApplication::processEvents();
+  // Another program comes to the front: the window and the application lose activation.
+  QApplication::setActiveWindow(nullptr);
+  QEvent deactivate(QEvent::ApplicationDeactivate);
+  QCoreApplication::sendEvent(qApp, &deactivate);
+  ASSERT_EQ(form.MdiArea()->activeSubWindow(), nullptr) << "the program is not in the background";
+  form.HandOver(lb::BuildHandOverPayload({"/m/b.mp3"}));
+  ASSERT_EQ(form.Children().size(), 1);
+  EXPECT_EQ(Paths(form.Children().first()->m_Document), QStringList({"/m/a.mp3", "/m/b.mp3"}));
+  Settle(form);
+}
+
+// A window restored minimised is not activated until the user restores it; the program
+// gets ready all the same.
+TEST_F(MainWindowTest, FirstActivationRunsWhileTheWindowIsNeverActivated) {
+  struct NoActivation : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+      return event->type() == QEvent::WindowActivate;
+    }
+  } noActivation;
+  ini.WriteInteger("Position", "State", 1);
+  TMainForm form(ini, false);
+  form.installEventFilter(&noActivation);
+  bool ready = false;
+  QObject::connect(&form, &TMainForm::FirstActivationDone, [&] { ready = true; });
+  form.show();
+  for (int i = 0; i < 200 && !ready; ++i) {
+    QApplication::processEvents();
+    QThread::msleep(10);
+  }
+  EXPECT_TRUE(ready);
+}
+
 TEST_F(MainWindowTest, GlobalHotKeysRunEveryMatchingSlotInOrder) {
   const uint16_t ctrlK = 0x4000 | 'K';
   const uint16_t shiftL = 0x2000 | 'L';

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <gtest/gtest.h>
 
+#include "id3com/Mp3Files.h"
+
 namespace {
 
 class SyncTest : public ::testing::Test {
@@ -180,6 +182,51 @@ TEST_F(SyncTest, RemoveTagWithoutSyncOnlyClearsTheRecord) {
   TSlSong check(nullptr, mp3, QString());
   check.m_Tag1.ReadFromFile();
   EXPECT_EQ(check.m_Tag1.GetTitle(), "Stays");
+}
+
+TEST_F(SyncTest, UpperCaseExtensionsAreMp3Files) {
+  for (const QString name : {"LOUD.MP3", "Mixed.Mp3"}) {
+    const QString path = dir + "/" + name;
+    lbtest::WriteFile(path, lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")}}) +
+                                modeltest::Mp3Frames());
+    TSlSong& song = Add(path);
+    song.Sync();
+    EXPECT_TRUE(song.m_Tag2.bTagSync) << name.toStdString();
+    EXPECT_EQ(song.m_Tag2.Title, "Title");
+    EXPECT_EQ(song.m_FileAge, lb::FileAge(path));
+    EXPECT_TRUE(song.m_Tag2.SetSync(false));
+    EXPECT_TRUE(song.m_Tag2.SetSync(true));
+  }
+}
+
+// A v2.4 tag whose rating frame has a broken size: the frames around it are read; a
+// write is refused and leaves the file and the edited record alone.
+TEST_F(SyncTest, DamagedId3v2TagIsReadButNeverRewritten) {
+  QByteArray tag = lbtest::Id3v2(4, {{"TIT2", lbtest::TextBody("Title")},
+                                     {"POPM", QByteArray("user\0\xC4\0\0\0\x03", 10)},
+                                     {"TALB", lbtest::TextBody("Album")}});
+  const qsizetype popm = tag.indexOf("POPM");
+  tag.replace(popm + 4, 4, QByteArray("\0\0\x02\x11", 4));
+  const QString mp3 = dir + "/damaged.mp3";
+  lbtest::WriteFile(mp3, tag + modeltest::Mp3Frames());
+  const QByteArray before = lbtest::ReadFile(mp3);
+
+  TSlSong& song = Add(mp3);
+  song.Sync();
+  EXPECT_TRUE(song.m_Tag2.m_bExists);
+  EXPECT_EQ(song.m_Tag2.Title, "Title");
+  EXPECT_EQ(song.m_Tag2.Album, "Album");
+
+  song.m_Tag2.SetTitle("New");
+  EXPECT_FALSE(song.m_Tag2.SaveTag(true));
+  EXPECT_EQ(song.m_Tag2.LastError(), TSlTagError::Damaged);
+  EXPECT_TRUE(song.m_Tag2.LastErrorText().contains("повреждён"));
+  song.Sync();
+  EXPECT_EQ(song.m_Tag2.Title, "New");
+  EXPECT_TRUE(lbtest::ReadFile(mp3) == before);
+  // Removing the whole tag is still possible.
+  EXPECT_TRUE(song.m_Tag2.RemoveTag(true));
+  EXPECT_TRUE(lbtest::ReadFile(mp3) == modeltest::Mp3Frames());
 }
 
 }  // namespace

@@ -7,8 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
+
+#include "id3com/Mp3Files.h"
 
 using lbtest::ReadFile;
 
@@ -130,13 +134,44 @@ TEST_F(TagTest, Tag1FileProblems) {
   EXPECT_FALSE(folder.m_Tag1.WriteToFile(true));
 }
 
+// The owner's write bit is the read-only attribute, for root as for anyone.
 TEST_F(TagTest, ReadOnlyFileIsMadeWritableOnlyWhenAsked) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
   QFile::setPermissions(mp3, QFile::ReadOwner);
   song.m_Tag1.SetTitle("x", false);
   EXPECT_FALSE(song.m_Tag1.WriteToFile(false));
+  EXPECT_EQ(song.m_Tag1.LastError(), TSlTagError::ReadOnly);
+  EXPECT_FALSE(song.m_Tag1.RemoveFromFile(false));
   EXPECT_EQ(ReadFile(mp3), audio);
   EXPECT_TRUE(song.m_Tag1.WriteToFile(true));
+  EXPECT_EQ(song.m_Tag1.LastError(), TSlTagError::None);
+}
+
+TEST_F(TagTest, Tag1KeepsTheId3v11TrackWhileTheCommentLeavesRoom) {
+  lbtest::WriteFile(mp3, audio + lbtest::Id3v1("Title", "Artist"));  // track 7
+  TSlTag1& t = song.m_Tag1;
+  ASSERT_TRUE(t.ReadFromFile());
+  t.SetTitle("New", false);
+  t.SetComment(QString(28, 'c'), false);
+  ASSERT_TRUE(t.WriteToFile(false));
+  EXPECT_EQ(ReadFile(mp3).at(audio.size() + 126), 7);
+  t.SetComment(QString(30, 'c'), false);
+  ASSERT_TRUE(t.WriteToFile(false));
+  EXPECT_EQ(ReadFile(mp3).at(audio.size() + 126), 'c');
+}
+
+TEST_F(TagTest, Tag1AppendCutShortLeavesTheFileAsItWas) {
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = audio.size() + 60;  // a disk that fills after 60 bytes
+  std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  song.m_Tag1.SetTitle("x", false);
+  const bool written = song.m_Tag1.WriteToFile(false);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(song.m_Tag1.LastError(), TSlTagError::Failed);
+  EXPECT_EQ(ReadFile(mp3), audio);
 }
 
 class Tag2Test : public TagTest {
@@ -195,6 +230,26 @@ TEST_F(Tag2Test, WriteReadAndRemoveThroughTheComponent) {
   EXPECT_FALSE(back.m_Tag2.FileHasTag());
   EXPECT_TRUE(song.m_Tag1.FileHasTag());
   EXPECT_EQ(ReadFile(mp3).left(audio.size()), audio);
+}
+
+TEST_F(Tag2Test, OnlyMp3FilesAreWrittenWhateverTheCase) {
+  const QString wav = dir + "/song.wav";
+  const QByteArray riff = QByteArray("RIFF\x24\0\0\0WAVEfmt ", 16) + QByteArray(28, '\1');
+  lbtest::WriteFile(wav, riff);
+  TSlSong other(nullptr, wav, QString());
+  other.m_Tag1.SetTitle("x", false);
+  other.m_Tag2.SetTitle("x");
+  for (TSlTag* t : {static_cast<TSlTag*>(&other.m_Tag1), static_cast<TSlTag*>(&other.m_Tag2)}) {
+    EXPECT_FALSE(t->WriteToFile(true));
+    EXPECT_FALSE(t->RemoveFromFile(true));
+    EXPECT_EQ(t->LastError(), TSlTagError::NotMp3);
+    EXPECT_TRUE(t->LastErrorText().contains(wav));
+  }
+  EXPECT_EQ(ReadFile(wav), riff);
+
+  TSlSong loud(nullptr, modeltest::MakeMp3(dir + "/loud.Mp3"), QString());
+  loud.m_Tag2.SetTitle("Громко");
+  EXPECT_TRUE(loud.m_Tag2.WriteToFile(false));
 }
 
 TEST_F(Tag2Test, MissingAndGarbageFiles) {

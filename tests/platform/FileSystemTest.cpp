@@ -111,3 +111,27 @@ TEST(FileSystem, ExecutableFolderIsTheRunningProgramsFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FileSystem, OnlyRegularFilesWithinTheCapAreRead) {
+  const QString dir = NewTempDir();
+  ASSERT_TRUE(WriteFile(dir + "/a.txt", "abc"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/fifo").constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link("/dev/zero", dir + "/zero"));
+  QByteArray bytes;
+  lb::TOpenFailure why = lb::TOpenFailure::None;
+  EXPECT_TRUE(lb::ReadRegularFile(dir + "/a.txt", 3, &bytes, &why));
+  EXPECT_EQ(bytes, "abc");
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/a.txt", 2, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::TooLarge);
+  // Neither waits for a writer nor reads without end.
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/fifo", 1 << 20, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::NotRegular);
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/zero", 1 << 20, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::NotRegular);
+  EXPECT_FALSE(lb::ReadRegularFile(dir + "/none", 1 << 20, &bytes, &why));
+  EXPECT_EQ(why, lb::TOpenFailure::Missing);
+}
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -212,6 +213,71 @@ TEST(SettingsFile, EnvironmentOverridesThenExecutableFolder) {
   // The test's own folder is writable: a portable install keeps its settings there.
   EXPECT_EQ(lb::SettingsFilePath(), QCoreApplication::applicationDirPath() + "/lbtools3.ini");
   qputenv("LBTOOLS_INI", saved);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(IniFileTest, EachLineIsDecodedOnItsOwn) {
+  // A UTF-8 file with one line added by a Windows-1251 editor: the stray line is read
+  // in the code page and every other line stays as it was.
+  WriteFile(m_Path, QString("[Папка]\nИмя=Тест\n").toUtf8() + "\xC4\xF0\xF3\xE3\xEE\xE5=1\n");
+  TIniFile ini(m_Path);
+  EXPECT_EQ(ini.ReadString("Папка", "Имя", ""), "Тест");
+  EXPECT_EQ(ini.ReadString("Папка", "Другое", ""), "1");
+  ASSERT_TRUE(ini.WriteString("Папка", "Ещё", "2"));
+  EXPECT_EQ(ReadFile(m_Path), QString("[Папка]\nИмя=Тест\nДругое=1\nЕщё=2\n").toUtf8());
+}
+
+TEST_F(IniFileTest, TwoProcessesWritingAtOnceKeepEveryKey) {
+  constexpr int kKeys = 60;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = ::fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      TIniFile ini(m_Path);
+      bool ok = true;
+      for (int i = 0; i < kKeys; ++i)
+        ok = ini.WriteInteger("S", QString("p%1k%2").arg(c).arg(i), i) && ok;
+      ::_exit(ok ? 0 : 1);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(TIniFile(m_Path).ReadSection("S").size(), 2 * kKeys);
+}
+
+TEST_F(IniFileTest, FullDiskWriteFailsAndKeepsTheFile) {
+  lbtest::SmallFileSystem fs(64);
+  if (!fs.Ok()) GTEST_SKIP() << "a small file system needs root here";
+  const QString path = fs.Path() + "/settings.ini";
+  const QByteArray before = "[S]\nk=old\n";
+  WriteFile(path, before);
+  fs.Fill(1);  // room for the lock file only
+  TIniFile ini(path);
+  EXPECT_FALSE(ini.WriteString("S", "k", "new value"));
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(ini.ReadString("S", "k", ""), "old");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(IniFileTest, SettingsFileThatCannotBeReadIsNeverReplaced) {
+  // A FIFO under the settings name: reads give the defaults at once, writes refuse.
+  ASSERT_EQ(::mkfifo(QFile::encodeName(m_Path).constData(), 0600), 0);
+  TIniFile ini(m_Path);
+  EXPECT_EQ(ini.ReadString("S", "k", "default"), "default");
+  EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(m_Path).constData(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 }  // namespace

@@ -13,14 +13,26 @@
 //                             1000000 when run on the main thread
 //   handover NAME HEX PORT    hold the mapping and send 0x8002 with its size to PORT;
 //                             print the result, exit 1 when the send failed
+// Raw roles that take a socket name as it is (a name of another user's object):
+//   squat SOCKET [HEX]        listen on the name, print "listening" (or "taken"), then
+//                             "connection" for each one; answer every request with the
+//                             bytes HEX, or never
+//   probe SOCKET HEX          connect, send the bytes HEX, print "refused" (no
+//                             connection), "answered" (bytes came back), "dropped"
+//                             (closed without an answer) or "silent" (nothing in 3 s)
+// And a prefix for any role, run as root: as-uid UID ROLE... drops to that user first.
 #include "platform/NamedObjects.h"
 
 #include <QCoreApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <grp.h>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 void Say(const QByteArray& text) {
@@ -36,9 +48,44 @@ void HoldUntilStdinEnds(lb::TNamedEvent* event) {
     if (line == "signal" && event) Say(event->Signal() ? "signalled" : "failed");
   }
 }
+
+// Answers every whole frame that arrives on the socket with the same bytes.
+void AnswerFrames(QLocalSocket* socket, const QByteArray& answer) {
+  auto buffer = std::make_shared<QByteArray>();
+  QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer, answer] {
+    buffer->append(socket->readAll());
+    uint8_t op = 0;
+    QByteArray body;
+    while (lb::wire::TakeFrame(*buffer, op, body, 1 << 20) == lb::wire::TTake::Frame)
+      socket->write(answer);
+  });
+}
+
+int Probe(const QString& socketName, const QByteArray& bytes) {
+  QLocalSocket socket;
+  socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+  socket.connectToServer(socketName);
+  if (!socket.waitForConnected(3000)) {
+    Say("refused");
+    return 0;
+  }
+  socket.write(bytes);
+  socket.waitForBytesWritten(3000);
+  if (socket.waitForReadyRead(3000) || socket.bytesAvailable() > 0)
+    Say("answered");
+  else
+    Say(socket.state() == QLocalSocket::ConnectedState ? "silent" : "dropped");
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "as-uid") {
+    const auto uid = uid_t(std::stoul(argv[2]));
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0) return 65;
+    argv += 2;
+    argc -= 2;
+  }
   if (argc < 2) return 64;
   QCoreApplication app(argc, argv);
   const std::string cmd = argv[1];
@@ -121,5 +168,23 @@ int main(int argc, char** argv) {
     Say(QByteArray::number(qlonglong(*result)));
     return 0;
   }
+  if (cmd == "squat") {
+    QLocalServer server;
+    server.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+    if (!server.listen(arg(2))) {
+      Say("taken");
+      return 1;
+    }
+    const QByteArray answer = QByteArray::fromHex(arg(3).toLatin1());
+    QObject::connect(&server, &QLocalServer::newConnection, [&] {
+      while (QLocalSocket* socket = server.nextPendingConnection()) {
+        Say("connection");
+        if (!answer.isEmpty()) AnswerFrames(socket, answer);
+      }
+    });
+    Say("listening");
+    return app.exec();
+  }
+  if (cmd == "probe") return Probe(arg(2), QByteArray::fromHex(arg(3).toLatin1()));
   return 64;
 }

@@ -472,3 +472,75 @@ TEST(MessagePort, GarbageFromAClientLeavesThePortWorking) {
   worker.join();
   EXPECT_EQ(result, std::optional<int64_t>(42));
 }
+
+// ---------------------------------------------------------------------------------
+
+TEST(NamedObjectServer, AFloodOfSilentConnectionsLeavesRoomAndIsClosed) {
+  const QString name = UniqueName();
+  TNamedEvent owner;
+  ASSERT_EQ(owner.Create(name, false, false), TCreateResult::Created);
+  std::vector<std::unique_ptr<QLocalSocket>> flood;
+  for (int n = 0; n < 2 * lb::kNamedObjectMaxConnections; ++n) {
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+    socket->connectToServer(lb::NamedObjectSocketName("event", name));
+    ASSERT_TRUE(socket->waitForConnected(5000));
+    flood.push_back(std::move(socket));
+  }
+  // Another process still gets through.
+  Peer signaller({"signal-event", name});
+  EXPECT_EQ(signaller.Finish(), 0);
+  EXPECT_EQ(owner.Wait(5000), wrSignaled);
+
+  // Every silent connection is closed before long.
+  QDeadlineTimer deadline(3 * lb::kNamedObjectIdleMs + 5000);
+  auto open = [&] {
+    int count = 0;
+    for (auto& socket : flood) {
+      socket->waitForReadyRead(0);
+      count += socket->state() == QLocalSocket::ConnectedState;
+    }
+    return count;
+  };
+  while (open() > 0 && !deadline.hasExpired()) QThread::msleep(100);
+  EXPECT_EQ(open(), 0);
+}
+
+TEST(NamedObjectServer, ANameTakenBySomeoneWhoNeverAnswersIsNoWorkingObject) {
+  // The owner of a published number answers it; a silent holder of the name does not.
+  const QString name = UniqueName();
+  TNamedEvent owner;
+  ASSERT_EQ(owner.Create(name, false, false), TCreateResult::Created);
+  EXPECT_EQ(owner.Published(), std::optional<int64_t>(0));
+  owner.Publish(42);
+  TNamedEvent opener;
+  ASSERT_EQ(opener.Create(name, false, false), TCreateResult::AlreadyExists);
+  EXPECT_EQ(opener.Published(), std::optional<int64_t>(42));
+
+  const QString squatted = UniqueName();
+  Peer squatter({"squat", lb::NamedObjectSocketName("event", squatted)});
+  ASSERT_EQ(squatter.Line(), "listening");
+  TNamedEvent victim;
+  ASSERT_EQ(victim.Create(squatted, false, false), TCreateResult::AlreadyExists);
+  EXPECT_EQ(victim.Published(300), std::nullopt);
+}
+
+// Abstract names have no owner: a process of another user can take one before us. Run
+// as root, a peer drops to the user "nobody" to play that stranger.
+TEST(NamedObjectServer, ObjectsOfAnotherUserAreNotOurs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a peer as another user";
+  const QString event = UniqueName(), mapping = UniqueName();
+  Peer eventSquatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("event", event),
+                      QString::fromLatin1(lb::wire::Frame(2).toHex())});
+  ASSERT_EQ(eventSquatter.Line(), "listening");
+  Peer mappingSquatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("mapping", mapping),
+                        QString::fromLatin1(lb::wire::Frame(21, "x").toHex())});
+  ASSERT_EQ(mappingSquatter.Line(), "listening");
+
+  EXPECT_FALSE(TNamedEvent::Exists(event));
+  TNamedEvent opener;
+  EXPECT_FALSE(opener.Open(event));
+  EXPECT_EQ(opener.Create(event, false, false), TCreateResult::Failed);
+  TNamedMapping reader;
+  EXPECT_FALSE(reader.Open(mapping, 1));
+}

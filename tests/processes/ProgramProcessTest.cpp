@@ -18,15 +18,20 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSize>
-#include <fcntl.h>
-#include <gtest/gtest.h>
+#include <QtEndian>
+#include <csignal>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
-#include <sys/file.h>
+#include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -37,27 +42,6 @@ constexpr int kSendMs = 60000;
 // Delphi short-cut codes, as the settings keep them: Ctrl+K and Ctrl+J.
 constexpr uint16_t kCtrlK = 0x4000 | 'K';
 constexpr uint16_t kCtrlJ = 0x4000 | 'J';
-
-// The named objects are per user, not per settings folder: programs of two tests (or
-// of another build's tests) running at once would find each other. The tests of all
-// builds take turns through this lock.
-class TurnLock {
- public:
-  TurnLock() {
-    const QByteArray path = QFile::encodeName(QDir::tempPath() + "/lbtools-process-tests-" +
-                                              QString::number(::getuid()) + ".lock");
-    m_Fd = ::open(path.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-    if (m_Fd >= 0) ::flock(m_Fd, LOCK_EX);
-  }
-  ~TurnLock() {
-    if (m_Fd >= 0) ::close(m_Fd);
-  }
-  TurnLock(const TurnLock&) = delete;
-  TurnLock& operator=(const TurnLock&) = delete;
-
- private:
-  int m_Fd = -1;
-};
 
 int64_t OwnerPid(int64_t handle) {
   return handle >> 32;
@@ -72,7 +56,6 @@ QByteArray Payload(std::initializer_list<const char*> paths) {
 class ProgramProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_Lock = std::make_unique<TurnLock>();
     m_Dir = lbtest::NewTempDir();
     m_Home = m_Dir + "/home";
     QDir().mkpath(m_Home);
@@ -109,7 +92,8 @@ class ProgramProcessTest : public ::testing::Test {
     // An existing settings file means "not the first run": no greeting dialogs.
     WriteSettings("");
 
-    // A program left by someone else holds the names; wait for it to go.
+    // The test support gives this process's named objects a namespace of their own, so
+    // only a program of this very test could hold the names; wait for it to go.
     QDeadlineTimer deadline(kStartMs);
     while (lb::TNamedEvent::Exists(lb::kInstanceEventName) && !deadline.hasExpired())
       ::usleep(100 * 1000);
@@ -126,7 +110,6 @@ class ProgramProcessTest : public ::testing::Test {
     }
     m_Processes.clear();
     qputenv("LBTOOLS_REGISTRY_DIR", m_SavedRegistryDir);
-    m_Lock.reset();
   }
 
   // The settings file: the position section that marks a later run, then extra lines.
@@ -134,10 +117,11 @@ class ProgramProcessTest : public ::testing::Test {
     ASSERT_TRUE(lbtest::WriteFile(m_Ini, "[Position]\nState=0\n" + extra));
   }
 
-  QProcess& Start(const QStringList& args = {}) {
+  QProcess& Start(const QStringList& args = {}, std::function<void()> inChild = {}) {
     m_Processes.push_back(std::make_unique<QProcess>());
     QProcess& process = *m_Processes.back();
     process.setProcessEnvironment(m_Env);
+    if (inChild) process.setChildProcessModifier(inChild);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     process.start(lbtest::BinDir() + "/lbtools3", args);
     // Also moves the object to "running" (it learns of the start through events).
@@ -146,8 +130,7 @@ class ProgramProcessTest : public ::testing::Test {
   }
 
   // Waits until a program finishes its first activation: it signals the instance event
-  // then (the first one owns the event; a later full start signals it through the
-  // first one).
+  // it owns then.
   ::testing::AssertionResult WaitUntilActivated(QProcess& process) {
     lb::TNamedEvent event;
     QDeadlineTimer deadline(kStartMs);
@@ -187,6 +170,38 @@ class ProgramProcessTest : public ::testing::Test {
                                          kSendMs);
   }
 
+  // A helper process of the named-object tests (see IpcPeer.cpp); its lines are read
+  // with PeerLine.
+  QProcess& StartPeer(const QStringList& args) {
+    m_Processes.push_back(std::make_unique<QProcess>());
+    QProcess& process = *m_Processes.back();
+    process.setProcessEnvironment(m_Env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(lbtest::BinDir() + "/ipc_peer", args);
+    EXPECT_TRUE(process.waitForStarted(kStartMs));
+    return process;
+  }
+  static QByteArray PeerLine(QProcess& peer) {
+    while (!peer.canReadLine())
+      if (!peer.waitForReadyRead(kStartMs)) return peer.readAll().trimmed();
+    return peer.readLine().trimmed();
+  }
+
+  // Runs until the program's run-time key names this process and its window answers.
+  ::testing::AssertionResult WaitUntilServing(QProcess& process) {
+    QDeadlineTimer deadline(kStartMs);
+    int64_t application = 0;
+    while (!(ReadHandle("HandleToApplication", &application) &&
+             OwnerPid(application) == process.processId() &&
+             lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, 2000) == 1)) {
+      if (process.state() == QProcess::NotRunning)
+        return ::testing::AssertionFailure() << "the program ended, code " << process.exitCode();
+      if (deadline.hasExpired()) return ::testing::AssertionFailure() << "no window answers";
+      process.waitForFinished(100);
+    }
+    return ::testing::AssertionSuccess();
+  }
+
   QStringList DumpLines() const {
     return QString::fromUtf8(lbtest::ReadFile(m_Dump)).split('\n', Qt::SkipEmptyParts);
   }
@@ -222,7 +237,6 @@ class ProgramProcessTest : public ::testing::Test {
 
   int VolumeToolStarts() const { return int(lbtest::ReadFile(m_VolumeLog).count("started\n")); }
 
-  std::unique_ptr<TurnLock> m_Lock;
   QString m_Dir, m_Home, m_Ini, m_Dump, m_VolumeLog, m_VolumeTool;
   QProcessEnvironment m_Env;
   QByteArray m_SavedRegistryDir;
@@ -251,20 +265,112 @@ TEST_F(ProgramProcessTest, SecondStartRaisesTheFirstAndEnds) {
   EXPECT_EQ(lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, kSendMs), 1);
 }
 
-TEST_F(ProgramProcessTest, SecondStartWithoutRunTimeKeyStartsFully) {
+// The instance event itself names the window to raise: a missing run-time key does
+// not make a second full instance.
+TEST_F(ProgramProcessTest, SecondStartWithoutRunTimeKeyStillRaisesTheFirst) {
   QProcess& first = Start();
   ASSERT_TRUE(WaitUntilActivated(first));
   ASSERT_TRUE(TRegistry(HKEY_CURRENT_USER).DeleteKey(lb::kRunTimeKey));
 
   QProcess& second = Start();
-  ASSERT_TRUE(WaitUntilActivated(second));
-  // It registered its own ports and keeps running beside the first.
+  ASSERT_TRUE(second.waitForFinished(kStartMs));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(first.state(), QProcess::Running);
+}
+
+TEST_F(ProgramProcessTest, TwoStartsAtTheSameMomentGiveOneInstance) {
+  QProcess& a = Start();
+  QProcess& b = Start();
+  QDeadlineTimer deadline(kStartMs);
+  // Each process object learns of its end only while it is waited on.
+  while (!a.waitForFinished(25) && !b.waitForFinished(25) && !deadline.hasExpired()) {
+  }
+  QProcess& ended = a.state() == QProcess::Running ? b : a;
+  QProcess& running = &ended == &a ? b : a;
+  ASSERT_EQ(ended.state(), QProcess::NotRunning) << "both programs keep running";
+  EXPECT_EQ(ended.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(ended.exitCode(), 0);
+  EXPECT_TRUE(WaitUntilActivated(running));
+  EXPECT_EQ(OwnerPid(MainWindowHandle()), running.processId());
+}
+
+// A crash leaves the run-time key behind; someone else holds the event name and never
+// answers. The start neither believes the key nor ends silently: it runs as a program.
+TEST_F(ProgramProcessTest, StaleKeyAndSquattedEventNameStartANormalProgram) {
+  const int64_t gone = (int64_t(0x7ffffff0) << 32) | 1;  // no process has that id
+  ASSERT_TRUE(lb::WriteRunTimeHandles(gone, gone));
+  QProcess& squatter =
+      StartPeer({"squat", lb::NamedObjectSocketName("event", lb::kInstanceEventName)});
+  ASSERT_EQ(PeerLine(squatter), "listening");
+
+  QProcess& program = Start();
+  EXPECT_TRUE(WaitUntilServing(program));
+  EXPECT_EQ(OwnerPid(MainWindowHandle()), program.processId());
+}
+
+TEST_F(ProgramProcessTest, StartWhileMinimisedFinishesItsFirstActivation) {
+  ASSERT_TRUE(lbtest::WriteFile(m_Ini, "[Position]\nState=1\n"));
+  // This platform never activates a window by itself (the offscreen one activates every
+  // window it shows, minimised or not).
+  m_Env.insert("QT_QPA_PLATFORM", "minimal");
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  const QByteArray one = Payload({"/tmp/m.mp3"});
+  EXPECT_EQ(HandOver(one, one.size()), 1);
+  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/m.mp3"}));
+}
+
+// Idle connections hold every server of the program, which may open few descriptors:
+// the guard stays, a second start still raises the first.
+TEST_F(ProgramProcessTest, FloodOfIdleConnectionsKeepsTheInstanceGuard) {
+  QProcess& first = Start({}, [] {
+    const rlimit few{128, 128};
+    ::setrlimit(RLIMIT_NOFILE, &few);
+  });
+  ASSERT_TRUE(WaitUntilActivated(first));
   int64_t application = 0;
   ASSERT_TRUE(ReadHandle("HandleToApplication", &application));
-  EXPECT_EQ(OwnerPid(application), second.processId());
-  EXPECT_EQ(OwnerPid(MainWindowHandle()), second.processId());
-  EXPECT_EQ(second.state(), QProcess::Running);
+  auto portSocket = [](int64_t port) {
+    return lb::NamedObjectSocketName(
+        "port", QStringLiteral("%1-%2").arg(quint64(port) >> 32).arg(quint32(port)));
+  };
+  const QString servers[] = {lb::NamedObjectSocketName("event", lb::kInstanceEventName),
+                             portSocket(MainWindowHandle()), portSocket(application)};
+  std::vector<std::unique_ptr<QLocalSocket>> flood;
+  for (const QString& server : servers) {
+    for (int n = 0; n < 150; ++n) {
+      auto socket = std::make_unique<QLocalSocket>();
+      socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+      socket->connectToServer(server);
+      socket->waitForConnected(2000);
+      flood.push_back(std::move(socket));
+    }
+  }
+  QProcess& second = Start();
+  ASSERT_TRUE(second.waitForFinished(kStartMs));
+  EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(first.state(), QProcess::Running);
+  EXPECT_EQ(lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, kSendMs), 1);
+}
+
+// The program ends on a termination signal without waiting for anyone: the modified
+// list is kept, the layout written, the run-time key gone.
+TEST_F(ProgramProcessTest, TerminationSignalEndsTheProgramCleanly) {
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(NewListPath(1)).absolutePath()));
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  const QByteArray one = Payload({"/tmp/t.mp3"});
+  ASSERT_EQ(HandOver(one, one.size()), 1);
+
+  ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
+  ASSERT_TRUE(program.waitForFinished(kStartMs));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_FALSE(TRegistry(HKEY_CURRENT_USER).KeyExists(lb::kRunTimeKey));
+  TIniFile ini(m_Ini);
+  EXPECT_TRUE(ini.ValueExists("Position", "Width"));
+  EXPECT_TRUE(lbtest::ReadFile(NewListPath(1)).contains("/tmp/t.mp3"));
 }
 
 // Only the exact "/shell_invoke" is the shell start; anything else is a plain start
@@ -344,6 +450,113 @@ TEST_F(ProgramProcessTest, HandOverThatCannotBeReadIsDeclined) {
   // Still serving: a good hand-over afterwards is taken.
   EXPECT_EQ(HandOver(payload, payload.size()), 1);
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/c.mp3"}));
+}
+
+// A mapping that never answers leaves the window working meanwhile.
+TEST_F(ProgramProcessTest, HandOverFromASilentMappingDoesNotFreezeTheWindow) {
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  int64_t application = 0;
+  ASSERT_TRUE(ReadHandle("HandleToApplication", &application));
+  QProcess& squatter =
+      StartPeer({"squat", lb::NamedObjectSocketName("mapping", lb::kHandOverMappingName)});
+  ASSERT_EQ(PeerLine(squatter), "listening");
+
+  const int64_t main = MainWindowHandle();
+  std::optional<int64_t> handOver;
+  std::thread sender([&] {
+    handOver = lb::TMessagePort::SendMessage(main, lb::kHandOverMessage, 33, 0, kSendMs);
+  });
+  // The program is reading the mapping now.
+  EXPECT_EQ(PeerLine(squatter), "connection");
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, kSendMs), 1);
+  EXPECT_LT(clock.elapsed(), 500);
+  sender.join();
+  EXPECT_EQ(handOver, std::optional<int64_t>(0));
+  EXPECT_FALSE(QFile::exists(m_Dump));
+}
+
+namespace {
+qint64 ResidentKb(qint64 pid) {
+  for (const QByteArray& line :
+       lbtest::ReadFile("/proc/" + QString::number(pid) + "/status").split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLongLong();
+  return -1;
+}
+}  // namespace
+
+TEST_F(ProgramProcessTest, OversizedHandOverIsRefusedWithoutGrowing) {
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  const qint64 before = ResidentKb(program.processId());
+  ASSERT_GT(before, 0);
+
+  // More bytes than any hand-over needs.
+  const QByteArray big = QByteArray(16 * 1024 * 1024 - 2, 'a') + QByteArray(2, '\0');
+  EXPECT_EQ(HandOver(big, big.size()), 0);
+  // Within the byte limit, but a million short paths.
+  QByteArray many;
+  for (int n = 0; n < 1000000; ++n) many.append("/a", 2).append('\0');
+  many.append('\0');
+  EXPECT_EQ(HandOver(many, many.size()), 0);
+
+  EXPECT_FALSE(QFile::exists(m_Dump));
+  EXPECT_LT(ResidentKb(program.processId()) - before, 10 * 1024);
+  EXPECT_EQ(program.state(), QProcess::Running);
+}
+
+// ---------------------------------------------------------------------------------
+// Another user of the machine. Abstract socket names have no owner: a stranger can
+// connect to the program's names and take free ones. Run as root, a helper drops to
+// the user "nobody" to play the stranger.
+
+TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a helper as another user";
+  const QString nobody = "65534";
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  int64_t application = 0;
+  ASSERT_TRUE(ReadHandle("HandleToApplication", &application));
+  const int64_t main = MainWindowHandle();
+  auto portSocket = [](int64_t port) {
+    return lb::NamedObjectSocketName(
+        "port", QStringLiteral("%1-%2").arg(quint64(port) >> 32).arg(quint32(port)));
+  };
+  const QString ping = QString::fromLatin1(lb::wire::Frame(1).toHex());
+  for (const QString& server : {lb::NamedObjectSocketName("event", lb::kInstanceEventName),
+                                portSocket(main), portSocket(application)}) {
+    QProcess& own = StartPeer({"probe", server, ping});
+    EXPECT_EQ(PeerLine(own), "answered") << server.toStdString();
+    QProcess& stranger = StartPeer({"as-uid", nobody, "probe", server, ping});
+    EXPECT_EQ(PeerLine(stranger), "dropped") << server.toStdString();
+  }
+
+  // A stranger's hand-over of a list this user prepared opens nothing.
+  const QByteArray payload = Payload({"/tmp/x.mp3"});
+  {
+    lb::TNamedMapping mapping;
+    ASSERT_EQ(mapping.CreateExclusive(lb::kHandOverMappingName, payload),
+              lb::TCreateResult::Created);
+    QByteArray send(20, '\0');
+    qToLittleEndian<quint32>(lb::kHandOverMessage, send.data());
+    qToLittleEndian<quint64>(quint64(payload.size()), send.data() + 4);
+    QProcess& stranger = StartPeer({"as-uid", nobody, "probe", portSocket(main),
+                                    QString::fromLatin1(lb::wire::Frame(40, send).toHex())});
+    EXPECT_EQ(PeerLine(stranger), "dropped");
+  }
+  // A mapping the stranger holds under the program's name is not read.
+  const QByteArray passwd = Payload({"/etc/passwd"});
+  QProcess& squatter = StartPeer({"as-uid", nobody, "squat",
+                                  lb::NamedObjectSocketName("mapping", lb::kHandOverMappingName),
+                                  QString::fromLatin1(lb::wire::Frame(21, passwd).toHex())});
+  ASSERT_EQ(PeerLine(squatter), "listening");
+  EXPECT_EQ(lb::TMessagePort::SendMessage(main, lb::kHandOverMessage, uint64_t(passwd.size()), 0,
+                                          kSendMs),
+            0);
+  EXPECT_FALSE(QFile::exists(m_Dump));
+  EXPECT_EQ(program.state(), QProcess::Running);
 }
 
 // ---------------------------------------------------------------------------------

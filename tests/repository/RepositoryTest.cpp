@@ -45,6 +45,7 @@ class FakeWindow : public IDocumentWindow {
   void SetCaption(const QString& caption) override { this->caption = caption; }
   void ShowWindow() override { ++shows; }
   void Activate() override { ++activations; }
+  void SelectSongs(const std::vector<int>&) override {}
   bool CloseWindow() override { return true; }
   bool ClosingForExit() const override { return closingForExit; }
 

@@ -1,6 +1,7 @@
 // The settings keys with their defaults, the hot-key slots and short-cut codes, the
 // settings dialog's validation and OK sequence, and locating the player.
 #include "SettingsTestUtil.h"
+#include "platform/CodePage.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QFileInfo>
@@ -95,7 +96,7 @@ TEST(HotKeys, SlotsRoundTripThroughTheWinampSection) {
   EXPECT_EQ(ini.ReadString("Winamp", "SpeedKeyG0", ""), "0");
   EXPECT_EQ(ReadHotKeys(TIniFile(lb::SettingsFilePath())), hotKeys);
   EXPECT_EQ(HotKeySlotNames(), (QStringList{"BackWard", "Play", "Pause", "Stop", "Forward",
-                                            "Show Winamp", "Show Volume Reg"}));
+                                            "Show Audacious", "Show Volume Reg"}));
 }
 
 TEST(HotKeys, ShortCutCodesFollowTheVirtualKeyLayout) {
@@ -141,9 +142,9 @@ TEST_F(SettingsModelTest, ValidationRunsInOrderAndStopsAtTheFirstFailure) {
   v.velocity = "0";
   EXPECT_EQ(model.Validate(), "Неправильно заданы расширения файлов");
   v.extensions = "mp3;ogg, flac";  // a semicolon is part of a valid extension
-  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Winamp отсутствует");
+  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Audacious отсутствует");
   v.winampPath = lbtest::NewTempDir();  // a folder is no program
-  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Winamp отсутствует");
+  EXPECT_EQ(model.Validate(), "По указанному пути файл программы Audacious отсутствует");
   v.winampPath = MakeProgram("audacious");
   v.editorPathUsed = true;
   v.editorPath = "";
@@ -156,8 +157,39 @@ TEST_F(SettingsModelTest, ValidationRunsInOrderAndStopsAtTheFirstFailure) {
 
 TEST_F(SettingsModelTest, EmptyExtensionsAreRefused) {
   MakeValid();
-  model.Values().extensions = " , ";
-  EXPECT_EQ(model.Validate(), "Неправильно заданы расширения файлов");
+  for (const char* bad : {" , ", ";;;", "mp3, ;"}) {
+    model.Values().extensions = bad;
+    EXPECT_EQ(model.Validate(), "Неправильно заданы расширения файлов") << bad;
+  }
+}
+
+TEST_F(SettingsModelTest, TagCodePageAndDrivesAreCheckedWrittenAndApplied) {
+  const QString kDrivesMessage =
+      "Неправильно заданы диски: нужна одна латинская буква и полный путь папки";
+  MakeValid();
+  TSettingsValues& v = model.Values();
+  EXPECT_EQ(v.tagCodePage, 1251);
+  v.tagCodePage = 65001;
+  EXPECT_EQ(model.Validate(), "Неизвестная кодовая страница тэгов");
+  v.tagCodePage = 1252;
+  for (const TDriveFolders& bad :
+       {TDriveFolders{{"DE", "/media"}}, TDriveFolders{{"Ж", "/media"}},
+        TDriveFolders{{"D", "media"}}, TDriveFolders{{"D", "/a"}, {"d", "/b"}}}) {
+    v.drives = bad;
+    EXPECT_EQ(model.Validate(), kDrivesMessage);
+  }
+  v.drives = {{"e", " /media/e "}, {"D", "/media/music"}};
+  ASSERT_TRUE(model.Accept(nullptr));
+  EXPECT_EQ(ini.ReadInteger("Edit", "TagCodePage", 0), 1252);
+  EXPECT_EQ(lb::CurrentTagCodePage(), 1252);
+  EXPECT_EQ(ReadDriveFolders(ini), TDriveFolders({{"E", "/media/e"}, {"D", "/media/music"}}));
+  // Taking a pair away rewrites the section.
+  model.Load();
+  model.Values().drives.removeFirst();
+  model.Values().tagCodePage = 1251;
+  ASSERT_TRUE(model.Accept(nullptr));
+  EXPECT_EQ(ini.ReadSection("Drives"), QStringList{"D"});
+  EXPECT_EQ(lb::CurrentTagCodePage(), 1251);
 }
 
 TEST_F(SettingsModelTest, VelocityMustBeANonZeroInteger) {

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTabWidget>
 #include <QTest>
 
@@ -215,7 +216,7 @@ TEST_F(PropertiesFormTest, WinampBoxEnablesItsControlsAndLocatesThePlayer) {
   Box(form, "CheckBox8")->click();
   EXPECT_EQ(Find<QLineEdit>(form, "Edit3")->text(), "/chosen/player");  // kept
   ClickOk(form);
-  EXPECT_EQ(ui.Texts(), QStringList{"По указанному пути файл программы Winamp отсутствует"});
+  EXPECT_EQ(ui.Texts(), QStringList{"По указанному пути файл программы Audacious отсутствует"});
 }
 
 TEST_F(PropertiesFormTest, BrowseButtonsFillTheirOwnFields) {
@@ -244,4 +245,37 @@ TEST_F(PropertiesFormTest, ShellButtonsRefuseAnEmptyExtensionText) {
   ClickOk(form);
   EXPECT_EQ(ui.Texts().size(), 3);
   EXPECT_FALSE(QFileInfo::exists(env.IniPath()));
+}
+
+TEST_F(PropertiesFormTest, TagCodePageAndDriveTableRoundTrip) {
+  ini.WriteInteger("Edit", "TagCodePage", 1252);
+  ini.WriteString("Drives", "D", "/media/music");
+  TPropertiesForm form(nullptr, ini, &effects);
+  auto* pages = Find<QComboBox>(form, "ComboBoxTagCodePage");
+  auto* table = Find<QTableWidget>(form, "DrivesTable");
+  ASSERT_TRUE(pages && table);
+  EXPECT_EQ(pages->currentData().toInt(), 1252);
+  ASSERT_EQ(table->rowCount(), 1);
+  EXPECT_EQ(table->item(0, 0)->text(), "D");
+  EXPECT_EQ(table->item(0, 1)->text(), "/media/music");
+
+  // A bad row keeps the dialog open and writes nothing.
+  Find<QPushButton>(form, "AddDriveBtn")->click();
+  table->item(1, 0)->setText("EF");
+  table->item(1, 1)->setText("/mnt/e");
+  ClickOk(form);
+  ASSERT_FALSE(ui.Texts().empty());
+  EXPECT_EQ(ui.Texts().last(),
+            "Неправильно заданы диски: нужна одна латинская буква и полный путь папки");
+  EXPECT_EQ(ini.ReadSection("Drives"), QStringList{"D"});
+
+  table->item(1, 0)->setText("e");
+  table->setCurrentCell(0, 0);
+  Find<QPushButton>(form, "DeleteDriveBtn")->click();
+  pages->setCurrentIndex(pages->findData(1251));
+  ClickOk(form);
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  EXPECT_EQ(ini.ReadInteger("Edit", "TagCodePage", 0), 1251);
+  EXPECT_EQ(ini.ReadSection("Drives"), QStringList{"E"});
+  EXPECT_EQ(ini.ReadString("Drives", "E", ""), "/mnt/e");
 }

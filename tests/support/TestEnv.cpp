@@ -5,10 +5,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +35,9 @@ void PrepareEnvironment() {
   qputenv("XDG_DATA_HOME", (run + "/data").toLocal8Bit());
   qputenv("HOME", (run + "/home").toLocal8Bit());
   QDir().mkpath(run + "/home/Documents");
+  // The program's named objects of this test process and of every child it starts
+  // live apart from the user's running program and from other tests.
+  qputenv("LBTOOLS_OBJECT_NAMESPACE", "test" + QByteArray::number(QCoreApplication::applicationPid()) + "-");
 }
 
 QString NewTempDir() {
@@ -93,4 +99,35 @@ bool ReadOnlyFolder::Refuses() const {
   ::unlink(probe.constData());
   return false;
 }
+}  // namespace lbtest
+
+namespace lbtest {
+
+SmallFileSystem::SmallFileSystem(int kilobytes) : m_Path(NewTempDir()) {
+  const QByteArray options = "size=" + QByteArray::number(kilobytes) + "k";
+  m_bMounted =
+      ::mount("tmpfs", QFile::encodeName(m_Path).constData(), "tmpfs", 0, options.constData()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+  if (m_bMounted) ::umount2(QFile::encodeName(m_Path).constData(), MNT_DETACH);
+}
+
+void SmallFileSystem::Fill(int sparePages) {
+  const int fd = ::open(QFile::encodeName(m_Path + "/filler").constData(),
+                        O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (fd < 0) return;
+  const QByteArray block(512, 'f');
+  while (::write(fd, block.constData(), block.size()) > 0) {
+  }
+  while (::write(fd, block.constData(), 1) > 0) {
+  }
+  struct stat st;
+  if (sparePages > 0 && ::fstat(fd, &st) == 0) {
+    const off_t kept = std::max<off_t>(0, st.st_size - off_t(sparePages) * 4096);
+    if (::ftruncate(fd, kept) != 0) std::perror("ftruncate");
+  }
+  ::close(fd);
+}
+
 }  // namespace lbtest

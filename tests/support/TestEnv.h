@@ -19,7 +19,8 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
 
 namespace lbtest {
 // Points the registry, the settings file and the XDG folders (and HOME) at the run's
-// temporary folder, so no test touches the user's configuration.
+// temporary folder, so no test touches the user's configuration, and gives the named
+// objects of this process and its children a namespace of their own.
 void PrepareEnvironment();
 // A fresh empty folder below the run's temporary folder.
 QString NewTempDir();
@@ -45,5 +46,24 @@ class ReadOnlyFolder {
   bool Refuses() const;
   QByteArray m_Path;
   bool m_bImmutable = false;
+};
+// A small file system of its own (a tmpfs; mounting needs root), filled up to the
+// last byte on request, for the full-disk cases. Ok() is false when it cannot be
+// mounted here; the destructor unmounts it.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(int kilobytes = 64);
+  ~SmallFileSystem();
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool Ok() const { return m_bMounted; }
+  QString Path() const { return m_Path; }
+  // Takes every free byte with a filler file, then gives back the given number of
+  // 4 KiB pages (room for a lock file, say, but not for the file written next).
+  void Fill(int sparePages = 0);
+
+ private:
+  QString m_Path;
+  bool m_bMounted = false;
 };
 }  // namespace lbtest

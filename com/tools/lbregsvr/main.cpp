@@ -1,9 +1,12 @@
 // lbregsvr: registers or unregisters an in-process server library, as regsvr32 does.
 //   lbregsvr SERVER.so       calls the library's DllRegisterServer
 //   lbregsvr -u SERVER.so    calls its DllUnregisterServer
+//   --system                 in the machine-wide store instead of the user's (package
+//                            install and removal steps)
 // Exit codes: 0 done, 2 bad command line, 3 library not loadable, 4 entry point missing,
 // 5 the entry point answered a failure.
 #include "com/Com.h"
+#include "platform/Registry.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,8 +23,9 @@ void Print(FILE* to, const QString& text) {
 }
 
 int Usage() {
-  Print(stderr, QStringLiteral("usage: lbregsvr [-u] SERVER.so\n"
-                               "  registers the in-process server (with -u: unregisters it)"));
+  Print(stderr, QStringLiteral("usage: lbregsvr [--system] [-u] SERVER.so\n"
+                               "  registers the in-process server (with -u: unregisters it);\n"
+                               "  --system: for every user of the machine"));
   return 2;
 }
 
@@ -35,6 +39,8 @@ int main(int argc, char** argv) {
   for (const QString& a : args) {
     if (a == QLatin1String("-u") || a == QLatin1String("/u"))
       unregister = true;
+    else if (a == QLatin1String("--system"))
+      lb::UseSystemRegistry(true);
     else if (a == QLatin1String("-h") || a == QLatin1String("--help"))
       return Usage();
     else if (file.isEmpty())

@@ -1,0 +1,146 @@
+// The first synchronisation of a list without a data file (`lbtools3-cli list sync`)
+// against a bare TagLib read of the same files (ID3v2 and ID3v1, no audio properties),
+// in one run. Usage: bench_sync [FILES] (default 10000). Works in a temporary folder
+// with a registry store of its own; prints both times and their ratio (aim: <= 1.3),
+// in wall time and in processor time (user + system, steadier on a busy machine).
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tfilestream.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray SyncSafe(quint32 n) {
+  QByteArray b(4, '\0');
+  for (int i = 3; i >= 0; --i, n >>= 7) b[i] = char(n & 0x7F);
+  return b;
+}
+
+QByteArray Utf16(const QString& text) {
+  return "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
+
+QByteArray Frame(const char* id, const QString& text, bool comment = false) {
+  QByteArray body(1, '\1');
+  if (comment) body += "eng" + Utf16(QString()) + QByteArray(2, '\0');
+  body += Utf16(text);
+  QByteArray size(4, '\0');
+  for (int i = 0; i < 4; ++i) size[i] = char((body.size() >> (24 - 8 * i)) & 0xFF);
+  return QByteArray(id) + size + QByteArray(2, '\0') + body;
+}
+
+// A file as taggers leave it: an ID3v2.3 tag with padding, audio frames, ID3v1.
+QByteArray Song(int n) {
+  QByteArray frames = Frame("TIT2", QString("Песня %1").arg(n)) + Frame("TPE1", "Исполнитель") +
+                      Frame("TALB", QString("Альбом %1").arg(n / 12)) + Frame("TYER", "1999") +
+                      Frame("TRCK", QString::number(n % 12 + 1)) + Frame("TCON", "Rock") +
+                      Frame("COMM", "Комментарий", true);
+  frames += QByteArray(1024, '\0');
+  QByteArray file = QByteArray("ID3\3\0\0", 6) + SyncSafe(frames.size()) + frames;
+  QByteArray audio(417, '\0');
+  audio[0] = char(0xFF), audio[1] = char(0xFB), audio[2] = char(0x90), audio[3] = char(0x64);
+  for (int i = 0; i < 20; ++i) file += audio;
+  QByteArray v1("TAG");
+  v1 += QByteArray("Song").leftJustified(30, '\0') + QByteArray("Artist").leftJustified(30, '\0') +
+        QByteArray("Album").leftJustified(30, '\0') + "1999" + QByteArray(30, '\0') + char(17);
+  return file + v1;
+}
+
+struct Cost {
+  qint64 wallMs = 0;
+  qint64 cpuMs = 0;
+};
+
+qint64 CpuMs(int who) {
+  rusage u{};
+  ::getrusage(who, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000LL +
+         (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+}
+
+Cost BareTagLib(const QStringList& paths) {
+  QElapsedTimer timer;
+  timer.start();
+  const qint64 cpu = CpuMs(RUSAGE_SELF);
+  qint64 chars = 0;
+  for (const QString& path : paths) {
+    TagLib::FileStream stream(QFile::encodeName(path).constData(), true);
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (file.hasID3v2Tag()) chars += file.ID3v2Tag()->title().size();
+    if (file.hasID3v1Tag()) chars += file.ID3v1Tag()->title().size();
+  }
+  if (chars == 0) std::fprintf(stderr, "no tags read\n");
+  return {timer.elapsed(), CpuMs(RUSAGE_SELF) - cpu};
+}
+
+Cost ListSync(const QString& bin, const QString& list) {
+  QFile::remove(QFileInfo(list).path() + "/list.lbt");
+  QElapsedTimer timer;
+  timer.start();
+  const qint64 cpu = CpuMs(RUSAGE_CHILDREN);
+  QProcess p;
+  p.start(bin + "/lbtools3-cli", {"list", "sync", list});
+  p.waitForFinished(-1);
+  const Cost cost{timer.elapsed(), CpuMs(RUSAGE_CHILDREN) - cpu};
+  if (p.exitCode() != 0) std::fprintf(stderr, "%s", p.readAllStandardError().constData());
+  return cost;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 10000;
+  QTemporaryDir tmp(QDir::tempPath() + "/bench_sync-XXXXXX");
+  const QString root = tmp.path();
+  qputenv("LBTOOLS_REGISTRY_DIR", QFile::encodeName(root + "/registry"));
+  qputenv("LBTOOLS_INI", QFile::encodeName(root + "/lbtools3.ini"));
+  const QString bin = QCoreApplication::applicationDirPath();
+  QProcess::execute(bin + "/lbregsvr", {bin + "/libid3com.so"});
+
+  QDir().mkpath(root + "/music");
+  QStringList paths;
+  QByteArray list;
+  for (int n = 0; n < count; ++n) {
+    const QString name = QString("music/%1 - Песня.mp3").arg(n, 5, 10, QChar('0'));
+    QFile f(root + "/" + name);
+    if (!f.open(QIODevice::WriteOnly) || f.write(Song(n)) < 0) return 1;
+    paths << root + "/" + name;
+    list += name.toUtf8() + "\r\n";
+  }
+  QFile m3u(root + "/list.m3u");
+  if (!m3u.open(QIODevice::WriteOnly) || m3u.write(list) < 0) return 1;
+  m3u.close();
+
+  BareTagLib(paths);  // warm the cache
+  Cost floor, ours;
+  for (int round = 0; round < 5; ++round) {
+    const Cost f = BareTagLib(paths);
+    const Cost o = ListSync(bin, m3u.fileName());
+    floor.wallMs = round ? std::min(floor.wallMs, f.wallMs) : f.wallMs;
+    floor.cpuMs = round ? std::min(floor.cpuMs, f.cpuMs) : f.cpuMs;
+    ours.wallMs = round ? std::min(ours.wallMs, o.wallMs) : o.wallMs;
+    ours.cpuMs = round ? std::min(ours.cpuMs, o.cpuMs) : o.cpuMs;
+  }
+  auto ratio = [](qint64 a, qint64 b) { return b ? double(a) / double(b) : 0.0; };
+  std::printf(
+      "files: %d\n"
+      "bare TagLib read:          %6lld ms wall, %6lld ms processor\n"
+      "list sync (no data file):  %6lld ms wall, %6lld ms processor\n"
+      "ratio: %.2f wall, %.2f processor (aim <= 1.30)\n",
+      count, static_cast<long long>(floor.wallMs), static_cast<long long>(floor.cpuMs),
+      static_cast<long long>(ours.wallMs), static_cast<long long>(ours.cpuMs),
+      ratio(ours.wallMs, floor.wallMs), ratio(ours.cpuMs, floor.cpuMs));
+  return 0;
+}

@@ -1,0 +1,170 @@
+// The tags editor's batch apply: one field (the ID3v2 title) changed in every song of
+// a list, as the dialog does it (progress window, pending messages between songs, the
+// ID3v1 record written back), against a bare TagLib save of the same change over a
+// copy of the same files, in one run. Also the longest gap between two turns of the
+// main thread's event loop during the apply.
+//
+//   bench_tags [songs=1000] [frames=2400 (about 1 MB a file)]
+#include "lbtools3/model/ID3ComAccess.h"
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/tags/TagsApply.h"
+#include "lbtools3/ui/QtUiServices.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLibrary>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <cstdio>
+
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+
+namespace {
+
+// Silent MPEG-1 Layer III frames, 417 bytes each.
+QByteArray Frames(int count) {
+  QByteArray frame(417, '\0');
+  frame[0] = char(0xFF);
+  frame[1] = char(0xFB);
+  frame[2] = char(0x90);
+  frame[3] = char(0x64);
+  return frame.repeated(count);
+}
+
+void MakeTemplate(const QString& path, int frames) {
+  QFile out(path);
+  out.open(QIODevice::WriteOnly);
+  out.write(Frames(frames));
+  out.close();
+  TagLib::MPEG::File f(QFile::encodeName(path).constData());
+  TagLib::ID3v2::Tag* t2 = f.ID3v2Tag(true);
+  t2->setTitle(TagLib::String("Старое название", TagLib::String::UTF8));
+  t2->setArtist(TagLib::String("Исполнитель", TagLib::String::UTF8));
+  t2->setAlbum(TagLib::String("Альбом", TagLib::String::UTF8));
+  t2->setYear(1999);
+  t2->setTrack(5);
+  t2->setGenre("Rock");
+  t2->setComment(TagLib::String("Комментарий", TagLib::String::UTF8));
+  TagLib::ID3v1::Tag* t1 = f.ID3v1Tag(true);
+  t1->setTitle("Old title");
+  t1->setArtist("Artist");
+  f.save(TagLib::MPEG::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v3);
+}
+
+double TagLibFloor(const QStringList& files) {
+  const TagLib::String title("Новое название", TagLib::String::UTF8);
+  QElapsedTimer timer;
+  timer.start();
+  for (const QString& path : files) {
+    TagLib::MPEG::File f(QFile::encodeName(path).constData());
+    f.ID3v2Tag(true)->setTitle(title);
+    f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3);
+  }
+  return timer.nsecsElapsed() / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  QTemporaryDir dir;
+  qputenv("LBTOOLS_REGISTRY_DIR", QFile::encodeName(dir.path() + "/registry"));
+  qputenv("LBTOOLS_INI", QFile::encodeName(dir.path() + "/lbtools3.ini"));
+  QApplication app(argc, argv);
+  const int songs = argc > 1 ? atoi(argv[1]) : 1000;
+  const int frames = argc > 2 ? atoi(argv[2]) : 2400;
+
+  QLibrary lib(QCoreApplication::applicationDirPath() + "/libid3com.so");
+  using Register = HRESULT (*)();
+  auto reg = reinterpret_cast<Register>(lib.resolve("DllRegisterServer"));
+  if (!reg || FAILED(reg()) || FAILED(lb::AttachCurrentThreadToID3Com())) {
+    std::fprintf(stderr, "the tag component cannot be created\n");
+    return 1;
+  }
+
+  const QString tmpl = dir.path() + "/template.mp3";
+  MakeTemplate(tmpl, frames);
+  QDir().mkpath(dir.path() + "/ours");
+  QDir().mkpath(dir.path() + "/floor");
+  QStringList ours, floor;
+  for (int n = 0; n < songs; ++n) {
+    ours << dir.path() + QString("/ours/%1.mp3").arg(n);
+    floor << dir.path() + QString("/floor/%1.mp3").arg(n);
+    QFile::copy(tmpl, ours.last());
+    QFile::copy(tmpl, floor.last());
+  }
+
+  QtUiServices ui;
+  UiServices::Install(&ui);
+  QWidget mainWindow;
+  mainWindow.resize(600, 400);
+  mainWindow.show();
+  ui.SetMainWindow(&mainWindow);
+
+  TSlDocument doc;
+  doc.SetFileName(dir.path() + "/ours/list.m3u");
+  for (const QString& path : ours) doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
+  for (int n = 0; n < doc.m_Songs.size(); ++n) doc.m_Songs[n].Sync();  // the window's pass
+  for (const QString& path : floor) {  // the same warm cache for the floor
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    f.readAll();
+  }
+
+  const double floor1 = TagLibFloor(floor);
+
+  lbtags::TTagsEditRequest request;
+  request.change2[lbtags::f2Title] = true;
+  request.value2[lbtags::f2Title] = "Новое название";
+  std::vector<int> rows(songs);
+  for (int n = 0; n < songs; ++n) rows[n] = n;
+  lbtags::TTagsBatchApply batch(doc, rows, request);
+
+  // The event loop's pulse: a timer that wants to run every millisecond.
+  QElapsedTimer clock;
+  qint64 last = 0, longest = 0;
+  QTimer pulse;
+  pulse.setInterval(1);
+  QObject::connect(&pulse, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    longest = std::max(longest, now - last);
+    last = now;
+  });
+  double oursMs = 0;
+  QTimer::singleShot(0, [&] {
+    pulse.start();
+    clock.start();
+    last = 0;
+    batch.Run();
+    const qint64 end = clock.nsecsElapsed();
+    longest = std::max(longest, end - last);
+    oursMs = end / 1e6;
+    app.quit();
+  });
+  app.exec();
+  pulse.stop();
+
+  const double floor2 = TagLibFloor(floor);
+  const double floorMs = (floor1 + floor2) / 2;
+  int written = 0;
+  for (const QString& path : ours) {
+    TagLib::MPEG::File f(QFile::encodeName(path).constData(), false);
+    if (f.ID3v2Tag() &&
+        f.ID3v2Tag()->title() == TagLib::String("Новое название", TagLib::String::UTF8))
+      ++written;
+  }
+  std::printf("songs %d, file size %lld bytes, written %d\n", songs,
+              static_cast<long long>(QFile(tmpl).size()), written);
+  std::printf("bare TagLib save: %.0f ms and %.0f ms\n", floor1, floor2);
+  std::printf("tags editor batch apply: %.0f ms, ratio %.2f\n", oursMs, oursMs / floorMs);
+  std::printf("longest main-thread gap: %.1f ms\n", longest / 1e6);
+  UiServices::Install(nullptr);
+  return written == songs ? 0 : 1;
+}

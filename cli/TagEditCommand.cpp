@@ -1,0 +1,171 @@
+// "tags edit": the tags editor's batch apply over songs of a list, from the command
+// line, with the same rules and messages; the list and its data file are saved after.
+#include "CliContext.h"
+
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/tags/TagsApply.h"
+#include "platform/Genres.h"
+
+#include <QFileInfo>
+#include <set>
+
+using namespace lbtags;
+
+namespace {
+
+// "N,M-K": 1-based numbers and ranges; false (after saying why) for anything else.
+bool ParseRows(CliContext& c, const QString& text, int count, std::vector<int>* rows) {
+  std::set<int> chosen;
+  for (const QString& part : text.split(',')) {
+    const QStringList ends = part.split('-');
+    bool ok1 = false, ok2 = false;
+    const int first = ends.value(0).trimmed().toInt(&ok1);
+    const int last = ends.size() == 2 ? ends[1].trimmed().toInt(&ok2) : first;
+    if (!ok1 || (ends.size() == 2 && !ok2) || ends.size() > 2 || first < 1 || last > count ||
+        first > last) {
+      c.err << "Неверные номера песен: " << part << " (в листе " << count << ")" << Qt::endl;
+      return false;
+    }
+    for (int n = first; n <= last; ++n) chosen.insert(n - 1);
+  }
+  rows->assign(chosen.begin(), chosen.end());
+  return true;
+}
+
+// The genre of a FIELD=VALUE: a number or a name; empty for none.
+bool GenreValue(const QString& value, QString* number) {
+  bool ok = false;
+  int genre = value.isEmpty() ? lb::kNoGenre : value.toInt(&ok);
+  if (!value.isEmpty() && !ok) genre = lb::GenreNumber(value);
+  if (genre < 0 || genre > 255) return false;
+  *number = QString::number(genre);
+  return true;
+}
+
+// Puts one FIELD=VALUE into the request for the chosen versions.
+bool AddField(CliContext& c, TTagsEditRequest& r, bool v1, bool v2, const QString& field,
+              QString value) {
+  static const QStringList fields1{"title", "artist", "album", "year", "comment", "genre"};
+  static const QStringList fields2{"title",     "artist",  "album",     "year",
+                                   "genre",     "comment", "composer",  "origart",
+                                   "copyright", "url",     "encodedby", "track"};
+  const int f1 = int(fields1.indexOf(field));
+  const int f2 = int(fields2.indexOf(field));
+  if (f2 < 0) {
+    c.err << "Неизвестное поле: " << field << Qt::endl;
+    return false;
+  }
+  if (field == "genre" && !GenreValue(value, &value)) {
+    c.err << "Неизвестный жанр: " << value << Qt::endl;
+    return false;
+  }
+  if (field == "track" && value.isEmpty()) value = "0";  // an empty value removes the field
+  if (v1 && f1 < 0 && !v2) {
+    c.err << "Поле " << field << " есть только в ID3v2" << Qt::endl;
+    return false;
+  }
+  if (v1 && f1 >= 0) {
+    r.change1[f1] = true;
+    r.value1[f1] = value;
+  }
+  if (v2) {
+    r.change2[f2] = true;
+    r.value2[f2] = value;
+  }
+  return true;
+}
+
+int TagsEdit(CliContext& c, const QStringList& rawArgs) {
+  QStringList args = rawArgs;
+  if (args.isEmpty()) return CliUsageError(c, "Укажите лист");
+  const QString listPath = QFileInfo(args.takeFirst()).absoluteFilePath();
+  bool v1 = false, v2 = false, all = false;
+  QString rowsText, separator;
+  bool bSeparator = false;
+  TTagsEditRequest r;
+  r.master1 = r.master2 = TMaster::Untouched;
+  QStringList assignments;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == "--v1") {
+      v1 = true;
+    } else if (a == "--v2") {
+      v2 = true;
+    } else if (a == "--all") {
+      all = true;
+    } else if (a == "--rows" && i + 1 < args.size()) {
+      rowsText = args[++i];
+    } else if (a == "--copy-v2-to-v1") {
+      r.bV2ToV1 = true;
+    } else if (a == "--copy-v1-to-v2") {
+      r.bV1ToV2 = true;
+    } else if (a == "--from-name" && i + 1 < args.size()) {
+      separator = args[++i];
+      bSeparator = true;
+    } else if (a.indexOf('=') > 0 && !a.startsWith("--")) {
+      assignments << a;
+    } else {
+      return CliUsageError(c, "Непонятный аргумент: " + a);
+    }
+  }
+  if (all && !rowsText.isEmpty()) return CliUsageError(c, "Укажите либо --rows, либо --all");
+  if (r.bV2ToV1 && r.bV1ToV2)
+    return CliUsageError(c, "Укажите не более одного из --copy-v2-to-v1 и --copy-v1-to-v2");
+  if (!v1 && !v2) v1 = v2 = true;
+  if (assignments.isEmpty() && !r.bV2ToV1 && !r.bV1ToV2 && !bSeparator)
+    return CliUsageError(c, "Укажите хотя бы одно ПОЛЕ=ЗНАЧЕНИЕ, копирование или --from-name");
+
+  for (const QString& a : assignments) {
+    const qsizetype eq = a.indexOf('=');
+    if (!AddField(c, r, v1, v2, a.left(eq).toLower(), a.mid(eq + 1))) return 2;
+  }
+  if (v1) r.master1 = TMaster::Ticked;
+  if (v2) r.master2 = TMaster::Ticked;
+  if (r.bV2ToV1) {
+    r.master1 = TMaster::Ticked;
+    r.ChangeAll1();
+  }
+  if (r.bV1ToV2) {
+    r.master2 = TMaster::Ticked;
+    for (int f : {f2Title, f2Artist, f2Album, f2Year, f2Genre, f2Comment}) r.change2[f] = true;
+  }
+  if (bSeparator) {
+    r.separator = separator;
+    r.bExtract1 = v1 && !r.bV2ToV1;
+    r.bExtract2 = v2 && !r.bV1ToV2;
+  }
+
+  if (!CliAttachID3Com(c)) return 1;
+  TSlDocument doc;
+  doc.SetFileName(listPath);
+  if (!doc.Load(false)) {
+    c.err << "Лист не загружен: " << listPath << Qt::endl;
+    return 1;
+  }
+  std::vector<int> rows;
+  if (rowsText.isEmpty()) {
+    for (int n = 0; n < doc.m_Songs.size(); ++n) rows.push_back(n);
+  } else if (!ParseRows(c, rowsText, doc.m_Songs.size(), &rows)) {
+    return 2;
+  }
+  TTagsBatchApply batch(doc, rows, r);
+  batch.changed = [&](int n) { c.out << n + 1 << '\t' << doc.m_Songs[n].GetPath(true) << '\n'; };
+  batch.Run();
+  if (!doc.Save(false)) {
+    c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
+    return 1;
+  }
+  return batch.Ended() || batch.Stopped() ? 1 : 0;
+}
+
+}  // namespace
+
+QList<CliCommandInfo> TagEditCommands() {
+  return {{"tags edit",
+           "ЛИСТ [--rows N,M-K | --all] [--v1] [--v2] ПОЛЕ=ЗНАЧЕНИЕ... "
+           "[--copy-v2-to-v1 | --copy-v1-to-v2] [--from-name РАЗДЕЛИТЕЛЬ]",
+           "записать поля тэгов в песни листа (номера с 1; без --v1 и --v2 — обе версии; поля "
+           "как у tags set); --from-name берёт исполнителя и название из имени файла; лист и "
+           "его файл данных сохраняются, по строке на изменённую песню",
+           TagsEdit}};
+}

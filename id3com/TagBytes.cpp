@@ -1,0 +1,223 @@
+#include "TagBytes.h"
+
+#include <optional>
+
+namespace id3 {
+
+namespace {
+
+uint32_t BigEndian(const char* p, int bytes) {
+  uint32_t n = 0;
+  for (int i = 0; i < bytes; ++i) n = (n << 8) | static_cast<unsigned char>(p[i]);
+  return n;
+}
+
+std::optional<uint32_t> FromSyncSafe(const char* p) {
+  uint32_t n = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto b = static_cast<unsigned char>(p[i]);
+    if (b & 0x80) return std::nullopt;
+    n = (n << 7) | b;
+  }
+  return n;
+}
+
+QByteArray ToBigEndian(uint32_t n, int bytes) {
+  QByteArray b(bytes, '\0');
+  for (int i = bytes - 1; i >= 0; --i, n >>= 8) b[i] = static_cast<char>(n & 0xFF);
+  return b;
+}
+
+// Undoes the unsynchronisation of a whole v2.2/v2.3 tag: FF 00 stands for FF.
+QByteArray Resynchronise(const QByteArray& data) {
+  QByteArray out;
+  out.reserve(data.size());
+  for (qsizetype i = 0; i < data.size(); ++i) {
+    out.append(data[i]);
+    if (static_cast<unsigned char>(data[i]) == 0xFF && i + 1 < data.size() && data[i + 1] == 0) ++i;
+  }
+  return out;
+}
+
+class TWalker {
+ public:
+  TWalker(const QByteArray& body, int major, bool rebuild)
+      : m_Body(body),
+        m_bRebuild(rebuild),
+        m_Major(major),
+        m_IdLen(major == 2 ? 3 : 4),
+        m_HeaderLen(major == 2 ? 6 : 10),
+        m_PaddingStart(body.size()) {
+    while (m_PaddingStart > 0 && m_Body[m_PaddingStart - 1] == 0) --m_PaddingStart;
+    for (qsizetype p = m_PaddingStart - m_IdLen; p >= 0; --p) {
+      if (ValidId(p)) {
+        m_NoIdFrom = p + m_IdLen;
+        break;
+      }
+    }
+  }
+
+  TFrameWalk Walk() {
+    TFrameWalk walk;
+    QByteArray frames;
+    qsizetype pos = 0;
+    const qsizetype n = m_Body.size();
+    while (pos + m_HeaderLen <= n) {
+      if (IsPadding(pos)) break;
+      const bool id = ValidId(pos);
+      std::optional<uint32_t> size = id ? SizeAt(pos) : std::nullopt;
+      if (!size) {
+        // A frame whose size fits nowhere is lost; bytes that are no frame at all are
+        // lost only when frames follow them (junk in the padding is no loss).
+        const qsizetype next = NextFrame(pos + 1);
+        walk.broken = walk.broken || id || next < m_Body.size();
+        pos = next;
+        continue;
+      }
+      if (*size > 0) {
+        if (m_bRebuild) {
+          frames += m_Body.mid(pos, m_IdLen) + SizeField(*size);
+          if (m_Major > 2) frames += m_Body.mid(pos + 8, 2);
+          frames += m_Body.mid(pos + m_HeaderLen, *size);
+        }
+        ++walk.frames;
+      }
+      pos += m_HeaderLen + *size;
+    }
+    if (pos > n) walk.broken = true;
+    if (m_bRebuild)
+      walk.rebuilt = QByteArray("ID3") + static_cast<char>(m_Major) + '\0' + '\0' +
+                     SyncSafe(static_cast<uint32_t>(frames.size())) + frames;
+    return walk;
+  }
+
+ private:
+  bool ValidId(qsizetype pos) const {
+    if (pos + m_IdLen > m_Body.size()) return false;
+    for (int i = 0; i < m_IdLen; ++i) {
+      const char c = m_Body[pos + i];
+      if (!((c >= 'A' && c <= 'Z') || (i > 0 && c >= '0' && c <= '9'))) return false;
+    }
+    return true;
+  }
+
+  // Whether a frame ending here leaves the walk on solid ground: the end of the tag,
+  // padding (nothing but zeros up to the end) or the next frame.
+  bool LandsWell(qsizetype pos) const {
+    return IsPadding(pos) || (pos + m_HeaderLen <= m_Body.size() && ValidId(pos));
+  }
+
+  // Zeros up to the end, or a zero after which nothing looks like a frame any more
+  // (some taggers leave junk at the end of the padding).
+  bool IsPadding(qsizetype pos) const {
+    return pos >= m_PaddingStart || (pos >= m_NoIdFrom && m_Body[pos] == 0);
+  }
+
+  // The frame's size: as the version writes it and, in a v2.4 tag, as a plain integer
+  // when only that lands on the next frame. None when no reading fits.
+  std::optional<uint32_t> SizeAt(qsizetype pos) const {
+    const char* p = m_Body.constData() + pos + m_IdLen;
+    std::optional<uint32_t> candidates[2];
+    if (m_Major == 2)
+      candidates[0] = BigEndian(p, 3);
+    else if (m_Major == 3)
+      candidates[0] = BigEndian(p, 4);
+    else
+      candidates[0] = FromSyncSafe(p), candidates[1] = BigEndian(p, 4);
+    for (int i = 0; i < 2; ++i) {
+      const std::optional<uint32_t>& size = candidates[i];
+      if (!size) continue;
+      const qsizetype end = pos + m_HeaderLen + static_cast<qsizetype>(*size);
+      if (end > m_Body.size() || !LandsWell(end)) continue;
+      // A plain size that swallows the next frame is a broken size (only chapter
+      // frames hold frames of their own).
+      if (i == 1 && !IsContainer(pos) && NextFrame(pos + 1, end) < end) continue;
+      return size;
+    }
+    return std::nullopt;
+  }
+
+  bool IsContainer(qsizetype pos) const {
+    const QByteArrayView id(m_Body.constData() + pos, m_IdLen);
+    return id == "CHAP" || id == "CTOC";
+  }
+
+  // The first place from `from` on (before `until`) where a readable frame starts.
+  qsizetype NextFrame(qsizetype from, qsizetype until = -1) const {
+    if (until < 0) until = m_Body.size();
+    for (qsizetype p = from; p < until && p + m_HeaderLen <= m_Body.size(); ++p)
+      if (ValidId(p) && SizeAt(p)) return p;
+    return m_Body.size();
+  }
+
+  QByteArray SizeField(uint32_t size) const {
+    if (m_Major == 2) return ToBigEndian(size, 3);
+    if (m_Major == 3) return ToBigEndian(size, 4);
+    return SyncSafe(size);
+  }
+
+  const QByteArray& m_Body;
+  const bool m_bRebuild;
+  const int m_Major;
+  const int m_IdLen;
+  const int m_HeaderLen;
+  qsizetype m_PaddingStart;  // where the zeros at the end of the tag begin
+  qsizetype m_NoIdFrom = 0;  // past the last bytes that could name a frame
+};
+
+}  // namespace
+
+QByteArray SyncSafe(uint32_t n) {
+  QByteArray b(4, '\0');
+  for (int i = 3; i >= 0; --i, n >>= 7) b[i] = static_cast<char>(n & 0x7F);
+  return b;
+}
+
+bool ParseHeader(QByteArrayView head, TTagHeader* header) {
+  if (head.size() < kHeaderSize || !head.startsWith("ID3")) return false;
+  const int major = static_cast<unsigned char>(head[3]);
+  if (major < 2 || major > 4 || static_cast<unsigned char>(head[4]) == 0xFF) return false;
+  std::optional<uint32_t> size = FromSyncSafe(head.data() + 6);
+  if (!size) return false;
+  header->major = major;
+  header->flags = static_cast<unsigned char>(head[5]);
+  header->completeSize =
+      kHeaderSize + int64_t(*size) + (major == 4 && (header->flags & 0x10) ? 10 : 0);
+  return true;
+}
+
+TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
+  TTagHeader header;
+  TFrameWalk walk;
+  if (!ParseHeader(tag, &header)) {
+    walk.broken = true;
+    return walk;
+  }
+  const qsizetype footer = header.major == 4 && (header.flags & 0x10) ? 10 : 0;
+  const qsizetype bodySize = header.completeSize - kHeaderSize - footer;
+  QByteArray body = tag.mid(kHeaderSize, bodySize);
+  if (body.size() < bodySize) walk.broken = true;  // cut short
+  if (header.major < 4 && (header.flags & 0x80)) body = Resynchronise(body);
+  if (header.flags & 0x40) {
+    if (header.major == 2) {  // a compressed v2.2 tag: nothing can be read
+      walk.broken = true;
+      return walk;
+    }
+    qsizetype skip = 0;
+    if (body.size() >= 4) {
+      if (header.major == 3) {
+        skip = 4 + static_cast<qsizetype>(BigEndian(body.constData(), 4));
+      } else {
+        std::optional<uint32_t> size = FromSyncSafe(body.constData());
+        skip = size ? static_cast<qsizetype>(*size) : body.size();
+      }
+    }
+    body = body.mid(std::min(skip, body.size()));
+  }
+  const bool cut = walk.broken;
+  walk = TWalker(body, header.major, rebuild).Walk();
+  walk.broken = walk.broken || cut;
+  return walk;
+}
+
+}  // namespace id3

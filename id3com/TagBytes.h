@@ -1,0 +1,39 @@
+// The raw bytes of an ID3v2 tag: its header, and a walk over its frames that does not
+// give up at the first broken frame. Some writers put frame sizes as plain 32-bit
+// integers into v2.4 tags, or one frame with a wrong size; the walk takes every frame
+// it can still find so that what the tag holds can be shown, and tells whether
+// anything was lost on the way.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <cstdint>
+
+namespace id3 {
+
+inline constexpr int kHeaderSize = 10;
+
+struct TTagHeader {
+  int major = 0;             // 2, 3 or 4
+  int flags = 0;             // header flags byte
+  int64_t completeSize = 0;  // header, frames, padding and footer
+};
+
+// Reads a tag header from the first 10 bytes; false when they hold none.
+bool ParseHeader(QByteArrayView head, TTagHeader* header);
+
+struct TFrameWalk {
+  int frames = 0;       // frames found whole (empty frames are not counted)
+  bool broken = false;  // some bytes could not be read as frames: a frame is lost
+  // A clean tag of the same version that holds the frames found whole, with sizes in
+  // the form the version asks for and no unsynchronisation or extended header.
+  QByteArray rebuilt;
+};
+
+// Walks the frames of a complete tag (header included); `rebuilt` is made only when
+// asked for.
+TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild);
+
+QByteArray SyncSafe(uint32_t n);
+
+}  // namespace id3

@@ -1,0 +1,24 @@
+// Puts a new ID3v2 tag in front of a music file's audio without holding the file in
+// memory and without taking the file away from its owner.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace id3 {
+
+// Replaces the first oldSize bytes of the file (its old tag; 0 when it had none) with
+// head. When head is as long as the old tag, it is written over it in place. Otherwise
+// the file is rewritten in chunks: into a temporary file beside it that then takes its
+// place, when the folder allows one and the file has a single link whose owner, group
+// and mode the new file can take over; else the same inode is rewritten in place,
+// with a copy of the old content kept meanwhile (beside the file or in the temporary
+// folder) from which the file is restored when a write fails. False when the file
+// could not be changed; the file then holds its old content.
+bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
+
+// The size of the chunks a rewrite moves at a time.
+inline constexpr int64_t kCopyChunk = 1 << 20;
+
+}  // namespace id3

@@ -1,0 +1,35 @@
+// The main window's maintenance commands: checking the active list, replacing paths,
+// the forgotten-files search and writing lists as text.
+#include "Main.h"
+#include "Repository.h"
+
+#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/maintenance/DeadFilesDlg.h"
+#include "lbtools3/maintenance/NewReplacePaths.h"
+#include "lbtools3/report/WriteTextDlg.h"
+
+#include <QAction>
+
+void TMainForm::ConnectMaintenanceActions() {
+  auto on = [this](const char* name, TActionRule rule, std::function<void()> fn) {
+    connect(Act(name), &QAction::triggered, this, [fn] { fn(); });
+    m_Rules[name] = rule;
+  };
+  on("ServiceCheckList", TActionRule::Doc,
+     [this] { WithChild([](TMDIChild* c) { lb::CheckListInWindow(c); }); });
+  on("ServiceChangePaths", TActionRule::Sel, [this] {
+    WithChild([this](TMDIChild* c) {
+      TNewReplacePaths dialog(c, m_Ini, this);
+      dialog.exec();
+    });
+  });
+  on("ServiceLoosedFiles", TActionRule::Always, [this] {
+    TDeadFilesDlg dialog(*m_Repository, m_Ini, this);
+    if (dialog.exec() == QDialog::Accepted && !dialog.Result().m_Songs.empty())
+      m_Repository->NewDocument(&dialog.Result());
+  });
+  on("FileWrite", TActionRule::Always, [this] {
+    TWriteTextDlg dialog(ActiveChild(), *m_Repository, m_Ini, this);
+    dialog.exec();
+  });
+}

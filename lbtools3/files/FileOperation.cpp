@@ -1,0 +1,255 @@
+#include "FileOperation.h"
+
+#include "FileNames.h"
+#include "platform/FileSystem.h"
+#include "platform/UiServices.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace lb {
+
+namespace {
+
+QByteArray Native(const QString& path) {
+  return QFile::encodeName(path);
+}
+
+// Both paths name one existing file.
+bool SameFile(const QString& a, const QString& b) {
+  struct stat sa, sb;
+  if (::stat(Native(a).constData(), &sa) != 0 || ::stat(Native(b).constData(), &sb) != 0)
+    return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool Exists(const QByteArray& path) {
+  struct stat st;
+  return ::lstat(path.constData(), &st) == 0;
+}
+
+// Puts the finished file at target unless something is there already.
+bool PlaceNoReplace(const QByteArray& from, const QByteArray& to) {
+  if (::link(from.constData(), to.constData()) == 0) {
+    ::unlink(from.constData());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  // Volumes without hard links (FAT): a rename that refuses to replace.
+  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (Exists(to)) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.constData(), to.constData()) == 0;
+}
+
+void Message(const QString& text, unsigned flags) {
+  UiServices& ui = UiServices::Instance();
+  ui.RunOnMainThread([&] { ui.MessageBox(text, UiServices::kCaption, flags); });
+}
+
+}  // namespace
+
+QString SystemErrorText(int error) {
+  return error ? qt_error_string(error) : QString();
+}
+
+bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
+                    const TWriteFunction& write) {
+  const QByteArray src = Native(source), dst = Native(target);
+  const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno ? errno : EISDIR;
+    ::close(in);
+    errno = error;
+    return false;
+  }
+  if (Exists(dst)) {
+    ::close(in);
+    errno = EEXIST;
+    return false;
+  }
+  QByteArray temp = Native(FileFolderPart(target) + "." + FileNamePart(target) + ".lbpart-XXXXXX");
+  const int out = ::mkstemp(temp.data());
+  if (out < 0) {
+    const int error = errno;
+    ::close(in);
+    errno = error;
+    return false;
+  }
+  int error = 0;
+  off_t copied = 0;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = errno;
+      break;
+    }
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write ? write(out, buffer.data() + done, size_t(got - done))
+                                : ::write(out, buffer.data() + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        error = put < 0 ? errno : ENOSPC;
+        break;
+      }
+      done += put;
+    }
+    if (error) break;
+    copied += got;
+  }
+  if (!error) {
+    ::fchmod(out, st.st_mode & 07777);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::fsync(out) != 0) error = errno;
+    struct stat written;
+    if (!error &&
+        (::fstat(out, &written) != 0 || written.st_size != st.st_size || copied != st.st_size))
+      error = EIO;
+    // The time goes on last: nothing writes the file after it.
+    if (!error && ::futimens(out, times) != 0) error = errno;
+  }
+  if (::close(out) != 0 && !error) error = errno;
+  ::close(in);
+  if (!error && !PlaceNoReplace(temp, dst)) error = errno;
+  if (error) {
+    ::unlink(temp.constData());
+    errno = error;
+    return false;
+  }
+  if (bRemoveSource && ::unlink(src.constData()) != 0) {
+    // The move failed: the file stays where it was, the copy goes.
+    error = errno;
+    ::unlink(dst.constData());
+    errno = error;
+    return false;
+  }
+  return true;
+}
+
+bool MoveFileNoReplace(const QString& source, const QString& target, const TWriteFunction& write) {
+  const QByteArray src = Native(source), dst = Native(target);
+  if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno == EXDEV) return CopyFileSafely(source, target, true, write);
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (Exists(dst)) {
+    errno = EEXIST;
+    return false;
+  }
+  if (::rename(src.constData(), dst.constData()) == 0) return true;
+  return errno == EXDEV ? CopyFileSafely(source, target, true, write) : false;
+}
+
+bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& target) {
+  errno = 0;
+  bool ok;
+  if (!bMove)
+    ok = CopyFileSafely(source, target, false, m_Write);
+  else if (m_bMoveByCopy)
+    ok = CopyFileSafely(source, target, true, m_Write);
+  else
+    ok = MoveFileNoReplace(source, target, m_Write);
+  // A target that is the source under another name (a link, a folder reached twice)
+  // is the file itself: nothing to do, and never to be deleted as "existing".
+  if (!ok && errno == EEXIST && SameFile(source, target)) return true;
+  if (ok) ClearReadOnly(target);
+  return ok;
+}
+
+bool TFileOperation::DeleteTarget(const QString& target) {
+  ClearReadOnly(target);
+  if (::unlink(Native(target).constData()) == 0) return true;
+  Message("Не удаётся удалить файл\n" + target, MB_OK | MB_ICONERROR);
+  return false;
+}
+
+int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& target) {
+  if (source == target) return frDone;
+  for (;;) {
+    if (Attempt(bMove, source, target)) return frDone;
+    TFileErrorInfo info{source, target, SystemErrorText(errno), errno == EEXIST};
+    bool bAttempt = false;
+    while (!bAttempt) {
+      if (m_bOverwriteAll && info.targetExists) {
+        // A target that cannot be deleted is put to the user rather than tried forever.
+        if (DeleteTarget(target)) break;
+      } else if (m_bSkipAllErrors) {
+        return frSkipped;
+      } else if (m_bSkipAllExisting && info.targetExists) {
+        return frDone;
+      }
+      QString newName = FileNamePart(target);
+      int choice = fcCancel;
+      UiServices::Instance().RunOnMainThread(
+          [&] { choice = m_pPrompt ? m_pPrompt->Ask(info, newName) : int(fcCancel); });
+      switch (choice) {
+        case fcRetry:
+          bAttempt = true;
+          break;
+        case fcNewName:
+          if (HasRefusedCharacter(newName)) {
+            Message("В имени файла присутствуют недопустимые символы", MB_OK | MB_ICONERROR);
+            break;
+          }
+          target = FileFolderPart(target) + newName;
+          bAttempt = true;
+          break;
+        case fcOverwriteAll:
+          m_bOverwriteAll = true;
+          [[fallthrough]];
+        case fcOverwrite:
+          DeleteTarget(target);
+          bAttempt = true;
+          break;
+        case fcSkipAllErrors:
+          m_bSkipAllErrors = true;
+          return frSkipped;
+        case fcSkip:
+          return frSkipped;
+        case fcSkipAllExisting:
+          m_bSkipAllExisting = true;
+          return frDone;
+        default:
+          return frCancelled;
+      }
+    }
+  }
+}
+
+bool CreateDirectoryAsking(IDirErrorPrompt* prompt, QString& path) {
+  for (;;) {
+    if (::mkdir(Native(path).constData(), 0777) == 0) return true;
+    const QString error = SystemErrorText(errno);
+    for (;;) {
+      QString newName = FileNamePart(path);
+      int choice = dcCancel;
+      UiServices::Instance().RunOnMainThread(
+          [&] { choice = prompt ? prompt->Ask(path, error, newName) : int(dcCancel); });
+      if (choice == dcCancel) return false;
+      if (choice == dcNewName) {
+        if (HasRefusedCharacter(newName)) {
+          Message("В имени директории присутствуют недопустимые символы", MB_OK | MB_ICONERROR);
+          continue;
+        }
+        path = FileFolderPart(path) + newName;
+      }
+      break;
+    }
+  }
+}
+
+}  // namespace lb

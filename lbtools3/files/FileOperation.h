@@ -1,0 +1,102 @@
+// The one routine that moves or copies a music file, and the one that creates a
+// folder, both with the user's decisions when they fail (the file-error and the
+// directory-error dialogs). Renaming and copying/moving share them. The routines may
+// run on a worker: every question goes to the main thread through the UiServices seam.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <sys/types.h>
+
+namespace lb {
+
+// What the file-error dialog shows.
+struct TFileErrorInfo {
+  QString source;
+  QString target;
+  QString error;              // the system's text for the error ("" when none)
+  bool targetExists = false;  // the overwrite and skip-existing choices are offered
+};
+
+// Choices of the file-error dialog (its radio buttons); fcCancel is the Cancel button.
+enum TFileErrorChoice : int {
+  fcCancel = 0,
+  fcRetry = 1,
+  fcNewName = 2,
+  fcOverwrite = 3,
+  fcSkip = 4,
+  fcSkipAllErrors = 5,
+  fcOverwriteAll = 6,
+  fcSkipAllExisting = 7,
+};
+
+// The file-error dialog as the routine sees it; called on the main thread.
+class IFileErrorPrompt {
+ public:
+  virtual ~IFileErrorPrompt() = default;
+  // newName comes preset with the target's file name; the choice is returned.
+  virtual int Ask(const TFileErrorInfo& info, QString& newName) = 0;
+};
+
+// Choices of the directory-error dialog.
+enum TDirErrorChoice : int { dcCancel = 0, dcRetry = 1, dcNewName = 2 };
+
+class IDirErrorPrompt {
+ public:
+  virtual ~IDirErrorPrompt() = default;
+  // newName comes preset with the last component of the path.
+  virtual int Ask(const QString& path, const QString& error, QString& newName) = 0;
+};
+
+// Results of the file operation.
+enum TFileOpResult : int { frDone = 0, frCancelled = 1, frSkipped = 2 };
+
+// Writes to a file descriptor (::write by default); the copy uses it for every block.
+using TWriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
+
+// Copies source to target without ever overwriting it and without ever leaving a
+// partial file at target: the data goes to a hidden file beside the target, is flushed
+// and its size checked, the modification time is carried over, and only then is it
+// linked into place. bRemoveSource removes the source afterwards (a move between file
+// systems); when that fails the copy is removed again. false with errno set on failure,
+// the source untouched.
+bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
+                    const TWriteFunction& write = {});
+
+// Renames without replacing an existing target; between file systems the file is
+// copied safely and the source removed. false with errno set.
+bool MoveFileNoReplace(const QString& source, const QString& target,
+                       const TWriteFunction& write = {});
+
+// One run's file operations with their "to all" decisions (the state of the
+// file-error dialog for one run).
+class TFileOperation {
+ public:
+  explicit TFileOperation(IFileErrorPrompt* prompt) : m_pPrompt(prompt) {}
+
+  // Moves (renames) or copies source to target; target may be changed by the user's
+  // new name. frDone also when the user chose to keep an existing target.
+  int MoveOrCopy(bool bMove, const QString& source, QString& target);
+
+  bool m_bOverwriteAll = false;
+  bool m_bSkipAllErrors = false;
+  bool m_bSkipAllExisting = false;
+  // Moves go the copy way even on one file system (tests of the cross-volume path).
+  bool m_bMoveByCopy = false;
+  TWriteFunction m_Write;
+
+ private:
+  bool Attempt(bool bMove, const QString& source, const QString& target);
+  bool DeleteTarget(const QString& target);
+
+  IFileErrorPrompt* m_pPrompt;
+};
+
+// Creates the folder (one level); on failure asks the directory-error dialog. path may
+// be changed by the user's new name. false when the user cancelled.
+bool CreateDirectoryAsking(IDirErrorPrompt* prompt, QString& path);
+
+// The system's text for an error number, in the user's language.
+QString SystemErrorText(int error);
+
+}  // namespace lb

@@ -1,0 +1,71 @@
+#include "ListPaths.h"
+
+#include "lbtools3/app/MainOperations.h"
+#include "lbtools3/app/Repository.h"
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/infowind.h"
+#include "platform/UiServices.h"
+
+namespace lb {
+
+namespace {
+int Ask(const QString& text, unsigned flags) {
+  return UiServices::Instance().MessageBox(text, UiServices::kCaption, flags);
+}
+}  // namespace
+
+int ReplacePathsInListFile(TSlDocument& scratch, const QString& path, const QStringList& pairs,
+                           bool* changed) {
+  if (changed) *changed = false;
+  for (;;) {
+    scratch.Clear();
+    scratch.SetFileName(path);
+    if (scratch.Load(true)) break;
+    InfoWindowManager().m_bStop = false;
+    const int answer = Ask("Лист " + path +
+                               " не был загружен и изменён.\nПопробовать ещё раз (да), "
+                               "продолжить работу по смене путей в остальных листах (нет)\nили "
+                               "прервать операцию (отмена)?",
+                           MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == IDYES) continue;
+    scratch.Clear();
+    return answer == IDCANCEL ? lpStop : lpSkipped;
+  }
+  // Only a list whose entries changed is written: loading alone may mark a list
+  // modified (one without its data file), and it must stay as it is on disk.
+  bool entriesChanged = false;
+  if (!ReplacePathsInDocument(scratch, pairs, [&entriesChanged] { entriesChanged = true; }))
+    return lpStop;
+  while (entriesChanged) {
+    if (scratch.Save(false)) {
+      if (changed) *changed = true;
+      break;
+    }
+    if (Ask("При записи листа " + path + " произошла ошибка.\nПопробовать ещё раз ?",
+            MB_YESNO | MB_ICONQUESTION) != IDYES)
+      return lpSkipped;
+  }
+  return lpDone;
+}
+
+QStringList ReplacePathsInRepositoryLists(TListsRepository& repository, const QStringList& pairs,
+                                          const QString& skip) {
+  QStringList rewritten;
+  if (pairs.isEmpty()) return rewritten;
+  TSlDocument scratch;
+  TInfoWindowLevel window("Поиск и смена путей...", QString(), true);
+  repository.BeginBulk();
+  for (int row = 0; row < repository.Count(); ++row) {
+    repository.MarkRow(row);
+    const QString path = repository.Path(row);
+    if (!skip.isEmpty() && SamePath(path, skip)) continue;
+    bool changed = false;
+    const int result = ReplacePathsInListFile(scratch, path, pairs, &changed);
+    if (changed) rewritten << path;
+    if (result == lpStop) break;
+  }
+  repository.EndBulk();
+  return rewritten;
+}
+
+}  // namespace lb

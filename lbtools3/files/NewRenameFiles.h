@@ -1,0 +1,32 @@
+// TNewRenameFiles: renames the files of the songs selected in a document window after
+// a mask of their tag fields; the other lists follow the new names.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TMDIChild;
+
+class TNewRenameFiles : public QDialog {
+  Q_OBJECT
+ public:
+  TNewRenameFiles(TMDIChild* child, QWidget* parent = nullptr);
+
+  QLineEdit* Edit1;  // the mask
+  QLineEdit* Edit2;  // minimum number of digits of the song number
+  QCheckBox* CheckBoxCorrectFolders;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLabel* Label4;
+  QPushButton* OKBtn;
+  QPushButton* CancelBtn;
+
+  void OKBtnClick();
+
+ private:
+  TMDIChild* m_Child;
+};

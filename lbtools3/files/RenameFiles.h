@@ -1,0 +1,53 @@
+// Renaming the selected songs' files after a mask of their tag fields: the settings
+// the rename dialog keeps, and the run that renames, keeps each song pointing at its
+// file and collects the pairs of old and new paths for the other lists.
+#pragma once
+
+#include "FileNames.h"
+
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class TIniFile;
+class TSlDocument;
+
+namespace lb {
+
+class TFileOperation;
+
+struct TRenameSettings {
+  QString mask = kDefaultRenameMask;
+  int digits = 1;
+  bool bCorrect = true;
+
+  static TRenameSettings Load(TIniFile& ini);
+  void Store(TIniFile& ini) const;
+};
+
+class TSlRenameFiles {
+ public:
+  static constexpr const char* kAction = "Переименование файлов по тегам";
+  static constexpr const char* kStopped = "Прервано пользователем";
+
+  TSlRenameFiles(const QList<TMaskPiece>& pieces, int digits, bool bCorrect)
+      : m_Pieces(pieces), m_nDigits(digits), m_bCorrect(bCorrect) {}
+
+  // Renames the files of the rows (ascending) under a progress window; true when
+  // every row was handled (not cancelled, not stopped).
+  bool Run(TSlDocument& document, const std::vector<int>& rows, TFileOperation& operation);
+
+  // Row n got its new path (the view repaints it and makes it visible).
+  std::function<void(int n)> m_RowRenamed;
+
+  QStringList m_Pairs;  // old full path, new full path, ...
+  int m_nProcessed = 0;
+  int m_nRenamed = 0;
+
+ private:
+  QList<TMaskPiece> m_Pieces;
+  int m_nDigits;
+  bool m_bCorrect;
+};
+
+}  // namespace lb

@@ -1,0 +1,113 @@
+#include "CheckList.h"
+
+#include "lbtools3/model/infowind.h"
+#include "lbtools3/ui/IDocumentWindow.h"
+#include "lbtools3/ui/IRepositoryLists.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QDir>
+#include <mutex>
+
+namespace lb {
+
+namespace {
+int Tell(const QString& text, unsigned flags) {
+  return UiServices::Instance().MessageBox(text, UiServices::kCaption, flags);
+}
+}  // namespace
+
+std::vector<int> MissingFileRows(const TSlDocument& document) {
+  std::vector<int> rows;
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  for (int n = 0; n < document.m_Songs.size(); ++n)
+    if (!FileExists(document.m_Songs[n].GetPath(true))) rows.push_back(n);
+  return rows;
+}
+
+QString CheckListMessage(int missing) {
+  QString text = "Проверка завершена.";
+  if (missing) text += "\nНе найдено " + QString::number(missing) + " файла(ов).";
+  return text;
+}
+
+QStringList ReadSearchFolders(const TIniFile& ini) {
+  return ini.ReadSection(kFindFilesDirsSection);
+}
+
+void WriteSearchFolders(TIniFile& ini, const QStringList& folders) {
+  ini.EraseSection(kFindFilesDirsSection);
+  for (const QString& folder : folders) ini.WriteString(kFindFilesDirsSection, folder, QString());
+}
+
+bool CanAddSearchFolder(const QStringList& folders, const QString& folder) {
+  return !folder.isEmpty() && DirectoryExists(folder) && !folders.contains(folder);
+}
+
+void TForgottenFiles::AddKnown(const TSlDocument& document) {
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  m_Known.reserve(m_Known.size() + document.m_Songs.size());
+  for (int n = 0; n < document.m_Songs.size(); ++n)
+    m_Known.insert(QDir::cleanPath(document.m_Songs[n].GetPath(true)));
+}
+
+void TForgottenFiles::CollectKnown(IRepositoryLists& lists, bool bMarkedOnly) {
+  TSlDocument scratch;
+  for (int row = 0; row < lists.Count(); ++row) {
+    if (bMarkedOnly && !lists.IsSelected(row)) continue;
+    const QString path = lists.Path(row);
+    InfoWindowManager().SetObject(path);
+    if (lists.IsOpen(row)) {
+      if (IDocumentWindow* window = lists.Child(row)) AddKnown(window->Document());
+      continue;
+    }
+    scratch.Clear();
+    scratch.SetFileName(path);
+    if (scratch.Load(true)) {
+      AddKnown(scratch);
+      continue;
+    }
+    Tell("Ошибка загрузки документа\n" + path +
+             ".\nДля уточнения причины ошибки попробуйте\nоткрыть документ обычным способом",
+         MB_OK | MB_ICONERROR);
+  }
+}
+
+bool TForgottenFiles::IsKnownPath(const QString& fullPath) {
+  return m_Known.contains(QDir::cleanPath(fullPath));
+}
+
+void TForgottenFiles::AddSong(const TSlSong& song) {
+  m_Result.InsertSong(song, -1);
+}
+
+TForgottenFiles::TScanResult TForgottenFiles::Scan(const QStringList& folders) {
+  TSlInsertFilesManager manager(QStringList{});
+  if (manager.BadExtensions()) {
+    Tell("Неправильно заданы расширения файлов в файле конфигурации", MB_OK | MB_ICONERROR);
+    return srBadExtensions;
+  }
+  manager.m_Mode = imForgotten;
+  manager.m_DeadFilesDlg = this;
+  for (const QString& folder : folders)
+    if (!manager.ScanFolder(folder)) return srStopped;
+  return srDone;
+}
+
+bool TForgottenFiles::Run(IRepositoryLists& lists, bool bMarkedOnly, const QStringList& folders) {
+  TScanResult result = srStopped;
+  {
+    TInfoWindowLevel level("Поиск забытых файлов...", QString(), false);
+    CollectKnown(lists, bMarkedOnly);
+    m_Result.Clear();
+    if (!InfoWindowManager().m_bStop) result = Scan(folders);
+  }
+  if (result == srStopped)
+    Tell("Прервано пользователем", MB_OK | MB_ICONWARNING);
+  else if (result == srDone && m_Result.m_Songs.empty())
+    Tell("Новых песен не найдено", MB_OK | MB_ICONWARNING);
+  return result == srDone;
+}
+
+}  // namespace lb

@@ -1,0 +1,57 @@
+// Checking a list for songs whose files are missing, and searching folders for music
+// files that no list of the repository names (the forgotten files).
+#pragma once
+
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/SlInsertFilesManager.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+class IRepositoryLists;
+class TIniFile;
+
+namespace lb {
+
+// The rows whose file does not exist, ascending.
+std::vector<int> MissingFileRows(const TSlDocument& document);
+// "Проверка завершена." with the count of missing files when there are any.
+QString CheckListMessage(int missing);
+
+// The folders of the forgotten-files search, kept as the key names of the settings
+// section "FindFilesDirs" (empty values), in list order.
+inline constexpr const char* kFindFilesDirsSection = "FindFilesDirs";
+QStringList ReadSearchFolders(const TIniFile& ini);
+void WriteSearchFolders(TIniFile& ini, const QStringList& folders);
+// Whether folder may join the list: an existing folder not in it yet. Paths compare
+// as the file system does: exactly.
+bool CanAddSearchFolder(const QStringList& folders, const QString& folder);
+
+// The search: the songs of the repository's lists are the known paths; music files
+// below the folders whose path is not known become songs of the result document.
+// A path is known when a list names exactly that file: on this system names that
+// differ in letter case are different files.
+class TForgottenFiles : public IForgottenFilesSink {
+ public:
+  // The known paths of every list (bMarkedOnly: of the marked lists); a list that
+  // cannot be loaded is reported and skipped.
+  void CollectKnown(IRepositoryLists& lists, bool bMarkedOnly);
+  void AddKnown(const TSlDocument& document);
+  enum TScanResult { srDone, srStopped, srBadExtensions };
+  // Scans the folders in order.
+  TScanResult Scan(const QStringList& folders);
+  // The whole search with its progress window and messages; false when stopped.
+  bool Run(IRepositoryLists& lists, bool bMarkedOnly, const QStringList& folders);
+
+  bool IsKnownPath(const QString& fullPath) override;
+  void AddSong(const TSlSong& song) override;
+
+  TSlDocument m_Result;
+
+ private:
+  QSet<QString> m_Known;
+};
+
+}  // namespace lb

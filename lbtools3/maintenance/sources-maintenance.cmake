@@ -1,0 +1,8 @@
+# Checking lists, replacing paths and the forgotten-files search: the logic in lbops
+# (QtCore only), the dialogs in lbapp.
+target_sources(lbops PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/CheckList.cpp ${CMAKE_CURRENT_LIST_DIR}/CheckList.h
+  ${CMAKE_CURRENT_LIST_DIR}/ReplacePaths.cpp ${CMAKE_CURRENT_LIST_DIR}/ReplacePaths.h)
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/NewReplacePaths.cpp ${CMAKE_CURRENT_LIST_DIR}/NewReplacePaths.h
+  ${CMAKE_CURRENT_LIST_DIR}/DeadFilesDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/DeadFilesDlg.h)

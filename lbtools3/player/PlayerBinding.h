@@ -1,0 +1,40 @@
+// What the player control needs of an outside media player: filling its play list from
+// a list file, positioning, the transport commands, volume and position queries. The
+// program binds it to Audacious over D-Bus; tests may bind it to a stand-in.
+#pragma once
+
+#include <QString>
+
+class IPlayerBinding {
+ public:
+  virtual ~IPlayerBinding() = default;
+
+  // The player runs and answers (a player that stopped answering counts as gone).
+  virtual bool IsRunning() = 0;
+  // Starts the executable and waits, within a few seconds, until the player answers.
+  virtual bool Start(const QString& executable) = 0;
+
+  // Clears the play list, then adds the entries of the list file; waits until the
+  // player holds `entries` entries (or a short deadline passes).
+  virtual bool LoadListFile(const QString& path, int entries) = 0;
+  // Number of play-list entries.
+  virtual int Length() = 0;
+  // Play-list position, 0-based; -1 when there is none.
+  virtual int Position() = 0;
+  // Sets the play-list position; an index outside the list is ignored.
+  virtual void Jump(int index) = 0;
+  // Length of the current song in seconds, -1 when there is none.
+  virtual int SongLength() = 0;
+  // Play position in milliseconds.
+  virtual int Time() = 0;
+  virtual void Seek(int milliseconds) = 0;
+  // Volume 0..255.
+  virtual void SetVolume(int volume) = 0;
+
+  virtual void Play() = 0;
+  virtual void Pause() = 0;
+  virtual void Stop() = 0;
+  virtual void Next() = 0;
+  virtual void Previous() = 0;
+  virtual void Show() = 0;
+};

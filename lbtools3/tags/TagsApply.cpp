@@ -1,0 +1,506 @@
+#include "TagsApply.h"
+
+#include "com/Com.h"
+#include "lbtools3/model/ID3ComAccess.h"
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/infowind.h"
+#include "platform/Genres.h"
+#include "platform/UiServices.h"
+
+#include <QSet>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace lbtags {
+
+namespace {
+
+int Message(const QString& text, unsigned flags) {
+  return UiServices::Instance().MessageBox(text, UiServices::kCaption, flags);
+}
+
+void ShowError(const char* text) {
+  Message(QString::fromUtf8(text), MB_OK | MB_ICONERROR);
+}
+
+QString StopText(int row, const QString& path) {
+  return QString::fromUtf8(kStopped) + QString::number(row + 1) + " :\n" + path;
+}
+
+// Puts only one version's old values back into the song's records.
+void RestoreTag1(TSlSong& song, const TTagValues& from) {
+  TTagValues now = TTagValues::Of(song);
+  now.bExists1 = from.bExists1;
+  now.body1 = from.body1;
+  now.AssignTo(song);
+}
+
+void RestoreTag2(TSlSong& song, const TTagValues& from) {
+  TTagValues now = from;
+  const TTagValues current = TTagValues::Of(song);
+  now.bExists1 = current.bExists1;
+  now.body1 = current.body1;
+  now.AssignTo(song);
+}
+
+int GenreOf1(unsigned char genre) {
+  return genre < lb::kGenreCount ? genre : lb::kNoGenre;
+}
+
+unsigned char GenreFor1(int genre) {
+  return static_cast<unsigned char>(genre >= 0 && genre < lb::kGenreCount ? genre : lb::kNoGenre);
+}
+
+// The progress of a run: processed songs against the whole count.
+void ShowProgress(int processed, int count) {
+  InfoWindowManager().SetProgress(count > 0 ? processed * 100 / count : 100);
+}
+
+int FindSong(const TSlDocument& document, const TSlSong* song) {
+  for (int n = 0; n < document.m_Songs.size(); ++n)
+    if (&document.m_Songs[n] == song) return n;
+  return -1;
+}
+
+// Does the file work of one song at a time on a thread of its own while the main
+// thread keeps processing pending messages, so that a slow disk never freezes the
+// window. Without tag access of its own the work runs on the calling thread.
+class TSongWorker {
+ public:
+  TSongWorker() {
+    if (!lb::ID3COMThread()) return;
+    m_Thread = std::thread([this] { Loop(); });
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    m_Cond.wait(lock, [this] { return m_bStarted; });
+  }
+  ~TSongWorker() {
+    if (!m_Thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_bQuit = true;
+    }
+    m_Cond.notify_all();
+    m_Thread.join();
+  }
+  TSongWorker(const TSongWorker&) = delete;
+  TSongWorker& operator=(const TSongWorker&) = delete;
+
+  void Run(const std::function<void()>& job) {
+    if (!m_bAttached) {
+      job();
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_Job = job;
+    }
+    m_Cond.notify_all();
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        if (m_Cond.wait_for(lock, std::chrono::milliseconds(10), [this] { return !m_Job; })) return;
+      }
+      UiServices::Instance().ProcessMessages();
+    }
+  }
+
+ private:
+  void Loop() {
+    CoInitialize(nullptr);
+    const bool attached = SUCCEEDED(lb::AttachThreadToID3Com());
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_bAttached = attached;
+      m_bStarted = true;
+    }
+    m_Cond.notify_all();
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    while (attached) {
+      m_Cond.wait(lock, [this] { return m_bQuit || m_Job; });
+      if (m_bQuit) break;
+      lock.unlock();
+      m_Job();
+      lock.lock();
+      m_Job = nullptr;
+      m_Cond.notify_all();
+    }
+    lock.unlock();
+    lb::DetachThreadFromID3Com();
+    CoUninitialize();
+  }
+
+  std::thread m_Thread;
+  std::mutex m_Mutex;
+  std::condition_variable m_Cond;
+  std::function<void()> m_Job;
+  bool m_bStarted = false, m_bAttached = false, m_bQuit = false;
+};
+
+}  // namespace
+
+void CommitPendingAge(TSlSong& song) {
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  if (!song.m_bNewFileAge) return;
+  if (song.m_NewFileAge == kAgeSyncAgain) {
+    // A failed write: the synchronisation reads the file again next time.
+    song.Sync();
+    return;
+  }
+  song.m_FileAge = song.m_NewFileAge;
+  song.m_bNewFileAge = false;
+  song.MarkModified();
+}
+
+// ---------------------------------------------------------------------------------
+// Single mode
+
+bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
+  std::unique_lock<std::recursive_mutex> lock(song.cs);
+  const TTagValues before = TTagValues::Of(song);
+  auto finish = [&](bool result) {
+    CommitPendingAge(song);
+    if (undo && !(TTagValues::Of(song) == before)) undo->Add(song, before);
+    return result;
+  };
+
+  TSlTag1& t1 = song.m_Tag1;
+  if (r.master1 == TMaster::Ticked) {
+    if (!ValidYear1(r.value1[f1Year])) {
+      lock.unlock();
+      ShowError(kYear1Error);
+      return finish(false);
+    }
+    t1.SetTitle(r.value1[f1Title], true);
+    t1.SetArtist(r.value1[f1Artist], true);
+    t1.SetAlbum(r.value1[f1Album], true);
+    t1.SetComment(r.value1[f1Comment], true);
+    t1.SetYear(r.value1[f1Year]);
+    t1.SetGenre(GenreFor1(r.value1[f1Genre].toInt()));
+    if (!t1.SaveTag(true)) ShowError(kWrite1Error);
+  } else if (r.master1 == TMaster::Unticked && t1.m_bExists) {
+    if (!t1.RemoveTag(true)) ShowError(kRemove1Error);
+  }
+
+  TSlTag2& t2 = song.m_Tag2;
+  if (r.master2 == TMaster::Ticked) {
+    if (!ValidTrack(r.value2[f2Track])) {
+      lock.unlock();
+      ShowError(kTrackError);
+      return finish(false);
+    }
+    t2.SetYear(r.value2[f2Year]);
+    t2.SetTitle(r.value2[f2Title]);
+    t2.SetArtist(r.value2[f2Artist]);
+    t2.SetAlbum(r.value2[f2Album]);
+    t2.SetGenre(r.value2[f2Genre].toInt());
+    t2.SetComposer(r.value2[f2Composer]);
+    t2.SetOrigArt(r.value2[f2OrigArt]);
+    t2.SetURL(r.value2[f2URL]);
+    t2.SetEncodedBy(r.value2[f2EncodedBy]);
+    t2.SetCopyright(r.value2[f2Copyright]);
+    t2.SetComment(r.value2[f2Comment]);
+    t2.SetTrack(r.value2[f2Track]);
+    TBusyCursor busy;
+    if (!t2.SaveTag(true)) ShowError(kWrite2Error);
+  } else if (r.master2 == TMaster::Unticked && t2.m_bExists) {
+    TBusyCursor busy;
+    if (!t2.RemoveTag(true)) ShowError(kRemove2Error);
+  }
+  return finish(true);
+}
+
+// ---------------------------------------------------------------------------------
+// Batch mode
+
+TTagsBatchApply::TTagsBatchApply(TSlDocument& document, std::vector<int> rows,
+                                 const TTagsEditRequest& request)
+    : m_Document(document), m_Rows(std::move(rows)), m_Request(request) {
+  // Title and artist of a version that takes them from the file name come from there
+  // alone (or stay as they are when the name has no separator).
+  if (m_Request.bExtract1) m_Request.change1[f1Title] = m_Request.change1[f1Artist] = false;
+  if (m_Request.bExtract2) m_Request.change2[f2Title] = m_Request.change2[f2Artist] = false;
+}
+
+bool TTagsBatchApply::Confirm() const {
+  const bool remove1 = m_Request.master1 == TMaster::Unticked;
+  const bool remove2 = m_Request.master2 == TMaster::Unticked;
+  const char* question = remove1 && remove2 ? kRemoveBothQuestion
+                         : remove1          ? kRemove1Question
+                         : remove2          ? kRemove2Question
+                                            : nullptr;
+  return !question || Message(QString::fromUtf8(question), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+bool TTagsBatchApply::Run(bool bConfirm) {
+  if (bConfirm && !Confirm()) return false;
+  TInfoWindowLevel level(QString::fromUtf8(kApplyAction), m_Document.GetTitle(), true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  TSongWorker worker;
+  for (int row : m_Rows) {
+    QString path;
+    {
+      std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
+      if (row < 0 || row >= m_Document.m_Songs.size()) continue;
+      path = m_Document.m_Songs[row].GetPath(true);
+    }
+    progress.SetObject(path);
+    UiServices::Instance().ProcessMessages();
+    QString error;
+    bool bChanged = false;
+    worker.Run([&] { bChanged = ApplyTo(row, error); });
+    ++m_Processed;
+    if (bChanged && changed) changed(row);
+    if (redraw) redraw(row);
+    ShowProgress(m_Processed, int(m_Rows.size()));
+    if (!error.isEmpty() && !AskSkip(error)) {
+      m_bEnded = true;
+      break;
+    }
+    if (progress.m_bStop) {
+      m_bStopped = true;
+      Message(StopText(row, path), MB_OK | MB_ICONWARNING);
+      break;
+    }
+  }
+  return true;
+}
+
+bool TTagsBatchApply::AskSkip(const QString& error) const {
+  return Message(error + QString::fromUtf8(kSkipQuestion), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+QString TTagsBatchApply::Prepare1(TSlSong& song, std::array<QString, f1Count>& values) const {
+  const TTagsEditRequest& r = m_Request;
+  const TSlTag2& t2 = song.m_Tag2;
+  for (int f = 0; f < f1Count; ++f) {
+    if (!r.change1[f]) continue;
+    if (!r.bV2ToV1) {
+      values[f] = r.value1[f];
+      continue;
+    }
+    switch (f) {
+      case f1Title:
+        values[f] = t2.Title.left(TSlTag1::kTextWidth);
+        break;
+      case f1Artist:
+        values[f] = t2.Artist.left(TSlTag1::kTextWidth);
+        break;
+      case f1Album:
+        values[f] = t2.Album.left(TSlTag1::kTextWidth);
+        break;
+      case f1Year:
+        values[f] = t2.Year.left(TSlTag1::kYearWidth);
+        break;
+      case f1Comment:
+        values[f] = CommentForTag1(t2.Comment);
+        break;
+      case f1Genre:
+        values[f] = QString::number(GenreFor1(t2.Genre));
+        break;
+    }
+  }
+  if (r.change1[f1Year] && !ValidYear1(values[f1Year])) return QString::fromUtf8(kYear1Error);
+  return QString();
+}
+
+QString TTagsBatchApply::Prepare2(TSlSong& song, std::array<QString, f2Count>& values) const {
+  const TTagsEditRequest& r = m_Request;
+  const TSlTag1& t1 = song.m_Tag1;
+  for (int f = 0; f < f2Count; ++f) {
+    if (!r.change2[f]) continue;
+    values[f] = r.value2[f];
+    if (!r.bV1ToV2) continue;
+    switch (f) {
+      case f2Title:
+        values[f] = TrimRight(t1.GetTitle());
+        break;
+      case f2Artist:
+        values[f] = TrimRight(t1.GetArtist());
+        break;
+      case f2Album:
+        values[f] = TrimRight(t1.GetAlbum());
+        break;
+      case f2Year:
+        values[f] = TrimRight(t1.GetYear());
+        break;
+      case f2Comment:
+        values[f] = TrimRight(t1.GetComment());
+        break;
+      case f2Genre:
+        values[f] = QString::number(GenreOf1(t1.Genre));
+        break;
+      default:
+        break;
+    }
+  }
+  if (r.change2[f2Track] && !ValidTrack(values[f2Track])) return QString::fromUtf8(kTrackError);
+  return QString();
+}
+
+bool TTagsBatchApply::ApplyTo(int row, QString& error) {
+  const TTagsEditRequest& r = m_Request;
+  TSlSong* pSong;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
+    pSong = &m_Document.m_Songs[row];
+  }
+  TSlSong& song = *pSong;
+  TTagValues before;
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  {
+    // The records follow the file as it is now, so that the fields left alone are
+    // written back as the file has them.
+    song.Sync();
+    before = TTagValues::Of(song);
+    const TNameParts parts = ExtractFromPath(song.GetPath(true), r.separator);
+    const bool useName = parts.bFound || r.bWholeName;
+
+    TSlTag1& t1 = song.m_Tag1;
+    const bool write1 =
+        r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists);
+    if (write1) {
+      std::array<QString, f1Count> v;
+      error = Prepare1(song, v);
+      if (error.isEmpty()) {
+        if (r.change1[f1Title]) t1.SetTitle(v[f1Title], true);
+        if (r.change1[f1Artist]) t1.SetArtist(v[f1Artist], true);
+        if (r.change1[f1Album]) t1.SetAlbum(v[f1Album], true);
+        if (r.change1[f1Year]) t1.SetYear(v[f1Year]);
+        if (r.change1[f1Comment]) t1.SetComment(v[f1Comment], true);
+        if (r.change1[f1Genre]) t1.SetGenre(GenreFor1(v[f1Genre].toInt()));
+        if (r.bExtract1 && useName) {
+          t1.SetTitle(parts.title, true);
+          t1.SetArtist(parts.artist, true);
+        }
+        t1.m_bExists = true;
+        if (!t1.SaveTag(true)) {
+          error = QString::fromUtf8(kWrite1Error);
+          RestoreTag1(song, before);
+        }
+      }
+    } else if (r.master1 == TMaster::Unticked && !t1.RemoveTag(true)) {
+      error = QString::fromUtf8(kRemove1Error);
+    }
+
+    TSlTag2& t2 = song.m_Tag2;
+    const bool write2 =
+        r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists);
+    if (!error.isEmpty()) {
+      // The rest of this file is skipped.
+    } else if (write2) {
+      std::array<QString, f2Count> v;
+      error = Prepare2(song, v);
+      if (error.isEmpty()) {
+        if (r.change2[f2Year]) t2.SetYear(v[f2Year]);
+        if (r.change2[f2Title]) t2.SetTitle(v[f2Title]);
+        if (r.change2[f2Artist]) t2.SetArtist(v[f2Artist]);
+        if (r.change2[f2Album]) t2.SetAlbum(v[f2Album]);
+        if (r.change2[f2Genre]) t2.SetGenre(v[f2Genre].toInt());
+        if (r.change2[f2Composer]) t2.SetComposer(v[f2Composer]);
+        if (r.change2[f2OrigArt]) t2.SetOrigArt(v[f2OrigArt]);
+        if (r.change2[f2URL]) t2.SetURL(v[f2URL]);
+        if (r.change2[f2EncodedBy]) t2.SetEncodedBy(v[f2EncodedBy]);
+        if (r.change2[f2Copyright]) t2.SetCopyright(v[f2Copyright]);
+        if (r.change2[f2Comment]) t2.SetComment(v[f2Comment]);
+        if (r.change2[f2Track]) t2.SetTrack(v[f2Track]);
+        if (r.bExtract2 && useName) {
+          t2.SetTitle(parts.title);
+          t2.SetArtist(parts.artist);
+        }
+        t2.m_bExists = true;
+        if (!t2.SaveTag(true)) {
+          error = QString::fromUtf8(kWrite2Error);
+          RestoreTag2(song, before);
+        }
+      }
+    } else if (r.master2 == TMaster::Unticked && !t2.RemoveTag(true)) {
+      error = QString::fromUtf8(kRemove2Error);
+    }
+    CommitPendingAge(song);
+  }
+  if (TTagValues::Of(song) == before) return false;
+  undo->Add(song, before);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------
+// Undo
+
+void TTagsUndo::Add(TSlSong& song, const TTagValues& before) {
+  m_Entries.push_back({&song, song.m_Path, before, TTagValues::Of(song)});
+}
+
+bool TTagsUndo::Available(const TSlDocument& document) const {
+  if (m_Entries.empty()) return false;
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  QSet<const TSlSong*> songs;
+  songs.reserve(document.m_Songs.size());
+  for (int n = 0; n < document.m_Songs.size(); ++n) songs.insert(&document.m_Songs[n]);
+  for (const Entry& e : m_Entries) {
+    if (!songs.contains(e.song)) return false;
+    // A song being written just now is not asked for: the answer waits for the next look.
+    std::unique_lock<std::recursive_mutex> songLock(e.song->cs, std::try_to_lock);
+    if (!songLock.owns_lock()) return false;
+    if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
+  }
+  return true;
+}
+
+bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redraw) {
+  TInfoWindowLevel level(QString::fromUtf8(kUndoAction), document.GetTitle(), true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  const int count = Count();
+  TSongWorker worker;
+  size_t done = 0;
+  bool bAll = true;
+  for (; done < m_Entries.size(); ++done) {
+    const Entry& e = m_Entries[done];
+    int row;
+    {
+      std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+      row = FindSong(document, e.song);
+    }
+    if (row < 0) continue;
+    TSlSong& song = *e.song;
+    const QString path = song.GetPath(true);
+    progress.SetObject(path);
+    UiServices::Instance().ProcessMessages();
+    QString error;
+    worker.Run([&] {
+      std::lock_guard<std::recursive_mutex> lock(song.cs);
+      if (!e.before.SameTag1(e.after)) {
+        RestoreTag1(song, e.before);
+        const bool ok = e.before.bExists1 ? song.m_Tag1.SaveTag(true) : song.m_Tag1.RemoveTag(true);
+        if (!ok) error = QString::fromUtf8(e.before.bExists1 ? kWrite1Error : kRemove1Error);
+      }
+      if (error.isEmpty() && !e.before.SameTag2(e.after)) {
+        RestoreTag2(song, e.before);
+        const bool ok = e.before.bExists2 ? song.m_Tag2.SaveTag(true) : song.m_Tag2.RemoveTag(true);
+        if (!ok) error = QString::fromUtf8(e.before.bExists2 ? kWrite2Error : kRemove2Error);
+      }
+      CommitPendingAge(song);
+    });
+    if (redraw) redraw(row);
+    ShowProgress(int(done) + 1, count);
+    if (!error.isEmpty()) {
+      bAll = false;
+      if (Message(error + QString::fromUtf8(kSkipQuestion), MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        ++done;
+        break;
+      }
+    }
+    if (progress.m_bStop) {
+      ++done;
+      bAll = false;
+      Message(StopText(row, path), MB_OK | MB_ICONWARNING);
+      break;
+    }
+  }
+  // What was not reached can still be undone later.
+  m_Entries.erase(m_Entries.begin(), m_Entries.begin() + done);
+  return bAll && m_Entries.empty();
+}
+
+}  // namespace lbtags

@@ -1,0 +1,105 @@
+// Carrying out the tags editor's request on the songs of a document: the single-song
+// apply, the batch apply over the selected rows under a progress window with Stop, and
+// the undo of the last apply. Every song is worked on under its own lock; the user is
+// asked and told through the UiServices seam.
+#pragma once
+
+#include "TagsEdit.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TSlDocument;
+class TSlSong;
+
+namespace lbtags {
+
+inline constexpr const char* kYear1Error = "Год у тэга ID3v1 введён неправильно";
+inline constexpr const char* kTrackError = "Номер дорожки у тэга ID3v2 введён неправильно";
+inline constexpr const char* kWrite1Error = "Во время записи тэга ID3v1 произошла ошибка";
+inline constexpr const char* kRemove1Error = "Во время удаления тэга ID3v1 произошла ошибка";
+inline constexpr const char* kWrite2Error = "Во время записи тэга ID3v2 произошла ошибка";
+inline constexpr const char* kRemove2Error = "Во время удаления тэга ID3v2 произошла ошибка";
+inline constexpr const char* kSkipQuestion = ". Пропустить этот файл и продолжить ?";
+inline constexpr const char* kRemove1Question =
+    "Тэг ID3v1 в выбранных песнях будет удалён. Продолжить ?";
+inline constexpr const char* kRemove2Question =
+    "Тэг ID3v2 в выбранных песнях будет удалён. Продолжить ?";
+inline constexpr const char* kRemoveBothQuestion =
+    "Тэги в выбранных песнях будут удалёны. Продолжить ?";
+inline constexpr const char* kStopped =
+    "Прервано пользователем. Последняя обработанная песня номер ";
+inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
+inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
+
+// The values an apply changed, song by song: enough to write them back while the songs
+// stay as the apply left them.
+class TTagsUndo {
+ public:
+  struct Entry {
+    TSlSong* song;
+    QString path;
+    TTagValues before, after;
+  };
+  void Add(TSlSong& song, const TTagValues& before);
+  bool Empty() const { return m_Entries.empty(); }
+  int Count() const { return static_cast<int>(m_Entries.size()); }
+  // Whether every changed song is still in the document, under the same path, with
+  // the values the apply left (false too while one of them is being written).
+  bool Available(const TSlDocument& document) const;
+  // Writes the old values back under a progress window of its own (Stop ends it; the
+  // songs done so far stay restored). redraw(n) repaints row n. True when every song
+  // was restored.
+  bool Run(TSlDocument& document, const std::function<void(int)>& redraw);
+
+ private:
+  std::vector<Entry> m_Entries;
+};
+
+// Commits a song's pending file age as a synchronisation does at its end.
+void CommitPendingAge(TSlSong& song);
+
+// Single mode: applies the request (ticked masters write every field, unticked remove
+// the tag) to one song. False only for an invalid year or track (after its message);
+// write failures are reported and the apply goes on.
+bool ApplySingle(TSlSong& song, const TTagsEditRequest& request, TTagsUndo* undo);
+
+// Batch mode over the rows (ascending indices of the document's songs).
+class TTagsBatchApply {
+ public:
+  TTagsBatchApply(TSlDocument& document, std::vector<int> rows, const TTagsEditRequest& request);
+
+  // Asks the removal question the masters call for; false when the user said No.
+  bool Confirm() const;
+  // Runs over the rows under the progress window; false only when refused by Confirm
+  // (when bConfirm). redraw(n) repaints row n; changed(n) reports a song written.
+  bool Run(bool bConfirm = true);
+
+  std::function<void(int)> redraw;
+  std::function<void(int)> changed;
+  // The values the run changed (empty when nothing was changed).
+  std::unique_ptr<TTagsUndo> undo = std::make_unique<TTagsUndo>();
+  bool Stopped() const { return m_bStopped; }
+  bool Ended() const { return m_bEnded; }  // the user said No to a skip question
+  int Processed() const { return m_Processed; }
+
+ private:
+  // The file work of one song (on the worker thread): true when its records changed;
+  // error names a failure.
+  bool ApplyTo(int row, QString& error);
+  // The texts the record gets, or an error text when a value is invalid.
+  QString Prepare1(TSlSong& song, std::array<QString, f1Count>& values) const;
+  QString Prepare2(TSlSong& song, std::array<QString, f2Count>& values) const;
+  bool AskSkip(const QString& error) const;
+
+  TSlDocument& m_Document;
+  std::vector<int> m_Rows;
+  TTagsEditRequest m_Request;
+  bool m_bStopped = false;
+  bool m_bEnded = false;
+  int m_Processed = 0;
+};
+
+}  // namespace lbtags

@@ -1,0 +1,7 @@
+# The tags editor: what it writes and the batch and undo runs in lbops (QtCore only,
+# also used by the command-line tool), the dialog in lbapp.
+target_sources(lbops PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/TagsEdit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TagsApply.cpp)
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/NewEditTagsDlg.cpp)

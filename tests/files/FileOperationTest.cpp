@@ -1,0 +1,166 @@
+// The file operation and the folder creation on real files: every decision of the
+// error dialogs, copies that never overwrite, and copies between file systems that
+// never leave a partial file behind.
+#include "FilesTestUtil.h"
+
+#include "lbtools3/files/FileOperation.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace lb;
+using filestest::ScriptedFilePrompt;
+
+namespace {
+
+class FileOperationTest : public ::testing::Test {
+ protected:
+  QString File(const QString& name, const QByteArray& bytes) {
+    lbtest::WriteFile(dir + "/" + name, bytes);
+    return dir + "/" + name;
+  }
+  int Move(const QString& from, QString& to) { return operation.MoveOrCopy(true, from, to); }
+
+  ScriptedUiServices ui;
+  QString dir = lbtest::NewTempDir();
+  ScriptedFilePrompt prompt;
+  TFileOperation operation{&prompt};
+};
+
+TEST_F(FileOperationTest, ExistingTargetsAndTheirDecisions) {
+  const QString a = File("a", "A"), b = File("b", "B");
+  QString target = b;
+  // Cancel leaves both files.
+  EXPECT_EQ(Move(a, target), frCancelled);
+  ASSERT_EQ(prompt.shown.size(), 1);
+  EXPECT_TRUE(prompt.shown[0].targetExists);
+  EXPECT_EQ(prompt.shown[0].source, a);
+  EXPECT_EQ(lbtest::ReadFile(b), "B");
+  // Skip this one; then skip every existing one: the target counts as done, the source stays.
+  prompt.answers = {{fcSkip, {}}, {fcSkipAllExisting, {}}};
+  EXPECT_EQ(Move(a, target), frSkipped);
+  EXPECT_EQ(Move(a, target), frDone);
+  EXPECT_EQ(Move(a, target), frDone);  // not asked again
+  EXPECT_EQ(prompt.shown.size(), 3);
+  EXPECT_EQ(lbtest::ReadFile(a), "A");
+  EXPECT_EQ(lbtest::ReadFile(b), "B");
+}
+
+TEST_F(FileOperationTest, OverwriteThisAndAll) {
+  const QString a = File("a", "A"), b = File("b", "B"), c = File("c", "C"), d = File("d", "D");
+  QString target = b;
+  prompt.answers = {{fcOverwrite, {}}};
+  EXPECT_EQ(Move(a, target), frDone);
+  EXPECT_EQ(lbtest::ReadFile(b), "A");
+  EXPECT_FALSE(QFileInfo::exists(a));
+  prompt.answers = {{fcOverwriteAll, {}}};
+  target = b;
+  EXPECT_EQ(Move(c, target), frDone);
+  target = b;
+  EXPECT_EQ(Move(d, target), frDone);  // not asked again
+  EXPECT_EQ(prompt.shown.size(), 2);
+  EXPECT_EQ(lbtest::ReadFile(b), "D");
+}
+
+TEST_F(FileOperationTest, NewNameRetryAndSkipAll) {
+  const QString a = File("a", "A"), b = File("b", "B");
+  QString target = b;
+  // A name with a refused character is refused and the dialog comes again.
+  prompt.answers = {{fcNewName, "x:y"}, {fcNewName, "c"}};
+  EXPECT_EQ(Move(a, target), frDone);
+  EXPECT_EQ(target, dir + "/c");
+  EXPECT_EQ(lbtest::ReadFile(target), "A");
+  EXPECT_EQ(ui.Texts(), QStringList{"В имени файла присутствуют недопустимые символы"});
+  EXPECT_EQ(prompt.shown.size(), 2);
+  EXPECT_EQ(prompt.shown[1].target, b);  // the dialog shown again as it was
+
+  // Retry after the cause went away.
+  QString missing = dir + "/gone/x";
+  prompt.answers = {{fcRetry, {}}};
+  prompt.shown.clear();
+  struct Fix : lb::IFileErrorPrompt {
+    ScriptedFilePrompt* inner;
+    QString folder;
+    int Ask(const TFileErrorInfo& info, QString& name) override {
+      QDir().mkpath(folder);
+      return inner->Ask(info, name);
+    }
+  } fix;
+  fix.inner = &prompt;
+  fix.folder = dir + "/gone";
+  TFileOperation retrying(&fix);
+  EXPECT_EQ(retrying.MoveOrCopy(true, b, missing), frDone);
+  ASSERT_EQ(prompt.shown.size(), 1);
+  EXPECT_FALSE(prompt.shown[0].targetExists);
+  EXPECT_FALSE(prompt.shown[0].error.isEmpty());
+
+  // Skip all errors: later failures are not asked.
+  prompt.answers = {{fcSkipAllErrors, {}}};
+  QString nowhere = dir + "/none/x";
+  EXPECT_EQ(Move(target, nowhere), frSkipped);
+  EXPECT_EQ(Move(target, nowhere), frSkipped);
+  EXPECT_EQ(prompt.shown.size(), 2);
+  // Onto itself: nothing happens and it counts as done.
+  QString self = target;
+  EXPECT_EQ(Move(target, self), frDone);
+}
+
+TEST_F(FileOperationTest, CopyRefusesToOverwriteAndKeepsTheTime) {
+  const QString a = File("a", "AAAA"), b = File("b", "B");
+  modeltest::TouchLater(a, -3600);
+  QString target = b;
+  EXPECT_EQ(operation.MoveOrCopy(false, a, target), frCancelled);
+  EXPECT_EQ(lbtest::ReadFile(b), "B");
+  EXPECT_TRUE(prompt.shown[0].targetExists);
+  target = dir + "/c";
+  EXPECT_EQ(operation.MoveOrCopy(false, a, target), frDone);
+  EXPECT_EQ(lbtest::ReadFile(target), "AAAA");
+  EXPECT_EQ(lbtest::ReadFile(a), "AAAA");
+  struct stat sa, sc;
+  ASSERT_EQ(::stat(QFile::encodeName(a).constData(), &sa), 0);
+  ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &sc), 0);
+  EXPECT_EQ(sa.st_mtim.tv_sec, sc.st_mtim.tv_sec);
+  EXPECT_EQ(sa.st_mtim.tv_nsec, sc.st_mtim.tv_nsec);
+  EXPECT_EQ(filestest::FilesBelow(dir), (QStringList{"a", "b", "c"}));
+}
+
+TEST_F(FileOperationTest, MoveByCopyFailingHalfWayLeavesTheSourceWhole) {
+  const QByteArray data(3 << 20, 'x');  // several blocks
+  const QString a = File("a", data);
+  int writes = 0;
+  operation.m_bMoveByCopy = true;
+  operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+    if (++writes == 2) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::write(fd, p, n);
+  };
+  prompt.answers = {{fcSkip, {}}};
+  QString target = dir + "/b";
+  EXPECT_EQ(Move(a, target), frSkipped);
+  EXPECT_EQ(lbtest::ReadFile(a), data);
+  EXPECT_EQ(filestest::FilesBelow(dir), QStringList{"a"});  // no partial copy anywhere
+  // The next attempt goes through: the source goes only once the copy is whole.
+  EXPECT_EQ(Move(a, target), frDone);
+  EXPECT_EQ(lbtest::ReadFile(target), data);
+  EXPECT_EQ(filestest::FilesBelow(dir), QStringList{"b"});
+}
+
+TEST_F(FileOperationTest, FolderCreationWithItsDialog) {
+  filestest::ScriptedDirPrompt dirs;
+  File("taken", "x");
+  QString path = dir + "/taken";
+  dirs.answers = {{dcNewName, "a|b"}, {dcNewName, "free"}};
+  EXPECT_TRUE(CreateDirectoryAsking(&dirs, path));
+  EXPECT_EQ(path, dir + "/free");
+  EXPECT_TRUE(QFileInfo(path).isDir());
+  EXPECT_EQ(ui.Texts(), QStringList{"В имени директории присутствуют недопустимые символы"});
+  path = dir + "/taken";
+  EXPECT_FALSE(CreateDirectoryAsking(&dirs, path));  // cancelled
+}
+
+}  // namespace

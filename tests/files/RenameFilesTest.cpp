@@ -1,0 +1,109 @@
+// Renaming a list's files by their tags on real files: the new paths, the tag
+// synchronisation of files that are no longer MP3, and the other lists of the
+// repository following with their cached tags.
+#include "FilesTestUtil.h"
+
+#include "lbtools3/app/Repository.h"
+#include "lbtools3/files/ListPaths.h"
+#include "lbtools3/files/RenameFiles.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace lb;
+
+namespace {
+
+class RenameFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(modeltest::AttachID3Com()); }
+  // A saved list of the files, synchronised so that its data file caches their tags.
+  void MakeList(TSlDocument& list, const QString& path, const QStringList& files) {
+    list.SetFileName(path);
+    for (const QString& f : files) list.InsertSong(TSlSong(nullptr, f, QString()), -1);
+    for (int n = 0; n < list.m_Songs.size(); ++n) list.m_Songs[n].Sync();
+    ASSERT_TRUE(list.Save(true));
+  }
+  TSlRenameFiles Renamer(const QString& mask, int digits = 1) {
+    QList<TMaskPiece> pieces;
+    EXPECT_EQ(ParseRenameMask(mask, &pieces), TMaskError::None);
+    return TSlRenameFiles(pieces, digits, true);
+  }
+
+  ScriptedUiServices ui;
+  QString dir = lbtest::NewTempDir();
+  filestest::ScriptedFilePrompt prompt;
+  TFileOperation operation{&prompt};
+};
+
+TEST_F(RenameFilesTest, RenamesSelectedFilesAndKeepsSongsPointingAtThem) {
+  const QString a = filestest::MakeMp3(dir + "/x.MP3", {"Waterloo", "Abba", ""});
+  const QString b = filestest::MakeMp3(dir + "/y.mp3", {"SOS", "Abba", ""});
+  const QString c = filestest::MakeMp3(dir + "/Abba - Fernando.mp3", {"Fernando", "Abba", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a, b, c});
+  TSlRenameFiles rename = Renamer(kDefaultRenameMask);
+  EXPECT_TRUE(rename.Run(doc, {0, 2}, operation));
+  EXPECT_EQ(filestest::Paths(doc),
+            (QStringList{dir + "/Abba - Waterloo.MP3", b, dir + "/Abba - Fernando.mp3"}));
+  EXPECT_TRUE(FileExists(dir + "/Abba - Waterloo.MP3"));
+  EXPECT_FALSE(FileExists(a));
+  EXPECT_EQ(rename.m_Pairs, (QStringList{a, dir + "/Abba - Waterloo.MP3"}));  // c kept its name
+  EXPECT_EQ(rename.m_nProcessed, 2);
+  EXPECT_TRUE(doc.m_Songs[0].m_Tag1.bTagSync);  // still an MP3
+  EXPECT_EQ(doc.m_Songs[0].m_Tag1.m_DisplayName, "Abba - Waterloo");
+  EXPECT_TRUE(doc.m_bModified);
+
+  // Another extension ends the synchronisation of the song's tags.
+  TSlRenameFiles wav = Renamer("%n.wav");
+  EXPECT_TRUE(wav.Run(doc, {1}, operation));
+  EXPECT_EQ(doc.m_Songs[1].GetPath(true), dir + "/y.wav");
+  EXPECT_FALSE(doc.m_Songs[1].m_Tag1.bTagSync);
+  EXPECT_FALSE(doc.m_Songs[1].m_Tag2.bTagSync);
+  EXPECT_TRUE(prompt.shown.isEmpty());
+}
+
+TEST_F(RenameFilesTest, CancelStopsTheRunAndStopIsReported) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"Same", "X", ""});
+  const QString b = filestest::MakeMp3(dir + "/b.mp3", {"Same", "X", ""});
+  const QString c = filestest::MakeMp3(dir + "/c.mp3", {"Other", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a, b, c});
+  TSlRenameFiles rename = Renamer("%1.mp3");
+  EXPECT_FALSE(rename.Run(doc, {0, 1, 2}, operation));  // b's name is taken: cancel
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{dir + "/Same.mp3", b, c}));
+  EXPECT_EQ(rename.m_nProcessed, 1);
+}
+
+TEST_F(RenameFilesTest, ClosedListsOfTheRepositoryFollowWithTheirCachedTags) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"Title", "Artist", ""});
+  TSlDocument doc, other;
+  MakeList(doc, dir + "/list.m3u", {a});
+  MakeList(other, dir + "/other.m3u", {a, a});
+  TIniFile ini(SettingsFilePath());
+  TListsRepository repository(ini, nullptr, true);
+  repository.Add(dir + "/list.m3u", false, nullptr);
+  repository.Add(dir + "/other.m3u", false, nullptr);
+
+  TSlRenameFiles rename = Renamer("%2 - %1.%e");
+  ASSERT_TRUE(rename.Run(doc, {0}, operation));
+  const QString renamed = dir + "/Artist - Title.mp3";
+  EXPECT_EQ(ReplacePathsInRepositoryLists(repository, rename.m_Pairs, doc.m_FileName),
+            QStringList{dir + "/other.m3u"});
+
+  TSlDocument reloaded;
+  reloaded.SetFileName(dir + "/other.m3u");
+  ASSERT_TRUE(reloaded.Load(true));
+  ASSERT_EQ(reloaded.m_Songs.size(), 2);
+  for (int n = 0; n < 2; ++n) {
+    const TSlSong& song = reloaded.m_Songs[n];
+    EXPECT_EQ(song.GetPath(true), renamed);
+    EXPECT_EQ(song.m_Tag1.GetTitle(), "Title");  // from the data file, not read again
+    EXPECT_EQ(song.m_FileAge, FileAge(renamed));
+  }
+}
+
+}  // namespace

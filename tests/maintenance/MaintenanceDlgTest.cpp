@@ -1,0 +1,160 @@
+// The dialogs of the maintenance commands and of reports over a real document window:
+// what they show, what OK changes, and what they keep in the settings file.
+#include "TestEnv.h"
+#include "../docwin_gui/FakeHost.h"
+
+#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/maintenance/DeadFilesDlg.h"
+#include "lbtools3/maintenance/NewReplacePaths.h"
+#include "lbtools3/report/TextReport.h"
+#include "lbtools3/report/WriteTextDlg.h"
+#include "lbtools3/ui/IRepositoryLists.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+class NoLists : public IRepositoryLists {
+ public:
+  int Count() const override { return 0; }
+  QString Path(int) const override { return {}; }
+  bool IsOpen(int) const override { return false; }
+  IDocumentWindow* Child(int) const override { return nullptr; }
+  bool IsSelected(int) const override { return false; }
+  int SelectedCount() const override { return 0; }
+  void BeginBulk() override {}
+  void MarkRow(int) override {}
+  void EndBulk() override {}
+};
+
+class MaintenanceDlgTest : public ::testing::Test {
+ protected:
+  TMDIChild* Open(const QStringList& paths) {
+    TSlDocument source;
+    source.SetFileName(dir + "/list.m3u");
+    for (const QString& p : paths) source.InsertSong(TSlSong(nullptr, p, QString()), -1);
+    for (int n = 0; n < source.m_Songs.size(); ++n) source.m_Songs[n].m_FileAge = kAgeMissing;
+    source.m_bNew = false;
+    source.m_bModified = false;
+    child = new TMDIChild(&area, &host, source.m_FileName, false, &source);
+    return child;
+  }
+  void TearDown() override {
+    if (child) delete child->SubWindow();
+  }
+
+  ScriptedUiServices ui;
+  FakeHost host;
+  QMdiArea area;
+  TMDIChild* child = nullptr;
+  NoLists lists;
+  QString dir = lbtest::NewTempDir();
+};
+
+TEST_F(MaintenanceDlgTest, WriteTextRemembersFieldsByMaskAndNeedsACurrentList) {
+  TIniFile& ini = host.ini;
+  ini.WriteInteger("Settings", "ExportFilesMask", 1 << 22);
+  ini.WriteInteger("Settings", "ExportFilesLists", 0);
+  {
+    TWriteTextDlg dlg(nullptr, lists, ini);
+    ASSERT_EQ(dlg.ListBoxFields->count(), 24);
+    EXPECT_EQ(dlg.ListBoxFields->item(21)->text(), "Трэк (Тэг2)");
+    ASSERT_EQ(dlg.ListBoxFields->selectedItems().size(), 1);
+    EXPECT_TRUE(dlg.ListBoxFields->item(21)->isSelected());
+    dlg.FilenameEdit1->setText("\"" + dir + "/r.txt\"");
+    dlg.OKBtnClick();
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(dlg.FilenameEdit1->text(), dir + "/r.txt");
+    EXPECT_TRUE(dlg.RadioGroup1[3]->isChecked());
+    EXPECT_EQ(ui.Texts(), QStringList{"Отсутствует текущий лист"});
+    dlg.ListBoxFields->item(21)->setSelected(false);
+    dlg.ListBoxFields->item(9)->setSelected(true);
+    dlg.OKBtnClick();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(ini.ReadInteger("Settings", "ExportFilesMask", 0), 1 << 10);
+  EXPECT_EQ(ini.ReadInteger("Settings", "ExportFilesLists", 0), 3);
+  EXPECT_TRUE(QFile::exists(dir + "/r.txt"));
+
+  // The current window with a selection writes only the selected entries.
+  Open({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"});
+  child->ListView2->SelectItems({1});
+  TWriteTextDlg dlg(child, lists, ini);
+  dlg.SetListsIndex(0);
+  dlg.FilenameEdit1->setText(dir + "/r2.htm");
+  dlg.ListBoxFields->clearSelection();
+  dlg.ListBoxFields->item(2)->setSelected(true);
+  dlg.OKBtnClick();
+  const QString html = QString::fromUtf8(lbtest::ReadFile(dir + "/r2.htm"));
+  EXPECT_TRUE(html.contains("; Всего записей: 3; из них выделено: 1</CAPTION>"));
+  EXPECT_TRUE(html.contains("<TR><TD>/m/b.mp3</TD>") && !html.contains("/m/a.mp3"));
+}
+
+TEST_F(MaintenanceDlgTest, ReplacePathsOffersTheDrivesOfTheSelectedSongs) {
+  QDir().mkpath(dir + "/e");
+  host.ini.WriteString("Drives", "E", dir + "/e");
+  Open({"c:\\Music\\a.mp3", "/x/b.mp3", "D:\\Music\\c.mp3", "F:\\d.mp3"});
+  child->ListView2->SelectItems({0, 1, 2});
+  TNewReplacePaths dlg(child, host.ini);
+  ASSERT_EQ(dlg.RxDrawGridDisks->rowCount(), 2);
+  EXPECT_EQ(dlg.RxDrawGridDisks->item(0, 0)->text(), "C:");
+  EXPECT_EQ(dlg.RxDrawGridDisks->item(1, 0)->text(), "D:");
+  EXPECT_FALSE(dlg.SetReplacement(0, "Q:"));
+  EXPECT_FALSE(dlg.DrivesChanged());
+  EXPECT_TRUE(dlg.SetReplacement(0, "e"));
+  EXPECT_TRUE(dlg.DrivesChanged());
+  dlg.EditFind->setText("\\music\\");
+  dlg.EditReplace->setText("\\Audio\\");
+  dlg.CheckBox1->setChecked(false);
+  dlg.OKBtnClick();
+  const TSlDocument& doc = child->m_Document;
+  EXPECT_EQ(doc.m_Songs[0].m_Path, "E:\\Audio\\a.mp3");
+  EXPECT_EQ(doc.m_Songs[1].m_Path, "/x/b.mp3");
+  EXPECT_EQ(doc.m_Songs[2].m_Path, "D:\\Audio\\c.mp3");
+  EXPECT_EQ(doc.m_Songs[3].m_Path, "F:\\d.mp3");
+  EXPECT_TRUE(doc.m_bModified);
+  EXPECT_TRUE(host.ini.ValueExists("Settings", "Replace Paths case"));
+}
+
+TEST_F(MaintenanceDlgTest, CheckListSelectsTheMissingFiles) {
+  lbtest::WriteFile(dir + "/here.mp3", "x");
+  Open({dir + "/here.mp3", dir + "/gone.mp3"});
+  child->ListView2->SelectItems({0});
+  lb::CheckListInWindow(child);
+  EXPECT_EQ(child->ListView2->SelectedItems(), std::vector<int>{1});
+  EXPECT_EQ(ui.Texts(), QStringList{"Проверка завершена.\nНе найдено 1 файла(ов)."});
+}
+
+TEST_F(MaintenanceDlgTest, ForgottenFilesKeepsItsFolderList) {
+  QDir().mkpath(dir + "/a");
+  QDir().mkpath(dir + "/b");
+  lb::WriteSearchFolders(host.ini, {dir + "/a"});
+  {
+    TDeadFilesDlg dlg(lists, host.ini);
+    EXPECT_EQ(dlg.Folders(), QStringList{dir + "/a"});
+    EXPECT_FALSE(dlg.RadioButton2->isEnabled());
+    EXPECT_FALSE(dlg.ButtonRemove->isEnabled());
+    dlg.DirectoryEdit1->setText(dir + "/b");
+    dlg.ButtonAddClick();
+    dlg.ButtonAddClick();
+    dlg.DirectoryEdit1->setText(dir + "/none");
+    dlg.ButtonAddClick();
+    dlg.TextListBox1->item(0)->setSelected(true);
+    EXPECT_TRUE(dlg.ButtonRemove->isEnabled());
+    dlg.ButtonRemoveClick();
+    EXPECT_EQ(dlg.Folders(), QStringList{dir + "/b"});
+  }
+  EXPECT_EQ(lb::ReadSearchFolders(host.ini), QStringList{dir + "/b"});
+}
+
+}  // namespace

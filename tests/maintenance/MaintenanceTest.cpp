@@ -1,0 +1,210 @@
+// Checking lists, replacing path parts and drives, the forgotten-files search, and
+// the command-line commands over them.
+#include "TestEnv.h"
+
+#include "lbtools3/maintenance/CheckList.h"
+#include "lbtools3/maintenance/ReplacePaths.h"
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/ui/IRepositoryLists.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QDir>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+TSlDocument Document(const QString& listPath, const QStringList& paths) {
+  TSlDocument doc;
+  doc.SetFileName(listPath);
+  for (const QString& p : paths) doc.InsertSong(TSlSong(nullptr, p, QString()), -1);
+  doc.m_bModified = false;
+  return doc;
+}
+
+QStringList Paths(const TSlDocument& doc) {
+  QStringList paths;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
+  return paths;
+}
+
+// Closed lists of the repository, all marked.
+class ListFiles : public IRepositoryLists {
+ public:
+  QStringList paths;
+  int Count() const override { return int(paths.size()); }
+  QString Path(int row) const override { return paths[row]; }
+  bool IsOpen(int) const override { return false; }
+  IDocumentWindow* Child(int) const override { return nullptr; }
+  bool IsSelected(int row) const override { return row == 0; }
+  int SelectedCount() const override { return 1; }
+  void BeginBulk() override {}
+  void MarkRow(int) override {}
+  void EndBulk() override {}
+};
+
+TEST(CheckList, FindsMissingFilesAndSaysHowMany) {
+  const QString dir = lbtest::NewTempDir();
+  lbtest::WriteFile(dir + "/a.mp3", "a");
+  lbtest::WriteFile(dir + "/b.mp3", "b");
+  TSlDocument all = Document(dir + "/l.m3u", {dir + "/a.mp3", "b.mp3"});
+  EXPECT_TRUE(lb::MissingFileRows(all).empty());
+  EXPECT_EQ(lb::CheckListMessage(0), "Проверка завершена.");
+  TSlDocument some =
+      Document(dir + "/l.m3u", {"x.mp3", dir + "/a.mp3", dir + "/A.mp3", "C:\\Music\\a.mp3"});
+  EXPECT_EQ(lb::MissingFileRows(some), (std::vector<int>{0, 2, 3}));
+  EXPECT_EQ(lb::CheckListMessage(3), "Проверка завершена.\nНе найдено 3 файла(ов).");
+}
+
+TEST(ReplacePaths, DrivePairsApplyInGridOrder) {
+  TSlDocument doc =
+      Document("/l/l.m3u", {"c:\\a.mp3", "D:\\b.mp3", "/x/c.mp3", "C:\\d.mp3", "E:\\e.mp3"});
+  lb::TDrivePairs drives = lb::CollectDrives(doc, {0, 1, 2, 3});
+  ASSERT_EQ(drives.size(), 2u);
+  EXPECT_EQ(drives[0].drive, u'C');
+  EXPECT_EQ(drives[1].drive, u'D');
+  EXPECT_FALSE(lb::DrivesChanged(drives));
+  drives[0].replacement = "D";
+  drives[1].replacement = "E";
+  lb::TReplaceRequest request;
+  request.drives = drives;
+  EXPECT_EQ(lb::ReplacePaths(doc, {0, 1, 2, 3}, request), 3);
+  EXPECT_EQ(Paths(doc),
+            QStringList({"E:\\a.mp3", "E:\\b.mp3", "/x/c.mp3", "E:\\d.mp3", "E:\\e.mp3"}));
+  EXPECT_TRUE(doc.m_bModified);
+  // A folder of this machine takes the place of the drive.
+  request.drives = {{u'E', "/media/disc/"}};
+  EXPECT_EQ(lb::ReplacePath("e:\\Music\\Кино\\a.mp3", request), "/media/disc/Music/Кино/a.mp3");
+}
+
+TEST(ReplacePaths, PartReplacesOnlyTheFirstOccurrence) {
+  lb::TReplaceRequest request;
+  request.find = "\\Music\\";
+  request.replace = "\\Audio\\";
+  EXPECT_EQ(lb::ReplacePath("C:\\Music\\Music\\a.mp3", request), "C:\\Audio\\Music\\a.mp3");
+  EXPECT_EQ(lb::ReplacePath("C:\\MUSIC\\Music\\a.mp3", request), "C:\\Audio\\Music\\a.mp3");
+  request.bCase = true;
+  EXPECT_EQ(lb::ReplacePath("C:\\MUSIC\\Music\\a.mp3", request), "C:\\MUSIC\\Audio\\a.mp3");
+  request.find = "кино";
+  request.replace = "Кино";
+  request.bCase = false;
+  EXPECT_EQ(lb::ReplacePath("/m/КИНО/кино.mp3", request), "/m/Кино/кино.mp3");
+  TSlDocument doc = Document("/l/l.m3u", {"/m/a.mp3"});
+  EXPECT_EQ(lb::ReplacePaths(doc, {0}, request), 0);
+  EXPECT_FALSE(doc.m_bModified);
+}
+
+TEST(ReplacePaths, DriveReplacementsMustLeadSomewhere) {
+  const QString dir = lbtest::NewTempDir();
+  TIniFile ini(dir + "/s.ini");
+  ini.WriteString(lb::kDrivesSection, "D", dir);
+  ini.WriteString(lb::kDrivesSection, "E", dir + "/none");
+  EXPECT_EQ(lb::AcceptDriveReplacement("d:", ini), "D");
+  EXPECT_EQ(lb::AcceptDriveReplacement("D:\\Music", ini), "D");
+  EXPECT_EQ(lb::AcceptDriveReplacement("E:", ini), "");
+  EXPECT_EQ(lb::AcceptDriveReplacement("F", ini), "");
+  EXPECT_EQ(lb::AcceptDriveReplacement("", ini), "");
+  EXPECT_EQ(lb::AcceptDriveReplacement(dir + "/", ini), dir);
+  EXPECT_EQ(lb::AcceptDriveReplacement("relative/folder", ini), "");
+  const QStringList pick = lb::DrivePickList(ini);
+  ASSERT_FALSE(pick.empty());
+  EXPECT_EQ(pick.first(), "D:");
+  EXPECT_FALSE(pick.contains("E:"));
+  EXPECT_TRUE(pick.contains("/"));
+  EXPECT_FALSE(pick.contains("/proc"));
+}
+
+TEST(ForgottenFiles, FindsMusicNoListNamesWithExactPaths) {
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  for (const char* name : {"a.mp3", "b.mp3", "C.mp3", "sub/d.wav", "notes.txt"})
+    lbtest::WriteFile(dir + "/music/" + name, "x");
+  TSlDocument list = Document(dir + "/one.m3u", {"music/a.mp3", dir + "/music/c.mp3"});
+  ASSERT_TRUE(list.Save(true));
+  ListFiles lists;
+  lists.paths = {dir + "/one.m3u", dir + "/gone.m3u"};
+  lb::TForgottenFiles search;
+  EXPECT_TRUE(search.Run(lists, false, {dir + "/music/"}));
+  // c.mp3 in the list names another file than C.mp3 on disk.
+  QStringList found = Paths(search.m_Result);
+  found.sort();
+  EXPECT_EQ(found,
+            QStringList({dir + "/music/C.mp3", dir + "/music/b.mp3", dir + "/music/sub/d.wav"}));
+  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка загрузки документа\n" + dir + "/gone.m3u" +
+                                    ".\nДля уточнения причины ошибки попробуйте\nоткрыть "
+                                    "документ обычным способом"});
+
+  ui.ClearMessages();
+  TSlDocument all = Document(dir + "/two.m3u", found);
+  ASSERT_TRUE(all.Save(true));
+  lists.paths = {dir + "/two.m3u", dir + "/one.m3u"};
+  lb::TForgottenFiles again;
+  EXPECT_TRUE(again.Run(lists, false, {dir + "/music"}));
+  EXPECT_TRUE(again.m_Result.m_Songs.empty());
+  EXPECT_EQ(ui.Texts(), QStringList{"Новых песен не найдено"});
+  // Only the marked list (the first row) counts with "Отмеченные".
+  lb::TForgottenFiles marked;
+  marked.Run(lists, true, {dir + "/music"});
+  EXPECT_EQ(marked.m_Result.m_Songs.size(), 1);
+}
+
+TEST(ForgottenFiles, FolderListLivesInItsSettingsSection) {
+  const QString dir = lbtest::NewTempDir();
+  QDir().mkpath(dir + "/Music");
+  QDir().mkpath(dir + "/music");
+  TIniFile ini(dir + "/s.ini");
+  lb::WriteSearchFolders(ini, {dir + "/b", dir + "/a"});
+  lb::WriteSearchFolders(ini, {dir + "/Music", dir + "/a"});
+  EXPECT_EQ(lb::ReadSearchFolders(ini), QStringList({dir + "/Music", dir + "/a"}));
+  EXPECT_EQ(ini.ReadString(lb::kFindFilesDirsSection, dir + "/a", "?"), "");
+  EXPECT_TRUE(lb::CanAddSearchFolder({dir + "/Music"}, dir + "/music"));
+  EXPECT_FALSE(lb::CanAddSearchFolder({dir + "/Music"}, dir + "/Music"));
+  EXPECT_FALSE(lb::CanAddSearchFolder({}, dir + "/none"));
+}
+
+struct CliRun {
+  int code;
+  QString out, err;
+};
+CliRun Cli(const QStringList& args) {
+  QProcess p;
+  p.start(lbtest::BinDir() + "/lbtools3-cli", args);
+  p.waitForFinished(30000);
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(MaintenanceCli, ReplacesPathsFindsForgottenFilesAndWritesReports) {
+  const QString dir = lbtest::NewTempDir();
+  lbtest::WriteFile(dir + "/m/a.mp3", "x");
+  lbtest::WriteFile(dir + "/m/lost.mp3", "x");
+  TSlDocument doc = Document(dir + "/l.m3u", {"C:\\Music\\a.mp3", dir + "/m/a.mp3"});
+  ASSERT_TRUE(doc.Save(true));
+  CliRun run = Cli({"replace-paths", dir + "/l.m3u", "--drive", "C:=" + dir + "/m", "--from",
+                    "/Music/", "--to", "/"});
+  ASSERT_EQ(run.code, 0) << run.err.toStdString();
+  EXPECT_EQ(run.out, dir + "/l.m3u\t1\n");
+  EXPECT_EQ(Cli({"replace-paths", dir + "/l.m3u", "--drive", "C:=Q:"}).code, 1);
+
+  ASSERT_EQ(Cli({"repo", "add", dir + "/l.m3u"}).code, 0);
+  run = Cli({"forgotten", dir + "/m"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out, dir + "/m/lost.mp3\n");
+
+  run = Cli({"report", "--html", "--fields", "0,2", "--out", dir + "/r.htm", dir + "/l.m3u"});
+  ASSERT_EQ(run.code, 0) << run.err.toStdString();
+  const QString html = QString::fromUtf8(lbtest::ReadFile(dir + "/r.htm"));
+  EXPECT_TRUE(html.contains("<TR><TD>1</TD><TD>" + dir +
+                            "/m/a.mp3</TD>\r\n"
+                            "<TR><TD>2</TD><TD>" +
+                            dir + "/m/a.mp3</TD>\r\n"));
+  // The file exists now: without --yes the answer is No and nothing is written.
+  run = Cli({"report", "--text", "--fields", "9", "--out", dir + "/r.htm", dir + "/l.m3u"});
+  EXPECT_EQ(run.code, 2);
+  run = Cli({"report", "--text", "--fields", "1", "--out", dir + "/r.htm", dir + "/l.m3u"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_TRUE(run.err.contains("Файл уже существует. Переписать ? — Нет"));
+}
+
+}  // namespace

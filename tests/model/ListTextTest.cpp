@@ -1,0 +1,223 @@
+// Lists, data files and paths that come from the users' Windows years, files that
+// must never be taken for a list, and saves on a full disk.
+#include "ModelTestUtil.h"
+
+#include "lbtools3/model/M3uList2.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using lbtest::ReadFile;
+using lbtest::WriteFile;
+
+namespace {
+
+QByteArray Cp1251(const QString& text) {
+  return lb::ToTagCodePage(text);
+}
+
+class ListTextTest : public ::testing::Test {
+ protected:
+  void TearDown() override { TIniFile(lb::SettingsFilePath()).EraseSection("Drives"); }
+  std::unique_ptr<TSlDocument> Load(const QString& path, bool* ok) {
+    auto doc = std::make_unique<TSlDocument>();
+    doc->SetFileName(path);
+    *ok = doc->Load(false);
+    return doc;
+  }
+  QString Last() const { return ui.Texts().isEmpty() ? QString() : ui.Texts().last(); }
+  ScriptedUiServices ui;
+  QString dir = lbtest::NewTempDir();
+  QString list = dir + "/list.m3u";
+};
+
+TEST_F(ListTextTest, LegacyLinesAreReadAndTheListIsWrittenBackInItsCodePage) {
+  // One line in Windows-1251, one in UTF-8: each is decoded on its own.
+  const QByteArray legacy = "#EXTM3U\r\n#EXTINF:1," + Cp1251("Кино") + "\r\n" +
+                            Cp1251("Кино\\01 Группа крови.mp3") + "\r\n" +
+                            QString("Ария.mp3").toUtf8() + "\r\n";
+  WriteFile(list, legacy);
+  bool ok = false;
+  auto doc = Load(list, &ok);
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(doc->m_Songs.size(), 2);
+  EXPECT_EQ(doc->m_Songs[0].m_ExtInf, "#EXTINF:1,Кино");
+  EXPECT_EQ(doc->m_Songs[0].m_Path, "Кино\\01 Группа крови.mp3");
+  EXPECT_EQ(doc->m_Songs[1].m_Path, "Ария.mp3");
+  // Everything fits the code page: the whole list goes back in it.
+  ASSERT_TRUE(doc->Save(true));
+  EXPECT_EQ(ReadFile(list), "#EXTM3U\r\n#EXTINF:1," + Cp1251("Кино") + "\r\n" +
+                                Cp1251("Кино\\01 Группа крови.mp3") + "\r\n" + Cp1251("Ария.mp3") +
+                                "\r\n");
+  // A character the code page lacks: the list becomes UTF-8 rather than lose it.
+  doc->InsertSong(TSlSong(nullptr, "/music/日本.mp3", QString()), -1);
+  ASSERT_TRUE(doc->Save(true));
+  EXPECT_EQ(ReadFile(list), QString("#EXTM3U\r\n#EXTINF:1,Кино\r\nКино\\01 Группа крови.mp3\r\n"
+                                    "Ария.mp3\r\n/music/日本.mp3\r\n")
+                                .toUtf8());
+  // A new list is UTF-8.
+  TSlDocument fresh;
+  fresh.SetFileName(dir + "/new.m3u");
+  fresh.InsertSong(TSlSong(nullptr, "/music/Ария.mp3", QString()), -1);
+  ASSERT_TRUE(fresh.Save(true));
+  EXPECT_EQ(ReadFile(dir + "/new.m3u"), QString("/music/Ария.mp3\r\n").toUtf8());
+}
+
+TEST_F(ListTextTest, ByteOrderMarkIsKeptAndM3u8IsAlwaysUtf8) {
+  WriteFile(list, "\xEF\xBB\xBF" + QString("Ария.mp3\r\n").toUtf8());
+  bool ok = false;
+  auto doc = Load(list, &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(doc->m_Songs[0].m_Path, "Ария.mp3");
+  ASSERT_TRUE(doc->Save(true));
+  EXPECT_EQ(ReadFile(list), "\xEF\xBB\xBF" + QString("Ария.mp3\r\n").toUtf8());
+
+  // A legacy list saved as ".m3u8" is written in UTF-8.
+  WriteFile(list, Cp1251("Ария.mp3") + "\r\n");
+  doc = Load(list, &ok);
+  ASSERT_TRUE(ok);
+  ASSERT_TRUE(doc->SaveM3u(dir + "/list.m3u8", true));
+  EXPECT_EQ(ReadFile(dir + "/list.m3u8"), QString("Ария.mp3\r\n").toUtf8());
+}
+
+TEST_F(ListTextTest, NoLineIsWrittenLongerThanTheReaderTakes) {
+  // 3,000 Cyrillic characters: 3,000 bytes in Windows-1251, 6,000 in UTF-8.
+  const QString longName = QString(3000, QChar(0x0436)) + ".mp3";
+  const QByteArray before = Cp1251(longName) + "\r\n";
+  WriteFile(list, before);
+  bool ok = false;
+  auto doc = Load(list, &ok);
+  ASSERT_TRUE(ok);
+  doc->InsertSong(TSlSong(nullptr, "/music/日本.mp3", QString()), -1);  // forces UTF-8
+  EXPECT_FALSE(doc->Save(false));
+  EXPECT_TRUE(Last().startsWith("Строка длиннее 4096 байт не может быть записана"));
+  EXPECT_EQ(ReadFile(list), before);
+  EXPECT_TRUE(doc->m_bModified);
+}
+
+TEST_F(ListTextTest, DataFilesWrittenOnWindowsStillMatchTheirSongs) {
+  // The data file of an old version: the full path in Windows-1251 with backslashes.
+  WriteFile(list, Cp1251("Кино\\01.mp3") + "\r\n");
+  const int32_t age = lb::FileAge(list);
+  const QByteArray path = Cp1251("C:\\Lists\\Кино\\01.mp3");
+  QByteArray data = "LBT\x01" + QByteArray(reinterpret_cast<const char*>(&age), 4);
+  const int32_t size = path.size(), fileAge = 77;
+  data += QByteArray(reinterpret_cast<const char*>(&size), 4) + path;
+  data += QByteArray(4, '\0') + QByteArray(reinterpret_cast<const char*>(&fileAge), 4);
+  QByteArray body(125, '\0');
+  body.replace(0, 6, Cp1251("Группа"));
+  body[124] = char(255);
+  data += QByteArray(1, '\x01') + body + QByteArray(1, '\0');
+  WriteFile(dir + "/list.lbt", data);
+  bool ok = false;
+  auto doc = Load(list, &ok);
+  ASSERT_TRUE(ok) << ui.Texts().join("|").toStdString();
+  EXPECT_EQ(doc->m_Songs[0].m_FileAge, 77);
+  EXPECT_EQ(doc->m_Songs[0].m_Tag1.GetTitle(), "Группа");
+  // The relative path resolves with "/" on this system; the stored text stays.
+  EXPECT_EQ(doc->m_Songs[0].GetPath(true), dir + "/Кино/01.mp3");
+  EXPECT_EQ(doc->m_Songs[0].m_Path, "Кино\\01.mp3");
+}
+
+TEST_F(ListTextTest, DriveLettersMapThroughTheSettingsAndAreMissingOtherwise) {
+  const QString music = lbtest::NewTempDir();
+  modeltest::MakeMp3(music + "/Rock/a.mp3");
+  // A file literally named like the Windows path in the working folder is never taken.
+  const QString saved = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir));
+  WriteFile(dir + "/D:\\Rock\\a.mp3", "x");
+  WriteFile(list, "D:\\Rock\\a.mp3\r\n\\Rock\\b.mp3\r\n");
+  bool ok = false;
+  auto doc = Load(list, &ok);
+  ASSERT_TRUE(ok);
+  TSlSong& song = doc->m_Songs[0];
+  EXPECT_EQ(song.GetPath(true), "D:\\Rock\\a.mp3");
+  EXPECT_EQ(lb::FileAge(song.GetPath(true)), -1);
+  EXPECT_FALSE(lb::FileExists(song.GetPath(true)));
+  QDir::setCurrent(saved);
+  EXPECT_EQ(doc->m_Songs[1].GetPath(true), "/Rock/b.mp3");
+
+  TIniFile(lb::SettingsFilePath()).WriteString("Drives", "d", music + "/");
+  EXPECT_EQ(song.GetPath(true), music + "/Rock/a.mp3");
+  EXPECT_NE(lb::FileAge(song.GetPath(true)), -1);
+  // Saving keeps the stored text; changing the path form makes it this system's path.
+  ASSERT_TRUE(doc->Save(true));
+  EXPECT_EQ(ReadFile(list), "D:\\Rock\\a.mp3\r\n\\Rock\\b.mp3\r\n");
+  song.SetPathForm(true);
+  EXPECT_EQ(song.m_Path, music + "/Rock/a.mp3");
+}
+
+TEST_F(ListTextTest, FilesThatAreNoListsAreNeitherReadNorOverwritten) {
+  const QString mp3 = modeltest::MakeMp3(dir + "/song.mp3");
+  const QByteArray song = ReadFile(mp3);
+  struct Case {
+    QString path;
+    QString reason;
+  } cases[] = {{dir + "/list.lbt", "это файл данных листа"},
+               {mp3, "это музыкальный файл (рабочее расширение .mp3)"},
+               {dir + "/binary.m3u", "в нём есть нулевые байты"}};
+  WriteFile(dir + "/list.lbt", "LBT\x01\0\0\0\0");
+  WriteFile(dir + "/binary.m3u", QByteArray("a.mp3\r\n\0\x01\x02", 10));
+  for (const Case& c : cases) {
+    const QByteArray before = ReadFile(c.path);
+    ui.ClearMessages();
+    bool ok = true;
+    auto doc = Load(c.path, &ok);
+    EXPECT_FALSE(ok) << c.path.toStdString();
+    EXPECT_EQ(ui.Texts(),
+              QStringList("Файл\n\"" + c.path + "\"\nне является m3u-листом: " + c.reason + "."));
+    // Saving a list over it is refused the same way, and the file stays as it was.
+    TSlDocument other;
+    other.SetFileName(c.path);
+    other.InsertSong(TSlSong(nullptr, "/music/a.mp3", QString()), -1);
+    EXPECT_FALSE(other.Save(false));
+    EXPECT_EQ(Last(), "Лист не может быть записан в файл\n\"" + c.path + "\":\n" + c.reason +
+                          ".\nФайл не изменён.");
+    EXPECT_EQ(ReadFile(c.path), before);
+  }
+  EXPECT_EQ(ReadFile(mp3), song);
+  EXPECT_FALSE(QFile::exists(dir + "/song.lbt"));
+
+  // A FIFO as the list or as its data file is refused at once instead of waiting.
+  const QString fifo = dir + "/fifo.m3u";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  bool ok = true;
+  auto doc = Load(fifo, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(Last().endsWith("это не обычный файл."));
+  WriteFile(list, "a.mp3\r\n");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/list.lbt.fifo").constData(), 0600), 0);
+  QFile::remove(dir + "/list.lbt");
+  ASSERT_TRUE(QFile::rename(dir + "/list.lbt.fifo", dir + "/list.lbt"));
+  ui.Answer(IDNO);
+  doc = Load(list, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(Last().contains("Ошибка открытия файла"));
+}
+
+TEST_F(ListTextTest, FullDiskSaveFailsAndKeepsThePreviousFiles) {
+  lbtest::SmallFileSystem fs(64);
+  if (!fs.Ok()) GTEST_SKIP() << "a small file system needs root here";
+  const QString path = fs.Path() + "/list.m3u";
+  TSlDocument doc;
+  doc.SetFileName(path);
+  doc.InsertSong(TSlSong(nullptr, "/music/a.mp3", QString()), -1);
+  ASSERT_TRUE(doc.Save(true));
+  const QByteArray list = ReadFile(path), data = ReadFile(fs.Path() + "/list.lbt");
+  fs.Fill();
+  doc.InsertSong(TSlSong(nullptr, "/music/b.mp3", QString()), -1);
+  EXPECT_FALSE(doc.Save(false));
+  EXPECT_EQ(Last(), "Не могу открыть файл для записи");
+  EXPECT_TRUE(doc.m_bModified);
+  EXPECT_EQ(ReadFile(path), list);
+  EXPECT_EQ(ReadFile(fs.Path() + "/list.lbt"), data);
+}
+
+}  // namespace

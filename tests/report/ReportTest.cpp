@@ -1,0 +1,291 @@
+// Text and HTML reports of lists: the field mask, the tables, escaping, the scopes,
+// the questions of OK and of a stopped run, and what a stopped run leaves behind.
+#include "TestEnv.h"
+
+#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/report/TextReport.h"
+#include "lbtools3/ui/IDocumentWindow.h"
+#include "lbtools3/ui/IRepositoryLists.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kNow(QDate(2024, 5, 1), QTime(10, 20, 30));
+
+// A document of songs with ID3v2 titles (no files behind them).
+void Fill(TSlDocument& doc, const QString& path, const QStringList& titles) {
+  doc.SetFileName(path);
+  for (int i = 0; i < titles.size(); ++i) {
+    doc.InsertSong(TSlSong(nullptr, "/music/" + QString::number(i) + ".mp3", QString()), -1);
+    doc.m_Songs[i].m_Tag2.SetTitle(titles[i]);
+    doc.m_Songs[i].m_Tag2.m_bExists = true;
+  }
+}
+
+QStringList Lines(const QString& file) {
+  QString text = QString::fromUtf8(lbtest::ReadFile(file));
+  EXPECT_TRUE(text.endsWith("\r\n"));
+  text.chop(2);
+  return text.split("\r\n");
+}
+
+// Repository rows for the walks: list files, some of them open in a window.
+class Window : public IDocumentWindow {
+ public:
+  TSlDocument doc;
+  TSlDocument& Document() override { return doc; }
+  bool LoadFailed() const override { return false; }
+  Placement GetPlacement() const override { return {}; }
+  void SetPlacement(const Placement&) override {}
+  TColumnLayout Columns() const override { return {}; }
+  void SetColumns(const TColumnLayout&) override {}
+  void SetCaption(const QString&) override {}
+  void ShowWindow() override {}
+  void Activate() override {}
+  bool CloseWindow() override { return true; }
+  bool ClosingForExit() const override { return false; }
+  void SelectSongs(const std::vector<int>&) override {}
+};
+
+class Lists : public IRepositoryLists {
+ public:
+  struct Row {
+    QString path;
+    Window* window = nullptr;
+    bool marked = false;
+  };
+  QList<Row> rows;
+  QList<int> shown;
+  int Count() const override { return int(rows.size()); }
+  QString Path(int row) const override { return rows[row].path; }
+  bool IsOpen(int row) const override { return rows[row].window; }
+  IDocumentWindow* Child(int row) const override { return rows[row].window; }
+  bool IsSelected(int row) const override { return rows[row].marked; }
+  int SelectedCount() const override { return 0; }
+  void BeginBulk() override {}
+  void MarkRow(int row) override { shown << row; }
+  void EndBulk() override {}
+};
+
+TEST(ReportFields, ListRowsMapToMaskBitsAroundTheMissingTrack) {
+  // "Трэк (Тэг2)" is list row 21 and bit 22; the ID3v1 track is never offered.
+  EXPECT_EQ(lb::ReportMaskOfRows({21}), 1u << 22);
+  EXPECT_EQ(lb::ReportRowsOfMask(1u << 22), QList<int>{21});
+  EXPECT_EQ(lb::ReportMaskOfRows({0, 8, 9}), (1u << 0) | (1u << 8) | (1u << 10));
+  EXPECT_EQ(lb::ReportRowsOfMask((1u << 9) | (1u << 10)), QList<int>{9});
+  EXPECT_EQ(lb::ReportRowCount(), 24);
+  EXPECT_TRUE(lb::IsHtmlReportName("/tmp/report.HTML"));
+  EXPECT_TRUE(lb::IsHtmlReportName("a.Htm"));
+  EXPECT_FALSE(lb::IsHtmlReportName("report.txt"));
+  EXPECT_FALSE(lb::IsHtmlReportName("html"));
+  EXPECT_EQ(lb::HtmlEscape("AC&DC <b>\"x\""), "AC&DC &lt;b&gt;&quot;x&quot;");
+}
+
+TEST(ReportSettings, RoundTripThroughTheSettingsFile) {
+  TIniFile ini(lbtest::NewTempDir() + "/s.ini");
+  EXPECT_EQ(lb::TReportSettings::Read(ini).mask, 1u);
+  lb::TReportSettings s;
+  s.lists = lb::rsOpen;
+  s.fileName = "/tmp/отчёт.htm";
+  s.bUrlLinks = true;
+  s.mask = 1u << 22;
+  s.Write(ini);
+  EXPECT_EQ(ini.ReadInteger("Settings", "ExportFilesMask", 0), 1 << 22);
+  const lb::TReportSettings back = lb::TReportSettings::Read(ini);
+  EXPECT_EQ(back.lists, lb::rsOpen);
+  EXPECT_EQ(back.fileName, s.fileName);
+  EXPECT_TRUE(back.bUrlLinks);
+  EXPECT_EQ(lb::ReportRowsOfMask(back.mask), QList<int>{21});
+}
+
+TEST(ReportValidation, TellsWhyTheDialogStaysOpen) {
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  QString name;
+  int scope = lb::rsCurrent;
+  EXPECT_FALSE(lb::ValidateReportRequest(&name, &scope, true));
+  name = "\"" + dir + "/r.txt\"";
+  EXPECT_FALSE(lb::ValidateReportRequest(&name, &scope, false));
+  EXPECT_EQ(name, dir + "/r.txt");
+  EXPECT_EQ(scope, lb::rsAll);
+  EXPECT_TRUE(lb::ValidateReportRequest(&name, &scope, false));
+  lbtest::WriteFile(name, "old");
+  ui.Answer(IDNO);
+  EXPECT_FALSE(lb::ValidateReportRequest(&name, &scope, false));
+  ui.Answer(IDYES);
+  EXPECT_TRUE(lb::ValidateReportRequest(&name, &scope, false));
+  EXPECT_EQ(ui.Texts(), QStringList({"Имя файла не задано", "Отсутствует текущий лист",
+                                     "Файл уже существует. Переписать ?",
+                                     "Файл уже существует. Переписать ?"}));
+}
+
+TEST(TextReport, ColumnsLineUpInCharactersWithCyrillicValues) {
+  ScriptedUiServices ui;
+  const QString file = lbtest::NewTempDir() + "/r.txt";
+  TSlDocument doc;
+  Fill(doc, "/lists/Сборник.m3u", {"Группа крови", "ABBA", QString(45, u'Ж')});
+  lb::TReportRequest request{file, (1u << 0) | (1u << 11) | (1u << 22), false, lb::rsCurrent,
+                             false};
+  ASSERT_EQ(lb::WriteReport(request, {&doc, {}}, nullptr, {}, kNow), lb::rrWritten);
+  const QStringList lines = Lines(file);
+  ASSERT_EQ(lines.size(), 14);
+  EXPECT_TRUE(lines[0].startsWith("Текущая дата/время: "));
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[2], "Путь: \"/lists/Сборник.m3u\"");
+  EXPECT_EQ(lines[3], "Всего записей: 3.");
+  const QString rule(6 + 40 + 14, u'-');
+  EXPECT_EQ(lines[4], rule);
+  auto cell = [](const QString& text, int width) { return text.leftJustified(width); };
+  EXPECT_EQ(lines[5], "N     " + cell("| Название (Тэг2)", 40) + cell("| Трэк (Тэг2)", 14));
+  EXPECT_EQ(lines[6], rule);
+  EXPECT_EQ(lines[7], "1     " + cell("| Группа крови", 40) + cell("| 0", 14));
+  EXPECT_EQ(lines[7].toUtf8().size(), rule.size() + 11);  // 11 letters of two bytes each
+  EXPECT_EQ(lines[8].size(), rule.size());
+  // A longer text is not cut: the next field follows it.
+  EXPECT_EQ(lines[9], "3     | " + QString(45, u'Ж') + cell("| 0", 14));
+  EXPECT_EQ(lines[10], rule);
+  EXPECT_EQ(lines[11], "");
+  EXPECT_EQ(lines[12], "Всего записей в обработанных документах: 3");
+  EXPECT_EQ(lines[13], "Всего записей в отчёте: 3");
+}
+
+TEST(HtmlReport, EscapesValuesDeclaresUtf8AndCountsSelection) {
+  ScriptedUiServices ui;
+  const QString file = lbtest::NewTempDir() + "/report.HTML";
+  TSlDocument doc;
+  Fill(doc, "/lists/a<1>.m3u", {"AC&DC", "<b>", "третья"});
+  doc.m_Songs[1].m_Tag2.SetURL("http://x/?a=1&b=\"><script>");
+  lb::TReportRequest request{file, (1u << 11) | (1u << 20), true, lb::rsCurrent,
+                             lb::IsHtmlReportName(file)};
+  ASSERT_EQ(lb::WriteReport(request, {&doc, {0, 1}}, nullptr, {}, kNow), lb::rrWritten);
+  const QStringList lines = Lines(file);
+  EXPECT_EQ(lines[3], "<META content=\"text/html; charset=utf-8\" http-equiv=Content-Type>");
+  EXPECT_TRUE(
+      lines.contains("<CAPTION align=\"left\"><B><U>Путь: &quot;/lists/a&lt;1&gt;.m3u&quot;"
+                     "</U></B>; Всего записей: 3; из них выделено: 2</CAPTION>"));
+  EXPECT_TRUE(lines.contains("<TR><TH>Название (Тэг2)</TH><TH>URL (Тэг2)</TH>"));
+  EXPECT_TRUE(lines.contains("<TR><TD>AC&DC</TD><TD></TD>"));
+  // The link keeps the address but cannot carry markup into the page.
+  EXPECT_TRUE(
+      lines.contains("<TR><TD>&lt;b&gt;</TD><TD><A HREF=\"http://x/?a=1&b=&quot;&gt;"
+                     "&lt;script&gt;\">http://x/?a=1&b=&quot;&gt;&lt;script&gt;</A></TD>"));
+  EXPECT_FALSE(lines.join('\n').contains("третья"));
+  EXPECT_EQ(lines.mid(lines.size() - 3),
+            QStringList({"Всего записей в обработанных документах: 3<BR>",
+                         "Всего записей в отчёте: 2<BR>", "</BODY>"}));
+}
+
+TEST(Report, OnlyFieldsOtherThanTheId3v1NameMakeTagsReadAgain) {
+  ScriptedUiServices ui;
+  const QString file = lbtest::NewTempDir() + "/r.txt";
+  TSlDocument doc;
+  Fill(doc, "/l.m3u", {"a"});
+  doc.m_Songs[0].m_FileAge = 1234;
+  ASSERT_EQ(lb::WriteReport({file, 1u << 1, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+            lb::rrWritten);
+  EXPECT_EQ(doc.m_Songs[0].m_FileAge, 1234);
+  ASSERT_EQ(lb::WriteReport({file, 1u << 0, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+            lb::rrWritten);
+  EXPECT_EQ(doc.m_Songs[0].m_FileAge, kAgeNeverSynced);
+  EXPECT_EQ(doc.m_Songs[0].m_Tag2.Title, "a");
+  // No field chosen: nothing is written.
+  QFile::remove(file);
+  EXPECT_EQ(lb::WriteReport({file, 0, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+            lb::rrNothing);
+  EXPECT_FALSE(QFile::exists(file));
+  ASSERT_FALSE(ui.Texts().empty());
+  EXPECT_EQ(ui.Texts().last(), "Не заданы колонки для записи");
+}
+
+TEST(Report, WalksTheRepositoryByScopeAndAsksAboutListsThatDoNotLoad) {
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  TSlDocument closed;
+  Fill(closed, dir + "/closed.m3u", {"c1", "c2"});
+  ASSERT_TRUE(closed.Save(true));
+  Window open;
+  Fill(open.doc, dir + "/open.m3u", {"o1", "o2", "o3"});
+  Lists lists;
+  lists.rows = {{dir + "/closed.m3u", nullptr, true},
+                {dir + "/missing.m3u", nullptr, false},
+                {dir + "/open.m3u", &open, true}};
+  auto selection = [&](IDocumentWindow* w) {
+    return w == &open ? std::vector<int>{2} : std::vector<int>{};
+  };
+  const QString file = dir + "/r.txt";
+  // Marked lists: the closed one is written whole, the open one by its selection.
+  ASSERT_EQ(lb::WriteReport({file, 1u << 11, false, lb::rsMarked, false}, {}, &lists, selection),
+            lb::rrWritten);
+  QString text = QString::fromUtf8(lbtest::ReadFile(file));
+  EXPECT_TRUE(text.contains("c2") && text.contains("o3") && !text.contains("o1"));
+  EXPECT_TRUE(
+      text.contains("Всего записей в обработанных документах: 5\r\n"
+                    "Всего записей в отчёте: 3\r\n"));
+  EXPECT_EQ(lists.shown, QList<int>({0, 2}));
+  EXPECT_TRUE(ui.Messages().isEmpty());
+
+  // All lists: the one that does not load is asked about; Yes writes an error line.
+  ui.Answer(IDYES);
+  ASSERT_EQ(lb::WriteReport({file, 1u << 11, false, lb::rsAll, false}, {}, &lists, selection),
+            lb::rrWritten);
+  text = QString::fromUtf8(lbtest::ReadFile(file));
+  EXPECT_TRUE(text.contains("Ошибка загрузки документа: \"" + dir + "/missing.m3u\"\r\n\r\n"));
+  EXPECT_EQ(ui.Texts().first(), "Не удаётся открыть документ\n\"" + dir +
+                                    "/missing.m3u\".\nДля получения более подробных сведений "
+                                    "попробуйте открыть его обычным способом.\nПродолжить без "
+                                    "него ?");
+}
+
+TEST(Report, StoppedRunKeepsAFileEndingWithTheFooterOrDropsIt) {
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  TSlDocument doc;
+  QStringList titles;
+  for (int i = 0; i < 300; ++i) titles << "t" + QString::number(i);
+  Fill(doc, dir + "/l.m3u", titles);
+  const QString file = dir + "/r.htm";
+  lb::TReportRequest request{file, 1u, false, lb::rsCurrent, true};
+
+  ui.StopAfterProcessMessages(1);
+  ui.Answer(IDOK);
+  ui.Answer(IDNO);
+  ASSERT_EQ(lb::WriteReport(request, {&doc, {}}, nullptr, {}), lb::rrStopped);
+  EXPECT_EQ(ui.Texts(), QStringList({"Прервано пользователем.", "Удалить то, что уже записано ?"}));
+  const QStringList lines = Lines(file);
+  EXPECT_EQ(lines.last(), "</BODY>");
+  EXPECT_EQ(lines[lines.size() - 4], "</TABLE><BR>");
+  EXPECT_EQ(lines[lines.size() - 2],
+            "Всего записей в отчёте: " + QString::number(lines.filter("<TR><TD>").size()) + "<BR>");
+  EXPECT_LT(lines.filter("<TR><TD>").size(), 300);
+
+  // Yes drops what this run wrote; the file of the earlier run stays as it was.
+  const QByteArray earlier = lbtest::ReadFile(file);
+  ui.ClearMessages();
+  ui.StopAfterProcessMessages(1);
+  ui.Answer(IDOK);
+  ui.Answer(IDYES);
+  ASSERT_EQ(lb::WriteReport(request, {&doc, {}}, nullptr, {}), lb::rrStopped);
+  EXPECT_EQ(lbtest::ReadFile(file), earlier);
+  QFile::remove(file);
+  ui.StopAfterProcessMessages(1);
+  ui.Answer(IDOK);
+  ui.Answer(IDYES);
+  lb::WriteReport(request, {&doc, {}}, nullptr, {});
+  EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST(Report, UnwritableTargetIsReportedAndNotShownAsDone) {
+  ScriptedUiServices ui;
+  TSlDocument doc;
+  Fill(doc, "/l.m3u", {"a"});
+  const QString file = lbtest::NewTempDir() + "/no/such/folder/r.txt";
+  EXPECT_EQ(lb::WriteReport({file, 1u, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+            lb::rrFailed);
+  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при открытии файла для записи"});
+}
+
+}  // namespace

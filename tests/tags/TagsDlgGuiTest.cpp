@@ -1,0 +1,194 @@
+// The tags editor dialog with real widgets: the enabling rules of both modes, the copy
+// and extract buttons, OK in both modes, the separator kept in the settings, and undo.
+#include "TagsTestUtil.h"
+
+#include "lbtools3/model/_BaseWorkerThread.h"
+#include "lbtools3/tags/NewEditTagsDlg.h"
+#include "lbtools3/ui/IDocumentWindow.h"
+#include "platform/IniFile.h"
+#include "platform/ScriptedUiServices.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSet>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A document window as the dialog sees it: a document and a set of selected rows.
+class FakeWindow : public QObject, public IDocumentWindow, public IWorkerDocumentWindow {
+ public:
+  TSlDocument doc;
+  QSet<int> selected;
+  QList<int> redrawn;
+
+  TSlDocument& Document() override { return doc; }
+  bool LoadFailed() const override { return false; }
+  Placement GetPlacement() const override { return {}; }
+  void SetPlacement(const Placement&) override {}
+  TColumnLayout Columns() const override { return {}; }
+  void SetColumns(const TColumnLayout&) override {}
+  void SetCaption(const QString&) override {}
+  void ShowWindow() override {}
+  void Activate() override {}
+  bool CloseWindow() override { return true; }
+  bool ClosingForExit() const override { return false; }
+  void SelectSongs(const std::vector<int>&) override {}
+
+  int SelectedIndex() override {
+    for (int n = 0; n < doc.m_Songs.size(); ++n)
+      if (selected.contains(n)) return n;
+    return -1;
+  }
+  int SelectedCount() override { return int(selected.size()); }
+  int SongCount() override { return doc.m_Songs.size(); }
+  bool IsSelected(int n) override { return selected.contains(n); }
+  void RedrawSongs(int nFirst, int) override { redrawn << nFirst; }
+};
+
+class TagsDlgGuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(modeltest::AttachID3Com()); }
+
+  void Open(const QStringList& paths, QSet<int> rows) {
+    tagstest::FillSynced(window.doc, dir, paths);
+    window.selected = rows;
+    dialog.m_Child = &window;
+    dialog.FormShow();
+  }
+
+  QString dir = lbtest::NewTempDir();
+  ScriptedUiServices ui;
+  FakeWindow window;
+  TNewTagsEditDlg dialog;
+};
+
+TEST_F(TagsDlgGuiTest, BatchModeEnablingRulesAndFilledLists) {
+  Open({tagstest::MakeTagged(dir + "/1.mp3", "Бета", "Б"),
+        tagstest::MakeTagged(dir + "/2.mp3", "Не выбрана", "Н"),
+        tagstest::MakeTagged(dir + "/3.mp3", "Альфа", "Б")},
+       {0, 2});
+  EXPECT_FALSE(dialog.m_bSingle);
+  EXPECT_EQ(dialog.CheckBox1->checkState(), Qt::PartiallyChecked);
+  EXPECT_EQ(dialog.CheckBox2->checkState(), Qt::PartiallyChecked);
+  ASSERT_EQ(dialog.ComboBoxName1->count(), 2);
+  EXPECT_EQ(dialog.ComboBoxName1->itemText(0), "Альфа");
+  EXPECT_EQ(dialog.ComboBoxArtist2->count(), 1);
+  EXPECT_TRUE(dialog.ComboBoxName1->currentText().isEmpty());
+  EXPECT_EQ(ui.Progress().at(0).action, TNewTagsEditDlg::kFillAction);
+
+  EXPECT_TRUE(dialog.CheckBoxName1->isEnabled());
+  EXPECT_FALSE(dialog.ComboBoxName1->isEnabled());
+  dialog.CheckBoxName1->setChecked(true);
+  EXPECT_TRUE(dialog.ComboBoxName1->isEnabled());
+  dialog.CheckBox1->setCheckState(Qt::Unchecked);
+  EXPECT_FALSE(dialog.CheckBoxName1->isEnabled());
+  EXPECT_FALSE(dialog.ComboBoxName1->isEnabled());
+
+  dialog.CheckBoxv2v1->click();
+  EXPECT_EQ(dialog.CheckBox1->checkState(), Qt::Checked);
+  EXPECT_TRUE(dialog.CheckBoxGenre1->isChecked());
+  EXPECT_FALSE(dialog.ComboBoxGenre1->isEnabled());
+  EXPECT_FALSE(dialog.CheckBox3->isEnabled());
+  dialog.CheckBoxv1v2->click();
+  EXPECT_FALSE(dialog.CheckBoxv2v1->isChecked());
+  EXPECT_TRUE(dialog.CheckBox3->isEnabled());
+  EXPECT_FALSE(dialog.CheckBox4->isEnabled());
+  EXPECT_FALSE(dialog.MemoComment2->isEnabled());
+  EXPECT_FALSE(dialog.ComboBoxComposer2->isEnabled());
+  dialog.CheckBoxComposer2->setChecked(true);
+  EXPECT_TRUE(dialog.ComboBoxComposer2->isEnabled());
+
+  EXPECT_FALSE(dialog.EditSymbols->isEnabled());
+  dialog.CheckBox3->click();
+  EXPECT_FALSE(dialog.CheckBoxName1->isEnabled());
+  EXPECT_FALSE(dialog.CheckBoxArtist1->isEnabled());
+  EXPECT_TRUE(dialog.CheckBoxAlbum1->isEnabled());
+  EXPECT_TRUE(dialog.EditSymbols->isEnabled());
+  EXPECT_TRUE(dialog.CheckBox5->isEnabled());
+  EXPECT_FALSE(dialog.BtnExtract->isEnabled());
+}
+
+TEST_F(TagsDlgGuiTest, BatchOkWithNothingTickedWritesBackAndCreatesNothing) {
+  const QString tagged = tagstest::MakeTagged(dir + "/t.mp3", "Есть", "Я");
+  const QString bare = tagstest::MakeTagged(dir + "/b.mp3", "", "");
+  Open({tagged, bare}, {0, 1});
+  const QStringList frames = tagstest::MutagenFrames(tagged);
+  const QByteArray bareBytes = lbtest::ReadFile(bare);
+  dialog.OKBtn->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_EQ(tagstest::MutagenFrames(tagged), frames);
+  EXPECT_TRUE(lbtest::ReadFile(bare) == bareBytes);
+  EXPECT_EQ(window.redrawn, (QList<int>{0, 1}));
+  EXPECT_FALSE(lbtags::UndoAvailable(&window));
+}
+
+TEST_F(TagsDlgGuiTest, SingleModeCopiesExtractsWritesAndUndoes) {
+  const QString path = tagstest::MakeTagged(dir + "/Artist - Title.mp3", "Было", "Кто");
+  Open({path, dir + "/gone.mp3"}, {0});
+  EXPECT_TRUE(dialog.m_bSingle);
+  EXPECT_EQ(dialog.EditPath->text(), path);
+  EXPECT_FALSE(dialog.CheckBox1->isTristate());
+  EXPECT_TRUE(dialog.CheckBox1->isChecked());
+  EXPECT_EQ(dialog.ComboBoxName1->currentText(), "Было");
+  EXPECT_EQ(dialog.EditTrack2->text(), "5");
+  EXPECT_EQ(dialog.ComboBoxGenre2->currentText(), "Rock");
+  EXPECT_FALSE(dialog.CheckBoxName1->isEnabled());
+  EXPECT_TRUE(dialog.ComboBoxName1->isEnabled());
+  EXPECT_FALSE(dialog.CheckBoxv2v1->isEnabled());
+  EXPECT_TRUE(dialog.Btnv2v1->isEnabled());
+
+  dialog.MemoComment2->setPlainText("ab\ncd");
+  dialog.Btnv2v1->click();
+  EXPECT_EQ(dialog.ComboBoxComment1->currentText(), "ab cd ");
+  dialog.CheckBox2->setChecked(false);
+  EXPECT_FALSE(dialog.Btnv2v1->isEnabled());
+  dialog.CheckBox2->setChecked(true);
+
+  dialog.EditSymbols->setText(" - ");
+  dialog.CheckBox4->click();
+  ASSERT_TRUE(dialog.BtnExtract->isEnabled());
+  dialog.BtnExtract->click();
+  EXPECT_EQ(dialog.ComboBoxName2->currentText(), "Title");
+  EXPECT_EQ(dialog.ComboBoxArtist2->currentText(), "Artist");
+  dialog.EditSymbols->setText("#");
+  dialog.ComboBoxName2->setEditText("Своё");
+  dialog.BtnExtract->click();
+  EXPECT_EQ(dialog.ComboBoxName2->currentText(), "Своё");
+  dialog.EditSymbols->setText(" - ");
+
+  const QStringList frames = tagstest::MutagenFrames(path);
+  const QByteArray tail = tagstest::Tail128(path);
+  dialog.OKBtn->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(TIniFile(lb::SettingsFilePath()).ReadString("Edit", "SimbolsToCreateTag", ""),
+            "202d20");
+  const tagstest::FileTags written(path);
+  EXPECT_EQ(written.song.m_Tag2.Title, "Своё");
+  EXPECT_EQ(written.song.m_Tag2.Comment, "ab\ncd");
+  EXPECT_EQ(written.song.m_Tag1.GetComment(), "ab cd");
+  EXPECT_EQ(written.song.m_Tag2.Track, 5);
+
+  ASSERT_TRUE(lbtags::UndoAvailable(&window));
+  lbtags::UndoTags(&window);
+  EXPECT_FALSE(lbtags::UndoAvailable(&window));
+  EXPECT_EQ(tagstest::MutagenFrames(path), frames);
+  EXPECT_TRUE(tagstest::Tail128(path) == tail);
+}
+
+TEST_F(TagsDlgGuiTest, SingleModeNamesAMissingFileAndKeepsTheDialogOpenOnABadTrack) {
+  Open({dir + "/gone.mp3"}, {0});
+  EXPECT_EQ(dialog.EditPath->text(), dir + "/gone.mp3 (файл отсутствует)");
+  EXPECT_FALSE(dialog.CheckBox1->isChecked());
+  dialog.CheckBox2->setChecked(true);
+  dialog.EditTrack2->setText("3/10");
+  dialog.OKBtn->click();
+  EXPECT_NE(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(ui.Texts(), QStringList{lbtags::kTrackError});
+}
+
+}  // namespace
