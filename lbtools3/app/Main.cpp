@@ -792,14 +792,12 @@ void TMainForm::FileExit1Execute() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  // Every document window is asked first; one that refuses keeps the program running.
+  // One document window that refuses keeps the program running with every list open.
   m_bExiting = true;
-  for (QMdiSubWindow* w : m_Mdi->subWindowList()) {
-    if (!w->close()) {
-      m_bExiting = false;
-      event->ignore();
-      return;
-    }
+  if (!CloseAllDocumentWindows()) {
+    m_bExiting = false;
+    event->ignore();
+    return;
   }
   SaveLayout();
   m_RepositoryView->SaveView();

@@ -219,6 +219,10 @@ class TMainForm : public QMainWindow,
   // Closes the windows of the selected repository rows; the paths whose window stayed
   // open are returned.
   QStringList CloseSelectedLists(QStringList* closed = nullptr);
+  // Asks every document window whether it may close (the save questions of modified
+  // lists) before any closes, then closes them all; false, with every window still
+  // open, when one refused.
+  bool CloseAllDocumentWindows();
 
   TIniFile& m_Ini;
   bool m_bShellStart;
@@ -251,6 +255,7 @@ class TMainForm : public QMainWindow,
   std::unique_ptr<TListsRepository> m_Repository;
   TRepositoryView* m_RepositoryView = nullptr;
   bool m_bExiting = false;
+  QIcon m_SyncIcons[2];  // images 32 and 33, made when first shown
   // The clipboard holds songs (followed through its change signal: asking the
   // clipboard on every update of the actions could wait for another program).
   bool m_bClipboardHasList = false;

@@ -10,6 +10,7 @@
 // list), and a stand-in "pavucontrol" early on PATH that notes each of its starts (the
 // action of hot-key slot 6).
 #include "TestEnv.h"
+#include "lbtools3/app/Repository.h"
 #include "lbtools3/app/StartUp.h"
 #include "platform/IniFile.h"
 #include "platform/NamedObjects.h"
@@ -410,7 +411,8 @@ TEST_F(ProgramProcessTest, HandOverOfTwoPathsFillsANewUnnamedList) {
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", shortPath, longPath}));
   // The repository took the new list in as open.
   TIniFile ini(m_Ini);
-  EXPECT_TRUE(ini.ReadBool("DataBase of Play-Lists", NewListPath(1), false));
+  EXPECT_TRUE(
+      ini.ReadBool(TListsRepository::kSection, TListsRepository::EncodeKey(NewListPath(1)), false));
   EXPECT_EQ(program.state(), QProcess::Running);
 }
 
@@ -447,7 +449,8 @@ TEST_F(ProgramProcessTest, EmptyHandOverMakesAnEmptyListThatTheNextOneFills) {
   EXPECT_EQ(HandOver(one, one.size()), 1);
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/b.mp3"}));
   TIniFile ini(m_Ini);
-  EXPECT_FALSE(ini.ValueExists("DataBase of Play-Lists", NewListPath(2)));
+  EXPECT_FALSE(
+      ini.ValueExists(TListsRepository::kSection, TListsRepository::EncodeKey(NewListPath(2))));
   EXPECT_EQ(program.state(), QProcess::Running);
 }
 
