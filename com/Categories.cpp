@@ -196,7 +196,8 @@ class TCategoriesManager final : public ICatRegister, public ICatInformation {
     *desc = lb::BstrFromQString(reg.ReadString(pick));
     return S_OK;
   }
-  // A count of (ULONG)-1 means "any category", as on the original system.
+  // A count of (ULONG)-1 means "any category": callers pass it to list every class
+  // that implements the given categories, whatever else they require.
   HRESULT STDMETHODCALLTYPE EnumClassesOfCategories(ULONG implCount, CATID* impl, ULONG, CATID*,
                                                     IEnumGUID** classes) override {
     if (!classes) return E_POINTER;

@@ -99,7 +99,8 @@ IniLine ParseLine(const QString& text) {
 
 // Builds the section index over the parsed lines. Lines before the first header
 // belong to no section; a repeated section header is kept in the file but only its
-// first occurrence is looked up (as the classic reader does).
+// first occurrence is looked up, so a hand-edited duplicate never hides the values
+// the program wrote.
 void Index(IniData& data) {
   data.sections.clear();
   data.sectionIndex.clear();

@@ -32,7 +32,7 @@ inline constexpr lb::RootKey HKEY_CLASSES_ROOT = lb::RootKey::ClassesRoot;
 inline constexpr lb::RootKey HKEY_LOCAL_MACHINE = lb::RootKey::LocalMachine;
 
 // Key paths use backslashes. A path that begins with a backslash is taken from the
-// root; any other path is relative to the open key (as the VCL class does). Key and
+// root; any other path is relative to the open key. Key and
 // value names compare without regard to case. The unnamed default value is "".
 class TRegistry {
  public:

@@ -730,6 +730,7 @@ void TMainForm::FirstActivation() {
   // Only now may the shell extension hand files over. An event this program does not
   // own (its name was held by another when the program started) is not ours to signal.
   if (m_Instance && m_Instance->IsOwner()) m_Instance->Signal();
+  if (!m_StartFiles.isEmpty()) HandOver(lb::BuildHandOverPayload(std::exchange(m_StartFiles, {})));
   if (!m_ScreenshotFile.isEmpty()) {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {
@@ -792,14 +793,12 @@ void TMainForm::FileExit1Execute() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  // Every document window is asked first; one that refuses keeps the program running.
+  // One document window that refuses keeps the program running with every list open.
   m_bExiting = true;
-  for (QMdiSubWindow* w : m_Mdi->subWindowList()) {
-    if (!w->close()) {
-      m_bExiting = false;
-      event->ignore();
-      return;
-    }
+  if (!CloseAllDocumentWindows()) {
+    m_bExiting = false;
+    event->ignore();
+    return;
   }
   SaveLayout();
   m_RepositoryView->SaveView();

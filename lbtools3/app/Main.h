@@ -100,7 +100,11 @@ class TMainForm : public QMainWindow,
   void InstallHook() override {}
 
   // The shell hand-over: inserts the paths of the payload into the target document.
+  // Files handed over by another process: a list opens in its own window, other files
+  // and folders go into the unnamed list (a new one when there is none).
   void HandOver(const QByteArray& payload);
+  // Files of the command line, handed over once the first activation is done.
+  void OpenAtFirstActivation(const QStringList& files) { m_StartFiles = files; }
   // The hot-key message: runs every global slot whose key matches the code.
   void HotKey(uint16_t code);
   // Files dropped on the frame: unknown lists go to the repository.
@@ -216,6 +220,10 @@ class TMainForm : public QMainWindow,
   // Closes the windows of the selected repository rows; the paths whose window stayed
   // open are returned.
   QStringList CloseSelectedLists(QStringList* closed = nullptr);
+  // Asks every document window whether it may close (the save questions of modified
+  // lists) before any closes, then closes them all; false, with every window still
+  // open, when one refused.
+  bool CloseAllDocumentWindows();
 
   TIniFile& m_Ini;
   bool m_bShellStart;
@@ -231,6 +239,7 @@ class TMainForm : public QMainWindow,
   int m_PositionStep = 30;
   THotKeySlots m_HotKeys;
   QString m_ScreenshotFile;
+  QStringList m_StartFiles;
 
   QHash<QString, QAction*> m_Actions;
   QHash<QString, TActionRule> m_Rules;
@@ -247,6 +256,7 @@ class TMainForm : public QMainWindow,
   std::unique_ptr<TListsRepository> m_Repository;
   TRepositoryView* m_RepositoryView = nullptr;
   bool m_bExiting = false;
+  QIcon m_SyncIcons[2];  // images 32 and 33, made when first shown
   // The clipboard holds songs (followed through its change signal: asking the
   // clipboard on every update of the actions could wait for another program).
   bool m_bClipboardHasList = false;

@@ -33,6 +33,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QProcess>
 #include <QSaveFile>
 #include <QShortcut>
@@ -192,10 +194,24 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   // Refused before the old list is given up: a music, data or binary file stays whole.
   if (!TSlDocument::CheckListPath(name, true, false)) return false;
   const QString oldPath = document.m_FileName;
-  if (name.compare(oldPath, Qt::CaseInsensitive) == 0) return document.Save(false);
+  if (lb::SamePath(name, oldPath)) return document.Save(false);
 
   bool dropOld = document.m_bNew;
-  if (!dropOld && Ask("Удалить лист по старому пути ?", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+  const bool trashOld =
+      !dropOld && Ask("Удалить лист по старому пути ?", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  // The list is written under its new name before anything happens to the old one:
+  // when that write fails, the window, the repository and the old files stay as they
+  // were.
+  {
+    TSlDocument copy;
+    {
+      std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+      copy = document;
+    }
+    m_Repository->MoveDocument(copy, name);
+    if (!copy.Save(false)) return false;
+  }
+  if (trashOld) {
     dropOld = true;
     if (!lb::DeleteToRecycleBin(oldPath)) {
       Ask("Ошибка удалания листа\n" + oldPath, MB_OK | MB_ICONERROR);
@@ -206,12 +222,46 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
     }
   }
   m_Repository->Rename(child, name, dropOld);
+  // The window's own document now names the new file; writing it again records the
+  // state it has now (the pass may have changed entries meanwhile).
   return document.Save(false);
 }
 
+namespace {
+// A tick mark in the given colour, drawn for the small and the large icon size.
+QIcon TickIcon(const QColor& color) {
+  QIcon icon;
+  for (const int size : {16, 32}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(color, size / 7.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const double s = size;
+    painter.drawPolyline(
+        QPolygonF{{0.18 * s, 0.52 * s}, {0.42 * s, 0.76 * s}, {0.84 * s, 0.24 * s}});
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+}  // namespace
+
 QIcon TMainForm::Image(int index) {
-  // 24: the song that plays now.
-  return index == 24 ? style()->standardIcon(QStyle::SP_MediaPlay) : QIcon();
+  // 24: the song that plays now; 32 and 33: the song follows its file's first or
+  // second tag (a tick in the column of that tag).
+  switch (index) {
+    case 24:
+      return style()->standardIcon(QStyle::SP_MediaPlay);
+    case 32:
+    case 33: {
+      QIcon& icon = m_SyncIcons[index - 32];
+      if (icon.isNull()) icon = TickIcon(index == 32 ? QColor(0, 128, 0) : QColor(0, 90, 200));
+      return icon;
+    }
+    default:
+      return QIcon();
+  }
 }
 
 IInsertListRepository* TMainForm::ListRepository() {
@@ -269,8 +319,9 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
       // Entries may go away: the window's synchronisation pass stops first and starts
       // again over the changed list.
       child->m_pSyncThread.reset();
-      const bool ok = lb::ReplacePathsInDocument(child->m_Document, pairs,
-                                                 [child] { child->m_bPlayerListOutdated = true; });
+      const bool ok = lb::ReplacePathsInDocument(
+          child->m_Document, pairs, [child] { child->m_bPlayerListOutdated = true; },
+          [child](int n) { child->RemoveSongRow(n); });
       child->RefreshCount();
       child->RestartSync();
       if (!ok) break;
@@ -484,6 +535,18 @@ QStringList TMainForm::CloseSelectedLists(QStringList* closed) {
   return stayedOpen;
 }
 
+bool TMainForm::CloseAllDocumentWindows() {
+  const QList<TMDIChild*> children = Children();
+  for (TMDIChild* child : children) {
+    if (!child->QueryClose()) {
+      for (TMDIChild* asked : children) asked->ForgetCloseAnswer();
+      return false;
+    }
+  }
+  for (QMdiSubWindow* sub : m_Mdi->subWindowList()) sub->close();
+  return true;
+}
+
 void TMainForm::AddSongs(TMDIChild* child) {
   TSlInsertFilesManager manager(QStringList{});
   if (manager.BadExtensions()) {
@@ -494,16 +557,18 @@ void TMainForm::AddSongs(TMDIChild* child) {
       "Добавление песни...", QString(), lb::AddSongsFilter(manager));
   if (files.isEmpty()) return;
   TSlDocument& document = child->m_Document;
-  int at = child->ListView2->GetSelected();  // -1: the end
+  // The files follow the selected row in the order chosen; with no selection they go
+  // to the end.
+  int after = child->ListView2->GetSelected();
   int last = -1;
   {
     TBusyCursor busy;
     for (const QString& file : files) {
       TSlSong song(&document, QString(), QString());
       song.Reset(file, QString());
-      last = document.InsertSong(song, at == -1 ? -1 : at - 1);
+      last = document.InsertSong(song, after);
       document.m_Songs[last].Reset(document.m_Songs[last].m_Path, QString());
-      if (at != -1) ++at;
+      if (after != -1) after = last;
     }
   }
   child->RefreshCount();
@@ -549,7 +614,18 @@ void TMainForm::OpenExternalViewer() {
 // Hand-over and drops
 
 void TMainForm::HandOver(const QByteArray& payload) {
-  const QStringList paths = lb::ParseHandOverPaths(payload);
+  QStringList paths;
+  bool bListOpened = false;
+  for (const QString& path : lb::ParseHandOverPaths(payload)) {
+    if (lb::IsListFileName(path) && QFileInfo(path).isFile()) {
+      m_Repository->OpenFile(path, nullptr);
+      bListOpened = true;
+    } else {
+      paths << path;
+    }
+  }
+  // An empty hand-over still makes its empty list; lists alone make none.
+  if (paths.isEmpty() && bListOpened) return;
   TMDIChild* target = ActiveChild();
   if (!target || !target->m_Document.m_bNew)
     target = dynamic_cast<TMDIChild*>(m_Repository->NewDocument());

@@ -46,7 +46,8 @@ bool DeleteToRecycleBin(const QString& path) {
 }
 
 bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
-                            const std::function<void()>& onChanged) {
+                            const std::function<void()>& onChanged,
+                            const std::function<void(int n)>& removeRow) {
   LB_ASSERT(pairs.size() % 2 == 0);
   TInfoWindowLevel window("Поиск и смена путей...", document.m_FileName, true);
   TSlInfoWindowManager& progress = InfoWindowManager();
@@ -70,7 +71,10 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
       if (!bToldChanged && onChanged) onChanged();
       bToldChanged = true;
       if (pairs[p + 1].isEmpty()) {
-        document.RemoveRange(n, 1);
+        if (removeRow)
+          removeRow(n);
+        else
+          document.RemoveRange(n, 1);
         bRemoved = true;
       } else {
         song.m_Path = pairs[p + 1];

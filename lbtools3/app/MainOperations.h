@@ -25,10 +25,13 @@ bool DeleteToRecycleBin(const QString& path);
 
 // Replaces the paths of the document's entries by the pairs (old full path, new full
 // path, ...); an empty new path removes the entry. onChanged runs before the first
-// change (the window tells the player its list changed). Shows progress; false when
-// the user stopped (after telling them that some paths may be out of date).
+// change (the window tells the player its list changed). removeRow, when given,
+// removes entry n in place of the document's own removal (a window takes the row out
+// of its view in the same step). Shows progress; false when the user stopped (after
+// telling them that some paths may be out of date).
 bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
-                            const std::function<void()>& onChanged = {});
+                            const std::function<void()>& onChanged = {},
+                            const std::function<void(int n)>& removeRow = {});
 
 // The open-dialog filter of "add songs": "Музыкальные файлы (*.mp3 *.wav)|*.mp3;*.wav",
 // then "mp3-песни (*.mp3)|*.mp3|..." for each working extension.

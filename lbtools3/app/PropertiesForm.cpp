@@ -63,7 +63,7 @@ void THotKeyEdit::keyPressEvent(QKeyEvent* event) {
 namespace {
 
 // Enabled controls of the edit kind show the window colour, disabled ones the
-// button face, as the original form painted them.
+// button face, so a field the user cannot change looks like it at a glance.
 void SetEnabledPainted(QWidget* w, bool enabled) {
   w->setEnabled(enabled);
   QPalette p = w->palette();

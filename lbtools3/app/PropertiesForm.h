@@ -5,8 +5,8 @@
 //   form.exec();
 // The constructor fills every control from the file; OK validates, writes and applies
 // the effects and closes only when validation passed; Cancel writes nothing. The
-// controls carry the object names of the original form (Edit2, CheckBox8, HotKey1,
-// ComboBox1, ...), so tests find them with findChild.
+// controls carry fixed object names (Edit2, CheckBox8, HotKey1, ComboBox1, ...), so
+// tests find them with findChild.
 #pragma once
 
 #include "Settings.h"

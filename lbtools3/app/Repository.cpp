@@ -52,21 +52,44 @@ TListsRepository::~TListsRepository() = default;
 // ---------------------------------------------------------------------------------
 // Key encoding
 
+namespace {
+
+// Whether a character of a path cannot stand as itself in a key: the settings file
+// compares keys without case, so any character that case folding changes is written
+// as its number (or "A.m3u" and "a.m3u" would share a key); a star would mark the key
+// as a window's state; control characters and the blanks and marks the file trims or
+// reads as comments at the ends of a key would be lost.
+bool NeedsNumber(char32_t c, bool first, bool last) {
+  if (c < 0x20 || c == 0x7f || c == U'*') return true;
+  if ((first || last) && (c == U' ' || c == U'\t')) return true;
+  if (first && (c == U';' || c == U'[')) return true;
+  const QString text = QString::fromUcs4(&c, 1);
+  return text.toCaseFolded() != text;
+}
+
+}  // namespace
+
 QString TListsRepository::EncodeKey(const QString& path) {
   QString key;
   key.reserve(path.size() + 8);
-  for (QChar c : path) {
-    if (c == u'\\')
+  const QList<uint> chars = path.toUcs4();
+  for (qsizetype i = 0; i < chars.size(); ++i) {
+    const char32_t c = chars[i];
+    if (c == U'\\')
       key += QStringLiteral("\\\\");
-    else if (c == u'=')
+    else if (c == U'=')
       key += QStringLiteral("\\_");
+    else if (NeedsNumber(c, i == 0, i + 1 == chars.size()))
+      key += QStringLiteral("\\x") + QString::number(uint(c), 16) + u';';
     else
-      key += c;
+      key += QString::fromUcs4(&c, 1);
   }
   return key;
 }
 
 QString TListsRepository::DecodeKey(const QString& key) {
+  // "\\", "\_" and "\x<hex>;" are escapes; any other backslash is itself (keys written
+  // before numbers were used hold no "\x" escape, as they doubled every backslash).
   QString path;
   path.reserve(key.size());
   for (qsizetype i = 0; i < key.size(); ++i) {
@@ -77,6 +100,19 @@ QString TListsRepository::DecodeKey(const QString& key) {
         path += next == u'_' ? QChar(u'=') : QChar(u'\\');
         ++i;
         continue;
+      }
+      if (next == u'x') {
+        const qsizetype end = key.indexOf(u';', i + 2);
+        bool ok = false;
+        const uint code = end > i + 2 && end - i - 2 <= 6
+                              ? QStringView(key).mid(i + 2, end - i - 2).toUInt(&ok, 16)
+                              : 0;
+        if (ok && code <= 0x10FFFF) {
+          const char32_t value = code;
+          path += QString::fromUcs4(&value, 1);
+          i = end;
+          continue;
+        }
       }
     }
     path += c;
@@ -232,6 +268,19 @@ void TListsRepository::RemovePath(const QString& path) {
   if (row != -1) Remove(row);
 }
 
+void TListsRepository::MoveToCurrentKey(const QString& storedKey, const QString& path) {
+  // A key written before case and stars were encoded names the same list; its values
+  // move under the key every later write uses, so no second key for the list appears.
+  const QString key = EncodeKey(path);
+  if (key == storedKey) return;
+  for (const QString& suffix : {QString(), kStateSuffix, kColumnsSuffix, kColumnsOldSuffix}) {
+    if (!m_Ini.ValueExists(kSection, storedKey + suffix)) continue;
+    const QString value = m_Ini.ReadString(kSection, storedKey + suffix, QString());
+    m_Ini.DeleteKey(kSection, storedKey + suffix);
+    m_Ini.WriteString(kSection, key + suffix, value);
+  }
+}
+
 void TListsRepository::DeleteKeyIfPresent(const QString& key) {
   // Every deletion rewrites the file; most of these keys are long gone.
   if (m_Ini.ValueExists(kSection, key)) m_Ini.DeleteKey(kSection, key);
@@ -359,6 +408,25 @@ void TListsRepository::WindowDestroyed(IDocumentWindow* window) {
   WindowClosed(window);
 }
 
+void TListsRepository::MoveDocument(TSlDocument& document, const QString& newPath) const {
+  // Entries are made full against the old place, then brief against the new one when
+  // the settings ask for brief paths.
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  for (int i = 0; i < document.m_Songs.size(); ++i) {
+    TSlSong& song = document.m_Songs[i];
+    std::lock_guard<std::recursive_mutex> songLock(song.cs);
+    song.SetPathForm(true);
+  }
+  document.SetFileName(newPath);
+  if (!m_Ini.ReadBool("Edit", "FullPathsInsert", true)) {
+    for (int i = 0; i < document.m_Songs.size(); ++i) {
+      TSlSong& song = document.m_Songs[i];
+      std::lock_guard<std::recursive_mutex> songLock(song.cs);
+      song.SetPathForm(false);
+    }
+  }
+}
+
 void TListsRepository::Rename(IDocumentWindow* window, const QString& newPath, bool dropOld) {
   TSlDocument& document = window->Document();
   const QString oldPath = document.m_FileName;
@@ -371,22 +439,7 @@ void TListsRepository::Rename(IDocumentWindow* window, const QString& newPath, b
     const int row = IndexOf(oldPath);
     if (row != -1 && (m_Rows[row].window == window || !IsOpen(row))) Remove(row);
   }
-  {
-    std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-    for (int i = 0; i < document.m_Songs.size(); ++i) {
-      TSlSong& song = document.m_Songs[i];
-      std::lock_guard<std::recursive_mutex> songLock(song.cs);
-      song.SetPathForm(true);
-    }
-    document.SetFileName(newPath);
-    if (!m_Ini.ReadBool("Edit", "FullPathsInsert", true)) {
-      for (int i = 0; i < document.m_Songs.size(); ++i) {
-        TSlSong& song = document.m_Songs[i];
-        std::lock_guard<std::recursive_mutex> songLock(song.cs);
-        song.SetPathForm(false);
-      }
-    }
-  }
+  MoveDocument(document, newPath);
   Add(newPath, true, window);
   window->SetCaption(document.GetTitle());
 }
@@ -434,6 +487,7 @@ void TListsRepository::Load() {
     if (!IsListKey(key)) continue;
     const QString path = DecodeKey(key);
     const bool open = m_Ini.ReadBool(kSection, key, false);
+    MoveToCurrentKey(key, path);
     DeleteLegacyKeys(path);
     if ((open || checkAll) && !m_bShellInvoke && !QFileInfo::exists(path)) {
       const int answer =

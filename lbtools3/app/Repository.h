@@ -91,6 +91,8 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   // Re-points the window's entry after Save as; dropOld when the document was unnamed
   // or its old list file was deleted.
   void Rename(IDocumentWindow* window, const QString& newPath, bool dropOld);
+  // Gives the document a new file name, its entries' paths still naming the same files.
+  void MoveDocument(TSlDocument& document, const QString& newPath) const;
 
   // --- Bulk operations (find, reports, path changes): not re-entrant.
   void BeginBulk();
@@ -115,7 +117,9 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   // cancelled or stopped.
   bool ScanFolder(const QString& folder);
 
-  // --- Key encoding ("=" cannot stand in a key)
+  // --- Key encoding: one key for every path, distinct under the settings file's
+  // comparison without case ("=", "*", characters with a case and control characters
+  // are escaped); keys of older files still decode.
   static QString EncodeKey(const QString& path);
   static QString DecodeKey(const QString& key);
   static bool IsListKey(const QString& key) { return !key.contains(u'*'); }
@@ -147,6 +151,7 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   void AddList(const QString& path) override;
 
   void DeleteLegacyKeys(const QString& path);
+  void MoveToCurrentKey(const QString& storedKey, const QString& path);
   void DeleteKeyIfPresent(const QString& key);
   void SetWindow(int row, IDocumentWindow* window, bool opening);
 

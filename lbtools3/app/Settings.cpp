@@ -428,6 +428,8 @@ const QString kMenuText = QStringLiteral("Добавить файлы в LBTools
 const QString kMenuHelp = QStringLiteral("Запуск LBTools и добавление файлов в новый документ");
 // The files' own record of the extensions they serve (without dots).
 const QString kExtensionsKey = QStringLiteral("X-LBTools-Extensions");
+const QString kListExtension = QStringLiteral("m3u");
+const QString kFolderMimeType = QStringLiteral("inode/directory");
 
 QString DataHome() {
   QString home = qEnvironmentVariable("XDG_DATA_HOME");
@@ -493,6 +495,10 @@ QStringList ServedExtensions() {
   return {};
 }
 
+bool ContainsNoCase(const QStringList& list, const QString& item) {
+  return list.contains(item, Qt::CaseInsensitive);
+}
+
 QStringList MimeTypesOf(const QStringList& extensions) {
   QMimeDatabase db;
   QStringList types;
@@ -515,25 +521,27 @@ void WriteActionFiles(const QStringList& extensions, const QString& host) {
   }
   const QString list = extensions.join(QLatin1Char(';')) + QLatin1Char(';');
   const QString exec = ExecQuote(host) + QStringLiteral(" %F");
-  const QStringList mimeTypes = MimeTypesOf(extensions);
+  // Besides the working files the item is offered for folders and play lists, which
+  // the program takes as they come.
+  QStringList offered = extensions;
+  if (!ContainsNoCase(offered, kListExtension)) offered << kListExtension;
+  QStringList mimeTypes = MimeTypesOf(offered);
+  mimeTypes << kFolderMimeType;
 
-  // Dolphin matches by MIME type only: without a known type it gets no file.
-  if (mimeTypes.isEmpty()) {
-    QFile::remove(DolphinFile());
-  } else {
-    WriteTextFile(DolphinFile(),
-                  QStringLiteral("[Desktop Entry]\nType=Service\n"
+  WriteTextFile(DolphinFile(),
+                  QStringLiteral("[Desktop Entry]\nType=Service\nName=%4\n"
                                  "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
                                  "MimeType=%1;\nActions=addToLBTools;\n%2=%3\n\n"
-                                 "[Desktop Action addToLBTools]\nName=%4\nIcon=lbtools3\n"
+                                 "[Desktop Action addToLBTools]\nName=%4\nIcon=lbtools\n"
                                  "Exec=%5\n")
-                      .arg(mimeTypes.join(QLatin1Char(';')), kExtensionsKey, list, kMenuText, exec),
-                  true);
-  }
+                    .arg(mimeTypes.join(QLatin1Char(';')), kExtensionsKey, list, kMenuText, exec),
+                true);
+  // Nemo names folders "dir" among the extensions.
   WriteTextFile(NemoFile(),
                 QStringLiteral("[Nemo Action]\nActive=true\nName=%1\nComment=%2\nExec=%3\n"
-                               "Icon-Name=lbtools3\nSelection=notnone\nExtensions=%4\n%5=%4\n")
-                    .arg(kMenuText, kMenuHelp, exec, list, kExtensionsKey),
+                               "Icon-Name=lbtools\nSelection=notnone\nExtensions=%4dir;\n%5=%6\n")
+                    .arg(kMenuText, kMenuHelp, exec,
+                         offered.join(QLatin1Char(';')) + QLatin1Char(';'), kExtensionsKey, list),
                 false);
   // Nautilus offers every script for every selection; the program filters nothing
   // either (the hand-over takes the paths as they come).
@@ -547,10 +555,6 @@ void WriteActionFiles(const QStringList& extensions, const QString& host) {
                                "exec %1 \"$@\"\n")
                     .arg(ShellQuote(host)),
                 true);
-}
-
-bool ContainsNoCase(const QStringList& list, const QString& item) {
-  return list.contains(item, Qt::CaseInsensitive);
 }
 
 void RegisterExtensionKeys(const QString& e) {
@@ -624,7 +628,10 @@ bool RegisterShellExtension(bool bRegister, const QString& extensions,
       QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
   QString libraryPath = paths.library;
   if (libraryPath.isEmpty()) {
+    // Beside the program, or in the servers' folder of an installed tree.
     libraryPath = appDir + QLatin1Char('/') + QLatin1String(kShellExtensionLibrary);
+    if (!QFileInfo::exists(libraryPath))
+      libraryPath = appDir + QStringLiteral("/../lib/lbtools/") + QLatin1String(kShellExtensionLibrary);
     if (!QFileInfo::exists(libraryPath)) libraryPath = QStringLiteral("LBShellExtention");
   }
   QLibrary library(libraryPath);

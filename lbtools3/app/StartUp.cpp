@@ -5,7 +5,9 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <memory>
 
 namespace lb {
@@ -69,6 +71,41 @@ QStringList ParseHandOverPaths(const QByteArray& bytes) {
     start = end + 1;
   }
   return paths;
+}
+
+QStringList FilesOnCommandLine(const QStringList& arguments) {
+  QStringList files;
+  for (const QString& argument : arguments.mid(1)) {
+    const QFileInfo info(argument);
+    if (!argument.isEmpty() && info.exists()) files << info.absoluteFilePath();
+  }
+  return files;
+}
+
+bool HandOverToRunningProgram(const QStringList& paths, int timeoutMs) {
+  const QDeadlineTimer deadline(timeoutMs);
+  int64_t window = 0;
+  // The window's port is written while the first instance makes its window.
+  for (;;) {
+    TRegistry reg(HKEY_CURRENT_USER);
+    bool ok = false;
+    if (reg.OpenKeyReadOnly(kRunTimeKey))
+      window = reg.ReadString("HandleToMainWindow").toLongLong(&ok);
+    if (ok && window) break;
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(50);
+  }
+  const QByteArray payload = BuildHandOverPayload(paths);
+  TNamedMapping mapping;
+  // Another hand-over may hold the name for a moment.
+  while (mapping.CreateExclusive(kHandOverMappingName, payload) != TCreateResult::Created) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(50);
+  }
+  const int left = std::max<int>(1000, int(deadline.remainingTime()));
+  const std::optional<int64_t> answer =
+      TMessagePort::SendMessage(window, kHandOverMessage, uint64_t(payload.size()), 0, left);
+  return answer && *answer == 1;
 }
 
 QByteArray BuildHandOverPayload(const QStringList& paths) {

@@ -54,6 +54,14 @@ bool TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs = 30000);
 QStringList ParseHandOverPaths(const QByteArray& bytes);
 QByteArray BuildHandOverPayload(const QStringList& paths);
 
+// The files and folders named on the command line (arguments after the program name
+// that name something that exists), made absolute.
+QStringList FilesOnCommandLine(const QStringList& arguments);
+// Hands the paths to the running program the way the shell extension does: the payload
+// in the hand-over mapping, then the hand-over message to the program's main window.
+// False when no program took them.
+bool HandOverToRunningProgram(const QStringList& paths, int timeoutMs = 10000);
+
 // Limits of one hand-over: far above a thousand paths of the longest length a path may
 // have, far below what could exhaust the memory.
 inline constexpr int64_t kMaxHandOverBytes = 8 * 1024 * 1024;

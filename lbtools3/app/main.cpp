@@ -89,13 +89,23 @@ int main(int argc, char** argv) {
     args.remove(at, 2);
   }
 
-  lb::TNamedEvent instance;
-  if (!lb::TakeInstanceOrRaiseFirst(instance)) return 0;
-
+  // The registration switches make no window, so a running program does not stop them.
   const lb::TStartMode mode = lb::ClassifyCommandLine(lb::JoinCommandLine(args));
   if (mode == lb::TStartMode::ShellRegister || mode == lb::TStartMode::ShellUnregister) {
     RegisterShellExtension(mode == lb::TStartMode::ShellRegister, QString());
     return 0;
+  }
+
+  // Files named on the command line (a file manager's "open with") are opened by the
+  // program that runs: handed over to a first instance, or opened by this one once
+  // it is ready.
+  const QStringList files = lb::FilesOnCommandLine(args);
+  lb::TNamedEvent instance;
+  if (!lb::TakeInstanceOrRaiseFirst(instance)) {
+    if (files.isEmpty() || lb::HandOverToRunningProgram(files)) return 0;
+    UiServices::Instance().MessageBox("Запущенная программа не приняла файлы.",
+                                      UiServices::kCaption, MB_OK | MB_ICONERROR);
+    return 1;
   }
 
   CoInitialize(nullptr);
@@ -121,6 +131,7 @@ int main(int argc, char** argv) {
     TMainForm form(ini, mode == lb::TStartMode::ShellInvoke, &instance);
     ui.SetMainWindow(&form);
     if (!screenshot.isEmpty()) form.ScreenshotAfterActivation(screenshot);
+    form.OpenAtFirstActivation(files);
     CloseOnTermination(&form);
     form.show();
     // A window restored minimised stays so until the user restores it (a window system

@@ -83,8 +83,7 @@ TMDIChild::TMDIChild(QMdiArea* area, IDocumentHost* host, const QString& path, b
 
   SetColumns(m_pHost ? m_pHost->DefaultColumns() : TColumnLayout());
 
-  if (source && (source->m_FileName.isEmpty() ||
-                 source->m_FileName.compare(path, Qt::CaseInsensitive) == 0)) {
+  if (source && (source->m_FileName.isEmpty() || lb::SamePath(source->m_FileName, path))) {
     m_bCreatedFromDocument = true;
     m_Document = *source;
   }
@@ -276,6 +275,11 @@ void TMDIChild::SelectRows(int first, int count) {
   ListView2->MakeVisible(rows.front(), false);
 }
 
+void TMDIChild::RemoveSongRow(int n) {
+  ListView2->Model()->RemoveRow(n);
+  m_Document.RemoveRange(n, 1);
+}
+
 std::vector<int> TMDIChild::GatherSelected(bool bDeselect) {
   std::vector<int> items = ListView2->SelectedItems();
   if (bDeselect && !items.empty()) ListView2->UnselectAllItems();
@@ -398,10 +402,7 @@ void TMDIChild::DeleteFiles(bool bShift) {
   }
   if (Message(bShift ? kDeleteQuestionShift : kDeleteQuestion, MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
-  TSlDelFilesWorkerThread worker(&m_Document, [this](int n) {
-    ListView2->Model()->RemoveRow(n);
-    m_Document.RemoveRange(n, 1);
-  });
+  TSlDelFilesWorkerThread worker(&m_Document, [this](int n) { RemoveSongRow(n); });
   {
     TInfoWindow1 dialog(window(), this, QString::fromUtf8(TSlDelFilesWorkerThread::kAction), true,
                         &worker);
@@ -579,15 +580,23 @@ void TMDIChild::AutoScroll(const QPoint& point) {
     ListView2->ScrollBy(-std::max(-point.y(), h));
 }
 
-void TMDIChild::closeEvent(QCloseEvent* event) {
+bool TMDIChild::QueryClose() {
+  if (m_bCloseAgreed) return true;
   if (m_Document.m_bModified && !m_bLoadFailed) {
     const int answer = UiServices::Instance().MessageBoxWithHelp(
         m_Document.m_FileName + QString::fromUtf8(kSaveQuestion), UiServices::kCaption,
         MB_YESNOCANCEL | MB_ICONQUESTION, kCloseQuestionHelp);
-    if (answer == IDCANCEL || (answer == IDYES && !(m_pHost && m_pHost->SaveDocument(this)))) {
-      event->ignore();
-      return;
-    }
+    if (answer == IDCANCEL || (answer == IDYES && !(m_pHost && m_pHost->SaveDocument(this))))
+      return false;
+  }
+  m_bCloseAgreed = true;
+  return true;
+}
+
+void TMDIChild::closeEvent(QCloseEvent* event) {
+  if (!QueryClose()) {
+    event->ignore();
+    return;
   }
   m_bClosing = true;
   event->accept();

@@ -62,6 +62,7 @@ class TMDIChild : public QWidget,
   bool m_bNewDocument = false;
   bool m_bLoadFailed = false;
   bool m_bClosing = false;
+  bool m_bCloseAgreed = false;  // the user let the window close (see QueryClose)
   bool m_bDestroyed = false;
   bool m_bPlayerListOutdated = true;
 
@@ -120,8 +121,16 @@ class TMDIChild : public QWidget,
   // Full (bFull) or brief paths for the selected rows, or for all rows (bAll).
   void CorrectPaths(bool bFull, bool bAll);
   void Rescan() { RestartSync(); }
+  // Asks whether a modified list is saved before the window closes (saving it on
+  // "Да"); true when the window may close. The answer holds for the next close, so the
+  // program's exit can ask every window before it closes any; ForgetCloseAnswer drops
+  // it when the exit is called off.
+  bool QueryClose();
+  void ForgetCloseAnswer() { m_bCloseAgreed = false; }
   // The item count follows the song count; everything is repainted.
   void RefreshCount();
+  // Removes song n with its row, so the selection and the focus stay on the same songs.
+  void RemoveSongRow(int n);
   // OptionsDeleteFiles; Shift is read from the keyboard.
   void OptionsDeleteFiles();
   void DeleteFiles(bool bShift);

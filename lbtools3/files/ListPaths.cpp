@@ -31,8 +31,12 @@ int ReplacePathsInListFile(TSlDocument& scratch, const QString& path, const QStr
     scratch.Clear();
     return answer == IDCANCEL ? lpStop : lpSkipped;
   }
-  if (!ReplacePathsInDocument(scratch, pairs)) return lpStop;
-  while (scratch.m_bModified) {
+  // Only a list whose entries changed is written: loading alone may mark a list
+  // modified (one without its data file), and it must stay as it is on disk.
+  bool entriesChanged = false;
+  if (!ReplacePathsInDocument(scratch, pairs, [&entriesChanged] { entriesChanged = true; }))
+    return lpStop;
+  while (entriesChanged) {
     if (scratch.Save(false)) {
       if (changed) *changed = true;
       break;

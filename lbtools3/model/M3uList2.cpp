@@ -118,6 +118,11 @@ QString FileExtension(const QString& path) {
   return path.mid(dot).toLower();
 }
 
+bool IsListFileName(const QString& path) {
+  const QString ext = FileExtension(path);
+  return ext == ".m3u" || ext == ".m3u8";
+}
+
 }  // namespace lb
 
 // ---------------------------------------------------------------------------------

@@ -443,4 +443,6 @@ bool SamePath(const QString& a, const QString& b);
 QString FileBaseName(const QString& path);
 // The extension of a path with its dot, lower-cased ("" when none).
 QString FileExtension(const QString& path);
+// The path names a play list by its extension (".m3u", ".m3u8").
+bool IsListFileName(const QString& path);
 }  // namespace lb

@@ -151,7 +151,7 @@ QString TSlDocument::NotAListReason(const QString& path) {
   const QString ext = lb::FileExtension(path);
   if (ext == ".lbt") return "это файл данных листа";
   // A list's own extension is never taken for music, even when listed as working.
-  const bool bListExtension = ext == ".m3u" || ext == ".m3u8";
+  const bool bListExtension = lb::IsListFileName(path);
   TIniFile ini(lb::SettingsFilePath());
   TSlInsertFilesManager music(
       ini.ReadString("Edit", "Extentions", TSlInsertFilesManager::kDefaultExtensions));

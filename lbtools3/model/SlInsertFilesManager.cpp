@@ -5,7 +5,9 @@
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
+#include <QCollator>
 #include <QDir>
+#include <QLocale>
 #include <QFile>
 #include <QStringDecoder>
 #include <QRegularExpression>
@@ -15,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,10 +36,6 @@ int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-QString JoinPath(const QString& folder, const QString& name) {
-  return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
 // The same for a folder entry's name in the file system's bytes (UTF-8 here): one
@@ -325,6 +325,119 @@ bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
   return ScanFolderImpl(path);
 }
 
+const QCollator& TSlInsertFilesManager::NameCollator() {
+  if (!m_pCollator) {
+    // The "C" locale has no collation of its own (it would order bytes, with case):
+    // names then follow the common order of English.
+    const QLocale locale =
+        QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale();
+    m_pCollator = std::make_unique<QCollator>(locale);
+    m_pCollator->setCaseSensitivity(Qt::CaseInsensitive);
+    m_pCollator->setNumericMode(true);
+  }
+  return *m_pCollator;
+}
+
+namespace {
+// The characters the fast keys cover: printable ASCII and the basic Russian letters
+// (without Й and Ё, which collate as letters with a mark): none of them differs from
+// another one by a mark only, so ranking them one by one orders names as the
+// collator does.
+constexpr char16_t kFirstCyrillic = u'\u0410', kLastCyrillic = u'\u044f';
+bool HasRank(char16_t c) {
+  if (c >= 0x20 && c < 0x7f) return true;
+  return c >= kFirstCyrillic && c <= kLastCyrillic && c != u'\u0419' && c != u'\u0439';
+}
+int RankIndex(char16_t c) {
+  return c < 0x80 ? c : 0x80 + (c - kFirstCyrillic);
+}
+}  // namespace
+
+void TSlInsertFilesManager::SortByName(const QString& folder,
+                                       const std::vector<TFolderEntry>& entries,
+                                       std::vector<size_t>& order) {
+  const qsizetype nameStart = folder.endsWith('/') ? folder.size() : folder.size() + 1;
+  auto name = [&](const TFolderEntry& entry) { return QStringView(entry.path).mid(nameStart); };
+  // Every name gets its key once; the sort then compares keys only.
+  auto sort = [&](const auto& keys) {
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      const int c = keys[a].compare(keys[b]);
+      return c != 0 ? c < 0 : entries[a].path < entries[b].path;
+    });
+  };
+  // The fast keys of a folder share one buffer: no allocation a name.
+  std::string buffer;
+  std::vector<std::string_view> fast(entries.size());
+  std::vector<std::pair<size_t, size_t>> spans(entries.size());
+  bool covered = true;
+  for (size_t n = 0; n < entries.size() && covered; ++n) {
+    const size_t start = buffer.size();
+    covered = FastSortKey(name(entries[n]), buffer);
+    spans[n] = {start, buffer.size() - start};
+  }
+  if (covered) {
+    for (size_t n = 0; n < entries.size(); ++n)
+      fast[n] = std::string_view(buffer).substr(spans[n].first, spans[n].second);
+    sort(fast);
+    return;
+  }
+  const QCollator& collator = NameCollator();
+  std::vector<QCollatorSortKey> keys;
+  keys.reserve(entries.size());
+  for (const TFolderEntry& entry : entries)
+    keys.push_back(collator.sortKey(name(entry).toString()));
+  sort(keys);
+}
+
+bool TSlInsertFilesManager::FastSortKey(QStringView name, std::string& key) {
+  if (m_Ranks.empty()) {
+    // The covered characters ranked by the collator itself; both cases of a letter
+    // share a rank.
+    std::vector<char16_t> chars;
+    for (char16_t c = 0x20; c <= kLastCyrillic; ++c)
+      if (HasRank(c)) chars.push_back(c);
+    const QCollator& collator = NameCollator();
+    auto text = [](char16_t c) { return QString(QChar(c)); };
+    std::stable_sort(chars.begin(), chars.end(), [&](char16_t a, char16_t b) {
+      return collator.compare(text(a), text(b)) < 0;
+    });
+    m_Ranks.assign(0x80 + (kLastCyrillic - kFirstCyrillic) + 1, 0);
+    uint8_t rank = 1;
+    for (size_t i = 0; i < chars.size(); ++i) {
+      if (i > 0 && collator.compare(text(chars[i - 1]), text(chars[i])) != 0) ++rank;
+      m_Ranks[RankIndex(chars[i])] = rank;
+    }
+  }
+  // A run of digits is one number: the digits' rank, the count of its digits without
+  // leading zeros, then those digits, so "2" comes before "10".
+  const size_t start = key.size();
+  key.resize(start + 2 * size_t(name.size()) + 1);
+  char* out = key.data() + start;
+  const char digitRank = char(m_Ranks[RankIndex(u'0')]);
+  for (qsizetype i = 0; i < name.size();) {
+    const char16_t c = name[i].unicode();
+    if (!HasRank(c)) {
+      key.resize(start);
+      return false;
+    }
+    if (c < u'0' || c > u'9') {
+      *out++ = char(m_Ranks[RankIndex(c)]);
+      ++i;
+      continue;
+    }
+    qsizetype end = i;
+    while (end < name.size() && name[end] >= u'0' && name[end] <= u'9') ++end;
+    qsizetype first = i;
+    while (first + 1 < end && name[first] == u'0') ++first;
+    *out++ = digitRank;
+    *out++ = char(std::min<qsizetype>(end - first, 255));
+    for (qsizetype d = first; d < end; ++d) *out++ = char(name[d].unicode());
+    i = end;
+  }
+  key.resize(size_t(out - key.data()));
+  return true;
+}
+
 bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
   const QByteArray native = QFile::encodeName(folder);
   DIR* dir = ::opendir(native.constData());
@@ -333,9 +446,11 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
   bool result = true;
   {
     TInfoWindowLevel window("Сканирование папки", folder, false);
-    while (result) {
-      const dirent* e = ::readdir(dir);
-      if (!e) break;
+    // The entries are gathered first and taken in the order of their names, as the
+    // user sees the folder (without case, "2" before "10"), not in the file system's
+    // own order.
+    std::vector<TFolderEntry> entries;
+    while (const dirent* e = ::readdir(dir)) {
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
       int type = e->d_type;
@@ -351,28 +466,42 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
       }
       // A FIFO, socket or device is neither a song nor a list, whatever its name.
       if (type != DT_DIR && type != DT_LNK && type != DT_REG) continue;
+      const size_t length = std::strlen(name);
       if (type == DT_DIR) {
         if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        const QString sub = JoinPath(folder, QFile::decodeName(name));
-        if (RecordFolder(sub, st.st_dev, st.st_ino)) result = ScanFolderImpl(sub);
+        entries.push_back(
+            {JoinPath(folder, name, length), DT_DIR, 0, uint64_t(st.st_dev), uint64_t(st.st_ino)});
+      } else if (type == DT_LNK) {
+        entries.push_back({JoinPath(folder, name, length), DT_LNK, 0});
+      } else if (const int match = MatchName(name, length)) {
+        entries.push_back({JoinPath(folder, name, length), DT_REG, match});
+      }
+    }
+    ::closedir(dir);
+
+    std::vector<size_t> order(entries.size());
+    for (size_t n = 0; n < order.size(); ++n) order[n] = n;
+    if (entries.size() > 1) SortByName(folder, entries, order);
+
+    for (const size_t n : order) {
+      if (!result) break;
+      const TFolderEntry& entry = entries[n];
+      if (entry.type == DT_DIR) {
+        if (RecordFolder(entry.path, entry.dev, entry.ino)) result = ScanFolderImpl(entry.path);
         continue;
       }
-      if (type == DT_LNK) {
-        const QString path = JoinPath(folder, QFile::decodeName(name));
+      if (entry.type == DT_LNK) {
         QString target;
-        const TSlPathKind kind = ClassifyPath(path, false, false, 0, &target, DT_LNK);
-        result = ProcessClassified(target.isEmpty() ? path : target, kind);
-      } else if (const size_t length = std::strlen(name);
-                 const int match = MatchName(name, length)) {
-        const QString path = JoinPath(folder, name, length);
+        const TSlPathKind kind = ClassifyPath(entry.path, false, false, 0, &target, DT_LNK);
+        result = ProcessClassified(target.isEmpty() ? entry.path : target, kind);
+      } else {
         QString target;
         const TSlPathKind kind =
-            match == 1 ? pkMusic : ClassifyPath(path, false, false, 0, &target, DT_REG);
-        result = ProcessClassified(path, kind);
+            entry.match == 1 ? pkMusic : ClassifyPath(entry.path, false, false, 0, &target, DT_REG);
+        result = ProcessClassified(entry.path, kind);
       }
       if (PaceAndCheckStop(false) && result) result = false;
     }
-    ::closedir(dir);
     ShowFoundCount();
   }
   m_nShownCount = -1;  // closing the level brought back the outer line

@@ -6,11 +6,14 @@
 
 #include "M3uList2.h"
 
+#include <QCollator>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -91,7 +94,23 @@ class TSlInsertFilesManager {
   TSlPathKind ClassifyPath(const QString& path, bool bFromDrop, bool bTarget, int depth,
                            QString* target, int knownType = 0);
   bool ProcessClassified(const QString& path, TSlPathKind kind);
+  // One entry of a folder that the scan takes further.
+  struct TFolderEntry {
+    QString path;
+    int type;   // DT_DIR, DT_LNK or DT_REG
+    int match;  // for DT_REG: 1 music, 2 list
+    uint64_t dev = 0, ino = 0;
+  };
+  // Takes a folder's entries in the order of their names: without case, numbers by
+  // their value.
   bool ScanFolderImpl(const QString& folder);
+  void SortByName(const QString& folder, const std::vector<TFolderEntry>& entries,
+                  std::vector<size_t>& order);
+  const QCollator& NameCollator();
+  // Appends a key cheaper than the collator's for names of common characters
+  // (printable ASCII, basic Russian letters) that orders them as the collator does;
+  // false, with nothing appended, when the name holds another character.
+  bool FastSortKey(QStringView name, std::string& key);
   bool OfferToRepository(const QString& path);
   // Records a folder; false when it was known already (by device and inode, so a
   // folder reached through links or under another name is still recognised).
@@ -126,4 +145,6 @@ class TSlInsertFilesManager {
   int m_nUnpaced = 0;
   int64_t m_LastPaceNs = 0;
   int m_nShownCount = -1;
+  std::unique_ptr<QCollator> m_pCollator;  // made at the first folder with two entries
+  std::vector<uint8_t> m_Ranks;            // of the characters FastSortKey covers
 };

@@ -12,6 +12,13 @@
 
 namespace {
 constexpr int kTextWidth = 360;
+}  // namespace
+
+QWidget* ProgressWindowOwner(QWidget* mainWindow) {
+  // An open modal dialog blocks every window that is not its own: a progress window
+  // started from it belongs to it, so that its Stop takes clicks.
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal ? modal : mainWindow;
 }
 
 QString ShortenToLabel(const QLabel* label, const QString& text, int width) {
@@ -21,8 +28,11 @@ QString ShortenToLabel(const QLabel* label, const QString& text, int width) {
 }
 
 TInfoWindow::TInfoWindow(QWidget* mainWindow, std::function<void()> onStop)
-    : QDialog(mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QDialog(ProgressWindowOwner(mainWindow),
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_pMainWindow(mainWindow),
       m_OnStop(std::move(onStop)) {
+  if (parentWidget() && parentWidget() != mainWindow) parentWidget()->installEventFilter(this);
   setWindowTitle("Ход выполнения...");
   setModal(false);
   RxLabel1 = new QLabel("Действие:", this);
@@ -55,8 +65,9 @@ TInfoWindow::TInfoWindow(QWidget* mainWindow, std::function<void()> onStop)
   setLayout(grid);
   adjustSize();
 
-  const QRect area = mainWindow && mainWindow->isVisible()
-                         ? mainWindow->frameGeometry()
+  const QWidget* owner = parentWidget();
+  const QRect area = owner && owner->isVisible()
+                         ? owner->frameGeometry()
                          : (screen() ? screen()->availableGeometry() : QRect());
   if (area.isValid()) move(area.center() - rect().center());
   show();
@@ -96,6 +107,18 @@ void TInfoWindow::SetStopEnabled(bool enabled) {
 }
 bool TInfoWindow::StopEnabled() const {
   return Button1->isEnabled();
+}
+
+bool TInfoWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The work may go on after the dialog closed: the window then moves to the main
+  // window instead of going away with the dialog.
+  if (watched == parentWidget() && event->type() == QEvent::Hide) {
+    watched->removeEventFilter(this);
+    const bool visible = isVisible();
+    setParent(m_pMainWindow, windowFlags());
+    if (visible) show();
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TInfoWindow::Button1Click() {

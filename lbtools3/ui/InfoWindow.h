@@ -12,13 +12,17 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+// The window a progress window belongs to: the modal dialog open now, else mainWindow.
+QWidget* ProgressWindowOwner(QWidget* mainWindow);
+
 // Shortens text to the label's width in the label's font (see ShortenPathText).
 QString ShortenToLabel(const QLabel* label, const QString& text, int width = -1);
 
 class TInfoWindow : public QDialog, public IProgressView {
   Q_OBJECT
  public:
-  // Centred on mainWindow when given; onStop runs when Stop is pressed.
+  // Belongs to the modal dialog open now, else to mainWindow, and is centred on it;
+  // onStop runs when Stop is pressed.
   TInfoWindow(QWidget* mainWindow, std::function<void()> onStop);
 
   void SetAction(const QString& text) override;
@@ -46,10 +50,12 @@ class TInfoWindow : public QDialog, public IProgressView {
 
  protected:
   void reject() override {}  // no system buttons: only Stop ends the work
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Button1Click();
 
+  QWidget* m_pMainWindow;
   std::function<void()> m_OnStop;
   QString m_Action, m_Object, m_LinePrefix, m_LineText;
 };

@@ -18,7 +18,8 @@ constexpr int kTextWidth = 360;
 
 TInfoWindow1::TInfoWindow1(QWidget* owner, IWorkerDocumentWindow* child, const QString& action,
                            bool bProgressBar, TBaseWorkerThread* worker)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QDialog(ProgressWindowOwner(owner),
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_pWorker(worker) {
   LB_ASSERT(worker != nullptr);
   setWindowTitle("Ход выполнения...");

@@ -6,10 +6,13 @@
 #include "lbtools3/model/infowind.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -110,6 +113,23 @@ TEST_F(AppTest, NestedLevelsOnTheRealWindow) {
   EXPECT_TRUE(main.isEnabled());
 }
 
+TEST_F(AppTest, ProgressOverAModalDialogTakesTheStopClick) {
+  QDialog dialog(&main);
+  dialog.setModal(true);
+  dialog.show();
+  ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+  TSlInfoWindowManager m;
+  auto* w = static_cast<TInfoWindow*>(m.Open("Переименование файлов", "/a", true));
+  EXPECT_EQ(w->parentWidget(), &dialog);
+  QTest::mouseClick(w->Button1, Qt::LeftButton);
+  EXPECT_TRUE(m.m_bStop);
+  // The dialog closes while the work goes on: the window stays, now on the main window.
+  dialog.hide();
+  EXPECT_EQ(w->parentWidget(), &main);
+  EXPECT_TRUE(w->isVisible());
+  m.Close();
+}
+
 TEST_F(AppTest, LongPathKeepsItsTailVisible) {
   TSlInfoWindowManager m;
   auto* w = static_cast<TInfoWindow*>(m.Open("a", "", true));
@@ -166,6 +186,7 @@ TEST_F(AppTest, MessageBoxFromAWorkerThreadIsShownOnTheMainThread) {
   QTimer::singleShot(50, [&] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       shownOn = box->thread();
+      ASSERT_FALSE(box->buttons().empty());
       box->buttons().first()->click();
     }
   });
@@ -175,7 +196,10 @@ TEST_F(AppTest, MessageBoxFromAWorkerThreadIsShownOnTheMainThread) {
     answer = UiServices::Instance().MessageBox("Ошибка", "LBTools", MB_OK | MB_ICONERROR);
     done = true;
   });
-  while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  QDeadlineTimer deadline(30000);
+  while (!done && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(done) << "the message box was never shown";
   t.join();
   EXPECT_EQ(answer, IDOK);
   EXPECT_EQ(shownOn, qApp->thread());

@@ -58,6 +58,7 @@ TEST(ReplacePaths, RenamesAndRemovesEntries) {
   // A stop ends the replacement with its message.
   ui.StopAfterProcessMessages(1);
   EXPECT_FALSE(lb::ReplacePathsInDocument(doc, {"/m/zzz.mp3", ""}));
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(),
             "Прервано пользователем. Пути в некоторых листах могут\nне соответствовать "
             "действительности.");

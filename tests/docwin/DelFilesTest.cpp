@@ -136,6 +136,7 @@ TEST_F(DelFilesTest, StopEndsTheRunAfterTheCurrentSong) {
   worker->Terminate();  // asked to stop before it starts: one song, then the end
   Run(*worker);
   EXPECT_EQ(doc.m_Songs.size(), 3);
+  ASSERT_FALSE(window.events.empty());
   EXPECT_EQ(window.events.back(), "forget");
 }
 

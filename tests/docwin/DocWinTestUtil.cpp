@@ -3,8 +3,10 @@
 #include "lbtools3/docwin/SyncThread.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
+#include <gtest/gtest.h>
 
 namespace docwintest {
 
@@ -44,7 +46,12 @@ QStringList Paths(const TSlDocument& doc) {
 }
 
 void WaitForPass(TSyncThread& pass) {
+  QDeadlineTimer deadline(30000);
   while (!pass.Finished()) {
+    if (deadline.hasExpired()) {
+      ADD_FAILURE() << "the synchronisation pass never ended";
+      return;
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QThread::msleep(1);
   }

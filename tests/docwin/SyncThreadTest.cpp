@@ -164,6 +164,7 @@ TEST_F(SyncThreadTest, SongsPastedDuringThePassAreAllSynchronised) {
   EXPECT_LE(unsynced, 5 * (pastes - pastesWhileRunning));
   EXPECT_LE(pastes - pastesWhileRunning, 1);
   EXPECT_EQ(pass.m_nSynced, doc.m_Songs.size() - unsynced);
+  ASSERT_FALSE(window.statuses.empty());
   EXPECT_EQ(window.statuses.back(), "Синхронизация тэгов завершена");
 }
 

@@ -9,6 +9,7 @@
 #include "platform/ScriptedUiServices.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QMdiArea>
@@ -59,7 +60,12 @@ class DocWinGuiTest : public ::testing::Test {
     return paths;
   }
   static void WaitIdle(TMDIChild* child) {
+    QDeadlineTimer deadline(30000);
     while (child->IsSynchronising()) {
+      if (deadline.hasExpired()) {
+        ADD_FAILURE() << "the synchronisation pass never ended";
+        return;
+      }
       QApplication::processEvents(QEventLoop::AllEvents, 5);
       QThread::msleep(1);
     }
@@ -226,6 +232,7 @@ TEST_F(DocWinGuiTest, DoubleClickAndKeysReachTheMainWindow) {
   host.ini.DeleteKey("Settings", "DblClkAction");
   QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
   QApplication::sendEvent(child->ListView2, &space);
+  ASSERT_FALSE(host.commands.empty());
   EXPECT_EQ(host.commands.last(), "WinampPlay");
 }
 
@@ -313,6 +320,7 @@ TEST_F(DocWinGuiTest, FilesDroppedFromTheFileManagerGoAfterTheLastSelectedRow) {
   ASSERT_EQ(child->m_Document.m_Songs.size(), 5);
   QStringList names = Names(child);
   EXPECT_EQ(names.mid(0, 2), QStringList({"f0", "f1"}));
+  ASSERT_FALSE(names.empty());
   EXPECT_EQ(names.last(), "f2");
   // The restarted pass read the new songs' tags.
   const int at = names.indexOf("x");
@@ -503,6 +511,7 @@ TEST_F(DocWinGuiTest, DeletingMissingFilesNeedsNoDialogAndClearsOtherLists) {
   EXPECT_EQ(host.changedPaths,
             QStringList({dir + "/g0.mp3", "", dir + "/g2.mp3", "", dir + "/g4.mp3", ""}));
   EXPECT_EQ(host.skipped, child);
+  ASSERT_FALSE(host.events.empty());
   EXPECT_EQ(host.events.last(), "forget row");
 }
 

@@ -105,6 +105,7 @@ TEST_F(FilesDialogsTest, MoveDialogCreatesTheRootAndSummarises) {
   EXPECT_FALSE(lb::FileExists(paths[1]));
   EXPECT_EQ(host.changedPaths, (QStringList{paths[1], root + "/Abba/Abba.mp3"}));
   EXPECT_TRUE(host.events.contains("forget row"));
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(),
             "Всего было выделено 1 файлa(ов)\nбыло обработано 1 файлa(ов)\nпропущено 0 файлa(ов)");
   EXPECT_EQ(host.ini.ReadString("Settings", "CopyMoveString0", ""), root);

@@ -112,6 +112,8 @@ TEST_F(FindChoicesTest, OkChecks) {
   // No field: told, stored, nothing searched.
   c.mask = 0;
   EXPECT_EQ(CheckFindChoices(c, "kino", true, ini), TFindCheck::NoCriteria);
+  ASSERT_FALSE(ui.Messages().empty());
+  ASSERT_FALSE(TFindChoices::Load(ini).history.empty());
   EXPECT_EQ(ui.Messages().back().text, "Не заданы критерии поиска");
   EXPECT_EQ(TFindChoices::Load(ini).history.first(), "kino");
 }
@@ -162,6 +164,7 @@ TEST_F(FindSearchTest, ScopesLoadedListsAndFailures) {
   EXPECT_EQ(host.passEvents,
             QStringList({"begin", "show " + open.Document().m_FileName, "show " + closed,
                          "show " + nothing, "show " + dir + "/gone.m3u", "end"}));
+  ASSERT_FALSE(ui.Progress().empty());
   EXPECT_EQ(ui.Progress().back().line, " Найдено записей: 3");
 
   // The other scopes take their lists from the same repository.
@@ -213,8 +216,10 @@ TEST_F(FindSearchTest, ClickOnARow) {
   ASSERT_EQ(host.opened.size(), 1);
   EXPECT_EQ(host.openedSources[0], keptDoc);
   EXPECT_FALSE(closedRow.document);
+  ASSERT_FALSE(host.windows.empty());
   EXPECT_EQ(host.windows.back()->selected, std::vector<int>({1}));
   // Saved since the search: the file is opened, not the old copy.
+  ASSERT_FALSE(host.entries.empty());
   host.entries.back().window = nullptr;
   TFoundList changedRow{closed, {0}, Kept(), false};
   modeltest::TouchLater(closed, 10);

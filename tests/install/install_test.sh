@@ -8,7 +8,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 DESTDIR=$WORK/root cmake --install "$BUILD" --prefix /usr --strip >/dev/null
 ROOT=$WORK/root/usr
-for f in bin/lbtools3 bin/lbtools3-cli bin/lbregsvr lib/lbtools/liblbcom.so lib/lbtools/liblbplatform.so \
+for f in bin/lbtools3 bin/lbtools3-cli bin/lbregsvr bin/lbshellhost lib/lbtools/libLBShellExtention.so \
+         lib/lbtools/liblbcom.so lib/lbtools/liblbplatform.so \
          lib/lbtools/libid3com.so lib/lbtools/libLBCOMExtracter.so lib/lbtools/libzu.so \
          share/doc/lbtools/lbhelp.html share/icons/hicolor/scalable/apps/lbtools.svg \
          share/icons/hicolor/48x48/apps/lbtools.png share/applications/ru.lyrabox.Tools.desktop \
@@ -45,6 +46,17 @@ grep -q "Installed" "$WORK/tags.txt" || fail "tags show printed: $(cat "$WORK/ta
 mkdir -p "$WORK/disc"
 "$ROOT/bin/lbtools3-cli" extract "$WORK/disc" >"$WORK/extract.txt" 2>&1 || true
 grep -qi "zu\|LBCOMExtracter\|экстракт" "$WORK/extract.txt" || fail "extract found no extracter: $(cat "$WORK/extract.txt")"
+# The installed shell extension finds the program in ../../bin and starts it, which
+# takes the file in a new list.
+"$ROOT/bin/lbregsvr" --system "$ROOT/lib/lbtools/libLBShellExtention.so" >/dev/null
+mkdir -p "$WORK/Documents"
+[ -e "$LBTOOLS_INI" ] || printf '[Position]\nState=0\n' >"$LBTOOLS_INI"  # a later run: no greeting
+LBTOOLS_OBJECT_NAMESPACE=install$$- LBTOOLS_TEST_DUMP=$WORK/handover.txt QT_QPA_PLATFORM=offscreen \
+  "$ROOT/bin/lbshellhost" "$WORK/song.mp3" || fail "lbshellhost"
+program=$(sed -n 's/^"HandleToMainWindow"="\([0-9]*\)"$/\1/p' "$WORK/user/HKCU.reg")
+[ -n "$program" ] && { kill $((program >> 32)) 2>/dev/null || true; }
+grep -qx "$WORK/song.mp3" "$WORK/handover.txt" || fail "hand-over: $(cat "$WORK/handover.txt" 2>&1)"
+"$ROOT/bin/lbregsvr" --system -u "$ROOT/lib/lbtools/libLBShellExtention.so" >/dev/null
 # Unregistered machine-wide, the classes are gone again.
 for s in libid3com.so libLBCOMExtracter.so libzu.so; do
   "$ROOT/bin/lbregsvr" --system -u "$ROOT/lib/lbtools/$s" >/dev/null

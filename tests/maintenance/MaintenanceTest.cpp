@@ -108,6 +108,7 @@ TEST(ReplacePaths, DriveReplacementsMustLeadSomewhere) {
   EXPECT_EQ(lb::AcceptDriveReplacement(dir + "/", ini), dir);
   EXPECT_EQ(lb::AcceptDriveReplacement("relative/folder", ini), "");
   const QStringList pick = lb::DrivePickList(ini);
+  ASSERT_FALSE(pick.empty());
   EXPECT_EQ(pick.first(), "D:");
   EXPECT_FALSE(pick.contains("E:"));
   EXPECT_TRUE(pick.contains("/"));

@@ -6,12 +6,14 @@
 #include "lbtools3/app/Main.h"
 #include "lbtools3/app/Repository.h"
 #include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/ColumnKinds.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QMdiArea>
 #include <QStandardPaths>
 #include <QThread>
@@ -186,18 +188,37 @@ TEST_F(MainWindowTest, SaveAllKeepsTheProposedNameOfANewList) {
   QFile::remove(TSlDocument::DataFilePath(proposed));
 }
 
-TEST_F(MainWindowTest, SaveAsToTheSamePathInAnotherCaseOnlySaves) {
+TEST_F(MainWindowTest, SaveAsToAnotherCaseIsAnotherFile) {
   const QString list = MakeList("Case.m3u", {"/m/a.mp3"});
   TMainForm form(ini, false);
   auto* child = static_cast<TMDIChild*>(form.Repository().OpenFile(list));
   ASSERT_FALSE(child->LoadFailed());
   child->m_Document.InsertSong(TSlSong(nullptr, "/m/b.mp3", QString()), -1);
   ui.NextSaveFileName(dir + "/CASE.M3U");
+  ui.Answer(IDNO);  // the old list stays
   EXPECT_TRUE(form.SaveDocumentAs(child));
-  EXPECT_TRUE(ui.Messages().isEmpty());
-  EXPECT_FALSE(QFile::exists(dir + "/CASE.M3U"));
-  EXPECT_TRUE(lbtest::ReadFile(list).contains("/m/b.mp3"));
+  EXPECT_EQ(ui.Texts(), QStringList({"Удалить лист по старому пути ?"}));
+  EXPECT_TRUE(lbtest::ReadFile(dir + "/CASE.M3U").contains("/m/b.mp3"));
+  EXPECT_FALSE(lbtest::ReadFile(list).contains("/m/b.mp3"));
+  EXPECT_EQ(child->m_Document.m_FileName, dir + "/CASE.M3U");
+  EXPECT_NE(form.Repository().IndexOf(list), -1);
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, SaveAsThatFailsKeepsTheOldListAndItsRow) {
+  const QString list = MakeList("kept.m3u", {"/m/a.mp3"});
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(form.Repository().OpenFile(list));
+  ASSERT_TRUE(child->m_Document.Save(true));
+  const QString target = dir + "/no such folder/new.m3u";
+  ui.NextSaveFileName(target);
+  ui.Answer(IDYES);  // trash the old list: never before the new one is written
+  EXPECT_FALSE(form.SaveDocumentAs(child));
+  EXPECT_TRUE(QFile::exists(list));
+  EXPECT_TRUE(QFile::exists(TSlDocument::DataFilePath(list)));
   EXPECT_EQ(child->m_Document.m_FileName, list);
+  EXPECT_NE(form.Repository().IndexOf(list), -1);
+  EXPECT_EQ(form.Repository().IndexOf(target), -1);
   Settle(form);
 }
 
@@ -245,6 +266,123 @@ TEST_F(MainWindowTest, PathChangesReachEveryListAndSkipTheUnloadable) {
   ui.ClearMessages();
   form.ChangePathsInAllLists({}, nullptr);
   EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, RemovedEntriesTakeTheirRowsAndTheSelectionStaysOnItsSongs) {
+  QStringList songs;
+  for (int n = 0; n < 5; ++n) songs << QString("/m/f%1.mp3").arg(n);
+  TMainForm form(ini, false);
+  auto* a = static_cast<TMDIChild*>(form.Repository().OpenFile(MakeList("a.m3u", songs)));
+  auto* b = static_cast<TMDIChild*>(form.Repository().OpenFile(MakeList("b.m3u", songs)));
+  ASSERT_FALSE(a->LoadFailed());
+  ASSERT_FALSE(b->LoadFailed());
+  Settle(form);
+  b->ListView2->SelectItems({3});
+  b->ListView2->SetState(3, TSLLBListView::isFocused, true);
+
+  form.ChangePathsInAllLists({"/m/f1.mp3", ""}, a);
+  EXPECT_EQ(a->m_Document.m_Songs.size(), 5);
+  ASSERT_EQ(b->ListView2->GetCount(), 4);
+  EXPECT_EQ(b->GatherSelected(false), std::vector<int>({2}));
+  EXPECT_EQ(b->m_Document.m_Songs[2].GetPath(true), "/m/f3.mp3");
+  EXPECT_TRUE(b->ListView2->GetState(2, TSLLBListView::isFocused));
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, PathChangesLeaveListsWithoutAMatchUntouched) {
+  // No data file beside the list, line ends of this platform: loading marks such a
+  // list modified, yet nothing in it changed.
+  const QString list = dir + "/plain.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(list, "/m/a.mp3\n/m/b.mp3\n"));
+  TMainForm form(ini, false);
+  form.Repository().Add(list, false, nullptr);
+  form.ChangePathsInAllLists({"/m/other.mp3", ""}, nullptr);
+  EXPECT_EQ(lbtest::ReadFile(list), "/m/a.mp3\n/m/b.mp3\n");
+  EXPECT_FALSE(QFile::exists(TSlDocument::DataFilePath(list)));
+  EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, ExitThatIsCalledOffClosesNoList) {
+  TMainForm form(ini, false);
+  QList<TMDIChild*> children;
+  for (const char* name : {"one.m3u", "two.m3u", "three.m3u"}) {
+    children << static_cast<TMDIChild*>(form.Repository().OpenFile(MakeList(name, {"/m/a.mp3"})));
+    ASSERT_FALSE(children.last()->LoadFailed());
+  }
+  Settle(form);
+  for (TMDIChild* child : children) ASSERT_TRUE(child->m_Document.Save(true));
+  for (int n = 0; n < 2; ++n)
+    children[n]->m_Document.InsertSong(TSlSong(nullptr, "/m/new.mp3", QString()), -1);
+
+  ui.Answer(IDNO);
+  ui.Answer(IDCANCEL);
+  EXPECT_FALSE(form.close());
+  EXPECT_EQ(ui.Messages().size(), 2);
+  EXPECT_EQ(form.Children(), children);
+  EXPECT_TRUE(children[0]->m_Document.m_bModified);
+  EXPECT_FALSE(form.Exiting());
+
+  // The next exit asks again from the first list, then closes every window.
+  ui.ClearMessages();
+  ui.Answer(IDNO);
+  ui.Answer(IDNO);
+  EXPECT_TRUE(form.close());
+  EXPECT_EQ(ui.Messages().size(), 2);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(form.Children().isEmpty());
+}
+
+TEST_F(MainWindowTest, AddedSongsFollowTheSelectedRowInOrder) {
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(
+      form.Repository().OpenFile(MakeList("add.m3u", {"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"})));
+  ASSERT_FALSE(child->LoadFailed());
+  form.MdiArea()->setActiveSubWindow(child->SubWindow());
+  Settle(form);
+  child->ListView2->SelectItems({0});
+  ui.NextOpenFileNames({"/m/x1.mp3", "/m/x2.mp3"});
+  ASSERT_TRUE(form.ExecuteCommand("OptionsAddSong"));
+  EXPECT_EQ(Paths(child->m_Document),
+            QStringList({"/m/a.mp3", "/m/x1.mp3", "/m/x2.mp3", "/m/b.mp3", "/m/c.mp3"}));
+  // With no selection the files go to the end.
+  child->ListView2->UnselectAllItems();
+  ui.NextOpenFileNames({"/m/y.mp3"});
+  ASSERT_TRUE(form.ExecuteCommand("OptionsAddSong"));
+  ASSERT_EQ(child->m_Document.m_Songs.size(), 6);
+  EXPECT_EQ(child->m_Document.m_Songs[5].GetPath(true), "/m/y.mp3");
+  Settle(form);
+}
+
+TEST_F(MainWindowTest, SyncColumnsShowATickForSongsThatFollowTheirFile) {
+  const QString song = modeltest::MakeMp3(dir + "/song.mp3");
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(
+      form.Repository().OpenFile(MakeList("sync.m3u", {song, "/m/other.mp3"})));
+  ASSERT_FALSE(child->LoadFailed());
+  Settle(form);
+  int column[2] = {-1, -1};
+  for (int n = 0; n < child->ListView2->GetColumnCount(); ++n) {
+    const int kind = child->ListView2->GetColumn(n).GetTag();
+    if (kind == lb::ckSync1) column[0] = n;
+    if (kind == lb::ckSync2) column[1] = n;
+  }
+  ASSERT_NE(column[0], -1);
+  ASSERT_NE(column[1], -1);
+  const QAbstractItemModel* model = child->ListView2->model();
+  auto image = [&](int row, int tag) {
+    return model->data(model->index(row, column[tag - 1]), Qt::DecorationRole).value<QIcon>();
+  };
+  child->ListView2->SelectItems({0, 1});
+  for (int tag : {1, 2}) child->SetSyncFlags(tag, false);
+  child->ListView2->SelectItems({0});
+  child->SetSyncFlags(1, true);
+  EXPECT_FALSE(image(0, 1).isNull());
+  EXPECT_TRUE(image(0, 2).isNull());
+  EXPECT_TRUE(image(1, 1).isNull());
+  child->SetSyncFlags(2, true);
+  ASSERT_FALSE(image(0, 2).isNull());
+  EXPECT_NE(image(0, 1).pixmap(16).toImage(), image(0, 2).pixmap(16).toImage());
+  Settle(form);
 }
 
 TEST_F(MainWindowTest, DroppedListsJoinTheRepository) {

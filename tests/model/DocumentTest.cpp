@@ -177,6 +177,7 @@ TEST(Clipboard, CopyAndPasteBetweenDocuments) {
   from.CutToClipboard({0});
   EXPECT_EQ(from.m_Songs.size(), 4);
   to.PasteFromClipboard(to.m_Songs.size());
+  ASSERT_GT(to.m_Songs.size(), 0);
   EXPECT_EQ(to.m_Songs.back().m_Path, "/l/0.mp3");
 }
 

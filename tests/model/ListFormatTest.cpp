@@ -88,6 +88,7 @@ TEST_F(ListFormatTest, LineEndsAcrossReadChunks) {
     return LoadList(list);
   }();
   ASSERT_TRUE(l.ok);
+  ASSERT_GT(l.doc->m_Songs.size(), 0);
   EXPECT_EQ(l.doc->m_Songs.back().m_Path, "next.mp3");
   for (int n = 0; n < l.doc->m_Songs.size(); ++n) EXPECT_FALSE(l.doc->m_Songs[n].m_Path.isEmpty());
 
@@ -97,6 +98,7 @@ TEST_F(ListFormatTest, LineEndsAcrossReadChunks) {
   std::remove(QFile::encodeName(dir + "/list.lbt").constData());
   Loaded m = LoadList(list);
   ASSERT_TRUE(m.ok);
+  ASSERT_GT(m.doc->m_Songs.size(), 0);
   EXPECT_EQ(m.doc->m_Songs.back().m_Path, QString(300, 'b'));
 }
 
@@ -126,6 +128,7 @@ TEST_F(ListFormatTest, LineLengthLimit) {
   Loaded tooLong = LoadList(list);
   EXPECT_FALSE(tooLong.ok);
   EXPECT_EQ(tooLong.doc->m_Songs.size(), 0);
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), "Ошибка во время загрузки m3u-листа");
 }
 
@@ -156,6 +159,7 @@ TEST_F(ListFormatTest, MissingListFile) {
   Loaded l = LoadList(dir + "/none.m3u");
   EXPECT_FALSE(l.ok);
   EXPECT_EQ(ui.Texts(), QStringList({"Файл не найден"}));
+  ASSERT_EQ(ui.Messages().size(), 1);
   EXPECT_EQ(ui.Messages().first().caption, "LBTools");
   Loaded silent = LoadList(dir + "/none.m3u", true);
   EXPECT_FALSE(silent.ok);
@@ -232,6 +236,7 @@ TEST_F(DataFileTest, UnreadableDataFileIsCodeOne) {
   QFile::setPermissions(data, QFile::Permissions());
   ui.Answer(IDNO);
   EXPECT_FALSE(LoadList(list).ok);
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().first(), DataQuestion("Ошибка открытия файла"));
   QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner);
 }
@@ -340,6 +345,7 @@ TEST_F(ListFormatTest, FailedSaveKeepsThePreviousFiles) {
     if (!readOnly.Ok()) GTEST_SKIP() << "no way to make a folder read-only here";
     EXPECT_FALSE(l.doc->Save(false));
   }
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), "Не могу открыть файл для записи");
   EXPECT_TRUE(l.doc->m_bModified);
   EXPECT_EQ(ReadFile(list), before);

@@ -173,6 +173,7 @@ TEST_F(ID3ComPeers, MutagenAndId3libReadWhatWeWrite) {
   EXPECT_EQ(m["WXXX"].toString(), "http://kino.example/");
   EXPECT_EQ(m["TENC"].toString(), "Кодировщик");
   EXPECT_EQ(m["TRCK"].toString(), "5");
+  ASSERT_FALSE(m["genres"].toArray().isEmpty());
   EXPECT_EQ(m["genres"].toArray().first().toString(), "Rock");
   EXPECT_EQ(m["enc"].toObject()["TIT2"].toInt(), 1);  // UTF-16: v2.3 has no UTF-8
 

@@ -10,6 +10,7 @@
 // list), and a stand-in "pavucontrol" early on PATH that notes each of its starts (the
 // action of hot-key slot 6).
 #include "TestEnv.h"
+#include "lbtools3/app/Repository.h"
 #include "lbtools3/app/StartUp.h"
 #include "platform/IniFile.h"
 #include "platform/NamedObjects.h"
@@ -410,8 +411,29 @@ TEST_F(ProgramProcessTest, HandOverOfTwoPathsFillsANewUnnamedList) {
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", shortPath, longPath}));
   // The repository took the new list in as open.
   TIniFile ini(m_Ini);
-  EXPECT_TRUE(ini.ReadBool("DataBase of Play-Lists", NewListPath(1), false));
+  EXPECT_TRUE(
+      ini.ReadBool(TListsRepository::kSection, TListsRepository::EncodeKey(NewListPath(1)), false));
   EXPECT_EQ(program.state(), QProcess::Running);
+}
+
+// A file manager's "open with" starts the program with the list: a running program
+// gets it through the hand-over and opens it in a window of its own, not as songs of
+// a new list.
+TEST_F(ProgramProcessTest, ListNamedOnASecondStartOpensInTheFirst) {
+  QProcess& first = Start();
+  ASSERT_TRUE(WaitUntilActivated(first));
+  const QString list = m_Dir + "/Мой лист.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(list, "/tmp/a.mp3\r\n"));
+  QProcess& second = Start({list});
+  ASSERT_TRUE(second.waitForFinished(kStartMs));
+  EXPECT_EQ(second.exitCode(), 0);
+  QDeadlineTimer deadline(kStartMs);
+  while (!TIniFile(m_Ini).ReadBool("DataBase of Play-Lists", list, false) &&
+         !deadline.hasExpired())
+    ::usleep(50 * 1000);
+  EXPECT_TRUE(TIniFile(m_Ini).ReadBool("DataBase of Play-Lists", list, false));
+  EXPECT_FALSE(QFileInfo::exists(m_Dump)) << "no new list was made";
+  EXPECT_EQ(first.state(), QProcess::Running);
 }
 
 TEST_F(ProgramProcessTest, EmptyHandOverMakesAnEmptyListThatTheNextOneFills) {
@@ -427,7 +449,8 @@ TEST_F(ProgramProcessTest, EmptyHandOverMakesAnEmptyListThatTheNextOneFills) {
   EXPECT_EQ(HandOver(one, one.size()), 1);
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/b.mp3"}));
   TIniFile ini(m_Ini);
-  EXPECT_FALSE(ini.ValueExists("DataBase of Play-Lists", NewListPath(2)));
+  EXPECT_FALSE(
+      ini.ValueExists(TListsRepository::kSection, TListsRepository::EncodeKey(NewListPath(2))));
   EXPECT_EQ(program.state(), QProcess::Running);
 }
 

@@ -197,6 +197,7 @@ TEST(Report, OnlyFieldsOtherThanTheId3v1NameMakeTagsReadAgain) {
   EXPECT_EQ(lb::WriteReport({file, 0, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
             lb::rrNothing);
   EXPECT_FALSE(QFile::exists(file));
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), "Не заданы колонки для записи");
 }
 

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QSet>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -18,6 +19,10 @@
 namespace {
 
 const QString kSection = TListsRepository::kSection;
+
+QString Key(const QString& path) {
+  return TListsRepository::EncodeKey(path);
+}
 
 class FakeWindow : public IDocumentWindow {
  public:
@@ -66,7 +71,10 @@ class FakeFactory : public IDocumentWindowFactory {
     if (onCreate) onCreate();
     return windows.back().get();
   }
-  FakeWindow* Last() { return windows.back().get(); }
+  FakeWindow* Last() {
+    if (windows.empty()) ADD_FAILURE() << "no window was made";
+    return windows.empty() ? nullptr : windows.back().get();
+  }
 
   std::vector<std::unique_ptr<FakeWindow>> windows;
   QStringList newPaths, loadedPaths, failing;
@@ -114,7 +122,7 @@ class RepositoryTest : public ::testing::Test {
 // Keys
 
 TEST(RepositoryKeys, EqualsSignAndBackslashRoundTrip) {
-  EXPECT_EQ(TListsRepository::EncodeKey("C:\\a=b\\x.m3u"), "C:\\\\a\\_b\\\\x.m3u");
+  EXPECT_EQ(TListsRepository::EncodeKey("c:\\a=b\\x.m3u"), "c:\\\\a\\_b\\\\x.m3u");
   EXPECT_EQ(TListsRepository::DecodeKey("C:\\\\a\\_b\\\\x.m3u"), "C:\\a=b\\x.m3u");
   for (const QString& path : {QString("/music/a=b/x.m3u"), QString("/m/\\_/==\\\\.m3u"),
                               QString("C:\\"), QString("\\\\host\\share\\l=.m3u")})
@@ -129,6 +137,53 @@ TEST(RepositoryKeys, DecodingLeavesStrayBackslashes) {
   EXPECT_EQ(TListsRepository::DecodeKey("a\\"), "a\\");
   EXPECT_EQ(TListsRepository::DecodeKey("\\\\_"), "\\_");
   EXPECT_EQ(TListsRepository::DecodeKey("\\\\\\_"), "\\=");
+}
+
+TEST(RepositoryKeys, EveryPathHasItsOwnKeyUnderACaseBlindFile) {
+  const QStringList paths = {"/m/A.m3u",     "/m/a.m3u",       "/m/Б.m3u",
+                             "/m/б.m3u",     "/m/st*r.m3u",    "/m/st\\x2a;r.m3u",
+                             "/m/tab\t.m3u", "/m/line\nx.m3u", "/m/trail.m3u ",
+                             " lead.m3u",    ";c.m3u",         "/m/\U0001D11E.m3u"};
+  QSet<QString> folded;
+  for (const QString& path : paths) {
+    const QString key = TListsRepository::EncodeKey(path);
+    EXPECT_EQ(TListsRepository::DecodeKey(key), path) << path.toStdString();
+    EXPECT_TRUE(TListsRepository::IsListKey(key)) << key.toStdString();
+    EXPECT_EQ(key.trimmed(), key);
+    folded.insert(key.toCaseFolded());
+  }
+  EXPECT_EQ(folded.size(), paths.size());
+  // Keys of older files decode as before.
+  EXPECT_EQ(TListsRepository::DecodeKey("/m/Mix.m3u"), "/m/Mix.m3u");
+}
+
+TEST_F(RepositoryTest, ListsThatDifferInCaseOrHoldAStarStayApart) {
+  const QString upper = List("Mix.m3u"), lower = List("mix.m3u"), star = List("st*r.m3u");
+  for (const QString& path : {upper, lower, star}) repo->Add(path, false, nullptr);
+  Restart(false);
+  EXPECT_EQ(repo->Count(), 3);
+  repo->RemovePath(lower);
+  Restart(false);
+  ASSERT_EQ(repo->Count(), 2);
+  EXPECT_NE(repo->IndexOf(upper), -1);
+  EXPECT_NE(repo->IndexOf(star), -1);
+}
+
+TEST_F(RepositoryTest, KeysOfAnOlderFileMoveUnderTheCurrentKey) {
+  const QString path = List("Old.m3u");
+  ini->WriteBool(kSection, path, false);
+  ini->WriteString(kSection, path + "*State", "0,1,2,3,4");
+  Restart(false);
+  ASSERT_EQ(repo->Count(), 1);
+  EXPECT_EQ(repo->Path(0), path);
+  const QString key = TListsRepository::EncodeKey(path);
+  EXPECT_EQ(ini->ReadSection(kSection), QStringList({key, key + "*State"}));
+  EXPECT_EQ(ini->ReadString(kSection, key + "*State", ""), "0,1,2,3,4");
+  // The lower-case list of the same name now gets a key of its own.
+  const QString lower = List("old.m3u");
+  repo->Add(lower, false, nullptr);
+  Restart(false);
+  EXPECT_EQ(repo->Count(), 2);
 }
 
 TEST_F(RepositoryTest, KeysWithAStarAreNeverLists) {
@@ -264,9 +319,9 @@ TEST_F(RepositoryTest, WindowStateAndColumnsRoundTrip) {
   fake->closingForExit = true;
   repo->WindowDestroyed(window);
   EXPECT_FALSE(repo->IsOpen(0));
-  EXPECT_EQ(ini->ReadString(kSection, path + "*State", ""), "2,10,20,300,400");
-  EXPECT_EQ(ini->ReadString(kSection, path + "*Columns", ""), "0,30,5,120,23,16");
-  EXPECT_TRUE(ini->ReadBool(kSection, path, false));  // open at exit
+  EXPECT_EQ(ini->ReadString(kSection, Key(path) + "*State", ""), "2,10,20,300,400");
+  EXPECT_EQ(ini->ReadString(kSection, Key(path) + "*Columns", ""), "0,30,5,120,23,16");
+  EXPECT_TRUE(ini->ReadBool(kSection, Key(path), false));  // open at exit
 
   repo->Open(0);
   FakeWindow* again = factory.Last();
@@ -276,8 +331,8 @@ TEST_F(RepositoryTest, WindowStateAndColumnsRoundTrip) {
   again->closingForExit = false;
   again->m_Columns.clear();
   repo->WindowDestroyed(again);
-  EXPECT_FALSE(ini->ReadBool(kSection, path, true));  // closed by the user
-  EXPECT_EQ(ini->ReadString(kSection, path + "*Columns", ""), "0,30,5,120,23,16");
+  EXPECT_FALSE(ini->ReadBool(kSection, Key(path), true));  // closed by the user
+  EXPECT_EQ(ini->ReadString(kSection, Key(path) + "*Columns", ""), "0,30,5,120,23,16");
 }
 
 TEST_F(RepositoryTest, UnparsableStateAndColumnsKeepTheDefaults) {
@@ -289,14 +344,14 @@ TEST_F(RepositoryTest, UnparsableStateAndColumnsKeepTheDefaults) {
   };
   for (const Case& c : {Case{"1,2,3,4", "1,20,x,30"}, Case{"1,2,3,4,5,6", "1,20,2"},
                         Case{"a,b,c,d,e", ", ,"}, Case{"", ""}}) {
-    ini->WriteString(kSection, path + "*State", c.state);
-    ini->WriteString(kSection, path + "*Columns", c.columns);
+    ini->WriteString(kSection, Key(path) + "*State", c.state);
+    ini->WriteString(kSection, Key(path) + "*Columns", c.columns);
     repo->Open(0);
     EXPECT_EQ(factory.Last()->placementSets, 0) << c.state;
     EXPECT_TRUE(factory.Last()->m_Columns.isEmpty()) << c.columns;
     repo->WindowClosed(factory.Last());
   }
-  ini->WriteString(kSection, path + "*Columns", " 1 , 20  2,30 ");
+  ini->WriteString(kSection, Key(path) + "*Columns", " 1 , 20  2,30 ");
   repo->Open(0);
   EXPECT_EQ(factory.Last()->m_Columns, TColumnLayout({{1, 20}, {2, 30}}));
 }
@@ -348,15 +403,15 @@ TEST_F(RepositoryTest, RenameKeepsOrDropsTheOldEntryAndRepointsTheSongs) {
   ASSERT_NE(newRow, -1);
   EXPECT_FALSE(repo->IsOpen(oldRow));
   EXPECT_EQ(repo->Child(newRow), window);
-  EXPECT_FALSE(ini->ReadBool(kSection, oldPath, true));
-  EXPECT_TRUE(ini->ValueExists(kSection, oldPath + "*State"));
+  EXPECT_FALSE(ini->ReadBool(kSection, Key(oldPath), true));
+  EXPECT_TRUE(ini->ValueExists(kSection, Key(oldPath) + "*State"));
   EXPECT_EQ(factory.Last()->caption, newPath);
 
   ini->WriteBool("Edit", "FullPathsInsert", true);
   const QString third = dir + "/third.m3u";
   repo->Rename(window, third, true);
   EXPECT_EQ(repo->IndexOf(newPath), -1);
-  EXPECT_FALSE(ini->ValueExists(kSection, newPath));
+  EXPECT_FALSE(ini->ValueExists(kSection, Key(newPath)));
   EXPECT_EQ(doc.m_Songs[0].m_Path, dir + "/sub/song.mp3");
   EXPECT_EQ(repo->Child(repo->IndexOf(third)), window);
 }
@@ -376,7 +431,7 @@ TEST_F(RepositoryTest, ListOpenAtExitReopensOnNormalStartButNotThroughTheShell) 
   EXPECT_EQ(factory.loadedPaths, QStringList());
   EXPECT_EQ(repo->Count(), 2);
   EXPECT_FALSE(repo->IsOpen(repo->IndexOf(a)));
-  EXPECT_TRUE(ini->ReadBool(kSection, a, false));  // still to be re-opened
+  EXPECT_TRUE(ini->ReadBool(kSection, Key(a), false));  // still to be re-opened
 
   Restart(false);
   EXPECT_EQ(factory.loadedPaths, QStringList({a}));
@@ -424,7 +479,12 @@ TEST_F(RepositoryTest, LoadingDeletesLegacyKeysAndWritesNothingElse) {
     ini->WriteString(kSection, a + QString(suffix), "5");
   ini->WriteString(kSection, a + "*C9", "5");  // not one of the old keys
   Restart(false);
-  EXPECT_EQ(ini->ReadSection(kSection), QStringList({a, a + "*C9"}));
+  // The key itself moves to its current form when the folder's name holds capitals.
+  QStringList keys = ini->ReadSection(kSection);
+  keys.sort();
+  QStringList expected = {TListsRepository::EncodeKey(a), a + "*C9"};
+  expected.sort();
+  EXPECT_EQ(keys, expected);
   // A list that opened at start-up but fails to load stays known, closed.
   const QString b = List("b.m3u");
   ini->WriteBool(kSection, b, true);
@@ -432,7 +492,7 @@ TEST_F(RepositoryTest, LoadingDeletesLegacyKeysAndWritesNothingElse) {
   Restart(false);
   ASSERT_NE(repo->IndexOf(b), -1);
   EXPECT_FALSE(repo->IsOpen(repo->IndexOf(b)));
-  EXPECT_TRUE(ini->ReadBool(kSection, b, false));
+  EXPECT_TRUE(ini->ReadBool(kSection, TListsRepository::EncodeKey(b), false));
 }
 
 TEST_F(RepositoryTest, ViewLayoutIsStoredAndReadWithDefaults) {
@@ -543,7 +603,7 @@ TEST_F(RepositoryTest, FolderScanAddsTheAcceptedListsClosed) {
   const int added = repo->IndexOf(one) != -1 ? repo->IndexOf(one) : repo->IndexOf(two);
   ASSERT_NE(added, -1);
   EXPECT_FALSE(repo->IsOpen(added));
-  EXPECT_EQ(ini->ReadString(kSection, repo->Path(added), ""), "0");
+  EXPECT_EQ(ini->ReadString(kSection, Key(repo->Path(added)), ""), "0");
   ASSERT_FALSE(ui.Progress().empty());
   EXPECT_EQ(ui.Progress().front().action, "Сканирование папки");
 

@@ -276,6 +276,7 @@ TEST_F(SettingsModelTest, GlobalSlotNeedsTheHookLibrary) {
   effects.hookLibrary = true;
   ASSERT_TRUE(model.Accept(&effects));
   EXPECT_TRUE(ui.Messages().isEmpty());
+  ASSERT_FALSE(effects.calls.empty());
   EXPECT_EQ(effects.calls.last(), "InstallHook");
 }
 

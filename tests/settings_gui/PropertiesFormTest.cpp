@@ -264,6 +264,7 @@ TEST_F(PropertiesFormTest, TagCodePageAndDriveTableRoundTrip) {
   table->item(1, 0)->setText("EF");
   table->item(1, 1)->setText("/mnt/e");
   ClickOk(form);
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(),
             "Неправильно заданы диски: нужна одна латинская буква и полный путь папки");
   EXPECT_EQ(ini.ReadSection("Drives"), QStringList{"D"});

@@ -146,6 +146,7 @@ TEST_F(TagsApplyTest, ATickedFieldChangesOnlyThatFieldAndUndoWritesTheOldTagsBac
     EXPECT_TRUE(tagstest::Tail128(paths[n]) == before[n].right(128));
     EXPECT_EQ(tagstest::MutagenFrames(paths[n]), frames[n]);
   }
+  ASSERT_FALSE(ui.Progress().empty());
   EXPECT_EQ(ui.Progress().back().action, kUndoAction);
   EXPECT_FALSE(batch.undo->Available(doc));
 }
@@ -177,7 +178,9 @@ TEST_F(TagsApplyTest, StopLeavesTheSongsBeforeWrittenAndTheRestUntouched) {
   r.value1[f1Album] = "Стоп";
   TTagsBatchApply batch(doc, All(), r);
   batch.redraw = [&](int n) {
-    if (n == 1) ui.Progress().back().pressStop();  // while the second song is shown
+    if (n != 1) return;
+    ASSERT_FALSE(ui.Progress().empty());
+    ui.Progress().back().pressStop();  // while the second song is shown
   };
   EXPECT_TRUE(batch.Run());
   EXPECT_TRUE(batch.Stopped());
@@ -247,6 +250,7 @@ TEST_F(TagsApplyTest, InvalidValuesAreRefusedWithTheirMessages) {
   single.value1[f1Year] = "";
   single.value2[f2Track] = "3/10";
   EXPECT_FALSE(ApplySingle(doc.m_Songs[0], single, nullptr));
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), kTrackError);
   EXPECT_EQ(FileTags(paths[0]).song.m_Tag1.GetYear(), "");
   EXPECT_EQ(FileTags(paths[0]).song.m_Tag1.m_bExists, true);
@@ -295,6 +299,7 @@ TEST_F(TagsApplyTest, RemovingATagIsAskedFirst) {
   ui.Answer(IDYES);
   TTagsBatchApply both(doc, All(), r);
   EXPECT_TRUE(both.Run());
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), kRemoveBothQuestion);
   EXPECT_FALSE(FileTags(paths[1]).song.m_Tag1.m_bExists);
   EXPECT_FALSE(FileTags(paths[1]).song.m_Tag2.m_bExists);

@@ -62,6 +62,7 @@ TEST_F(InfoWindowManagerTest, ExtraControlIsDisabledForTheWindowsLife) {
 TEST_F(InfoWindowManagerTest, StopIsSharedByAllLevelsAndClearedByANewWindow) {
   m.Open("outer", "", false);
   m.Open("inner", "", true);
+  ASSERT_FALSE(ui.Progress().empty());
   ui.Progress().back().pressStop();
   EXPECT_TRUE(m.ProcessAndCheckStop());
   m.Close();

@@ -114,9 +114,25 @@ TEST_F(InsertFilesTest, ScanCollectsMusicRecursivelyWithProgress) {
     EXPECT_EQ(s.m_FileAge, kAgeNeverSynced);
   }
   ASSERT_EQ(ui.Progress().size(), 1u);
+  ASSERT_FALSE(ui.Progress()[0].actions.empty());
   EXPECT_EQ(ui.Progress()[0].actions.first(), "Сканирование папки");
   EXPECT_EQ(ui.Progress()[0].line, "Песен найдено: 3");
   EXPECT_EQ(InfoWindowManager().Depth(), 0);
+}
+
+TEST_F(InsertFilesTest, FolderEntriesComeInNameOrderWithoutCaseAndNumbersByValue) {
+  const QStringList names = {"2 a.mp3",        "10 b.mp3",      "Alpha.mp3",
+                             "beta.mp3",       "mixed/e 9.mp3", "mixed/\u00e9 10.mp3",
+                             "mixed/E 11.mp3", "Sub/x.mp3",     "\u0430.mp3",
+                             "\u0411.mp3"};
+  // Created in another order than the expected one, so the file system's own order
+  // is unlikely to match by chance.
+  for (qsizetype n = names.size() - 1; n >= 0; --n) Touch(dir + "/" + names[n]);
+  TSlInsertFilesManager m(QStringList{});
+  ASSERT_TRUE(m.ScanFolder(dir));
+  QStringList found;
+  for (const TSlSong& s : m.m_FoundSongs) found << s.m_Path.mid(dir.size() + 1);
+  EXPECT_EQ(found, names);
 }
 
 TEST_F(InsertFilesTest, FileThroughALinkIsNotCollectedTwiceButDirectlyItIs) {
@@ -148,6 +164,8 @@ TEST_F(InsertFilesTest, DroppedFolderLinkIsScannedWithoutAQuestion) {
   ASSERT_TRUE(m.InsertFromDrop());
   EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/target/a.mp3"});
   EXPECT_TRUE(ui.Messages().isEmpty());
+  ASSERT_FALSE(ui.Progress().empty());
+  ASSERT_FALSE(ui.Progress()[0].actions.empty());
   EXPECT_EQ(ui.Progress()[0].actions.first(), "Вставка файлов...");
 }
 
@@ -221,6 +239,7 @@ TEST_F(InsertFilesTest, ListThatFailsToLoadIsReportedAndTheScanGoesOn) {
   TSlInsertFilesManager m(QStringList{});
   ui.Answer(IDYES);
   ASSERT_TRUE(m.ScanFolder(dir + "/a"));
+  ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), "Ошибка загрузки листа\n\"" + dir +
                                    "/a/bad.m3u\".\nДля получения более подробной информацииоб "
                                    "ошибке\nпопробуйте открыть лист обычным способом.");

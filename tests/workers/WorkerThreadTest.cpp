@@ -4,6 +4,7 @@
 #include "platform/ScriptedUiServices.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <atomic>
 #include <chrono>
@@ -125,7 +126,9 @@ TEST(WorkerThread, StopReturnsOnlyAfterTheWorkerEnded) {
   });
   worker.m_pInfoWindow = &view;
   worker.Resume();
-  while (!started) QCoreApplication::processEvents();
+  QDeadlineTimer deadline(30000);
+  while (!started && !deadline.hasExpired()) QCoreApplication::processEvents();
+  ASSERT_TRUE(started) << "the worker never started";
   worker.StopAndWait();
   EXPECT_TRUE(ended);
   EXPECT_TRUE(worker.Finished());

@@ -2,7 +2,7 @@
 // exact text, answers from a script, and keeps every progress view it made.
 #pragma once
 
-#include "UiServices.h"
+#include "platform/UiServices.h"
 
 #include <QList>
 #include <deque>
