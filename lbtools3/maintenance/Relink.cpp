@@ -1,5 +1,6 @@
 #include "Relink.h"
 
+#include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/infowind.h"
 #include "platform/FileSystem.h"
 #include "platform/UiServices.h"
@@ -79,9 +80,13 @@ bool TRelinkSearch::Paced() {
 void TRelinkSearch::ReadTags(TFile& file) {
   if (file.bTagsRead) return;
   file.bTagsRead = true;
-  // A detached song reads both records of the file in one look.
+  // The records of a detached song read the file's tags; nothing is written.
   TSlSong probe(nullptr, file.path, QString());
-  probe.Sync();
+  probe.m_Tag1.ReadFromFile();
+  if (IsMp3Path(file.path)) {
+    std::lock_guard<std::recursive_mutex> id3(ID3ComLock());
+    probe.m_Tag2.ReadFromFile();
+  }
   file.tagKeys = RelinkTagKeys(probe);
 }
 
