@@ -20,7 +20,9 @@ void TMainForm::ConnectMaintenanceActions() {
     lb::RelinkInWindow(*c, *this, *m_Repository, m_Ini, this);
   };
   on("ServiceCheckList", TActionRule::Doc, [this, findMoved] {
-    WithChild([findMoved](TMDIChild* c) { lb::CheckListInWindow(c, [c, findMoved] { findMoved(c); }); });
+    WithChild([findMoved](TMDIChild* c) {
+      lb::CheckListInWindow(c, [c, findMoved] { findMoved(c); });
+    });
   });
   on("ServiceRelink", TActionRule::Doc, [this, findMoved] { WithChild(findMoved); });
   on("ServiceChangePaths", TActionRule::Sel, [this] {
