@@ -48,6 +48,7 @@ QList<CliCommandInfo> PlayerCommands();
 QList<CliCommandInfo> FindSortCommands();
 QList<CliCommandInfo> FileCommands();
 QList<CliCommandInfo> RecognizeCommands();
+QList<CliCommandInfo> RelinkCommands();
 
 // Helpers shared by the commands.
 class TSlDocument;

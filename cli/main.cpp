@@ -19,6 +19,7 @@ QList<CliCommandInfo> AllCommands() {
   all << FindSortCommands();
   all << FileCommands();
   all << RecognizeCommands();
+  all << RelinkCommands();
   return all;
 }
 

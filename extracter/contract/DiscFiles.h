@@ -50,7 +50,7 @@ inline QString FindDiscEntry(const QString& folder, const QString& name,
 }
 
 // Resolves a relative name whose components are separated by backslashes (as catalogs
-// and the original layouts write them) or slashes, component by component without
+// and discs burned on Windows hold them) or slashes, component by component without
 // regard to case. The last component must be of the kind asked for, the others are
 // folders. Empty when any component is missing.
 inline QString ResolveDiscPath(const QString& root, const QString& relative,

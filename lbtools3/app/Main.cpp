@@ -185,6 +185,7 @@ const struct {
     {"ServiceCorrectPathsBrief", "В краткий формат", "", R::Later},
     {"ServiceChangePaths", "Изменение путей...", "", R::Later},
     {"ServiceCheckList", "Проверка листа", "", R::Later},
+    {"ServiceRelink", "Найти перемещённые файлы...", "", R::Later},
     {"ServiceRescan", "Пересканировать", "", R::Later},
     {"ServiceLoosedFiles", "Забытые файлы...", "", R::Later},
     {"ServiceRecognize", "Извлечение информации...", "", R::Later},
@@ -368,7 +369,7 @@ void TMainForm::CreateMenus() {
   QMenu* service = bar->addMenu("&Сервис");
   QMenu* paths = service->addMenu("Конвертация путей");
   add(paths, {"ServiceCorrectPathsFull", "ServiceCorrectPathsBrief"});
-  add(service, {"ServiceChangePaths", "-", "ServiceCheckList", "ServiceRescan",
+  add(service, {"ServiceChangePaths", "-", "ServiceCheckList", "ServiceRelink", "ServiceRescan",
                 "ServiceLoosedFiles", "-", "ServiceRecognize", "-", "ServiceSoundVolume"});
   QMenu* repository = bar->addMenu("&Хранилище листов");
   add(repository,

@@ -6,6 +6,7 @@
 #include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/maintenance/DeadFilesDlg.h"
 #include "lbtools3/maintenance/NewReplacePaths.h"
+#include "lbtools3/maintenance/RelinkDlg.h"
 #include "lbtools3/report/WriteTextDlg.h"
 
 #include <QAction>
@@ -15,8 +16,15 @@ void TMainForm::ConnectMaintenanceActions() {
     connect(Act(name), &QAction::triggered, this, [fn] { fn(); });
     m_Rules[name] = rule;
   };
-  on("ServiceCheckList", TActionRule::Doc,
-     [this] { WithChild([](TMDIChild* c) { lb::CheckListInWindow(c); }); });
+  auto findMoved = [this](TMDIChild* c) {
+    lb::RelinkInWindow(*c, *this, *m_Repository, m_Ini, this);
+  };
+  on("ServiceCheckList", TActionRule::Doc, [this, findMoved] {
+    WithChild([findMoved](TMDIChild* c) {
+      lb::CheckListInWindow(c, [c, findMoved] { findMoved(c); });
+    });
+  });
+  on("ServiceRelink", TActionRule::Doc, [this, findMoved] { WithChild(findMoved); });
   on("ServiceChangePaths", TActionRule::Sel, [this] {
     WithChild([this](TMDIChild* c) {
       TNewReplacePaths dialog(c, m_Ini, this);

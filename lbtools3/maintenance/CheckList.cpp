@@ -32,13 +32,13 @@ QString CheckListMessage(int missing) {
   return text;
 }
 
-QStringList ReadSearchFolders(const TIniFile& ini) {
-  return ini.ReadSection(kFindFilesDirsSection);
+QStringList ReadSearchFolders(const TIniFile& ini, const char* section) {
+  return ini.ReadSection(section);
 }
 
-void WriteSearchFolders(TIniFile& ini, const QStringList& folders) {
-  ini.EraseSection(kFindFilesDirsSection);
-  for (const QString& folder : folders) ini.WriteString(kFindFilesDirsSection, folder, QString());
+void WriteSearchFolders(TIniFile& ini, const QStringList& folders, const char* section) {
+  ini.EraseSection(section);
+  for (const QString& folder : folders) ini.WriteString(section, folder, QString());
 }
 
 bool CanAddSearchFolder(const QStringList& folders, const QString& folder) {
@@ -68,6 +68,8 @@ void TForgottenFiles::CollectKnown(IRepositoryLists& lists, bool bMarkedOnly) {
       AddKnown(scratch);
       continue;
     }
+    // A load the user stopped is no load error: the whole search ends.
+    if (InfoWindowManager().m_bStop) return;
     Tell("Ошибка загрузки документа\n" + path +
              ".\nДля уточнения причины ошибки попробуйте\nоткрыть документ обычным способом",
          MB_OK | MB_ICONERROR);

@@ -23,8 +23,9 @@ QString CheckListMessage(int missing);
 // The folders of the forgotten-files search, kept as the key names of the settings
 // section "FindFilesDirs" (empty values), in list order.
 inline constexpr const char* kFindFilesDirsSection = "FindFilesDirs";
-QStringList ReadSearchFolders(const TIniFile& ini);
-void WriteSearchFolders(TIniFile& ini, const QStringList& folders);
+QStringList ReadSearchFolders(const TIniFile& ini, const char* section = kFindFilesDirsSection);
+void WriteSearchFolders(TIniFile& ini, const QStringList& folders,
+                        const char* section = kFindFilesDirsSection);
 // Whether folder may join the list: an existing folder not in it yet. Paths compare
 // as the file system does: exactly.
 bool CanAddSearchFolder(const QStringList& folders, const QString& folder);

@@ -128,7 +128,7 @@ void TNewReplacePaths::OKBtnClick() {
   accept();
 }
 
-void lb::CheckListInWindow(TMDIChild* child) {
+void lb::CheckListInWindow(TMDIChild* child, const std::function<void()>& findMoved) {
   std::vector<int> missing;
   {
     TBusyCursor busy;
@@ -137,4 +137,9 @@ void lb::CheckListInWindow(TMDIChild* child) {
   }
   UiServices::Instance().MessageBox(CheckListMessage(int(missing.size())), UiServices::kCaption,
                                     MB_OK | MB_ICONINFORMATION);
+  if (!missing.empty() && findMoved &&
+      UiServices::Instance().MessageBox("Найти, куда перемещены пропавшие файлы?",
+                                        UiServices::kCaption,
+                                        MB_YESNO | MB_ICONQUESTION) == IDYES)
+    findMoved();
 }

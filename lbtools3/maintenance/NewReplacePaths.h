@@ -2,6 +2,8 @@
 // paths and the drive letters they begin with, in the active document window.
 #pragma once
 
+#include <functional>
+
 #include "ReplacePaths.h"
 
 #include <QDialog>
@@ -45,6 +47,7 @@ class TNewReplacePaths : public QDialog {
 
 namespace lb {
 // ServiceCheckList: selects the rows whose file is missing, deselects the others,
-// and tells the result.
-void CheckListInWindow(TMDIChild* child);
+// and tells the result. When files are missing and findMoved is given, the user is
+// offered the search for where they went.
+void CheckListInWindow(TMDIChild* child, const std::function<void()>& findMoved = {});
 }  // namespace lb

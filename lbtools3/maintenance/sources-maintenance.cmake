@@ -6,3 +6,9 @@ target_sources(lbops PRIVATE
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/NewReplacePaths.cpp ${CMAKE_CURRENT_LIST_DIR}/NewReplacePaths.h
   ${CMAKE_CURRENT_LIST_DIR}/DeadFilesDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/DeadFilesDlg.h)
+# Finding where the missing songs of a list went: the search in lbops, its review
+# dialog in lbapp.
+target_sources(lbops PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/Relink.cpp ${CMAKE_CURRENT_LIST_DIR}/Relink.h)
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/RelinkDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/RelinkDlg.h)

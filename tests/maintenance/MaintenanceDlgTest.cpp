@@ -6,12 +6,15 @@
 #include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/maintenance/DeadFilesDlg.h"
 #include "lbtools3/maintenance/NewReplacePaths.h"
+#include "lbtools3/maintenance/RelinkDlg.h"
 #include "lbtools3/report/TextReport.h"
 #include "lbtools3/report/WriteTextDlg.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
@@ -133,6 +136,51 @@ TEST_F(MaintenanceDlgTest, CheckListSelectsTheMissingFiles) {
   lb::CheckListInWindow(child);
   EXPECT_EQ(child->ListView2->SelectedItems(), std::vector<int>{1});
   EXPECT_EQ(ui.Texts(), QStringList{"Проверка завершена.\nНе найдено 1 файла(ов)."});
+}
+
+TEST_F(MaintenanceDlgTest, CheckListOffersToFindTheMovedFiles) {
+  Open({dir + "/gone.mp3"});
+  int offered = 0;
+  ui.Answer(IDOK);
+  ui.Answer(IDYES);
+  lb::CheckListInWindow(child, [&] { ++offered; });
+  EXPECT_EQ(offered, 1);
+  EXPECT_EQ(ui.Texts(), QStringList({"Проверка завершена.\nНе найдено 1 файла(ов).",
+                                     "Найти, куда перемещены пропавшие файлы?"}));
+}
+
+TEST_F(MaintenanceDlgTest, RelinkReviewTakesSureMatchesAndHandPickedOnes) {
+  lbtest::WriteFile(dir + "/Kino/a.mp3", "x");
+  lbtest::WriteFile(dir + "/Kino/b.mp3", "x");
+  lbtest::WriteFile(dir + "/Other/b.mp3", "x");
+  Open({dir + "/Кино/a.mp3", dir + "/Кино/b.mp3", dir + "/Кино/c.mp3"});
+  {
+    TRelinkDlg dlg(*child, host, lists, host.ini);
+    dlg.DirectoryEdit1->setText(dir + "/Kino");
+    dlg.ButtonAddClick();
+    dlg.DirectoryEdit1->setText(dir + "/Other");
+    dlg.ButtonAddClick();
+    EXPECT_FALSE(dlg.OkBtn->isEnabled());
+    dlg.SearchBtnClick();
+    ASSERT_EQ(dlg.ResultGrid->rowCount(), 3);
+    EXPECT_EQ(dlg.SummaryLabel->text(), "Пропавших файлов: 3, найдено: 2, уверенно: 1");
+    EXPECT_EQ(dlg.Choices(), std::vector<int>({-1, -1, -1}));  // nothing taken unasked
+    dlg.SureBtnClick();
+    EXPECT_EQ(dlg.Choices(), std::vector<int>({0, -1, -1}));
+    // Two files named b.mp3 and no tags to tell them apart: the user picks one.
+    auto* combo = qobject_cast<QComboBox*>(dlg.ResultGrid->cellWidget(1, 1));
+    ASSERT_EQ(combo->count(), 3);
+    EXPECT_EQ(combo->itemText(2), QDir::toNativeSeparators(dir + "/Other/b.mp3") + " (70)");
+    combo->setCurrentIndex(2);
+    EXPECT_FALSE(qobject_cast<QComboBox*>(dlg.ResultGrid->cellWidget(2, 1))->isEnabled());
+    dlg.OkBtnClick();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(host.changedPaths, QStringList({dir + "/Кино/a.mp3", dir + "/Kino/a.mp3",
+                                            dir + "/Кино/b.mp3", dir + "/Other/b.mp3"}));
+  EXPECT_EQ(host.skipped, nullptr);  // the window's own list follows too
+  EXPECT_EQ(lb::ReadSearchFolders(host.ini, lb::kRelinkDirsSection),
+            QStringList({dir + "/Kino", dir + "/Other"}));
 }
 
 TEST_F(MaintenanceDlgTest, ForgottenFilesKeepsItsFolderList) {

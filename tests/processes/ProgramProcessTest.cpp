@@ -428,10 +428,12 @@ TEST_F(ProgramProcessTest, ListNamedOnASecondStartOpensInTheFirst) {
   ASSERT_TRUE(second.waitForFinished(kStartMs));
   EXPECT_EQ(second.exitCode(), 0);
   QDeadlineTimer deadline(kStartMs);
-  while (!TIniFile(m_Ini).ReadBool("DataBase of Play-Lists", list, false) &&
+  while (!TIniFile(m_Ini).ReadBool(TListsRepository::kSection, TListsRepository::EncodeKey(list),
+                                   false) &&
          !deadline.hasExpired())
     ::usleep(50 * 1000);
-  EXPECT_TRUE(TIniFile(m_Ini).ReadBool("DataBase of Play-Lists", list, false));
+  EXPECT_TRUE(TIniFile(m_Ini).ReadBool(TListsRepository::kSection,
+                                       TListsRepository::EncodeKey(list), false));
   EXPECT_FALSE(QFileInfo::exists(m_Dump)) << "no new list was made";
   EXPECT_EQ(first.state(), QProcess::Running);
 }
