@@ -47,6 +47,7 @@ QList<CliCommandInfo> MaintenanceCommands();
 QList<CliCommandInfo> PlayerCommands();
 QList<CliCommandInfo> FindSortCommands();
 QList<CliCommandInfo> FileCommands();
+QList<CliCommandInfo> RecognizeCommands();
 QList<CliCommandInfo> RelinkCommands();
 
 // Helpers shared by the commands.

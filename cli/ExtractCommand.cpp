@@ -33,10 +33,6 @@ QString FolderArgument(const QString& folder) {
   return path;
 }
 
-QString ExtracterName(const TExtracterHandle& h) {
-  return h.progId.isEmpty() ? GuidToString(h.clsid) : h.progId;
-}
-
 void PrintRecords(QTextStream& out, const LBSongTagID3v1& v1, const LBSongTagID3v2& v2) {
   auto line = [&](const char* name, const QString& value) {
     out << "    " << name << ": " << value << "\n";
@@ -81,9 +77,23 @@ HRESULT CreateExtracter(REFCLSID clsid, TExtracterHandle* handle) {
   return S_OK;
 }
 
+QString ExtracterName(const TExtracterHandle& h) {
+  return h.progId.isEmpty() ? GuidToString(h.clsid) : h.progId;
+}
+
+bool ClassFromName(const QString& name, CLSID* clsid) {
+  std::u16string text = name.toStdU16String();
+  return SUCCEEDED(CLSIDFromString(text.c_str(), clsid)) ||
+         SUCCEEDED(CLSIDFromProgID(text.c_str(), clsid));
+}
+
 std::vector<TExtracterHandle> CreateCategoryExtracters(QStringList* failures) {
+  return CreateExtracters(ClassesOfCategory(CATID_LBExtracter), failures);
+}
+
+std::vector<TExtracterHandle> CreateExtracters(const QList<CLSID>& classes, QStringList* failures) {
   std::vector<TExtracterHandle> extracters;
-  for (const CLSID& clsid : ClassesOfCategory(CATID_LBExtracter)) {
+  for (const CLSID& clsid : classes) {
     TExtracterHandle h;
     HRESULT hr = CreateExtracter(clsid, &h);
     if (FAILED(hr)) {
@@ -143,9 +153,7 @@ int RunExtract(const QStringList& args, QTextStream& out, QTextStream& err) {
     lb::TExtracterHandle named;
     if (!className.isEmpty()) {
       CLSID clsid;
-      std::u16string text = className.toStdU16String();
-      if (FAILED(CLSIDFromString(text.c_str(), &clsid)) &&
-          FAILED(CLSIDFromProgID(text.c_str(), &clsid))) {
+      if (!lb::ClassFromName(className, &clsid)) {
         err << "extract: unknown class " << className << "\n";
         return 2;
       }

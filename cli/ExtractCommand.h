@@ -30,8 +30,17 @@ struct TExtracterHandle {
 // Creates one extracter by CLSID and reads its Author, Description and Version.
 HRESULT CreateExtracter(REFCLSID clsid, TExtracterHandle* handle);
 
-// Creates every class registered in the extracter category, in registry order. A class
-// that cannot be created is skipped; each such failure is described in failures.
+// Creates each listed class in order. A class that cannot be created is skipped; each
+// such failure is described in failures.
+std::vector<TExtracterHandle> CreateExtracters(const QList<CLSID>& classes, QStringList* failures);
+
+// The same for every class registered in the extracter category, in registry order.
 std::vector<TExtracterHandle> CreateCategoryExtracters(QStringList* failures);
+
+// A class named by its CLSID text or its ProgID; false when neither names a class.
+bool ClassFromName(const QString& name, CLSID* clsid);
+
+// How an extracter is named in messages: its ProgID, else its CLSID.
+QString ExtracterName(const TExtracterHandle& h);
 
 }  // namespace lb

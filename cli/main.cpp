@@ -18,6 +18,7 @@ QList<CliCommandInfo> AllCommands() {
   all << PlayerCommands();
   all << FindSortCommands();
   all << FileCommands();
+  all << RecognizeCommands();
   all << RelinkCommands();
   return all;
 }

@@ -17,6 +17,15 @@ QString AsciiUpper(QString text) {
     if (c >= u'a' && c <= u'z') c = QChar(c.unicode() - (u'a' - u'A'));
   return text;
 }
+
+// A catalog value without one pair of double quotes around it: the catalogs quote
+// paths and titles now and then, and the quotes belong to neither.
+QString CatalogValue(const TIniFile& ini, const QString& section, const QString& key) {
+  QString value = ini.ReadString(section, key, QString());
+  if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+    value = value.mid(1, value.size() - 2);
+  return value;
+}
 }  // namespace
 
 TLBExtracterType3Impl::TLBExtracterType3Impl(IUnknown* outer)
@@ -35,13 +44,13 @@ HRESULT TLBExtracterType3Impl::AnswerSong(const QString& songPath, LBSongTagID3v
   // Section "Main" names each song folder's album; the folder's own section pairs
   // SndFileK (the file) with SoundK (its title).
   const QString folderName = FileNameOf(FolderOf(songPath));
-  WriteAlbum(ini.ReadString(QStringLiteral("Main"), folderName, QString()), v1, v2);
+  WriteAlbum(CatalogValue(ini, QStringLiteral("Main"), folderName), v1, v2);
 
   const QString fileName = AsciiUpper(FileNameOf(songPath));
   QString taken;
   for (const QString& key : ini.ReadSection(folderName)) {
     if (!key.startsWith(QLatin1String("SndFile"), Qt::CaseSensitive)) continue;
-    const QString value = AsciiUpper(ini.ReadString(folderName, key, QString()));
+    const QString value = AsciiUpper(CatalogValue(ini, folderName, key));
     qsizetype at = value.indexOf(fileName);
     if (at >= 0 && at + fileName.size() == value.size()) {
       taken = key;
@@ -57,6 +66,6 @@ HRESULT TLBExtracterType3Impl::AnswerSong(const QString& songPath, LBSongTagID3v
   while (number.size() > 1 && number.startsWith(QLatin1Char('0'))) number.remove(0, 1);
   if (number.isEmpty()) number = QStringLiteral("0");
 
-  WriteTitle(ini.ReadString(folderName, QStringLiteral("Sound") + number, QString()), v1, v2);
+  WriteTitle(CatalogValue(ini, folderName, QStringLiteral("Sound") + number), v1, v2);
   return S_OK;
 }

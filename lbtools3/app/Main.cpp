@@ -252,6 +252,7 @@ TMainForm::TMainForm(TIniFile& ini, bool bShellStart, lb::TNamedEvent* instance,
   ConnectMaintenanceActions();
   ConnectPlayer();
   ConnectFileActions();
+  ConnectRecognizer();
   resize(900, 600);
   RegisterPorts();
 

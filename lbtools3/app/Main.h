@@ -206,6 +206,7 @@ class TMainForm : public QMainWindow,
   void PlayerTimer();
   void FollowChildForPlayer(TMDIChild* child);
   void ConnectFileActions();  // MainFiles.cpp
+  void ConnectRecognizer();   // MainRecognizer.cpp
   // Runs fn with the active document window, when there is one.
   void WithChild(const std::function<void(TMDIChild*)>& fn);
   QString AskListToOpen();

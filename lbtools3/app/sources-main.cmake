@@ -14,3 +14,5 @@ target_compile_definitions(lbapp PRIVATE LB_VERSION="${PROJECT_VERSION}.0.0")
 configure_file(${CMAKE_SOURCE_DIR}/packaging/help/lbhelp.html ${CMAKE_BINARY_DIR}/bin/lbhelp.html COPYONLY)
 # The main window's side of the player control.
 target_sources(lbapp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/MainPlayer.cpp)
+# The main window's side of the recognizer.
+target_sources(lbapp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/MainRecognizer.cpp)

@@ -261,6 +261,20 @@ TEST_F(ExtracterType3, KeyPrefixIsCaseSensitiveAndValueMustEndWithTheName) {
   EXPECT_EQ(r.Ask(e.Get(), Path("Other/Track03.mp3")), S_FALSE) << "no section";
 }
 
+TEST_F(ExtracterType3, OnePairOfSurroundingQuotesIsDropped) {
+  Write("Tracker.INI",
+        "[Main]\r\nCD=\"Quoted album\"\r\n[CD]\r\n"
+        "SndFile5=\"X:\\CD3\\a.mp3\"\r\nSound5=\"\"Twice\"\"\r\n"
+        "SndFile6=\"b.mp3\r\nSound6=\"Half\r\n");
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  TRecords r;
+  ASSERT_EQ(r.Ask(e.Get(), Path("CD/A.MP3")), S_OK);
+  EXPECT_EQ(r.Album2(), "Quoted album");
+  EXPECT_EQ(r.Title1(), "\"Twice\"") << "only one pair goes";
+  EXPECT_EQ(r.Ask(e.Get(), Path("CD/b.mp3")), S_OK) << "an unmatched quote stays";
+  EXPECT_EQ(r.Title2(), "\"Half");
+}
+
 TEST_F(ExtracterType3, MissingCatalogAfterRecognize) {
   ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
   ASSERT_TRUE(QFile::remove(Path("Tracker.INI")));

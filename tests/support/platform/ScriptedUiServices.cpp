@@ -35,6 +35,7 @@ class RecordingView : public IProgressView {
   void SetPosition(int percent) override {
     m_Inner->SetPosition(percent);
     m_Record->maxPosition = std::max(m_Record->maxPosition, m_Inner->Position());
+    m_Record->positions.push_back(m_Inner->Position());
   }
   int Position() const override { return m_Inner->Position(); }
   QString Action() const override { return m_Inner->Action(); }

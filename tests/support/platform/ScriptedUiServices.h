@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <deque>
+#include <vector>
 
 class ScriptedUiServices : public CoreUiServices {
  public:
@@ -20,6 +21,7 @@ class ScriptedUiServices : public CoreUiServices {
     QString action, object, line;
     QStringList actions;  // every action text shown, in order
     int maxPosition = 0;
+    std::vector<int> positions;  // every position set, in order
     std::function<void()> pressStop;
   };
 
