@@ -104,7 +104,7 @@ TMDIChild::TMDIChild(QMdiArea* area, IDocumentHost* host, const QString& path, b
     frame->deleteLater();
     return;
   }
-  ListView2->SetCount(m_Document.m_Songs.size());
+  RefreshCount();
   RestartSync();
 }
 
