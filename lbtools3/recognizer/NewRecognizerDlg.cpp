@@ -104,7 +104,13 @@ TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(p
   connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TNewRecognizerDlg::ListView1Click);
 
   DirectoryEdit1->setText(lb::TRecognizer::LastDirectory(m_Ini));
-  m_Recognizer.LoadExtracters(lb::TRecognizer::CategoriesManager().Get());
+  // An extracter that cannot be loaded is named and left out; the others are offered.
+  QStringList failures;
+  m_Recognizer.LoadExtracters(lb::TRecognizer::CategoriesManager().Get(), &failures);
+  if (!failures.isEmpty())
+    UiServices::Instance().MessageBox(
+        "Не удалось загрузить источники распознавания (они пропущены):\n" + failures.join('\n'),
+        UiServices::kCaption, MB_OK | MB_ICONWARNING);
   const auto& rows = m_Recognizer.Rows();
   for (size_t i = 0; i < rows.size(); ++i) {
     const lb::TExtracterHandle& h = rows[i].extracter;

@@ -4,6 +4,8 @@
 #include "extracter/ExtracterTestSupport.h"
 #include "lbtools3/docwin/ChildWin.h"
 #include "lbtools3/recognizer/NewRecognizerDlg.h"
+#include "com/Categories.h"
+#include "com/Server.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QApplication>
@@ -88,6 +90,27 @@ TEST_F(RecognizerDlg, OkOnlyForAMarkedRowAndAnsweredSongsLoseTheirSelection) {
   EXPECT_TRUE(child->m_Document.m_bModified);
   EXPECT_TRUE(dlg.isEnabled()) << "enabled again after the progress window";
   delete child->SubWindow();
+}
+
+TEST_F(RecognizerDlg, AnExtracterThatCannotBeLoadedIsNamedAndLeftOut) {
+  // {6F1B0C52-3D2E-4C8A-9E57-1A2B3C4D5E70}: an extracter whose server file has gone.
+  const CLSID ghost = {
+      0x6F1B0C52, 0x3D2E, 0x4C8A, {0x9E, 0x57, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0x70}};
+  lb::ClassRegistration reg;
+  reg.clsid = ghost;
+  reg.description = "Ghost";
+  ASSERT_EQ(lb::RegisterInprocClass(reg, Path("libgone.so")), S_OK);
+  ComPtr<ICatRegister> categories;
+  ASSERT_EQ(lb::CreateCategoriesManager(IID_ICatRegister, categories.PutVoid()), S_OK);
+  CATID catid = CATID_LBExtracter;
+  ASSERT_EQ(categories->RegisterClassImplCategories(ghost, 1, &catid), S_OK);
+
+  TNewRecognizerDlg dlg(host.ini);
+  ASSERT_EQ(ui.Texts().size(), 1);
+  EXPECT_TRUE(ui.Texts().first().startsWith("Не удалось загрузить источники распознавания"));
+  EXPECT_TRUE(ui.Texts().first().contains(lb::GuidToString(ghost)));
+  EXPECT_EQ(dlg.ListView1->topLevelItemCount(), 4);
+  EXPECT_EQ(RowOf(dlg, ghost), -1);
 }
 
 }  // namespace
