@@ -47,7 +47,18 @@ add_custom_command(
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   COMMENT "Manual page of lbtools3-cli")
 add_custom_target(lbmanpage ALL DEPENDS ${CMAKE_BINARY_DIR}/lbtools3-cli.1.gz)
-install(FILES ${CMAKE_BINARY_DIR}/lbtools3-cli.1.gz DESTINATION share/man/man1)
+# The other programs' pages are written by hand.
+set(lbPages ${CMAKE_BINARY_DIR}/lbtools3-cli.1.gz)
+foreach(page lbtools3 lbregsvr lbshellhost)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/${page}.1.gz
+    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/packaging/man/${page}.1 > ${page}.1.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/${page}.1
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  list(APPEND lbPages ${CMAKE_BINARY_DIR}/${page}.1.gz)
+endforeach()
+add_custom_target(lbmanpages ALL DEPENDS ${lbPages})
+install(FILES ${lbPages} DESTINATION share/man/man1)
 
 # What every Debian package carries in its documentation folder.
 add_custom_command(
