@@ -56,16 +56,8 @@ TDeadFilesDlg::TDeadFilesDlg(IRepositoryLists& lists, TIniFile& ini, QWidget* pa
   layout->addWidget(buttons);
 
   TextListBox1->addItems(lb::ReadSearchFolders(m_Ini));
-  ButtonRemove->setEnabled(false);
-  connect(TextListBox1, &QListWidget::itemSelectionChanged, this,
-          [this] { ButtonRemove->setEnabled(!TextListBox1->selectedItems().isEmpty()); });
-  connect(BrowseBtn, &QPushButton::clicked, this, [this] {
-    const QString folder =
-        UiServices::Instance().GetExistingFolder("Выбор папки", DirectoryEdit1->text());
-    if (!folder.isEmpty()) DirectoryEdit1->setText(folder);
-  });
-  connect(ButtonAdd, &QPushButton::clicked, this, &TDeadFilesDlg::ButtonAddClick);
-  connect(ButtonRemove, &QPushButton::clicked, this, &TDeadFilesDlg::ButtonRemoveClick);
+  m_FolderList =
+      new TSearchFolderList(TextListBox1, DirectoryEdit1, BrowseBtn, ButtonAdd, ButtonRemove);
   connect(OkBtn, &QPushButton::clicked, this, &TDeadFilesDlg::OkBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   resize(460, 420);
@@ -73,21 +65,6 @@ TDeadFilesDlg::TDeadFilesDlg(IRepositoryLists& lists, TIniFile& ini, QWidget* pa
 
 TDeadFilesDlg::~TDeadFilesDlg() {
   lb::WriteSearchFolders(m_Ini, Folders());
-}
-
-QStringList TDeadFilesDlg::Folders() const {
-  QStringList folders;
-  for (int row = 0; row < TextListBox1->count(); ++row) folders << TextListBox1->item(row)->text();
-  return folders;
-}
-
-void TDeadFilesDlg::ButtonAddClick() {
-  const QString folder = DirectoryEdit1->text().trimmed();
-  if (lb::CanAddSearchFolder(Folders(), folder)) TextListBox1->addItem(folder);
-}
-
-void TDeadFilesDlg::ButtonRemoveClick() {
-  for (QListWidgetItem* item : TextListBox1->selectedItems()) delete item;
 }
 
 void TDeadFilesDlg::OkBtnClick() {

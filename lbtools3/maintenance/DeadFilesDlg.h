@@ -2,6 +2,8 @@
 // songs count as known; OK searches the folders for music files that no list names.
 #pragma once
 
+#include "SearchFolderList.h"
+
 #include "CheckList.h"
 
 #include <QDialog>
@@ -30,15 +32,16 @@ class TDeadFilesDlg : public QDialog {
   QPushButton* OkBtn;
   QPushButton* CancelBtn;
 
-  QStringList Folders() const;
+  QStringList Folders() const { return m_FolderList->Folders(); }
   // The forgotten files found by OK.
   const TSlDocument& Result() const { return m_Search.m_Result; }
 
-  void ButtonAddClick();
-  void ButtonRemoveClick();
+  void ButtonAddClick() { m_FolderList->Add(); }
+  void ButtonRemoveClick() { m_FolderList->RemoveSelected(); }
   void OkBtnClick();
 
  private:
+  TSearchFolderList* m_FolderList;
   IRepositoryLists& m_Lists;
   TIniFile& m_Ini;
   lb::TForgottenFiles m_Search;

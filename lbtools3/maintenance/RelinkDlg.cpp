@@ -62,18 +62,10 @@ TRelinkDlg::TRelinkDlg(IDocumentWindow& window, IDocumentHost& host, IRepository
   layout->addWidget(buttons);
 
   TextListBox1->addItems(lb::ReadSearchFolders(m_Ini, lb::kRelinkDirsSection));
-  ButtonRemove->setEnabled(false);
   SureBtn->setEnabled(false);
   OkBtn->setEnabled(false);
-  connect(TextListBox1, &QListWidget::itemSelectionChanged, this,
-          [this] { ButtonRemove->setEnabled(!TextListBox1->selectedItems().isEmpty()); });
-  connect(BrowseBtn, &QPushButton::clicked, this, [this] {
-    const QString folder =
-        UiServices::Instance().GetExistingFolder("Выбор папки", DirectoryEdit1->text());
-    if (!folder.isEmpty()) DirectoryEdit1->setText(folder);
-  });
-  connect(ButtonAdd, &QPushButton::clicked, this, &TRelinkDlg::ButtonAddClick);
-  connect(ButtonRemove, &QPushButton::clicked, this, &TRelinkDlg::ButtonRemoveClick);
+  m_FolderList =
+      new TSearchFolderList(TextListBox1, DirectoryEdit1, BrowseBtn, ButtonAdd, ButtonRemove);
   connect(SearchBtn, &QPushButton::clicked, this, &TRelinkDlg::SearchBtnClick);
   connect(SureBtn, &QPushButton::clicked, this, &TRelinkDlg::SureBtnClick);
   connect(OkBtn, &QPushButton::clicked, this, &TRelinkDlg::OkBtnClick);
@@ -83,21 +75,6 @@ TRelinkDlg::TRelinkDlg(IDocumentWindow& window, IDocumentHost& host, IRepository
 
 TRelinkDlg::~TRelinkDlg() {
   lb::WriteSearchFolders(m_Ini, Folders(), lb::kRelinkDirsSection);
-}
-
-QStringList TRelinkDlg::Folders() const {
-  QStringList folders;
-  for (int row = 0; row < TextListBox1->count(); ++row) folders << TextListBox1->item(row)->text();
-  return folders;
-}
-
-void TRelinkDlg::ButtonAddClick() {
-  const QString folder = DirectoryEdit1->text().trimmed();
-  if (lb::CanAddSearchFolder(Folders(), folder)) TextListBox1->addItem(folder);
-}
-
-void TRelinkDlg::ButtonRemoveClick() {
-  for (QListWidgetItem* item : TextListBox1->selectedItems()) delete item;
 }
 
 void TRelinkDlg::SearchBtnClick() {

@@ -5,6 +5,8 @@
 // paths in every list of the repository.
 #pragma once
 
+#include "SearchFolderList.h"
+
 #include "Relink.h"
 
 #include <QDialog>
@@ -40,19 +42,20 @@ class TRelinkDlg : public QDialog {
   QPushButton* OkBtn;
   QPushButton* CancelBtn;
 
-  QStringList Folders() const;
+  QStringList Folders() const { return m_FolderList->Folders(); }
   const std::vector<lb::TRelinkSong>& Songs() const { return m_Songs; }
   // The chosen candidate of each song (-1: left missing).
   std::vector<int> Choices() const;
   void SetChoice(int song, int candidate);
 
-  void ButtonAddClick();
-  void ButtonRemoveClick();
+  void ButtonAddClick() { m_FolderList->Add(); }
+  void ButtonRemoveClick() { m_FolderList->RemoveSelected(); }
   void SearchBtnClick();
   void SureBtnClick();
   void OkBtnClick();
 
  private:
+  TSearchFolderList* m_FolderList;
   void FillGrid();
   QComboBox* Combo(int row) const;
 
