@@ -4,10 +4,10 @@
 // and the main thread's longest stall while the pass runs.
 //
 //   bench_docwin [songs=100000] [folder]
-#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/docwin/SyncThread.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 

@@ -2,11 +2,11 @@
 // files, and the time the repository's other lists take to follow the new names.
 // Usage: bench_files [FILES] [LISTS] (default 10000 files, 3 other lists). Works in a
 // temporary folder and prints the ratio of the two renaming times.
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/repository/Repository.h"
 #include "lbtools3/files/FileOperation.h"
 #include "lbtools3/files/ListPaths.h"
-#include "lbtools3/files/RenameFiles.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/files/Rename.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"

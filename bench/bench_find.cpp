@@ -4,10 +4,10 @@
 // sort of the bare title strings in code order.
 //
 //   bench_find [lists=20] [songs per list=10000] [songs to sort=100000]
-#include "lbtools3/docwin/ColumnKinds.h"
+#include "lbtools3/model/SongFields.h"
 #include "lbtools3/find/FindText.h"
-#include "lbtools3/find/SortOrder.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/find/Sort.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/UiServices.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Load and save of a long list with its data file: time and resident memory.
 // Usage: bench_list_io [SONGS] (default 100000). Works in a temporary folder.
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/UiServices.h"
 
 #include <QCoreApplication>

@@ -3,9 +3,9 @@
 // lines and writes them to a file in UTF-8.
 //
 //   bench_report [songs=100000]
-#include "lbtools3/docwin/ColumnKinds.h"
-#include "lbtools3/model/M3uList2.h"
-#include "lbtools3/report/TextReport.h"
+#include "lbtools3/model/SongFields.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/report/Report.h"
 #include "platform/UiServices.h"
 
 #include <QCoreApplication>

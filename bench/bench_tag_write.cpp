@@ -5,7 +5,7 @@
 // program's base for each (aim: under 20 MB for any file size) and the time taken.
 // Usage: bench_tag_write [SIZE_MB] [FOLDER] (default 1024 MB in the temporary folder).
 #include "lbtools3/model/ID3ComAccess.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,7 +6,7 @@
 //
 //   bench_tags [songs=1000] [frames=2400 (about 1 MB a file)]
 #include "lbtools3/model/ID3ComAccess.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/tags/TagsApply.h"
 #include "lbtools3/ui/QtUiServices.h"
 

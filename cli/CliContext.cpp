@@ -1,6 +1,6 @@
 #include "CliContext.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,12 +3,12 @@
 // follow the files; one line "OLD -> NEW" is printed per file.
 #include "CliContext.h"
 
-#include "lbtools3/app/Repository.h"
-#include "lbtools3/files/CopyMoveFiles.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/files/CopyMove.h"
 #include "lbtools3/files/FileOperation.h"
 #include "lbtools3/files/ListPaths.h"
-#include "lbtools3/files/RenameFiles.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/files/Rename.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 
 #include <QFileInfo>

@@ -2,11 +2,11 @@
 // the find and sort dialogs.
 #include "CliContext.h"
 
-#include "lbtools3/app/Repository.h"
-#include "lbtools3/docwin/ColumnKinds.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/model/SongFields.h"
 #include "lbtools3/find/FindText.h"
-#include "lbtools3/find/SortOrder.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/find/Sort.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/IniFile.h"

@@ -1,9 +1,9 @@
 // List commands: show, synchronise and convert the paths of a list.
 #include "CliContext.h"
 
-#include "lbtools3/app/MainOperations.h"
+#include "lbtools3/files/SongFiles.h"
 #include "lbtools3/docwin/ListOps.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>

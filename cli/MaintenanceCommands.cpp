@@ -2,11 +2,11 @@
 // of folders, and text or HTML reports of lists.
 #include "CliContext.h"
 
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/repository/Repository.h"
 #include "lbtools3/maintenance/CheckList.h"
 #include "lbtools3/maintenance/ReplacePaths.h"
-#include "lbtools3/model/M3uList2.h"
-#include "lbtools3/report/TextReport.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/report/Report.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"
 

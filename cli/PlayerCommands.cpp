@@ -3,7 +3,7 @@
 
 #include "lbtools3/player/AudaciousBinding.h"
 #include "lbtools3/player/PlayerListWindow.h"
-#include "lbtools3/player/WinampCtrl.h"
+#include "lbtools3/player/PlayerControl.h"
 #include "platform/IniFile.h"
 
 #include <QThread>
@@ -17,7 +17,7 @@ constexpr const char* kPlayerOff =
 struct CliPlayer {
   TIniFile ini{lb::SettingsFilePath()};
   TAudaciousBinding binding;
-  TWinampControl control{ini, binding};
+  TPlayerControl control{ini, binding};
 };
 
 int Play(CliContext& c, const QStringList& args) {

@@ -2,7 +2,7 @@
 // from a music disc through the registered extracters and saves the list.
 #include "CliContext.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/recognizer/Recognizer.h"
 
 #include <set>

@@ -3,11 +3,11 @@
 // the list and in every list of the repository.
 #include "CliContext.h"
 
-#include "lbtools3/app/MainOperations.h"
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/files/SongFiles.h"
+#include "lbtools3/repository/Repository.h"
 #include "lbtools3/files/ListPaths.h"
 #include "lbtools3/maintenance/Relink.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // settings file (what the window shows at its next start).
 #include "CliContext.h"
 
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/repository/Repository.h"
 #include "platform/IniFile.h"
 
 #include <QDir>

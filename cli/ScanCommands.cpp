@@ -1,8 +1,8 @@
 // The scan command: collects the music files of folders into a new or existing list.
 #include "CliContext.h"
 
-#include "lbtools3/app/Settings.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/settings/Settings.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // read one key, write one key (typed keys are checked before they are written).
 #include "CliContext.h"
 
-#include "lbtools3/app/Settings.h"
+#include "lbtools3/settings/Settings.h"
 #include "platform/CodePage.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Tag commands: show and set the ID3v1 and ID3v2 tags of one music file.
 #include "CliContext.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 

@@ -2,7 +2,7 @@
 // line, with the same rules and messages; the list and its data file are saved after.
 #include "CliContext.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/tags/TagsApply.h"
 #include "platform/Genres.h"
 

@@ -2,7 +2,7 @@
 #include "CliContext.h"
 
 #include "com/Com.h"
-#include "lbtools3/app/Settings.h"
+#include "lbtools3/settings/Settings.h"
 
 #include <QCoreApplication>
 #include <cstdio>

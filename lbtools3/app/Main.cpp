@@ -2,17 +2,17 @@
 
 #include "About.h"
 #include "lbtools3/ui/Help.h"
-#include "PropertiesForm.h"
+#include "lbtools3/settings/SettingsDialog.h"
 #include "lbtools3/ui/Application.h"
 #include "lbtools3/ui/QtUiServices.h"
-#include "Repository.h"
-#include "RepositoryView.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/repository/RepositoryView.h"
 #include "WindowLayout.h"
 
-#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/player/AudaciousBinding.h"
-#include "lbtools3/player/WinampCtrl.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/player/PlayerControl.h"
+#include "lbtools3/model/M3uList.h"
 
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"

@@ -30,7 +30,7 @@ class QToolBar;
 class TIniFile;
 class TListsRepository;
 class TMDIChild;
-class TWinampControl;
+class TPlayerControl;
 class TRepositoryView;
 
 // How an action decides whether it is enabled.
@@ -148,7 +148,7 @@ class TMainForm : public QMainWindow,
   void PlayerRowRemoved(IDocumentWindow* window, int n) override;
   void PlayerForgetRow(IDocumentWindow* window) override;
 
-  TWinampControl& Winamp() { return *m_Winamp; }
+  TPlayerControl& Winamp() { return *m_Winamp; }
 
   // ---- IListsHost (finding text across lists) ----
   QList<TListEntry> KnownLists() override;
@@ -249,7 +249,7 @@ class TMainForm : public QMainWindow,
   QSlider* m_PositionBar = nullptr;
   QSlider* m_VolumeBar = nullptr;
   std::unique_ptr<IPlayerBinding> m_PlayerBinding;
-  std::unique_ptr<TWinampControl> m_Winamp;
+  std::unique_ptr<TPlayerControl> m_Winamp;
   // The user holds the position bar: polls leave it alone.
   bool m_bPositionDragging = false;
   QSplitter* m_Splitter = nullptr;

@@ -4,22 +4,22 @@
 #include "Main.h"
 #include "lbtools3/ui/Help.h"
 
-#include "lbtools3/player/WinampCtrl.h"
-#include "MainOperations.h"
+#include "lbtools3/player/PlayerControl.h"
+#include "lbtools3/files/SongFiles.h"
 #include "lbtools3/ui/QtUiServices.h"
-#include "Repository.h"
-#include "RepositoryView.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/repository/RepositoryView.h"
 #include "WindowLayout.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/ColumnsDlg.h"
-#include "lbtools3/find/NewFindText.h"
-#include "lbtools3/find/NewSortDlg.h"
-#include "lbtools3/find/_NewFindTextForm.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/docwin/ColumnsDialog.h"
+#include "lbtools3/find/FindDialog.h"
+#include "lbtools3/find/SortDialog.h"
+#include "lbtools3/find/FindResultsWindow.h"
 #include "lbtools3/files/ListPaths.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
-#include "lbtools3/model/infowind.h"
-#include "lbtools3/tags/NewEditTagsDlg.h"
+#include "lbtools3/model/InfoWindowManager.h"
+#include "lbtools3/tags/TagsEditorDialog.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -109,8 +109,8 @@ void PrepareChild(TMDIChild* child, QMdiArea* area, const QIcon& icon,
           action->setShortcuts({});
           break;
         }
-    sub->setGeometry(lb::NewDocumentWindowRect(area->viewport()->size(),
-                                               int(area->subWindowList().size()) - 1));
+    sub->setGeometry(
+        lb::NewDocumentWindowRect(area->viewport()->size(), int(area->subWindowList().size()) - 1));
   }
   child->ListView2->setContextMenuPolicy(Qt::ActionsContextMenu);
   for (const char* name : {"OptionsTagsEdit", "OptionsFindText", "OptionsSortItems",
@@ -651,8 +651,8 @@ QList<IListsHost::TListEntry> TMainForm::KnownLists() {
   QList<TListEntry> lists;
   TListsRepository& repo = *m_Repository;
   for (int row = 0; row < repo.Count(); ++row)
-    lists.append({repo.Path(row), repo.IsOpen(row) ? repo.Child(row) : nullptr,
-                  repo.IsSelected(row)});
+    lists.append(
+        {repo.Path(row), repo.IsOpen(row) ? repo.Child(row) : nullptr, repo.IsSelected(row)});
   return lists;
 }
 

@@ -2,9 +2,9 @@
 // document window's selected songs.
 #include "Main.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/files/NewRenameFiles.h"
-#include "lbtools3/files/_CopyMoveFiles.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/files/RenameDialog.h"
+#include "lbtools3/files/CopyMoveDialog.h"
 
 #include <QAction>
 

@@ -1,13 +1,13 @@
 // The main window's maintenance commands: checking the active list, replacing paths,
 // the forgotten-files search and writing lists as text.
 #include "Main.h"
-#include "Repository.h"
+#include "lbtools3/repository/Repository.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/maintenance/DeadFilesDlg.h"
-#include "lbtools3/maintenance/NewReplacePaths.h"
-#include "lbtools3/maintenance/RelinkDlg.h"
-#include "lbtools3/report/WriteTextDlg.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/maintenance/ForgottenFilesDialog.h"
+#include "lbtools3/maintenance/ReplacePathsDialog.h"
+#include "lbtools3/maintenance/RelinkDialog.h"
+#include "lbtools3/report/ReportDialog.h"
 
 #include <QAction>
 
@@ -20,9 +20,8 @@ void TMainForm::ConnectMaintenanceActions() {
     lb::RelinkInWindow(*c, *this, *m_Repository, m_Ini, this);
   };
   on("ServiceCheckList", TActionRule::Doc, [this, findMoved] {
-    WithChild([findMoved](TMDIChild* c) {
-      lb::CheckListInWindow(c, [c, findMoved] { findMoved(c); });
-    });
+    WithChild(
+        [findMoved](TMDIChild* c) { lb::CheckListInWindow(c, [c, findMoved] { findMoved(c); }); });
   });
   on("ServiceRelink", TActionRule::Doc, [this, findMoved] { WithChild(findMoved); });
   on("ServiceChangePaths", TActionRule::Sel, [this] {

@@ -3,11 +3,11 @@
 // questions about the song being played.
 #include "Main.h"
 
-#include "Repository.h"
+#include "lbtools3/repository/Repository.h"
 
-#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/player/AudaciousBinding.h"
-#include "lbtools3/player/WinampCtrl.h"
+#include "lbtools3/player/PlayerControl.h"
 #include "platform/IniFile.h"
 
 #include <QAction>
@@ -79,16 +79,16 @@ class TPositionBarFilter : public QObject {
 
 void TMainForm::ConnectPlayer() {
   m_PlayerBinding = std::make_unique<TAudaciousBinding>();
-  m_Winamp = std::make_unique<TWinampControl>(m_Ini, *m_PlayerBinding);
+  m_Winamp = std::make_unique<TPlayerControl>(m_Ini, *m_PlayerBinding);
 
-  auto onChild = [this](void (TWinampControl::*fn)(IDocumentWindow*, bool), bool bSelected) {
+  auto onChild = [this](void (TPlayerControl::*fn)(IDocumentWindow*, bool), bool bSelected) {
     return [this, fn, bSelected] {
       if (TMDIChild* child = ActiveChild()) ((*m_Winamp).*fn)(child, bSelected);
     };
   };
-  connect(Act("WinampPlay"), &QAction::triggered, this, onChild(&TWinampControl::Play, false));
+  connect(Act("WinampPlay"), &QAction::triggered, this, onChild(&TPlayerControl::Play, false));
   connect(Act("WinampPlaySelected"), &QAction::triggered, this,
-          onChild(&TWinampControl::Play, true));
+          onChild(&TPlayerControl::Play, true));
   connect(Act("WinampPlayWithReload"), &QAction::triggered, this, [this] {
     if (TMDIChild* child = ActiveChild()) {
       child->SetChangedSinceSent(true);
@@ -153,7 +153,7 @@ void TMainForm::PlayerStopFollowing(IDocumentWindow* window) {
 int TMainForm::PlayerPlayingRow(IDocumentWindow* window) {
   if (!m_Winamp) return -1;
   const int row = m_Winamp->CurrentIndex();
-  return m_Winamp->PlayingImage(window, row) == TWinampControl::kPlayingImage ? row : -1;
+  return m_Winamp->PlayingImage(window, row) == TPlayerControl::kPlayingImage ? row : -1;
 }
 
 void TMainForm::PlayerPlayFrom(IDocumentWindow*, int) {

@@ -1,8 +1,8 @@
 // The main window's recognizer command: filling the selected songs' tags from a disc.
 #include "Main.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/recognizer/NewRecognizerDlg.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/recognizer/RecognizerDialog.h"
 
 #include <QAction>
 #include <memory>

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "Settings.h"
+#include "lbtools3/settings/Settings.h"
 #include <cstdint>
 #include <optional>
 

@@ -3,7 +3,7 @@
 #include "Main.h"
 #include "lbtools3/ui/Application.h"
 #include "lbtools3/ui/QtUiServices.h"
-#include "Settings.h"
+#include "lbtools3/settings/Settings.h"
 
 #include "lbtools3/model/ID3ComAccess.h"
 #include "platform/IniFile.h"

@@ -1,8 +1,7 @@
 # Start-up, the main window and its dialogs.
 target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/StartUp.cpp ${CMAKE_CURRENT_LIST_DIR}/StartUp.h
-  ${CMAKE_CURRENT_LIST_DIR}/WindowLayout.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowLayout.h
-  ${CMAKE_CURRENT_LIST_DIR}/MainOperations.cpp ${CMAKE_CURRENT_LIST_DIR}/MainOperations.h)
+  ${CMAKE_CURRENT_LIST_DIR}/WindowLayout.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowLayout.h)
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainDocuments.cpp

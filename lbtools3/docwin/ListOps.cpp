@@ -1,6 +1,6 @@
 #include "ListOps.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <algorithm>
 

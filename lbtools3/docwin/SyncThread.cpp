@@ -3,7 +3,7 @@
 #include "ListOps.h"
 
 #include "lbtools3/model/ID3ComAccess.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "FileNames.h"
 
-#include "lbtools3/docwin/ColumnKinds.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/SongFields.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/Genres.h"
 
 namespace lb {

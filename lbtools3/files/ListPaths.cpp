@@ -1,9 +1,9 @@
 #include "ListPaths.h"
 
-#include "lbtools3/app/MainOperations.h"
-#include "lbtools3/app/Repository.h"
-#include "lbtools3/model/M3uList2.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/files/SongFiles.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/UiServices.h"
 
 namespace lb {

@@ -3,10 +3,11 @@
 target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FileNames.cpp ${CMAKE_CURRENT_LIST_DIR}/FileNames.h
   ${CMAKE_CURRENT_LIST_DIR}/FileOperation.cpp ${CMAKE_CURRENT_LIST_DIR}/FileOperation.h
-  ${CMAKE_CURRENT_LIST_DIR}/RenameFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/RenameFiles.h
-  ${CMAKE_CURRENT_LIST_DIR}/CopyMoveFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyMoveFiles.h
-  ${CMAKE_CURRENT_LIST_DIR}/ListPaths.cpp ${CMAKE_CURRENT_LIST_DIR}/ListPaths.h)
+  ${CMAKE_CURRENT_LIST_DIR}/Rename.cpp ${CMAKE_CURRENT_LIST_DIR}/Rename.h
+  ${CMAKE_CURRENT_LIST_DIR}/CopyMove.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyMove.h
+  ${CMAKE_CURRENT_LIST_DIR}/ListPaths.cpp ${CMAKE_CURRENT_LIST_DIR}/ListPaths.h
+  ${CMAKE_CURRENT_LIST_DIR}/SongFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/SongFiles.h)
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FileErrorDialogs.cpp ${CMAKE_CURRENT_LIST_DIR}/FileErrorDialogs.h
-  ${CMAKE_CURRENT_LIST_DIR}/NewRenameFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/NewRenameFiles.h
-  ${CMAKE_CURRENT_LIST_DIR}/_CopyMoveFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/_CopyMoveFiles.h)
+  ${CMAKE_CURRENT_LIST_DIR}/RenameDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/RenameDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/CopyMoveDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyMoveDialog.h)

@@ -1,7 +1,7 @@
 #include "FindText.h"
 
-#include "lbtools3/docwin/ColumnKinds.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/SongFields.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/IniFile.h"

@@ -4,7 +4,7 @@
 // QtCore only: the dialog, the results window and the command-line tool share it.
 #pragma once
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IListsHost.h"
 
 #include <QList>

@@ -2,8 +2,8 @@
 # used by the command-line tool), the dialogs and the results window in lbapp.
 target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FindText.cpp ${CMAKE_CURRENT_LIST_DIR}/FindText.h
-  ${CMAKE_CURRENT_LIST_DIR}/SortOrder.cpp ${CMAKE_CURRENT_LIST_DIR}/SortOrder.h)
+  ${CMAKE_CURRENT_LIST_DIR}/Sort.cpp ${CMAKE_CURRENT_LIST_DIR}/Sort.h)
 target_sources(lbapp PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/NewFindText.cpp ${CMAKE_CURRENT_LIST_DIR}/NewFindText.h
-  ${CMAKE_CURRENT_LIST_DIR}/_NewFindTextForm.cpp ${CMAKE_CURRENT_LIST_DIR}/_NewFindTextForm.h
-  ${CMAKE_CURRENT_LIST_DIR}/NewSortDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/NewSortDlg.h)
+  ${CMAKE_CURRENT_LIST_DIR}/FindDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/FindDialog.h
+  ${CMAKE_CURRENT_LIST_DIR}/FindResultsWindow.cpp ${CMAKE_CURRENT_LIST_DIR}/FindResultsWindow.h
+  ${CMAKE_CURRENT_LIST_DIR}/SortDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/SortDialog.h)

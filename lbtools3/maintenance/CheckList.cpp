@@ -1,6 +1,6 @@
 #include "CheckList.h"
 
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/FileSystem.h"

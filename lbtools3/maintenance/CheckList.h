@@ -2,7 +2,7 @@
 // files that no list of the repository names (the forgotten files).
 #pragma once
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 
 #include <QSet>

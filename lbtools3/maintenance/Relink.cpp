@@ -1,7 +1,7 @@
 #include "Relink.h"
 
 #include "lbtools3/model/ID3ComAccess.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/UiServices.h"
 

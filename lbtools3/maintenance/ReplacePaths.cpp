@@ -1,6 +1,6 @@
 #include "ReplacePaths.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 // A list on disk: the M3U file and the data file beside it, loading (with the merge
 // after an outside edit), saving, and the messages shown when either goes wrong.
-#include "M3uList2.h"
+#include "M3uList.h"
 #include "SlInsertFilesManager.h"
 #include "SlStream.h"
-#include "infowind.h"
+#include "InfoWindowManager.h"
 
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"

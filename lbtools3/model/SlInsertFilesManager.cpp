@@ -1,6 +1,6 @@
 #include "SlInsertFilesManager.h"
 
-#include "infowind.h"
+#include "InfoWindowManager.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"

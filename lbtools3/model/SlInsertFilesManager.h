@@ -4,7 +4,7 @@
 // (after asking) and offers lists the repository does not know yet.
 #pragma once
 
-#include "M3uList2.h"
+#include "M3uList.h"
 
 #include <QCollator>
 #include <QSet>

@@ -1,7 +1,7 @@
 // The two tag records: their fields and setters, the data-stream blocks, and how each
 // is read from, written to and removed from the music file.
 #include "ID3ComAccess.h"
-#include "M3uList2.h"
+#include "M3uList.h"
 #include "SlStream.h"
 
 #include "platform/Assert.h"
@@ -217,7 +217,8 @@ bool TSlTag::SaveTag(bool bClearReadOnly) {
   bool ok = WriteToFile(bClearReadOnly);
   if (ok)
     SetPendingAge(lb::FileAge(FilePath()));
-  else if (m_LastError != TSlTagError::Damaged)  // a damaged tag stays as it was: so does the record
+  else if (m_LastError !=
+           TSlTagError::Damaged)  // a damaged tag stays as it was: so does the record
     SetPendingAge(kAgeSyncAgain);
   return ok;
 }

@@ -2,7 +2,7 @@
 // handing a list to the player from the command line.
 #pragma once
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 
 class TPlayerListWindow : public IDocumentWindow {

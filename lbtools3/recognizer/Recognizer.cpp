@@ -1,7 +1,7 @@
 #include "Recognizer.h"
 
 #include "extracter/contract/ExtracterRecords.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 

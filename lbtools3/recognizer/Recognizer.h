@@ -4,9 +4,9 @@
 // command-line tool.
 #pragma once
 
-#include "cli/ExtractCommand.h"
+#include "extracter/client/Extracters.h"
 #include "com/Categories.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/InfoWindowManager.h"
 
 #include <QString>
 #include <vector>

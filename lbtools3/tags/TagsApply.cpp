@@ -2,8 +2,8 @@
 
 #include "com/Com.h"
 #include "lbtools3/model/ID3ComAccess.h"
-#include "lbtools3/model/M3uList2.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/Genres.h"
 #include "platform/UiServices.h"
 

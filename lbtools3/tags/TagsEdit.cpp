@@ -1,6 +1,6 @@
 #include "TagsEdit.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/CodePage.h"
 #include "platform/Genres.h"
 #include "platform/IniFile.h"

@@ -4,4 +4,4 @@ target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/TagsEdit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TagsApply.cpp)
 target_sources(lbapp PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/NewEditTagsDlg.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/TagsEditorDialog.cpp)

@@ -1,6 +1,6 @@
 #include "InfoWindow.h"
 
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/InfoWindowManager.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,8 +1,11 @@
+# Column images and the default column set of a list window (QtCore only).
+target_sources(lbops PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/SongColumns.cpp ${CMAKE_CURRENT_LIST_DIR}/SongColumns.h)
 # The Qt implementation of the user-interface seam and the progress windows.
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/QtUiServices.cpp ${CMAKE_CURRENT_LIST_DIR}/QtUiServices.h
   ${CMAKE_CURRENT_LIST_DIR}/InfoWindow.cpp ${CMAKE_CURRENT_LIST_DIR}/InfoWindow.h
-  ${CMAKE_CURRENT_LIST_DIR}/_InfoWindow1.cpp ${CMAKE_CURRENT_LIST_DIR}/_InfoWindow1.h)
+  ${CMAKE_CURRENT_LIST_DIR}/WorkerDialog.cpp ${CMAKE_CURRENT_LIST_DIR}/WorkerDialog.h)
 # The guide with its help topics, the program's identity (name, icon, Qt's Russian
 # texts).
 target_sources(lbapp PRIVATE

@@ -2,8 +2,8 @@
 // nesting on the real window, shortened labels, and the Russian "to all" buttons.
 #include "lbtools3/ui/InfoWindow.h"
 #include "lbtools3/ui/QtUiServices.h"
-#include "lbtools3/ui/_InfoWindow1.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/ui/WorkerDialog.h"
+#include "lbtools3/model/InfoWindowManager.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

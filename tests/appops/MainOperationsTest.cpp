@@ -2,8 +2,8 @@
 // deleting to the trash and replacing paths in a document.
 #include "TestEnv.h"
 
-#include "lbtools3/app/MainOperations.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/files/SongFiles.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/CodePage.h"
 #include <QProcess>
 #include <gtest/gtest.h>

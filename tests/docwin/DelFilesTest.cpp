@@ -1,9 +1,9 @@
 // Deleting the selected songs' files: missing files, files that cannot go, the paths
 // handed on to the other lists, and the player's row updates.
-#include "lbtools3/docwin/DelFilesWorker.h"
+#include "lbtools3/docwin/DeleteFilesWorker.h"
 
 #include "DocWinTestUtil.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -1,6 +1,6 @@
 // Where drops land, what they move or copy, and the column under a click.
 #include "lbtools3/docwin/ListOps.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include "DocWinTestUtil.h"
 #include "platform/ScriptedUiServices.h"

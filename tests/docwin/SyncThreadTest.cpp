@@ -3,7 +3,7 @@
 #include "lbtools3/docwin/SyncThread.h"
 
 #include "DocWinTestUtil.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 

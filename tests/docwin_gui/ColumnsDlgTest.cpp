@@ -2,9 +2,9 @@
 // gives the window.
 #include "FakeHost.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/ColumnKinds.h"
-#include "lbtools3/docwin/ColumnsDlg.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/model/SongFields.h"
+#include "lbtools3/docwin/ColumnsDialog.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QApplication>

@@ -3,8 +3,8 @@
 #include "FakeHost.h"
 
 #include "docwin/DocWinTestUtil.h"
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/ColumnKinds.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/ui/SongColumns.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -4,8 +4,8 @@
 #include "FakeHost.h"
 
 #include "docwin/DocWinTestUtil.h"
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/ColumnsDlg.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/docwin/ColumnsDialog.h"
 #include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/QtUiServices.h"
 #include "platform/ScriptedUiServices.h"

@@ -1,7 +1,7 @@
 // Registration of both servers through lbregsvr into the test's private registry, and
 // finding the extracters through the category afterwards.
 #include "ExtracterTestSupport.h"
-#include "cli/ExtractCommand.h"
+#include "extracter/client/Extracters.h"
 #include "com/Categories.h"
 #include "com/Server.h"
 #include "platform/Registry.h"

@@ -2,8 +2,8 @@
 // settings, and runs on real files, including moves that fail half way.
 #include "FilesTestUtil.h"
 
-#include "lbtools3/app/Repository.h"
-#include "lbtools3/files/CopyMoveFiles.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/files/CopyMove.h"
 #include "lbtools3/files/ListPaths.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"

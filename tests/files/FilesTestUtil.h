@@ -5,7 +5,7 @@
 #include "model/ModelTestUtil.h"
 
 #include "lbtools3/files/FileOperation.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <QStringList>
 #include <deque>

@@ -3,9 +3,9 @@
 // repository following with their cached tags.
 #include "FilesTestUtil.h"
 
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/repository/Repository.h"
 #include "lbtools3/files/ListPaths.h"
-#include "lbtools3/files/RenameFiles.h"
+#include "lbtools3/files/Rename.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"

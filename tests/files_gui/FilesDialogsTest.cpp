@@ -4,10 +4,10 @@
 #include "../docwin_gui/FakeHost.h"
 #include "../files/FilesTestUtil.h"
 
-#include "lbtools3/docwin/ChildWin.h"
+#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/docwin/ListView.h"
-#include "lbtools3/files/NewRenameFiles.h"
-#include "lbtools3/files/_CopyMoveFiles.h"
+#include "lbtools3/files/RenameDialog.h"
+#include "lbtools3/files/CopyMoveDialog.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -2,7 +2,7 @@
 // asked of them.
 #pragma once
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IListsHost.h"
 
 #include <QStringList>

@@ -1,7 +1,7 @@
 // The find and sort commands of the command-line tool as a user scripts them.
 #include "docwin/DocWinTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <QFile>
 #include <QProcess>

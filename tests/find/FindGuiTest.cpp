@@ -4,11 +4,11 @@
 #include "TestEnv.h"
 #include "docwin_gui/FakeHost.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/ColumnKinds.h"
-#include "lbtools3/find/NewFindText.h"
-#include "lbtools3/find/NewSortDlg.h"
-#include "lbtools3/find/_NewFindTextForm.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/model/SongFields.h"
+#include "lbtools3/find/FindDialog.h"
+#include "lbtools3/find/SortDialog.h"
+#include "lbtools3/find/FindResultsWindow.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -4,7 +4,7 @@
 #include "FakeLists.h"
 
 #include "docwin/DocWinTestUtil.h"
-#include "lbtools3/docwin/ColumnKinds.h"
+#include "lbtools3/model/SongFields.h"
 #include "lbtools3/find/FindText.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"

@@ -3,8 +3,8 @@
 // arranger giving the same order as the comparator.
 #include "TestEnv.h"
 
-#include "lbtools3/find/SortOrder.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/find/Sort.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <gtest/gtest.h>
 #include <numeric>

@@ -3,12 +3,12 @@
 #include "TestEnv.h"
 #include "../docwin_gui/FakeHost.h"
 
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/maintenance/DeadFilesDlg.h"
-#include "lbtools3/maintenance/NewReplacePaths.h"
-#include "lbtools3/maintenance/RelinkDlg.h"
-#include "lbtools3/report/TextReport.h"
-#include "lbtools3/report/WriteTextDlg.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/maintenance/ForgottenFilesDialog.h"
+#include "lbtools3/maintenance/ReplacePathsDialog.h"
+#include "lbtools3/maintenance/RelinkDialog.h"
+#include "lbtools3/report/Report.h"
+#include "lbtools3/report/ReportDialog.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -4,7 +4,7 @@
 
 #include "lbtools3/maintenance/CheckList.h"
 #include "lbtools3/maintenance/ReplacePaths.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"

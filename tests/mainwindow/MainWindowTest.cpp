@@ -4,9 +4,9 @@
 #include "model/ModelTestUtil.h"
 
 #include "lbtools3/app/Main.h"
-#include "lbtools3/app/Repository.h"
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/docwin/ColumnKinds.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/model/SongFields.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 

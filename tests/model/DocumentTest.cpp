@@ -2,7 +2,7 @@
 // documents and the clipboard.
 #include "ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -3,7 +3,7 @@
 // outside edit, and input that must never crash or lose data.
 #include "ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"

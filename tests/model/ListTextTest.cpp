@@ -2,7 +2,7 @@
 // must never be taken for a list, and saves on a full disk.
 #include "ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"

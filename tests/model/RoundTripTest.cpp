@@ -2,7 +2,7 @@
 // and the clipboard, against a data file laid out here byte by byte from the format.
 #include "ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -2,7 +2,7 @@
 // turning synchronisation on and off.
 #include "ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -187,8 +187,8 @@ TEST_F(SyncTest, RemoveTagWithoutSyncOnlyClearsTheRecord) {
 TEST_F(SyncTest, UpperCaseExtensionsAreMp3Files) {
   for (const QString name : {"LOUD.MP3", "Mixed.Mp3"}) {
     const QString path = dir + "/" + name;
-    lbtest::WriteFile(path, lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")}}) +
-                                modeltest::Mp3Frames());
+    lbtest::WriteFile(
+        path, lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")}}) + modeltest::Mp3Frames());
     TSlSong& song = Add(path);
     song.Sync();
     EXPECT_TRUE(song.m_Tag2.bTagSync) << name.toStdString();

@@ -2,7 +2,7 @@
 // the setters' refusals, and ID3v2 through the tag component.
 #include "ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // test starts its own bus and player), and its rules that need no player.
 #include "lbtools3/player/AudaciousBinding.h"
 #include "lbtools3/player/PlayerListWindow.h"
-#include "lbtools3/player/WinampCtrl.h"
+#include "lbtools3/player/PlayerControl.h"
 
 #include "TestEnv.h"
 #include "platform/IniFile.h"
@@ -129,7 +129,7 @@ class PlayerTest : public ::testing::Test {
     if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
     binding = std::make_unique<TAudaciousBinding>(session.bus);
     ini.WriteBool("Edit", "Winamp", true);
-    control = std::make_unique<TWinampControl>(ini, *binding);
+    control = std::make_unique<TPlayerControl>(ini, *binding);
     control->SetTempFolder(dir);
     control->Init();
   }
@@ -155,7 +155,7 @@ class PlayerTest : public ::testing::Test {
   QString dir = lbtest::NewTempDir();
   TIniFile ini{dir + "/lbtools3.ini"};
   std::unique_ptr<TAudaciousBinding> binding;
-  std::unique_ptr<TWinampControl> control;
+  std::unique_ptr<TPlayerControl> control;
   TPlayerListWindow window;
 };
 
@@ -173,7 +173,7 @@ TEST_F(PlayerTest, PlaySendsTheListStartsAtTheRowAndFollowsIt) {
   EXPECT_TRUE(sent.endsWith("/list000.m3u"));
   control->Poll();
   EXPECT_EQ(control->CurrentIndex(), 2);
-  EXPECT_EQ(control->PlayingImage(&window, 2), TWinampControl::kPlayingImage);
+  EXPECT_EQ(control->PlayingImage(&window, 2), TPlayerControl::kPlayingImage);
   EXPECT_EQ(control->PlayingImage(&window, 1), -1);
 
   // The list file is gone on the fourth poll (800 ms at the window's pace).
@@ -266,7 +266,7 @@ TEST_F(PlayerTest, PositionTextPositionBarAndVolume) {
 TEST_F(PlayerTest, AMissingFirstSongIsReportedAndNothingIsSent) {
   FillList(2, 3, {0});
   PlayRow(0);
-  EXPECT_EQ(ui.Texts(), QStringList{TWinampControl::kSongNotFound});
+  EXPECT_EQ(ui.Texts(), QStringList{TPlayerControl::kSongNotFound});
   EXPECT_EQ(binding->Length(), 0);
   EXPECT_EQ(control->PlayingWindow(), nullptr);
 }

@@ -10,7 +10,7 @@
 // list), and a stand-in "pavucontrol" early on PATH that notes each of its starts (the
 // action of hot-key slot 6).
 #include "TestEnv.h"
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/repository/Repository.h"
 #include "lbtools3/app/StartUp.h"
 #include "platform/IniFile.h"
 #include "platform/NamedObjects.h"

@@ -1,6 +1,6 @@
 // "lbtools3-cli recognize" over a tracker.ini disc: the chosen rows filled and saved.
 #include "extracter/ExtracterTestSupport.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <QDir>
 #include <QProcess>

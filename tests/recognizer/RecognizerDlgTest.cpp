@@ -2,8 +2,8 @@
 // deselected after the extraction.
 #include "docwin_gui/FakeHost.h"
 #include "extracter/ExtracterTestSupport.h"
-#include "lbtools3/docwin/ChildWin.h"
-#include "lbtools3/recognizer/NewRecognizerDlg.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/recognizer/RecognizerDialog.h"
 #include "com/Categories.h"
 #include "com/Server.h"
 #include "platform/ScriptedUiServices.h"

@@ -1,7 +1,7 @@
 // The recognizer over the four registered extracters on small disc trees: marks, the
 // extraction into a list's selected songs, and the answers written into the records.
 #include "extracter/ExtracterTestSupport.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/recognizer/Recognizer.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -4,7 +4,7 @@
 #include "TestEnv.h"
 
 #include "lbtools3/maintenance/Relink.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/ScriptedUiServices.h"
 

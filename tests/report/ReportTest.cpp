@@ -2,8 +2,8 @@
 // the questions of OK and of a stopped run, and what a stopped run leaves behind.
 #include "TestEnv.h"
 
-#include "lbtools3/model/M3uList2.h"
-#include "lbtools3/report/TextReport.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/report/Report.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"

@@ -1,6 +1,6 @@
 // lbtools3-cli repo: the commands work on the settings file the window reads.
 #include "TestEnv.h"
-#include "lbtools3/app/Repository.h"
+#include "lbtools3/repository/Repository.h"
 #include "platform/IniFile.h"
 
 #include <QFileInfo>

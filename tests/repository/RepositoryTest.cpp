@@ -3,8 +3,8 @@
 // with and without the shell switch, bulk selection, the user's open action and the
 // folder scan.
 #include "TestEnv.h"
-#include "lbtools3/app/Repository.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/repository/Repository.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 

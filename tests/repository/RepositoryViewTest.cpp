@@ -1,7 +1,7 @@
 // The repository's list view: its cells, its selection kept in step with the
 // repository's both ways, the header click and Enter.
 #include "TestEnv.h"
-#include "lbtools3/app/RepositoryView.h"
+#include "lbtools3/repository/RepositoryView.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 

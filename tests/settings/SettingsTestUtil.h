@@ -3,7 +3,7 @@
 #pragma once
 
 #include "TestEnv.h"
-#include "lbtools3/app/Settings.h"
+#include "lbtools3/settings/Settings.h"
 
 #include <QFile>
 #include <QString>

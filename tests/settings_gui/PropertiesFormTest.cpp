@@ -1,7 +1,7 @@
 // The settings dialog driven offscreen: filling, the dependencies between controls,
 // the hot-key slot editor, validation on OK and what OK and Cancel leave in the file.
 #include "SettingsTestUtil.h"
-#include "lbtools3/app/PropertiesForm.h"
+#include "lbtools3/settings/SettingsDialog.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 // focus in that field.
 #include "SettingsTestUtil.h"
 
-#include "lbtools3/app/PropertiesForm.h"
+#include "lbtools3/settings/SettingsDialog.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QApplication>

@@ -2,8 +2,8 @@
 // and extract buttons, OK in both modes, the separator kept in the settings, and undo.
 #include "TagsTestUtil.h"
 
-#include "lbtools3/model/_BaseWorkerThread.h"
-#include "lbtools3/tags/NewEditTagsDlg.h"
+#include "lbtools3/model/WorkerThread.h"
+#include "lbtools3/tags/TagsEditorDialog.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"

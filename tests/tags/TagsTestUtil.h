@@ -4,7 +4,7 @@
 
 #include "model/ModelTestUtil.h"
 
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 
 #include <QString>
 #include <QStringList>

@@ -4,7 +4,7 @@
 #include "model/ModelTestUtil.h"
 #include "TestEnv.h"
 #include "lbtools3/model/ID3ComAccess.h"
-#include "lbtools3/model/M3uList2.h"
+#include "lbtools3/model/M3uList.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QLibrary>

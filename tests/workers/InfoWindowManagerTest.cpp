@@ -1,6 +1,6 @@
 // The progress-window manager: nesting, saved texts, the main window's state, the
 // shared Stop flag, and shortening path texts.
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <gtest/gtest.h>

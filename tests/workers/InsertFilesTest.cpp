@@ -3,7 +3,7 @@
 // Cancel, and bad input that must neither crash nor hang.
 #include "TestEnv.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
-#include "lbtools3/model/infowind.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 

@@ -1,6 +1,6 @@
 // The worker framework: synchronised services run on the main thread, Stop waits for
 // the worker's end, and the worker-finished notice always comes.
-#include "lbtools3/model/_BaseWorkerThread.h"
+#include "lbtools3/model/WorkerThread.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QCoreApplication>

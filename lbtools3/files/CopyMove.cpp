@@ -1,0 +1,331 @@
+#include "CopyMove.h"
+
+#include "FileNames.h"
+#include "FileOperation.h"
+#include "lbtools3/model/SongFields.h"
+#include "lbtools3/model/M3uList.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QFile>
+#include <algorithm>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace lb {
+
+namespace {
+
+struct TCriterion {
+  const char* caption;
+  const char* emptyName;
+};
+constexpr TCriterion kCriteria[kCriterionCount] = {
+    {"По алфавиту", ""},
+    {"По альбому (тэг v1)", "Unknown album"},
+    {"По исполнителю (тэг v1)", "Unknown artist"},
+    {"По году (тэг v1)", "Unknown year"},
+    {"По комментарию (тэг v1)", "Unknown comment"},
+    {"По альбому (тэг v2)", "Unknown album"},
+    {"По исполнителю (тэг v2)", "Unknown artist"},
+    {"По году (тэг v2)", "Unknown year"},
+    {"По комментарию (тэг v2)", "Unknown comment"},
+    {"По композитору (тэг v2)", "Unknown composer"},
+    {"По ориг. исполнителю (тэг v2)", "Unknown orig. artist"},
+    {"По авторским правам (тэг v2)", "Unknown copyrights"},
+    {"По URL (тэг v2)", "Unknown URL"},
+    {"Кем кодирован (тэг v2)", "Unknown encoded"},
+};
+
+QString FieldOf(const TSlSong& song, int criterion) {
+  const TSlTag1& t1 = song.m_Tag1;
+  const TSlTag2& t2 = song.m_Tag2;
+  switch (criterion) {
+    case 1:
+      return t1.GetAlbum();
+    case 2:
+      return t1.GetArtist();
+    case 3:
+      return t1.GetYear();
+    case 4:
+      return t1.GetComment();
+    case 5:
+      return t2.Album;
+    case 6:
+      return t2.Artist;
+    case 7:
+      return t2.Year;
+    case 8:
+      return OneLineComment(t2.Comment);
+    case 9:
+      return t2.Composer;
+    case 10:
+      return t2.OrigArt;
+    case 11:
+      return t2.Copyright;
+    case 12:
+      return t2.URL;
+    case 13:
+      return t2.EncodedBy;
+    default:
+      return QString();
+  }
+}
+
+// Appends a level to path (ending with "/"), creating the folder when missing.
+bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt) {
+  QString folder = path + level;
+  if (!DirectoryExists(folder) && !CreateDirectoryAsking(prompt, folder)) return false;
+  path = folder + "/";
+  return true;
+}
+
+}  // namespace
+
+QString CriterionCaption(int criterion) {
+  return criterion >= 0 && criterion < kCriterionCount ? kCriteria[criterion].caption : "";
+}
+
+QString CriterionEmptyName(int criterion) {
+  return criterion >= 0 && criterion < kCriterionCount ? kCriteria[criterion].emptyName : "";
+}
+
+QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect) {
+  QString name = FieldOf(song, criterion).trimmed();
+  if (bCorrect) name = ReplaceRefusedCharacters(name);
+  // The path separator would make two levels of one.
+  name.replace(u'/', u'_');
+  name = CorrectName(name);
+  return name.isEmpty() ? CriterionEmptyName(criterion) : name;
+}
+
+QChar AlphabetLetter(const TSlSong& song) {
+  const TSlTag& tag = !song.m_Tag1.m_bExists && song.m_Tag2.m_bExists
+                          ? static_cast<const TSlTag&>(song.m_Tag2)
+                          : static_cast<const TSlTag&>(song.m_Tag1);
+  return tag.m_DisplayName.isEmpty() ? QChar() : tag.m_DisplayName.at(0).toUpper();
+}
+
+bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int>& criteria,
+                       bool bCorrect, IDirErrorPrompt* prompt, QString* folder) {
+  QString path = root.endsWith(u'/') ? root : root + "/";
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  for (int criterion : criteria) {
+    if (criterion == 0) {
+      const QChar c = AlphabetLetter(song);
+      if (c.unicode() < u'A') {
+        if (!AddLevel(path, "#", prompt)) return false;
+        continue;
+      }
+      // Capital Cyrillic letters А..Я are gathered in one folder first.
+      if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F && !AddLevel(path, "RUS", prompt))
+        return false;
+      QString letter(c);
+      if (bCorrect) letter = ReplaceRefusedCharacters(letter);
+      if (!AddLevel(path, letter, prompt)) return false;
+      continue;
+    }
+    if (criterion < 0 || criterion >= kCriterionCount) continue;
+    if (!AddLevel(path, CriterionFolderName(song, criterion, bCorrect), prompt)) return false;
+  }
+  *folder = path;
+  return true;
+}
+
+TCopyMoveSettings TCopyMoveSettings::Load(TIniFile& ini) {
+  TCopyMoveSettings s;
+  s.root = ini.ReadString("Settings", "CopyMoveFilesRootMusicFolder", QString());
+  s.bCorrect = ini.ReadBool("Settings", "Correct Folders", true);
+  s.criteria = ParseCriteria(ini.ReadString("Settings", "CopyMoveFilesSystematicMask", QString()));
+  for (int i = 0; i < kHistorySize; ++i) {
+    const QString entry =
+        ini.ReadString("Settings", "CopyMoveString" + QString::number(i), QString());
+    if (entry.isEmpty()) break;
+    s.history << entry;
+  }
+  return s;
+}
+
+void TCopyMoveSettings::Store(TIniFile& ini) {
+  if (!root.isEmpty()) {
+    history.removeAll(root);
+    history.prepend(root);
+  }
+  while (history.size() > kHistorySize) history.removeLast();
+  ini.WriteString("Settings", "CopyMoveFilesRootMusicFolder", root);
+  ini.WriteBool("Settings", "Correct Folders", bCorrect);
+  for (int i = 0; i < history.size(); ++i)
+    ini.WriteString("Settings", "CopyMoveString" + QString::number(i), history[i]);
+  ini.WriteString("Settings", "CopyMoveFilesSystematicMask", CriteriaText(criteria));
+}
+
+QList<int> TCopyMoveSettings::ParseCriteria(const QString& text) {
+  QList<int> criteria;
+  for (const QString& part : text.split(',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int n = part.trimmed().toInt(&ok);
+    if (ok && n >= 0 && n < kCriterionCount && !criteria.contains(n)) criteria << n;
+  }
+  return criteria;
+}
+
+QString TCopyMoveSettings::CriteriaText(const QList<int>& criteria) {
+  QStringList parts;
+  for (int n : criteria) parts << QString::number(n);
+  return parts.join(", ");
+}
+
+bool EnsureRootFolder(const QString& root) {
+  if (DirectoryExists(root)) return true;
+  UiServices& ui = UiServices::Instance();
+  if (ui.MessageBox("Корневая папка не существует. Создать ?", UiServices::kCaption,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return false;
+  if (::mkdir(QFile::encodeName(root).constData(), 0777) == 0) return true;
+  ui.MessageBox("Не удаётся создать корневую папку", UiServices::kCaption, MB_OK | MB_ICONERROR);
+  return false;
+}
+
+QString CopyMoveSummary(int selected, int processed, int skipped) {
+  QString text;
+  if (processed < selected) text = "Прервано пользователем.\n";
+  text += "Всего было выделено " + QString::number(selected) + " файлa(ов)\nбыло обработано " +
+          QString::number(processed - skipped) + " файлa(ов)\n";
+  if (processed >= selected) text += "пропущено " + QString::number(skipped) + " файлa(ов)";
+  return text;
+}
+
+TCriteriaLists::TCriteriaLists(const QList<int>& chosen) : selected(chosen) {
+  for (int n = 0; n < kCriterionCount; ++n)
+    if (!selected.contains(n)) unselected << n;
+}
+
+QList<int> TCriteriaLists::Choose(const QList<int>& availableRows, const QList<int>& selectedRows) {
+  QList<int> moving;
+  for (int row : availableRows)
+    if (row >= 0 && row < unselected.size()) moving << unselected[row];
+  int at = selectedRows.isEmpty() ? int(selected.size()) : selectedRows.first() + 1;
+  at = qBound(0, at, int(selected.size()));
+  QList<int> rows;
+  for (int n : moving) {
+    unselected.removeOne(n);
+    rows << at;
+    selected.insert(at++, n);
+  }
+  return rows;
+}
+
+QList<int> TCriteriaLists::Unchoose(const QList<int>& selectedRows) {
+  QList<int> moving;
+  for (int row : selectedRows)
+    if (row >= 0 && row < selected.size()) moving << selected[row];
+  for (int n : moving) {
+    selected.removeOne(n);
+    unselected << n;
+  }
+  std::sort(unselected.begin(), unselected.end());
+  QList<int> rows;
+  for (int n : moving) rows << int(unselected.indexOf(n));
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+QList<int> TCriteriaLists::MoveUp(const QList<int>& selectedRows) {
+  QList<int> rows;
+  int floor = 0;  // a row never passes another chosen row that cannot move
+  for (int row : selectedRows) {
+    if (row < 0 || row >= selected.size()) continue;
+    if (row > floor) {
+      selected.swapItemsAt(row, row - 1);
+      rows << row - 1;
+      floor = row;
+    } else {
+      rows << row;
+      floor = row + 1;
+    }
+  }
+  return rows;
+}
+
+QList<int> TCriteriaLists::MoveDown(const QList<int>& selectedRows) {
+  QList<int> rows;
+  int ceiling = int(selected.size()) - 1;
+  for (auto it = selectedRows.rbegin(); it != selectedRows.rend(); ++it) {
+    const int row = *it;
+    if (row < 0 || row >= selected.size()) continue;
+    if (row < ceiling) {
+      selected.swapItemsAt(row, row + 1);
+      rows.prepend(row + 1);
+      ceiling = row;
+    } else {
+      rows.prepend(row);
+      ceiling = row - 1;
+    }
+  }
+  return rows;
+}
+
+int TRowSelection::SongCount() {
+  return m_Document.m_Songs.size();
+}
+
+}  // namespace lb
+
+TCopyMoveThread::TCopyMoveThread(TSlDocument* document, const Options& options,
+                                 lb::TFileOperation* operation, lb::IDirErrorPrompt* prompt)
+    : m_pDocument(document), m_Options(options), m_pOperation(operation), m_pPrompt(prompt) {}
+
+TCopyMoveThread::~TCopyMoveThread() {
+  StopAndWait();
+}
+
+void TCopyMoveThread::Execute() {
+  m_nSelected = GetSelectedCount();
+  const bool bMove = !m_Options.bCopy;
+  int i = GetSelectedIndex();
+  if (i < 0) return;
+  while (i < GetSongCount()) {
+    if (IsSongSelected(i)) {
+      TSlSong& song = m_pDocument->m_Songs[i];
+      QString source, stored;
+      {
+        std::lock_guard<std::recursive_mutex> lock(song.cs);
+        source = song.GetPath(true);
+        stored = song.m_Path;
+      }
+      SetInfoText(itObject, source);
+      if (bMove)
+        Synchronize([&] {
+          if (m_pChild) m_pChild->PlayerRowRemoving(i);
+        });
+      QString folder;
+      bool built = false;
+      Synchronize([&] {
+        built = lb::BuildTargetFolder(song, m_Options.root, m_Options.criteria, m_Options.bCorrect,
+                                      m_pPrompt, &folder);
+      });
+      if (!built) break;
+      QString target = folder + lb::FileNamePart(stored);
+      const int result = m_pOperation->MoveOrCopy(bMove, source, target);
+      if (result == lb::frCancelled) break;
+      if (result == lb::frSkipped) ++m_nSkipped;
+      if (result == lb::frDone && target != source) m_Handled << source << target;
+      if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
+        std::lock_guard<std::recursive_mutex> lock(song.cs);
+        m_Pairs << source << target;
+        const bool bFull = lb::HasDrive(song.m_Path);
+        song.m_Path = target;
+        if (!bFull) song.SetPathForm(false);
+        song.m_Tag1.UpdateDisplayName();
+        song.m_Tag2.UpdateDisplayName();
+        song.MarkModified();
+      }
+      RedrawSongs(i, i);
+      ++m_nProcessed;
+      if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);
+      if (Terminated()) break;
+    }
+    ++i;
+  }
+}

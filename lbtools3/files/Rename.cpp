@@ -1,0 +1,72 @@
+#include "Rename.h"
+
+#include "FileOperation.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/InfoWindowManager.h"
+#include "platform/IniFile.h"
+
+#include <mutex>
+
+namespace lb {
+
+TRenameSettings TRenameSettings::Load(TIniFile& ini) {
+  TRenameSettings s;
+  s.mask = ini.ReadString("Settings", "Rename Files Mask", kDefaultRenameMask);
+  s.digits = ini.ReadInteger("Settings", "Rename N length", 1);
+  s.bCorrect = ini.ReadBool("Settings", "Correct Folders", true);
+  return s;
+}
+
+void TRenameSettings::Store(TIniFile& ini) const {
+  ini.WriteString("Settings", "Rename Files Mask", mask);
+  ini.WriteInteger("Settings", "Rename N length", digits);
+  ini.WriteBool("Settings", "Correct Folders", bCorrect);
+}
+
+bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
+                         TFileOperation& operation) {
+  TInfoWindowLevel window(kAction, QString(), true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  const int selected = int(rows.size());
+  for (int n : rows) {
+    if (n < 0 || n >= document.m_Songs.size()) continue;
+    TSlSong& song = document.m_Songs[n];
+    const QString source = song.GetPath(true);
+    progress.SetObject(source);
+    QString name;
+    bool built;
+    {
+      std::lock_guard<std::recursive_mutex> lock(song.cs);
+      song.Sync();
+      built = BuildFileName(song, n, m_Pieces, m_nDigits, m_bCorrect, &name);
+    }
+    if (built) {
+      QString target = FileFolderPart(source) + name;
+      const int result = operation.MoveOrCopy(true, source, target);
+      if (result == frCancelled) break;
+      if (result == frDone && target != source) {
+        std::lock_guard<std::recursive_mutex> lock(song.cs);
+        // Tags are kept in step only for MP3 files.
+        if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
+          if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
+          if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
+        }
+        m_Pairs << source << target;
+        const bool bFull = HasDrive(song.m_Path);
+        song.m_Path = target;
+        if (!bFull) song.SetPathForm(false);
+        song.m_Tag1.UpdateDisplayName();
+        song.m_Tag2.UpdateDisplayName();
+        document.SetModified();
+        ++m_nRenamed;
+        if (m_RowRenamed) m_RowRenamed(n);
+      }
+    }
+    ++m_nProcessed;
+    progress.SetProgress(selected ? m_nProcessed * 100 / selected : 100);
+    if (progress.ProcessAndCheckStop()) break;
+  }
+  return m_nProcessed >= selected;
+}
+
+}  // namespace lb

@@ -1,0 +1,105 @@
+#include "RenameDialog.h"
+
+#include "FileErrorDialogs.h"
+#include "Rename.h"
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/docwin/ListView.h"
+#include "lbtools3/ui/IDocumentHost.h"
+#include "platform/Assert.h"
+#include "platform/IniFile.h"
+#include "platform/UiServices.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
+    : QDialog(parent), m_Child(child) {
+  LB_ASSERT(m_Child);
+  setWindowTitle("Переименование файлов по тэгам");
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Edit1 = new QLineEdit);
+  auto* digits = new QFormLayout;
+  digits->addRow("Миним. кол-во цифр в порядковом номере песни:", Edit2 = new QLineEdit);
+  Edit2->setValidator(new QIntValidator(0, 9, Edit2));
+  layout->addLayout(digits);
+  layout->addWidget(CheckBoxCorrectFolders = new QCheckBox("Корректировать имена файлов"));
+  CheckBoxCorrectFolders->setToolTip(
+      "Генерируемые в соответствии с установками пользователя\r\nимена директорий будут "
+      "корректироваться с учётом требований\r\nфайловой системы");
+  layout->addWidget(Label1 =
+                        new QLabel("Имена файлов конструируются по строке - маске с использованием "
+                                   "переменных:"));
+  auto* help = new QHBoxLayout;
+  help->addWidget(Label2 = new QLabel("%1 - Название (тэг v1)\n%2 - Исполнитель (тэг v1)\n"
+                                      "%3 - Альбом (тэг v1)\n%4 - Год (тэг v1)\n"
+                                      "%5 - Комменарий (тэг v1)\n%6 - Жанр (тэг v1)\n"
+                                      "%7 - Название (тэг v2)\n%8 - Исполнитель (тэг v2)\n"
+                                      "%9 - Альбом (тэг v2)"));
+  help->addWidget(Label3 = new QLabel("%10 - Год (тэг v2)\n%11 - Комменарий (тэг v2)\n"
+                                      "%12 - Жанр (тэг v2)\n%13 - Композитор (тэг v2)\n"
+                                      "%14 - Ориг. исполнитель (тэг v2)\n"
+                                      "%15 - Авторские права (тэг v2)\n"
+                                      "%16 - Кем кодирован (тэг v2)\n%17 - Номер песни в листе\n"
+                                      "%n - Имя файла, %e - Расширение, %% - Знак %"));
+  help->addWidget(Label4 = new QLabel("Модификаторы (%&1):\n& - все заглавные\n_ - все строчные\n"
+                                      "$ - первая заглавная\n^ - каждое слово с заглавной"));
+  for (QLabel* label : {Label2, Label3, Label4}) {
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
+  layout->addLayout(help);
+  auto* box = new QDialogButtonBox;
+  OKBtn = box->addButton("Да", QDialogButtonBox::AcceptRole);
+  CancelBtn = box->addButton("Отмена", QDialogButtonBox::RejectRole);
+  OKBtn->setDefault(true);
+  connect(OKBtn, &QPushButton::clicked, this, &TNewRenameFiles::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  layout->addWidget(box);
+
+  const lb::TRenameSettings s = lb::TRenameSettings::Load(m_Child->Host()->Settings());
+  Edit1->setText(s.mask);
+  Edit2->setText(QString::number(s.digits));
+  CheckBoxCorrectFolders->setChecked(s.bCorrect);
+}
+
+void TNewRenameFiles::OKBtnClick() {
+  UiServices& ui = UiServices::Instance();
+  QList<lb::TMaskPiece> pieces;
+  const lb::TMaskError error = lb::ParseRenameMask(Edit1->text(), &pieces);
+  if (error != lb::TMaskError::None) {
+    ui.MessageBox(lb::MaskErrorText(error), UiServices::kCaption, MB_OK | MB_ICONERROR);
+    return;
+  }
+  lb::TRenameSettings s;
+  s.mask = Edit1->text();
+  s.digits = Edit2->text().toInt();
+  s.bCorrect = CheckBoxCorrectFolders->isChecked();
+  s.Store(m_Child->Host()->Settings());
+
+  std::vector<int> rows;
+  for (const auto& [first, last] : m_Child->ListView2->SelectedRanges())
+    for (int n = first; n <= last; ++n) rows.push_back(n);
+  lb::TSlRenameFiles rename(pieces, s.digits, s.bCorrect);
+  rename.m_RowRenamed = [this](int n) {
+    m_Child->ListView2->UpdateItems(n, n);
+    m_Child->ListView2->MakeVisible(n, false);
+  };
+  bool complete;
+  {
+    TNewErRenameFile errors(this);
+    lb::TFileOperation operation(&errors);
+    complete = rename.Run(m_Child->m_Document, rows, operation);
+  }
+  m_Child->Host()->ChangePathsInAllLists(rename.m_Pairs, m_Child);
+  m_Child->m_bPlayerListOutdated = true;
+  if (!complete)
+    ui.MessageBox(lb::TSlRenameFiles::kStopped, UiServices::kCaption, MB_OK | MB_ICONWARNING);
+  accept();
+}

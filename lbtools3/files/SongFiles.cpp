@@ -1,0 +1,113 @@
+#include "SongFiles.h"
+
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/SlInsertFilesManager.h"
+#include "lbtools3/model/InfoWindowManager.h"
+#include "platform/Assert.h"
+#include "platform/FileSystem.h"
+#include "platform/UiServices.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <set>
+#include <sys/stat.h>
+
+namespace lb {
+
+QString GroupDigits(uint64_t value) {
+  QString digits = QString::number(value);
+  for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, ',');
+  return digits;
+}
+
+uint64_t TotalFileSize(const QStringList& fullPaths) {
+  // A file is the same file however it is named (a link, another spelling of the
+  // path): identity is its device and inode.
+  std::set<std::pair<uint64_t, uint64_t>> seen;
+  uint64_t total = 0;
+  for (const QString& path : fullPaths) {
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    if (seen.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)}).second)
+      total += uint64_t(st.st_size);
+  }
+  return total;
+}
+
+QString FilesInfoText(uint64_t totalBytes) {
+  return "Общий размер файлов:\n" + GroupDigits(totalBytes) + " байт(а)\n" +
+         QString::number(totalBytes / 1048576) + " Мб.";
+}
+
+bool DeleteToRecycleBin(const QString& path) {
+  if (!QFile::exists(path) && !QFileInfo(path).isSymLink()) return true;
+  return MoveToTrash(path);
+}
+
+bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
+                            const std::function<void()>& onChanged,
+                            const std::function<void(int n)>& removeRow) {
+  LB_ASSERT(pairs.size() % 2 == 0);
+  TInfoWindowLevel window("Поиск и смена путей...", document.m_FileName, true);
+  TSlInfoWindowManager& progress = InfoWindowManager();
+  bool bToldChanged = false;
+  int n = 0;
+  int done = 0;
+  const int total = document.m_Songs.size();
+  // The first pair of each old path, found by a key that compares as SamePath does:
+  // paths with a drive or host without case, paths of this system exactly.
+  auto key = [](const QString& path) {
+    return DrivePart(path).isEmpty() ? path : path.toCaseFolded();
+  };
+  QHash<QString, qsizetype> firstPair;
+  for (qsizetype p = pairs.size() - 2; p >= 0; p -= 2) firstPair[key(pairs[p])] = p;
+  while (n < document.m_Songs.size()) {
+    TSlSong& song = document.m_Songs[n];
+    bool bRemoved = false;
+    const auto found = firstPair.constFind(key(song.GetPath(true)));
+    if (found != firstPair.cend()) {
+      const qsizetype p = *found;
+      if (!bToldChanged && onChanged) onChanged();
+      bToldChanged = true;
+      if (pairs[p + 1].isEmpty()) {
+        if (removeRow)
+          removeRow(n);
+        else
+          document.RemoveRange(n, 1);
+        bRemoved = true;
+      } else {
+        song.m_Path = pairs[p + 1];
+        song.m_Tag1.UpdateDisplayName();  // a record without tags shows the file name
+        song.m_Tag2.UpdateDisplayName();
+        document.SetModified();
+      }
+    }
+    if (!bRemoved) ++n;
+    ++done;
+    progress.SetProgress(total ? int(100LL * done / total) : 100);
+    if (progress.ProcessAndCheckStop()) {
+      UiServices::Instance().MessageBox(
+          "Прервано пользователем. Пути в некоторых листах могут\nне соответствовать "
+          "действительности.",
+          UiServices::kCaption, MB_OK | MB_ICONWARNING);
+      return false;
+    }
+  }
+  return true;
+}
+
+QString AddSongsFilter(const TSlInsertFilesManager& manager) {
+  QStringList items, patterns;
+  for (int i = 0; i < manager.GetExtensionCount(); ++i) {
+    const QString e = manager.GetExtension(i);
+    items << e.mid(1) + "-песни (*" + e + ")|*" + e;
+    patterns << "*" + e;
+  }
+  // First every working extension at once, so that a folder of mixed songs shows whole.
+  if (!patterns.isEmpty())
+    items.prepend("Музыкальные файлы (" + patterns.join(' ') + ")|" + patterns.join(';'));
+  return items.join('|');
+}
+
+}  // namespace lb

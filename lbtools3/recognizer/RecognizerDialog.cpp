@@ -1,0 +1,149 @@
+#include "RecognizerDialog.h"
+
+#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/ui/Help.h"
+#include "extracter/contract/ExtracterRecords.h"
+#include "platform/UiServices.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// The document window's list view as the extraction sees it.
+class TChildSelection : public lb::IRecognizerSelection {
+ public:
+  explicit TChildSelection(TMDIChild* child) : m_Child(child) {}
+  int SelectedCount() override { return m_Child->SelectedCount(); }
+  bool IsSelected(int n) override { return m_Child->IsSelected(n); }
+  void SongAnswered(int n) override {
+    TSLLBListView* view = m_Child->ListView2;
+    view->selectionModel()->select(view->model()->index(n, 0),
+                                   QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    m_Child->RedrawRow(n);
+  }
+
+ private:
+  TMDIChild* m_Child;
+};
+
+}  // namespace
+
+TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(parent), m_Ini(ini) {
+  setWindowTitle("Извлечение информации о песнях");
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                 Qt::WindowTitleHint);
+  lb::SetHelpTopic(this, lb::HelpContextTopic(kHelpContext));
+  ImageList1 = style()->standardIcon(QStyle::SP_DialogApplyButton);
+
+  RxLabel1 = new QLabel("Выберите расположение источника информации:", this);
+  DirectoryEdit1 = new QLineEdit(this);
+  DirectoryBrowse = new QToolButton(this);
+  DirectoryBrowse->setText("...");
+  RxLabel2 = new QLabel(
+      "Нажмите кнопку \"Определить\" и выберите в списке ниже один из тех модулей, рядом с "
+      "которыми появятся галочки.",
+      this);
+  RxLabel2->setAlignment(Qt::AlignCenter);
+  RxLabel2->setWordWrap(true);
+
+  ListView1 = new QTreeWidget(this);
+  ListView1->setColumnCount(4);
+  ListView1->setHeaderLabels({"N", "Автор", "Версия", "Описание"});
+  ListView1->setRootIsDecorated(false);
+  ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListView1->header()->setSectionsClickable(false);
+  // Grid lines around the cells; a style sheet on items needs the selection colours too.
+  ListView1->setStyleSheet(
+      "QTreeView::item { border: 1px solid #d0d0d0; }"
+      "QTreeView::item:selected { background: palette(highlight); color: "
+      "palette(highlighted-text); }");
+  const int widths[] = {40, 100, 40, 300};
+  for (int c = 0; c < 4; ++c) ListView1->setColumnWidth(c, widths[c]);
+
+  OKBtn = new QPushButton("Да", this);
+  OKBtn->setDefault(true);
+  OKBtn->setEnabled(false);
+  CancelBtn = new QPushButton("Отмена", this);
+  RecognizeBtn = new QPushButton("Определить", this);
+
+  auto* folderRow = new QHBoxLayout;
+  folderRow->addWidget(DirectoryEdit1, 1);
+  folderRow->addWidget(DirectoryBrowse);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(RecognizeBtn);
+  buttons->addStretch(1);
+  buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(RxLabel1);
+  layout->addLayout(folderRow);
+  layout->addWidget(RxLabel2);
+  layout->addWidget(ListView1, 1);
+  layout->addLayout(buttons);
+  resize(520, 360);
+
+  connect(DirectoryBrowse, &QToolButton::clicked, this, [this] {
+    QString folder =
+        UiServices::Instance().GetExistingFolder(RxLabel1->text(), DirectoryEdit1->text());
+    if (!folder.isEmpty()) DirectoryEdit1->setText(folder);
+  });
+  connect(RecognizeBtn, &QPushButton::clicked, this, &TNewRecognizerDlg::RecognizeBtnClick);
+  connect(OKBtn, &QPushButton::clicked, this, &TNewRecognizerDlg::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TNewRecognizerDlg::ListView1Click);
+
+  DirectoryEdit1->setText(lb::TRecognizer::LastDirectory(m_Ini));
+  // An extracter that cannot be loaded is named and left out; the others are offered.
+  QStringList failures;
+  m_Recognizer.LoadExtracters(lb::TRecognizer::CategoriesManager().Get(), &failures);
+  if (!failures.isEmpty())
+    UiServices::Instance().MessageBox(
+        "Не удалось загрузить источники распознавания (они пропущены):\n" + failures.join('\n'),
+        UiServices::kCaption, MB_OK | MB_ICONWARNING);
+  const auto& rows = m_Recognizer.Rows();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const lb::TExtracterHandle& h = rows[i].extracter;
+    ListView1->addTopLevelItem(new QTreeWidgetItem(
+        QStringList{QString::number(i + 1), h.author, lb::VersionText(h.version), h.description}));
+  }
+}
+
+void TNewRecognizerDlg::ShowMarks() {
+  const auto& rows = m_Recognizer.Rows();
+  for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+    ListView1->topLevelItem(i)->setIcon(0, rows[i].bMarked ? ImageList1 : QIcon());
+  ListView1Click();
+}
+
+void TNewRecognizerDlg::RecognizeBtnClick() {
+  lb::TRecognizer::SetLastDirectory(m_Ini, DirectoryEdit1->text());
+  m_Recognizer.Recognize(DirectoryEdit1->text());
+  ShowMarks();
+}
+
+void TNewRecognizerDlg::ListView1Click() {
+  QTreeWidgetItem* item = ListView1->currentItem();
+  OKBtn->setEnabled(item && item->isSelected() &&
+                    m_Recognizer.CanExtract(ListView1->indexOfTopLevelItem(item)));
+}
+
+void TNewRecognizerDlg::OKBtnClick() {
+  const int row = ListView1->indexOfTopLevelItem(ListView1->currentItem());
+  if (!m_Child || !m_Recognizer.CanExtract(row)) return;
+  TChildSelection selection(m_Child);
+  m_Recognizer.Extract(row, m_Child->Document(), selection,
+                       [this](bool enabled) { setEnabled(enabled); });
+  m_Child->UpdateTitle();
+  accept();
+}

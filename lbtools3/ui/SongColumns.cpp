@@ -1,0 +1,27 @@
+#include "SongColumns.h"
+
+#include "lbtools3/model/M3uList.h"
+
+namespace lb {
+
+int ColumnImage(const TSlSong& song, int kind, bool bPlaying) {
+  switch (kind) {
+    case ckNumber:
+      return bPlaying ? ciPlaying : ciNone;
+    case ckSync1:
+      return song.m_Tag1.bTagSync ? ciSync1 : ciNone;
+    case ckSync2:
+      return song.m_Tag2.bTagSync ? ciSync2 : ciNone;
+    default:
+      return ciNone;
+  }
+}
+
+TColumnLayout DefaultColumnLayout() {
+  TColumnLayout layout;
+  for (int kind : {ckNumber, ckName1, ckPath, ckSync1, ckSync2})
+    layout.append({kind, ColumnDefaultWidth(kind)});
+  return layout;
+}
+
+}  // namespace lb
