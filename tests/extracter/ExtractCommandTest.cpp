@@ -1,7 +1,7 @@
 // "lbtools3-cli extract": the extracters listed from the category, the folder
 // recognised, the answering extracter's records printed.
 #include "ExtracterTestSupport.h"
-#include "cli/ExtractCommand.h"
+#include "CliRun.h"
 
 #include <QDir>
 
@@ -12,13 +12,10 @@ namespace {
 class ExtractCommand : public TExtracterFixture {
  protected:
   int Run(const QStringList& args) {
-    m_Out.clear();
-    m_Err.clear();
-    QTextStream out(&m_Out), err(&m_Err);
-    int rc = RunExtractCommand(args, out, err);
-    out.flush();
-    err.flush();
-    return rc;
+    const CliRun run = RunCli(QStringList{"extract"} + args);
+    m_Out = run.out;
+    m_Err = run.err;
+    return run.code;
   }
   QString m_Out, m_Err;
 };

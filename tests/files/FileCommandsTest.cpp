@@ -1,5 +1,6 @@
 // The rename and organize commands as a user scripts them.
 #include "FilesTestUtil.h"
+#include "CliRun.h"
 
 #include "platform/FileSystem.h"
 
@@ -8,18 +9,8 @@
 
 namespace {
 
-struct CliRun {
-  int code;
-  QString out, err;
-};
-
-CliRun Cli(const QStringList& args) {
-  QProcess p;
-  p.start(lbtest::BinDir() + "/lbtools3-cli", args);
-  p.waitForFinished(30000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+using lbtest::CliRun;
+using lbtest::RunCli;
 
 class FileCommandsTest : public ::testing::Test {
  protected:
@@ -46,20 +37,21 @@ TEST_F(FileCommandsTest, RenameThenOrganizeWithEveryListFollowing) {
   const QString b = filestest::MakeMp3(dir + "/b.mp3", {"Two", "Queen", ""});
   List(dir + "/list.m3u", {a, b});
   List(dir + "/other.m3u", {b, a});
-  ASSERT_EQ(Cli({"repo", "add", dir + "/other.m3u"}).code, 0);
+  ASSERT_EQ(RunCli({"repo", "add", dir + "/other.m3u"}).code, 0);
 
   CliRun r =
-      Cli({"rename", dir + "/list.m3u", "--mask", "%17 %^1.%e", "--digits", "2", "--rows", "1"});
+      RunCli({"rename", dir + "/list.m3u", "--mask", "%17 %^1.%e", "--digits", "2", "--rows", "1"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   const QString a2 = dir + "/01 Один.mp3";
   EXPECT_EQ(r.out, a + " -> " + a2 + "\n");
   EXPECT_EQ(Entries(dir + "/list.m3u"), (QStringList{a2, b}));
   EXPECT_EQ(Entries(dir + "/other.m3u"), (QStringList{b, a2}));
-  EXPECT_EQ(Cli({"rename", dir + "/list.m3u", "--mask", "%18"}).code, 2);
+  EXPECT_EQ(RunCli({"rename", dir + "/list.m3u", "--mask", "%18"}).code, 2);
 
-  r = Cli({"organize", dir + "/list.m3u", "--root", dir + "/M", "--by", "2,1", "--move"});
+  r = RunCli({"organize", dir + "/list.m3u", "--root", dir + "/M", "--by", "2,1", "--move"});
   EXPECT_EQ(r.code, 1) << r.err.toStdString();  // the root is not created without --yes
-  r = Cli({"--yes", "organize", dir + "/list.m3u", "--root", dir + "/M", "--by", "2,1", "--move"});
+  r = RunCli(
+      {"--yes", "organize", dir + "/list.m3u", "--root", dir + "/M", "--by", "2,1", "--move"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   const QString folder = dir + "/M/Queen/Unknown album/";
   EXPECT_EQ(Entries(dir + "/list.m3u"), (QStringList{folder + "01 Один.mp3", folder + "b.mp3"}));

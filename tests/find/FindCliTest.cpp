@@ -1,27 +1,16 @@
 // The find and sort commands of the command-line tool as a user scripts them.
 #include "docwin/DocWinTestUtil.h"
+#include "CliRun.h"
 
 #include "lbtools3/model/M3uList.h"
 
 #include <QFile>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-  int code;
-  QString out;
-  QString err;
-};
-
-CliRun Cli(const QStringList& args) {
-  QProcess p;
-  p.start(lbtest::BinDir() + "/lbtools3-cli", args);
-  p.waitForFinished(30000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+using lbtest::CliRun;
+using lbtest::RunCli;
 
 class FindCliTest : public ::testing::Test {
  protected:
@@ -46,25 +35,25 @@ class FindCliTest : public ::testing::Test {
 TEST_F(FindCliTest, FindsTextAndGenres) {
   const QString a = List("a", {"Abba gold", "x", "ABBA"});
   const QString b = List("b", {"none"});
-  CliRun run = Cli({"find", "abba", "--fields", "3,11", a, b});
+  CliRun run = RunCli({"find", "abba", "--fields", "3,11", a, b});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   EXPECT_EQ(run.out, a + "\t2\t1 3\n");
   // The empty genre entry: songs whose record exists and has no genre.
   const QString c = List("c", {"t", ""});
-  run = Cli({"find", "", "--genre", "", c});
+  run = RunCli({"find", "", "--genre", "", c});
   EXPECT_EQ(run.out, c + "\t1\t1\n") << run.err.toStdString();
   // Refusals.
-  run = Cli({"find", "abba", "--fields", "9", a});
+  run = RunCli({"find", "abba", "--fields", "9", a});
   EXPECT_EQ(run.code, 2);
   EXPECT_TRUE(run.err.contains("недоступно для поиска"));
-  run = Cli({"find", "abba", "--fields", "3", dir + "/gone.m3u"});
+  run = RunCli({"find", "abba", "--fields", "3", dir + "/gone.m3u"});
   EXPECT_EQ(run.code, 1);
   EXPECT_TRUE(run.err.contains("Во время поиска при загрузке этого документа произошла ошибка."));
 }
 
 TEST_F(FindCliTest, SortsAndSavesTheList) {
   const QString a = List("s", {"x", "abba", "Beta", "ABBA"});
-  CliRun run = Cli({"sort", a, "--by", "3"});
+  CliRun run = RunCli({"sort", a, "--by", "3"});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   TSlDocument doc;
   doc.SetFileName(a);
@@ -73,7 +62,7 @@ TEST_F(FindCliTest, SortsAndSavesTheList) {
   for (int n = 0; n < doc.m_Songs.size(); ++n) names << lb::FileBaseName(doc.m_Songs[n].m_Path);
   // The titles come from the files; abba and ABBA are equal and keep their order.
   EXPECT_EQ(names, QStringList({"s1", "s3", "s2", "s0"}));
-  run = Cli({"sort", a, "--by", "9"});
+  run = RunCli({"sort", a, "--by", "9"});
   EXPECT_EQ(run.code, 2);
   EXPECT_TRUE(run.err.contains("нельзя"));
 }

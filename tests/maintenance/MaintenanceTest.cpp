@@ -1,16 +1,16 @@
 // Checking lists, replacing path parts and drives, the forgotten-files search, and
 // the command-line commands over them.
 #include "TestEnv.h"
+#include "CliRun.h"
+#include "PathLists.h"
 
 #include "lbtools3/maintenance/CheckList.h"
 #include "lbtools3/maintenance/ReplacePaths.h"
 #include "lbtools3/model/M3uList.h"
-#include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,21 +28,6 @@ QStringList Paths(const TSlDocument& doc) {
   for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
   return paths;
 }
-
-// Closed lists of the repository, all marked.
-class ListFiles : public IRepositoryLists {
- public:
-  QStringList paths;
-  int Count() const override { return int(paths.size()); }
-  QString Path(int row) const override { return paths[row]; }
-  bool IsOpen(int) const override { return false; }
-  IDocumentWindow* Child(int) const override { return nullptr; }
-  bool IsSelected(int row) const override { return row == 0; }
-  int SelectedCount() const override { return 1; }
-  void BeginBulk() override {}
-  void MarkRow(int) override {}
-  void EndBulk() override {}
-};
 
 TEST(CheckList, FindsMissingFilesAndSaysHowMany) {
   const QString dir = lbtest::NewTempDir();
@@ -122,8 +107,8 @@ TEST(ForgottenFiles, FindsMusicNoListNamesWithExactPaths) {
     lbtest::WriteFile(dir + "/music/" + name, "x");
   TSlDocument list = Document(dir + "/one.m3u", {"music/a.mp3", dir + "/music/c.mp3"});
   ASSERT_TRUE(list.Save(true));
-  ListFiles lists;
-  lists.paths = {dir + "/one.m3u", dir + "/gone.m3u"};
+  lbtest::PathLists lists;
+  lists.rows = {{dir + "/one.m3u", true}, {dir + "/gone.m3u"}};
   lb::TForgottenFiles search;
   EXPECT_TRUE(search.Run(lists, false, {dir + "/music/"}));
   // c.mp3 in the list names another file than C.mp3 on disk.
@@ -138,7 +123,7 @@ TEST(ForgottenFiles, FindsMusicNoListNamesWithExactPaths) {
   ui.ClearMessages();
   TSlDocument all = Document(dir + "/two.m3u", found);
   ASSERT_TRUE(all.Save(true));
-  lists.paths = {dir + "/two.m3u", dir + "/one.m3u"};
+  lists.rows = {{dir + "/two.m3u", true}, {dir + "/one.m3u"}};
   lb::TForgottenFiles again;
   EXPECT_TRUE(again.Run(lists, false, {dir + "/music"}));
   EXPECT_TRUE(again.m_Result.m_Songs.empty());
@@ -163,17 +148,8 @@ TEST(ForgottenFiles, FolderListLivesInItsSettingsSection) {
   EXPECT_FALSE(lb::CanAddSearchFolder({}, dir + "/none"));
 }
 
-struct CliRun {
-  int code;
-  QString out, err;
-};
-CliRun Cli(const QStringList& args) {
-  QProcess p;
-  p.start(lbtest::BinDir() + "/lbtools3-cli", args);
-  p.waitForFinished(30000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+using lbtest::CliRun;
+using lbtest::RunCli;
 
 TEST(MaintenanceCli, ReplacesPathsFindsForgottenFilesAndWritesReports) {
   const QString dir = lbtest::NewTempDir();
@@ -181,18 +157,18 @@ TEST(MaintenanceCli, ReplacesPathsFindsForgottenFilesAndWritesReports) {
   lbtest::WriteFile(dir + "/m/lost.mp3", "x");
   TSlDocument doc = Document(dir + "/l.m3u", {"C:\\Music\\a.mp3", dir + "/m/a.mp3"});
   ASSERT_TRUE(doc.Save(true));
-  CliRun run = Cli({"replace-paths", dir + "/l.m3u", "--drive", "C:=" + dir + "/m", "--from",
-                    "/Music/", "--to", "/"});
+  CliRun run = RunCli({"replace-paths", dir + "/l.m3u", "--drive", "C:=" + dir + "/m", "--from",
+                       "/Music/", "--to", "/"});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   EXPECT_EQ(run.out, dir + "/l.m3u\t1\n");
-  EXPECT_EQ(Cli({"replace-paths", dir + "/l.m3u", "--drive", "C:=Q:"}).code, 1);
+  EXPECT_EQ(RunCli({"replace-paths", dir + "/l.m3u", "--drive", "C:=Q:"}).code, 1);
 
-  ASSERT_EQ(Cli({"repo", "add", dir + "/l.m3u"}).code, 0);
-  run = Cli({"forgotten", dir + "/m"});
+  ASSERT_EQ(RunCli({"repo", "add", dir + "/l.m3u"}).code, 0);
+  run = RunCli({"forgotten", dir + "/m"});
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out, dir + "/m/lost.mp3\n");
 
-  run = Cli({"report", "--html", "--fields", "0,2", "--out", dir + "/r.htm", dir + "/l.m3u"});
+  run = RunCli({"report", "--html", "--fields", "0,2", "--out", dir + "/r.htm", dir + "/l.m3u"});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   const QString html = QString::fromUtf8(lbtest::ReadFile(dir + "/r.htm"));
   EXPECT_TRUE(html.contains("<TR><TD>1</TD><TD>" + dir +
@@ -200,9 +176,9 @@ TEST(MaintenanceCli, ReplacesPathsFindsForgottenFilesAndWritesReports) {
                             "<TR><TD>2</TD><TD>" +
                             dir + "/m/a.mp3</TD>\r\n"));
   // The file exists now: without --yes the answer is No and nothing is written.
-  run = Cli({"report", "--text", "--fields", "9", "--out", dir + "/r.htm", dir + "/l.m3u"});
+  run = RunCli({"report", "--text", "--fields", "9", "--out", dir + "/r.htm", dir + "/l.m3u"});
   EXPECT_EQ(run.code, 2);
-  run = Cli({"report", "--text", "--fields", "1", "--out", dir + "/r.htm", dir + "/l.m3u"});
+  run = RunCli({"report", "--text", "--fields", "1", "--out", dir + "/r.htm", dir + "/l.m3u"});
   EXPECT_EQ(run.code, 1);
   EXPECT_TRUE(run.err.contains("Файл уже существует. Переписать ? — Нет"));
 }

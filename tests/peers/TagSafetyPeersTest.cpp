@@ -2,6 +2,7 @@
 // builds the tags (and corrupts them as faulty writers do) and reads the result, every
 // frame compared by value; Python's wave module reads a WAV file that was refused.
 #include "id3com/Mp3Files.h"
+#include "support/CliRun.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -116,16 +117,8 @@ QString Frame(const QJsonObject& dump, const QString& key) {
   return dump["frames"].toObject()[key].toString();
 }
 
-struct CliRun {
-  int code = -1;
-  QString out, err;
-};
-
-CliRun Cli(const QStringList& args) {
-  CliRun r;
-  r.out = Run(lbtest::BinDir() + "/lbtools3-cli", args, &r.code, &r.err);
-  return r;
-}
+using lbtest::CliRun;
+using lbtest::RunCli;
 
 class TagSafetyPeers : public ::testing::Test {
  protected:
@@ -162,7 +155,7 @@ TEST_F(TagSafetyPeers, TitleChangeKeepsEveryOtherFrameAndTheVersion) {
     SCOPED_TRACE(version);
     const QString path = Built(QString("v%1.mp3").arg(version), version);
     const QJsonObject before = Dump(path);
-    const CliRun set = Cli({"tags", "set", path, "--v2", "title=Новое"});
+    const CliRun set = RunCli({"tags", "set", path, "--v2", "title=Новое"});
     ASSERT_EQ(set.code, 0) << set.err.toStdString();
     const QJsonObject after = Dump(path);
     EXPECT_EQ(after["version"].toString(), QString(version == 4 ? "2.4" : "2.3"));
@@ -171,9 +164,9 @@ TEST_F(TagSafetyPeers, TitleChangeKeepsEveryOtherFrameAndTheVersion) {
     EXPECT_TRUE(lbtest::ReadFile(path).endsWith(lbtest::Mp3Audio(40)));
 
     // The comment is the one without a description; the player's own stays.
-    const CliRun show = Cli({"tags", "show", path});
+    const CliRun show = RunCli({"tags", "show", path});
     EXPECT_TRUE(show.out.contains("comment\tМой комментарий")) << show.out.toStdString();
-    ASSERT_EQ(Cli({"tags", "set", path, "--v2", "comment=Новый"}).code, 0);
+    ASSERT_EQ(RunCli({"tags", "set", path, "--v2", "comment=Новый"}).code, 0);
     const QJsonObject commented = Dump(path);
     ExpectKept(after, commented, {"COMM::rus"});
     EXPECT_TRUE(Frame(commented, "COMM::rus").contains("Новый"));
@@ -185,7 +178,7 @@ TEST_F(TagSafetyPeers, OldAndNewTagsAreWrittenAsV23WithAnEmptyDescriptionComment
                                                        {"TP1", lbtest::TextBody("Artist")}}));
   const QString none = Mp3("none.mp3");
   for (const QString& path : {v22, none}) {
-    ASSERT_EQ(Cli({"tags", "set", path, "--v2", "title=Новое", "comment=Текст"}).code, 0);
+    ASSERT_EQ(RunCli({"tags", "set", path, "--v2", "title=Новое", "comment=Текст"}).code, 0);
     const QJsonObject after = Dump(path);
     EXPECT_EQ(after["version"].toString(), "2.3");
     EXPECT_TRUE(after["frames"].toObject().contains("COMM::eng")) << path.toStdString();
@@ -195,10 +188,10 @@ TEST_F(TagSafetyPeers, OldAndNewTagsAreWrittenAsV23WithAnEmptyDescriptionComment
 
 TEST_F(TagSafetyPeers, UrlsAreStoredEncodedAndShownDecoded) {
   const QString path = Mp3("url.mp3");
-  ASSERT_EQ(Cli({"tags", "set", path, "--v2", "url=http://пример.рф/путь"}).code, 0);
+  ASSERT_EQ(RunCli({"tags", "set", path, "--v2", "url=http://пример.рф/путь"}).code, 0);
   EXPECT_TRUE(
       Frame(Dump(path), "WXXX:").contains("http://xn--e1afmkfd.xn--p1ai/%D0%BF%D1%83%D1%82%D1%8C"));
-  EXPECT_TRUE(Cli({"tags", "show", path}).out.contains("url\thttp://пример.рф/путь"));
+  EXPECT_TRUE(RunCli({"tags", "show", path}).out.contains("url\thttp://пример.рф/путь"));
 }
 
 TEST_F(TagSafetyPeers, DamagedTagsAreReadAroundTheFaultAndNeverRewritten) {
@@ -207,11 +200,11 @@ TEST_F(TagSafetyPeers, DamagedTagsAreReadAroundTheFaultAndNeverRewritten) {
     const QString path = Mp3(QString(fault) + ".mp3");
     Python(kDamage, {path, fault});
     const QByteArray before = lbtest::ReadFile(path);
-    const CliRun show = Cli({"tags", "show", path});
+    const CliRun show = RunCli({"tags", "show", path});
     for (const char* line : {"title\tНазвание", "artist\tИсполнитель", "album\tАльбом",
                              "composer\tКомпозитор", "track\t3", "comment\tДлинный комментарий"})
       EXPECT_TRUE(show.out.contains(QString::fromUtf8(line))) << show.out.toStdString();
-    const CliRun set = Cli({"tags", "set", path, "--v2", "title=X"});
+    const CliRun set = RunCli({"tags", "set", path, "--v2", "title=X"});
     if (QByteArrayView(fault) == "plain" && set.code == 0) {
       // TagLib read this one whole: the rewrite must then keep every frame.
       const QJsonObject after = Dump(path);
@@ -233,7 +226,7 @@ TEST_F(TagSafetyPeers, WavFilesAreRefused) {
       "w.setsampwidth(2)\nw.setframerate(8000)\nw.writeframes(bytes(1600))\nw.close()",
       {path});
   const QByteArray before = lbtest::ReadFile(path);
-  const CliRun set = Cli({"tags", "set", path, "title=X"});
+  const CliRun set = RunCli({"tags", "set", path, "title=X"});
   EXPECT_EQ(set.code, 1);
   EXPECT_TRUE(set.err.contains("не является файлом MP3")) << set.err.toStdString();
   EXPECT_EQ(lbtest::ReadFile(path), before);
@@ -256,7 +249,8 @@ TEST_F(TagSafetyPeers, RewritesKeepOwnerModeAndWorkInAFolderThatRefusesNewFiles)
     lbtest::ReadOnlyFolder locked(dir);
     if (!locked.Ok()) GTEST_SKIP() << "no folder here refuses new files";
     // A title far longer than the old tag's padding: the audio must move.
-    const CliRun set = Cli({"tags", "set", path, "--v2", "title=" + QString(3000, QChar(0x0416))});
+    const CliRun set =
+        RunCli({"tags", "set", path, "--v2", "title=" + QString(3000, QChar(0x0416))});
     ASSERT_EQ(set.code, 0) << set.err.toStdString();
   }
   struct stat after {};

@@ -4,6 +4,7 @@
 #include "lbtools3/player/PlayerListWindow.h"
 #include "lbtools3/player/PlayerControl.h"
 
+#include "CliRun.h"
 #include "TestEnv.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
@@ -294,21 +295,14 @@ TEST_F(PlayerTest, APlayerThatHangsIsGivenUpAfterAShortDeadline) {
 TEST_F(PlayerTest, CommandLineHandsTheListOverAndReportsThePosition) {
   FillList(4);
   ASSERT_TRUE(window.m_Document.Save(true));
-  auto cli = [&](const QStringList& args) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("LBTOOLS_INI", ini.FileName());
-    process.setProcessEnvironment(env);
-    process.start(lbtest::BinDir() + "/lbtools3-cli", args);
-    process.waitForFinished(15000);
-    return std::pair{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
-  };
-  EXPECT_EQ(cli({"play", dir + "/list.m3u", "--from", "3"}).first, 0);
+  lbtest::CliOptions options;
+  options.ini = ini.FileName();
+  EXPECT_EQ(lbtest::RunCli({"play", dir + "/list.m3u", "--from", "3"}, options).code, 0);
   EXPECT_EQ(binding->Position(), 2);
-  EXPECT_TRUE(cli({"player", "status"}).second.startsWith("Позиция в листе: 3\n"));
-  EXPECT_EQ(cli({"play", dir + "/list.m3u", "--selected", "2,4"}).first, 0);
+  EXPECT_TRUE(lbtest::RunCli({"player", "status"}, options).out.startsWith("Позиция в листе: 3\n"));
+  EXPECT_EQ(lbtest::RunCli({"play", dir + "/list.m3u", "--selected", "2,4"}, options).code, 0);
   EXPECT_EQ(binding->Length(), 2);
-  EXPECT_EQ(cli({"play", dir + "/list.m3u", "--from", "5"}).first, 1);
+  EXPECT_EQ(lbtest::RunCli({"play", dir + "/list.m3u", "--from", "5"}, options).code, 1);
 }
 
 class PlayerStartTest : public PlayerTest {

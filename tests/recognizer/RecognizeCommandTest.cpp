@@ -1,9 +1,9 @@
 // "lbtools3-cli recognize" over a tracker.ini disc: the chosen rows filled and saved.
+#include "CliRun.h"
 #include "extracter/ExtracterTestSupport.h"
 #include "lbtools3/model/M3uList.h"
 
 #include <QDir>
-#include <QProcess>
 
 using namespace lbtest;
 
@@ -11,14 +11,14 @@ namespace {
 
 class RecognizeCommand : public TExtracterFixture {
  protected:
+  // The tool starts in the fixture's folder, so relative paths name its files.
   int Run(const QStringList& args) {
-    QProcess p;
-    p.setWorkingDirectory(m_Root);
-    p.start(BinDir() + "/lbtools3-cli", QStringList{"recognize"} + args);
-    p.waitForFinished(30000);
-    out = QString::fromUtf8(p.readAllStandardOutput());
-    err = QString::fromUtf8(p.readAllStandardError());
-    return p.exitCode();
+    CliOptions options;
+    options.workingDir = m_Root;
+    const CliRun run = RunCli(QStringList{"recognize"} + args, options);
+    out = run.out;
+    err = run.err;
+    return run.code;
   }
   QString out, err;
 };

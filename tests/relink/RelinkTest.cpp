@@ -1,15 +1,15 @@
 // Finding where the missing songs of a list went: ranking by cached tags and names,
 // files that lists name already, Stop, and the command line over a whole tree.
 #include "../model/ModelTestUtil.h"
+#include "CliRun.h"
+#include "PathLists.h"
 #include "TestEnv.h"
 
 #include "lbtools3/maintenance/Relink.h"
 #include "lbtools3/model/M3uList.h"
-#include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
@@ -41,20 +41,6 @@ TSlSong Cached(const QString& path, const QString& title = {}, const QString& ar
   return song;
 }
 
-class ListFiles : public IRepositoryLists {
- public:
-  QStringList paths;
-  int Count() const override { return int(paths.size()); }
-  QString Path(int row) const override { return paths[row]; }
-  bool IsOpen(int) const override { return false; }
-  IDocumentWindow* Child(int) const override { return nullptr; }
-  bool IsSelected(int) const override { return true; }
-  int SelectedCount() const override { return Count(); }
-  void BeginBulk() override {}
-  void MarkRow(int) override {}
-  void EndBulk() override {}
-};
-
 const lb::TRelinkSong* Find(const lb::TRelinkSearch& search, const QString& oldPath) {
   for (const lb::TRelinkSong& song : search.m_Songs)
     if (song.oldPath == oldPath) return &song;
@@ -78,8 +64,8 @@ TEST(Relink, RanksCandidatesByCachedTagsAndNames) {
   other.SetFileName(d + "/other.m3u");
   other.InsertSong(TSlSong(nullptr, d + "/Kino/known.mp3", QString()), -1);
   ASSERT_TRUE(other.Save(true));
-  ListFiles lists;
-  lists.paths << d + "/other.m3u";
+  lbtest::PathLists lists;
+  lists.rows = {{d + "/other.m3u", true}};
 
   TSlDocument doc;
   doc.SetFileName(d + "/l.m3u");
@@ -151,8 +137,8 @@ TEST(Relink, StopDuringTheWalkFindsNothingAndChangesNoList) {
   const QByteArray before = lbtest::ReadFile(d + "/l.m3u");
   // Stopped while the lists are read, and while the folders are walked.
   for (int nLists : {1, 0}) {
-    ListFiles lists;
-    if (nLists) lists.paths << d + "/l.m3u";
+    lbtest::PathLists lists;
+    if (nLists) lists.rows = {{d + "/l.m3u", true}};
     ui.ClearMessages();
     ui.StopAfterProcessMessages(1);
     lb::TRelinkSearch search;
@@ -164,17 +150,8 @@ TEST(Relink, StopDuringTheWalkFindsNothingAndChangesNoList) {
   EXPECT_EQ(doc.m_Songs[0].m_Path, d + "/old/5.mp3");
 }
 
-struct CliRun {
-  int code;
-  QString out, err;
-};
-CliRun Cli(const QStringList& args) {
-  QProcess p;
-  p.start(lbtest::BinDir() + "/lbtools3-cli", args);
-  p.waitForFinished(120000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
+using lbtest::CliRun;
+using lbtest::RunCli;
 
 TEST(RelinkCli, TreeOfAThousandSongsWithAHundredMoved) {
   ASSERT_TRUE(modeltest::AttachID3Com());
@@ -195,10 +172,10 @@ TEST(RelinkCli, TreeOfAThousandSongsWithAHundredMoved) {
   }
   ASSERT_TRUE(doc.Save(true));
   ASSERT_TRUE(second.Save(true));
-  ASSERT_EQ(Cli({"repo", "add", d + "/all.m3u"}).code, 0);
-  ASSERT_EQ(Cli({"repo", "add", d + "/some.m3u"}).code, 0);
+  ASSERT_EQ(RunCli({"repo", "add", d + "/all.m3u"}).code, 0);
+  ASSERT_EQ(RunCli({"repo", "add", d + "/some.m3u"}).code, 0);
 
-  CliRun run = Cli({"relink", d + "/all.m3u", "--search", d + "/music", d + "/moved"});
+  CliRun run = RunCli({"relink", d + "/all.m3u", "--search", d + "/music", d + "/moved"});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 100);
@@ -211,7 +188,7 @@ TEST(RelinkCli, TreeOfAThousandSongsWithAHundredMoved) {
   ASSERT_TRUE(check.Load(true));
   EXPECT_EQ(check.m_Songs[0].m_Path, d + "/music/artist0/song0.mp3");  // not applied
 
-  run = Cli({"relink", d + "/all.m3u", "--search", d + "/moved", "--apply"});
+  run = RunCli({"relink", d + "/all.m3u", "--search", d + "/moved", "--apply"});
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   EXPECT_TRUE(run.err.contains("Изменено путей: 100"));
   for (const QString& list : {d + "/all.m3u", d + "/some.m3u"}) {
@@ -223,7 +200,7 @@ TEST(RelinkCli, TreeOfAThousandSongsWithAHundredMoved) {
           << check.m_Songs[n].GetPath(true).toStdString();
   }
   EXPECT_EQ(check.m_Songs[1].GetPath(true), d + "/moved/renamed 10.mp3");
-  EXPECT_EQ(Cli({"relink", d + "/all.m3u"}).code, 2);
+  EXPECT_EQ(RunCli({"relink", d + "/all.m3u"}).code, 2);
 }
 
 }  // namespace

@@ -1,39 +1,26 @@
 // lbtools3-cli repo: the commands work on the settings file the window reads.
+#include "CliRun.h"
 #include "TestEnv.h"
 #include "lbtools3/repository/Repository.h"
 #include "platform/IniFile.h"
 
-#include <QFileInfo>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
 
-struct CliRun {
-  int code = -1;
-  QString out, err;
-};
+using lbtest::CliRun;
 
 class CliRepoTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = lbtest::NewTempDir();
     iniPath = dir + "/lbtools3.ini";
-    cli = lbtest::BinDir() + "/lbtools3-cli";
-    if (!QFileInfo(cli).isExecutable()) GTEST_SKIP() << "lbtools3-cli is not built";
   }
+  // The tool on this test's settings file.
   CliRun Cli(const QStringList& args) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("LBTOOLS_INI", iniPath);
-    process.setProcessEnvironment(env);
-    process.start(cli, args);
-    CliRun run;
-    if (!process.waitForFinished(60000)) return run;
-    run.code = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    lbtest::CliOptions options;
+    options.ini = iniPath;
+    return lbtest::RunCli(args, options);
   }
   QString List(const QString& name) {
     const QString path = dir + "/" + name;
@@ -41,7 +28,7 @@ class CliRepoTest : public ::testing::Test {
     return path;
   }
 
-  QString dir, iniPath, cli;
+  QString dir, iniPath;
 };
 
 TEST_F(CliRepoTest, AddListRemoveOnTheWindowsSettings) {
