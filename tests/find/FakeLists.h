@@ -2,7 +2,7 @@
 // asked of them.
 #pragma once
 
-#include "lbtools3/model/M3uList.h"
+#include "NullDocumentWindow.h"
 #include "lbtools3/ui/IListsHost.h"
 
 #include <QStringList>
@@ -11,9 +11,9 @@
 
 namespace findtest {
 
-class FakeWindow : public IDocumentWindow {
+class FakeWindow : public lbtest::NullDocumentWindow {
  public:
-  explicit FakeWindow(const QString& path) { m_Document.SetFileName(path); }
+  explicit FakeWindow(const QString& path) : NullDocumentWindow(path) {}
   // Appends songs with these ID3v2 titles.
   void Add(const QStringList& titles) {
     for (const QString& title : titles) {
@@ -22,20 +22,9 @@ class FakeWindow : public IDocumentWindow {
       m_Document.InsertSong(song, -1);
     }
   }
-  TSlDocument& Document() override { return m_Document; }
-  bool LoadFailed() const override { return false; }
-  Placement GetPlacement() const override { return {}; }
-  void SetPlacement(const Placement&) override {}
-  TColumnLayout Columns() const override { return {}; }
-  void SetColumns(const TColumnLayout&) override {}
-  void SetCaption(const QString&) override {}
-  void ShowWindow() override {}
   void Activate() override { ++activations; }
   void SelectSongs(const std::vector<int>& rows) override { selected = rows; }
-  bool CloseWindow() override { return true; }
-  bool ClosingForExit() const override { return false; }
 
-  TSlDocument m_Document;
   int activations = 0;
   std::vector<int> selected;
 };

@@ -1,5 +1,6 @@
 // The dialogs of the maintenance commands and of reports over a real document window:
 // what they show, what OK changes, and what they keep in the settings file.
+#include "PathLists.h"
 #include "TestEnv.h"
 #include "../docwin_gui/FakeHost.h"
 
@@ -9,7 +10,6 @@
 #include "lbtools3/maintenance/RelinkDialog.h"
 #include "lbtools3/report/Report.h"
 #include "lbtools3/report/ReportDialog.h"
-#include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QCheckBox>
@@ -26,19 +26,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class NoLists : public IRepositoryLists {
- public:
-  int Count() const override { return 0; }
-  QString Path(int) const override { return {}; }
-  bool IsOpen(int) const override { return false; }
-  IDocumentWindow* Child(int) const override { return nullptr; }
-  bool IsSelected(int) const override { return false; }
-  int SelectedCount() const override { return 0; }
-  void BeginBulk() override {}
-  void MarkRow(int) override {}
-  void EndBulk() override {}
-};
 
 class MaintenanceDlgTest : public ::testing::Test {
  protected:
@@ -60,7 +47,7 @@ class MaintenanceDlgTest : public ::testing::Test {
   FakeHost host;
   QMdiArea area;
   TMDIChild* child = nullptr;
-  NoLists lists;
+  lbtest::PathLists lists;  // none
   QString dir = lbtest::NewTempDir();
 };
 

@@ -1,11 +1,11 @@
 // Text and HTML reports of lists: the field mask, the tables, escaping, the scopes,
 // the questions of OK and of a stopped run, and what a stopped run leaves behind.
+#include "NullDocumentWindow.h"
+#include "PathLists.h"
 #include "TestEnv.h"
 
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/report/Report.h"
-#include "lbtools3/ui/IDocumentWindow.h"
-#include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -32,44 +32,6 @@ QStringList Lines(const QString& file) {
   text.chop(2);
   return text.split("\r\n");
 }
-
-// Repository rows for the walks: list files, some of them open in a window.
-class Window : public IDocumentWindow {
- public:
-  TSlDocument doc;
-  TSlDocument& Document() override { return doc; }
-  bool LoadFailed() const override { return false; }
-  Placement GetPlacement() const override { return {}; }
-  void SetPlacement(const Placement&) override {}
-  TColumnLayout Columns() const override { return {}; }
-  void SetColumns(const TColumnLayout&) override {}
-  void SetCaption(const QString&) override {}
-  void ShowWindow() override {}
-  void Activate() override {}
-  bool CloseWindow() override { return true; }
-  bool ClosingForExit() const override { return false; }
-  void SelectSongs(const std::vector<int>&) override {}
-};
-
-class Lists : public IRepositoryLists {
- public:
-  struct Row {
-    QString path;
-    Window* window = nullptr;
-    bool marked = false;
-  };
-  QList<Row> rows;
-  QList<int> shown;
-  int Count() const override { return int(rows.size()); }
-  QString Path(int row) const override { return rows[row].path; }
-  bool IsOpen(int row) const override { return rows[row].window; }
-  IDocumentWindow* Child(int row) const override { return rows[row].window; }
-  bool IsSelected(int row) const override { return rows[row].marked; }
-  int SelectedCount() const override { return 0; }
-  void BeginBulk() override {}
-  void MarkRow(int row) override { shown << row; }
-  void EndBulk() override {}
-};
 
 TEST(ReportFields, ListRowsMapToMaskBitsAroundTheMissingTrack) {
   // "Трэк (Тэг2)" is list row 21 and bit 22; the ID3v1 track is never offered.
@@ -207,12 +169,11 @@ TEST(Report, WalksTheRepositoryByScopeAndAsksAboutListsThatDoNotLoad) {
   TSlDocument closed;
   Fill(closed, dir + "/closed.m3u", {"c1", "c2"});
   ASSERT_TRUE(closed.Save(true));
-  Window open;
-  Fill(open.doc, dir + "/open.m3u", {"o1", "o2", "o3"});
-  Lists lists;
-  lists.rows = {{dir + "/closed.m3u", nullptr, true},
-                {dir + "/missing.m3u", nullptr, false},
-                {dir + "/open.m3u", &open, true}};
+  lbtest::NullDocumentWindow open;
+  Fill(open.m_Document, dir + "/open.m3u", {"o1", "o2", "o3"});
+  lbtest::PathLists lists;
+  lists.rows = {
+      {dir + "/closed.m3u", true}, {dir + "/missing.m3u"}, {dir + "/open.m3u", true, &open}};
   auto selection = [&](IDocumentWindow* w) {
     return w == &open ? std::vector<int>{2} : std::vector<int>{};
   };

@@ -2,6 +2,7 @@
 // settings it writes and deletes, document windows through their interface, start-up
 // with and without the shell switch, bulk selection, the user's open action and the
 // folder scan.
+#include "NullDocumentWindow.h"
 #include "TestEnv.h"
 #include "lbtools3/repository/Repository.h"
 #include "lbtools3/model/M3uList.h"
@@ -24,13 +25,12 @@ QString Key(const QString& path) {
   return TListsRepository::EncodeKey(path);
 }
 
-class FakeWindow : public IDocumentWindow {
+class FakeWindow : public lbtest::NullDocumentWindow {
  public:
-  FakeWindow(const QString& path, bool bNew, bool loadFailed) : m_LoadFailed(loadFailed) {
-    m_Document.SetFileName(path);
+  FakeWindow(const QString& path, bool bNew, bool loadFailed)
+      : NullDocumentWindow(path), m_LoadFailed(loadFailed) {
     m_Document.m_bNew = bNew;
   }
-  TSlDocument& Document() override { return m_Document; }
   bool LoadFailed() const override { return m_LoadFailed; }
   Placement GetPlacement() const override { return m_Placement; }
   void SetPlacement(const Placement& p) override {
@@ -45,11 +45,8 @@ class FakeWindow : public IDocumentWindow {
   void SetCaption(const QString& caption) override { this->caption = caption; }
   void ShowWindow() override { ++shows; }
   void Activate() override { ++activations; }
-  void SelectSongs(const std::vector<int>&) override {}
-  bool CloseWindow() override { return true; }
   bool ClosingForExit() const override { return closingForExit; }
 
-  TSlDocument m_Document;
   bool m_LoadFailed;
   Placement m_Placement;
   TColumnLayout m_Columns;

@@ -4,7 +4,7 @@
 
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
-#include "lbtools3/ui/IDocumentWindow.h"
+#include "NullDocumentWindow.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -19,32 +19,18 @@
 namespace {
 
 // A document window as the dialog sees it: a document and a set of selected rows.
-class FakeWindow : public QObject, public IDocumentWindow, public IWorkerDocumentWindow {
+class FakeWindow : public QObject, public lbtest::NullDocumentWindow, public IWorkerDocumentWindow {
  public:
-  TSlDocument doc;
   QSet<int> selected;
   QList<int> redrawn;
 
-  TSlDocument& Document() override { return doc; }
-  bool LoadFailed() const override { return false; }
-  Placement GetPlacement() const override { return {}; }
-  void SetPlacement(const Placement&) override {}
-  TColumnLayout Columns() const override { return {}; }
-  void SetColumns(const TColumnLayout&) override {}
-  void SetCaption(const QString&) override {}
-  void ShowWindow() override {}
-  void Activate() override {}
-  bool CloseWindow() override { return true; }
-  bool ClosingForExit() const override { return false; }
-  void SelectSongs(const std::vector<int>&) override {}
-
   int SelectedIndex() override {
-    for (int n = 0; n < doc.m_Songs.size(); ++n)
+    for (int n = 0; n < m_Document.m_Songs.size(); ++n)
       if (selected.contains(n)) return n;
     return -1;
   }
   int SelectedCount() override { return int(selected.size()); }
-  int SongCount() override { return doc.m_Songs.size(); }
+  int SongCount() override { return m_Document.m_Songs.size(); }
   bool IsSelected(int n) override { return selected.contains(n); }
   void RedrawSongs(int nFirst, int) override { redrawn << nFirst; }
 };
@@ -54,7 +40,7 @@ class TagsDlgGuiTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(modeltest::AttachID3Com()); }
 
   void Open(const QStringList& paths, QSet<int> rows) {
-    tagstest::FillSynced(window.doc, dir, paths);
+    tagstest::FillSynced(window.m_Document, dir, paths);
     window.selected = rows;
     dialog.m_Child = &window;
     dialog.FormShow();
