@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
 #include <QMdiArea>
@@ -34,15 +35,22 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(modeltest::AttachID3Com());
     ini.WriteInteger("Position", "State", 0);  // not a first run
   }
-  // Waits until every document window's pass has ended.
+  // Waits until every document window's pass has ended (the passes post to their
+  // windows, so events are handled meanwhile); a pass that does not end fails the test.
   void Settle(TMainForm& form) {
-    for (int i = 0; i < 200; ++i) {
+    QDeadlineTimer deadline(30000);
+    for (;;) {
       QApplication::processEvents();
-      bool busy = false;
+      TMDIChild* busy = nullptr;
       for (TMDIChild* child : form.Children())
-        busy |= child->m_Document.m_DocNotSync->WaitFor(0) != wrSignaled;
+        if (child->m_Document.m_DocNotSync->WaitFor(0) != wrSignaled) busy = child;
       if (!busy) break;
-      QThread::msleep(10);
+      if (deadline.hasExpired()) {
+        ADD_FAILURE() << "the synchronisation pass of " << busy->m_Document.m_FileName.toStdString()
+                      << " did not end";
+        return;
+      }
+      busy->m_Document.m_DocNotSync->WaitFor(10);
     }
     QApplication::processEvents();
   }
