@@ -74,14 +74,6 @@ bool ActionEnabled(TActionRule rule, const TActionState& s) {
   return false;
 }
 
-// One row of the action table.
-struct TMainForm::TActionSpec {
-  const char* name;
-  const char* caption;
-  const char* shortcut;
-  TActionRule rule;
-};
-
 namespace {
 
 using R = TActionRule;
@@ -139,14 +131,17 @@ QIcon ActionIcon(const QString& name, QStyle* style) {
   return DrawnIcon(name);
 }
 
-// The action table: every command of the menus, tool bars and short-cuts. Commands
-// whose operation has not landed yet stand as Later and stay disabled.
-const struct {
+// One row of the action table.
+struct TActionEntry {
   const char* name;
   const char* caption;
   const char* shortcut;
   TActionRule rule;
-} kActions[] = {
+};
+
+// The action table: every command of the menus, tool bars and short-cuts. Commands
+// whose operation has not landed yet stand as Later and stay disabled.
+const TActionEntry kActions[] = {
     {"FileNew1", "&Новый", "Ctrl+N", R::Later},
     {"FileOpen1", "&Открыть", "Ctrl+O", R::Later},
     {"FileClose1", "&Закрыть", "Ctrl+F4", R::Later},
@@ -319,14 +314,14 @@ QAction* TMainForm::FindAction(const QString& name) const {
 }
 
 void TMainForm::CreateActions() {
-  for (const auto& spec : kActions) {
-    auto* action = new QAction(QString::fromUtf8(spec.caption), this);
-    action->setObjectName(spec.name);
-    if (*spec.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(spec.shortcut)));
-    action->setIcon(ActionIcon(spec.name, style()));
+  for (const auto& entry : kActions) {
+    auto* action = new QAction(QString::fromUtf8(entry.caption), this);
+    action->setObjectName(entry.name);
+    if (*entry.shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(entry.shortcut)));
+    action->setIcon(ActionIcon(entry.name, style()));
     action->setStatusTip(action->text().remove('&'));
-    m_Actions.insert(spec.name, action);
-    m_Rules.insert(spec.name, spec.rule);
+    m_Actions.insert(entry.name, action);
+    m_Rules.insert(entry.name, entry.rule);
     addAction(action);  // short-cuts work even for actions that are in no menu
   }
   connect(Act("FileExit1"), &QAction::triggered, this, &TMainForm::FileExit1Execute);

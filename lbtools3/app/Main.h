@@ -172,7 +172,6 @@ class TMainForm : public QMainWindow,
   void dropEvent(QDropEvent* event) override;
 
  private:
-  struct TActionSpec;
   void CreateActions();
   void CreateMenus();
   void CreateToolBars();
