@@ -91,6 +91,31 @@ void InsertChoice(QStringList& list, const QString& value) {
   list.insert(lo, value);
 }
 
+// One field row of a version's side: its change box and its edit control.
+struct TFieldRow {
+  QCheckBox** check;
+  const char* checkName;
+  const char* caption;
+  QComboBox** combo;
+  const char* comboName;
+  int limit;  // 0: none, -1: the genre list
+};
+
+// Puts the rows under the side's master box (line 0); answers the next free line.
+template <size_t N>
+int AddFieldRows(QWidget* side, QGridLayout* grid, const TFieldRow (&rows)[N]) {
+  int line = 1;
+  for (const TFieldRow& r : rows) {
+    *r.check = MakeCheck(side, r.checkName, r.caption);
+    *r.combo =
+        r.limit < 0 ? MakeGenreList(side, r.comboName) : MakeCombo(side, r.comboName, r.limit);
+    grid->addWidget(*r.check, line, 0);
+    grid->addWidget(*r.combo, line, 1);
+    ++line;
+  }
+  return line;
+}
+
 class TTagsUndoHolder : public QObject {
  public:
   explicit TTagsUndoHolder(QObject* window) : QObject(window) { setObjectName("TagsUndoHolder"); }
@@ -115,7 +140,18 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8("Редактор тэгов"));
   setProperty("helpContext", kHelpContext);
   auto* root = new QVBoxLayout(this);
+  root->addLayout(BuildPathRow());
+  auto* sides = new QHBoxLayout;
+  sides->addWidget(BuildSide1());
+  sides->addWidget(BuildSide2());
+  root->addLayout(sides);
+  root->addLayout(BuildCopies());
+  root->addWidget(BuildExtraction());
+  root->addLayout(BuildButtons());
+  ConnectControls();
+}
 
+QLayout* TNewTagsEditDlg::BuildPathRow() {
   auto* pathRow = new QHBoxLayout;
   LabelPath = new QLabel(QString::fromUtf8("Путь файла:"), this);
   EditPath = new QLineEdit(this);
@@ -123,25 +159,15 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   EditPath->setReadOnly(true);
   pathRow->addWidget(LabelPath);
   pathRow->addWidget(EditPath, 1);
-  root->addLayout(pathRow);
+  return pathRow;
+}
 
-  auto* sides = new QHBoxLayout;
-  root->addLayout(sides);
-
-  // ID3v1
+QWidget* TNewTagsEditDlg::BuildSide1() {
   auto* side1 = new QGroupBox(this);
   auto* grid1 = new QGridLayout(side1);
   CheckBox1 = MakeCheck(side1, "CheckBox1", "ID3v1");
   grid1->addWidget(CheckBox1, 0, 0, 1, 2);
-  struct Row {
-    QCheckBox** check;
-    const char* checkName;
-    const char* caption;
-    QComboBox** combo;
-    const char* comboName;
-    int limit;  // 0: none, -1: the genre list
-  };
-  const Row rows1[] = {
+  const TFieldRow rows1[] = {
       {&CheckBoxName1, "CheckBoxName1", "Название:", &ComboBoxName1, "ComboBoxName1", 30},
       {&CheckBoxArtist1, "CheckBoxArtist1", "Исполнитель:", &ComboBoxArtist1, "ComboBoxArtist1",
        30},
@@ -151,24 +177,17 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
        30},
       {&CheckBoxGenre1, "CheckBoxGenre1", "Жанр:", &ComboBoxGenre1, "ComboBoxGenre1", -1},
   };
-  int line = 1;
-  for (const Row& r : rows1) {
-    *r.check = MakeCheck(side1, r.checkName, r.caption);
-    *r.combo =
-        r.limit < 0 ? MakeGenreList(side1, r.comboName) : MakeCombo(side1, r.comboName, r.limit);
-    grid1->addWidget(*r.check, line, 0);
-    grid1->addWidget(*r.combo, line, 1);
-    ++line;
-  }
+  const int line = AddFieldRows(side1, grid1, rows1);
   grid1->setRowStretch(line, 1);
-  sides->addWidget(side1);
+  return side1;
+}
 
-  // ID3v2
+QWidget* TNewTagsEditDlg::BuildSide2() {
   auto* side2 = new QGroupBox(this);
   auto* grid2 = new QGridLayout(side2);
   CheckBox2 = MakeCheck(side2, "CheckBox2", "ID3v2");
   grid2->addWidget(CheckBox2, 0, 0, 1, 2);
-  const Row rows2[] = {
+  const TFieldRow rows2[] = {
       {&CheckBoxName2, "CheckBoxName2", "Название:", &ComboBoxName2, "ComboBoxName2", 0},
       {&CheckBoxArtist2, "CheckBoxArtist2", "Исполнитель:", &ComboBoxArtist2, "ComboBoxArtist2", 0},
       {&CheckBoxAlbum2, "CheckBoxAlbum2", "Альбом:", &ComboBoxAlbum2, "ComboBoxAlbum2", 0},
@@ -184,15 +203,7 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
       {&CheckBoxEncodedBy2, "CheckBoxEncodedBy2", "Кем кодирован:", &ComboBoxEncodedBy2,
        "ComboBoxEncodedBy2", 0},
   };
-  line = 1;
-  for (const Row& r : rows2) {
-    *r.check = MakeCheck(side2, r.checkName, r.caption);
-    *r.combo =
-        r.limit < 0 ? MakeGenreList(side2, r.comboName) : MakeCombo(side2, r.comboName, r.limit);
-    grid2->addWidget(*r.check, line, 0);
-    grid2->addWidget(*r.combo, line, 1);
-    ++line;
-  }
+  int line = AddFieldRows(side2, grid2, rows2);
   CheckBoxTrack2 = MakeCheck(side2, "CheckBoxTrack2", "Номер дорожки:");
   EditTrack2 = new QLineEdit(side2);
   EditTrack2->setObjectName("EditTrack2");
@@ -210,9 +221,10 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   PaintDisabledAsFace(MemoComment2);
   grid2->addWidget(CheckBoxComment2, line, 0, Qt::AlignTop);
   grid2->addWidget(MemoComment2, line, 1);
-  sides->addWidget(side2);
+  return side2;
+}
 
-  // copies
+QLayout* TNewTagsEditDlg::BuildCopies() {
   auto* copies = new QHBoxLayout;
   CheckBoxv2v1 = MakeCheck(this, "CheckBoxv2v1", "v2 -> v1");
   Btnv2v1 = new QPushButton("v2 -> v1", this);
@@ -226,9 +238,10 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
                      static_cast<QWidget*>(CheckBoxv1v2), static_cast<QWidget*>(Btnv1v2)})
     copies->addWidget(w);
   copies->addStretch(1);
-  root->addLayout(copies);
+  return copies;
+}
 
-  // extraction
+QWidget* TNewTagsEditDlg::BuildExtraction() {
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setObjectName("GroupBox1");
   auto* extract = new QGridLayout(GroupBox1);
@@ -263,8 +276,10 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   BtnExtract->setObjectName("BtnExtract");
   BtnExtract->setEnabled(false);
   extract->addWidget(BtnExtract, 3, 3, Qt::AlignBottom);
-  root->addWidget(GroupBox1);
+  return GroupBox1;
+}
 
+QLayout* TNewTagsEditDlg::BuildButtons() {
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   OKBtn = new QPushButton(QString::fromUtf8("Да"), this);
@@ -274,8 +289,10 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   CancelBtn->setObjectName("CancelBtn");
   buttons->addWidget(OKBtn);
   buttons->addWidget(CancelBtn);
-  root->addLayout(buttons);
+  return buttons;
+}
 
+void TNewTagsEditDlg::ConnectControls() {
   connect(OKBtn, &QPushButton::clicked, this, &TNewTagsEditDlg::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(Btnv1v2, &QPushButton::clicked, this, &TNewTagsEditDlg::Btnv1v2Click);

@@ -16,6 +16,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -83,6 +84,15 @@ class TNewTagsEditDlg : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The parts of the form, built once by the constructor.
+  QLayout* BuildPathRow();
+  QWidget* BuildSide1();
+  QWidget* BuildSide2();
+  QLayout* BuildCopies();
+  QWidget* BuildExtraction();
+  QLayout* BuildButtons();
+  void ConnectControls();
+
   IWorkerDocumentWindow* Rows() const;
   std::vector<int> SelectedRows() const;
   void FillLists();
