@@ -2,7 +2,6 @@
 
 #include "FileErrorDialogs.h"
 #include "FileOperation.h"
-#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/ui/WorkerDialog.h"
@@ -24,9 +23,35 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-TCopyMoveFiles::TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent)
+namespace {
+
+// The selected rows of the window as the worker sees them: fixed for the run (the
+// modal progress dialog holds the window), repainted in the window, and the player
+// told about rows that go.
+class TWindowRows : public lb::TRowSelection {
+ public:
+  explicit TWindowRows(IDocumentWindow* window)
+      : TRowSelection(window->Document(), Selected(window)), m_pWindow(window) {}
+  void RedrawSongs(int nFirst, int nLast) override {
+    for (int n = nFirst; n <= nLast; ++n) m_pWindow->RedrawRow(n);
+  }
+  void PlayerRowRemoving(int n) override { m_pWindow->Host()->PlayerRowRemoving(m_pWindow, n); }
+  void PlayerRowRemoved(int n) override { m_pWindow->Host()->PlayerRowRemoved(m_pWindow, n); }
+  void PlayerForgetRow() override { m_pWindow->Host()->PlayerForgetRow(m_pWindow); }
+
+ private:
+  static std::set<int> Selected(IDocumentWindow* window) {
+    const std::vector<int> rows = window->SelectedRows();
+    return std::set<int>(rows.begin(), rows.end());
+  }
+  IDocumentWindow* m_pWindow;
+};
+
+}  // namespace
+
+TCopyMoveFiles::TCopyMoveFiles(IDocumentWindow* child, bool bCopy, QWidget* parent)
     : QDialog(parent), m_Child(child), m_bCopy(bCopy) {
-  LB_ASSERT(m_Child);
+  LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle(QString(UiServices::kCaption) +
                  (bCopy ? " - Копирование файлов" : " - Перемещение файлов"));
   auto* layout = new QVBoxLayout(this);
@@ -184,16 +209,17 @@ void TCopyMoveFiles::OKBtnClick() {
   options.bCorrect = CheckBoxCorrectFolders->isChecked();
   options.root = root;
   options.criteria = m_Criteria.selected;
-  const int selected = m_Child->SelectedCount();
+  TWindowRows rows(m_Child);
+  const int selected = rows.SelectedCount();
   QStringList pairs;
   int processed = 0, skipped = 0;
   {
     TNewErRenameFile errors(this);
     TNewErCreateDir dirErrors(this);
     lb::TFileOperation operation(&errors);
-    TCopyMoveThread worker(&m_Child->m_Document, options, &operation, &dirErrors);
+    TCopyMoveThread worker(&m_Child->Document(), options, &operation, &dirErrors);
     {
-      TInfoWindow1 dialog(this, m_Child,
+      TInfoWindow1 dialog(this, &rows,
                           m_bCopy ? TCopyMoveThread::kCopyAction : TCopyMoveThread::kMoveAction,
                           true, &worker);
       dialog.exec();
@@ -213,7 +239,7 @@ void TCopyMoveFiles::OKBtnClick() {
     host->ChangePathsInAllLists(pairs, m_Child);
   }
   if (!m_bCopy) host->PlayerForgetRow(m_Child);
-  m_Child->m_bPlayerListOutdated = true;
+  m_Child->SetChangedSinceSent(true);
   ui.MessageBox(lb::CopyMoveSummary(selected, processed, skipped), UiServices::kCaption,
                 MB_OK | MB_ICONINFORMATION);
   accept();

@@ -13,12 +13,12 @@ class QComboBox;
 class QListWidget;
 class QPushButton;
 class QToolButton;
-class TMDIChild;
+class IDocumentWindow;
 
 class TCopyMoveFiles : public QDialog {
   Q_OBJECT
  public:
-  TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent = nullptr);
+  TCopyMoveFiles(IDocumentWindow* child, bool bCopy, QWidget* parent = nullptr);
 
   QComboBox* DirectoryEdit1;
   QPushButton* BrowseBtn;
@@ -44,7 +44,7 @@ class TCopyMoveFiles : public QDialog {
   void StoreSettings();
   static QList<int> SelectedRows(const QListWidget* list);
 
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
   bool m_bCopy;
   lb::TCriteriaLists m_Criteria;
   QStringList m_History;

@@ -2,8 +2,6 @@
 
 #include "FileErrorDialogs.h"
 #include "Rename.h"
-#include "lbtools3/docwin/DocumentWindow.h"
-#include "lbtools3/docwin/ListView.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
@@ -19,9 +17,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
+TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, QWidget* parent)
     : QDialog(parent), m_Child(child) {
-  LB_ASSERT(m_Child);
+  LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle("Переименование файлов по тэгам");
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Edit1 = new QLineEdit);
@@ -83,22 +81,20 @@ void TNewRenameFiles::OKBtnClick() {
   s.bCorrect = CheckBoxCorrectFolders->isChecked();
   s.Store(m_Child->Host()->Settings());
 
-  std::vector<int> rows;
-  for (const auto& [first, last] : m_Child->ListView2->SelectedRanges())
-    for (int n = first; n <= last; ++n) rows.push_back(n);
+  const std::vector<int> rows = m_Child->SelectedRows();
   lb::TSlRenameFiles rename(pieces, s.digits, s.bCorrect);
   rename.m_RowRenamed = [this](int n) {
-    m_Child->ListView2->UpdateItems(n, n);
-    m_Child->ListView2->MakeVisible(n, false);
+    m_Child->RedrawRow(n);
+    m_Child->EnsureRowVisible(n);
   };
   bool complete;
   {
     TNewErRenameFile errors(this);
     lb::TFileOperation operation(&errors);
-    complete = rename.Run(m_Child->m_Document, rows, operation);
+    complete = rename.Run(m_Child->Document(), rows, operation);
   }
   m_Child->Host()->ChangePathsInAllLists(rename.m_Pairs, m_Child);
-  m_Child->m_bPlayerListOutdated = true;
+  m_Child->SetChangedSinceSent(true);
   if (!complete)
     ui.MessageBox(lb::TSlRenameFiles::kStopped, UiServices::kCaption, MB_OK | MB_ICONWARNING);
   accept();

@@ -8,12 +8,12 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TMDIChild;
+class IDocumentWindow;
 
 class TNewRenameFiles : public QDialog {
   Q_OBJECT
  public:
-  TNewRenameFiles(TMDIChild* child, QWidget* parent = nullptr);
+  TNewRenameFiles(IDocumentWindow* child, QWidget* parent = nullptr);
 
   QLineEdit* Edit1;  // the mask
   QLineEdit* Edit2;  // minimum number of digits of the song number
@@ -28,5 +28,5 @@ class TNewRenameFiles : public QDialog {
   void OKBtnClick();
 
  private:
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
 };
