@@ -55,6 +55,16 @@ class IDocumentWindow {
   // Scrolls the list so that the row is visible; redraws one row.
   virtual void EnsureRowVisible(int) {}
   virtual void RedrawRow(int) {}
+
+  // ---- what the dialogs that rewrite song paths need ----
+  // The synchronisation pass works on the songs' files: it stops before their paths
+  // change and starts again from the first row afterwards.
+  virtual void StopSync() {}
+  virtual void RestartSync() {}
+  // Redraws rows first..last.
+  virtual void RedrawRows(int first, int last) {
+    for (int row = first; row <= last; ++row) RedrawRow(row);
+  }
 };
 
 class IDocumentWindowFactory {
