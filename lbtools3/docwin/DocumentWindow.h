@@ -91,6 +91,8 @@ class TMDIChild : public QWidget,
   void SetChangedSinceSent(bool changed) override { m_bPlayerListOutdated = changed; }
   void EnsureRowVisible(int row) override { ListView2->MakeVisible(row, false); }
   void RedrawRow(int row) override { ListView2->UpdateItems(row, row); }
+  void StopSync() override { m_pSyncThread.reset(); }
+  void RedrawRows(int first, int last) override { ListView2->UpdateItems(first, last); }
 
   // ---- IWorkerDocumentWindow (main thread) ----
   int SelectedIndex() override { return ListView2->GetSelected(); }
@@ -136,7 +138,7 @@ class TMDIChild : public QWidget,
   void DeleteFiles(bool bShift);
 
   // Deletes the current pass and starts a new one from row 0.
-  void RestartSync();
+  void RestartSync() override;
   bool IsSynchronising() const { return !CanRemoveSongs(); }
   // Selected rows in ascending order, deselected when bDeselect.
   std::vector<int> GatherSelected(bool bDeselect);

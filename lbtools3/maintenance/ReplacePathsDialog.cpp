@@ -2,7 +2,7 @@
 
 #include "CheckList.h"
 
-#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -25,7 +25,7 @@ QString ShownReplacement(const lb::TDrivePair& pair) {
 }
 }  // namespace
 
-TNewReplacePaths::TNewReplacePaths(TMDIChild* child, TIniFile& ini, QWidget* parent)
+TNewReplacePaths::TNewReplacePaths(IDocumentWindow* child, TIniFile& ini, QWidget* parent)
     : QDialog(parent), m_Child(child), m_Ini(ini) {
   setWindowTitle("Замена путей файлов");
   auto* layout = new QVBoxLayout(this);
@@ -64,8 +64,7 @@ TNewReplacePaths::TNewReplacePaths(TMDIChild* child, TIniFile& ini, QWidget* par
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
   CheckBox1->setChecked(m_Ini.ReadBool("Settings", kCaseKey, false));
-  if (m_Child)
-    m_Drives = lb::CollectDrives(m_Child->m_Document, m_Child->ListView2->SelectedItems());
+  if (m_Child) m_Drives = lb::CollectDrives(m_Child->Document(), m_Child->SelectedRows());
   m_bHasDrives = !m_Drives.empty();
   FillGrid();
   resize(420, 420);
@@ -116,24 +115,24 @@ void TNewReplacePaths::OKBtnClick() {
     request.find = EditFind->text();
     request.replace = EditReplace->text();
     request.bCase = CheckBox1->isChecked();
-    const std::vector<int> rows = m_Child->ListView2->SelectedItems();
+    const std::vector<int> rows = m_Child->SelectedRows();
     // The synchronisation pass works on the songs' files: it starts again over the new
     // paths.
-    m_Child->m_pSyncThread.reset();
-    lb::ReplacePaths(m_Child->m_Document, rows, request);
-    if (!rows.empty()) m_Child->ListView2->UpdateItems(rows.front(), rows.back());
-    m_Child->m_bPlayerListOutdated = true;
+    m_Child->StopSync();
+    lb::ReplacePaths(m_Child->Document(), rows, request);
+    if (!rows.empty()) m_Child->RedrawRows(rows.front(), rows.back());
+    m_Child->SetChangedSinceSent(true);
     m_Child->RestartSync();
   }
   accept();
 }
 
-void lb::CheckListInWindow(TMDIChild* child, const std::function<void()>& findMoved) {
+void lb::CheckListInWindow(IDocumentWindow* child, const std::function<void()>& findMoved) {
   std::vector<int> missing;
   {
     TBusyCursor busy;
-    missing = MissingFileRows(child->m_Document);
-    child->ListView2->SelectItems(missing);
+    missing = MissingFileRows(child->Document());
+    child->SelectSongs(missing);
   }
   UiServices::Instance().MessageBox(CheckListMessage(int(missing.size())), UiServices::kCaption,
                                     MB_OK | MB_ICONINFORMATION);

@@ -12,13 +12,13 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
+class IDocumentWindow;
 class TIniFile;
-class TMDIChild;
 
 class TNewReplacePaths : public QDialog {
   Q_OBJECT
  public:
-  TNewReplacePaths(TMDIChild* child, TIniFile& ini, QWidget* parent = nullptr);
+  TNewReplacePaths(IDocumentWindow* child, TIniFile& ini, QWidget* parent = nullptr);
 
   QLineEdit* EditFind;
   QLineEdit* EditReplace;
@@ -38,7 +38,7 @@ class TNewReplacePaths : public QDialog {
  private:
   void FillGrid();
 
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
   TIniFile& m_Ini;
   lb::TDrivePairs m_Drives;
   bool m_bHasDrives = false;
@@ -49,5 +49,5 @@ namespace lb {
 // ServiceCheckList: selects the rows whose file is missing, deselects the others,
 // and tells the result. When files are missing and findMoved is given, the user is
 // offered the search for where they went.
-void CheckListInWindow(TMDIChild* child, const std::function<void()>& findMoved = {});
+void CheckListInWindow(IDocumentWindow* child, const std::function<void()>& findMoved = {});
 }  // namespace lb

@@ -62,6 +62,16 @@ class IDocumentWindow {
   // The host of the window: its settings file, the other lists, the player. A stand-in
   // without one answers null, and the dialogs are not opened over it.
   virtual IDocumentHost* Host() const { return nullptr; }
+
+  // ---- what the dialogs that rewrite song paths need ----
+  // The synchronisation pass works on the songs' files: it stops before their paths
+  // change and starts again from the first row afterwards.
+  virtual void StopSync() {}
+  virtual void RestartSync() {}
+  // Redraws rows first..last.
+  virtual void RedrawRows(int first, int last) {
+    for (int row = first; row <= last; ++row) RedrawRow(row);
+  }
 };
 
 class IDocumentWindowFactory {
