@@ -2,8 +2,8 @@
 
 #include "Report.h"
 
-#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/UiServices.h"
 
@@ -19,7 +19,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-TWriteTextDlg::TWriteTextDlg(TMDIChild* child, IRepositoryLists& lists, TIniFile& ini,
+TWriteTextDlg::TWriteTextDlg(IDocumentWindow* child, IRepositoryLists& lists, TIniFile& ini,
                              QWidget* parent)
     : QDialog(parent), m_Child(child), m_Lists(lists), m_Ini(ini) {
   setWindowTitle("Запись в виде текста...");
@@ -124,11 +124,9 @@ void TWriteTextDlg::OKBtnClick() {
   request.bHtml = lb::IsHtmlReportName(fileName);
   lb::TReportCurrent current;
   if (m_Child) {
-    current.document = &m_Child->m_Document;
-    current.selected = m_Child->ListView2->SelectedItems();
+    current.document = &m_Child->Document();
+    current.selected = m_Child->SelectedRows();
   }
-  lb::WriteReport(request, current, &m_Lists, [](IDocumentWindow* window) {
-    auto* child = dynamic_cast<TMDIChild*>(window);
-    return child ? child->ListView2->SelectedItems() : std::vector<int>{};
-  });
+  lb::WriteReport(request, current, &m_Lists,
+                  [](IDocumentWindow* window) { return window->SelectedRows(); });
 }

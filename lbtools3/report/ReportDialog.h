@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class IDocumentWindow;
 class IRepositoryLists;
 class QCheckBox;
 class QLineEdit;
@@ -12,13 +13,12 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 class TIniFile;
-class TMDIChild;
 
 class TWriteTextDlg : public QDialog {
   Q_OBJECT
  public:
   // child: the active document window (may be null).
-  TWriteTextDlg(TMDIChild* child, IRepositoryLists& lists, TIniFile& ini,
+  TWriteTextDlg(IDocumentWindow* child, IRepositoryLists& lists, TIniFile& ini,
                 QWidget* parent = nullptr);
 
   QLineEdit* FilenameEdit1;
@@ -38,7 +38,7 @@ class TWriteTextDlg : public QDialog {
   void FormCreate();
   void BrowseClick();
 
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
   IRepositoryLists& m_Lists;
   TIniFile& m_Ini;
 };
