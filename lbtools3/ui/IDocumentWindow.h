@@ -55,6 +55,12 @@ class IDocumentWindow {
   // Scrolls the list so that the row is visible; redraws one row.
   virtual void EnsureRowVisible(int) {}
   virtual void RedrawRow(int) {}
+
+  // ---- what the recognizer dialog needs ----
+  // Deselects one row (its song got its answer); the row is not redrawn.
+  virtual void DeselectRow(int) {}
+  // Shows in the caption whether the document is modified.
+  virtual void UpdateTitle() {}
 };
 
 class IDocumentWindowFactory {
