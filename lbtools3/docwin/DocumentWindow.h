@@ -80,7 +80,7 @@ class TMDIChild : public QWidget,
   void SetColumns(const TColumnLayout& columns) override;
   void SetCaption(const QString& caption) override;
   // The caption, with "*" after it while the document is modified.
-  void UpdateTitle();
+  void UpdateTitle() override;
   void ShowWindow() override;
   void Activate() override;
   void SelectSongs(const std::vector<int>& rows) override;
@@ -93,6 +93,9 @@ class TMDIChild : public QWidget,
   void RedrawRow(int row) override { ListView2->UpdateItems(row, row); }
   void StopSync() override { m_pSyncThread.reset(); }
   void RedrawRows(int first, int last) override { ListView2->UpdateItems(first, last); }
+  void DeselectRow(int row) override {
+    ListView2->SetState(row, TSLLBListView::isSelected, false);
+  }
 
   // ---- IWorkerDocumentWindow (main thread) ----
   int SelectedIndex() override { return ListView2->GetSelected(); }

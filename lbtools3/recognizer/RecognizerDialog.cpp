@@ -1,13 +1,12 @@
 #include "RecognizerDialog.h"
 
-#include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/Help.h"
 #include "extracter/contract/ExtracterRecords.h"
 #include "platform/UiServices.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,24 +14,28 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
-// The document window's list view as the extraction sees it.
+// The document window's selection as the extraction sees it: the rows selected when
+// it starts (the progress window keeps the user away from the list meanwhile).
 class TChildSelection : public lb::IRecognizerSelection {
  public:
-  explicit TChildSelection(TMDIChild* child) : m_Child(child) {}
-  int SelectedCount() override { return m_Child->SelectedCount(); }
-  bool IsSelected(int n) override { return m_Child->IsSelected(n); }
+  explicit TChildSelection(IDocumentWindow* child)
+      : m_Child(child), m_Selected(child->SelectedRows()) {}
+  int SelectedCount() override { return static_cast<int>(m_Selected.size()); }
+  bool IsSelected(int n) override {
+    return std::binary_search(m_Selected.begin(), m_Selected.end(), n);
+  }
   void SongAnswered(int n) override {
-    TSLLBListView* view = m_Child->ListView2;
-    view->selectionModel()->select(view->model()->index(n, 0),
-                                   QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    m_Child->DeselectRow(n);
     m_Child->RedrawRow(n);
   }
 
  private:
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
+  std::vector<int> m_Selected;
 };
 
 }  // namespace

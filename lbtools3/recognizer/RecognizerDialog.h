@@ -14,7 +14,7 @@ class QPushButton;
 class QToolButton;
 class QTreeWidget;
 class TIniFile;
-class TMDIChild;
+class IDocumentWindow;
 
 class TNewRecognizerDlg : public QDialog {
   Q_OBJECT
@@ -23,7 +23,7 @@ class TNewRecognizerDlg : public QDialog {
 
   // Reads the last folder and makes one row per extracter that can be created.
   TNewRecognizerDlg(TIniFile& ini, QWidget* parent = nullptr);
-  void SetChild(TMDIChild* child) { m_Child = child; }
+  void SetChild(IDocumentWindow* child) { m_Child = child; }
   bool HasRows() const { return !m_Recognizer.Rows().empty(); }
 
   QLabel* RxLabel1;
@@ -46,6 +46,6 @@ class TNewRecognizerDlg : public QDialog {
   void ShowMarks();
 
   TIniFile& m_Ini;
-  TMDIChild* m_Child = nullptr;
+  IDocumentWindow* m_Child = nullptr;
   lb::TRecognizer m_Recognizer;
 };

@@ -72,6 +72,12 @@ class IDocumentWindow {
   virtual void RedrawRows(int first, int last) {
     for (int row = first; row <= last; ++row) RedrawRow(row);
   }
+
+  // ---- what the recognizer dialog needs ----
+  // Deselects one row (its song got its answer); the row is not redrawn.
+  virtual void DeselectRow(int) {}
+  // Shows in the caption whether the document is modified.
+  virtual void UpdateTitle() {}
 };
 
 class IDocumentWindowFactory {
