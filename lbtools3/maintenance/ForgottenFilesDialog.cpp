@@ -68,6 +68,7 @@ TDeadFilesDlg::~TDeadFilesDlg() {
 }
 
 void TDeadFilesDlg::OkBtnClick() {
+  m_FolderList->AddPending();
   m_Search.Run(m_Lists, RadioButton2->isChecked(), Folders());
   accept();
 }

@@ -78,7 +78,10 @@ TRelinkDlg::~TRelinkDlg() {
 }
 
 void TRelinkDlg::SearchBtnClick() {
-  if (Folders().isEmpty()) ButtonAddClick();
+  if (Folders().isEmpty())
+    ButtonAddClick();
+  else
+    m_FolderList->AddPending();
   lb::TRelinkSearch search;
   m_Songs.clear();
   if (search.Run(m_Lists, Folders(), m_Window.Document()) == lb::TRelinkSearch::rrDone)

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,6 +128,7 @@ TEST_F(MaintenanceDlgTest, ReplacePathsOffersTheDrivesOfTheSelectedSongs) {
   EXPECT_EQ(doc.m_Songs[3].m_Path, "F:\\d.mp3");
   EXPECT_TRUE(doc.m_bModified);
   EXPECT_TRUE(host.ini.ValueExists("Settings", "Replace Paths case"));
+  EXPECT_EQ(ui.Texts(), QStringList{"Изменено путей: 2."});
 }
 
 TEST_F(MaintenanceDlgTest, CheckListSelectsTheMissingFiles) {
@@ -201,8 +203,13 @@ TEST_F(MaintenanceDlgTest, ForgottenFilesKeepsItsFolderList) {
     EXPECT_TRUE(dlg.ButtonRemove->isEnabled());
     dlg.ButtonRemoveClick();
     EXPECT_EQ(dlg.Folders(), QStringList{dir + "/b"});
+    // A folder typed but not added is searched and kept when the user presses "Да".
+    dlg.DirectoryEdit1->clear();
+    QTest::keyClicks(dlg.DirectoryEdit1, dir + "/a");
+    dlg.OkBtnClick();
+    EXPECT_EQ(dlg.Folders(), QStringList({dir + "/b", dir + "/a"}));
   }
-  EXPECT_EQ(lb::ReadSearchFolders(host.ini), QStringList{dir + "/b"});
+  EXPECT_EQ(lb::ReadSearchFolders(host.ini), QStringList({dir + "/b", dir + "/a"}));
 }
 
 }  // namespace
