@@ -4,6 +4,7 @@
 #include "FileOperation.h"
 #include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/ui/WorkerDialog.h"
 #include "platform/Assert.h"
@@ -29,6 +30,7 @@ TCopyMoveFiles::TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent)
   LB_ASSERT(m_Child);
   setWindowTitle(QString(UiServices::kCaption) +
                  (bCopy ? " - Копирование файлов" : " - Перемещение файлов"));
+  lb::SetHelpTopic(this, lb::HelpContextTopic(7));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Корневая папка:"));
   auto* rootRow = new QHBoxLayout;

@@ -4,6 +4,7 @@
 #include "Rename.h"
 #include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/docwin/ListView.h"
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
@@ -23,6 +24,7 @@ TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
     : QDialog(parent), m_Child(child) {
   LB_ASSERT(m_Child);
   setWindowTitle("Переименование файлов по тэгам");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(5));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Edit1 = new QLineEdit);
   auto* digits = new QFormLayout;

@@ -2,6 +2,7 @@
 
 #include "CheckList.h"
 
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -28,6 +29,7 @@ QString ShownReplacement(const lb::TDrivePair& pair) {
 TNewReplacePaths::TNewReplacePaths(IDocumentWindow* child, TIniFile& ini, QWidget* parent)
     : QDialog(parent), m_Child(child), m_Ini(ini) {
   setWindowTitle("Замена путей файлов");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(21));
   auto* layout = new QVBoxLayout(this);
 
   auto* partGroup = new QGroupBox("Замена части путей", this);
