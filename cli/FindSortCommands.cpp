@@ -100,7 +100,7 @@ int Find(CliContext& c, const QStringList& args) {
   bool bFailed = false;
   for (const TFoundList& row : rows) {
     if (row.bLoadFailed) {
-      c.err << row.path << ":\n" << lb::findtext::kLoadFailed << Qt::endl;
+      c.err << row.path << ":\n" << row.loadError << '\n' << lb::findtext::kLoadFailed << Qt::endl;
       bFailed = true;
       continue;
     }

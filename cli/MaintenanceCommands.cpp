@@ -75,13 +75,15 @@ int ReplacePathsCommand(CliContext& c, const QStringList& input) {
     }
     std::vector<int> rows(doc.m_Songs.size());
     for (int n = 0; n < doc.m_Songs.size(); ++n) rows[n] = n;
-    const int changed = lb::ReplacePaths(doc, rows, request);
-    if (changed && !doc.Save(false)) {
+    const lb::TReplaceResult result = lb::ReplacePaths(doc, rows, request);
+    if (result.changed && !doc.Save(false)) {
       c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
       code = 1;
       continue;
     }
-    c.out << list << '\t' << changed << '\n';
+    c.out << list << '\t' << result.changed << '\n';
+    if (!result.lost.isEmpty())
+      c.err << list << ":\n" << lb::ReplaceResultMessage(result) << Qt::endl;
   }
   return code;
 }

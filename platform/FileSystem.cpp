@@ -236,6 +236,14 @@ bool DirectoryExists(const QString& path) {
   return Stat(path, &st) && S_ISDIR(st.st_mode);
 }
 
+bool FileIdentity(const QString& path, TFileId* id) {
+  struct stat st;
+  if (!Stat(path, &st)) return false;
+  id->device = uint64_t(st.st_dev);
+  id->inode = uint64_t(st.st_ino);
+  return true;
+}
+
 QString ExecutableFolder() {
   static const QString folder = [] {
     char buf[PATH_MAX + 1];

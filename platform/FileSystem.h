@@ -62,6 +62,19 @@ bool MoveToTrash(const QString& path, QString* error = nullptr);
 bool FileExists(const QString& path);  // an existing file that is not a folder
 bool DirectoryExists(const QString& path);
 
+// What names a file whatever the path that reaches it (symbolic links, "..", a linked
+// folder): its device and inode after links.
+struct TFileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const TFileId&) const = default;
+};
+// The identity of the file the path names; false when nothing is there.
+bool FileIdentity(const QString& path, TFileId* id);
+inline size_t qHash(const TFileId& id, size_t seed = 0) {
+  return size_t(id.inode * 0x9E3779B97F4A7C15ull ^ id.device) ^ seed;
+}
+
 // The folder of the running executable, with no trailing separator.
 QString ExecutableFolder();
 

@@ -3,6 +3,7 @@
 #include "FileErrorDialogs.h"
 #include "FileOperation.h"
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/ui/WorkerDialog.h"
 #include "platform/Assert.h"
@@ -54,6 +55,7 @@ TCopyMoveFiles::TCopyMoveFiles(IDocumentWindow* child, bool bCopy, QWidget* pare
   LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle(QString(UiServices::kCaption) +
                  (bCopy ? " - Копирование файлов" : " - Перемещение файлов"));
+  lb::SetHelpTopic(this, lb::HelpContextTopic(7));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Корневая папка:"));
   auto* rootRow = new QHBoxLayout;

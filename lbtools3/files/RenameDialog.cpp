@@ -2,6 +2,7 @@
 
 #include "FileErrorDialogs.h"
 #include "Rename.h"
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
@@ -21,6 +22,7 @@ TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, QWidget* parent)
     : QDialog(parent), m_Child(child) {
   LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle("Переименование файлов по тэгам");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(5));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Edit1 = new QLineEdit);
   auto* digits = new QFormLayout;

@@ -3,6 +3,7 @@
 #include "FindResultsWindow.h"
 
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/ui/Help.h"
 #include "platform/Genres.h"
 
 #include <QButtonGroup>
@@ -20,6 +21,7 @@ TNewFindText::TNewFindText(IDocumentWindow* current, IListsHost* host, TIniFile&
                            TNewFindTextForm* results, QWidget* parent)
     : QDialog(parent), m_pCurrent(current), m_pHost(host), m_Ini(ini), m_pResults(results) {
   setWindowTitle("Поиск текста...");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(2));
   const TFindChoices choices = TFindChoices::Load(ini);
   m_History = choices.history;
 

@@ -1,7 +1,9 @@
 #include "FindResultsWindow.h"
 
+#include <QBrush>
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
@@ -40,6 +42,8 @@ TNewFindTextForm::TNewFindTextForm(IListsHost* host, QWidget* parent)
   connect(BtnClear, &QPushButton::clicked, this, &TNewFindTextForm::BtnClearClick);
   connect(ListView1, &QTreeWidget::itemClicked, this,
           [this](QTreeWidgetItem* item) { RowClick(ListView1->indexOfTopLevelItem(item)); });
+  // Enter on the current row opens it too.
+  ListView1->installEventFilter(this);
   Fill();
 }
 
@@ -72,6 +76,17 @@ void TNewFindTextForm::RowClick(int row) {
   OpenFoundList(m_Rows[row], *m_pHost);
 }
 
+bool TNewFindTextForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && ListView1->currentItem()) {
+      RowClick(ListView1->indexOfTopLevelItem(ListView1->currentItem()));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void TNewFindTextForm::hideEvent(QHideEvent* event) {
   // Closed by the user or the program (not a minimised main window): the lists loaded
   // for the search are let go.
@@ -82,6 +97,14 @@ void TNewFindTextForm::hideEvent(QHideEvent* event) {
 void TNewFindTextForm::Fill() {
   ListView1->clear();
   for (const TFoundList& row : m_Rows) {
+    if (row.bLoadFailed) {
+      // The list was not searched: the row tells why instead of a count.
+      const QString error = row.loadError.isEmpty() ? "ошибка загрузки" : row.loadError;
+      auto* item = new QTreeWidgetItem(ListView1, {row.path, error.simplified()});
+      item->setToolTip(1, error);
+      item->setForeground(1, QBrush(Qt::darkRed));
+      continue;
+    }
     auto* item = new QTreeWidgetItem(
         ListView1, {row.path, QString::number(static_cast<qlonglong>(row.indices.size()))});
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);

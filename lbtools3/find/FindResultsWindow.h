@@ -1,7 +1,8 @@
 // TNewFindTextForm ("Поиск текста. Список найденного..."): the program-wide window
-// that lists the lists with matches of the last search and their counts. A click on a
-// row opens or activates that list and selects the matching songs. Its rows keep the
-// documents loaded for the search until they are opened, cleared or the window hides.
+// that lists the lists with matches of the last search and their counts (or why a
+// list could not be loaded). A click on a row, or Enter on it, opens or activates that
+// list and selects the matching songs. Its rows keep the documents loaded for the
+// search until they are opened, cleared or the window hides.
 #pragma once
 
 #include "FindText.h"
@@ -36,6 +37,7 @@ class TNewFindTextForm : public QWidget {
 
  protected:
   void hideEvent(QHideEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Fill();

@@ -52,8 +52,17 @@ TFindChoices TFindChoices::Load(const TIniFile& ini) {
   c.bCase = ini.ReadBool(kSection, "FindTextCase", false);
   c.scope =
       std::clamp(ini.ReadInteger(kSection, "FindTextLists", fsCurrent), int(fsCurrent), int(fsAll));
-  c.mask = static_cast<uint32_t>(ini.ReadInteger(kSection, "FindTextMask", 0)) & kAllRows;
+  c.mask = ini.ValueExists(kSection, "FindTextMask")
+               ? static_cast<uint32_t>(ini.ReadInteger(kSection, "FindTextMask", 0)) & kAllRows
+               : DefaultMask();
   return c;
+}
+
+uint32_t TFindChoices::DefaultMask() {
+  // Title, artist and album of either tag.
+  uint32_t mask = 0;
+  for (int kind : {3, 4, 5, 11, 12, 13}) mask |= 1u << lb::FindKindRow(kind);
+  return mask;
 }
 
 void TFindChoices::Store(TIniFile& ini, const QString& text) {
@@ -172,6 +181,67 @@ class TFindProgress {
   bool m_bCountChanged = false;
 };
 
+// While it lives, the messages of the program go into Texts() instead of to the
+// user, and every question is answered No (nothing is done on the user's behalf);
+// everything else goes on as before. A list loaded for the search tells why it could
+// not be loaded, and the result row shows that.
+class TMessageCapture : public UiServices {
+ public:
+  TMessageCapture() : m_Previous(UiServices::Install(this)) {}
+  ~TMessageCapture() override { UiServices::Install(m_Previous); }
+  QStringList Texts() const { return m_Texts; }
+
+  int MessageBox(const QString& text, const QString&, unsigned flags) override {
+    m_Texts << text;
+    switch (flags & MB_TYPEMASK) {
+      case MB_OK:
+        return IDOK;
+      case MB_YESNO:
+      case MB_YESNOCANCEL:
+        return IDNO;
+      default:
+        return IDCANCEL;
+    }
+  }
+  int AskButtons(const QString& text, const QString&, unsigned, unsigned) override {
+    m_Texts << text;
+    return IDCANCEL;
+  }
+  void ProcessMessages() override { m_Previous->ProcessMessages(); }
+  void RunOnMainThread(const std::function<void()>& fn) override {
+    m_Previous->RunOnMainThread(fn);
+  }
+  void SetBusyCursor(bool busy) override { m_Previous->SetBusyCursor(busy); }
+  bool SetClipboardData(const QString& format, const QByteArray& data) override {
+    return m_Previous->SetClipboardData(format, data);
+  }
+  bool GetClipboardData(const QString& format, QByteArray* data) override {
+    return m_Previous->GetClipboardData(format, data);
+  }
+  QStringList GetOpenFileNames(const QString&, const QString&, const QString&) override {
+    return {};
+  }
+  QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
+  QString GetExistingFolder(const QString&, const QString&) override { return {}; }
+  std::unique_ptr<IProgressView> CreateProgressView(std::function<void()> onStop) override {
+    return m_Previous->CreateProgressView(std::move(onStop));
+  }
+  bool MainWindowEnabled() const override { return m_Previous->MainWindowEnabled(); }
+  void SetMainWindowEnabled(bool enabled) override { m_Previous->SetMainWindowEnabled(enabled); }
+
+ private:
+  UiServices* m_Previous;
+  QStringList m_Texts;
+};
+
+// Loads the list for the search; false with the reasons the loading gave.
+bool LoadForSearch(TSlDocument& doc, QString* error) {
+  TMessageCapture capture;
+  if (doc.Load(false)) return true;
+  *error = capture.Texts().join('\n');
+  return false;
+}
+
 // Searches one document; false when stopped. The document's lock is held for a few
 // songs at a time, never while pending messages are processed.
 bool SearchDocument(TSlDocument& doc, bool bSync, const TSongMatcher& matcher,
@@ -215,7 +285,7 @@ bool FindInLists(const TSongMatcher& matcher, const std::vector<TFindTarget>& ta
     if (!doc) {
       row.document = std::make_unique<TSlDocument>();
       row.document->SetFileName(target.path);
-      if (!row.document->Load(true)) {
+      if (!LoadForSearch(*row.document, &row.loadError)) {
         if (InfoWindowManager().m_bStop) {
           bStopped = true;
           break;

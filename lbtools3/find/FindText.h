@@ -42,7 +42,10 @@ struct TFindChoices {
   int scope = fsCurrent;
   uint32_t mask = 0;  // bit r set: field row r is searched
 
+  // Without a stored choice of fields, DefaultMask().
   static TFindChoices Load(const TIniFile& ini);
+  // The title, artist and album rows of both tags.
+  static uint32_t DefaultMask();
   // Writes the choices; a non-empty text first joins the history (newest first, no
   // repeats, at most ten).
   void Store(TIniFile& ini, const QString& text);
@@ -85,6 +88,7 @@ struct TFoundList {
   // window or the rows are cleared.
   std::unique_ptr<TSlDocument> document;
   bool bLoadFailed = false;
+  QString loadError = {};  // what the loading said
 };
 using TFoundLists = std::vector<TFoundList>;
 

@@ -42,9 +42,11 @@ int KeyNumber(const TSlSong& song, int kind) {
   }
 }
 
-std::shared_ptr<QCollator> RussianCollator() {
+// Text in the Russian locale's order (Cyrillic before Latin); with case, capitals and
+// small letters differ but the order of letters and scripts stays the same.
+std::shared_ptr<QCollator> RussianCollator(bool bCaseSensitive) {
   auto collator = std::make_shared<QCollator>(QLocale(QLocale::Russian, QLocale::Russia));
-  collator->setCaseSensitivity(Qt::CaseInsensitive);
+  collator->setCaseSensitivity(bCaseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive);
   return collator;
 }
 
@@ -80,13 +82,7 @@ std::function<bool(const TSlSong&, const TSlSong&)> SongLess(const TSortOrder& o
       return bAscending ? ka < kb : kb < ka;
     };
   }
-  if (order.bCaseSensitive) {
-    return [=](const TSlSong& a, const TSlSong& b) {
-      const int c = QString::compare(KeyText(a, kind), KeyText(b, kind), Qt::CaseSensitive);
-      return bAscending ? c < 0 : c > 0;
-    };
-  }
-  std::shared_ptr<QCollator> collator = RussianCollator();
+  std::shared_ptr<QCollator> collator = RussianCollator(order.bCaseSensitive);
   return [=](const TSlSong& a, const TSlSong& b) {
     const int c = collator->compare(KeyText(a, kind), KeyText(b, kind));
     return bAscending ? c < 0 : c > 0;
@@ -107,12 +103,8 @@ TSlDocument::TSongArranger SongArranger(const TSortOrder& sortOrder) {
       std::vector<int> keys(count);
       for (size_t n = 0; n < count; ++n) keys[n] = locked(n, KeyNumber);
       SortIndices(order, sortOrder.bAscending, [&](int a, int b) { return keys[a] < keys[b]; });
-    } else if (sortOrder.bCaseSensitive) {
-      std::vector<QString> keys(count);
-      for (size_t n = 0; n < count; ++n) keys[n] = locked(n, KeyText);
-      SortIndices(order, sortOrder.bAscending, [&](int a, int b) { return keys[a] < keys[b]; });
     } else {
-      const std::shared_ptr<QCollator> collator = RussianCollator();
+      const std::shared_ptr<QCollator> collator = RussianCollator(sortOrder.bCaseSensitive);
       std::vector<QCollatorSortKey> keys;
       keys.reserve(count);
       for (size_t n = 0; n < count; ++n) keys.push_back(collator->sortKey(locked(n, KeyText)));

@@ -22,8 +22,8 @@ bool IsSortKind(int kind);
 struct TSortOrder {
   int kind = 1;
   bool bAscending = true;
-  // Text in character-code order; otherwise compared in the Russian locale without
-  // regard to case.
+  // Text in the Russian locale's order, capitals apart from small letters; otherwise
+  // without regard to case. The order of the scripts is the same either way.
   bool bCaseSensitive = false;
 };
 

@@ -1,6 +1,7 @@
 #include "SortDialog.h"
 
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/ui/Help.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 
 TNewSortDlg::TNewSortDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Сортировка");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(4));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Сортировать по:", this));
   ComboBox1 = new QComboBox(this);

@@ -33,12 +33,22 @@ QString CheckListMessage(int missing) {
 }
 
 QStringList ReadSearchFolders(const TIniFile& ini, const char* section) {
-  return ini.ReadSection(section);
+  QStringList folders;
+  for (const QString& line : ini.ReadSectionValues(section)) {
+    const qsizetype eq = line.indexOf('=');
+    const QString value = eq < 0 ? QString() : line.mid(eq + 1);
+    // "N=folder"; a line of the older form names the folder in its key.
+    const QString folder = value.isEmpty() ? line.left(eq) : value;
+    if (!folder.isEmpty() && !folders.contains(folder)) folders << folder;
+  }
+  return folders;
 }
 
 void WriteSearchFolders(TIniFile& ini, const QStringList& folders, const char* section) {
   ini.EraseSection(section);
-  for (const QString& folder : folders) ini.WriteString(section, folder, QString());
+  // Keys compare without case and end at "=": the folder is the value of a numbered key.
+  for (int n = 0; n < folders.size(); ++n)
+    ini.WriteString(section, QString::number(n + 1), folders[n]);
 }
 
 bool CanAddSearchFolder(const QStringList& folders, const QString& folder) {
@@ -48,8 +58,12 @@ bool CanAddSearchFolder(const QStringList& folders, const QString& folder) {
 void TForgottenFiles::AddKnown(const TSlDocument& document) {
   std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
   m_Known.reserve(m_Known.size() + document.m_Songs.size());
-  for (int n = 0; n < document.m_Songs.size(); ++n)
-    m_Known.insert(QDir::cleanPath(document.m_Songs[n].GetPath(true)));
+  for (int n = 0; n < document.m_Songs.size(); ++n) {
+    const QString path = QDir::cleanPath(document.m_Songs[n].GetPath(true));
+    m_Known.insert(path);
+    TFileId id;
+    if (FileIdentity(path, &id)) m_KnownFiles.insert(id);
+  }
 }
 
 void TForgottenFiles::CollectKnown(IRepositoryLists& lists, bool bMarkedOnly) {
@@ -77,7 +91,9 @@ void TForgottenFiles::CollectKnown(IRepositoryLists& lists, bool bMarkedOnly) {
 }
 
 bool TForgottenFiles::IsKnownPath(const QString& fullPath) {
-  return m_Known.contains(QDir::cleanPath(fullPath));
+  if (m_Known.contains(QDir::cleanPath(fullPath))) return true;
+  TFileId id;
+  return FileIdentity(fullPath, &id) && m_KnownFiles.contains(id);
 }
 
 void TForgottenFiles::AddSong(const TSlSong& song) {

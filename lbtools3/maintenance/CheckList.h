@@ -4,6 +4,7 @@
 
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
+#include "platform/FileSystem.h"
 
 #include <QSet>
 #include <QString>
@@ -20,8 +21,9 @@ std::vector<int> MissingFileRows(const TSlDocument& document);
 // "Проверка завершена." with the count of missing files when there are any.
 QString CheckListMessage(int missing);
 
-// The folders of the forgotten-files search, kept as the key names of the settings
-// section "FindFilesDirs" (empty values), in list order.
+// The folders of the forgotten-files search, kept in the settings section
+// "FindFilesDirs" in list order as "1=folder", "2=folder"... (any folder name survives);
+// the older form, the folder as a key with an empty value, is read too.
 inline constexpr const char* kFindFilesDirsSection = "FindFilesDirs";
 QStringList ReadSearchFolders(const TIniFile& ini, const char* section = kFindFilesDirsSection);
 void WriteSearchFolders(TIniFile& ini, const QStringList& folders,
@@ -30,10 +32,11 @@ void WriteSearchFolders(TIniFile& ini, const QStringList& folders,
 // as the file system does: exactly.
 bool CanAddSearchFolder(const QStringList& folders, const QString& folder);
 
-// The search: the songs of the repository's lists are the known paths; music files
-// below the folders whose path is not known become songs of the result document.
-// A path is known when a list names exactly that file: on this system names that
-// differ in letter case are different files.
+// The search: the songs of the repository's lists are the known files; music files
+// below the folders that no list names become songs of the result document. A file is
+// known when a list names that very file, through whatever path (a linked folder, a
+// symbolic link to the song, ".."): files compare by device and inode. On this system
+// names that differ in letter case are different files.
 class TForgottenFiles : public IForgottenFilesSink {
  public:
   // The known paths of every list (bMarkedOnly: of the marked lists); a list that
@@ -52,7 +55,8 @@ class TForgottenFiles : public IForgottenFilesSink {
   TSlDocument m_Result;
 
  private:
-  QSet<QString> m_Known;
+  QSet<QString> m_Known;       // the songs' full paths, cleaned
+  QSet<TFileId> m_KnownFiles;  // the files they name
 };
 
 }  // namespace lb

@@ -1,5 +1,6 @@
 #include "ForgottenFilesDialog.h"
 
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -17,6 +18,7 @@
 TDeadFilesDlg::TDeadFilesDlg(IRepositoryLists& lists, TIniFile& ini, QWidget* parent)
     : QDialog(parent), m_Lists(lists), m_Ini(ini) {
   setWindowTitle("Поиск забытых файлов");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(24));
   auto* layout = new QVBoxLayout(this);
 
   auto* folders = new QGroupBox("Выбор папок", this);
@@ -68,6 +70,7 @@ TDeadFilesDlg::~TDeadFilesDlg() {
 }
 
 void TDeadFilesDlg::OkBtnClick() {
+  m_FolderList->AddPending();
   m_Search.Run(m_Lists, RadioButton2->isChecked(), Folders());
   accept();
 }

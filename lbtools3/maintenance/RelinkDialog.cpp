@@ -1,5 +1,6 @@
 #include "RelinkDialog.h"
 
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/IniFile.h"
@@ -22,6 +23,7 @@ TRelinkDlg::TRelinkDlg(IDocumentWindow& window, IDocumentHost& host, IRepository
                        TIniFile& ini, QWidget* parent)
     : QDialog(parent), m_Window(window), m_Host(host), m_Lists(lists), m_Ini(ini) {
   setWindowTitle("Поиск перемещённых файлов");
+  lb::SetHelpTopic(this, "moved_files");
   auto* layout = new QVBoxLayout(this);
 
   auto* folders = new QGroupBox("Где искать", this);
@@ -78,7 +80,10 @@ TRelinkDlg::~TRelinkDlg() {
 }
 
 void TRelinkDlg::SearchBtnClick() {
-  if (Folders().isEmpty()) ButtonAddClick();
+  if (Folders().isEmpty())
+    ButtonAddClick();
+  else
+    m_FolderList->AddPending();
   lb::TRelinkSearch search;
   m_Songs.clear();
   if (search.Run(m_Lists, Folders(), m_Window.Document()) == lb::TRelinkSearch::rrDone)

@@ -1,6 +1,7 @@
 #include "ReplacePaths.h"
 
 #include "lbtools3/model/M3uList.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 
 #include <QDir>
@@ -96,28 +97,43 @@ QString ReplacePath(const QString& path, const TReplaceRequest& request) {
     }
   }
   if (!request.find.isEmpty()) {
-    const qsizetype at =
-        result.indexOf(request.find, 0, request.bCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    // Names differ by case on this system: "/Music/" is the folder of that name, and
+    // only a path without it has its "/music/" replaced when case is not required.
+    qsizetype at = result.indexOf(request.find, 0, Qt::CaseSensitive);
+    if (at < 0 && !request.bCase) at = result.indexOf(request.find, 0, Qt::CaseInsensitive);
     if (at >= 0) result.replace(at, request.find.size(), request.replace);
   }
   return result;
 }
 
-int ReplacePaths(TSlDocument& document, const std::vector<int>& rows,
-                 const TReplaceRequest& request) {
-  int changed = 0;
+TReplaceResult ReplacePaths(TSlDocument& document, const std::vector<int>& rows,
+                            const TReplaceRequest& request) {
+  TReplaceResult result;
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
     std::lock_guard<std::recursive_mutex> lock(song.cs);
     const QString path = ReplacePath(song.m_Path, request);
     if (path == song.m_Path) continue;
+    const bool bExisted = FileExists(song.GetPath(true));
     song.m_Path = path;
-    ++changed;
+    ++result.changed;
+    if (bExisted && !FileExists(song.GetPath(true))) result.lost << song.GetPath(true);
   }
   // A changed path is a change of the list: it must be saved.
-  if (changed) document.SetModified();
-  return changed;
+  if (result.changed) document.SetModified();
+  return result;
+}
+
+QString ReplaceResultMessage(const TReplaceResult& result) {
+  QString text = "Изменено путей: " + QString::number(result.changed) + '.';
+  if (result.lost.isEmpty()) return text;
+  text += "\nФайлы, которые были на месте, по новым путям не найдены: " +
+          QString::number(result.lost.size()) + ':';
+  constexpr int kNamed = 10;
+  for (int n = 0; n < result.lost.size() && n < kNamed; ++n) text += "\n" + result.lost[n];
+  if (result.lost.size() > kNamed) text += "\n...";
+  return text;
 }
 
 }  // namespace lb

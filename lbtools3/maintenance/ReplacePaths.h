@@ -45,11 +45,20 @@ struct TReplaceRequest {
   bool bCase = false;  // "Поиск с учётом регистра"
 };
 // The path with its drive and its part replaced. Drive pairs apply in grid order, so
-// a later pair sees the letter an earlier one put in.
+// a later pair sees the letter an earlier one put in. The part replaced is its first
+// occurrence in exactly that case; without bCase a match in other case is taken only
+// when there is none in the same case.
 QString ReplacePath(const QString& path, const TReplaceRequest& request);
-// Replaces the paths of the listed songs; returns how many paths changed (the
-// document is marked modified when any did).
-int ReplacePaths(TSlDocument& document, const std::vector<int>& rows,
-                 const TReplaceRequest& request);
+struct TReplaceResult {
+  int changed = 0;   // paths changed
+  QStringList lost;  // full paths of songs whose file existed and no longer does
+};
+// Replaces the paths of the listed songs (the document is marked modified when any
+// changed).
+TReplaceResult ReplacePaths(TSlDocument& document, const std::vector<int>& rows,
+                            const TReplaceRequest& request);
+// What the user is told when the replacement is done: how many paths changed, and the
+// songs that went missing by it.
+QString ReplaceResultMessage(const TReplaceResult& result);
 
 }  // namespace lb

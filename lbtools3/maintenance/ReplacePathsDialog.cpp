@@ -2,6 +2,7 @@
 
 #include "CheckList.h"
 
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -28,6 +29,7 @@ QString ShownReplacement(const lb::TDrivePair& pair) {
 TNewReplacePaths::TNewReplacePaths(IDocumentWindow* child, TIniFile& ini, QWidget* parent)
     : QDialog(parent), m_Child(child), m_Ini(ini) {
   setWindowTitle("Замена путей файлов");
+  lb::SetHelpTopic(this, lb::HelpContextTopic(21));
   auto* layout = new QVBoxLayout(this);
 
   auto* partGroup = new QGroupBox("Замена части путей", this);
@@ -109,22 +111,33 @@ void TNewReplacePaths::OKBtnClick() {
       SetReplacement(row, combo->currentText());
   m_Ini.WriteBool("Settings", kCaseKey, CheckBox1->isChecked());
   if (m_Child) {
-    TBusyCursor busy;
-    lb::TReplaceRequest request;
-    if (m_bHasDrives && m_bDrivesChanged) request.drives = m_Drives;
-    request.find = EditFind->text();
-    request.replace = EditReplace->text();
-    request.bCase = CheckBox1->isChecked();
-    const std::vector<int> rows = m_Child->SelectedRows();
-    // The synchronisation pass works on the songs' files: it starts again over the new
-    // paths.
-    m_Child->StopSync();
-    lb::ReplacePaths(m_Child->Document(), rows, request);
-    if (!rows.empty()) m_Child->RedrawRows(rows.front(), rows.back());
-    m_Child->SetChangedSinceSent(true);
-    m_Child->RestartSync();
+    lb::TReplaceResult result;
+    {
+      TBusyCursor busy;
+      result = Replace();
+    }
+    UiServices::Instance().MessageBox(
+        lb::ReplaceResultMessage(result), UiServices::kCaption,
+        MB_OK | (result.lost.isEmpty() ? MB_ICONINFORMATION : MB_ICONWARNING));
   }
   accept();
+}
+
+lb::TReplaceResult TNewReplacePaths::Replace() {
+  lb::TReplaceRequest request;
+  if (m_bHasDrives && m_bDrivesChanged) request.drives = m_Drives;
+  request.find = EditFind->text();
+  request.replace = EditReplace->text();
+  request.bCase = CheckBox1->isChecked();
+  const std::vector<int> rows = m_Child->SelectedRows();
+  // The synchronisation pass works on the songs' files: it starts again over the new
+  // paths.
+  m_Child->StopSync();
+  const lb::TReplaceResult result = lb::ReplacePaths(m_Child->Document(), rows, request);
+  if (!rows.empty()) m_Child->RedrawRows(rows.front(), rows.back());
+  m_Child->SetChangedSinceSent(true);
+  m_Child->RestartSync();
+  return result;
 }
 
 void lb::CheckListInWindow(IDocumentWindow* child, const std::function<void()>& findMoved) {

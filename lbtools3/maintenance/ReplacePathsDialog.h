@@ -37,6 +37,8 @@ class TNewReplacePaths : public QDialog {
 
  private:
   void FillGrid();
+  // Replaces the selected songs' paths in the window.
+  lb::TReplaceResult Replace();
 
   IDocumentWindow* m_Child;
   TIniFile& m_Ini;

@@ -13,10 +13,13 @@ TSearchFolderList::TSearchFolderList(QListWidget* list, QLineEdit* edit, QPushBu
   remove->setEnabled(false);
   connect(list, &QListWidget::itemSelectionChanged, this,
           [list, remove] { remove->setEnabled(!list->selectedItems().isEmpty()); });
-  connect(browse, &QPushButton::clicked, this, [edit] {
+  connect(browse, &QPushButton::clicked, this, [this, edit] {
     const QString folder = UiServices::Instance().GetExistingFolder("Выбор папки", edit->text());
-    if (!folder.isEmpty()) edit->setText(folder);
+    if (folder.isEmpty()) return;
+    edit->setText(folder);
+    m_bPending = true;
   });
+  connect(edit, &QLineEdit::textEdited, this, [this] { m_bPending = true; });
   connect(add, &QPushButton::clicked, this, &TSearchFolderList::Add);
   connect(remove, &QPushButton::clicked, this, &TSearchFolderList::RemoveSelected);
 }
@@ -30,6 +33,11 @@ QStringList TSearchFolderList::Folders() const {
 void TSearchFolderList::Add() {
   const QString folder = m_Edit->text().trimmed();
   if (lb::CanAddSearchFolder(Folders(), folder)) m_List->addItem(folder);
+  m_bPending = false;
+}
+
+void TSearchFolderList::AddPending() {
+  if (m_bPending) Add();
 }
 
 void TSearchFolderList::RemoveSelected() {

@@ -18,9 +18,13 @@ class TSearchFolderList : public QObject {
   QStringList Folders() const;
   // Adds the typed folder when it may join the list.
   void Add();
+  // Adds a folder that the user typed or browsed to but did not add (the search is
+  // about to run: the user meant it).
+  void AddPending();
   void RemoveSelected();
 
  private:
   QListWidget* m_List;
   QLineEdit* m_Edit;
+  bool m_bPending = false;  // the edit holds the user's folder, not yet added
 };

@@ -455,13 +455,16 @@ void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArr
     return bFull ? full : lb::ToBriefPath(full, m_FileName);
   };
   // The permutation is applied cycle by cycle (each song keeps its address, the
-  // contents move): one spare copy per cycle instead of a copy of every song.
+  // contents move): one spare copy per cycle instead of a copy of every song. A
+  // synchronisation pass may be reading a song meanwhile: each song is written under
+  // its lock, its contents and its path together.
   std::vector<bool> placed(count, false);
   for (int first = 0; first < count; ++first) {
     if (placed[first]) continue;
     TSlSong& head = m_Songs[nElements[first]];
     if (order[first] == first) {
       placed[first] = true;
+      std::lock_guard<std::recursive_mutex> songLock(head.cs);
       head.m_Path = writtenPath(head);
       continue;
     }
@@ -471,9 +474,12 @@ void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArr
       TSlSong& target = m_Songs[nElements[k]];
       const int from = order[k];
       const TSlSong& source = from == first ? spare : m_Songs[nElements[from]];
-      const QString path = writtenPath(source);
-      target.AssignDetached(source);
-      target.m_Path = path;
+      {
+        std::scoped_lock songLocks(target.cs, source.cs);
+        const QString path = writtenPath(source);
+        target.AssignDetached(source);
+        target.m_Path = path;
+      }
       if (from == first) break;
       k = from;
     }

@@ -3,6 +3,7 @@
 #include "Report.h"
 
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/UiServices.h"
@@ -23,6 +24,7 @@ TWriteTextDlg::TWriteTextDlg(IDocumentWindow* child, IRepositoryLists& lists, TI
                              QWidget* parent)
     : QDialog(parent), m_Child(child), m_Lists(lists), m_Ini(ini) {
   setWindowTitle("Запись в виде текста...");
+  lb::SetHelpTopic(this, "report");
   auto* layout = new QVBoxLayout(this);
 
   layout->addWidget(new QLabel("Имя файла", this));

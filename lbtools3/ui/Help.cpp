@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QUrl>
 #include <QWidget>
+#include <utility>
 
 namespace lb {
 
@@ -25,7 +26,19 @@ QString HelpContextTopic(int context) {
   return "context_" + QString::number(context);
 }
 
+namespace {
+THelpViewer& Viewer() {
+  static THelpViewer viewer;
+  return viewer;
+}
+}  // namespace
+
+THelpViewer SetHelpViewer(THelpViewer viewer) {
+  return std::exchange(Viewer(), std::move(viewer));
+}
+
 bool OpenHelp(const QString& topic) {
+  if (Viewer()) return Viewer()(topic);
   return OpenHelpFile(HelpFilePath(), topic);
 }
 

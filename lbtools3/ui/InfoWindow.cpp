@@ -1,6 +1,7 @@
 #include "InfoWindow.h"
 
 #include "lbtools3/model/InfoWindowManager.h"
+#include "lbtools3/ui/Help.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -34,6 +35,7 @@ TInfoWindow::TInfoWindow(QWidget* mainWindow, std::function<void()> onStop)
       m_OnStop(std::move(onStop)) {
   if (parentWidget() && parentWidget() != mainWindow) parentWidget()->installEventFilter(this);
   setWindowTitle("Ход выполнения...");
+  lb::SetHelpTopic(this, "progress");
   setModal(false);
   RxLabel1 = new QLabel("Действие:", this);
   RxLabel2 = new QLabel("Объект:", this);

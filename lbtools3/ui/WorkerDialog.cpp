@@ -1,6 +1,7 @@
 #include "WorkerDialog.h"
 
 #include "InfoWindow.h"
+#include "lbtools3/ui/Help.h"
 #include "platform/Assert.h"
 
 #include <QCloseEvent>
@@ -23,6 +24,7 @@ TInfoWindow1::TInfoWindow1(QWidget* owner, IWorkerDocumentWindow* child, const Q
       m_pWorker(worker) {
   LB_ASSERT(worker != nullptr);
   setWindowTitle("Ход выполнения...");
+  lb::SetHelpTopic(this, "progress");
   setModal(true);
   Label1 = new QLabel("Действие:", this);
   Label2 = new QLabel("Объект:", this);

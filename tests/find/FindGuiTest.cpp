@@ -20,6 +20,7 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -42,6 +43,8 @@ TEST_F(FindGuiTest, OkChecksSearchesAndShowsTheResults) {
   EXPECT_TRUE(dialog.RadioButtons[fsCurrent]->isChecked());
   ASSERT_EQ(dialog.ListBox1->count(), lb::kFindRowCount);
   EXPECT_EQ(dialog.ListBox1->item(8)->text(), lb::ColumnCaption(10));  // kind 9 left out
+  // First use: title, artist and album of both tags.
+  EXPECT_EQ(dialog.Choices().mask, TFindChoices::DefaultMask());
   dialog.ComboBox1->setEditText("abba");
   dialog.ListBox1->item(lb::FindKindRow(11))->setSelected(true);
 
@@ -75,9 +78,14 @@ TEST_F(FindGuiTest, RowsClickClearAndHide) {
   TFoundLists rows;
   rows.push_back({dir + "/a.m3u", {1, 2}, nullptr, false});
   rows.push_back({dir + "/b.m3u", {0}, std::make_unique<TSlDocument>(), false});
+  rows.push_back({dir + "/c.m3u", {}, nullptr, true, "Файл не найден"});
   results.SetRows(std::move(rows));
   results.show();
-  results.RowClick(0);
+  // A list that could not be loaded shows why instead of a count.
+  EXPECT_EQ(results.ListView1->topLevelItem(2)->text(1), "Файл не найден");
+  // Enter opens the current row as a click does.
+  results.ListView1->setCurrentItem(results.ListView1->topLevelItem(0));
+  QTest::keyClick(results.ListView1, Qt::Key_Return);
   EXPECT_EQ(open.activations, 1);
   EXPECT_EQ(open.selected, std::vector<int>({1, 2}));
   // Hiding lets the kept documents go; the rows stay (a click opens from the file).

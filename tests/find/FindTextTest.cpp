@@ -159,6 +159,7 @@ TEST_F(FindSearchTest, ScopesLoadedListsAndFailures) {
   EXPECT_EQ(rows[1].indices, std::vector<int>({1}));
   ASSERT_TRUE(rows[1].document);  // loaded silently and kept for the click
   EXPECT_TRUE(rows[2].bLoadFailed);
+  EXPECT_EQ(rows[2].loadError, "Файл не найден");  // what the results window shows
   EXPECT_TRUE(rows[2].indices.empty());
   EXPECT_TRUE(ui.Messages().isEmpty());
   EXPECT_EQ(host.passEvents,

@@ -5,11 +5,19 @@
 #include "../docwin_gui/FakeHost.h"
 
 #include "lbtools3/docwin/DocumentWindow.h"
+#include "lbtools3/files/CopyMoveDialog.h"
+#include "lbtools3/files/RenameDialog.h"
+#include "lbtools3/find/FindDialog.h"
+#include "lbtools3/find/FindResultsWindow.h"
+#include "lbtools3/find/SortDialog.h"
 #include "lbtools3/maintenance/ForgottenFilesDialog.h"
 #include "lbtools3/maintenance/ReplacePathsDialog.h"
 #include "lbtools3/maintenance/RelinkDialog.h"
 #include "lbtools3/report/Report.h"
 #include "lbtools3/report/ReportDialog.h"
+#include "lbtools3/ui/Help.h"
+#include "lbtools3/ui/IRepositoryLists.h"
+#include "lbtools3/ui/InfoWindow.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QCheckBox>
@@ -22,7 +30,9 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTableWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -114,6 +124,7 @@ TEST_F(MaintenanceDlgTest, ReplacePathsOffersTheDrivesOfTheSelectedSongs) {
   EXPECT_EQ(doc.m_Songs[3].m_Path, "F:\\d.mp3");
   EXPECT_TRUE(doc.m_bModified);
   EXPECT_TRUE(host.ini.ValueExists("Settings", "Replace Paths case"));
+  EXPECT_EQ(ui.Texts(), QStringList{"Изменено путей: 2."});
 }
 
 TEST_F(MaintenanceDlgTest, CheckListSelectsTheMissingFiles) {
@@ -188,8 +199,46 @@ TEST_F(MaintenanceDlgTest, ForgottenFilesKeepsItsFolderList) {
     EXPECT_TRUE(dlg.ButtonRemove->isEnabled());
     dlg.ButtonRemoveClick();
     EXPECT_EQ(dlg.Folders(), QStringList{dir + "/b"});
+    // A folder typed but not added is searched and kept when the user presses "Да".
+    dlg.DirectoryEdit1->clear();
+    QTest::keyClicks(dlg.DirectoryEdit1, dir + "/a");
+    dlg.OkBtnClick();
+    EXPECT_EQ(dlg.Folders(), QStringList({dir + "/b", dir + "/a"}));
   }
-  EXPECT_EQ(lb::ReadSearchFolders(host.ini), QStringList{dir + "/b"});
+  EXPECT_EQ(lb::ReadSearchFolders(host.ini), QStringList({dir + "/b", dir + "/a"}));
+}
+
+// F1 in every dialog of the list operations and in the progress window opens the
+// guide at that dialog's own section, and the guide has each section.
+TEST_F(MaintenanceDlgTest, F1OpensEachDialogsSectionOfTheGuide) {
+  Open({dir + "/a.mp3"});
+  QStringList topics;
+  const lb::THelpViewer previous = lb::SetHelpViewer([&topics](const QString& topic) {
+    topics << topic;
+    return true;
+  });
+  TNewFindTextForm results(nullptr);
+  TNewFindText find(child, nullptr, host.ini, &results);
+  TNewSortDlg sort;
+  TNewRenameFiles rename(child);
+  TCopyMoveFiles copy(child, true);
+  TWriteTextDlg report(child, lists, host.ini);
+  TNewReplacePaths replace(child, host.ini);
+  TDeadFilesDlg forgotten(lists, host.ini);
+  TRelinkDlg moved(*child, host, lists, host.ini);
+  TInfoWindow progress(nullptr, [] {});
+  for (QWidget* dialog : std::initializer_list<QWidget*>{&find, &sort, &rename, &copy, &report,
+                                                         &replace, &forgotten, &moved, &progress}) {
+    for (QShortcut* key : dialog->findChildren<QShortcut*>())
+      if (key->key() == QKeySequence(Qt::Key_F1)) emit key->activated();
+  }
+  lb::SetHelpViewer(previous);
+  const QStringList expected = {"context_2",  "context_4",  "context_5",   "context_7", "report",
+                                "context_21", "context_24", "moved_files", "progress"};
+  EXPECT_EQ(topics, expected);
+  const QByteArray guide = lbtest::ReadFile(lb::HelpFilePath());
+  for (const QString& topic : expected)
+    EXPECT_TRUE(guide.contains("id=\"" + topic.toUtf8() + "\"")) << topic.toStdString();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "PathLists.h"
 
 #include "lbtools3/maintenance/CheckList.h"
+#include "lbtools3/maintenance/Relink.h"
 #include "lbtools3/maintenance/ReplacePaths.h"
 #include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
@@ -54,7 +55,7 @@ TEST(ReplacePaths, DrivePairsApplyInGridOrder) {
   drives[1].replacement = "E";
   lb::TReplaceRequest request;
   request.drives = drives;
-  EXPECT_EQ(lb::ReplacePaths(doc, {0, 1, 2, 3}, request), 3);
+  EXPECT_EQ(lb::ReplacePaths(doc, {0, 1, 2, 3}, request).changed, 3);
   EXPECT_EQ(Paths(doc),
             QStringList({"E:\\a.mp3", "E:\\b.mp3", "/x/c.mp3", "E:\\d.mp3", "E:\\e.mp3"}));
   EXPECT_TRUE(doc.m_bModified);
@@ -68,15 +69,15 @@ TEST(ReplacePaths, PartReplacesOnlyTheFirstOccurrence) {
   request.find = "\\Music\\";
   request.replace = "\\Audio\\";
   EXPECT_EQ(lb::ReplacePath("C:\\Music\\Music\\a.mp3", request), "C:\\Audio\\Music\\a.mp3");
-  EXPECT_EQ(lb::ReplacePath("C:\\MUSIC\\Music\\a.mp3", request), "C:\\Audio\\Music\\a.mp3");
+  EXPECT_EQ(lb::ReplacePath("C:\\MUSIC\\x\\a.mp3", request), "C:\\Audio\\x\\a.mp3");
   request.bCase = true;
-  EXPECT_EQ(lb::ReplacePath("C:\\MUSIC\\Music\\a.mp3", request), "C:\\MUSIC\\Audio\\a.mp3");
+  EXPECT_EQ(lb::ReplacePath("C:\\MUSIC\\x\\a.mp3", request), "C:\\MUSIC\\x\\a.mp3");
   request.find = "кино";
   request.replace = "Кино";
   request.bCase = false;
-  EXPECT_EQ(lb::ReplacePath("/m/КИНО/кино.mp3", request), "/m/Кино/кино.mp3");
+  EXPECT_EQ(lb::ReplacePath("/m/КИНО/a.mp3", request), "/m/Кино/a.mp3");
   TSlDocument doc = Document("/l/l.m3u", {"/m/a.mp3"});
-  EXPECT_EQ(lb::ReplacePaths(doc, {0}, request), 0);
+  EXPECT_EQ(lb::ReplacePaths(doc, {0}, request).changed, 0);
   EXPECT_FALSE(doc.m_bModified);
 }
 
@@ -139,10 +140,14 @@ TEST(ForgottenFiles, FolderListLivesInItsSettingsSection) {
   QDir().mkpath(dir + "/Music");
   QDir().mkpath(dir + "/music");
   TIniFile ini(dir + "/s.ini");
-  lb::WriteSearchFolders(ini, {dir + "/b", dir + "/a"});
-  lb::WriteSearchFolders(ini, {dir + "/Music", dir + "/a"});
-  EXPECT_EQ(lb::ReadSearchFolders(ini), QStringList({dir + "/Music", dir + "/a"}));
-  EXPECT_EQ(ini.ReadString(lb::kFindFilesDirsSection, dir + "/a", "?"), "");
+  lb::WriteSearchFolders(ini, {dir + "/b", dir + "/a", dir + "/c"});
+  // Case twins and a name with "=" survive the next start.
+  const QStringList folders = {dir + "/Music", dir + "/music", dir + "/a=b", dir + "/a"};
+  lb::WriteSearchFolders(ini, folders);
+  EXPECT_EQ(lb::ReadSearchFolders(TIniFile(dir + "/s.ini")), folders);
+  // The older form: the folders as keys with empty values.
+  lbtest::WriteFile(dir + "/old.ini", "[FindFilesDirs]\r\n/x/Old=\r\n/y=\r\n");
+  EXPECT_EQ(lb::ReadSearchFolders(TIniFile(dir + "/old.ini")), QStringList({"/x/Old", "/y"}));
   EXPECT_TRUE(lb::CanAddSearchFolder({dir + "/Music"}, dir + "/music"));
   EXPECT_FALSE(lb::CanAddSearchFolder({dir + "/Music"}, dir + "/Music"));
   EXPECT_FALSE(lb::CanAddSearchFolder({}, dir + "/none"));
@@ -181,6 +186,49 @@ TEST(MaintenanceCli, ReplacesPathsFindsForgottenFilesAndWritesReports) {
   run = RunCli({"report", "--text", "--fields", "1", "--out", dir + "/r.htm", dir + "/l.m3u"});
   EXPECT_EQ(run.code, 1);
   EXPECT_TRUE(run.err.contains("Файл уже существует. Переписать ? — Нет"));
+}
+
+TEST(ForgottenFiles, SongsReachedThroughLinksAreKnown) {
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  for (const char* name : {"a.mp3", "b.mp3", "new.mp3"})
+    lbtest::WriteFile(dir + "/library/" + name, "x");
+  ASSERT_TRUE(QFile::link(dir + "/library", dir + "/Music"));
+  ASSERT_TRUE(QFile::link(dir + "/library/b.mp3", dir + "/b-link.mp3"));
+  // The list names one file by its own path, the other through a link to it.
+  TSlDocument list = Document(dir + "/l.m3u", {dir + "/library/a.mp3", dir + "/b-link.mp3"});
+  ASSERT_TRUE(list.Save(true));
+  ListFiles lists;
+  lists.paths = {dir + "/l.m3u"};
+  for (const QString& folder : {dir + "/Music", dir + "/library"}) {
+    lb::TForgottenFiles search;
+    EXPECT_TRUE(search.Run(lists, false, {folder}));
+    EXPECT_EQ(Paths(search.m_Result), QStringList{folder + "/new.mp3"});
+  }
+  // The moved-files search takes no file that a list names already as a candidate.
+  lb::TRelinkSearch relink;
+  relink.CollectKnown(lists, false);
+  EXPECT_EQ(relink.Scan({dir + "/Music"}), lb::TForgottenFiles::srDone);
+  EXPECT_EQ(relink.FileCount(), 1);
+}
+
+TEST(ReplacePaths, ExactCaseFirstAndSongsLostByItAreNamed) {
+  const QString dir = lbtest::NewTempDir();
+  lbtest::WriteFile(dir + "/music/Music/a.mp3", "x");
+  lbtest::WriteFile(dir + "/music/Audio/b.mp3", "x");
+  TSlDocument doc =
+      Document(dir + "/l.m3u", {dir + "/music/Music/a.mp3", dir + "/music/Music/b.mp3"});
+  lb::TReplaceRequest request;
+  request.find = "/Music/";
+  request.replace = "/Audio/";
+  // The parent folder "/music/" is left alone although it comes first.
+  const lb::TReplaceResult result = lb::ReplacePaths(doc, {0, 1}, request);
+  EXPECT_EQ(Paths(doc), QStringList({dir + "/music/Audio/a.mp3", dir + "/music/Audio/b.mp3"}));
+  EXPECT_EQ(result.changed, 2);
+  EXPECT_EQ(result.lost, QStringList{dir + "/music/Audio/a.mp3"});
+  EXPECT_EQ(lb::ReplaceResultMessage(result),
+            "Изменено путей: 2.\nФайлы, которые были на месте, по новым путям не найдены: 1:\n" +
+                dir + "/music/Audio/a.mp3");
 }
 
 }  // namespace
