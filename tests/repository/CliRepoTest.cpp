@@ -84,4 +84,17 @@ TEST_F(CliRepoTest, ScanAddsListsOnlyWhenTheUserAgrees) {
   EXPECT_EQ(Cli({"repo", "scan", dir + "/nowhere"}).code, 1);
 }
 
+TEST_F(CliRepoTest, AddOnAFullDiskFailsAndSaysSo) {
+  lbtest::SmallFileSystem fs(64);
+  if (!fs.Ok()) GTEST_SKIP() << "a small file system needs root here";
+  const QString list = List("a.m3u");
+  iniPath = fs.Path() + "/lbtools3.ini";
+  ASSERT_TRUE(lbtest::WriteFile(iniPath, "[Edit]\nFastPlay=0\n"));
+  fs.Fill(1);  // room for the lock file, none for the settings file
+  const CliRun run = Cli({"repo", "add", list});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_TRUE(run.err.contains("Файл настроек не записан: " + iniPath)) << run.err.toStdString();
+  EXPECT_EQ(lbtest::ReadFile(iniPath), "[Edit]\nFastPlay=0\n");
+}
+
 }  // namespace
