@@ -70,7 +70,7 @@ TEST_F(CliRepoTest, AddListRemoveOnTheWindowsSettings) {
 
 TEST_F(CliRepoTest, ScanAddsListsOnlyWhenTheUserAgrees) {
   const QString one = List("music/x/one.m3u");
-  const QString two = List("music/two.m3u");
+  const QString two = List("music/two.m3u8");  // ".m3u8" is a list as well
   CliRun run = Cli({"repo", "scan", dir + "/music"});
   EXPECT_EQ(run.code, 0);
   EXPECT_TRUE(run.out.contains("Добавлено листов: 0")) << run.out.toStdString();
