@@ -168,6 +168,9 @@ int ReportCommand(CliContext& c, const QStringList& input) {
   QStringList lists;
   for (const QString& list : args) lists << CliAbsolutePath(list);
   CliListFiles source(lists);
+  // The lists' tags are read as opening them would (without the tag component the
+  // files' ID3v1 tags still count).
+  if (lb::ReportReadsTags(request.mask)) CliAttachID3Com(c);
   switch (lb::WriteReport(request, {}, &source, {})) {
     case lb::rrWritten:
       return 0;

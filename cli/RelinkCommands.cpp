@@ -62,14 +62,16 @@ int Relink(CliContext& c, const QStringList& arguments) {
   if (!bApply) return 0;
 
   const QStringList pairs = lb::RelinkPairs(search.m_Songs, lb::SureChoices(search.m_Songs));
-  int code = 0;
+  bool saved = true;
   if (!pairs.isEmpty()) {
     lb::ReplacePathsInDocument(doc, pairs);
-    if (doc.m_bModified && !CliSaveList(c, doc)) code = 1;
+    if (doc.m_bModified) saved = CliSaveList(c, doc);
     lb::ReplacePathsInRepositoryLists(repository, pairs, doc.m_FileName);
   }
+  // Only changes that reached the list file are counted.
+  if (!saved) return 1;
   c.err << "Изменено путей: " << pairs.size() / 2 << Qt::endl;
-  return code;
+  return 0;
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ int RepoAdd(CliContext& c, const QStringList& args) {
     return 1;
   }
   r.repository.Add(path, false, nullptr);
-  return 0;
+  // A write that failed has been reported (the settings file is unchanged).
+  return r.repository.WriteFailed() ? 1 : 0;
 }
 
 int RepoRemove(CliContext& c, const QStringList& args) {
@@ -56,7 +57,7 @@ int RepoRemove(CliContext& c, const QStringList& args) {
     return 1;
   }
   r.repository.Remove(row);
-  return 0;
+  return r.repository.WriteFailed() ? 1 : 0;
 }
 
 int RepoScan(CliContext& c, const QStringList& args) {
@@ -69,6 +70,8 @@ int RepoScan(CliContext& c, const QStringList& args) {
   CliRepository r;
   const int before = r.repository.Count();
   const bool finished = r.repository.ScanFolder(folder);
+  // Rows the settings file did not take are not counted as added (the failure was told).
+  if (r.repository.WriteFailed()) return 1;
   c.out << "Добавлено листов: " << r.repository.Count() - before << '\n';
   return finished ? 0 : 1;
 }

@@ -45,7 +45,7 @@ namespace {
 
 constexpr char kCaption[] = "LBTools";
 const QString kOpenListTitle = "Открытие листа...";
-const QString kOpenListFilter = "Листы Winamp'а (*.m3u)|*.m3u|Все файлы (*.*)|*.*";
+const QString kOpenListFilter = "Листы Winamp'а (*.m3u *.m3u8)|*.m3u;*.m3u8|Все файлы (*.*)|*.*";
 
 int Ask(const QString& text, unsigned flags) {
   return UiServices::Instance().MessageBox(text, kCaption, flags);
@@ -640,7 +640,7 @@ void TMainForm::HandOver(const QByteArray& payload) {
 
 void TMainForm::DropFiles(const QStringList& paths) {
   for (const QString& path : paths)
-    if (path.endsWith(".m3u", Qt::CaseInsensitive) && m_Repository->IndexOf(path) == -1)
+    if (lb::IsListFileName(path) && m_Repository->IndexOf(path) == -1)
       m_Repository->Add(path, false, nullptr);
 }
 

@@ -11,6 +11,7 @@
 #include "platform/UiServices.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 // ---------------------------------------------------------------------------------
@@ -158,6 +159,7 @@ void TSlSong::CopyFields(const TSlSong& other, bool bPath, bool bParent) {
     m_Path = other.m_Path;
     m_ExtInf = other.m_ExtInf;
     m_bExtInf = other.m_bExtInf;
+    m_LegacyLines = other.m_LegacyLines;
   }
   m_FileAge = other.m_FileAge;
   m_Reserved = other.m_Reserved;
@@ -178,6 +180,7 @@ void TSlSong::Reset(const QString& path, const QString& extInf) {
   m_bNewFileAge = false;
   m_bExtInf = !extInf.isEmpty();
   m_ExtInf = m_bExtInf ? extInf : QString();
+  m_LegacyLines.clear();
   m_Tag1.UpdateDisplayName();
   m_Tag2.UpdateDisplayName();
 }
@@ -301,8 +304,11 @@ TSlDocument& TSlDocument::operator=(const TSlDocument& other) {
   m_bModified = other.m_bModified;
   m_bExtM3u = other.m_bExtM3u;
   m_ExtM3uHeader = other.m_ExtM3uHeader;
+  m_TrailingLines = other.m_TrailingLines;
   m_bLegacyText = other.m_bLegacyText;
+  m_bUtf8Text = other.m_bUtf8Text;
   m_bUtf8Bom = other.m_bUtf8Bom;
+  m_LegacyLines = other.m_LegacyLines;
   m_M3uAge = other.m_M3uAge;
   m_ClipFormat = other.m_ClipFormat;
   m_Songs.clear();
@@ -333,8 +339,11 @@ void TSlDocument::Clear() {
   m_Songs.clear();
   m_bExtM3u = false;
   m_ExtM3uHeader.clear();
+  m_TrailingLines.clear();
   m_bLegacyText = false;
+  m_bUtf8Text = false;
   m_bUtf8Bom = false;
+  m_LegacyLines.clear();
   m_bModified = false;
   m_bNew = true;
 }
@@ -490,8 +499,17 @@ void TSlDocument::ArrangeSongs(const std::vector<int>& nElements, const TSongArr
 // ---------------------------------------------------------------------------------
 // Clipboard
 
+namespace {
+// After the records the payload carries the songs' "#" lines: this mark, then one
+// length-prefixed text a song. Readers that know only the records stop at their byte
+// count and never see it.
+constexpr char kExtLinesMark[4] = {'#', 'E', 'X', 'T'};
+}  // namespace
+
 QByteArray TSlDocument::ClipboardPayload(const std::vector<int>& nElements) const {
   TSlStreamWriter records;
+  TSlStreamWriter extLines;
+  extLines.WriteBytes(kExtLinesMark, sizeof kExtLinesMark);
   {
     std::lock_guard<std::recursive_mutex> lock(m_Lock);
     for (int n : nElements) {
@@ -499,12 +517,14 @@ QByteArray TSlDocument::ClipboardPayload(const std::vector<int>& nElements) cons
       scratch.m_Parent = nullptr;
       scratch.m_Path = m_Songs[n].GetPath(true);
       scratch.Save(records, true);
+      extLines.WriteString(scratch.m_ExtInf);
     }
   }
   TSlStreamWriter payload;
   payload.WriteInt32(static_cast<int32_t>(records.Bytes().size()));
   payload.WriteInt32(static_cast<int32_t>(nElements.size()));
   payload.Bytes().append(records.Bytes());
+  payload.Bytes().append(extLines.Bytes());
   return payload.Bytes();
 }
 
@@ -530,12 +550,21 @@ void TSlDocument::PasteFromClipboard(int nStart) {
   // Only records that read whole are pasted: a damaged payload never leaves
   // placeholder songs behind.
   TSlStreamReader records(block.constData() + 8, bytes);
+  TSlStreamReader extLines(block.constData() + 8 + bytes, header.Remaining() - bytes);
+  char mark[sizeof kExtLinesMark] = {};
+  const bool bExtLines =
+      extLines.ReadBytes(mark, sizeof mark) && std::memcmp(mark, kExtLinesMark, sizeof mark) == 0;
   const bool bFull = FullPathsInsert();
   std::vector<std::unique_ptr<TSlSong>> fresh;
   for (int32_t n = 0; n < count; ++n) {
     auto song = std::make_unique<TSlSong>(this, QString(), QString());
     if (!song->Load(records)) break;
     if (!bFull) song->m_Path = lb::ToBriefPath(song->m_Path, m_FileName);
+    QString ext;
+    if (bExtLines && extLines.ReadString(&ext)) {
+      song->m_ExtInf = ext;
+      song->m_bExtInf = !ext.isEmpty();
+    }
     fresh.push_back(std::move(song));
   }
   std::lock_guard<std::recursive_mutex> lock(m_Lock);

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -260,8 +261,14 @@ class TSlSong {
   int32_t m_FileAge = kAgeNeverSynced;
   int32_t m_NewFileAge = 0;
   bool m_bNewFileAge = false;
+  // The "#" lines that stood before the song's path in the list file (a player's
+  // #EXTINF, #EXTVLCOPT, #EXTGRP...), verbatim and in order, joined by '\n'; they
+  // travel with the song and are written before its path.
   QString m_ExtInf;
   bool m_bExtInf = false;
+  // The song's lines (its "#" lines and its path) that were read in the legacy code
+  // page, as read: a line whose text is still one of these is written back in it.
+  QStringList m_LegacyLines;
   QString m_Reserved;
 
   void Reset(const QString& path, const QString& extInf);
@@ -345,11 +352,17 @@ class TSlDocument {
   QString m_ClipFormat = kClipboardFormat;
   QString m_ExtM3uHeader;
   bool m_bExtM3u = false;
-  // How the list file was written, so a save writes it back the same way: some line
-  // was in the legacy code page (the list is written in it again while every
-  // character fits), and the file began with a UTF-8 byte-order mark (kept).
+  // "#" lines after the last song, verbatim, joined by '\n': they stay at the end.
+  QString m_TrailingLines;
+  // How the list file was written, so a save writes each line back as it was read:
+  // some line was in the legacy code page, some line was UTF-8 beyond ASCII, the file
+  // began with a UTF-8 byte-order mark (kept). New and changed lines are written in
+  // the legacy code page only when the whole list was (and the text fits it).
   bool m_bLegacyText = false;
+  bool m_bUtf8Text = false;
   bool m_bUtf8Bom = false;
+  // The header line and the trailing lines that were read in the legacy code page.
+  QStringList m_LegacyLines;
   // Signalled while no worker synchronises the document; structural changes need it.
   std::unique_ptr<TEvent> m_DocNotSync;
   // Guards the song sequence itself (count, positions) between the window and a
@@ -414,8 +427,6 @@ class TSlDocument {
 
  private:
   void ResetSongsParent();
-  // Whether every text of the list file has a byte in the legacy code page.
-  bool FitsLegacyText() const;
   std::unique_ptr<TIniFile> m_Ini;
   // Why LoadM3u refused the file as a list ("" when it did not).
   QString m_NotAList;

@@ -52,6 +52,22 @@ QString DataCodeReason(int code) {
   }
 }
 
+// A comment or directive line of a list ("#EXTINF:...", "#EXTGRP:Rock", "# note"):
+// its first character other than a blank is '#'. Such a line is never a song.
+bool IsCommentLine(QByteArrayView bytes) {
+  for (char c : bytes) {
+    if (c == '#') return true;
+    if (c != ' ' && c != '\t') return false;
+  }
+  return false;
+}
+
+bool HasNonAscii(QByteArrayView bytes) {
+  for (char c : bytes)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
+}
+
 // Writes a file through a temporary file renamed into place, so that a failure never
 // destroys the previous version. Bytes are collected and written in large chunks.
 class TListFileWriter {
@@ -278,8 +294,11 @@ bool TSlDocument::Load(bool bSilent) {
 
 int TSlDocument::LoadM3u(const QString& path) {
   m_NotAList.clear();
+  m_TrailingLines.clear();
   m_bLegacyText = false;
+  m_bUtf8Text = false;
   m_bUtf8Bom = false;
+  m_LegacyLines.clear();
   lb::TOpenFailure why = lb::TOpenFailure::None;
   const int fd = lb::OpenRegularFile(path, kMaxListBytes, &why);
   QFile file;
@@ -291,33 +310,44 @@ int TSlDocument::LoadM3u(const QString& path) {
   TInfoWindowLevel window("Открытие: Загрузка m3u-файла...", path, true);
   TSlInfoWindowManager& progress = InfoWindowManager();
 
-  // ".m3u8" is UTF-8 by definition; other lists may hold lines in the legacy code page.
-  const bool bUtf8Only = lb::FileExtension(path) == ".m3u8";
-  auto decode = [&](QByteArrayView bytes) {
-    if (bUtf8Only) return CompactFromUtf8(bytes.data(), bytes.size());
+  // Each line is decoded on its own: UTF-8 when it is valid UTF-8, the legacy code page
+  // otherwise (".m3u8" lists too: a line some program wrote in the legacy code page is
+  // read as it was meant, never as replacement characters). A legacy line is noted
+  // in legacyLines so that it is written back in the code page it came in.
+  auto decode = [&](QByteArrayView bytes, QStringList& legacyLines) {
     bool legacy = false;
     QString text = CompactDecode(bytes.data(), bytes.size(), &legacy);
-    m_bLegacyText = m_bLegacyText || legacy;
+    if (legacy) {
+      m_bLegacyText = true;
+      legacyLines.append(text);
+    } else if (!m_bUtf8Text && HasNonAscii(bytes)) {
+      m_bUtf8Text = true;
+    }
     return text;
   };
 
   const qint64 total = file.size();
   qint64 done = 0;
   bool bHeaderSeen = false;
+  // The "#" lines met since the last song, and those of them read as legacy text.
   QString pendingExt;
+  QStringList pendingLegacy;
   std::vector<std::unique_ptr<TSlSong>> fresh;
   auto onLine = [&](QByteArrayView bytes) {
-    // Most lines are paths without a '#': one quick look spares the two searches.
-    const bool bHash = std::memchr(bytes.data(), '#', size_t(bytes.size())) != nullptr;
-    if (bHash && !bHeaderSeen && bytes.contains("#EXTM3U")) {
-      bHeaderSeen = true;
-      m_ExtM3uHeader = decode(bytes);
-      m_bExtM3u = true;
-    } else if (bHash && bytes.contains("#EXT")) {
-      pendingExt = decode(bytes);
-    } else {
-      fresh.push_back(std::make_unique<TSlSong>(this, decode(bytes), pendingExt));
+    if (!IsCommentLine(bytes)) {
+      const QString songPath = decode(bytes, pendingLegacy);
+      fresh.push_back(std::make_unique<TSlSong>(this, songPath, pendingExt));
+      fresh.back()->m_LegacyLines = std::move(pendingLegacy);
+      pendingLegacy = QStringList();
       pendingExt.clear();
+    } else if (!bHeaderSeen && bytes.contains("#EXTM3U")) {
+      bHeaderSeen = true;
+      m_ExtM3uHeader = decode(bytes, m_LegacyLines);
+      m_bExtM3u = true;
+    } else {
+      // Any other "#" line is kept verbatim with the song that follows it.
+      if (!pendingExt.isEmpty()) pendingExt += u'\n';
+      pendingExt += decode(bytes, pendingLegacy);
     }
   };
 
@@ -358,6 +388,9 @@ int TSlDocument::LoadM3u(const QString& path) {
   if (result == mcLoaded) {
     splitter.Finish(onLine);
     if (done != total) result = mcError;
+    // "#" lines after the last song stay at the end of the list.
+    m_TrailingLines = pendingExt;
+    m_LegacyLines += pendingLegacy;
   }
   std::lock_guard<std::recursive_mutex> lock(m_Lock);
   m_Songs.insert(m_Songs.size(), std::move(fresh));
@@ -467,16 +500,16 @@ bool TSlDocument::Save(bool bSilent) {
   return true;
 }
 
-// Writes a file of the list: its header, then one entry a song, with the progress
-// window's Stop disabled. The file replaces the old one only when it was written
+// Writes a file of the list: its header, one entry a song, then its footer, with the
+// progress window's Stop disabled. The file replaces the old one only when it was written
 // whole; a stop keeps the previous file rather than a cut-off one. An entry that
 // cannot be written (writeSong answers false with the message in *failure) ends the
 // writing with that message and leaves the previous file as it was.
-template <class WriteHeader, class WriteSong>
+template <class WriteHeader, class WriteSong, class WriteFooter>
 static bool WriteSongsFile(const QString& path, const QString& action, const char* openFailure,
                            const char* writeFailure, bool bSilent, std::recursive_mutex& listLock,
                            const TSlSongList& songs, WriteHeader&& writeHeader,
-                           WriteSong&& writeSong) {
+                           WriteSong&& writeSong, WriteFooter&& writeFooter) {
   TListFileWriter writer(path);
   if (!writer.Open()) {
     Message(bSilent, openFailure, MB_ICONERROR);
@@ -493,6 +526,7 @@ static bool WriteSongsFile(const QString& path, const QString& action, const cha
     ok = writeSong(writer.Stream(), songs[n], &failure) && writer.FlushIfFull();
     if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
   }
+  if (ok && !progress.m_bStop) ok = writeFooter(writer.Stream(), &failure);
   if (progress.m_bStop || !failure.isEmpty()) {
     writer.Cancel();
     if (!failure.isEmpty()) Message(bSilent, failure, MB_ICONERROR);
@@ -506,25 +540,19 @@ static bool WriteSongsFile(const QString& path, const QString& action, const cha
   return true;
 }
 
-bool TSlDocument::FitsLegacyText() const {
-  std::lock_guard<std::recursive_mutex> lock(m_Lock);
-  if (m_bExtM3u && !lb::FitsTagCodePage(m_ExtM3uHeader)) return false;
-  for (int n = 0; n < m_Songs.size(); ++n) {
-    const TSlSong& song = m_Songs[n];
-    if (!lb::FitsTagCodePage(song.m_Path)) return false;
-    if (song.m_bExtInf && !lb::FitsTagCodePage(song.m_ExtInf)) return false;
-  }
-  return true;
-}
-
 bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
   if (!CheckListPath(path, true, bSilent)) return false;
-  // A list read in the legacy code page is written back in it while every character
-  // fits, so the players it was made for still read it; everything else is UTF-8
-  // (".m3u8" always), with the byte-order mark the file began with.
+  // Every line goes back in the encoding it was read in: a line still as it was read
+  // in the legacy code page is written in it again, so the players of a mixed list
+  // still find their files. New and changed lines are UTF-8 (the names on disk),
+  // unless the whole list was legacy text, which then stays so while the text fits.
+  // ".m3u8" is UTF-8 throughout, with the byte-order mark the file began with.
   const bool bUtf8Only = lb::FileExtension(path) == ".m3u8";
-  const bool bLegacy = m_bLegacyText && !m_bUtf8Bom && !bUtf8Only && FitsLegacyText();
-  auto appendLine = [bLegacy](TSlStreamWriter& out, const QString& text, QString* failure) {
+  const bool bLegacyNew = m_bLegacyText && !m_bUtf8Text && !m_bUtf8Bom && !bUtf8Only;
+  auto appendLine = [&](TSlStreamWriter& out, const QString& text, const QStringList& legacyRead,
+                        QString* failure) {
+    const bool bLegacy =
+        !bUtf8Only && (bLegacyNew || legacyRead.contains(text)) && lb::FitsTagCodePage(text);
     const QByteArray bytes = bLegacy ? lb::ToTagCodePage(text) : text.toUtf8();
     // The reader refuses longer lines: such a list could not be opened again.
     if (bytes.size() > kMaxLineBytes) {
@@ -536,16 +564,29 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
     out.Bytes().append(bytes).append("\r\n");
     return true;
   };
+  // Lines joined by '\n' (the "#" lines of a song, the trailing lines).
+  auto appendLines = [&](TSlStreamWriter& out, const QString& lines, const QStringList& legacyRead,
+                         QString* failure) {
+    if (!lines.contains(u'\n')) return appendLine(out, lines, legacyRead, failure);
+    for (const QString& line : lines.split(u'\n'))
+      if (!appendLine(out, line, legacyRead, failure)) return false;
+    return true;
+  };
   return WriteSongsFile(
       path, "Запись m3u-файла...", "Не могу открыть файл для записи",
       "Не могу открыть файл для записи", bSilent, m_Lock, m_Songs,
       [&](TSlStreamWriter& out, QString* failure) {
-        if (m_bUtf8Bom && !bLegacy) out.Bytes().append("\xEF\xBB\xBF");
-        return !m_bExtM3u || appendLine(out, m_ExtM3uHeader, failure);
+        if (m_bUtf8Bom) out.Bytes().append("\xEF\xBB\xBF");
+        return !m_bExtM3u || appendLine(out, m_ExtM3uHeader, m_LegacyLines, failure);
       },
       [&](TSlStreamWriter& out, const TSlSong& song, QString* failure) {
-        if (song.m_bExtInf && !appendLine(out, song.m_ExtInf, failure)) return false;
-        return appendLine(out, song.m_Path, failure);
+        if (song.m_bExtInf && !appendLines(out, song.m_ExtInf, song.m_LegacyLines, failure))
+          return false;
+        return appendLine(out, song.m_Path, song.m_LegacyLines, failure);
+      },
+      [&](TSlStreamWriter& out, QString* failure) {
+        return m_TrailingLines.isEmpty() ||
+               appendLines(out, m_TrailingLines, m_LegacyLines, failure);
       });
 }
 
@@ -562,5 +603,6 @@ bool TSlDocument::SaveData(const QString& path, bool bSilent) {
       [](TSlStreamWriter& out, const TSlSong& song, QString*) {
         song.Save(out, false);
         return true;
-      });
+      },
+      [](TSlStreamWriter&, QString*) { return true; });
 }

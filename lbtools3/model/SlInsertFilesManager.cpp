@@ -131,7 +131,9 @@ int TSlInsertFilesManager::MatchName(const char* name, size_t length) const {
   } else if (IsMusicName(QFile::decodeName(QByteArray::fromRawData(name, length)))) {
     return 1;
   }
-  if (m_Mode != imForgotten && length > 4 && AsciiEqualNoCase(name + length - 4, ".m3u", 4))
+  // Lists: ".m3u" and ".m3u8".
+  if (m_Mode != imForgotten && ((length > 4 && AsciiEqualNoCase(name + length - 4, ".m3u", 4)) ||
+                                (length > 5 && AsciiEqualNoCase(name + length - 5, ".m3u8", 5))))
     return 2;
   return 0;
 }
@@ -210,7 +212,8 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
   const QStringView name = QStringView(path).mid(slash + 1);
   if (IsMusicName(name)) return bTarget && IsCollected(path) ? pkSkip : pkMusic;
   if (m_Mode == imForgotten) return pkSkip;
-  if (name.size() > 4 && name.endsWith(u".m3u", Qt::CaseInsensitive)) {
+  if ((name.size() > 4 && name.endsWith(u".m3u", Qt::CaseInsensitive)) ||
+      (name.size() > 5 && name.endsWith(u".m3u8", Qt::CaseInsensitive))) {
     const QString key = ListKey(path);
     auto it = std::lower_bound(m_Lists.begin(), m_Lists.end(), key);
     if (it != m_Lists.end() && *it == key) return pkSkip;

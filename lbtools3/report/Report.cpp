@@ -1,10 +1,12 @@
 #include "Report.h"
 
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -39,6 +41,23 @@ void AppendPadded(QString& out, const QString& text, int width) {
   if (pad > 0) out += QString(pad, u' ');
 }
 
+// A song of a list loaded for the report shows what opening the list would: the data
+// file's records while the file is unchanged since they were taken, the file's own
+// tags for a file that changed or was never read (every song of a list without a
+// data file). Only reads: unlike the synchronisation pass, nothing is written into
+// the music files.
+void ReadTagsAsOpened(TSlSong& song) {
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  const QString path = song.GetPath(true);
+  const int32_t age = FileAge(path);
+  if (age == song.m_FileAge || age == kAgeMissing || !IsMp3Path(path)) return;
+  std::lock_guard<std::recursive_mutex> id3(ID3ComLock());
+  if (song.m_Tag1.bTagSync) song.m_Tag1.ReadFromFile();
+  if (song.m_Tag2.bTagSync) song.m_Tag2.ReadFromFile();
+  song.m_Tag1.UpdateDisplayName();
+  song.m_Tag2.UpdateDisplayName();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------
@@ -49,7 +68,8 @@ TReportSettings TReportSettings::Read(const TIniFile& ini) {
   s.lists = ini.ReadInteger(kSection, "ExportFilesLists", rsCurrent);
   if (s.lists < rsCurrent || s.lists > rsAll) s.lists = rsCurrent;
   // This system has no "c:": the default report lies in the user's home folder.
-  s.fileName = ini.ReadString(kSection, "ExportFilesFileName", QDir::homePath() + "/export.txt");
+  s.fileName = ReportFilePath(
+      ini.ReadString(kSection, "ExportFilesFileName", QDir::homePath() + "/export.txt"));
   s.bUrlLinks = ini.ReadBool(kSection, "ExportFilesURL", false);
   s.mask = uint32_t(ini.ReadInteger(kSection, "ExportFilesMask", 1));
   return s;
@@ -82,6 +102,10 @@ QList<int> ReportRowsOfMask(uint32_t mask) {
   for (int row = 0; row < ReportRowCount(); ++row)
     if (mask & (1u << ReportKindOfRow(row))) rows << row;
   return rows;
+}
+
+bool ReportReadsTags(uint32_t mask) {
+  return (mask & ~((1u << ckNumber) | (1u << ckPath))) != 0;
 }
 
 bool IsHtmlReportName(const QString& fileName) {
@@ -131,7 +155,20 @@ int TextWidth(const QString& text) {
   return width;
 }
 
-bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent) {
+QString ReportFilePath(const QString& fileName) {
+  if (!IsForeignPath(fileName)) return fileName;
+  const QString mapped = ToFullPath(fileName, QString());
+  if (!IsForeignPath(mapped)) return mapped;
+  qsizetype start = fileName.size();
+  while (start > 0 && fileName[start - 1] != u'\\' && fileName[start - 1] != u'/' &&
+         fileName[start - 1] != u':')
+    --start;
+  const QString name = fileName.mid(start);
+  return QDir::homePath() + '/' + (name.isEmpty() ? QStringLiteral("export.txt") : name);
+}
+
+bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent,
+                           const QString& confirmedName) {
   if (fileName->isEmpty()) {
     Ask("Имя файла не задано", MB_OK | MB_ICONERROR);
     return false;
@@ -143,12 +180,13 @@ bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent) {
     Ask("Имя файла не задано", MB_OK | MB_ICONERROR);
     return false;
   }
+  *fileName = ReportFilePath(*fileName);
   if (*scope == rsCurrent && !bHasCurrent) {
     *scope = rsAll;
     Ask("Отсутствует текущий лист", MB_OK | MB_ICONERROR);
     return false;
   }
-  if (QFileInfo::exists(*fileName) &&
+  if (*fileName != confirmedName && QFileInfo::exists(*fileName) &&
       Ask("Файл уже существует. Переписать ?", MB_YESNO | MB_ICONQUESTION) != IDYES)
     return false;
   return true;
@@ -158,7 +196,7 @@ bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent) {
 // The writer
 
 TReportWriter::TReportWriter(uint32_t mask, bool bHtml, bool bUrlLinks)
-    : m_bHtml(bHtml), m_bUrlLinks(bUrlLinks), m_bResetTags(ReportResetsTags(mask)) {
+    : m_bHtml(bHtml), m_bUrlLinks(bUrlLinks), m_bReadsTags(ReportReadsTags(mask)) {
   for (int kind = 0; kind < kColumnKindCount; ++kind) {
     if (kind == ckTrack1 || !(mask & (1u << kind))) continue;
     m_Kinds.push_back(kind);
@@ -271,7 +309,8 @@ void TReportWriter::WriteFooter() {
   }
 }
 
-bool TReportWriter::WriteDocument(TSlDocument& document, const std::vector<int>& selected) {
+bool TReportWriter::WriteDocument(TSlDocument& document, const std::vector<int>& selected,
+                                  bool bLoaded) {
   TSlInfoWindowManager& progress = InfoWindowManager();
   progress.SetAction("Запись текста...");
   progress.SetObject(document.m_FileName);
@@ -310,8 +349,7 @@ bool TReportWriter::WriteDocument(TSlDocument& document, const std::vector<int>&
     values.clear();
     {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
-      // The entry's tags are to be read again from its file by the next pass.
-      if (m_bResetTags) song.Reset(song.m_Path, song.m_ExtInf);
+      if (bLoaded && m_bReadsTags) ReadTagsAsOpened(song);
       for (int kind : m_Kinds) values << ReportFieldText(song, kind, n);
     }
     if (m_bHtml)
@@ -395,7 +433,7 @@ TReportResult WriteReport(const TReportRequest& request, const TReportCurrent& c
       TSlDocument scratch;
       scratch.SetFileName(path);
       if (scratch.Load(true)) {
-        bStopped = !writer.WriteDocument(scratch, {});
+        bStopped = !writer.WriteDocument(scratch, {}, true);
         continue;
       }
       if (InfoWindowManager().m_bStop ||

@@ -40,10 +40,9 @@ int ReportKindOfRow(int row);
 int ReportRowCount();
 uint32_t ReportMaskOfRows(const QList<int>& rows);
 QList<int> ReportRowsOfMask(uint32_t mask);
-// Any field but the ID3v1 name makes the written entries read their tags again.
-inline bool ReportResetsTags(uint32_t mask) {
-  return (mask & ~uint32_t(1u << 1)) != 0;
-}
+// Any field but "N" and "Путь" shows what the songs' tags hold: a list that is not
+// open then reads its tags as opening it would.
+bool ReportReadsTags(uint32_t mask);
 
 // ".htm" or ".html", in any letter case.
 bool IsHtmlReportName(const QString& fileName);
@@ -55,10 +54,19 @@ QString ReportFieldText(const TSlSong& song, int kind, int row);
 // A text's width in characters (not UTF-16 units).
 int TextWidth(const QString& text);
 
+// A report file name written on Windows ("c:\\export.txt", the default of settings files
+// from there): its drive letter maps to a folder through the "Drives" section; an
+// unmapped drive or a network share leaves the file name in the home folder. Names of
+// this system stay as they are.
+QString ReportFilePath(const QString& fileName);
+
 // The checks of OK; false when the dialog stays open (the user has been told why).
-// fileName loses one leading and one trailing double quote; a current list that is
-// missing turns the scope to rsAll.
-bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent);
+// fileName loses one leading and one trailing double quote and has its drive mapped
+// (ReportFilePath); a current list that is missing turns the scope to rsAll. An
+// existing file is asked about unless it is confirmedName, about which the file
+// dialog has already asked.
+bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent,
+                           const QString& confirmedName = QString());
 
 // Writes one report file: header, documents, error lines, footer.
 class TReportWriter {
@@ -69,9 +77,13 @@ class TReportWriter {
   bool Open(const QString& fileName);
   void WriteHeader(const QDateTime& now);
   // selected: the rows selected in the document's list view (empty: all rows are
-  // written). Reports progress and lets pending messages run; false when the user
-  // stopped.
-  bool WriteDocument(TSlDocument& document, const std::vector<int>& selected);
+  // written). bLoaded: the document was loaded for the report (its list is not open);
+  // when the fields show tags, files that changed since the data file was written (all
+  // of them without one) have their tags read, as opening the list would show them;
+  // nothing is written into them. An open list's songs are written as they are: none
+  // of its state changes. Reports progress and lets pending messages run; false when
+  // the user stopped.
+  bool WriteDocument(TSlDocument& document, const std::vector<int>& selected, bool bLoaded = false);
   void WriteLoadError(const QString& path);
   void WriteFooter();
   // Puts the finished file in place; false when a write or the rename failed.
@@ -94,7 +106,7 @@ class TReportWriter {
   std::vector<int> m_Kinds;
   bool m_bHtml;
   bool m_bUrlLinks;
-  bool m_bResetTags;
+  bool m_bReadsTags;
   int m_TotalWidth = 0;
   QSaveFile m_File;
   QString m_Buffer;

@@ -96,13 +96,23 @@ void TWriteTextDlg::BrowseClick() {
       "Выберите имя файла", FilenameEdit1->text(),
       "Текстовые файлы (*.txt)|*.txt|HTML - файлы (*.htm)|*.htm|Все файлы (*.*)|*.*");
   if (name.isEmpty()) return;
-  FilenameEdit1->setText(QFileInfo(name).suffix().isEmpty() ? name + ".txt" : name);
+  // The file dialog gives a typed name the extension of the chosen filter and asks
+  // about overwriting that file itself: OK does not ask again about the same name.
+  if (QFileInfo(name).suffix().isEmpty()) {
+    // Typed under "Все файлы" without an extension: the default one, not yet asked about.
+    FilenameEdit1->setText(name + ".txt");
+    m_ConfirmedName.clear();
+  } else {
+    FilenameEdit1->setText(name);
+    m_ConfirmedName = name;
+  }
 }
 
 void TWriteTextDlg::OKBtnClick() {
   QString fileName = FilenameEdit1->text();
   int scope = ListsIndex();
-  const bool bValid = lb::ValidateReportRequest(&fileName, &scope, m_Child != nullptr);
+  const bool bValid =
+      lb::ValidateReportRequest(&fileName, &scope, m_Child != nullptr, m_ConfirmedName);
   FilenameEdit1->setText(fileName);
   SetListsIndex(scope);
   if (!bValid) return;

@@ -39,6 +39,8 @@ class TWriteTextDlg : public QDialog {
   void BrowseClick();
 
   IDocumentWindow* m_Child;
+  // The name the file dialog returned: it has asked about overwriting that file.
+  QString m_ConfirmedName;
   IRepositoryLists& m_Lists;
   TIniFile& m_Ini;
 };

@@ -246,7 +246,7 @@ void TListsRepository::Add(const QString& path, bool open, IDocumentWindow* wind
   // The saved selection follows the rows, so the bulk operation's answers stay right.
   if (m_PushedSelection) m_PushedSelection->insert(m_PushedSelection->begin() + row, false);
   emit RowInserted(row);
-  if (m_bPersist) m_Ini.WriteBool(kSection, EncodeKey(path), open);
+  if (m_bPersist) Stored(m_Ini.WriteBool(kSection, EncodeKey(path), open));
   emit RowsChanged(row, Count() - 1);  // the numbers from here on
 }
 
@@ -272,18 +272,36 @@ void TListsRepository::MoveToCurrentKey(const QString& storedKey, const QString&
   // A key written before case and stars were encoded names the same list; its values
   // move under the key every later write uses, so no second key for the list appears.
   const QString key = EncodeKey(path);
-  if (key == storedKey) return;
+  // Keys compare without case in the settings file: such a key is the same key.
+  if (key.toCaseFolded() == storedKey.toCaseFolded()) return;
   for (const QString& suffix : {QString(), kStateSuffix, kColumnsSuffix, kColumnsOldSuffix}) {
     if (!m_Ini.ValueExists(kSection, storedKey + suffix)) continue;
     const QString value = m_Ini.ReadString(kSection, storedKey + suffix, QString());
-    m_Ini.DeleteKey(kSection, storedKey + suffix);
-    m_Ini.WriteString(kSection, key + suffix, value);
+    // The old key goes only once the value is under the new one.
+    if (Stored(m_Ini.WriteString(kSection, key + suffix, value)))
+      Stored(m_Ini.DeleteKey(kSection, storedKey + suffix));
   }
+}
+
+bool TListsRepository::Stored(bool ok) {
+  if (ok) {
+    m_bFailureShown = false;
+    return true;
+  }
+  m_bWriteFailed = true;
+  // A full disk fails every write that follows: one message until a write succeeds.
+  if (!m_bFailureShown) {
+    m_bFailureShown = true;
+    UiServices::Instance().MessageBox("Файл настроек не записан: " + m_Ini.FileName() +
+                                          "\nИзменения хранилища листов не сохранены.",
+                                      UiServices::kCaption, MB_OK | MB_ICONERROR);
+  }
+  return false;
 }
 
 void TListsRepository::DeleteKeyIfPresent(const QString& key) {
   // Every deletion rewrites the file; most of these keys are long gone.
-  if (m_Ini.ValueExists(kSection, key)) m_Ini.DeleteKey(kSection, key);
+  if (m_Ini.ValueExists(kSection, key)) Stored(m_Ini.DeleteKey(kSection, key));
 }
 
 void TListsRepository::DeleteLegacyKeys(const QString& path) {
@@ -362,16 +380,16 @@ void TListsRepository::WindowClosed(IDocumentWindow* window) {
 void TListsRepository::SaveWindowState(IDocumentWindow* window, bool columnsOnly) {
   const QString key = EncodeKey(window->Document().m_FileName);
   if (!columnsOnly) {
-    m_Ini.WriteBool(kSection, key, window->ClosingForExit());
+    Stored(m_Ini.WriteBool(kSection, key, window->ClosingForExit()));
     const IDocumentWindow::Placement p = window->GetPlacement();
-    m_Ini.WriteString(
+    Stored(m_Ini.WriteString(
         kSection, key + kStateSuffix,
-        QString::asprintf("%d,%d,%d,%d,%d", p.state, p.left, p.top, p.width, p.height));
+        QString::asprintf("%d,%d,%d,%d,%d", p.state, p.left, p.top, p.width, p.height)));
   }
   QStringList parts;
   for (const auto& [tag, width] : window->Columns())
     parts << QString::number(tag) << QString::number(width);
-  if (!parts.isEmpty()) m_Ini.WriteString(kSection, key + kColumnsSuffix, parts.join(u','));
+  if (!parts.isEmpty()) Stored(m_Ini.WriteString(kSection, key + kColumnsSuffix, parts.join(u',')));
 }
 
 void TListsRepository::RestoreWindowState(IDocumentWindow* window, const QString& path) {
@@ -432,7 +450,7 @@ void TListsRepository::Rename(IDocumentWindow* window, const QString& newPath, b
   const QString oldPath = document.m_FileName;
   if (!dropOld) {
     SaveWindowState(window, false);
-    m_Ini.WriteBool(kSection, EncodeKey(oldPath), false);
+    Stored(m_Ini.WriteBool(kSection, EncodeKey(oldPath), false));
     WindowClosed(window);
   } else {
     // Only the entry of this window: another window's list of the same name stays.
@@ -512,9 +530,9 @@ bool TListsRepository::StoredOpen(const QString& path) const {
 }
 
 void TListsRepository::SaveView(const TRepositoryViewLayout& layout) {
-  m_Ini.WriteInteger("Position", "Splitter", layout.splitter);
+  Stored(m_Ini.WriteInteger("Position", "Splitter", layout.splitter));
   for (int i = 0; i < TRepositoryViewLayout::kColumnCount; ++i)
-    m_Ini.WriteInteger(kSection, "ColumnWidth*" + QString::number(i), layout.widths[i]);
+    Stored(m_Ini.WriteInteger(kSection, "ColumnWidth*" + QString::number(i), layout.widths[i]));
 }
 
 TRepositoryViewLayout TListsRepository::LoadView(const TRepositoryViewLayout& current) const {

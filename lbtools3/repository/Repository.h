@@ -106,6 +106,9 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   TRepositoryViewLayout LoadView(const TRepositoryViewLayout& current) const;
   // Whether the settings file records the list as open at the last exit.
   bool StoredOpen(const QString& path) const;
+  // Some write into the settings file failed since the repository was made (the user
+  // has been told): what is shown is not all stored.
+  bool WriteFailed() const { return m_bWriteFailed; }
 
   // --- User actions
   void ColumnClick(int column);
@@ -153,12 +156,17 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   void DeleteLegacyKeys(const QString& path);
   void MoveToCurrentKey(const QString& storedKey, const QString& path);
   void DeleteKeyIfPresent(const QString& key);
+  // Every write of the settings file passes its result here: a failure is reported
+  // (once until a write succeeds again) and remembered; answers ok.
+  bool Stored(bool ok);
   void SetWindow(int row, IDocumentWindow* window, bool opening);
 
   TIniFile& m_Ini;
   IDocumentWindowFactory* m_Factory;
   bool m_bShellInvoke;
   bool m_bPersist = true;
+  bool m_bWriteFailed = false;
+  bool m_bFailureShown = false;
   std::vector<Row> m_Rows;
   std::optional<std::vector<bool>> m_PushedSelection;
   QCollator m_Collator;

@@ -128,6 +128,20 @@ QString QtFilter(const QString& filter) {
   return out.join(";;");
 }
 
+// The extension of a Qt filter with one plain pattern ("HTML - файлы (*.htm)" gives
+// "htm"); "" for "*.*" or several patterns.
+QString FilterSuffix(const QString& nameFilter) {
+  const qsizetype open = nameFilter.lastIndexOf('(');
+  const qsizetype close = nameFilter.lastIndexOf(')');
+  if (open < 0 || close < open) return QString();
+  const QString pattern = nameFilter.mid(open + 1, close - open - 1).trimmed();
+  if (!pattern.startsWith("*.")) return QString();
+  const QString suffix = pattern.mid(2);
+  for (QChar c : suffix)
+    if (c == '*' || c == '?' || c == '.' || c.isSpace()) return QString();
+  return suffix;
+}
+
 }  // namespace
 
 QString QtUiServices::MimeType(const QString& format) {
@@ -278,6 +292,21 @@ QString QtUiServices::GetSaveFileName(const QString& title, const QString& fileN
   QFileDialog dialog(DialogParent(), title, StartFolder(start), QtFilter(filter));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
+  // The filter of the proposed name's extension is chosen first, and a name typed
+  // without an extension gets the chosen filter's one before the dialog asks about
+  // overwriting (so it asks about the file that will be written).
+  const QString proposed = QFileInfo(fileName).suffix();
+  for (const QString& nameFilter : dialog.nameFilters()) {
+    if (!proposed.isEmpty() &&
+        FilterSuffix(nameFilter).compare(proposed, Qt::CaseInsensitive) == 0) {
+      dialog.selectNameFilter(nameFilter);
+      break;
+    }
+  }
+  dialog.setDefaultSuffix(FilterSuffix(dialog.selectedNameFilter()));
+  QObject::connect(
+      &dialog, &QFileDialog::filterSelected, &dialog,
+      [&dialog](const QString& nameFilter) { dialog.setDefaultSuffix(FilterSuffix(nameFilter)); });
   const QStringList chosen = RunFileDialog(dialog);
   return chosen.isEmpty() ? QString() : chosen.first();
 }

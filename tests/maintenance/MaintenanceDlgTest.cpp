@@ -241,4 +241,18 @@ TEST_F(MaintenanceDlgTest, F1OpensEachDialogsSectionOfTheGuide) {
     EXPECT_TRUE(guide.contains("id=\"" + topic.toUtf8() + "\"")) << topic.toStdString();
 }
 
+TEST_F(MaintenanceDlgTest, WriteTextAsksAboutOverwritingOnce) {
+  lbtest::WriteFile(dir + "/old.htm", "old");
+  TWriteTextDlg dlg(nullptr, lists, host.ini);
+  dlg.SetListsIndex(3);
+  // The file dialog asked about the file it returns: OK does not ask again.
+  ui.NextSaveFileName(dir + "/old.htm");
+  dlg.BrowseBtn->click();
+  EXPECT_EQ(dlg.FilenameEdit1->text(), dir + "/old.htm");
+  dlg.OKBtnClick();
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_FALSE(ui.Texts().contains("Файл уже существует. Переписать ?"));
+  EXPECT_TRUE(lbtest::ReadFile(dir + "/old.htm").startsWith("<!DOCTYPE"));
+}
+
 }  // namespace

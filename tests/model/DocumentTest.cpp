@@ -188,7 +188,9 @@ TEST(Clipboard, DamagedPayloadPastesOnlyWholeRecords) {
   QByteArray payload = from.ClipboardPayload({0, 1, 2});
   TSlDocument to;
   // Cut into the third record; then a byte count larger than the block.
-  QByteArray cut = payload.left(payload.size() - 10);
+  qint32 recordBytes = 0;
+  std::memcpy(&recordBytes, payload.constData(), 4);
+  QByteArray cut = payload.left(8 + recordBytes - 10);
   qint32 bytes = cut.size() - 8;
   std::memcpy(cut.data(), &bytes, 4);
   ui.SetClipboardData(TSlDocument::kClipboardFormat, cut);

@@ -64,12 +64,13 @@ TEST_F(ListFormatTest, ReadsEveryLineEndingAndWritesBackWithCrLf) {
   EXPECT_EQ(l.doc->m_ExtM3uHeader, "#EXTM3U");
   EXPECT_EQ(l.doc->m_Songs[0].m_ExtInf, "#EXTINF:10,A");
   EXPECT_FALSE(l.doc->m_Songs[1].m_bExtInf);
-  EXPECT_EQ(l.doc->m_Songs[4].m_ExtInf, "#EXT two");  // the later EXT line wins
-  EXPECT_TRUE(l.doc->m_bModified);                    // no data file yet
+  EXPECT_EQ(l.doc->m_Songs[4].m_ExtInf, "#EXT one\n#EXT two");  // both lines stay
+  EXPECT_TRUE(l.doc->m_bModified);                              // no data file yet
 
   ASSERT_TRUE(l.doc->Save(true));
   EXPECT_EQ(ReadFile(list),
-            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\r\nsub/b.mp3\r\n\r\nc.mp3\r\n#EXT two\r\nd.mp3\r\n");
+            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\r\nsub/b.mp3\r\n\r\nc.mp3\r\n#EXT one\r\n#EXT two\r\n"
+            "d.mp3\r\n");
   EXPECT_FALSE(l.doc->m_bModified);
   EXPECT_TRUE(QFile::exists(dir + "/list.lbt"));
   EXPECT_TRUE(ui.Messages().isEmpty());

@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,17 +53,9 @@ TEST_F(ListTextTest, LegacyLinesAreReadAndTheListIsWrittenBackInItsCodePage) {
   EXPECT_EQ(doc->m_Songs[0].m_ExtInf, "#EXTINF:1,Кино");
   EXPECT_EQ(doc->m_Songs[0].m_Path, "Кино\\01 Группа крови.mp3");
   EXPECT_EQ(doc->m_Songs[1].m_Path, "Ария.mp3");
-  // Everything fits the code page: the whole list goes back in it.
+  // Each line goes back in the encoding it came in.
   ASSERT_TRUE(doc->Save(true));
-  EXPECT_EQ(ReadFile(list), "#EXTM3U\r\n#EXTINF:1," + Cp1251("Кино") + "\r\n" +
-                                Cp1251("Кино\\01 Группа крови.mp3") + "\r\n" + Cp1251("Ария.mp3") +
-                                "\r\n");
-  // A character the code page lacks: the list becomes UTF-8 rather than lose it.
-  doc->InsertSong(TSlSong(nullptr, "/music/日本.mp3", QString()), -1);
-  ASSERT_TRUE(doc->Save(true));
-  EXPECT_EQ(ReadFile(list), QString("#EXTM3U\r\n#EXTINF:1,Кино\r\nКино\\01 Группа крови.mp3\r\n"
-                                    "Ария.mp3\r\n/music/日本.mp3\r\n")
-                                .toUtf8());
+  EXPECT_EQ(ReadFile(list), legacy);
   // A new list is UTF-8.
   TSlDocument fresh;
   fresh.SetFileName(dir + "/new.m3u");
@@ -90,12 +84,12 @@ TEST_F(ListTextTest, ByteOrderMarkIsKeptAndM3u8IsAlwaysUtf8) {
 TEST_F(ListTextTest, NoLineIsWrittenLongerThanTheReaderTakes) {
   // 3,000 Cyrillic characters: 3,000 bytes in Windows-1251, 6,000 in UTF-8.
   const QString longName = QString(3000, QChar(0x0436)) + ".mp3";
-  const QByteArray before = Cp1251(longName) + "\r\n";
+  const QByteArray before = QString("/music/Ария.mp3\r\n").toUtf8();
   WriteFile(list, before);
   bool ok = false;
   auto doc = Load(list, &ok);
   ASSERT_TRUE(ok);
-  doc->InsertSong(TSlSong(nullptr, "/music/日本.mp3", QString()), -1);  // forces UTF-8
+  doc->InsertSong(TSlSong(nullptr, longName, QString()), -1);  // a UTF-8 list: UTF-8
   EXPECT_FALSE(doc->Save(false));
   EXPECT_TRUE(Last().startsWith("Строка длиннее 4096 байт не может быть записана"));
   EXPECT_EQ(ReadFile(list), before);
@@ -218,6 +212,87 @@ TEST_F(ListTextTest, FullDiskSaveFailsAndKeepsThePreviousFiles) {
   EXPECT_TRUE(doc.m_bModified);
   EXPECT_EQ(ReadFile(path), list);
   EXPECT_EQ(ReadFile(fs.Path() + "/list.lbt"), data);
+}
+
+// Lists written by other players and by both worlds go through load, an edit and save:
+// every "#" line stays with its song (never a song itself), each line keeps the
+// encoding it came in, and new or changed lines are UTF-8 unless the list was all
+// legacy text. Saving the result again after a fresh load changes nothing.
+TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
+  const QByteArray player =
+      "#EXTM3U\r\n#PLAYLIST:My list\r\n#EXTINF:123,Artist - Title\r\n"
+      "#EXTVLCOPT:start-time=5\r\n#EXTGRP:Rock\r\n/m/a.mp3\r\n# a note\r\n/m/b.mp3\r\n"
+      "#EXTINF:-1,end\r\n";
+  // The same list with its two songs swapped: their lines go with them.
+  const QByteArray swapped =
+      "#EXTM3U\r\n# a note\r\n/m/b.mp3\r\n#PLAYLIST:My list\r\n#EXTINF:123,Artist - Title\r\n"
+      "#EXTVLCOPT:start-time=5\r\n#EXTGRP:Rock\r\n/m/a.mp3\r\n#EXTINF:-1,end\r\n";
+  const QByteArray mixed = "#EXTINF:1," + Cp1251("Кино") + "\r\n" + Cp1251("/m/Кино.mp3") + "\r\n" +
+                           QString("/m/Ария.mp3\r\n").toUtf8();
+  const auto utf8 = [](const char* text) { return QString::fromUtf8(text).toUtf8(); };
+  const auto insert = [](TSlDocument& doc, const char* path) {
+    doc.InsertSong(TSlSong(nullptr, QString::fromUtf8(path), QString()), -1);
+  };
+  struct Case {
+    const char* what;
+    QString name;
+    QByteArray before;
+    std::function<void(TSlDocument&)> edit;
+    QByteArray after;
+    int songs;
+  };
+  const std::vector<Case> cases = {
+      {"other players' lines", "list.m3u", player, [](TSlDocument&) {}, player, 2},
+      {"sorted", "list.m3u", player,
+       [](TSlDocument& doc) {
+         doc.ArrangeSongs({0, 1}, [](const auto&, std::vector<int>& order) {
+           std::reverse(order.begin(), order.end());
+         });
+       },
+       swapped, 2},
+      {"cut and pasted", "list.m3u", player,
+       [](TSlDocument& doc) {
+         doc.CutToClipboard({0});
+         doc.PasteFromClipboard(1);
+       },
+       swapped, 2},
+      {"mixed, unchanged", "list.m3u", mixed, [](TSlDocument&) {}, mixed, 2},
+      {"mixed, changed and new lines", "list.m3u", mixed,
+       [&](TSlDocument& doc) {
+         doc.m_Songs[0].m_Path = "/m/Кино 2.mp3";
+         insert(doc, "/m/Новая.mp3");
+       },
+       "#EXTINF:1," + Cp1251("Кино") + "\r\n" +
+           utf8("/m/Кино 2.mp3\r\n/m/Ария.mp3\r\n/m/Новая.mp3\r\n"),
+       3},
+      {"all legacy, new lines", "list.m3u", Cp1251("/m/Кино.mp3\r\n"),
+       [&](TSlDocument& doc) {
+         insert(doc, "/m/Ария.mp3");
+         insert(doc, "/m/日本.mp3");  // not in the code page: UTF-8 rather than "?"
+       },
+       Cp1251("/m/Кино.mp3\r\n/m/Ария.mp3\r\n") + utf8("/m/日本.mp3\r\n"), 3},
+      {"legacy line in .m3u8", "list.m3u8", Cp1251("/m/Кино.mp3\r\n") + utf8("/m/Ария.mp3\r\n"),
+       [](TSlDocument&) {}, utf8("/m/Кино.mp3\r\n/m/Ария.mp3\r\n"), 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString path = dir + "/" + c.name;
+    QFile::remove(TSlDocument::DataFilePath(path));
+    WriteFile(path, c.before);
+    bool ok = false;
+    auto doc = Load(path, &ok);
+    ASSERT_TRUE(ok);
+    c.edit(*doc);
+    ASSERT_EQ(doc->m_Songs.size(), c.songs);
+    for (int n = 0; n < doc->m_Songs.size(); ++n)
+      EXPECT_FALSE(doc->m_Songs[n].m_Path.contains(QChar::ReplacementCharacter));
+    ASSERT_TRUE(doc->Save(true));
+    EXPECT_EQ(ReadFile(path), c.after);
+    doc = Load(path, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_TRUE(doc->Save(true));
+    EXPECT_EQ(ReadFile(path), c.after);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -83,6 +84,19 @@ TEST(ReportValidation, TellsWhyTheDialogStaysOpen) {
   EXPECT_EQ(ui.Texts(), QStringList({"Имя файла не задано", "Отсутствует текущий лист",
                                      "Файл уже существует. Переписать ?",
                                      "Файл уже существует. Переписать ?"}));
+  // The file dialog has already asked about the name it gave: OK does not ask again.
+  EXPECT_TRUE(lb::ValidateReportRequest(&name, &scope, false, name));
+  EXPECT_EQ(ui.Texts().size(), 4);
+
+  // A name from Windows: its drive maps through "Drives", else the file goes home.
+  TIniFile settings(lb::SettingsFilePath());
+  settings.WriteString("Drives", "C", dir);
+  name = "c:\\export.txt";
+  EXPECT_TRUE(lb::ValidateReportRequest(&name, &scope, false));
+  EXPECT_EQ(name, dir + "/export.txt");
+  EXPECT_EQ(lb::ReportFilePath("q:\\Отчёты\\export.htm"), QDir::homePath() + "/export.htm");
+  EXPECT_EQ(lb::ReportFilePath("\\\\host\\share\\r.txt"), QDir::homePath() + "/r.txt");
+  settings.EraseSection("Drives");
 }
 
 TEST(TextReport, ColumnsLineUpInCharactersWithCyrillicValues) {
@@ -141,19 +155,39 @@ TEST(HtmlReport, EscapesValuesDeclaresUtf8AndCountsSelection) {
                          "Всего записей в отчёте: 2<BR>", "</BODY>"}));
 }
 
-TEST(Report, OnlyFieldsOtherThanTheId3v1NameMakeTagsReadAgain) {
+TEST(Report, OpenListsStayAsTheyAreAndClosedListsShowTheirFilesTags) {
   ScriptedUiServices ui;
-  const QString file = lbtest::NewTempDir() + "/r.txt";
+  const QString dir = lbtest::NewTempDir();
+  const QString file = dir + "/r.txt";
+  // An open list: written as it is, its songs' state untouched.
   TSlDocument doc;
-  Fill(doc, "/l.m3u", {"a"});
+  Fill(doc, dir + "/open.m3u", {"a"});
   doc.m_Songs[0].m_FileAge = 1234;
-  ASSERT_EQ(lb::WriteReport({file, 1u << 1, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
-            lb::rrWritten);
+  doc.m_bModified = false;
+  ASSERT_EQ(
+      lb::WriteReport({file, 1u | 1u << 11, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+      lb::rrWritten);
   EXPECT_EQ(doc.m_Songs[0].m_FileAge, 1234);
-  ASSERT_EQ(lb::WriteReport({file, 1u << 0, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+  EXPECT_FALSE(doc.m_bModified);
+  EXPECT_TRUE(QString::fromUtf8(lbtest::ReadFile(file)).contains("| a "));
+
+  // A closed list without a data file: its songs' ID3v1 titles come from the files,
+  // and neither the files nor the list change.
+  QByteArray tag(128, '\0');
+  tag.replace(0, 3, "TAG");
+  tag.replace(3, 5, "Title");
+  const QByteArray song = QByteArray(1000, '\x55') + tag;
+  ASSERT_TRUE(lbtest::WriteFile(dir + "/s.mp3", song));
+  ASSERT_TRUE(lbtest::WriteFile(dir + "/closed.m3u", "s.mp3\r\n"));
+  Lists lists;
+  lists.rows = {{dir + "/closed.m3u", nullptr, true}};
+  ASSERT_EQ(lb::WriteReport({file, 1u | 1u << 3, false, lb::rsAll, false}, {}, &lists, {}),
             lb::rrWritten);
-  EXPECT_EQ(doc.m_Songs[0].m_FileAge, kAgeNeverSynced);
-  EXPECT_EQ(doc.m_Songs[0].m_Tag2.Title, "a");
+  EXPECT_TRUE(QString::fromUtf8(lbtest::ReadFile(file)).contains("| Title "));
+  EXPECT_EQ(lbtest::ReadFile(dir + "/s.mp3"), song);
+  EXPECT_EQ(lbtest::ReadFile(dir + "/closed.m3u"), "s.mp3\r\n");
+  EXPECT_FALSE(QFile::exists(dir + "/closed.lbt"));
+
   // No field chosen: nothing is written.
   QFile::remove(file);
   EXPECT_EQ(lb::WriteReport({file, 0, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),

@@ -57,7 +57,7 @@ TEST_F(CliRepoTest, AddListRemoveOnTheWindowsSettings) {
 
 TEST_F(CliRepoTest, ScanAddsListsOnlyWhenTheUserAgrees) {
   const QString one = List("music/x/one.m3u");
-  const QString two = List("music/two.m3u");
+  const QString two = List("music/two.m3u8");  // ".m3u8" is a list as well
   CliRun run = Cli({"repo", "scan", dir + "/music"});
   EXPECT_EQ(run.code, 0);
   EXPECT_TRUE(run.out.contains("Добавлено листов: 0")) << run.out.toStdString();
@@ -69,6 +69,19 @@ TEST_F(CliRepoTest, ScanAddsListsOnlyWhenTheUserAgrees) {
   EXPECT_TRUE(list.out.contains(one));
   EXPECT_TRUE(list.out.contains(two));
   EXPECT_EQ(Cli({"repo", "scan", dir + "/nowhere"}).code, 1);
+}
+
+TEST_F(CliRepoTest, AddOnAFullDiskFailsAndSaysSo) {
+  lbtest::SmallFileSystem fs(64);
+  if (!fs.Ok()) GTEST_SKIP() << "a small file system needs root here";
+  const QString list = List("a.m3u");
+  iniPath = fs.Path() + "/lbtools3.ini";
+  ASSERT_TRUE(lbtest::WriteFile(iniPath, "[Edit]\nFastPlay=0\n"));
+  fs.Fill(1);  // room for the lock file, none for the settings file
+  const CliRun run = Cli({"repo", "add", list});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_TRUE(run.err.contains("Файл настроек не записан: " + iniPath)) << run.err.toStdString();
+  EXPECT_EQ(lbtest::ReadFile(iniPath), "[Edit]\nFastPlay=0\n");
 }
 
 }  // namespace
