@@ -1,6 +1,7 @@
 #include "Rename.h"
 
 #include "FileOperation.h"
+#include "ListPaths.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
@@ -24,7 +25,7 @@ void TRenameSettings::Store(TIniFile& ini) const {
 }
 
 bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
-                         TFileOperation& operation) {
+                         TFileOperation& operation, TPathCheckpoint* checkpoint) {
   TInfoWindowLevel window(kAction, QString(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
   const int selected = int(rows.size());
@@ -44,21 +45,25 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       QString target = FileFolderPart(source) + name;
       const int result = operation.MoveOrCopy(true, source, target);
       if (result == frCancelled) break;
+      if (result == frSkipped) ++m_nSkipped;
       if (result == frDone && target != source) {
-        std::lock_guard<std::recursive_mutex> lock(song.cs);
-        // Tags are kept in step only for MP3 files.
-        if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
-          if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
-          if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
+        {
+          std::lock_guard<std::recursive_mutex> lock(song.cs);
+          // Tags are kept in step only for MP3 files.
+          if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
+            if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
+            if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
+          }
+          m_Pairs << source << target;
+          const bool bFull = HasDrive(song.m_Path);
+          song.m_Path = target;
+          if (!bFull) song.SetPathForm(false);
+          song.m_Tag1.UpdateDisplayName();
+          song.m_Tag2.UpdateDisplayName();
+          document.SetModified();
+          ++m_nRenamed;
         }
-        m_Pairs << source << target;
-        const bool bFull = HasDrive(song.m_Path);
-        song.m_Path = target;
-        if (!bFull) song.SetPathForm(false);
-        song.m_Tag1.UpdateDisplayName();
-        song.m_Tag2.UpdateDisplayName();
-        document.SetModified();
-        ++m_nRenamed;
+        if (checkpoint) checkpoint->Add(source, target);
         if (m_RowRenamed) m_RowRenamed(n);
       }
     }

@@ -15,6 +15,7 @@ class TSlDocument;
 namespace lb {
 
 class TFileOperation;
+class TPathCheckpoint;
 
 struct TRenameSettings {
   QString mask = kDefaultRenameMask;
@@ -34,8 +35,10 @@ class TSlRenameFiles {
       : m_Pieces(pieces), m_nDigits(digits), m_bCorrect(bCorrect) {}
 
   // Renames the files of the rows (ascending) under a progress window; true when
-  // every row was handled (not cancelled, not stopped).
-  bool Run(TSlDocument& document, const std::vector<int>& rows, TFileOperation& operation);
+  // every row was handled (not cancelled, not stopped). Each renamed file goes to the
+  // checkpoint, when given, as it happens.
+  bool Run(TSlDocument& document, const std::vector<int>& rows, TFileOperation& operation,
+           TPathCheckpoint* checkpoint = nullptr);
 
   // Row n got its new path (the view repaints it and makes it visible).
   std::function<void(int n)> m_RowRenamed;
@@ -43,6 +46,7 @@ class TSlRenameFiles {
   QStringList m_Pairs;  // old full path, new full path, ...
   int m_nProcessed = 0;
   int m_nRenamed = 0;
+  int m_nSkipped = 0;
 
  private:
   QList<TMaskPiece> m_Pieces;

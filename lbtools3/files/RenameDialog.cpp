@@ -1,6 +1,7 @@
 #include "RenameDialog.h"
 
 #include "FileErrorDialogs.h"
+#include "ListPaths.h"
 #include "Rename.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "platform/Assert.h"
@@ -17,8 +18,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, QWidget* parent)
-    : QDialog(parent), m_Child(child) {
+TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists, QWidget* parent)
+    : QDialog(parent), m_Child(child), m_pLists(lists) {
   LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle("Переименование файлов по тэгам");
   auto* layout = new QVBoxLayout(this);
@@ -87,13 +88,20 @@ void TNewRenameFiles::OKBtnClick() {
     m_Child->RedrawRow(n);
     m_Child->EnsureRowVisible(n);
   };
+  // The other lists and this one follow the files as they go.
+  lb::TPathCheckpoint checkpoint([this](const QStringList& pairs) {
+    m_Child->Host()->ChangePathsInAllLists(pairs, m_Child);
+    lb::SaveListInStep(m_Child->Document());
+  });
   bool complete;
   {
     TNewErRenameFile errors(this);
     lb::TFileOperation operation(&errors);
-    complete = rename.Run(m_Child->Document(), rows, operation);
+    lb::TListedFiles listed(m_Child->Document(), m_pLists);
+    operation.m_IsListed = [&listed](const QString& path) { return listed.Names(path); };
+    complete = rename.Run(m_Child->Document(), rows, operation, &checkpoint);
   }
-  m_Child->Host()->ChangePathsInAllLists(rename.m_Pairs, m_Child);
+  checkpoint.Flush();
   m_Child->SetChangedSinceSent(true);
   if (!complete)
     ui.MessageBox(lb::TSlRenameFiles::kStopped, UiServices::kCaption, MB_OK | MB_ICONWARNING);

@@ -9,11 +9,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class IDocumentWindow;
+class IRepositoryLists;
 
 class TNewRenameFiles : public QDialog {
   Q_OBJECT
  public:
-  TNewRenameFiles(IDocumentWindow* child, QWidget* parent = nullptr);
+  // lists: the repository, whose songs' files an overwrite never replaces (may be null).
+  TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists, QWidget* parent = nullptr);
 
   QLineEdit* Edit1;  // the mask
   QLineEdit* Edit2;  // minimum number of digits of the song number
@@ -29,4 +31,5 @@ class TNewRenameFiles : public QDialog {
 
  private:
   IDocumentWindow* m_Child;
+  IRepositoryLists* m_pLists;
 };

@@ -39,30 +39,43 @@ TEST_F(FileOperationTest, ExistingTargetsAndTheirDecisions) {
   EXPECT_TRUE(prompt.shown[0].targetExists);
   EXPECT_EQ(prompt.shown[0].source, a);
   EXPECT_EQ(lbtest::ReadFile(b), "B");
-  // Skip this one; then skip every existing one: the target counts as done, the source stays.
+  // Skip this one; then skip every existing one: a skip in both cases (the song keeps
+  // its own file, never takes the other one), the source stays.
   prompt.answers = {{fcSkip, {}}, {fcSkipAllExisting, {}}};
   EXPECT_EQ(Move(a, target), frSkipped);
-  EXPECT_EQ(Move(a, target), frDone);
-  EXPECT_EQ(Move(a, target), frDone);  // not asked again
+  EXPECT_EQ(Move(a, target), frSkipped);
+  EXPECT_EQ(Move(a, target), frSkipped);  // not asked again
   EXPECT_EQ(prompt.shown.size(), 3);
+  EXPECT_EQ(prompt.shown[0].error, "Файл с таким именем уже существует");
+  EXPECT_EQ(operation.m_nFailed, 0);  // existing targets are no failure
   EXPECT_EQ(lbtest::ReadFile(a), "A");
   EXPECT_EQ(lbtest::ReadFile(b), "B");
 }
 
 TEST_F(FileOperationTest, OverwriteThisAndAll) {
   const QString a = File("a", "A"), b = File("b", "B"), c = File("c", "C"), d = File("d", "D");
+  const QString listed = File("listed", "L");
+  operation.m_IsListed = [&](const QString& path) { return path == listed; };
+  const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/";
   QString target = b;
   prompt.answers = {{fcOverwrite, {}}};
   EXPECT_EQ(Move(a, target), frDone);
   EXPECT_EQ(lbtest::ReadFile(b), "A");
   EXPECT_FALSE(QFileInfo::exists(a));
+  EXPECT_EQ(lbtest::ReadFile(trash + "b"), "B");  // the overwritten file can be had back
+  // Neither the file this run made nor one a list names is overwritten: each file
+  // takes the next numbered name.
   prompt.answers = {{fcOverwriteAll, {}}};
   target = b;
   EXPECT_EQ(Move(c, target), frDone);
-  target = b;
+  EXPECT_EQ(target, dir + "/b (2)");
+  target = listed;
   EXPECT_EQ(Move(d, target), frDone);  // not asked again
+  EXPECT_EQ(target, dir + "/listed (2)");
   EXPECT_EQ(prompt.shown.size(), 2);
-  EXPECT_EQ(lbtest::ReadFile(b), "D");
+  EXPECT_EQ(lbtest::ReadFile(b) + lbtest::ReadFile(dir + "/b (2)") + lbtest::ReadFile(listed) +
+                lbtest::ReadFile(dir + "/listed (2)"),
+            "ACLD");
 }
 
 TEST_F(FileOperationTest, NewNameRetryAndSkipAll) {
