@@ -2,6 +2,7 @@
 
 #include "FileNames.h"
 #include "platform/FileSystem.h"
+#include "platform/PartialFiles.h"
 #include "platform/UiServices.h"
 
 #include <QFile>
@@ -114,8 +115,8 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     errno = EEXIST;
     return false;
   }
-  QByteArray temp = Native(FileFolderPart(target) + "." + FileNamePart(target) + ".lbpart-XXXXXX");
-  const int out = ::mkstemp(temp.data());
+  QByteArray temp;
+  const int out = CreatePartialFile(FileFolderPart(target), FileNamePart(target), "lbpart", &temp);
   if (out < 0) {
     const int error = errno;
     ::close(in);

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lb;
 using filestest::ScriptedFilePrompt;
@@ -174,6 +176,38 @@ TEST_F(FileOperationTest, FolderCreationWithItsDialog) {
   EXPECT_EQ(ui.Texts(), QStringList{"В имени директории присутствуют недопустимые символы"});
   path = dir + "/taken";
   EXPECT_FALSE(CreateDirectoryAsking(&dirs, path));  // cancelled
+}
+
+// Partial files of writers that were killed go the next time the folder is written;
+// those of a writer that still runs, recent leftovers and backups stay.
+TEST_F(FileOperationTest, StalePartialFilesGoWhenTheFolderIsWrittenAgain) {
+  const QString self = QString::number(::getpid());
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ::waitpid(gone, nullptr, 0);
+  const QString dead = QString::number(gone);
+  const std::pair<QString, bool> files[] = {
+      // name, stays
+      {".a.mp3.lbpart-" + dead + "-Ab12Cd", false},
+      {".b.mp3.lbtools-" + dead + "-Ab12Cd", false},
+      {".c.mp3.lbpart-" + self + "-Ab12Cd", true},
+      {".d.mp3.lbbackup-" + dead + "-Ab12Cd", true},
+      {".e.mp3.lbpart-Ab12Cd", false},  // old, no process id
+      {"list.m3u.Ab12Cd", false},       // old
+      {".f.mp3.lbtools-Ab12Cd", true},  // old, but may be a backup
+      {"list.m3u.Xy34Zw", true},        // recent
+  };
+  QStringList expected = {"song.mp3"};
+  for (const auto& [name, stays] : files) {
+    File("out/" + name, "partial");
+    if (stays) expected << name;
+    if (!name.contains("Xy34Zw")) modeltest::TouchLater(dir + "/out/" + name, -2 * 3600);
+  }
+  expected.sort();
+  const QString source = File("src.mp3", "song");
+  EXPECT_TRUE(CopyFileSafely(source, dir + "/out/song.mp3", false));
+  EXPECT_EQ(filestest::FilesBelow(dir + "/out"), expected);
 }
 
 }  // namespace
