@@ -6,6 +6,7 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
 
+#include <QHash>
 #include <mutex>
 
 namespace lb {
@@ -22,6 +23,35 @@ void TRenameSettings::Store(TIniFile& ini) const {
   ini.WriteString("Settings", "Rename Files Mask", mask);
   ini.WriteInteger("Settings", "Rename N length", digits);
   ini.WriteBool("Settings", "Correct Folders", bCorrect);
+}
+
+QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vector<int>& rows,
+                                     const QList<TMaskPiece>& pieces, int digits, bool bCorrect) {
+  QList<TRenamePreview> preview;
+  QList<QString> targets;
+  QHash<QString, int> uses;  // how many selected songs each target would take
+  for (int n : rows) {
+    if (n < 0 || n >= document.m_Songs.size()) continue;
+    const TSlSong& song = document.m_Songs[n];
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    const QString source = song.GetPath(true);
+    TRenamePreview p;
+    p.row = n;
+    p.oldName = FileNamePart(source);
+    QString target;
+    if (BuildFileName(song, n, pieces, digits, bCorrect, &p.newName)) {
+      target = FileFolderPart(source) + p.newName;
+      TFileId own, other;
+      p.bConflict = target != source && GetFileId(target, &other) &&
+                    !(GetFileId(source, &own) && own == other);
+      ++uses[target];
+    }
+    preview << p;
+    targets << target;
+  }
+  for (qsizetype i = 0; i < preview.size(); ++i)
+    if (!targets[i].isEmpty() && uses.value(targets[i]) > 1) preview[i].bConflict = true;
+  return preview;
 }
 
 bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,

@@ -26,6 +26,19 @@ struct TRenameSettings {
   void Store(TIniFile& ini) const;
 };
 
+// What a rename would do to one selected song, shown before it runs.
+struct TRenamePreview {
+  int row = -1;
+  QString oldName;         // the file's name now
+  QString newName;         // "" when the mask cannot build one (the file keeps its name)
+  bool bConflict = false;  // another selected song gets the name, or another file has it
+};
+
+// The new names of the rows' files by the mask, from the tags as they are, with the
+// names that would meet another file marked.
+QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vector<int>& rows,
+                                     const QList<TMaskPiece>& pieces, int digits, bool bCorrect);
+
 class TSlRenameFiles {
  public:
   static constexpr const char* kAction = "Переименование файлов по тегам";

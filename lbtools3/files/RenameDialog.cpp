@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists, QWidget* parent)
@@ -54,6 +55,10 @@ TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   }
   layout->addLayout(help);
+  layout->addWidget(Preview = new QTreeWidget);
+  Preview->setHeaderLabels({"Старое имя", "Новое имя"});
+  Preview->setRootIsDecorated(false);
+  Preview->setMinimumHeight(160);
   auto* box = new QDialogButtonBox;
   OKBtn = box->addButton("Да", QDialogButtonBox::AcceptRole);
   CancelBtn = box->addButton("Отмена", QDialogButtonBox::RejectRole);
@@ -66,6 +71,26 @@ TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists
   Edit1->setText(s.mask);
   Edit2->setText(QString::number(s.digits));
   CheckBoxCorrectFolders->setChecked(s.bCorrect);
+  connect(Edit1, &QLineEdit::textChanged, this, &TNewRenameFiles::UpdatePreview);
+  connect(Edit2, &QLineEdit::textChanged, this, &TNewRenameFiles::UpdatePreview);
+  connect(CheckBoxCorrectFolders, &QCheckBox::toggled, this, &TNewRenameFiles::UpdatePreview);
+  UpdatePreview();
+}
+
+void TNewRenameFiles::UpdatePreview() {
+  Preview->clear();
+  QList<lb::TMaskPiece> pieces;
+  if (lb::ParseRenameMask(Edit1->text(), &pieces) != lb::TMaskError::None) return;
+  const QList<lb::TRenamePreview> preview =
+      lb::PreviewRenames(m_Child->Document(), m_Child->SelectedRows(), pieces,
+                         Edit2->text().toInt(), CheckBoxCorrectFolders->isChecked());
+  for (const lb::TRenamePreview& p : preview) {
+    QString newName = p.newName.isEmpty() ? "(не меняется: нет нужных тэгов)" : p.newName;
+    if (p.bConflict) newName += "  — имя занято";
+    auto* item = new QTreeWidgetItem(Preview, {p.oldName, newName});
+    if (p.bConflict) item->setForeground(1, Qt::red);
+  }
+  Preview->resizeColumnToContents(0);
 }
 
 void TNewRenameFiles::OKBtnClick() {

@@ -8,6 +8,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTreeWidget;
 class IDocumentWindow;
 class IRepositoryLists;
 
@@ -24,10 +25,13 @@ class TNewRenameFiles : public QDialog {
   QLabel* Label2;
   QLabel* Label3;
   QLabel* Label4;
+  QTreeWidget* Preview;  // old and new names of the selected songs, conflicts marked
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
 
   void OKBtnClick();
+  // Shows the names the mask gives now (nothing while the mask is refused).
+  void UpdatePreview();
 
  private:
   IDocumentWindow* m_Child;
