@@ -16,7 +16,6 @@
 #include <QDir>
 #include <atomic>
 #include <csignal>
-#include <memory>
 #include <set>
 
 namespace {
