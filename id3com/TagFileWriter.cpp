@@ -1,5 +1,7 @@
 #include "TagFileWriter.h"
 
+#include "platform/PartialFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -63,10 +65,11 @@ bool CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t c
   return true;
 }
 
-// A new file with a unique name in the folder; -1 when the folder refuses one.
-int MakeTemporary(const QString& folder, const QString& name, QByteArray* path) {
-  *path = QFile::encodeName(QDir(folder).filePath("." + name + ".lbtools-XXXXXX"));
-  return ::mkostemp(path->data(), O_CLOEXEC);
+// A new file with a unique name in the folder; -1 when the folder refuses one. A
+// temporary ("lbtools") is removed once its writer is gone; a backup ("lbbackup") may be
+// the only whole copy of a song, so it is never removed by anyone else.
+int MakeTemporary(const QString& folder, const QString& name, const char* kind, QByteArray* path) {
+  return lb::CreatePartialFile(folder, name, kind, path);
 }
 
 // Writes head and the audio into a temporary file beside the original, gives it the
@@ -78,7 +81,7 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   *tryInPlace = true;
   const QFileInfo info(path);
   QByteArray tmpPath;
-  TFd tmp(MakeTemporary(info.absolutePath(), info.fileName(), &tmpPath));
+  TFd tmp(MakeTemporary(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
   if (tmp.Get() < 0) return false;
   struct stat made;
   bool ok = ::fstat(tmp.Get(), &made) == 0;
@@ -102,8 +105,9 @@ bool RewriteInPlace(const QString& path, int fd, const struct stat& st, int64_t 
                     const QByteArray& head) {
   const QFileInfo info(path);
   QByteArray backupPath;
-  int backupFd = MakeTemporary(info.absolutePath(), info.fileName(), &backupPath);
-  if (backupFd < 0) backupFd = MakeTemporary(QDir::tempPath(), info.fileName(), &backupPath);
+  int backupFd = MakeTemporary(info.absolutePath(), info.fileName(), "lbbackup", &backupPath);
+  if (backupFd < 0)
+    backupFd = MakeTemporary(QDir::tempPath(), info.fileName(), "lbbackup", &backupPath);
   if (backupFd < 0) return false;
   TFd backup(backupFd);
   if (!CopyRange(fd, 0, backup.Get(), 0, st.st_size) || ::fsync(backup.Get()) != 0) {
