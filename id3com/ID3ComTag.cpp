@@ -189,9 +189,24 @@ int GenreOfField(QString s) {
   return lb::GenreNumber(s);
 }
 
-// TCON to a genre number. A genre whose text is not in the ID3v1 table reads as 255
-// (no genre): the program keeps genres as numbers of that table only.
-LONG GenreOf(const TagLib::ID3v2::Tag* tag) {
+// The text of a TCON field that names no table genre: without its "(n)" references;
+// empty when nothing but numbers is left.
+QString GenreTextOfField(QString s) {
+  s = s.trimmed();
+  while (s.startsWith(QLatin1Char('(')) && !s.startsWith(QLatin1String("(("))) {
+    const qsizetype close = s.indexOf(QLatin1Char(')'));
+    if (close < 0) break;
+    s = s.mid(close + 1).trimmed();
+  }
+  bool number = false;
+  s.toLongLong(&number);
+  return number ? QString() : s;
+}
+
+// TCON to a genre number, and the genre's text when the ID3v1 table has no entry for it
+// (then the number is lb::kGenreOutsideTable).
+LONG GenreOf(const TagLib::ID3v2::Tag* tag, QString* outside) {
+  outside->clear();
   for (TagLib::ID3v2::Frame* f : FramesOf(tag, "TCON")) {
     QStringList fields;
     if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)) {
@@ -203,14 +218,15 @@ LONG GenreOf(const TagLib::ID3v2::Tag* tag) {
     for (const QString& field : fields) {
       int n = GenreOfField(field);
       if (n >= 0) return n;
+      if (outside->isEmpty()) *outside = GenreTextOfField(field);
     }
   }
-  return lb::kNoGenre;
+  return outside->isEmpty() ? lb::kNoGenre : lb::kGenreOutsideTable;
 }
 
 // TRCK "5" or "5/12" gives 5; anything else 0.
-LONG TrackOf(const TagLib::ID3v2::Tag* tag) {
-  QString text = TextOf(tag, "TRCK").section(QLatin1Char('/'), 0, 0).trimmed();
+LONG TrackNumberOf(const QString& trck) {
+  QString text = trck.section(QLatin1Char('/'), 0, 0).trimmed();
   bool ok = false;
   int n = text.toInt(&ok);
   return ok && n > 0 ? n : 0;
@@ -269,9 +285,13 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
   }
   RemoveFrames(tag, e.frameId);
   // The year goes into the frame of the version written: TYER into a v2.3 tag as it
-  // is (so even a year of fewer than four digits survives), TDRC into a v2.4 tag.
+  // is (so even a year of fewer than four digits survives), TDRC into a v2.4 tag. A
+  // full date goes in as a time stamp, which a v2.3 tag keeps as TYER with TDAT (and
+  // TIME).
+  static const QRegularExpression date(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}"));
   const bool year = e.frameId == "TYER";
-  AddText(tag, year && version == 4 ? "TDRC" : e.frameId.constData(), e.text);
+  const bool stamp = year && (version == 4 || date.match(e.text).hasMatch());
+  AddText(tag, stamp ? "TDRC" : e.frameId.constData(), e.text);
 }
 
 // ---- the tag of one file, read through one open ----
@@ -496,15 +516,42 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return S_OK;
   }
   // 255, and any number outside the table, removes the genre; a genre is written as its
-  // name, which every player reads. The genre Link read is left as the file has it.
+  // name, which every player reads. The genre Link read, and lb::kGenreOutsideTable, leave
+  // the genre as the file has it.
   HRESULT STDMETHODCALLTYPE put_Genre(LONG value) override {
     std::lock_guard guard(m_Mutex);
+    if (value == lb::kGenreOutsideTable) {
+      m_Genre = m_ReadGenre;
+      m_GenreText = m_ReadGenreText;
+      m_Edits.remove("TCON");
+      return S_OK;
+    }
     QString name = lb::GenreName(value);
     m_Genre = name.isEmpty() ? lb::kNoGenre : value;
+    m_GenreText.clear();
     if (m_Genre == m_ReadGenre)
       m_Edits.remove("TCON");
     else
       m_Edits["TCON"] = Edit{"TCON", name};
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_GenreText(BSTR* value) override {
+    if (!value) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *value = lb::BstrFromQString(m_GenreText);
+    return *value ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE put_GenreText(BSTR value) override {
+    const QString text = lb::QStringFromBstr(value).trimmed();
+    const int number = text.isEmpty() ? lb::kNoGenre : GenreOfField(text);
+    if (number >= 0) return put_Genre(number);
+    std::lock_guard guard(m_Mutex);
+    m_Genre = lb::kGenreOutsideTable;
+    m_GenreText = text;
+    if (m_ReadGenre == lb::kGenreOutsideTable && text == m_ReadGenreText)
+      m_Edits.remove("TCON");
+    else
+      m_Edits["TCON"] = Edit{"TCON", text};
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Track(LONG* value) override {
@@ -518,10 +565,29 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
     m_Track = value > 0 ? value : 0;
-    if (m_Track == m_ReadTrack)
+    if (m_Track == m_ReadTrack) {
+      m_TrackText = m_ReadTrackText;
+      m_Edits.remove("TRCK");
+    } else {
+      m_TrackText = m_Track ? QString::number(m_Track) : QString();
+      m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_TrackText(BSTR* value) override {
+    if (!value) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *value = lb::BstrFromQString(m_TrackText);
+    return *value ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE put_TrackText(BSTR value) override {
+    std::lock_guard guard(m_Mutex);
+    m_TrackText = lb::QStringFromBstr(value).trimmed();
+    m_Track = TrackNumberOf(m_TrackText);
+    if (m_TrackText == m_ReadTrackText)
       m_Edits.remove("TRCK");
     else
-      m_Edits["TRCK"] = Edit{"TRCK", m_Track ? QString::number(m_Track) : QString()};
+      m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
     return S_OK;
   }
 
@@ -560,6 +626,10 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     for (QString& t : m_Read) t.clear();
     m_Genre = m_ReadGenre = lb::kNoGenre;
     m_Track = m_ReadTrack = 0;
+    m_GenreText.clear();
+    m_ReadGenreText.clear();
+    m_TrackText.clear();
+    m_ReadTrackText.clear();
     m_Edits.clear();
     m_bCleared = false;
   }
@@ -589,8 +659,10 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       }
       m_Read[f] = m_Text[f];
     }
-    m_Genre = m_ReadGenre = GenreOf(tag);
-    m_Track = m_ReadTrack = TrackOf(tag);
+    m_Genre = m_ReadGenre = GenreOf(tag, &m_GenreText);
+    m_ReadGenreText = m_GenreText;
+    m_TrackText = m_ReadTrackText = TextOf(tag, "TRCK").trimmed();
+    m_Track = m_ReadTrack = TrackNumberOf(m_TrackText);
     return S_OK;
   }
 
@@ -639,6 +711,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
     m_ReadGenre = m_Genre;
     m_ReadTrack = m_Track;
+    m_ReadGenreText = m_GenreText;
+    m_ReadTrackText = m_TrackText;
     return S_OK;
   }
 
@@ -662,6 +736,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   QString m_Read[fFieldCount];  // as Link (or the last save) found them
   LONG m_Genre = lb::kNoGenre, m_ReadGenre = lb::kNoGenre;
   LONG m_Track = 0, m_ReadTrack = 0;
+  QString m_GenreText, m_ReadGenreText;  // a genre the table lacks
+  QString m_TrackText, m_ReadTrackText;  // the track frame's text
   bool m_bCleared = false;         // every frame of the file goes before the edits apply
   QMap<QByteArray, Edit> m_Edits;  // the changed fields by frame
 };
