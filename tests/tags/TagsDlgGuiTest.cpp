@@ -7,6 +7,7 @@
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
 #include "lbtools3/ui/IDocumentWindow.h"
+#include "platform/Genres.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -254,7 +255,8 @@ TEST_F(TagsDlgGuiTest, SingleModeKeepsGenreTextsTrackPairsDatesAndOddID3v1Genres
     again.OKBtn->click();
     EXPECT_EQ(FileTags(path).song.m_Tag2.GenreText, genre);
   }
-  EXPECT_TRUE(FrameOf(path, "TCON").isEmpty());
+  // (mutagen would show the ID3v1 genre in place of a missing TCON)
+  EXPECT_EQ(FileTags(path).song.m_Tag2.Genre, lb::kNoGenre);
 
   // A song without a track number shows an empty box.
   window.selected = {1};
