@@ -37,6 +37,7 @@
 #include <taglib/tbytevectorstream.h>
 #include <taglib/urllinkframe.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -699,6 +700,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       const TagLib::ByteVector rendered =
           tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
       head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
+      if (version == 3) GenreAsUnicode(&head);
       FillOldSpace(&head, file.regionSize);
     }
     if (!(head.isEmpty() && file.regionSize == 0) &&
@@ -714,6 +716,46 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_ReadGenreText = m_GenreText;
     m_ReadTrackText = m_TrackText;
     return S_OK;
+  }
+
+  // TagLib puts the genre of a v2.3 tag in ISO-8859-1 whenever its text allows; text in
+  // ISO-8859-1 reads in the tag code page here, so a genre with accented Latin letters
+  // ("Café") goes back as UTF-16.
+  static void GenreAsUnicode(QByteArray* head) {
+    const auto bigEndian = [](const char* p) {
+      return (uint32_t(uint8_t(p[0])) << 24) | (uint32_t(uint8_t(p[1])) << 16) |
+             (uint32_t(uint8_t(p[2])) << 8) | uint32_t(uint8_t(p[3]));
+    };
+    const auto syncSafe = [](const char* p) {
+      return (uint32_t(uint8_t(p[0]) & 0x7F) << 21) | (uint32_t(uint8_t(p[1]) & 0x7F) << 14) |
+             (uint32_t(uint8_t(p[2]) & 0x7F) << 7) | uint32_t(uint8_t(p[3]) & 0x7F);
+    };
+    if (head->size() < id3::kHeaderSize) return;
+    const qsizetype end = id3::kHeaderSize + syncSafe(head->constData() + 6);
+    qsizetype pos = id3::kHeaderSize;
+    while (pos + 10 <= std::min(end, head->size()) && head->at(pos) != 0) {
+      const qsizetype size = bigEndian(head->constData() + pos + 4);
+      if (pos + 10 + size > end) return;
+      if (head->mid(pos, 4) == "TCON") {
+        if (size < 2 || head->at(pos + 10) != 0) return;  // empty, or not ISO-8859-1
+        QByteArray text = head->mid(pos + 11, size - 1);
+        if (std::none_of(text.begin(), text.end(), [](char c) { return uint8_t(c) >= 0x80; }))
+          return;
+        while (text.endsWith('\0')) text.chop(1);
+        const QString genre = QString::fromLatin1(text);
+        QByteArray payload("\x01\xFF\xFE", 3);
+        for (QChar c : genre)
+          payload.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        const qsizetype delta = payload.size() - size;
+        head->replace(pos + 10, size, payload);
+        const uint32_t n = static_cast<uint32_t>(payload.size());
+        const char frameSize[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+        head->replace(pos + 4, 4, QByteArray(frameSize, 4));
+        head->replace(6, 4, id3::SyncSafe(static_cast<uint32_t>(end + delta - id3::kHeaderSize)));
+        return;
+      }
+      pos += 10 + size;
+    }
   }
 
   // A new tag shorter than the old one takes its place with more padding, so that only
