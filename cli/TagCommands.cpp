@@ -31,10 +31,12 @@ void PrintTags(CliContext& c, TSlSong& song) {
     return;
   }
   c.out << "\n  title\t" << t2.Title << "\n  artist\t" << t2.Artist << "\n  album\t" << t2.Album
-        << "\n  year\t" << t2.Year << "\n  genre\t" << GenreText(t2.Genre) << "\n  comment\t"
-        << t2.Comment << "\n  composer\t" << t2.Composer << "\n  origart\t" << t2.OrigArt
-        << "\n  copyright\t" << t2.Copyright << "\n  url\t" << t2.URL << "\n  encodedby\t"
-        << t2.EncodedBy << "\n  track\t" << t2.Track << '\n';
+        << "\n  year\t" << t2.Year << "\n  genre\t"
+        << (t2.Genre == lb::kGenreOutsideTable ? t2.GenreText : GenreText(t2.Genre))
+        << "\n  comment\t" << t2.Comment << "\n  composer\t" << t2.Composer << "\n  origart\t"
+        << t2.OrigArt << "\n  copyright\t" << t2.Copyright << "\n  url\t" << t2.URL
+        << "\n  encodedby\t" << t2.EncodedBy << "\n  track\t"
+        << (t2.TrackText.isEmpty() ? QString::number(t2.Track) : t2.TrackText) << '\n';
 }
 
 // Reads both tags of the file into a song of its own.
@@ -85,12 +87,14 @@ bool SetField(CliContext& c, TSlSong& song, bool v1, bool v2, const QString& fie
     } else if (field == "comment") {
       ok = (!v1 || t1.SetComment(value, false)) && (!v2 || t2.SetComment(value));
     } else if (field == "genre") {
+      // ID3v2 also takes a genre the table lacks, as text.
       const int genre = value.isEmpty() ? lb::kNoGenre : GenreNumberOf(value);
-      if (genre < 0 || genre > 255) {
+      if ((genre < 0 || genre > 255) && v1) {
         c.err << "Неизвестный жанр: " << value << Qt::endl;
         return false;
       }
-      ok = (!v1 || t1.SetGenre(static_cast<unsigned char>(genre))) && (!v2 || t2.SetGenre(genre));
+      ok = (!v1 || t1.SetGenre(static_cast<unsigned char>(genre))) &&
+           (!v2 || (genre >= 0 ? t2.SetGenre(genre) : t2.SetGenreText(value)));
     } else if (!v2) {
       c.err << "Поле " << field << " есть только в ID3v2" << Qt::endl;
       return false;

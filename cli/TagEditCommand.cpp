@@ -7,14 +7,14 @@
 #include "platform/Genres.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <set>
 
 using namespace lbtags;
 
 namespace {
 
-// "N,M-K": 1-based numbers and ranges; false (after saying why) for anything else.
-// The genre of a FIELD=VALUE: a number or a name; empty for none.
+// The ID3v1 genre of a FIELD=VALUE: a number or a name; empty for none.
 bool GenreValue(const QString& value, QString* number) {
   bool ok = false;
   int genre = value.isEmpty() ? lb::kNoGenre : value.toInt(&ok);
@@ -24,9 +24,17 @@ bool GenreValue(const QString& value, QString* number) {
   return true;
 }
 
+// The ID3v2 genre of a FIELD=VALUE: a number of the table stands for its name; any
+// other text is the genre itself.
+QString GenreText2Value(const QString& value) {
+  bool ok = false;
+  const int genre = value.toInt(&ok);
+  return ok ? lb::GenreName(genre) : value.trimmed();
+}
+
 // Puts one FIELD=VALUE into the request for the chosen versions.
 bool AddField(CliContext& c, TTagsEditRequest& r, bool v1, bool v2, const QString& field,
-              QString value) {
+              const QString& value) {
   static const QStringList fields1{"title", "artist", "album", "year", "comment", "genre"};
   static const QStringList fields2{"title",     "artist",  "album",     "year",
                                    "genre",     "comment", "composer",  "origart",
@@ -37,22 +45,26 @@ bool AddField(CliContext& c, TTagsEditRequest& r, bool v1, bool v2, const QStrin
     c.err << "Неизвестное поле: " << field << Qt::endl;
     return false;
   }
-  if (field == "genre" && !GenreValue(value, &value)) {
-    c.err << "Неизвестный жанр: " << value << Qt::endl;
-    return false;
-  }
-  if (field == "track" && value.isEmpty()) value = "0";  // an empty value removes the field
   if (v1 && f1 < 0 && !v2) {
     c.err << "Поле " << field << " есть только в ID3v2" << Qt::endl;
     return false;
   }
+  QString value1 = value, value2 = value;
+  if (field == "genre") {
+    if (v1 && !GenreValue(value, &value1)) {
+      c.err << "Неизвестный жанр: " << value << Qt::endl;
+      return false;
+    }
+    value2 = GenreText2Value(value);
+  }
+  if (field == "track" && value.isEmpty()) value2 = "0";  // an empty value removes the field
   if (v1 && f1 >= 0) {
     r.change1[f1] = true;
-    r.value1[f1] = value;
+    r.value1[f1] = value1;
   }
   if (v2) {
     r.change2[f2] = true;
-    r.value2[f2] = value;
+    r.value2[f2] = value2;
   }
   return true;
 }
@@ -93,7 +105,10 @@ int TagsEdit(CliContext& c, const QStringList& rawArgs) {
   if (all && !rowsText.isEmpty()) return CliUsageError(c, "Укажите либо --rows, либо --all");
   if (r.bV2ToV1 && r.bV1ToV2)
     return CliUsageError(c, "Укажите не более одного из --copy-v2-to-v1 и --copy-v1-to-v2");
-  if (!v1 && !v2) v1 = v2 = true;
+  // Without --v1 and --v2 a field goes into both versions, but a version is created
+  // only where something is put into it: elsewhere a tag the song has is written back.
+  const bool bNamed = v1 || v2;
+  if (!bNamed) v1 = v2 = true;
   if (assignments.isEmpty() && !r.bV2ToV1 && !r.bV1ToV2 && !bSeparator)
     return CliUsageError(c, "Укажите хотя бы одно ПОЛЕ=ЗНАЧЕНИЕ, копирование или --from-name");
 
@@ -101,8 +116,12 @@ int TagsEdit(CliContext& c, const QStringList& rawArgs) {
     const qsizetype eq = a.indexOf('=');
     if (!AddField(c, r, v1, v2, a.left(eq).toLower(), a.mid(eq + 1))) return 2;
   }
-  if (v1) r.master1 = TMaster::Ticked;
-  if (v2) r.master2 = TMaster::Ticked;
+  const auto any = [](const auto& changes) {
+    return std::find(changes.begin(), changes.end(), true) != changes.end();
+  };
+  const bool bNamesInto1 = bSeparator && !r.bV2ToV1, bNamesInto2 = bSeparator && !r.bV1ToV2;
+  if (v1) r.master1 = !bNamed && !any(r.change1) && !bNamesInto1 ? TMaster::Grey : TMaster::Ticked;
+  if (v2) r.master2 = !bNamed && !any(r.change2) && !bNamesInto2 ? TMaster::Grey : TMaster::Ticked;
   if (r.bV2ToV1) {
     r.master1 = TMaster::Ticked;
     r.ChangeAll1();
@@ -128,7 +147,7 @@ int TagsEdit(CliContext& c, const QStringList& rawArgs) {
   }
   TTagsBatchApply batch(doc, rows, r);
   batch.changed = [&](int n) { c.out << n + 1 << '\t' << doc.m_Songs[n].GetPath(true) << '\n'; };
-  batch.Run();
+  if (!batch.Run()) return 1;  // a question was answered No: nothing was written
   if (!doc.Save(false)) {
     c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
     return 1;
@@ -142,8 +161,10 @@ QList<CliCommandInfo> TagEditCommands() {
   return {{"tags edit",
            "ЛИСТ [--rows N,M-K | --all] [--v1] [--v2] ПОЛЕ=ЗНАЧЕНИЕ... "
            "[--copy-v2-to-v1 | --copy-v1-to-v2] [--from-name РАЗДЕЛИТЕЛЬ]",
-           "записать поля тэгов в песни листа (номера с 1; без --v1 и --v2 — обе версии; поля "
-           "как у tags set); --from-name берёт исполнителя и название из имени файла; лист и "
-           "его файл данных сохраняются, по строке на изменённую песню",
+           "записать поля тэгов в песни листа (номера с 1; без --v1 и --v2 — обе версии, но "
+           "новый тэг появляется только там, куда что-то записывается; поля как у tags set); "
+           "--from-name берёт исполнителя и название из имени файла; копирование пропускает "
+           "песни без тэга-источника; лист и его файл данных сохраняются, по строке на "
+           "изменённую песню",
            TagsEdit}};
 }

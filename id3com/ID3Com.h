@@ -45,7 +45,9 @@ struct ID3ComFileFacts {
 
 // Text getters answer an empty string (a null BSTR is allowed) when the frame is
 // absent; the caller frees what it gets with SysFreeString. Genre is the number of the
-// ID3v1 genre table (255 = none), Track the track number (0 = none).
+// ID3v1 genre table (255 = none, -1 = lb::kGenreOutsideTable for a genre the table
+// lacks, named by GenreText; put back, -1 leaves the file's genre as it is), Track the
+// track number (0 = none).
 class IID3ComTag : public IUnknown {
  public:
   // Binds the object to the file and reads its tag; a missing or unreadable file binds
@@ -89,4 +91,13 @@ class IID3ComTag : public IUnknown {
   // Link, answering also what the synchronisation pass needs of the file for the ID3v1
   // tag and the change check, so that a song costs one open and one fstat.
   virtual HRESULT STDMETHODCALLTYPE LinkFile(BSTR fileName, ID3ComFileFacts* facts) = 0;
+
+  // The genre as text when the table has no entry for it (empty otherwise). A put text
+  // that names a table genre is that number; an empty text removes the genre.
+  virtual HRESULT STDMETHODCALLTYPE get_GenreText(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_GenreText(BSTR value) = 0;
+  // The track frame's text as the file has it ("3/10"); a put text "N" or "N/M" is
+  // written as it is (Track becomes N), an empty one removes the track number.
+  virtual HRESULT STDMETHODCALLTYPE get_TrackText(BSTR* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_TrackText(BSTR value) = 0;
 };

@@ -37,6 +37,7 @@
 #include <taglib/tbytevectorstream.h>
 #include <taglib/urllinkframe.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -189,9 +190,24 @@ int GenreOfField(QString s) {
   return lb::GenreNumber(s);
 }
 
-// TCON to a genre number. A genre whose text is not in the ID3v1 table reads as 255
-// (no genre): the program keeps genres as numbers of that table only.
-LONG GenreOf(const TagLib::ID3v2::Tag* tag) {
+// The text of a TCON field that names no table genre: without its "(n)" references;
+// empty when nothing but numbers is left.
+QString GenreTextOfField(QString s) {
+  s = s.trimmed();
+  while (s.startsWith(QLatin1Char('(')) && !s.startsWith(QLatin1String("(("))) {
+    const qsizetype close = s.indexOf(QLatin1Char(')'));
+    if (close < 0) break;
+    s = s.mid(close + 1).trimmed();
+  }
+  bool number = false;
+  s.toLongLong(&number);
+  return number ? QString() : s;
+}
+
+// TCON to a genre number, and the genre's text when the ID3v1 table has no entry for it
+// (then the number is lb::kGenreOutsideTable).
+LONG GenreOf(const TagLib::ID3v2::Tag* tag, QString* outside) {
+  outside->clear();
   for (TagLib::ID3v2::Frame* f : FramesOf(tag, "TCON")) {
     QStringList fields;
     if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)) {
@@ -203,14 +219,15 @@ LONG GenreOf(const TagLib::ID3v2::Tag* tag) {
     for (const QString& field : fields) {
       int n = GenreOfField(field);
       if (n >= 0) return n;
+      if (outside->isEmpty()) *outside = GenreTextOfField(field);
     }
   }
-  return lb::kNoGenre;
+  return outside->isEmpty() ? lb::kNoGenre : lb::kGenreOutsideTable;
 }
 
 // TRCK "5" or "5/12" gives 5; anything else 0.
-LONG TrackOf(const TagLib::ID3v2::Tag* tag) {
-  QString text = TextOf(tag, "TRCK").section(QLatin1Char('/'), 0, 0).trimmed();
+LONG TrackNumberOf(const QString& trck) {
+  QString text = trck.section(QLatin1Char('/'), 0, 0).trimmed();
   bool ok = false;
   int n = text.toInt(&ok);
   return ok && n > 0 ? n : 0;
@@ -269,9 +286,13 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
   }
   RemoveFrames(tag, e.frameId);
   // The year goes into the frame of the version written: TYER into a v2.3 tag as it
-  // is (so even a year of fewer than four digits survives), TDRC into a v2.4 tag.
+  // is (so even a year of fewer than four digits survives), TDRC into a v2.4 tag. A
+  // full date goes in as a time stamp, which a v2.3 tag keeps as TYER with TDAT (and
+  // TIME).
+  static const QRegularExpression date(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}"));
   const bool year = e.frameId == "TYER";
-  AddText(tag, year && version == 4 ? "TDRC" : e.frameId.constData(), e.text);
+  const bool stamp = year && (version == 4 || date.match(e.text).hasMatch());
+  AddText(tag, stamp ? "TDRC" : e.frameId.constData(), e.text);
 }
 
 // ---- the tag of one file, read through one open ----
@@ -496,15 +517,42 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return S_OK;
   }
   // 255, and any number outside the table, removes the genre; a genre is written as its
-  // name, which every player reads. The genre Link read is left as the file has it.
+  // name, which every player reads. The genre Link read, and lb::kGenreOutsideTable, leave
+  // the genre as the file has it.
   HRESULT STDMETHODCALLTYPE put_Genre(LONG value) override {
     std::lock_guard guard(m_Mutex);
+    if (value == lb::kGenreOutsideTable) {
+      m_Genre = m_ReadGenre;
+      m_GenreText = m_ReadGenreText;
+      m_Edits.remove("TCON");
+      return S_OK;
+    }
     QString name = lb::GenreName(value);
     m_Genre = name.isEmpty() ? lb::kNoGenre : value;
+    m_GenreText.clear();
     if (m_Genre == m_ReadGenre)
       m_Edits.remove("TCON");
     else
       m_Edits["TCON"] = Edit{"TCON", name};
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_GenreText(BSTR* value) override {
+    if (!value) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *value = lb::BstrFromQString(m_GenreText);
+    return *value ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE put_GenreText(BSTR value) override {
+    const QString text = lb::QStringFromBstr(value).trimmed();
+    const int number = text.isEmpty() ? lb::kNoGenre : GenreOfField(text);
+    if (number >= 0) return put_Genre(number);
+    std::lock_guard guard(m_Mutex);
+    m_Genre = lb::kGenreOutsideTable;
+    m_GenreText = text;
+    if (m_ReadGenre == lb::kGenreOutsideTable && text == m_ReadGenreText)
+      m_Edits.remove("TCON");
+    else
+      m_Edits["TCON"] = Edit{"TCON", text};
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Track(LONG* value) override {
@@ -518,10 +566,29 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
     m_Track = value > 0 ? value : 0;
-    if (m_Track == m_ReadTrack)
+    if (m_Track == m_ReadTrack) {
+      m_TrackText = m_ReadTrackText;
+      m_Edits.remove("TRCK");
+    } else {
+      m_TrackText = m_Track ? QString::number(m_Track) : QString();
+      m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_TrackText(BSTR* value) override {
+    if (!value) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *value = lb::BstrFromQString(m_TrackText);
+    return *value ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE put_TrackText(BSTR value) override {
+    std::lock_guard guard(m_Mutex);
+    m_TrackText = lb::QStringFromBstr(value).trimmed();
+    m_Track = TrackNumberOf(m_TrackText);
+    if (m_TrackText == m_ReadTrackText)
       m_Edits.remove("TRCK");
     else
-      m_Edits["TRCK"] = Edit{"TRCK", m_Track ? QString::number(m_Track) : QString()};
+      m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
     return S_OK;
   }
 
@@ -560,6 +627,10 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     for (QString& t : m_Read) t.clear();
     m_Genre = m_ReadGenre = lb::kNoGenre;
     m_Track = m_ReadTrack = 0;
+    m_GenreText.clear();
+    m_ReadGenreText.clear();
+    m_TrackText.clear();
+    m_ReadTrackText.clear();
     m_Edits.clear();
     m_bCleared = false;
   }
@@ -589,8 +660,10 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       }
       m_Read[f] = m_Text[f];
     }
-    m_Genre = m_ReadGenre = GenreOf(tag);
-    m_Track = m_ReadTrack = TrackOf(tag);
+    m_Genre = m_ReadGenre = GenreOf(tag, &m_GenreText);
+    m_ReadGenreText = m_GenreText;
+    m_TrackText = m_ReadTrackText = TextOf(tag, "TRCK").trimmed();
+    m_Track = m_ReadTrack = TrackNumberOf(m_TrackText);
     return S_OK;
   }
 
@@ -627,6 +700,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       const TagLib::ByteVector rendered =
           tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
       head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
+      if (version == 3) GenreAsUnicode(&head);
       FillOldSpace(&head, file.regionSize);
     }
     if (!(head.isEmpty() && file.regionSize == 0) &&
@@ -639,7 +713,49 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
     m_ReadGenre = m_Genre;
     m_ReadTrack = m_Track;
+    m_ReadGenreText = m_GenreText;
+    m_ReadTrackText = m_TrackText;
     return S_OK;
+  }
+
+  // TagLib puts the genre of a v2.3 tag in ISO-8859-1 whenever its text allows; text in
+  // ISO-8859-1 reads in the tag code page here, so a genre with accented Latin letters
+  // ("Café") goes back as UTF-16.
+  static void GenreAsUnicode(QByteArray* head) {
+    const auto bigEndian = [](const char* p) {
+      return (uint32_t(uint8_t(p[0])) << 24) | (uint32_t(uint8_t(p[1])) << 16) |
+             (uint32_t(uint8_t(p[2])) << 8) | uint32_t(uint8_t(p[3]));
+    };
+    const auto syncSafe = [](const char* p) {
+      return (uint32_t(uint8_t(p[0]) & 0x7F) << 21) | (uint32_t(uint8_t(p[1]) & 0x7F) << 14) |
+             (uint32_t(uint8_t(p[2]) & 0x7F) << 7) | uint32_t(uint8_t(p[3]) & 0x7F);
+    };
+    if (head->size() < id3::kHeaderSize) return;
+    const qsizetype end = id3::kHeaderSize + syncSafe(head->constData() + 6);
+    qsizetype pos = id3::kHeaderSize;
+    while (pos + 10 <= std::min(end, head->size()) && head->at(pos) != 0) {
+      const qsizetype size = bigEndian(head->constData() + pos + 4);
+      if (pos + 10 + size > end) return;
+      if (head->mid(pos, 4) == "TCON") {
+        if (size < 2 || head->at(pos + 10) != 0) return;  // empty, or not ISO-8859-1
+        QByteArray text = head->mid(pos + 11, size - 1);
+        if (std::none_of(text.begin(), text.end(), [](char c) { return uint8_t(c) >= 0x80; }))
+          return;
+        while (text.endsWith('\0')) text.chop(1);
+        const QString genre = QString::fromLatin1(text);
+        QByteArray payload("\x01\xFF\xFE", 3);
+        for (QChar c : genre)
+          payload.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        const qsizetype delta = payload.size() - size;
+        head->replace(pos + 10, size, payload);
+        const uint32_t n = static_cast<uint32_t>(payload.size());
+        const char frameSize[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+        head->replace(pos + 4, 4, QByteArray(frameSize, 4));
+        head->replace(6, 4, id3::SyncSafe(static_cast<uint32_t>(end + delta - id3::kHeaderSize)));
+        return;
+      }
+      pos += 10 + size;
+    }
   }
 
   // A new tag shorter than the old one takes its place with more padding, so that only
@@ -662,6 +778,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   QString m_Read[fFieldCount];  // as Link (or the last save) found them
   LONG m_Genre = lb::kNoGenre, m_ReadGenre = lb::kNoGenre;
   LONG m_Track = 0, m_ReadTrack = 0;
+  QString m_GenreText, m_ReadGenreText;  // a genre the table lacks
+  QString m_TrackText, m_ReadTrackText;  // the track frame's text
   bool m_bCleared = false;         // every frame of the file goes before the edits apply
   QMap<QByteArray, Edit> m_Edits;  // the changed fields by frame
 };

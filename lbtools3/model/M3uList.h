@@ -188,9 +188,15 @@ class TSlTag2 : public TSlTag {
   explicit TSlTag2(TSlSong* parent);
 
   QString Title, Artist, Album, Year;
+  // A number of the ID3v1 genre table, 255 for none, or lb::kGenreOutsideTable (-1) for a
+  // genre the table lacks, whose text GenreText holds when the file was read (or the
+  // text typed) in this session; a data file keeps only the number.
   int32_t Genre = 255;
+  QString GenreText;
   QString Comment, Composer, OrigArt, Copyright, URL, EncodedBy;
   int32_t Track = 0;
+  // The track as text when it is more than the number ("3/10"); empty otherwise.
+  QString TrackText;
 
   // Leading blanks are removed; no length limit.
   bool SetTitle(const QString& text);
@@ -204,8 +210,12 @@ class TSlTag2 : public TSlTag {
   bool SetURL(const QString& text);
   bool SetEncodedBy(const QString& text);
   bool SetGenre(int32_t genre);
+  // A genre by name: a table name sets its number, an empty text none, any other text
+  // is kept as it is.
+  bool SetGenreText(const QString& text);
   bool SetTrack(int32_t track);
-  // An empty text is ignored; a text that is not an integer throws TSlConvertError.
+  // An empty text is ignored; "N" or "N/M" (non-negative integers) is taken; any other
+  // text throws TSlConvertError and changes nothing.
   bool SetTrack(const QString& text);
 
   bool LoadBody(TSlStreamReader& stream) override;

@@ -7,6 +7,7 @@
 #include "platform/Assert.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/Genres.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -469,6 +470,7 @@ void TSlTag2::Clear() {
   Album.clear();
   Year.clear();
   Genre = 255;
+  GenreText.clear();
   Comment.clear();
   Composer.clear();
   OrigArt.clear();
@@ -476,6 +478,7 @@ void TSlTag2::Clear() {
   URL.clear();
   EncodedBy.clear();
   Track = 0;
+  TrackText.clear();
 }
 
 void TSlTag2::UpdateDisplayName() {
@@ -523,13 +526,26 @@ bool TSlTag2::SetEncodedBy(const QString& text) {
 
 bool TSlTag2::SetGenre(int32_t genre) {
   Genre = genre;
+  if (genre != lb::kGenreOutsideTable) GenreText.clear();
   m_bExists = true;
   MarkModified();
   return true;
 }
 
+bool TSlTag2::SetGenreText(const QString& text) {
+  const QString name = text.trimmed();
+  if (name.isEmpty()) return SetGenre(lb::kNoGenre);
+  bool bNumber = false;
+  int number = name.toInt(&bNumber);
+  if (!bNumber) number = lb::GenreNumber(name);
+  if (bNumber || number >= 0) return SetGenre(number);
+  GenreText = name;
+  return SetGenre(lb::kGenreOutsideTable);
+}
+
 bool TSlTag2::SetTrack(int32_t track) {
   Track = track;
+  TrackText.clear();
   m_bExists = true;
   MarkModified();
   return true;
@@ -537,10 +553,17 @@ bool TSlTag2::SetTrack(int32_t track) {
 
 bool TSlTag2::SetTrack(const QString& text) {
   if (text.isEmpty()) return true;
+  const QString track = text.trimmed();
+  const qsizetype slash = track.indexOf('/');
   bool ok = false;
-  int track = text.trimmed().toInt(&ok);
-  if (!ok) throw TSlConvertError(text);
-  return SetTrack(track);
+  const int number = track.left(slash).trimmed().toInt(&ok);
+  if (!ok || number < 0) throw TSlConvertError(text);
+  if (slash < 0) return SetTrack(number);
+  const int count = track.mid(slash + 1).trimmed().toInt(&ok);
+  if (!ok || count < 0) throw TSlConvertError(text);
+  SetTrack(number);
+  TrackText = track;
+  return true;
 }
 
 bool TSlTag2::LoadBody(TSlStreamReader& s) {
@@ -678,6 +701,7 @@ void TSlTag2::TakeFields() {
     LONG genre = 255;
     tag->get_Genre(&genre);
     Genre = genre;
+    GenreText = genre == lb::kGenreOutsideTable ? tag.Get(&IID3ComTag::get_GenreText) : QString();
     Comment = tag.Get(&IID3ComTag::get_Comment);
     Composer = tag.Get(&IID3ComTag::get_Composer);
     OrigArt = tag.Get(&IID3ComTag::get_OrigArtist);
@@ -687,6 +711,9 @@ void TSlTag2::TakeFields() {
     LONG track = 0;
     tag->get_Track(&track);
     Track = track;
+    // Only a text that says more than the number is kept ("3/10", not "3" or "03").
+    TrackText = tag.Get(&IID3ComTag::get_TrackText);
+    if (!TrackText.contains('/')) TrackText.clear();
     m_bExists = true;
   }
 }
@@ -710,8 +737,14 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   tag.PutOrRemove(&IID3ComTag::put_Copyright, Copyright, {ID3FID_COPYRIGHT});
   tag.PutOrRemove(&IID3ComTag::put_URL, URL, {ID3FID_WWWUSER});
   tag.PutOrRemove(&IID3ComTag::put_EncodedBy, EncodedBy, {ID3FID_ENCODEDBY});
-  tag->put_Genre(Genre);
-  tag->put_Track(Track);
+  if (Genre == lb::kGenreOutsideTable && !GenreText.isEmpty())
+    tag.Put(&IID3ComTag::put_GenreText, GenreText);
+  else
+    tag->put_Genre(Genre);  // lb::kGenreOutsideTable without its text keeps the file's genre
+  if (!TrackText.isEmpty())
+    tag.Put(&IID3ComTag::put_TrackText, TrackText);
+  else
+    tag->put_Track(Track);
   HRESULT hr = tag->SaveV2Tag();
   tag->Clear();
   return Outcome(SUCCEEDED(hr),

@@ -25,6 +25,13 @@ void ShowError(const char* text) {
   Message(QString::fromUtf8(text), MB_OK | MB_ICONERROR);
 }
 
+// A failed write or removal with what the file said about it.
+void ShowTagError(const char* text, const TSlTag& tag) {
+  const QString reason = tag.LastErrorText();
+  Message(QString::fromUtf8(text) + (reason.isEmpty() ? QString() : "\n\n" + reason),
+          MB_OK | MB_ICONERROR);
+}
+
 QString StopText(int row, const QString& path) {
   return QString::fromUtf8(kStopped) + QString::number(row + 1) + " :\n" + path;
 }
@@ -45,12 +52,15 @@ void RestoreTag2(TSlSong& song, const TTagValues& from) {
   now.AssignTo(song);
 }
 
-int GenreOf1(unsigned char genre) {
-  return genre < lb::kGenreCount ? genre : lb::kNoGenre;
-}
-
-unsigned char GenreFor1(int genre) {
-  return static_cast<unsigned char>(genre >= 0 && genre < lb::kGenreCount ? genre : lb::kNoGenre);
+// Runs a setter that throws on a text that is not a number; false instead.
+template <typename F>
+bool Converted(F setter) {
+  try {
+    setter();
+    return true;
+  } catch (const TSlConvertError&) {
+    return false;
+  }
 }
 
 // The progress of a run: processed songs against the whole count.
@@ -167,7 +177,7 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
 
   TSlTag1& t1 = song.m_Tag1;
   if (r.master1 == TMaster::Ticked) {
-    if (!ValidYear1(r.value1[f1Year])) {
+    if (!ValidYear1(r.value1[f1Year]) || !Converted([&] { t1.SetYear(r.value1[f1Year]); })) {
       lock.unlock();
       ShowError(kYear1Error);
       return finish(false);
@@ -176,37 +186,50 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
     t1.SetArtist(r.value1[f1Artist], true);
     t1.SetAlbum(r.value1[f1Album], true);
     t1.SetComment(r.value1[f1Comment], true);
-    t1.SetYear(r.value1[f1Year]);
     t1.SetGenre(GenreFor1(r.value1[f1Genre].toInt()));
-    if (!t1.SaveTag(true)) ShowError(kWrite1Error);
+    if (!t1.SaveTag(true)) ShowTagError(kWrite1Error, t1);
   } else if (r.master1 == TMaster::Unticked && t1.m_bExists) {
-    if (!t1.RemoveTag(true)) ShowError(kRemove1Error);
+    if (!t1.RemoveTag(true)) ShowTagError(kRemove1Error, t1);
   }
 
   TSlTag2& t2 = song.m_Tag2;
   if (r.master2 == TMaster::Ticked) {
-    if (!ValidTrack(r.value2[f2Track])) {
+    const char* invalid = !ValidTrack(r.value2[f2Track])  ? kTrackError
+                          : !ValidYear2(r.value2[f2Year]) ? kYear2Error
+                                                          : nullptr;
+    // The box shows no number for a song without one: emptied, it removes the number.
+    const QString track = r.value2[f2Track].trimmed();
+    if (!invalid && !Converted([&] { track.isEmpty() ? t2.SetTrack(0) : t2.SetTrack(track); }))
+      invalid = kTrackError;
+    if (invalid) {
       lock.unlock();
-      ShowError(kTrackError);
+      ShowError(invalid);
       return finish(false);
     }
-    t2.SetYear(r.value2[f2Year]);
+    t2.SetYear(r.value2[f2Year].trimmed());
     t2.SetTitle(r.value2[f2Title]);
     t2.SetArtist(r.value2[f2Artist]);
     t2.SetAlbum(r.value2[f2Album]);
-    t2.SetGenre(r.value2[f2Genre].toInt());
+    t2.SetGenreText(r.value2[f2Genre]);
     t2.SetComposer(r.value2[f2Composer]);
     t2.SetOrigArt(r.value2[f2OrigArt]);
     t2.SetURL(r.value2[f2URL]);
     t2.SetEncodedBy(r.value2[f2EncodedBy]);
     t2.SetCopyright(r.value2[f2Copyright]);
     t2.SetComment(r.value2[f2Comment]);
-    t2.SetTrack(r.value2[f2Track]);
-    TBusyCursor busy;
-    if (!t2.SaveTag(true)) ShowError(kWrite2Error);
+    bool ok;
+    {
+      TBusyCursor busy;
+      ok = t2.SaveTag(true);
+    }
+    if (!ok) ShowTagError(kWrite2Error, t2);
   } else if (r.master2 == TMaster::Unticked && t2.m_bExists) {
-    TBusyCursor busy;
-    if (!t2.RemoveTag(true)) ShowError(kRemove2Error);
+    bool ok;
+    {
+      TBusyCursor busy;
+      ok = t2.RemoveTag(true);
+    }
+    if (!ok) ShowTagError(kRemove2Error, t2);
   }
   return finish(true);
 }
@@ -230,7 +253,47 @@ bool TTagsBatchApply::Confirm() const {
                          : remove1          ? kRemove1Question
                          : remove2          ? kRemove2Question
                                             : nullptr;
-  return !question || Message(QString::fromUtf8(question), MB_YESNO | MB_ICONQUESTION) == IDYES;
+  if (question && Message(QString::fromUtf8(question), MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return false;
+  const int lossy = CountLossy1();
+  return lossy == 0 ||
+         Message(QString::fromUtf8(kLossyQuestion).arg(lossy), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+bool TTagsBatchApply::Skips1(const TSlSong& song) const {
+  return m_Request.bV2ToV1 && !song.m_Tag2.m_bExists;
+}
+
+bool TTagsBatchApply::Skips2(const TSlSong& song) const {
+  return m_Request.bV1ToV2 && !song.m_Tag1.m_bExists;
+}
+
+int TTagsBatchApply::CountLossy1() const {
+  const TTagsEditRequest& r = m_Request;
+  if (r.master1 != TMaster::Ticked && r.master1 != TMaster::Grey) return 0;
+  int count = 0;
+  std::lock_guard<std::recursive_mutex> docLock(m_Document.m_Lock);
+  for (int row : m_Rows) {
+    if (row < 0 || row >= m_Document.m_Songs.size()) continue;
+    const TSlSong& song = m_Document.m_Songs[row];
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    const bool write = r.master1 == TMaster::Ticked || song.m_Tag1.m_bExists;
+    if (!write || Skips1(song)) continue;
+    std::array<QString, f1Count> v;
+    Prepare1(song, v);
+    QStringList texts{v[f1Title], v[f1Artist], v[f1Album], v[f1Comment]};
+    if (r.bExtract1) {
+      const TNameParts parts = ExtractFromPath(song.GetPath(true), r.separator);
+      if (parts.bFound || r.bWholeName) texts << parts.title << parts.artist;
+    }
+    for (const QString& text : texts) {
+      if (LossyInTag1(text)) {
+        ++count;
+        break;
+      }
+    }
+  }
+  return count;
 }
 
 bool TTagsBatchApply::Run(bool bConfirm) {
@@ -247,14 +310,14 @@ bool TTagsBatchApply::Run(bool bConfirm) {
     }
     progress.SetObject(path);
     UiServices::Instance().ProcessMessages();
-    QString error;
+    QString error, reason;
     bool bChanged = false;
-    worker.Run([&] { bChanged = ApplyTo(row, error); });
+    worker.Run([&] { bChanged = ApplyTo(row, error, reason); });
     ++m_Processed;
     if (bChanged && changed) changed(row);
     if (redraw) redraw(row);
     ShowProgress(m_Processed, int(m_Rows.size()));
-    if (!error.isEmpty() && !AskSkip(error)) {
+    if (!error.isEmpty() && !AskSkip(error, reason)) {
       m_bEnded = true;
       break;
     }
@@ -264,14 +327,19 @@ bool TTagsBatchApply::Run(bool bConfirm) {
       break;
     }
   }
+  if (m_Skipped > 0)
+    Message(QString::fromUtf8(m_Request.bV2ToV1 ? kSkippedNoV2 : kSkippedNoV1).arg(m_Skipped),
+            MB_OK | MB_ICONINFORMATION);
   return true;
 }
 
-bool TTagsBatchApply::AskSkip(const QString& error) const {
-  return Message(error + QString::fromUtf8(kSkipQuestion), MB_YESNO | MB_ICONQUESTION) == IDYES;
+bool TTagsBatchApply::AskSkip(const QString& error, const QString& reason) const {
+  QString text = error + QString::fromUtf8(kSkipQuestion);
+  if (!reason.isEmpty()) text += "\n\n" + reason;
+  return Message(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-QString TTagsBatchApply::Prepare1(TSlSong& song, std::array<QString, f1Count>& values) const {
+QString TTagsBatchApply::Prepare1(const TSlSong& song, std::array<QString, f1Count>& values) const {
   const TTagsEditRequest& r = m_Request;
   const TSlTag2& t2 = song.m_Tag2;
   for (int f = 0; f < f1Count; ++f) {
@@ -305,7 +373,7 @@ QString TTagsBatchApply::Prepare1(TSlSong& song, std::array<QString, f1Count>& v
   return QString();
 }
 
-QString TTagsBatchApply::Prepare2(TSlSong& song, std::array<QString, f2Count>& values) const {
+QString TTagsBatchApply::Prepare2(const TSlSong& song, std::array<QString, f2Count>& values) const {
   const TTagsEditRequest& r = m_Request;
   const TSlTag1& t1 = song.m_Tag1;
   for (int f = 0; f < f2Count; ++f) {
@@ -329,17 +397,18 @@ QString TTagsBatchApply::Prepare2(TSlSong& song, std::array<QString, f2Count>& v
         values[f] = TrimRight(t1.GetComment());
         break;
       case f2Genre:
-        values[f] = QString::number(GenreOf1(t1.Genre));
+        values[f] = GenreTextOf1(t1.Genre);
         break;
       default:
         break;
     }
   }
   if (r.change2[f2Track] && !ValidTrack(values[f2Track])) return QString::fromUtf8(kTrackError);
+  if (r.change2[f2Year] && !ValidYear2(values[f2Year])) return QString::fromUtf8(kYear2Error);
   return QString();
 }
 
-bool TTagsBatchApply::ApplyTo(int row, QString& error) {
+bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   const TTagsEditRequest& r = m_Request;
   TSlSong* pSong;
   {
@@ -356,18 +425,26 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error) {
     before = TTagValues::Of(song);
     const TNameParts parts = ExtractFromPath(song.GetPath(true), r.separator);
     const bool useName = parts.bFound || r.bWholeName;
+    // A copy whose source tag the song lacks would blank the target: the target stays.
+    const bool skip1 = Skips1(song), skip2 = Skips2(song);
+    if (skip1 || skip2) ++m_Skipped;
 
     TSlTag1& t1 = song.m_Tag1;
     const bool write1 =
-        r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists);
-    if (write1) {
+        !skip1 && (r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists));
+    if (skip1) {
+      // The ID3v1 side of this song is left as it is.
+    } else if (write1) {
       std::array<QString, f1Count> v;
       error = Prepare1(song, v);
-      if (error.isEmpty()) {
+      if (error.isEmpty() && r.change1[f1Year] && !Converted([&] { t1.SetYear(v[f1Year]); }))
+        error = QString::fromUtf8(kYear1Error);
+      if (!error.isEmpty()) {
+        RestoreTag1(song, before);
+      } else {
         if (r.change1[f1Title]) t1.SetTitle(v[f1Title], true);
         if (r.change1[f1Artist]) t1.SetArtist(v[f1Artist], true);
         if (r.change1[f1Album]) t1.SetAlbum(v[f1Album], true);
-        if (r.change1[f1Year]) t1.SetYear(v[f1Year]);
         if (r.change1[f1Comment]) t1.SetComment(v[f1Comment], true);
         if (r.change1[f1Genre]) t1.SetGenre(GenreFor1(v[f1Genre].toInt()));
         if (r.bExtract1 && useName) {
@@ -377,34 +454,40 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error) {
         t1.m_bExists = true;
         if (!t1.SaveTag(true)) {
           error = QString::fromUtf8(kWrite1Error);
+          reason = t1.LastErrorText();
           RestoreTag1(song, before);
         }
       }
     } else if (r.master1 == TMaster::Unticked && !t1.RemoveTag(true)) {
       error = QString::fromUtf8(kRemove1Error);
+      reason = t1.LastErrorText();
     }
 
     TSlTag2& t2 = song.m_Tag2;
     const bool write2 =
-        r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists);
-    if (!error.isEmpty()) {
+        !skip2 && (r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists));
+    if (!error.isEmpty() || skip2) {
       // The rest of this file is skipped.
     } else if (write2) {
       std::array<QString, f2Count> v;
       error = Prepare2(song, v);
-      if (error.isEmpty()) {
-        if (r.change2[f2Year]) t2.SetYear(v[f2Year]);
+      if (error.isEmpty() && r.change2[f2Track] &&
+          !Converted([&] { t2.SetTrack(v[f2Track].trimmed()); }))
+        error = QString::fromUtf8(kTrackError);
+      if (!error.isEmpty()) {
+        RestoreTag2(song, before);
+      } else {
+        if (r.change2[f2Year]) t2.SetYear(v[f2Year].trimmed());
         if (r.change2[f2Title]) t2.SetTitle(v[f2Title]);
         if (r.change2[f2Artist]) t2.SetArtist(v[f2Artist]);
         if (r.change2[f2Album]) t2.SetAlbum(v[f2Album]);
-        if (r.change2[f2Genre]) t2.SetGenre(v[f2Genre].toInt());
+        if (r.change2[f2Genre]) t2.SetGenreText(v[f2Genre]);
         if (r.change2[f2Composer]) t2.SetComposer(v[f2Composer]);
         if (r.change2[f2OrigArt]) t2.SetOrigArt(v[f2OrigArt]);
         if (r.change2[f2URL]) t2.SetURL(v[f2URL]);
         if (r.change2[f2EncodedBy]) t2.SetEncodedBy(v[f2EncodedBy]);
         if (r.change2[f2Copyright]) t2.SetCopyright(v[f2Copyright]);
         if (r.change2[f2Comment]) t2.SetComment(v[f2Comment]);
-        if (r.change2[f2Track]) t2.SetTrack(v[f2Track]);
         if (r.bExtract2 && useName) {
           t2.SetTitle(parts.title);
           t2.SetArtist(parts.artist);
@@ -412,11 +495,13 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error) {
         t2.m_bExists = true;
         if (!t2.SaveTag(true)) {
           error = QString::fromUtf8(kWrite2Error);
+          reason = t2.LastErrorText();
           RestoreTag2(song, before);
         }
       }
     } else if (r.master2 == TMaster::Unticked && !t2.RemoveTag(true)) {
       error = QString::fromUtf8(kRemove2Error);
+      reason = t2.LastErrorText();
     }
     CommitPendingAge(song);
   }

@@ -18,6 +18,7 @@ namespace lbtags {
 
 inline constexpr const char* kYear1Error = "Год у тэга ID3v1 введён неправильно";
 inline constexpr const char* kTrackError = "Номер дорожки у тэга ID3v2 введён неправильно";
+inline constexpr const char* kYear2Error = "Год у тэга ID3v2 введён неправильно";
 inline constexpr const char* kWrite1Error = "Во время записи тэга ID3v1 произошла ошибка";
 inline constexpr const char* kRemove1Error = "Во время удаления тэга ID3v1 произошла ошибка";
 inline constexpr const char* kWrite2Error = "Во время записи тэга ID3v2 произошла ошибка";
@@ -31,6 +32,13 @@ inline constexpr const char* kRemoveBothQuestion =
     "Тэги в выбранных песнях будут удалёны. Продолжить ?";
 inline constexpr const char* kStopped =
     "Прервано пользователем. Последняя обработанная песня номер ";
+inline constexpr const char* kLossyQuestion =
+    "Символы, которых нет в кодовой странице тэга ID3v1, будут записаны как \"?\". "
+    "Таких песен: %1. Продолжить ?";
+inline constexpr const char* kSkippedNoV2 =
+    "Песни без тэга ID3v2 пропущены (копировать в ID3v1 было нечего): %1.";
+inline constexpr const char* kSkippedNoV1 =
+    "Песни без тэга ID3v1 пропущены (копировать в ID3v2 было нечего): %1.";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
 
@@ -71,8 +79,11 @@ class TTagsBatchApply {
  public:
   TTagsBatchApply(TSlDocument& document, std::vector<int> rows, const TTagsEditRequest& request);
 
-  // Asks the removal question the masters call for; false when the user said No.
+  // Asks the removal question the masters call for, and whether ID3v1 texts may lose
+  // the characters its code page lacks; false when the user said No.
   bool Confirm() const;
+  // The songs whose ID3v1 tag the run would give characters its code page lacks.
+  int CountLossy1() const;
   // Runs over the rows under the progress window; false only when refused by Confirm
   // (when bConfirm). redraw(n) repaints row n; changed(n) reports a song written.
   bool Run(bool bConfirm = true);
@@ -84,15 +95,20 @@ class TTagsBatchApply {
   bool Stopped() const { return m_bStopped; }
   bool Ended() const { return m_bEnded; }  // the user said No to a skip question
   int Processed() const { return m_Processed; }
+  // Songs left alone because the tag a copy takes its fields from does not exist.
+  int Skipped() const { return m_Skipped; }
 
  private:
   // The file work of one song (on the worker thread): true when its records changed;
-  // error names a failure.
-  bool ApplyTo(int row, QString& error);
+  // error names a failure, reason what the file said.
+  bool ApplyTo(int row, QString& error, QString& reason);
   // The texts the record gets, or an error text when a value is invalid.
-  QString Prepare1(TSlSong& song, std::array<QString, f1Count>& values) const;
-  QString Prepare2(TSlSong& song, std::array<QString, f2Count>& values) const;
-  bool AskSkip(const QString& error) const;
+  QString Prepare1(const TSlSong& song, std::array<QString, f1Count>& values) const;
+  QString Prepare2(const TSlSong& song, std::array<QString, f2Count>& values) const;
+  // Whether a copy's source tag is missing from the song (its target is then skipped).
+  bool Skips1(const TSlSong& song) const;
+  bool Skips2(const TSlSong& song) const;
+  bool AskSkip(const QString& error, const QString& reason) const;
 
   TSlDocument& m_Document;
   std::vector<int> m_Rows;
@@ -100,6 +116,7 @@ class TTagsBatchApply {
   bool m_bStopped = false;
   bool m_bEnded = false;
   int m_Processed = 0;
+  int m_Skipped = 0;
 };
 
 }  // namespace lbtags

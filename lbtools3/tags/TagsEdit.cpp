@@ -117,7 +117,37 @@ bool ValidYear1(const QString& text) {
 }
 
 bool ValidTrack(const QString& text) {
-  return text.isEmpty() || IsDecimal(text);
+  if (text.isEmpty()) return true;
+  const QStringList parts = text.split('/');
+  if (parts.size() > 2) return false;
+  for (const QString& part : parts) {
+    bool ok = false;
+    if (!IsDecimal(part) || part.trimmed().toInt(&ok) < 0 || !ok) return false;
+  }
+  return true;
+}
+
+bool ValidYear2(const QString& text) {
+  static const QRegularExpression date(
+      QStringLiteral("^\\d{4}-\\d{2}-\\d{2}(T\\d{2}:\\d{2}(:\\d{2})?)?$"));
+  const QString year = text.trimmed();
+  return year.size() <= TSlTag1::kYearWidth || date.match(year).hasMatch();
+}
+
+unsigned char GenreFor1(int genre) {
+  return static_cast<unsigned char>(genre >= 0 && genre <= 255 ? genre : lb::kNoGenre);
+}
+
+QString GenreTextOf1(unsigned char genre) {
+  return lb::GenreName(genre);
+}
+
+QString GenreText2(int genre, const QString& text) {
+  return genre == lb::kGenreOutsideTable ? text : lb::GenreName(genre);
+}
+
+bool LossyInTag1(const QString& text) {
+  return !lb::FitsTagCodePage(text);
 }
 
 TTagValues TTagValues::Of(const TSlSong& song) {
@@ -139,6 +169,8 @@ TTagValues TTagValues::Of(const TSlSong& song) {
   v.encodedBy2 = t.EncodedBy;
   v.genre2 = t.Genre;
   v.track2 = t.Track;
+  v.genreText2 = t.GenreText;
+  v.trackText2 = t.TrackText;
   return v;
 }
 
@@ -159,6 +191,8 @@ void TTagValues::AssignTo(TSlSong& song) const {
   t.EncodedBy = encodedBy2;
   t.Genre = genre2;
   t.Track = track2;
+  t.GenreText = genreText2;
+  t.TrackText = trackText2;
   song.m_Tag1.UpdateDisplayName();
   song.m_Tag2.UpdateDisplayName();
   song.MarkModified();
@@ -168,7 +202,8 @@ bool TTagValues::SameTag2(const TTagValues& o) const {
   return bExists2 == o.bExists2 && title2 == o.title2 && artist2 == o.artist2 &&
          album2 == o.album2 && year2 == o.year2 && comment2 == o.comment2 &&
          composer2 == o.composer2 && origArt2 == o.origArt2 && copyright2 == o.copyright2 &&
-         url2 == o.url2 && encodedBy2 == o.encodedBy2 && genre2 == o.genre2 && track2 == o.track2;
+         url2 == o.url2 && encodedBy2 == o.encodedBy2 && genre2 == o.genre2 && track2 == o.track2 &&
+         genreText2 == o.genreText2 && trackText2 == o.trackText2;
 }
 
 }  // namespace lbtags

@@ -44,8 +44,22 @@ QString CommentForTag1(const QString& memo);
 // A year text of ID3v1: at most 4 characters (trailing blanks removed) and, when not
 // empty, a decimal integer.
 bool ValidYear1(const QString& text);
-// A track text of ID3v2: empty, or a decimal integer.
+// A track text of ID3v2: empty, "N" or "N/M" with non-negative decimal integers that
+// fit the record.
 bool ValidTrack(const QString& text);
+// A year text of ID3v2: at most 4 characters, or a date "2001-05-06" (with a time
+// "T10:20" or "T10:20:30" after it).
+bool ValidYear2(const QString& text);
+// The ID3v1 genre byte for a genre number: any byte the user or another player put
+// there stays; anything else is no genre (255).
+unsigned char GenreFor1(int genre);
+// The ID3v2 genre text for an ID3v1 genre byte: its name, empty for none or a byte
+// outside the table.
+QString GenreTextOf1(unsigned char genre);
+// The genre an ID3v2 record shows: the name of its number, or its own text.
+QString GenreText2(int genre, const QString& text);
+// Whether the text would lose characters in the ID3v1 code page.
+bool LossyInTag1(const QString& text);
 QString TrimRight(const QString& text);
 
 // ---- a song's two records as values ----
@@ -56,6 +70,7 @@ struct TTagValues {
   QString title2, artist2, album2, year2, comment2, composer2, origArt2, copyright2, url2,
       encodedBy2;
   int genre2 = 255, track2 = 0;
+  QString genreText2, trackText2;
 
   bool operator==(const TTagValues&) const = default;
   static TTagValues Of(const TSlSong& song);
@@ -90,7 +105,8 @@ enum TField2 {
 
 struct TTagsEditRequest {
   TMaster master1 = TMaster::Grey, master2 = TMaster::Grey;
-  // The ticked fields and their texts (genres: the genre number in decimal).
+  // The ticked fields and their texts (the ID3v1 genre: its number in decimal; the
+  // ID3v2 genre: its name or text, empty for none).
   std::array<bool, f1Count> change1{};
   std::array<QString, f1Count> value1;
   std::array<bool, f2Count> change2{};

@@ -44,10 +44,15 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, int limit) {
   return box;
 }
 
-QComboBox* MakeGenreList(QWidget* parent, const char* name) {
+// The genre list; an editable one also takes a genre the list does not have.
+QComboBox* MakeGenreList(QWidget* parent, const char* name, bool bEditable) {
   auto* box = new QComboBox(parent);
   box->setObjectName(name);
   box->addItems(GenreListItems());
+  if (bEditable) {
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+  }
   box->setMaxVisibleItems(20);
   PaintDisabledAsFace(box);
   return box;
@@ -57,6 +62,16 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption) {
   auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
   box->setObjectName(name);
   return box;
+}
+
+// An ID3v1 field whose text has characters the tag's code page lacks is marked, so the
+// user knows they will be written as "?".
+void MarkLossy(QComboBox* box) {
+  const bool lossy = LossyInTag1(box->currentText());
+  if (box->property("lossy").toBool() == lossy) return;
+  box->setProperty("lossy", lossy);
+  box->lineEdit()->setStyleSheet(lossy ? QStringLiteral("background-color: #ffd8d8") : QString());
+  box->setToolTip(lossy ? QString::fromUtf8(TNewTagsEditDlg::kLossyHint) : QString());
 }
 
 bool NotUnticked(const QCheckBox* box) {
@@ -98,7 +113,7 @@ struct TFieldRow {
   const char* caption;
   QComboBox** combo;
   const char* comboName;
-  int limit;  // 0: none, -1: the genre list
+  int limit;  // 0: none, -1: the genre list, -2: the genre list that takes any text
 };
 
 // Puts the rows under the side's master box (line 0); answers the next free line.
@@ -107,8 +122,8 @@ int AddFieldRows(QWidget* side, QGridLayout* grid, const TFieldRow (&rows)[N]) {
   int line = 1;
   for (const TFieldRow& r : rows) {
     *r.check = MakeCheck(side, r.checkName, r.caption);
-    *r.combo =
-        r.limit < 0 ? MakeGenreList(side, r.comboName) : MakeCombo(side, r.comboName, r.limit);
+    *r.combo = r.limit < 0 ? MakeGenreList(side, r.comboName, r.limit == -2)
+                           : MakeCombo(side, r.comboName, r.limit);
     grid->addWidget(*r.check, line, 0);
     grid->addWidget(*r.combo, line, 1);
     ++line;
@@ -191,8 +206,8 @@ QWidget* TNewTagsEditDlg::BuildSide2() {
       {&CheckBoxName2, "CheckBoxName2", "Название:", &ComboBoxName2, "ComboBoxName2", 0},
       {&CheckBoxArtist2, "CheckBoxArtist2", "Исполнитель:", &ComboBoxArtist2, "ComboBoxArtist2", 0},
       {&CheckBoxAlbum2, "CheckBoxAlbum2", "Альбом:", &ComboBoxAlbum2, "ComboBoxAlbum2", 0},
-      {&CheckBoxYear2, "CheckBoxYear2", "Год:", &ComboBoxYear2, "ComboBoxYear2", 4},
-      {&CheckBoxGenre2, "CheckBoxGenre2", "Жанр:", &ComboBoxGenre2, "ComboBoxGenre2", -1},
+      {&CheckBoxYear2, "CheckBoxYear2", "Год:", &ComboBoxYear2, "ComboBoxYear2", 0},
+      {&CheckBoxGenre2, "CheckBoxGenre2", "Жанр:", &ComboBoxGenre2, "ComboBoxGenre2", -2},
       {&CheckBoxComposer2, "CheckBoxComposer2", "Композитор:", &ComboBoxComposer2,
        "ComboBoxComposer2", 0},
       {&CheckBoxOrigArtist2, "CheckBoxOrigArtist2", "Ориг. Исполнитель:", &ComboBoxOrigArtist2,
@@ -304,6 +319,8 @@ void TNewTagsEditDlg::ConnectControls() {
   connect(CheckBox4, &QCheckBox::clicked, this, &TNewTagsEditDlg::TargetClick);
   for (QCheckBox* box : findChildren<QCheckBox*>())
     connect(box, &QCheckBox::stateChanged, this, &TNewTagsEditDlg::UpdateEnabling);
+  for (QComboBox* box : {ComboBoxName1, ComboBoxArtist1, ComboBoxAlbum1, ComboBoxComment1})
+    connect(box, &QComboBox::editTextChanged, this, [box] { MarkLossy(box); });
 }
 
 TNewTagsEditDlg::~TNewTagsEditDlg() = default;
@@ -412,6 +429,10 @@ void TNewTagsEditDlg::ShowSong() {
   song.m_Tag1.SyncWithFile(false);
   song.m_Tag2.SyncWithFile(false);
   CommitPendingAge(song);
+  // A data file keeps the genre and track as numbers: their texts ("Post-rock", "3/10")
+  // come from the file itself.
+  TSlTag2& tag2 = song.m_Tag2;
+  if (tag2.bTagSync && tag2.m_bExists && lb::FileExists(path)) tag2.ReadFromFile();
 
   const TSlTag1& t1 = song.m_Tag1;
   CheckBox1->setChecked(t1.m_bExists);
@@ -435,10 +456,11 @@ void TNewTagsEditDlg::ShowSong() {
   ComboBoxCopyright2->setEditText(t2.Copyright);
   ComboBoxURL2->setEditText(t2.URL);
   ComboBoxEncodedBy2->setEditText(t2.EncodedBy);
-  const int p2 = PositionOfGenre(t2.Genre);
-  ComboBoxGenre2->setCurrentIndex(std::max(p2, 0));
-  m_UnknownGenre2 = p2 < 0 ? t2.Genre : -1;
-  EditTrack2->setText(QString::number(t2.Track));
+  ComboBoxGenre2->setCurrentIndex(std::max(PositionOfGenre(t2.Genre), 0));
+  if (t2.Genre == lb::kGenreOutsideTable) ComboBoxGenre2->setEditText(t2.GenreText);
+  EditTrack2->setText(!t2.TrackText.isEmpty() ? t2.TrackText
+                      : t2.Track > 0          ? QString::number(t2.Track)
+                                              : QString());
   MemoComment2->setPlainText(t2.Comment);
 
   Btnv2v1->setEnabled(true);
@@ -548,7 +570,6 @@ void TNewTagsEditDlg::Btnv1v2Click() {
   ComboBoxAlbum2->setEditText(ComboBoxAlbum1->currentText());
   ComboBoxYear2->setEditText(ComboBoxYear1->currentText());
   ComboBoxGenre2->setCurrentIndex(ComboBoxGenre1->currentIndex());
-  m_UnknownGenre2 = m_UnknownGenre1;
   MemoComment2->setPlainText(ComboBoxComment1->currentText());
 }
 
@@ -559,8 +580,10 @@ void TNewTagsEditDlg::Btnv2v1Click() {
   ComboBoxArtist1->setEditText(ComboBoxArtist2->currentText().left(TSlTag1::kTextWidth));
   ComboBoxAlbum1->setEditText(ComboBoxAlbum2->currentText().left(TSlTag1::kTextWidth));
   ComboBoxYear1->setEditText(ComboBoxYear2->currentText().left(TSlTag1::kYearWidth));
-  ComboBoxGenre1->setCurrentIndex(ComboBoxGenre2->currentIndex());
-  m_UnknownGenre1 = m_UnknownGenre2;
+  // A typed genre the table lacks has no ID3v1 number.
+  ComboBoxGenre1->setCurrentIndex(
+      std::max(PositionOfGenre(lb::GenreNumber(ComboBoxGenre2->currentText())), 0));
+  m_UnknownGenre1 = -1;
   ComboBoxComment1->setEditText(CommentForTag1(MemoComment2->toPlainText()));
 }
 
@@ -627,7 +650,7 @@ TTagsEditRequest TNewTagsEditDlg::Request() const {
     r.change2[f] = m_bSingle || checks2[f]->isChecked();
     if (combos2[f]) r.value2[f] = combos2[f]->currentText();
   }
-  r.value2[f2Genre] = QString::number(GenreValue(ComboBoxGenre2, m_UnknownGenre2));
+  r.value2[f2Genre] = ComboBoxGenre2->currentText();
   r.value2[f2Comment] = MemoComment2->toPlainText();
   r.value2[f2Track] = EditTrack2->text();
   if (!m_bSingle) {

@@ -27,6 +27,8 @@ class TNewTagsEditDlg : public QDialog {
   static constexpr int kHelpContext = 1;
   static constexpr const char* kMissingFile = " (файл отсутствует)";
   static constexpr const char* kFillAction = "Компиляция вспомогательной информации";
+  static constexpr const char* kLossyHint =
+      "Символы, которых нет в кодовой странице тэга ID3v1, будут записаны как \"?\"";
 
   explicit TNewTagsEditDlg(QWidget* parent = nullptr);
   ~TNewTagsEditDlg() override;
@@ -104,9 +106,9 @@ class TNewTagsEditDlg : public QDialog {
   int GenreValue(QComboBox* box, int unknown) const;
 
   bool m_bPrepared = false;
-  // A stored genre number the list has no entry for (kept while the list shows the
-  // empty entry); -1 when none.
-  int m_UnknownGenre1 = -1, m_UnknownGenre2 = -1;
+  // A stored ID3v1 genre number the list has no entry for (kept while the list shows
+  // the empty entry); -1 when none.
+  int m_UnknownGenre1 = -1;
 };
 
 namespace lbtags {

@@ -4,6 +4,7 @@
 #include "com/Com.h"
 #include "id3com/ID3Com.h"
 #include "platform/CodePage.h"
+#include "platform/Genres.h"
 #include "platform/Registry.h"
 
 #include "id3com/Mp3Files.h"
@@ -270,7 +271,7 @@ TEST_F(ID3ComTest, ReadsV22AndV24TagsAndGenreForms) {
        "",
        137,
        0},
-      {3, {{"TCON", lbtest::TextBody("Chanson russe")}}, "", "", "", 255, 0},
+      {3, {{"TCON", lbtest::TextBody("Chanson russe")}}, "", "", "", lb::kGenreOutsideTable, 0},
       {3, {{"TCON", lbtest::TextBody("(200)")}}, "", "", "", 255, 0},
       {3, {{"TCON", lbtest::TextBody("8")}}, "", "", "", 8, 0},
   };

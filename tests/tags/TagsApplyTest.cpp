@@ -40,8 +40,13 @@ TEST(TagsTextRules, NamesCommentsYearsSeparatorsAndGenres) {
   EXPECT_FALSE(ValidYear1("19x9"));
   EXPECT_TRUE(ValidYear1(""));
   EXPECT_TRUE(ValidYear1("1999  "));
-  EXPECT_FALSE(ValidTrack("3/10"));
   EXPECT_TRUE(ValidTrack(""));
+  EXPECT_TRUE(ValidTrack("3/10"));
+  for (const char* bad : {"99999999999", "3/99999999999", "-1", "1/2/3", "3/"})
+    EXPECT_FALSE(ValidTrack(bad)) << bad;
+  EXPECT_TRUE(ValidYear2("2001-05-06"));
+  EXPECT_TRUE(ValidYear2("2001-05-06T10:20"));
+  EXPECT_FALSE(ValidYear2("20011"));
 
   EXPECT_EQ(EncodeSeparator(" - "), "202d20");
   EXPECT_EQ(DecodeSeparator(EncodeSeparator(" – Ж ")), " – Ж ");
@@ -246,9 +251,9 @@ TEST_F(TagsApplyTest, InvalidValuesAreRefusedWithTheirMessages) {
   EXPECT_FALSE(ApplySingle(doc.m_Songs[0], single, nullptr));
   EXPECT_EQ(ui.Texts(), QStringList{kYear1Error});
   EXPECT_TRUE(Bytes(paths[0]) == bytes);
-  // An empty year is stored empty; a track that is not a number is refused.
+  // An empty year is stored empty; a track too large for a number is refused.
   single.value1[f1Year] = "";
-  single.value2[f2Track] = "3/10";
+  single.value2[f2Track] = "99999999999";
   EXPECT_FALSE(ApplySingle(doc.m_Songs[0], single, nullptr));
   ASSERT_FALSE(ui.Texts().empty());
   EXPECT_EQ(ui.Texts().last(), kTrackError);
@@ -349,6 +354,81 @@ TEST_F(TagsApplyTest, ABatchTitleChangeLeavesEveryOtherFrameAsMutagenSawIt) {
   QStringList expected = before;
   expected.replaceInStrings("Старое", "Новое");
   EXPECT_EQ(values(), expected);
+}
+
+}  // namespace
+
+namespace {
+
+// A tagged song that keeps only one of its two tags.
+QString OnlyOneTag(const QString& path, bool keep1) {
+  tagstest::MakeTagged(path, "Один", "Кто");
+  TSlSong song(nullptr, path, QString());
+  if (keep1)
+    song.m_Tag2.RemoveTag(true);
+  else
+    song.m_Tag1.RemoveTag(true);
+  return path;
+}
+
+TEST_F(TagsApplyTest, CopiesSkipSongsWithoutTheSourceTagAndLeaveTheirTargetAlone) {
+  struct Case {
+    bool bV2ToV1;
+    const char* skippedText;
+  };
+  for (const Case c : {Case{true, kSkippedNoV2}, Case{false, kSkippedNoV1}}) {
+    SCOPED_TRACE(c.bV2ToV1 ? "v2 -> v1" : "v1 -> v2");
+    const QString sub = lbtest::NewTempDir();
+    const QString both = tagstest::MakeTagged(sub + "/both.mp3", "Общее", "Оба");
+    {
+      TSlSong song(nullptr, both, QString());
+      song.m_Tag2.ReadFromFile();
+      song.m_Tag2.SetTitle("Только в v2");
+      ASSERT_TRUE(song.m_Tag2.WriteToFile(true));
+    }
+    const QString only1 = OnlyOneTag(sub + "/only1.mp3", true);
+    const QString only2 = OnlyOneTag(sub + "/only2.mp3", false);
+    TSlDocument list;
+    tagstest::FillSynced(list, sub, {both, only1, only2});
+    const QString sourceless = c.bV2ToV1 ? only1 : only2;
+    const QByteArray untouched = Bytes(sourceless);
+
+    TTagsEditRequest r;
+    r.bV2ToV1 = c.bV2ToV1;
+    r.bV1ToV2 = !c.bV2ToV1;
+    (c.bV2ToV1 ? r.master1 : r.master2) = TMaster::Ticked;
+    if (c.bV2ToV1)
+      r.ChangeAll1();
+    else
+      for (int f : {f2Title, f2Artist, f2Album, f2Year, f2Genre, f2Comment}) r.change2[f] = true;
+    ui.ClearMessages();
+    TTagsBatchApply batch(list, {0, 1, 2}, r);
+    ASSERT_TRUE(batch.Run());
+    EXPECT_EQ(batch.Skipped(), 1);
+    EXPECT_TRUE(Bytes(sourceless) == untouched);
+    ASSERT_FALSE(ui.Messages().isEmpty());
+    EXPECT_EQ(ui.Messages().last().text, QString::fromUtf8(c.skippedText).arg(1));
+    // The songs that have the source get its fields, a missing target included.
+    const FileTags copied(both), created(c.bV2ToV1 ? only2 : only1);
+    const QString title1 = copied.song.m_Tag1.GetTitle(), title2 = copied.song.m_Tag2.Title;
+    EXPECT_EQ(title1, title2);
+    EXPECT_EQ(title1, c.bV2ToV1 ? "Только в v2" : "Общее");
+    EXPECT_EQ(c.bV2ToV1 ? created.song.m_Tag1.GetTitle() : created.song.m_Tag2.Title, "Один");
+  }
+}
+
+TEST_F(TagsApplyTest, ID3v1TextsOutsideTheCodePageAreCountedAndAskedFirst) {
+  const QStringList paths = Files(3);
+  tagstest::FillSynced(doc, dir, paths);
+  const QByteArray bytes = Bytes(paths[0]);
+  TTagsEditRequest r;
+  r.master1 = TMaster::Ticked;
+  r.change1[f1Title] = true;
+  r.value1[f1Title] = "東京";
+  ui.Answer(IDNO);
+  EXPECT_FALSE(TTagsBatchApply(doc, {0, 2}, r).Run());
+  EXPECT_EQ(ui.Texts(), QStringList{QString::fromUtf8(kLossyQuestion).arg(2)});
+  EXPECT_TRUE(Bytes(paths[0]) == bytes);
 }
 
 }  // namespace

@@ -68,4 +68,25 @@ TEST(TagsCliTest, EditsTheChosenSongsOfAListAndSavesIt) {
       "Год у тэга ID3v1 введён неправильно. Пропустить этот файл и продолжить ?"));
 }
 
+TEST(TagsCliTest, ATrackTooLargeIsRefusedAndNoVersionIsCreatedUnasked) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  const QString dir = lbtest::NewTempDir();
+  const QString song = tagstest::MakeTagged(dir + "/song.mp3", "Песня", "Кто");
+  TSlSong(nullptr, song, QString()).m_Tag1.RemoveTag(true);  // ID3v2 only
+  const QString list = dir + "/list.m3u";
+  lbtest::WriteFile(list, song.toUtf8() + "\r\n");
+  const QByteArray before = lbtest::ReadFile(song);
+
+  const CliRun big = Cli({"tags", "edit", list, "track=99999999999"});
+  EXPECT_EQ(big.code, 1) << big.err.toStdString();
+  EXPECT_TRUE(big.err.contains("Номер дорожки у тэга ID3v2 введён неправильно"));
+  EXPECT_TRUE(lbtest::ReadFile(song) == before);
+
+  // Without --v1/--v2 a field only ID3v2 has creates no ID3v1 tag; "N/M" is a track.
+  const CliRun track = Cli({"tags", "edit", list, "track=3/12"});
+  ASSERT_EQ(track.code, 0) << track.err.toStdString();
+  EXPECT_TRUE(Frame(tagstest::MutagenFrames(song), "TRCK").contains("'3/12'"));
+  EXPECT_FALSE(tagstest::Tail128(song).startsWith("TAG"));
+}
+
 }  // namespace

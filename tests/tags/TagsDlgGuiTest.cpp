@@ -2,9 +2,12 @@
 // and extract buttons, OK in both modes, the separator kept in the settings, and undo.
 #include "TagsTestUtil.h"
 
+#include "id3com/Mp3Files.h"
+
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
 #include "NullDocumentWindow.h"
+#include "platform/Genres.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -12,9 +15,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSet>
 #include <gtest/gtest.h>
+
+using tagstest::FileTags;
 
 namespace {
 
@@ -171,10 +177,101 @@ TEST_F(TagsDlgGuiTest, SingleModeNamesAMissingFileAndKeepsTheDialogOpenOnABadTra
   EXPECT_EQ(dialog.EditPath->text(), dir + "/gone.mp3 (файл отсутствует)");
   EXPECT_FALSE(dialog.CheckBox1->isChecked());
   dialog.CheckBox2->setChecked(true);
-  dialog.EditTrack2->setText("3/10");
+  dialog.EditTrack2->setText("99999999999");  // too large for a number: refused, no crash
   dialog.OKBtn->click();
   EXPECT_NE(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(ui.Texts(), QStringList{lbtags::kTrackError});
+}
+
+// A tag another program wrote: a genre the table lacks and a "3/10" track.
+QString ForeignTag(const QString& path) {
+  modeltest::MakeMp3(path);
+  const char* script = R"PY(
+import sys
+from mutagen.id3 import ID3, TIT2, TRCK, TCON
+t = ID3()
+t.add(TIT2(encoding=1, text="Чужой"))
+t.add(TRCK(encoding=0, text="3/10"))
+t.add(TCON(encoding=1, text="Post-rock"))
+t.save(sys.argv[1], v2_version=3)
+)PY";
+  QProcess::execute("/usr/bin/python3", {"-c", script, path});
+  return path;
+}
+
+QString FrameOf(const QString& path, const QString& id) {
+  for (const QString& f : tagstest::MutagenFrames(path))
+    if (f.startsWith(id + "=")) return f;
+  return {};
+}
+
+TEST_F(TagsDlgGuiTest, SingleModeKeepsGenreTextsTrackPairsDatesAndOddID3v1Genres) {
+  const QString path = ForeignTag(dir + "/f.mp3");
+  {
+    TSlSong song(nullptr, path, QString());
+    song.m_Tag1.SetTitle("Чужой", false);
+    song.m_Tag1.SetGenre(200);  // outside the table, as other players write
+    ASSERT_TRUE(song.m_Tag1.WriteToFile(true));
+  }
+  const QString plain = dir + "/plain.mp3";
+  {
+    modeltest::MakeMp3(plain);
+    TSlSong song(nullptr, plain, QString());
+    song.m_Tag2.SetTitle("Без номера");
+    ASSERT_TRUE(song.m_Tag2.WriteToFile(true));
+  }
+  Open({path, plain}, {0});
+  EXPECT_EQ(dialog.ComboBoxGenre2->currentText(), "Post-rock");
+  EXPECT_EQ(dialog.EditTrack2->text(), "3/10");
+  dialog.ComboBoxYear2->setEditText("2001-05-06");
+  dialog.OKBtn->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_TRUE(FrameOf(path, "TCON").contains("'Post-rock'"));
+  EXPECT_TRUE(FrameOf(path, "TRCK").contains("'3/10'"));
+  EXPECT_TRUE(FrameOf(path, "TDAT").contains("'0605'")) << FrameOf(path, "TDAT").toStdString();
+  EXPECT_EQ(uint8_t(tagstest::Tail128(path).at(127)), 200);
+
+  // Typed text is a genre (accented Latin letters too); an emptied box removes it.
+  for (const QString& genre : {QString("Café"), QString()}) {
+    TNewTagsEditDlg again;
+    again.m_Child = &window;
+    again.FormShow();
+    again.ComboBoxGenre2->setEditText(genre);
+    again.OKBtn->click();
+    EXPECT_EQ(FileTags(path).song.m_Tag2.GenreText, genre);
+  }
+  // (mutagen would show the ID3v1 genre in place of a missing TCON)
+  EXPECT_EQ(FileTags(path).song.m_Tag2.Genre, lb::kNoGenre);
+
+  // A song without a track number shows an empty box.
+  window.selected = {1};
+  TNewTagsEditDlg other;
+  other.m_Child = &window;
+  other.FormShow();
+  EXPECT_EQ(other.EditTrack2->text(), "");
+}
+
+TEST_F(TagsDlgGuiTest, SingleModeMarksLossyID3v1TextsAndTellsWhyAWriteFailed) {
+  // A v2.4 tag with one broken frame size: it reads, but a rewrite is refused.
+  QByteArray tag = lbtest::Id3v2(4, {{"TIT2", lbtest::TextBody("Title")},
+                                     {"POPM", QByteArray("user\0\xC4\0\0\0\x03", 10)},
+                                     {"TALB", lbtest::TextBody("Album")}});
+  const qsizetype popm = tag.indexOf("POPM");
+  tag.replace(popm + 4, 4, QByteArray("\0\0\x02\x11", 4));
+  const QString path = dir + "/damaged.mp3";
+  lbtest::WriteFile(path, tag + modeltest::Mp3Frames());
+  Open({path}, {0});
+  dialog.ComboBoxName1->setEditText("東京");
+  EXPECT_TRUE(dialog.ComboBoxName1->property("lossy").toBool());
+  dialog.ComboBoxName1->setEditText("Токио");
+  EXPECT_FALSE(dialog.ComboBoxName1->property("lossy").toBool());
+
+  dialog.ComboBoxName2->setEditText("New");
+  dialog.OKBtn->click();
+  ASSERT_EQ(ui.Texts().size(), 1);
+  EXPECT_TRUE(ui.Texts()[0].startsWith(lbtags::kWrite2Error));
+  EXPECT_TRUE(ui.Texts()[0].contains("повреждён")) << ui.Texts()[0].toStdString();
 }
 
 }  // namespace
