@@ -92,6 +92,10 @@ inline int Remaining(const QDeadlineTimer& dl) {
   return int(qMin<qint64>(dl.remainingTime(), INT_MAX));
 }
 
+// True while an owner holds the name: its lock is held, which ends with the owner's
+// process. Decided by the kernel, so a slow owner counts as much as a quick one.
+bool NameIsHeld(const QString& socketName);
+
 // The background thread that serves the events and mappings of this process.
 class ServiceThread {
  public:
@@ -130,11 +134,23 @@ class SyncClient {
 
   // Connects, and keeps the connection only when the listening side belongs to this
   // user (the folder of the names is private, but root may put a socket there).
+  // An owner that has just taken its name puts its socket in place a moment later:
+  // while the name is held, a socket not there yet is tried again until the deadline.
   bool Connect(const QString& socketName, const QDeadlineTimer& dl) {
     if (socketName.isEmpty()) return false;
-    m_Socket.connectToServer(socketName);
-    if (m_Socket.state() == QLocalSocket::ConnectingState) m_Socket.waitForConnected(Remaining(dl));
-    if (m_Socket.state() != QLocalSocket::ConnectedState) return false;
+    for (;;) {
+      m_Socket.connectToServer(socketName);
+      if (m_Socket.state() == QLocalSocket::ConnectingState)
+        m_Socket.waitForConnected(Remaining(dl));
+      if (m_Socket.state() == QLocalSocket::ConnectedState) break;
+      const QLocalSocket::LocalSocketError error = m_Socket.error();
+      m_Socket.abort();
+      if ((error != QLocalSocket::ServerNotFoundError &&
+           error != QLocalSocket::ConnectionRefusedError) ||
+          dl.hasExpired() || !NameIsHeld(socketName))
+        return false;
+      QThread::msleep(10);
+    }
     if (SocketPeerIsThisUser(m_Socket.socketDescriptor())) return true;
     m_Socket.abort();
     return false;
@@ -179,10 +195,6 @@ class SyncClient {
   QLocalSocket m_Socket;
   QByteArray m_Buffer;
 };
-
-// True while an owner holds the name: its lock is held, which ends with the owner's
-// process. Decided by the kernel, so a slow owner counts as much as a quick one.
-bool NameIsHeld(const QString& socketName);
 
 // Owns a name and listens on its socket. The name is owned through an open-file lock
 // on "<socket>.lock", which the kernel drops when the owner's process ends however it

@@ -21,12 +21,32 @@ constexpr uint32_t kHandOverMessage = 0x8002;
 
 const char kModuleAnchor = 0;
 
+// The main window named by the run-time key when it is there; 0 otherwise.
+lb::TPortHandle LiveMainWindow() {
+  TRegistry reg(HKEY_CURRENT_USER);
+  if (!reg.OpenKeyReadOnly(kRunTimeKey)) return 0;
+  bool ok = false;
+  const lb::TPortHandle handle =
+      reg.ReadString(QStringLiteral("HandleToMainWindow")).toLongLong(&ok);
+  return ok && lb::TMessagePort::IsWindow(handle) ? handle : 0;
+}
+
 // Waits for a started program: until its instance event exists, then until the event
-// is signalled. False when it never comes up or never gets ready.
+// is signalled or its window is there (the program keeps files handed over before it
+// is ready; and another selection started at the same moment may take the signal).
+// False when it never comes up or ends.
 bool WaitForStartedProgram() {
   for (int n = 0; n < kStartPolls; ++n) {
     lb::TNamedEvent event;
-    if (event.Open(kInstanceEventName)) return event.Wait(kReadyWaitMs) == wrSignaled;
+    if (event.Open(kInstanceEventName)) {
+      const QDeadlineTimer deadline(kReadyWaitMs);
+      while (!deadline.hasExpired()) {
+        const TWaitResult result = event.Wait(250);
+        if (result == wrSignaled || LiveMainWindow() != 0) return true;
+        if (result != wrTimeout && !lb::TNamedEvent::Exists(kInstanceEventName)) return false;
+      }
+      return false;
+    }
     QThread::msleep(kStartPollMs);
   }
   return false;
