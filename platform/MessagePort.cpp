@@ -162,7 +162,7 @@ bool TMessagePort::IsWindow(TPortHandle port) {
     std::lock_guard<std::mutex> lock(table.mutex);
     return table.ports.count(quint32(port)) != 0;
   }
-  return Reachable(PortSocketName(port), kConnectMs);
+  return NameIsHeld(PortSocketName(port));
 }
 
 }  // namespace lb

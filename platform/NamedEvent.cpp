@@ -112,26 +112,18 @@ TCreateResult TNamedEvent::Create(const QString& name, bool manualReset, bool in
   Close();
   if (name.isEmpty() || !QCoreApplication::instance()) return TCreateResult::Failed;
   const QString socketName = NamedObjectSocketName(QStringLiteral("event"), name);
-  // The holder of a taken name may end between our try and our look; try again then.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    auto state = std::make_shared<TNamedEventState>();
-    state->manualReset = manualReset;
-    state->signalled = initialState;
-    TNamedEventServer* server = nullptr;
-    const TCreateResult result = ListenOnServiceThread(socketName, state, &server);
-    if (result == TCreateResult::Created) {
-      m_Name = name;
-      m_pState = state;
-      m_pServer = server;
-      return result;
-    }
-    if (result == TCreateResult::Failed) return result;
-    if (Reachable(socketName, kConnectMs)) {
-      m_Name = name;
-      return TCreateResult::AlreadyExists;
-    }
+  auto state = std::make_shared<TNamedEventState>();
+  state->manualReset = manualReset;
+  state->signalled = initialState;
+  TNamedEventServer* server = nullptr;
+  // A name whose owner lives is taken, however long that owner takes to answer.
+  const TCreateResult result = ListenOnServiceThread(socketName, state, &server);
+  if (result == TCreateResult::Created) {
+    m_pState = state;
+    m_pServer = server;
   }
-  return TCreateResult::Failed;
+  if (result != TCreateResult::Failed) m_Name = name;
+  return result;
 }
 
 bool TNamedEvent::Open(const QString& name) {
@@ -156,8 +148,7 @@ void TNamedEvent::Close() {
 }
 
 bool TNamedEvent::Exists(const QString& name) {
-  return !name.isEmpty() &&
-         Reachable(NamedObjectSocketName(QStringLiteral("event"), name), kConnectMs);
+  return !name.isEmpty() && NameIsHeld(NamedObjectSocketName(QStringLiteral("event"), name));
 }
 
 bool TNamedEvent::Signal() {

@@ -1,18 +1,64 @@
 #include "NamedObjectChannel.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace lb {
 
 // ---------------------------------------------------------------------------------
 // Names and framing
 
+namespace {
+// A folder that only this user can reach: a directory (not a link) owned by the
+// effective user that nobody else may enter.
+bool IsPrivateFolder(const QByteArray& path) {
+  struct stat st {};
+  return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// Makes the folder when it is missing; empty when it is not (or cannot be made) private.
+QByteArray PrivateFolder(const QByteArray& path) {
+  if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) return {};
+  return IsPrivateFolder(path) ? path : QByteArray();
+}
+
+QByteArray FindNamedObjectFolder() {
+  // The session's runtime folder, when the session has one; else a folder of our own
+  // in /tmp. A folder another user made under that name is not used: then the home
+  // folder holds ours.
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (runtime.startsWith('/') && IsPrivateFolder(runtime)) {
+    const QByteArray folder = PrivateFolder(runtime + "/lbtools");
+    if (!folder.isEmpty()) return folder;
+  }
+  const QByteArray tmp = PrivateFolder("/tmp/lbtools-" + QByteArray::number(::geteuid()));
+  if (!tmp.isEmpty()) return tmp;
+  const QString cache = QDir::homePath() + QStringLiteral("/.cache");
+  if (!QDir().mkpath(cache)) return {};
+  return PrivateFolder(QFile::encodeName(cache) + "/lbtools-run");
+}
+}  // namespace
+
+QString NamedObjectFolder() {
+  static const QString folder = QFile::decodeName(FindNamedObjectFolder());
+  return folder;
+}
+
 QString NamedObjectSocketName(const QString& kind, const QString& name) {
-  const QString prefix = QStringLiteral("lbtools-%1-%2-").arg(::getuid()).arg(kind);
+  const QString folder = NamedObjectFolder();
+  if (folder.isEmpty()) return {};
+  const QString prefix = folder + QLatin1Char('/') + kind + QLatin1Char('-');
   const QString full = qEnvironmentVariable("LBTOOLS_OBJECT_NAMESPACE") + name;
-  // A socket address holds 108 bytes, the leading NUL of the abstract namespace
-  // included; keep well below that.
-  if ((prefix + full).toUtf8().size() <= 100) return prefix + full;
+  // A socket address holds 108 bytes with its closing NUL; the lock file and the
+  // temporary name of a new socket add to the name, so keep well below that.
+  if (QFile::encodeName(prefix + full).size() <= 80 && !full.contains(QLatin1Char('/')))
+    return prefix + full;
   return prefix + QString::fromLatin1(
                       QCryptographicHash::hash(full.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
@@ -25,6 +71,83 @@ bool SocketPeerIsThisUser(qintptr fd) {
     return false;
   return cred.uid == ::geteuid();
 }
+
+namespace {
+QByteArray LockPath(const QString& socketName) {
+  return QFile::encodeName(socketName) + ".lock";
+}
+}  // namespace
+
+bool NameIsHeld(const QString& socketName) {
+  if (socketName.isEmpty()) return false;
+  const int fd = ::open(LockPath(socketName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+  ::close(fd);
+  return held;
+}
+
+TCreateResult Listener::Listen(const QString& socketName) {
+  const QByteArray path = QFile::encodeName(socketName);
+  const QByteArray lockPath = LockPath(socketName);
+  if (path.isEmpty() || size_t(lockPath.size()) + 1 > sizeof(sockaddr_un::sun_path))
+    return TCreateResult::Failed;
+  // Take the lock of the name. A lock file removed by its last owner just before we
+  // locked it names nothing any more: then lock the new one.
+  int lockFd = -1;
+  for (int attempt = 0; lockFd < 0; ++attempt) {
+    if (attempt == 8) return TCreateResult::Failed;
+    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return TCreateResult::Failed;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+      const int error = errno;
+      ::close(fd);
+      return error == EAGAIN || error == EACCES ? TCreateResult::AlreadyExists
+                                                : TCreateResult::Failed;
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) == 0 && ::lstat(lockPath.constData(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+      lockFd = fd;
+    else
+      ::close(fd);
+  }
+  // The socket, bound under a name of its own and renamed into place once it listens.
+  static std::atomic<unsigned> counter{0};
+  const QByteArray fresh = QFile::encodeName(QFileInfo(socketName).absolutePath()) + "/.new-" +
+                           QByteArray::number(::getpid()) + '-' + QByteArray::number(++counter);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  bool ok = fd >= 0 && size_t(fresh.size()) + 1 <= sizeof address.sun_path;
+  if (ok) {
+    std::memcpy(address.sun_path, fresh.constData(), size_t(fresh.size()));
+    ::unlink(fresh.constData());
+    ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ok = ok && ::listen(fd, 64) == 0 && ::rename(fresh.constData(), path.constData()) == 0;
+    if (!ok) ::unlink(fresh.constData());
+  }
+  if (!ok) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(lockPath.constData());
+    ::close(lockFd);
+    return TCreateResult::Failed;
+  }
+  m_Fd = fd;
+  m_LockFd = lockFd;
+  m_Path = path;
+  m_pNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [this] { Accept(); });
+  return TCreateResult::Created;
+}
+
 }  // namespace channel
 
 namespace wire {

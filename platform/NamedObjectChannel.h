@@ -92,6 +92,10 @@ inline int Remaining(const QDeadlineTimer& dl) {
   return int(qMin<qint64>(dl.remainingTime(), INT_MAX));
 }
 
+// True while an owner holds the name: its lock is held, which ends with the owner's
+// process. Decided by the kernel, so a slow owner counts as much as a quick one.
+bool NameIsHeld(const QString& socketName);
+
 // The background thread that serves the events and mappings of this process.
 class ServiceThread {
  public:
@@ -129,12 +133,24 @@ class SyncClient {
   enum class Got { Frame, Timeout, Closed, Bad };
 
   // Connects, and keeps the connection only when the listening side belongs to this
-  // user: anyone may take a name in the abstract namespace.
+  // user (the folder of the names is private, but root may put a socket there).
+  // An owner that has just taken its name puts its socket in place a moment later:
+  // while the name is held, a socket not there yet is tried again until the deadline.
   bool Connect(const QString& socketName, const QDeadlineTimer& dl) {
-    m_Socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-    m_Socket.connectToServer(socketName);
-    if (m_Socket.state() == QLocalSocket::ConnectingState) m_Socket.waitForConnected(Remaining(dl));
-    if (m_Socket.state() != QLocalSocket::ConnectedState) return false;
+    if (socketName.isEmpty()) return false;
+    for (;;) {
+      m_Socket.connectToServer(socketName);
+      if (m_Socket.state() == QLocalSocket::ConnectingState)
+        m_Socket.waitForConnected(Remaining(dl));
+      if (m_Socket.state() == QLocalSocket::ConnectedState) break;
+      const QLocalSocket::LocalSocketError error = m_Socket.error();
+      m_Socket.abort();
+      if ((error != QLocalSocket::ServerNotFoundError &&
+           error != QLocalSocket::ConnectionRefusedError) ||
+          dl.hasExpired() || !NameIsHeld(socketName))
+        return false;
+      QThread::msleep(10);
+    }
     if (SocketPeerIsThisUser(m_Socket.socketDescriptor())) return true;
     m_Socket.abort();
     return false;
@@ -180,15 +196,15 @@ class SyncClient {
   QByteArray m_Buffer;
 };
 
-inline bool Reachable(const QString& socketName, int timeoutMs) {
-  SyncClient client;
-  return client.Connect(socketName, QDeadlineTimer(timeoutMs));
-}
-
-// Listens on an abstract socket name. Unlike QLocalServer it keeps listening after an
-// accept error (descriptors running out): it pauses briefly and accepts again, so the
-// name is never given up while its owner lives. Connections of another user are closed
-// at once; the others go to onAccepted as descriptors.
+// Owns a name and listens on its socket. The name is owned through an open-file lock
+// on "<socket>.lock", which the kernel drops when the owner's process ends however it
+// ends: holding the lock is holding the name, with no question of timing. The socket
+// is bound under a name of its own and renamed into place, so it appears listening
+// at once; a socket file left by an owner that died is replaced.
+// Unlike QLocalServer it keeps listening after an accept error (descriptors running
+// out): it pauses briefly and accepts again, so the name is never given up while its
+// owner lives. Connections of another user are closed at once; the others go to
+// onAccepted as descriptors.
 class Listener {
  public:
   // onExhausted frees a descriptor (closes a connection) when accepting runs out of
@@ -202,35 +218,18 @@ class Listener {
   }
   ~Listener() {
     m_pNotifier.reset();
-    if (m_Fd >= 0) ::close(m_Fd);
+    if (m_Fd >= 0) {
+      ::close(m_Fd);
+      // The files go while the lock is held, so no later owner loses its own.
+      ::unlink(m_Path.constData());
+      ::unlink((m_Path + ".lock").constData());
+    }
+    if (m_LockFd >= 0) ::close(m_LockFd);
   }
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
 
-  TCreateResult Listen(const QString& socketName) {
-    const QByteArray name = socketName.toUtf8();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (name.isEmpty() || size_t(name.size()) + 1 > sizeof address.sun_path)
-      return TCreateResult::Failed;
-    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
-    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return TCreateResult::Failed;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return error == EADDRINUSE ? TCreateResult::AlreadyExists : TCreateResult::Failed;
-    }
-    if (::listen(fd, 64) != 0) {
-      ::close(fd);
-      return TCreateResult::Failed;
-    }
-    m_Fd = fd;
-    m_pNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [this] { Accept(); });
-    return TCreateResult::Created;
-  }
+  TCreateResult Listen(const QString& socketName);
 
  private:
   void Accept() {
@@ -258,6 +257,8 @@ class Listener {
   std::function<void(int)> m_OnAccepted;
   std::function<bool()> m_OnExhausted;
   int m_Fd = -1;
+  int m_LockFd = -1;
+  QByteArray m_Path;
   std::unique_ptr<QSocketNotifier> m_pNotifier;
   QTimer m_Pause;
 };

@@ -1,16 +1,16 @@
 // Named kernel objects shared between processes: an event, a memory mapping and a
-// window-message port. Each object is an abstract-namespace local socket
-// "lbtools-<uid>-<kind>-<namespace><name>" owned by the process that created it, so the
-// name vanishes with that process, as a kernel object does when its last handle
-// closes. <namespace> is the value of LBTOOLS_OBJECT_NAMESPACE (empty when unset), so
-// that programs started for tests never meet the user's own.
+// window-message port. Each object is a local socket "<folder>/<kind>-<namespace><name>"
+// owned by the process that created it: the owner holds the lock of the name, which
+// the kernel releases when that process ends, as a kernel object goes when its last
+// handle closes. <namespace> is the value of LBTOOLS_OBJECT_NAMESPACE (empty when
+// unset), so that programs started for tests never meet the user's own.
 //
-// Abstract names carry no permissions: anyone may connect to them or take a free one.
-// So every server closes connections from processes of another user, and every client
-// drops a connection whose listening side belongs to another user (a name taken by a
-// stranger is treated as missing). A server closes connections that stay silent while
-// it owes them nothing, keeps a bounded number of them, and never gives up its name on
-// an accept error.
+// The folder is private to the user ($XDG_RUNTIME_DIR/lbtools, else /tmp/lbtools-UID,
+// mode 0700), so no other user can take a name or connect to one. Every server still
+// closes connections from processes of another user, and every client drops a
+// connection whose listening side belongs to another user. A server closes connections
+// that stay silent while it owes them nothing, keeps a bounded number of them, and
+// never gives up its name on an accept error.
 //
 // Events and mappings are served by one background thread of the process, so they
 // answer other processes even while the creating thread is blocked (for instance
@@ -34,7 +34,9 @@
 
 namespace lb {
 
-// The socket name of a named object of the given kind ("event", "mapping", "port").
+// The private folder of this user's named objects; empty when none can be made.
+QString NamedObjectFolder();
+// The socket path of a named object of the given kind ("event", "mapping", "port").
 // A name too long for a socket address is replaced by its SHA-1 digest.
 QString NamedObjectSocketName(const QString& kind, const QString& name);
 // How long a server lets a connection stay silent, and how many it keeps.
@@ -43,8 +45,8 @@ inline constexpr int kNamedObjectMaxConnections = 64;
 
 enum class TCreateResult {
   Created,        // this object owns the name now
-  AlreadyExists,  // another object (of this or another process) owns it
-  Failed          // empty name or no socket could be made
+  AlreadyExists,  // another object (of this or another process) owns it, however slow
+  Failed          // empty name, no private folder, or no socket could be made
 };
 
 // Framing shared by every object: a 32-bit little-endian length, then the body, whose
@@ -69,7 +71,7 @@ class TNamedEvent {
   TNamedEvent& operator=(const TNamedEvent&) = delete;
 
   TCreateResult Create(const QString& name, bool manualReset, bool initialState);
-  // True when an event of this name exists now.
+  // True when an event of this name exists now (its owner's process lives).
   bool Open(const QString& name);
   void Close();
 

@@ -3,9 +3,12 @@
 #include "platform/Registry.h"
 #include "platform/UiServices.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -18,12 +21,32 @@ constexpr uint32_t kHandOverMessage = 0x8002;
 
 const char kModuleAnchor = 0;
 
+// The main window named by the run-time key when it is there; 0 otherwise.
+lb::TPortHandle LiveMainWindow() {
+  TRegistry reg(HKEY_CURRENT_USER);
+  if (!reg.OpenKeyReadOnly(kRunTimeKey)) return 0;
+  bool ok = false;
+  const lb::TPortHandle handle =
+      reg.ReadString(QStringLiteral("HandleToMainWindow")).toLongLong(&ok);
+  return ok && lb::TMessagePort::IsWindow(handle) ? handle : 0;
+}
+
 // Waits for a started program: until its instance event exists, then until the event
-// is signalled. False when it never comes up or never gets ready.
+// is signalled or its window is there (the program keeps files handed over before it
+// is ready; and another selection started at the same moment may take the signal).
+// False when it never comes up or ends.
 bool WaitForStartedProgram() {
   for (int n = 0; n < kStartPolls; ++n) {
     lb::TNamedEvent event;
-    if (event.Open(kInstanceEventName)) return event.Wait(kReadyWaitMs) == wrSignaled;
+    if (event.Open(kInstanceEventName)) {
+      const QDeadlineTimer deadline(kReadyWaitMs);
+      while (!deadline.hasExpired()) {
+        const TWaitResult result = event.Wait(250);
+        if (result == wrSignaled || LiveMainWindow() != 0) return true;
+        if (result != wrTimeout && !lb::TNamedEvent::Exists(kInstanceEventName)) return false;
+      }
+      return false;
+    }
     QThread::msleep(kStartPollMs);
   }
   return false;
@@ -33,10 +56,16 @@ bool WaitForStartedProgram() {
 lb::TPortHandle FindOrStartProgram() {
   if (!lb::TNamedEvent::Exists(kInstanceEventName)) {
     const QString moduleDir = QFileInfo(lb::ModulePathOf(&kModuleAnchor)).absolutePath();
-    // The program's path is one argument of its own: blanks in it need no quoting.
-    if (!QProcess::startDetached(TLBShellExtentionClassImpl::ProgramPath(moduleDir),
-                                 {QStringLiteral("/shell_invoke")}))
-      return 0;
+    // The program's path is one argument of its own: blanks in it need no quoting. It
+    // outlives this process, so it keeps none of its standard channels (a pipe the
+    // file manager reads would stay open until the program ends).
+    QProcess program;
+    program.setProgram(TLBShellExtentionClassImpl::ProgramPath(moduleDir));
+    program.setArguments({QStringLiteral("/shell_invoke")});
+    program.setStandardInputFile(QProcess::nullDevice());
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(QProcess::nullDevice());
+    if (!program.startDetached()) return 0;
     if (!WaitForStartedProgram()) return 0;
   }
   TRegistry reg(HKEY_CURRENT_USER);
@@ -68,9 +97,7 @@ QStringList DroppedPaths(const OLECHAR* data, UINT length, bool* emptyPath) {
 
 TLBShellExtentionClassImpl::TLBShellExtentionClassImpl() = default;
 
-TLBShellExtentionClassImpl::~TLBShellExtentionClassImpl() {
-  DropMapping();
-}
+TLBShellExtentionClassImpl::~TLBShellExtentionClassImpl() = default;
 
 QString TLBShellExtentionClassImpl::ProgramPath(const QString& moduleDir) {
   const QString beside = moduleDir + QStringLiteral("/lbtools3");
@@ -96,9 +123,22 @@ HRESULT TLBShellExtentionClassImpl::QueryInterface(REFIID riid, void** ppv) {
   return S_OK;
 }
 
-void TLBShellExtentionClassImpl::DropMapping() {
-  m_Mapping.reset();
-  m_Size = 0;
+QList<QByteArray> TLBShellExtentionClassImpl::HandOverParts(const QStringList& paths) {
+  QList<QByteArray> parts;
+  QByteArray part;
+  int count = 0;
+  for (const QString& path : paths) {
+    const QByteArray bytes = path.toUtf8() + '\0';
+    if (count > 0 && (count == kPartPaths || part.size() + bytes.size() + 1 > kPartBytes)) {
+      parts << part + '\0';
+      part.clear();
+      count = 0;
+    }
+    part += bytes;
+    ++count;
+  }
+  if (count > 0) parts << part + '\0';
+  return parts;
 }
 
 HRESULT TLBShellExtentionClassImpl::Initialize(const void*, IShellDataObject* dataObject,
@@ -114,22 +154,13 @@ HRESULT TLBShellExtentionClassImpl::Initialize(const void*, IShellDataObject* da
   SysFreeString(data);
   if (paths.isEmpty()) return E_INVALIDARG;
 
-  // 2. The list of an earlier selection goes.
-  DropMapping();
-
-  // 3. A path that reads empty spoils the selection.
+  // 2. The list of an earlier selection goes; 3. a path that reads empty spoils the
+  // selection.
+  m_Paths.clear();
   if (emptyPath) return E_INVALIDARG;
-  QByteArray bytes;
-  for (const QString& path : paths) bytes.append(path.toUtf8()).append('\0');
-  bytes.append('\0');
-
-  // 4, 5. The mapping is ours alone: while another object holds its list, this
-  // selection gets no item.
-  auto mapping = std::make_unique<lb::TNamedMapping>();
-  if (mapping->CreateExclusive(kHandOverMappingName, bytes) != lb::TCreateResult::Created)
-    return E_FAIL;
-  m_Mapping = std::move(mapping);
-  m_Size = bytes.size();
+  // 4, 5. The list waits here: the hand-over mapping is made when the command runs, so
+  // that a selection made while another one is being handed over is not refused.
+  m_Paths = paths;
   return S_OK;
 }
 
@@ -163,16 +194,58 @@ HRESULT TLBShellExtentionClassImpl::GetCommandString(UINT_PTR idCmd, UINT flags,
   return S_OK;
 }
 
+namespace {
+void Tell(const QString& text) {
+  UiServices::Instance().MessageBox(text, QString(), MB_OK | MB_ICONERROR);
+}
+
+// Hands one part over: the mapping is held while the program reads it during the
+// message. Another hand-over may hold the mapping's name meanwhile: this one waits
+// its turn. Busy when the name stayed taken, Refused when the program did not take
+// the part.
+enum class TPartResult { Taken, Busy, Refused };
+TPartResult HandOverPart(lb::TPortHandle window, const QByteArray& payload) {
+  lb::TNamedMapping mapping;
+  const QDeadlineTimer deadline(kBusyWaitMs);
+  for (;;) {
+    const lb::TCreateResult created = mapping.CreateExclusive(kHandOverMappingName, payload);
+    if (created == lb::TCreateResult::Created) break;
+    if (created == lb::TCreateResult::Failed) return TPartResult::Refused;
+    if (deadline.hasExpired()) return TPartResult::Busy;
+    QThread::msleep(50);
+  }
+  // The program answers 1 when it took the files.
+  const std::optional<int64_t> answer =
+      lb::TMessagePort::SendMessage(window, kHandOverMessage, uint64_t(payload.size()), 0);
+  return answer == int64_t(1) ? TPartResult::Taken : TPartResult::Refused;
+}
+}  // namespace
+
 HRESULT TLBShellExtentionClassImpl::InvokeCommand(CMINVOKECOMMANDINFO*) {
+  const QStringList paths = std::exchange(m_Paths, {});
+  if (paths.isEmpty()) return S_OK;
   const lb::TPortHandle window = FindOrStartProgram();
-  // The program reads the list while it answers; a window that does not answer at all
-  // (a run-time key left by a program that died) got nothing either.
-  const bool handedOver =
-      window != 0 && m_Mapping &&
-      lb::TMessagePort::SendMessage(window, kHandOverMessage, uint64_t(m_Size), 0).has_value();
-  if (!handedOver)
-    UiServices::Instance().MessageBox(QStringLiteral("Ошибка запуска программы LBTools"), QString(),
-                                      MB_OK | MB_ICONERROR);
-  DropMapping();
+  // A window that does not answer at all (a run-time key left by a program that died)
+  // gets nothing either.
+  if (window == 0 || !lb::TMessagePort::IsWindow(window)) {
+    Tell(QString::fromUtf16(kStartFailedText));
+    return S_OK;
+  }
+  int handed = 0;
+  const QList<QByteArray> parts = HandOverParts(paths);
+  for (const QByteArray& part : parts) {
+    const TPartResult result = HandOverPart(window, part);
+    if (result == TPartResult::Taken) {
+      handed += int(part.count('\0')) - 1;
+      continue;
+    }
+    if (result == TPartResult::Busy && handed == 0)
+      Tell(QString::fromUtf16(kBusyText));
+    else if (handed == 0)
+      Tell(QString::fromUtf16(kRefusedText));
+    else
+      Tell(QString::fromUtf16(kPartlyText).arg(handed).arg(paths.size()));
+    break;
+  }
   return S_OK;
 }

@@ -6,7 +6,9 @@
 #include "com/Server.h"
 #include "platform/NamedObjects.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 // The item it adds, and its help text.
@@ -19,6 +21,22 @@ inline constexpr const char16_t* kShellMenuHelp =
 inline constexpr int kStartPolls = 100;
 inline constexpr int kStartPollMs = 100;
 inline constexpr unsigned kReadyWaitMs = 30000;
+// How long it waits while another hand-over holds the mapping's name.
+inline constexpr int kBusyWaitMs = 60000;
+// The most the program takes in one hand-over (its own limits); a larger selection goes
+// over in parts, each into the same new list.
+inline constexpr int kPartPaths = 20000;
+inline constexpr qsizetype kPartBytes = 8 * 1024 * 1024;
+
+// The texts of the failures the user is told of (the extension has no terminal).
+inline constexpr const char16_t* kStartFailedText = u"Ошибка запуска программы LBTools";
+inline constexpr const char16_t* kBusyText =
+    u"Программа LBTools ещё принимает другие файлы. Выбранные файлы не переданы; "
+    u"повторите команду позже.";
+inline constexpr const char16_t* kRefusedText = u"Программа LBTools не приняла файлы.";
+// %1 files of %2 arrived before the program stopped taking them.
+inline constexpr const char16_t* kPartlyText =
+    u"Программа LBTools приняла только %1 из %2 файлов; остальные не переданы.";
 
 class TLBShellExtentionClassImpl : public TComObject<ILBShellExtentionClass>,
                                    public IShellExtInit,
@@ -42,10 +60,11 @@ class TLBShellExtentionClassImpl : public TComObject<ILBShellExtentionClass>,
   // The program to start: lbtools3 beside this module, or in ../../bin when the module
   // is installed in lib/lbtools/.
   static QString ProgramPath(const QString& moduleDir);
+  // The hand-over payloads of a selection: NUL-ended UTF-8 paths and the closing NUL,
+  // each within the program's limits, in the order of the selection.
+  static QList<QByteArray> HandOverParts(const QStringList& paths);
 
  private:
-  void DropMapping();
-
-  std::unique_ptr<lb::TNamedMapping> m_Mapping;
-  int64_t m_Size = 0;
+  // The selection, kept from Initialize until InvokeCommand hands it over.
+  QStringList m_Paths;
 };

@@ -80,8 +80,12 @@ int main(int argc, char** argv) {
       hr = menu->InvokeCommand(&info);
       if (SUCCEEDED(hr)) code = 0;
     } else {
-      std::fprintf(stderr, "lbshellhost: the shell extension offers no item (0x%08X)\n",
-                   unsigned(hr));
+      // Started from a file manager, nobody reads the error output: say it in a box.
+      UiServices::Instance().MessageBox(
+          QStringLiteral("Файлы не переданы в LBTools: расширение оболочки не работает "
+                         "(код 0x%1). Переустановите программу.")
+              .arg(QString::number(uint32_t(hr), 16).rightJustified(8, QLatin1Char('0')).toUpper()),
+          QString(), MB_OK | MB_ICONERROR);
     }
   }
   CoUninitialize();

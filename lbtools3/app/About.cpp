@@ -19,24 +19,25 @@
 #endif
 
 QPixmap ProgramPicture() {
-  QPixmap pixmap(320, 120);
+  QPixmap pixmap(380, 120);
   QPainter painter(&pixmap);
-  QLinearGradient gradient(0, 0, 320, 120);
+  QLinearGradient gradient(0, 0, 380, 120);
   gradient.setColorAt(0, QColor(30, 50, 100));
   gradient.setColorAt(1, QColor(90, 140, 200));
   painter.fillRect(pixmap.rect(), gradient);
   painter.drawPixmap(14, 28, lb::ProgramIcon().pixmap(64, 64));
+  // The texts take the room right of the icon, so the icon never covers them.
+  const QRect texts = pixmap.rect().adjusted(14 + 64 + 10, 0, -10, 0);
   painter.setPen(Qt::white);
   QFont font = painter.font();
   font.setPixelSize(30);
   font.setBold(true);
   painter.setFont(font);
-  painter.drawText(pixmap.rect().adjusted(0, 0, 0, -30), Qt::AlignCenter, "Lyrabox Tools");
+  painter.drawText(texts.adjusted(0, 0, 0, -30), Qt::AlignCenter, "Lyrabox Tools");
   font.setPixelSize(14);
   font.setBold(false);
   painter.setFont(font);
-  painter.drawText(pixmap.rect().adjusted(0, 50, 0, 0), Qt::AlignCenter,
-                   "Редактор play-листов и тэгов");
+  painter.drawText(texts.adjusted(0, 50, 0, 0), Qt::AlignCenter, "Редактор play-листов и тэгов");
   return pixmap;
 }
 

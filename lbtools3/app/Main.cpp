@@ -303,7 +303,10 @@ int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
     // while it is read; the program may have begun to close meanwhile.
     const std::optional<QStringList> paths = lb::ReadHandOverMapping(wParam);
     if (!paths || m_bExiting) return 0;
-    HandOver(lb::BuildHandOverPayload(*paths));
+    if (m_bHandOversHeld)
+      m_HeldHandOvers << lb::BuildHandOverPayload(*paths);
+    else
+      HandOver(lb::BuildHandOverPayload(*paths));
     return 1;
   }
   return 0;
@@ -717,16 +720,20 @@ void TMainForm::FirstActivation() {
   m_PositionStep = m_Ini.ReadInteger("Settings", "ChangePositionVelocity", 30);
   m_bEditorPathUsed = m_Ini.ReadBool("Settings", "EditorPathUsed", false);
   UpdateActions();
+  // The window, the repository and the player are ready: the shell extension may hand
+  // files over now. A first-run dialog does not keep it waiting (it would give up);
+  // the files it hands over meanwhile wait for the dialog. An event this program does
+  // not own is not ours to signal.
+  if (m_Instance && m_Instance->IsOwner()) m_Instance->Signal();
   if (!m_bIniExistedAtStart && m_ScreenshotFile.isEmpty()) {
     TNewWelcomeDlg welcome(this);
     welcome.exec();
   }
   m_bIniExistedAtStart = true;
   emit FirstActivationDone();
-  // Only now may the shell extension hand files over. An event this program does not
-  // own (its name was held by another when the program started) is not ours to signal.
-  if (m_Instance && m_Instance->IsOwner()) m_Instance->Signal();
-  if (!m_StartFiles.isEmpty()) HandOver(lb::BuildHandOverPayload(std::exchange(m_StartFiles, {})));
+  if (!m_StartFiles.isEmpty())
+    m_HeldHandOvers.prepend(lb::BuildHandOverPayload(std::exchange(m_StartFiles, {})));
+  TakeHeldHandOvers();
   if (!m_ScreenshotFile.isEmpty()) {
     // Let the layout settle and paint once before taking the picture.
     QTimer::singleShot(300, this, [this] {
@@ -789,6 +796,9 @@ void TMainForm::FileExit1Execute() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // Files handed over while a first-run dialog was open join the lists first, so the
+  // closing of the lists keeps them.
+  TakeHeldHandOvers();
   // One document window that refuses keeps the program running with every list open.
   m_bExiting = true;
   if (!CloseAllDocumentWindows()) {
@@ -800,6 +810,11 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   m_RepositoryView->SaveView();
   if (m_Ini.ReadBool("Settings", "ClearClipboard", false)) QApplication::clipboard()->clear();
   event->accept();
+}
+
+void TMainForm::TakeHeldHandOvers() {
+  m_bHandOversHeld = false;
+  for (const QByteArray& payload : std::exchange(m_HeldHandOvers, {})) HandOver(payload);
 }
 
 void TMainForm::HelpAbout1Execute() {

@@ -100,8 +100,9 @@ class TMainForm : public QMainWindow,
   void InstallHook() override {}
 
   // The shell hand-over: inserts the paths of the payload into the target document.
-  // Files handed over by another process: a list opens in its own window, other files
-  // and folders go into the unnamed list (a new one when there is none).
+  // Files handed over by another process: a list opens in its own window; music files,
+  // and the music files found in folders as a drop finds them, go into the unnamed list
+  // (a new one when there is none); other files are skipped.
   void HandOver(const QByteArray& payload);
   // Files of the command line, handed over once the first activation is done.
   void OpenAtFirstActivation(const QStringList& files) { m_StartFiles = files; }
@@ -186,6 +187,8 @@ class TMainForm : public QMainWindow,
   void RegisterPorts();
   int64_t OnMainMessage(uint32_t msg, uint64_t wParam, int64_t lParam);
   void FirstActivation();
+  // Inserts the hand-overs held so far and takes the next ones at once.
+  void TakeHeldHandOvers();
   void ApplyHotKeySlots();
   void RunHotKeySlot(int slot);
 
@@ -239,6 +242,10 @@ class TMainForm : public QMainWindow,
   THotKeySlots m_HotKeys;
   QString m_ScreenshotFile;
   QStringList m_StartFiles;
+  // Hand-overs that came before the program was ready for them (a first-run dialog
+  // open): taken in once it is, in the order they came.
+  bool m_bHandOversHeld = true;
+  QList<QByteArray> m_HeldHandOvers;
 
   QHash<QString, QAction*> m_Actions;
   QHash<QString, TActionRule> m_Rules;

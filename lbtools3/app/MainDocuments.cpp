@@ -29,6 +29,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -38,8 +39,11 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QUrl>
+#include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -113,11 +117,21 @@ void PrepareChild(TMDIChild* child, QMdiArea* area, const QIcon& icon,
         lb::NewDocumentWindowRect(area->viewport()->size(), int(area->subWindowList().size()) - 1));
   }
   child->ListView2->setContextMenuPolicy(Qt::ActionsContextMenu);
-  for (const char* name : {"OptionsTagsEdit", "OptionsFindText", "OptionsSortItems",
-                           "OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles",
-                           "OptionsMoveFiles", "OptionsAddSong", "OptionsOpenFolder",
-                           "OptionsGetFilesInfo", "EditCut", "EditCopy", "EditPaste", "EditDelete"})
-    child->ListView2->addAction(act(name));
+  // The pop-up menu in its groups: tags and order, the files themselves, adding and
+  // looking at files, the clipboard.
+  const std::initializer_list<const char*> groups[] = {
+      {"OptionsTagsEdit", "OptionsFindText", "OptionsSortItems"},
+      {"OptionsRenameFiles", "OptionsDeleteFiles", "OptionsCopyFiles", "OptionsMoveFiles"},
+      {"OptionsAddSong", "OptionsOpenFolder", "OptionsGetFilesInfo"},
+      {"EditCut", "EditCopy", "EditPaste", "EditDelete"}};
+  for (const auto& group : groups) {
+    if (!child->ListView2->actions().isEmpty()) {
+      auto* separator = new QAction(child->ListView2);
+      separator->setSeparator(true);
+      child->ListView2->addAction(separator);
+    }
+    for (const char* name : group) child->ListView2->addAction(act(name));
+  }
 }
 }  // namespace
 
@@ -186,9 +200,16 @@ bool TMainForm::SaveDocument(IDocumentWindow* window) {
 
 bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   TSlDocument& document = child->m_Document;
-  QString name =
-      UiServices::Instance().GetSaveFileName("Сохранить play-лист...", document.m_FileName,
-                                             "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
+  // A list never saved has only a proposed name; when its folder does not exist the
+  // name is offered in the user's music folder, or the home folder when there is none.
+  QString proposed = document.m_FileName;
+  if (document.m_bNew && !QFileInfo(proposed).absoluteDir().exists()) {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
+    proposed = folder + '/' + QFileInfo(proposed).fileName();
+  }
+  QString name = UiServices::Instance().GetSaveFileName(
+      "Сохранить play-лист...", proposed, "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
   // Refused before the old list is given up: a music, data or binary file stays whole.
@@ -626,12 +647,39 @@ void TMainForm::HandOver(const QByteArray& payload) {
   }
   // An empty hand-over still makes its empty list; lists alone make none.
   if (paths.isEmpty() && bListOpened) return;
+  // Folders are scanned and other files sorted out as a drop on a list does it. A
+  // music file that cannot be reached (a volume not mounted) still gets its row.
+  TSlSongVector songs;
+  QStringList reachable;
+  auto insertReachable = [&] {
+    if (reachable.isEmpty()) return true;
+    TSlInsertFilesManager manager(std::exchange(reachable, {}));
+    manager.m_Repository = ListRepository();
+    if (manager.BadExtensions()) {
+      Ask("Неправильно заданы расширения файлов в файле конфигурации", MB_OK | MB_ICONERROR);
+      return false;
+    }
+    manager.InsertFromDrop();
+    songs.insert(songs.end(), manager.m_FoundSongs.begin(), manager.m_FoundSongs.end());
+    return true;
+  };
+  for (const QString& path : paths) {
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+      reachable << path;
+      continue;
+    }
+    if (!insertReachable()) return;
+    TSlInsertFilesManager names{QStringList{}};
+    if (names.Classify(path, true) == pkMusic) songs.push_back(TSlSong(nullptr, path, QString()));
+  }
+  if (!insertReachable()) return;
   TMDIChild* target = ActiveChild();
   if (!target || !target->m_Document.m_bNew)
     target = dynamic_cast<TMDIChild*>(m_Repository->NewDocument());
   if (!target) return;
   TSlDocument& document = target->m_Document;
-  for (const QString& path : paths) document.InsertSong(TSlSong(&document, path, QString()), -1);
+  if (!songs.empty()) document.InsertSongs(songs, 0, int(songs.size()), document.m_Songs.size());
   target->RefreshCount();
   target->m_bPlayerListOutdated = true;
   target->Rescan();

@@ -44,21 +44,23 @@ void DeleteRunTimeKey() {
   reg.DeleteKey(kRunTimeKey);
 }
 
-bool TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs) {
+TInstanceDecision TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs) {
   const QString name = kInstanceEventName;
-  // The owner may end between our try and our question; then the name is free again.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (instance.Create(name, false, false) != TCreateResult::AlreadyExists) return true;
-    const QDeadlineTimer deadline(waitMs);
-    std::optional<int64_t> port;
-    while ((port = instance.Published()) && *port == 0 && !deadline.hasExpired())
-      QThread::msleep(50);
-    if (port && *port != 0)
-      return TMessagePort::SendMessage(*port, kRaiseMessage, 0, 0, 5000) != int64_t(1);
-    if (!port && TNamedEvent::Exists(name)) return true;  // held, but nobody answers
-    if (port) return true;                                // the owner never got ready
+  const QDeadlineTimer deadline(waitMs);
+  for (;;) {
+    const TCreateResult created = instance.Create(name, false, false);
+    if (created != TCreateResult::AlreadyExists) return TInstanceDecision::First;
+    // The owner lives. Its window is raised once it has one; a port that does not
+    // answer may belong to an owner that is ending, so the name is tried again.
+    const std::optional<int64_t> port = instance.Published(1000);
+    if (port && *port != 0) {
+      const int left = std::max<int>(1000, int(deadline.remainingTime()));
+      if (TMessagePort::SendMessage(*port, kRaiseMessage, 0, 0, left) == int64_t(1))
+        return TInstanceDecision::Raised;
+    }
+    if (deadline.hasExpired()) return TInstanceDecision::Unanswered;
+    QThread::msleep(50);
   }
-  return true;
 }
 
 QStringList ParseHandOverPaths(const QByteArray& bytes) {

@@ -40,13 +40,14 @@ bool ReadApplicationHandle(int64_t* application);  // false when the key is miss
 void DeleteRunTimeKey();
 
 // The single-instance decision. Creating the instance event decides it: one process
-// owns the name. Any later start asks that owner for the port it publishes once its
-// window exists (waiting while it starts, up to waitMs) and raises that window; only a
-// raise the first instance answered makes this start end (false). An owner that does
-// not answer (a dead program or a stranger holding the name) leaves this start to run
-// as a normal program (true), and so does an owner that ends meanwhile: then this
-// process takes the name over.
-bool TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs = 30000);
+// owns the name while it lives. A later start asks that owner for the port it
+// publishes once its window exists and raises that window (Raised). An owner that is
+// slow to answer still owns the name: the start asks again until waitMs ends
+// (Unanswered) and never runs as a second program. Only when the owner's process is
+// gone does this process take the name over (First). First also when no named object
+// can be made at all: the program then runs without the guard.
+enum class TInstanceDecision { First, Raised, Unanswered };
+TInstanceDecision TakeInstanceOrRaiseFirst(TNamedEvent& instance, int waitMs = 30000);
 
 // The shell hand-over payload: NUL-terminated paths one after another, ended by an
 // empty string. Bytes after the end mark, and a last path without its NUL, are

@@ -101,11 +101,19 @@ int main(int argc, char** argv) {
   // it is ready.
   const QStringList files = lb::FilesOnCommandLine(args);
   lb::TNamedEvent instance;
-  if (!lb::TakeInstanceOrRaiseFirst(instance)) {
-    if (files.isEmpty() || lb::HandOverToRunningProgram(files)) return 0;
-    UiServices::Instance().MessageBox("Запущенная программа не приняла файлы.",
-                                      UiServices::kCaption, MB_OK | MB_ICONERROR);
-    return 1;
+  switch (lb::TakeInstanceOrRaiseFirst(instance)) {
+    case lb::TInstanceDecision::First:
+      break;
+    case lb::TInstanceDecision::Raised:
+      if (files.isEmpty() || lb::HandOverToRunningProgram(files)) return 0;
+      UiServices::Instance().MessageBox("Запущенная программа не приняла файлы.",
+                                        UiServices::kCaption, MB_OK | MB_ICONERROR);
+      return 1;
+    case lb::TInstanceDecision::Unanswered:
+      UiServices::Instance().MessageBox(
+          "Программа LBTools уже запущена, но не отвечает. Вторая копия не запускается.",
+          UiServices::kCaption, MB_OK | MB_ICONERROR);
+      return 1;
   }
 
   CoInitialize(nullptr);

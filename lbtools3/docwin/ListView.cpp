@@ -55,12 +55,13 @@ QVariant TSLLBListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TSLLBListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 ||
-      section >= static_cast<int>(m_Columns.size()))
+  if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_Columns.size()))
     return QVariant();
   const QString& caption = m_Columns[section].caption;
-  if (role == Qt::DisplayRole) return caption;
-  // A caption cut short by its column's width is shown whole as the tooltip.
+  // A caption too wide for its column keeps its start and ends in "…" (the header
+  // itself would cut a centred text at both ends); it is shown whole as the tooltip.
+  if (role == Qt::DisplayRole) return m_pView->HeaderText(section);
+  if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
   if (role == Qt::ToolTipRole && m_pView->HeaderClipped(section)) return caption;
   return QVariant();
 }
@@ -176,11 +177,22 @@ TSLLBListView::~TSLLBListView() {
   LiveViews().remove(this);
 }
 
-bool TSLLBListView::HeaderClipped(int section) const {
+int TSLLBListView::HeaderTextWidth(int section) const {
   const QHeaderView* header = horizontalHeader();
   const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  return header->sectionSize(section) - margin;
+}
+
+bool TSLLBListView::HeaderClipped(int section) const {
   const QString caption = m_pModel->Columns()[section].caption;
-  return header->fontMetrics().horizontalAdvance(caption) + margin > header->sectionSize(section);
+  return horizontalHeader()->fontMetrics().horizontalAdvance(caption) > HeaderTextWidth(section);
+}
+
+QString TSLLBListView::HeaderText(int section) const {
+  const QString caption = m_pModel->Columns()[section].caption;
+  if (!HeaderClipped(section)) return caption;
+  return horizontalHeader()->fontMetrics().elidedText(caption, Qt::ElideRight,
+                                                      std::max(0, HeaderTextWidth(section)));
 }
 
 void TSLLBListView::AddColumn(int tag, const QString& caption, int width) {

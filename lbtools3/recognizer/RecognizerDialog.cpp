@@ -42,8 +42,10 @@ class TChildSelection : public lb::IRecognizerSelection {
 
 TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(parent), m_Ini(ini) {
   setWindowTitle("Извлечение информации о песнях");
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                 Qt::WindowTitleHint);
+  // Resizable: the extracters' descriptions may be long.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowMaximizeButtonHint);
+  setSizeGripEnabled(true);
   lb::SetHelpTopic(this, lb::HelpContextTopic(kHelpContext));
   ImageList1 = style()->standardIcon(QStyle::SP_DialogApplyButton);
 
@@ -71,7 +73,7 @@ TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(p
       "QTreeView::item { border: 1px solid #d0d0d0; }"
       "QTreeView::item:selected { background: palette(highlight); color: "
       "palette(highlighted-text); }");
-  const int widths[] = {40, 100, 40, 300};
+  const int widths[] = {40, 100, 60, 300};
   for (int c = 0; c < 4; ++c) ListView1->setColumnWidth(c, widths[c]);
 
   OKBtn = new QPushButton("Да", this);
@@ -94,7 +96,7 @@ TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(p
   layout->addWidget(RxLabel2);
   layout->addWidget(ListView1, 1);
   layout->addLayout(buttons);
-  resize(520, 360);
+  resize(720, 400);
 
   connect(DirectoryBrowse, &QToolButton::clicked, this, [this] {
     QString folder =

@@ -521,8 +521,9 @@ void WriteActionFiles(const QStringList& extensions, const QString& host) {
   }
   const QString list = extensions.join(QLatin1Char(';')) + QLatin1Char(';');
   const QString exec = ExecQuote(host) + QStringLiteral(" %F");
-  // Besides the working files the item is offered for folders and play lists, which
-  // the program takes as they come.
+  // The item is offered for the working files by their MIME types, for play lists
+  // (the program opens them) and for folders (the program takes the music files in
+  // them); other files get no item.
   QStringList offered = extensions;
   if (!ContainsNoCase(offered, kListExtension)) offered << kListExtension;
   QStringList mimeTypes = MimeTypesOf(offered);
@@ -536,15 +537,14 @@ void WriteActionFiles(const QStringList& extensions, const QString& host) {
                                "Exec=%5\n")
                     .arg(mimeTypes.join(QLatin1Char(';')), kExtensionsKey, list, kMenuText, exec),
                 true);
-  // Nemo names folders "dir" among the extensions.
   WriteTextFile(NemoFile(),
                 QStringLiteral("[Nemo Action]\nActive=true\nName=%1\nComment=%2\nExec=%3\n"
-                               "Icon-Name=lbtools\nSelection=notnone\nExtensions=%4dir;\n%5=%6\n")
-                    .arg(kMenuText, kMenuHelp, exec,
-                         offered.join(QLatin1Char(';')) + QLatin1Char(';'), kExtensionsKey, list),
+                               "Icon-Name=lbtools\nSelection=notnone\nMimetypes=%4;\n%5=%6\n")
+                    .arg(kMenuText, kMenuHelp, exec, mimeTypes.join(QLatin1Char(';')),
+                         kExtensionsKey, list),
                 false);
-  // Nautilus offers every script for every selection; the program filters nothing
-  // either (the hand-over takes the paths as they come).
+  // Nautilus offers every script for every selection: the program skips what is no
+  // music file, list or folder.
   WriteTextFile(NautilusFile(),
                 QStringLiteral("#!/bin/sh\n"
                                "# Lyrabox Tools: hands the selected files to the program.\n"

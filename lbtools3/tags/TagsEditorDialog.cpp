@@ -467,6 +467,8 @@ void TNewTagsEditDlg::ShowSong() {
   Btnv1v2->setEnabled(true);
   CheckBoxv2v1->setEnabled(false);
   CheckBoxv1v2->setEnabled(false);
+  // Long texts show their start (a text set puts the cursor, and the view, at its end).
+  for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->setCursorPosition(0);
 }
 
 // ---------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QAbstractItemView>
 #include <QStyledItemDelegate>
 #include <QLocale>
@@ -17,7 +18,10 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QThread>
+#include <QTreeView>
+#include <algorithm>
 
 namespace {
 
@@ -270,9 +274,22 @@ QStringList QtUiServices::RunFileDialog(QFileDialog& dialog) {
   for (QAbstractItemView* view : dialog.findChildren<QAbstractItemView*>())
     if (qobject_cast<const QFileSystemModel*>(view->model()))
       view->setItemDelegate(new TRussianFilesDelegate(view));
+  // The detail view's date column holds a whole date and time; the dialog has the room
+  // for it beside the names.
+  for (QTreeView* tree : dialog.findChildren<QTreeView*>()) {
+    if (!qobject_cast<const QFileSystemModel*>(tree->model())) continue;
+    QHeaderView* header = tree->header();
+    const int dateWidth =
+        tree->fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000 00:00")) +
+        4 * tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 16;
+    if (header->count() > 3 && header->sectionSize(3) < dateWidth)
+      header->resizeSection(3, dateWidth);
+  }
+  dialog.resize(std::max(dialog.width(), 760), std::max(dialog.height(), 460));
   if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList chosen = dialog.selectedFiles();
-  if (!chosen.isEmpty()) RememberFolder(chosen.first(), dialog.fileMode() == QFileDialog::Directory);
+  if (!chosen.isEmpty())
+    RememberFolder(chosen.first(), dialog.fileMode() == QFileDialog::Directory);
   return chosen;
 }
 

@@ -128,6 +128,11 @@ TEST_F(ListViewUxTest, NarrowHeadersEndInAnEllipsisWithTheCaptionAsTooltip) {
   EXPECT_EQ(tooltip(2), "");  // it fits
   view->GetColumn(2).SetWidth(20);
   EXPECT_EQ(tooltip(2), "Название (Тэг2)");
+  // The shown caption keeps its start and says that it is cut.
+  view->GetColumn(2).SetWidth(70);
+  const QString shown = view->Model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString();
+  EXPECT_TRUE(shown.endsWith(QChar(0x2026)) && shown.size() > 1) << shown.toStdString();
+  EXPECT_TRUE(QString("Название (Тэг2)").startsWith(shown.chopped(1))) << shown.toStdString();
 }
 
 TEST_F(ListViewUxTest, SelectionAndFocusSurviveAChangeOfColumns) {

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QMdiArea>
@@ -71,8 +72,9 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, HandOverGoesToTheActiveUnnamedDocumentOrANewOne) {
   TMainForm form(ini, false);
   const QString ten = "/m/123.mp3";
-  const QString twenty = "/music/abcdefgh.mp3x";
-  form.HandOver(lb::BuildHandOverPayload({ten, twenty}));
+  const QString twenty = "/music/abcdefghi.mp3";
+  // A file that is no music is skipped.
+  form.HandOver(lb::BuildHandOverPayload({ten, "/m/readme.txt", twenty}));
   ASSERT_EQ(form.Children().size(), 1);
   TMDIChild* first = form.Children().first();
   EXPECT_TRUE(first->m_Document.m_bNew);
@@ -402,3 +404,26 @@ TEST_F(MainWindowTest, DroppedListsJoinTheRepository) {
 }
 
 }  // namespace
+
+// "Сохранить как" of a list never saved never offers a folder that does not exist: the
+// user's music folder instead, or home when there is none.
+TEST_F(MainWindowTest, SaveAsOfANewListOffersAnExistingFolder) {
+  const QString documents = QDir::homePath() + "/Documents";
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  TMainForm form(ini, false);
+  auto* child = static_cast<TMDIChild*>(form.Repository().NewDocument());
+  ASSERT_EQ(child->m_Document.m_FileName, documents + "/List1.m3u");
+  form.SaveDocumentAs(child);  // every dialog here is cancelled
+  EXPECT_EQ(ui.ProposedSaveName(), documents + "/List1.m3u");
+  ASSERT_TRUE(QDir(documents).removeRecursively());
+  for (bool musicExists : {false, true}) {
+    if (musicExists) {
+      ASSERT_TRUE(QDir().mkpath(music));
+    }
+    form.SaveDocumentAs(child);
+    EXPECT_EQ(ui.ProposedSaveName(), (musicExists ? music : QDir::homePath()) + "/List1.m3u");
+  }
+  QDir(music).removeRecursively();
+  QDir().mkpath(documents);
+  child->m_Document.m_bModified = false;
+}

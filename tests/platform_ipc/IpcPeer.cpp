@@ -13,7 +13,7 @@
 //                             1000000 when run on the main thread
 //   handover NAME HEX PORT    hold the mapping and send 0x8002 with its size to PORT;
 //                             print the result, exit 1 when the send failed
-// Raw roles that take a socket name as it is (a name of another user's object):
+// Raw roles that take a socket path as it is (a name of another user's object):
 //   squat SOCKET [HEX]        listen on the name, print "listening" (or "taken"), then
 //                             "connection" for each one; answer every request with the
 //                             bytes HEX, or never
@@ -63,7 +63,6 @@ void AnswerFrames(QLocalSocket* socket, const QByteArray& answer) {
 
 int Probe(const QString& socketName, const QByteArray& bytes) {
   QLocalSocket socket;
-  socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
   socket.connectToServer(socketName);
   if (!socket.waitForConnected(3000)) {
     Say("refused");
@@ -170,7 +169,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "squat") {
     QLocalServer server;
-    server.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+    QLocalServer::removeServer(arg(2));  // a socket file left behind, when allowed
     if (!server.listen(arg(2))) {
       Say("taken");
       return 1;

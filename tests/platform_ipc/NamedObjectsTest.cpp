@@ -244,7 +244,6 @@ TEST(NamedEvent, GarbageFromAClientLeavesTheOwnerWorking) {
   };
   for (const QByteArray& bytes : junk) {
     QLocalSocket socket;
-    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(socketName);
     ASSERT_TRUE(socket.waitForConnected(5000));
     socket.write(bytes);
@@ -453,7 +452,6 @@ TEST(MessagePort, GarbageFromAClientLeavesThePortWorking) {
   std::vector<std::unique_ptr<QLocalSocket>> sockets;
   for (const QByteArray& bytes : junk) {
     auto socket = std::make_unique<QLocalSocket>();
-    socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket->connectToServer(socketName);
     ASSERT_TRUE(socket->waitForConnected(5000));
     socket->write(bytes);
@@ -482,7 +480,6 @@ TEST(NamedObjectServer, AFloodOfSilentConnectionsLeavesRoomAndIsClosed) {
   std::vector<std::unique_ptr<QLocalSocket>> flood;
   for (int n = 0; n < 2 * lb::kNamedObjectMaxConnections; ++n) {
     auto socket = std::make_unique<QLocalSocket>();
-    socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket->connectToServer(lb::NamedObjectSocketName("event", name));
     ASSERT_TRUE(socket->waitForConnected(5000));
     flood.push_back(std::move(socket));
@@ -506,8 +503,8 @@ TEST(NamedObjectServer, AFloodOfSilentConnectionsLeavesRoomAndIsClosed) {
   EXPECT_EQ(open(), 0);
 }
 
-TEST(NamedObjectServer, ANameTakenBySomeoneWhoNeverAnswersIsNoWorkingObject) {
-  // The owner of a published number answers it; a silent holder of the name does not.
+TEST(NamedObjectServer, ANameIsTakenWhileItsOwnersProcessLivesHoweverSlow) {
+  // The owner of a published number answers it.
   const QString name = UniqueName();
   TNamedEvent owner;
   ASSERT_EQ(owner.Create(name, false, false), TCreateResult::Created);
@@ -517,30 +514,39 @@ TEST(NamedObjectServer, ANameTakenBySomeoneWhoNeverAnswersIsNoWorkingObject) {
   ASSERT_EQ(opener.Create(name, false, false), TCreateResult::AlreadyExists);
   EXPECT_EQ(opener.Published(), std::optional<int64_t>(42));
 
-  const QString squatted = UniqueName();
-  Peer squatter({"squat", lb::NamedObjectSocketName("event", squatted)});
+  // An owner that answers nothing (stopped) still holds its name; only its end frees it.
+  const QString held = UniqueName();
+  Peer holder({"hold-event", held});
+  ASSERT_EQ(holder.Line(), "created");
+  ASSERT_EQ(::kill(pid_t(holder.Pid()), SIGSTOP), 0);
+  TNamedEvent later;
+  EXPECT_EQ(later.Create(held, false, false), TCreateResult::AlreadyExists);
+  EXPECT_TRUE(TNamedEvent::Exists(held));
+  EXPECT_EQ(later.Published(300), std::nullopt);
+  holder.Kill();
+  EXPECT_FALSE(TNamedEvent::Exists(held));
+  EXPECT_EQ(later.Create(held, false, false), TCreateResult::Created);
+
+  // A socket left at the name by a process that holds no lock is no owner.
+  const QString left = UniqueName();
+  Peer squatter({"squat", lb::NamedObjectSocketName("event", left)});
   ASSERT_EQ(squatter.Line(), "listening");
-  TNamedEvent victim;
-  ASSERT_EQ(victim.Create(squatted, false, false), TCreateResult::AlreadyExists);
-  EXPECT_EQ(victim.Published(300), std::nullopt);
+  EXPECT_FALSE(TNamedEvent::Exists(left));
+  TNamedEvent taker;
+  EXPECT_EQ(taker.Create(left, false, false), TCreateResult::Created);
 }
 
-// Abstract names have no owner: a process of another user can take one before us. Run
-// as root, a peer drops to the user "nobody" to play that stranger.
-TEST(NamedObjectServer, ObjectsOfAnotherUserAreNotOurs) {
+// The names live in a folder of this user's own: a process of another user can
+// neither take a name before us nor reach ours. Run as root, a peer drops to the user
+// "nobody" to play that stranger.
+TEST(NamedObjectServer, AnotherUserCanNeitherTakeNorReachOurNames) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a peer as another user";
-  const QString event = UniqueName(), mapping = UniqueName();
-  Peer eventSquatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("event", event),
-                      QString::fromLatin1(lb::wire::Frame(2).toHex())});
-  ASSERT_EQ(eventSquatter.Line(), "listening");
-  Peer mappingSquatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("mapping", mapping),
-                        QString::fromLatin1(lb::wire::Frame(21, "x").toHex())});
-  ASSERT_EQ(mappingSquatter.Line(), "listening");
-
-  EXPECT_FALSE(TNamedEvent::Exists(event));
-  TNamedEvent opener;
-  EXPECT_FALSE(opener.Open(event));
-  EXPECT_EQ(opener.Create(event, false, false), TCreateResult::Failed);
-  TNamedMapping reader;
-  EXPECT_FALSE(reader.Open(mapping, 1));
+  const QString event = UniqueName();
+  Peer squatter({"as-uid", "65534", "squat", lb::NamedObjectSocketName("event", event)});
+  EXPECT_EQ(squatter.Line(), "taken");
+  TNamedEvent owner;
+  ASSERT_EQ(owner.Create(event, false, false), TCreateResult::Created);
+  Peer prober({"as-uid", "65534", "probe", lb::NamedObjectSocketName("event", event),
+               QString::fromLatin1(lb::wire::Frame(1).toHex())});
+  EXPECT_EQ(prober.Line(), "refused");
 }

@@ -295,9 +295,9 @@ TEST_F(ProgramProcessTest, TwoStartsAtTheSameMomentGiveOneInstance) {
   EXPECT_EQ(OwnerPid(MainWindowHandle()), running.processId());
 }
 
-// A crash leaves the run-time key behind; someone else holds the event name and never
-// answers. The start neither believes the key nor ends silently: it runs as a program.
-TEST_F(ProgramProcessTest, StaleKeyAndSquattedEventNameStartANormalProgram) {
+// A crash leaves the run-time key and a socket at the event's name behind, which
+// nobody owns any more. The start neither believes the key nor ends: it runs.
+TEST_F(ProgramProcessTest, StaleKeyAndLeftOverEventSocketStartANormalProgram) {
   const int64_t gone = (int64_t(0x7ffffff0) << 32) | 1;  // no process has that id
   ASSERT_TRUE(lb::WriteRunTimeHandles(gone, gone));
   QProcess& squatter =
@@ -321,6 +321,21 @@ TEST_F(ProgramProcessTest, StartWhileMinimisedFinishesItsFirstActivation) {
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/m.mp3"}));
 }
 
+// The first run shows its dialogs; the program is ready for hand-overs before them and
+// keeps what comes meanwhile until the dialog closes (here: the end of the program).
+TEST_F(ProgramProcessTest, HandOverDuringTheFirstRunDialogWaitsForIt) {
+  QFile::remove(m_Ini);
+  ASSERT_TRUE(QDir().mkpath(m_Home + "/Documents"));
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  const QByteArray one = Payload({"/tmp/first-run.mp3"});
+  EXPECT_EQ(HandOver(one, one.size()), 1);
+  EXPECT_FALSE(QFile::exists(m_Dump)) << "taken in while the dialog is open";
+  ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
+  ASSERT_TRUE(program.waitForFinished(kStartMs));
+  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/first-run.mp3"}));
+}
+
 // Idle connections hold every server of the program, which may open few descriptors:
 // the guard stays, a second start still raises the first.
 TEST_F(ProgramProcessTest, FloodOfIdleConnectionsKeepsTheInstanceGuard) {
@@ -341,7 +356,6 @@ TEST_F(ProgramProcessTest, FloodOfIdleConnectionsKeepsTheInstanceGuard) {
   for (const QString& server : servers) {
     for (int n = 0; n < 150; ++n) {
       auto socket = std::make_unique<QLocalSocket>();
-      socket->setSocketOptions(QLocalSocket::AbstractNamespaceOption);
       socket->connectToServer(server);
       socket->waitForConnected(2000);
       flood.push_back(std::move(socket));
@@ -530,9 +544,9 @@ TEST_F(ProgramProcessTest, OversizedHandOverIsRefusedWithoutGrowing) {
 }
 
 // ---------------------------------------------------------------------------------
-// Another user of the machine. Abstract socket names have no owner: a stranger can
-// connect to the program's names and take free ones. Run as root, a helper drops to
-// the user "nobody" to play the stranger.
+// Another user of the machine. The program's names live in a folder of this user's
+// own: a stranger can neither reach them nor take them first. Run as root, a helper
+// drops to the user "nobody" to play the stranger.
 
 TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a helper as another user";
@@ -552,7 +566,7 @@ TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
     QProcess& own = StartPeer({"probe", server, ping});
     EXPECT_EQ(PeerLine(own), "answered") << server.toStdString();
     QProcess& stranger = StartPeer({"as-uid", nobody, "probe", server, ping});
-    EXPECT_EQ(PeerLine(stranger), "dropped") << server.toStdString();
+    EXPECT_EQ(PeerLine(stranger), "refused") << server.toStdString();
   }
 
   // A stranger's hand-over of a list this user prepared opens nothing.
@@ -566,14 +580,21 @@ TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
     qToLittleEndian<quint64>(quint64(payload.size()), send.data() + 4);
     QProcess& stranger = StartPeer({"as-uid", nobody, "probe", portSocket(main),
                                     QString::fromLatin1(lb::wire::Frame(40, send).toHex())});
-    EXPECT_EQ(PeerLine(stranger), "dropped");
+    EXPECT_EQ(PeerLine(stranger), "refused");
   }
-  // A mapping the stranger holds under the program's name is not read.
+  // The stranger cannot put a mapping under the program's name.
   const QByteArray passwd = Payload({"/etc/passwd"});
   QProcess& squatter = StartPeer({"as-uid", nobody, "squat",
                                   lb::NamedObjectSocketName("mapping", lb::kHandOverMappingName),
                                   QString::fromLatin1(lb::wire::Frame(21, passwd).toHex())});
-  ASSERT_EQ(PeerLine(squatter), "listening");
+  EXPECT_EQ(PeerLine(squatter), "taken");
+  // Nor the instance event: a start still finds the running program and ends.
+  QProcess& eventSquatter = StartPeer(
+      {"as-uid", nobody, "squat", lb::NamedObjectSocketName("event", lb::kInstanceEventName)});
+  EXPECT_EQ(PeerLine(eventSquatter), "taken");
+  QProcess& second = Start();
+  ASSERT_TRUE(second.waitForFinished(kStartMs));
+  EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(lb::TMessagePort::SendMessage(main, lb::kHandOverMessage, uint64_t(passwd.size()), 0,
                                           kSendMs),
             0);

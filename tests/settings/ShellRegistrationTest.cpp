@@ -59,7 +59,9 @@ TEST_F(ShellRegistrationTest, ExtensionWithoutFileTypeIsRegisteredAndRemovedComp
   EXPECT_TRUE(dolphin.contains("Name=Добавить файлы в LBTools"));
   EXPECT_TRUE(dolphin.contains("Exec=\"/opt/lb tools/lbshellhost\" %F"));
   const QString nemo = QString::fromUtf8(lbtest::ReadFile(Nemo()));
-  EXPECT_TRUE(nemo.contains("\nExtensions=mp3;m3u;dir;\n"));
+  // The working files by their MIME type, lists and folders; nothing else.
+  EXPECT_TRUE(nemo.contains("\nMimetypes=audio/mpeg;")) << nemo.toStdString();
+  EXPECT_TRUE(nemo.contains(";inode/directory;\n")) << nemo.toStdString();
   EXPECT_TRUE(nemo.contains("Selection=notnone"));
   EXPECT_TRUE(QString::fromUtf8(lbtest::ReadFile(Nautilus()))
                   .contains("exec '/opt/lb tools/lbshellhost' \"$@\""));
@@ -125,13 +127,14 @@ TEST_F(ShellRegistrationTest, UnregisteringWhatWasNeverRegisteredChangesNothing)
 TEST_F(ShellRegistrationTest, ActionFilesServeTheExtensionsRegisteredSoFar) {
   ASSERT_TRUE(RegisterShellExtension(true, "mp3", paths));
   ASSERT_TRUE(RegisterShellExtension(true, "WAV, mp3", paths));
-  EXPECT_TRUE(QString::fromUtf8(lbtest::ReadFile(Nemo())).contains("\nExtensions=mp3;WAV;m3u;dir;\n"));
+  const QString nemo = QString::fromUtf8(lbtest::ReadFile(Nemo()));
+  EXPECT_TRUE(nemo.contains("audio/mpeg") && nemo.contains("wav")) << nemo.toStdString();
   const QString dolphin = QString::fromUtf8(lbtest::ReadFile(Dolphin()));
   EXPECT_TRUE(dolphin.contains("audio/mpeg")) << dolphin.toStdString();
   EXPECT_TRUE(dolphin.contains("wav")) << dolphin.toStdString();
 
   ASSERT_TRUE(RegisterShellExtension(false, "Mp3", paths));
-  EXPECT_TRUE(QString::fromUtf8(lbtest::ReadFile(Nemo())).contains("\nExtensions=WAV;m3u;dir;\n"));
+  EXPECT_FALSE(QString::fromUtf8(lbtest::ReadFile(Nemo())).contains("audio/mpeg"));
   EXPECT_FALSE(QString::fromUtf8(lbtest::ReadFile(Dolphin())).contains("audio/mpeg"));
   ASSERT_TRUE(RegisterShellExtension(false, "wav", paths));
   EXPECT_FALSE(QFileInfo::exists(Nemo()));

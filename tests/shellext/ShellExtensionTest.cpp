@@ -3,6 +3,7 @@
 #include "ShellTestUtil.h"
 #include "platform/NamedObjects.h"
 #include "platform/Registry.h"
+#include "platform/ScriptedUiServices.h"
 
 using namespace shelltest;
 
@@ -36,43 +37,65 @@ TEST_F(ShellExtensionTest, RegistrationNamesTheClassItsLibraryAndItsTypeLibrary)
   EXPECT_FALSE(reg.KeyExists("\\.mp3"));
 }
 
-TEST_F(ShellExtensionTest, InitializeWritesThePathsForTheProgram) {
-  TExtension e = TExtension::Create();
-  ASSERT_TRUE(e.init);
-  const QString shortPath = "/tmp/a.mp3", longPath = "/tmp/lbt/song-02.mp3";
-  ASSERT_EQ(e.Initialize({shortPath, longPath}), S_OK);
-  lb::TNamedMapping reader;
-  ASSERT_TRUE(reader.Open(kMapping));
-  EXPECT_EQ(reader.Data(), QByteArray("/tmp/a.mp3\0/tmp/lbt/song-02.mp3\0\0", 33));
-
-  // A later selection of the same object replaces the list; Cyrillic goes as UTF-8.
-  ASSERT_EQ(e.Initialize({"/музыка/б.mp3"}), S_OK);
-  ASSERT_TRUE(reader.Open(kMapping));
-  EXPECT_EQ(reader.Data(), QString("/музыка/б.mp3").toUtf8() + QByteArray(2, '\0'));
-}
-
-TEST_F(ShellExtensionTest, OneListAtATime) {
-  TExtension first = TExtension::Create();
-  TExtension second = TExtension::Create();
-  ASSERT_EQ(first.Initialize({"/tmp/one.mp3"}), S_OK);
-  EXPECT_EQ(second.Initialize({"/tmp/two.mp3"}), E_FAIL);
-  // A refused selection drops nothing of the first one's.
-  lb::TNamedMapping reader;
-  ASSERT_TRUE(reader.Open(kMapping));
-  EXPECT_EQ(reader.Data(), QByteArray("/tmp/one.mp3\0\0", 14));
-  // Once the first object is gone the name is free again.
-  first = {};
-  EXPECT_EQ(second.Initialize({"/tmp/two.mp3"}), S_OK);
-}
-
 TEST_F(ShellExtensionTest, SelectionsWithoutUsablePathsAreRefused) {
   TExtension e = TExtension::Create();
   EXPECT_EQ(e.Initialize({}), E_INVALIDARG);
   EXPECT_EQ(e.init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
-  // An empty path spoils the selection and drops an earlier list of the object.
-  ASSERT_EQ(e.Initialize({"/tmp/x.mp3"}), S_OK);
   EXPECT_EQ(e.Initialize({"/tmp/y.mp3", " "}), E_INVALIDARG);
-  EXPECT_FALSE(lb::TNamedMapping().Open(kMapping, 0, 1000));
+}
+
+// A running program played by this process: its instance event, its window's port in
+// the run-time key, and a hand-over handler that reads the mapping and answers from a
+// script (1 takes the part, 0 refuses it).
+TEST_F(ShellExtensionTest, LargeSelectionsGoInPartsAndEveryFailureIsTold) {
+  lb::TNamedEvent instance;
+  ASSERT_EQ(instance.Create("{B14B566D-EDD6-4f5c-8E7D-7A0E22BC0FE4}", false, true),
+            lb::TCreateResult::Created);
+  QList<QStringList> parts;
+  QList<int64_t> answers;
+  lb::TMessagePort window;
+  const lb::TPortHandle port = window.Register([&](uint32_t msg, uint64_t size, int64_t) {
+    lb::TNamedMapping mapping;
+    if (msg != 0x8002 || !mapping.Open(kMapping, int64_t(size))) return int64_t(0);
+    QStringList paths;
+    for (const QByteArray& path : mapping.Data().split('\0'))
+      if (!path.isEmpty()) paths << QString::fromUtf8(path);
+    parts << paths;
+    return answers.isEmpty() ? int64_t(1) : answers.takeFirst();
+  });
+  ASSERT_NE(port, 0);
+  {
+    TRegistry reg(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("\\Software\\Corvane\\Lyrabox Tools", true));
+    ASSERT_TRUE(reg.WriteString("HandleToMainWindow", QString::number(port)));
+  }
+  ScriptedUiServices ui;
+  QStringList selection;
+  for (int n = 0; n < 20001; ++n) selection << QString("/музыка/%1.mp3").arg(n);
+
+  TExtension e = TExtension::Create();
+  ASSERT_EQ(e.Initialize(selection), S_OK);
+  EXPECT_EQ(e.Invoke(), S_OK);
+  ASSERT_EQ(parts.size(), 2);
+  EXPECT_EQ(parts[0] + parts[1], selection);
+  EXPECT_TRUE(ui.Messages().isEmpty());
+
+  struct Case {
+    QList<int64_t> answers;
+    QString told;
+  };
+  for (const Case& c : {Case{{1, 0},
+                             "Программа LBTools приняла только 20000 из 20001 файлов; "
+                             "остальные не переданы."},
+                        Case{{0}, "Программа LBTools не приняла файлы."}}) {
+    ui.ClearMessages();
+    answers = c.answers;
+    ASSERT_EQ(e.Initialize(selection), S_OK);
+    EXPECT_EQ(e.Invoke(), S_OK);
+    ASSERT_EQ(ui.Messages().size(), 1);
+    EXPECT_EQ(ui.Messages()[0].text, c.told);
+    EXPECT_EQ(ui.Messages()[0].flags & MB_ICONMASK, unsigned(MB_ICONERROR));
+  }
 }
 
 TEST_F(ShellExtensionTest, MenuItemAndHelpText) {

@@ -96,7 +96,9 @@ QStringList ScriptedUiServices::GetOpenFileNames(const QString&, const QString&,
   return std::exchange(m_OpenNames, {});
 }
 
-QString ScriptedUiServices::GetSaveFileName(const QString&, const QString&, const QString&) {
+QString ScriptedUiServices::GetSaveFileName(const QString&, const QString& fileName,
+                                            const QString&) {
+  m_ProposedSaveName = fileName;
   return std::exchange(m_SaveName, {});
 }
 

@@ -39,6 +39,8 @@ class ScriptedUiServices : public CoreUiServices {
   void NextOpenFileNames(const QStringList& names) { m_OpenNames = names; }
   void NextSaveFileName(const QString& name) { m_SaveName = name; }
   void NextFolder(const QString& folder) { m_Folder = folder; }
+  // The name the last save dialog proposed.
+  const QString& ProposedSaveName() const { return m_ProposedSaveName; }
 
   // Presses Stop after the given number of ProcessMessages calls (-1: never).
   void StopAfterProcessMessages(int count) { m_StopAfter = count; }
@@ -60,7 +62,7 @@ class ScriptedUiServices : public CoreUiServices {
   std::deque<int> m_Answers;
   QList<Message> m_Messages;
   QStringList m_OpenNames;
-  QString m_SaveName, m_Folder;
+  QString m_SaveName, m_Folder, m_ProposedSaveName;
   int m_StopAfter = -1;
   int m_ProcessCount = 0;
   std::deque<ProgressRecord> m_Progress;
