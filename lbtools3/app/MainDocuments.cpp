@@ -45,7 +45,7 @@ namespace {
 
 constexpr char kCaption[] = "LBTools";
 const QString kOpenListTitle = "Открытие листа...";
-const QString kOpenListFilter = "Листы Winamp'а (*.m3u)|*.m3u|Все файлы (*.*)|*.*";
+const QString kListFilter = "Листы M3U (*.m3u; *.m3u8)|*.m3u;*.m3u8|Все файлы (*.*)|*.*";
 
 int Ask(const QString& text, unsigned flags) {
   return UiServices::Instance().MessageBox(text, kCaption, flags);
@@ -188,7 +188,7 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   TSlDocument& document = child->m_Document;
   QString name =
       UiServices::Instance().GetSaveFileName("Сохранить play-лист...", document.m_FileName,
-                                             "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
+                                             kListFilter);
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
   // Refused before the old list is given up: a music, data or binary file stays whole.
@@ -343,7 +343,7 @@ QString TMainForm::AskListToOpen() {
 QStringList TMainForm::AskListsToOpen() {
   QStringList paths;
   for (const QString& name :
-       UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter))
+       UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kListFilter))
     if (QFileInfo(name).isFile()) paths << QFileInfo(name).absoluteFilePath();
   return paths;
 }
