@@ -186,9 +186,8 @@ bool TMainForm::SaveDocument(IDocumentWindow* window) {
 
 bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   TSlDocument& document = child->m_Document;
-  QString name =
-      UiServices::Instance().GetSaveFileName("Сохранить play-лист...", document.m_FileName,
-                                             kListFilter);
+  QString name = UiServices::Instance().GetSaveFileName("Сохранить play-лист...",
+                                                        document.m_FileName, kListFilter);
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
   // Refused before the old list is given up: a music, data or binary file stays whole.

@@ -91,9 +91,7 @@ class TMDIChild : public QWidget,
   void SetChangedSinceSent(bool changed) override { m_bPlayerListOutdated = changed; }
   void EnsureRowVisible(int row) override { ListView2->MakeVisible(row, false); }
   void RedrawRow(int row) override { ListView2->UpdateItems(row, row); }
-  void DeselectRow(int row) override {
-    ListView2->SetState(row, TSLLBListView::isSelected, false);
-  }
+  void DeselectRow(int row) override { ListView2->SetState(row, TSLLBListView::isSelected, false); }
 
   // ---- IWorkerDocumentWindow (main thread) ----
   int SelectedIndex() override { return ListView2->GetSelected(); }

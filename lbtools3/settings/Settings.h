@@ -188,8 +188,15 @@ class TSettingsModel {
   const TSettingsValues& Values() const { return m_Values; }
 
   // The field a failing check is about.
-  enum TField { sfNone, sfExtensions, sfPlayerPath, sfEditorPath, sfVelocity, sfTagCodePage,
-                sfDrives };
+  enum TField {
+    sfNone,
+    sfExtensions,
+    sfPlayerPath,
+    sfEditorPath,
+    sfVelocity,
+    sfTagCodePage,
+    sfDrives
+  };
   // The checks of OK in order; the first failing message, or "" when all pass; field,
   // when given, names the field it is about.
   QString Validate(TField* field = nullptr) const;
