@@ -52,10 +52,14 @@ int Play(CliContext& c, const QStringList& args) {
     c.err << kPlayerOff << Qt::endl;
     return 1;
   }
-  player.control.Play(&window, !selected.isEmpty());
-  if (player.control.PlayingWindow() != &window) {
-    c.err << "Audacious не отвечает или не запускается" << Qt::endl;
-    return 1;
+  switch (player.control.Play(&window, !selected.isEmpty())) {
+    case TPlayerControl::prPlaying:
+      break;
+    case TPlayerControl::prSongMissing:  // already said
+      return 1;
+    default:
+      c.err << "Audacious не отвечает или не запускается" << Qt::endl;
+      return 1;
   }
   // The player has read the list file; the polls remove it.
   while (!player.control.TempListPath().isEmpty()) {

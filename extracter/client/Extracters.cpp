@@ -1,6 +1,7 @@
 #include "Extracters.h"
 
 #include "com/Categories.h"
+#include "platform/Registry.h"
 
 namespace lb {
 
@@ -19,7 +20,36 @@ QString OwnedText(LPOLESTR text) {
   return text ? QString::fromUtf16(text) : QString();
 }
 
+// The registered description of a class, "" when it has none.
+QString RegisteredDescription(REFCLSID clsid) {
+  TRegistry reg(HKEY_CLASSES_ROOT);
+  if (!reg.OpenKeyReadOnly(QStringLiteral("\\CLSID\\") + GuidToString(clsid))) return {};
+  return reg.ReadString(QString()).trimmed();
+}
+
+// Why a class could not be created, as the user reads it.
+QString CreationFailureReason(HRESULT hr) {
+  switch (hr) {
+    case REGDB_E_CLASSNOTREG:
+      return QStringLiteral("модуль не зарегистрирован");
+    case CO_E_DLLNOTFOUND:
+      return QStringLiteral("файл модуля не найден или не загружается");
+    case CO_E_ERRORINDLL:
+      return QStringLiteral("файл модуля не является модулем распознавания");
+    default:
+      return QStringLiteral("ошибка %1").arg(HResultText(hr));
+  }
+}
+
 }  // namespace
+
+QString CreationFailureText(REFCLSID clsid, HRESULT hr) {
+  QString name = RegisteredDescription(clsid);
+  if (name.isEmpty()) name = ProgIdOf(clsid);
+  if (name.isEmpty()) name = GuidToString(clsid);
+  return QStringLiteral("Источник распознавания «%1» не загружается (%2) и пропущен")
+      .arg(name, CreationFailureReason(hr));
+}
 
 QString HResultText(HRESULT hr) {
   return QStringLiteral("0x%1").arg(static_cast<uint32_t>(hr), 8, 16, QLatin1Char('0'));
@@ -61,9 +91,7 @@ std::vector<TExtracterHandle> CreateExtracters(const QList<CLSID>& classes, QStr
     TExtracterHandle h;
     HRESULT hr = CreateExtracter(clsid, &h);
     if (FAILED(hr)) {
-      if (failures)
-        failures->append(
-            QStringLiteral("%1: cannot be created (%2)").arg(GuidToString(clsid), HResultText(hr)));
+      if (failures) failures->append(CreationFailureText(clsid, hr));
       continue;
     }
     extracters.push_back(std::move(h));

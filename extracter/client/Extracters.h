@@ -36,6 +36,10 @@ std::vector<TExtracterHandle> CreateCategoryExtracters(QStringList* failures);
 // A class named by its CLSID text or its ProgID; false when neither names a class.
 bool ClassFromName(const QString& name, CLSID* clsid);
 
+// Why the class could not be created, in Russian, naming it by its registered
+// description (else its ProgID, else its CLSID).
+QString CreationFailureText(REFCLSID clsid, HRESULT hr);
+
 // An HRESULT as messages show it: "0x80004005".
 QString HResultText(HRESULT hr);
 

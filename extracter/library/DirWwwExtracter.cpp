@@ -31,34 +31,39 @@ std::optional<int> LeadingNumber(const QString& text) {
   return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
-// Line n (from 1) of a catalog file converted from the OEM code page. Any run of CR and
-// LF is one line break, so empty lines do not count. Empty when the file cannot be
-// opened; a null text when it has fewer lines.
-std::optional<QString> CatalogLine(const QString& path, int n) {
-  QByteArray bytes;
-  if (!lb::ReadRegularFile(path, kMaxCatalogBytes, &bytes)) return std::nullopt;
-  const QString text = lb::FromOemCodePage(bytes);
-  if (n < 1) return QString();
-  int line = 0;
+// The lines of a catalog text converted from the OEM code page. Any run of CR and LF is
+// one line break, so empty lines do not count.
+QStringList CatalogLines(const QString& text) {
+  QStringList lines;
   qsizetype i = 0;
   while (i < text.size()) {
     while (i < text.size() && (text[i] == u'\r' || text[i] == u'\n')) ++i;
     if (i == text.size()) break;
     qsizetype start = i;
     while (i < text.size() && text[i] != u'\r' && text[i] != u'\n') ++i;
-    if (++line == n) {
-      QString found = text.mid(start, i - start);
-      if (found.isNull()) found = QLatin1String("");
-      return found;
-    }
+    lines << text.mid(start, i - start);
   }
-  return QString();
+  return lines;
 }
 
 }  // namespace
 
 TLBExtracterType2Impl::TLBExtracterType2Impl(IUnknown* outer)
     : TLBExtracterBase(kExtracterType2Info, outer) {}
+
+std::optional<QString> TLBExtracterType2Impl::CatalogLine(const QString& path, int n) {
+  auto it = m_Catalogs.constFind(path);
+  if (it == m_Catalogs.constEnd()) {
+    // A file that cannot be read is tried again for the next song.
+    QByteArray bytes;
+    if (path.isEmpty() || !lb::ReadRegularFile(path, kMaxCatalogBytes, &bytes)) return std::nullopt;
+    it = m_Catalogs.insert(path, CatalogLines(lb::FromOemCodePage(bytes)));
+  }
+  if (n < 1 || n > it->size()) return QString();
+  QString found = it->at(n - 1);
+  if (found.isNull()) found = QLatin1String("");
+  return found;
+}
 
 bool TLBExtracterType2Impl::IsDiscRoot(const QString& root) {
   return !lb::ResolveDiscPath(root, QStringLiteral("setup\\dir.www"), lb::DiscEntryKind::File)

@@ -7,8 +7,12 @@
 
 #include "platform/FileSystem.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <atomic>
+#include <map>
+#include <optional>
 #include <vector>
 
 // The largest disc catalog read. Catalogs are small text files; only regular files
@@ -119,24 +123,44 @@ class TLBExtracterType1Impl : public TLBExtracterBase {
 
 // Discs with "setup\dir.www" and the folder "mus&song": line N of the album list names
 // the album of folder N, line T of ZzN.www in that folder the title of song T.
+// Each catalog file is read once per recognition (a disc's songs are asked one after
+// the other).
 class TLBExtracterType2Impl : public TLBExtracterBase {
  public:
   explicit TLBExtracterType2Impl(IUnknown* outer = nullptr);
 
  protected:
   bool IsDiscRoot(const QString& root) override;
+  void OnRecognized() override { m_Catalogs.clear(); }
   HRESULT AnswerSong(const QString& songPath, LBSongTagID3v1& v1, LBSongTagID3v2& v2) override;
+
+ private:
+  // Line n (from 1) of a catalog file: empty when the file cannot be read, a null text
+  // when it has fewer lines.
+  std::optional<QString> CatalogLine(const QString& path, int n);
+
+  QHash<QString, QStringList> m_Catalogs;  // the lines of each catalog read so far
 };
 
 // Discs with "tracker.ini" in the root: an INI catalog with the albums in section
 // "Main" and, per song folder, SndFileK/SoundK pairs of file name and title.
+// A folder's section is gathered once per recognition, so a disc's songs do not read a
+// large catalog once per key.
 class TLBExtracterType3Impl : public TLBExtracterBase {
  public:
   explicit TLBExtracterType3Impl(IUnknown* outer = nullptr);
 
  protected:
   bool IsDiscRoot(const QString& root) override;
+  void OnRecognized() override { m_Sections.clear(); }
   HRESULT AnswerSong(const QString& songPath, LBSongTagID3v1& v1, LBSongTagID3v2& v2) override;
+
+ private:
+  // The SndFile keys of a section in file order, with their values upper-cased.
+  using TSection = std::vector<std::pair<QString, QString>>;
+  const TSection& Section(const QString& catalog, const QString& name);
+
+  std::map<QString, TSection> m_Sections;  // by case-folded section name (kept in place)
 };
 
 extern const TExtracterClassInfo kExtracterType1Info;

@@ -20,8 +20,7 @@ QString AsciiUpper(QString text) {
 
 // A catalog value without one pair of double quotes around it: the catalogs quote
 // paths and titles now and then, and the quotes belong to neither.
-QString CatalogValue(const TIniFile& ini, const QString& section, const QString& key) {
-  QString value = ini.ReadString(section, key, QString());
+QString Unquoted(QString value) {
   if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
     value = value.mid(1, value.size() - 2);
   return value;
@@ -35,22 +34,38 @@ bool TLBExtracterType3Impl::IsDiscRoot(const QString& root) {
   return !lb::ResolveDiscPath(root, kCatalog, lb::DiscEntryKind::File).isEmpty();
 }
 
+const TLBExtracterType3Impl::TSection& TLBExtracterType3Impl::Section(const QString& catalog,
+                                                                      const QString& name) {
+  const QString folded = name.toCaseFolded();
+  auto it = m_Sections.find(folded);
+  if (it != m_Sections.end()) return it->second;
+  TSection section;
+  // "key=value" lines of distinct keys in file order; a key holds no "=".
+  for (const QString& line : TIniFile(catalog).ReadSectionValues(name)) {
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    const QString key = line.left(eq);
+    const QString value = Unquoted(line.mid(eq + 1));
+    if (key.startsWith(QLatin1String("SndFile"), Qt::CaseSensitive))
+      section.emplace_back(key, AsciiUpper(value));
+  }
+  return m_Sections.emplace(folded, std::move(section)).first->second;
+}
+
 HRESULT TLBExtracterType3Impl::AnswerSong(const QString& songPath, LBSongTagID3v1& v1,
                                           LBSongTagID3v2& v2) {
   const QString catalog = lb::ResolveDiscPath(Root(), kCatalog, lb::DiscEntryKind::File);
   if (catalog.isEmpty()) return S_FALSE;
-  TIniFile ini(catalog);
 
   // Section "Main" names each song folder's album; the folder's own section pairs
   // SndFileK (the file) with SoundK (its title).
   const QString folderName = FileNameOf(FolderOf(songPath));
-  WriteAlbum(CatalogValue(ini, QStringLiteral("Main"), folderName), v1, v2);
+  const TIniFile ini(catalog);
+  WriteAlbum(Unquoted(ini.ReadString(QStringLiteral("Main"), folderName, QString())), v1, v2);
 
+  const TSection& folder = Section(catalog, folderName);
   const QString fileName = AsciiUpper(FileNameOf(songPath));
   QString taken;
-  for (const QString& key : ini.ReadSection(folderName)) {
-    if (!key.startsWith(QLatin1String("SndFile"), Qt::CaseSensitive)) continue;
-    const QString value = AsciiUpper(CatalogValue(ini, folderName, key));
+  for (const auto& [key, value] : folder) {
     qsizetype at = value.indexOf(fileName);
     if (at >= 0 && at + fileName.size() == value.size()) {
       taken = key;
@@ -66,6 +81,7 @@ HRESULT TLBExtracterType3Impl::AnswerSong(const QString& songPath, LBSongTagID3v
   while (number.size() > 1 && number.startsWith(QLatin1Char('0'))) number.remove(0, 1);
   if (number.isEmpty()) number = QStringLiteral("0");
 
-  WriteTitle(CatalogValue(ini, folderName, QStringLiteral("Sound") + number), v1, v2);
+  WriteTitle(Unquoted(ini.ReadString(folderName, QStringLiteral("Sound") + number, QString())), v1,
+             v2);
   return S_OK;
 }

@@ -49,7 +49,7 @@ namespace {
 
 constexpr char kCaption[] = "LBTools";
 const QString kOpenListTitle = "Открытие листа...";
-const QString kOpenListFilter = "Листы Winamp'а (*.m3u *.m3u8)|*.m3u;*.m3u8|Все файлы (*.*)|*.*";
+const QString kListFilter = "Листы M3U (*.m3u; *.m3u8)|*.m3u;*.m3u8|Все файлы (*.*)|*.*";
 
 int Ask(const QString& text, unsigned flags) {
   return UiServices::Instance().MessageBox(text, kCaption, flags);
@@ -208,8 +208,8 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
     proposed = folder + '/' + QFileInfo(proposed).fileName();
   }
-  QString name = UiServices::Instance().GetSaveFileName(
-      "Сохранить play-лист...", proposed, "Winamp lists (*.m3u)|*.m3u|All files(*.*)|*.*");
+  QString name =
+      UiServices::Instance().GetSaveFileName("Сохранить play-лист...", proposed, kListFilter);
   if (name.isEmpty()) return false;
   if (QFileInfo(name).suffix().isEmpty()) name += ".m3u";
   // Refused before the old list is given up: a music, data or binary file stays whole.
@@ -364,7 +364,7 @@ QString TMainForm::AskListToOpen() {
 QStringList TMainForm::AskListsToOpen() {
   QStringList paths;
   for (const QString& name :
-       UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kOpenListFilter))
+       UiServices::Instance().GetOpenFileNames(kOpenListTitle, QString(), kListFilter))
     if (QFileInfo(name).isFile()) paths << QFileInfo(name).absoluteFilePath();
   return paths;
 }

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 #include <QWheelEvent>
@@ -81,14 +82,13 @@ void TMainForm::ConnectPlayer() {
   m_PlayerBinding = std::make_unique<TAudaciousBinding>();
   m_Winamp = std::make_unique<TPlayerControl>(m_Ini, *m_PlayerBinding);
 
-  auto onChild = [this](void (TPlayerControl::*fn)(IDocumentWindow*, bool), bool bSelected) {
-    return [this, fn, bSelected] {
-      if (TMDIChild* child = ActiveChild()) ((*m_Winamp).*fn)(child, bSelected);
+  auto play = [this](bool bSelected) {
+    return [this, bSelected] {
+      if (TMDIChild* child = ActiveChild()) m_Winamp->Play(child, bSelected);
     };
   };
-  connect(Act("WinampPlay"), &QAction::triggered, this, onChild(&TPlayerControl::Play, false));
-  connect(Act("WinampPlaySelected"), &QAction::triggered, this,
-          onChild(&TPlayerControl::Play, true));
+  connect(Act("WinampPlay"), &QAction::triggered, this, play(false));
+  connect(Act("WinampPlaySelected"), &QAction::triggered, this, play(true));
   connect(Act("WinampPlayWithReload"), &QAction::triggered, this, [this] {
     if (TMDIChild* child = ActiveChild()) {
       child->SetChangedSinceSent(true);
@@ -126,6 +126,12 @@ void TMainForm::ConnectPlayer() {
 void TMainForm::PlayerTimer() {
   if (!m_Winamp->IsEnabled()) return;
   m_Winamp->Poll();
+  // The bar shows the player's own volume once the player is reached (it is not sent
+  // back).
+  if (const int volume = m_Winamp->TakePlayerVolume(); volume >= 0) {
+    const QSignalBlocker quiet(m_VolumeBar);
+    m_VolumeBar->setValue(volume);
+  }
   // While the user moves the bar the text follows the bar; else the player's time.
   if (m_bPositionDragging) {
     m_StatusTime->setText(m_Winamp->FormatTime(m_PositionBar->value()));
@@ -151,9 +157,7 @@ void TMainForm::PlayerStopFollowing(IDocumentWindow* window) {
 }
 
 int TMainForm::PlayerPlayingRow(IDocumentWindow* window) {
-  if (!m_Winamp) return -1;
-  const int row = m_Winamp->CurrentIndex();
-  return m_Winamp->PlayingImage(window, row) == TPlayerControl::kPlayingImage ? row : -1;
+  return m_Winamp ? m_Winamp->PlayingRow(window) : -1;
 }
 
 void TMainForm::PlayerPlayFrom(IDocumentWindow*, int) {

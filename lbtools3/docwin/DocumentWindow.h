@@ -93,9 +93,7 @@ class TMDIChild : public QWidget,
   void RedrawRow(int row) override { ListView2->UpdateItems(row, row); }
   void StopSync() override { m_pSyncThread.reset(); }
   void RedrawRows(int first, int last) override { ListView2->UpdateItems(first, last); }
-  void DeselectRow(int row) override {
-    ListView2->SetState(row, TSLLBListView::isSelected, false);
-  }
+  void DeselectRow(int row) override { ListView2->SetState(row, TSLLBListView::isSelected, false); }
 
   // ---- IWorkerDocumentWindow (main thread) ----
   int SelectedIndex() override { return ListView2->GetSelected(); }

@@ -68,18 +68,49 @@ bool TAudaciousBinding::Start(const QString& executable) {
   m_HungOwner.clear();
   QDeadlineTimer until(kStartDeadlineMs);
   while (!until.hasExpired()) {
-    if (Answers()) {
-      // A restarted player brings back its old list: the control fills it anew.
-      Call("Clear");
-      return true;
-    }
+    if (Answers()) return true;
     WaitResponsive(50);
   }
   return false;
 }
 
+bool TAudaciousBinding::OwnListActive() {
+  return IsRunning() && Call("GetActivePlaylistName").toString() == kPlaylistTitle;
+}
+
+bool TAudaciousBinding::ActivateOwnList() {
+  if (OwnListActive()) return true;
+  const QVariant active = Call("GetActivePlaylist");
+  if (!active.isValid()) return false;
+  // The list is looked for by its title where it was last seen, then everywhere.
+  const int count = Call("NumberOfPlaylists").toInt();
+  QList<int> order;
+  if (m_OwnIndex >= 0 && m_OwnIndex < count) order << m_OwnIndex;
+  for (int n = 0; n < count; ++n)
+    if (n != m_OwnIndex) order << n;
+  for (int n : order) {
+    if (n == active.toInt()) continue;
+    Call("SetActivePlaylist", {n});
+    if (OwnListActive()) {
+      m_OwnIndex = n;
+      return true;
+    }
+  }
+  // None yet: a new list (the player places it after the active one).
+  Call("SetActivePlaylist", {active.toInt()});
+  if (!Call("NewPlaylist").isValid()) return false;
+  Call("SetActivePlaylistName", {QString(kPlaylistTitle)});
+  if (!OwnListActive()) return false;
+  m_OwnIndex = Call("GetActivePlaylist").toInt();
+  return true;
+}
+
+void TAudaciousBinding::OnOwnList(const QString& method) {
+  if (ActivateOwnList()) Call(method);
+}
+
 bool TAudaciousBinding::LoadListFile(const QString& path, int entries) {
-  if (!Call("Clear").isValid()) return false;
+  if (!ActivateOwnList() || !Call("Clear").isValid()) return false;
   const QStringList urls{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)};
   if (!Call("AddList", {urls}).isValid()) return false;
   // The player reads the list in the background.
@@ -92,11 +123,15 @@ bool TAudaciousBinding::LoadListFile(const QString& path, int entries) {
 }
 
 int TAudaciousBinding::Length() {
+  if (!OwnListActive()) return 0;
   QVariant v = Call("Length");
   return v.isValid() ? v.toInt() : 0;
 }
 
 int TAudaciousBinding::Position() {
+  // While the user shows another list in the player, the program's position is not
+  // known (and the user's choice is left alone).
+  if (!OwnListActive()) return -1;
   QVariant v = Call("Position");
   if (!v.isValid()) return -1;
   const uint position = v.toUInt();
@@ -105,7 +140,8 @@ int TAudaciousBinding::Position() {
 
 void TAudaciousBinding::Jump(int index) {
   // An index past the end would stop playback and leave no position.
-  if (index >= 0 && index < Length()) Call("Jump", {QVariant::fromValue(uint(index))});
+  if (ActivateOwnList() && index >= 0 && index < Length())
+    Call("Jump", {QVariant::fromValue(uint(index))});
 }
 
 int TAudaciousBinding::SongLength() {
@@ -122,6 +158,13 @@ int TAudaciousBinding::Time() {
 
 void TAudaciousBinding::Seek(int milliseconds) {
   Call("Seek", {QVariant::fromValue(uint(std::max(0, milliseconds)))});
+}
+
+int TAudaciousBinding::Volume() {
+  // Left and right 0..100; the left one stands for both.
+  QVariant v = Call("Volume");
+  if (!v.isValid()) return -1;
+  return static_cast<int>(std::lround(std::clamp(v.toInt(), 0, 100) * 255.0 / 100.0));
 }
 
 void TAudaciousBinding::SetVolume(int volume) {

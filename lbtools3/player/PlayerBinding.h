@@ -14,23 +14,26 @@ class IPlayerBinding {
   // Starts the executable and waits, within a few seconds, until the player answers.
   virtual bool Start(const QString& executable) = 0;
 
-  // Clears the play list, then adds the entries of the list file; waits until the
+  // The play list is the program's own: the player's other play lists are never
+  // changed. Clears it, then adds the entries of the list file; waits until the
   // player holds `entries` entries (or a short deadline passes).
   virtual bool LoadListFile(const QString& path, int entries) = 0;
-  // Number of play-list entries.
+  // Number of entries of the program's play list.
   virtual int Length() = 0;
-  // Play-list position, 0-based; -1 when there is none.
+  // Position in the program's play list, 0-based; -1 when there is none.
   virtual int Position() = 0;
-  // Sets the play-list position; an index outside the list is ignored.
+  // Sets the position in the program's play list; an index outside it is ignored.
   virtual void Jump(int index) = 0;
   // Length of the current song in seconds, -1 when there is none.
   virtual int SongLength() = 0;
   // Play position in milliseconds.
   virtual int Time() = 0;
   virtual void Seek(int milliseconds) = 0;
-  // Volume 0..255.
+  // Volume 0..255; -1 when the player does not tell.
+  virtual int Volume() = 0;
   virtual void SetVolume(int volume) = 0;
 
+  // Plays the program's play list from its position.
   virtual void Play() = 0;
   virtual void Pause() = 0;
   virtual void Stop() = 0;

@@ -13,21 +13,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
-
-namespace {
-
-int CountListEntries(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return 0;
-  int entries = 0;
-  while (!file.atEnd()) {
-    const QByteArray line = file.readLine().trimmed();
-    if (!line.isEmpty() && !line.startsWith('#')) ++entries;
-  }
-  return entries;
-}
-
-}  // namespace
+#include <utility>
 
 TPlayerControl::TPlayerControl(TIniFile& iniFile, IPlayerBinding& binding)
     : ini(iniFile), m_Binding(binding) {}
@@ -45,8 +31,17 @@ void TPlayerControl::Init() {
 bool TPlayerControl::FindWinamp(bool bStart) {
   bFound = m_Binding.IsRunning();
   if (!bFound && bStart) bFound = m_Binding.Start(ini.ReadString("Edit", "Winamp_path", ""));
-  if (bFound) songLength = m_Binding.SongLength();
+  if (bFound) Reached();
   return bFound;
+}
+
+void TPlayerControl::Reached() {
+  songLength = m_Binding.SongLength();
+  m_PlayerVolume = m_Binding.Volume();
+}
+
+int TPlayerControl::TakePlayerVolume() {
+  return std::exchange(m_PlayerVolume, -1);
 }
 
 void TPlayerControl::ForgetPlayer() {
@@ -90,6 +85,22 @@ bool TPlayerControl::SendListFile(const QString& path, int entries) {
   return m_Binding.LoadListFile(path, entries);
 }
 
+bool TPlayerControl::SendPaths(const QStringList& paths) {
+  const QString path = NewTempListPath();
+  if (path.isEmpty()) return false;
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  QByteArray text;
+  for (const QString& p : paths) text += p.toUtf8() + "\r\n";
+  if (file.write(text) != text.size() || !file.commit()) return false;
+
+  tempListPath = path;
+  tempListTicks = 0;
+  if (!SendListFile(path, paths.size())) return false;
+  m_SentPaths = paths;
+  return true;
+}
+
 bool TPlayerControl::SendDocument(IDocumentWindow* window, bool bSelectedOnly, int& index,
                                   bool& bMissing) {
   bMissing = false;
@@ -102,8 +113,6 @@ bool TPlayerControl::SendDocument(IDocumentWindow* window, bool bSelectedOnly, i
   if (!bSelectedOnly && !window->ChangedSinceSent() && bFast) return true;
 
   if (playingWindow) playingWindow->SetChangedSinceSent(true);
-  const QString path = NewTempListPath();
-  if (path.isEmpty()) return false;
   QStringList paths;
   {
     TSlDocument& document = window->Document();
@@ -128,43 +137,39 @@ bool TPlayerControl::SendDocument(IDocumentWindow* window, bool bSelectedOnly, i
       paths << full;
     }
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  QByteArray text;
-  for (const QString& p : paths) text += p.toUtf8() + "\r\n";
-  if (file.write(text) != text.size() || !file.commit()) return false;
-
-  tempListPath = path;
-  tempListTicks = 0;
-  if (!SendListFile(path, paths.size())) return false;
+  if (!SendPaths(paths)) return false;
   playingWindow = window;
-  window->SetChangedSinceSent(bSelectedOnly);
+  // A partial list (the selection, or songs cut out) leaves the window marked as
+  // changed: its rows are not the player's entries, so the next Play sends it again.
+  window->SetChangedSinceSent(bSelectedOnly || bMissing);
   return true;
 }
 
-void TPlayerControl::Play(IDocumentWindow* window, bool bSelectedOnly) {
-  if (!enabled || !window) return;
+TPlayerControl::TPlayResult TPlayerControl::Play(IDocumentWindow* window, bool bSelectedOnly) {
+  if (!enabled || !window) return prNothing;
   const std::vector<int> selected = window->SelectedRows();
-  if (selected.empty()) return;
+  if (selected.empty()) return prNothing;
   int index = selected.front();
   {
     TSlDocument& document = window->Document();
     std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-    if (index >= document.m_Songs.size()) return;
+    if (index >= document.m_Songs.size()) return prNothing;
     const TSlSong& song = document.m_Songs[index];
     std::lock_guard<std::recursive_mutex> songLock(song.cs);
     if (!QFileInfo::exists(song.GetPath(true))) {
       UiServices::Instance().MessageBox(kSongNotFound, UiServices::kCaption, MB_ICONEXCLAMATION);
-      return;
+      return prSongMissing;
     }
   }
   TBusyCursor busy;
   bool bMissing = false;
-  if (!SendDocument(window, bSelectedOnly, index, bMissing)) return;
+  if (!SendDocument(window, bSelectedOnly, index, bMissing)) return prNoPlayer;
   m_Binding.Jump(bSelectedOnly ? 0 : index);
   m_Binding.Play();
   tracking = !bMissing && !bSelectedOnly;
   currentIndex = -1;
+  m_PlayingRow = -1;
+  return prPlaying;
 }
 
 void TPlayerControl::PlayListFile(const QString& path) {
@@ -175,8 +180,15 @@ void TPlayerControl::PlayListFile(const QString& path) {
   } else {
     ListChanged(nullptr);
   }
+  // The songs as the program resolves them: a list in the legacy code page or with
+  // Windows paths means nothing to the player as it stands.
+  TSlDocument document;
+  document.SetFileName(path);
+  if (!document.Load(false)) return;
+  QStringList paths;
+  for (int n = 0; n < document.m_Songs.size(); ++n) paths << document.m_Songs[n].GetPath(true);
   if (playingWindow) playingWindow->SetChangedSinceSent(true);
-  if (!SendListFile(path, CountListEntries(path))) return;
+  if (!SendPaths(paths)) return;
   m_Binding.Jump(0);
   m_Binding.Play();
 }
@@ -191,22 +203,49 @@ void TPlayerControl::Stop() {
   ListChanged(nullptr);
 }
 
+int TPlayerControl::EntryOfRow(int row) const {
+  if (!playingWindow || row < 0) return -1;
+  TSlDocument& document = playingWindow->Document();
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  if (row >= document.m_Songs.size()) return -1;
+  // A song listed twice: the k-th row with the path is the k-th entry with it.
+  const QString path = document.m_Songs[row].GetPath(true);
+  int occurrence = 0;
+  for (int n = 0; n < row; ++n)
+    if (document.m_Songs[n].GetPath(true) == path) ++occurrence;
+  for (int entry = 0; entry < m_SentPaths.size(); ++entry)
+    if (m_SentPaths[entry] == path && occurrence-- == 0) return entry;
+  return -1;
+}
+
 void TPlayerControl::Previous() {
   if (!enabled || !bFound) return;
-  m_Binding.Previous();
-  if (tracking && playingWindow && currentIndex - 1 >= 0)
-    playingWindow->EnsureRowVisible(currentIndex - 1);
+  FollowPlayingRow();
+  // While the rows are followed, the row before the playing one plays (the rows may
+  // have been sorted since the list was sent).
+  const int entry = tracking && m_PlayingRow > 0 ? EntryOfRow(m_PlayingRow - 1) : -1;
+  if (entry >= 0) {
+    m_Binding.Jump(entry);
+    playingWindow->EnsureRowVisible(m_PlayingRow - 1);
+  } else {
+    m_Binding.Previous();
+  }
 }
 
 void TPlayerControl::Next() {
   if (!enabled || !bFound) return;
-  m_Binding.Next();
-  if (tracking && playingWindow && currentIndex + 1 < playingWindow->Document().m_Songs.size())
-    playingWindow->EnsureRowVisible(currentIndex + 1);
+  FollowPlayingRow();
+  const int entry = tracking && m_PlayingRow >= 0 ? EntryOfRow(m_PlayingRow + 1) : -1;
+  if (entry >= 0) {
+    m_Binding.Jump(entry);
+    playingWindow->EnsureRowVisible(m_PlayingRow + 1);
+  } else {
+    m_Binding.Next();
+  }
 }
 
 void TPlayerControl::Show() {
-  if (!bFound && !FindWinamp(false)) return;
+  if (!bFound && (!enabled || !FindWinamp(false))) return;
   m_Binding.Show();
 }
 
@@ -220,7 +259,9 @@ void TPlayerControl::SetPosition(int percent) {
 
 void TPlayerControl::Poll() {
   if (!tempListPath.isEmpty() && ++tempListTicks >= 4) RemoveTempList();
-  if (!bFound) return;
+  // A player started after the program (or restarted) is found by the polls, so its
+  // commands work before the first Play.
+  if (!bFound && (!enabled || !FindWinamp(false))) return;
   if (!m_Binding.IsRunning()) {
     ListChanged(nullptr);
     if (playingWindow) playingWindow->SetChangedSinceSent(true);
@@ -228,15 +269,8 @@ void TPlayerControl::Poll() {
     return;
   }
   if (tracking) {
-    const int position = m_Binding.Position();
-    if (position != currentIndex) {
-      const int old = currentIndex;
-      currentIndex = position;
-      if (playingWindow) {
-        if (position >= 0) playingWindow->RedrawRow(position);
-        if (old >= 0) playingWindow->RedrawRow(old);
-      }
-    }
+    currentIndex = m_Binding.Position();
+    FollowPlayingRow();
   }
   songLength = m_Binding.SongLength();
   const int milliseconds = m_Binding.Time();
@@ -259,10 +293,40 @@ QString TPlayerControl::FormatPlayTime() const {
   return FormatSeconds(songLength >= 0 ? std::min(m_PlayMilliseconds / 1000, songLength) : 0);
 }
 
+void TPlayerControl::FollowPlayingRow() {
+  const int old = m_PlayingRow;
+  int row = -1;
+  if (tracking && playingWindow && currentIndex >= 0 && currentIndex < m_SentPaths.size()) {
+    TSlDocument& document = playingWindow->Document();
+    std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+    const QString& path = m_SentPaths[currentIndex];
+    if (old >= 0 && old < document.m_Songs.size() && document.m_Songs[old].GetPath(true) == path) {
+      row = old;
+    } else {
+      // The k-th entry with the path is shown by the k-th row with it.
+      int occurrence = 0;
+      for (int entry = 0; entry < currentIndex; ++entry)
+        if (m_SentPaths[entry] == path) ++occurrence;
+      for (int n = 0; n < document.m_Songs.size(); ++n) {
+        if (document.m_Songs[n].GetPath(true) != path) continue;
+        row = n;
+        if (occurrence-- == 0) break;
+      }
+    }
+  }
+  if (row == old) return;
+  m_PlayingRow = row;
+  if (playingWindow) {
+    if (row >= 0) playingWindow->RedrawRow(row);
+    if (old >= 0) playingWindow->RedrawRow(old);
+  }
+}
+
 void TPlayerControl::ListChanged(IDocumentWindow* window) {
   if (!tracking || (window && window != playingWindow)) return;
-  const int old = currentIndex;
+  const int old = m_PlayingRow;
   currentIndex = -1;
+  m_PlayingRow = -1;
   tracking = false;
   // The row loses its playing mark.
   if (old >= 0 && playingWindow) playingWindow->RedrawRow(old);
@@ -276,7 +340,8 @@ void TPlayerControl::WindowClosing(IDocumentWindow* window) {
 }
 
 bool TPlayerControl::CheckDeletion(IDocumentWindow* window, int row) {
-  if (currentIndex >= 0) savedIndex = currentIndex;
+  FollowPlayingRow();
+  if (m_PlayingRow >= 0) savedIndex = m_PlayingRow;
   ListChanged(window);
   if (window == playingWindow && row == savedIndex) {
     if (bFound) m_Binding.Stop();
@@ -291,5 +356,9 @@ void TPlayerControl::RowRemoved(int row) {
 }
 
 int TPlayerControl::PlayingImage(IDocumentWindow* window, int row) const {
-  return tracking && window == playingWindow && row == currentIndex ? kPlayingImage : -1;
+  return row >= 0 && row == PlayingRow(window) ? kPlayingImage : -1;
+}
+
+int TPlayerControl::PlayingRow(IDocumentWindow* window) const {
+  return tracking && window && window == playingWindow ? m_PlayingRow : -1;
 }

@@ -8,6 +8,7 @@
 #include "PlayerBinding.h"
 
 #include <QString>
+#include <QStringList>
 
 class IDocumentWindow;
 class TIniFile;
@@ -24,11 +25,17 @@ class TPlayerControl {
   bool IsEnabled() const { return enabled; }
   // A player was found and was still there at the last poll.
   bool IsFound() const { return bFound; }
+  // The player's volume (0..255) read when the player was reached, once; -1 when there
+  // is none to take.
+  int TakePlayerVolume();
 
+  enum TPlayResult { prPlaying, prNothing, prSongMissing, prNoPlayer };
   // Plays the window's list from its first selected song (all songs, or only the
-  // selected ones).
-  void Play(IDocumentWindow* window, bool bSelectedOnly);
-  // Hands a list file to the player as it is and plays it.
+  // selected ones). prNothing: the control is off or nothing is selected; prNoPlayer:
+  // no player could be reached or the list could not be handed over.
+  TPlayResult Play(IDocumentWindow* window, bool bSelectedOnly);
+  // Plays a list file: its songs as the program reads them (any code page, Windows
+  // paths), handed over as a temporary list like a window's.
   void PlayListFile(const QString& path);
   void Pause();
   void Stop();
@@ -39,8 +46,8 @@ class TPlayerControl {
   void SetVolume(int volume);
   void SetPosition(int percent);
 
-  // Every 200 ms: removes the sent list file, notices a player gone, follows the
-  // playing row and reads the play position.
+  // Every 200 ms: removes the sent list file, notices a player started or gone,
+  // follows the playing row and reads the play position.
   void Poll();
   // "1.05 / 3.40": the play time at percent of the current song and its length.
   QString FormatTime(int percent) const;
@@ -59,6 +66,9 @@ class TPlayerControl {
   void ForgetSavedRow() { savedIndex = -1; }
   // kPlayingImage for the row being played, else -1.
   int PlayingImage(IDocumentWindow* window, int row) const;
+  // The window's row whose song plays (the rows may have moved since the list was
+  // sent: the song is found by its path), -1 when none.
+  int PlayingRow(IDocumentWindow* window) const;
 
   int PositionPercent() const { return positionPercent; }
   int SongLengthSeconds() const { return songLength; }
@@ -75,7 +85,14 @@ class TPlayerControl {
  private:
   bool FindWinamp(bool bStart);
   bool SendDocument(IDocumentWindow* window, bool bSelectedOnly, int& index, bool& bMissing);
+  bool SendPaths(const QStringList& paths);
   bool SendListFile(const QString& path, int entries);
+  void Reached();
+  // Finds the row of the entry that plays after the window's rows moved; redraws the
+  // rows that gain or lose the mark.
+  void FollowPlayingRow();
+  // The player's entry that holds the song of the row, -1 when none.
+  int EntryOfRow(int row) const;
   QString NewTempListPath();
   void RemoveTempList();
   void ForgetPlayer();
@@ -88,7 +105,10 @@ class TPlayerControl {
   int tempListTicks = 0;
   int positionPercent = 0;
   int m_PlayMilliseconds = 0;
-  int currentIndex = -1;
+  int currentIndex = -1;    // the player's list position at the last poll
+  int m_PlayingRow = -1;    // the row of playingWindow that shows that entry's song
+  QStringList m_SentPaths;  // the full path of each entry handed to the player
+  int m_PlayerVolume = -1;
   int savedIndex = -1;
   IDocumentWindow* playingWindow = nullptr;
   int songLength = 0;

@@ -109,13 +109,18 @@ TNewRecognizerDlg::TNewRecognizerDlg(TIniFile& ini, QWidget* parent) : QDialog(p
   connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TNewRecognizerDlg::ListView1Click);
 
   DirectoryEdit1->setText(lb::TRecognizer::LastDirectory(m_Ini));
-  // An extracter that cannot be loaded is named and left out; the others are offered.
+  // An extracter that cannot be loaded is left out and named, once a session (the
+  // dialog opens again and again); the others are offered.
+  static QStringList s_Reported;
   QStringList failures;
   m_Recognizer.LoadExtracters(lb::TRecognizer::CategoriesManager().Get(), &failures);
-  if (!failures.isEmpty())
-    UiServices::Instance().MessageBox(
-        "Не удалось загрузить источники распознавания (они пропущены):\n" + failures.join('\n'),
-        UiServices::kCaption, MB_OK | MB_ICONWARNING);
+  QStringList fresh;
+  for (const QString& failure : failures)
+    if (!s_Reported.contains(failure)) fresh << failure;
+  s_Reported << fresh;
+  if (!fresh.isEmpty())
+    UiServices::Instance().MessageBox(fresh.join('\n'), UiServices::kCaption,
+                                      MB_OK | MB_ICONWARNING);
   const auto& rows = m_Recognizer.Rows();
   for (size_t i = 0; i < rows.size(); ++i) {
     const lb::TExtracterHandle& h = rows[i].extracter;

@@ -332,21 +332,28 @@ bool TSettingsModel::ExtensionsValid(const QString& text) {
   return true;
 }
 
-QString TSettingsModel::Validate() const {
+QString TSettingsModel::Validate(TField* field) const {
   const TSettingsValues& v = m_Values;
-  if (!ExtensionsValid(v.extensions)) return QStringLiteral("Неправильно заданы расширения файлов");
+  auto fail = [field](TField which, const char* text) {
+    if (field) *field = which;
+    return QString::fromUtf8(text);
+  };
+  if (field) *field = sfNone;
+  if (!ExtensionsValid(v.extensions))
+    return fail(sfExtensions, "Неправильно заданы расширения файлов");
   if (v.winamp && !QFileInfo(v.winampPath).isFile())
-    return QStringLiteral("По указанному пути файл программы Audacious отсутствует");
+    return fail(sfPlayerPath, "По указанному пути файл программы Audacious отсутствует");
   if (v.editorPathUsed && !QFileInfo(v.editorPath).isFile())
-    return QStringLiteral("По указанному пути файл просмотрщика листов отсутствует");
+    return fail(sfEditorPath, "По указанному пути файл просмотрщика листов отсутствует");
   if (!ParseVelocity(v.velocity, nullptr))
-    return QStringLiteral(
-        "Замедление перемещения указателя проигрываемой песни должно быть не нулевым числом");
+    return fail(sfVelocity,
+                "Замедление перемещения указателя проигрываемой песни должно быть не нулевым "
+                "числом");
   if (!lb::TagCodePageExists(v.tagCodePage))
-    return QStringLiteral("Неизвестная кодовая страница тэгов");
+    return fail(sfTagCodePage, "Неизвестная кодовая страница тэгов");
   if (!DriveFoldersValid(v.drives))
-    return QStringLiteral(
-        "Неправильно заданы диски: нужна одна латинская буква и полный путь папки");
+    return fail(sfDrives,
+                "Неправильно заданы диски: нужна одна латинская буква и полный путь папки");
   return QString();
 }
 

@@ -187,8 +187,19 @@ class TSettingsModel {
   TSettingsValues& Values() { return m_Values; }
   const TSettingsValues& Values() const { return m_Values; }
 
-  // The checks of OK in order; the first failing message, or "" when all pass.
-  QString Validate() const;
+  // The field a failing check is about.
+  enum TField {
+    sfNone,
+    sfExtensions,
+    sfPlayerPath,
+    sfEditorPath,
+    sfVelocity,
+    sfTagCodePage,
+    sfDrives
+  };
+  // The checks of OK in order; the first failing message, or "" when all pass; field,
+  // when given, names the field it is about.
+  QString Validate(TField* field = nullptr) const;
   // Writes every key of the three pages (not the hot keys).
   void WritePages();
   // The whole OK after the dialog stored its shown slot: validates (the first failing

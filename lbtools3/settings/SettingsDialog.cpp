@@ -444,23 +444,25 @@ void TPropertiesForm::BtnDeactiveClick() {
 void TPropertiesForm::Button1Click() {
   CollectValues();
   StoreShownSlot();
-  const QString failure = m_Model.Validate();
+  TSettingsModel::TField failing = TSettingsModel::sfNone;
+  m_Model.Validate(&failing);
   if (m_Model.Accept(m_Effects)) {
     accept();
     return;
   }
-  ShowFailingField(failure);
+  ShowFailingField(failing);
 }
 
-void TPropertiesForm::ShowFailingField(const QString& failure) {
+void TPropertiesForm::ShowFailingField(TSettingsModel::TField failing) {
   // The field a check's message is about: its page comes to the front, the field gets
   // the focus with its text selected for retyping.
-  const std::pair<const char*, QLineEdit*> fields[] = {{"расширения файлов", Edit2},
-                                                       {"файл программы Winamp", Edit3},
-                                                       {"файл просмотрщика листов", EditorPath},
-                                                       {"Замедление перемещения", EditVelocity}};
-  for (const auto& [words, field] : fields) {
-    if (!failure.contains(QString::fromUtf8(words))) continue;
+  const std::pair<TSettingsModel::TField, QLineEdit*> fields[] = {
+      {TSettingsModel::sfExtensions, Edit2},
+      {TSettingsModel::sfPlayerPath, Edit3},
+      {TSettingsModel::sfEditorPath, EditorPath},
+      {TSettingsModel::sfVelocity, EditVelocity}};
+  for (const auto& [which, field] : fields) {
+    if (which != failing) continue;
     for (int page = 0; page < m_Pages->count(); ++page)
       if (m_Pages->widget(page)->isAncestorOf(field)) m_Pages->setCurrentIndex(page);
     field->setFocus(Qt::OtherFocusReason);

@@ -71,7 +71,7 @@ class TPropertiesForm : public QDialog {
   void StoreShownSlot();
   void RegisterShell(bool bRegister);
   // Brings the field that a failed check's message names into view and focus.
-  void ShowFailingField(const QString& failure);
+  void ShowFailingField(TSettingsModel::TField failing);
 
   TSettingsModel m_Model;
   ISettingsEffects* m_Effects;

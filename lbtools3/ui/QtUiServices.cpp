@@ -127,7 +127,10 @@ QString QtFilter(const QString& filter) {
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
     patterns.replace(';', ' ');
-    out << (parts[i].contains('(') ? parts[i] : parts[i] + " (" + patterns + ")");
+    // Qt takes the patterns from the name's parentheses, separated by blanks only.
+    QString name = parts[i];
+    name.replace("; ", " ").replace(';', ' ');
+    out << (name.contains('(') ? name : name + " (" + patterns + ")");
   }
   return out.join(";;");
 }

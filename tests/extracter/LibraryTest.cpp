@@ -283,4 +283,30 @@ TEST_F(ExtracterType3, MissingCatalogAfterRecognize) {
   EXPECT_EQ(Recognize(e.Get(), m_Root), S_FALSE);
 }
 
+// Catalogs are read once per recognition: another disc in the same folder is read
+// afresh after the next Recognize.
+TEST_F(ExtracterType2, AnotherDiscInTheSameFolderIsReadAfterRecognize) {
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  TRecords r;
+  ASSERT_EQ(r.Ask(e.Get(), Path("MUS&SONG/12/01.mp3")), S_OK);
+  Write("SETUP/Dir.WWW", Oem(QString("x\r\n").repeated(11) + "Другой диск\r\n"));
+  Write("MUS&SONG/12/zz12.WWW", Oem("Другая песня\r\n"));
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  ASSERT_EQ(r.Ask(e.Get(), Path("MUS&SONG/12/01.mp3")), S_OK);
+  EXPECT_EQ(r.Title2(), "Другая песня");
+  EXPECT_EQ(r.Album2(), "Другой диск");
+}
+
+TEST_F(ExtracterType3, AnotherDiscInTheSameFolderIsReadAfterRecognize) {
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  TRecords r;
+  ASSERT_EQ(r.Ask(e.Get(), Path("CD/TRACK03.MP3")), S_OK);
+  Write("Tracker.INI",
+        "[Main]\r\nCD=Другой диск\r\n[CD]\r\nSndFile3=Track03.mp3\r\nSound3=Другая\r\n");
+  ASSERT_EQ(Recognize(e.Get(), m_Root), S_OK);
+  ASSERT_EQ(r.Ask(e.Get(), Path("CD/TRACK03.MP3")), S_OK);
+  EXPECT_EQ(r.Title2(), "Другая");
+  EXPECT_EQ(r.Album2(), "Другой диск");
+}
+
 }  // namespace

@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QUrl>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -71,6 +72,10 @@ class AudaciousSession {
     qputenv("XDG_CONFIG_HOME", (m_Dir + "/config").toUtf8());
     qputenv("SDL_AUDIODRIVER", "dummy");
     if (!bPlayer) return {};
+    return StartPlayer();
+  }
+
+  QString StartPlayer() {
     m_Player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_Player.setStandardOutputFile(QProcess::nullDevice());
     m_Player.start("audacious", {"-H"});
@@ -92,6 +97,15 @@ class AudaciousSession {
     QDBusMessage reply = bus.call(message, QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage) return {};
     return reply.arguments().isEmpty() ? QVariant(true) : reply.arguments().first();
+  }
+  // Title, position and entries of the player's play list n (made the active one).
+  QStringList Playlist(int n) {
+    Call("SetActivePlaylist", {n});
+    QStringList state{Call("GetActivePlaylistName").toString(),
+                      QString::number(Call("Position").toUInt())};
+    for (int k = 0; k < Call("Length").toInt(); ++k)
+      state << Call("SongFilename", {QVariant::fromValue(uint(k))}).toString();
+    return state;
   }
   QList<QVariant> CallAll(const QString& method) {
     return bus
@@ -192,6 +206,9 @@ TEST_F(PlayerTest, CutNonPresentLeavesMissingFilesOutAndStopsFollowingRows) {
   EXPECT_EQ(binding->Length(), 3);
   EXPECT_EQ(binding->Position(), 2);
   EXPECT_FALSE(control->Tracking());
+  // The rows are not the player's entries: the next Play sends the list again, even
+  // with FastPlay.
+  EXPECT_TRUE(window.ChangedSinceSent());
 }
 
 TEST_F(PlayerTest, FastPlayResendsOnlyAChangedListAndTheSelectionAlways) {
@@ -258,6 +275,13 @@ TEST_F(PlayerTest, PositionTextPositionBarAndVolume) {
   EXPECT_EQ(control->PositionPercent(), 29);
   EXPECT_EQ(control->FormatTime(50), "1.50 / 3.40");
 
+  // A control that reaches the player takes its volume over once.
+  session.Call("SetVolume", {40, 40});
+  TPlayerControl other(ini, *binding);
+  other.Init();
+  EXPECT_EQ(other.TakePlayerVolume(), 102);
+  EXPECT_EQ(other.TakePlayerVolume(), -1);
+
   control->SetVolume(255);
   EXPECT_EQ(session.CallAll("Volume"), (QList<QVariant>{100, 100}));
   control->SetVolume(0);
@@ -303,6 +327,12 @@ TEST_F(PlayerTest, CommandLineHandsTheListOverAndReportsThePosition) {
   EXPECT_EQ(lbtest::RunCli({"play", dir + "/list.m3u", "--selected", "2,4"}, options).code, 0);
   EXPECT_EQ(binding->Length(), 2);
   EXPECT_EQ(lbtest::RunCli({"play", dir + "/list.m3u", "--from", "5"}, options).code, 1);
+  // A missing song is said once, not followed by a player failure.
+  QFile::remove(window.m_Document.m_Songs[0].GetPath(true));
+  const lbtest::CliRun missing = lbtest::RunCli({"play", dir + "/list.m3u"}, options);
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_TRUE(missing.err.contains(TPlayerControl::kSongNotFound)) << missing.err.toStdString();
+  EXPECT_FALSE(missing.err.contains("Audacious")) << missing.err.toStdString();
 }
 
 class PlayerStartTest : public PlayerTest {
@@ -324,6 +354,14 @@ TEST_F(PlayerStartTest, PlayStartsTheConfiguredPlayerWhenNoneRuns) {
   EXPECT_EQ(binding->Position(), 1);
 }
 
+TEST_F(PlayerStartTest, APlayerStartedLaterIsFoundByThePolls) {
+  control->Poll();
+  EXPECT_FALSE(control->IsFound());
+  ASSERT_EQ(session.StartPlayer(), QString());
+  control->Poll();
+  EXPECT_TRUE(control->IsFound());
+}
+
 TEST_F(PlayerStartTest, AControlThatIsOffDoesNothing) {
   ini.WriteBool("Edit", "Winamp", false);
   ini.WriteString("Edit", "Winamp_path", QStandardPaths::findExecutable("audacious"));
@@ -335,6 +373,72 @@ TEST_F(PlayerStartTest, AControlThatIsOffDoesNothing) {
   EXPECT_FALSE(control->IsFound());
   EXPECT_FALSE(binding->IsRunning());
   EXPECT_EQ(control->PlayingWindow(), nullptr);
+}
+
+TEST_F(PlayerTest, TheUsersPlaylistIsLeftAsItWas) {
+  QStringList urls;
+  for (int n = 0; n < 4; ++n)
+    urls << QUrl::fromLocalFile(MakeWav(QString("%1/user%2.wav").arg(dir).arg(n), 3)).toString();
+  session.Call("AddList", {urls});
+  ASSERT_TRUE(WaitFor([&] { return session.Call("Length").toInt() == 4; }));
+  session.Call("Jump", {QVariant::fromValue(uint(1))});
+  const QStringList before = session.Playlist(0);
+
+  FillList(3, 60);
+  PlayRow(0);
+  ASSERT_TRUE(WaitFor([&] { return Playing(); }));
+  control->Poll();
+  control->Next();
+  control->Stop();
+  EXPECT_EQ(session.Call("NumberOfPlaylists").toInt(), 2);
+  EXPECT_EQ(session.Playlist(1).mid(0, 2), (QStringList{TAudaciousBinding::kPlaylistTitle, "1"}));
+  EXPECT_EQ(session.Playlist(0), before);
+
+  // The next Play finds the program's list again by its title.
+  PlayRow(2);
+  EXPECT_EQ(session.Call("NumberOfPlaylists").toInt(), 2);
+  EXPECT_EQ(session.Playlist(0), before);
+}
+
+TEST_F(PlayerTest, TheMarkStaysOnThePlayingSongWhenRowsMoveOrGo) {
+  FillList(4, 60);
+  PlayRow(1);
+  control->Poll();
+  ASSERT_EQ(control->PlayingRow(&window), 1);
+  // Sorted backwards: song1 is row 2.
+  TSlDocument& document = window.m_Document;
+  document.ArrangeSongs({0, 1, 2, 3},
+                        [](const std::vector<const TSlSong*>&, std::vector<int>& order) {
+                          std::reverse(order.begin(), order.end());
+                        });
+  control->Poll();
+  EXPECT_EQ(control->PlayingRow(&window), 2);
+  EXPECT_EQ(control->PlayingImage(&window, 1), -1);
+  // Next plays the next row (song0), not the player's next entry.
+  control->Next();
+  EXPECT_EQ(binding->Position(), 0);
+  control->Poll();
+  EXPECT_EQ(control->PlayingRow(&window), 3);
+  // Rows above it go (deleted from another window).
+  document.RemoveRange(0, 2);
+  control->Poll();
+  EXPECT_EQ(control->PlayingRow(&window), 1);
+  control->Previous();
+  EXPECT_EQ(binding->Position(), 1);
+}
+
+TEST_F(PlayerTest, AListFileIsPlayedAsTheProgramReadsIt) {
+  // A Windows list: Windows-1251 text, backslashes, a relative path.
+  MakeWav(dir + "/sub/Песня.wav", 3);
+  MakeWav(dir + "/b.wav", 3);
+  QByteArray list = "sub\\\xcf\xe5\xf1\xed\xff.wav\r\n" + dir.toUtf8() + "/b.wav\r\n";
+  lbtest::WriteFile(dir + "/win.m3u", list);
+  control->PlayListFile(dir + "/win.m3u");
+  ASSERT_EQ(binding->Length(), 2);
+  EXPECT_EQ(
+      QUrl(session.Call("SongFilename", {QVariant::fromValue(uint(0))}).toString()).toLocalFile(),
+      dir + "/sub/Песня.wav");
+  EXPECT_TRUE(WaitFor([&] { return Playing(); }));
 }
 
 }  // namespace

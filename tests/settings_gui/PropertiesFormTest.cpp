@@ -217,6 +217,8 @@ TEST_F(PropertiesFormTest, WinampBoxEnablesItsControlsAndLocatesThePlayer) {
   EXPECT_EQ(Find<QLineEdit>(form, "Edit3")->text(), "/chosen/player");  // kept
   ClickOk(form);
   EXPECT_EQ(ui.Texts(), QStringList{"По указанному пути файл программы Audacious отсутствует"});
+  // The path field is brought up, selected for retyping.
+  EXPECT_EQ(Find<QLineEdit>(form, "Edit3")->selectedText(), "/chosen/player");
 }
 
 TEST_F(PropertiesFormTest, BrowseButtonsFillTheirOwnFields) {
