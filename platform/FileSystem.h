@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QByteArray>
+#include <compare>
 #include <cstdint>
 #include <functional>
 
@@ -67,7 +68,7 @@ bool DirectoryExists(const QString& path);
 struct TFileId {
   uint64_t device = 0;
   uint64_t inode = 0;
-  bool operator==(const TFileId&) const = default;
+  auto operator<=>(const TFileId&) const = default;
 };
 // The identity of the file the path names; false when nothing is there.
 bool FileIdentity(const QString& path, TFileId* id);

@@ -48,8 +48,9 @@ void RemoveStalePartialFiles(const QString& folder) {
     cleaned.insert(folder);
   }
   static const QRegularExpression withPid(R"(^\..+\.(lbpart|lbtools)-(\d+)-[A-Za-z0-9]{6}$)");
-  static const QRegularExpression withoutPid(
-      R"(^(\..+\.lbpart-[A-Za-z0-9]{6}|.+\.(m3u8?|lbt)\.[A-Za-z0-9]{6})$)");
+  // Only the hidden copies of older versions: a visible name such as "Rock.m3u.backup"
+  // may be the user's own file and is never taken for a leftover.
+  static const QRegularExpression withoutPid(R"(^\..+\.lbpart-[A-Za-z0-9]{6}$)");
   DIR* dir = ::opendir(QFile::encodeName(folder).constData());
   if (!dir) return;
   const int dirFd = ::dirfd(dir);

@@ -18,11 +18,11 @@ int CreatePartialFile(const QString& folder, const QString& name, const char* ki
 
 // Removes the stale partial files of the folder (once per folder and process): those
 // of the kinds "lbpart" (a copy) and "lbtools" (a rewrite through a temporary file)
-// whose writer no longer runs and that nobody locks, and older leftovers without a
-// process id ("lbpart" copies, and the temporary files of saved lists and data files,
-// "LIST.m3u.XXXXXX", "LIST.lbt.XXXXXX") that nobody locks and nobody touched for an
-// hour. Other kinds (a backup that may be a song's only whole copy) stay, and so does
-// a file another running process may be writing.
+// whose writer no longer runs and that nobody locks, and hidden "lbpart" copies of
+// older versions without a process id that nobody locks and nobody touched for an
+// hour. Nothing else is touched: other kinds (a backup that may be a song's only whole
+// copy), visible names that merely look like a leftover ("Rock.m3u.backup" may be the
+// user's own), and a file another running process may be writing.
 void RemoveStalePartialFiles(const QString& folder);
 
 }  // namespace lb

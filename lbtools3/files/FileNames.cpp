@@ -225,7 +225,10 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
 namespace {
 // The last separator of a path: a slash, or a backslash of a path stored on Windows that
 // did not resolve to a folder of this system (an unmapped drive letter).
+// A path of this system begins with "/", and a backslash there is part of a name
+// ("AC\\DC - Back.mp3").
 qsizetype LastSeparator(const QString& path) {
+  if (path.startsWith(u'/')) return path.lastIndexOf(u'/');
   return qMax(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
 }
 }  // namespace

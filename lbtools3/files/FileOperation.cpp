@@ -59,13 +59,6 @@ void Message(const QString& text, unsigned flags) {
 
 }  // namespace
 
-bool GetFileId(const QString& path, TFileId* id) {
-  struct stat st;
-  if (::stat(Native(path).constData(), &st) != 0) return false;
-  *id = {st.st_dev, st.st_ino};
-  return true;
-}
-
 QString FreeNumberedName(const QString& path) {
   const QString folder = FileFolderPart(path), name = FileNamePart(path);
   const qsizetype dot = name.lastIndexOf(u'.');
@@ -215,7 +208,7 @@ bool TFileOperation::DeleteTarget(const QString& target) {
 
 bool TFileOperation::MustKeep(const QString& target) {
   TFileId id;
-  if (GetFileId(target, &id) && m_Produced.count(id)) return true;
+  if (FileIdentity(target, &id) && m_Produced.count(id)) return true;
   bool bListed = false;
   if (m_IsListed) UiServices::Instance().RunOnMainThread([&] { bListed = m_IsListed(target); });
   return bListed;
@@ -226,7 +219,7 @@ int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& targe
   for (;;) {
     if (Attempt(bMove, source, target)) {
       TFileId id;
-      if (GetFileId(target, &id)) m_Produced.insert(id);
+      if (FileIdentity(target, &id)) m_Produced.insert(id);
       return frDone;
     }
     TFileErrorInfo info{source, target, SystemErrorText(errno), errno == EEXIST};
@@ -272,7 +265,12 @@ int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& targe
           m_bOverwriteAll = true;
           [[fallthrough]];
         case fcOverwrite:
-          overwrite();
+          // A target that cannot be removed even now fails this file instead of
+          // being asked about again and again.
+          if (!overwrite()) {
+            ++m_nFailed;
+            return frSkipped;
+          }
           bAttempt = true;
           break;
         case fcSkipAllErrors:

@@ -4,6 +4,8 @@
 // run on a worker: every question goes to the main thread through the UiServices seam.
 #pragma once
 
+#include "platform/FileSystem.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -70,10 +72,6 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
 // copied safely and the source removed. false with errno set.
 bool MoveFileNoReplace(const QString& source, const QString& target,
                        const TWriteFunction& write = {});
-
-// A file's identity: device and inode (false when the path names nothing).
-using TFileId = std::pair<dev_t, ino_t>;
-bool GetFileId(const QString& path, TFileId* id);
 
 // The first "NAME (2).EXT", "NAME (3).EXT", ... beside path that names nothing.
 QString FreeNumberedName(const QString& path);

@@ -98,7 +98,7 @@ void TListedFiles::Add(const TSlDocument& document) {
   std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
   TFileId id;
   for (int n = 0; n < document.m_Songs.size(); ++n)
-    if (GetFileId(document.m_Songs[n].GetPath(true), &id)) m_Files.insert(id);
+    if (FileIdentity(document.m_Songs[n].GetPath(true), &id)) m_Files.insert(id);
 }
 
 bool TListedFiles::Names(const QString& path) {
@@ -117,7 +117,7 @@ bool TListedFiles::Names(const QString& path) {
     }
   }
   TFileId id;
-  return GetFileId(path, &id) && m_Files.count(id) != 0;
+  return FileIdentity(path, &id) && m_Files.count(id) != 0;
 }
 
 }  // namespace lb

@@ -42,8 +42,8 @@ QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vec
     if (BuildFileName(song, n, pieces, digits, bCorrect, &p.newName)) {
       target = FileFolderPart(source) + p.newName;
       TFileId own, other;
-      p.bConflict = target != source && GetFileId(target, &other) &&
-                    !(GetFileId(source, &own) && own == other);
+      p.bConflict = target != source && FileIdentity(target, &other) &&
+                    !(FileIdentity(source, &own) && own == other);
       ++uses[target];
     }
     preview << p;

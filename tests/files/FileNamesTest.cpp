@@ -89,4 +89,19 @@ TEST_F(FileNamesTest, TagVersionsTheMaskNeeds) {
   EXPECT_EQ(Name(song, "%7", 0, 1, false), "a_b");
 }
 
+// A backslash separates folders only in a path stored on Windows; in a path of this
+// system it is part of the name.
+TEST(FileNameParts, BackslashSeparatesOnlyInWindowsPaths) {
+  const std::pair<QString, QString> cases[] = {
+      {"/m/AC\\DC - Back.mp3", "AC\\DC - Back.mp3"},
+      {"/m/sub/a.mp3", "a.mp3"},
+      {"D:\\Music\\a.mp3", "a.mp3"},
+      {"sub\\a.mp3", "a.mp3"},
+  };
+  for (const auto& [path, name] : cases) {
+    EXPECT_EQ(FileNamePart(path), name) << path.toStdString();
+    EXPECT_EQ(FileFolderPart(path) + name, path) << path.toStdString();
+  }
+}
+
 }  // namespace
