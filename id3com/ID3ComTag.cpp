@@ -35,6 +35,7 @@
 #include <taglib/tfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tbytevectorstream.h>
+#include <taglib/unknownframe.h>
 #include <taglib/urllinkframe.h>
 
 #include <cerrno>
@@ -343,6 +344,40 @@ bool FoldedOnRead(const TagLib::ByteVector& id) {
   return id == "TDAT" || id == "TIME";
 }
 
+// The text of a frame TagLib keeps as raw bytes: an encoding byte, then the text.
+QString TextOfBody(const TagLib::ByteVector& body) {
+  if (body.isEmpty()) return QString();
+  const auto encoding = static_cast<TagLib::String::Type>(static_cast<unsigned char>(body[0]));
+  if (encoding > TagLib::String::UTF8) return QString();
+  QString text = FromTagLib(TagLib::String(body.mid(1), encoding), encoding);
+  while (text.endsWith(QChar(0))) text.chop(1);
+  return text;
+}
+
+// TagLib upgrades the frames of a v2.2 tag as it reads them, but keeps the date (TDA)
+// and the time (TIM) as frames it cannot write, turns the recording dates (TRD) into a
+// second time stamp that then takes the year's place, and the lyricist (TXT) into the
+// original lyricist. They become the frames that hold them from v2.3 on, with the
+// text as read. ids names the tag's frames in order, as they stand in the file.
+void UpgradeV22Frames(TagLib::ID3v2::Tag* tag, const QList<QByteArray>& ids) {
+  static const QMap<QByteArray, const char*> upgrades = {
+      {"TDA", "TDAT"}, {"TIM", "TIME"}, {"TRD", "TRDA"}, {"TXT", "TEXT"}};
+  std::vector<TagLib::ID3v2::Frame*> frames;
+  for (TagLib::ID3v2::Frame* f : tag->frameList()) frames.push_back(f);
+  if (frames.size() != static_cast<size_t>(ids.size())) return;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const char* upgraded = upgrades.value(ids[static_cast<qsizetype>(i)], nullptr);
+    if (!upgraded) continue;
+    QString text;
+    if (auto* t = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frames[i]))
+      text = FromTagLib(t->fieldList().toString("/"), t->textEncoding());
+    else if (auto* u = dynamic_cast<TagLib::ID3v2::UnknownFrame*>(frames[i]))
+      text = TextOfBody(u->data());
+    tag->removeFrame(frames[i], true);
+    if (!text.isEmpty()) AddText(tag, upgraded, text);
+  }
+}
+
 // Reads the tag at the head of the file; with facts, also what they ask for, through
 // the same open and fstat.
 HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr) {
@@ -377,6 +412,7 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     result->regionSize = size;
     result->version = header.major;
   }
+  bytes = id3::WithoutExtendedHeader(bytes);
   result->parsed = std::make_unique<TParsedTag>(bytes);
   if (bytes.isEmpty()) return S_OK;
   // TagLib stops at the first frame it cannot read and drops the rest; a walk of our
@@ -390,8 +426,10 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     for (const char* id : {"TDAT", "TIME"}) folded += bytes.contains(id) ? 1 : 0;
   if (walk.broken || (result->version > 2 && read < walk.frames - folded)) {
     result->damaged = true;
-    result->parsed = std::make_unique<TParsedTag>(id3::WalkFrames(bytes, true).rebuilt);
+    walk = id3::WalkFrames(bytes, true);
+    result->parsed = std::make_unique<TParsedTag>(walk.rebuilt);
   }
+  if (result->version == 2) UpgradeV22Frames(result->parsed->Tag(), walk.ids);
   return S_OK;
 }
 

@@ -15,6 +15,7 @@
 #include <QLibrary>
 
 #include <csignal>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -392,10 +393,9 @@ TEST_F(ID3ComTest, GenreTrackAndShortYearWrites) {
 TEST_F(ID3ComTest, Latin1TextIsReadInTheTagCodePage) {
   ASSERT_EQ(lb::CurrentTagCodePage(), 1251);
   const QByteArray cyrillic = lb::ToTagCodePage(QStringLiteral("Кино"));
-  QString path = MakeFile(
-      lbtest::Id3v2(3, {{"TIT2", QByteArray(1, '\0') + cyrillic},
-                        {"COMM", lbtest::CommentBody("rus", "", cyrillic)}}) +
-      lbtest::Mp3Audio());
+  QString path = MakeFile(lbtest::Id3v2(3, {{"TIT2", QByteArray(1, '\0') + cyrillic},
+                                            {"COMM", lbtest::CommentBody("rus", "", cyrillic)}}) +
+                          lbtest::Mp3Audio());
   ComPtr<IID3ComTag> tag = NewTag();
   ASSERT_EQ(Link(tag.Get(), path), S_OK);
   EXPECT_EQ(Get(tag.Get(), kProps[0]), "Кино");
@@ -440,8 +440,8 @@ TEST_F(ID3ComTest, GrowingTagKeepsHardLinksOwnerAndMode) {
 TEST_F(ID3ComTest, FullDiskDuringARewriteLeavesTheFileWhole) {
   for (bool linked : {false, true}) {
     SCOPED_TRACE(linked);
-    const QByteArray original = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) +
-                                lbtest::Mp3Audio(50);
+    const QByteArray original =
+        lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio(50);
     QString path = MakeFile(original);
     if (linked) {
       ASSERT_EQ(::link(QFile::encodeName(path).constData(),
@@ -469,8 +469,8 @@ TEST_F(ID3ComTest, FullDiskDuringARewriteLeavesTheFileWhole) {
 // Bytes after the last frame that are no frame (junk some taggers leave in the
 // padding) lose nothing: such a tag is rewritten as usual.
 TEST_F(ID3ComTest, JunkInThePaddingIsNoDamage) {
-  QByteArray tag = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")},
-                                     {"TPE1", lbtest::TextBody("Artist")}});
+  QByteArray tag =
+      lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Title")}, {"TPE1", lbtest::TextBody("Artist")}});
   tag.replace(tag.size() - 8, 8, "\xFFjunk\x01\x02\x03");
   QString path = MakeFile(tag + lbtest::Mp3Audio());
   ComPtr<IID3ComTag> t = NewTag();
@@ -479,6 +479,79 @@ TEST_F(ID3ComTest, JunkInThePaddingIsNoDamage) {
   Put(t.Get(), kProps[0], "New");
   EXPECT_EQ(t->SaveV2Tag(), S_OK);
   EXPECT_TRUE(lbtest::ReadFile(path).endsWith(lbtest::Mp3Audio()));
+}
+
+// Frames nested one in the next, each size readable only as a plain integer (its low
+// byte has the high bit set) and reaching the end of the tag: every frame but the
+// innermost swallows the next, the worst case for a walk that looks for the frame
+// after a broken one. 100,000 of them are read at once, the innermost frame found, and
+// the tag counts as damaged.
+TEST_F(ID3ComTest, NestedFrameSizesAreWalkedInLinearTime) {
+  constexpr int kFrames = 100000;
+  const QByteArray inner = lbtest::TextBody(QString(200, 'x'));  // 201 = 0xC9 bytes
+  std::vector<quint32> sizes(kFrames);
+  std::vector<int> filler(kFrames, 0);
+  sizes[kFrames - 1] = inner.size();
+  for (int k = kFrames - 2; k >= 0; --k) {
+    while (((sizes[k + 1] + 10 + filler[k]) & 0x80) == 0) ++filler[k];
+    sizes[k] = sizes[k + 1] + 10 + filler[k];
+  }
+  QByteArray body;
+  for (int k = 0; k < kFrames; ++k)
+    body += "TIT2" + lbtest::BigEndian(sizes[k], 4) + QByteArray(2, '\0') +
+            QByteArray(filler[k], '\x01');
+  body += inner + QByteArray(64, '\0');
+  const QByteArray tag = QByteArray("ID3\x04\x00\x00", 6) + lbtest::SyncSafe(body.size()) + body;
+  QString path = MakeFile(tag + lbtest::Mp3Audio());
+  ComPtr<IID3ComTag> t = NewTag();
+  // Processor time of this thread (the component runs on it), whatever else the
+  // machine is busy with.
+  auto cpuMs = [] {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+  };
+  const long long start = cpuMs();
+  ASSERT_EQ(Link(t.Get(), path), S_OK);
+  EXPECT_LT(cpuMs() - start, 1000);
+  EXPECT_TRUE(Get(t.Get(), kProps[0]) == QString(200, 'x'));
+  Put(t.Get(), kProps[0], "New");
+  EXPECT_EQ(t->SaveV2Tag(), ID3COM_E_DAMAGEDTAG);
+}
+
+// A frame whose size field is broken (cut short, too long, unreadable) stops TagLib;
+// every frame around it is still read, and the tag is never rewritten.
+TEST_F(ID3ComTest, FramesAroundABrokenSizeAreRead) {
+  const QByteArray sizes[] = {QByteArray("\x00\x00\x00\x02", 4), QByteArray("\x00\x00\x7F\x7F", 4),
+                              QByteArray("\xFF\xFF\xFF\xFF", 4), QByteArray(4, '\0')};
+  for (int version : {3, 4}) {
+    for (const QByteArray& size : sizes) {
+      SCOPED_TRACE(version * 100 + (&size - sizes));
+      QByteArray tag =
+          lbtest::Id3v2(version, {{"TIT2", lbtest::TextBody("Title")},
+                                  {"TPE1", lbtest::TextBody("Artist")},
+                                  {"TALB", lbtest::TextBody("Album")},
+                                  {"TENC", lbtest::TextBody("LAME 3.100 encoder settings", 3)},
+                                  {"TRCK", lbtest::TextBody("7")},
+                                  {version == 4 ? "TDRC" : "TYER", lbtest::TextBody("1999")},
+                                  {"TCON", lbtest::TextBody("(17)")},
+                                  {"COMM", lbtest::CommentBody("eng", "", "Comment")}});
+      const qsizetype at = tag.indexOf("TENC") + 4;
+      tag.replace(at, 4, size);
+      QString path = MakeFile(tag + lbtest::Mp3Audio());
+      ComPtr<IID3ComTag> t = NewTag();
+      ASSERT_EQ(Link(t.Get(), path), S_OK);
+      EXPECT_EQ(Get(t.Get(), kProps[0]), "Title");
+      EXPECT_EQ(Get(t.Get(), kProps[1]), "Artist");
+      EXPECT_EQ(Get(t.Get(), kProps[2]), "Album");
+      EXPECT_EQ(Get(t.Get(), kProps[3]), "1999");
+      EXPECT_EQ(Get(t.Get(), kProps[4]), "Comment");
+      EXPECT_EQ(Track(t.Get()), 7);
+      EXPECT_EQ(Genre(t.Get()), 17);
+      Put(t.Get(), kProps[0], "New");
+      EXPECT_EQ(t->SaveV2Tag(), ID3COM_E_DAMAGEDTAG);
+    }
+  }
 }
 
 }  // namespace
