@@ -23,6 +23,7 @@
 #include "TagFileWriter.h"
 #include "com/Server.h"
 #include "platform/CodePage.h"
+#include "platform/FileRewrite.h"
 #include "platform/Genres.h"
 
 #include <QFile>
@@ -385,7 +386,11 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     *facts = ID3ComFileFacts{};
     facts->size = -1;
   }
-  TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+  // A rewrite of the file that a crash cut short is undone first.
+  lb::RecoverInterruptedRewrite(path);
+  // Opening never waits (a FIFO named like a song is refused, not waited on).
+  TFileDescriptor fd(
+      ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st;
   if (fd.Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;

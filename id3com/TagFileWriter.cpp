@@ -1,12 +1,13 @@
 #include "TagFileWriter.h"
 
+#include "platform/FileRewrite.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,35 +35,6 @@ class TFd {
   int m_Fd;
 };
 
-bool WriteAt(int fd, const char* data, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= n;
-    offset += n;
-  }
-  return true;
-}
-
-// Copies count bytes between two files (or within one, when the ranges do not overlap
-// in the direction of the copy) a chunk at a time.
-bool CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
-  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-  while (count > 0) {
-    const int64_t want = std::min(count, kCopyChunk);
-    const ssize_t n = ::pread(from, buffer.get(), static_cast<size_t>(want), fromOffset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    if (!WriteAt(to, buffer.get(), n, toOffset)) return false;
-    fromOffset += n;
-    toOffset += n;
-    count -= n;
-  }
-  return true;
-}
-
 // A new file with a unique name in the folder; -1 when the folder refuses one.
 int MakeTemporary(const QString& folder, const QString& name, QByteArray* path) {
   *path = QFile::encodeName(QDir(folder).filePath("." + name + ".lbtools-XXXXXX"));
@@ -87,8 +59,8 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   ok = ok && ::fchmod(tmp.Get(), st.st_mode & 07777) == 0;
   if (ok) {
     *tryInPlace = false;
-    ok = WriteAt(tmp.Get(), head.constData(), head.size(), 0) &&
-         CopyRange(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
+    ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
+         lb::CopyBytes(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
          ::fsync(tmp.Get()) == 0 && tmp.Close() &&
          ::rename(tmpPath.constData(), QFile::encodeName(path).constData()) == 0;
   }
@@ -96,50 +68,25 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   return ok;
 }
 
-// Rewrites the file's own inode: keeps a copy of the whole old content first, and
-// puts the old content back when a write fails.
-bool RewriteInPlace(const QString& path, int fd, const struct stat& st, int64_t oldSize,
-                    const QByteArray& head) {
-  const QFileInfo info(path);
-  QByteArray backupPath;
-  int backupFd = MakeTemporary(info.absolutePath(), info.fileName(), &backupPath);
-  if (backupFd < 0) backupFd = MakeTemporary(QDir::tempPath(), info.fileName(), &backupPath);
-  if (backupFd < 0) return false;
-  TFd backup(backupFd);
-  if (!CopyRange(fd, 0, backup.Get(), 0, st.st_size) || ::fsync(backup.Get()) != 0) {
-    ::unlink(backupPath.constData());
-    return false;
-  }
-  const int64_t audio = st.st_size - oldSize;
-  if (WriteAt(fd, head.constData(), head.size(), 0) &&
-      CopyRange(backup.Get(), oldSize, fd, head.size(), audio) &&
-      ::ftruncate(fd, head.size() + audio) == 0 && ::fsync(fd) == 0) {
-    ::unlink(backupPath.constData());
-    return true;
-  }
-  // Put the old content back; should even that fail, the copy stays where it is.
-  if (CopyRange(backup.Get(), 0, fd, 0, st.st_size) && ::ftruncate(fd, st.st_size) == 0 &&
-      ::fsync(fd) == 0)
-    ::unlink(backupPath.constData());
-  return false;
-}
-
 }  // namespace
 
-bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head) {
+bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
+  // A link stays a link: the file it leads to is written, in its own folder.
+  const QString path = QFileInfo(link).canonicalFilePath();
+  if (path.isEmpty() || !lb::RecoverInterruptedRewrite(path)) return false;
   TFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
   struct stat st;
   if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || oldSize > st.st_size)
     return false;
   if (head.size() == oldSize)
-    return WriteAt(fd.Get(), head.constData(), head.size(), 0) && ::fsync(fd.Get()) == 0 &&
+    return lb::WriteAllAt(fd.Get(), head.constData(), head.size(), 0) && ::fsync(fd.Get()) == 0 &&
            fd.Close();
   if (st.st_nlink == 1) {
     bool tryInPlace = false;
     if (RewriteThroughTemporary(path, fd.Get(), st, oldSize, head, &tryInPlace)) return true;
     if (!tryInPlace) return false;
   }
-  return RewriteInPlace(path, fd.Get(), st, oldSize, head) && fd.Close();
+  return lb::ReplaceHeadInPlace(path, fd.Get(), oldSize, head) && fd.Close();
 }
 
 }  // namespace id3

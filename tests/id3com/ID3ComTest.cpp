@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -551,6 +552,75 @@ TEST_F(ID3ComTest, FramesAroundABrokenSizeAreRead) {
       Put(t.Get(), kProps[0], "New");
       EXPECT_EQ(t->SaveV2Tag(), ID3COM_E_DAMAGEDTAG);
     }
+  }
+}
+
+// A process killed in the middle of an in-place rewrite (a file with two links, a tag
+// that grows) leaves the audio half moved; the backup kept beside the file puts it back
+// on the next access, on the same inode.
+TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
+  const QByteArray original =
+      lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio(200);
+  QString path = MakeFile(original);
+  const QByteArray name = QFile::encodeName(path);
+  ASSERT_EQ(::link(name.constData(), (name + ".alias").constData()), 0);
+  struct stat before {};
+  ::stat(name.constData(), &before);
+  ComPtr<IID3ComTag> tag = NewTag();
+  ASSERT_EQ(Link(tag.Get(), path), S_OK);
+  Put(tag.Get(), kProps[0], QString(5000, QChar(0x0416)));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The file may grow a little past its size: the audio moving behind the larger
+    // tag crosses the limit, and the process is killed right there.
+    rlimit none{0, 0}, limit{};
+    ::setrlimit(RLIMIT_CORE, &none);
+    limit.rlim_cur = limit.rlim_max = original.size() + 1000;
+    std::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    tag->SaveV2Tag();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  ASSERT_NE(lbtest::ReadFile(path), original);  // killed in the middle
+
+  ComPtr<IID3ComTag> again = NewTag();
+  ASSERT_EQ(Link(again.Get(), path), S_OK);
+  EXPECT_EQ(Get(again.Get(), kProps[0]), "Old");
+  EXPECT_TRUE(lbtest::ReadFile(path) == original);
+  struct stat after {};
+  ::stat(name.constData(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// A tag written through a symbolic link changes the file it leads to, in that file's
+// folder, and the link stays a link: for a tag that fits, one that grows and a removal.
+TEST_F(ID3ComTest, WritesThroughALinkChangeTheFileItLeadsTo) {
+  for (int grow : {0, 1, 2}) {
+    SCOPED_TRACE(grow);
+    QString target =
+        MakeFile(lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio());
+    QString link = lbtest::NewTempDir() + "/link.mp3";
+    ASSERT_TRUE(QFile::link(target, link));
+    ComPtr<IID3ComTag> tag = NewTag();
+    ASSERT_EQ(Link(tag.Get(), link), S_OK);
+    if (grow == 2)
+      tag->Clear();
+    else
+      Put(tag.Get(), kProps[0], grow ? QString(5000, QChar(0x0416)) : "New");
+    ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    EXPECT_EQ(
+        QDir(QFileInfo(link).path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+        1);
+    EXPECT_EQ(lbtest::ReadFile(target).startsWith("ID3"), grow != 2);
+    EXPECT_TRUE(lbtest::ReadFile(target).endsWith(lbtest::Mp3Audio()));
   }
 }
 
