@@ -4,6 +4,7 @@
 #include "com/Com.h"
 #include "id3com/ID3Com.h"
 #include "platform/CodePage.h"
+#include "platform/FileRewrite.h"
 #include "platform/Registry.h"
 
 #include "id3com/Mp3Files.h"
@@ -555,47 +556,58 @@ TEST_F(ID3ComTest, FramesAroundABrokenSizeAreRead) {
   }
 }
 
-// A process killed in the middle of an in-place rewrite (a file with two links, a tag
-// that grows) leaves the audio half moved; the backup kept beside the file puts it back
-// on the next access, on the same inode.
+// A process killed in the middle of an in-place rewrite (a file with two links, or in
+// a folder that takes no new file; a tag that grows) leaves the audio half moved; the
+// backup kept beside the file, or in the user's data folder, puts it back on the next
+// access, on the same inode.
 TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
-  const QByteArray original =
-      lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio(200);
-  QString path = MakeFile(original);
-  const QByteArray name = QFile::encodeName(path);
-  ASSERT_EQ(::link(name.constData(), (name + ".alias").constData()), 0);
-  struct stat before {};
-  ::stat(name.constData(), &before);
-  ComPtr<IID3ComTag> tag = NewTag();
-  ASSERT_EQ(Link(tag.Get(), path), S_OK);
-  Put(tag.Get(), kProps[0], QString(5000, QChar(0x0416)));
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // The file may grow a little past its size: the audio moving behind the larger
-    // tag crosses the limit, and the process is killed right there.
-    rlimit none{0, 0}, limit{};
-    ::setrlimit(RLIMIT_CORE, &none);
-    limit.rlim_cur = limit.rlim_max = original.size() + 1000;
-    std::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    tag->SaveV2Tag();
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-  ASSERT_NE(lbtest::ReadFile(path), original);  // killed in the middle
+  for (bool lockedFolder : {false, true}) {
+    SCOPED_TRACE(lockedFolder);
+    const QByteArray original =
+        lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio(200);
+    QString path = MakeFile(original);
+    const QByteArray name = QFile::encodeName(path);
+    std::unique_ptr<lbtest::ReadOnlyFolder> locked;
+    if (lockedFolder) {
+      locked = std::make_unique<lbtest::ReadOnlyFolder>(QFileInfo(path).path());
+      if (!locked->Ok()) continue;
+    } else {
+      ASSERT_EQ(::link(name.constData(), (name + ".alias").constData()), 0);
+    }
+    struct stat before {};
+    ::stat(name.constData(), &before);
+    ComPtr<IID3ComTag> tag = NewTag();
+    ASSERT_EQ(Link(tag.Get(), path), S_OK);
+    Put(tag.Get(), kProps[0], QString(5000, QChar(0x0416)));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The file may grow a little past its size: the audio moving behind the larger
+      // tag crosses the limit, and the process is killed right there.
+      rlimit none{0, 0}, limit{};
+      ::setrlimit(RLIMIT_CORE, &none);
+      limit.rlim_cur = limit.rlim_max = original.size() + 1000;
+      std::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      tag->SaveV2Tag();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    ASSERT_NE(lbtest::ReadFile(path), original);  // killed in the middle
 
-  ComPtr<IID3ComTag> again = NewTag();
-  ASSERT_EQ(Link(again.Get(), path), S_OK);
-  EXPECT_EQ(Get(again.Get(), kProps[0]), "Old");
-  EXPECT_TRUE(lbtest::ReadFile(path) == original);
-  struct stat after {};
-  ::stat(name.constData(), &after);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(after.st_nlink, 2u);
-  EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    ComPtr<IID3ComTag> again = NewTag();
+    ASSERT_EQ(Link(again.Get(), path), S_OK);
+    EXPECT_EQ(Get(again.Get(), kProps[0]), "Old");
+    EXPECT_TRUE(lbtest::ReadFile(path) == original);
+    struct stat after {};
+    ::stat(name.constData(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
+              lockedFolder ? 1 : 2);
+    EXPECT_FALSE(QFileInfo::exists(lb::BackupInDataFolder(path)));
+  }
 }
 
 // A tag written through a symbolic link changes the file it leads to, in that file's
