@@ -495,18 +495,16 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       case ID3FID_CONDUCTOR:
         // Only with the artist: a band or conductor frame goes when the lead artist
         // the file had was removed.
-        if (!m_Read[fArtist].isEmpty() && m_Text[fArtist].isEmpty())
-          m_Edits[frameId == ID3FID_BAND ? "TPE2" : "TPE3"] =
-              Edit{frameId == ID3FID_BAND ? "TPE2" : "TPE3", {}};
-        return S_OK;
+        if (m_Read[fArtist].isEmpty() || !m_Text[fArtist].isEmpty()) return S_OK;
+        return Guarded([&] {
+          const char* id = frameId == ID3FID_BAND ? "TPE2" : "TPE3";
+          m_Edits[id] = Edit{id, {}};
+        });
       default:
         break;
     }
     for (int f = 0; f < fFieldCount; ++f) {
-      if (FieldFrameId(f) == frameId) {
-        SetField(f, QString());
-        return S_OK;
-      }
+      if (FieldFrameId(f) == frameId) return Guarded([&] { SetField(f, QString()); });
     }
     return E_INVALIDARG;
   }
@@ -542,13 +540,14 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   // name, which every player reads. The genre Link read is left as the file has it.
   HRESULT STDMETHODCALLTYPE put_Genre(LONG value) override {
     std::lock_guard guard(m_Mutex);
-    QString name = lb::GenreName(value);
-    m_Genre = name.isEmpty() ? lb::kNoGenre : value;
-    if (m_Genre == m_ReadGenre)
-      m_Edits.remove("TCON");
-    else
-      m_Edits["TCON"] = Edit{"TCON", name};
-    return S_OK;
+    return Guarded([&] {
+      QString name = lb::GenreName(value);
+      m_Genre = name.isEmpty() ? lb::kNoGenre : value;
+      if (m_Genre == m_ReadGenre)
+        m_Edits.remove("TCON");
+      else
+        m_Edits["TCON"] = Edit{"TCON", name};
+    });
   }
   HRESULT STDMETHODCALLTYPE get_Track(LONG* value) override {
     if (!value) return E_POINTER;
@@ -560,12 +559,13 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   // left as the file has it.
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
-    m_Track = value > 0 ? value : 0;
-    if (m_Track == m_ReadTrack)
-      m_Edits.remove("TRCK");
-    else
-      m_Edits["TRCK"] = Edit{"TRCK", m_Track ? QString::number(m_Track) : QString()};
-    return S_OK;
+    return Guarded([&] {
+      m_Track = value > 0 ? value : 0;
+      if (m_Track == m_ReadTrack)
+        m_Edits.remove("TRCK");
+      else
+        m_Edits["TRCK"] = Edit{"TRCK", m_Track ? QString::number(m_Track) : QString()};
+    });
   }
 
  private:
@@ -585,8 +585,21 @@ class TID3ComTag : public TComObject<IID3ComTag> {
 
   HRESULT Put(int f, BSTR value) {
     std::lock_guard guard(m_Mutex);
-    SetField(f, lb::QStringFromBstr(value));
-    return S_OK;
+    return Guarded([&] { SetField(f, lb::QStringFromBstr(value)); });
+  }
+
+  // Runs a change of the tag's view: no exception (memory running out) crosses the
+  // interface into the caller.
+  template <class Change>
+  static HRESULT Guarded(Change&& change) {
+    try {
+      change();
+      return S_OK;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      return E_FAIL;
+    }
   }
 
   // Empty text removes the field's frames; the text Link read changes nothing.
