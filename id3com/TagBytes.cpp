@@ -95,7 +95,7 @@ class TWalker {
           frames += m_Body.mid(pos + m_HeaderLen, *size);
         }
         ++walk.frames;
-        walk.ids.append(m_Body.mid(pos, m_IdLen));
+        if (m_Major == 2) walk.ids.append(m_Body.mid(pos, m_IdLen));
       }
       pos += m_HeaderLen + *size;
     }

@@ -29,7 +29,7 @@ struct TFrameWalk {
   // A clean tag of the same version that holds the frames found whole, with sizes in
   // the form the version asks for and no unsynchronisation or extended header.
   QByteArray rebuilt;
-  QList<QByteArray> ids;  // the identifiers of the frames found whole, in tag order
+  QList<QByteArray> ids;  // v2.2: the identifiers of the frames found whole, in order
 };
 
 // Walks the frames of a complete tag (header included); `rebuilt` is made only when

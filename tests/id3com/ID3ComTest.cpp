@@ -559,10 +559,13 @@ TEST_F(ID3ComTest, FramesAroundABrokenSizeAreRead) {
 // A process killed in the middle of an in-place rewrite (a file with two links, or in
 // a folder that takes no new file; a tag that grows) leaves the audio half moved; the
 // backup kept beside the file, or in the user's data folder, puts it back on the next
-// access, on the same inode.
+// access, on the same inode. A file put in the song's place meanwhile is not its
+// backup's: it stays as it is.
 TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
-  for (bool lockedFolder : {false, true}) {
-    SCOPED_TRACE(lockedFolder);
+  enum { kLinked, kLockedFolder, kReplaced };
+  for (int kind : {kLinked, kLockedFolder, kReplaced}) {
+    SCOPED_TRACE(kind);
+    const bool lockedFolder = kind == kLockedFolder;
     const QByteArray original =
         lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio(200);
     QString path = MakeFile(original);
@@ -596,6 +599,14 @@ TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_NE(lbtest::ReadFile(path), original);  // killed in the middle
+    if (kind == kReplaced) {
+      const QByteArray other = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Other")}});
+      ASSERT_TRUE(QFile::remove(path) && lbtest::WriteFile(path, other + lbtest::Mp3Audio()));
+      ComPtr<IID3ComTag> again = NewTag();
+      ASSERT_EQ(Link(again.Get(), path), S_OK);
+      EXPECT_EQ(Get(again.Get(), kProps[0]), "Other");
+      continue;
+    }
 
     ComPtr<IID3ComTag> again = NewTag();
     ASSERT_EQ(Link(again.Get(), path), S_OK);
