@@ -29,6 +29,20 @@ struct TTrailer {
 constexpr char kMagic[16] = {'L', 'B', 'T', 'O', 'O', 'L', 'S', '-',
                              'R', 'E', 'W', 'R', 'I', 'T', 'E', '1'};
 
+// Where backups go for folders that take no new file.
+QString DataBackupFolder() {
+  QString data = qEnvironmentVariable("XDG_DATA_HOME");
+  if (data.isEmpty()) data = QDir::homePath() + "/.local/share";
+  return data + "/lbtools/rewrite-backups";
+}
+
+// Removes a backup; the data folder's backup folder goes with its last backup, so that
+// looking for backups there costs nothing while there are none.
+void RemoveBackup(const QString& backup) {
+  ::unlink(QFile::encodeName(backup).constData());
+  ::rmdir(QFile::encodeName(DataBackupFolder()).constData());
+}
+
 class TFd {
  public:
   explicit TFd(int fd = -1) : m_Fd(fd) {}
@@ -92,7 +106,7 @@ bool PutBack(const QString& backup, int backupFd, int fd, uint64_t size) {
   if (!CopyBytes(backupFd, 0, fd, 0, static_cast<int64_t>(size)) ||
       ::ftruncate(fd, static_cast<off_t>(size)) != 0 || ::fsync(fd) != 0)
     return false;
-  ::unlink(QFile::encodeName(backup).constData());
+  RemoveBackup(backup);
   return true;
 }
 
@@ -126,25 +140,32 @@ bool CopyBytes(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t c
 }
 
 QString BackupBeside(const QString& path) {
-  const QFileInfo info(path);
-  return info.absolutePath() + "/." + info.fileName() + ".lbtools-backup";
+  const QString full = QDir::isAbsolutePath(path) ? path : QFileInfo(path).absoluteFilePath();
+  const qsizetype slash = full.lastIndexOf(QLatin1Char('/'));
+  return full.left(slash + 1) + QLatin1Char('.') + full.mid(slash + 1) + ".lbtools-backup";
 }
 
 QString BackupInDataFolder(const QString& path) {
-  QString data = qEnvironmentVariable("XDG_DATA_HOME");
-  if (data.isEmpty()) data = QDir::homePath() + "/.local/share";
   const QByteArray key =
       QCryptographicHash::hash(QFile::encodeName(QFileInfo(path).absoluteFilePath()),
                                QCryptographicHash::Sha1)
           .toHex();
-  return data + "/lbtools/rewrite-backups/" + QString::fromLatin1(key);
+  return DataBackupFolder() + "/" + QString::fromLatin1(key);
 }
 
 bool RecoverInterruptedRewrite(const QString& link) {
-  // Backups are named after the file a link leads to.
-  const QString path = QFileInfo(link).canonicalFilePath();
+  // Called before every access to a song: a stat or two when there is nothing to do.
+  // Backups are named after the file a link leads to; a folder reached through a link
+  // is the same folder, so only a link in the last place needs resolving here.
+  struct stat lst;
+  if (::lstat(QFile::encodeName(link).constData(), &lst) != 0) return true;
+  const QString path = S_ISLNK(lst.st_mode) ? QFileInfo(link).canonicalFilePath() : link;
   if (path.isEmpty()) return true;
-  for (const QString& backup : {BackupBeside(path), BackupInDataFolder(path)}) {
+  QStringList backups{BackupBeside(path)};
+  struct stat dst;
+  if (::stat(QFile::encodeName(DataBackupFolder()).constData(), &dst) == 0)
+    backups << BackupInDataFolder(QFileInfo(path).canonicalFilePath());
+  for (const QString& backup : backups) {
     TFd in(::open(QFile::encodeName(backup).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (in.Get() < 0) continue;
     struct stat bst, st;
@@ -182,7 +203,7 @@ bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByt
   if (WriteAllAt(fd, head.constData(), head.size(), 0) &&
       CopyBytes(copy.Get(), oldSize, fd, head.size(), rest) &&
       ::ftruncate(fd, head.size() + rest) == 0 && ::fsync(fd) == 0) {
-    ::unlink(QFile::encodeName(backup).constData());
+    RemoveBackup(backup);
     return true;
   }
   // Put the old content back; should even that fail, the backup stays for the next
