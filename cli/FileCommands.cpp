@@ -1,6 +1,7 @@
 // File commands: rename the songs' files of a list by their tags, and copy or move them
 // into a folder scheme under a root folder. The list and every list of the repository
-// follow the files; one line "OLD -> NEW" is printed per file.
+// follow the files as they go (an interrupted run leaves no list behind); one line
+// "OLD -> NEW" is printed per file.
 #include "CliContext.h"
 
 #include "lbtools3/repository/Repository.h"
@@ -8,13 +9,55 @@
 #include "lbtools3/files/FileOperation.h"
 #include "lbtools3/files/ListPaths.h"
 #include "lbtools3/files/Rename.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/model/M3uList.h"
 #include "platform/IniFile.h"
 
-#include <QFileInfo>
+#include <QDir>
+#include <atomic>
+#include <csignal>
 #include <set>
 
 namespace {
+
+// Ctrl+C and SIGTERM during a run stop it after the file at hand, like the Stop button;
+// the lists are then saved as usual. A second signal ends the program at once.
+std::atomic<bool>* g_pStopFlag = nullptr;
+std::atomic<TBaseWorkerThread*> g_pWorker{nullptr};
+bool* g_pProgressStop = nullptr;
+
+void OnStopSignal(int) {
+  if (g_pStopFlag) g_pStopFlag->store(true);
+  if (g_pProgressStop) *g_pProgressStop = true;
+  if (TBaseWorkerThread* worker = g_pWorker.load()) worker->Terminate();
+}
+
+class StopSignals {
+ public:
+  explicit StopSignals(TBaseWorkerThread* worker = nullptr) {
+    g_pStopFlag = &m_bStopped;
+    g_pProgressStop = &InfoWindowManager().m_bStop;
+    g_pWorker = worker;
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &m_OldInt);
+    ::sigaction(SIGTERM, &action, &m_OldTerm);
+  }
+  ~StopSignals() {
+    ::sigaction(SIGINT, &m_OldInt, nullptr);
+    ::sigaction(SIGTERM, &m_OldTerm, nullptr);
+    g_pWorker = nullptr;
+    g_pProgressStop = nullptr;
+    g_pStopFlag = nullptr;
+  }
+  bool Stopped() const { return m_bStopped; }
+
+ private:
+  std::atomic<bool> m_bStopped{false};
+  struct sigaction m_OldInt, m_OldTerm;
+};
 
 // What the file-error dialog would have been asked: the --on-exists policy answers.
 class CliFileErrorPrompt : public lb::IFileErrorPrompt {
@@ -67,23 +110,56 @@ bool TakeCommon(QStringList& args, CommonOptions* o) {
   return o->onExists == "skip" || o->onExists == "overwrite" || o->onExists == "stop";
 }
 
-// Saves the list and makes every other list of the repository follow the pairs.
-int Finish(CliContext& c, TSlDocument& doc, const QStringList& pairs, const QStringList& done) {
+// The list of a run and the repository's lists, kept in step with the files: pairs go
+// to them as the run goes (see TPathCheckpoint) and at its end.
+class ListsInStep {
+ public:
+  ListsInStep(CliContext& c, TSlDocument& doc)
+      : m_Context(c),
+        m_Doc(doc),
+        m_Ini(lb::SettingsFilePath()),
+        m_Repository(m_Ini, nullptr, true),
+        m_Listed(doc, &m_Repository),
+        m_Checkpoint([this](const QStringList& pairs) { Follow(pairs); }) {
+    m_Repository.Load();
+  }
+  lb::TPathCheckpoint& Checkpoint() { return m_Checkpoint; }
+  // Whether a list names the file (an overwrite must not replace it).
+  bool Listed(const QString& path) { return m_Listed.Names(path); }
+  // Saves the list and makes the other lists follow the pairs; false when the list
+  // could not be saved.
+  bool Follow(const QStringList& pairs) {
+    bool ok = true;
+    if (m_Doc.m_bModified && !m_Doc.Save(false)) {
+      m_Context.err << "Лист не сохранён: " << m_Doc.m_FileName << Qt::endl;
+      ok = false;
+    }
+    if (!pairs.isEmpty()) lb::ReplacePathsInRepositoryLists(m_Repository, pairs, m_Doc.m_FileName);
+    return ok;
+  }
+
+ private:
+  CliContext& m_Context;
+  TSlDocument& m_Doc;
+  TIniFile m_Ini;
+  TListsRepository m_Repository;
+  lb::TListedFiles m_Listed;
+  lb::TPathCheckpoint m_Checkpoint;
+};
+
+void PrintDone(CliContext& c, const QStringList& done, const lb::TFileOperation& operation) {
   for (qsizetype i = 0; i + 1 < done.size(); i += 2)
     c.out << done[i] << " -> " << done[i + 1] << '\n';
   c.out.flush();
-  int code = 0;
-  if (doc.m_bModified && !doc.Save(false)) {
-    c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
-    code = 1;
-  }
-  if (!pairs.isEmpty()) {
-    TIniFile ini(lb::SettingsFilePath());
-    TListsRepository repository(ini, nullptr, true);
-    repository.Load();
-    lb::ReplacePathsInRepositoryLists(repository, pairs, doc.m_FileName);
-  }
-  return code;
+  for (const QString& target : operation.m_Renumbered)
+    c.err << "Файл не перезаписан (его называет лист или он создан этим запуском), новое имя: "
+          << target << Qt::endl;
+}
+
+// The exit code of a run: a list not saved, a file that failed for another reason than
+// an existing target, or a run cut short is a failure.
+int ExitCode(bool bSaved, const lb::TFileOperation& operation, bool bComplete) {
+  return bSaved && operation.m_nFailed == 0 && bComplete ? 0 : 1;
 }
 
 int Rename(CliContext& c, const QStringList& arguments) {
@@ -111,31 +187,40 @@ int Rename(CliContext& c, const QStringList& arguments) {
   if (!CliParseRows(c, o.rows, doc.m_Songs.size(), &rows)) return 2;
   CliFileErrorPrompt prompt(c, o.onExists);
   lb::TFileOperation operation(&prompt);
+  ListsInStep lists(c, doc);
+  operation.m_IsListed = [&lists](const QString& path) { return lists.Listed(path); };
   lb::TSlRenameFiles rename(pieces, nDigits, lb::TRenameSettings::Load(doc.Ini()).bCorrect);
-  const bool complete = rename.Run(doc, rows, operation);
-  const int code = Finish(c, doc, rename.m_Pairs, rename.m_Pairs);
+  bool complete;
+  {
+    StopSignals stopSignals;
+    complete = rename.Run(doc, rows, operation, &lists.Checkpoint());
+    complete = complete && !stopSignals.Stopped();
+  }
+  lists.Checkpoint().Flush();
+  PrintDone(c, rename.m_Pairs, operation);
+  const bool bSaved = lists.Follow({});
   if (!complete) c.err << lb::TSlRenameFiles::kStopped << Qt::endl;
-  return code ? code : complete ? 0 : 1;
+  return ExitCode(bSaved, operation, complete);
 }
 
 int Organize(CliContext& c, const QStringList& arguments) {
   QStringList args = arguments;
   CommonOptions o;
   TCopyMoveThread::Options options;
-  QString by;
+  QString by, root;
   const bool bCopy = args.removeAll("--copy") > 0;
   const bool bMove = args.removeAll("--move") > 0;
-  const bool bNoChange = args.removeAll("--no-path-change") > 0;
-  if (!TakeCommon(args, &o) || !TakeValue(args, "--root", &options.root) ||
-      !TakeValue(args, "--by", &by) || args.size() != 1 || options.root.isEmpty() ||
-      (bCopy && bMove))
+  const bool bChange = args.removeAll("--change-paths") > 0;
+  const bool bNoChange = args.removeAll("--no-path-change") > 0;  // the default
+  if (!TakeCommon(args, &o) || !TakeValue(args, "--root", &root) || !TakeValue(args, "--by", &by) ||
+      args.size() != 1 || root.isEmpty() || (bCopy && bMove) || (bChange && (bMove || bNoChange)))
     return CliUsageError(c,
                          "Использование: organize LIST --root DIR --by C1[,C2...] "
-                         "[--copy|--move] [--rows ...] [--no-path-change] "
+                         "[--copy [--change-paths]|--move] [--rows ...] "
                          "[--on-exists skip|overwrite|stop]");
   options.bCopy = !bMove;
-  options.bChangePaths = options.bCopy && !bNoChange;
-  options.root = QFileInfo(options.root).absoluteFilePath();
+  options.bChangePaths = options.bCopy && bChange;
+  options.root = lb::AbsoluteRootFolder(root, QDir::currentPath());
   for (const QString& part : by.split(',', Qt::SkipEmptyParts)) {
     bool ok = false;
     const int n = part.trimmed().toInt(&ok);
@@ -156,22 +241,32 @@ int Organize(CliContext& c, const QStringList& arguments) {
   CliFileErrorPrompt prompt(c, o.onExists);
   CliDirErrorPrompt dirPrompt(c);
   lb::TFileOperation operation(&prompt);
+  ListsInStep lists(c, doc);
+  operation.m_IsListed = [&lists](const QString& path) { return lists.Listed(path); };
   lb::TRowSelection selection(doc, std::set<int>(rows.begin(), rows.end()));
   TCopyMoveThread worker(&doc, options, &operation, &dirPrompt);
   worker.m_pChild = &selection;
-  worker.Resume();
-  worker.WaitFor();
-  // A copy whose songs keep their paths changes no other list.
-  QStringList pairs = worker.m_Pairs;
-  if (options.bCopy && options.bChangePaths && !pairs.isEmpty() &&
-      UiServices::Instance().MessageBox(
-          "Желаете изменить пути на скопированные файлы\nво всех остальных листах ?",
-          UiServices::kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
-    pairs.clear();
-  const int code = Finish(c, doc, pairs, worker.m_Handled);
+  // A move keeps the lists in step as it goes; a copy leaves the files where they were.
+  if (!options.bCopy) worker.m_pCheckpoint = &lists.Checkpoint();
+  {
+    StopSignals stopSignals(&worker);
+    worker.Resume();
+    worker.WaitFor();
+  }
+  QStringList pairs;
+  if (!options.bCopy) {
+    lists.Checkpoint().Flush();
+  } else if (!worker.m_Pairs.isEmpty() &&
+             UiServices::Instance().MessageBox(
+                 "Желаете изменить пути на скопированные файлы\nво всех остальных листах ?",
+                 UiServices::kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    pairs = worker.m_Pairs;
+  }
+  PrintDone(c, worker.m_Handled, operation);
+  const bool bSaved = lists.Follow(pairs);
   c.err << lb::CopyMoveSummary(worker.m_nSelected, worker.m_nProcessed, worker.m_nSkipped)
         << Qt::endl;
-  return code ? code : worker.m_nProcessed < worker.m_nSelected ? 1 : 0;
+  return ExitCode(bSaved, operation, worker.m_nProcessed >= worker.m_nSelected);
 }
 
 }  // namespace
@@ -183,10 +278,12 @@ QList<CliCommandInfo> FileCommands() {
        "листы хранилища следуют за файлами",
        Rename},
       {"organize",
-       "LIST --root DIR --by C1[,C2...] [--copy|--move] [--rows ...] [--no-path-change] "
+       "LIST --root DIR --by C1[,C2...] [--copy [--change-paths]|--move] [--rows ...] "
        "[--on-exists skip|overwrite|stop]",
        "скопировать (по умолчанию) или переместить файлы песен в папки по критериям 0–13; "
-       "при перемещении все листы хранилища следуют за файлами",
+       "копирование оставляет лист как есть, --change-paths направляет его на копии; при "
+       "перемещении все листы хранилища следуют за файлами; код выхода 1, если файл не "
+       "удалось обработать (кроме пропущенных существующих)",
        Organize},
   };
 }

@@ -1,6 +1,7 @@
 #include "TagFileWriter.h"
 
 #include "platform/FileRewrite.h"
+#include "platform/PartialFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,12 +36,6 @@ class TFd {
   int m_Fd;
 };
 
-// A new file with a unique name in the folder; -1 when the folder refuses one.
-int MakeTemporary(const QString& folder, const QString& name, QByteArray* path) {
-  *path = QFile::encodeName(QDir(folder).filePath("." + name + ".lbtools-XXXXXX"));
-  return ::mkostemp(path->data(), O_CLOEXEC);
-}
-
 // Writes head and the audio into a temporary file beside the original, gives it the
 // original's owner, group and mode, and renames it over the original. False (with
 // nothing changed) when any step fails; *tryInPlace tells whether writing the file in
@@ -50,7 +45,7 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   *tryInPlace = true;
   const QFileInfo info(path);
   QByteArray tmpPath;
-  TFd tmp(MakeTemporary(info.absolutePath(), info.fileName(), &tmpPath));
+  TFd tmp(lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
   if (tmp.Get() < 0) return false;
   struct stat made;
   bool ok = ::fstat(tmp.Get(), &made) == 0;

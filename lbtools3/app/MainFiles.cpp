@@ -5,13 +5,14 @@
 #include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/files/RenameDialog.h"
 #include "lbtools3/files/CopyMoveDialog.h"
+#include "lbtools3/repository/Repository.h"
 
 #include <QAction>
 
 void TMainForm::ConnectFileActions() {
   connect(Act("OptionsRenameFiles"), &QAction::triggered, this, [this] {
     WithChild([this](TMDIChild* c) {
-      TNewRenameFiles dialog(c, this);
+      TNewRenameFiles dialog(c, m_Repository.get(), this);
       dialog.exec();
     });
   });
@@ -19,7 +20,7 @@ void TMainForm::ConnectFileActions() {
     connect(Act(bCopy ? "OptionsCopyFiles" : "OptionsMoveFiles"), &QAction::triggered, this,
             [this, bCopy] {
               WithChild([this, bCopy](TMDIChild* c) {
-                TCopyMoveFiles dialog(c, bCopy, this);
+                TCopyMoveFiles dialog(c, bCopy, m_Repository.get(), this);
                 dialog.exec();
               });
             });

@@ -67,7 +67,7 @@ class TMDIChild : public QWidget,
   bool m_bPlayerListOutdated = true;
 
   QMdiSubWindow* SubWindow() const { return m_pSubWindow; }
-  IDocumentHost* Host() const { return m_pHost; }
+  IDocumentHost* Host() const override { return m_pHost; }
   // The window that shows a list view, if any.
   static TMDIChild* FromListView(TSLLBListView* view);
 

@@ -2,12 +2,14 @@
 
 #include "FileNames.h"
 #include "FileOperation.h"
+#include "ListPaths.h"
 #include "lbtools3/model/SongFields.h"
 #include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <mutex>
@@ -176,6 +178,14 @@ QString TCopyMoveSettings::CriteriaText(const QList<int>& criteria) {
   return parts.join(", ");
 }
 
+QString AbsoluteRootFolder(const QString& text, const QString& base) {
+  QString path = text.trimmed();
+  if (path.isEmpty()) return path;
+  if (path == u"~" || path.startsWith(u"~/")) path = QDir::homePath() + path.mid(1);
+  if (!path.startsWith(u'/')) path = base + u'/' + path;
+  return QDir::cleanPath(path);
+}
+
 bool EnsureRootFolder(const QString& root) {
   if (DirectoryExists(root)) return true;
   UiServices& ui = UiServices::Instance();
@@ -288,11 +298,10 @@ void TCopyMoveThread::Execute() {
   while (i < GetSongCount()) {
     if (IsSongSelected(i)) {
       TSlSong& song = m_pDocument->m_Songs[i];
-      QString source, stored;
+      QString source;
       {
         std::lock_guard<std::recursive_mutex> lock(song.cs);
         source = song.GetPath(true);
-        stored = song.m_Path;
       }
       SetInfoText(itObject, source);
       if (bMove)
@@ -306,7 +315,7 @@ void TCopyMoveThread::Execute() {
                                       m_pPrompt, &folder);
       });
       if (!built) break;
-      QString target = folder + lb::FileNamePart(stored);
+      QString target = folder + lb::FileNamePart(source);
       const int result = m_pOperation->MoveOrCopy(bMove, source, target);
       if (result == lb::frCancelled) break;
       if (result == lb::frSkipped) ++m_nSkipped;
@@ -321,6 +330,9 @@ void TCopyMoveThread::Execute() {
         song.m_Tag2.UpdateDisplayName();
         song.MarkModified();
       }
+      if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source &&
+          m_pCheckpoint)
+        m_pCheckpoint->Add(source, target);
       RedrawSongs(i, i);
       ++m_nProcessed;
       if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);

@@ -18,6 +18,7 @@ namespace lb {
 
 class IDirErrorPrompt;
 class TFileOperation;
+class TPathCheckpoint;
 
 inline constexpr int kCriterionCount = 14;
 // The caption of a criterion in the dialog's lists, and the folder name used when
@@ -69,6 +70,11 @@ struct TCriteriaLists {
   QList<int> MoveDown(const QList<int>& selectedRows);
 };
 
+// The root folder as the user typed it, made absolute before it is checked, stored or
+// used: a leading "~" is the home folder, a relative path lies below base; "." and ".."
+// are resolved. Empty text stays empty.
+QString AbsoluteRootFolder(const QString& text, const QString& base);
+
 // Offers to create a missing root folder (one level); false when it does not exist
 // afterwards (the user declined or creation failed, and was told).
 bool EnsureRootFolder(const QString& root);
@@ -119,6 +125,8 @@ class TCopyMoveThread : public TBaseWorkerThread {
   int m_nProcessed = 0;
   int m_nSkipped = 0;
   int m_nSelected = 0;
+  // Gets each changed path as it happens (a move keeps the lists in step), when set.
+  lb::TPathCheckpoint* m_pCheckpoint = nullptr;
 
  protected:
   void Execute() override;

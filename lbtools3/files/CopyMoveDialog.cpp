@@ -2,7 +2,7 @@
 
 #include "FileErrorDialogs.h"
 #include "FileOperation.h"
-#include "lbtools3/docwin/DocumentWindow.h"
+#include "ListPaths.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "lbtools3/ui/WorkerDialog.h"
@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -24,9 +25,36 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-TCopyMoveFiles::TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent)
-    : QDialog(parent), m_Child(child), m_bCopy(bCopy) {
-  LB_ASSERT(m_Child);
+namespace {
+
+// The selected rows of the window as the worker sees them: fixed for the run (the
+// modal progress dialog holds the window), repainted in the window, and the player
+// told about rows that go.
+class TWindowRows : public lb::TRowSelection {
+ public:
+  explicit TWindowRows(IDocumentWindow* window)
+      : TRowSelection(window->Document(), Selected(window)), m_pWindow(window) {}
+  void RedrawSongs(int nFirst, int nLast) override {
+    for (int n = nFirst; n <= nLast; ++n) m_pWindow->RedrawRow(n);
+  }
+  void PlayerRowRemoving(int n) override { m_pWindow->Host()->PlayerRowRemoving(m_pWindow, n); }
+  void PlayerRowRemoved(int n) override { m_pWindow->Host()->PlayerRowRemoved(m_pWindow, n); }
+  void PlayerForgetRow() override { m_pWindow->Host()->PlayerForgetRow(m_pWindow); }
+
+ private:
+  static std::set<int> Selected(IDocumentWindow* window) {
+    const std::vector<int> rows = window->SelectedRows();
+    return std::set<int>(rows.begin(), rows.end());
+  }
+  IDocumentWindow* m_pWindow;
+};
+
+}  // namespace
+
+TCopyMoveFiles::TCopyMoveFiles(IDocumentWindow* child, bool bCopy, IRepositoryLists* repository,
+                               QWidget* parent)
+    : QDialog(parent), m_Child(child), m_bCopy(bCopy), m_pLists(repository) {
+  LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle(QString(UiServices::kCaption) +
                  (bCopy ? " - Копирование файлов" : " - Перемещение файлов"));
   auto* layout = new QVBoxLayout(this);
@@ -114,6 +142,15 @@ TCopyMoveFiles::TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent)
   CheckBoxChangePaths->setEnabled(m_bCopy);
   if (!m_bCopy) CheckBoxChangePaths->setChecked(false);
   ShowCriteria({}, {});
+  // Each list can hold every criterion: all of them show without scrolling.
+  const int rowHeight =
+      qMax(ListViewSelected->sizeHintForRow(0), ListViewUnselected->sizeHintForRow(0));
+  const int rowWidth =
+      qMax(ListViewSelected->sizeHintForColumn(0), ListViewUnselected->sizeHintForColumn(0));
+  for (QListWidget* list : {ListViewSelected, ListViewUnselected}) {
+    const int frame = 2 * list->frameWidth();
+    list->setMinimumSize(rowWidth + frame, rowHeight * lb::kCriterionCount + frame);
+  }
 }
 
 QList<int> TCopyMoveFiles::SelectedRows(const QListWidget* list) {
@@ -154,29 +191,37 @@ void TCopyMoveFiles::BrowseBtnClick() {
   if (!folder.isEmpty()) DirectoryEdit1->setEditText(folder);
 }
 
-void TCopyMoveFiles::StoreSettings() {
+QString TCopyMoveFiles::RootFolder() const {
+  // A relative root lies below the list's folder (the home folder for a new list),
+  // where the list's brief paths point too.
+  const QString& list = m_Child->Document().m_FileName;
+  const QString base = list.isEmpty() ? QDir::homePath() : lb::ListFolder(list);
+  return lb::AbsoluteRootFolder(DirectoryEdit1->currentText(), base);
+}
+
+void TCopyMoveFiles::StoreSettings(const QString& root) {
   lb::TCopyMoveSettings s;
-  s.root = DirectoryEdit1->currentText();
+  s.root = root;
   s.bCorrect = CheckBoxCorrectFolders->isChecked();
   s.criteria = m_Criteria.selected;
   s.history = m_History;
   s.Store(m_Child->Host()->Settings());
   m_History = s.history;
-  const QString text = DirectoryEdit1->currentText();
   DirectoryEdit1->clear();
   DirectoryEdit1->addItems(m_History);
-  DirectoryEdit1->setEditText(text);
+  DirectoryEdit1->setEditText(root);
 }
 
 void TCopyMoveFiles::BtnApplyClick() {
-  StoreSettings();
+  StoreSettings(RootFolder());
 }
 
 void TCopyMoveFiles::OKBtnClick() {
   UiServices& ui = UiServices::Instance();
-  const QString root = DirectoryEdit1->currentText();
+  const QString root = RootFolder();
+  DirectoryEdit1->setEditText(root);
   if (!lb::EnsureRootFolder(root)) return;
-  StoreSettings();
+  StoreSettings(root);
 
   TCopyMoveThread::Options options;
   options.bCopy = m_bCopy;
@@ -184,16 +229,26 @@ void TCopyMoveFiles::OKBtnClick() {
   options.bCorrect = CheckBoxCorrectFolders->isChecked();
   options.root = root;
   options.criteria = m_Criteria.selected;
-  const int selected = m_Child->SelectedCount();
+  TWindowRows rows(m_Child);
+  const int selected = rows.SelectedCount();
+  IDocumentHost* host = m_Child->Host();
+  // A move keeps the other lists and this one in step with the files as it goes.
+  lb::TPathCheckpoint checkpoint([this, host](const QStringList& pairs) {
+    host->ChangePathsInAllLists(pairs, m_Child);
+    lb::SaveListInStep(m_Child->Document());
+  });
   QStringList pairs;
   int processed = 0, skipped = 0;
   {
     TNewErRenameFile errors(this);
     TNewErCreateDir dirErrors(this);
     lb::TFileOperation operation(&errors);
-    TCopyMoveThread worker(&m_Child->m_Document, options, &operation, &dirErrors);
+    lb::TListedFiles listed(m_Child->Document(), m_pLists);
+    operation.m_IsListed = [&listed](const QString& path) { return listed.Names(path); };
+    TCopyMoveThread worker(&m_Child->Document(), options, &operation, &dirErrors);
+    if (!m_bCopy) worker.m_pCheckpoint = &checkpoint;
     {
-      TInfoWindow1 dialog(this, m_Child,
+      TInfoWindow1 dialog(this, &rows,
                           m_bCopy ? TCopyMoveThread::kCopyAction : TCopyMoveThread::kMoveAction,
                           true, &worker);
       dialog.exec();
@@ -203,17 +258,16 @@ void TCopyMoveFiles::OKBtnClick() {
     processed = worker.m_nProcessed;
     skipped = worker.m_nSkipped;
   }
-  IDocumentHost* host = m_Child->Host();
-  if (!options.bChangePaths) {
-    host->ChangePathsInAllLists(pairs, m_bCopy ? nullptr : m_Child);
-  } else if (!pairs.isEmpty() &&
+  if (!m_bCopy) {
+    checkpoint.Flush();
+  } else if (options.bChangePaths && !pairs.isEmpty() &&
              ui.MessageBox("Желаете изменить пути на скопированные файлы\nво всех остальных "
                            "листах ?",
                            UiServices::kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) {
     host->ChangePathsInAllLists(pairs, m_Child);
   }
   if (!m_bCopy) host->PlayerForgetRow(m_Child);
-  m_Child->m_bPlayerListOutdated = true;
+  m_Child->SetChangedSinceSent(true);
   ui.MessageBox(lb::CopyMoveSummary(selected, processed, skipped), UiServices::kCaption,
                 MB_OK | MB_ICONINFORMATION);
   accept();

@@ -13,12 +13,15 @@ class QComboBox;
 class QListWidget;
 class QPushButton;
 class QToolButton;
-class TMDIChild;
+class IDocumentWindow;
+class IRepositoryLists;
 
 class TCopyMoveFiles : public QDialog {
   Q_OBJECT
  public:
-  TCopyMoveFiles(TMDIChild* child, bool bCopy, QWidget* parent = nullptr);
+  // lists: the repository, whose songs' files an overwrite never replaces (may be null).
+  TCopyMoveFiles(IDocumentWindow* child, bool bCopy, IRepositoryLists* lists,
+                 QWidget* parent = nullptr);
 
   QComboBox* DirectoryEdit1;
   QPushButton* BrowseBtn;
@@ -41,11 +44,14 @@ class TCopyMoveFiles : public QDialog {
 
  private:
   void ShowCriteria(const QList<int>& selectedRows, const QList<int>& unselectedRows);
-  void StoreSettings();
+  // The root folder as typed, made absolute (relative to the list's folder).
+  QString RootFolder() const;
+  void StoreSettings(const QString& root);
   static QList<int> SelectedRows(const QListWidget* list);
 
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
   bool m_bCopy;
+  IRepositoryLists* m_pLists;
   lb::TCriteriaLists m_Criteria;
   QStringList m_History;
 };

@@ -222,12 +222,20 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
   return true;
 }
 
+namespace {
+// The last separator of a path: a slash, or a backslash of a path stored on Windows that
+// did not resolve to a folder of this system (an unmapped drive letter).
+qsizetype LastSeparator(const QString& path) {
+  return qMax(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
+}
+}  // namespace
+
 QString FileNamePart(const QString& path) {
-  return path.mid(path.lastIndexOf(u'/') + 1);
+  return path.mid(LastSeparator(path) + 1);
 }
 
 QString FileFolderPart(const QString& path) {
-  return path.left(path.lastIndexOf(u'/') + 1);
+  return path.left(LastSeparator(path) + 1);
 }
 
 QString ExtensionNoDot(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include "FileNames.h"
 #include "platform/FileSystem.h"
+#include "platform/PartialFiles.h"
 #include "platform/UiServices.h"
 
 #include <QFile>
@@ -58,8 +59,43 @@ void Message(const QString& text, unsigned flags) {
 
 }  // namespace
 
+bool GetFileId(const QString& path, TFileId* id) {
+  struct stat st;
+  if (::stat(Native(path).constData(), &st) != 0) return false;
+  *id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+QString FreeNumberedName(const QString& path) {
+  const QString folder = FileFolderPart(path), name = FileNamePart(path);
+  const qsizetype dot = name.lastIndexOf(u'.');
+  const QString base = dot > 0 ? name.left(dot) : name;
+  const QString extension = dot > 0 ? name.mid(dot) : QString();
+  for (int n = 2;; ++n) {
+    const QString candidate = folder + base + " (" + QString::number(n) + ")" + extension;
+    if (!Exists(Native(candidate))) return candidate;
+  }
+}
+
 QString SystemErrorText(int error) {
-  return error ? qt_error_string(error) : QString();
+  // The causes users meet most, in their language; the rest as the system words them.
+  switch (error) {
+    case 0:
+      return QString();
+    case EEXIST:
+      return "Файл с таким именем уже существует";
+    case EACCES:
+    case EPERM:
+      return "Нет прав доступа к файлу или папке";
+    case ENOSPC:
+      return "Недостаточно места на диске";
+    case EROFS:
+      return "Диск доступен только для чтения";
+    case ENOENT:
+      return "Файл или папка не найдены";
+    default:
+      return qt_error_string(error);
+  }
 }
 
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
@@ -79,8 +115,8 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     errno = EEXIST;
     return false;
   }
-  QByteArray temp = Native(FileFolderPart(target) + "." + FileNamePart(target) + ".lbpart-XXXXXX");
-  const int out = ::mkstemp(temp.data());
+  QByteArray temp;
+  const int out = CreatePartialFile(FileFolderPart(target), FileNamePart(target), "lbpart", &temp);
   if (out < 0) {
     const int error = errno;
     ::close(in);
@@ -171,26 +207,50 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
 }
 
 bool TFileOperation::DeleteTarget(const QString& target) {
-  ClearReadOnly(target);
-  if (::unlink(Native(target).constData()) == 0) return true;
+  // The overwritten file can still be had back from the trash.
+  if (MoveToTrash(target)) return true;
   Message("Не удаётся удалить файл\n" + target, MB_OK | MB_ICONERROR);
   return false;
+}
+
+bool TFileOperation::MustKeep(const QString& target) {
+  TFileId id;
+  if (GetFileId(target, &id) && m_Produced.count(id)) return true;
+  bool bListed = false;
+  if (m_IsListed) UiServices::Instance().RunOnMainThread([&] { bListed = m_IsListed(target); });
+  return bListed;
 }
 
 int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& target) {
   if (source == target) return frDone;
   for (;;) {
-    if (Attempt(bMove, source, target)) return frDone;
+    if (Attempt(bMove, source, target)) {
+      TFileId id;
+      if (GetFileId(target, &id)) m_Produced.insert(id);
+      return frDone;
+    }
     TFileErrorInfo info{source, target, SystemErrorText(errno), errno == EEXIST};
+    auto skipped = [&] {
+      if (!info.targetExists) ++m_nFailed;
+      return frSkipped;
+    };
+    // Overwrites the target, or finds another name when it must stay; false when the
+    // target could not be removed (the user was told).
+    auto overwrite = [&] {
+      if (!MustKeep(target)) return DeleteTarget(target);
+      target = FreeNumberedName(target);
+      m_Renumbered << target;
+      return true;
+    };
     bool bAttempt = false;
     while (!bAttempt) {
       if (m_bOverwriteAll && info.targetExists) {
         // A target that cannot be deleted is put to the user rather than tried forever.
-        if (DeleteTarget(target)) break;
+        if (overwrite()) break;
       } else if (m_bSkipAllErrors) {
-        return frSkipped;
+        return skipped();
       } else if (m_bSkipAllExisting && info.targetExists) {
-        return frDone;
+        return frSkipped;
       }
       QString newName = FileNamePart(target);
       int choice = fcCancel;
@@ -212,17 +272,17 @@ int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& targe
           m_bOverwriteAll = true;
           [[fallthrough]];
         case fcOverwrite:
-          DeleteTarget(target);
+          overwrite();
           bAttempt = true;
           break;
         case fcSkipAllErrors:
           m_bSkipAllErrors = true;
-          return frSkipped;
+          return skipped();
         case fcSkip:
-          return frSkipped;
+          return skipped();
         case fcSkipAllExisting:
           m_bSkipAllExisting = true;
-          return frDone;
+          return frSkipped;
         default:
           return frCancelled;
       }

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <set>
 #include <sys/types.h>
+#include <utility>
 
 namespace lb {
 
@@ -68,6 +71,13 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
 bool MoveFileNoReplace(const QString& source, const QString& target,
                        const TWriteFunction& write = {});
 
+// A file's identity: device and inode (false when the path names nothing).
+using TFileId = std::pair<dev_t, ino_t>;
+bool GetFileId(const QString& path, TFileId* id);
+
+// The first "NAME (2).EXT", "NAME (3).EXT", ... beside path that names nothing.
+QString FreeNumberedName(const QString& path);
+
 // One run's file operations with their "to all" decisions (the state of the
 // file-error dialog for one run).
 class TFileOperation {
@@ -75,7 +85,12 @@ class TFileOperation {
   explicit TFileOperation(IFileErrorPrompt* prompt) : m_pPrompt(prompt) {}
 
   // Moves (renames) or copies source to target; target may be changed by the user's
-  // new name. frDone also when the user chose to keep an existing target.
+  // new name. An existing target the user chose to keep is a skip: the song stays
+  // with its own file.
+  //
+  // Overwriting never replaces a file this run produced, nor one a list names
+  // (m_IsListed): such a target is a name conflict and the file takes the first free
+  // numbered name beside it. A target that is overwritten goes to the trash.
   int MoveOrCopy(bool bMove, const QString& source, QString& target);
 
   bool m_bOverwriteAll = false;
@@ -84,19 +99,30 @@ class TFileOperation {
   // Moves go the copy way even on one file system (tests of the cross-volume path).
   bool m_bMoveByCopy = false;
   TWriteFunction m_Write;
+  // Whether a list names the file (asked on the main thread, only before an overwrite).
+  std::function<bool(const QString& path)> m_IsListed;
+
+  // Files that were skipped for another reason than an existing target (they failed).
+  int m_nFailed = 0;
+  // Targets that took a numbered name instead of overwriting a file that must stay.
+  QStringList m_Renumbered;
 
  private:
   bool Attempt(bool bMove, const QString& source, const QString& target);
   bool DeleteTarget(const QString& target);
+  // The target must not be overwritten (see MoveOrCopy).
+  bool MustKeep(const QString& target);
 
   IFileErrorPrompt* m_pPrompt;
+  std::set<TFileId> m_Produced;
 };
 
 // Creates the folder (one level); on failure asks the directory-error dialog. path may
 // be changed by the user's new name. false when the user cancelled.
 bool CreateDirectoryAsking(IDirErrorPrompt* prompt, QString& path);
 
-// The system's text for an error number, in the user's language.
+// The text for an error number: the common causes (exists, permission, no space,
+// read-only file system, not found) in Russian, others as the system words them.
 QString SystemErrorText(int error);
 
 }  // namespace lb

@@ -4,6 +4,8 @@
 #include "lbtools3/repository/Repository.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
+#include "lbtools3/ui/IDocumentWindow.h"
+#include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/UiServices.h"
 
 namespace lb {
@@ -66,6 +68,56 @@ QStringList ReplacePathsInRepositoryLists(TListsRepository& repository, const QS
   }
   repository.EndBulk();
   return rewritten;
+}
+
+TPathCheckpoint::TPathCheckpoint(TSink sink, int intervalMs)
+    : m_Sink(std::move(sink)), m_nInterval(intervalMs) {
+  m_Timer.start();
+}
+
+void TPathCheckpoint::Add(const QString& oldPath, const QString& newPath) {
+  m_Pending << oldPath << newPath;
+  if (m_Timer.elapsed() >= m_nInterval) Flush();
+}
+
+void TPathCheckpoint::Flush() {
+  if (!m_Pending.isEmpty()) {
+    const QStringList pairs = std::move(m_Pending);
+    m_Pending.clear();
+    UiServices::Instance().RunOnMainThread([&] { m_Sink(pairs); });
+  }
+  m_Timer.restart();
+}
+
+void SaveListInStep(TSlDocument& document) {
+  if (!document.m_bNew && !document.m_FileName.isEmpty() && document.m_bModified)
+    document.Save(true);
+}
+
+void TListedFiles::Add(const TSlDocument& document) {
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  TFileId id;
+  for (int n = 0; n < document.m_Songs.size(); ++n)
+    if (GetFileId(document.m_Songs[n].GetPath(true), &id)) m_Files.insert(id);
+}
+
+bool TListedFiles::Names(const QString& path) {
+  if (!m_bGathered) {
+    m_bGathered = true;
+    Add(m_Document);
+    TSlDocument scratch;
+    for (int row = 0; m_pLists && row < m_pLists->Count(); ++row) {
+      if (m_pLists->IsOpen(row)) {
+        if (IDocumentWindow* window = m_pLists->Child(row)) Add(window->Document());
+        continue;
+      }
+      scratch.Clear();
+      scratch.SetFileName(m_pLists->Path(row));
+      if (scratch.Load(true)) Add(scratch);
+    }
+  }
+  TFileId id;
+  return GetFileId(path, &id) && m_Files.count(id) != 0;
 }
 
 }  // namespace lb

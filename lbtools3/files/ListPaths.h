@@ -4,9 +4,15 @@
 // every list of the repository.
 #pragma once
 
+#include "FileOperation.h"
+
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <set>
 
+class IRepositoryLists;
 class TListsRepository;
 class TSlDocument;
 
@@ -25,5 +31,49 @@ int ReplacePathsInListFile(TSlDocument& scratch, const QString& path, const QStr
 // one progress window; returns the lists that were rewritten.
 QStringList ReplacePathsInRepositoryLists(TListsRepository& repository, const QStringList& pairs,
                                           const QString& skip);
+
+// Keeps the lists in step while a batch renames or moves files, so that an interruption
+// (Ctrl+C, a kill, a crash) leaves no list naming a file that has moved: the pairs
+// (old full path, new full path) gathered since the last time go to the sink, on the
+// main thread, every few seconds and at Flush. The sink saves the batch's own list and
+// changes the other lists.
+class TPathCheckpoint {
+ public:
+  using TSink = std::function<void(const QStringList& pairs)>;
+  static constexpr int kIntervalMs = 3000;
+
+  explicit TPathCheckpoint(TSink sink, int intervalMs = kIntervalMs);
+  // One file moved; any thread.
+  void Add(const QString& oldPath, const QString& newPath);
+  void Flush();
+
+ private:
+  TSink m_Sink;
+  int m_nInterval;
+  QElapsedTimer m_Timer;
+  QStringList m_Pending;
+};
+
+// Saves a list that has its file (not a new one) without asking: the checkpoints of a
+// window's batch keep its list on disk in step with the files it moved.
+void SaveListInStep(TSlDocument& document);
+
+// The files that lists name, by identity, gathered when first asked (an overwrite is
+// about to happen): the songs of the document and of every list of the repository
+// (an open list from its window, a closed one from its file). Main thread.
+class TListedFiles {
+ public:
+  TListedFiles(const TSlDocument& document, IRepositoryLists* lists)
+      : m_Document(document), m_pLists(lists) {}
+  bool Names(const QString& path);
+
+ private:
+  void Add(const TSlDocument& document);
+
+  const TSlDocument& m_Document;
+  IRepositoryLists* m_pLists;
+  bool m_bGathered = false;
+  std::set<TFileId> m_Files;
+};
 
 }  // namespace lb

@@ -1,10 +1,12 @@
 #include "Rename.h"
 
 #include "FileOperation.h"
+#include "ListPaths.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
 
+#include <QHash>
 #include <mutex>
 
 namespace lb {
@@ -23,8 +25,37 @@ void TRenameSettings::Store(TIniFile& ini) const {
   ini.WriteBool("Settings", "Correct Folders", bCorrect);
 }
 
+QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vector<int>& rows,
+                                     const QList<TMaskPiece>& pieces, int digits, bool bCorrect) {
+  QList<TRenamePreview> preview;
+  QList<QString> targets;
+  QHash<QString, int> uses;  // how many selected songs each target would take
+  for (int n : rows) {
+    if (n < 0 || n >= document.m_Songs.size()) continue;
+    const TSlSong& song = document.m_Songs[n];
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    const QString source = song.GetPath(true);
+    TRenamePreview p;
+    p.row = n;
+    p.oldName = FileNamePart(source);
+    QString target;
+    if (BuildFileName(song, n, pieces, digits, bCorrect, &p.newName)) {
+      target = FileFolderPart(source) + p.newName;
+      TFileId own, other;
+      p.bConflict = target != source && GetFileId(target, &other) &&
+                    !(GetFileId(source, &own) && own == other);
+      ++uses[target];
+    }
+    preview << p;
+    targets << target;
+  }
+  for (qsizetype i = 0; i < preview.size(); ++i)
+    if (!targets[i].isEmpty() && uses.value(targets[i]) > 1) preview[i].bConflict = true;
+  return preview;
+}
+
 bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
-                         TFileOperation& operation) {
+                         TFileOperation& operation, TPathCheckpoint* checkpoint) {
   TInfoWindowLevel window(kAction, QString(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
   const int selected = int(rows.size());
@@ -44,21 +75,25 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       QString target = FileFolderPart(source) + name;
       const int result = operation.MoveOrCopy(true, source, target);
       if (result == frCancelled) break;
+      if (result == frSkipped) ++m_nSkipped;
       if (result == frDone && target != source) {
-        std::lock_guard<std::recursive_mutex> lock(song.cs);
-        // Tags are kept in step only for MP3 files.
-        if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
-          if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
-          if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
+        {
+          std::lock_guard<std::recursive_mutex> lock(song.cs);
+          // Tags are kept in step only for MP3 files.
+          if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
+            if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
+            if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
+          }
+          m_Pairs << source << target;
+          const bool bFull = HasDrive(song.m_Path);
+          song.m_Path = target;
+          if (!bFull) song.SetPathForm(false);
+          song.m_Tag1.UpdateDisplayName();
+          song.m_Tag2.UpdateDisplayName();
+          document.SetModified();
+          ++m_nRenamed;
         }
-        m_Pairs << source << target;
-        const bool bFull = HasDrive(song.m_Path);
-        song.m_Path = target;
-        if (!bFull) song.SetPathForm(false);
-        song.m_Tag1.UpdateDisplayName();
-        song.m_Tag2.UpdateDisplayName();
-        document.SetModified();
-        ++m_nRenamed;
+        if (checkpoint) checkpoint->Add(source, target);
         if (m_RowRenamed) m_RowRenamed(n);
       }
     }

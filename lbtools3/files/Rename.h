@@ -15,6 +15,7 @@ class TSlDocument;
 namespace lb {
 
 class TFileOperation;
+class TPathCheckpoint;
 
 struct TRenameSettings {
   QString mask = kDefaultRenameMask;
@@ -25,6 +26,19 @@ struct TRenameSettings {
   void Store(TIniFile& ini) const;
 };
 
+// What a rename would do to one selected song, shown before it runs.
+struct TRenamePreview {
+  int row = -1;
+  QString oldName;         // the file's name now
+  QString newName;         // "" when the mask cannot build one (the file keeps its name)
+  bool bConflict = false;  // another selected song gets the name, or another file has it
+};
+
+// The new names of the rows' files by the mask, from the tags as they are, with the
+// names that would meet another file marked.
+QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vector<int>& rows,
+                                     const QList<TMaskPiece>& pieces, int digits, bool bCorrect);
+
 class TSlRenameFiles {
  public:
   static constexpr const char* kAction = "Переименование файлов по тегам";
@@ -34,8 +48,10 @@ class TSlRenameFiles {
       : m_Pieces(pieces), m_nDigits(digits), m_bCorrect(bCorrect) {}
 
   // Renames the files of the rows (ascending) under a progress window; true when
-  // every row was handled (not cancelled, not stopped).
-  bool Run(TSlDocument& document, const std::vector<int>& rows, TFileOperation& operation);
+  // every row was handled (not cancelled, not stopped). Each renamed file goes to the
+  // checkpoint, when given, as it happens.
+  bool Run(TSlDocument& document, const std::vector<int>& rows, TFileOperation& operation,
+           TPathCheckpoint* checkpoint = nullptr);
 
   // Row n got its new path (the view repaints it and makes it visible).
   std::function<void(int n)> m_RowRenamed;
@@ -43,6 +59,7 @@ class TSlRenameFiles {
   QStringList m_Pairs;  // old full path, new full path, ...
   int m_nProcessed = 0;
   int m_nRenamed = 0;
+  int m_nSkipped = 0;
 
  private:
   QList<TMaskPiece> m_Pieces;

@@ -1,9 +1,8 @@
 #include "RenameDialog.h"
 
 #include "FileErrorDialogs.h"
+#include "ListPaths.h"
 #include "Rename.h"
-#include "lbtools3/docwin/DocumentWindow.h"
-#include "lbtools3/docwin/ListView.h"
 #include "lbtools3/ui/IDocumentHost.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
@@ -17,11 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
-TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
-    : QDialog(parent), m_Child(child) {
-  LB_ASSERT(m_Child);
+TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists, QWidget* parent)
+    : QDialog(parent), m_Child(child), m_pLists(lists) {
+  LB_ASSERT(m_Child && m_Child->Host());
   setWindowTitle("Переименование файлов по тэгам");
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Edit1 = new QLineEdit);
@@ -55,6 +55,10 @@ TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   }
   layout->addLayout(help);
+  layout->addWidget(Preview = new QTreeWidget);
+  Preview->setHeaderLabels({"Старое имя", "Новое имя"});
+  Preview->setRootIsDecorated(false);
+  Preview->setMinimumHeight(160);
   auto* box = new QDialogButtonBox;
   OKBtn = box->addButton("Да", QDialogButtonBox::AcceptRole);
   CancelBtn = box->addButton("Отмена", QDialogButtonBox::RejectRole);
@@ -67,6 +71,26 @@ TNewRenameFiles::TNewRenameFiles(TMDIChild* child, QWidget* parent)
   Edit1->setText(s.mask);
   Edit2->setText(QString::number(s.digits));
   CheckBoxCorrectFolders->setChecked(s.bCorrect);
+  connect(Edit1, &QLineEdit::textChanged, this, &TNewRenameFiles::UpdatePreview);
+  connect(Edit2, &QLineEdit::textChanged, this, &TNewRenameFiles::UpdatePreview);
+  connect(CheckBoxCorrectFolders, &QCheckBox::toggled, this, &TNewRenameFiles::UpdatePreview);
+  UpdatePreview();
+}
+
+void TNewRenameFiles::UpdatePreview() {
+  Preview->clear();
+  QList<lb::TMaskPiece> pieces;
+  if (lb::ParseRenameMask(Edit1->text(), &pieces) != lb::TMaskError::None) return;
+  const QList<lb::TRenamePreview> preview =
+      lb::PreviewRenames(m_Child->Document(), m_Child->SelectedRows(), pieces,
+                         Edit2->text().toInt(), CheckBoxCorrectFolders->isChecked());
+  for (const lb::TRenamePreview& p : preview) {
+    QString newName = p.newName.isEmpty() ? "(не меняется: нет нужных тэгов)" : p.newName;
+    if (p.bConflict) newName += "  — имя занято";
+    auto* item = new QTreeWidgetItem(Preview, {p.oldName, newName});
+    if (p.bConflict) item->setForeground(1, Qt::red);
+  }
+  Preview->resizeColumnToContents(0);
 }
 
 void TNewRenameFiles::OKBtnClick() {
@@ -83,22 +107,27 @@ void TNewRenameFiles::OKBtnClick() {
   s.bCorrect = CheckBoxCorrectFolders->isChecked();
   s.Store(m_Child->Host()->Settings());
 
-  std::vector<int> rows;
-  for (const auto& [first, last] : m_Child->ListView2->SelectedRanges())
-    for (int n = first; n <= last; ++n) rows.push_back(n);
+  const std::vector<int> rows = m_Child->SelectedRows();
   lb::TSlRenameFiles rename(pieces, s.digits, s.bCorrect);
   rename.m_RowRenamed = [this](int n) {
-    m_Child->ListView2->UpdateItems(n, n);
-    m_Child->ListView2->MakeVisible(n, false);
+    m_Child->RedrawRow(n);
+    m_Child->EnsureRowVisible(n);
   };
+  // The other lists and this one follow the files as they go.
+  lb::TPathCheckpoint checkpoint([this](const QStringList& pairs) {
+    m_Child->Host()->ChangePathsInAllLists(pairs, m_Child);
+    lb::SaveListInStep(m_Child->Document());
+  });
   bool complete;
   {
     TNewErRenameFile errors(this);
     lb::TFileOperation operation(&errors);
-    complete = rename.Run(m_Child->m_Document, rows, operation);
+    lb::TListedFiles listed(m_Child->Document(), m_pLists);
+    operation.m_IsListed = [&listed](const QString& path) { return listed.Names(path); };
+    complete = rename.Run(m_Child->Document(), rows, operation, &checkpoint);
   }
-  m_Child->Host()->ChangePathsInAllLists(rename.m_Pairs, m_Child);
-  m_Child->m_bPlayerListOutdated = true;
+  checkpoint.Flush();
+  m_Child->SetChangedSinceSent(true);
   if (!complete)
     ui.MessageBox(lb::TSlRenameFiles::kStopped, UiServices::kCaption, MB_OK | MB_ICONWARNING);
   accept();

@@ -8,12 +8,15 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TMDIChild;
+class QTreeWidget;
+class IDocumentWindow;
+class IRepositoryLists;
 
 class TNewRenameFiles : public QDialog {
   Q_OBJECT
  public:
-  TNewRenameFiles(TMDIChild* child, QWidget* parent = nullptr);
+  // lists: the repository, whose songs' files an overwrite never replaces (may be null).
+  TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists, QWidget* parent = nullptr);
 
   QLineEdit* Edit1;  // the mask
   QLineEdit* Edit2;  // minimum number of digits of the song number
@@ -22,11 +25,15 @@ class TNewRenameFiles : public QDialog {
   QLabel* Label2;
   QLabel* Label3;
   QLabel* Label4;
+  QTreeWidget* Preview;  // old and new names of the selected songs, conflicts marked
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
 
   void OKBtnClick();
+  // Shows the names the mask gives now (nothing while the mask is refused).
+  void UpdatePreview();
 
  private:
-  TMDIChild* m_Child;
+  IDocumentWindow* m_Child;
+  IRepositoryLists* m_pLists;
 };

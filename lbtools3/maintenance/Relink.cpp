@@ -1,5 +1,6 @@
 #include "Relink.h"
 
+#include "lbtools3/files/FileNames.h"
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
@@ -18,8 +19,10 @@ constexpr int kStepsPerRefresh = 64;
 // Names alike by less than this (the share of common letter triples) are no match.
 constexpr double kMinSimilarity = 0.5;
 
+// The name of a missing file: a path stored on Windows (an unmapped drive letter) keeps
+// its backslashes, so the one file-name routine takes either separator.
 QString LowerName(const QString& path) {
-  return path.mid(path.lastIndexOf('/') + 1).toLower();
+  return lb::FileNamePart(path).toLower();
 }
 
 QString TagKey(const QString& title, const QString& artist) {

@@ -6,10 +6,12 @@
 #include "InfoWindowManager.h"
 
 #include "platform/FileSystem.h"
+#include "platform/PartialFiles.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 #include <cstring>
@@ -57,7 +59,11 @@ QString DataCodeReason(int code) {
 class TListFileWriter {
  public:
   explicit TListFileWriter(const QString& path) : m_File(path) {}
-  bool Open() { return m_File.open(QIODevice::WriteOnly); }
+  bool Open() {
+    // Temporary files of writes that were cut short go first.
+    lb::RemoveStalePartialFiles(QFileInfo(m_File.fileName()).absolutePath());
+    return m_File.open(QIODevice::WriteOnly);
+  }
   TSlStreamWriter& Stream() { return m_Stream; }
   bool FlushIfFull() { return m_Stream.Bytes().size() < kWriteChunk || Flush(); }
   bool Flush() {

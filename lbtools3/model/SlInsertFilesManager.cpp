@@ -51,6 +51,15 @@ QString JoinPath(const QString& folder, const char* name, size_t length) {
   return path;
 }
 
+// A name that is not valid UTF-8 (Windows-1251 bytes from an old disk) has no text
+// that names the file again: it cannot enter a list.
+bool IsUtf8Name(const char* name, size_t length) {
+  if (std::all_of(name, name + length, [](char c) { return (c & 0x80) == 0; })) return true;
+  QStringDecoder decoder(QStringDecoder::Utf8);
+  const QString text = decoder.decode(QByteArrayView(name, qsizetype(length)));
+  return !decoder.hasError();
+}
+
 QString Quoted(const QString& path) {
   return '"' + path + '"';
 }
@@ -450,6 +459,7 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
     // user sees the folder (without case, "2" before "10"), not in the file system's
     // own order.
     std::vector<TFolderEntry> entries;
+    int undecodable = 0;  // entries skipped for names that are not UTF-8
     while (const dirent* e = ::readdir(dir)) {
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
@@ -467,17 +477,29 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
       // A FIFO, socket or device is neither a song nor a list, whatever its name.
       if (type != DT_DIR && type != DT_LNK && type != DT_REG) continue;
       const size_t length = std::strlen(name);
+      const int match = type == DT_REG ? MatchName(name, length) : 0;
+      if (type == DT_REG && !match) continue;
+      if (!IsUtf8Name(name, length)) {
+        ++undecodable;
+        continue;
+      }
       if (type == DT_DIR) {
         if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         entries.push_back(
             {JoinPath(folder, name, length), DT_DIR, 0, uint64_t(st.st_dev), uint64_t(st.st_ino)});
       } else if (type == DT_LNK) {
         entries.push_back({JoinPath(folder, name, length), DT_LNK, 0});
-      } else if (const int match = MatchName(name, length)) {
+      } else {
         entries.push_back({JoinPath(folder, name, length), DT_REG, match});
       }
     }
     ::closedir(dir);
+    if (undecodable)
+      UiServices::Instance().MessageBox(
+          "В папке " + Quoted(folder) + "\nпропущено файлов и папок с именами не в кодировке " +
+              "UTF-8: " + QString::number(undecodable) +
+              ".\nТакие имена нельзя записать в лист: переименуйте их.",
+          UiServices::kCaption, MB_OK | MB_ICONWARNING);
 
     std::vector<size_t> order(entries.size());
     for (size_t n = 0; n < order.size(); ++n) order[n] = n;

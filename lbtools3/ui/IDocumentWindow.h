@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+class IDocumentHost;
 class TSlDocument;
 
 // One column of a document's list view: its kind (the column's tag) and its width.
@@ -55,6 +56,12 @@ class IDocumentWindow {
   // Scrolls the list so that the row is visible; redraws one row.
   virtual void EnsureRowVisible(int) {}
   virtual void RedrawRow(int) {}
+
+  // ---- what the rename and copy/move dialogs need ----
+  // (besides Document, SelectedRows, SetChangedSinceSent, EnsureRowVisible, RedrawRow)
+  // The host of the window: its settings file, the other lists, the player. A stand-in
+  // without one answers null, and the dialogs are not opened over it.
+  virtual IDocumentHost* Host() const { return nullptr; }
 };
 
 class IDocumentWindowFactory {

@@ -196,4 +196,116 @@ TEST_F(CopyMoveFilesTest, MoveBetweenFileSystemsOntoAFullOne) {
   ExpectEveryPathTrue();
 }
 
+// Two songs whose files get one target name, under each answer to "it exists": no file
+// is lost, no two songs end on one file, and a skip keeps the song with its own file.
+TEST_F(CopyMoveFilesTest, TwoSongsWithOneTargetNameUnderEachChoice) {
+  struct Case {
+    int choice;
+    bool bCopy;
+    QStringList targets;  // below the root; "" keeps the source
+    int skipped;
+  };
+  const Case cases[] = {
+      {fcOverwriteAll, false, {"Queen/01.mp3", "Queen/01 (2).mp3"}, 0},
+      {fcOverwrite, true, {"Queen/01.mp3", "Queen/01 (2).mp3"}, 0},
+      {fcSkipAllExisting, false, {"Queen/01.mp3", ""}, 1},
+      {fcSkip, true, {"Queen/01.mp3", ""}, 1},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(i);
+    const QString base = dir + "/case" + QString::number(++i);
+    root = base + "/Music";
+    QDir().mkpath(root);
+    doc.Clear();
+    QList<QByteArray> contents;
+    for (const char* album : {"album1", "album2"}) {
+      const QString path =
+          filestest::MakeMp3(base + "/" + album + "/01.mp3", {album, "Queen", album});
+      filestest::AddSong(doc, path, {album, "Queen", album});
+      contents << lbtest::ReadFile(path);
+    }
+    const QStringList before = filestest::Paths(doc);
+    operation = TFileOperation(&prompt);
+    prompt.answers = {{c.choice, {}}};
+    Run(c.bCopy, true, {2}, {0, 1});
+    for (int n = 0; n < 2; ++n) {
+      const QString expected = c.targets[n].isEmpty() ? before[n] : root + "/" + c.targets[n];
+      EXPECT_EQ(doc.m_Songs[n].GetPath(true), expected) << n;
+      EXPECT_EQ(lbtest::ReadFile(expected), contents[n]) << n;
+    }
+    EXPECT_EQ(worker->m_nSkipped, c.skipped);
+    EXPECT_EQ(operation.m_nFailed, 0);
+  }
+}
+
+// A list from Windows names its songs with backslashes and drive letters: the copies
+// are named after the files, and the list finds them.
+TEST_F(CopyMoveFilesTest, WindowsListWithABackslashPathAndADrivePath) {
+  ini.WriteString("Drives", "D", dir + "/d");
+  filestest::MakeMp3(dir + "/sub/a.mp3", {"a", "Queen", ""});
+  filestest::MakeMp3(dir + "/d/Music/b.mp3", {"b", "Queen", ""});
+  doc.SetFileName(dir + "/list.m3u");
+  filestest::AddSong(doc, "sub\\a.mp3", {"a", "Queen", ""});
+  filestest::AddSong(doc, "D:\\Music\\b.mp3", {"b", "Queen", ""});
+  QDir().mkpath(root);
+  Run(true, true, {2}, {0, 1});
+  EXPECT_EQ(filestest::FilesBelow(root), (QStringList{"Queen/a.mp3", "Queen/b.mp3"}));
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{root + "/Queen/a.mp3", root + "/Queen/b.mp3"}));
+}
+
+// A move that is killed half way leaves lists that name every file where it is: the
+// lists are kept in step as the batch goes (here after every file).
+TEST_F(CopyMoveFilesTest, KillInTheMiddleOfAMoveLeavesTheListsTrue) {
+  QDir().mkpath(root);
+  ThreeSongs();
+  TPathCheckpoint checkpoint(
+      [&](const QStringList& pairs) {
+        SaveListInStep(doc);
+        ReplacePathsInRepositoryLists(repository, pairs, doc.m_FileName);
+      },
+      0);
+  // The moment the third file is being written, the lists on disk are what a kill
+  // would leave.
+  QStringList onDisk;
+  operation.m_bMoveByCopy = true;
+  operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+    if (onDisk.isEmpty() && FileExists(root + "/A/A.mp3") && FileExists(root + "/B/B.mp3")) {
+      for (const char* list : {"/list.m3u", "/other.m3u"}) {
+        TSlDocument saved;
+        saved.SetFileName(dir + list);
+        EXPECT_TRUE(saved.Load(true));
+        onDisk << filestest::Paths(saved);
+      }
+    }
+    return ::write(fd, p, n);
+  };
+  TCopyMoveThread::Options options;
+  options.bCopy = false;
+  options.criteria = {2};
+  options.root = root;
+  TRowSelection selection(doc, {0, 1, 2});
+  TCopyMoveThread move(&doc, options, &operation, &dirs);
+  move.m_pChild = &selection;
+  move.m_pCheckpoint = &checkpoint;
+  move.Resume();
+  move.WaitFor();
+  const QStringList expected = {root + "/A/A.mp3", root + "/B/B.mp3", sources[2]};
+  EXPECT_EQ(onDisk, expected + expected);
+}
+
+TEST_F(CopyMoveFilesTest, RootFolderIsMadeAbsolute) {
+  const QString home = QDir::homePath();
+  const std::pair<QString, QString> cases[] = {
+      {"rel_out", "/lists/rel_out"},
+      {"~", home},
+      {"~/Music/", home + "/Music"},
+      {"/m/../n/", "/n"},
+      {"../up", "/up"},
+      {"", ""},
+  };
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(AbsoluteRootFolder(text, "/lists"), expected) << text.toStdString();
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <QDir>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -66,6 +67,25 @@ TEST_F(FileCommandsTest, RenameThenOrganizeWithEveryListFollowing) {
   EXPECT_EQ(Entries(dir + "/other.m3u"), (QStringList{folder + "b.mp3", folder + "01 Один.mp3"}));
   EXPECT_EQ(r.out.count(" -> "), 2);
   EXPECT_FALSE(lb::FileExists(b));
+}
+
+// A copy leaves the list alone unless asked; a file that fails for another reason than
+// an existing target is no success; a relative root lies below the working folder.
+TEST_F(FileCommandsTest, OrganizeCopyKeepsTheListAndAFailureIsNoSuccess) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"One", "Queen", ""});
+  const QString b = filestest::MakeMp3(dir + "/b.mp3", {"Two", "Abba", ""});
+  List(dir + "/list.m3u", {a, b});
+  QDir().mkpath(dir + "/M/Abba");
+  lbtest::ReadOnlyFolder locked(dir + "/M/Abba");
+  if (!locked.Ok()) GTEST_SKIP() << "no way to make a folder refuse files here";
+  QProcess p;
+  p.setWorkingDirectory(dir);
+  p.start(lbtest::BinDir() + "/lbtools3-cli",
+          {"organize", "list.m3u", "--root", "M", "--by", "2", "--on-exists", "skip"});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().toStdString();
+  EXPECT_TRUE(lb::FileExists(dir + "/M/Queen/a.mp3"));
+  EXPECT_EQ(Entries(dir + "/list.m3u"), (QStringList{a, b}));
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lb;
 using filestest::ScriptedFilePrompt;
@@ -39,30 +41,43 @@ TEST_F(FileOperationTest, ExistingTargetsAndTheirDecisions) {
   EXPECT_TRUE(prompt.shown[0].targetExists);
   EXPECT_EQ(prompt.shown[0].source, a);
   EXPECT_EQ(lbtest::ReadFile(b), "B");
-  // Skip this one; then skip every existing one: the target counts as done, the source stays.
+  // Skip this one; then skip every existing one: a skip in both cases (the song keeps
+  // its own file, never takes the other one), the source stays.
   prompt.answers = {{fcSkip, {}}, {fcSkipAllExisting, {}}};
   EXPECT_EQ(Move(a, target), frSkipped);
-  EXPECT_EQ(Move(a, target), frDone);
-  EXPECT_EQ(Move(a, target), frDone);  // not asked again
+  EXPECT_EQ(Move(a, target), frSkipped);
+  EXPECT_EQ(Move(a, target), frSkipped);  // not asked again
   EXPECT_EQ(prompt.shown.size(), 3);
+  EXPECT_EQ(prompt.shown[0].error, "Файл с таким именем уже существует");
+  EXPECT_EQ(operation.m_nFailed, 0);  // existing targets are no failure
   EXPECT_EQ(lbtest::ReadFile(a), "A");
   EXPECT_EQ(lbtest::ReadFile(b), "B");
 }
 
 TEST_F(FileOperationTest, OverwriteThisAndAll) {
   const QString a = File("a", "A"), b = File("b", "B"), c = File("c", "C"), d = File("d", "D");
+  const QString listed = File("listed", "L");
+  operation.m_IsListed = [&](const QString& path) { return path == listed; };
+  const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/";
   QString target = b;
   prompt.answers = {{fcOverwrite, {}}};
   EXPECT_EQ(Move(a, target), frDone);
   EXPECT_EQ(lbtest::ReadFile(b), "A");
   EXPECT_FALSE(QFileInfo::exists(a));
+  EXPECT_EQ(lbtest::ReadFile(trash + "b"), "B");  // the overwritten file can be had back
+  // Neither the file this run made nor one a list names is overwritten: each file
+  // takes the next numbered name.
   prompt.answers = {{fcOverwriteAll, {}}};
   target = b;
   EXPECT_EQ(Move(c, target), frDone);
-  target = b;
+  EXPECT_EQ(target, dir + "/b (2)");
+  target = listed;
   EXPECT_EQ(Move(d, target), frDone);  // not asked again
+  EXPECT_EQ(target, dir + "/listed (2)");
   EXPECT_EQ(prompt.shown.size(), 2);
-  EXPECT_EQ(lbtest::ReadFile(b), "D");
+  EXPECT_EQ(lbtest::ReadFile(b) + lbtest::ReadFile(dir + "/b (2)") + lbtest::ReadFile(listed) +
+                lbtest::ReadFile(dir + "/listed (2)"),
+            "ACLD");
 }
 
 TEST_F(FileOperationTest, NewNameRetryAndSkipAll) {
@@ -161,6 +176,38 @@ TEST_F(FileOperationTest, FolderCreationWithItsDialog) {
   EXPECT_EQ(ui.Texts(), QStringList{"В имени директории присутствуют недопустимые символы"});
   path = dir + "/taken";
   EXPECT_FALSE(CreateDirectoryAsking(&dirs, path));  // cancelled
+}
+
+// Partial files of writers that were killed go the next time the folder is written;
+// those of a writer that still runs, recent leftovers and backups stay.
+TEST_F(FileOperationTest, StalePartialFilesGoWhenTheFolderIsWrittenAgain) {
+  const QString self = QString::number(::getpid());
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ::waitpid(gone, nullptr, 0);
+  const QString dead = QString::number(gone);
+  const std::pair<QString, bool> files[] = {
+      // name, stays
+      {".a.mp3.lbpart-" + dead + "-Ab12Cd", false},
+      {".b.mp3.lbtools-" + dead + "-Ab12Cd", false},
+      {".c.mp3.lbpart-" + self + "-Ab12Cd", true},
+      {".d.mp3.lbbackup-" + dead + "-Ab12Cd", true},
+      {".e.mp3.lbpart-Ab12Cd", false},  // old, no process id
+      {"list.m3u.Ab12Cd", false},       // old
+      {".f.mp3.lbtools-Ab12Cd", true},  // old, but may be a backup
+      {"list.m3u.Xy34Zw", true},        // recent
+  };
+  QStringList expected = {"song.mp3"};
+  for (const auto& [name, stays] : files) {
+    File("out/" + name, "partial");
+    if (stays) expected << name;
+    if (!name.contains("Xy34Zw")) modeltest::TouchLater(dir + "/out/" + name, -2 * 3600);
+  }
+  expected.sort();
+  const QString source = File("src.mp3", "song");
+  EXPECT_TRUE(CopyFileSafely(source, dir + "/out/song.mp3", false));
+  EXPECT_EQ(filestest::FilesBelow(dir + "/out"), expected);
 }
 
 }  // namespace

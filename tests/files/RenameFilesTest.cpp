@@ -106,4 +106,41 @@ TEST_F(RenameFilesTest, ClosedListsOfTheRepositoryFollowWithTheirCachedTags) {
   }
 }
 
+// The preview names each selected file's new name from the tags as they are and marks
+// the names another selected song or another file already takes.
+TEST_F(RenameFilesTest, PreviewMarksNamesTakenTwiceOrByAnotherFile) {
+  TSlDocument doc;
+  filestest::MakeMp3(dir + "/Queen.mp3", {"", "", ""});  // someone else's file
+  const struct {
+    const char* file;
+    filestest::Tag1 tag;
+    QString newName;
+    bool bConflict;
+  } rows[] = {
+      {"a.mp3", {"One", "Abba", ""}, "Abba.mp3", true},  // b gets the same name
+      {"b.mp3", {"Two", "Abba", ""}, "Abba.mp3", true},
+      {"c.mp3", {"x", "Queen", ""}, "Queen.mp3", true},  // the name is another file's
+      {"d.mp3", {"y", "ELO", ""}, "ELO.mp3", false},
+      {"ELO 2.mp3", {"z", "ELO 2", ""}, "ELO 2.mp3", false},  // its own name
+  };
+  std::vector<int> selected;
+  for (const auto& r : rows) {
+    filestest::AddSong(doc, filestest::MakeMp3(dir + "/" + r.file, r.tag), r.tag);
+    selected.push_back(int(selected.size()));
+  }
+  doc.InsertSong(TSlSong(nullptr, dir + "/untagged.mp3", QString()), -1);
+  selected.push_back(int(selected.size()));
+  QList<TMaskPiece> pieces;
+  ASSERT_EQ(ParseRenameMask("%2.%e", &pieces), TMaskError::None);
+  const QList<TRenamePreview> preview = PreviewRenames(doc, selected, pieces, 1, true);
+  ASSERT_EQ(preview.size(), 6);
+  for (int n = 0; n < 5; ++n) {
+    EXPECT_EQ(preview[n].oldName, rows[n].file) << n;
+    EXPECT_EQ(preview[n].newName, rows[n].newName) << n;
+    EXPECT_EQ(preview[n].bConflict, rows[n].bConflict) << n;
+  }
+  EXPECT_EQ(preview[5].newName, "");  // no tag to build the name from
+  EXPECT_FALSE(preview[5].bConflict);
+}
+
 }  // namespace

@@ -60,7 +60,7 @@ class FilesDialogsTest : public ::testing::Test {
 };
 
 TEST_F(FilesDialogsTest, RenameDialogRefusesBadMasksAndRenamesTheSelection) {
-  TNewRenameFiles dialog(child);
+  TNewRenameFiles dialog(child, nullptr);
   EXPECT_EQ(dialog.Edit1->text(), "%2 - %1.%e");
   dialog.Edit1->setText("%2%x");
   dialog.OKBtnClick();
@@ -81,7 +81,7 @@ TEST_F(FilesDialogsTest, RenameDialogRefusesBadMasksAndRenamesTheSelection) {
 }
 
 TEST_F(FilesDialogsTest, MoveDialogCreatesTheRootAndSummarises) {
-  TCopyMoveFiles dialog(child, false);
+  TCopyMoveFiles dialog(child, false, nullptr);
   EXPECT_EQ(dialog.windowTitle(), "LBTools - Перемещение файлов");
   EXPECT_FALSE(dialog.CheckBoxChangePaths->isEnabled());
   EXPECT_EQ(dialog.ListViewUnselected->count(), 14);
@@ -110,6 +110,23 @@ TEST_F(FilesDialogsTest, MoveDialogCreatesTheRootAndSummarises) {
             "Всего было выделено 1 файлa(ов)\nбыло обработано 1 файлa(ов)\nпропущено 0 файлa(ов)");
   EXPECT_EQ(host.ini.ReadString("Settings", "CopyMoveString0", ""), root);
   EXPECT_EQ(host.ini.ReadString("Settings", "CopyMoveFilesSystematicMask", ""), "2");
+}
+
+TEST_F(FilesDialogsTest, CopyDialogShowsEveryCriterionAndTakesARelativeRootBelowTheList) {
+  TCopyMoveFiles dialog(child, true, nullptr);
+  dialog.show();
+  QApplication::processEvents();
+  for (QListWidget* list : {dialog.ListViewUnselected, dialog.ListViewSelected}) {
+    // Every criterion in one list fits without scrolling.
+    EXPECT_GE(list->viewport()->height(),
+              dialog.ListViewUnselected->sizeHintForRow(0) * lb::kCriterionCount);
+  }
+  dialog.DirectoryEdit1->setEditText("rel_out");
+  ui.Answer(IDYES);  // create the root
+  dialog.OKBtnClick();
+  EXPECT_EQ(host.ini.ReadString("Settings", "CopyMoveString0", ""), dir + "/rel_out");
+  EXPECT_EQ(filestest::FilesBelow(dir + "/rel_out").filter("Abba.mp3").size(), 1);
+  EXPECT_EQ(child->m_Document.m_Songs[1].GetPath(true), paths[1]);  // a copy leaves the list
 }
 
 }  // namespace

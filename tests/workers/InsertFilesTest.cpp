@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -351,6 +352,22 @@ TEST_F(InsertFilesTest, BadEntriesAreSkippedWithoutHangs) {
   EXPECT_TRUE(ui.Messages().isEmpty());
   EXPECT_EQ(m.Classify(dir + "/b/dangling.mp3", true), pkUnreadable);
   EXPECT_EQ(m.Classify(dir + "/b/loop1", false), pkUnreadable);
+}
+
+// A name in Windows-1251 bytes is no UTF-8 text: it never enters a list as a broken
+// path; the user is told which folder holds how many.
+TEST_F(InsertFilesTest, NamesThatAreNotUtf8AreSkippedAndCounted) {
+  Touch(dir + "/ok.mp3");
+  const QByteArray bad = QFile::encodeName(dir) + "/\xcf\xe5\xf1\xed\xff.mp3";
+  const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  TSlInsertFilesManager m(QStringList{});
+  ASSERT_TRUE(m.ScanFolder(dir));
+  EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/ok.mp3"});
+  ASSERT_EQ(ui.Texts().size(), 1);
+  EXPECT_TRUE(ui.Texts()[0].contains(dir)) << ui.Texts()[0].toStdString();
+  EXPECT_TRUE(ui.Texts()[0].contains(": 1.")) << ui.Texts()[0].toStdString();
 }
 
 }  // namespace

@@ -1,0 +1,28 @@
+// Hidden partial files that writers keep beside the file they write until it is whole
+// (a copy in progress, a tag rewrite), and the leftovers of writers that were killed.
+// A partial file carries its writer's process id and is locked (flock) while it is
+// written, so that a later writer in the same folder removes only what nobody writes.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace lb {
+
+// Creates the partial file "." + name + "." + kind + "-" + PID + "-XXXXXX" in folder,
+// locked for as long as the descriptor stays open; the stale partial files of the
+// folder are removed first. Returns the descriptor (-1 with errno on failure) and the
+// file's path.
+int CreatePartialFile(const QString& folder, const QString& name, const char* kind,
+                      QByteArray* path);
+
+// Removes the stale partial files of the folder (once per folder and process): those
+// of the kinds "lbpart" (a copy) and "lbtools" (a rewrite through a temporary file)
+// whose writer no longer runs and that nobody locks, and older leftovers without a
+// process id ("lbpart" copies, and the temporary files of saved lists and data files,
+// "LIST.m3u.XXXXXX", "LIST.lbt.XXXXXX") that nobody locks and nobody touched for an
+// hour. Other kinds (a backup that may be a song's only whole copy) stay, and so does
+// a file another running process may be writing.
+void RemoveStalePartialFiles(const QString& folder);
+
+}  // namespace lb
