@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,10 +69,14 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
 bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
   // A link stays a link: the file it leads to is written, in its own folder.
   const QString path = QFileInfo(link).canonicalFilePath();
-  if (path.isEmpty() || !lb::RecoverInterruptedRewrite(path)) return false;
+  if (path.isEmpty()) return false;
   TFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
   struct stat st;
-  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || oldSize > st.st_size)
+  // Held for the whole write: another process's recovery leaves this write's backup
+  // alone, and another writer waits.
+  if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 ||
+      !lb::RecoverInterruptedRewriteLocked(path, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
+      !S_ISREG(st.st_mode) || oldSize > st.st_size)
     return false;
   if (head.size() == oldSize)
     return lb::WriteAllAt(fd.Get(), head.constData(), head.size(), 0) && ::fsync(fd.Get()) == 0 &&

@@ -99,6 +99,8 @@ QString TSlTag::LastErrorText() const {
       return QString("Тэг ID3v2 файла \"%1\" повреждён и не может быть перезаписан без потерь.")
           .arg(file);
     case TSlTagError::Failed:
+      // A file whose cut-short rewrite left a backup that was not put back.
+      if (const QString refusal = lb::RewriteRefusal(); refusal.contains(file)) return refusal;
       break;
   }
   return QString("Не удалось записать тэг в файл \"%1\".").arg(file);

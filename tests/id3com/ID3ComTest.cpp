@@ -18,6 +18,8 @@
 #include <csignal>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -570,26 +572,31 @@ TEST_F(ID3ComTest, FramesAroundABrokenSizeAreRead) {
   }
 }
 
-// A process killed in the middle of an in-place rewrite (a file with two links, or in
-// a folder that takes no new file; a tag that grows) leaves the audio half moved; the
-// backup kept beside the file, or in the user's data folder, puts it back on the next
-// access, on the same inode. A file put in the song's place meanwhile is not its
-// backup's: it stays as it is.
+// A process killed in an in-place rewrite (a file with two links, or in a folder that
+// takes no new file; a tag that grows) leaves the audio half moved; its backup, kept in
+// the user's data folder under the file's identity, puts it back on the next access
+// through any of the file's names, on the same inode. A backup cut short is removed.
+// The backup is left alone while a writer holds the file's lock, and is not put over a
+// file changed after the rewrite stopped (nor over a file put in the song's place): the
+// file is then not written, and the refusal names the backup.
 TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
-  enum { kLinked, kLockedFolder, kReplaced };
-  for (int kind : {kLinked, kLockedFolder, kReplaced}) {
+  enum { kLinked, kLockedFolder, kReplaced, kKilledBackingUp, kWriterHoldsLock, kChangedAfter };
+  for (int kind :
+       {kLinked, kLockedFolder, kReplaced, kKilledBackingUp, kWriterHoldsLock, kChangedAfter}) {
     SCOPED_TRACE(kind);
     const bool lockedFolder = kind == kLockedFolder;
     const QByteArray original =
         lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + lbtest::Mp3Audio(200);
     QString path = MakeFile(original);
     const QByteArray name = QFile::encodeName(path);
+    // The other name is in another folder.
+    const QString alias = lbtest::NewTempDir() + "/alias.mp3";
     std::unique_ptr<lbtest::ReadOnlyFolder> locked;
     if (lockedFolder) {
       locked = std::make_unique<lbtest::ReadOnlyFolder>(QFileInfo(path).path());
       if (!locked->Ok()) continue;
     } else {
-      ASSERT_EQ(::link(name.constData(), (name + ".alias").constData()), 0);
+      ASSERT_EQ(::link(name.constData(), QFile::encodeName(alias).constData()), 0);
     }
     struct stat before {};
     ::stat(name.constData(), &before);
@@ -599,11 +606,13 @@ TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      // The file may grow a little past its size: the audio moving behind the larger
-      // tag crosses the limit, and the process is killed right there.
+      // Files may grow a little past the song's size: the audio moving behind the
+      // larger tag crosses the limit (or, for kKilledBackingUp, the backup's copy
+      // half way), and the process is killed right there.
       rlimit none{0, 0}, limit{};
       ::setrlimit(RLIMIT_CORE, &none);
-      limit.rlim_cur = limit.rlim_max = original.size() + 1000;
+      limit.rlim_cur = limit.rlim_max =
+          kind == kKilledBackingUp ? original.size() / 2 : original.size() + 1000;
       std::signal(SIGXFSZ, [](int) { ::kill(::getpid(), SIGKILL); });
       ::setrlimit(RLIMIT_FSIZE, &limit);
       tag->SaveV2Tag();
@@ -612,26 +621,72 @@ TEST_F(ID3ComTest, AKilledInPlaceRewriteIsUndoneOnTheNextAccess) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    timespec killedAt{};
+    ::clock_gettime(CLOCK_REALTIME, &killedAt);
+    const QString backup = lb::RewriteBackupOf(path);
+    const QDir backups = QFileInfo(backup).dir();
+    if (kind == kKilledBackingUp) {
+      ASSERT_EQ(lbtest::ReadFile(path), original);
+      ASSERT_EQ(backups.entryList(QDir::Files).size(), 1);  // the unfinished copy
+      ComPtr<IID3ComTag> again = NewTag();
+      ASSERT_EQ(Link(again.Get(), alias), S_OK);
+      EXPECT_FALSE(backups.exists() && !backups.entryList(QDir::Files).isEmpty());
+      EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+      continue;
+    }
     ASSERT_NE(lbtest::ReadFile(path), original);  // killed in the middle
+    ASSERT_TRUE(QFileInfo::exists(backup));
     if (kind == kReplaced) {
       const QByteArray other = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Other")}});
       ASSERT_TRUE(QFile::remove(path) && lbtest::WriteFile(path, other + lbtest::Mp3Audio()));
       ComPtr<IID3ComTag> again = NewTag();
       ASSERT_EQ(Link(again.Get(), path), S_OK);
       EXPECT_EQ(Get(again.Get(), kProps[0]), "Other");
+      ASSERT_TRUE(QFile::remove(backup));
+      continue;
+    }
+    if (kind == kWriterHoldsLock) {
+      // A writer at work: the reader takes its backup for no leftover.
+      const int held = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+      ASSERT_EQ(::flock(held, LOCK_EX), 0);
+      ComPtr<IID3ComTag> reader = NewTag();
+      Link(reader.Get(), alias);
+      EXPECT_TRUE(QFileInfo::exists(backup));
+      EXPECT_NE(lbtest::ReadFile(path), original);
+      ::close(held);
+    }
+    if (kind == kChangedAfter) {
+      // Another tagger writes the file in place once the writer is long gone.
+      timespec now{};
+      do ::clock_gettime(CLOCK_REALTIME, &now);
+      while (now.tv_sec < killedAt.tv_sec + 2);
+      const QByteArray other =
+          lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Other")}}) + lbtest::Mp3Audio(200);
+      QFile f(path);
+      ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.write(other) == other.size() &&
+                  f.resize(other.size()));
+      f.close();
+      ComPtr<IID3ComTag> again = NewTag();
+      ASSERT_EQ(Link(again.Get(), alias), S_OK);
+      EXPECT_EQ(Get(again.Get(), kProps[0]), "Other");
+      Put(again.Get(), kProps[0], QString(5000, QChar(0x0416)));
+      EXPECT_NE(again->SaveV2Tag(), S_OK);
+      EXPECT_TRUE(lb::RewriteRefusal().contains(backup));
+      EXPECT_EQ(lbtest::ReadFile(path), other);
+      EXPECT_TRUE(QFileInfo::exists(backup));
+      ASSERT_TRUE(QFile::remove(backup));
       continue;
     }
 
     ComPtr<IID3ComTag> again = NewTag();
-    ASSERT_EQ(Link(again.Get(), path), S_OK);
+    ASSERT_EQ(Link(again.Get(), lockedFolder ? path : alias), S_OK);
     EXPECT_EQ(Get(again.Get(), kProps[0]), "Old");
     EXPECT_TRUE(lbtest::ReadFile(path) == original);
     struct stat after {};
     ::stat(name.constData(), &after);
     EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
-              lockedFolder ? 1 : 2);
-    EXPECT_FALSE(QFileInfo::exists(lb::BackupInDataFolder(path)));
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(backup));
   }
 }
 
