@@ -23,6 +23,7 @@
 #include "TagFileWriter.h"
 #include "com/Server.h"
 #include "platform/CodePage.h"
+#include "platform/FileRewrite.h"
 #include "platform/Genres.h"
 
 #include <QFile>
@@ -35,6 +36,7 @@
 #include <taglib/tfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tbytevectorstream.h>
+#include <taglib/unknownframe.h>
 #include <taglib/urllinkframe.h>
 
 #include <algorithm>
@@ -364,6 +366,40 @@ bool FoldedOnRead(const TagLib::ByteVector& id) {
   return id == "TDAT" || id == "TIME";
 }
 
+// The text of a frame TagLib keeps as raw bytes: an encoding byte, then the text.
+QString TextOfBody(const TagLib::ByteVector& body) {
+  if (body.isEmpty()) return QString();
+  const auto encoding = static_cast<TagLib::String::Type>(static_cast<unsigned char>(body[0]));
+  if (encoding > TagLib::String::UTF8) return QString();
+  QString text = FromTagLib(TagLib::String(body.mid(1), encoding), encoding);
+  while (text.endsWith(QChar(0))) text.chop(1);
+  return text;
+}
+
+// TagLib upgrades the frames of a v2.2 tag as it reads them, but keeps the date (TDA)
+// and the time (TIM) as frames it cannot write, turns the recording dates (TRD) into a
+// second time stamp that then takes the year's place, and the lyricist (TXT) into the
+// original lyricist. They become the frames that hold them from v2.3 on, with the
+// text as read. ids names the tag's frames in order, as they stand in the file.
+void UpgradeV22Frames(TagLib::ID3v2::Tag* tag, const QList<QByteArray>& ids) {
+  static const QMap<QByteArray, const char*> upgrades = {
+      {"TDA", "TDAT"}, {"TIM", "TIME"}, {"TRD", "TRDA"}, {"TXT", "TEXT"}};
+  std::vector<TagLib::ID3v2::Frame*> frames;
+  for (TagLib::ID3v2::Frame* f : tag->frameList()) frames.push_back(f);
+  if (frames.size() != static_cast<size_t>(ids.size())) return;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const char* upgraded = upgrades.value(ids[static_cast<qsizetype>(i)], nullptr);
+    if (!upgraded) continue;
+    QString text;
+    if (auto* t = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frames[i]))
+      text = FromTagLib(t->fieldList().toString("/"), t->textEncoding());
+    else if (auto* u = dynamic_cast<TagLib::ID3v2::UnknownFrame*>(frames[i]))
+      text = TextOfBody(u->data());
+    tag->removeFrame(frames[i], true);
+    if (!text.isEmpty()) AddText(tag, upgraded, text);
+  }
+}
+
 // Reads the tag at the head of the file; with facts, also what they ask for, through
 // the same open and fstat.
 HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr) {
@@ -371,7 +407,11 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     *facts = ID3ComFileFacts{};
     facts->size = -1;
   }
-  TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+  // A rewrite of the file that a crash cut short is undone first.
+  lb::RecoverInterruptedRewrite(path);
+  // Opening never waits (a FIFO named like a song is refused, not waited on).
+  TFileDescriptor fd(
+      ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st;
   if (fd.Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
@@ -398,6 +438,7 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     result->regionSize = size;
     result->version = header.major;
   }
+  bytes = id3::WithoutExtendedHeader(bytes);
   result->parsed = std::make_unique<TParsedTag>(bytes);
   if (bytes.isEmpty()) return S_OK;
   // TagLib stops at the first frame it cannot read and drops the rest; a walk of our
@@ -411,8 +452,10 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     for (const char* id : {"TDAT", "TIME"}) folded += bytes.contains(id) ? 1 : 0;
   if (walk.broken || (result->version > 2 && read < walk.frames - folded)) {
     result->damaged = true;
-    result->parsed = std::make_unique<TParsedTag>(id3::WalkFrames(bytes, true).rebuilt);
+    walk = id3::WalkFrames(bytes, true);
+    result->parsed = std::make_unique<TParsedTag>(walk.rebuilt);
   }
+  if (result->version == 2) UpgradeV22Frames(result->parsed->Tag(), walk.ids);
   return S_OK;
 }
 
@@ -473,18 +516,16 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       case ID3FID_CONDUCTOR:
         // Only with the artist: a band or conductor frame goes when the lead artist
         // the file had was removed.
-        if (!m_Read[fArtist].isEmpty() && m_Text[fArtist].isEmpty())
-          m_Edits[frameId == ID3FID_BAND ? "TPE2" : "TPE3"] =
-              Edit{frameId == ID3FID_BAND ? "TPE2" : "TPE3", {}};
-        return S_OK;
+        if (m_Read[fArtist].isEmpty() || !m_Text[fArtist].isEmpty()) return S_OK;
+        return Guarded([&] {
+          const char* id = frameId == ID3FID_BAND ? "TPE2" : "TPE3";
+          m_Edits[id] = Edit{id, {}};
+        });
       default:
         break;
     }
     for (int f = 0; f < fFieldCount; ++f) {
-      if (FieldFrameId(f) == frameId) {
-        SetField(f, QString());
-        return S_OK;
-      }
+      if (FieldFrameId(f) == frameId) return Guarded([&] { SetField(f, QString()); });
     }
     return E_INVALIDARG;
   }
@@ -521,20 +562,21 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   // the genre as the file has it.
   HRESULT STDMETHODCALLTYPE put_Genre(LONG value) override {
     std::lock_guard guard(m_Mutex);
-    if (value == lb::kGenreOutsideTable) {
-      m_Genre = m_ReadGenre;
-      m_GenreText = m_ReadGenreText;
-      m_Edits.remove("TCON");
-      return S_OK;
-    }
-    QString name = lb::GenreName(value);
-    m_Genre = name.isEmpty() ? lb::kNoGenre : value;
-    m_GenreText.clear();
-    if (m_Genre == m_ReadGenre)
-      m_Edits.remove("TCON");
-    else
-      m_Edits["TCON"] = Edit{"TCON", name};
-    return S_OK;
+    return Guarded([&] {
+      if (value == lb::kGenreOutsideTable) {
+        m_Genre = m_ReadGenre;
+        m_GenreText = m_ReadGenreText;
+        m_Edits.remove("TCON");
+        return;
+      }
+      QString name = lb::GenreName(value);
+      m_Genre = name.isEmpty() ? lb::kNoGenre : value;
+      m_GenreText.clear();
+      if (m_Genre == m_ReadGenre)
+        m_Edits.remove("TCON");
+      else
+        m_Edits["TCON"] = Edit{"TCON", name};
+    });
   }
   HRESULT STDMETHODCALLTYPE get_GenreText(BSTR* value) override {
     if (!value) return E_POINTER;
@@ -565,15 +607,16 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   // left as the file has it.
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
-    m_Track = value > 0 ? value : 0;
-    if (m_Track == m_ReadTrack) {
-      m_TrackText = m_ReadTrackText;
-      m_Edits.remove("TRCK");
-    } else {
-      m_TrackText = m_Track ? QString::number(m_Track) : QString();
-      m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
-    }
-    return S_OK;
+    return Guarded([&] {
+      m_Track = value > 0 ? value : 0;
+      if (m_Track == m_ReadTrack) {
+        m_TrackText = m_ReadTrackText;
+        m_Edits.remove("TRCK");
+      } else {
+        m_TrackText = m_Track ? QString::number(m_Track) : QString();
+        m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
+      }
+    });
   }
   HRESULT STDMETHODCALLTYPE get_TrackText(BSTR* value) override {
     if (!value) return E_POINTER;
@@ -583,13 +626,14 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   }
   HRESULT STDMETHODCALLTYPE put_TrackText(BSTR value) override {
     std::lock_guard guard(m_Mutex);
-    m_TrackText = lb::QStringFromBstr(value).trimmed();
-    m_Track = TrackNumberOf(m_TrackText);
-    if (m_TrackText == m_ReadTrackText)
-      m_Edits.remove("TRCK");
-    else
-      m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
-    return S_OK;
+    return Guarded([&] {
+      m_TrackText = lb::QStringFromBstr(value).trimmed();
+      m_Track = TrackNumberOf(m_TrackText);
+      if (m_TrackText == m_ReadTrackText)
+        m_Edits.remove("TRCK");
+      else
+        m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
+    });
   }
 
  private:
@@ -609,8 +653,21 @@ class TID3ComTag : public TComObject<IID3ComTag> {
 
   HRESULT Put(int f, BSTR value) {
     std::lock_guard guard(m_Mutex);
-    SetField(f, lb::QStringFromBstr(value));
-    return S_OK;
+    return Guarded([&] { SetField(f, lb::QStringFromBstr(value)); });
+  }
+
+  // Runs a change of the tag's view: no exception (memory running out) crosses the
+  // interface into the caller.
+  template <class Change>
+  static HRESULT Guarded(Change&& change) {
+    try {
+      change();
+      return S_OK;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      return E_FAIL;
+    }
   }
 
   // Empty text removes the field's frames; the text Link read changes nothing.
@@ -780,8 +837,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   LONG m_Track = 0, m_ReadTrack = 0;
   QString m_GenreText, m_ReadGenreText;  // a genre the table lacks
   QString m_TrackText, m_ReadTrackText;  // the track frame's text
-  bool m_bCleared = false;         // every frame of the file goes before the edits apply
-  QMap<QByteArray, Edit> m_Edits;  // the changed fields by frame
+  bool m_bCleared = false;               // every frame of the file goes before the edits apply
+  QMap<QByteArray, Edit> m_Edits;        // the changed fields by frame
 };
 
 const lb::ClassRegistration& Registration() {

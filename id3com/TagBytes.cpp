@@ -1,6 +1,8 @@
 #include "TagBytes.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace id3 {
 
@@ -39,6 +41,14 @@ QByteArray Resynchronise(const QByteArray& data) {
   return out;
 }
 
+// Walks the frames of a tag body. Reading a v2.4 size as a plain integer is only
+// trusted when no readable frame starts inside the frame it gives, and after a broken
+// frame the walk goes on at the next readable frame; both questions ask where the next
+// readable frame after a place starts. Whether a place starts a readable frame depends
+// only on the places behind it, so one pass from the end of the body answers them for
+// every place at once: the walk's work is linear in the tag's size, whatever its
+// frames chain into. The places found are kept up to a budget; a tag that holds more
+// than that counts as damaged.
 class TWalker {
  public:
   TWalker(const QByteArray& body, int major, bool rebuild)
@@ -66,11 +76,15 @@ class TWalker {
       if (IsPadding(pos)) break;
       const bool id = ValidId(pos);
       std::optional<uint32_t> size = id ? SizeAt(pos) : std::nullopt;
+      if (m_bOverBudget) {
+        walk.broken = true;
+        break;
+      }
       if (!size) {
         // A frame whose size fits nowhere is lost; bytes that are no frame at all are
         // lost only when frames follow them (junk in the padding is no loss).
         const qsizetype next = NextFrame(pos + 1);
-        walk.broken = walk.broken || id || next < m_Body.size();
+        walk.broken = walk.broken || id || next < n || m_bOverBudget;
         pos = next;
         continue;
       }
@@ -81,6 +95,7 @@ class TWalker {
           frames += m_Body.mid(pos + m_HeaderLen, *size);
         }
         ++walk.frames;
+        if (m_Major == 2) walk.ids.append(m_Body.mid(pos, m_IdLen));
       }
       pos += m_HeaderLen + *size;
     }
@@ -92,6 +107,9 @@ class TWalker {
   }
 
  private:
+  // Readable frames kept at most (8 bytes each); a tag with more counts as damaged.
+  static constexpr size_t kMaxFrames = 4'000'000;
+
   bool ValidId(qsizetype pos) const {
     if (pos + m_IdLen > m_Body.size()) return false;
     for (int i = 0; i < m_IdLen; ++i) {
@@ -114,8 +132,10 @@ class TWalker {
   }
 
   // The frame's size: as the version writes it and, in a v2.4 tag, as a plain integer
-  // when only that lands on the next frame. None when no reading fits.
-  std::optional<uint32_t> SizeAt(qsizetype pos) const {
+  // when only that lands on the next frame and no readable frame starts inside it.
+  // `following` is the first readable frame after pos when the caller knows it (-1:
+  // looked up). None when no reading fits.
+  std::optional<uint32_t> SizeAt(qsizetype pos, qsizetype following = -1) {
     const char* p = m_Body.constData() + pos + m_IdLen;
     std::optional<uint32_t> candidates[2];
     if (m_Major == 2)
@@ -131,7 +151,10 @@ class TWalker {
       if (end > m_Body.size() || !LandsWell(end)) continue;
       // A plain size that swallows the next frame is a broken size (only chapter
       // frames hold frames of their own).
-      if (i == 1 && !IsContainer(pos) && NextFrame(pos + 1, end) < end) continue;
+      if (i == 1 && !IsContainer(pos)) {
+        if (following < 0) following = NextFrame(pos + 1);
+        if (following < end) continue;
+      }
       return size;
     }
     return std::nullopt;
@@ -142,12 +165,31 @@ class TWalker {
     return id == "CHAP" || id == "CTOC";
   }
 
-  // The first place from `from` on (before `until`) where a readable frame starts.
-  qsizetype NextFrame(qsizetype from, qsizetype until = -1) const {
-    if (until < 0) until = m_Body.size();
-    for (qsizetype p = from; p < until && p + m_HeaderLen <= m_Body.size(); ++p)
-      if (ValidId(p) && SizeAt(p)) return p;
-    return m_Body.size();
+  // The first place from `from` on where a readable frame starts; the body's size when
+  // there is none.
+  qsizetype NextFrame(qsizetype from) {
+    FindFrames();
+    const auto it = std::lower_bound(m_Frames.begin(), m_Frames.end(), from);
+    return it != m_Frames.end() ? *it : m_Body.size();
+  }
+
+  // Every place where a readable frame starts, found from the end of the body back, so
+  // that the first readable frame after a place is always known when it is looked at.
+  void FindFrames() {
+    if (m_bFound) return;
+    m_bFound = true;
+    qsizetype following = m_Body.size();
+    for (qsizetype p = m_Body.size() - m_HeaderLen; p >= 0; --p) {
+      if (!ValidId(p) || !SizeAt(p, following)) continue;
+      if (m_Frames.size() == kMaxFrames) {
+        m_bOverBudget = true;
+        m_Frames.clear();
+        return;
+      }
+      m_Frames.push_back(p);
+      following = p;
+    }
+    std::reverse(m_Frames.begin(), m_Frames.end());
   }
 
   QByteArray SizeField(uint32_t size) const {
@@ -163,6 +205,9 @@ class TWalker {
   const int m_HeaderLen;
   qsizetype m_PaddingStart;  // where the zeros at the end of the tag begin
   qsizetype m_NoIdFrom = 0;  // past the last bytes that could name a frame
+  bool m_bFound = false;     // m_Frames holds every readable frame's place
+  bool m_bOverBudget = false;
+  std::vector<qsizetype> m_Frames;  // ascending
 };
 
 }  // namespace
@@ -184,6 +229,19 @@ bool ParseHeader(QByteArrayView head, TTagHeader* header) {
   header->completeSize =
       kHeaderSize + int64_t(*size) + (major == 4 && (header->flags & 0x10) ? 10 : 0);
   return true;
+}
+
+QByteArray WithoutExtendedHeader(const QByteArray& tag) {
+  TTagHeader header;
+  if (!ParseHeader(tag, &header) || header.major != 3 || !(header.flags & 0x40)) return tag;
+  QByteArray body = tag.mid(kHeaderSize, header.completeSize - kHeaderSize);
+  if (header.flags & 0x80) body = Resynchronise(body);
+  // The extended header's size counts the bytes after its size field.
+  const qsizetype skip = body.size() >= 4 ? 4 + qsizetype(BigEndian(body.constData(), 4)) : 0;
+  if (skip == 0 || skip > body.size()) return tag;
+  body.remove(0, skip);
+  return QByteArray("ID3\x03\x00", 5) + static_cast<char>(header.flags & ~0xC0) +
+         SyncSafe(static_cast<uint32_t>(body.size())) + body;
 }
 
 TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {

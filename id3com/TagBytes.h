@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <cstdint>
 
 namespace id3 {
@@ -28,11 +29,17 @@ struct TFrameWalk {
   // A clean tag of the same version that holds the frames found whole, with sizes in
   // the form the version asks for and no unsynchronisation or extended header.
   QByteArray rebuilt;
+  QList<QByteArray> ids;  // v2.2: the identifiers of the frames found whole, in order
 };
 
 // Walks the frames of a complete tag (header included); `rebuilt` is made only when
 // asked for.
 TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild);
+
+// A v2.3 tag with an extended header as a tag without one (unsynchronisation undone
+// too, as it covers the extended header); other tags as they are. TagLib 1.13 skips a
+// v2.3 extended header by the wrong length and loses the frames behind it.
+QByteArray WithoutExtendedHeader(const QByteArray& tag);
 
 QByteArray SyncSafe(uint32_t n);
 

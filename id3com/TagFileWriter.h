@@ -12,9 +12,10 @@ namespace id3 {
 // head. When head is as long as the old tag, it is written over it in place. Otherwise
 // the file is rewritten in chunks: into a temporary file beside it that then takes its
 // place, when the folder allows one and the file has a single link whose owner, group
-// and mode the new file can take over; else the same inode is rewritten in place,
-// with a copy of the old content kept meanwhile (beside the file or in the temporary
-// folder) from which the file is restored when a write fails. False when the file
+// and mode the new file can take over; else the same inode is rewritten in place, with
+// a backup of the old content kept meanwhile from which the file is restored when a
+// write fails or, after a crash, on its next access (lb::ReplaceHeadInPlace). A link
+// is followed: the file it leads to is written in its own folder. False when the file
 // could not be changed; the file then holds its old content.
 bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
 

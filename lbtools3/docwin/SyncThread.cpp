@@ -62,7 +62,12 @@ void TSyncThread::SyncSong(TSlSong& song) {
         return;
     }
   }
-  song.Sync();
+  // Nothing may end the pass's thread (and the program with it): a song whose
+  // synchronisation fails in an unforeseen way is left as it was.
+  try {
+    song.Sync();
+  } catch (...) {
+  }
 }
 
 TSlSong* TSyncThread::NextSong(int* count) {

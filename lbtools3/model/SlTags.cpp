@@ -6,6 +6,7 @@
 
 #include "platform/Assert.h"
 #include "platform/CodePage.h"
+#include "platform/FileRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 
@@ -33,11 +34,19 @@ QString FieldText(const char* field, int width) {
   return lb::FromTagCodePage(QByteArray(field, static_cast<int>(qstrnlen(field, width))));
 }
 
-// An open file descriptor that closes itself.
+// An open file descriptor that closes itself. A rewrite of the file that a crash cut
+// short is undone first; opening never waits (a FIFO named like a song is refused).
 class TFileHandle {
  public:
-  TFileHandle(const QString& path, int flags)
-      : m_Fd(::open(path.toLocal8Bit().constData(), flags | O_CLOEXEC)) {}
+  TFileHandle(const QString& path, int flags) {
+    if (!lb::RecoverInterruptedRewrite(path) && flags != O_RDONLY) return;
+    m_Fd = ::open(path.toLocal8Bit().constData(), flags | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (m_Fd >= 0 && (::fstat(m_Fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(m_Fd);
+      m_Fd = -1;
+    }
+  }
   ~TFileHandle() {
     if (m_Fd >= 0) ::close(m_Fd);
   }
@@ -57,7 +66,7 @@ class TFileHandle {
   }
 
  private:
-  int m_Fd;
+  int m_Fd = -1;
 };
 
 constexpr int kTagSize = 128;
@@ -91,6 +100,8 @@ QString TSlTag::LastErrorText() const {
       return QString("Тэг ID3v2 файла \"%1\" повреждён и не может быть перезаписан без потерь.")
           .arg(file);
     case TSlTagError::Failed:
+      // A file whose cut-short rewrite left a backup that was not put back.
+      if (const QString refusal = lb::RewriteRefusal(); refusal.contains(file)) return refusal;
       break;
   }
   return QString("Не удалось записать тэг в файл \"%1\".").arg(file);

@@ -9,7 +9,14 @@
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -165,6 +172,34 @@ TEST_F(SyncThreadTest, SongsPastedDuringThePassAreAllSynchronised) {
   EXPECT_EQ(pass.m_nSynced, doc.m_Songs.size() - unsynced);
   ASSERT_FALSE(window.statuses.empty());
   EXPECT_EQ(window.statuses.back(), "Синхронизация тэгов завершена");
+}
+
+// A song that never answers (a FIFO named like one: opening it for reading waits for
+// a writer) holds up neither the pass nor the closing of its window.
+TEST_F(SyncThreadTest, ClosingTheWindowOverASongThatNeverAnswersEndsAtOnce) {
+  const QString fifo = dir + "/slow.mp3";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+  docwintest::FillDocument(doc, dir, QStringList{fifo} + MakeFiles(3));
+  // Should the pass wait on the FIFO after all, after 20 seconds a writer lets every
+  // open of it go, so that the test fails instead of hanging.
+  std::promise<void> done;
+  std::thread release([&, finished = done.get_future()] {
+    std::chrono::milliseconds wait = std::chrono::seconds(20);
+    while (finished.wait_for(wait) != std::future_status::ready) {
+      const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+      wait = std::chrono::milliseconds(50);
+    }
+  });
+  QElapsedTimer timer;
+  timer.start();
+  {
+    TSyncThread pass(&doc, &window);
+    pass.Resume();
+  }  // the window closes: the pass is terminated and waited for
+  EXPECT_LT(timer.elapsed(), 5000);
+  done.set_value();
+  release.join();
 }
 
 TEST(SyncStatusTextTest, IntegerPercentOfTheNextRow) {

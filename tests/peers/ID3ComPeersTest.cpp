@@ -233,4 +233,113 @@ TEST_F(ID3ComPeers, WeReadWhatMutagenWrites) {
   }
 }
 
+// argv: path, kind. Tags other programs wrote that TagLib alone reads in part or
+// upgrades with losses: "ext" and "extcrc" a v2.3 tag with an extended header (with a
+// CRC of the frames for the second), "v22" a v2.2 tag with a date, a time, recording
+// dates and the frames TagLib upgrades.
+const char* const kForeignTag = R"PY(
+import sys, struct, zlib
+path, kind = sys.argv[1], sys.argv[2]
+def syncsafe(n): return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+def text(s): return b"\x00" + s.encode("latin-1")
+if kind == "v22":
+    frames = [(b"TT2", text("Title")), (b"TP1", text("Artist")), (b"TAL", text("Album")),
+              (b"TYE", text("2001")), (b"TDA", text("0605")), (b"TIM", text("1230")),
+              (b"TRD", text("June 5-6")), (b"TOR", text("1999")), (b"TCO", text("(17)")),
+              (b"TRK", text("3/10")), (b"TCM", text("Composer")), (b"TOT", text("Original")),
+              (b"TXT", text("Lyricist")), (b"TEN", text("Encoder")), (b"TBP", text("120")),
+              (b"COM", b"\x00eng\x00Comment")]
+    body = b"".join(i + struct.pack(">I", len(d))[1:] + d for i, d in frames) + bytes(32)
+    head = b"ID3\x02\x00\x00" + syncsafe(len(body))
+else:
+    frames = [(b"TIT2", text("Title")), (b"TPE1", text("Artist")), (b"TALB", text("Album")),
+              (b"TYER", text("1999")), (b"TRCK", text("7")), (b"COMM", b"\x00eng\x00Comment")]
+    data = b"".join(i + struct.pack(">I", len(d)) + b"\x00\x00" + d for i, d in frames)
+    padding = 64
+    if kind == "extcrc":
+        ext = struct.pack(">IHII", 10, 0x8000, padding, zlib.crc32(data))
+    else:
+        ext = struct.pack(">IHI", 6, 0, padding)
+    body = ext + data + bytes(padding)
+    head = b"ID3\x03\x00\x40" + syncsafe(len(body))
+audio = (b"\xFF\xFB\x90\x64" + bytes(413)) * 20
+open(path, "wb").write(head + body + audio)
+)PY";
+
+// Every frame mutagen finds, by key, with its value (v2.2 and v2.3 tags as mutagen
+// upgrades them to v2.4).
+const char* const kMutagenFrames = R"PY(
+import sys, json
+from mutagen.id3 import ID3
+t = ID3(sys.argv[1])
+print(json.dumps({k: repr(f.text if hasattr(f, "text") else f) for k, f in t.items()},
+                 ensure_ascii=False))
+)PY";
+
+QJsonObject MutagenFrames(const QString& path) {
+  return QJsonDocument::fromJson(RunTool(kPython, {"-c", kMutagenFrames, path}).toUtf8()).object();
+}
+
+// A v2.3 tag with an extended header is read whole, and a title change leaves a tag
+// that mutagen and id3lib read whole too.
+TEST_F(ID3ComPeers, ExtendedHeaderTagsAreReadAndRewrittenWhole) {
+  for (const char* kind : {"ext", "extcrc"}) {
+    SCOPED_TRACE(kind);
+    QString path = NewSong();
+    int exitCode = -1;
+    RunTool(kPython, {"-c", kForeignTag, path, kind}, &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    ASSERT_EQ(Id3v2List(path)["TRCK"], "7");  // the peers read the hand-built tag whole
+    ASSERT_EQ(MutagenFrames(path)["TRCK"].toString(), "['7']");
+    {
+      ComPtr<IID3ComTag> tag = Open(path);
+      ASSERT_TRUE(tag);
+      EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Title), "Title");
+      EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Artist), "Artist");
+      EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Comment), "Comment");
+      LONG track = -1;
+      tag->get_Track(&track);
+      EXPECT_EQ(track, 7);
+      Put(tag.Get(), &IID3ComTag::put_Title, "Новое");
+      ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+    }
+    QJsonObject m = MutagenFrames(path);
+    EXPECT_EQ(m["TIT2"].toString(), "['Новое']");
+    EXPECT_EQ(m["TPE1"].toString(), "['Artist']");
+    EXPECT_EQ(m["TRCK"].toString(), "['7']");
+    EXPECT_EQ(m["TDRC"].toString(), "['1999']");
+    EXPECT_EQ(m["COMM::eng"].toString(), "['Comment']");
+    QMap<QString, QString> l = Id3v2List(path);
+    EXPECT_EQ(l["TIT2"], "Новое");
+    EXPECT_EQ(l["TALB"], "Album");
+    EXPECT_EQ(l["COMM"], "Comment");
+  }
+}
+
+// A v2.2 tag rewritten as v2.3 keeps every value: mutagen finds the same frames with
+// the same values before and after a title change, date and time included.
+TEST_F(ID3ComPeers, V22TagsKeepEveryValueWhenUpgraded) {
+  QString path = NewSong();
+  int exitCode = -1;
+  RunTool(kPython, {"-c", kForeignTag, path, "v22"}, &exitCode);
+  ASSERT_EQ(exitCode, 0);
+  QJsonObject before = MutagenFrames(path);
+  ASSERT_TRUE(before["TDRC"].toString().contains("2001-05-06"))
+      << before["TDRC"].toString().toStdString();
+  {
+    ComPtr<IID3ComTag> tag = Open(path);
+    ASSERT_TRUE(tag);
+    EXPECT_EQ(Text(tag.Get(), &IID3ComTag::get_Year), "2001");
+    Put(tag.Get(), &IID3ComTag::put_Title, "Новое");
+    ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+  }
+  QJsonObject after = MutagenFrames(path);
+  EXPECT_EQ(after["TIT2"].toString(), "['Новое']");
+  before.remove("TIT2");
+  after.remove("TIT2");
+  EXPECT_EQ(after, before) << QJsonDocument(after).toJson().toStdString() << "\n"
+                           << QJsonDocument(before).toJson().toStdString();
+  EXPECT_EQ(Id3v2List(path)["TDAT"], "0605");
+}
+
 }  // namespace
