@@ -24,12 +24,18 @@ bool GenreValue(const QString& value, QString* number) {
   return true;
 }
 
-// The ID3v2 genre of a FIELD=VALUE: a number of the table stands for its name; any
-// other text is the genre itself.
-QString GenreText2Value(const QString& value) {
+// The ID3v2 genre of a FIELD=VALUE: a number of the table stands for its name (255 for
+// none); any other text is the genre itself. false for a number without a genre, which
+// would otherwise remove the song's genre.
+bool GenreText2Value(const QString& value, QString* text) {
   bool ok = false;
   const int genre = value.toInt(&ok);
-  return ok ? lb::GenreName(genre) : value.trimmed();
+  if (!ok) {
+    *text = value.trimmed();
+    return true;
+  }
+  *text = lb::GenreName(genre);
+  return genre == lb::kNoGenre || !text->isEmpty();
 }
 
 // Puts one FIELD=VALUE into the request for the chosen versions.
@@ -55,7 +61,10 @@ bool AddField(CliContext& c, TTagsEditRequest& r, bool v1, bool v2, const QStrin
       c.err << "Неизвестный жанр: " << value << Qt::endl;
       return false;
     }
-    value2 = GenreText2Value(value);
+    if (v2 && !GenreText2Value(value, &value2)) {
+      c.err << "Неизвестный жанр: " << value << Qt::endl;
+      return false;
+    }
   }
   if (field == "track" && value.isEmpty()) value2 = "0";  // an empty value removes the field
   if (v1 && f1 >= 0) {

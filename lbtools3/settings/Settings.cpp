@@ -435,7 +435,7 @@ const QString kMenuText = QStringLiteral("Добавить файлы в LBTools
 const QString kMenuHelp = QStringLiteral("Запуск LBTools и добавление файлов в новый документ");
 // The files' own record of the extensions they serve (without dots).
 const QString kExtensionsKey = QStringLiteral("X-LBTools-Extensions");
-const QString kListExtension = QStringLiteral("m3u");
+const QStringList kListExtensions = {QStringLiteral("m3u"), QStringLiteral("m3u8")};
 const QString kFolderMimeType = QStringLiteral("inode/directory");
 
 QString DataHome() {
@@ -532,7 +532,8 @@ void WriteActionFiles(const QStringList& extensions, const QString& host) {
   // (the program opens them) and for folders (the program takes the music files in
   // them); other files get no item.
   QStringList offered = extensions;
-  if (!ContainsNoCase(offered, kListExtension)) offered << kListExtension;
+  for (const QString& e : kListExtensions)
+    if (!ContainsNoCase(offered, e)) offered << e;
   QStringList mimeTypes = MimeTypesOf(offered);
   mimeTypes << kFolderMimeType;
 
@@ -544,12 +545,12 @@ void WriteActionFiles(const QStringList& extensions, const QString& host) {
                                "Exec=%5\n")
                     .arg(mimeTypes.join(QLatin1Char(';')), kExtensionsKey, list, kMenuText, exec),
                 true);
-  WriteTextFile(NemoFile(),
-                QStringLiteral("[Nemo Action]\nActive=true\nName=%1\nComment=%2\nExec=%3\n"
-                               "Icon-Name=lbtools\nSelection=notnone\nMimetypes=%4;\n%5=%6\n")
-                    .arg(kMenuText, kMenuHelp, exec, mimeTypes.join(QLatin1Char(';')),
-                         kExtensionsKey, list),
-                false);
+  WriteTextFile(
+      NemoFile(),
+      QStringLiteral("[Nemo Action]\nActive=true\nName=%1\nComment=%2\nExec=%3\n"
+                     "Icon-Name=lbtools\nSelection=notnone\nMimetypes=%4;\n%5=%6\n")
+          .arg(kMenuText, kMenuHelp, exec, mimeTypes.join(QLatin1Char(';')), kExtensionsKey, list),
+      false);
   // Nautilus offers every script for every selection: the program skips what is no
   // music file, list or folder.
   WriteTextFile(NautilusFile(),

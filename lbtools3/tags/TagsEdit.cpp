@@ -128,10 +128,11 @@ bool ValidTrack(const QString& text) {
 }
 
 bool ValidYear2(const QString& text) {
-  static const QRegularExpression date(
-      QStringLiteral("^\\d{4}-\\d{2}-\\d{2}(T\\d{2}:\\d{2}(:\\d{2})?)?$"));
-  const QString year = text.trimmed();
-  return year.size() <= TSlTag1::kYearWidth || date.match(year).hasMatch();
+  // Up to four digits, or a time stamp as ID3v2.4 keeps it ("2001-05", "2001-05-06",
+  // "2001-05-06T10:20"); an empty text removes the year.
+  static const QRegularExpression year(
+      QStringLiteral("^(\\d{0,4}|\\d{4}-\\d{2}(-\\d{2}(T\\d{2}(:\\d{2}(:\\d{2})?)?)?)?)$"));
+  return year.match(text.trimmed()).hasMatch();
 }
 
 unsigned char GenreFor1(int genre) {

@@ -39,7 +39,7 @@ TEST_F(FindCliTest, FindsTextAndGenres) {
   ASSERT_EQ(run.code, 0) << run.err.toStdString();
   EXPECT_EQ(run.out, a + "\t2\t1 3\n");
   // Without --fields and without a choice saved by the dialog: titles, artists, albums.
-  run = Cli({"find", "abba", a, b});
+  run = RunCli({"find", "abba", a, b});
   EXPECT_EQ(run.out, a + "\t2\t1 3\n") << run.err.toStdString();
   // The empty genre entry: songs whose record exists and has no genre.
   const QString c = List("c", {"t", ""});

@@ -220,8 +220,8 @@ TEST_F(MaintenanceDlgTest, F1OpensEachDialogsSectionOfTheGuide) {
   TNewFindTextForm results(nullptr);
   TNewFindText find(child, nullptr, host.ini, &results);
   TNewSortDlg sort;
-  TNewRenameFiles rename(child);
-  TCopyMoveFiles copy(child, true);
+  TNewRenameFiles rename(child, nullptr);
+  TCopyMoveFiles copy(child, true, nullptr);
   TWriteTextDlg report(child, lists, host.ini);
   TNewReplacePaths replace(child, host.ini);
   TDeadFilesDlg forgotten(lists, host.ini);

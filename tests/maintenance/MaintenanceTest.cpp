@@ -198,8 +198,8 @@ TEST(ForgottenFiles, SongsReachedThroughLinksAreKnown) {
   // The list names one file by its own path, the other through a link to it.
   TSlDocument list = Document(dir + "/l.m3u", {dir + "/library/a.mp3", dir + "/b-link.mp3"});
   ASSERT_TRUE(list.Save(true));
-  ListFiles lists;
-  lists.paths = {dir + "/l.m3u"};
+  lbtest::PathLists lists;
+  lists.rows = {{dir + "/l.m3u"}};
   for (const QString& folder : {dir + "/Music", dir + "/library"}) {
     lb::TForgottenFiles search;
     EXPECT_TRUE(search.Run(lists, false, {folder}));

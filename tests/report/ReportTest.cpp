@@ -179,8 +179,8 @@ TEST(Report, OpenListsStayAsTheyAreAndClosedListsShowTheirFilesTags) {
   const QByteArray song = QByteArray(1000, '\x55') + tag;
   ASSERT_TRUE(lbtest::WriteFile(dir + "/s.mp3", song));
   ASSERT_TRUE(lbtest::WriteFile(dir + "/closed.m3u", "s.mp3\r\n"));
-  Lists lists;
-  lists.rows = {{dir + "/closed.m3u", nullptr, true}};
+  lbtest::PathLists lists;
+  lists.rows = {{dir + "/closed.m3u", true}};
   ASSERT_EQ(lb::WriteReport({file, 1u | 1u << 3, false, lb::rsAll, false}, {}, &lists, {}),
             lb::rrWritten);
   EXPECT_TRUE(QString::fromUtf8(lbtest::ReadFile(file)).contains("| Title "));

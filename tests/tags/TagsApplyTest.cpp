@@ -47,6 +47,8 @@ TEST(TagsTextRules, NamesCommentsYearsSeparatorsAndGenres) {
   EXPECT_TRUE(ValidYear2("2001-05-06"));
   EXPECT_TRUE(ValidYear2("2001-05-06T10:20"));
   EXPECT_FALSE(ValidYear2("20011"));
+  EXPECT_FALSE(ValidYear2("abcd"));
+  EXPECT_FALSE(ValidYear2("-1"));
 
   EXPECT_EQ(EncodeSeparator(" - "), "202d20");
   EXPECT_EQ(DecodeSeparator(EncodeSeparator(" – Ж ")), " – Ж ");

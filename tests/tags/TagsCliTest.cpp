@@ -77,13 +77,17 @@ TEST(TagsCliTest, ATrackTooLargeIsRefusedAndNoVersionIsCreatedUnasked) {
   lbtest::WriteFile(list, song.toUtf8() + "\r\n");
   const QByteArray before = lbtest::ReadFile(song);
 
-  const CliRun big = Cli({"tags", "edit", list, "track=99999999999"});
+  const CliRun big = RunCli({"tags", "edit", list, "track=99999999999"});
   EXPECT_EQ(big.code, 1) << big.err.toStdString();
   EXPECT_TRUE(big.err.contains("Номер дорожки у тэга ID3v2 введён неправильно"));
   EXPECT_TRUE(lbtest::ReadFile(song) == before);
+  // A genre number the table does not have would remove the song's genre: refused.
+  EXPECT_EQ(RunCli({"tags", "edit", list, "--v2", "genre=200"}).code, 2);  // a bad argument
+  EXPECT_EQ(RunCli({"tags", "edit", list, "--v2", "year=abcd"}).code, 1);
+  EXPECT_TRUE(lbtest::ReadFile(song) == before);
 
   // Without --v1/--v2 a field only ID3v2 has creates no ID3v1 tag; "N/M" is a track.
-  const CliRun track = Cli({"tags", "edit", list, "track=3/12"});
+  const CliRun track = RunCli({"tags", "edit", list, "track=3/12"});
   ASSERT_EQ(track.code, 0) << track.err.toStdString();
   EXPECT_TRUE(Frame(tagstest::MutagenFrames(song), "TRCK").contains("'3/12'"));
   EXPECT_FALSE(tagstest::Tail128(song).startsWith("TAG"));
