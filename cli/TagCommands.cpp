@@ -25,7 +25,9 @@ void PrintTags(CliContext& c, TSlSong& song) {
           << "\n  genre\t" << GenreText(t1.Genre) << '\n';
   }
   const TSlTag2& t2 = song.m_Tag2;
-  c.out << "ID3v2:";
+  // The second record is the file's main tag: its kind is named when it is not ID3v2.
+  const QString kind = TSlTag2::FileTagKind(song.m_Path);
+  c.out << (kind.isEmpty() || kind == "ID3v2" ? QString("ID3v2:") : "ID3v2 (" + kind + "):");
   if (!t2.m_bExists) {
     c.out << " нет\n";
     return;
@@ -130,11 +132,13 @@ int TagsSet(CliContext& c, const QStringList& rawArgs) {
   if (!v1 && !v2) return CliUsageError(c, "Укажите не более одного из --v1 и --v2");
   if (args.size() < 2) return CliUsageError(c, "Укажите файл и хотя бы одно ПОЛЕ=ЗНАЧЕНИЕ");
   TSlSong song(nullptr, QFileInfo(args[0]).absoluteFilePath(), QString());
-  if (!lb::IsMp3Path(song.m_Path)) {
+  if (!lb::IsTaggedPath(song.m_Path)) {
     c.err << "Файл \"" << song.m_Path << "\" не является файлом MP3: тэги в него не записываются."
           << Qt::endl;
     return 1;
   }
+  // A format without ID3v1 gets only its main tag, unless --v1 asked for the other.
+  if (v1 && v2 && !lb::CarriesTag1(song.m_Path)) v1 = false;
   if (!ReadTags(c, song)) return 1;
   for (const QString& assignment : args.mid(1)) {
     const qsizetype eq = assignment.indexOf('=');

@@ -1,4 +1,6 @@
-// The ID3Com component: reads and writes the ID3v2 tag of one music file at a time.
+// The ID3Com component: reads and writes the main tag of one music file at a time (the
+// ID3v2 tag of an MP3 file; the Vorbis comment, MP4 atoms, ASF attributes or APE tag of
+// other formats, through the same twelve fields).
 // The program creates class ID3ComTag by its CLSID and talks to it through IID3ComTag.
 #pragma once
 
@@ -34,6 +36,9 @@ enum ID3ComFrameId : LONG {
 // SaveV2Tag's answer for a file whose tag could be read only in part (a frame with a
 // broken size): rewriting it would lose the frames that could not be read.
 inline constexpr HRESULT ID3COM_E_DAMAGEDTAG = static_cast<HRESULT>(0x80040301u);
+// SaveV2Tag's answer when the tag library could not write the change without losing or
+// altering other fields of the file's tag: nothing was written.
+inline constexpr HRESULT ID3COM_E_NOTLOSSLESS = static_cast<HRESULT>(0x80040302u);
 
 // What LinkFile tells of the file besides its ID3v2 tag, from the same open and fstat.
 struct ID3ComFileFacts {
@@ -100,4 +105,8 @@ class IID3ComTag : public IUnknown {
   // written as it is (Track becomes N), an empty one removes the track number.
   virtual HRESULT STDMETHODCALLTYPE get_TrackText(BSTR* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_TrackText(BSTR value) = 0;
+  // The kind of the bound file's main tag, which the "V2" operations read and write:
+  // "ID3v2" for MP3, AIFF, WAV and TrueAudio, "Vorbis comment" (FLAC, Ogg Vorbis,
+  // Opus, Speex), "MP4", "ASF", "APE" (APE, WavPack, Musepack); empty when unbound.
+  virtual HRESULT STDMETHODCALLTYPE get_TagKind(BSTR* kind) = 0;
 };

@@ -19,6 +19,7 @@
 // bytes there. New text is always written as UTF-16.
 #include "id3com/ID3Com.h"
 
+#include "FormatTag.h"
 #include "TagBytes.h"
 #include "TagFileWriter.h"
 #include "com/Server.h"
@@ -301,9 +302,11 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
 
 class TFileDescriptor {
  public:
-  explicit TFileDescriptor(int fd) : m_Fd(fd) {}
-  ~TFileDescriptor() {
+  explicit TFileDescriptor(int fd = -1) : m_Fd(fd) {}
+  ~TFileDescriptor() { Reset(-1); }
+  void Reset(int fd) {
     if (m_Fd >= 0) ::close(m_Fd);
+    m_Fd = fd;
   }
   TFileDescriptor(const TFileDescriptor&) = delete;
   TFileDescriptor& operator=(const TFileDescriptor&) = delete;
@@ -400,6 +403,24 @@ void UpgradeV22Frames(TagLib::ID3v2::Tag* tag, const QList<QByteArray>& ids) {
   }
 }
 
+// Opens the file to read and fills facts (when asked) from the same open and fstat.
+// Opening never waits (a FIFO named like a song is refused, not waited on).
+HRESULT OpenForFacts(const QString& path, TFileDescriptor* fd, struct stat* st,
+                     ID3ComFileFacts* facts) {
+  fd->Reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd->Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
+  if (::fstat(fd->Get(), st) != 0 || !S_ISREG(st->st_mode)) return E_ACCESSDENIED;
+  if (facts) {
+    facts->size = st->st_size;
+    facts->mtimeNs = static_cast<int64_t>(st->st_mtim.tv_sec) * 1000000000LL + st->st_mtim.tv_nsec;
+    facts->device = static_cast<uint64_t>(st->st_dev);
+    if (st->st_size >= 128 &&
+        !ReadAt(fd->Get(), reinterpret_cast<char*>(facts->tail), 128, st->st_size - 128))
+      return E_FAIL;
+  }
+  return S_OK;
+}
+
 // Reads the tag at the head of the file; with facts, also what they ask for, through
 // the same open and fstat.
 HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr) {
@@ -409,20 +430,10 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   }
   // A rewrite of the file that a crash cut short is undone first.
   lb::RecoverInterruptedRewrite(path);
-  // Opening never waits (a FIFO named like a song is refused, not waited on).
-  TFileDescriptor fd(
-      ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  TFileDescriptor fd;
   struct stat st;
-  if (fd.Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_ACCESSDENIED;
-  if (facts) {
-    facts->size = st.st_size;
-    facts->mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    facts->device = static_cast<uint64_t>(st.st_dev);
-    if (st.st_size >= 128 &&
-        !ReadAt(fd.Get(), reinterpret_cast<char*>(facts->tail), 128, st.st_size - 128))
-      return E_FAIL;
-  }
+  HRESULT hr = OpenForFacts(path, &fd, &st, facts);
+  if (FAILED(hr)) return hr;
   // Most tags fit the first read; a larger one takes a second.
   char first[kFirstRead];
   const int64_t have = std::min<int64_t>(kFirstRead, st.st_size);
@@ -476,6 +487,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_bLinked = !m_Path.isEmpty();
     m_bFileHasTag = false;
     m_bDamaged = false;
+    m_bOtherFormat = m_bLinked && id3::IsFormatTagFile(m_Path);
+    m_Kind = m_bLinked ? QStringLiteral("ID3v2") : QString();
     if (!m_bLinked) return E_INVALIDARG;
     try {
       return ReadFile(facts);
@@ -507,6 +520,13 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     std::lock_guard guard(m_Mutex);
     *has = m_bFileHasTag ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE get_TagKind(BSTR* kind) override {
+    if (!kind) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *kind = lb::BstrFromQString(m_Kind);
+    return *kind || m_Kind.isEmpty() ? S_OK : E_OUTOFMEMORY;
   }
 
   HRESULT STDMETHODCALLTYPE RemoveFrameByID(LONG frameId) override {
@@ -692,7 +712,37 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_bCleared = false;
   }
 
+  // A file of another format: its main tag through FormatTag, read as the same fields.
+  HRESULT ReadOtherFile(ID3ComFileFacts* facts) {
+    if (facts) {
+      *facts = ID3ComFileFacts{};
+      facts->size = -1;
+    }
+    lb::RecoverInterruptedRewrite(m_Path);
+    {
+      TFileDescriptor fd;
+      struct stat st;
+      const HRESULT hr = OpenForFacts(m_Path, &fd, &st, facts);
+      if (FAILED(hr)) return hr;
+    }
+    id3::TFormatTag tag;
+    const HRESULT hr = id3::ReadFormatTag(m_Path, &tag);
+    if (FAILED(hr)) return hr;
+    m_Kind = tag.kind;
+    m_bFileHasTag = tag.hasTag;
+    for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f] = tag.values.value(kFieldFrame[f]);
+    // A genre of the ID3v1 table (the first of several) gives its number; the text
+    // stays in the file as long as the genre is not changed.
+    const int genre = GenreOfField(tag.values.value("TCON").section(QLatin1String("; "), 0, 0));
+    m_Genre = m_ReadGenre = genre >= 0 ? genre : lb::kNoGenre;
+    bool ok = false;
+    const int track = tag.values.value("TRCK").section(QLatin1Char('/'), 0, 0).trimmed().toInt(&ok);
+    m_Track = m_ReadTrack = ok && track > 0 ? track : 0;
+    return S_OK;
+  }
+
   HRESULT ReadFile(ID3ComFileFacts* facts) {
+    if (m_bOtherFormat) return ReadOtherFile(facts);
     TFileTag file;
     HRESULT hr = ReadFileTag(m_Path, &file, facts);
     if (FAILED(hr)) return hr;
@@ -733,7 +783,36 @@ class TID3ComTag : public TComObject<IID3ComTag> {
            ::access(name.constData(), W_OK) == 0;
   }
 
+  HRESULT WriteOtherFile() {
+    if (!m_bCleared && m_Edits.isEmpty()) return S_OK;  // nothing changed
+    if (!IsWritable()) return E_ACCESSDENIED;
+    QMap<QByteArray, QString> edits;
+    // The band and conductor frames an MP3 loses with its artist have no counterpart:
+    // the album artist and conductor of other tags stay.
+    for (const Edit& e : m_Edits)
+      if (e.frameId != "TPE2" && e.frameId != "TPE3") edits.insert(e.frameId, e.text);
+    const HRESULT hr = id3::WriteFormatTag(m_Path, edits, m_bCleared);
+    if (FAILED(hr)) return hr;
+    id3::TFormatTag after;
+    m_bFileHasTag = SUCCEEDED(id3::ReadFormatTag(m_Path, &after)) && after.hasTag;
+    Saved();
+    return S_OK;
+  }
+
+  // What was written is what the file holds now.
+  void Saved() {
+    m_bDamaged = false;
+    m_Edits.clear();
+    m_bCleared = false;
+    for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
+    m_ReadGenre = m_Genre;
+    m_ReadTrack = m_Track;
+    m_ReadGenreText = m_GenreText;
+    m_ReadTrackText = m_TrackText;
+  }
+
   HRESULT WriteFile() {
+    if (m_bOtherFormat) return WriteOtherFile();
     TFileTag file;
     HRESULT hr = ReadFileTag(m_Path, &file);
     if (FAILED(hr)) return hr;
@@ -764,14 +843,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
         !id3::ReplaceFileHead(m_Path, file.regionSize, head))
       return E_FAIL;
     m_bFileHasTag = nowHasTag;
-    m_bDamaged = false;
-    m_Edits.clear();
-    m_bCleared = false;
-    for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
-    m_ReadGenre = m_Genre;
-    m_ReadTrack = m_Track;
-    m_ReadGenreText = m_GenreText;
-    m_ReadTrackText = m_TrackText;
+    Saved();
     return S_OK;
   }
 
@@ -831,6 +903,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   bool m_bLinked = false;
   bool m_bFileHasTag = false;
   bool m_bDamaged = false;
+  bool m_bOtherFormat = false;  // not MP3: the main tag goes through FormatTag
+  QString m_Kind;
   QString m_Text[fFieldCount];
   QString m_Read[fFieldCount];  // as Link (or the last save) found them
   LONG m_Genre = lb::kNoGenre, m_ReadGenre = lb::kNoGenre;

@@ -64,7 +64,73 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   return ok;
 }
 
+// A new file for a copy of name in folder, named so that it keeps name's extension
+// (which tells the tag library the format); -1 when the folder refuses one.
+int MakeCopyFile(const QString& folder, const QString& name, QByteArray* path) {
+  const QString suffix = QFileInfo(name).suffix();
+  const QByteArray ending = suffix.isEmpty() ? QByteArray() : QFile::encodeName("." + suffix);
+  *path = QFile::encodeName(QDir(folder).filePath("." + name + ".lbtools-")) + "XXXXXX" + ending;
+  return ::mkostemps(path->data(), static_cast<int>(ending.size()), O_CLOEXEC);
+}
+
+// Removes the copy unless it took the file's place.
+struct TCopyGuard {
+  QByteArray path;
+  bool kept = false;
+  ~TCopyGuard() {
+    if (!kept && !path.isEmpty()) ::unlink(path.constData());
+  }
+};
+
 }  // namespace
+
+HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const QString&)>& edit) {
+  const QString path = QFileInfo(link).canonicalFilePath();
+  if (path.isEmpty() || !lb::RecoverInterruptedRewrite(path)) return E_FAIL;
+  TFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
+  struct stat st;
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_FAIL;
+  const QFileInfo info(path);
+  TCopyGuard guard;
+  // Beside the file, taking its owner, group and mode, when it has a single link;
+  // otherwise (or when that fails) in the temporary folder, from which the result is
+  // written back into the file's own inode.
+  bool beside = false;
+  int copyFd = -1;
+  if (st.st_nlink == 1) {
+    copyFd = MakeCopyFile(info.absolutePath(), info.fileName(), &guard.path);
+    struct stat made;
+    beside = copyFd >= 0 && ::fstat(copyFd, &made) == 0 &&
+             ((made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
+              ::fchown(copyFd, st.st_uid, st.st_gid) == 0) &&
+             ::fchmod(copyFd, st.st_mode & 07777) == 0;
+    if (!beside && copyFd >= 0) {
+      ::close(copyFd);
+      ::unlink(guard.path.constData());
+    }
+  }
+  if (!beside) copyFd = MakeCopyFile(QDir::tempPath(), info.fileName(), &guard.path);
+  TFd copy(copyFd);
+  if (copy.Get() < 0) {
+    guard.path.clear();
+    return E_FAIL;
+  }
+  if (!lb::CopyBytes(fd.Get(), 0, copy.Get(), 0, st.st_size) || !copy.Close()) return E_FAIL;
+  const HRESULT hr = edit(QFile::decodeName(guard.path));
+  if (FAILED(hr)) return hr;
+  TFd done(::open(guard.path.constData(), O_RDONLY | O_CLOEXEC));
+  if (done.Get() < 0 || ::fsync(done.Get()) != 0) return E_FAIL;
+  if (beside) {
+    if (::rename(guard.path.constData(), QFile::encodeName(path).constData()) != 0) return E_FAIL;
+    guard.kept = true;
+    return S_OK;
+  }
+  QFile edited(QFile::decodeName(guard.path));
+  if (!edited.open(QIODevice::ReadOnly)) return E_FAIL;
+  const QByteArray content = edited.readAll();
+  if (content.size() != edited.size()) return E_FAIL;
+  return lb::ReplaceHeadInPlace(path, fd.Get(), st.st_size, content) && fd.Close() ? S_OK : E_FAIL;
+}
 
 bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
   // A link stays a link: the file it leads to is written, in its own folder.

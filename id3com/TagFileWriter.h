@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
+
+#include "com/Com.h"
 
 namespace id3 {
 
@@ -18,6 +21,13 @@ namespace id3 {
 // is followed: the file it leads to is written in its own folder. False when the file
 // could not be changed; the file then holds its old content.
 bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
+
+// Changes a file through a full copy of it: edit gets the copy's path (its name ends
+// with the original's extension) and changes it; when edit succeeds the copy takes the
+// file's place as ReplaceFileHead does (owner, group and mode kept, a link followed, a
+// file with several links rewritten on its own inode). The file stays as it was when
+// any step fails; the answer is edit's failure, or E_FAIL.
+HRESULT EditThroughCopy(const QString& path, const std::function<HRESULT(const QString&)>& edit);
 
 // The size of the chunks a rewrite moves at a time.
 inline constexpr int64_t kCopyChunk = 1 << 20;

@@ -7,6 +7,7 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libtag1-dev libgtest-dev
   python3-mutagen id3v2
+  flac vorbis-tools opus-tools ffmpeg wavpack sox
   audacious audacious-plugins dbus libglib2.0-bin
   xvfb xauth fonts-dejavu-core
   desktop-file-utils appstream dpkg-dev lintian fakeroot

@@ -86,7 +86,7 @@ void TRelinkSearch::ReadTags(TFile& file) {
   // The records of a detached song read the file's tags; nothing is written.
   TSlSong probe(nullptr, file.path, QString());
   probe.m_Tag1.ReadFromFile();
-  if (IsMp3Path(file.path)) {
+  if (IsTaggedPath(file.path)) {
     std::lock_guard<std::recursive_mutex> id3(ID3ComLock());
     probe.m_Tag2.ReadFromFile();
   }

@@ -46,16 +46,23 @@ inline constexpr int32_t kAgeSyncAgain = -3;    // pending: synchronise once mor
 // Why the last write or removal of a tag record into its file failed.
 enum class TSlTagError {
   None,
-  NotMp3,    // the file is not an MP3 file: its format would be damaged
-  ReadOnly,  // the file's owner may not write it and clearing that was not asked for
-  Damaged,   // the file's ID3v2 tag could be read only in part: a rewrite would lose frames
-  Failed,    // the file could not be opened or written
+  NotMp3,       // the file's format does not hold this kind of tag: writing it would damage it
+  ReadOnly,     // the file's owner may not write it and clearing that was not asked for
+  Damaged,      // the file's ID3v2 tag could be read only in part: a rewrite would lose frames
+  Failed,       // the file could not be opened or written
+  NotLossless,  // the tag library could not change the tag without altering other fields
 };
 
 namespace lb {
-// Tags are followed and written only in files with the extension ".mp3", in any case:
-// an ID3v2 tag put before a WAV file's RIFF header would make it unreadable.
+// Whether the file is an MP3 file, told by the extension ".mp3" in any case.
 bool IsMp3Path(const QString& path);
+// The second record follows the main tag of every format the tag component writes
+// (MP3, FLAC, Ogg, Opus, MP4, WMA, APE, WavPack, Musepack, TrueAudio, AIFF, WAV, by
+// extension); the first record only the ID3v1 tag of the formats that carry one (MP3,
+// APE, WavPack, Musepack, TrueAudio). An ID3 tag put where the format has none (before
+// a RIFF header, after FLAC frames) would damage the file.
+bool IsTaggedPath(const QString& path);
+bool CarriesTag1(const QString& path);
 }  // namespace lb
 
 // What one look at a song's file tells both records during a synchronisation: the
@@ -120,6 +127,8 @@ class TSlTag {
   // Checks that the file may be written (an MP3 file whose owner may write it, made
   // writable when bClearReadOnly asks for it); records the refusal otherwise.
   bool MayWrite(const QString& path, bool bClearReadOnly);
+  // Whether files like path carry this record's kind of tag.
+  virtual bool FormatHolds(const QString& path) const = 0;
   // Records the outcome of a file operation and answers ok.
   bool Outcome(bool ok, TSlTagError error = TSlTagError::Failed);
   // FileHasTag and ReadFromFile answered from a valid look.
@@ -178,6 +187,7 @@ class TSlTag1 : public TSlTag {
  protected:
   bool LookHasTag(const TSlFileLook& look) override;
   bool ReadFromLook(const TSlFileLook& look) override;
+  bool FormatHolds(const QString& path) const override { return lb::CarriesTag1(path); }
 
  private:
   bool SetField(char* field, int width, const QString& text, bool bTruncate);
@@ -230,10 +240,14 @@ class TSlTag2 : public TSlTag {
   // Takes the look at the file for a synchronisation (the caller holds the program-wide
   // ID3Com lock until both records used it); an invalid look when that fails.
   static TSlFileLook LookAtFile(const QString& path);
+  // The kind of the file's main tag ("ID3v2", "Vorbis comment", "MP4", "ASF", "APE");
+  // empty when the tag component cannot tell.
+  static QString FileTagKind(const QString& path);
 
  protected:
   bool LookHasTag(const TSlFileLook& look) override;
   bool ReadFromLook(const TSlFileLook& look) override;
+  bool FormatHolds(const QString& path) const override { return lb::IsTaggedPath(path); }
 
  private:
   bool SetText(QString& field, const QString& text, bool bDisplay);

@@ -54,7 +54,9 @@ class TSlInsertFilesManager {
   explicit TSlInsertFilesManager(const QString& extensions);
   ~TSlInsertFilesManager() = default;
 
-  static constexpr const char* kDefaultExtensions = "mp3, wav";
+  // The music files of every format whose tags the program follows.
+  static constexpr const char* kDefaultExtensions =
+      "mp3, flac, ogg, oga, opus, m4a, mp4, wma, ape, wv, mpc, aiff, aif, wav";
 
   int GetExtensionCount() const;
   QString GetExtension(int i) const;

@@ -9,6 +9,7 @@
 #include "platform/FileRewrite.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
+#include "platform/MusicFormats.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -87,13 +88,27 @@ bool lb::IsMp3Path(const QString& path) {
   return lb::FileExtension(path) == ".mp3";
 }
 
+bool lb::IsTaggedPath(const QString& path) {
+  return lb::MusicFormatOf(path) != lb::TMusicFormat::None;
+}
+
+bool lb::CarriesTag1(const QString& path) {
+  return lb::FormatCarriesId3v1(lb::MusicFormatOf(path));
+}
+
 QString TSlTag::LastErrorText() const {
   const QString file = Parent->GetPath(true);
   switch (m_LastError) {
     case TSlTagError::None:
       return QString();
     case TSlTagError::NotMp3:
+      if (lb::IsTaggedPath(file))
+        return QString("В файле \"%1\" не бывает тэга ID3v1: он в него не записывается.").arg(file);
       return QString("Файл \"%1\" не является файлом MP3: тэги в него не записываются.").arg(file);
+    case TSlTagError::NotLossless:
+      return QString(
+                 "Тэг файла \"%1\" нельзя изменить без потери других его полей: файл не изменён.")
+          .arg(file);
     case TSlTagError::ReadOnly:
       return QString("Файл \"%1\" доступен только для чтения.").arg(file);
     case TSlTagError::Damaged:
@@ -113,7 +128,7 @@ bool TSlTag::Outcome(bool ok, TSlTagError error) {
 }
 
 bool TSlTag::MayWrite(const QString& path, bool bClearReadOnly) {
-  if (!lb::IsMp3Path(path)) return Outcome(false, TSlTagError::NotMp3);
+  if (!FormatHolds(path)) return Outcome(false, TSlTagError::NotMp3);
   if (bClearReadOnly) {
     lb::ClearReadOnly(path);
     return true;
@@ -165,7 +180,7 @@ bool TSlTag::SetSync(bool bSync) {
     MarkModified();
     return true;
   }
-  if (!lb::IsMp3Path(Parent->GetPath(false))) return false;
+  if (!FormatHolds(Parent->GetPath(false))) return false;
   bTagSync = true;
   if (!SyncWithFile(true)) {
     bTagSync = false;
@@ -192,7 +207,7 @@ bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
       UpdateDisplayName();
       return true;
     }
-    if (!lb::IsMp3Path(path)) {
+    if (!FormatHolds(path)) {
       bTagSync = false;
     } else if (look ? lb::IsCdRom(path, look->device) : lb::IsCdRom(path)) {
       // Files on a disc are read once and never written.
@@ -394,6 +409,7 @@ void TSlTag1::SaveBody(TSlStreamWriter& stream) const {
 }
 
 bool TSlTag1::FileHasTag() {
+  if (!FormatHolds(FilePath())) return false;
   TFileHandle file(FilePath(), O_RDONLY);
   return file.IsOpen() && HasTag1At(file, file.Size());
 }
@@ -405,7 +421,7 @@ bool TSlTag1::ReadFromFile() {
   if (!file.IsOpen()) return false;
   const off_t size = file.Size();
   char tag[kTagSize];
-  if (size < kTagSize || !file.ReadAt(tag, kTagSize, size - kTagSize) ||
+  if (!FormatHolds(FilePath()) || size < kTagSize || !file.ReadAt(tag, kTagSize, size - kTagSize) ||
       std::memcmp(tag, "TAG", 3) != 0) {
     Clear();
     m_bExists = false;
@@ -421,7 +437,8 @@ bool TSlTag1::LookHasTag(const TSlFileLook& look) {
 }
 
 bool TSlTag1::ReadFromLook(const TSlFileLook& look) {
-  if (LookHasTag(look)) {
+  // Bytes "TAG" at the end of a FLAC or Ogg file are audio, not a tag.
+  if (LookHasTag(look) && FormatHolds(FilePath())) {
     FromBody(look.tail + 3);
     m_bExists = true;
   } else {
@@ -688,6 +705,16 @@ TSlFileLook TSlTag2::LookAtFile(const QString& path) {
   return look;
 }
 
+QString TSlTag2::FileTagKind(const QString& path) {
+  TID3ComSession tag;
+  if (!tag) return QString();
+  tag->Clear();
+  tag.Link(path);
+  const QString kind = tag.Get(&IID3ComTag::get_TagKind);
+  tag->Clear();
+  return kind;
+}
+
 bool TSlTag2::LookHasTag(const TSlFileLook& look) {
   return look.bHasTag2;
 }
@@ -758,8 +785,9 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
     tag->put_Track(Track);
   HRESULT hr = tag->SaveV2Tag();
   tag->Clear();
-  return Outcome(SUCCEEDED(hr),
-                 hr == ID3COM_E_DAMAGEDTAG ? TSlTagError::Damaged : TSlTagError::Failed);
+  return Outcome(SUCCEEDED(hr), hr == ID3COM_E_DAMAGEDTAG    ? TSlTagError::Damaged
+                                : hr == ID3COM_E_NOTLOSSLESS ? TSlTagError::NotLossless
+                                                             : TSlTagError::Failed);
 }
 
 bool TSlTag2::RemoveFromFile(bool bClearReadOnly) {
@@ -770,7 +798,9 @@ bool TSlTag2::RemoveFromFile(bool bClearReadOnly) {
   tag.Link(path);
   tag->Clear();
   HRESULT hr = tag->SaveV2Tag();
-  if (FAILED(hr)) return Outcome(false);
+  if (FAILED(hr))
+    return Outcome(false,
+                   hr == ID3COM_E_NOTLOSSLESS ? TSlTagError::NotLossless : TSlTagError::Failed);
   Clear();
   m_bExists = false;
   return Outcome(true);

@@ -94,7 +94,7 @@ TEST_F(SyncTest, CachedTagIsWrittenIntoAFileWithoutOne) {
 }
 
 TEST_F(SyncTest, OtherExtensionsStopFollowingTheirFiles) {
-  QString wav = dir + "/a.wav";
+  QString wav = dir + "/a.mp2";
   lbtest::WriteFile(wav, QByteArray(1000, 'w'));
   TSlSong& song = Add(wav);
   song.Sync();

@@ -232,20 +232,26 @@ TEST_F(Tag2Test, WriteReadAndRemoveThroughTheComponent) {
   EXPECT_EQ(ReadFile(mp3).left(audio.size()), audio);
 }
 
-TEST_F(Tag2Test, OnlyMp3FilesAreWrittenWhateverTheCase) {
-  const QString wav = dir + "/song.wav";
-  const QByteArray riff = QByteArray("RIFF\x24\0\0\0WAVEfmt ", 16) + QByteArray(28, '\1');
-  lbtest::WriteFile(wav, riff);
-  TSlSong other(nullptr, wav, QString());
+TEST_F(Tag2Test, OnlyKnownFormatsAreWrittenWhateverTheCase) {
+  // An MPEG layer II file: an ID3 tag before it would break other players; and no
+  // ID3v1 tag after the frames of a FLAC file.
+  const QString mp2 = dir + "/song.mp2";
+  const QString flac = dir + "/song.flac";
+  const QByteArray audio = QByteArray("fLaC\0\0\0\x22", 8) + QByteArray(34, '\1');
+  for (const QString& path : {mp2, flac}) lbtest::WriteFile(path, audio);
+  TSlSong other(nullptr, mp2, QString()), lossless(nullptr, flac, QString());
   other.m_Tag1.SetTitle("x", false);
   other.m_Tag2.SetTitle("x");
-  for (TSlTag* t : {static_cast<TSlTag*>(&other.m_Tag1), static_cast<TSlTag*>(&other.m_Tag2)}) {
+  lossless.m_Tag1.SetTitle("x", false);
+  for (TSlTag* t : {static_cast<TSlTag*>(&other.m_Tag1), static_cast<TSlTag*>(&other.m_Tag2),
+                    static_cast<TSlTag*>(&lossless.m_Tag1)}) {
+    const QString path = t->Parent->GetPath(true);
     EXPECT_FALSE(t->WriteToFile(true));
     EXPECT_FALSE(t->RemoveFromFile(true));
     EXPECT_EQ(t->LastError(), TSlTagError::NotMp3);
-    EXPECT_TRUE(t->LastErrorText().contains(wav));
+    EXPECT_TRUE(t->LastErrorText().contains(path));
+    EXPECT_EQ(ReadFile(path), audio);
   }
-  EXPECT_EQ(ReadFile(wav), riff);
 
   TSlSong loud(nullptr, modeltest::MakeMp3(dir + "/loud.Mp3"), QString());
   loud.m_Tag2.SetTitle("Громко");

@@ -37,7 +37,7 @@ TEST(SettingsKeys, MissingFileReadsTheDefaultsOfTheKeyTable) {
   TSettingsModel model(ini);
   model.Load();
   const TSettingsValues& v = model.Values();
-  EXPECT_EQ(v.extensions, "mp3, wav");
+  EXPECT_EQ(v.extensions, "mp3, flac, ogg, oga, opus, m4a, mp4, wma, ape, wv, mpc, aiff, aif, wav");
   EXPECT_TRUE(v.scanUseLinks);
   EXPECT_FALSE(v.checkDatabase);
   EXPECT_FALSE(v.clearClipboard);

@@ -1,0 +1,466 @@
+// Reading goes through TagLib's property map for Vorbis comments, APE tags and ID3v2,
+// and through the format's own items for MP4 and ASF, whose property maps rewrite every
+// item they know (and ASF numbers as text). Writing puts back only the changed keys:
+// APE, MP4 and ASF items one by one; for Vorbis comments and ID3v2 the whole map is read,
+// the changed keys replaced, and TagLib's result compared with what was asked, so a
+// write that would change anything else is refused before the file is touched.
+#include "FormatTag.h"
+
+#include "ID3Com.h"
+#include "TagFileWriter.h"
+#include "platform/FileSystem.h"
+
+#include <QFile>
+
+#include <taglib/aifffile.h>
+#include <taglib/apefile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpcfile.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/speexfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/trueaudiofile.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace id3 {
+
+namespace {
+
+using lb::TMusicFormat;
+
+// The program's fields: the MP3 frame, the property key, the MP4 atom and the ASF
+// attribute (title, author, description and copyright live in the content description
+// when they have one value, as attributes of that name when they have more).
+struct TFieldKeys {
+  const char* frame;
+  const char* property;
+  const char* mp4;
+  const char* asf;
+};
+const TFieldKeys kFields[] = {
+    {"TIT2", "TITLE", "\251nam", "Title"},
+    {"TPE1", "ARTIST", "\251ART", "Author"},
+    {"TALB", "ALBUM", "\251alb", "WM/AlbumTitle"},
+    {"TYER", "DATE", "\251day", "WM/Year"},
+    {"COMM", "COMMENT", "\251cmt", "Description"},
+    {"TCOM", "COMPOSER", "\251wrt", "WM/Composer"},
+    {"TOPE", "ORIGINALARTIST", "----:com.apple.iTunes:ORIGINALARTIST", "WM/OriginalArtist"},
+    {"TCOP", "COPYRIGHT", "cprt", "Copyright"},
+    {"WXXX", "URL", "----:com.apple.iTunes:URL", "WM/UserWebURL"},
+    {"TENC", "ENCODEDBY", "\251too", "WM/EncodedBy"},
+    {"TCON", "GENRE", "\251gen", "WM/Genre"},
+    {"TRCK", "TRACKNUMBER", "trkn", "WM/TrackNumber"},
+};
+const QString kJoin = QStringLiteral("; ");
+
+QString FromTagLib(const TagLib::String& s) {
+  return QString::fromStdString(s.to8Bit(true));
+}
+TagLib::String ToTagLib(const QString& s) {
+  return TagLib::String(s.toStdString(), TagLib::String::UTF8);
+}
+QString Joined(const TagLib::StringList& values) {
+  QStringList texts;
+  for (const TagLib::String& v : values) texts << FromTagLib(v);
+  return texts.join(kJoin);
+}
+
+// The Ogg stream's codec, from the first packet of its first page.
+TMusicFormat OggCodecOf(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return TMusicFormat::Ogg;
+  const QByteArray head = file.read(40);
+  if (!head.startsWith("OggS") || head.size() < 36) return TMusicFormat::Ogg;
+  const QByteArray packet = head.mid(28);
+  if (packet.startsWith("OpusHead")) return TMusicFormat::Opus;
+  if (packet.startsWith("Speex   ")) return TMusicFormat::Speex;
+  if (packet.startsWith("\x7f"
+                        "FLAC"))
+    return TMusicFormat::Flac;  // Ogg FLAC: told below
+  return TMusicFormat::Ogg;
+}
+
+// One opened file and its main tag (one of the pointers, owned by the file).
+struct TOpened {
+  std::unique_ptr<TagLib::File> file;
+  TagLib::Ogg::XiphComment* xiph = nullptr;
+  TagLib::APE::Tag* ape = nullptr;
+  TagLib::ID3v2::Tag* id3v2 = nullptr;
+  TagLib::MP4::Tag* mp4 = nullptr;
+  TagLib::ASF::Tag* asf = nullptr;
+  TMusicFormat format = TMusicFormat::None;
+  bool v24 = false;  // the ID3v2 tag the file held was v2.4
+};
+
+// Opens the file with its format's class; create makes the main tag when it has none.
+bool Open(const QString& path, bool create, TOpened* o) {
+  const QByteArray name = QFile::encodeName(path);
+  const char* n = name.constData();
+  TMusicFormat format = lb::MusicFormatOf(path);
+  bool oggFlac = false;
+  if (format == TMusicFormat::Ogg) {
+    format = OggCodecOf(path);
+    oggFlac = format == TMusicFormat::Flac;
+  }
+  o->format = format;
+  switch (format) {
+    case TMusicFormat::Flac:
+      if (oggFlac) {
+        auto* f = new TagLib::Ogg::FLAC::File(n, false);
+        o->file.reset(f);
+        o->xiph = f->tag();
+      } else {
+        auto* f = new TagLib::FLAC::File(n, false);
+        o->file.reset(f);
+        o->xiph = f->xiphComment(create);
+      }
+      break;
+    case TMusicFormat::Ogg: {
+      auto* f = new TagLib::Ogg::Vorbis::File(n, false);
+      o->file.reset(f);
+      o->xiph = f->tag();
+      break;
+    }
+    case TMusicFormat::Opus: {
+      auto* f = new TagLib::Ogg::Opus::File(n, false);
+      o->file.reset(f);
+      o->xiph = f->tag();
+      break;
+    }
+    case TMusicFormat::Speex: {
+      auto* f = new TagLib::Ogg::Speex::File(n, false);
+      o->file.reset(f);
+      o->xiph = f->tag();
+      break;
+    }
+    case TMusicFormat::Mp4: {
+      auto* f = new TagLib::MP4::File(n, false);
+      o->file.reset(f);
+      o->mp4 = f->tag();
+      break;
+    }
+    case TMusicFormat::Asf: {
+      auto* f = new TagLib::ASF::File(n, false);
+      o->file.reset(f);
+      o->asf = f->tag();
+      break;
+    }
+    case TMusicFormat::Ape: {
+      auto* f = new TagLib::APE::File(n, false);
+      o->file.reset(f);
+      o->ape = f->APETag(create);
+      break;
+    }
+    case TMusicFormat::WavPack: {
+      auto* f = new TagLib::WavPack::File(n, false);
+      o->file.reset(f);
+      o->ape = f->APETag(create);
+      break;
+    }
+    case TMusicFormat::Musepack: {
+      auto* f = new TagLib::MPC::File(n, false);
+      o->file.reset(f);
+      o->ape = f->APETag(create);
+      break;
+    }
+    case TMusicFormat::TrueAudio: {
+      auto* f = new TagLib::TrueAudio::File(n, false);
+      o->file.reset(f);
+      o->id3v2 = f->ID3v2Tag(create);
+      break;
+    }
+    case TMusicFormat::Aiff: {
+      auto* f = new TagLib::RIFF::AIFF::File(n, false);
+      o->file.reset(f);
+      o->id3v2 = f->tag();
+      break;
+    }
+    case TMusicFormat::Wav: {
+      auto* f = new TagLib::RIFF::WAV::File(n, false);
+      o->file.reset(f);
+      o->id3v2 = f->ID3v2Tag();
+      break;
+    }
+    default:
+      return false;
+  }
+  o->v24 = o->id3v2 && !o->id3v2->frameList().isEmpty() && o->id3v2->header()->majorVersion() == 4;
+  return o->file->isValid();
+}
+
+QString KindOf(TMusicFormat format) {
+  switch (format) {
+    case TMusicFormat::Flac:
+    case TMusicFormat::Ogg:
+    case TMusicFormat::Opus:
+    case TMusicFormat::Speex:
+      return QStringLiteral("Vorbis comment");
+    case TMusicFormat::Mp4:
+      return QStringLiteral("MP4");
+    case TMusicFormat::Asf:
+      return QStringLiteral("ASF");
+    case TMusicFormat::Ape:
+    case TMusicFormat::WavPack:
+    case TMusicFormat::Musepack:
+      return QStringLiteral("APE");
+    default:
+      return QStringLiteral("ID3v2");
+  }
+}
+
+TagLib::PropertyMap PropertiesOf(const TOpened& o) {
+  if (o.xiph) return o.xiph->properties();
+  if (o.ape) return o.ape->properties();
+  if (o.id3v2) return o.id3v2->properties();
+  return TagLib::PropertyMap();
+}
+
+QString AsfText(const TagLib::ASF::Attribute& a) {
+  switch (a.type()) {
+    case TagLib::ASF::Attribute::UnicodeType:
+      return FromTagLib(a.toString());
+    case TagLib::ASF::Attribute::DWordType:
+      return QString::number(a.toUInt());
+    case TagLib::ASF::Attribute::QWordType:
+      return QString::number(a.toULongLong());
+    case TagLib::ASF::Attribute::WordType:
+      return QString::number(a.toUShort());
+    default:
+      return QString();
+  }
+}
+
+QString Mp4Text(const TagLib::MP4::Tag* tag, const char* atom) {
+  if (!tag->contains(atom)) return QString();
+  const TagLib::MP4::Item item = tag->item(atom);
+  if (std::strcmp(atom, "trkn") == 0) {
+    const TagLib::MP4::Item::IntPair pair = item.toIntPair();
+    if (pair.first <= 0) return QString();
+    return pair.second > 0 ? QString("%1/%2").arg(pair.first).arg(pair.second)
+                           : QString::number(pair.first);
+  }
+  return Joined(item.toStringList());
+}
+
+// The content description's text of the field; false for the other fields.
+bool AsfDescription(const TagLib::ASF::Tag* tag, const QByteArray& frame, TagLib::String* text) {
+  if (frame == "TIT2")
+    *text = tag->title();
+  else if (frame == "TPE1")
+    *text = tag->artist();
+  else if (frame == "COMM")
+    *text = tag->comment();
+  else if (frame == "TCOP")
+    *text = tag->copyright();
+  else
+    return false;
+  return true;
+}
+
+QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
+  QStringList texts;
+  TagLib::String main;
+  if (AsfDescription(tag, k.frame, &main) && !main.isEmpty()) texts << FromTagLib(main);
+  for (const TagLib::ASF::Attribute& a : tag->attribute(k.asf)) {
+    const QString t = AsfText(a);
+    if (!t.isEmpty()) texts << t;
+  }
+  return texts.join(kJoin);
+}
+
+// The new values of a field: the track keeps the total the file gave ("3/10" put to 5
+// gives "5/10").
+TagLib::StringList NewValues(const TFieldKeys& k, const QString& text, const QString& old) {
+  QString value = text;
+  if (std::strcmp(k.frame, "TRCK") == 0 && old.contains(QLatin1Char('/')))
+    value += old.mid(old.indexOf(QLatin1Char('/')));
+  return TagLib::StringList(ToTagLib(value));
+}
+
+// The change asked for: clearing, then the edits, by field.
+struct TChange {
+  const QMap<QByteArray, QString>& edits;
+  bool clear;
+  // Whether the field changes, and its new text.
+  bool Of(const TFieldKeys& k, QString* text) const {
+    const auto it = edits.find(QByteArray(k.frame));
+    if (it != edits.end()) {
+      *text = it.value();
+      return true;
+    }
+    text->clear();
+    return clear;
+  }
+};
+
+// APE items are changed one by one: the property map would rename keys it converts
+// ("Albumartist" comes back as "ALBUM ARTIST"). A changed item keeps its key's spelling.
+void ApplyToApe(TagLib::APE::Tag* tag, const TChange& change) {
+  static const QMap<QByteArray, const char*> newKeys = {
+      {"TIT2", "Title"},   {"TPE1", "Artist"},    {"TALB", "Album"},          {"TYER", "Year"},
+      {"COMM", "Comment"}, {"TCOM", "Composer"},  {"TOPE", "OriginalArtist"}, {"TCOP", "Copyright"},
+      {"WXXX", "URL"},     {"TENC", "EncodedBy"}, {"TCON", "Genre"},          {"TRCK", "Track"}};
+  for (const TFieldKeys& k : kFields) {
+    QString text;
+    if (!change.Of(k, &text)) continue;
+    const TagLib::String key = newKeys.value(k.frame);
+    const TagLib::APE::ItemListMap& items = tag->itemListMap();
+    const auto old = items.find(key.upper());
+    const bool had = old != items.end();
+    if (text.isEmpty()) {
+      tag->removeItem(key);
+      continue;
+    }
+    const TagLib::String spelled = had ? old->second.key() : key;
+    const QString oldText = had ? Joined(old->second.values()) : QString();
+    tag->setItem(spelled, TagLib::APE::Item(spelled, NewValues(k, text, oldText)));
+  }
+}
+
+bool ApplyToProperties(TOpened& o, const TChange& change) {
+  const TagLib::PropertyMap before = PropertiesOf(o);
+  TagLib::PropertyMap wanted = before;
+  for (const TFieldKeys& k : kFields) {
+    QString text;
+    if (!change.Of(k, &text)) continue;
+    if (text.isEmpty()) {
+      wanted.erase(k.property);
+    } else {
+      const QString old = before.contains(k.property) ? Joined(before[k.property]) : QString();
+      wanted.replace(k.property, NewValues(k, text, old));
+    }
+  }
+  if (o.xiph)
+    o.xiph->setProperties(wanted);
+  else
+    o.id3v2->setProperties(wanted);
+  return PropertiesOf(o) == wanted;
+}
+
+void ApplyToMp4(TagLib::MP4::Tag* tag, const TChange& change) {
+  for (const TFieldKeys& k : kFields) {
+    QString text;
+    if (!change.Of(k, &text)) continue;
+    const bool genre = std::strcmp(k.frame, "TCON") == 0;
+    if (genre) tag->removeItem("gnre");  // the numbered genre gives way to the named one
+    if (text.isEmpty()) {
+      tag->removeItem(k.mp4);
+    } else if (std::strcmp(k.frame, "TRCK") == 0) {
+      const int total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
+      tag->setItem("trkn", TagLib::MP4::Item(text.toInt(), total));
+    } else {
+      tag->setItem(k.mp4, TagLib::MP4::Item(TagLib::StringList(ToTagLib(text))));
+    }
+  }
+}
+
+void ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
+  for (const TFieldKeys& k : kFields) {
+    QString text;
+    if (!change.Of(k, &text)) continue;
+    const TagLib::String value = ToTagLib(text);
+    const QByteArray frame = k.frame;
+    TagLib::String unused;
+    if (AsfDescription(tag, frame, &unused)) {
+      tag->removeItem(k.asf);
+      if (frame == "TIT2")
+        tag->setTitle(value);
+      else if (frame == "TPE1")
+        tag->setArtist(value);
+      else if (frame == "COMM")
+        tag->setComment(value);
+      else
+        tag->setCopyright(value);
+    } else if (text.isEmpty()) {
+      tag->removeItem(k.asf);
+    } else if (frame == "TRCK") {
+      // A number stays a number where the file held one.
+      const TagLib::ASF::AttributeList old = tag->attribute(k.asf);
+      if (!old.isEmpty() && old.front().type() == TagLib::ASF::Attribute::DWordType)
+        tag->setAttribute(k.asf, TagLib::ASF::Attribute(static_cast<unsigned>(text.toUInt())));
+      else
+        tag->setAttribute(k.asf, TagLib::ASF::Attribute(value));
+    } else {
+      tag->setAttribute(k.asf, TagLib::ASF::Attribute(value));
+    }
+  }
+}
+
+bool Save(TOpened& o) {
+  if (o.format == TMusicFormat::Aiff || o.format == TMusicFormat::Wav) {
+    // As in MP3 files: v2.4 stays v2.4, everything else is written as v2.3.
+    const auto version = o.v24 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3;
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(o.file.get()))
+      return aiff->save(version);
+    auto* wav = static_cast<TagLib::RIFF::WAV::File*>(o.file.get());
+    return wav->save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);
+  }
+  return o.file->save();
+}
+
+}  // namespace
+
+bool IsFormatTagFile(const QString& path) {
+  const TMusicFormat f = lb::MusicFormatOf(path);
+  return f != TMusicFormat::None && f != TMusicFormat::Mpeg;
+}
+
+HRESULT ReadFormatTag(const QString& path, TFormatTag* tag) {
+  *tag = TFormatTag{};
+  TOpened o;
+  if (!Open(path, false, &o)) return E_FAIL;
+  tag->kind = KindOf(o.format);
+  if (o.mp4) {
+    tag->hasTag = !o.mp4->isEmpty() || !o.mp4->itemMap().isEmpty();
+    for (const TFieldKeys& k : kFields) tag->values[k.frame] = Mp4Text(o.mp4, k.mp4);
+    if (tag->values["TCON"].isEmpty() && o.mp4->contains("gnre"))
+      tag->values["TCON"] = QString::number(o.mp4->item("gnre").toInt() - 1);
+  } else if (o.asf) {
+    tag->hasTag = !o.asf->isEmpty() || !o.asf->attributeListMap().isEmpty();
+    for (const TFieldKeys& k : kFields) tag->values[k.frame] = AsfField(o.asf, k);
+  } else {
+    const TagLib::PropertyMap props = PropertiesOf(o);
+    tag->hasTag = !props.isEmpty() || (o.xiph && !o.xiph->pictureList().isEmpty()) ||
+                  (o.id3v2 && !o.id3v2->frameList().isEmpty());
+    for (const TFieldKeys& k : kFields)
+      tag->values[k.frame] = props.contains(k.property) ? Joined(props[k.property]) : QString();
+  }
+  return S_OK;
+}
+
+HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
+                       bool clearFields) {
+  const TChange change{edits, clearFields};
+  return EditThroughCopy(path, [&](const QString& copy) -> HRESULT {
+    TOpened o;
+    // The copy keeps the original's name at its end, so the format is told as before.
+    if (!Open(copy, true, &o)) return E_FAIL;
+    if (o.mp4) {
+      ApplyToMp4(o.mp4, change);
+    } else if (o.asf) {
+      ApplyToAsf(o.asf, change);
+    } else if (o.ape) {
+      ApplyToApe(o.ape, change);
+    } else if (o.xiph || o.id3v2) {
+      if (!ApplyToProperties(o, change)) return ID3COM_E_NOTLOSSLESS;
+    } else {
+      return E_FAIL;
+    }
+    return Save(o) ? S_OK : E_FAIL;
+  });
+}
+
+}  // namespace id3

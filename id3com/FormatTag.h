@@ -1,0 +1,39 @@
+// The main tag of the music files other than MP3 that TagLib reads and writes: Vorbis
+// comments (FLAC, Ogg Vorbis, Opus, Ogg FLAC, Speex), MP4 atoms, ASF attributes, APE
+// tags (APE, WavPack, Musepack) and the ID3v2 tag of AIFF, WAV and TrueAudio files.
+#pragma once
+
+#include "com/Com.h"
+#include "platform/MusicFormats.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+namespace id3 {
+
+// What the program reads of such a tag: its kind ("Vorbis comment", "MP4", "ASF",
+// "APE", "ID3v2") and the texts of its fields, keyed by the ID3v2 frame that holds
+// the same field in an MP3 file ("TIT2", "TPE1", "TALB", "TYER", "COMM", "TCOM",
+// "TOPE", "TCOP", "WXXX", "TENC", "TCON", "TRCK"). Several values of one field are
+// joined with "; "; dates, genres and "3/10" tracks are the texts as stored.
+struct TFormatTag {
+  QString kind;
+  bool hasTag = false;  // the file holds the tag, with any field (not only these)
+  QMap<QByteArray, QString> values;
+};
+
+// The files this module handles (the format by extension, Ogg by content).
+bool IsFormatTagFile(const QString& path);
+
+HRESULT ReadFormatTag(const QString& path, TFormatTag* tag);
+
+// Writes the changed fields (frame id -> text; empty text removes the field) into the
+// file's main tag; every other field, picture and value stays. With clearFields every
+// field the program knows goes first. The file is changed through a copy, so a failure
+// leaves it whole. Answers ID3COM_E_NOTLOSSLESS when the tag library could not keep
+// the rest of the tag as it was.
+HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
+                       bool clearFields);
+
+}  // namespace id3

@@ -1,0 +1,193 @@
+// `lbtools3-cli tags` on the formats besides MP3, with files made by the encoders the
+// users' files come from and tagged by mutagen as other taggers tag them: the main tag
+// reads with its kind, joined values and texts as stored, and a title change leaves
+// every other key, value and picture, the tag's type and the decoded audio as they were.
+#include "CliRun.h"
+#include "TestEnv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+// argv: path. About twenty keys in the file's own tag: two artists, a free-text genre,
+// "3/10", a full date, ReplayGain, MusicBrainz, album artist, disc, lyrics, a picture.
+const char* const kTag = R"PY(
+import sys, base64, struct
+import mutagen
+from mutagen.flac import Picture
+path = sys.argv[1]
+f = mutagen.File(path)
+png = b"\x89PNG\r\n\x1a\n" + bytes(range(64)) * 4
+common = {"title": "Старое", "album": "Альбом", "date": "2001-05-06", "genre": "Шансон-рок",
+          "comment": "Комментарий", "composer": "Цой", "copyright": "(c) Кино",
+          "albumartist": "Группа", "lyrics": "Слова песни",
+          "replaygain_track_gain": "-6.50 dB", "replaygain_track_peak": "0.988",
+          "replaygain_album_gain": "-7.10 dB", "musicbrainz_trackid": "0b1c-track",
+          "musicbrainz_albumid": "0b1c-album", "musicbrainz_artistid": "0b1c-artist"}
+artists = ["Первый", "Второй"]
+kind = type(f).__name__
+if kind in ("FLAC", "OggVorbis", "OggOpus"):
+    if f.tags is None: f.add_tags()
+    for k, v in common.items(): f.tags[k.upper()] = [v]
+    f.tags["ARTIST"] = artists
+    f.tags["TRACKNUMBER"] = ["3/10"]; f.tags["TRACKTOTAL"] = ["10"]; f.tags["DISCNUMBER"] = ["1"]
+    pic = Picture(); pic.type = 3; pic.mime = "image/png"; pic.desc = "обложка"; pic.data = png
+    if kind == "FLAC": f.add_picture(pic)
+    else: f.tags["METADATA_BLOCK_PICTURE"] = [base64.b64encode(pic.write()).decode()]
+elif kind == "MP4":
+    from mutagen.mp4 import MP4Cover, MP4FreeForm
+    t = f.tags if f.tags is not None else (f.add_tags() or f.tags)
+    for k, a in [("title", "\xa9nam"), ("album", "\xa9alb"), ("date", "\xa9day"), ("genre", "\xa9gen"),
+                 ("comment", "\xa9cmt"), ("composer", "\xa9wrt"), ("copyright", "cprt"),
+                 ("albumartist", "aART"), ("lyrics", "\xa9lyr")]:
+        t[a] = [common[k]]
+    t["\xa9ART"] = artists; t["trkn"] = [(3, 10)]; t["disk"] = [(1, 2)]
+    for k in [k for k in common if k.startswith(("replaygain", "musicbrainz"))]:
+        t["----:com.apple.iTunes:" + k] = [MP4FreeForm(common[k].encode())]
+    t["covr"] = [MP4Cover(png, MP4Cover.FORMAT_PNG)]
+elif kind == "ASF":
+    from mutagen.asf import ASFDWordAttribute, ASFByteArrayAttribute
+    t = f.tags
+    for k, a in [("title", "Title"), ("album", "WM/AlbumTitle"), ("date", "WM/Year"), ("genre", "WM/Genre"),
+                 ("comment", "Description"), ("composer", "WM/Composer"), ("copyright", "Copyright"),
+                 ("albumartist", "WM/AlbumArtist"), ("lyrics", "WM/Lyrics")]:
+        t[a] = [common[k]]
+    t["Author"] = artists; t["WM/TrackNumber"] = [ASFDWordAttribute(3)]; t["WM/PartOfSet"] = ["1/2"]
+    for k in [k for k in common if k.startswith(("replaygain", "musicbrainz"))]:
+        t[k] = [common[k]]
+    mime, desc = "image/png".encode("utf-16-le") + b"\0\0", "обложка".encode("utf-16-le") + b"\0\0"
+    t["WM/Picture"] = [ASFByteArrayAttribute(struct.pack("<bi", 3, len(png)) + mime + desc + png)]
+elif kind == "WavPack":
+    from mutagen.apev2 import APEValue, BINARY
+    f.add_tags()
+    for k, v in common.items(): f.tags[k.title() if k != "date" else "Year"] = v
+    f.tags["Artist"] = "\0".join(artists); f.tags["Track"] = "3/10"; f.tags["Disc"] = "1"
+    f.tags["Cover Art (Front)"] = APEValue(b"cover.png\0" + png, BINARY)
+else:  # AIFF, WAVE: an ID3v2 chunk
+    from mutagen.id3 import (TIT2, TPE1, TALB, TDRC, TCON, COMM, TCOM, TCOP, TPE2, USLT, TXXX,
+                             TRCK, TPOS, APIC)
+    f.add_tags(); t = f.tags
+    t.add(TIT2(encoding=1, text=common["title"])); t.add(TPE1(encoding=1, text=artists))
+    t.add(TALB(encoding=1, text=common["album"])); t.add(TDRC(encoding=1, text=common["date"]))
+    t.add(TCON(encoding=1, text=common["genre"])); t.add(TCOM(encoding=1, text=common["composer"]))
+    t.add(COMM(encoding=1, lang="rus", desc="", text=common["comment"]))
+    t.add(TCOP(encoding=1, text=common["copyright"])); t.add(TPE2(encoding=1, text=common["albumartist"]))
+    t.add(USLT(encoding=1, lang="rus", desc="", text=common["lyrics"]))
+    t.add(TRCK(encoding=1, text="3/10")); t.add(TPOS(encoding=1, text="1/2"))
+    for k in [k for k in common if k.startswith(("replaygain", "musicbrainz"))]:
+        t.add(TXXX(encoding=1, desc=k, text=common[k]))
+    t.add(APIC(encoding=0, mime="image/png", type=3, desc="cover", data=png))
+f.save()
+)PY";
+
+// Every key of the tag with its values in order (empty ones left out), the title apart; the tag's
+// type, the pictures of a FLAC file, and the file's first bytes (no tag put before them).
+const char* const kDump = R"PY(
+import sys, json
+import mutagen
+f = mutagen.File(sys.argv[1])
+rest, title = {}, None
+for k, v in f.tags.items():
+    if k.lower() in ("title", "\xa9nam", "tit2"): title = str(v); continue
+    if all(str(x) == "" for x in (v if isinstance(v, list) else [v])): continue  # an empty field (TagLib writes ASF's empty rating) holds nothing
+    rest.setdefault(k, []).append(repr(v))
+pics = [repr((p.type, p.mime, p.desc, p.data)) for p in getattr(f, "pictures", [])]
+print(json.dumps({"type": type(f.tags).__name__, "title": title, "rest": rest, "pictures": pics,
+                  "head": open(sys.argv[1], "rb").read(4).hex()}, ensure_ascii=False))
+)PY";
+
+QString Run(const QString& program, const QStringList& args, int* code = nullptr,
+            QString* err = nullptr) {
+  QProcess p;
+  p.start(program, args);
+  p.waitForFinished(120000);
+  if (code) *code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  if (err) *err = QString::fromUtf8(p.readAllStandardError());
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Runs a tool that must succeed; its output.
+QString Tool(const QString& program, const QStringList& args) {
+  int code = -1;
+  QString err;
+  const QString out = Run(program, args, &code, &err);
+  EXPECT_EQ(code, 0) << program.toStdString() << ": " << err.toStdString();
+  return out;
+}
+
+// Runs the command-line tool, which must succeed; its output.
+QString CliOk(const QStringList& args) {
+  const lbtest::CliRun run = lbtest::RunCli(args);
+  EXPECT_EQ(run.code, 0) << args.join(' ').toStdString() << ": " << run.err.toStdString();
+  return run.out;
+}
+
+QString DecodedAudio(const QString& path) {
+  return Tool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-"});
+}
+
+struct Format {
+  const char* extension;
+  const char* kind;    // as `tags show` names the main tag
+  QStringList encode;  // %1 the source WAV, %2 the file made
+};
+
+TEST(FormatTagsPeers, ReadAndTitleChangeKeepEverythingElse) {
+  const QString dir = lbtest::NewTempDir();
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString source = dir + "/source.wav";
+  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.5", "sine", "440"});
+  const Format formats[] = {
+      {"flac", "Vorbis comment", {"flac", "-s", "-o", "%2", "%1"}},
+      {"ogg", "Vorbis comment", {"oggenc", "-Q", "-o", "%2", "%1"}},
+      {"opus", "Vorbis comment", {"opusenc", "--quiet", "%1", "%2"}},
+      {"m4a", "MP4", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "aac", "%2"}},
+      {"wma", "ASF", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}},
+      {"wv", "APE", {"wavpack", "-q", "%1", "-o", "%2"}},
+      {"aiff", "ID3v2", {"sox", "%1", "%2"}},
+      {"wav", "ID3v2", {"sox", "%1", "%2"}},
+  };
+  for (const Format& format : formats) {
+    SCOPED_TRACE(format.extension);
+    const QString path = dir + "/song." + format.extension;
+    QStringList encode = format.encode;
+    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
+    Tool(encode.takeFirst(), encode);
+    Tool(kPython, {"-c", kTag, path});
+    const QJsonObject before =
+        QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+    const QString audio = DecodedAudio(path);
+
+    const QString shown = CliOk({"tags", "show", path});
+    const QString head =
+        QString(format.kind) == "ID3v2" ? "ID3v2:\n" : QString("ID3v2 (%1):\n").arg(format.kind);
+    EXPECT_TRUE(shown.startsWith("ID3v1: нет\n" + head)) << shown.toStdString();
+    for (const char* line : {"title\tСтарое", "artist\tПервый; Второй", "year\t2001-05-06",
+                             "composer\tЦой", "track\t3"})
+      EXPECT_TRUE(shown.contains(QString("\n  ") + line + "\n")) << line << "\n"
+                                                                 << shown.toStdString();
+
+    CliOk({"tags", "set", path, "title=Новое"});
+    const QJsonObject after =
+        QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+    EXPECT_TRUE(after["title"].toString().contains("Новое"))
+        << after["title"].toString().toStdString();
+    for (const char* key : {"type", "pictures", "head"}) EXPECT_EQ(after[key], before[key]) << key;
+    const QJsonObject kept = after["rest"].toObject(), had = before["rest"].toObject();
+    EXPECT_EQ(kept.keys(), had.keys());
+    for (const QString& key : had.keys())
+      EXPECT_EQ(kept[key], had[key])
+          << key.toStdString() << ": " << QJsonDocument(kept[key].toArray()).toJson().toStdString();
+    EXPECT_EQ(DecodedAudio(path), audio);
+    EXPECT_TRUE(CliOk({"tags", "show", path}).contains("\n  title\tНовое\n"));
+  }
+}
+
+}  // namespace
