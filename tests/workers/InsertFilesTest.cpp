@@ -63,9 +63,10 @@ class InsertFilesTest : public ::testing::Test {
 TEST(InsertExtensions, DefaultAndEdgeTexts) {
   TSlInsertFilesManager def{QString(TSlInsertFilesManager::kDefaultExtensions)};
   ASSERT_FALSE(def.BadExtensions());
-  ASSERT_EQ(def.GetExtensionCount(), 2);
+  ASSERT_EQ(def.GetExtensionCount(), 14);
   EXPECT_EQ(def.GetExtension(0), ".mp3");
-  EXPECT_EQ(def.GetExtension(1), ".wav");
+  EXPECT_EQ(def.GetExtension(1), ".flac");
+  EXPECT_EQ(def.GetExtension(13), ".wav");
 
   TSlInsertFilesManager runs{QString(" ,mp3 ,, ,  ogg,")};
   EXPECT_EQ(runs.m_Extensions, (QStringList{".mp3", ".ogg"}));
