@@ -281,13 +281,43 @@ QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
   return texts.join(kJoin);
 }
 
-// The new values of a field: the track keeps the total the file gave ("3/10" put to 5
-// gives "5/10").
+bool IsTrack(const TFieldKeys& k) {
+  return std::strcmp(k.frame, "TRCK") == 0;
+}
+
+// A text of several values, as it shows: joined with "; ".
+TagLib::StringList Split(const QString& text) {
+  TagLib::StringList values;
+  for (const QString& v : text.split(kJoin)) values.append(ToTagLib(v));
+  return values;
+}
+
+// The new values of a field. A text the user edited from several joined values ("A; B")
+// goes back as those values, as the file held them; the track keeps the total the file
+// gave ("3/10" put to 5 gives "5/10").
 TagLib::StringList NewValues(const TFieldKeys& k, const QString& text, const QString& old) {
+  if (!IsTrack(k)) return Split(text);
   QString value = text;
-  if (std::strcmp(k.frame, "TRCK") == 0 && old.contains(QLatin1Char('/')))
+  if (old.contains(QLatin1Char('/')) && !value.contains(QLatin1Char('/')))
     value += old.mid(old.indexOf(QLatin1Char('/')));
   return TagLib::StringList(ToTagLib(value));
+}
+
+// The key of a Vorbis comment that holds the number of tracks beside TRACKNUMBER.
+const char* TrackTotalKey(const TagLib::PropertyMap& props) {
+  for (const char* key : {"TRACKTOTAL", "TOTALTRACKS"})
+    if (props.contains(key)) return key;
+  return nullptr;
+}
+
+// The track as it shows: "3/10" from TRACKNUMBER 3 and TRACKTOTAL 10.
+QString TrackText(const TagLib::PropertyMap& props) {
+  if (!props.contains("TRACKNUMBER")) return QString();
+  QString track = Joined(props["TRACKNUMBER"]);
+  const char* total = TrackTotalKey(props);
+  if (total && !track.contains(QLatin1Char('/')) && !props[total].isEmpty())
+    track += QLatin1Char('/') + FromTagLib(props[total].front());
+  return track;
 }
 
 // The change asked for: clearing, then the edits, by field.
@@ -338,8 +368,18 @@ bool ApplyToProperties(TOpened& o, const TChange& change) {
     if (!change.Of(k, &text)) continue;
     if (text.isEmpty()) {
       wanted.erase(k.property);
+      continue;
+    }
+    const QString old = before.contains(k.property) ? Joined(before[k.property]) : QString();
+    const char* total = o.xiph ? TrackTotalKey(before) : nullptr;
+    if (IsTrack(k) && total && !old.contains(QLatin1Char('/'))) {
+      // The number and the total stay in their own keys: "5/12" puts 5 and 12.
+      const qsizetype slash = text.indexOf(QLatin1Char('/'));
+      wanted.replace(k.property, TagLib::StringList(ToTagLib(text.left(slash))));
+      if (slash >= 0) wanted.replace(total, TagLib::StringList(ToTagLib(text.mid(slash + 1))));
+    } else if (o.id3v2 && !IsTrack(k)) {
+      wanted.replace(k.property, TagLib::StringList(ToTagLib(text)));  // one text, as in MP3
     } else {
-      const QString old = before.contains(k.property) ? Joined(before[k.property]) : QString();
       wanted.replace(k.property, NewValues(k, text, old));
     }
   }
@@ -362,7 +402,7 @@ void ApplyToMp4(TagLib::MP4::Tag* tag, const TChange& change) {
       const int total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
       tag->setItem("trkn", TagLib::MP4::Item(text.toInt(), total));
     } else {
-      tag->setItem(k.mp4, TagLib::MP4::Item(TagLib::StringList(ToTagLib(text))));
+      tag->setItem(k.mp4, TagLib::MP4::Item(Split(text)));
     }
   }
 }
@@ -375,15 +415,24 @@ void ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
     const QByteArray frame = k.frame;
     TagLib::String unused;
     if (AsfDescription(tag, frame, &unused)) {
+      // The first value in the content description, any others as attributes of its name.
+      TagLib::StringList values = Split(text);
+      const TagLib::String first = values.front();
+      values.erase(values.begin());
       tag->removeItem(k.asf);
+      if (!values.isEmpty()) {
+        TagLib::ASF::AttributeList rest;
+        for (const TagLib::String& v : values) rest.append(TagLib::ASF::Attribute(v));
+        tag->setAttribute(k.asf, rest);
+      }
       if (frame == "TIT2")
-        tag->setTitle(value);
+        tag->setTitle(first);
       else if (frame == "TPE1")
-        tag->setArtist(value);
+        tag->setArtist(first);
       else if (frame == "COMM")
-        tag->setComment(value);
+        tag->setComment(first);
       else
-        tag->setCopyright(value);
+        tag->setCopyright(first);
     } else if (text.isEmpty()) {
       tag->removeItem(k.asf);
     } else if (frame == "TRCK") {
@@ -394,7 +443,9 @@ void ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
       else
         tag->setAttribute(k.asf, TagLib::ASF::Attribute(value));
     } else {
-      tag->setAttribute(k.asf, TagLib::ASF::Attribute(value));
+      TagLib::ASF::AttributeList values;
+      for (const TagLib::String& v : Split(text)) values.append(TagLib::ASF::Attribute(v));
+      tag->setAttribute(k.asf, values);
     }
   }
 }
@@ -437,6 +488,7 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag) {
                   (o.id3v2 && !o.id3v2->frameList().isEmpty());
     for (const TFieldKeys& k : kFields)
       tag->values[k.frame] = props.contains(k.property) ? Joined(props[k.property]) : QString();
+    if (o.xiph) tag->values["TRCK"] = TrackText(props);
   }
   return S_OK;
 }

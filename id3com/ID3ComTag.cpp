@@ -731,13 +731,16 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_Kind = tag.kind;
     m_bFileHasTag = tag.hasTag;
     for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f] = tag.values.value(kFieldFrame[f]);
-    // A genre of the ID3v1 table (the first of several) gives its number; the text
-    // stays in the file as long as the genre is not changed.
-    const int genre = GenreOfField(tag.values.value("TCON").section(QLatin1String("; "), 0, 0));
-    m_Genre = m_ReadGenre = genre >= 0 ? genre : lb::kNoGenre;
-    bool ok = false;
-    const int track = tag.values.value("TRCK").section(QLatin1Char('/'), 0, 0).trimmed().toInt(&ok);
-    m_Track = m_ReadTrack = ok && track > 0 ? track : 0;
+    // A genre of the ID3v1 table gives its number; any other text (a free-text genre,
+    // several genres joined) is the genre as the file has it.
+    const QString genre = tag.values.value("TCON").trimmed();
+    const int number = genre.isEmpty() ? -1 : GenreOfField(genre);
+    m_Genre = m_ReadGenre = number >= 0       ? number
+                            : genre.isEmpty() ? lb::kNoGenre
+                                              : lb::kGenreOutsideTable;
+    m_GenreText = m_ReadGenreText = m_Genre == lb::kGenreOutsideTable ? genre : QString();
+    m_TrackText = m_ReadTrackText = tag.values.value("TRCK").trimmed();
+    m_Track = m_ReadTrack = TrackNumberOf(m_TrackText);
     return S_OK;
   }
 

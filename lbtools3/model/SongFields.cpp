@@ -39,6 +39,12 @@ constexpr TColumnKind kKinds[kColumnKindCount] = {
 QString GenreText(bool bExists, int genre) {
   return bExists && genre >= 0 && genre < kGenreCount ? GenreName(genre) : QString();
 }
+
+// The main tag of formats other than MP3 holds free texts: a genre the table lacks and a
+// track with its total show as the file has them. MP3 songs show the numbers.
+bool ShowsTagTexts(const TSlSong& song) {
+  return song.m_Tag2.m_bExists && !IsMp3Path(song.m_Path);
+}
 }  // namespace
 
 bool IsColumnKind(int kind) {
@@ -116,6 +122,7 @@ QString ColumnText(const TSlSong& song, int kind, int row) {
     case 14:
       return t2.Year;
     case 15:
+      if (ShowsTagTexts(song) && t2.Genre == kGenreOutsideTable) return t2.GenreText;
       return GenreText(t2.m_bExists, t2.Genre);
     case 16:
       return OneLineComment(t2.Comment);
@@ -130,6 +137,7 @@ QString ColumnText(const TSlSong& song, int kind, int row) {
     case 21:
       return t2.EncodedBy;
     case 22:
+      if (ShowsTagTexts(song) && !t2.TrackText.isEmpty()) return t2.TrackText;
       return t2.m_bExists ? QString::number(t2.Track) : QString();
     default:
       return QString();  // 9, 23, 24 and unknown kinds
