@@ -8,6 +8,7 @@
 
 #include "ID3Com.h"
 #include "TagFileWriter.h"
+#include "platform/FileRewrite.h"
 #include "platform/FileSystem.h"
 
 #include <QFile>
@@ -16,6 +17,8 @@
 #include <taglib/apefile.h>
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tfilestream.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
@@ -79,10 +82,11 @@ QString Joined(const TagLib::StringList& values) {
 }
 
 // The Ogg stream's codec, from the first packet of its first page.
-TMusicFormat OggCodecOf(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return TMusicFormat::Ogg;
-  const QByteArray head = file.read(40);
+TMusicFormat OggCodecOf(TagLib::IOStream* stream) {
+  stream->seek(0);
+  const TagLib::ByteVector bytes = stream->readBlock(40);
+  stream->seek(0);
+  const QByteArray head(bytes.data(), static_cast<qsizetype>(bytes.size()));
   if (!head.startsWith("OggS") || head.size() < 36) return TMusicFormat::Ogg;
   const QByteArray packet = head.mid(28);
   if (packet.startsWith("OpusHead")) return TMusicFormat::Opus;
@@ -95,6 +99,7 @@ TMusicFormat OggCodecOf(const QString& path) {
 
 // One opened file and its main tag (one of the pointers, owned by the file).
 struct TOpened {
+  std::unique_ptr<TagLib::IOStream> stream;
   std::unique_ptr<TagLib::File> file;
   TagLib::Ogg::XiphComment* xiph = nullptr;
   TagLib::APE::Tag* ape = nullptr;
@@ -105,91 +110,92 @@ struct TOpened {
   bool v24 = false;  // the ID3v2 tag the file held was v2.4
 };
 
-// Opens the file with its format's class; create makes the main tag when it has none.
+// Builds the format's class over o->stream (the format told by path's extension, Ogg by
+// content); create makes the main tag when the file has none.
 bool Open(const QString& path, bool create, TOpened* o) {
-  const QByteArray name = QFile::encodeName(path);
-  const char* n = name.constData();
+  TagLib::IOStream* stream = o->stream.get();
+  if (!stream || !stream->isOpen()) return false;
   TMusicFormat format = lb::MusicFormatOf(path);
   bool oggFlac = false;
   if (format == TMusicFormat::Ogg) {
-    format = OggCodecOf(path);
+    format = OggCodecOf(stream);
     oggFlac = format == TMusicFormat::Flac;
   }
   o->format = format;
   switch (format) {
     case TMusicFormat::Flac:
       if (oggFlac) {
-        auto* f = new TagLib::Ogg::FLAC::File(n, false);
+        auto* f = new TagLib::Ogg::FLAC::File(stream, false);
         o->file.reset(f);
         o->xiph = f->tag();
       } else {
-        auto* f = new TagLib::FLAC::File(n, false);
+        auto* f = new TagLib::FLAC::File(stream, TagLib::ID3v2::FrameFactory::instance(), false);
         o->file.reset(f);
         o->xiph = f->xiphComment(create);
       }
       break;
     case TMusicFormat::Ogg: {
-      auto* f = new TagLib::Ogg::Vorbis::File(n, false);
+      auto* f = new TagLib::Ogg::Vorbis::File(stream, false);
       o->file.reset(f);
       o->xiph = f->tag();
       break;
     }
     case TMusicFormat::Opus: {
-      auto* f = new TagLib::Ogg::Opus::File(n, false);
+      auto* f = new TagLib::Ogg::Opus::File(stream, false);
       o->file.reset(f);
       o->xiph = f->tag();
       break;
     }
     case TMusicFormat::Speex: {
-      auto* f = new TagLib::Ogg::Speex::File(n, false);
+      auto* f = new TagLib::Ogg::Speex::File(stream, false);
       o->file.reset(f);
       o->xiph = f->tag();
       break;
     }
     case TMusicFormat::Mp4: {
-      auto* f = new TagLib::MP4::File(n, false);
+      auto* f = new TagLib::MP4::File(stream, false);
       o->file.reset(f);
       o->mp4 = f->tag();
       break;
     }
     case TMusicFormat::Asf: {
-      auto* f = new TagLib::ASF::File(n, false);
+      auto* f = new TagLib::ASF::File(stream, false);
       o->file.reset(f);
       o->asf = f->tag();
       break;
     }
     case TMusicFormat::Ape: {
-      auto* f = new TagLib::APE::File(n, false);
+      auto* f = new TagLib::APE::File(stream, false);
       o->file.reset(f);
       o->ape = f->APETag(create);
       break;
     }
     case TMusicFormat::WavPack: {
-      auto* f = new TagLib::WavPack::File(n, false);
+      auto* f = new TagLib::WavPack::File(stream, false);
       o->file.reset(f);
       o->ape = f->APETag(create);
       break;
     }
     case TMusicFormat::Musepack: {
-      auto* f = new TagLib::MPC::File(n, false);
+      auto* f = new TagLib::MPC::File(stream, false);
       o->file.reset(f);
       o->ape = f->APETag(create);
       break;
     }
     case TMusicFormat::TrueAudio: {
-      auto* f = new TagLib::TrueAudio::File(n, false);
+      auto* f = new TagLib::TrueAudio::File(stream, false);
       o->file.reset(f);
       o->id3v2 = f->ID3v2Tag(create);
       break;
     }
     case TMusicFormat::Aiff: {
-      auto* f = new TagLib::RIFF::AIFF::File(n, false);
+      auto* f = new TagLib::RIFF::AIFF::File(stream, false);
       o->file.reset(f);
       o->id3v2 = f->tag();
       break;
     }
     case TMusicFormat::Wav: {
-      auto* f = new TagLib::RIFF::WAV::File(n, false);
+      auto* f = new TagLib::RIFF::WAV::File(stream, false);
       o->file.reset(f);
       o->id3v2 = f->ID3v2Tag();
       break;
@@ -462,6 +468,14 @@ bool Save(TOpened& o) {
   return o.file->save();
 }
 
+// Puts the bytes in the file's place, every write checked.
+bool WriteWhole(const QString& path, const TagLib::ByteVector& bytes) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = lb::WriteAllAt(fd, bytes.data(), bytes.size(), 0);
+  return ::close(fd) == 0 && ok;
+}
+
 }  // namespace
 
 bool IsFormatTagFile(const QString& path) {
@@ -469,9 +483,17 @@ bool IsFormatTagFile(const QString& path) {
   return f != TMusicFormat::None && f != TMusicFormat::Mpeg;
 }
 
-HRESULT ReadFormatTag(const QString& path, TFormatTag* tag) {
+HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd) {
   *tag = TFormatTag{};
   TOpened o;
+  if (fd >= 0) {
+    // The stream owns (and closes) a descriptor of its own.
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return E_FAIL;
+    o.stream = std::make_unique<TagLib::FileStream>(own, true);
+  } else {
+    o.stream = std::make_unique<TagLib::FileStream>(QFile::encodeName(path).constData(), true);
+  }
   if (!Open(path, false, &o)) return E_FAIL;
   tag->kind = KindOf(o.format);
   if (o.mp4) {
@@ -497,9 +519,18 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
                        bool clearFields) {
   const TChange change{edits, clearFields};
   return EditThroughCopy(path, [&](const QString& copy) -> HRESULT {
+    // The tag library writes without checking its writes: it edits the file in memory,
+    // and the result goes into the copy through checked writes, so a full disk fails the
+    // edit instead of leaving a cut-short copy that would take the file's place.
+    QFile in(copy);
+    if (!in.open(QIODevice::ReadOnly)) return E_FAIL;
+    const QByteArray bytes = in.readAll();
+    if (bytes.size() != in.size()) return E_FAIL;
+    in.close();
     TOpened o;
-    // The copy keeps the original's name at its end, so the format is told as before.
-    if (!Open(copy, true, &o)) return E_FAIL;
+    o.stream = std::make_unique<TagLib::ByteVectorStream>(
+        TagLib::ByteVector(bytes.constData(), static_cast<unsigned>(bytes.size())));
+    if (!Open(path, true, &o)) return E_FAIL;
     if (o.mp4) {
       ApplyToMp4(o.mp4, change);
     } else if (o.asf) {
@@ -511,7 +542,11 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
     } else {
       return E_FAIL;
     }
-    return Save(o) ? S_OK : E_FAIL;
+    if (!Save(o)) return E_FAIL;
+    const TagLib::ByteVector* result =
+        static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
+    o.file.reset();
+    return WriteWhole(copy, *result) ? S_OK : E_FAIL;
   });
 }
 

@@ -26,13 +26,15 @@ struct TFormatTag {
 // The files this module handles (the format by extension, Ogg by content).
 bool IsFormatTagFile(const QString& path);
 
-HRESULT ReadFormatTag(const QString& path, TFormatTag* tag);
+// Reads the file's main tag; through fd (open for reading, left open) when it is given.
+HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd = -1);
 
 // Writes the changed fields (frame id -> text; empty text removes the field) into the
 // file's main tag; every other field, picture and value stays. With clearFields every
 // field the program knows goes first. The file is changed through a copy, so a failure
-// leaves it whole. Answers ID3COM_E_NOTLOSSLESS when the tag library could not keep
-// the rest of the tag as it was.
+// leaves it whole; the tag library edits it in memory (it does not check its own
+// writes) and the copy is written with every write checked. Answers ID3COM_E_NOTLOSSLESS when the
+// tag library could not keep the rest of the tag as it was.
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
                        bool clearFields);
 

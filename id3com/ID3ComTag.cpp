@@ -719,14 +719,13 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       facts->size = -1;
     }
     lb::RecoverInterruptedRewrite(m_Path);
-    {
-      TFileDescriptor fd;
-      struct stat st;
-      const HRESULT hr = OpenForFacts(m_Path, &fd, &st, facts);
-      if (FAILED(hr)) return hr;
-    }
+    // The facts and the tag through one open.
+    TFileDescriptor fd;
+    struct stat st;
+    HRESULT hr = OpenForFacts(m_Path, &fd, &st, facts);
+    if (FAILED(hr)) return hr;
     id3::TFormatTag tag;
-    const HRESULT hr = id3::ReadFormatTag(m_Path, &tag);
+    hr = id3::ReadFormatTag(m_Path, &tag, fd.Get());
     if (FAILED(hr)) return hr;
     m_Kind = tag.kind;
     m_bFileHasTag = tag.hasTag;

@@ -93,6 +93,16 @@ TEST_F(FormatSongTest, TextsShowAsStoredAndOnlyTheChangeIsWritten) {
   ASSERT_TRUE(back.m_Tag2.ReadFromFile());
   EXPECT_EQ(back.m_Tag2.Artist, "Первый; Третий");
   EXPECT_EQ(back.m_Tag2.TrackText, "5/12");
+
+  // A read-only file is refused as such and stays as it was.
+  ASSERT_TRUE(QFile::setPermissions(flac, QFile::ReadOwner | QFile::ReadGroup));
+  const QFile::Permissions mode = QFile::permissions(flac);
+  const QByteArray written = lbtest::ReadFile(flac);
+  song.m_Tag2.SetTitle("Нельзя");
+  EXPECT_FALSE(song.m_Tag2.WriteToFile(false));
+  EXPECT_EQ(song.m_Tag2.LastError(), TSlTagError::ReadOnly);
+  EXPECT_EQ(lbtest::ReadFile(flac), written);
+  EXPECT_EQ(QFile::permissions(flac), mode);
 }
 
 TEST_F(FormatSongTest, DataFileAndOutsideEditsAsForMp3) {

@@ -9,7 +9,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -234,6 +240,85 @@ TEST(FormatTagsPeers, ReadAndTitleChangeKeepEverythingElse) {
     const QString v1 = format.v1 ? "ID3v1:\n  title\tНовое\n" : "ID3v1: нет\n";
     const QString now = CliOk({"tags", "show", path});
     EXPECT_TRUE(now.startsWith(v1) && now.contains("\n  title\tНовое\n")) << now.toStdString();
+  }
+}
+
+// A write onto a full disk is reported and leaves the file whole; a file reached by a
+// link, or with two hard links, is changed in its own place. Owner, mode and links stay.
+TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString source = lbtest::NewTempDir() + "/source.wav";
+  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.5", "sine", "440"});
+  enum Case { kFullDisk, kSymbolicLink, kHardLinks };
+  const struct {
+    Case what;
+    const char* extension;
+    QStringList encode;  // %1 the source WAV, %2 the file made
+  } cases[] = {
+      {kFullDisk, "flac", {"flac", "-s", "-o", "%2", "%1"}},
+      {kFullDisk, "ogg", {"oggenc", "-Q", "-o", "%2", "%1"}},
+      {kFullDisk, "m4a", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "aac", "%2"}},
+      {kFullDisk, "opus", {"opusenc", "--quiet", "%1", "%2"}},
+      {kSymbolicLink, "wma", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}},
+      {kHardLinks, "wv", {"wavpack", "-q", "%1", "-o", "%2"}},
+  };
+  const bool root = ::geteuid() == 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extension + QString(" case %1").arg(c.what).toStdString());
+    const QString made = lbtest::NewTempDir() + "/made." + c.extension;
+    QStringList encode = c.encode;
+    for (QString& a : encode) a.replace("%1", source).replace("%2", made);
+    Tool(encode.takeFirst(), encode);
+    Tool(kPython, {"-c", kTag, made});
+    const QByteArray original = lbtest::ReadFile(made);
+
+    lbtest::SmallFileSystem disk(1024);
+    if (c.what == kFullDisk && !disk.Ok()) continue;  // mounting needs root
+    const QString dir = c.what == kFullDisk ? disk.Path() : lbtest::NewTempDir();
+    const QString path = dir + "/song." + c.extension;
+    ASSERT_TRUE(lbtest::WriteFile(path, original));
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_EQ(::chmod(name.constData(), 0640), 0);
+    if (root) {
+      ASSERT_EQ(::chown(name.constData(), 65534, 65534), 0);
+    }
+    QString target = path;  // the name the command is given
+    if (c.what == kSymbolicLink) {
+      target = lbtest::NewTempDir() + "/link." + c.extension;
+      ASSERT_EQ(::symlink(name.constData(), QFile::encodeName(target).constData()), 0);
+    } else if (c.what == kHardLinks) {
+      ASSERT_EQ(::link(name.constData(), QFile::encodeName(dir + "/other").constData()), 0);
+    }
+    // The copy fits on the disk; the new tag, far longer than the old one, does not.
+    if (c.what == kFullDisk) disk.Fill(original.size() / 4096 + 2);
+    struct stat before {};
+    ::stat(name.constData(), &before);
+
+    const lbtest::CliRun set =
+        lbtest::RunCli({"tags", "set", "--v2", target, "title=" + QString(30000, QChar(0x0416))});
+    struct stat after {};
+    ::stat(name.constData(), &after);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_nlink, before.st_nlink);
+    if (c.what == kFullDisk) {
+      EXPECT_NE(set.code, 0);
+      EXPECT_TRUE(set.err.contains(path)) << set.err.toStdString();
+      EXPECT_EQ(lbtest::ReadFile(path), original);
+      QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+      left.removeAll("filler");
+      EXPECT_EQ(left, QStringList{QFileInfo(path).fileName()});
+    } else {
+      EXPECT_EQ(set.code, 0) << set.err.toStdString();
+      EXPECT_TRUE(QFileInfo(target).isSymLink() == (c.what == kSymbolicLink));
+      if (c.what == kHardLinks) {
+        EXPECT_EQ(after.st_ino, before.st_ino);  // rewritten in place: both names see it
+      }
+      const QJsonObject tags =
+          QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+      EXPECT_TRUE(tags["title"].toString().contains(QString(30000, QChar(0x0416))));
+    }
   }
 }
 
