@@ -18,7 +18,6 @@
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/tbytevectorstream.h>
-#include <taglib/tfilestream.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
@@ -33,10 +32,15 @@
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace id3 {
 
@@ -80,6 +84,80 @@ QString Joined(const TagLib::StringList& values) {
   for (const TagLib::String& v : values) texts << FromTagLib(v);
   return texts.join(kJoin);
 }
+
+// A file open for reading, as the tag library reads it: in a few pieces of 16 KiB kept
+// here (it reads many small blocks, and the head and the end of a file several times),
+// at positions kept here (no seek calls), the size taken once.
+class TReadStream final : public TagLib::IOStream {
+ public:
+  // owns: the stream closes fd when it ends.
+  TReadStream(int fd, const QByteArray& name, bool owns) : m_Fd(fd), m_Name(name), m_Owns(owns) {
+    struct stat st;
+    m_Size = fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
+  }
+  ~TReadStream() override {
+    if (m_Owns && m_Fd >= 0) ::close(m_Fd);
+  }
+  TReadStream(const TReadStream&) = delete;
+  TReadStream& operator=(const TReadStream&) = delete;
+  TagLib::FileName name() const override { return m_Name.constData(); }
+  TagLib::ByteVector readBlock(unsigned long length) override {
+    length = std::min<unsigned long>(length, m_Pos < m_Size ? m_Size - m_Pos : 0);
+    if (length == 0) return TagLib::ByteVector();
+    const TPiece* piece = PieceFor(length);
+    if (!piece) return TagLib::ByteVector();
+    const auto at = static_cast<unsigned>(m_Pos - piece->at);
+    const auto count = std::min<unsigned>(static_cast<unsigned>(length), piece->bytes.size() - at);
+    m_Pos += count;
+    return piece->bytes.mid(at, count);
+  }
+  void writeBlock(const TagLib::ByteVector&) override {}
+  void insert(const TagLib::ByteVector&, unsigned long, unsigned long) override {}
+  void removeBlock(unsigned long, unsigned long) override {}
+  bool readOnly() const override { return true; }
+  bool isOpen() const override { return m_Size >= 0; }
+  void seek(long offset, Position p) override {
+    const long base = p == Beginning ? 0 : p == Current ? m_Pos : m_Size;
+    m_Pos = std::max(0L, base + offset);
+  }
+  long tell() const override { return m_Pos; }
+  long length() override { return m_Size; }
+  void truncate(long) override {}
+
+ private:
+  static constexpr long kPiece = 16 << 10;
+  struct TPiece {
+    long at = 0;
+    TagLib::ByteVector bytes;
+  };
+  // The piece that holds the block of length at the position (the file holds it),
+  // read when none does; null when the file cannot be read there.
+  const TPiece* PieceFor(unsigned long length) {
+    for (const TPiece& p : m_Pieces)
+      if (p.at <= m_Pos && m_Pos + long(length) <= p.at + long(p.bytes.size())) return &p;
+    const long want = std::min(std::max(long(length), kPiece), m_Size - m_Pos);
+    TagLib::ByteVector bytes(static_cast<unsigned>(want), 0);
+    long got = 0;
+    while (got < want) {
+      const ssize_t n = ::pread(m_Fd, bytes.data() + got, want - got, m_Pos + got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += n;
+    }
+    if (got == 0) return nullptr;
+    bytes.resize(static_cast<unsigned>(got));
+    if (m_Pieces.size() == 4) m_Pieces.erase(m_Pieces.begin());
+    m_Pieces.push_back(TPiece{m_Pos, bytes});
+    return &m_Pieces.back();
+  }
+
+  int m_Fd;
+  QByteArray m_Name;
+  bool m_Owns;
+  long m_Size = -1;
+  long m_Pos = 0;
+  std::vector<TPiece> m_Pieces;
+};
 
 // The Ogg stream's codec, from the first packet of its first page.
 TMusicFormat OggCodecOf(TagLib::IOStream* stream) {
@@ -487,12 +565,11 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd) {
   *tag = TFormatTag{};
   TOpened o;
   if (fd >= 0) {
-    // The stream owns (and closes) a descriptor of its own.
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0) return E_FAIL;
-    o.stream = std::make_unique<TagLib::FileStream>(own, true);
+    o.stream = std::make_unique<TReadStream>(fd, QFile::encodeName(path), false);
   } else {
-    o.stream = std::make_unique<TagLib::FileStream>(QFile::encodeName(path).constData(), true);
+    const QByteArray name = QFile::encodeName(path);
+    o.stream = std::make_unique<TReadStream>(
+        ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), name, true);
   }
   if (!Open(path, false, &o)) return E_FAIL;
   tag->kind = KindOf(o.format);
