@@ -3,7 +3,10 @@
 // item they know (and ASF numbers as text). Writing puts back only the changed keys:
 // APE, MP4 and ASF items one by one; for Vorbis comments and ID3v2 the whole map is read,
 // the changed keys replaced, and TagLib's result compared with what was asked, so a
-// write that would change anything else is refused before the file is touched.
+// write that would change anything else is refused before the file is touched. Several
+// values of a key show joined with "; ", and an edited text goes back split there.
+// TagLib does not check its writes, so it edits a file in memory and the result is
+// written with every write checked; it reads through the caller's open file.
 #include "FormatTag.h"
 
 #include "ID3Com.h"
@@ -36,6 +39,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -546,6 +550,18 @@ bool Save(TOpened& o) {
   return o.file->save();
 }
 
+// The file's bytes (one copy in memory: the stream takes them over); *ok tells whether
+// all of them were read.
+TagLib::ByteVector ReadWhole(const QString& path, bool* ok) {
+  QFile in(path);
+  *ok = false;
+  if (!in.open(QIODevice::ReadOnly) || in.size() > std::numeric_limits<unsigned>::max())
+    return TagLib::ByteVector();
+  TagLib::ByteVector bytes(static_cast<unsigned>(in.size()), 0);
+  *ok = in.read(bytes.data(), in.size()) == in.size();
+  return bytes;
+}
+
 // Puts the bytes in the file's place, every write checked.
 bool WriteWhole(const QString& path, const TagLib::ByteVector& bytes) {
   const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -599,15 +615,10 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
     // The tag library writes without checking its writes: it edits the file in memory,
     // and the result goes into the copy through checked writes, so a full disk fails the
     // edit instead of leaving a cut-short copy that would take the file's place.
-    QFile in(copy);
-    if (!in.open(QIODevice::ReadOnly)) return E_FAIL;
-    const QByteArray bytes = in.readAll();
-    if (bytes.size() != in.size()) return E_FAIL;
-    in.close();
     TOpened o;
-    o.stream = std::make_unique<TagLib::ByteVectorStream>(
-        TagLib::ByteVector(bytes.constData(), static_cast<unsigned>(bytes.size())));
-    if (!Open(path, true, &o)) return E_FAIL;
+    bool read = false;
+    o.stream = std::make_unique<TagLib::ByteVectorStream>(ReadWhole(copy, &read));
+    if (!read || !Open(path, true, &o)) return E_FAIL;
     if (o.mp4) {
       ApplyToMp4(o.mp4, change);
     } else if (o.asf) {
