@@ -123,6 +123,11 @@ TEST_F(FormatSongTest, DataFileAndOutsideEditsAsForMp3) {
   EXPECT_EQ(song.m_Tag2.Artist, "Первый; Второй");  // from the data file
   EXPECT_TRUE(song.m_Tag2.bTagSync);
   EXPECT_EQ(song.m_FileAge, lb::FileAge(flac));
+  // The data file holds the genre and track as numbers: a title written from its record
+  // leaves the file's texts.
+  song.m_Tag2.SetTitle("Из списка");
+  ASSERT_TRUE(song.m_Tag2.SaveTag(false));
+  for (const QString& e : kEntries.mid(1)) EXPECT_TRUE(HasEntry(flac, e)) << e.toStdString();
 
   QStringList retitled = kEntries;
   retitled.replace(0, "TITLE=Снаружи");
