@@ -69,13 +69,15 @@ class TWalker {
 
   TFrameWalk Walk() {
     TFrameWalk walk;
+    walk.regular = true;
     QByteArray frames;
     qsizetype pos = 0;
     const qsizetype n = m_Body.size();
     while (pos + m_HeaderLen <= n) {
       if (IsPadding(pos)) break;
       const bool id = ValidId(pos);
-      std::optional<uint32_t> size = id ? SizeAt(pos) : std::nullopt;
+      bool plain = false;
+      std::optional<uint32_t> size = id ? SizeAt(pos, -1, &plain) : std::nullopt;
       if (m_bOverBudget) {
         walk.broken = true;
         break;
@@ -85,6 +87,7 @@ class TWalker {
         // lost only when frames follow them (junk in the padding is no loss).
         const qsizetype next = NextFrame(pos + 1);
         walk.broken = walk.broken || id || next < n || m_bOverBudget;
+        walk.regular = false;
         pos = next;
         continue;
       }
@@ -95,11 +98,14 @@ class TWalker {
           frames += m_Body.mid(pos + m_HeaderLen, *size);
         }
         ++walk.frames;
+        walk.spans.append({pos, *size});
         if (m_Major == 2) walk.ids.append(m_Body.mid(pos, m_IdLen));
       }
+      walk.regular = walk.regular && *size > 0 && !plain;
       pos += m_HeaderLen + *size;
     }
     if (pos > n) walk.broken = true;
+    walk.regular = walk.regular && !walk.broken && pos >= m_PaddingStart;
     if (m_bRebuild)
       walk.rebuilt = QByteArray("ID3") + static_cast<char>(m_Major) + '\0' + '\0' +
                      SyncSafe(static_cast<uint32_t>(frames.size())) + frames;
@@ -134,8 +140,9 @@ class TWalker {
   // The frame's size: as the version writes it and, in a v2.4 tag, as a plain integer
   // when only that lands on the next frame and no readable frame starts inside it.
   // `following` is the first readable frame after pos when the caller knows it (-1:
-  // looked up). None when no reading fits.
-  std::optional<uint32_t> SizeAt(qsizetype pos, qsizetype following = -1) {
+  // looked up); `plain` tells that the plain reading was taken. None when no reading
+  // fits.
+  std::optional<uint32_t> SizeAt(qsizetype pos, qsizetype following = -1, bool* plain = nullptr) {
     const char* p = m_Body.constData() + pos + m_IdLen;
     std::optional<uint32_t> candidates[2];
     if (m_Major == 2)
@@ -155,6 +162,7 @@ class TWalker {
         if (following < 0) following = NextFrame(pos + 1);
         if (following < end) continue;
       }
+      if (plain) *plain = i == 1;
       return size;
     }
     return std::nullopt;
