@@ -187,17 +187,19 @@ bool CommentParts(QByteArrayView data, TChars* description, TChars* text, int* e
          Decode(rest.sliced(end + alignment), *encoding, text);
 }
 
-// A user URL's description and address; false when declined.
+// A user URL's description and address; false when declined. A frame too short to
+// hold both, or without the description's end, keeps as its address what TagLib's
+// plain URL frame reads first: all its bytes as Latin-1 text, encoding byte included.
 bool UrlParts(QByteArrayView data, TChars* description, TChars* url) {
   description->clear();
   url->clear();
-  if (data.size() < 2) return true;
+  if (data.size() < 2) return Decode(data, eLatin1, url);
   const int encoding = Byte(data, 0);
   if (encoding > eUtf8) return false;
   const int alignment = Alignment(encoding);
   const qsizetype end =
       alignment == 1 ? FindTerminator(data, 1, 1) : FindTerminator(data.sliced(1), 0, 2);
-  if (end < 0) return true;
+  if (end < 0) return Decode(data, eLatin1, url);
   const qsizetype descriptionStart = 1;
   const qsizetype descriptionEnd = alignment == 1 ? end : 1 + end;
   if (!Decode(data.sliced(descriptionStart, descriptionEnd - descriptionStart), encoding,

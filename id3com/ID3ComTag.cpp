@@ -392,7 +392,12 @@ void CrossCheckTexts(const QString& path, const TFileTag& file) {
   const auto show = [](const id3::TFrameTexts& t) {
     QStringList parts(t.text, t.text + id3::tfTextFrameCount);
     parts << t.comment << t.url << t.genres.join(QLatin1Char('|')) << QString::number(t.hasFrames);
-    return parts.join(QLatin1String(" ; ")).toUtf8();
+    QByteArray shown;
+    for (QChar c : parts.join(QLatin1String(" ; ")))
+      shown += c.unicode() >= 0x20 && c.unicode() < 0x7F
+                   ? QByteArray(1, char(c.unicode()))
+                   : "\\u" + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+    return shown;
   };
   std::fprintf(stderr, "lean tag read differs from TagLib in %s\nlean:   %s\nTagLib: %s%s\n",
                QFile::encodeName(path).constData(), show(file.texts).constData(),

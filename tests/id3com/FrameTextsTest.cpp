@@ -233,6 +233,8 @@ class TCorpus {
 
   QByteArray Url() {
     const int encoding = Encoding();
+    if (Chance(1, 10))
+      return EncodingByte(encoding) + QByteArray("www.example.org");  // no description
     QByteArray body = EncodingByte(encoding) +
                       String(Pick<QString>({"", "", "home", QStringLiteral("сайт")}), encoding) +
                       Terminator(encoding);
