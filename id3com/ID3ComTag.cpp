@@ -486,9 +486,13 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   if (id3::ParseHeader(QByteArrayView(first, have), &header) &&
       header.completeSize <= kMaxTagSize) {
     const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
-    bytes.resize(size);
-    std::memcpy(bytes.data(), first, std::min(size, have));
-    if (size > have && !ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
+    if (size <= have) {
+      bytes = QByteArray::fromRawData(first, size);  // read while `first` lives
+    } else {
+      bytes.resize(size);
+      std::memcpy(bytes.data(), first, have);
+      if (!ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
+    }
     result->regionSize = size;
     result->version = header.major;
   }

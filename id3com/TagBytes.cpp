@@ -51,7 +51,7 @@ QByteArray Resynchronise(const QByteArray& data) {
 // than that counts as damaged.
 class TWalker {
  public:
-  TWalker(const QByteArray& body, int major, bool rebuild)
+  TWalker(QByteArrayView body, int major, bool rebuild)
       : m_Body(body),
         m_bRebuild(rebuild),
         m_Major(major),
@@ -70,6 +70,7 @@ class TWalker {
   TFrameWalk Walk() {
     TFrameWalk walk;
     walk.regular = true;
+    walk.spans.reserve(16);
     QByteArray frames;
     qsizetype pos = 0;
     const qsizetype n = m_Body.size();
@@ -93,13 +94,13 @@ class TWalker {
       }
       if (*size > 0) {
         if (m_bRebuild) {
-          frames += m_Body.mid(pos, m_IdLen) + SizeField(*size);
-          if (m_Major > 2) frames += m_Body.mid(pos + 8, 2);
-          frames += m_Body.mid(pos + m_HeaderLen, *size);
+          frames.append(m_Body.sliced(pos, m_IdLen)).append(SizeField(*size));
+          if (m_Major > 2) frames.append(m_Body.sliced(pos + 8, 2));
+          frames.append(m_Body.sliced(pos + m_HeaderLen, *size));
         }
         ++walk.frames;
         walk.spans.append({pos, *size});
-        if (m_Major == 2) walk.ids.append(m_Body.mid(pos, m_IdLen));
+        if (m_Major == 2) walk.ids.append(m_Body.sliced(pos, m_IdLen).toByteArray());
       }
       walk.regular = walk.regular && *size > 0 && !plain;
       pos += m_HeaderLen + *size;
@@ -206,7 +207,7 @@ class TWalker {
     return SyncSafe(size);
   }
 
-  const QByteArray& m_Body;
+  const QByteArrayView m_Body;
   const bool m_bRebuild;
   const int m_Major;
   const int m_IdLen;
@@ -261,9 +262,12 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
   }
   const qsizetype footer = header.major == 4 && (header.flags & 0x10) ? 10 : 0;
   const qsizetype bodySize = header.completeSize - kHeaderSize - footer;
-  QByteArray body = tag.mid(kHeaderSize, bodySize);
+  QByteArrayView body = QByteArrayView(tag).sliced(kHeaderSize);
+  body = body.first(std::min(bodySize, body.size()));
   if (body.size() < bodySize) walk.broken = true;  // cut short
-  if (header.major < 4 && (header.flags & 0x80)) body = Resynchronise(body);
+  QByteArray resynchronised;
+  if (header.major < 4 && (header.flags & 0x80))
+    body = resynchronised = Resynchronise(body.toByteArray());
   if (header.flags & 0x40) {
     if (header.major == 2) {  // a compressed v2.2 tag: nothing can be read
       walk.broken = true;
@@ -278,7 +282,7 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
         skip = size ? static_cast<qsizetype>(*size) : body.size();
       }
     }
-    body = body.mid(std::min(skip, body.size()));
+    body = body.sliced(std::min(skip, body.size()));
   }
   const bool cut = walk.broken;
   walk = TWalker(body, header.major, rebuild).Walk();
