@@ -4,7 +4,11 @@
 // fields the program uses, through one open of the file: the tag's bytes are read once
 // and parsed in memory. A tag that TagLib reads only in part (a frame with a broken
 // size stops its parser) is walked frame by frame instead, so the fields around the
-// broken frame still show; such a tag is marked damaged and is never rewritten.
+// broken frame still show; such a tag is marked damaged and is never rewritten. The
+// tags nearly every file holds (v2.3 and v2.4, laid out regularly, without
+// unsynchronisation or frame flags) are read without TagLib by a lean reader of the
+// texts shown (FrameTexts), which gives what TagLib would, character for character;
+// the tests read every tag both ways.
 //
 // Setters and frame removals change that view; a field whose new value equals what
 // Link read is left alone in the file, so genres outside the ID3v1 table, "3/10"
@@ -20,6 +24,7 @@
 #include "id3com/ID3Com.h"
 
 #include "FormatTag.h"
+#include "FrameTexts.h"
 #include "TagBytes.h"
 #include "TagFileWriter.h"
 #include "com/Server.h"
@@ -42,6 +47,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -165,9 +172,9 @@ TagLib::ID3v2::UserUrlLinkFrame* MainUrl(const TagLib::ID3v2::Tag* tag) {
 // v2.4 keeps the year in a time stamp (TDRC "2001-05-06T..."); TagLib also turns the
 // v2.3 TYER into TDRC when it reads. A time stamp answers its year; other text stays as
 // it was written.
-QString YearOf(const TagLib::ID3v2::Tag* tag) {
-  QString text = TextOf(tag, "TDRC");
-  if (text.isEmpty()) text = TextOf(tag, "TYER");
+QString YearOf(const id3::TFrameTexts& texts) {
+  QString text = texts.text[id3::tfRecorded];
+  if (text.isEmpty()) text = texts.text[id3::tfYear];
   static const QRegularExpression stamp(QStringLiteral("^(\\d{4})-"));
   QRegularExpressionMatch m = stamp.match(text);
   return m.hasMatch() ? m.captured(1) : text;
@@ -207,25 +214,35 @@ QString GenreTextOfField(QString s) {
   return number ? QString() : s;
 }
 
-// TCON to a genre number, and the genre's text when the ID3v1 table has no entry for it
-// (then the number is lb::kGenreOutsideTable).
-LONG GenreOf(const TagLib::ID3v2::Tag* tag, QString* outside) {
+// The strings of the TCON frames to a genre number, and the genre's text when the
+// ID3v1 table has no entry for it (then the number is lb::kGenreOutsideTable).
+LONG GenreOf(const QStringList& fields, QString* outside) {
   outside->clear();
-  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "TCON")) {
-    QStringList fields;
-    if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)) {
-      for (const TagLib::String& field : text->fieldList())
-        fields << FromTagLib(field, text->textEncoding());
-    } else {
-      fields << FromTagLib(f->toString(), TagLib::String::UTF8);
-    }
-    for (const QString& field : fields) {
-      int n = GenreOfField(field);
-      if (n >= 0) return n;
-      if (outside->isEmpty()) *outside = GenreTextOfField(field);
-    }
+  for (const QString& field : fields) {
+    int n = GenreOfField(field);
+    if (n >= 0) return n;
+    if (outside->isEmpty()) *outside = GenreTextOfField(field);
   }
   return outside->isEmpty() ? lb::kNoGenre : lb::kGenreOutsideTable;
+}
+
+// The texts of the frames the component shows, from a tag TagLib read.
+id3::TFrameTexts FrameTextsOf(const TagLib::ID3v2::Tag* tag) {
+  id3::TFrameTexts texts;
+  texts.hasFrames = !tag->isEmpty();
+  for (int f = 0; f < id3::tfTextFrameCount; ++f)
+    texts.text[f] = TextOf(tag, id3::kTextFrameIds[f]);
+  if (auto* c = MainComment(tag)) texts.comment = FromTagLib(c->text(), c->textEncoding());
+  if (auto* u = MainUrl(tag)) texts.url = FromTagLib(u->url(), TagLib::String::Latin1);
+  for (TagLib::ID3v2::Frame* f : FramesOf(tag, "TCON")) {
+    if (auto* text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)) {
+      for (const TagLib::String& field : text->fieldList())
+        texts.genres << FromTagLib(field, text->textEncoding());
+    } else {
+      texts.genres << FromTagLib(f->toString(), TagLib::String::UTF8);
+    }
+  }
+  return texts;
 }
 
 // TRCK "5" or "5/12" gives 5; anything else 0.
@@ -362,7 +379,35 @@ struct TFileTag {
   int version = 0;                     // major version of that tag
   bool damaged = false;                // TagLib could not read the whole tag
   std::unique_ptr<TParsedTag> parsed;  // the tag as read (salvaged frames when damaged)
+  bool lean = false;                   // read without TagLib: `texts` holds it, `parsed` is null
+  id3::TFrameTexts texts;
 };
+
+// LBTOOLS_ID3COM_CROSSCHECK (set by the tests) reads every tag that the lean reader
+// takes through TagLib too, and stops the process on a difference.
+bool CrossCheck() {
+  static const bool on = qEnvironmentVariableIsSet("LBTOOLS_ID3COM_CROSSCHECK");
+  return on;
+}
+
+void CrossCheckTexts(const QString& path, const TFileTag& file) {
+  const id3::TFrameTexts taglib = FrameTextsOf(file.parsed->Tag());
+  if (!file.damaged && taglib == file.texts) return;
+  const auto show = [](const id3::TFrameTexts& t) {
+    QStringList parts(t.text, t.text + id3::tfTextFrameCount);
+    parts << t.comment << t.url << t.genres.join(QLatin1Char('|')) << QString::number(t.hasFrames);
+    QByteArray shown;
+    for (QChar c : parts.join(QLatin1String(" ; ")))
+      shown += c.unicode() >= 0x20 && c.unicode() < 0x7F
+                   ? QByteArray(1, char(c.unicode()))
+                   : "\\u" + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+    return shown;
+  };
+  std::fprintf(stderr, "lean tag read differs from TagLib in %s\nlean:   %s\nTagLib: %s%s\n",
+               QFile::encodeName(path).constData(), show(file.texts).constData(),
+               show(taglib).constData(), file.damaged ? " (damaged)" : "");
+  std::abort();
+}
 
 // Frames that TagLib folds into others when it reads a v2.3 tag.
 bool FoldedOnRead(const TagLib::ByteVector& id) {
@@ -422,8 +467,10 @@ HRESULT OpenForFacts(const QString& path, TFileDescriptor* fd, struct stat* st,
 }
 
 // Reads the tag at the head of the file; with facts, also what they ask for, through
-// the same open and fstat.
-HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr) {
+// the same open and fstat. With `lean`, a tag of the common kind is read into
+// result->texts only (no TagLib objects: nothing to write back through).
+HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* facts = nullptr,
+                    bool lean = false) {
   if (facts) {
     *facts = ID3ComFileFacts{};
     facts->size = -1;
@@ -443,18 +490,24 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   if (id3::ParseHeader(QByteArrayView(first, have), &header) &&
       header.completeSize <= kMaxTagSize) {
     const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
-    bytes.resize(size);
-    std::memcpy(bytes.data(), first, std::min(size, have));
-    if (size > have && !ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
+    if (size <= have) {
+      bytes = QByteArray::fromRawData(first, size);  // read while `first` lives
+    } else {
+      bytes.resize(size);
+      std::memcpy(bytes.data(), first, have);
+      if (!ReadAt(fd.Get(), bytes.data() + have, size - have, have)) return E_FAIL;
+    }
     result->regionSize = size;
     result->version = header.major;
   }
   bytes = id3::WithoutExtendedHeader(bytes);
-  result->parsed = std::make_unique<TParsedTag>(bytes);
-  if (bytes.isEmpty()) return S_OK;
   // TagLib stops at the first frame it cannot read and drops the rest; a walk of our
   // own tells whether it read everything, and takes the frames around a broken one.
-  id3::TFrameWalk walk = id3::WalkFrames(bytes, false);
+  id3::TFrameWalk walk = bytes.isEmpty() ? id3::TFrameWalk{} : id3::WalkFrames(bytes, false);
+  result->lean = lean && id3::ReadFrameTexts(bytes, walk, &result->texts);
+  if (result->lean && !CrossCheck()) return S_OK;
+  result->parsed = std::make_unique<TParsedTag>(bytes);
+  if (bytes.isEmpty()) return S_OK;
   int read = 0;
   for (TagLib::ID3v2::Frame* f : result->parsed->Tag()->frameList())
     read += result->version == 3 && FoldedOnRead(f->frameID()) ? 0 : 1;
@@ -467,6 +520,7 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
     result->parsed = std::make_unique<TParsedTag>(walk.rebuilt);
   }
   if (result->version == 2) UpgradeV22Frames(result->parsed->Tag(), walk.ids);
+  if (result->lean) CrossCheckTexts(path, *result);
   return S_OK;
 }
 
@@ -746,32 +800,26 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   HRESULT ReadFile(ID3ComFileFacts* facts) {
     if (m_bOtherFormat) return ReadOtherFile(facts);
     TFileTag file;
-    HRESULT hr = ReadFileTag(m_Path, &file, facts);
+    HRESULT hr = ReadFileTag(m_Path, &file, facts, true);
     if (FAILED(hr)) return hr;
-    const TagLib::ID3v2::Tag* tag = file.parsed->Tag();
-    m_bDamaged = file.damaged;
-    m_bFileHasTag = file.damaged || !tag->isEmpty();
+    const id3::TFrameTexts texts = file.lean ? file.texts : FrameTextsOf(file.parsed->Tag());
+    m_bDamaged = !file.lean && file.damaged;
+    m_bFileHasTag = m_bDamaged || texts.hasFrames;
     if (!m_bFileHasTag) return S_OK;
-    for (int f = 0; f < fFieldCount; ++f) {
-      switch (f) {
-        case fYear:
-          m_Text[f] = YearOf(tag);
-          break;
-        case fComment:
-          if (auto* c = MainComment(tag)) m_Text[f] = FromTagLib(c->text(), c->textEncoding());
-          break;
-        case fURL:
-          if (auto* u = MainUrl(tag))
-            m_Text[f] = DecodeUrl(FromTagLib(u->url(), TagLib::String::Latin1));
-          break;
-        default:
-          m_Text[f] = TextOf(tag, kFieldFrame[f]);
-      }
-      m_Read[f] = m_Text[f];
-    }
-    m_Genre = m_ReadGenre = GenreOf(tag, &m_GenreText);
+    m_Text[fTitle] = texts.text[id3::tfTitle];
+    m_Text[fArtist] = texts.text[id3::tfArtist];
+    m_Text[fAlbum] = texts.text[id3::tfAlbum];
+    m_Text[fYear] = YearOf(texts);
+    m_Text[fComment] = texts.comment;
+    m_Text[fComposer] = texts.text[id3::tfComposer];
+    m_Text[fOrigArt] = texts.text[id3::tfOrigArtist];
+    m_Text[fCopyright] = texts.text[id3::tfCopyright];
+    m_Text[fURL] = DecodeUrl(texts.url);
+    m_Text[fEncodedBy] = texts.text[id3::tfEncodedBy];
+    for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
+    m_Genre = m_ReadGenre = GenreOf(texts.genres, &m_GenreText);
     m_ReadGenreText = m_GenreText;
-    m_TrackText = m_ReadTrackText = TextOf(tag, "TRCK").trimmed();
+    m_TrackText = m_ReadTrackText = texts.text[id3::tfTrack].trimmed();
     m_Track = m_ReadTrack = TrackNumberOf(m_TrackText);
     return S_OK;
   }

@@ -51,7 +51,7 @@ QByteArray Resynchronise(const QByteArray& data) {
 // than that counts as damaged.
 class TWalker {
  public:
-  TWalker(const QByteArray& body, int major, bool rebuild)
+  TWalker(QByteArrayView body, int major, bool rebuild)
       : m_Body(body),
         m_bRebuild(rebuild),
         m_Major(major),
@@ -69,13 +69,16 @@ class TWalker {
 
   TFrameWalk Walk() {
     TFrameWalk walk;
+    walk.regular = true;
+    walk.spans.reserve(16);
     QByteArray frames;
     qsizetype pos = 0;
     const qsizetype n = m_Body.size();
     while (pos + m_HeaderLen <= n) {
       if (IsPadding(pos)) break;
       const bool id = ValidId(pos);
-      std::optional<uint32_t> size = id ? SizeAt(pos) : std::nullopt;
+      bool plain = false;
+      std::optional<uint32_t> size = id ? SizeAt(pos, -1, &plain) : std::nullopt;
       if (m_bOverBudget) {
         walk.broken = true;
         break;
@@ -85,21 +88,25 @@ class TWalker {
         // lost only when frames follow them (junk in the padding is no loss).
         const qsizetype next = NextFrame(pos + 1);
         walk.broken = walk.broken || id || next < n || m_bOverBudget;
+        walk.regular = false;
         pos = next;
         continue;
       }
       if (*size > 0) {
         if (m_bRebuild) {
-          frames += m_Body.mid(pos, m_IdLen) + SizeField(*size);
-          if (m_Major > 2) frames += m_Body.mid(pos + 8, 2);
-          frames += m_Body.mid(pos + m_HeaderLen, *size);
+          frames.append(m_Body.sliced(pos, m_IdLen)).append(SizeField(*size));
+          if (m_Major > 2) frames.append(m_Body.sliced(pos + 8, 2));
+          frames.append(m_Body.sliced(pos + m_HeaderLen, *size));
         }
         ++walk.frames;
-        if (m_Major == 2) walk.ids.append(m_Body.mid(pos, m_IdLen));
+        walk.spans.append({pos, *size});
+        if (m_Major == 2) walk.ids.append(m_Body.sliced(pos, m_IdLen).toByteArray());
       }
+      walk.regular = walk.regular && *size > 0 && !plain;
       pos += m_HeaderLen + *size;
     }
     if (pos > n) walk.broken = true;
+    walk.regular = walk.regular && !walk.broken && pos >= m_PaddingStart;
     if (m_bRebuild)
       walk.rebuilt = QByteArray("ID3") + static_cast<char>(m_Major) + '\0' + '\0' +
                      SyncSafe(static_cast<uint32_t>(frames.size())) + frames;
@@ -134,8 +141,9 @@ class TWalker {
   // The frame's size: as the version writes it and, in a v2.4 tag, as a plain integer
   // when only that lands on the next frame and no readable frame starts inside it.
   // `following` is the first readable frame after pos when the caller knows it (-1:
-  // looked up). None when no reading fits.
-  std::optional<uint32_t> SizeAt(qsizetype pos, qsizetype following = -1) {
+  // looked up); `plain` tells that the plain reading was taken. None when no reading
+  // fits.
+  std::optional<uint32_t> SizeAt(qsizetype pos, qsizetype following = -1, bool* plain = nullptr) {
     const char* p = m_Body.constData() + pos + m_IdLen;
     std::optional<uint32_t> candidates[2];
     if (m_Major == 2)
@@ -155,6 +163,7 @@ class TWalker {
         if (following < 0) following = NextFrame(pos + 1);
         if (following < end) continue;
       }
+      if (plain) *plain = i == 1;
       return size;
     }
     return std::nullopt;
@@ -198,7 +207,7 @@ class TWalker {
     return SyncSafe(size);
   }
 
-  const QByteArray& m_Body;
+  const QByteArrayView m_Body;
   const bool m_bRebuild;
   const int m_Major;
   const int m_IdLen;
@@ -253,9 +262,12 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
   }
   const qsizetype footer = header.major == 4 && (header.flags & 0x10) ? 10 : 0;
   const qsizetype bodySize = header.completeSize - kHeaderSize - footer;
-  QByteArray body = tag.mid(kHeaderSize, bodySize);
+  QByteArrayView body = QByteArrayView(tag).sliced(kHeaderSize);
+  body = body.first(std::min(bodySize, body.size()));
   if (body.size() < bodySize) walk.broken = true;  // cut short
-  if (header.major < 4 && (header.flags & 0x80)) body = Resynchronise(body);
+  QByteArray resynchronised;
+  if (header.major < 4 && (header.flags & 0x80))
+    body = resynchronised = Resynchronise(body.toByteArray());
   if (header.flags & 0x40) {
     if (header.major == 2) {  // a compressed v2.2 tag: nothing can be read
       walk.broken = true;
@@ -270,7 +282,7 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
         skip = size ? static_cast<qsizetype>(*size) : body.size();
       }
     }
-    body = body.mid(std::min(skip, body.size()));
+    body = body.sliced(std::min(skip, body.size()));
   }
   const bool cut = walk.broken;
   walk = TWalker(body, header.major, rebuild).Walk();

@@ -23,9 +23,20 @@ struct TTagHeader {
 // Reads a tag header from the first 10 bytes; false when they hold none.
 bool ParseHeader(QByteArrayView head, TTagHeader* header);
 
+// Where a frame found whole lies in the tag's body (the bytes after the tag header and
+// any extended header, unsynchronisation undone), and the size of its contents.
+struct TFrameSpan {
+  qsizetype pos = 0;
+  uint32_t size = 0;
+};
+
 struct TFrameWalk {
   int frames = 0;       // frames found whole (empty frames are not counted)
   bool broken = false;  // some bytes could not be read as frames: a frame is lost
+  // Every frame lies where the one before it ends, with the size its version writes,
+  // none is empty, and nothing but zeros follows the last one.
+  bool regular = false;
+  QList<TFrameSpan> spans;  // the frames found whole, in order
   // A clean tag of the same version that holds the frames found whole, with sizes in
   // the form the version asks for and no unsynchronisation or extended header.
   QByteArray rebuilt;
