@@ -837,7 +837,9 @@ class TID3ComTag : public TComObject<IID3ComTag> {
           tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
       head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
       if (version == 3) GenreAsUnicode(&head);
-      FillOldSpace(&head, file.regionSize);
+      // A new tag, or one that outgrows its place, gets room for the next edits, so that
+      // they are written over it in place.
+      PadTo(&head, head.size() > file.regionSize ? head.size() + kGrowthPadding : file.regionSize);
     }
     if (!(head.isEmpty() && file.regionSize == 0) &&
         !id3::ReplaceFileHead(m_Path, file.regionSize, head))
@@ -887,15 +889,22 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     }
   }
 
-  // A new tag shorter than the old one takes its place with more padding, so that only
-  // the tag's bytes are written and the audio stays where it is.
-  static void FillOldSpace(QByteArray* head, int64_t oldSize) {
-    const int64_t extra = oldSize - head->size();
+  // The padding a new or grown tag gets beyond what TagLib leaves.
+  static constexpr int64_t kGrowthPadding = 4096;
+
+  // Pads the rendered tag with zeros up to size (a tag shorter than the old one thus
+  // takes its place, so that only the tag's bytes are written and the audio stays where
+  // it is). A footer goes, as padding and a footer exclude each other.
+  static void PadTo(QByteArray* head, int64_t size) {
+    const bool footer = ((*head)[5] & 0x10) != 0;
+    const int64_t extra = size - (head->size() - (footer ? id3::kHeaderSize : 0));
     if (extra <= 0 || extra > id3::kCopyChunk) return;
+    if (footer) head->chop(id3::kHeaderSize);
     head->append(QByteArray(extra, '\0'));
-    const QByteArray size = id3::SyncSafe(static_cast<uint32_t>(head->size() - id3::kHeaderSize));
-    head->replace(6, 4, size);
-    (*head)[5] = static_cast<char>((*head)[5] & ~0x10);  // padding and a footer exclude each other
+    const QByteArray tagSize =
+        id3::SyncSafe(static_cast<uint32_t>(head->size() - id3::kHeaderSize));
+    head->replace(6, 4, tagSize);
+    (*head)[5] = static_cast<char>((*head)[5] & ~0x10);
   }
 
   std::mutex m_Mutex;
