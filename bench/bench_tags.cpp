@@ -125,6 +125,8 @@ int main(int argc, char** argv) {
   mainWindow.resize(600, 400);
   mainWindow.show();
   ui.SetMainWindow(&mainWindow);
+  // The window has painted once, as the program's has by the time a batch starts.
+  for (int n = 0; n < 10; ++n) app.processEvents();
 
   TSlDocument doc;
   doc.SetFileName(dir.path() + "/ours/list.m3u");
