@@ -300,33 +300,9 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
 
 // ---- the tag of one file, read through one open ----
 
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd = -1) : m_Fd(fd) {}
-  ~TFileDescriptor() { Reset(-1); }
-  void Reset(int fd) {
-    if (m_Fd >= 0) ::close(m_Fd);
-    m_Fd = fd;
-  }
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  int Get() const { return m_Fd; }
-
- private:
-  int m_Fd;
-};
-
-bool ReadAt(int fd, char* buffer, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, buffer, static_cast<size_t>(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    buffer += n;
-    count -= n;
-    offset += n;
-  }
-  return true;
-}
+using lb::TFileDescriptor;
+// The tag's bytes are read with the platform's loop.
+constexpr auto ReadAt = lb::ReadAllAt;
 
 // A file for TagLib that is nothing but a tag's bytes.
 class TTagBytesFile final : public TagLib::File {
