@@ -10,10 +10,11 @@
 // before. Preloading libbench_nosync.so stubs the flushes out: that run says so, and
 // its figure is not the one to report.
 //
-// On a busy machine one pass of each says little: the passes alternate for some rounds,
-// and the best of each is compared (every round is printed too).
+// On a busy machine one pass of each says little: the passes alternate for some rounds;
+// the median of the rounds' ratios and the best of each pass are compared (every round
+// is printed too).
 //
-//   bench_tags [songs=1000] [frames=2400 (about 1 MB a file)] [rounds=3]
+//   bench_tags [songs=1000] [frames=2400 (about 1 MB a file)] [rounds=5]
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/tags/TagsApply.h"
@@ -32,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
@@ -97,7 +99,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int songs = argc > 1 ? atoi(argv[1]) : 1000;
   const int frames = argc > 2 ? atoi(argv[2]) : 2400;
-  const int rounds = std::max(1, argc > 3 ? atoi(argv[3]) : 3);
+  const int rounds = std::max(1, argc > 3 ? atoi(argv[3]) : 5);
 
   QLibrary lib(QCoreApplication::applicationDirPath() + "/libid3com.so");
   using Register = HRESULT (*)();
@@ -148,6 +150,7 @@ int main(int argc, char** argv) {
                       : "; the apply's disk flushes counted");
 
   double bestFloor = 0, bestOurs = 0;
+  std::vector<double> ratios;
   qint64 worstGap = 0;
   int written = 0;
   for (int round = 1; round <= rounds; ++round) {
@@ -193,11 +196,14 @@ int main(int argc, char** argv) {
         "round %d: bare TagLib save %.0f ms, tags editor batch apply %.0f ms (ratio %.2f), "
         "longest main-thread gap %.1f ms, written %d\n",
         round, floorMs, oursMs, oursMs / floorMs, longest / 1e6, written);
+    ratios.push_back(oursMs / floorMs);
     bestFloor = round == 1 ? floorMs : std::min(bestFloor, floorMs);
     bestOurs = round == 1 ? oursMs : std::min(bestOurs, oursMs);
     worstGap = std::max(worstGap, longest);
     if (written != songs) break;
   }
+  std::sort(ratios.begin(), ratios.end());
+  std::printf("median of the rounds' ratios: %.2f\n", ratios[ratios.size() / 2]);
   std::printf("best of %d: bare TagLib save %.0f ms, tags editor batch apply %.0f ms, ratio %.2f\n",
               rounds, bestFloor, bestOurs, bestOurs / bestFloor);
   std::printf("longest main-thread gap of all rounds: %.1f ms\n", worstGap / 1e6);
