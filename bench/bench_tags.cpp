@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLibrary>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -127,7 +128,10 @@ int main(int argc, char** argv) {
   mainWindow.resize(600, 400);
   mainWindow.show();
   ui.SetMainWindow(&mainWindow);
-  // The window has painted once, as the program's has by the time a batch starts.
+  // The window has painted its texts once, as the program's has by the time a batch
+  // starts.
+  QLabel text(QString::fromUtf8("Редактирование тэгов в листе"), &mainWindow);
+  text.show();
   for (int n = 0; n < 10; ++n) app.processEvents();
 
   TSlDocument doc;
