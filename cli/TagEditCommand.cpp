@@ -161,7 +161,7 @@ int TagsEdit(CliContext& c, const QStringList& rawArgs) {
     c.err << "Лист не сохранён: " << doc.m_FileName << Qt::endl;
     return 1;
   }
-  return batch.Ended() || batch.Stopped() ? 1 : 0;
+  return batch.Ended() || batch.Stopped() || batch.FlushFailed() ? 1 : 0;
 }
 
 }  // namespace

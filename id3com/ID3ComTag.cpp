@@ -317,33 +317,9 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
 
 // ---- the tag of one file, read through one open ----
 
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int fd = -1) : m_Fd(fd) {}
-  ~TFileDescriptor() { Reset(-1); }
-  void Reset(int fd) {
-    if (m_Fd >= 0) ::close(m_Fd);
-    m_Fd = fd;
-  }
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  int Get() const { return m_Fd; }
-
- private:
-  int m_Fd;
-};
-
-bool ReadAt(int fd, char* buffer, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, buffer, static_cast<size_t>(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    buffer += n;
-    count -= n;
-    offset += n;
-  }
-  return true;
-}
+using lb::TFileDescriptor;
+// The tag's bytes are read with the platform's loop.
+constexpr auto ReadAt = lb::ReadAllAt;
 
 // A file for TagLib that is nothing but a tag's bytes.
 class TTagBytesFile final : public TagLib::File {
@@ -887,7 +863,9 @@ class TID3ComTag : public TComObject<IID3ComTag> {
           tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
       head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
       if (version == 3) GenreAsUnicode(&head);
-      FillOldSpace(&head, file.regionSize);
+      // A new tag, or one that outgrows its place, gets room for the next edits, so that
+      // they are written over it in place.
+      PadTo(&head, head.size() > file.regionSize ? head.size() + kGrowthPadding : file.regionSize);
     }
     if (!(head.isEmpty() && file.regionSize == 0) &&
         !id3::ReplaceFileHead(m_Path, file.regionSize, head))
@@ -937,15 +915,22 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     }
   }
 
-  // A new tag shorter than the old one takes its place with more padding, so that only
-  // the tag's bytes are written and the audio stays where it is.
-  static void FillOldSpace(QByteArray* head, int64_t oldSize) {
-    const int64_t extra = oldSize - head->size();
+  // The padding a new or grown tag gets beyond what TagLib leaves.
+  static constexpr int64_t kGrowthPadding = 4096;
+
+  // Pads the rendered tag with zeros up to size (a tag shorter than the old one thus
+  // takes its place, so that only the tag's bytes are written and the audio stays where
+  // it is). A footer goes, as padding and a footer exclude each other.
+  static void PadTo(QByteArray* head, int64_t size) {
+    const bool footer = ((*head)[5] & 0x10) != 0;
+    const int64_t extra = size - (head->size() - (footer ? id3::kHeaderSize : 0));
     if (extra <= 0 || extra > id3::kCopyChunk) return;
+    if (footer) head->chop(id3::kHeaderSize);
     head->append(QByteArray(extra, '\0'));
-    const QByteArray size = id3::SyncSafe(static_cast<uint32_t>(head->size() - id3::kHeaderSize));
-    head->replace(6, 4, size);
-    (*head)[5] = static_cast<char>((*head)[5] & ~0x10);  // padding and a footer exclude each other
+    const QByteArray tagSize =
+        id3::SyncSafe(static_cast<uint32_t>(head->size() - id3::kHeaderSize));
+    head->replace(6, 4, tagSize);
+    (*head)[5] = static_cast<char>((*head)[5] & ~0x10);
   }
 
   std::mutex m_Mutex;

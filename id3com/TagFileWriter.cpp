@@ -2,12 +2,12 @@
 
 #include "platform/FileRewrite.h"
 #include "platform/PartialFiles.h"
+#include "platform/WriteBatch.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -17,25 +17,7 @@ namespace id3 {
 
 namespace {
 
-class TFd {
- public:
-  explicit TFd(int fd = -1) : m_Fd(fd) {}
-  ~TFd() {
-    if (m_Fd >= 0) ::close(m_Fd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return m_Fd; }
-  // Closes now and tells whether the close succeeded (it reports late write errors).
-  bool Close() {
-    const int fd = m_Fd;
-    m_Fd = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int m_Fd;
-};
+using lb::TFileDescriptor;
 
 // Writes head and the audio into a temporary file beside the original, gives it the
 // original's owner, group and mode, and renames it over the original. False (with
@@ -46,7 +28,8 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   *tryInPlace = true;
   const QFileInfo info(path);
   QByteArray tmpPath;
-  TFd tmp(lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
+  TFileDescriptor tmp(
+      lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
   if (tmp.Get() < 0) return false;
   struct stat made;
   bool ok = ::fstat(tmp.Get(), &made) == 0;
@@ -87,7 +70,7 @@ struct TCopyGuard {
 HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const QString&)>& edit) {
   const QString path = QFileInfo(link).canonicalFilePath();
   if (path.isEmpty() || !lb::RecoverInterruptedRewrite(path)) return E_FAIL;
-  TFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
+  TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
   struct stat st;
   if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_FAIL;
   const QFileInfo info(path);
@@ -110,7 +93,7 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
     }
   }
   if (!beside) copyFd = MakeCopyFile(QDir::tempPath(), info.fileName(), &guard.path);
-  TFd copy(copyFd);
+  TFileDescriptor copy(copyFd);
   if (copy.Get() < 0) {
     guard.path.clear();
     return E_FAIL;
@@ -118,7 +101,7 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
   if (!lb::CopyBytes(fd.Get(), 0, copy.Get(), 0, st.st_size) || !copy.Close()) return E_FAIL;
   const HRESULT hr = edit(QFile::decodeName(guard.path));
   if (FAILED(hr)) return hr;
-  TFd done(::open(guard.path.constData(), O_RDONLY | O_CLOEXEC));
+  TFileDescriptor done(::open(guard.path.constData(), O_RDONLY | O_CLOEXEC));
   if (done.Get() < 0 || ::fsync(done.Get()) != 0) return E_FAIL;
   if (beside) {
     if (::rename(guard.path.constData(), QFile::encodeName(path).constData()) != 0) return E_FAIL;
@@ -133,20 +116,26 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
 }
 
 bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
-  // A link stays a link: the file it leads to is written, in its own folder.
-  const QString path = QFileInfo(link).canonicalFilePath();
-  if (path.isEmpty()) return false;
-  TFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
+  TFileDescriptor fd(::open(QFile::encodeName(link).constData(), O_RDWR | O_CLOEXEC));
   struct stat st;
   // Held for the whole write: another process's recovery leaves this write's backup
   // alone, and another writer waits.
   if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 ||
-      !lb::RecoverInterruptedRewriteLocked(path, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
+      !lb::RecoverInterruptedRewriteLocked(link, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
       !S_ISREG(st.st_mode) || oldSize > st.st_size)
     return false;
+  // Written over the old tag in place, nothing else moves: the flush may wait for the
+  // end of a batch.
   if (head.size() == oldSize)
-    return lb::WriteAllAt(fd.Get(), head.constData(), head.size(), 0) && ::fsync(fd.Get()) == 0 &&
-           fd.Close();
+    return lb::WriteAllAt(fd.Get(), head.constData(), head.size(), 0) &&
+           lb::FlushWritten(fd.Get()) && fd.Close();
+  // A link stays a link: the file it leads to (the one open) is rewritten, in its own
+  // folder.
+  const QString path = QFileInfo(link).canonicalFilePath();
+  struct stat named;
+  if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &named) != 0 ||
+      named.st_dev != st.st_dev || named.st_ino != st.st_ino)
+    return false;
   if (st.st_nlink == 1) {
     bool tryInPlace = false;
     if (RewriteThroughTemporary(path, fd.Get(), st, oldSize, head, &tryInPlace)) return true;

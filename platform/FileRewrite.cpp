@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -82,35 +81,10 @@ bool RemoveBackup(const QString& backup) {
   return removed;
 }
 
-class TFd {
- public:
-  explicit TFd(int fd = -1) : m_Fd(fd) {}
-  ~TFd() {
-    if (m_Fd >= 0) ::close(m_Fd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return m_Fd; }
-
- private:
-  int m_Fd;
-};
-
-bool ReadAllAt(int fd, char* data, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, data, static_cast<size_t>(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= n;
-    offset += n;
-  }
-  return true;
-}
-
 // Makes a rename or removal in the folder durable.
 void SyncFolder(const QString& folder) {
-  TFd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  TFileDescriptor dir(
+      ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 
@@ -143,7 +117,8 @@ void MarkNow(const TBackup& b) {
 int WriteBackup(const QString& final, const QString& path, int fd, const TIdentity& id,
                 int64_t size, TTrailer* trailer) {
   const QByteArray part = QFile::encodeName(PartOf(final));
-  TFd out(::open(part.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  TFileDescriptor out(
+      ::open(part.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (out.Get() < 0) return -1;
   const QByteArray hint = QFile::encodeName(path);
   *trailer = TTrailer{};
@@ -171,7 +146,7 @@ int WriteBackup(const QString& final, const QString& path, int fd, const TIdenti
 
 // Opens a finished backup and reads its trailer.
 bool OpenBackup(const QString& path, TBackup* b) {
-  TFd in(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  TFileDescriptor in(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
   struct stat bst;
   if (in.Get() < 0 || ::fstat(in.Get(), &bst) != 0 || !S_ISREG(bst.st_mode) ||
       bst.st_size < static_cast<off_t>(sizeof b->trailer))
@@ -206,26 +181,12 @@ thread_local QString t_Refusal;
 
 }  // namespace
 
-bool WriteAllAt(int fd, const char* data, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= n;
-    offset += n;
-  }
-  return true;
-}
-
 bool CopyBytes(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
   std::unique_ptr<char[]> buffer(new char[kChunk]);
   while (count > 0) {
-    const int64_t want = std::min(count, kChunk);
-    const ssize_t n = ::pread(from, buffer.get(), static_cast<size_t>(want), fromOffset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    if (!WriteAllAt(to, buffer.get(), n, toOffset)) return false;
+    const int64_t n = std::min(count, kChunk);
+    if (!ReadAllAt(from, buffer.get(), n, fromOffset) || !WriteAllAt(to, buffer.get(), n, toOffset))
+      return false;
     fromOffset += n;
     toOffset += n;
     count -= n;
@@ -245,6 +206,9 @@ QString RewriteRefusal() {
 
 bool RecoverInterruptedRewriteLocked(const QString& path, int fd) {
   t_Refusal.clear();
+  // One stat while there is no backup at all.
+  struct stat dst;
+  if (::stat(QFile::encodeName(DataBackupFolder()).constData(), &dst) != 0) return true;
   TIdentity id;
   if (!Identify(fd, "", AT_EMPTY_PATH, &id)) return true;
   const QString backup = BackupName(id);
@@ -255,7 +219,7 @@ bool RecoverInterruptedRewriteLocked(const QString& path, int fd) {
     ::rmdir(QFile::encodeName(DataBackupFolder()).constData());
     return true;
   }
-  TFd holder(b.fd);
+  TFileDescriptor holder(b.fd);
   // Without a birth time the inode alone may be another disk's file: the path the
   // backup was written through must still name this file.
   if (b.trailer.bornSec == 0 && b.trailer.bornNsec == 0) {
@@ -288,7 +252,7 @@ bool RecoverInterruptedRewrite(const QString& path) {
   if (::access(QFile::encodeName(backup).constData(), F_OK) != 0 &&
       ::access(QFile::encodeName(PartOf(backup)).constData(), F_OK) != 0)
     return true;
-  TFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+  TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
   if (fd.Get() < 0) return false;
   // A writer holds the lock for its whole rewrite: its backup is no leftover.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return true;
@@ -305,7 +269,7 @@ bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByt
   b.path = BackupName(id);
   b.fd = WriteBackup(b.path, path, fd, id, st.st_size, &b.trailer);
   if (b.fd < 0) return false;
-  TFd holder(b.fd);
+  TFileDescriptor holder(b.fd);
   b.trailerAt = st.st_size + static_cast<int64_t>(b.trailer.pathSize);
   struct stat backupSt;
   ::fstat(b.fd, &backupSt);

@@ -5,14 +5,14 @@
 // when a rewrite did not finish.
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
 
 namespace lb {
 
-// pwrite of every byte (false on any failure).
-bool WriteAllAt(int fd, const char* data, int64_t count, int64_t offset);
 // Copies count bytes between two open files (or within one, when the ranges do not
 // overlap in the direction of the copy), a megabyte at a time.
 bool CopyBytes(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count);

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/MusicFormats.h"
+#include "platform/WriteBatch.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -467,9 +468,10 @@ bool TSlTag1::WriteToFile(bool bClearReadOnly) {
     if (file.ReadAt(old, 2, size - kTagSize + kTrackAt - 1) && old[0] == 0 && old[1] != 0 &&
         qstrnlen(Comment, kTextWidth) <= kTextWidth - 2)
       tag[kTrackAt] = old[1];
-    return Outcome(file.WriteAt(tag + 3, kBodySize, size - kBodySize));
+    return Outcome(file.WriteAt(tag + 3, kBodySize, size - kBodySize) &&
+                   lb::FlushWritten(file.Fd()));
   }
-  if (file.WriteAt(tag, kTagSize, size)) return Outcome(true);
+  if (file.WriteAt(tag, kTagSize, size)) return Outcome(lb::FlushWritten(file.Fd()));
   // A tag cut short (a full disk) would leave stray bytes after the audio.
   [[maybe_unused]] const int cut = ::ftruncate(file.Fd(), size);
   return Outcome(false);
@@ -481,7 +483,9 @@ bool TSlTag1::RemoveFromFile(bool bClearReadOnly) {
   TFileHandle file(path, O_RDWR);
   if (!file.IsOpen()) return Outcome(false);
   const off_t size = file.Size();
-  if (HasTag1At(file, size) && ::ftruncate(file.Fd(), size - kTagSize) != 0) return Outcome(false);
+  if (HasTag1At(file, size) &&
+      (::ftruncate(file.Fd(), size - kTagSize) != 0 || !lb::FlushWritten(file.Fd())))
+    return Outcome(false);
   Clear();
   m_bExists = false;
   return Outcome(true);

@@ -6,8 +6,11 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/Genres.h"
 #include "platform/UiServices.h"
+#include "platform/WriteBatch.h"
 
+#include <QElapsedTimer>
 #include <QSet>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -73,6 +76,23 @@ int FindSong(const TSlDocument& document, const TSlSong* song) {
     if (&document.m_Songs[n] == song) return n;
   return -1;
 }
+
+// When the progress window shows the song at hand and repaints: every 10 ms at most
+// rather than once a song, as a tag written in place takes far less than a millisecond
+// and painting its name would take longer.
+class TProgressPace {
+ public:
+  // Whether the window is due a new look now (always at the first song).
+  bool Due() {
+    if (m_Shown.isValid() && m_Shown.elapsed() < kEveryMs) return false;
+    m_Shown.start();
+    return true;
+  }
+
+ private:
+  static constexpr qint64 kEveryMs = 10;
+  QElapsedTimer m_Shown;
+};
 
 // Does the file work of one song at a time on a thread of its own while the main
 // thread keeps processing pending messages, so that a slow disk never freezes the
@@ -147,6 +167,15 @@ class TSongWorker {
   std::function<void()> m_Job;
   bool m_bStarted = false, m_bAttached = false, m_bQuit = false;
 };
+
+// Ends the batch of writes on the worker (the window keeps painting while the disk
+// takes the flush); false after telling the user when the flush failed.
+bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker) {
+  bool flushed = true;
+  worker.Run([&] { flushed = writes.Finish(); });
+  if (!flushed) Message(QString::fromUtf8(kFlushError).arg(writes.Error()), MB_OK | MB_ICONERROR);
+  return flushed;
+}
 
 }  // namespace
 
@@ -300,7 +329,10 @@ bool TTagsBatchApply::Run(bool bConfirm) {
   if (bConfirm && !Confirm()) return false;
   TInfoWindowLevel level(QString::fromUtf8(kApplyAction), m_Document.GetTitle(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
+  // Tags written in place reach the disk once, at the end of the run.
+  lb::TWriteBatch writes;
   TSongWorker worker;
+  TProgressPace pace;
   for (int row : m_Rows) {
     QString path;
     {
@@ -308,15 +340,17 @@ bool TTagsBatchApply::Run(bool bConfirm) {
       if (row < 0 || row >= m_Document.m_Songs.size()) continue;
       path = m_Document.m_Songs[row].GetPath(true);
     }
-    progress.SetObject(path);
-    UiServices::Instance().ProcessMessages();
+    if (pace.Due()) {
+      progress.SetObject(path);
+      ShowProgress(m_Processed, int(m_Rows.size()));
+      UiServices::Instance().ProcessMessages();
+    }
     QString error, reason;
     bool bChanged = false;
     worker.Run([&] { bChanged = ApplyTo(row, error, reason); });
     ++m_Processed;
     if (bChanged && changed) changed(row);
     if (redraw) redraw(row);
-    ShowProgress(m_Processed, int(m_Rows.size()));
     if (!error.isEmpty() && !AskSkip(error, reason)) {
       m_bEnded = true;
       break;
@@ -327,6 +361,8 @@ bool TTagsBatchApply::Run(bool bConfirm) {
       break;
     }
   }
+  ShowProgress(m_Processed, int(m_Rows.size()));
+  m_bFlushFailed = !FinishWrites(writes, worker);
   if (m_Skipped > 0)
     Message(QString::fromUtf8(m_Request.bV2ToV1 ? kSkippedNoV2 : kSkippedNoV1).arg(m_Skipped),
             MB_OK | MB_ICONINFORMATION);
@@ -430,8 +466,12 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
     if (skip1 || skip2) ++m_Skipped;
 
     TSlTag1& t1 = song.m_Tag1;
+    // An ID3v1 tag the request changes nothing of stays as the file has it, unwritten.
+    const bool change1 = std::find(r.change1.begin(), r.change1.end(), true) != r.change1.end() ||
+                         (r.bExtract1 && useName) || !t1.m_bExists;
     const bool write1 =
-        !skip1 && (r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists));
+        !skip1 && change1 &&
+        (r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists));
     if (skip1) {
       // The ID3v1 side of this song is left as it is.
     } else if (write1) {
@@ -464,8 +504,11 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
     }
 
     TSlTag2& t2 = song.m_Tag2;
+    const bool change2 = std::find(r.change2.begin(), r.change2.end(), true) != r.change2.end() ||
+                         (r.bExtract2 && useName) || !t2.m_bExists;
     const bool write2 =
-        !skip2 && (r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists));
+        !skip2 && change2 &&
+        (r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists));
     if (!error.isEmpty() || skip2) {
       // The rest of this file is skipped.
     } else if (write2) {
@@ -537,7 +580,9 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
   TInfoWindowLevel level(QString::fromUtf8(kUndoAction), document.GetTitle(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
   const int count = Count();
+  lb::TWriteBatch writes;
   TSongWorker worker;
+  TProgressPace pace;
   size_t done = 0;
   bool bAll = true;
   for (; done < m_Entries.size(); ++done) {
@@ -550,8 +595,11 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     if (row < 0) continue;
     TSlSong& song = *e.song;
     const QString path = song.GetPath(true);
-    progress.SetObject(path);
-    UiServices::Instance().ProcessMessages();
+    if (pace.Due()) {
+      progress.SetObject(path);
+      ShowProgress(int(done), count);
+      UiServices::Instance().ProcessMessages();
+    }
     QString error;
     worker.Run([&] {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
@@ -568,7 +616,6 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
       CommitPendingAge(song);
     });
     if (redraw) redraw(row);
-    ShowProgress(int(done) + 1, count);
     if (!error.isEmpty()) {
       bAll = false;
       if (Message(error + QString::fromUtf8(kSkipQuestion), MB_YESNO | MB_ICONQUESTION) != IDYES) {
@@ -583,6 +630,8 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
       break;
     }
   }
+  ShowProgress(int(done), count);
+  if (!FinishWrites(writes, worker)) bAll = false;
   // What was not reached can still be undone later.
   m_Entries.erase(m_Entries.begin(), m_Entries.begin() + done);
   return bAll && m_Entries.empty();

@@ -39,6 +39,9 @@ inline constexpr const char* kSkippedNoV2 =
     "Песни без тэга ID3v2 пропущены (копировать в ID3v1 было нечего): %1.";
 inline constexpr const char* kSkippedNoV1 =
     "Песни без тэга ID3v1 пропущены (копировать в ID3v2 было нечего): %1.";
+inline constexpr const char* kFlushError =
+    "Записанные тэги не удалось сохранить на диске: %1. При сбое питания изменения могут "
+    "пропасть; проверьте диск.";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
 
@@ -97,6 +100,8 @@ class TTagsBatchApply {
   int Processed() const { return m_Processed; }
   // Songs left alone because the tag a copy takes its fields from does not exist.
   int Skipped() const { return m_Skipped; }
+  // The written tags could not be flushed to the disk at the end (the user was told).
+  bool FlushFailed() const { return m_bFlushFailed; }
 
  private:
   // The file work of one song (on the worker thread): true when its records changed;
@@ -117,6 +122,7 @@ class TTagsBatchApply {
   bool m_bEnded = false;
   int m_Processed = 0;
   int m_Skipped = 0;
+  bool m_bFlushFailed = false;
 };
 
 }  // namespace lbtags

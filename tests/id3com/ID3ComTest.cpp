@@ -718,3 +718,34 @@ TEST_F(ID3ComTest, WritesThroughALinkChangeTheFileItLeadsTo) {
 }
 
 }  // namespace
+
+// A new tag, and one that outgrows its place, get room for the next edits: a title
+// some thousands of bytes longer is then written over the tag in place (the same
+// inode, the same size, the audio where it was).
+TEST_F(ID3ComTest, NewAndGrownTagsLeaveRoomForTheNextEdits) {
+  const QByteArray audio = lbtest::Mp3Audio();
+  QByteArray tight = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}});
+  tight.chop(64);  // no padding
+  tight.replace(6, 4, lbtest::SyncSafe(tight.size() - 10));
+  for (const QByteArray& head : {QByteArray(), tight}) {
+    SCOPED_TRACE(head.size());
+    const QString path = MakeFile(head + audio);
+    const QByteArray name = QFile::encodeName(path);
+    struct stat first {
+    }, second{};
+    for (int length : {100, 1600}) {
+      ::stat(name.constData(), &first);
+      ComPtr<IID3ComTag> tag = NewTag();
+      ASSERT_EQ(Link(tag.Get(), path), S_OK);
+      Put(tag.Get(), kProps[0], QString(length, QChar(0x0416)));
+      ASSERT_EQ(tag->SaveV2Tag(), S_OK);
+      EXPECT_TRUE(lbtest::ReadFile(path).endsWith(audio));
+    }
+    ::stat(name.constData(), &second);
+    EXPECT_EQ(second.st_ino, first.st_ino);
+    EXPECT_EQ(second.st_size, first.st_size);
+    ComPtr<IID3ComTag> back = NewTag();
+    ASSERT_EQ(Link(back.Get(), path), S_OK);
+    EXPECT_EQ(Get(back.Get(), kProps[0]), QString(1600, QChar(0x0416)));
+  }
+}

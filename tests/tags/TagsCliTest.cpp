@@ -4,8 +4,12 @@
 
 #include "platform/CodePage.h"
 
+#include "id3com/Mp3Files.h"
+
 #include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -91,6 +95,54 @@ TEST(TagsCliTest, ATrackTooLargeIsRefusedAndNoVersionIsCreatedUnasked) {
   ASSERT_EQ(track.code, 0) << track.err.toStdString();
   EXPECT_TRUE(Frame(tagstest::MutagenFrames(song), "TRCK").contains("'3/12'"));
   EXPECT_FALSE(tagstest::Tail128(song).startsWith("TAG"));
+}
+
+// "tags edit" killed in the middle of its batch (by the file size limit, as the
+// temporary copy of the fourth song's growing tag crosses it): the songs before hold
+// the new title, written in place; the fourth and those after hold their old tag;
+// every song keeps its audio.
+TEST(TagsCliTest, ABatchKilledHalfWayLeavesEverySongWhole) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  const QString dir = lbtest::NewTempDir();
+  const QByteArray audio = lbtest::Mp3Audio(200);
+  const QByteArray roomy = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}});
+  QByteArray tight = roomy;
+  tight.chop(64);  // no padding
+  tight.replace(6, 4, lbtest::SyncSafe(tight.size() - 10));
+  QStringList paths;
+  QList<QByteArray> before;
+  QByteArray m3u;
+  for (int n = 0; n < 6; ++n) {
+    paths << dir + QString("/%1.mp3").arg(n);
+    before << (n == 3 ? tight : roomy) + audio;
+    ASSERT_TRUE(lbtest::WriteFile(paths.last(), before.last()));
+    m3u += paths.last().toUtf8() + "\r\n";
+  }
+  const QString list = dir + "/list.m3u";
+  lbtest::WriteFile(list, m3u);
+
+  QProcess cli;
+  const rlim_t limit = static_cast<rlim_t>(before[0].size() + 1000);
+  cli.setChildProcessModifier([limit] {
+    const rlimit none{0, 0}, size{limit, limit};
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::setrlimit(RLIMIT_FSIZE, &size);
+  });
+  cli.start(lbtest::BinDir() + "/lbtools3-cli",
+            {"tags", "edit", list, "--v2", "title=Новое название"});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  ASSERT_EQ(cli.exitStatus(), QProcess::CrashExit) << cli.readAllStandardError().toStdString();
+  for (int n = 0; n < 6; ++n) {
+    SCOPED_TRACE(n);
+    const QByteArray now = lbtest::ReadFile(paths[n]);
+    EXPECT_TRUE(now.endsWith(audio));
+    if (n < 3) {
+      EXPECT_EQ(now.size(), before[n].size());
+      EXPECT_TRUE(Frame(tagstest::MutagenFrames(paths[n]), "TIT2").contains("'Новое название'"));
+    } else {
+      EXPECT_TRUE(now == before[n]);
+    }
+  }
 }
 
 }  // namespace
