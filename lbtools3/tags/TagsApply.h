@@ -41,6 +41,7 @@ inline constexpr const char* kSkippedNoV1 =
     "Песни без тэга ID3v1 пропущены (копировать в ID3v2 было нечего): %1.";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
+inline constexpr const char* kUndoText = "Отменить изменение тэгов";
 
 // The values an apply changed, song by song: enough to write them back while the songs
 // stay as the apply left them.
