@@ -81,7 +81,7 @@ TEST_F(FilesDialogsTest, RenameDialogRefusesBadMasksAndRenamesTheSelection) {
   EXPECT_EQ(host.ini.ReadInteger("Settings", "Rename N length", 0), 2);
 
   // "Отменить" renames the file back; the other lists follow.
-  ASSERT_TRUE(lb::CanUndoLastChange(child));
+  ASSERT_EQ(lb::UndoText(child), "Отменить переименование файлов");
   lb::UndoLastChange(child);
   EXPECT_TRUE(lb::FileExists(paths[1]));
   EXPECT_EQ(child->m_Document.m_Songs[1].GetPath(true), paths[1]);
