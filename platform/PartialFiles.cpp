@@ -1,6 +1,7 @@
 #include "PartialFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <cerrno>
@@ -35,6 +36,19 @@ bool RemoveUnlessLocked(int dirFd, const char* name) {
     removed = ::unlinkat(dirFd, name, 0) == 0;
   ::close(fd);
   return removed;
+}
+
+// The mode bits a new file is not given (the process's umask, read without changing it).
+mode_t CurrentUmask() {
+  QFile status("/proc/self/status");
+  if (status.open(QIODevice::ReadOnly))
+    for (const QByteArray& line : status.readAll().split('\n'))
+      if (line.startsWith("Umask:")) {
+        bool ok = false;
+        const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+        if (ok) return mode_t(mask);
+      }
+  return 022;
 }
 
 }  // namespace
@@ -82,6 +96,60 @@ int CreatePartialFile(const QString& folder, const QString& name, const char* ki
   // Held until the descriptor closes: the file is being written.
   ::flock(fd, LOCK_EX | LOCK_NB);
   return fd;
+}
+
+bool TWholeFileWriter::Open() {
+  // The file a chain of links leads to is written, even when the last link dangles.
+  QFileInfo info(m_Path);
+  for (int depth = 0; info.isSymLink() && depth < 40; ++depth) info.setFile(info.symLinkTarget());
+  m_Target = QFile::encodeName(info.absoluteFilePath());
+  struct stat st;
+  const bool bExists = ::stat(m_Target.constData(), &st) == 0;
+  if (bExists && (!S_ISREG(st.st_mode) || ::access(m_Target.constData(), W_OK) != 0)) {
+    errno = S_ISREG(st.st_mode) ? EACCES : EISDIR;
+    return false;
+  }
+  m_Fd = CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &m_Temp);
+  if (m_Fd < 0) return false;
+  if (::fchmod(m_Fd, bExists ? st.st_mode & 07777 : 0666 & ~CurrentUmask()) != 0) {
+    const int error = errno;
+    Cancel();
+    errno = error;
+    return false;
+  }
+  m_bFailed = false;
+  return true;
+}
+
+bool TWholeFileWriter::Write(const QByteArray& bytes) {
+  for (qsizetype done = 0; !m_bFailed && done < bytes.size();) {
+    const ssize_t put = ::write(m_Fd, bytes.constData() + done, size_t(bytes.size() - done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      m_bFailed = true;
+      break;
+    }
+    done += put;
+  }
+  return m_Fd >= 0 && !m_bFailed;
+}
+
+bool TWholeFileWriter::Commit() {
+  if (m_Fd < 0) return false;
+  bool ok = !m_bFailed && ::fdatasync(m_Fd) == 0;
+  ok = ::close(m_Fd) == 0 && ok;
+  m_Fd = -1;
+  ok = ok && ::rename(m_Temp.constData(), m_Target.constData()) == 0;
+  if (!ok) ::unlink(m_Temp.constData());
+  m_Temp.clear();
+  return ok;
+}
+
+void TWholeFileWriter::Cancel() {
+  if (m_Fd >= 0) ::close(m_Fd);
+  m_Fd = -1;
+  if (!m_Temp.isEmpty()) ::unlink(m_Temp.constData());
+  m_Temp.clear();
 }
 
 }  // namespace lb

@@ -25,4 +25,31 @@ int CreatePartialFile(const QString& folder, const QString& name, const char* ki
 // user's own), and a file another running process may be writing.
 void RemoveStalePartialFiles(const QString& folder);
 
+// Writes a file whole or not at all: the bytes go to a partial file of the kind
+// "lbtools" beside the file (links resolved first), are flushed to the disk and renamed
+// into place with the old file's permissions (a new file gets the usual ones). Until
+// Commit, and after a failure or Cancel, the old file stays as it was; a writer that is
+// killed leaves a partial file that the next writer in that folder removes. A file that
+// exists but may not be written is refused, as it would be by an edit in place.
+class TWholeFileWriter {
+ public:
+  explicit TWholeFileWriter(const QString& path) : m_Path(path) {}
+  ~TWholeFileWriter() { Cancel(); }
+  TWholeFileWriter(const TWholeFileWriter&) = delete;
+  TWholeFileWriter& operator=(const TWholeFileWriter&) = delete;
+
+  bool Open();
+  // Every byte or false (and Commit fails).
+  bool Write(const QByteArray& bytes);
+  bool Commit();
+  void Cancel();
+
+ private:
+  QString m_Path;
+  QByteArray m_Target;  // the file the path leads to
+  QByteArray m_Temp;
+  int m_Fd = -1;
+  bool m_bFailed = false;
+};
+
 }  // namespace lb

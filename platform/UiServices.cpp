@@ -2,9 +2,13 @@
 // is shared, so the program and the servers it loads see one installed implementation.
 #include "UiServices.h"
 
+#include "Event.h"
+#include "MainThreadMail.h"
+
 #include <QCoreApplication>
 #include <QHash>
 #include <QMetaObject>
+#include <QSemaphore>
 #include <QThread>
 #include <atomic>
 #include <mutex>
@@ -113,8 +117,7 @@ void CoreUiServices::RunOnMainThread(const std::function<void()>& fn) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(
-      app, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+  RunQueuedOnMainThread(app, fn);
 }
 
 bool CoreUiServices::SetClipboardData(const QString& format, const QByteArray& data) {
@@ -135,4 +138,29 @@ bool CoreUiServices::GetClipboardData(const QString& format, QByteArray* data) {
 
 std::unique_ptr<IProgressView> CoreUiServices::CreateProgressView(std::function<void()> onStop) {
   return std::make_unique<CoreProgressView>(std::move(onStop));
+}
+
+TEvent& MainThreadMail() {
+  static TEvent mail(false, false);
+  return mail;
+}
+
+void RunQueuedOnMainThread(QCoreApplication* app, const std::function<void()>& fn) {
+  QSemaphore done;
+  // Released when the call has run, or when its event is dropped unrun (the
+  // application going away), so the caller never waits for ever.
+  class TRelease {
+   public:
+    explicit TRelease(QSemaphore* semaphore) : m_pSemaphore(semaphore) {}
+    ~TRelease() { m_pSemaphore->release(); }
+    TRelease(const TRelease&) = delete;
+    TRelease& operator=(const TRelease&) = delete;
+
+   private:
+    QSemaphore* m_pSemaphore;
+  };
+  QMetaObject::invokeMethod(
+      app, [&fn, release = std::make_shared<TRelease>(&done)] { fn(); }, Qt::QueuedConnection);
+  MainThreadMail().SetEvent();
+  done.acquire();
 }

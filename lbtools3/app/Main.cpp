@@ -13,6 +13,7 @@
 #include "lbtools3/player/AudaciousBinding.h"
 #include "lbtools3/player/PlayerControl.h"
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/tags/TagsApply.h"
 
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -156,7 +157,7 @@ const TActionEntry kActions[] = {
     {"EditDelete", "Удалить", "Del", R::Later},
     {"EditSelectAll", "Отметить всё", "Ctrl+A", R::Later},
     {"EditInvertSelected", "Инверт. отмеченное", "", R::Later},
-    {"EditUndoTags", "Отменить изменение тэгов", "Ctrl+Z", R::TagsUndo},
+    {"EditUndoTags", lbtags::kUndoText, "Ctrl+Z", R::TagsUndo},
     {"OptionsDocColumns", "Колонки документа...", "Ctrl+Alt+C", R::Later},
     {"OptionsTagsEdit", "Редактор тэгов...", "Ctrl+E", R::Later},
     {"OptionsFindText", "Поиск текста...", "Ctrl+F", R::Later},
@@ -572,6 +573,9 @@ void TMainForm::UpdateActions() {
   for (auto it = m_Rules.cbegin(); it != m_Rules.cend(); ++it)
     m_Actions.value(it.key())->setEnabled(ActionEnabled(it.value(), state));
   Act("RepListOpenExternalEditor")->setVisible(m_bEditorPathUsed);
+  // The undo names the change it undoes.
+  Act("EditUndoTags")
+      ->setText(state.undoText.isEmpty() ? QString::fromUtf8(lbtags::kUndoText) : state.undoText);
   MarkModifiedDocuments();
   Act("WinampPlayWithReload")->setVisible(m_Ini.ReadBool("Edit", "FastPlay", false));
 }

@@ -46,7 +46,7 @@ enum class TActionRule {
   Winamp,       // the player control found a running player
   Rep,          // at least one repository row is selected
   RepOne,       // exactly one repository row is selected
-  TagsUndo,     // the active document window can undo its last tags edit
+  TagsUndo,     // the active document window can undo its last change (tags, renames)
   Later,        // the operation has not landed yet: disabled
 };
 
@@ -61,6 +61,7 @@ struct TActionState {
   bool winamp = false;
   int repSelected = 0;
   bool tagsUndo = false;
+  QString undoText;  // what the undo of the active window's last change is called
 };
 bool ActionEnabled(TActionRule rule, const TActionState& state);
 

@@ -20,6 +20,7 @@
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
+#include "lbtools3/ui/WindowUndo.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -162,7 +163,8 @@ TActionState TMainForm::CurrentActionState() const {
     s.idle = child->m_Document.m_DocNotSync->WaitFor(0) == wrSignaled;
     s.modified = child->m_Document.m_bModified;
     s.paste = m_bClipboardHasList;
-    s.tagsUndo = lbtags::UndoAvailable(child);
+    s.undoText = lb::UndoText(child);
+    s.tagsUndo = !s.undoText.isEmpty();
   }
   for (TMDIChild* child : Children()) s.anyModified |= child->m_Document.m_bModified;
   s.repSelected = m_Repository ? m_Repository->SelectedCount() : 0;
@@ -420,7 +422,7 @@ void TMainForm::ConnectDocumentActions() {
   });
   rule("OptionsTagsEdit", TActionRule::Sel);
   // Ctrl+Z reaches the undo only while a list window is the active one.
-  on("EditUndoTags", [this] { WithChild([](TMDIChild* c) { lbtags::UndoTags(c); }); });
+  on("EditUndoTags", [this] { WithChild([](TMDIChild* c) { lb::UndoLastChange(c); }); });
   rule("EditUndoTags", TActionRule::TagsUndo);
 
   on("OptionsDocColumns", [this] {

@@ -3,6 +3,7 @@
 #include "FileNames.h"
 #include "FileOperation.h"
 #include "ListPaths.h"
+#include "Rename.h"
 #include "lbtools3/model/SongFields.h"
 #include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
@@ -321,14 +322,8 @@ void TCopyMoveThread::Execute() {
       if (result == lb::frSkipped) ++m_nSkipped;
       if (result == lb::frDone && target != source) m_Handled << source << target;
       if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
-        std::lock_guard<std::recursive_mutex> lock(song.cs);
         m_Pairs << source << target;
-        const bool bFull = lb::HasDrive(song.m_Path);
-        song.m_Path = target;
-        if (!bFull) song.SetPathForm(false);
-        song.m_Tag1.UpdateDisplayName();
-        song.m_Tag2.UpdateDisplayName();
-        song.MarkModified();
+        lb::MoveSongPath(song, target);
       }
       if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source &&
           m_pCheckpoint)
@@ -340,4 +335,6 @@ void TCopyMoveThread::Execute() {
     }
     ++i;
   }
+  // The copies reach the disk once for the batch.
+  m_pOperation->FlushCopies();
 }

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace lb {
@@ -92,7 +94,7 @@ QString SystemErrorText(int error) {
 }
 
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
-                    const TWriteFunction& write) {
+                    const TWriteFunction& write, bool bFlush) {
   const QByteArray src = Native(source), dst = Native(target);
   const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
@@ -143,7 +145,7 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
   if (!error) {
     ::fchmod(out, st.st_mode & 07777);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fsync(out) != 0) error = errno;
+    if ((bFlush || bRemoveSource) && ::fsync(out) != 0) error = errno;
     struct stat written;
     if (!error &&
         (::fstat(out, &written) != 0 || written.st_size != st.st_size || copied != st.st_size))
@@ -186,9 +188,10 @@ bool MoveFileNoReplace(const QString& source, const QString& target, const TWrit
 bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& target) {
   errno = 0;
   bool ok;
-  if (!bMove)
-    ok = CopyFileSafely(source, target, false, m_Write);
-  else if (m_bMoveByCopy)
+  if (!bMove) {
+    ok = CopyFileSafely(source, target, false, m_Write, false);
+    if (ok) m_Unflushed << target;
+  } else if (m_bMoveByCopy)
     ok = CopyFileSafely(source, target, true, m_Write);
   else
     ok = MoveFileNoReplace(source, target, m_Write);
@@ -196,6 +199,29 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
   // is the file itself: nothing to do, and never to be deleted as "existing".
   if (!ok && errno == EEXIST && SameFile(source, target)) return true;
   if (ok) ClearReadOnly(target);
+  return ok;
+}
+
+bool TFileOperation::FlushCopies() {
+  // One flush of each file system the copies went to, rather than one a copy.
+  std::map<dev_t, QStringList> copies;
+  for (const QString& copy : std::exchange(m_Unflushed, {})) {
+    struct stat st;
+    if (::stat(Native(copy).constData(), &st) == 0) copies[st.st_dev] << copy;
+  }
+  bool ok = true;
+  for (const auto& [device, files] : copies) {
+    const int fd = ::open(Native(files.first()).constData(), O_RDONLY | O_CLOEXEC);
+    const bool flushed = fd >= 0 && ::syncfs(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (flushed) continue;
+    ok = false;
+    m_nFailed += int(files.size());
+    Message("Не удалось записать копии на диск (" + QString::number(files.size()) +
+                "), например\n" + files.first() + "\n" + SystemErrorText(error),
+            MB_OK | MB_ICONERROR);
+  }
   return ok;
 }
 

@@ -64,9 +64,10 @@ using TWriteFunction = std::function<ssize_t(int fd, const void* data, size_t si
 // and its size checked, the modification time is carried over, and only then is it
 // linked into place. bRemoveSource removes the source afterwards (a move between file
 // systems); when that fails the copy is removed again. false with errno set on failure,
-// the source untouched.
+// the source untouched. Without bFlush the data is not waited for (a copy of a batch
+// that flushes its copies at its end; never for a move, whose source goes).
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
-                    const TWriteFunction& write = {});
+                    const TWriteFunction& write = {}, bool bFlush = true);
 
 // Renames without replacing an existing target; between file systems the file is
 // copied safely and the source removed. false with errno set.
@@ -90,6 +91,10 @@ class TFileOperation {
   // (m_IsListed): such a target is a name conflict and the file takes the first free
   // numbered name beside it. A target that is overwritten goes to the trash.
   int MoveOrCopy(bool bMove, const QString& source, QString& target);
+  // Waits until the copies made so far are on the disk: a batch of copies flushes once
+  // at its end rather than once a file. A copy that cannot be flushed is reported and
+  // counts as failed; false then.
+  bool FlushCopies();
 
   bool m_bOverwriteAll = false;
   bool m_bSkipAllErrors = false;
@@ -113,6 +118,7 @@ class TFileOperation {
 
   IFileErrorPrompt* m_pPrompt;
   std::set<TFileId> m_Produced;
+  QStringList m_Unflushed;  // copies not yet flushed
 };
 
 // Creates the folder (one level); on failure asks the directory-error dialog. path may

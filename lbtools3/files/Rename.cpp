@@ -54,6 +54,16 @@ QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vec
   return preview;
 }
 
+void MoveSongPath(TSlSong& song, const QString& path) {
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  const bool bFull = HasDrive(song.m_Path);
+  song.m_Path = path;
+  if (!bFull) song.SetPathForm(false);
+  song.m_Tag1.UpdateDisplayName();
+  song.m_Tag2.UpdateDisplayName();
+  song.MarkModified();
+}
+
 bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
                          TFileOperation& operation, TPathCheckpoint* checkpoint) {
   TInfoWindowLevel window(kAction, QString(), true);
@@ -79,18 +89,14 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (result == frDone && target != source) {
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
+          m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync);
           // Tags are kept in step only for MP3 files.
           if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
             if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
             if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
           }
           m_Pairs << source << target;
-          const bool bFull = HasDrive(song.m_Path);
-          song.m_Path = target;
-          if (!bFull) song.SetPathForm(false);
-          song.m_Tag1.UpdateDisplayName();
-          song.m_Tag2.UpdateDisplayName();
-          document.SetModified();
+          MoveSongPath(song, target);
           ++m_nRenamed;
         }
         if (checkpoint) checkpoint->Add(source, target);

@@ -4,9 +4,11 @@
 #pragma once
 
 #include "FileNames.h"
+#include "RenameUndo.h"
 
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class TIniFile;
@@ -39,6 +41,10 @@ struct TRenamePreview {
 QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vector<int>& rows,
                                      const QList<TMaskPiece>& pieces, int digits, bool bCorrect);
 
+// Points the song at its file's new full path, keeping the form its path had (full, or
+// relative to the list's folder); the document counts as modified.
+void MoveSongPath(TSlSong& song, const QString& path);
+
 class TSlRenameFiles {
  public:
   static constexpr const char* kAction = "Переименование файлов по тегам";
@@ -57,6 +63,8 @@ class TSlRenameFiles {
   std::function<void(int n)> m_RowRenamed;
 
   QStringList m_Pairs;  // old full path, new full path, ...
+  // The renames the run made, to be undone.
+  std::unique_ptr<TRenameUndo> m_Undo = std::make_unique<TRenameUndo>();
   int m_nProcessed = 0;
   int m_nRenamed = 0;
   int m_nSkipped = 0;

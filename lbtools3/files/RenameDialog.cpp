@@ -5,6 +5,7 @@
 #include "Rename.h"
 #include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/IDocumentHost.h"
+#include "lbtools3/ui/WindowUndo.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
@@ -19,6 +20,36 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+// A rename as the window's last change: the files go back, this list and the others
+// follow them as they did the rename, and what could not go back is reported.
+class TRenameWindowUndo : public lb::TWindowUndo {
+ public:
+  explicit TRenameWindowUndo(std::unique_ptr<lb::TRenameUndo> undo) : m_Undo(std::move(undo)) {}
+  QString Text() const override { return lb::TRenameUndo::kText; }
+  bool Available(IDocumentWindow& window) override {
+    return window.Host() && m_Undo->Available(window.Document());
+  }
+  void Run(IDocumentWindow& window) override {
+    lb::TPathCheckpoint checkpoint([&window](const QStringList& pairs) {
+      window.Host()->ChangePathsInAllLists(pairs, &window);
+      lb::SaveListInStep(window.Document());
+    });
+    m_Undo->Run(window.Document(), &checkpoint, [&window](int n) { window.RedrawRow(n); });
+    checkpoint.Flush();
+    window.SetChangedSinceSent(true);
+    if (!m_Undo->m_NotUndone.isEmpty())
+      UiServices::Instance().MessageBox(m_Undo->Report(), UiServices::kCaption,
+                                        MB_OK | MB_ICONWARNING);
+  }
+
+ private:
+  std::unique_ptr<lb::TRenameUndo> m_Undo;
+};
+
+}  // namespace
 
 TNewRenameFiles::TNewRenameFiles(IDocumentWindow* child, IRepositoryLists* lists, QWidget* parent)
     : QDialog(parent), m_Child(child), m_pLists(lists) {
@@ -130,6 +161,9 @@ void TNewRenameFiles::OKBtnClick() {
   }
   checkpoint.Flush();
   m_Child->SetChangedSinceSent(true);
+  // "Отменить" renames the files back.
+  if (!rename.m_Undo->Empty())
+    lb::SetLastChange(m_Child, std::make_unique<TRenameWindowUndo>(std::move(rename.m_Undo)));
   if (!complete)
     ui.MessageBox(lb::TSlRenameFiles::kStopped, UiServices::kCaption, MB_OK | MB_ICONWARNING);
   accept();

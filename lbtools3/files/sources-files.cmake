@@ -4,6 +4,7 @@ target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FileNames.cpp ${CMAKE_CURRENT_LIST_DIR}/FileNames.h
   ${CMAKE_CURRENT_LIST_DIR}/FileOperation.cpp ${CMAKE_CURRENT_LIST_DIR}/FileOperation.h
   ${CMAKE_CURRENT_LIST_DIR}/Rename.cpp ${CMAKE_CURRENT_LIST_DIR}/Rename.h
+  ${CMAKE_CURRENT_LIST_DIR}/RenameUndo.cpp ${CMAKE_CURRENT_LIST_DIR}/RenameUndo.h
   ${CMAKE_CURRENT_LIST_DIR}/CopyMove.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyMove.h
   ${CMAKE_CURRENT_LIST_DIR}/ListPaths.cpp ${CMAKE_CURRENT_LIST_DIR}/ListPaths.h
   ${CMAKE_CURRENT_LIST_DIR}/SongFiles.cpp ${CMAKE_CURRENT_LIST_DIR}/SongFiles.h)

@@ -11,9 +11,7 @@
 #include "platform/UiServices.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <cstring>
 #include <unistd.h>
 
@@ -70,29 +68,25 @@ bool HasNonAscii(QByteArrayView bytes) {
   return false;
 }
 
-// Writes a file through a temporary file renamed into place, so that a failure never
-// destroys the previous version. Bytes are collected and written in large chunks.
+// Writes a file whole or not at all (see TWholeFileWriter). Bytes are collected and
+// written in large chunks.
 class TListFileWriter {
  public:
   explicit TListFileWriter(const QString& path) : m_File(path) {}
-  bool Open() {
-    // Temporary files of writes that were cut short go first.
-    lb::RemoveStalePartialFiles(QFileInfo(m_File.fileName()).absolutePath());
-    return m_File.open(QIODevice::WriteOnly);
-  }
+  bool Open() { return m_File.Open(); }
   TSlStreamWriter& Stream() { return m_Stream; }
   bool FlushIfFull() { return m_Stream.Bytes().size() < kWriteChunk || Flush(); }
   bool Flush() {
     QByteArray& bytes = m_Stream.Bytes();
-    bool ok = bytes.isEmpty() || m_File.write(bytes) == bytes.size();
+    const bool ok = m_File.Write(bytes);
     bytes.clear();
     return ok;
   }
-  bool Commit() { return Flush() && lb::CommitSaveFile(m_File); }
-  void Cancel() { m_File.cancelWriting(); }
+  bool Commit() { return Flush() && m_File.Commit(); }
+  void Cancel() { m_File.Cancel(); }
 
  private:
-  QSaveFile m_File;
+  lb::TWholeFileWriter m_File;
   TSlStreamWriter m_Stream;
 };
 

@@ -1,6 +1,7 @@
 #include "WorkerThread.h"
 
 #include "ID3ComAccess.h"
+#include "platform/MainThreadMail.h"
 #include "platform/UiServices.h"
 
 #include <QCoreApplication>
@@ -47,13 +48,19 @@ void TBaseWorkerThread::Run() {
   if (m_pInfoWindow) m_pInfoWindow->PostWorkerFinished();
   m_bFinished = true;
   m_Ended.SetEvent();
+  MainThreadMail().SetEvent();
 }
 
 void TBaseWorkerThread::WaitFor() {
   if (!m_Thread.joinable()) return;
   if (std::this_thread::get_id() == m_Thread.get_id()) return;
   if (OnMainThread()) {
-    while (m_Ended.WaitFor(5) != wrSignaled) UiServices::Instance().ProcessMessages();
+    // Asleep until the worker hands this thread something to run or ends (both set
+    // the mail); the timeout serves the thread's other events.
+    while (m_Ended.WaitFor(0) != wrSignaled) {
+      UiServices::Instance().ProcessMessages();
+      MainThreadMail().WaitFor(5);
+    }
   } else {
     m_Ended.WaitFor(TEvent::INFINITE_WAIT);
   }

@@ -1,5 +1,6 @@
 // A document window without a window: a list document and a fixed selection, for
-// handing a list to the player from the command line.
+// handing a list to the player from the command line (and the tests' stand-in for a
+// list window, tests/support/NullDocumentWindow.h).
 #pragma once
 
 #include "lbtools3/model/M3uList.h"

@@ -44,6 +44,7 @@ inline constexpr const char* kFlushError =
     "пропасть; проверьте диск.";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
+inline constexpr const char* kUndoText = "Отменить изменение тэгов";
 
 // The values an apply changed, song by song: enough to write them back while the songs
 // stay as the apply left them.

@@ -4,6 +4,7 @@
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/ui/IDocumentWindow.h"
+#include "lbtools3/ui/WindowUndo.h"
 #include "platform/Assert.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
@@ -131,19 +132,23 @@ int AddFieldRows(QWidget* side, QGridLayout* grid, const TFieldRow (&rows)[N]) {
   return line;
 }
 
-class TTagsUndoHolder : public QObject {
+// A tags apply as the window's last change.
+class TTagsWindowUndo : public lb::TWindowUndo {
  public:
-  explicit TTagsUndoHolder(QObject* window) : QObject(window) { setObjectName("TagsUndoHolder"); }
-  std::unique_ptr<TTagsUndo> undo;
-};
+  explicit TTagsWindowUndo(std::unique_ptr<TTagsUndo> undo) : m_Undo(std::move(undo)) {}
+  TTagsUndo* Undo() const { return m_Undo.get(); }
+  QString Text() const override { return QString::fromUtf8(kUndoText); }
+  bool Available(IDocumentWindow& window) override { return m_Undo->Available(window.Document()); }
+  void Run(IDocumentWindow& window) override {
+    auto* rows = dynamic_cast<IWorkerDocumentWindow*>(&window);
+    m_Undo->Run(window.Document(), [rows](int n) {
+      if (rows) rows->RedrawSongs(n, n);
+    });
+  }
 
-TTagsUndoHolder* Holder(IDocumentWindow* window, bool bCreate) {
-  auto* object = dynamic_cast<QObject*>(window);
-  if (!object) return nullptr;
-  auto* holder = object->findChild<TTagsUndoHolder*>("TagsUndoHolder", Qt::FindDirectChildrenOnly);
-  if (!holder && bCreate) holder = new TTagsUndoHolder(object);
-  return holder;
-}
+ private:
+  std::unique_ptr<TTagsUndo> m_Undo;
+};
 
 }  // namespace
 
@@ -706,12 +711,12 @@ void TNewTagsEditDlg::OKBtnClick() {
 namespace lbtags {
 
 TTagsUndo* WindowUndo(IDocumentWindow* window) {
-  TTagsUndoHolder* holder = Holder(window, false);
-  return holder ? holder->undo.get() : nullptr;
+  auto* change = dynamic_cast<TTagsWindowUndo*>(lb::LastChange(window));
+  return change ? change->Undo() : nullptr;
 }
 
 void SetWindowUndo(IDocumentWindow* window, std::unique_ptr<TTagsUndo> undo) {
-  if (TTagsUndoHolder* holder = Holder(window, true)) holder->undo = std::move(undo);
+  lb::SetLastChange(window, undo ? std::make_unique<TTagsWindowUndo>(std::move(undo)) : nullptr);
 }
 
 bool UndoAvailable(IDocumentWindow* window) {
@@ -720,11 +725,7 @@ bool UndoAvailable(IDocumentWindow* window) {
 }
 
 void UndoTags(IDocumentWindow* window) {
-  if (!UndoAvailable(window)) return;
-  auto* rows = dynamic_cast<IWorkerDocumentWindow*>(window);
-  WindowUndo(window)->Run(window->Document(), [rows](int n) {
-    if (rows) rows->RedrawSongs(n, n);
-  });
+  if (UndoAvailable(window)) lb::LastChange(window)->Run(*window);
 }
 
 }  // namespace lbtags

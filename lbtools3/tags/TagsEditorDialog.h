@@ -112,7 +112,8 @@ class TNewTagsEditDlg : public QDialog {
 };
 
 namespace lbtags {
-// The undo of the last apply in a document window (kept with the window).
+// The undo of the last apply in a document window, while that apply is the window's
+// last change (lb::LastChange).
 TTagsUndo* WindowUndo(IDocumentWindow* window);
 void SetWindowUndo(IDocumentWindow* window, std::unique_ptr<TTagsUndo> undo);
 // Whether "Отменить изменение тэгов" is offered for the window.

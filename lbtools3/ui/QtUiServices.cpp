@@ -2,6 +2,7 @@
 
 #include "Help.h"
 #include "InfoWindow.h"
+#include "platform/MainThreadMail.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -220,8 +221,7 @@ void QtUiServices::RunOnMainThread(const std::function<void()>& fn) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(
-      qApp, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+  RunQueuedOnMainThread(qApp, fn);
 }
 
 void QtUiServices::SetBusyCursor(bool busy) {

@@ -1,6 +1,8 @@
-# Column images and the default column set of a list window (QtCore only).
+# Column images and the default column set of a list window, the window's last change
+# that can be undone (QtCore only).
 target_sources(lbops PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/SongColumns.cpp ${CMAKE_CURRENT_LIST_DIR}/SongColumns.h)
+  ${CMAKE_CURRENT_LIST_DIR}/SongColumns.cpp ${CMAKE_CURRENT_LIST_DIR}/SongColumns.h
+  ${CMAKE_CURRENT_LIST_DIR}/WindowUndo.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowUndo.h)
 # The Qt implementation of the user-interface seam and the progress windows.
 target_sources(lbapp PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/QtUiServices.cpp ${CMAKE_CURRENT_LIST_DIR}/QtUiServices.h

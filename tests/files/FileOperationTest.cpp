@@ -211,4 +211,27 @@ TEST_F(FileOperationTest, StalePartialFilesGoWhenTheFolderIsWrittenAgain) {
   EXPECT_EQ(filestest::FilesBelow(dir + "/out"), expected);
 }
 
+// An overwrite whose target cannot go to the trash never removes it another way: the
+// target stays, the user is told, and the file counts as failed (the window's
+// "Перезаписать" and "Перезаписать все", the command line's --on-exists overwrite).
+TEST_F(FileOperationTest, OverwriteWhoseTrashFailsKeepsTheTarget) {
+  struct DataHome {  // a data folder whose trash is a plain file, for this test only
+    QByteArray saved = qgetenv("XDG_DATA_HOME");
+    explicit DataHome(const QString& path) { qputenv("XDG_DATA_HOME", QFile::encodeName(path)); }
+    ~DataHome() { qputenv("XDG_DATA_HOME", saved); }
+  } home(dir + "/data");
+  ASSERT_TRUE(lbtest::WriteFile(dir + "/data/Trash", "not a folder"));
+  for (const int choice : {fcOverwrite, fcOverwriteAll}) {
+    TFileOperation run{&prompt};
+    const QString a = File("a", "A"), b = File("b", "B");
+    QString target = b;
+    prompt.answers = {{choice, {}}};
+    EXPECT_EQ(run.MoveOrCopy(true, a, target), frSkipped) << choice;
+    EXPECT_EQ(run.m_nFailed, 1) << choice;
+    EXPECT_EQ(lbtest::ReadFile(b), "B") << choice;
+    EXPECT_EQ(lbtest::ReadFile(a), "A") << choice;
+  }
+  EXPECT_EQ(ui.Texts(), QStringList(2, "Не удаётся удалить файл\n" + dir + "/b"));
+}
+
 }  // namespace

@@ -143,4 +143,40 @@ TEST_F(RenameFilesTest, PreviewMarksNamesTakenTwiceOrByAnotherFile) {
   EXPECT_FALSE(preview[5].bConflict);
 }
 
+// Undo renames the files back, the last renamed first, and the songs and the other
+// lists follow; a file moved away meanwhile and an old name taken meanwhile are left
+// alone and named.
+TEST_F(RenameFilesTest, UndoPutsTheFilesBackAndNamesWhatItCannot) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"One", "X", ""});
+  const QString b = filestest::MakeMp3(dir + "/b.mp3", {"Two", "X", ""});
+  const QString c = filestest::MakeMp3(dir + "/c.mp3", {"Three", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a, b, c});
+  const QString stored = doc.m_Songs[0].m_Path;
+  const QString one = dir + "/One.mp3", two = dir + "/Two.mp3";
+  TSlRenameFiles rename = Renamer("%1.%e");
+  ASSERT_TRUE(rename.Run(doc, {0, 1}, operation));
+  ASSERT_TRUE(rename.m_Undo->Available(doc));
+  QStringList pairs;
+  TPathCheckpoint checkpoint([&](const QStringList& p) { pairs << p; });
+  EXPECT_TRUE(rename.m_Undo->Run(doc, &checkpoint));
+  checkpoint.Flush();
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{a, b, c}));
+  EXPECT_EQ(doc.m_Songs[0].m_Path, stored);  // in the form it had
+  EXPECT_EQ(filestest::FilesBelow(dir),
+            (QStringList{"a.mp3", "b.mp3", "c.mp3", "list.lbt", "list.m3u"}));
+  EXPECT_EQ(pairs, (QStringList{two, b, one, a}));
+  EXPECT_FALSE(rename.m_Undo->Available(doc));
+
+  TSlRenameFiles again = Renamer("%1.%e");
+  ASSERT_TRUE(again.Run(doc, {0, 1, 2}, operation));
+  ASSERT_TRUE(QFile::rename(one, dir + "/moved.mp3"));
+  lbtest::WriteFile(b, "someone else's");
+  EXPECT_FALSE(again.m_Undo->Run(doc));
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{one, two, c}));
+  EXPECT_EQ(lbtest::ReadFile(b), "someone else's");
+  EXPECT_EQ(again.m_Undo->m_NotUndone, (QStringList{two + " → b.mp3: " + TRenameUndo::kTaken,
+                                                    one + " → a.mp3: " + TRenameUndo::kGone}));
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include "lbtools3/docwin/ListView.h"
 #include "lbtools3/files/RenameDialog.h"
 #include "lbtools3/files/CopyMoveDialog.h"
+#include "lbtools3/ui/WindowUndo.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -78,6 +79,14 @@ TEST_F(FilesDialogsTest, RenameDialogRefusesBadMasksAndRenamesTheSelection) {
   EXPECT_EQ(host.skipped, child);
   EXPECT_EQ(host.ini.ReadString("Settings", "Rename Files Mask", ""), "%&2 %17");
   EXPECT_EQ(host.ini.ReadInteger("Settings", "Rename N length", 0), 2);
+
+  // "Отменить" renames the file back; the other lists follow.
+  ASSERT_EQ(lb::UndoText(child), "Отменить переименование файлов");
+  lb::UndoLastChange(child);
+  EXPECT_TRUE(lb::FileExists(paths[1]));
+  EXPECT_EQ(child->m_Document.m_Songs[1].GetPath(true), paths[1]);
+  EXPECT_EQ(host.changedPaths, (QStringList{paths[1], renamed, renamed, paths[1]}));
+  EXPECT_FALSE(lb::CanUndoLastChange(child));
 }
 
 TEST_F(FilesDialogsTest, MoveDialogCreatesTheRootAndSummarises) {

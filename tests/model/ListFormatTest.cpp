@@ -6,12 +6,17 @@
 #include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/PartialFiles.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <QRegularExpression>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using lbtest::ReadFile;
 using lbtest::WriteFile;
@@ -360,6 +365,33 @@ TEST_F(ListFormatTest, UnwritableFolderReportsAndKeepsTheDocument) {
   EXPECT_EQ(ui.Texts(), QStringList({"Не могу открыть файл для записи"}));
   EXPECT_TRUE(doc.m_bModified);
   EXPECT_EQ(doc.m_Songs.size(), 1);
+}
+
+// A list save killed half-way leaves only a hidden partial file beside the list,
+// named for its writer; the next save in that folder removes it.
+TEST_F(ListFormatTest, SaveKilledHalfWayLeavesAHiddenPartialThatTheNextSaveRemoves) {
+  WriteFile(list, "a.mp3\r\n");
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    lb::TWholeFileWriter file(list);
+    if (file.Open()) file.Write("b.mp3\r\n");
+    ::raise(SIGKILL);
+  }
+  ASSERT_GT(writer, 0);
+  ::waitpid(writer, nullptr, 0);
+  const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  ASSERT_EQ(left.size(), 2);
+  EXPECT_TRUE(QRegularExpression("^\\.list\\.m3u\\.lbtools-" + QString::number(writer) + "-\\w{6}$")
+                  .match(left[0])
+                  .hasMatch())
+      << left[0].toStdString();
+  EXPECT_EQ(ReadFile(list), "a.mp3\r\n");
+
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  ASSERT_TRUE(l.doc->Save(true));
+  EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+            (QStringList{"list.lbt", "list.m3u"}));
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+#include "WindowUndo.h"
+
+#include "IDocumentWindow.h"
+
+#include <QObject>
+
+namespace lb {
+
+namespace {
+
+// Lives as a child of the window, so the change goes with it.
+class TUndoHolder : public QObject {
+ public:
+  explicit TUndoHolder(QObject* window) : QObject(window) { setObjectName(kName); }
+  static constexpr const char* kName = "WindowUndoHolder";
+  std::unique_ptr<TWindowUndo> undo;
+};
+
+TUndoHolder* Holder(IDocumentWindow* window, bool bCreate) {
+  auto* object = dynamic_cast<QObject*>(window);
+  if (!object) return nullptr;
+  auto* holder = object->findChild<TUndoHolder*>(TUndoHolder::kName, Qt::FindDirectChildrenOnly);
+  if (!holder && bCreate) holder = new TUndoHolder(object);
+  return holder;
+}
+
+}  // namespace
+
+TWindowUndo* LastChange(IDocumentWindow* window) {
+  TUndoHolder* holder = Holder(window, false);
+  return holder ? holder->undo.get() : nullptr;
+}
+
+void SetLastChange(IDocumentWindow* window, std::unique_ptr<TWindowUndo> undo) {
+  if (TUndoHolder* holder = Holder(window, true)) holder->undo = std::move(undo);
+}
+
+bool CanUndoLastChange(IDocumentWindow* window) {
+  TWindowUndo* undo = LastChange(window);
+  return undo && undo->Available(*window);
+}
+
+QString UndoText(IDocumentWindow* window) {
+  return CanUndoLastChange(window) ? LastChange(window)->Text() : QString();
+}
+
+void UndoLastChange(IDocumentWindow* window) {
+  if (CanUndoLastChange(window)) LastChange(window)->Run(*window);
+}
+
+}  // namespace lb
