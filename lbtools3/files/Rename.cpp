@@ -79,11 +79,9 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (result == frDone && target != source) {
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
-          // Tags are kept in step only for MP3 files.
-          if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
-            if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
-            if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
-          }
+          // A record stays in step only while the new name's format holds its tag.
+          if (song.m_Tag1.bTagSync && !CarriesTag1(target)) song.m_Tag1.SetSync(false);
+          if (song.m_Tag2.bTagSync && !IsTaggedPath(target)) song.m_Tag2.SetSync(false);
           m_Pairs << source << target;
           const bool bFull = HasDrive(song.m_Path);
           song.m_Path = target;

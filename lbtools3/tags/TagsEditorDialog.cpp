@@ -363,6 +363,7 @@ void TNewTagsEditDlg::FormShow() {
   LB_ASSERT(m_Child);
   LB_ASSERT(Rows()->SelectedCount());
   m_bSingle = Rows()->SelectedCount() == 1;
+  m_bTag1Possible = AnyCarriesTag1();
   EditSymbols->setText(ReadSeparator());
   if (!m_bSingle) {
     for (QCheckBox* master : {CheckBox1, CheckBox2}) {
@@ -376,6 +377,15 @@ void TNewTagsEditDlg::FormShow() {
   }
   TargetClick();
   UpdateEnabling();
+}
+
+bool TNewTagsEditDlg::AnyCarriesTag1() const {
+  TSlDocument& document = m_Child->Document();
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  for (int row : SelectedRows())
+    if (row < document.m_Songs.size() && lb::CarriesTag1(document.m_Songs[row].GetPath(true)))
+      return true;
+  return false;
 }
 
 void TNewTagsEditDlg::FillLists() {
@@ -475,7 +485,8 @@ void TNewTagsEditDlg::ShowSong() {
 // Enabling rules
 
 void TNewTagsEditDlg::UpdateEnabling() {
-  const bool on1 = NotUnticked(CheckBox1);
+  CheckBox1->setEnabled(m_bTag1Possible);
+  const bool on1 = m_bTag1Possible && NotUnticked(CheckBox1);
   const bool on2 = NotUnticked(CheckBox2);
   const bool batch = !m_bSingle;
   const bool v2v1 = CheckBoxv2v1->isChecked();
@@ -519,10 +530,13 @@ void TNewTagsEditDlg::UpdateEnabling() {
   CheckBox5->setEnabled(target);
   BtnExtract->setEnabled(target && m_bSingle);
   if (m_bSingle) {
-    Btnv1v2->setEnabled(CheckBox1->isChecked());
-    Btnv2v1->setEnabled(CheckBox2->isChecked());
+    Btnv1v2->setEnabled(m_bTag1Possible && CheckBox1->isChecked());
+    Btnv2v1->setEnabled(m_bTag1Possible && CheckBox2->isChecked());
+    CheckBox3->setEnabled(m_bTag1Possible);
   } else {
-    CheckBox3->setEnabled(!v2v1);
+    CheckBoxv2v1->setEnabled(m_bTag1Possible);
+    CheckBoxv1v2->setEnabled(m_bTag1Possible);
+    CheckBox3->setEnabled(m_bTag1Possible && !v2v1);
     CheckBox4->setEnabled(!v1v2);
   }
 }
