@@ -4,6 +4,7 @@
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/ui/IDocumentWindow.h"
+#include "lbtools3/ui/SongColumns.h"
 #include "platform/Assert.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
@@ -457,6 +458,8 @@ void TNewTagsEditDlg::ShowSong() {
 
   const TSlTag2& t2 = song.m_Tag2;
   CheckBox2->setChecked(t2.m_bExists);
+  // The kind of the file's main tag, which the ID3v2 side edits ("Тэг: Vorbis comment").
+  CheckBox2->setToolTip(lb::ColumnToolTip(song, lb::ckName2));
   ComboBoxName2->setEditText(t2.Title);
   ComboBoxArtist2->setEditText(t2.Artist);
   ComboBoxAlbum2->setEditText(t2.Album);

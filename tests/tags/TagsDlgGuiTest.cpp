@@ -313,6 +313,7 @@ print(sorted(f.tags.items()), open(sys.argv[1], "rb").read(4))
   EXPECT_FALSE(dialog.Btnv1v2->isEnabled());
   EXPECT_FALSE(dialog.CheckBox3->isEnabled());
   EXPECT_EQ(dialog.ComboBoxArtist2->currentText(), "Первый; Второй");
+  EXPECT_EQ(dialog.CheckBox2->toolTip(), "Тэг: Vorbis comment");
   dialog.ComboBoxName2->setEditText("Новое");
   EXPECT_TRUE(dialog.Apply());
   EXPECT_TRUE(ui.Messages().isEmpty()) << ui.Texts().join("\n").toStdString();
