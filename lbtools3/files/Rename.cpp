@@ -3,6 +3,7 @@
 #include "FileOperation.h"
 #include "ListPaths.h"
 #include "lbtools3/model/M3uList.h"
+#include "platform/MusicFormats.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
 
@@ -79,9 +80,12 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (result == frDone && target != source) {
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
-          // A record stays in step only while the new name's format holds its tag.
-          if (song.m_Tag1.bTagSync && !CarriesTag1(target)) song.m_Tag1.SetSync(false);
-          if (song.m_Tag2.bTagSync && !IsTaggedPath(target)) song.m_Tag2.SetSync(false);
+          // Tags stay in step while the name keeps the file's format (a FLAC file stays
+          // FLAC); another extension no longer tells what the file holds.
+          if (MusicFormatOf(target) != MusicFormatOf(source)) {
+            if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
+            if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
+          }
           m_Pairs << source << target;
           const bool bFull = HasDrive(song.m_Path);
           song.m_Path = target;

@@ -123,10 +123,16 @@ TEST(FormatListPeers, ScanSyncEditFindRenameOrganizeReport) {
   EXPECT_EQ(ListEntries(list), organized);
   for (const QString& path : organized) EXPECT_TRUE(lb::FileExists(path)) << path.toStdString();
 
+  // Renamed and moved, the songs still follow their files' tags.
+  Tool("/usr/bin/python3", {"-c",
+                            "import sys, mutagen\n"
+                            "f = mutagen.File(sys.argv[1]); f['title'] = ['Песня 2b']; f.save()",
+                            organized[1]});
   CliOk({"report", "--text", "--fields", "11,13", "--out", dir + "/report.txt", list});
   const QString report = QString::fromUtf8(lbtest::ReadFile(dir + "/report.txt"));
   for (int i = 0; i < count; ++i)
-    EXPECT_TRUE(report.contains(QRegularExpression(QString("Песня %1 +\\| Сборник").arg(i + 1))))
+    EXPECT_TRUE(report.contains(
+        QRegularExpression(QString("Песня %1%2 +\\| Сборник").arg(i + 1).arg(i == 1 ? "b" : ""))))
         << report.toStdString();
 
   EXPECT_TRUE(CliOk({"files-info", list})
