@@ -86,6 +86,16 @@ TEST(FilesInfo, NamesTheKindsOfTheMainTags) {
   EXPECT_EQ(lb::ColumnToolTip(flac, lb::ckSync2), "Тэг: Vorbis comment");
   EXPECT_EQ(lb::ColumnToolTip(flac, 3), "");
   EXPECT_EQ(lb::ColumnToolTip(mp3, 11), "");
+
+  // A file without ID3v1 is named by its main tag in the name column.
+  TSlSong named(nullptr, "/m/b.opus", QString()), plain(nullptr, "/m/b.mp3", QString());
+  for (TSlSong* song : {&named, &plain}) {
+    song->m_Tag1.m_DisplayName = "b";
+    song->m_Tag2.m_DisplayName = "Кино - Звезда";
+  }
+  EXPECT_EQ(lb::ColumnText(named, lb::ckName1, 0), "Кино - Звезда");
+  EXPECT_EQ(lb::ColumnToolTip(named, lb::ckName1), "Тэг: Vorbis comment");
+  EXPECT_EQ(lb::ColumnText(plain, lb::ckName1, 0), "b");
 }
 
 }  // namespace
