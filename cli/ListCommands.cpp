@@ -143,7 +143,7 @@ int FilesInfo(CliContext& c, const QStringList& args) {
   if (!CliLoadList(c, args[0], doc)) return 1;
   QStringList paths;
   for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].GetPath(true);
-  c.out << lb::FilesInfoText(lb::TotalFileSize(paths)) << '\n';
+  c.out << lb::FilesInfoText(paths) << '\n';
   return 0;
 }
 

@@ -289,26 +289,6 @@ bool Open(const QString& path, bool create, TOpened* o) {
   return o->file->isValid();
 }
 
-QString KindOf(TMusicFormat format) {
-  switch (format) {
-    case TMusicFormat::Flac:
-    case TMusicFormat::Ogg:
-    case TMusicFormat::Opus:
-    case TMusicFormat::Speex:
-      return QStringLiteral("Vorbis comment");
-    case TMusicFormat::Mp4:
-      return QStringLiteral("MP4");
-    case TMusicFormat::Asf:
-      return QStringLiteral("ASF");
-    case TMusicFormat::Ape:
-    case TMusicFormat::WavPack:
-    case TMusicFormat::Musepack:
-      return QStringLiteral("APE");
-    default:
-      return QStringLiteral("ID3v2");
-  }
-}
-
 TagLib::PropertyMap PropertiesOf(const TOpened& o) {
   if (o.xiph) return o.xiph->properties();
   if (o.ape) return o.ape->properties();
@@ -588,7 +568,7 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd) {
         ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), name, true);
   }
   if (!Open(path, false, &o)) return E_FAIL;
-  tag->kind = KindOf(o.format);
+  tag->kind = lb::TagKindOf(o.format);
   if (o.mp4) {
     tag->hasTag = !o.mp4->isEmpty() || !o.mp4->itemMap().isEmpty();
     for (const TFieldKeys& k : kFields) tag->values[k.frame] = Mp4Text(o.mp4, k.mp4);

@@ -36,4 +36,26 @@ bool FormatCarriesId3v1(TMusicFormat format) {
   }
 }
 
+QString TagKindOf(TMusicFormat format) {
+  switch (format) {
+    case TMusicFormat::None:
+      return QString();
+    case TMusicFormat::Flac:
+    case TMusicFormat::Ogg:
+    case TMusicFormat::Opus:
+    case TMusicFormat::Speex:
+      return QStringLiteral("Vorbis comment");
+    case TMusicFormat::Mp4:
+      return QStringLiteral("MP4");
+    case TMusicFormat::Asf:
+      return QStringLiteral("ASF");
+    case TMusicFormat::Ape:
+    case TMusicFormat::WavPack:
+    case TMusicFormat::Musepack:
+      return QStringLiteral("APE");
+    default:
+      return QStringLiteral("ID3v2");
+  }
+}
+
 }  // namespace lb

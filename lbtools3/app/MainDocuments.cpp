@@ -606,7 +606,7 @@ void TMainForm::FilesInformation(TMDIChild* child) {
     TBusyCursor busy;
     for (int n : child->GatherSelected(false)) paths << child->m_Document.m_Songs[n].GetPath(true);
   }
-  UiServices::Instance().MessageBox(lb::FilesInfoText(lb::TotalFileSize(paths)), kCaption, MB_OK);
+  UiServices::Instance().MessageBox(lb::FilesInfoText(paths), kCaption, MB_OK);
 }
 
 void TMainForm::OpenFolder(const QString& path) {

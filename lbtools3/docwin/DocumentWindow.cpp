@@ -67,6 +67,7 @@ TMDIChild::TMDIChild(QMdiArea* area, IDocumentHost* host, const QString& path, b
     OnData(item, column, bText, text, image);
   };
   ListView2->OnImage = [this](int image) { return m_pHost ? m_pHost->Image(image) : QIcon(); };
+  ListView2->OnToolTip = [this](int item, int column) { return CellToolTip(item, column); };
   ListView2->OnColumnClick = [this](int column) { ColumnClick(column); };
   ListView2->OnClick = [this](const QPoint& point) { ListClick(point); };
   ListView2->OnDblClick = [this](int item) { DblClick(item); };
@@ -435,6 +436,17 @@ void TMDIChild::OnData(int item, int column, bool bText, QString& text, int& ima
     text = lb::ColumnText(song, kind, item);
   else
     image = lb::ColumnImage(song, kind, bPlaying);
+}
+
+QString TMDIChild::CellToolTip(int item, int column) {
+  if (m_bDestroyed) return QString();
+  const auto& columns = ListView2->Model()->Columns();
+  if (column < 0 || column >= static_cast<int>(columns.size())) return QString();
+  std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
+  if (item < 0 || item >= m_Document.m_Songs.size()) return QString();
+  const TSlSong& song = m_Document.m_Songs[item];
+  std::lock_guard<std::recursive_mutex> songLock(song.cs);
+  return lb::ColumnToolTip(song, columns[column].tag);
 }
 
 void TMDIChild::SelectionChanged() {

@@ -147,6 +147,7 @@ class TMDIChild : public QWidget,
 
   // ---- list-view events ----
   void OnData(int item, int column, bool bText, QString& text, int& image);
+  QString CellToolTip(int item, int column);
   void ListClick(const QPoint& point);
   void ColumnClick(int column);
   void DblClick(int item);

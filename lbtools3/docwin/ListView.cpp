@@ -51,6 +51,10 @@ QVariant TSLLBListModel::data(const QModelIndex& index, int role) const {
     QIcon icon = m_pView->OnImage(image);
     return icon.isNull() ? QVariant() : QVariant(icon);
   }
+  if (role == Qt::ToolTipRole && m_pView->OnToolTip) {
+    const QString tip = m_pView->OnToolTip(index.row(), index.column());
+    return tip.isEmpty() ? QVariant() : QVariant(tip);
+  }
   return QVariant();
 }
 

@@ -137,6 +137,7 @@ class TSLLBListView : public QTableView {
   // ---- events raised to the owner ----
   TDataEvent OnData;
   std::function<QIcon(int image)> OnImage;
+  std::function<QString(int item, int column)> OnToolTip;
   std::function<void(int column)> OnColumnClick;
   std::function<void(const QPoint& point)> OnClick;
   std::function<void(int item)> OnDblClick;

@@ -44,6 +44,9 @@ constexpr TCriterion kCriteria[kCriterionCount] = {
 QString FieldOf(const TSlSong& song, int criterion) {
   const TSlTag1& t1 = song.m_Tag1;
   const TSlTag2& t2 = song.m_Tag2;
+  // A file of a format without ID3v1 has only its main tag: the ID3v1 criteria (album,
+  // artist, year, comment) take that tag's same fields.
+  if (criterion >= 1 && criterion <= 4 && !CarriesTag1(song.GetPath(true))) criterion += 4;
   switch (criterion) {
     case 1:
       return t1.GetAlbum();

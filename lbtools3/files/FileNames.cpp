@@ -35,6 +35,14 @@ QString TrimRight(const QString& text) {
   return text.left(end);
 }
 
+// A file of a format without ID3v1 (FLAC, Opus, M4A, ...) has only its main tag: the
+// ID3v1 pieces of a mask (title, artist, album, year, comment, genre) take that tag's
+// same fields, so that one mask names every file of a mixed list.
+int PieceKindFor(const TSlSong& song, int kind) {
+  const bool tag1 = kind >= mkFirstTag1 && kind <= mkLastTag1;
+  return tag1 && !CarriesTag1(song.GetPath(true)) ? kind - mkFirstTag1 + mkFirstTag2 : kind;
+}
+
 QString FieldValue(const TSlSong& song, int kind) {
   const TSlTag1& t1 = song.m_Tag1;
   const TSlTag2& t2 = song.m_Tag2;
@@ -185,8 +193,9 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
                    bool bCorrectChars, QString* name) {
   bool uses1 = false, uses2 = false;
   for (const TMaskPiece& p : pieces) {
-    uses1 = uses1 || (p.kind >= mkFirstTag1 && p.kind <= mkLastTag1);
-    uses2 = uses2 || (p.kind >= mkFirstTag2 && p.kind <= mkLastTag2);
+    const int kind = PieceKindFor(song, p.kind);
+    uses1 = uses1 || (kind >= mkFirstTag1 && kind <= mkLastTag1);
+    uses2 = uses2 || (kind >= mkFirstTag2 && kind <= mkLastTag2);
   }
   const bool has1 = song.m_Tag1.m_bExists, has2 = song.m_Tag2.m_bExists;
   if (uses1 && uses2 ? !(has1 || has2) : (uses1 && !has1) || (uses2 && !has2)) return false;
@@ -210,7 +219,7 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
     } else if (p.kind == mkExtension) {
       value = ExtensionNoDot(path);
     } else {
-      value = FieldValue(song, p.kind);
+      value = FieldValue(song, PieceKindFor(song, p.kind));
     }
     out += ApplyCaseModifier(TrimRight(value), p.modifier);
   }

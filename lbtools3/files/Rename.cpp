@@ -3,6 +3,7 @@
 #include "FileOperation.h"
 #include "ListPaths.h"
 #include "lbtools3/model/M3uList.h"
+#include "platform/MusicFormats.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
 
@@ -90,8 +91,9 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
           m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync);
-          // Tags are kept in step only for MP3 files.
-          if (ExtensionNoDot(target).compare("mp3", Qt::CaseInsensitive) != 0) {
+          // Tags stay in step while the name keeps the file's format (a FLAC file stays
+          // FLAC); another extension no longer tells what the file holds.
+          if (MusicFormatOf(target) != MusicFormatOf(source)) {
             if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
             if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
           }

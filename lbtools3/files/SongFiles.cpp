@@ -5,6 +5,7 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/Assert.h"
 #include "platform/FileSystem.h"
+#include "platform/MusicFormats.h"
 #include "platform/UiServices.h"
 
 #include <QFile>
@@ -38,6 +39,27 @@ uint64_t TotalFileSize(const QStringList& fullPaths) {
 QString FilesInfoText(uint64_t totalBytes) {
   return "Общий размер файлов:\n" + GroupDigits(totalBytes) + " байт(а)\n" +
          QString::number(totalBytes / 1048576) + " Мб.";
+}
+
+QString TagKindsText(const QStringList& fullPaths) {
+  QStringList kinds;
+  QHash<QString, int> counts;
+  for (const QString& path : fullPaths) {
+    const QString kind = TagKindOf(MusicFormatOf(path));
+    if (kind.isEmpty()) continue;
+    if (!counts.contains(kind)) kinds << kind;
+    ++counts[kind];
+  }
+  // A list of MP3 files says nothing new: their tag is ID3v2 as always.
+  if (kinds.size() == 1) return kinds.first() == "ID3v2" ? QString() : "Тэг: " + kinds.first();
+  QStringList items;
+  for (const QString& kind : kinds) items << QString("%1 (%2)").arg(kind).arg(counts[kind]);
+  return items.isEmpty() ? QString() : "Тэги: " + items.join(", ");
+}
+
+QString FilesInfoText(const QStringList& fullPaths) {
+  const QString kinds = TagKindsText(fullPaths);
+  return FilesInfoText(TotalFileSize(fullPaths)) + (kinds.isEmpty() ? QString() : "\n" + kinds);
 }
 
 bool DeleteToRecycleBin(const QString& path) {

@@ -19,6 +19,13 @@ QString GroupDigits(uint64_t value);
 // a missing file counts 0) and the message that shows it.
 uint64_t TotalFileSize(const QStringList& fullPaths);
 QString FilesInfoText(uint64_t totalBytes);
+// The kinds of the files' main tags, told by their extensions (no file is read):
+// "Тэг: Vorbis comment" when all are of one kind, "Тэги: ID3v2 (2), Vorbis comment (3)"
+// in the order first met otherwise; empty when no file is of a known format or all
+// hold ID3v2 (as MP3 files always do).
+QString TagKindsText(const QStringList& fullPaths);
+// The whole files-information message: the total size, then the tag kinds.
+QString FilesInfoText(const QStringList& fullPaths);
 
 // Moves the file to the trash; a file that does not exist counts as deleted.
 bool DeleteToRecycleBin(const QString& path);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "M3uList.h"
+#include "platform/MusicFormats.h"
 
 #include <QCollator>
 #include <QSet>
@@ -55,8 +56,7 @@ class TSlInsertFilesManager {
   ~TSlInsertFilesManager() = default;
 
   // The music files of every format whose tags the program follows.
-  static constexpr const char* kDefaultExtensions =
-      "mp3, flac, ogg, oga, opus, m4a, mp4, wma, ape, wv, mpc, aiff, aif, wav";
+  static constexpr const char* kDefaultExtensions = lb::kDefaultMusicExtensions;
 
   int GetExtensionCount() const;
   QString GetExtension(int i) const;

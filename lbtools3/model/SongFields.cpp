@@ -96,7 +96,9 @@ QString ColumnText(const TSlSong& song, int kind, int row) {
     case 0:
       return QString::number(row + 1);
     case 1:
-      return t1.m_DisplayName;
+      // A file of a format without ID3v1 (FLAC, Opus, M4A, ...) is named by its main tag,
+      // so that a list of such files shows their songs, not only their file names.
+      return CarriesTag1(song.m_Path) ? t1.m_DisplayName : t2.m_DisplayName;
     case 2:
       return song.GetPath(false);
     case 3:

@@ -26,7 +26,9 @@ enum TColumnKindNumber {
   ckPath = 2,
   ckGenre1 = 8,
   ckTrack1 = 9,  // the ID3v1 record has no track: never offered, shows nothing
+  ckName2 = 10,  // the second record's fields run from here to its track
   ckComment2 = 16,
+  ckTrack2 = 22,
   ckSync1 = 23,
   ckSync2 = 24,
 };

@@ -164,16 +164,20 @@ TRecognizer::TOutcome TRecognizer::Extract(int row, TSlDocument& document,
 
 void WriteAnswer(TSlSong& song, const LBSongTagID3v1& v1, const LBSongTagID3v2& v2) {
   TSlTag1& t1 = song.m_Tag1;
-  t1.SetTitle(FixedText(v1.szTitle, kID3v1TextWidth), true);
-  t1.SetArtist(FixedText(v1.szArtist, kID3v1TextWidth), true);
-  t1.SetAlbum(FixedText(v1.szAlbum, kID3v1TextWidth), true);
-  t1.SetComment(FixedText(v1.szComment, kID3v1TextWidth), true);
-  try {
-    t1.SetYear(FixedText(v1.szYear, kYearWidth));
-  } catch (const TSlConvertError&) {
-    // Not a number: the year stays as it was.
+  // A file of a format without ID3v1 gets only its main record: an ID3v1 record in the
+  // list would stand for a tag the file can never have.
+  if (CarriesTag1(song.GetPath(true))) {
+    t1.SetTitle(FixedText(v1.szTitle, kID3v1TextWidth), true);
+    t1.SetArtist(FixedText(v1.szArtist, kID3v1TextWidth), true);
+    t1.SetAlbum(FixedText(v1.szAlbum, kID3v1TextWidth), true);
+    t1.SetComment(FixedText(v1.szComment, kID3v1TextWidth), true);
+    try {
+      t1.SetYear(FixedText(v1.szYear, kYearWidth));
+    } catch (const TSlConvertError&) {
+      // Not a number: the year stays as it was.
+    }
+    t1.SetGenre(v1.ucGenre);
   }
-  t1.SetGenre(v1.ucGenre);
   TSlTag2& t2 = song.m_Tag2;
   t2.SetTitle(QStringFromBstr(v2.bstrTitle));
   t2.SetArtist(QStringFromBstr(v2.bstrArtist));

@@ -50,7 +50,7 @@ void ReadTagsAsOpened(TSlSong& song) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
   const int32_t age = FileAge(path);
-  if (age == song.m_FileAge || age == kAgeMissing || !IsMp3Path(path)) return;
+  if (age == song.m_FileAge || age == kAgeMissing || !IsTaggedPath(path)) return;
   std::lock_guard<std::recursive_mutex> id3(ID3ComLock());
   if (song.m_Tag1.bTagSync) song.m_Tag1.ReadFromFile();
   if (song.m_Tag2.bTagSync) song.m_Tag2.ReadFromFile();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/IniFile.h"
+#include "platform/MusicFormats.h"
 
 #include <QKeyCombination>
 #include <QList>
@@ -34,9 +35,8 @@ inline constexpr TSettingKey FastPlay{"Edit", "FastPlay", TSettingType::Bool, "0
 inline constexpr TSettingKey CutNonPresent{"Edit", "CutNonPresent", TSettingType::Bool, "0"};
 inline constexpr TSettingKey CheckDatabase{"Edit", "CheckDatabase", TSettingType::Bool, "0"};
 inline constexpr TSettingKey FullPathsInsert{"Edit", "FullPathsInsert", TSettingType::Bool, "1"};
-inline constexpr TSettingKey Extentions{
-    "Edit", "Extentions", TSettingType::String,
-    "mp3, flac, ogg, oga, opus, m4a, mp4, wma, ape, wv, mpc, aiff, aif, wav"};
+inline constexpr TSettingKey Extentions{"Edit", "Extentions", TSettingType::String,
+                                        lb::kDefaultMusicExtensions};
 // The legacy 8-bit code page of ID3v1 tags, ID3v2 text marked ISO-8859-1 and lists,
 // data files and settings written on Windows (1251 Cyrillic, 1252 Latin-1...).
 inline constexpr TSettingKey TagCodePage{"Edit", "TagCodePage", TSettingType::Int, "1251"};

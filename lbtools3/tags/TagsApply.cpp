@@ -205,7 +205,9 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
   };
 
   TSlTag1& t1 = song.m_Tag1;
-  if (r.master1 == TMaster::Ticked) {
+  // A file of a format without ID3v1 (FLAC, Opus, M4A, ...) has only its main tag.
+  const TMaster master1 = lb::CarriesTag1(song.GetPath(true)) ? r.master1 : TMaster::Untouched;
+  if (master1 == TMaster::Ticked) {
     if (!ValidYear1(r.value1[f1Year]) || !Converted([&] { t1.SetYear(r.value1[f1Year]); })) {
       lock.unlock();
       ShowError(kYear1Error);
@@ -217,7 +219,7 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
     t1.SetComment(r.value1[f1Comment], true);
     t1.SetGenre(GenreFor1(r.value1[f1Genre].toInt()));
     if (!t1.SaveTag(true)) ShowTagError(kWrite1Error, t1);
-  } else if (r.master1 == TMaster::Unticked && t1.m_bExists) {
+  } else if (master1 == TMaster::Unticked && t1.m_bExists) {
     if (!t1.RemoveTag(true)) ShowTagError(kRemove1Error, t1);
   }
 
@@ -307,7 +309,7 @@ int TTagsBatchApply::CountLossy1() const {
     const TSlSong& song = m_Document.m_Songs[row];
     std::lock_guard<std::recursive_mutex> lock(song.cs);
     const bool write = r.master1 == TMaster::Ticked || song.m_Tag1.m_bExists;
-    if (!write || Skips1(song)) continue;
+    if (!write || Skips1(song) || !lb::CarriesTag1(song.GetPath(true))) continue;
     std::array<QString, f1Count> v;
     Prepare1(song, v);
     QStringList texts{v[f1Title], v[f1Artist], v[f1Album], v[f1Comment]};
@@ -466,13 +468,16 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
     if (skip1 || skip2) ++m_Skipped;
 
     TSlTag1& t1 = song.m_Tag1;
-    // An ID3v1 tag the request changes nothing of stays as the file has it, unwritten.
+    // A file of a format without ID3v1 keeps only its main tag: the ID3v1 side of the
+    // request does not concern it. An ID3v1 tag the request changes nothing of stays as
+    // the file has it, unwritten.
+    const bool has1 = lb::CarriesTag1(song.GetPath(true));
     const bool change1 = std::find(r.change1.begin(), r.change1.end(), true) != r.change1.end() ||
                          (r.bExtract1 && useName) || !t1.m_bExists;
     const bool write1 =
-        !skip1 && change1 &&
+        has1 && !skip1 && change1 &&
         (r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists));
-    if (skip1) {
+    if (skip1 || !has1) {
       // The ID3v1 side of this song is left as it is.
     } else if (write1) {
       std::array<QString, f1Count> v;

@@ -5,6 +5,7 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/WindowUndo.h"
+#include "lbtools3/ui/SongColumns.h"
 #include "platform/Assert.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
@@ -368,6 +369,7 @@ void TNewTagsEditDlg::FormShow() {
   LB_ASSERT(m_Child);
   LB_ASSERT(Rows()->SelectedCount());
   m_bSingle = Rows()->SelectedCount() == 1;
+  m_bTag1Possible = AnyCarriesTag1();
   EditSymbols->setText(ReadSeparator());
   if (!m_bSingle) {
     for (QCheckBox* master : {CheckBox1, CheckBox2}) {
@@ -381,6 +383,15 @@ void TNewTagsEditDlg::FormShow() {
   }
   TargetClick();
   UpdateEnabling();
+}
+
+bool TNewTagsEditDlg::AnyCarriesTag1() const {
+  TSlDocument& document = m_Child->Document();
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  for (int row : SelectedRows())
+    if (row < document.m_Songs.size() && lb::CarriesTag1(document.m_Songs[row].GetPath(true)))
+      return true;
+  return false;
 }
 
 void TNewTagsEditDlg::FillLists() {
@@ -452,6 +463,8 @@ void TNewTagsEditDlg::ShowSong() {
 
   const TSlTag2& t2 = song.m_Tag2;
   CheckBox2->setChecked(t2.m_bExists);
+  // The kind of the file's main tag, which the ID3v2 side edits ("Тэг: Vorbis comment").
+  CheckBox2->setToolTip(lb::ColumnToolTip(song, lb::ckName2));
   ComboBoxName2->setEditText(t2.Title);
   ComboBoxArtist2->setEditText(t2.Artist);
   ComboBoxAlbum2->setEditText(t2.Album);
@@ -480,7 +493,8 @@ void TNewTagsEditDlg::ShowSong() {
 // Enabling rules
 
 void TNewTagsEditDlg::UpdateEnabling() {
-  const bool on1 = NotUnticked(CheckBox1);
+  CheckBox1->setEnabled(m_bTag1Possible);
+  const bool on1 = m_bTag1Possible && NotUnticked(CheckBox1);
   const bool on2 = NotUnticked(CheckBox2);
   const bool batch = !m_bSingle;
   const bool v2v1 = CheckBoxv2v1->isChecked();
@@ -524,10 +538,13 @@ void TNewTagsEditDlg::UpdateEnabling() {
   CheckBox5->setEnabled(target);
   BtnExtract->setEnabled(target && m_bSingle);
   if (m_bSingle) {
-    Btnv1v2->setEnabled(CheckBox1->isChecked());
-    Btnv2v1->setEnabled(CheckBox2->isChecked());
+    Btnv1v2->setEnabled(m_bTag1Possible && CheckBox1->isChecked());
+    Btnv2v1->setEnabled(m_bTag1Possible && CheckBox2->isChecked());
+    CheckBox3->setEnabled(m_bTag1Possible);
   } else {
-    CheckBox3->setEnabled(!v2v1);
+    CheckBoxv2v1->setEnabled(m_bTag1Possible);
+    CheckBoxv1v2->setEnabled(m_bTag1Possible);
+    CheckBox3->setEnabled(m_bTag1Possible && !v2v1);
     CheckBox4->setEnabled(!v1v2);
   }
 }

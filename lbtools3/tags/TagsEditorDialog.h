@@ -97,6 +97,7 @@ class TNewTagsEditDlg : public QDialog {
 
   IWorkerDocumentWindow* Rows() const;
   std::vector<int> SelectedRows() const;
+  bool AnyCarriesTag1() const;
   void FillLists();
   void ShowSong();
   void CheckBoxv2v1Click(bool checked);
@@ -106,6 +107,9 @@ class TNewTagsEditDlg : public QDialog {
   int GenreValue(QComboBox* box, int unknown) const;
 
   bool m_bPrepared = false;
+  // Some selected file may carry an ID3v1 tag (MP3, APE, WavPack, Musepack, TrueAudio):
+  // otherwise the ID3v1 side and the copies between the versions are disabled.
+  bool m_bTag1Possible = true;
   // A stored ID3v1 genre number the list has no entry for (kept while the list shows
   // the empty entry); -1 when none.
   int m_UnknownGenre1 = -1;

@@ -1,6 +1,7 @@
 #include "SongColumns.h"
 
 #include "lbtools3/model/M3uList.h"
+#include "platform/MusicFormats.h"
 
 namespace lb {
 
@@ -15,6 +16,15 @@ int ColumnImage(const TSlSong& song, int kind, bool bPlaying) {
     default:
       return ciNone;
   }
+}
+
+QString ColumnToolTip(const TSlSong& song, int kind) {
+  // The name column shows the main tag's name of a file without ID3v1.
+  const bool tag2 = (kind >= ckName2 && kind <= ckTrack2) || kind == ckSync2 ||
+                    (kind == ckName1 && !CarriesTag1(song.m_Path));
+  if (!tag2) return QString();
+  const QString tagKind = TagKindOf(MusicFormatOf(song.m_Path));
+  return tagKind.isEmpty() || tagKind == "ID3v2" ? QString() : "Тэг: " + tagKind;
 }
 
 TColumnLayout DefaultColumnLayout() {

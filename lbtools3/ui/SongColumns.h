@@ -16,6 +16,12 @@ enum TColumnImage { ciNone = -1, ciPlaying = 24, ciSync1 = 32, ciSync2 = 33 };
 // row of this window as the song playing.
 int ColumnImage(const TSlSong& song, int kind, bool bPlaying);
 
+// The tooltip of a cell: on the second record's columns of a file whose main tag is
+// not ID3v2 (and on the name column of a file without ID3v1), the kind of that tag
+// ("Тэг: Vorbis comment"), told by the extension alone (no file is read); empty
+// elsewhere.
+QString ColumnToolTip(const TSlSong& song, int kind);
+
 // The column set of a window without a stored layout.
 TColumnLayout DefaultColumnLayout();
 

@@ -5,6 +5,7 @@
 #include "lbtools3/files/SongFiles.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
+#include "lbtools3/ui/SongColumns.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QFile>
@@ -69,6 +70,32 @@ TEST(AddSongs, FilterFromTheWorkingExtensions) {
   EXPECT_EQ(lb::AddSongsFilter(manager),
             "Музыкальные файлы (*.mp3 *.wav)|*.mp3;*.wav|mp3-песни (*.mp3)|*.mp3|wav-песни "
             "(*.wav)|*.wav");
+}
+
+// The kind of the main tag is told by the extension (no file needs to exist): named in
+// the files information and on the second record's cells, silent for MP3 lists.
+TEST(FilesInfo, NamesTheKindsOfTheMainTags) {
+  EXPECT_EQ(lb::TagKindsText({"/m/a.mp3", "/m/b.MP3"}), "");
+  EXPECT_EQ(lb::TagKindsText({"/m/a.flac", "/m/b.opus", "/m/c.txt"}), "Тэг: Vorbis comment");
+  EXPECT_EQ(lb::FilesInfoText(
+                QStringList{"/m/a.mp3", "/m/b.m4a", "/m/c.wma", "/m/d.Ogg", "/m/e.wv", "/m/f.mp3"}),
+            "Общий размер файлов:\n0 байт(а)\n0 Мб.\n"
+            "Тэги: ID3v2 (2), MP4 (1), ASF (1), Vorbis comment (1), APE (1)");
+  const TSlSong flac(nullptr, "/m/a.flac", QString()), mp3(nullptr, "/m/a.mp3", QString());
+  EXPECT_EQ(lb::ColumnToolTip(flac, 11), "Тэг: Vorbis comment");
+  EXPECT_EQ(lb::ColumnToolTip(flac, lb::ckSync2), "Тэг: Vorbis comment");
+  EXPECT_EQ(lb::ColumnToolTip(flac, 3), "");
+  EXPECT_EQ(lb::ColumnToolTip(mp3, 11), "");
+
+  // A file without ID3v1 is named by its main tag in the name column.
+  TSlSong named(nullptr, "/m/b.opus", QString()), plain(nullptr, "/m/b.mp3", QString());
+  for (TSlSong* song : {&named, &plain}) {
+    song->m_Tag1.m_DisplayName = "b";
+    song->m_Tag2.m_DisplayName = "Кино - Звезда";
+  }
+  EXPECT_EQ(lb::ColumnText(named, lb::ckName1, 0), "Кино - Звезда");
+  EXPECT_EQ(lb::ColumnToolTip(named, lb::ckName1), "Тэг: Vorbis comment");
+  EXPECT_EQ(lb::ColumnText(plain, lb::ckName1, 0), "b");
 }
 
 }  // namespace

@@ -231,6 +231,14 @@ TEST(RecognizerAnswer, BlankYearEmptiesTheID3v1YearAndAWordKeepsIt) {
   std::memcpy(v1.szYear, "    ", 4);
   lb::WriteAnswer(song, v1, v2);
   EXPECT_EQ(song.m_Tag1.GetYear(), "");
+
+  // A FLAC file never carries ID3v1: only its main record is filled.
+  doc.m_Songs.push_back(std::make_unique<TSlSong>(&doc, "/disc/b.flac", QString()));
+  TSlSong& flac = doc.m_Songs[1];
+  lb::WriteAnswer(flac, v1, v2);
+  EXPECT_FALSE(flac.m_Tag1.m_bExists);
+  EXPECT_EQ(flac.m_Tag1.GetTitle(), "");
+  EXPECT_EQ(flac.m_Tag2.URL, "http://x");
   lb::FreeTagID3v2(v2);
 }
 

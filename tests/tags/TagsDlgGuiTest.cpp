@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -275,3 +276,72 @@ TEST_F(TagsDlgGuiTest, SingleModeMarksLossyID3v1TextsAndTellsWhyAWriteFailed) {
 }
 
 }  // namespace
+
+// FLAC files (made by their encoder) have no ID3v1: the dialog offers neither its side,
+// nor the copies, nor the extraction into it; the main tag is edited keeping its other
+// keys and values; beside an MP3 file the batch puts the ID3v1 album into the MP3 alone.
+TEST_F(TagsDlgGuiTest, FilesWithoutID3v1OfferNoID3v1SideAndKeepTheirOtherKeys) {
+  auto run = [](const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(60000);
+    EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << p.readAllStandardError().toStdString();
+    return QString::fromUtf8(p.readAllStandardOutput());
+  };
+  const QString wav = dir + "/source.wav";
+  run("sox", {"-n", "-r", "44100", "-c", "1", "-b", "16", wav, "synth", "0.2", "sine", "440"});
+  const QString flac = dir + "/2.flac", flac2 = dir + "/3.flac";
+  run("flac", {"-s", "-o", flac, wav});
+  const char* const dump = R"PY(
+import sys, mutagen
+f = mutagen.File(sys.argv[1])
+if len(sys.argv) > 2:
+    f["TITLE"] = ["Старое"]; f["ARTIST"] = ["Первый", "Второй"]; f["REPLAYGAIN_TRACK_GAIN"] = ["-6.50 dB"]
+    f.save()
+print(sorted(f.tags.items()), open(sys.argv[1], "rb").read(4))
+)PY";
+  run("/usr/bin/python3", {"-c", dump, flac, "tag"});
+  QFile::copy(flac, flac2);
+  const QString mp3 = tagstest::MakeTagged(dir + "/1.mp3", "Бета", "Б");
+  Open({mp3, flac, flac2}, {1});
+
+  ASSERT_TRUE(dialog.m_bSingle);
+  EXPECT_FALSE(dialog.CheckBox1->isEnabled());
+  EXPECT_FALSE(dialog.CheckBox1->isChecked());
+  EXPECT_FALSE(dialog.ComboBoxName1->isEnabled());
+  EXPECT_FALSE(dialog.Btnv2v1->isEnabled());
+  EXPECT_FALSE(dialog.Btnv1v2->isEnabled());
+  EXPECT_FALSE(dialog.CheckBox3->isEnabled());
+  EXPECT_EQ(dialog.ComboBoxArtist2->currentText(), "Первый; Второй");
+  EXPECT_EQ(dialog.CheckBox2->toolTip(), "Тэг: Vorbis comment");
+  dialog.ComboBoxName2->setEditText("Новое");
+  EXPECT_TRUE(dialog.Apply());
+  EXPECT_TRUE(ui.Messages().isEmpty()) << ui.Texts().join("\n").toStdString();
+  EXPECT_EQ(run("/usr/bin/python3", {"-c", dump, flac}),
+            run("/usr/bin/python3", {"-c", dump, flac2}).replace("Старое", "Новое"));
+
+  TNewTagsEditDlg flacs;
+  window.selected = {1, 2};
+  flacs.m_Child = &window;
+  flacs.FormShow();
+  EXPECT_FALSE(flacs.CheckBox1->isEnabled());
+  EXPECT_FALSE(flacs.CheckBoxv2v1->isEnabled());
+  EXPECT_FALSE(flacs.CheckBoxv1v2->isEnabled());
+  EXPECT_FALSE(flacs.CheckBox3->isEnabled());
+
+  TNewTagsEditDlg mixed;
+  window.selected = {0, 2};
+  mixed.m_Child = &window;
+  mixed.FormShow();
+  ASSERT_TRUE(mixed.CheckBox1->isEnabled());
+  EXPECT_TRUE(mixed.CheckBoxv2v1->isEnabled());
+  mixed.CheckBox1->setCheckState(Qt::Checked);
+  mixed.CheckBoxAlbum1->setChecked(true);
+  mixed.ComboBoxAlbum1->setEditText("Сборник");
+  const QString before2 = run("/usr/bin/python3", {"-c", dump, flac2});
+  EXPECT_TRUE(mixed.Apply());
+  EXPECT_TRUE(ui.Messages().isEmpty()) << ui.Texts().join("\n").toStdString();
+  EXPECT_EQ(FileTags(mp3).song.m_Tag1.GetAlbum(), "Сборник");
+  EXPECT_EQ(run("/usr/bin/python3", {"-c", dump, flac2}), before2);
+  EXPECT_FALSE(window.m_Document.m_Songs[2].m_Tag1.m_bExists);
+}
