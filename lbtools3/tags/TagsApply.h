@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class QTemporaryDir;
+
 class TSlDocument;
 class TSlSong;
 
@@ -39,6 +41,9 @@ inline constexpr const char* kSkippedNoV2 =
     "Песни без тэга ID3v2 пропущены (копировать в ID3v1 было нечего): %1.";
 inline constexpr const char* kSkippedNoV1 =
     "Песни без тэга ID3v1 пропущены (копировать в ID3v2 было нечего): %1.";
+inline constexpr const char* kCoverSummary =
+    "Обложки: поставлено %1, оставлено как было %2, пропущено %3.";
+inline constexpr const char* kNoFolderPicture = "В папке песни нет картинки";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
 
@@ -50,8 +55,11 @@ class TTagsUndo {
     TSlSong* song;
     QString path;
     TTagValues before, after;
+    bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
+    QString coverFile;    // empty: the song had no cover
   };
-  void Add(TSlSong& song, const TTagValues& before);
+  // oldCover: the cover the song had, when the apply changed it.
+  void Add(TSlSong& song, const TTagValues& before, const TCover* oldCover = nullptr);
   bool Empty() const { return m_Entries.empty(); }
   int Count() const { return static_cast<int>(m_Entries.size()); }
   // Whether every changed song is still in the document, under the same path, with
@@ -64,7 +72,17 @@ class TTagsUndo {
 
  private:
   std::vector<Entry> m_Entries;
+  // The old covers wait on disk, not in memory: a batch may change thousands.
+  std::shared_ptr<QTemporaryDir> m_CoverDir;
 };
+
+// What an apply did with one song's cover.
+enum class TCoverOutcome { None, Set, Removed, Kept, Skipped };
+// Carries out the cover part of a request on one song (under its lock). *old gets the
+// cover the song had when it was changed; *note tells why a song was skipped, *error a
+// failure to read or write its file.
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& request, TCover* old,
+                           QString* note, QString* error);
 
 // Commits a song's pending file age as a synchronisation does at its end.
 void CommitPendingAge(TSlSong& song);
@@ -90,6 +108,8 @@ class TTagsBatchApply {
 
   std::function<void(int)> redraw;
   std::function<void(int)> changed;
+  // Reports what was done with a song's cover (with why it was skipped).
+  std::function<void(int, TCoverOutcome, const QString&)> coverDone;
   // The values the run changed (empty when nothing was changed).
   std::unique_ptr<TTagsUndo> undo = std::make_unique<TTagsUndo>();
   bool Stopped() const { return m_bStopped; }
@@ -97,6 +117,12 @@ class TTagsBatchApply {
   int Processed() const { return m_Processed; }
   // Songs left alone because the tag a copy takes its fields from does not exist.
   int Skipped() const { return m_Skipped; }
+  // Songs whose cover was set (or removed), kept as it was, and skipped.
+  int CoversSet() const { return m_CoversSet; }
+  int CoversKept() const { return m_CoversKept; }
+  int CoversSkipped() const { return m_CoversSkipped; }
+  // Songs whose cover could not be read or written.
+  int CoverFailures() const { return m_CoverFailures; }
 
  private:
   // The file work of one song (on the worker thread): true when its records changed;
@@ -109,6 +135,8 @@ class TTagsBatchApply {
   bool Skips1(const TSlSong& song) const;
   bool Skips2(const TSlSong& song) const;
   bool AskSkip(const QString& error, const QString& reason) const;
+  // Counts and reports the cover outcome of the song just done.
+  void CountCover(int row);
 
   TSlDocument& m_Document;
   std::vector<int> m_Rows;
@@ -117,6 +145,9 @@ class TTagsBatchApply {
   bool m_bEnded = false;
   int m_Processed = 0;
   int m_Skipped = 0;
+  int m_CoversSet = 0, m_CoversKept = 0, m_CoversSkipped = 0, m_CoverFailures = 0;
+  TCoverOutcome m_CoverOutcome = TCoverOutcome::None;  // of the song being done
+  QString m_CoverNote;
 };
 
 }  // namespace lbtags
