@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSaveFile>
 
 namespace lbtags {
 
@@ -149,6 +150,68 @@ QString WriteSongCover(TSlSong& song, const QByteArray& data) {
   // The records read the file again (a cover can give a file its first tag).
   song.Sync();
   return error;
+}
+
+void TCoverEdit::Start(const TCover& cover, bool bBatch) {
+  m_bBatch = bBatch;
+  m_Original = m_Shown = cover;
+  m_Kind = TCoverRequest::Keep;
+}
+
+QString TCoverEdit::Load(const QString& path) {
+  QByteArray data;
+  QString error;
+  if (!LoadCoverImage(path, &data, &error)) return error;
+  return Put(data, path);
+}
+
+QString TCoverEdit::Put(const QByteArray& data, const QString& name) {
+  const QString refusal = CoverRefusal(data, name);
+  if (!refusal.isEmpty()) return refusal;
+  m_Shown = TCover{data, lb::ImageMimeOf(data), true};
+  m_Kind = TCoverRequest::Set;
+  return QString();
+}
+
+void TCoverEdit::Remove() {
+  m_Shown = TCover{};
+  m_Kind = TCoverRequest::Remove;
+}
+
+void TCoverEdit::FromFolder() {
+  m_Shown = TCover{};
+  m_Kind = TCoverRequest::FromFolder;
+}
+
+QString TCoverEdit::SaveAs(const QString& path) const {
+  QSaveFile file(path);
+  if (m_Shown.data.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+      file.write(m_Shown.data) != m_Shown.data.size() || !lb::CommitSaveFile(file))
+    return QString::fromUtf8(kCoverSaveError).arg(path);
+  return QString();
+}
+
+QString TCoverEdit::Status() const {
+  switch (m_Kind) {
+    case TCoverRequest::Remove:
+      return QString::fromUtf8(m_bBatch ? kCoverRemoved : kNoCover);
+    case TCoverRequest::FromFolder:
+      return QString::fromUtf8(kCoverFromFolder);
+    default:
+      return QString::fromUtf8(m_bBatch ? kCoverKeep : kNoCover);
+  }
+}
+
+TCoverRequest TCoverEdit::Request() const {
+  TCoverRequest r;
+  r.kind = m_Kind;
+  if (m_Kind == TCoverRequest::Set) r.data = m_Shown.data;
+  // Single mode: a picture put back as it was, or a removal of a song without a
+  // cover, changes nothing.
+  if (!m_bBatch && m_Kind != TCoverRequest::Keep && m_Shown.data == m_Original.data &&
+      (m_Kind == TCoverRequest::Set || !m_Original.bCover))
+    r = TCoverRequest{};
+  return r;
 }
 
 }  // namespace lbtags

@@ -34,6 +34,12 @@ struct TCoverRequest {
   QByteArray data;  // the picture for Set
 };
 
+inline constexpr const char* kCoverKeep = "Обложка не меняется";
+inline constexpr const char* kCoverRemoved = "Обложка будет удалена";
+inline constexpr const char* kCoverFromFolder = "Картинка из папки каждой песни";
+inline constexpr const char* kNoClipboardPicture = "В буфере обмена нет картинки";
+inline constexpr const char* kCoverSaveError = "Не удалось сохранить картинку в файл \"%1\".";
+
 // Empty when the bytes may go into a music file as its cover; otherwise the message
 // that refuses them, naming where they came from.
 QString CoverRefusal(const QByteArray& data, const QString& name);
@@ -59,5 +65,32 @@ bool ReadCover(const QString& path, TCover* cover);
 QString WriteCover(const QString& path, const QByteArray& data);
 // The same for a song, under its lock: its records then follow the file again.
 QString WriteSongCover(TSlSong& song, const QByteArray& data);
+
+// The cover part of the tags editor: what the picture box shows and what the apply
+// will do. Single mode starts from the song's cover; batch mode from no change.
+class TCoverEdit {
+ public:
+  void Start(const TCover& cover, bool bBatch);
+  // A picture file, or picture bytes from the clipboard or a drop (name tells where
+  // they came from); empty text when taken, else the message that refuses them.
+  QString Load(const QString& path);
+  QString Put(const QByteArray& data, const QString& name);
+  void Remove();
+  void FromFolder();  // batch mode: each song's folder picture
+  // Writes the picture shown into a new file; empty text on success.
+  QString SaveAs(const QString& path) const;
+
+  // The picture to show (empty when none).
+  const TCover& Shown() const { return m_Shown; }
+  // What to write under the box when it shows no picture.
+  QString Status() const;
+  // What the apply does: Keep while nothing was changed.
+  TCoverRequest Request() const;
+
+ private:
+  bool m_bBatch = false;
+  TCover m_Original, m_Shown;
+  TCoverRequest::Kind m_Kind = TCoverRequest::Keep;
+};
 
 }  // namespace lbtags

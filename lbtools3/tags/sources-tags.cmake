@@ -5,4 +5,5 @@ target_sources(lbops PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/TagsApply.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Covers.cpp)
 target_sources(lbapp PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/TagsEditorDialog.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/TagsEditorDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CoverView.cpp)
