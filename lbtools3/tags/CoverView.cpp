@@ -34,6 +34,7 @@ TCoverView::TCoverView(QWidget* parent) : QWidget(parent) {
   Picture->setObjectName("CoverPicture");
   Picture->setFixedSize(kBox, kBox);
   Picture->setAlignment(Qt::AlignCenter);
+  Picture->setWordWrap(true);
   Picture->setFrameShape(QFrame::StyledPanel);
   Picture->setToolTip(QString::fromUtf8("Перетащите сюда картинку или нажмите Ctrl+V"));
   Caption = new QLabel(this);
