@@ -126,3 +126,32 @@ TEST_F(CoversApplyTest, FolderPicturesAreCountedAndUndoBringsTheOldCoversBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A v2.2 tag keeps its picture in a PIC frame ("JPG" for a type); it reads as the cover
+// and a new cover takes its place.
+TEST_F(CoversApplyTest, AV22PictureFrameIsTheCover) {
+  const QByteArray picture = Jpeg('p');
+  const auto frame = [](const char* id, const QByteArray& body) {
+    const int n = int(body.size());
+    return QByteArray(id) + char(n >> 16) + char((n >> 8) & 0xFF) + char(n & 0xFF) + body;
+  };
+  const QByteArray frames = frame("TT2", QByteArray("\0Песня", 12)) +
+                            frame("PIC", QByteArray("\0JPG\x03\0", 6) + picture);
+  const int n = int(frames.size());
+  const QByteArray header = QByteArray("ID3\x02\0\0", 6) + char((n >> 21) & 0x7F) +
+                            char((n >> 14) & 0x7F) + char((n >> 7) & 0x7F) + char(n & 0x7F);
+  QByteArray audio(4000, '\0');
+  audio.replace(0, 4, QByteArray("\xFF\xFB\x90\x64", 4));
+  const QString path = dir + "/v22.mp3";
+  lbtest::WriteFile(path, header + frames + audio);
+  EXPECT_EQ(CoverOf(path), picture);
+  ASSERT_EQ(WriteCover(path, Jpeg('q')), "");
+  EXPECT_EQ(CoverOf(path), Jpeg('q'));
+  const QStringList frames2 = tagstest::MutagenFrames(path);
+  EXPECT_EQ(frames2.filter("APIC").size(), 1) << frames2.join('\n').toStdString();
+  EXPECT_TRUE(lbtest::ReadFile(path).endsWith(audio));
+}
+
+}  // namespace
