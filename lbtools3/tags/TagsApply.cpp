@@ -389,8 +389,9 @@ bool TTagsBatchApply::Run(bool bConfirm) {
     Message(QString::fromUtf8(m_Request.bV2ToV1 ? kSkippedNoV2 : kSkippedNoV1).arg(m_Skipped),
             MB_OK | MB_ICONINFORMATION);
   if (m_Request.cover.kind != TCoverRequest::Keep)
-    Message(QString::fromUtf8(kCoverSummary).arg(m_CoversSet).arg(m_CoversKept).arg(m_CoversSkipped),
-            MB_OK | MB_ICONINFORMATION);
+    Message(
+        QString::fromUtf8(kCoverSummary).arg(m_CoversSet).arg(m_CoversKept).arg(m_CoversSkipped),
+        MB_OK | MB_ICONINFORMATION);
   return true;
 }
 
@@ -596,7 +597,8 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
       }
     }
   }
-  const bool bCover = m_CoverOutcome == TCoverOutcome::Set || m_CoverOutcome == TCoverOutcome::Removed;
+  const bool bCover =
+      m_CoverOutcome == TCoverOutcome::Set || m_CoverOutcome == TCoverOutcome::Removed;
   if (!bCover && TTagValues::Of(song) == before) return false;
   undo->Add(song, before, bCover ? &oldCover : nullptr);
   return true;
@@ -674,7 +676,8 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
       if (error.isEmpty() && e.bCover) {
         QByteArray old;
         QFile file(e.coverFile);
-        if (!e.coverFile.isEmpty() && (!file.open(QIODevice::ReadOnly) || (old = file.readAll()).isEmpty()))
+        if (!e.coverFile.isEmpty() &&
+            (!file.open(QIODevice::ReadOnly) || (old = file.readAll()).isEmpty()))
           error = QString::fromUtf8(kCoverWriteError).arg(path);
         else
           error = WriteSongCover(song, old);

@@ -81,8 +81,8 @@ enum class TCoverOutcome { None, Set, Removed, Kept, Skipped };
 // Carries out the cover part of a request on one song (under its lock). *old gets the
 // cover the song had when it was changed; *note tells why a song was skipped, *error a
 // failure to read or write its file.
-TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& request, TCover* old,
-                           QString* note, QString* error);
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& request, TCover* old, QString* note,
+                           QString* error);
 
 // Commits a song's pending file age as a synchronisation does at its end.
 void CommitPendingAge(TSlSong& song);
