@@ -208,6 +208,8 @@ TEST(CoverPeers, ALargePictureComesAndGoesWithoutTouchingTheAudioAndNonPicturesA
   EXPECT_EQ(Dump(path), before);
   EXPECT_TRUE(audio() == audioBefore);
 
+  EXPECT_TRUE(lbtest::RunCli({"--help"}).out.contains("\n  tags cover ФАЙЛ|ЛИСТ [--rows N,M-K]"));
+
   // A text named like a picture, and a picture over 16 MB: refused, nothing written.
   const QByteArray file = lbtest::ReadFile(path);
   lbtest::WriteFile(dir + "/notes.jpg", "не картинка");
