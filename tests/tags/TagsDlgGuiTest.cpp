@@ -12,10 +12,13 @@
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
+#include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -306,6 +309,18 @@ TEST_F(TagsDlgGuiTest, TheCoverIsShownPastedDroppedRefusedWrittenOnOkAndUndone) 
   ASSERT_EQ(ui.Messages().size(), 1);
   EXPECT_EQ(ui.Messages()[0].text, QString::fromUtf8(lbtags::kNotImage).arg("буфер обмена"));
   EXPECT_EQ(view->Edit().Shown().data, png);
+
+  // Ctrl+V in the box takes the picture another program put on the clipboard.
+  image.fill(Qt::blue);
+  QByteArray blue;
+  QBuffer blueBuffer(&blue);
+  image.save(&blueBuffer, "PNG");
+  auto* clip = new QMimeData;
+  clip->setData("image/png", blue);
+  QApplication::clipboard()->setMimeData(clip);
+  QKeyEvent paste(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::sendEvent(view, &paste);
+  EXPECT_EQ(view->Edit().Shown().data, blue);
 
   // A dropped file, the bytes as they are.
   const QByteArray jpeg = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(100, 'j');
