@@ -22,6 +22,7 @@
 #include <taglib/mpegfile.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -46,9 +47,19 @@ bool MakeSong(const QString& path, int audioKb) {
   return f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3);
 }
 
-void Report(const char* what, qint64 ms, int files, int failed) {
-  std::printf("%-40s %7lld ms  %6.2f ms a file%s\n", what, static_cast<long long>(ms),
-              double(ms) / files, failed ? "  (FAILURES)" : "");
+// The processor time of this thread (the component works on the caller's thread): on
+// a machine shared with other work it tells more than the wall clock, which counts the
+// time others held the processor.
+qint64 CpuNs() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void Report(const char* what, qint64 ms, qint64 cpuMs, int files, int failed) {
+  std::printf("%-32s %7lld ms (%6.2f a file)  processor %7lld ms (%6.2f a file)%s\n", what,
+              static_cast<long long>(ms), double(ms) / files, static_cast<long long>(cpuMs),
+              double(cpuMs) / files, failed ? "  (FAILURES)" : "");
 }
 
 }  // namespace
@@ -89,10 +100,11 @@ int main(int argc, char** argv) {
   // Song by song, one of each set in turn, so that both meet the same state of the
   // page cache and the disk.
   QElapsedTimer timer;
-  qint64 bareNs = 0, oursNs = 0;
+  qint64 bareNs = 0, oursNs = 0, bareCpu = 0, oursCpu = 0;
   int bareFailed = 0, oursFailed = 0;
   const TagLib::ByteVector picture(cover.constData(), static_cast<unsigned>(cover.size()));
   for (int n = 0; n < files; ++n) {
+    qint64 cpu = CpuNs();
     timer.start();
     {
       TagLib::MPEG::File f(QFile::encodeName(bare[n]).constData(), false);
@@ -105,13 +117,18 @@ int main(int argc, char** argv) {
           f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3) ? 0 : 1;
     }
     bareNs += timer.nsecsElapsed();
+    bareCpu += CpuNs() - cpu;
+    cpu = CpuNs();
     timer.start();
     oursFailed += lbtags::WriteCover(ours[n], cover).isEmpty() ? 0 : 1;
     oursNs += timer.nsecsElapsed();
+    oursCpu += CpuNs() - cpu;
   }
   const qint64 bareMs = bareNs / 1000000, oursMs = oursNs / 1000000;
-  Report("bare TagLib save (no flush)", bareMs, files, bareFailed);
-  Report("the program's cover write", oursMs, files, oursFailed);
-  std::printf("ratio: %.2f (aim: at most 1.5)\n", double(oursMs) / std::max<qint64>(bareMs, 1));
+  Report("bare TagLib save (no flush)", bareMs, bareCpu / 1000000, files, bareFailed);
+  Report("the program's cover write", oursMs, oursCpu / 1000000, files, oursFailed);
+  std::printf("ratio: %.2f by the clock, %.2f by processor time (aim: at most 1.5)\n",
+              double(oursMs) / std::max<qint64>(bareMs, 1),
+              double(oursCpu) / std::max<qint64>(bareCpu, 1));
   return 0;
 }
