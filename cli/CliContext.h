@@ -49,6 +49,7 @@ QList<CliCommandInfo> FindSortCommands();
 QList<CliCommandInfo> FileCommands();
 QList<CliCommandInfo> RecognizeCommands();
 QList<CliCommandInfo> RelinkCommands();
+QList<CliCommandInfo> TagCoverCommands();
 
 // Helpers shared by the commands.
 class TSlDocument;

@@ -20,6 +20,7 @@ QList<CliCommandInfo> AllCommands() {
   all << FileCommands();
   all << RecognizeCommands();
   all << RelinkCommands();
+  all << TagCoverCommands();
   return all;
 }
 

@@ -23,14 +23,17 @@
 // bytes there. New text is always written as UTF-16.
 #include "id3com/ID3Com.h"
 
+#include "CoverArt.h"
 #include "FormatTag.h"
 #include "FrameTexts.h"
+#include "ID3ComCover.h"
 #include "TagBytes.h"
 #include "TagFileWriter.h"
 #include "com/Server.h"
 #include "platform/CodePage.h"
 #include "platform/FileRewrite.h"
 #include "platform/Genres.h"
+#include "platform/ImageTypes.h"
 
 #include <QFile>
 #include <QMap>
@@ -502,10 +505,61 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
 
 // ---- the component ----
 
-class TID3ComTag : public TComObject<IID3ComTag> {
+class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv && riid == IID_IID3ComCover) {
+      *ppv = static_cast<IID3ComCover*>(this);
+      AddRef();
+      return S_OK;
+    }
     return QueryOneInterface<IID3ComTag>(this, IID_IID3ComTag, riid, ppv);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return TComObject<IID3ComTag>::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return TComObject<IID3ComTag>::Release(); }
+
+  // ---- IID3ComCover ----
+  HRESULT STDMETHODCALLTYPE ReadCover(const unsigned char** data, LONG* size, BSTR* mime) override {
+    if (!data || !size || !mime) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *data = nullptr;
+    *size = 0;
+    *mime = nullptr;
+    if (!m_bLinked) return E_UNEXPECTED;
+    try {
+      id3::TCoverPicture cover;
+      if (m_bOtherFormat) {
+        const HRESULT hr = id3::ReadFormatCover(m_Path, &cover);
+        if (FAILED(hr)) return hr;
+      } else {
+        TFileTag file;
+        const HRESULT hr = ReadFileTag(m_Path, &file);
+        if (FAILED(hr)) return hr;
+        cover = id3::CoverOf(file.parsed->Tag());
+      }
+      m_ReadCover = cover.data;
+      *data = reinterpret_cast<const unsigned char*>(m_ReadCover.constData());
+      *size = static_cast<LONG>(m_ReadCover.size());
+      *mime = lb::BstrFromQString(cover.mime);
+      return m_ReadCover.isEmpty() ? S_FALSE : cover.isCover ? S_OK : ID3COM_S_NOTCOVER;
+    } catch (...) {
+      return E_FAIL;
+    }
+  }
+  HRESULT STDMETHODCALLTYPE PutCover(const unsigned char* data, LONG size) override {
+    if (!data && size > 0) return E_POINTER;
+    if (size < 0 || size > lb::kMaxCoverBytes) return ID3COM_E_IMAGETOOLARGE;
+    std::lock_guard guard(m_Mutex);
+    return Guarded([&] {
+      const QByteArray bytes(reinterpret_cast<const char*>(data), size);
+      if (lb::ImageMimeOf(bytes).isEmpty()) throw TNotImage();
+      m_Cover = id3::TCoverChange{id3::TCoverChange::Set, bytes};
+    });
+  }
+  HRESULT STDMETHODCALLTYPE RemoveCover() override {
+    std::lock_guard guard(m_Mutex);
+    m_Cover = id3::TCoverChange{id3::TCoverChange::Remove, {}};
+    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override { return LinkFile(fileName, nullptr); }
@@ -706,6 +760,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     return Guarded([&] { SetField(f, lb::QStringFromBstr(value)); });
   }
 
+  struct TNotImage {};
+
   // Runs a change of the tag's view: no exception (memory running out) crosses the
   // interface into the caller.
   template <class Change>
@@ -715,6 +771,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       return S_OK;
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
+    } catch (const TNotImage&) {
+      return ID3COM_E_NOTIMAGE;
     } catch (...) {
       return E_FAIL;
     }
@@ -740,6 +798,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_ReadTrackText.clear();
     m_Edits.clear();
     m_bCleared = false;
+    m_Cover = id3::TCoverChange{};
   }
 
   // A file of another format: its main tag through FormatTag, read as the same fields.
@@ -810,14 +869,19 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   }
 
   HRESULT WriteOtherFile() {
-    if (!m_bCleared && m_Edits.isEmpty()) return S_OK;  // nothing changed
+    if (!m_bCleared && m_Edits.isEmpty() && m_Cover.kind == id3::TCoverChange::None)
+      return S_OK;  // nothing changed
     if (!IsWritable()) return E_ACCESSDENIED;
     QMap<QByteArray, QString> edits;
     // The band and conductor frames an MP3 loses with its artist have no counterpart:
     // the album artist and conductor of other tags stay.
     for (const Edit& e : m_Edits)
       if (e.frameId != "TPE2" && e.frameId != "TPE3") edits.insert(e.frameId, e.text);
-    const HRESULT hr = id3::WriteFormatTag(m_Path, edits, m_bCleared);
+    if (m_bCleared || !edits.isEmpty()) {
+      const HRESULT hr = id3::WriteFormatTag(m_Path, edits, m_bCleared);
+      if (FAILED(hr)) return hr;
+    }
+    const HRESULT hr = id3::WriteFormatCover(m_Path, m_Cover);
     if (FAILED(hr)) return hr;
     id3::TFormatTag after;
     m_bFileHasTag = SUCCEEDED(id3::ReadFormatTag(m_Path, &after)) && after.hasTag;
@@ -830,6 +894,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     m_bDamaged = false;
     m_Edits.clear();
     m_bCleared = false;
+    m_Cover = id3::TCoverChange{};
     for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
     m_ReadGenre = m_Genre;
     m_ReadTrack = m_Track;
@@ -842,7 +907,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
     TFileTag file;
     HRESULT hr = ReadFileTag(m_Path, &file);
     if (FAILED(hr)) return hr;
-    if (!m_bCleared && m_Edits.isEmpty()) return S_OK;  // nothing changed
+    if (!m_bCleared && m_Edits.isEmpty() && m_Cover.kind == id3::TCoverChange::None)
+      return S_OK;  // nothing changed
     if (!IsWritable()) return E_ACCESSDENIED;
     // A tag read only in part would lose the rest: it may be removed, never rewritten.
     if (file.damaged && !m_bCleared) return ID3COM_E_DAMAGEDTAG;
@@ -856,6 +922,7 @@ class TID3ComTag : public TComObject<IID3ComTag> {
       for (TagLib::ID3v2::Frame* f : all) tag->removeFrame(f, true);
     }
     for (const Edit& e : m_Edits) ApplyEdit(tag, e, version);
+    id3::ApplyCover(tag, m_Cover);
     const bool nowHasTag = !tag->isEmpty();
     QByteArray head;
     if (nowHasTag) {
@@ -948,6 +1015,8 @@ class TID3ComTag : public TComObject<IID3ComTag> {
   QString m_TrackText, m_ReadTrackText;  // the track frame's text
   bool m_bCleared = false;               // every frame of the file goes before the edits apply
   QMap<QByteArray, Edit> m_Edits;        // the changed fields by frame
+  id3::TCoverChange m_Cover;             // what the next save does with the cover
+  QByteArray m_ReadCover;                // the bytes ReadCover last handed out
 };
 
 const lb::ClassRegistration& Registration() {

@@ -4,12 +4,15 @@
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
+#include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/UiServices.h"
 #include "platform/WriteBatch.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSet>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -179,6 +182,40 @@ bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker) {
 
 }  // namespace
 
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, QString* note,
+                           QString* error) {
+  if (r.kind == TCoverRequest::Keep) return TCoverOutcome::None;
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  const QString path = song.GetPath(true);
+  QByteArray data = r.data;
+  if (r.kind == TCoverRequest::FromFolder) {
+    const QString picture = FolderPictureOf(path);
+    if (picture.isEmpty()) {
+      *note = QString::fromUtf8(kNoFolderPicture);
+      return TCoverOutcome::Skipped;
+    }
+    if (!LoadCoverImage(picture, &data, note)) return TCoverOutcome::Skipped;
+  } else if (r.kind == TCoverRequest::Remove) {
+    data.clear();
+  }
+  if (!lb::FileExists(path)) {
+    *note = QString("Файл \"%1\" отсутствует.").arg(path);
+    return TCoverOutcome::Skipped;
+  }
+  if (!ReadCover(path, old)) {
+    *error = QString::fromUtf8(kCoverReadError).arg(path);
+    return TCoverOutcome::Skipped;
+  }
+  // Nothing to write: the song has this very picture already, or no cover to remove.
+  // What the change replaces is the cover alone: a back cover shown for want of one
+  // stays, so the undo has no picture to put back.
+  if (!old->bCover) *old = TCover{};
+  if (old->data == data) return TCoverOutcome::Kept;
+  *error = WriteSongCover(song, data);
+  if (!error->isEmpty()) return TCoverOutcome::Skipped;
+  return data.isEmpty() ? TCoverOutcome::Removed : TCoverOutcome::Set;
+}
+
 void CommitPendingAge(TSlSong& song) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   if (!song.m_bNewFileAge) return;
@@ -198,9 +235,12 @@ void CommitPendingAge(TSlSong& song) {
 bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
   std::unique_lock<std::recursive_mutex> lock(song.cs);
   const TTagValues before = TTagValues::Of(song);
+  TCover oldCover;
+  bool bCoverChanged = false;
   auto finish = [&](bool result) {
     CommitPendingAge(song);
-    if (undo && !(TTagValues::Of(song) == before)) undo->Add(song, before);
+    if (undo && (bCoverChanged || !(TTagValues::Of(song) == before)))
+      undo->Add(song, before, bCoverChanged ? &oldCover : nullptr);
     return result;
   };
 
@@ -261,6 +301,21 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
       ok = t2.RemoveTag(true);
     }
     if (!ok) ShowTagError(kRemove2Error, t2);
+  }
+  if (r.cover.kind != TCoverRequest::Keep) {
+    CommitPendingAge(song);
+    QString note, error;
+    TCoverOutcome outcome;
+    {
+      TBusyCursor busy;
+      outcome = ApplyCoverTo(song, r.cover, &oldCover, &note, &error);
+    }
+    bCoverChanged = outcome == TCoverOutcome::Set || outcome == TCoverOutcome::Removed;
+    if (!error.isEmpty() || !note.isEmpty()) {
+      lock.unlock();
+      Message(error.isEmpty() ? note : error, MB_OK | MB_ICONERROR);
+      lock.lock();
+    }
   }
   return finish(true);
 }
@@ -349,9 +404,12 @@ bool TTagsBatchApply::Run(bool bConfirm) {
     }
     QString error, reason;
     bool bChanged = false;
+    m_CoverOutcome = TCoverOutcome::None;
+    m_CoverNote.clear();
     worker.Run([&] { bChanged = ApplyTo(row, error, reason); });
     ++m_Processed;
     if (bChanged && changed) changed(row);
+    CountCover(row);
     if (redraw) redraw(row);
     if (!error.isEmpty() && !AskSkip(error, reason)) {
       m_bEnded = true;
@@ -368,7 +426,29 @@ bool TTagsBatchApply::Run(bool bConfirm) {
   if (m_Skipped > 0)
     Message(QString::fromUtf8(m_Request.bV2ToV1 ? kSkippedNoV2 : kSkippedNoV1).arg(m_Skipped),
             MB_OK | MB_ICONINFORMATION);
+  if (m_Request.cover.kind != TCoverRequest::Keep)
+    Message(
+        QString::fromUtf8(kCoverSummary).arg(m_CoversSet).arg(m_CoversKept).arg(m_CoversSkipped),
+        MB_OK | MB_ICONINFORMATION);
   return true;
+}
+
+void TTagsBatchApply::CountCover(int row) {
+  switch (m_CoverOutcome) {
+    case TCoverOutcome::None:
+      return;
+    case TCoverOutcome::Set:
+    case TCoverOutcome::Removed:
+      ++m_CoversSet;
+      break;
+    case TCoverOutcome::Kept:
+      ++m_CoversKept;
+      break;
+    case TCoverOutcome::Skipped:
+      ++m_CoversSkipped;
+      break;
+  }
+  if (coverDone) coverDone(row, m_CoverOutcome, m_CoverNote);
 }
 
 bool TTagsBatchApply::AskSkip(const QString& error, const QString& reason) const {
@@ -455,6 +535,7 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   }
   TSlSong& song = *pSong;
   TTagValues before;
+  TCover oldCover;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   {
     // The records follow the file as it is now, so that the fields left alone are
@@ -552,17 +633,43 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
       reason = t2.LastErrorText();
     }
     CommitPendingAge(song);
+    if (!error.isEmpty() && r.cover.kind != TCoverRequest::Keep) {
+      m_CoverOutcome = TCoverOutcome::Skipped;
+    } else if (r.cover.kind != TCoverRequest::Keep) {
+      QString failure;
+      m_CoverOutcome = ApplyCoverTo(song, r.cover, &oldCover, &m_CoverNote, &failure);
+      if (!failure.isEmpty()) {
+        ++m_CoverFailures;
+        m_CoverNote = failure;
+        error = failure;
+      }
+    }
   }
-  if (TTagValues::Of(song) == before) return false;
-  undo->Add(song, before);
+  const bool bCover =
+      m_CoverOutcome == TCoverOutcome::Set || m_CoverOutcome == TCoverOutcome::Removed;
+  if (!bCover && TTagValues::Of(song) == before) return false;
+  undo->Add(song, before, bCover ? &oldCover : nullptr);
   return true;
 }
 
 // ---------------------------------------------------------------------------------
 // Undo
 
-void TTagsUndo::Add(TSlSong& song, const TTagValues& before) {
-  m_Entries.push_back({&song, song.m_Path, before, TTagValues::Of(song)});
+void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCover) {
+  Entry e{&song, song.m_Path, before, TTagValues::Of(song), false, QString()};
+  if (oldCover) {
+    e.bCover = true;
+    if (!oldCover->data.isEmpty()) {
+      if (!m_CoverDir) m_CoverDir = std::make_shared<QTemporaryDir>();
+      QFile file(m_CoverDir->filePath(QString::number(m_Entries.size())));
+      // Without its old picture the song's cover change cannot be undone: its entry
+      // then undoes the fields alone.
+      e.bCover = m_CoverDir->isValid() && file.open(QIODevice::WriteOnly) &&
+                 file.write(oldCover->data) == oldCover->data.size() && file.flush();
+      if (e.bCover) e.coverFile = file.fileName();
+    }
+  }
+  m_Entries.push_back(e);
 }
 
 bool TTagsUndo::Available(const TSlDocument& document) const {
@@ -619,6 +726,15 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
         if (!ok) error = QString::fromUtf8(e.before.bExists2 ? kWrite2Error : kRemove2Error);
       }
       CommitPendingAge(song);
+      if (error.isEmpty() && e.bCover) {
+        QByteArray old;
+        QFile file(e.coverFile);
+        if (!e.coverFile.isEmpty() &&
+            (!file.open(QIODevice::ReadOnly) || (old = file.readAll()).isEmpty()))
+          error = QString::fromUtf8(kCoverWriteError).arg(path);
+        else
+          error = WriteSongCover(song, old);
+      }
     });
     if (redraw) redraw(row);
     if (!error.isEmpty()) {

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class QTemporaryDir;
+
 class TSlDocument;
 class TSlSong;
 
@@ -42,6 +44,9 @@ inline constexpr const char* kSkippedNoV1 =
 inline constexpr const char* kFlushError =
     "Записанные тэги не удалось сохранить на диске: %1. При сбое питания изменения могут "
     "пропасть; проверьте диск.";
+inline constexpr const char* kCoverSummary =
+    "Обложки: поставлено %1, оставлено как было %2, пропущено %3.";
+inline constexpr const char* kNoFolderPicture = "В папке песни нет картинки";
 inline constexpr const char* kApplyAction = "Редактирование тэгов в листе";
 inline constexpr const char* kUndoAction = "Отмена изменения тэгов";
 inline constexpr const char* kUndoText = "Отменить изменение тэгов";
@@ -54,8 +59,11 @@ class TTagsUndo {
     TSlSong* song;
     QString path;
     TTagValues before, after;
+    bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
+    QString coverFile;    // empty: the song had no cover
   };
-  void Add(TSlSong& song, const TTagValues& before);
+  // oldCover: the cover the song had, when the apply changed it.
+  void Add(TSlSong& song, const TTagValues& before, const TCover* oldCover = nullptr);
   bool Empty() const { return m_Entries.empty(); }
   int Count() const { return static_cast<int>(m_Entries.size()); }
   // Whether every changed song is still in the document, under the same path, with
@@ -68,7 +76,17 @@ class TTagsUndo {
 
  private:
   std::vector<Entry> m_Entries;
+  // The old covers wait on disk, not in memory: a batch may change thousands.
+  std::shared_ptr<QTemporaryDir> m_CoverDir;
 };
+
+// What an apply did with one song's cover.
+enum class TCoverOutcome { None, Set, Removed, Kept, Skipped };
+// Carries out the cover part of a request on one song (under its lock). *old gets the
+// cover the song had when it was changed; *note tells why a song was skipped, *error a
+// failure to read or write its file.
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& request, TCover* old, QString* note,
+                           QString* error);
 
 // Commits a song's pending file age as a synchronisation does at its end.
 void CommitPendingAge(TSlSong& song);
@@ -94,6 +112,8 @@ class TTagsBatchApply {
 
   std::function<void(int)> redraw;
   std::function<void(int)> changed;
+  // Reports what was done with a song's cover (with why it was skipped).
+  std::function<void(int, TCoverOutcome, const QString&)> coverDone;
   // The values the run changed (empty when nothing was changed).
   std::unique_ptr<TTagsUndo> undo = std::make_unique<TTagsUndo>();
   bool Stopped() const { return m_bStopped; }
@@ -103,6 +123,12 @@ class TTagsBatchApply {
   int Skipped() const { return m_Skipped; }
   // The written tags could not be flushed to the disk at the end (the user was told).
   bool FlushFailed() const { return m_bFlushFailed; }
+  // Songs whose cover was set (or removed), kept as it was, and skipped.
+  int CoversSet() const { return m_CoversSet; }
+  int CoversKept() const { return m_CoversKept; }
+  int CoversSkipped() const { return m_CoversSkipped; }
+  // Songs whose cover could not be read or written.
+  int CoverFailures() const { return m_CoverFailures; }
 
  private:
   // The file work of one song (on the worker thread): true when its records changed;
@@ -115,6 +141,8 @@ class TTagsBatchApply {
   bool Skips1(const TSlSong& song) const;
   bool Skips2(const TSlSong& song) const;
   bool AskSkip(const QString& error, const QString& reason) const;
+  // Counts and reports the cover outcome of the song just done.
+  void CountCover(int row);
 
   TSlDocument& m_Document;
   std::vector<int> m_Rows;
@@ -124,6 +152,9 @@ class TTagsBatchApply {
   int m_Processed = 0;
   int m_Skipped = 0;
   bool m_bFlushFailed = false;
+  int m_CoversSet = 0, m_CoversKept = 0, m_CoversSkipped = 0, m_CoverFailures = 0;
+  TCoverOutcome m_CoverOutcome = TCoverOutcome::None;  // of the song being done
+  QString m_CoverNote;
 };
 
 }  // namespace lbtags

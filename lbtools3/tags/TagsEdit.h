@@ -4,6 +4,8 @@
 // carries out (which version to write, keep or remove, which fields, where from).
 #pragma once
 
+#include "Covers.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -118,6 +120,8 @@ struct TTagsEditRequest {
   QString separator;
   // Without the separator in the name, the whole name becomes the title.
   bool bWholeName = false;
+  // What happens to each song's front cover (written after the fields).
+  TCoverRequest cover;
   // Ticks every field of a version (single mode, and the copies in batch mode).
   void ChangeAll1() { change1.fill(true); }
   void ChangeAll2() { change2.fill(true); }

@@ -1,5 +1,7 @@
 #include "TagsEditorDialog.h"
 
+#include "CoverView.h"
+
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/model/InfoWindowManager.h"
@@ -165,6 +167,8 @@ TNewTagsEditDlg::TNewTagsEditDlg(QWidget* parent) : QDialog(parent) {
   auto* sides = new QHBoxLayout;
   sides->addWidget(BuildSide1());
   sides->addWidget(BuildSide2());
+  Cover = new TCoverView(this);
+  sides->addWidget(Cover, 0, Qt::AlignTop);
   root->addLayout(sides);
   root->addLayout(BuildCopies());
   root->addWidget(BuildExtraction());
@@ -372,6 +376,7 @@ void TNewTagsEditDlg::FormShow() {
   m_bTag1Possible = AnyCarriesTag1();
   EditSymbols->setText(ReadSeparator());
   if (!m_bSingle) {
+    Cover->Start(TCover{}, true);
     for (QCheckBox* master : {CheckBox1, CheckBox2}) {
       master->setTristate(true);
       master->setCheckState(Qt::PartiallyChecked);
@@ -449,6 +454,10 @@ void TNewTagsEditDlg::ShowSong() {
   // come from the file itself.
   TSlTag2& tag2 = song.m_Tag2;
   if (tag2.bTagSync && tag2.m_bExists && lb::FileExists(path)) tag2.ReadFromFile();
+  // The picture is read now, when it is shown, never by the synchronisation.
+  TCover cover;
+  if (lb::FileExists(path) && lb::IsTaggedPath(path)) ReadCover(path, &cover);
+  Cover->Start(cover, false);
 
   const TSlTag1& t1 = song.m_Tag1;
   CheckBox1->setChecked(t1.m_bExists);
@@ -677,6 +686,7 @@ TTagsEditRequest TNewTagsEditDlg::Request() const {
   r.value2[f2Genre] = ComboBoxGenre2->currentText();
   r.value2[f2Comment] = MemoComment2->toPlainText();
   r.value2[f2Track] = EditTrack2->text();
+  r.cover = Cover->Edit().Request();
   if (!m_bSingle) {
     r.bV2ToV1 = CheckBoxv2v1->isChecked();
     r.bV1ToV2 = CheckBoxv1v2->isChecked();

@@ -20,6 +20,7 @@ class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class TCoverView;
 
 class TNewTagsEditDlg : public QDialog {
   Q_OBJECT
@@ -66,6 +67,8 @@ class TNewTagsEditDlg : public QDialog {
   QLabel* Label4;
   QLineEdit* EditSymbols;
   QPushButton* BtnExtract;
+  // the front cover, beside the fields
+  TCoverView* Cover;
 
   // Prepares the dialog for m_Child (runs once, when first shown).
   void FormShow();

@@ -5,16 +5,24 @@
 #include "id3com/Mp3Files.h"
 
 #include "lbtools3/model/WorkerThread.h"
+#include "lbtools3/tags/CoverView.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
 #include "NullDocumentWindow.h"
 #include "platform/Genres.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -345,3 +353,70 @@ print(sorted(f.tags.items()), open(sys.argv[1], "rb").read(4))
   EXPECT_EQ(run("/usr/bin/python3", {"-c", dump, flac2}), before2);
   EXPECT_FALSE(window.m_Document.m_Songs[2].m_Tag1.m_bExists);
 }
+namespace {
+
+// The picture box: what it shows for a song with a cover and without one; a picture
+// pasted (as another program's bytes), dropped or refused; OK writes it with the
+// fields and undo gives the old one back.
+TEST_F(TagsDlgGuiTest, TheCoverIsShownPastedDroppedRefusedWrittenOnOkAndUndone) {
+  const QString path = tagstest::MakeTagged(dir + "/1.mp3", "Песня", "А");
+  QImage image(60, 40, QImage::Format_RGB32);
+  image.fill(Qt::red);
+  QByteArray png;
+  QBuffer buffer(&png);
+  image.save(&buffer, "PNG");
+  ASSERT_EQ(lbtags::WriteCover(path, png), "");
+  Open({path}, {0});
+  TCoverView* view = dialog.Cover;
+  EXPECT_EQ(view->Caption->text(), lbtags::CoverCaption(60, 40, "image/png", png.size()));
+  EXPECT_FALSE(view->Picture->pixmap().isNull());
+
+  // Bytes that are no picture are refused with the message; the cover stays.
+  QMimeData text;
+  text.setData("image/png", "not a picture");
+  view->PutFrom(&text);
+  ASSERT_EQ(ui.Messages().size(), 1);
+  EXPECT_EQ(ui.Messages()[0].text, QString::fromUtf8(lbtags::kNotImage).arg("буфер обмена"));
+  EXPECT_EQ(view->Edit().Shown().data, png);
+
+  // Ctrl+V in the box takes the picture another program put on the clipboard.
+  image.fill(Qt::blue);
+  QByteArray blue;
+  QBuffer blueBuffer(&blue);
+  image.save(&blueBuffer, "PNG");
+  auto* clip = new QMimeData;
+  clip->setData("image/png", blue);
+  QApplication::clipboard()->setMimeData(clip);
+  QKeyEvent paste(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::sendEvent(view, &paste);
+  EXPECT_EQ(view->Edit().Shown().data, blue);
+
+  // A dropped file, the bytes as they are.
+  const QByteArray jpeg = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(100, 'j');
+  lbtest::WriteFile(dir + "/new.jpg", jpeg);
+  QMimeData drop;
+  drop.setUrls({QUrl::fromLocalFile(dir + "/new.jpg")});
+  view->PutFrom(&drop);
+  EXPECT_EQ(view->Edit().Shown().data, jpeg);
+  dialog.ComboBoxName2->setEditText("Новая");
+  dialog.OKBtnClick();
+  lbtags::TCover cover;
+  ASSERT_TRUE(lbtags::ReadCover(path, &cover));
+  EXPECT_EQ(cover.data, jpeg);
+  EXPECT_EQ(FileTags(path).song.m_Tag2.Title, "Новая");
+
+  lbtags::UndoTags(&window);
+  ASSERT_TRUE(lbtags::ReadCover(path, &cover));
+  EXPECT_EQ(cover.data, png);
+  EXPECT_EQ(FileTags(path).song.m_Tag2.Title, "Песня");
+
+  // Removed: the box says so.
+  TNewTagsEditDlg again;
+  again.m_Child = &window;
+  again.FormShow();
+  again.Cover->RemoveBtn->click();
+  EXPECT_EQ(again.Cover->Caption->text(), QString::fromUtf8(lbtags::kNoCover));
+  EXPECT_EQ(again.Request().cover.kind, lbtags::TCoverRequest::Remove);
+}
+
+}  // namespace

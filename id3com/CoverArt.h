@@ -1,0 +1,41 @@
+// Cover pictures in the tags of every format the component handles: which picture is
+// a file's cover, reading it, and putting a new one in or taking it out while every
+// other picture and field stays.
+#pragma once
+
+#include "com/Com.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace TagLib::ID3v2 {
+class Tag;
+}
+
+namespace id3 {
+
+struct TCoverPicture {
+  QByteArray data;       // empty: the file holds no picture
+  QString mime;          // as told from the bytes; as the file states it for other bytes
+  bool isCover = false;  // the picture is the cover (not a back cover shown for want of one)
+};
+
+// What a save does with the cover.
+struct TCoverChange {
+  enum Kind { None, Set, Remove } kind = None;
+  QByteArray data;  // the new picture (Set)
+};
+
+// The cover of an ID3v2 tag (front cover, else the first picture).
+TCoverPicture CoverOf(const TagLib::ID3v2::Tag* tag);
+// Puts the change into an ID3v2 tag.
+void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change);
+
+// A file of another format than MP3 (FLAC, Ogg, MP4, ASF, APE, WavPack, Musepack,
+// TrueAudio, AIFF, WAV): its cover, S_FALSE when it has none.
+HRESULT ReadFormatCover(const QString& path, TCoverPicture* cover);
+// Writes the change into such a file through a copy of it, so that a failure leaves
+// the file whole.
+HRESULT WriteFormatCover(const QString& path, const TCoverChange& change);
+
+}  // namespace id3

@@ -1,0 +1,217 @@
+#include "Covers.h"
+
+#include "id3com/ID3ComCover.h"
+#include "lbtools3/model/ID3ComAccess.h"
+#include "lbtools3/model/M3uList.h"
+#include "platform/FileRewrite.h"
+#include "platform/FileSystem.h"
+#include "platform/ImageTypes.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+
+namespace lbtags {
+
+namespace {
+
+// The program's tag object, bound to the file, and its cover interface; held under the
+// program-wide tag lock for the whole operation.
+class TCoverSession {
+ public:
+  explicit TCoverSession(const QString& path) : m_Lock(lb::ID3ComLock()) {
+    m_Tag = lb::ThreadID3Com();
+    if (!m_Tag) return;
+    BSTR name = lb::BstrFromQString(path);
+    m_Linked = SUCCEEDED(m_Tag->Link(name));
+    SysFreeString(name);
+    void* cover = nullptr;
+    if (m_Linked && SUCCEEDED(m_Tag->QueryInterface(IID_IID3ComCover, &cover)))
+      m_Cover = static_cast<IID3ComCover*>(cover);
+  }
+  ~TCoverSession() {
+    if (m_Cover) m_Cover->Release();
+    if (m_Tag) m_Tag->Clear();
+  }
+  TCoverSession(const TCoverSession&) = delete;
+  TCoverSession& operator=(const TCoverSession&) = delete;
+
+  IID3ComTag* Tag() const { return m_Tag; }
+  IID3ComCover* Cover() const { return m_Cover; }
+
+ private:
+  std::lock_guard<std::recursive_mutex> m_Lock;
+  IID3ComTag* m_Tag = nullptr;
+  IID3ComCover* m_Cover = nullptr;
+  bool m_Linked = false;
+};
+
+}  // namespace
+
+QString CoverRefusal(const QByteArray& data, const QString& name) {
+  if (data.size() > lb::kMaxCoverBytes) return QString::fromUtf8(kImageTooLarge).arg(name);
+  if (lb::ImageMimeOf(data).isEmpty()) return QString::fromUtf8(kNotImage).arg(name);
+  return QString();
+}
+
+bool LoadCoverImage(const QString& path, QByteArray* data, QString* error) {
+  data->clear();
+  lb::TOpenFailure why = lb::TOpenFailure::None;
+  if (!lb::ReadRegularFile(path, lb::kMaxCoverBytes, data, &why)) {
+    *error =
+        QString::fromUtf8(why == lb::TOpenFailure::TooLarge ? kImageTooLarge : kImageUnreadable)
+            .arg(path);
+    return false;
+  }
+  *error = CoverRefusal(*data, path);
+  return error->isEmpty();
+}
+
+QString CoverCaption(int width, int height, const QString& mime, qint64 bytes) {
+  const QString kb = QLocale(QLocale::Russian).toString((bytes + 1023) / 1024);
+  return QString::fromUtf8("%1×%2, %3, %4 КБ")
+      .arg(width)
+      .arg(height)
+      .arg(lb::ImageKindName(mime).isEmpty() ? mime : lb::ImageKindName(mime), kb);
+}
+
+QString FolderPictureOf(const QString& songPath) {
+  const QDir folder = QFileInfo(songPath).absoluteDir();
+  // Picture files by their extension, in any case ("Cover.JPG").
+  QStringList images;
+  for (const QString& name : folder.entryList(QDir::Files | QDir::Readable, QDir::Name)) {
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == "jpg" || suffix == "jpeg" || suffix == "png" || suffix == "gif" ||
+        suffix == "webp")
+      images << name;
+  }
+  for (const char* base : {"cover", "folder", "front"})
+    for (const QString& name : images)
+      if (QFileInfo(name).completeBaseName().compare(QLatin1String(base), Qt::CaseInsensitive) == 0)
+        return folder.filePath(name);
+  return images.size() == 1 ? folder.filePath(images.front()) : QString();
+}
+
+QString ExportFileName(int number, const QString& songPath, const QString& mime) {
+  const QString ext = lb::ImageExtension(mime);
+  return QString("%1 - %2%3")
+      .arg(number, 2, 10, QLatin1Char('0'))
+      .arg(QFileInfo(songPath).completeBaseName(), ext.isEmpty() ? QStringLiteral(".bin") : ext);
+}
+
+bool ReadCover(const QString& path, TCover* cover) {
+  *cover = TCover{};
+  TCoverSession session(path);
+  if (!session.Cover()) return false;
+  const unsigned char* data = nullptr;
+  LONG size = 0;
+  BSTR mime = nullptr;
+  const HRESULT hr = session.Cover()->ReadCover(&data, &size, &mime);
+  if (SUCCEEDED(hr) && size > 0) {
+    cover->data = QByteArray(reinterpret_cast<const char*>(data), size);
+    cover->mime = lb::QStringFromBstr(mime);
+    cover->bCover = hr == S_OK;
+  }
+  SysFreeString(mime);
+  return SUCCEEDED(hr);
+}
+
+QString WriteCover(const QString& path, const QByteArray& data) {
+  if (!data.isEmpty()) {
+    const QString refusal = CoverRefusal(data, path);
+    if (!refusal.isEmpty()) return refusal;
+  }
+  TCoverSession session(path);
+  if (!session.Cover()) return QString::fromUtf8(kCoverWriteError).arg(path);
+  HRESULT hr = data.isEmpty() ? session.Cover()->RemoveCover()
+                              : session.Cover()->PutCover(
+                                    reinterpret_cast<const unsigned char*>(data.constData()),
+                                    static_cast<LONG>(data.size()));
+  if (SUCCEEDED(hr)) hr = session.Tag()->SaveV2Tag();
+  if (SUCCEEDED(hr)) return QString();
+  if (hr == ID3COM_E_DAMAGEDTAG)
+    return QString::fromUtf8(
+               "Тэг ID3v2 файла \"%1\" повреждён и не может быть перезаписан без "
+               "потерь: обложка не изменена.")
+        .arg(path);
+  if (hr == E_ACCESSDENIED) return QString("Файл \"%1\" доступен только для чтения.").arg(path);
+  if (const QString refusal = lb::RewriteRefusal(); refusal.contains(path)) return refusal;
+  return QString::fromUtf8(kCoverWriteError).arg(path);
+}
+
+QString WriteSongCover(TSlSong& song, const QByteArray& data) {
+  std::lock_guard<std::recursive_mutex> lock(song.cs);
+  const QString path = song.GetPath(true);
+  if (!lb::IsTaggedPath(path))
+    return QString("Файл \"%1\" не является музыкальным файлом с тэгами: обложка не изменена.")
+        .arg(path);
+  const QString error = WriteCover(path, data);
+  // The records read the file again (a cover can give a file its first tag).
+  song.Sync();
+  return error;
+}
+
+void TCoverEdit::Start(const TCover& cover, bool bBatch) {
+  m_bBatch = bBatch;
+  m_Original = m_Shown = cover;
+  m_Kind = TCoverRequest::Keep;
+}
+
+QString TCoverEdit::Load(const QString& path) {
+  QByteArray data;
+  QString error;
+  if (!LoadCoverImage(path, &data, &error)) return error;
+  return Put(data, path);
+}
+
+QString TCoverEdit::Put(const QByteArray& data, const QString& name) {
+  const QString refusal = CoverRefusal(data, name);
+  if (!refusal.isEmpty()) return refusal;
+  m_Shown = TCover{data, lb::ImageMimeOf(data), true};
+  m_Kind = TCoverRequest::Set;
+  return QString();
+}
+
+void TCoverEdit::Remove() {
+  m_Shown = TCover{};
+  m_Kind = TCoverRequest::Remove;
+}
+
+void TCoverEdit::FromFolder() {
+  m_Shown = TCover{};
+  m_Kind = TCoverRequest::FromFolder;
+}
+
+QString TCoverEdit::SaveAs(const QString& path) const {
+  QSaveFile file(path);
+  if (m_Shown.data.isEmpty() || !file.open(QIODevice::WriteOnly) ||
+      file.write(m_Shown.data) != m_Shown.data.size() || !lb::CommitSaveFile(file))
+    return QString::fromUtf8(kCoverSaveError).arg(path);
+  return QString();
+}
+
+QString TCoverEdit::Status() const {
+  switch (m_Kind) {
+    case TCoverRequest::Remove:
+      return QString::fromUtf8(m_bBatch ? kCoverRemoved : kNoCover);
+    case TCoverRequest::FromFolder:
+      return QString::fromUtf8(kCoverFromFolder);
+    default:
+      return QString::fromUtf8(m_bBatch ? kCoverKeep : kNoCover);
+  }
+}
+
+TCoverRequest TCoverEdit::Request() const {
+  TCoverRequest r;
+  r.kind = m_Kind;
+  if (m_Kind == TCoverRequest::Set) r.data = m_Shown.data;
+  // Single mode: a picture put back as it was, or a removal of a song without a
+  // cover, changes nothing.
+  if (!m_bBatch && m_Kind != TCoverRequest::Keep && m_Shown.data == m_Original.data &&
+      (m_Kind == TCoverRequest::Set || !m_Original.bCover))
+    r = TCoverRequest{};
+  return r;
+}
+
+}  // namespace lbtags

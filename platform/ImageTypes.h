@@ -1,0 +1,24 @@
+// The kinds of picture a music file's cover may hold, told from the picture's own
+// bytes (never from a file name): JPEG, PNG, GIF and WebP.
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+
+namespace lb {
+
+// The largest picture the program puts into a music file.
+inline constexpr int64_t kMaxCoverBytes = 16 << 20;
+
+// "image/jpeg", "image/png", "image/gif" or "image/webp"; empty when the bytes are
+// none of these.
+QString ImageMimeOf(QByteArrayView bytes);
+
+// The short name of such a type ("JPEG", "PNG", "GIF", "WebP"); empty for others.
+QString ImageKindName(const QString& mime);
+
+// The file-name extension for such a type (".jpg", ".png", ".gif", ".webp").
+QString ImageExtension(const QString& mime);
+
+}  // namespace lb

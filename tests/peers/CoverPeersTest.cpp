@@ -1,0 +1,226 @@
+// `lbtools3-cli tags cover` against mutagen: the bytes set are the bytes read back, in
+// the picture list of each format; the other pictures, every field and the audio stay;
+// a large picture set and removed again leaves an MP3's audio as it was; what is not a
+// picture is refused before anything is written.
+#include "CliRun.h"
+#include "TestEnv.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+// argv: path, back-cover file. Title, artist and a back cover (MP4 has no picture
+// kinds: its back cover is a second covr atom, after an old cover).
+const char* const kTag = R"PY(
+import sys, base64, struct
+import mutagen
+from mutagen.flac import Picture
+path, back = sys.argv[1], open(sys.argv[2], "rb").read()
+f = mutagen.File(path)
+kind = type(f).__name__
+if f.tags is None: f.add_tags()
+pic = Picture(); pic.type = 4; pic.mime = "image/png"; pic.desc = "back"; pic.data = back
+if kind in ("FLAC", "OggVorbis", "OggOpus"):
+    f.tags["TITLE"] = ["Песня"]; f.tags["ARTIST"] = ["Первый", "Второй"]
+    if kind == "FLAC": f.add_picture(pic)
+    else: f.tags["METADATA_BLOCK_PICTURE"] = [base64.b64encode(pic.write()).decode()]
+elif kind == "MP4":
+    from mutagen.mp4 import MP4Cover
+    f.tags["\xa9nam"] = ["Песня"]; f.tags["\xa9ART"] = ["Первый"]
+    f.tags["covr"] = [MP4Cover(b"\xff\xd8\xff" + b"old", MP4Cover.FORMAT_JPEG), MP4Cover(back, MP4Cover.FORMAT_PNG)]
+elif kind == "ASF":
+    from mutagen.asf import ASFByteArrayAttribute
+    f.tags["Title"] = ["Песня"]; f.tags["Author"] = ["Первый"]
+    mime, desc = "image/png".encode("utf-16-le") + b"\0\0", "back".encode("utf-16-le") + b"\0\0"
+    f.tags["WM/Picture"] = [ASFByteArrayAttribute(struct.pack("<bi", 4, len(back)) + mime + desc + back)]
+elif kind == "WavPack":
+    from mutagen.apev2 import APEValue, BINARY
+    f.tags["Title"] = "Песня"; f.tags["Artist"] = "Первый"
+    f.tags["Cover Art (Back)"] = APEValue(b"back.png\0" + back, BINARY)
+else:  # MP3, AIFF
+    from mutagen.id3 import TIT2, TPE1, APIC, TXXX
+    f.tags.add(TIT2(encoding=1, text="Песня")); f.tags.add(TPE1(encoding=1, text="Первый"))
+    f.tags.add(TXXX(encoding=1, desc="replaygain_track_gain", text="-6.50 dB"))
+    f.tags.add(APIC(encoding=0, mime="image/png", type=4, desc="back", data=back))
+f.save()
+)PY";
+
+// The file's pictures as (kind, mime, sha1) and every other key with its values.
+const char* const kDump = R"PY(
+import sys, json, hashlib, base64, struct
+import mutagen
+from mutagen.flac import Picture
+f = mutagen.File(sys.argv[1]); kind = type(f).__name__
+sha = lambda b: hashlib.sha1(bytes(b)).hexdigest()
+pics, rest = [], {}
+if kind == "FLAC":
+    pics = [[p.type, p.mime, sha(p.data)] for p in f.pictures]
+for k, v in f.tags.items():
+    lk = k.lower()
+    if lk == "metadata_block_picture":
+        for b in v:
+            p = Picture(base64.b64decode(b)); pics.append([p.type, p.mime, sha(p.data)])
+    elif lk == "covr":
+        pics += [[0, int(c.imageformat), sha(c)] for c in v]
+    elif lk == "wm/picture":
+        for a in v:
+            d = bytes(a.value); t, n = struct.unpack("<bi", d[:5]); pics.append([t, "", sha(d[-n:])])
+    elif lk.startswith("cover art"):
+        d = bytes(v); pics.append([k, "", sha(d[d.index(b"\0") + 1:])])
+    elif lk.startswith("apic"):
+        pics.append([int(v.type), v.mime, sha(v.data)])
+    elif any(str(x) != "" for x in (v if isinstance(v, list) else [v])):
+        rest[k] = repr(v)  # TagLib writes ASF's empty content fields, which hold nothing
+pics.sort(key=repr)
+print(json.dumps({"pictures": pics, "rest": rest}, ensure_ascii=False))
+)PY";
+
+QString Tool(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  p.waitForFinished(120000);
+  EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << ": "
+                             << p.readAllStandardError().toStdString();
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QJsonObject Dump(const QString& path) {
+  return QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+}
+
+QString Sha(const QByteArray& bytes) {
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex();
+}
+
+QString DecodedAudio(const QString& path) {
+  return Tool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-"});
+}
+
+// A JPEG-marked picture of size bytes (its body random, so nothing compresses it).
+QByteArray Picture(int size) {
+  QByteArray bytes(size, '\0');
+  QRandomGenerator rng(size);
+  for (char& c : bytes) c = static_cast<char>(rng.bounded(256));
+  bytes.replace(0, 4, QByteArray("\xFF\xD8\xFF\xE0", 4));
+  return bytes;
+}
+
+TEST(CoverPeers, TheBytesSetAreReadBackAndEverythingElseStays) {
+  const QString dir = lbtest::NewTempDir();
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString source = dir + "/source.wav", back = dir + "/back.png", cover = dir + "/cover.jpg";
+  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.5", "sine", "440"});
+  lbtest::WriteFile(back, QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(300, 'b'));
+  const QByteArray coverBytes = Picture(50000);
+  lbtest::WriteFile(cover, coverBytes);
+  const struct {
+    const char* extension;
+    QStringList encode;  // %1 the source WAV, %2 the file made
+    QJsonArray front;    // how the new cover reads back
+  } formats[] = {
+      {"mp3", {"ffmpeg", "-v", "error", "-i", "%1", "%2"}, {3, "image/jpeg"}},
+      {"flac", {"flac", "-s", "-o", "%2", "%1"}, {3, "image/jpeg"}},
+      {"ogg", {"oggenc", "-Q", "-o", "%2", "%1"}, {3, "image/jpeg"}},
+      {"opus", {"opusenc", "--quiet", "%1", "%2"}, {3, "image/jpeg"}},
+      {"m4a", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "aac", "%2"}, {0, 13}},
+      {"wma", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}, {3, ""}},
+      {"wv", {"wavpack", "-q", "%1", "-o", "%2"}, {"Cover Art (Front)", ""}},
+      {"aiff", {"sox", "%1", "%2"}, {3, "image/jpeg"}},
+  };
+  for (const auto& format : formats) {
+    SCOPED_TRACE(format.extension);
+    const QString path = dir + "/song." + format.extension;
+    QStringList encode = format.encode;
+    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
+    Tool(encode.takeFirst(), encode);
+    Tool(kPython, {"-c", kTag, path, back});
+    const QJsonObject before = Dump(path);
+    const QString audio = DecodedAudio(path);
+
+    lbtest::CliRun run = lbtest::RunCli({"tags", "cover", path, "--set", cover});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.endsWith("\tобложка поставлена\n")) << run.out.toStdString();
+    const QJsonObject set = Dump(path);
+    EXPECT_EQ(set["rest"], before["rest"]);
+    QJsonArray front = format.front;
+    front.append(Sha(coverBytes));
+    QJsonArray expected = before["pictures"].toArray();
+    for (qsizetype i = 0; i < expected.size(); ++i)  // MP4: the old cover (the first atom) goes
+      if (expected[i].toArray().at(1) == 13) expected.removeAt(i--);
+    QJsonArray got = set["pictures"].toArray();
+    EXPECT_TRUE(got.contains(front)) << QJsonDocument(got).toJson().toStdString();
+    for (qsizetype i = 0; i < got.size(); ++i)
+      if (got[i] == front) got.removeAt(i--);
+    EXPECT_EQ(got, expected) << QJsonDocument(got).toJson().toStdString();
+    EXPECT_EQ(DecodedAudio(path), audio);
+
+    // What was set is what is saved.
+    const QString out = lbtest::NewTempDir();
+    run = lbtest::RunCli({"tags", "cover", path, "--export", out});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(lbtest::ReadFile(out + "/01 - song.jpg") == coverBytes);
+    run = lbtest::RunCli({"tags", "cover", path, "--export", out});
+    EXPECT_NE(run.code, 0);  // never over a file that is there
+
+    run = lbtest::RunCli({"tags", "cover", path, "--remove"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    const QJsonObject removed = Dump(path);
+    EXPECT_EQ(removed["rest"], before["rest"]);
+    EXPECT_EQ(removed["pictures"].toArray(), expected);
+  }
+}
+
+TEST(CoverPeers, ALargePictureComesAndGoesWithoutTouchingTheAudioAndNonPicturesAreRefused) {
+  const QString dir = lbtest::NewTempDir();
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString path = dir + "/song.mp3", big = dir + "/big.jpg";
+  Tool("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=3", path});
+  Tool(kPython, {"-c", kTag, path, dir + "/song.mp3"});  // any bytes do for the back cover
+  const QJsonObject before = Dump(path);
+  // The audio: everything after the ID3v2 tag.
+  const auto audio = [&] {
+    const QByteArray bytes = lbtest::ReadFile(path);
+    const int size = ((bytes[6] & 0x7F) << 21) | ((bytes[7] & 0x7F) << 14) |
+                     ((bytes[8] & 0x7F) << 7) | (bytes[9] & 0x7F);
+    return bytes.mid(10 + size);
+  };
+  const QByteArray audioBefore = audio();
+  const QByteArray picture = Picture(10 << 20);
+  lbtest::WriteFile(big, picture);
+
+  lbtest::CliRun run = lbtest::RunCli({"tags", "cover", path, "--set", big});
+  ASSERT_EQ(run.code, 0) << run.err.toStdString();
+  const QJsonArray pictures = Dump(path)["pictures"].toArray();
+  EXPECT_TRUE(pictures.contains(QJsonArray{3, "image/jpeg", Sha(picture)}));
+  EXPECT_TRUE(audio() == audioBefore);
+  run = lbtest::RunCli({"tags", "cover", path, "--remove"});
+  ASSERT_EQ(run.code, 0) << run.err.toStdString();
+  EXPECT_EQ(Dump(path), before);
+  EXPECT_TRUE(audio() == audioBefore);
+
+  EXPECT_TRUE(lbtest::RunCli({"--help"}).out.contains("\n  tags cover ФАЙЛ|ЛИСТ [--rows N,M-K]"));
+
+  // A text named like a picture, and a picture over 16 MB: refused, nothing written.
+  const QByteArray file = lbtest::ReadFile(path);
+  lbtest::WriteFile(dir + "/notes.jpg", "не картинка");
+  lbtest::WriteFile(dir + "/huge.jpg", Picture((16 << 20) + 1));
+  for (const char* name : {"notes.jpg", "huge.jpg"}) {
+    run = lbtest::RunCli({"tags", "cover", path, "--set", dir + "/" + name});
+    EXPECT_NE(run.code, 0) << name;
+    EXPECT_TRUE(run.err.contains(dir + "/" + name)) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_TRUE(lbtest::ReadFile(path) == file) << name;
+  }
+}
+
+}  // namespace
