@@ -25,4 +25,8 @@ int CreatePartialFile(const QString& folder, const QString& name, const char* ki
 // user's own), and a file another running process may be writing.
 void RemoveStalePartialFiles(const QString& folder);
 
+// Whether the name is that of a hidden partial file (whoever writes it): a folder scan
+// never takes one for a song.
+bool IsPartialFileName(const QString& name);
+
 }  // namespace lb

@@ -15,8 +15,10 @@
 #include <QProcess>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -357,6 +359,35 @@ TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
       EXPECT_TRUE(tags["title"].toString().contains(QString(30000, QChar(0x0416))));
     }
   }
+}
+
+// Writers at once each keep their edit; the copy a killed writer left beside the song
+// is no song for a scan, and the next write in the folder removes it.
+TEST(FormatTagsPeers, WritersLoseNoEditAndLeaveNoSongs) {
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString source = lbtest::NewTempDir() + "/source.wav";
+  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "20", "sine", "440"});
+  const QString dir = lbtest::NewTempDir();
+  const QString song = dir + "/song.flac";
+  Tool("flac", {"-s", "-o", song, source});
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ::waitpid(gone, nullptr, 0);
+  const QString left = dir + "/.song.flac.lbtools-" + QString::number(gone) + "-Ab12Cd";
+  ASSERT_TRUE(lbtest::WriteFile(left, lbtest::ReadFile(song)));
+
+  const QString scanned = CliOk({"scan", dir});
+  EXPECT_TRUE(scanned.contains(song) && !scanned.contains("lbtools")) << scanned.toStdString();
+
+  std::vector<std::thread> writers;
+  for (const char* edit : {"title=Один", "album=Два", "composer=Три"})
+    writers.emplace_back([&song, edit] { CliOk({"tags", "set", song, QString::fromUtf8(edit)}); });
+  for (std::thread& w : writers) w.join();
+  const QString shown = CliOk({"tags", "show", song});
+  for (const char* line : {"title\tОдин", "album\tДва", "composer\tТри"})
+    EXPECT_TRUE(shown.contains(QString::fromUtf8(line))) << shown.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(left));
 }
 
 }  // namespace
