@@ -18,6 +18,7 @@
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
+#include <taglib/apefooter.h>
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/tbytevectorstream.h>
@@ -75,6 +76,7 @@ const TFieldKeys kFields[] = {
     {"TCON", "GENRE", "\251gen", "WM/Genre"},
     {"TRCK", "TRACKNUMBER", "trkn", "WM/TrackNumber"},
 };
+const TFieldKeys& kTrackKeys = kFields[std::size(kFields) - 1];  // the track is the last
 const QString kJoin = QStringLiteral("; ");
 
 QString FromTagLib(const TagLib::String& s) {
@@ -338,6 +340,12 @@ bool AsfDescription(const TagLib::ASF::Tag* tag, const QByteArray& frame, TagLib
   return true;
 }
 
+bool IsTrack(const TFieldKeys& k) {
+  return std::strcmp(k.frame, "TRCK") == 0;
+}
+
+const char* const kAsfTotal = "WM/TrackTotal";
+
 QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
   QStringList texts;
   TagLib::String main;
@@ -346,25 +354,38 @@ QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
     const QString t = AsfText(a);
     if (!t.isEmpty()) texts << t;
   }
+  // The track as it shows: "3/10" from the number and WM/TrackTotal.
+  const TagLib::ASF::AttributeList total = tag->attribute(kAsfTotal);
+  if (IsTrack(k) && texts.size() == 1 && !total.isEmpty() && !AsfText(total.front()).isEmpty())
+    return texts.front() + QLatin1Char('/') + AsfText(total.front());
   return texts.join(kJoin);
 }
 
-bool IsTrack(const TFieldKeys& k) {
-  return std::strcmp(k.frame, "TRCK") == 0;
-}
-
-// A text of several values, as it shows: joined with "; ".
-TagLib::StringList Split(const QString& text) {
+// The values of an edited text. Where the file held several values of the key, they
+// show joined with "; " and the text goes back split there; otherwise it is one value
+// ("Prelude; Fugue in C" stays one title).
+TagLib::StringList Split(const QString& text, size_t oldCount) {
+  if (oldCount < 2) return TagLib::StringList(ToTagLib(text));
   TagLib::StringList values;
   for (const QString& v : text.split(kJoin)) values.append(ToTagLib(v));
   return values;
 }
 
-// The new values of a field. A text the user edited from several joined values ("A; B")
-// goes back as those values, as the file held them; the track keeps the total the file
-// gave ("3/10" put to 5 gives "5/10").
-TagLib::StringList NewValues(const TFieldKeys& k, const QString& text, const QString& old) {
-  if (!IsTrack(k)) return Split(text);
+// A track "N" or "N/M": the number and the total (-1 without one); false when either
+// is no number.
+bool ParseTrack(const QString& text, int* number, int* total) {
+  const qsizetype slash = text.indexOf(QLatin1Char('/'));
+  bool ok = false, totalOk = true;
+  *number = text.left(slash).trimmed().toInt(&ok);
+  *total = slash < 0 ? -1 : text.mid(slash + 1).trimmed().toInt(&totalOk);
+  return ok && totalOk && *number >= 0 && (slash < 0 || *total >= 0);
+}
+
+// The new values of a field (oldCount: how many the file held). The track keeps the
+// total the file gave ("3/10" put to 5 gives "5/10").
+TagLib::StringList NewValues(const TFieldKeys& k, const QString& text, const QString& old,
+                             size_t oldCount) {
+  if (!IsTrack(k)) return Split(text, oldCount);
   QString value = text;
   if (old.contains(QLatin1Char('/')) && !value.contains(QLatin1Char('/')))
     value += old.mid(old.indexOf(QLatin1Char('/')));
@@ -424,7 +445,9 @@ void ApplyToApe(TagLib::APE::Tag* tag, const TChange& change) {
     }
     const TagLib::String spelled = had ? old->second.key() : key;
     const QString oldText = had ? Joined(old->second.values()) : QString();
-    tag->setItem(spelled, TagLib::APE::Item(spelled, NewValues(k, text, oldText)));
+    tag->setItem(spelled,
+                 TagLib::APE::Item(
+                     spelled, NewValues(k, text, oldText, had ? old->second.values().size() : 0)));
   }
 }
 
@@ -439,16 +462,19 @@ bool ApplyToProperties(TOpened& o, const TChange& change) {
       continue;
     }
     const QString old = before.contains(k.property) ? Joined(before[k.property]) : QString();
-    const char* total = o.xiph ? TrackTotalKey(before) : nullptr;
-    if (IsTrack(k) && total && !old.contains(QLatin1Char('/'))) {
-      // The number and the total stay in their own keys: "5/12" puts 5 and 12.
-      const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    const char* total = o.xiph && IsTrack(k) ? TrackTotalKey(before) : nullptr;
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    // The total's own key follows a new total ("5/12" puts 12 there too).
+    if (total && slash >= 0)
+      wanted.replace(total, TagLib::StringList(ToTagLib(text.mid(slash + 1))));
+    if (total && !old.contains(QLatin1Char('/'))) {
+      // The number stays alone in its key.
       wanted.replace(k.property, TagLib::StringList(ToTagLib(text.left(slash))));
-      if (slash >= 0) wanted.replace(total, TagLib::StringList(ToTagLib(text.mid(slash + 1))));
     } else if (o.id3v2 && !IsTrack(k)) {
       wanted.replace(k.property, TagLib::StringList(ToTagLib(text)));  // one text, as in MP3
     } else {
-      wanted.replace(k.property, NewValues(k, text, old));
+      const size_t count = before.contains(k.property) ? before[k.property].size() : 0;
+      wanted.replace(k.property, NewValues(k, text, old, count));
     }
   }
   if (o.xiph)
@@ -458,7 +484,12 @@ bool ApplyToProperties(TOpened& o, const TChange& change) {
   return PropertiesOf(o) == wanted;
 }
 
-void ApplyToMp4(TagLib::MP4::Tag* tag, const TChange& change) {
+// False when a track is no number (nothing is changed then).
+bool ApplyToMp4(TagLib::MP4::Tag* tag, const TChange& change) {
+  QString track;
+  int number = 0, total = 0;
+  if (change.Of(kTrackKeys, &track) && !track.isEmpty() && !ParseTrack(track, &number, &total))
+    return false;
   for (const TFieldKeys& k : kFields) {
     QString text;
     if (!change.Of(k, &text)) continue;
@@ -467,24 +498,38 @@ void ApplyToMp4(TagLib::MP4::Tag* tag, const TChange& change) {
     if (text.isEmpty()) {
       tag->removeItem(k.mp4);
     } else if (std::strcmp(k.frame, "TRCK") == 0) {
-      const int total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
-      tag->setItem("trkn", TagLib::MP4::Item(text.toInt(), total));
+      if (total < 0) total = tag->contains("trkn") ? tag->item("trkn").toIntPair().second : 0;
+      tag->setItem("trkn", TagLib::MP4::Item(number, total));
     } else {
-      tag->setItem(k.mp4, TagLib::MP4::Item(Split(text)));
+      const size_t count = tag->contains(k.mp4) ? tag->item(k.mp4).toStringList().size() : 0;
+      tag->setItem(k.mp4, TagLib::MP4::Item(Split(text, count)));
     }
   }
+  return true;
 }
 
-void ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
+// An ASF number where the file held one as a number (old), else a text.
+TagLib::ASF::Attribute AsfNumber(const TagLib::ASF::AttributeList& old, int number) {
+  if (!old.isEmpty() && old.front().type() == TagLib::ASF::Attribute::DWordType)
+    return TagLib::ASF::Attribute(static_cast<unsigned>(number));
+  return TagLib::ASF::Attribute(TagLib::String::number(number));
+}
+
+// False when a track is no number (nothing is changed then).
+bool ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
+  QString track;
+  int number = 0, total = 0;
+  if (change.Of(kTrackKeys, &track) && !track.isEmpty() && !ParseTrack(track, &number, &total))
+    return false;
   for (const TFieldKeys& k : kFields) {
     QString text;
     if (!change.Of(k, &text)) continue;
-    const TagLib::String value = ToTagLib(text);
     const QByteArray frame = k.frame;
-    TagLib::String unused;
-    if (AsfDescription(tag, frame, &unused)) {
+    TagLib::String main;
+    if (AsfDescription(tag, frame, &main)) {
       // The first value in the content description, any others as attributes of its name.
-      TagLib::StringList values = Split(text);
+      TagLib::StringList values =
+          Split(text, (main.isEmpty() ? 0 : 1) + tag->attribute(k.asf).size());
       const TagLib::String first = values.front();
       values.erase(values.begin());
       tag->removeItem(k.asf);
@@ -504,18 +549,98 @@ void ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
     } else if (text.isEmpty()) {
       tag->removeItem(k.asf);
     } else if (frame == "TRCK") {
-      // A number stays a number where the file held one.
-      const TagLib::ASF::AttributeList old = tag->attribute(k.asf);
-      if (!old.isEmpty() && old.front().type() == TagLib::ASF::Attribute::DWordType)
-        tag->setAttribute(k.asf, TagLib::ASF::Attribute(static_cast<unsigned>(text.toUInt())));
-      else
-        tag->setAttribute(k.asf, TagLib::ASF::Attribute(value));
+      // The number and the total in their own attributes; a number stays a number
+      // where the file held one.
+      tag->setAttribute(k.asf, AsfNumber(tag->attribute(k.asf), number));
+      if (total >= 0) tag->setAttribute(kAsfTotal, AsfNumber(tag->attribute(kAsfTotal), total));
     } else {
       TagLib::ASF::AttributeList values;
-      for (const TagLib::String& v : Split(text)) values.append(TagLib::ASF::Attribute(v));
+      for (const TagLib::String& v : Split(text, tag->attribute(k.asf).size()))
+        values.append(TagLib::ASF::Attribute(v));
       tag->setAttribute(k.asf, values);
     }
   }
+  return true;
+}
+
+// The number of fields a Vorbis comment's bytes say it holds (data from its vendor
+// length on); -1 when they are cut short.
+long StoredFieldCount(const TagLib::ByteVector& data, unsigned at) {
+  if (data.size() < at + 4) return -1;
+  const unsigned vendor = data.toUInt(at, false);
+  if (vendor > data.size() - at - 4 || data.size() - at - 4 - vendor < 4) return -1;
+  return data.toUInt(at + 4 + vendor, false);
+}
+
+// The stored field count of the FLAC file's Vorbis comment (0 without one): the blocks
+// after "fLaC", which an ID3v2 tag may precede.
+long FlacStoredFieldCount(const TagLib::ByteVector& whole) {
+  unsigned at = 0;
+  if (whole.startsWith("ID3") && whole.size() >= 10) {
+    const auto syncsafe = [&](unsigned i) { return unsigned(whole[i]) & 0x7f; };
+    at = 10 + (syncsafe(6) << 21 | syncsafe(7) << 14 | syncsafe(8) << 7 | syncsafe(9)) +
+         ((whole[5] & 0x10) ? 10 : 0);
+  }
+  if (whole.mid(at, 4) != "fLaC") return -1;
+  at += 4;
+  while (whole.size() >= at + 4) {
+    const unsigned char head = static_cast<unsigned char>(whole[at]);
+    const unsigned length = whole.toUInt(at, true) & 0xffffff;
+    if ((head & 0x7f) == 4) return StoredFieldCount(whole.mid(at + 4, length), 0);
+    if (head & 0x80) return 0;
+    at += 4 + length;
+  }
+  return -1;
+}
+
+// The stored field count of the Ogg stream's comment packet (0 for an Ogg FLAC stream
+// without one).
+long OggStoredFieldCount(TOpened& o) {
+  auto* ogg = static_cast<TagLib::Ogg::File*>(o.file.get());
+  switch (o.format) {
+    case TMusicFormat::Ogg:
+      return StoredFieldCount(ogg->packet(1), 7);  // "\x03vorbis"
+    case TMusicFormat::Opus:
+      return StoredFieldCount(ogg->packet(1), 8);  // "OpusTags"
+    case TMusicFormat::Speex:
+      return StoredFieldCount(ogg->packet(1), 0);
+    default:
+      break;
+  }
+  // Ogg FLAC: a metadata block in each packet after the first.
+  for (unsigned i = 1; i < 1024; ++i) {
+    const TagLib::ByteVector block = ogg->packet(i);
+    if (block.size() < 4) return -1;
+    if ((block[0] & 0x7f) == 4) return StoredFieldCount(block, 4);
+    if (block[0] & 0x80) return 0;
+  }
+  return -1;
+}
+
+// Whether the tag library kept every item of the file's APE tag or Vorbis comment. It
+// reads a value that is no valid UTF-8 as empty, drops empty values (an APE item while
+// writing, a Vorbis field while reading) and skips items it cannot parse, and a write
+// would then remove them from the file.
+bool ReadWholly(TOpened& o, const TagLib::ByteVector& whole) {
+  if (o.ape) {
+    // An empty text goes unwritten: a value read as empty is dropped by the write.
+    for (const auto& [key, item] : o.ape->itemListMap()) {
+      if (item.type() != TagLib::APE::Item::Text) {
+        if (item.isEmpty()) return false;
+        continue;
+      }
+      const TagLib::StringList values = item.values();
+      if (values.isEmpty() ||
+          std::any_of(values.begin(), values.end(), [](const auto& v) { return v.isEmpty(); }))
+        return false;
+    }
+    return o.ape->footer()->itemCount() == o.ape->itemListMap().size();
+  }
+  if (!o.xiph) return true;
+  long parsed = static_cast<long>(o.xiph->pictureList().size());
+  for (const auto& field : o.xiph->fieldListMap()) parsed += field.second.size();
+  const bool nativeFlac = dynamic_cast<TagLib::FLAC::File*>(o.file.get()) != nullptr;
+  return (nativeFlac ? FlacStoredFieldCount(whole) : OggStoredFieldCount(o)) == parsed;
 }
 
 bool Save(TOpened& o) {
@@ -528,6 +653,51 @@ bool Save(TOpened& o) {
     return wav->save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, version);
   }
   return o.file->save();
+}
+
+// The tag library writes each of the ASF content description's five texts (title,
+// author, copyright, description, rating) even when it is empty, as a lone terminator
+// that other readers show as an empty attribute the user never set: in the written
+// bytes the empty texts get no bytes (length 0) and the header's size follows.
+void DropEmptyDescriptionTexts(TagLib::ByteVector* bytes) {
+  static const TagLib::ByteVector kDescription(
+      "\x33\x26\xb2\x75\x8e\x66\xcf\x11\xa6\xd9\x00\xaa\x00\x62\xce\x6c", 16);
+  if (bytes->size() < 30) return;
+  const unsigned long long headerSize = bytes->toLongLong(16, false);
+  if (headerSize > bytes->size()) return;
+  unsigned at = 30;
+  while (at + 24 <= headerSize) {
+    const unsigned long long size = bytes->toLongLong(at + 16, false);
+    if (size < 24 || at + size > headerSize) return;
+    if (bytes->mid(at, 16) != kDescription || size < 34) {
+      at += static_cast<unsigned>(size);
+      continue;
+    }
+    TagLib::ByteVector lengths, texts;
+    unsigned text = at + 34;
+    for (unsigned i = 0; i < 5; ++i) {
+      const unsigned length = bytes->toUShort(at + 24 + 2 * i, false);
+      if (text + length > at + size) return;
+      const bool empty = length == 2 && (*bytes)[text] == 0 && (*bytes)[text + 1] == 0;
+      lengths.append(TagLib::ByteVector::fromShort(empty ? 0 : short(length), false));
+      if (!empty) texts.append(bytes->mid(text, length));
+      text += length;
+    }
+    if (text != at + size) return;  // bytes after the texts: left as they are
+    TagLib::ByteVector object = bytes->mid(at, 16);
+    object.append(TagLib::ByteVector::fromLongLong(34 + texts.size(), false));
+    object.append(lengths);
+    object.append(texts);
+    const unsigned long long shrink = size - object.size();
+    if (shrink == 0) return;
+    TagLib::ByteVector result = bytes->mid(0, 16);
+    result.append(TagLib::ByteVector::fromLongLong(headerSize - shrink, false));
+    result.append(bytes->mid(24, at - 24));
+    result.append(object);
+    result.append(bytes->mid(at + static_cast<unsigned>(size)));
+    *bytes = result;
+    return;
+  }
 }
 
 // The file's bytes (one copy in memory: the stream takes them over); *ok tells whether
@@ -599,10 +769,12 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
     bool read = false;
     o.stream = std::make_unique<TagLib::ByteVectorStream>(ReadWhole(copy, &read));
     if (!read || !Open(path, true, &o)) return E_FAIL;
+    if (!ReadWholly(o, *static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data()))
+      return ID3COM_E_NOTLOSSLESS;
     if (o.mp4) {
-      ApplyToMp4(o.mp4, change);
+      if (!ApplyToMp4(o.mp4, change)) return E_INVALIDARG;
     } else if (o.asf) {
-      ApplyToAsf(o.asf, change);
+      if (!ApplyToAsf(o.asf, change)) return E_INVALIDARG;
     } else if (o.ape) {
       ApplyToApe(o.ape, change);
     } else if (o.xiph || o.id3v2) {
@@ -611,8 +783,8 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
       return E_FAIL;
     }
     if (!Save(o)) return E_FAIL;
-    const TagLib::ByteVector* result =
-        static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
+    TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
+    if (o.asf) DropEmptyDescriptionTexts(result);
     o.file.reset();
     return WriteWhole(copy, *result) ? S_OK : E_FAIL;
   });

@@ -47,15 +47,6 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   return ok;
 }
 
-// A new file for a copy of name in folder, named so that it keeps name's extension
-// (which tells the tag library the format); -1 when the folder refuses one.
-int MakeCopyFile(const QString& folder, const QString& name, QByteArray* path) {
-  const QString suffix = QFileInfo(name).suffix();
-  const QByteArray ending = suffix.isEmpty() ? QByteArray() : QFile::encodeName("." + suffix);
-  *path = QFile::encodeName(QDir(folder).filePath("." + name + ".lbtools-")) + "XXXXXX" + ending;
-  return ::mkostemps(path->data(), static_cast<int>(ending.size()), O_CLOEXEC);
-}
-
 // Removes the copy unless it took the file's place.
 struct TCopyGuard {
   QByteArray path;
@@ -69,30 +60,43 @@ struct TCopyGuard {
 
 HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const QString&)>& edit) {
   const QString path = QFileInfo(link).canonicalFilePath();
-  if (path.isEmpty() || !lb::RecoverInterruptedRewrite(path)) return E_FAIL;
-  TFileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC));
+  if (path.isEmpty()) return E_FAIL;
+  const QByteArray name = QFile::encodeName(path);
+  // The file's lock is held from before the copy is made until the copy took the
+  // file's place or was written back: another writer (of any format) waits, then
+  // works on what this one left. A writer that waited while another's copy took the
+  // file's place opens the new file.
+  TFileDescriptor fd;
   struct stat st;
-  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return E_FAIL;
+  for (int attempt = 0;; ++attempt) {
+    fd.Reset(::open(name.constData(), O_RDWR | O_CLOEXEC));
+    struct stat named;
+    if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 || ::fstat(fd.Get(), &st) != 0 ||
+        ::stat(name.constData(), &named) != 0 || attempt == 100)
+      return E_FAIL;
+    if (named.st_dev == st.st_dev && named.st_ino == st.st_ino) break;
+  }
+  if (!lb::RecoverInterruptedRewriteLocked(path, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
+      !S_ISREG(st.st_mode))
+    return E_FAIL;
   const QFileInfo info(path);
   TCopyGuard guard;
-  // Beside the file, taking its owner, group and mode, when it has a single link;
-  // otherwise (or when that fails) in the temporary folder, from which the result is
-  // written back into the file's own inode.
+  // A hidden partial file beside the file, so that a copy a killed writer left is
+  // cleaned up as a stale partial and no scan takes it for a song. It takes the file's
+  // place when the file has a single link and the copy can take its owner, group and
+  // mode; otherwise its content is written back into the file's own inode. In the
+  // temporary folder (cleaned up the same way) only when the file's folder refuses one.
+  int copyFd = lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &guard.path);
   bool beside = false;
-  int copyFd = -1;
-  if (st.st_nlink == 1) {
-    copyFd = MakeCopyFile(info.absolutePath(), info.fileName(), &guard.path);
+  if (copyFd >= 0 && st.st_nlink == 1) {
     struct stat made;
-    beside = copyFd >= 0 && ::fstat(copyFd, &made) == 0 &&
+    beside = ::fstat(copyFd, &made) == 0 &&
              ((made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
               ::fchown(copyFd, st.st_uid, st.st_gid) == 0) &&
              ::fchmod(copyFd, st.st_mode & 07777) == 0;
-    if (!beside && copyFd >= 0) {
-      ::close(copyFd);
-      ::unlink(guard.path.constData());
-    }
   }
-  if (!beside) copyFd = MakeCopyFile(QDir::tempPath(), info.fileName(), &guard.path);
+  if (copyFd < 0)
+    copyFd = lb::CreatePartialFile(QDir::tempPath(), info.fileName(), "lbtools", &guard.path);
   TFileDescriptor copy(copyFd);
   if (copy.Get() < 0) {
     guard.path.clear();
@@ -104,7 +108,7 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
   TFileDescriptor done(::open(guard.path.constData(), O_RDONLY | O_CLOEXEC));
   if (done.Get() < 0 || ::fsync(done.Get()) != 0) return E_FAIL;
   if (beside) {
-    if (::rename(guard.path.constData(), QFile::encodeName(path).constData()) != 0) return E_FAIL;
+    if (::rename(guard.path.constData(), name.constData()) != 0) return E_FAIL;
     guard.kept = true;
     return S_OK;
   }

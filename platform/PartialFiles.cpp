@@ -51,7 +51,25 @@ mode_t CurrentUmask() {
   return 022;
 }
 
+// A partial file with its writer's process id.
+const QRegularExpression& WithPid() {
+  static const QRegularExpression re(R"(^\..+\.(lbpart|lbtools)-(\d+)-[A-Za-z0-9]{6}$)");
+  return re;
+}
+
+// Only the hidden copies of older versions: a visible name such as "Rock.m3u.backup"
+// may be the user's own file and is never taken for a leftover.
+const QRegularExpression& WithoutPid() {
+  static const QRegularExpression re(R"(^\..+\.lbpart-[A-Za-z0-9]{6}$)");
+  return re;
+}
+
 }  // namespace
+
+bool IsPartialFileName(const QString& name) {
+  return name.startsWith(u'.') &&
+         (WithPid().match(name).hasMatch() || WithoutPid().match(name).hasMatch());
+}
 
 void RemoveStalePartialFiles(const QString& folder) {
   static std::mutex mutex;
@@ -61,10 +79,8 @@ void RemoveStalePartialFiles(const QString& folder) {
     if (cleaned.contains(folder)) return;
     cleaned.insert(folder);
   }
-  static const QRegularExpression withPid(R"(^\..+\.(lbpart|lbtools)-(\d+)-[A-Za-z0-9]{6}$)");
-  // Only the hidden copies of older versions: a visible name such as "Rock.m3u.backup"
-  // may be the user's own file and is never taken for a leftover.
-  static const QRegularExpression withoutPid(R"(^\..+\.lbpart-[A-Za-z0-9]{6}$)");
+  const QRegularExpression& withPid = WithPid();
+  const QRegularExpression& withoutPid = WithoutPid();
   DIR* dir = ::opendir(QFile::encodeName(folder).constData());
   if (!dir) return;
   const int dirFd = ::dirfd(dir);

@@ -51,5 +51,8 @@ class TWholeFileWriter {
   int m_Fd = -1;
   bool m_bFailed = false;
 };
+// Whether the name is that of a hidden partial file (whoever writes it): a folder scan
+// never takes one for a song.
+bool IsPartialFileName(const QString& name);
 
 }  // namespace lb

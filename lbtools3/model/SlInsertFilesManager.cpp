@@ -3,6 +3,7 @@
 #include "InfoWindowManager.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
+#include "platform/PartialFiles.h"
 #include "platform/UiServices.h"
 
 #include <QCollator>
@@ -466,6 +467,8 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
     while (const dirent* e = ::readdir(dir)) {
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      // A writer's hidden copy in progress, or one a killed writer left, is no song.
+      if (name[0] == '.' && lb::IsPartialFileName(QFile::decodeName(name))) continue;
       int type = e->d_type;
       struct stat st;
       bool haveStat = false;

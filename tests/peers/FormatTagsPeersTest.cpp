@@ -15,7 +15,10 @@
 #include <QProcess>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -94,7 +97,7 @@ else:  # AIFF, WAVE: an ID3v2 chunk; TrueAudio: an ID3v2 tag
 f.save()
 )PY";
 
-// Every key of the tag with its values in order (empty ones left out), the title apart; the tag's
+// Every key of the tag with its values in order (an empty one too), the title apart; the tag's
 // type, the pictures of a FLAC file, and the file's first bytes (no tag put before them).
 const char* const kDump = R"PY(
 import sys, json
@@ -103,7 +106,6 @@ f = mutagen.File(sys.argv[1])
 rest, title = {}, None
 for k, v in f.tags.items():
     if k.lower() in ("title", "\xa9nam", "tit2"): title = str(v); continue
-    if all(str(x) == "" for x in (v if isinstance(v, list) else [v])): continue  # an empty field (TagLib writes ASF's empty rating) holds nothing
     rest.setdefault(k, []).append(repr(v))
 pics = [repr((p.type, p.mime, p.desc, p.data)) for p in getattr(f, "pictures", [])]
 print(json.dumps({"type": type(f.tags).__name__, "title": title, "rest": rest, "pictures": pics,
@@ -118,6 +120,24 @@ frame = bytes(range(256)) * 4
 descriptor = b"MAC " + struct.pack("<HHIIIIIII", 3990, 0, 52, 24, 4, 0, len(frame), 0, 0) + bytes(16)
 header = struct.pack("<HHIIIHHI", 2000, 0, 73728 * 4, 1024, 1, 16, 2, 44100)
 open(sys.argv[1], "wb").write(descriptor + header + struct.pack("<I", 80) + frame)
+)PY";
+
+// argv: path, "cp1251" or "empty". An item the tag library drops while reading: a value
+// in Windows-1251 (put as "@@@@" and replaced by as many bytes; no Ogg, whose pages are
+// checksummed) or an empty one.
+const char* const kUnreadable = R"PY(
+import sys, mutagen
+from mutagen.apev2 import APEv2
+path, what = sys.argv[1], sys.argv[2]
+f = mutagen.File(path)
+value = "@@@@" if what == "cp1251" else ""
+if isinstance(f.tags, APEv2): f.tags["Artist"] = value
+else: f.tags["ARTIST"] = [value]
+f.save()
+if what == "cp1251":
+    data = open(path, "rb").read()
+    assert data.count(b"@@@@") == 1
+    open(path, "wb").write(data.replace(b"@@@@", "Кино".encode("cp1251")))
 )PY";
 
 QString Run(const QString& program, const QStringList& args, int* code = nullptr,
@@ -240,6 +260,14 @@ TEST(FormatTagsPeers, ReadAndTitleChangeKeepEverythingElse) {
     const QString v1 = format.v1 ? "ID3v1:\n  title\tНовое\n" : "ID3v1: нет\n";
     const QString now = CliOk({"tags", "show", path});
     EXPECT_TRUE(now.startsWith(v1) && now.contains("\n  title\tНовое\n")) << now.toStdString();
+    // A typed "; " is no separator where the key held one value; a track "N/M" puts both.
+    CliOk({"tags", "set", path, "title=Prelude; Fugue in C", "track=5/12"});
+    const QString typed = CliOk({"tags", "show", path});
+    EXPECT_TRUE(typed.contains("\n  track\t5/12\n")) << typed.toStdString();
+    const QJsonObject retitled =
+        QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+    EXPECT_TRUE(retitled["title"].toString().contains("Prelude; Fugue in C"))
+        << retitled["title"].toString().toStdString();
   }
 }
 
@@ -249,7 +277,8 @@ TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
   QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
   const QString source = lbtest::NewTempDir() + "/source.wav";
   Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.5", "sine", "440"});
-  enum Case { kFullDisk, kSymbolicLink, kHardLinks };
+  // kNotUtf8, kEmptyValue: an item the tag library cannot keep; the write is refused.
+  enum Case { kFullDisk, kSymbolicLink, kHardLinks, kNotUtf8, kEmptyValue };
   const struct {
     Case what;
     const char* extension;
@@ -261,6 +290,10 @@ TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
       {kFullDisk, "opus", {"opusenc", "--quiet", "%1", "%2"}},
       {kSymbolicLink, "wma", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}},
       {kHardLinks, "wv", {"wavpack", "-q", "%1", "-o", "%2"}},
+      {kNotUtf8, "wv", {"wavpack", "-q", "%1", "-o", "%2"}},
+      {kNotUtf8, "flac", {"flac", "-s", "-o", "%2", "%1"}},
+      {kEmptyValue, "opus", {"opusenc", "--quiet", "%1", "%2"}},
+      {kEmptyValue, "wv", {"wavpack", "-q", "%1", "-o", "%2"}},
   };
   const bool root = ::geteuid() == 0;
   for (const auto& c : cases) {
@@ -270,6 +303,9 @@ TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
     for (QString& a : encode) a.replace("%1", source).replace("%2", made);
     Tool(encode.takeFirst(), encode);
     Tool(kPython, {"-c", kTag, made});
+    const bool refused = c.what == kFullDisk || c.what == kNotUtf8 || c.what == kEmptyValue;
+    if (c.what == kNotUtf8 || c.what == kEmptyValue)
+      Tool(kPython, {"-c", kUnreadable, made, c.what == kNotUtf8 ? "cp1251" : "empty"});
     const QByteArray original = lbtest::ReadFile(made);
 
     lbtest::SmallFileSystem disk(1024);
@@ -302,10 +338,13 @@ TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
     EXPECT_EQ(after.st_nlink, before.st_nlink);
-    if (c.what == kFullDisk) {
+    if (refused) {
       EXPECT_NE(set.code, 0);
       EXPECT_TRUE(set.err.contains(path)) << set.err.toStdString();
-      EXPECT_EQ(lbtest::ReadFile(path), original);
+      if (c.what != kFullDisk) {
+        EXPECT_TRUE(set.err.contains("без потери")) << set.err.toStdString();
+      }
+      EXPECT_TRUE(lbtest::ReadFile(path) == original);
       QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
       left.removeAll("filler");
       EXPECT_EQ(left, QStringList{QFileInfo(path).fileName()});
@@ -320,6 +359,35 @@ TEST(FormatTagsPeers, FailedAndLinkedWritesKeepTheFile) {
       EXPECT_TRUE(tags["title"].toString().contains(QString(30000, QChar(0x0416))));
     }
   }
+}
+
+// Writers at once each keep their edit; the copy a killed writer left beside the song
+// is no song for a scan, and the next write in the folder removes it.
+TEST(FormatTagsPeers, WritersLoseNoEditAndLeaveNoSongs) {
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString source = lbtest::NewTempDir() + "/source.wav";
+  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "20", "sine", "440"});
+  const QString dir = lbtest::NewTempDir();
+  const QString song = dir + "/song.flac";
+  Tool("flac", {"-s", "-o", song, source});
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ::waitpid(gone, nullptr, 0);
+  const QString left = dir + "/.song.flac.lbtools-" + QString::number(gone) + "-Ab12Cd";
+  ASSERT_TRUE(lbtest::WriteFile(left, lbtest::ReadFile(song)));
+
+  const QString scanned = CliOk({"scan", dir});
+  EXPECT_TRUE(scanned.contains(song) && !scanned.contains("lbtools")) << scanned.toStdString();
+
+  std::vector<std::thread> writers;
+  for (const char* edit : {"title=Один", "album=Два", "composer=Три"})
+    writers.emplace_back([&song, edit] { CliOk({"tags", "set", song, QString::fromUtf8(edit)}); });
+  for (std::thread& w : writers) w.join();
+  const QString shown = CliOk({"tags", "show", song});
+  for (const char* line : {"title\tОдин", "album\tДва", "composer\tТри"})
+    EXPECT_TRUE(shown.contains(QString::fromUtf8(line))) << shown.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(left));
 }
 
 }  // namespace
