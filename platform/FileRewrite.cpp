@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -204,6 +205,14 @@ bool PutBack(const TBackup& b, int fd) {
 
 thread_local QString t_Refusal;
 
+// The batch scope of RecoverInterruptedRewrite: how many TRecoveryBatch live on this
+// thread, and the rewrite count at which the backup folder was last found missing.
+namespace {
+thread_local int t_BatchDepth = 0;
+thread_local int64_t t_NoBackupsAt = -1;
+std::atomic<int64_t> g_InPlaceRewrites{0};
+}  // namespace
+
 }  // namespace
 
 bool WriteAllAt(int fd, const char* data, int64_t count, int64_t offset) {
@@ -280,8 +289,13 @@ bool RecoverInterruptedRewriteLocked(const QString& path, int fd) {
 bool RecoverInterruptedRewrite(const QString& path) {
   // Called before every access to a song: one stat while there is no backup at all.
   t_Refusal.clear();
+  const int64_t rewrites = g_InPlaceRewrites.load();
+  if (t_BatchDepth > 0 && t_NoBackupsAt == rewrites) return true;
   struct stat dst;
-  if (::stat(QFile::encodeName(DataBackupFolder()).constData(), &dst) != 0) return true;
+  if (::stat(QFile::encodeName(DataBackupFolder()).constData(), &dst) != 0) {
+    if (t_BatchDepth > 0) t_NoBackupsAt = rewrites;
+    return true;
+  }
   TIdentity id;
   if (!Identify(AT_FDCWD, QFile::encodeName(path).constData(), 0, &id)) return true;
   const QString backup = BackupName(id);
@@ -296,6 +310,7 @@ bool RecoverInterruptedRewrite(const QString& path) {
 }
 
 bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByteArray& head) {
+  ++g_InPlaceRewrites;
   TIdentity id;
   struct stat st;
   if (::fstat(fd, &st) != 0 || oldSize > st.st_size || !Identify(fd, "", AT_EMPTY_PATH, &id) ||
@@ -332,6 +347,14 @@ bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByt
   // access to the file.
   PutBack(b, fd);
   return false;
+}
+
+TRecoveryBatch::TRecoveryBatch() {
+  ++t_BatchDepth;
+}
+
+TRecoveryBatch::~TRecoveryBatch() {
+  if (--t_BatchDepth == 0) t_NoBackupsAt = -1;
 }
 
 }  // namespace lb

@@ -85,7 +85,7 @@ class TListFileWriter {
   bool Flush() {
     QByteArray& bytes = m_Stream.Bytes();
     bool ok = bytes.isEmpty() || m_File.write(bytes) == bytes.size();
-    bytes.clear();
+    bytes.resize(0);  // keeps the buffer for the next chunk
     return ok;
   }
   bool Commit() { return Flush() && lb::CommitSaveFile(m_File); }
