@@ -23,7 +23,8 @@ constexpr char kCaption[] = "LBTools";
 // Songs handled between two looks at the user interface.
 constexpr int kRecordsPerRefresh = 256;
 constexpr qint64 kReadChunk = 64 * 1024;
-constexpr qsizetype kWriteChunk = 1 << 20;
+// Small enough to stay in the cache and be allocated once for the whole file.
+constexpr qsizetype kWriteChunk = 64 * 1024;
 
 void Message(bool bSilent, const QString& text, unsigned icon) {
   if (!bSilent) UiServices::Instance().MessageBox(text, kCaption, MB_OK | icon);
@@ -74,7 +75,9 @@ bool HasNonAscii(QByteArrayView bytes) {
 // destroys the previous version. Bytes are collected and written in large chunks.
 class TListFileWriter {
  public:
-  explicit TListFileWriter(const QString& path) : m_File(path) {}
+  explicit TListFileWriter(const QString& path) : m_File(path) {
+    m_Stream.Bytes().reserve(2 * kWriteChunk);  // a chunk and the record that fills it
+  }
   bool Open() {
     // Temporary files of writes that were cut short go first.
     lb::RemoveStalePartialFiles(QFileInfo(m_File.fileName()).absolutePath());
