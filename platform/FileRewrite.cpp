@@ -207,11 +207,9 @@ thread_local QString t_Refusal;
 
 // The batch scope of RecoverInterruptedRewrite: how many TRecoveryBatch live on this
 // thread, and the rewrite count at which the backup folder was last found missing.
-namespace {
 thread_local int t_BatchDepth = 0;
 thread_local int64_t t_NoBackupsAt = -1;
 std::atomic<int64_t> g_InPlaceRewrites{0};
-}  // namespace
 
 }  // namespace
 
