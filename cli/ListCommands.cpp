@@ -4,6 +4,7 @@
 #include "lbtools3/files/SongFiles.h"
 #include "lbtools3/docwin/ListOps.h"
 #include "lbtools3/model/M3uList.h"
+#include "platform/FileRewrite.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -30,6 +31,7 @@ int ListSync(CliContext& c, const QStringList& args) {
   TSlDocument doc;
   if (!CliLoadList(c, args[0], doc)) return 1;
   int missing = 0;
+  const lb::TRecoveryBatch batch;
   for (int n = 0; n < doc.m_Songs.size(); ++n) {
     TSlSong& song = doc.m_Songs[n];
     song.Sync();

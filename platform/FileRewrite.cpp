@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -179,6 +181,12 @@ bool PutBack(const TBackup& b, int fd) {
 
 thread_local QString t_Refusal;
 
+// The batch scope of RecoverInterruptedRewrite: how many TRecoveryBatch live on this
+// thread, and the rewrite count at which the backup folder was last found missing.
+thread_local int t_BatchDepth = 0;
+thread_local int64_t t_NoBackupsAt = -1;
+std::atomic<int64_t> g_InPlaceRewrites{0};
+
 }  // namespace
 
 bool CopyBytes(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
@@ -244,8 +252,13 @@ bool RecoverInterruptedRewriteLocked(const QString& path, int fd) {
 bool RecoverInterruptedRewrite(const QString& path) {
   // Called before every access to a song: one stat while there is no backup at all.
   t_Refusal.clear();
+  const int64_t rewrites = g_InPlaceRewrites.load();
+  if (t_BatchDepth > 0 && t_NoBackupsAt == rewrites) return true;
   struct stat dst;
-  if (::stat(QFile::encodeName(DataBackupFolder()).constData(), &dst) != 0) return true;
+  if (::stat(QFile::encodeName(DataBackupFolder()).constData(), &dst) != 0) {
+    if (t_BatchDepth > 0) t_NoBackupsAt = rewrites;
+    return true;
+  }
   TIdentity id;
   if (!Identify(AT_FDCWD, QFile::encodeName(path).constData(), 0, &id)) return true;
   const QString backup = BackupName(id);
@@ -260,6 +273,7 @@ bool RecoverInterruptedRewrite(const QString& path) {
 }
 
 bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByteArray& head) {
+  ++g_InPlaceRewrites;
   TIdentity id;
   struct stat st;
   if (::fstat(fd, &st) != 0 || oldSize > st.st_size || !Identify(fd, "", AT_EMPTY_PATH, &id) ||
@@ -296,6 +310,14 @@ bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByt
   // access to the file.
   PutBack(b, fd);
   return false;
+}
+
+TRecoveryBatch::TRecoveryBatch() {
+  ++t_BatchDepth;
+}
+
+TRecoveryBatch::~TRecoveryBatch() {
+  if (--t_BatchDepth == 0) t_NoBackupsAt = -1;
 }
 
 }  // namespace lb

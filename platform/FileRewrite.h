@@ -41,4 +41,15 @@ QString RewriteRefusal();
 // user's data folder, named after the file's identity.
 QString RewriteBackupOf(const QString& path);
 
+// While one lives on a thread, RecoverInterruptedRewrite there looks for the backup
+// folder once rather than once a file (a batch of reads over many songs). A rewrite in
+// place begun by this process meanwhile makes the next call look again.
+class TRecoveryBatch {
+ public:
+  TRecoveryBatch();
+  ~TRecoveryBatch();
+  TRecoveryBatch(const TRecoveryBatch&) = delete;
+  TRecoveryBatch& operator=(const TRecoveryBatch&) = delete;
+};
+
 }  // namespace lb

@@ -21,7 +21,8 @@ constexpr char kCaption[] = "LBTools";
 // Songs handled between two looks at the user interface.
 constexpr int kRecordsPerRefresh = 256;
 constexpr qint64 kReadChunk = 64 * 1024;
-constexpr qsizetype kWriteChunk = 1 << 20;
+// Small enough to stay in the cache and be allocated once for the whole file.
+constexpr qsizetype kWriteChunk = 64 * 1024;
 
 void Message(bool bSilent, const QString& text, unsigned icon) {
   if (!bSilent) UiServices::Instance().MessageBox(text, kCaption, MB_OK | icon);
@@ -72,14 +73,16 @@ bool HasNonAscii(QByteArrayView bytes) {
 // written in large chunks.
 class TListFileWriter {
  public:
-  explicit TListFileWriter(const QString& path) : m_File(path) {}
+  explicit TListFileWriter(const QString& path) : m_File(path) {
+    m_Stream.Bytes().reserve(2 * kWriteChunk);  // a chunk and the record that fills it
+  }
   bool Open() { return m_File.Open(); }
   TSlStreamWriter& Stream() { return m_Stream; }
   bool FlushIfFull() { return m_Stream.Bytes().size() < kWriteChunk || Flush(); }
   bool Flush() {
     QByteArray& bytes = m_Stream.Bytes();
     const bool ok = m_File.Write(bytes);
-    bytes.clear();
+    bytes.resize(0);  // keeps the buffer for the next chunk
     return ok;
   }
   bool Commit() { return Flush() && m_File.Commit(); }
