@@ -47,13 +47,23 @@ void TBaseWorkerThread::Run() {
   if (m_pInfoWindow) m_pInfoWindow->PostWorkerFinished();
   m_bFinished = true;
   m_Ended.SetEvent();
+  // The object lives on until the thread is joined (the destructor), so this is safe.
+  m_Wake.SetEvent();
 }
 
 void TBaseWorkerThread::WaitFor() {
   if (!m_Thread.joinable()) return;
   if (std::this_thread::get_id() == m_Thread.get_id()) return;
   if (OnMainThread()) {
-    while (m_Ended.WaitFor(5) != wrSignaled) UiServices::Instance().ProcessMessages();
+    // A call the worker makes meanwhile is served at once: the worker wakes this wait
+    // before it hands the call over, and messages are processed until the call has run.
+    while (m_Ended.WaitFor(0) != wrSignaled) {
+      UiServices::Instance().ProcessMessages();
+      if (m_nCallsMade == m_nCallsServed)
+        m_Wake.WaitFor(5);
+      else
+        std::this_thread::yield();
+    }
   } else {
     m_Ended.WaitFor(TEvent::INFINITE_WAIT);
   }
@@ -65,7 +75,12 @@ void TBaseWorkerThread::StopAndWait() {
 }
 
 void TBaseWorkerThread::Synchronize(const std::function<void()>& fn) {
-  UiServices::Instance().RunOnMainThread(fn);
+  ++m_nCallsMade;
+  m_Wake.SetEvent();
+  UiServices::Instance().RunOnMainThread([&] {
+    fn();
+    ++m_nCallsServed;
+  });
 }
 
 void TBaseWorkerThread::SetInfoText(int code, const QString& text) {

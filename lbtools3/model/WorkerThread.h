@@ -100,4 +100,7 @@ class TBaseWorkerThread {
   std::atomic<bool> m_bTerminated{false};
   std::atomic<bool> m_bFinished{false};
   TEvent m_Ended{true, false};
+  // Wakes a main thread waiting in WaitFor: a synchronised call comes, or the end.
+  TEvent m_Wake{false, false};
+  std::atomic<unsigned> m_nCallsMade{0}, m_nCallsServed{0};
 };
