@@ -1,8 +1,12 @@
 // Renaming the files of a list by their tags against a bare rename() loop over the same
 // files, and the time the repository's other lists take to follow the new names.
-// Usage: bench_files [FILES] [LISTS] (default 10000 files, 3 other lists). Works in a
-// temporary folder and prints the ratio of the two renaming times.
+// Then copying and moving files by criteria (the artist folder) within the file system
+// against a bare read/write copy loop and a bare rename() loop.
+// Usage: bench_files [FILES] [LISTS] [COPIES] (default 10000 files, 3 other lists, 1000
+// files of 256 KiB to copy and move). Works in a temporary folder and prints the ratios;
+// the copy's disk flushes are counted (nothing is stubbed).
 #include "lbtools3/repository/Repository.h"
+#include "lbtools3/files/CopyMove.h"
 #include "lbtools3/files/FileOperation.h"
 #include "lbtools3/files/ListPaths.h"
 #include "lbtools3/files/Rename.h"
@@ -15,12 +19,139 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QDir>
 #include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QByteArray Native(const QString& path) {
+  return QFile::encodeName(path);
+}
+
+// The floor of a copy: read and write in blocks, nothing else.
+bool BareCopy(const QByteArray& from, const QByteArray& to) {
+  const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+  const int out = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  static std::vector<char> buffer(1 << 20);
+  bool ok = in >= 0 && out >= 0;
+  for (ssize_t got; ok && (got = ::read(in, buffer.data(), buffer.size())) > 0;)
+    ok = ::write(out, buffer.data(), size_t(got)) == got;
+  if (in >= 0) ::close(in);
+  if (out >= 0 && ::close(out) != 0) ok = false;
+  return ok;
+}
+
+// Copies or moves the songs into root/ARTIST/ as the organize command does.
+bool CopyOrMove(TSlDocument& doc, const QString& root, bool bCopy, int count) {
+  TCopyMoveThread::Options options;
+  options.bCopy = bCopy;
+  options.root = root;
+  options.criteria = {2};
+  std::set<int> rows;
+  for (int n = 0; n < count; ++n) rows.insert(n);
+  lb::TRowSelection selection(doc, rows);
+  lb::TFileOperation operation(nullptr);
+  TCopyMoveThread worker(&doc, options, &operation, nullptr);
+  worker.m_pChild = &selection;
+  worker.Resume();
+  worker.WaitFor();
+  if (worker.m_nProcessed == count && worker.m_nSkipped == 0) return true;
+  std::fprintf(stderr, "%s: %d of %d done, %d skipped\n", bCopy ? "copy" : "move",
+               worker.m_nProcessed, count, worker.m_nSkipped);
+  return false;
+}
+
+// Copies and moves `count` files of 256 KiB by their artist (100 files an artist).
+int CopyMoveBench(const QString& dir, int count) {
+  const QString src = dir + "/copy-src", floorDir = dir + "/copy-floor", root = dir + "/copy-root";
+  QDir().mkpath(src);
+  const QByteArray data(256 * 1024, 'm');
+  TSlDocument doc;
+  QStringList sources, floors, moved;
+  for (int n = 0; n < count; ++n) {
+    const QString artist = QString("Artist %1").arg(n / 100);
+    const QString path = src + QString("/track%1.mp3").arg(n);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size()) return 1;
+    f.close();
+    doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
+    TSlSong& song = doc.m_Songs[n];
+    song.m_Tag1.m_bExists = true;
+    song.m_Tag1.SetArtist(artist, true);
+    song.m_FileAge = lb::FileAge(path);
+    sources << path;
+    floors << floorDir + "/" + artist + QString("/track%1.mp3").arg(n);
+    moved << root + "/" + artist + QString("/track%1.mp3").arg(n);
+  }
+  ::sync();
+  constexpr int kRounds = 3;
+  double floorCopy = 1e18, copy = 1e18, floorMove = 1e18, move = 1e18;
+  QElapsedTimer timer;
+  for (int round = 0; round < kRounds; ++round) {
+    // The floor copy makes its folders as it goes, as the copy by criteria does.
+    QDir().mkpath(floorDir);
+    QDir().mkpath(root);
+    timer.start();
+    for (int n = 0; n < count; ++n) {
+      if (n % 100 == 0 && ::mkdir(Native(lb::FileFolderPart(floors[n])).constData(), 0755) != 0 &&
+          errno != EEXIST)
+        return 1;
+      if (!BareCopy(Native(sources[n]), Native(floors[n]))) return 1;
+    }
+    floorCopy = qMin(floorCopy, double(timer.nsecsElapsed()));
+    timer.restart();
+    if (!CopyOrMove(doc, root, true, count)) return 1;
+    copy = qMin(copy, double(timer.nsecsElapsed()));
+    QDir(floorDir).removeRecursively();
+    QDir(root).removeRecursively();
+    ::sync();
+
+    QDir().mkpath(root);
+    timer.restart();
+    for (int n = 0; n < count; ++n) {
+      if (n % 100 == 0 && ::mkdir(Native(lb::FileFolderPart(moved[n])).constData(), 0755) != 0 &&
+          errno != EEXIST)
+        return 1;
+      if (::rename(Native(sources[n]).constData(), Native(moved[n]).constData())) return 1;
+    }
+    floorMove = qMin(floorMove, double(timer.nsecsElapsed()));
+    for (int n = 0; n < count; ++n)
+      ::rename(Native(moved[n]).constData(), Native(sources[n]).constData());
+    QDir(root).removeRecursively();
+    QDir().mkpath(root);
+    timer.restart();
+    if (!CopyOrMove(doc, root, false, count)) return 1;
+    move = qMin(move, double(timer.nsecsElapsed()));
+    for (int n = 0; n < count; ++n) {
+      ::rename(Native(moved[n]).constData(), Native(sources[n]).constData());
+      doc.m_Songs[n].m_Path = sources[n];
+    }
+    QDir(root).removeRecursively();
+  }
+  std::printf("copy: %d files of 256 KiB by artist\n", count);
+  std::printf("read/write loop (best of %d): %.1f ms\n", kRounds, floorCopy / 1e6);
+  std::printf("copy by criteria (best of %d): %.1f ms\n", kRounds, copy / 1e6);
+  std::printf("copy ratio: %.2f\n", copy / floorCopy);
+  std::printf("rename() loop into artist folders (best of %d): %.1f ms\n", kRounds,
+              floorMove / 1e6);
+  std::printf("move by criteria (best of %d): %.1f ms\n", kRounds, move / 1e6);
+  std::printf("move ratio: %.2f\n", move / floorMove);
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int count = argc > 1 ? atoi(argv[1]) : 10000;
   const int lists = argc > 2 ? atoi(argv[2]) : 3;
+  const int copies = argc > 3 ? atoi(argv[3]) : 1000;
   QTemporaryDir tmp;
   const QString dir = tmp.path();
   qputenv("LBTOOLS_INI", QFile::encodeName(dir + "/lbtools3.ini"));
@@ -105,5 +236,5 @@ int main(int argc, char** argv) {
   std::printf("ratio: %.2f\n", double(renameNs) / double(floorNs));
   std::printf("updating %lld lists of %d songs: %.1f ms\n", (long long)rewritten.size(), count,
               listsNs / 1e6);
-  return 0;
+  return copies > 0 ? CopyMoveBench(dir, copies) : 0;
 }

@@ -11,6 +11,7 @@
 #include "platform/UiServices.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <algorithm>
 #include <mutex>
@@ -79,10 +80,17 @@ QString FieldOf(const TSlSong& song, int criterion) {
   }
 }
 
-// Appends a level to path (ending with "/"), creating the folder when missing.
-bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt) {
+// Appends a level to path (ending with "/"), creating the folder when missing. A folder
+// in known was found or made before in this run and is not looked at again.
+bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt,
+              std::set<QString>* known) {
   QString folder = path + level;
+  if (known && known->count(folder)) {
+    path = folder + "/";
+    return true;
+  }
   if (!DirectoryExists(folder) && !CreateDirectoryAsking(prompt, folder)) return false;
+  if (known) known->insert(folder);
   path = folder + "/";
   return true;
 }
@@ -114,27 +122,34 @@ QChar AlphabetLetter(const TSlSong& song) {
 }
 
 bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int>& criteria,
-                       bool bCorrect, IDirErrorPrompt* prompt, QString* folder) {
-  QString path = root.endsWith(u'/') ? root : root + "/";
-  std::lock_guard<std::recursive_mutex> lock(song.cs);
-  for (int criterion : criteria) {
-    if (criterion == 0) {
-      const QChar c = AlphabetLetter(song);
-      if (c.unicode() < u'A') {
-        if (!AddLevel(path, "#", prompt)) return false;
+                       bool bCorrect, IDirErrorPrompt* prompt, QString* folder,
+                       std::set<QString>* known) {
+  // The names come from the song under its lock; the folders are made after it is
+  // released, as a failure asks the user while the list view paints the songs.
+  QStringList levels;
+  {
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    for (int criterion : criteria) {
+      if (criterion == 0) {
+        const QChar c = AlphabetLetter(song);
+        if (c.unicode() < u'A') {
+          levels << "#";
+          continue;
+        }
+        // Capital Cyrillic letters А..Я are gathered in one folder first.
+        if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F) levels << "RUS";
+        QString letter(c);
+        if (bCorrect) letter = ReplaceRefusedCharacters(letter);
+        levels << letter;
         continue;
       }
-      // Capital Cyrillic letters А..Я are gathered in one folder first.
-      if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F && !AddLevel(path, "RUS", prompt))
-        return false;
-      QString letter(c);
-      if (bCorrect) letter = ReplaceRefusedCharacters(letter);
-      if (!AddLevel(path, letter, prompt)) return false;
-      continue;
+      if (criterion < 0 || criterion >= kCriterionCount) continue;
+      levels << CriterionFolderName(song, criterion, bCorrect);
     }
-    if (criterion < 0 || criterion >= kCriterionCount) continue;
-    if (!AddLevel(path, CriterionFolderName(song, criterion, bCorrect), prompt)) return false;
   }
+  QString path = root.endsWith(u'/') ? root : root + "/";
+  for (const QString& level : levels)
+    if (!AddLevel(path, level, prompt, known)) return false;
   *folder = path;
   return true;
 }
@@ -297,47 +312,77 @@ TCopyMoveThread::~TCopyMoveThread() {
 void TCopyMoveThread::Execute() {
   m_nSelected = GetSelectedCount();
   const bool bMove = !m_Options.bCopy;
-  int i = GetSelectedIndex();
-  if (i < 0) return;
-  while (i < GetSongCount()) {
-    if (IsSongSelected(i)) {
-      TSlSong& song = m_pDocument->m_Songs[i];
-      QString source;
-      {
-        std::lock_guard<std::recursive_mutex> lock(song.cs);
-        source = song.GetPath(true);
-      }
-      SetInfoText(itObject, source);
-      if (bMove)
-        Synchronize([&] {
-          if (m_pChild) m_pChild->PlayerRowRemoving(i);
-        });
-      QString folder;
-      bool built = false;
-      Synchronize([&] {
-        built = lb::BuildTargetFolder(song, m_Options.root, m_Options.criteria, m_Options.bCorrect,
-                                      m_pPrompt, &folder);
-      });
-      if (!built) break;
-      QString target = folder + lb::FileNamePart(source);
-      const int result = m_pOperation->MoveOrCopy(bMove, source, target);
-      if (result == lb::frCancelled) break;
-      if (result == lb::frSkipped) ++m_nSkipped;
-      if (result == lb::frDone && target != source) m_Handled << source << target;
-      if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
-        m_Pairs << source << target;
-        lb::MoveSongPath(song, target);
-      }
-      if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source &&
-          m_pCheckpoint)
-        m_pCheckpoint->Add(source, target);
-      RedrawSongs(i, i);
-      ++m_nProcessed;
-      if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);
-      if (Terminated()) break;
+  // The selection is fixed for the run (the progress dialog is modal): it is read once.
+  std::vector<int> rows;
+  Synchronize([&] {
+    if (!m_pChild) return;
+    const int first = m_pChild->SelectedIndex();
+    if (first < 0) return;
+    for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
+      if (m_pChild->IsSelected(i)) rows.push_back(i);
+  });
+  // The dialog follows the run every few milliseconds: a move within a file system takes
+  // microseconds, and each visit of the main thread costs more than that.
+  QElapsedTimer shown;
+  int nFirstDone = -1, nLastDone = -1;  // the rows handled since the dialog last showed
+  auto showDone = [&] {
+    if (nFirstDone < 0) return;
+    RedrawSongs(nFirstDone, nLastDone);
+    nFirstDone = -1;
+    if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);
+  };
+  std::set<QString> folders;  // made or found in this run
+  // A move tells the player about the rows it is about to take, a few rows ahead in one
+  // visit of the main thread: as many more each time as went by quickly the last time.
+  size_t nTold = 0, nAhead = 1;
+  QElapsedTimer told;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    const int i = rows[k];
+    TSlSong& song = m_pDocument->m_Songs[i];
+    QString source;
+    {
+      std::lock_guard<std::recursive_mutex> lock(song.cs);
+      source = song.GetPath(true);
     }
-    ++i;
+    if (!shown.isValid() || shown.elapsed() >= kShowIntervalMs) {
+      shown.start();
+      showDone();
+      SetInfoText(itObject, source);
+    }
+    if (bMove && k >= nTold) {
+      if (told.isValid())
+        nAhead = told.elapsed() < kShowIntervalMs ? qMin<size_t>(nAhead * 2, 1024)
+                                                  : qMax<size_t>(nAhead / 2, 1);
+      told.start();
+      const size_t end = qMin(rows.size(), k + nAhead);
+      Synchronize([&] {
+        for (size_t j = k; m_pChild && j < end; ++j) m_pChild->PlayerRowRemoving(rows[j]);
+      });
+      nTold = end;
+    }
+    QString folder;
+    if (!lb::BuildTargetFolder(song, m_Options.root, m_Options.criteria, m_Options.bCorrect,
+                               m_pPrompt, &folder, &folders))
+      break;
+    QString target = folder + lb::FileNamePart(source);
+    const int result = m_pOperation->MoveOrCopy(bMove, source, target);
+    if (result == lb::frCancelled) break;
+    if (result == lb::frSkipped) ++m_nSkipped;
+    if (result == lb::frDone && target != source) m_Handled << source << target;
+    if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
+      std::lock_guard<std::recursive_mutex> lock(song.cs);
+      m_Pairs << source << target;
+      lb::MoveSongPath(song, target);
+    }
+    if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source &&
+        m_pCheckpoint)
+      m_pCheckpoint->Add(source, target);
+    if (nFirstDone < 0) nFirstDone = i;
+    nLastDone = i;
+    ++m_nProcessed;
+    if (Terminated()) break;
   }
+  showDone();
   // The copies reach the disk once for the batch.
   m_pOperation->FlushCopies();
 }

@@ -34,9 +34,12 @@ QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect);
 QChar AlphabetLetter(const TSlSong& song);
 
 // Builds (and creates where missing) the target folder of the song under root; the
-// result ends with "/". false when the user cancelled a folder creation.
+// result ends with "/". false when the user cancelled a folder creation. known, when
+// given, holds the folders a run has made or found so far (they are not looked at
+// again) and gets the new ones.
 bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int>& criteria,
-                       bool bCorrect, IDirErrorPrompt* prompt, QString* folder);
+                       bool bCorrect, IDirErrorPrompt* prompt, QString* folder,
+                       std::set<QString>* known = nullptr);
 
 struct TCopyMoveSettings {
   static constexpr int kHistorySize = 10;
@@ -105,6 +108,8 @@ class TCopyMoveThread : public TBaseWorkerThread {
  public:
   static constexpr const char* kCopyAction = "Копирование группы файлов";
   static constexpr const char* kMoveAction = "Перемещение группы файлов";
+  // How often the dialog shows the file at hand, the progress and the changed rows.
+  static constexpr int kShowIntervalMs = 20;
 
   struct Options {
     bool bCopy = true;

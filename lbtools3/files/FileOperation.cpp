@@ -171,34 +171,43 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
   return true;
 }
 
-bool MoveFileNoReplace(const QString& source, const QString& target, const TWriteFunction& write) {
+bool MoveFileNoReplace(const QString& source, const QString& target, const TWriteFunction& write,
+                       bool* renamed) {
   const QByteArray src = Native(source), dst = Native(target);
+  bool bRenamed = false;
+  if (!renamed) renamed = &bRenamed;
+  *renamed = false;
   if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
-    return true;
+    return *renamed = true;
   if (errno == EXDEV) return CopyFileSafely(source, target, true, write);
   if (errno != EINVAL && errno != ENOSYS) return false;
   if (Exists(dst)) {
     errno = EEXIST;
     return false;
   }
-  if (::rename(src.constData(), dst.constData()) == 0) return true;
+  if (::rename(src.constData(), dst.constData()) == 0) return *renamed = true;
   return errno == EXDEV ? CopyFileSafely(source, target, true, write) : false;
 }
 
-bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& target) {
+bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& target,
+                             const struct stat* known) {
   errno = 0;
-  bool ok;
+  bool ok, renamed = false;
   if (!bMove) {
     ok = CopyFileSafely(source, target, false, m_Write, false);
     if (ok) m_Unflushed << target;
   } else if (m_bMoveByCopy)
     ok = CopyFileSafely(source, target, true, m_Write);
   else
-    ok = MoveFileNoReplace(source, target, m_Write);
+    ok = MoveFileNoReplace(source, target, m_Write, &renamed);
   // A target that is the source under another name (a link, a folder reached twice)
   // is the file itself: nothing to do, and never to be deleted as "existing".
-  if (!ok && errno == EEXIST && SameFile(source, target)) return true;
-  if (ok) ClearReadOnly(target);
+  if (!ok && errno == EEXIST && SameFile(source, target)) {
+    Produced(target, false);
+    return true;
+  }
+  // A renamed file is the source under its new name: the caller's look at it holds.
+  if (ok) Produced(target, true, renamed ? known : nullptr);
   return ok;
 }
 
@@ -225,6 +234,19 @@ bool TFileOperation::FlushCopies() {
   return ok;
 }
 
+void TFileOperation::Produced(const QString& target, bool bMadeHere, const struct stat* known) {
+  // One look at the file serves both: a file this run put there that is read-only
+  // (from a disc) is made writable, and the file joins those of this run.
+  struct stat st;
+  if (known)
+    st = *known;
+  else if (::stat(Native(target).constData(), &st) != 0)
+    return;
+  if (bMadeHere && !(st.st_mode & S_IWUSR))
+    ::chmod(Native(target).constData(), (st.st_mode & 07777) | S_IWUSR);
+  m_Produced.insert(TFileId{uint64_t(st.st_dev), uint64_t(st.st_ino)});
+}
+
 bool TFileOperation::DeleteTarget(const QString& target) {
   // The overwritten file can still be had back from the trash.
   if (MoveToTrash(target)) return true;
@@ -240,14 +262,11 @@ bool TFileOperation::MustKeep(const QString& target) {
   return bListed;
 }
 
-int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& target) {
+int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& target,
+                               const struct stat* known) {
   if (source == target) return frDone;
   for (;;) {
-    if (Attempt(bMove, source, target)) {
-      TFileId id;
-      if (FileIdentity(target, &id)) m_Produced.insert(id);
-      return frDone;
-    }
+    if (Attempt(bMove, source, target, known)) return frDone;
     TFileErrorInfo info{source, target, SystemErrorText(errno), errno == EEXIST};
     auto skipped = [&] {
       if (!info.targetExists) ++m_nFailed;

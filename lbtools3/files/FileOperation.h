@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <set>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
 
@@ -70,9 +71,10 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
                     const TWriteFunction& write = {}, bool bFlush = true);
 
 // Renames without replacing an existing target; between file systems the file is
-// copied safely and the source removed. false with errno set.
+// copied safely and the source removed. false with errno set. *renamed, when given,
+// tells whether the file was renamed (it is the same file) rather than copied.
 bool MoveFileNoReplace(const QString& source, const QString& target,
-                       const TWriteFunction& write = {});
+                       const TWriteFunction& write = {}, bool* renamed = nullptr);
 
 // The first "NAME (2).EXT", "NAME (3).EXT", ... beside path that names nothing.
 QString FreeNumberedName(const QString& path);
@@ -90,7 +92,11 @@ class TFileOperation {
   // Overwriting never replaces a file this run produced, nor one a list names
   // (m_IsListed): such a target is a name conflict and the file takes the first free
   // numbered name beside it. A target that is overwritten goes to the trash.
-  int MoveOrCopy(bool bMove, const QString& source, QString& target);
+  //
+  // known, when given, is the source's status as the caller has just looked at it: a
+  // rename within the file system then takes the file's identity and mode from it.
+  int MoveOrCopy(bool bMove, const QString& source, QString& target,
+                 const struct stat* known = nullptr);
   // Waits until the copies made so far are on the disk: a batch of copies flushes once
   // at its end rather than once a file. A copy that cannot be flushed is reported and
   // counts as failed; false then.
@@ -111,7 +117,10 @@ class TFileOperation {
   QStringList m_Renumbered;
 
  private:
-  bool Attempt(bool bMove, const QString& source, const QString& target);
+  bool Attempt(bool bMove, const QString& source, const QString& target, const struct stat* known);
+  // The file is at target (its status known, when given): remembered as this run's and,
+  // when this run put it there (bMadeHere), made writable.
+  void Produced(const QString& target, bool bMadeHere, const struct stat* known = nullptr);
   bool DeleteTarget(const QString& target);
   // The target must not be overwritten (see MoveOrCopy).
   bool MustKeep(const QString& target);

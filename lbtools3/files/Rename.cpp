@@ -5,10 +5,14 @@
 #include "lbtools3/model/M3uList.h"
 #include "platform/MusicFormats.h"
 #include "lbtools3/model/InfoWindowManager.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace lb {
 
@@ -70,21 +74,32 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   TInfoWindowLevel window(kAction, QString(), true);
   TSlInfoWindowManager& progress = InfoWindowManager();
   const int selected = int(rows.size());
+  // The progress window shows the file at hand and the Stop button is looked at every
+  // few milliseconds rather than for every file: a rename takes microseconds.
+  QElapsedTimer shown;
+  bool bShow = true;
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
     const QString source = song.GetPath(true);
-    progress.SetObject(source);
+    if (bShow) progress.SetObject(source);
     QString name;
     bool built;
+    // One look at the file tells whether the song's tags are in step with it and gives
+    // the file operation what it needs of the file.
+    struct stat st;
+    const bool bLooked = ::stat(QFile::encodeName(source).constData(), &st) == 0;
     {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
-      song.Sync();
+      const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+      if (!bLooked || !S_ISREG(st.st_mode) || song.m_bNewFileAge ||
+          song.m_FileAge == kAgeNeverSynced || FileAgeOf(mtime, st.st_size) != song.m_FileAge)
+        song.Sync();
       built = BuildFileName(song, n, m_Pieces, m_nDigits, m_bCorrect, &name);
     }
     if (built) {
       QString target = FileFolderPart(source) + name;
-      const int result = operation.MoveOrCopy(true, source, target);
+      const int result = operation.MoveOrCopy(true, source, target, bLooked ? &st : nullptr);
       if (result == frCancelled) break;
       if (result == frSkipped) ++m_nSkipped;
       if (result == frDone && target != source) {
@@ -106,6 +121,9 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       }
     }
     ++m_nProcessed;
+    bShow = !shown.isValid() || shown.elapsed() >= kShowIntervalMs;
+    if (!bShow) continue;
+    shown.start();
     progress.SetProgress(selected ? m_nProcessed * 100 / selected : 100);
     if (progress.ProcessAndCheckStop()) break;
   }

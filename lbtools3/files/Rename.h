@@ -49,6 +49,8 @@ class TSlRenameFiles {
  public:
   static constexpr const char* kAction = "Переименование файлов по тегам";
   static constexpr const char* kStopped = "Прервано пользователем";
+  // How often the progress window is updated and the Stop button looked at.
+  static constexpr int kShowIntervalMs = 20;
 
   TSlRenameFiles(const QList<TMaskPiece>& pieces, int digits, bool bCorrect)
       : m_Pieces(pieces), m_nDigits(digits), m_bCorrect(bCorrect) {}

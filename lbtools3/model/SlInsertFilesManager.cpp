@@ -13,6 +13,7 @@
 #include <QStringDecoder>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -451,11 +452,20 @@ bool TSlInsertFilesManager::FastSortKey(QStringView name, std::string& key) {
   return true;
 }
 
-bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
+bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) {
   const QByteArray native = QFile::encodeName(folder);
-  DIR* dir = ::opendir(native.constData());
-  if (!dir) return true;  // an unreadable folder is skipped
-  const int fd = ::dirfd(dir);
+  // The folder is read with the system call itself: its identity then costs no more than
+  // the look that opening a folder the usual way makes anyway.
+  const int fd =
+      ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bRecord ? O_NOFOLLOW : 0));
+  if (fd < 0) return true;  // an unreadable folder is skipped
+  if (bRecord) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !RecordFolder(folder, st.st_dev, st.st_ino)) {
+      ::close(fd);
+      return true;  // scanned already
+    }
+  }
   bool result = true;
   {
     TInfoWindowLevel window("Сканирование папки", folder, false);
@@ -464,17 +474,25 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
     // own order.
     std::vector<TFolderEntry> entries;
     int undecodable = 0;  // entries skipped for names that are not UTF-8
-    while (const dirent* e = ::readdir(dir)) {
+    std::vector<char> buffer(32 * 1024);
+    ssize_t got = 0;
+    for (ssize_t at = 0;;) {
+      if (at >= got) {
+        got = ::getdents64(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        at = 0;
+      }
+      const auto* e = reinterpret_cast<const dirent64*>(buffer.data() + at);
+      at += e->d_reclen;
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
       // A writer's hidden copy in progress, or one a killed writer left, is no song.
       if (name[0] == '.' && lb::IsPartialFileName(QFile::decodeName(name))) continue;
       int type = e->d_type;
       struct stat st;
-      bool haveStat = false;
       if (type == DT_UNKNOWN) {
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        haveStat = true;
         type = S_ISDIR(st.st_mode)   ? DT_DIR
                : S_ISLNK(st.st_mode) ? DT_LNK
                : S_ISREG(st.st_mode) ? DT_REG
@@ -490,16 +508,14 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
         continue;
       }
       if (type == DT_DIR) {
-        if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        entries.push_back(
-            {JoinPath(folder, name, length), DT_DIR, 0, uint64_t(st.st_dev), uint64_t(st.st_ino)});
+        entries.push_back({JoinPath(folder, name, length), DT_DIR, 0});
       } else if (type == DT_LNK) {
         entries.push_back({JoinPath(folder, name, length), DT_LNK, 0});
       } else {
         entries.push_back({JoinPath(folder, name, length), DT_REG, match});
       }
     }
-    ::closedir(dir);
+    ::close(fd);
     if (undecodable)
       UiServices::Instance().MessageBox(
           "В папке " + Quoted(folder) + "\nпропущено файлов и папок с именами не в кодировке " +
@@ -515,7 +531,7 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder) {
       if (!result) break;
       const TFolderEntry& entry = entries[n];
       if (entry.type == DT_DIR) {
-        if (RecordFolder(entry.path, entry.dev, entry.ino)) result = ScanFolderImpl(entry.path);
+        result = ScanFolderImpl(entry.path, true);
         continue;
       }
       if (entry.type == DT_LNK) {

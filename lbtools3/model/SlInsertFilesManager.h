@@ -101,11 +101,11 @@ class TSlInsertFilesManager {
     QString path;
     int type;   // DT_DIR, DT_LNK or DT_REG
     int match;  // for DT_REG: 1 music, 2 list
-    uint64_t dev = 0, ino = 0;
   };
   // Takes a folder's entries in the order of their names: without case, numbers by
-  // their value.
-  bool ScanFolderImpl(const QString& folder);
+  // their value. bRecord: the folder is a subfolder met in a scan, recorded (and
+  // skipped when known) as it is opened.
+  bool ScanFolderImpl(const QString& folder, bool bRecord = false);
   void SortByName(const QString& folder, const std::vector<TFolderEntry>& entries,
                   std::vector<size_t>& order);
   const QCollator& NameCollator();

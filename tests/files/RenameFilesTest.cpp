@@ -11,7 +11,9 @@
 #include "platform/ScriptedUiServices.h"
 
 #include <QFileInfo>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace lb;
 
@@ -177,6 +179,25 @@ TEST_F(RenameFilesTest, UndoPutsTheFilesBackAndNamesWhatItCannot) {
   EXPECT_EQ(lbtest::ReadFile(b), "someone else's");
   EXPECT_EQ(again.m_Undo->m_NotUndone, (QStringList{two + " → b.mp3: " + TRenameUndo::kTaken,
                                                     one + " → a.mp3: " + TRenameUndo::kGone}));
+// A rename looks at each file once: that look must still catch tags changed since the
+// list was saved, make a read-only file writable and keep the renamed file from being
+// overwritten by the next song that wants its name.
+TEST_F(RenameFilesTest, OneLookAtEachFileSyncsClearsReadOnlyAndGuardsTheRenamedFile) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"Old", "X", ""});
+  const QString b = filestest::MakeMp3(dir + "/b.mp3", {"New", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a, b});
+  filestest::MakeMp3(a, {"New", "X", ""});  // changed since the list was saved
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(a).constData(), times, 0), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(a).constData(), 0444), 0);
+  operation.m_bOverwriteAll = true;
+  TSlRenameFiles rename = Renamer("%1.mp3");
+  EXPECT_TRUE(rename.Run(doc, {0, 1}, operation));
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{dir + "/New.mp3", dir + "/New (2).mp3"}));
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(dir + "/New.mp3").constData(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IWUSR);
 }
 
 }  // namespace
