@@ -16,3 +16,6 @@ qt_add_resources(lbapp lbicons PREFIX /icons BASE ${CMAKE_SOURCE_DIR}/packaging/
   ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-32.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-48.png
   ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-64.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-128.png
   ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-256.png)
+# Captions of narrow column headers, shared by the list windows and the repository view.
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/HeaderCaption.cpp ${CMAKE_CURRENT_LIST_DIR}/HeaderCaption.h)
