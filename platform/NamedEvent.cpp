@@ -1,6 +1,7 @@
 #include "NamedObjectChannel.h"
 
 #include <QCoreApplication>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 
@@ -8,11 +9,11 @@ namespace lb {
 
 using namespace channel;
 
-// The owner's event: waits in this process and openers' waits take its signal alike.
 struct TNamedEventState {
-  TNamedEventState(bool manualReset, bool initialState) : event(manualReset, initialState) {}
-  TEvent event;
-  std::mutex mutex;  // guards published
+  std::mutex mutex;
+  std::condition_variable cond;
+  bool manualReset = false;
+  bool signalled = false;
   int64_t published = 0;
 };
 
@@ -31,23 +32,28 @@ class TNamedEventServer : public QObject {
 
   // Hands a signalled state to waiting openers, first come first served.
   void Dispatch() {
-    // A waiter takes the signal as a wait in this process would (an auto-reset
-    // event's signal wakes one waiter only).
-    while (!m_Waiters.empty() && m_pState->event.WaitFor(0) == wrSignaled) {
-      QLocalSocket* s = m_Waiters.front();
-      m_Waiters.pop_front();
-      FrameServer::Reply(s, kSignalled);
+    std::vector<QLocalSocket*> wake;
+    {
+      std::lock_guard<std::mutex> lock(m_pState->mutex);
+      while (m_pState->signalled && !m_Waiters.empty()) {
+        wake.push_back(m_Waiters.front());
+        m_Waiters.pop_front();
+        if (!m_pState->manualReset) m_pState->signalled = false;
+      }
     }
+    for (QLocalSocket* s : wake) FrameServer::Reply(s, kSignalled);
   }
 
  private:
   void SetState(bool signalled) {
-    if (!signalled) {
-      m_pState->event.ResetEvent();
-      return;
+    {
+      std::lock_guard<std::mutex> lock(m_pState->mutex);
+      m_pState->signalled = signalled;
     }
-    m_pState->event.SetEvent();
-    Dispatch();
+    if (signalled) {
+      m_pState->cond.notify_all();
+      Dispatch();
+    }
   }
 
   bool OnFrame(QLocalSocket* s, uint8_t op) {
@@ -106,7 +112,9 @@ TCreateResult TNamedEvent::Create(const QString& name, bool manualReset, bool in
   Close();
   if (name.isEmpty() || !QCoreApplication::instance()) return TCreateResult::Failed;
   const QString socketName = NamedObjectSocketName(QStringLiteral("event"), name);
-  auto state = std::make_shared<TNamedEventState>(manualReset, initialState);
+  auto state = std::make_shared<TNamedEventState>();
+  state->manualReset = manualReset;
+  state->signalled = initialState;
   TNamedEventServer* server = nullptr;
   // A name whose owner lives is taken, however long that owner takes to answer.
   const TCreateResult result = ListenOnServiceThread(socketName, state, &server);
@@ -145,7 +153,11 @@ bool TNamedEvent::Exists(const QString& name) {
 
 bool TNamedEvent::Signal() {
   if (m_pServer) {
-    m_pState->event.SetEvent();
+    {
+      std::lock_guard<std::mutex> lock(m_pState->mutex);
+      m_pState->signalled = true;
+    }
+    m_pState->cond.notify_all();
     QMetaObject::invokeMethod(
         m_pServer, [server = m_pServer] { server->Dispatch(); }, Qt::QueuedConnection);
     return true;
@@ -181,7 +193,8 @@ std::optional<int64_t> TNamedEvent::Published(int timeoutMs) const {
 
 bool TNamedEvent::Reset() {
   if (m_pServer) {
-    m_pState->event.ResetEvent();
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    m_pState->signalled = false;
     return true;
   }
   if (m_Name.isEmpty()) return false;
@@ -194,7 +207,15 @@ bool TNamedEvent::Reset() {
 
 TWaitResult TNamedEvent::Wait(unsigned timeoutMs) {
   if (m_pServer) {
-    return m_pState->event.WaitFor(timeoutMs);
+    TNamedEventState& st = *m_pState;
+    std::unique_lock<std::mutex> lock(st.mutex);
+    auto ready = [&st] { return st.signalled; };
+    if (timeoutMs == TEvent::INFINITE_WAIT)
+      st.cond.wait(lock, ready);
+    else if (!st.cond.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
+      return wrTimeout;
+    if (!st.manualReset) st.signalled = false;
+    return wrSignaled;
   }
   if (m_Name.isEmpty()) return wrError;
   SyncClient client;
