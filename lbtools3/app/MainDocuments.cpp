@@ -647,8 +647,28 @@ void TMainForm::HandOver(const QByteArray& payload) {
       paths << path;
     }
   }
-  // An empty hand-over still makes its empty list; lists alone make none.
-  if (paths.isEmpty() && bListOpened) return;
+  // A file that is neither a song nor a list is named to the user rather than lost
+  // without a word (the file manager offers the item on any selection).
+  QStringList others;
+  {
+    TSlInsertFilesManager kinds{QStringList{}};
+    paths.removeIf([&](const QString& path) {
+      if (!QFileInfo(path).isFile() || kinds.Classify(path, true) != pkSkip) return false;
+      others << path;
+      return true;
+    });
+  }
+  if (!others.isEmpty()) {
+    constexpr int kNamed = 20;
+    QString names = QStringList(others.mid(0, kNamed)).join(u'\n');
+    if (others.size() > kNamed) names += QString("\n... и ещё %1").arg(others.size() - kNamed);
+    Ask((others.size() == 1 ? "Файл не является ни песней, ни листом и не добавлен:\n"
+                            : "Эти файлы не являются ни песнями, ни листами и не добавлены:\n") +
+            names,
+        MB_OK | MB_ICONWARNING);
+  }
+  // An empty hand-over still makes its empty list; lists and refused files alone make none.
+  if (paths.isEmpty() && (bListOpened || !others.isEmpty())) return;
   // Folders are scanned and other files sorted out as a drop on a list does it. A
   // music file that cannot be reached (a volume not mounted) still gets its row.
   TSlSongVector songs;

@@ -1,4 +1,5 @@
 #include "ListView.h"
+#include "lbtools3/ui/HeaderCaption.h"
 
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -61,13 +62,10 @@ QVariant TSLLBListModel::data(const QModelIndex& index, int role) const {
 QVariant TSLLBListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(m_Columns.size()))
     return QVariant();
-  const QString& caption = m_Columns[section].caption;
-  // A caption too wide for its column keeps its start and ends in "…" (the header
-  // itself would cut a centred text at both ends); it is shown whole as the tooltip.
-  if (role == Qt::DisplayRole) return m_pView->HeaderText(section);
+  // Captions keep their start in view; one too wide for its column ends in "…".
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
-  if (role == Qt::ToolTipRole && m_pView->HeaderClipped(section)) return caption;
-  return QVariant();
+  return lb::HeaderCaptionData(*m_pView->horizontalHeader(), section, m_Columns[section].caption,
+                               role);
 }
 
 Qt::ItemFlags TSLLBListModel::flags(const QModelIndex& index) const {
@@ -179,24 +177,6 @@ TSLLBListView::TSLLBListView(QWidget* parent)
 
 TSLLBListView::~TSLLBListView() {
   LiveViews().remove(this);
-}
-
-int TSLLBListView::HeaderTextWidth(int section) const {
-  const QHeaderView* header = horizontalHeader();
-  const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-  return header->sectionSize(section) - margin;
-}
-
-bool TSLLBListView::HeaderClipped(int section) const {
-  const QString caption = m_pModel->Columns()[section].caption;
-  return horizontalHeader()->fontMetrics().horizontalAdvance(caption) > HeaderTextWidth(section);
-}
-
-QString TSLLBListView::HeaderText(int section) const {
-  const QString caption = m_pModel->Columns()[section].caption;
-  if (!HeaderClipped(section)) return caption;
-  return horizontalHeader()->fontMetrics().elidedText(caption, Qt::ElideRight,
-                                                      std::max(0, HeaderTextWidth(section)));
 }
 
 void TSLLBListView::AddColumn(int tag, const QString& caption, int width) {

@@ -122,10 +122,6 @@ class TSLLBListView : public QTableView {
   // The insertion index for a point: after a row when below its middle; past the last
   // row: the count.
   int InsertionIndexAt(const QPoint& point) const;
-  // The header is too narrow for the column's caption.
-  bool HeaderClipped(int section) const;
-  // The caption as the header shows it: whole, or its start and "…" when clipped.
-  QString HeaderText(int section) const;
   // Repaints rows nFirst..nLast (only what is on screen costs anything).
   void UpdateItems(int nFirst, int nLast);
   void ScrollBy(int dy);
@@ -167,8 +163,6 @@ class TSLLBListView : public QTableView {
  private:
   bool AcceptDrag(QDropEvent* event);
   void SetDropLine(int index);
-  // The width the header leaves for a column's caption.
-  int HeaderTextWidth(int section) const;
 
   TSLLBListModel* m_pModel;
   int m_nDropTarget = -1;

@@ -3,6 +3,7 @@
 #include "FindResultsWindow.h"
 
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/ui/DialogButtons.h"
 #include "lbtools3/ui/Help.h"
 #include "platform/Genres.h"
 
@@ -69,18 +70,11 @@ TNewFindText::TNewFindText(IDocumentWindow* current, IListsHost* host, TIniFile&
   middle->addLayout(right);
   layout->addLayout(middle);
 
-  auto* buttons = new QHBoxLayout;
   BtnFinded = new QPushButton("Найденное", this);
-  buttons->addWidget(BtnFinded);
-  buttons->addStretch();
-  OKBtn = new QPushButton("Да", this);
-  CancelBtn = new QPushButton("Отмена", this);
-  OKBtn->setDefault(true);
-  buttons->addWidget(OKBtn);
-  buttons->addWidget(CancelBtn);
-  layout->addLayout(buttons);
+  const lb::TDialogButtons buttons = lb::AddDialogButtons(this, layout, {BtnFinded});
+  OKBtn = buttons.ok;
+  CancelBtn = buttons.cancel;
   connect(OKBtn, &QPushButton::clicked, this, &TNewFindText::OKBtnClick);
-  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(BtnFinded, &QPushButton::clicked, this, &TNewFindText::BtnFindedClick);
   ComboBox1->setFocus();
 }

@@ -1,11 +1,11 @@
 #include "SortDialog.h"
 
 #include "lbtools3/model/SongFields.h"
+#include "lbtools3/ui/DialogButtons.h"
 #include "lbtools3/ui/Help.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,16 +33,10 @@ TNewSortDlg::TNewSortDlg(QWidget* parent) : QDialog(parent) {
   connect(RadioButton2, &QRadioButton::clicked, this, [] { g_bSortAscending = false; });
   connect(CheckBox1, &QCheckBox::clicked, this, [](bool on) { g_bSortCaseSensitive = on; });
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  OKBtn = new QPushButton("Да", this);
-  CancelBtn = new QPushButton("Отмена", this);
-  OKBtn->setDefault(true);
-  buttons->addWidget(OKBtn);
-  buttons->addWidget(CancelBtn);
-  layout->addLayout(buttons);
+  const lb::TDialogButtons buttons = lb::AddDialogButtons(this, layout);
+  OKBtn = buttons.ok;
+  CancelBtn = buttons.cancel;
   connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 lb::TSortOrder TNewSortDlg::Order() const {

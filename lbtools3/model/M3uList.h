@@ -374,6 +374,9 @@ class TSlDocument {
   int32_t m_M3uAge = 0;
   bool m_bModified = false;
   QString m_ClipFormat = kClipboardFormat;
+  // The list's own lines, verbatim, joined by '\n': the "#" lines before the first song
+  // that come before its entry directives ("#EXTM3U", "#PLAYLIST:...", "#EXTENC:...",
+  // a list-wide "#EXTGRP:..."). They are written first and never move with a song.
   QString m_ExtM3uHeader;
   bool m_bExtM3u = false;
   // "#" lines after the last song, verbatim, joined by '\n': they stay at the end.
@@ -454,6 +457,9 @@ class TSlDocument {
   std::unique_ptr<TIniFile> m_Ini;
   // Why LoadM3u refused the file as a list ("" when it did not).
   QString m_NotAList;
+  // Lines of the list file that earlier versions read as songs (blank lines, "#" lines
+  // without "#EXT"): their data files hold a record for each.
+  int m_FormerSongLines = 0;
 };
 
 // Path forms. A path is full when it names its root: an absolute path, or one with a

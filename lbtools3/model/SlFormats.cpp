@@ -63,6 +63,27 @@ bool IsCommentLine(QByteArrayView bytes) {
   return false;
 }
 
+// A line of blanks only: no reader takes it for a song or a directive.
+bool IsBlankLine(QByteArrayView bytes) {
+  for (char c : bytes)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
+// A directive that describes the entry after it ("#EXTINF:", "#EXTVLCOPT:", ...): it
+// and every "#" line after it up to the path belong to that song. Among the lines
+// before the first song, those before such a directive describe the list ("#EXTM3U",
+// "#PLAYLIST:", "#EXTENC:", a list-wide "#EXTGRP:", comments): they stay at its top.
+bool IsEntryDirective(QByteArrayView bytes) {
+  static constexpr QByteArrayView kEntryDirectives[] = {
+      "#EXTINF", "#EXTVLCOPT", "#EXTALB", "#EXTART",         "#EXTGENRE",
+      "#EXTIMG", "#EXTBYT",    "#EXTBIN", "#EXTALBUMARTURL", "#KODIPROP"};
+  const QByteArrayView line = bytes.trimmed();
+  for (QByteArrayView directive : kEntryDirectives)
+    if (line.startsWith(directive)) return true;
+  return false;
+}
+
 bool HasNonAscii(QByteArrayView bytes) {
   for (char c : bytes)
     if (static_cast<unsigned char>(c) >= 0x80) return true;
@@ -264,24 +285,26 @@ bool TSlDocument::Load(bool bSilent) {
   };
 
   const int32_t listAge = lb::FileAge(m_FileName);
-  if (listAge == m_M3uAge) {
-    code = LoadM3u(m_FileName);
-    if (code != mcLoaded) {
-      ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
-      return fail();
-    }
-    code = LoadData(m_Songs, stream);
-    if (code != dcOk) return dataFailed(code);
-    return true;
-  }
-
-  // The list was edited by another program: take what the data file still knows.
-  m_M3uAge = listAge;
+  const qsizetype recordsStart = stream.Position();
   code = LoadM3u(m_FileName);
   if (code != mcLoaded) {
     ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
     return fail();
   }
+  if (listAge == m_M3uAge) {
+    code = LoadData(m_Songs, stream);
+    if (code == dcOk) return true;
+    // Earlier versions took blank lines and some "#" lines for songs and wrote a record
+    // for each: such a data file no longer lines up with the songs. Its records are
+    // matched by path instead (a record never lands on another song), and the next
+    // save writes the data file anew.
+    if ((code != dcBadRecord && code != dcDamaged) || m_FormerSongLines == 0)
+      return dataFailed(code);
+    stream.Seek(recordsStart);
+  }
+
+  // The list was edited by another program: take what the data file still knows.
+  m_M3uAge = listAge;
   TSlSongList stored;
   code = LoadData(stored, stream);
   if (code != dcOk) return dataFailed(code);
@@ -297,6 +320,9 @@ bool TSlDocument::Load(bool bSilent) {
 
 int TSlDocument::LoadM3u(const QString& path) {
   m_NotAList.clear();
+  m_ExtM3uHeader.clear();
+  m_bExtM3u = false;
+  m_FormerSongLines = 0;
   m_TrailingLines.clear();
   m_bLegacyText = false;
   m_bUtf8Text = false;
@@ -331,24 +357,34 @@ int TSlDocument::LoadM3u(const QString& path) {
 
   const qint64 total = file.size();
   qint64 done = 0;
-  bool bHeaderSeen = false;
+  // Until the first song or entry directive, "#" lines belong to the list's header.
+  bool bInHeader = true;
   // The "#" lines met since the last song, and those of them read as legacy text.
   QString pendingExt;
   QStringList pendingLegacy;
   std::vector<std::unique_ptr<TSlSong>> fresh;
   auto onLine = [&](QByteArrayView bytes) {
-    if (!IsCommentLine(bytes)) {
+    if (IsBlankLine(bytes)) {
+      // A blank line means nothing to any reader: it is dropped, and the "#" lines
+      // around it stay with the song after it.
+      ++m_FormerSongLines;
+    } else if (!IsCommentLine(bytes)) {
+      bInHeader = false;
       const QString songPath = decode(bytes, pendingLegacy);
       fresh.push_back(std::make_unique<TSlSong>(this, songPath, pendingExt));
       fresh.back()->m_LegacyLines = std::move(pendingLegacy);
       pendingLegacy = QStringList();
       pendingExt.clear();
-    } else if (!bHeaderSeen && bytes.contains("#EXTM3U")) {
-      bHeaderSeen = true;
-      m_ExtM3uHeader = decode(bytes, m_LegacyLines);
-      m_bExtM3u = true;
     } else {
+      if (!bytes.contains("#EXT")) ++m_FormerSongLines;
+      if (bInHeader && !IsEntryDirective(bytes)) {
+        if (!m_ExtM3uHeader.isEmpty()) m_ExtM3uHeader += u'\n';
+        m_ExtM3uHeader += decode(bytes, m_LegacyLines);
+        m_bExtM3u = true;
+        return;
+      }
       // Any other "#" line is kept verbatim with the song that follows it.
+      bInHeader = false;
       if (!pendingExt.isEmpty()) pendingExt += u'\n';
       pendingExt += decode(bytes, pendingLegacy);
     }
@@ -580,7 +616,7 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
       "Не могу открыть файл для записи", bSilent, m_Lock, m_Songs,
       [&](TSlStreamWriter& out, QString* failure) {
         if (m_bUtf8Bom) out.Bytes().append("\xEF\xBB\xBF");
-        return !m_bExtM3u || appendLine(out, m_ExtM3uHeader, m_LegacyLines, failure);
+        return !m_bExtM3u || appendLines(out, m_ExtM3uHeader, m_LegacyLines, failure);
       },
       [&](TSlStreamWriter& out, const TSlSong& song, QString* failure) {
         if (song.m_bExtInf && !appendLines(out, song.m_ExtInf, song.m_LegacyLines, failure))

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QSet>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <sys/mman.h>
@@ -44,7 +45,8 @@ class TSlStreamReader {
   void ReleaseConsumed() {
     if (!m_bMapped) return;
     const uintptr_t page = 4096;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(m_Data) + m_Released + page - 1) & ~(page - 1);
+    const uintptr_t from =
+        (reinterpret_cast<uintptr_t>(m_Data) + m_Released + page - 1) & ~(page - 1);
     const uintptr_t to = (reinterpret_cast<uintptr_t>(m_Data) + m_Pos) & ~(page - 1);
     if (to <= from || to - from < (1u << 22)) return;
     ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
@@ -52,6 +54,8 @@ class TSlStreamReader {
   }
 
   qsizetype Position() const { return m_Pos; }
+  // Reads on from an earlier position (released pages of a mapped file come back from it).
+  void Seek(qsizetype pos) { m_Pos = std::clamp<qsizetype>(pos, 0, m_Size); }
   qsizetype Remaining() const { return m_Size - m_Pos; }
   bool AtEnd() const { return m_Pos >= m_Size; }
 

@@ -2,6 +2,7 @@
 
 #include "lbtools3/model/M3uList.h"
 #include "platform/Assert.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -356,8 +357,28 @@ IDocumentWindow* TListsRepository::Open(int row, const TSlDocument* source) {
   return window;
 }
 
+IDocumentWindow* TListsRepository::OpenWindowOf(const QString& path) const {
+  lb::TFileId id;
+  const bool bExists = lb::FileIdentity(path, &id);
+  for (const Row& row : m_Rows) {
+    if (!row.window) continue;
+    lb::TFileId rowId;
+    if (bExists ? lb::FileIdentity(row.path, &rowId) && rowId == id : lb::SamePath(row.path, path))
+      return row.window;
+  }
+  return nullptr;
+}
+
 IDocumentWindow* TListsRepository::OpenFile(const QString& path, const TSlDocument* source) {
   LB_ASSERT(m_Factory);
+  // A list is open in one window at most: a second window would save its old songs
+  // over the first one's changes. Opening it again (named on the command line while
+  // the lists open at the last exit come back, handed over, chosen in the open dialog
+  // through a link) raises the window it has.
+  if (IDocumentWindow* open = OpenWindowOf(path)) {
+    open->Activate();
+    return open;
+  }
   IDocumentWindow* window = m_Factory->CreateListWindow(path, source);
   if (!window->LoadFailed()) {
     Add(path, true, window);

@@ -81,7 +81,11 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   // Both return the window, also one whose list failed to load (LoadFailed()); such a
   // window leaves no mark and no row.
   IDocumentWindow* Open(int row, const TSlDocument* source = nullptr);
+  // A list that is open already (the same file, by identity) keeps its window, which
+  // is raised and returned.
   IDocumentWindow* OpenFile(const QString& path, const TSlDocument* source = nullptr);
+  // The window that shows the list file path names (by file identity), null when none.
+  IDocumentWindow* OpenWindowOf(const QString& path) const;
   void WindowClosed(IDocumentWindow* window);
   void SaveWindowState(IDocumentWindow* window, bool columnsOnly);
   void RestoreWindowState(IDocumentWindow* window, const QString& path);

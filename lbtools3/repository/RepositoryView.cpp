@@ -1,4 +1,5 @@
 #include "RepositoryView.h"
+#include "lbtools3/ui/HeaderCaption.h"
 
 #include <QHeaderView>
 #include <QItemSelection>
@@ -38,19 +39,27 @@ QVariant TRepositoryModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TRepositoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  if (orientation != Qt::Horizontal) return QVariant();
+  QString caption;
   switch (section) {
     case TListsRepository::colNumber:
-      return QStringLiteral("N");
+      caption = QStringLiteral("N");
+      break;
     case TListsRepository::colOpen:
-      return QStringLiteral("Открыт");
+      caption = QStringLiteral("Открыт");
+      break;
     case TListsRepository::colName:
-      return QStringLiteral("Имя листа");
+      caption = QStringLiteral("Имя листа");
+      break;
     case TListsRepository::colPath:
-      return QStringLiteral("Полный путь");
+      caption = QStringLiteral("Полный путь");
+      break;
     default:
       return QVariant();
   }
+  // Before the view shows the model there is no header to fit the caption to.
+  if (!m_Header) return role == Qt::DisplayRole ? QVariant(caption) : QVariant();
+  return lb::HeaderCaptionData(*m_Header, section, caption, role);
 }
 
 // ---------------------------------------------------------------------------------
@@ -59,6 +68,7 @@ QVariant TRepositoryModel::headerData(int section, Qt::Orientation orientation, 
 TRepositoryView::TRepositoryView(TListsRepository& repository, QWidget* parent)
     : QTableView(parent), m_Repository(repository), m_Model(repository) {
   setModel(&m_Model);
+  m_Model.SetHeader(horizontalHeader());
   setToolTip(QStringLiteral("Хранилище листов"));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(repository.BulkRunning() ? QAbstractItemView::SingleSelection

@@ -7,6 +7,8 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
+class QHeaderView;
+
 class TRepositoryModel : public QAbstractTableModel {
   Q_OBJECT
 
@@ -17,9 +19,13 @@ class TRepositoryModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // The header that shows the captions: a caption too wide for its section is cut to
+  // fit it, with "…".
+  void SetHeader(const QHeaderView* header) { m_Header = header; }
 
  private:
   TListsRepository& m_Repository;
+  const QHeaderView* m_Header = nullptr;
 };
 
 class TRepositoryView : public QTableView {

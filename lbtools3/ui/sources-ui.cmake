@@ -18,3 +18,8 @@ qt_add_resources(lbapp lbicons PREFIX /icons BASE ${CMAKE_SOURCE_DIR}/packaging/
   ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-32.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-48.png
   ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-64.png ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-128.png
   ${CMAKE_SOURCE_DIR}/packaging/icons/lbtools-256.png)
+# Captions of narrow column headers (the list windows, the repository view) and the
+# dialogs' row of "Да" and "Отмена".
+target_sources(lbapp PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/HeaderCaption.cpp ${CMAKE_CURRENT_LIST_DIR}/HeaderCaption.h
+  ${CMAKE_CURRENT_LIST_DIR}/DialogButtons.cpp ${CMAKE_CURRENT_LIST_DIR}/DialogButtons.h)

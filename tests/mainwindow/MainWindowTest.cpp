@@ -427,3 +427,18 @@ TEST_F(MainWindowTest, SaveAsOfANewListOffersAnExistingFolder) {
   QDir().mkpath(documents);
   child->m_Document.m_bModified = false;
 }
+
+// A list handed over with a file that is neither a song nor a list: the list opens, the
+// other file is named to the user, and no empty list is made for it.
+TEST_F(MainWindowTest, HandOverOfAListAndATextFileOpensTheListAndNamesTheText) {
+  TMainForm form(ini, false);
+  const QString list = MakeList("handed.m3u", {"/m/a.mp3"});
+  const QString text = dir + "/readme.txt";
+  lbtest::WriteFile(text, "hello\n");
+  form.HandOver(lb::BuildHandOverPayload({list, text}));
+  ASSERT_EQ(form.Children().size(), 1);
+  EXPECT_EQ(form.Children().first()->m_Document.m_FileName, list);
+  EXPECT_EQ(ui.Texts(),
+            QStringList({"Файл не является ни песней, ни листом и не добавлен:\n" + text}));
+  Settle(form);
+}

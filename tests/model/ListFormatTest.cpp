@@ -59,22 +59,23 @@ class ListFormatTest : public ::testing::Test {
 
 TEST_F(ListFormatTest, ReadsEveryLineEndingAndWritesBackWithCrLf) {
   WriteFile(list,
-            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\nsub/b.mp3\r\rc.mp3\r\n#EXT one\n#EXT two\nd.mp3");
+            "#EXTM3U\r\n#EXTINF:10,A\r\n\r\na.mp3\nsub/b.mp3\r\rc.mp3\r\n#EXT one\n \n#EXT "
+            "two\nd.mp3\n\n");
   Loaded l = LoadList(list);
   ASSERT_TRUE(l.ok);
-  // A lone CR ends a line and the byte after it starts the next one; the blank line
-  // between two CRs is a song with an empty path.
-  EXPECT_EQ(Paths(*l.doc), QStringList({"a.mp3", "sub/b.mp3", "", "c.mp3", "d.mp3"}));
+  // A lone CR ends a line and the byte after it starts the next one. A blank line is
+  // never a song, and the "#" lines before it stay with the song after it.
+  EXPECT_EQ(Paths(*l.doc), QStringList({"a.mp3", "sub/b.mp3", "c.mp3", "d.mp3"}));
   EXPECT_TRUE(l.doc->m_bExtM3u);
   EXPECT_EQ(l.doc->m_ExtM3uHeader, "#EXTM3U");
   EXPECT_EQ(l.doc->m_Songs[0].m_ExtInf, "#EXTINF:10,A");
   EXPECT_FALSE(l.doc->m_Songs[1].m_bExtInf);
-  EXPECT_EQ(l.doc->m_Songs[4].m_ExtInf, "#EXT one\n#EXT two");  // both lines stay
+  EXPECT_EQ(l.doc->m_Songs[3].m_ExtInf, "#EXT one\n#EXT two");  // both lines stay
   EXPECT_TRUE(l.doc->m_bModified);                              // no data file yet
 
   ASSERT_TRUE(l.doc->Save(true));
   EXPECT_EQ(ReadFile(list),
-            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\r\nsub/b.mp3\r\n\r\nc.mp3\r\n#EXT one\r\n#EXT two\r\n"
+            "#EXTM3U\r\n#EXTINF:10,A\r\na.mp3\r\nsub/b.mp3\r\nc.mp3\r\n#EXT one\r\n#EXT two\r\n"
             "d.mp3\r\n");
   EXPECT_FALSE(l.doc->m_bModified);
   EXPECT_TRUE(QFile::exists(dir + "/list.lbt"));
@@ -392,6 +393,41 @@ TEST_F(ListFormatTest, SaveKilledHalfWayLeavesAHiddenPartialThatTheNextSaveRemov
   ASSERT_TRUE(l.doc->Save(true));
   EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name),
             (QStringList{"list.lbt", "list.m3u"}));
+}
+
+// Data files written when blank lines and "#" lines without "#EXT" were songs hold a
+// record for each: their records find their songs by path, never by position.
+TEST_F(DataFileTest, RecordsOfLinesOnceReadAsSongsFindTheirSongsByPath) {
+  struct Case {
+    QByteArray listText;
+    QStringList rows;  // the songs the data file was written for
+  };
+  const Case cases[] = {
+      {"a.mp3\r\n\r\nb.mp3\r\n", {"a.mp3", "", "b.mp3"}},
+      {"a.mp3\r\n# note\r\nb.mp3\r\n", {"a.mp3", "# note", "b.mp3"}},
+      {"a.mp3\r\nb.mp3\r\n\r\n", {"a.mp3", "b.mp3", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listText.toStdString());
+    WriteFile(list, c.listText);
+    TSlDocument old;
+    old.SetFileName(list);
+    for (const QString& row : c.rows) {
+      TSlSong song(nullptr, row, QString());
+      song.m_Tag1.SetTitle("Title " + row, false);
+      old.InsertSong(song, -1);
+    }
+    old.m_M3uAge = lb::FileAge(list);
+    ASSERT_TRUE(old.SaveData(data, true));
+
+    Loaded l = LoadList(list);
+    ASSERT_TRUE(l.ok);
+    EXPECT_TRUE(ui.Messages().isEmpty());
+    ASSERT_EQ(Paths(*l.doc), QStringList({"a.mp3", "b.mp3"}));
+    EXPECT_EQ(l.doc->m_Songs[0].m_Tag1.GetTitle(), "Title a.mp3");
+    EXPECT_EQ(l.doc->m_Songs[1].m_Tag1.GetTitle(), "Title b.mp3");
+    EXPECT_TRUE(l.doc->m_bModified);  // the data file is written anew
+  }
 }
 
 }  // namespace

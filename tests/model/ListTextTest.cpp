@@ -215,18 +215,18 @@ TEST_F(ListTextTest, FullDiskSaveFailsAndKeepsThePreviousFiles) {
 }
 
 // Lists written by other players and by both worlds go through load, an edit and save:
-// every "#" line stays with its song (never a song itself), each line keeps the
-// encoding it came in, and new or changed lines are UTF-8 unless the list was all
-// legacy text. Saving the result again after a fresh load changes nothing.
+// every "#" line stays with its song (never a song itself), the list's own lines stay
+// at its top, each line keeps the encoding it came in, and new or changed lines are
+// UTF-8 unless the list was all legacy text. Saving the result again after a fresh
+// load changes nothing.
 TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
-  const QByteArray player =
-      "#EXTM3U\r\n#PLAYLIST:My list\r\n#EXTINF:123,Artist - Title\r\n"
-      "#EXTVLCOPT:start-time=5\r\n#EXTGRP:Rock\r\n/m/a.mp3\r\n# a note\r\n/m/b.mp3\r\n"
-      "#EXTINF:-1,end\r\n";
+  const QByteArray header = "#EXTM3U\r\n#PLAYLIST:My list\r\n#EXTENC:UTF-8\r\n#EXTGRP:All\r\n";
+  const QByteArray songA =
+      "#EXTINF:123,Artist - Title\r\n#EXTVLCOPT:start-time=5\r\n#EXTGRP:Rock\r\n/m/a.mp3\r\n";
+  const QByteArray songB = "# a note\r\n/m/b.mp3\r\n";
+  const QByteArray player = header + songA + songB + "#EXTINF:-1,end\r\n";
   // The same list with its two songs swapped: their lines go with them.
-  const QByteArray swapped =
-      "#EXTM3U\r\n# a note\r\n/m/b.mp3\r\n#PLAYLIST:My list\r\n#EXTINF:123,Artist - Title\r\n"
-      "#EXTVLCOPT:start-time=5\r\n#EXTGRP:Rock\r\n/m/a.mp3\r\n#EXTINF:-1,end\r\n";
+  const QByteArray swapped = header + songB + songA + "#EXTINF:-1,end\r\n";
   const QByteArray mixed = "#EXTINF:1," + Cp1251("Кино") + "\r\n" + Cp1251("/m/Кино.mp3") + "\r\n" +
                            QString("/m/Ария.mp3\r\n").toUtf8();
   const auto utf8 = [](const char* text) { return QString::fromUtf8(text).toUtf8(); };
@@ -250,6 +250,8 @@ TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
          });
        },
        swapped, 2},
+      {"first song removed", "list.m3u", player, [](TSlDocument& doc) { doc.DeleteSongs({0}); },
+       header + songB + "#EXTINF:-1,end\r\n", 1},
       {"cut and pasted", "list.m3u", player,
        [](TSlDocument& doc) {
          doc.CutToClipboard({0});

@@ -10,6 +10,7 @@
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocale>
 #include <QSet>
 #include <QSignalSpy>
@@ -613,6 +614,22 @@ TEST_F(RepositoryTest, FolderScanAddsTheAcceptedListsClosed) {
   ui.NextFolder(dir + "/music");
   EXPECT_TRUE(repo->ScanComp());
   EXPECT_EQ(repo->Count(), 3);
+}
+
+// A list named on the command line while the lists open at the last exit come back:
+// one window per list file, found by identity, raised when the list is opened again.
+TEST_F(RepositoryTest, AListOpenAlreadyIsRaisedRatherThanOpenedTwice) {
+  const QString a = List("a.m3u"), link = dir + "/link.m3u";
+  ASSERT_TRUE(QFile::link(a, link));
+  repo->OpenFile(a);
+  Restart(false);
+  ASSERT_EQ(factory.loadedPaths, QStringList({a}));
+  IDocumentWindow* window = factory.Last();
+  for (const QString& again : {a, link, dir + "/./a.m3u"})
+    EXPECT_EQ(repo->OpenFile(again), window) << again.toStdString();
+  EXPECT_EQ(factory.loadedPaths, QStringList({a}));
+  EXPECT_EQ(factory.Last()->activations, 3);
+  EXPECT_EQ(repo->Count(), 1);
 }
 
 }  // namespace

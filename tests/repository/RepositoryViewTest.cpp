@@ -58,6 +58,7 @@ class RepositoryViewTest : public ::testing::Test {
 TEST_F(RepositoryViewTest, CellsAndHeadersFollowTheRows) {
   QAbstractItemModel* model = view->model();
   EXPECT_EQ(model->columnCount(), 4);
+  view->setColumnWidth(1, 100);  // wide enough for the whole caption
   EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), "Открыт");
   EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), "Имя листа");
   EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Полный путь");
@@ -129,6 +130,21 @@ TEST_F(RepositoryViewTest, WidthsAreStoredAndRead) {
   ini->WriteInteger("Position", "Splitter", 199);
   EXPECT_EQ(view->LoadView(), 199);
   EXPECT_EQ(view->columnWidth(3), 321);
+}
+
+// Like the list windows' headers: a caption too wide keeps its start and ends in "…",
+// whole in the tooltip.
+TEST_F(RepositoryViewTest, NarrowHeadersEndInAnEllipsisWithTheCaptionAsTooltip) {
+  QAbstractItemModel* model = view->model();
+  const int open = TListsRepository::colOpen;
+  view->setColumnWidth(open, 30);
+  const QString shown = model->headerData(open, Qt::Horizontal).toString();
+  EXPECT_TRUE(shown.endsWith(QChar(0x2026)) && shown.size() > 1) << shown.toStdString();
+  EXPECT_TRUE(QString("Открыт").startsWith(shown.chopped(1))) << shown.toStdString();
+  EXPECT_EQ(model->headerData(open, Qt::Horizontal, Qt::ToolTipRole).toString(), "Открыт");
+  view->setColumnWidth(open, 200);
+  EXPECT_EQ(model->headerData(open, Qt::Horizontal).toString(), "Открыт");
+  EXPECT_FALSE(model->headerData(open, Qt::Horizontal, Qt::ToolTipRole).isValid());
 }
 
 }  // namespace
