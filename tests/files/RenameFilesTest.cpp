@@ -179,6 +179,8 @@ TEST_F(RenameFilesTest, UndoPutsTheFilesBackAndNamesWhatItCannot) {
   EXPECT_EQ(lbtest::ReadFile(b), "someone else's");
   EXPECT_EQ(again.m_Undo->m_NotUndone, (QStringList{two + " → b.mp3: " + TRenameUndo::kTaken,
                                                     one + " → a.mp3: " + TRenameUndo::kGone}));
+}
+
 // A rename looks at each file once: that look must still catch tags changed since the
 // list was saved, make a read-only file writable and keep the renamed file from being
 // overwritten by the next song that wants its name.

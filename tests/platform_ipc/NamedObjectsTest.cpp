@@ -3,6 +3,8 @@
 #include "platform/NamedObjects.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QEventLoop>
 #include <QLocalSocket>
 #include <QProcess>
@@ -71,6 +73,26 @@ class Peer {
     return Finish();
   }
   qint64 Pid() const { return m_Process.processId(); }
+  // Stops the peer and waits until every thread of it is stopped: a stop signal takes
+  // effect only when each thread next runs, which on a busy machine can be after an
+  // answer it was about to give.
+  bool Stop() {
+    const pid_t pid = pid_t(Pid());
+    if (::kill(pid, SIGSTOP) != 0) return false;
+    const QString tasks = QString("/proc/%1/task").arg(pid);
+    for (;;) {
+      bool all = true;
+      for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + "/" + task + "/stat");
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray line = stat.readAll();
+        const int close = line.lastIndexOf(')');
+        if (close < 0 || close + 2 >= line.size() || line[close + 2] != 'T') all = false;
+      }
+      if (all) return true;
+      std::this_thread::yield();
+    }
+  }
   QByteArray Rest() { return m_Process.readAllStandardOutput().trimmed(); }
 
  private:
@@ -351,7 +373,7 @@ TEST(MessagePort, SendToAReceiverThatStopsAnsweringFails) {
   const lb::TPortHandle port = receiver.Line().toLongLong();
   ASSERT_NE(port, 0);
   // A frozen receiver: the send gives up at its time limit, and the port is still there.
-  ASSERT_EQ(::kill(pid_t(receiver.Pid()), SIGSTOP), 0);
+  ASSERT_TRUE(receiver.Stop());
   EXPECT_FALSE(TMessagePort::SendMessage(port, 0x8002, 1, 0, 200).has_value());
   EXPECT_TRUE(TMessagePort::IsWindow(port));
   ASSERT_EQ(::kill(pid_t(receiver.Pid()), SIGCONT), 0);
@@ -518,7 +540,7 @@ TEST(NamedObjectServer, ANameIsTakenWhileItsOwnersProcessLivesHoweverSlow) {
   const QString held = UniqueName();
   Peer holder({"hold-event", held});
   ASSERT_EQ(holder.Line(), "created");
-  ASSERT_EQ(::kill(pid_t(holder.Pid()), SIGSTOP), 0);
+  ASSERT_TRUE(holder.Stop());
   TNamedEvent later;
   EXPECT_EQ(later.Create(held, false, false), TCreateResult::AlreadyExists);
   EXPECT_TRUE(TNamedEvent::Exists(held));
