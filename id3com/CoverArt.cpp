@@ -6,6 +6,7 @@
 #include "CoverArt.h"
 
 #include "ID3Com.h"
+#include "FormatTag.h"
 #include "ID3ComCover.h"
 #include "TagFileWriter.h"
 #include "platform/ImageTypes.h"
@@ -322,28 +323,36 @@ HRESULT ReadFormatCover(const QString& path, TCoverPicture* cover) {
   return cover->data.isEmpty() ? S_FALSE : S_OK;
 }
 
+namespace {
+
+// Puts the change into a music file the tag library opened, and saves it.
+HRESULT ApplyToFile(TagLib::File* file, const TCoverChange& change) {
+  if (!file->isValid()) return E_FAIL;
+  const TPictureHolder h = HolderOf(file, change.kind == TCoverChange::Set);
+  if (h.flac)
+    ApplyToFlac(h.flac, change);
+  else if (h.xiph)
+    ApplyToFlac(h.xiph, change);
+  else if (h.mp4)
+    ApplyToMp4(h.mp4, change);
+  else if (h.asf)
+    ApplyToAsf(h.asf, change);
+  else if (h.ape)
+    ApplyToApe(h.ape, change);
+  else if (h.id3v2)
+    ApplyCover(h.id3v2, change);
+  else
+    return change.kind == TCoverChange::Remove ? S_OK : E_FAIL;
+  return SaveFile(file, h.id3v2) ? S_OK : E_FAIL;
+}
+
+}  // namespace
+
 HRESULT WriteFormatCover(const QString& path, const TCoverChange& change) {
   if (change.kind == TCoverChange::None) return S_OK;
-  return EditThroughCopy(path, [&](const QString& copy) -> HRESULT {
-    const QByteArray name = QFile::encodeName(copy);
-    TagLib::FileRef ref(name.constData(), false);
-    if (ref.isNull() || !ref.file()->isValid()) return E_FAIL;
-    const TPictureHolder h = HolderOf(ref.file(), change.kind == TCoverChange::Set);
-    if (h.flac)
-      ApplyToFlac(h.flac, change);
-    else if (h.xiph)
-      ApplyToFlac(h.xiph, change);
-    else if (h.mp4)
-      ApplyToMp4(h.mp4, change);
-    else if (h.asf)
-      ApplyToAsf(h.asf, change);
-    else if (h.ape)
-      ApplyToApe(h.ape, change);
-    else if (h.id3v2)
-      ApplyCover(h.id3v2, change);
-    else
-      return change.kind == TCoverChange::Remove ? S_OK : E_FAIL;
-    return SaveFile(ref.file(), h.id3v2) ? S_OK : E_FAIL;
+  return EditThroughCopy(path, [&](const QString& copy) {
+    return EditFormatFileInMemory(path, copy,
+                                  [&](TagLib::File* file) { return ApplyToFile(file, change); });
   });
 }
 

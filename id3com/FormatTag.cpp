@@ -758,6 +758,19 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd) {
   return S_OK;
 }
 
+HRESULT EditFormatFileInMemory(const QString& path, const QString& copy,
+                               const std::function<HRESULT(TagLib::File*)>& edit) {
+  TOpened o;
+  bool read = false;
+  o.stream = std::make_unique<TagLib::ByteVectorStream>(ReadWhole(copy, &read));
+  if (!read || !Open(path, false, &o)) return E_FAIL;
+  const HRESULT hr = edit(o.file.get());
+  if (FAILED(hr)) return hr;
+  TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
+  o.file.reset();
+  return WriteWhole(copy, *result) ? hr : E_FAIL;
+}
+
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
                        bool clearFields) {
   const TChange change{edits, clearFields};

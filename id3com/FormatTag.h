@@ -9,6 +9,11 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <functional>
+
+namespace TagLib {
+class File;
+}
 
 namespace id3 {
 
@@ -35,6 +40,13 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd = -1);
 // leaves it whole; the tag library edits it in memory (it does not check its own
 // writes) and the copy is written with every write checked. Answers ID3COM_E_NOTLOSSLESS when the
 // tag library could not keep the rest of the tag as it was.
+// Changes copy, a copy of the music file at path (which tells its format), through the
+// tag library in memory: edit gets the file as the tag library sees it and saves its
+// changes; the result then goes into copy with every write checked, since the tag
+// library does not check its own writes (a full disk would leave a cut-short copy).
+HRESULT EditFormatFileInMemory(const QString& path, const QString& copy,
+                               const std::function<HRESULT(TagLib::File*)>& edit);
+
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
                        bool clearFields);
 

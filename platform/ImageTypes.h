@@ -8,8 +8,10 @@
 
 namespace lb {
 
-// The largest picture the program puts into a music file.
-inline constexpr int64_t kMaxCoverBytes = 16 << 20;
+// The largest picture the program puts into a music file: 16 MB less a kilobyte, so
+// that a FLAC picture block (at most 2^24 - 1 bytes with its type, MIME type and sizes)
+// holds it.
+inline constexpr int64_t kMaxCoverBytes = (16 << 20) - 1024;
 
 // "image/jpeg", "image/png", "image/gif" or "image/webp"; empty when the bytes are
 // none of these.

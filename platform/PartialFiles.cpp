@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
-#include <QSet>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -72,12 +72,17 @@ bool IsPartialFileName(const QString& name) {
 }
 
 void RemoveStalePartialFiles(const QString& folder) {
+  // A folder is looked through at most once a minute: a batch writing many files into
+  // it pays once, and a long-running window still finds what a killed writer left later.
   static std::mutex mutex;
-  static QSet<QString> cleaned;
+  static QHash<QString, qint64> cleanedAt;
   {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
     std::lock_guard<std::mutex> lock(mutex);
-    if (cleaned.contains(folder)) return;
-    cleaned.insert(folder);
+    const auto last = cleanedAt.constFind(folder);
+    if (last != cleanedAt.cend() && now.tv_sec - *last < 60) return;
+    cleanedAt.insert(folder, now.tv_sec);
   }
   const QRegularExpression& withPid = WithPid();
   const QRegularExpression& withoutPid = WithoutPid();

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,8 +35,11 @@ bool FlushWritten(int fd) {
     if (p.openBatches > 0 && ::fstat(fd, &st) == 0) {
       if (p.fileSystems.count(st.st_dev)) return true;
       // A descriptor of its own, so that the file system stays reachable, and so that
-      // the flush reports every write error from here on.
-      const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      // the flush reports every write error from here on. It is a new open of the file,
+      // not a copy of fd: a copy would keep the writer's lock on the file until the end
+      // of the batch, and the next write of that file in the batch would wait forever.
+      const int kept =
+          ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
       if (kept >= 0) {
         p.fileSystems.emplace(st.st_dev, kept);
         return true;

@@ -42,6 +42,7 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 #include <sys/stat.h>
 #include <utility>
@@ -658,14 +659,25 @@ void TMainForm::HandOver(const QByteArray& payload) {
       return true;
     });
   }
+  // The files are named once the hand-over is done and answered (the file manager's
+  // helper waits for the answer, and must not wait for the user): the notice is posted
+  // when this function ends, after the songs went in, which processes messages itself.
+  struct TNoticeAtEnd {
+    QObject* context;
+    QString text;
+    ~TNoticeAtEnd() {
+      if (!text.isEmpty())
+        QTimer::singleShot(0, context, [text = text] { Ask(text, MB_OK | MB_ICONWARNING); });
+    }
+  } notice{this, QString()};
   if (!others.isEmpty()) {
     constexpr int kNamed = 20;
     QString names = QStringList(others.mid(0, kNamed)).join(u'\n');
     if (others.size() > kNamed) names += QString("\n... и ещё %1").arg(others.size() - kNamed);
-    Ask((others.size() == 1 ? "Файл не является ни песней, ни листом и не добавлен:\n"
+    notice.text =
+        (others.size() == 1 ? "Файл не является ни песней, ни листом и не добавлен:\n"
                             : "Эти файлы не являются ни песнями, ни листами и не добавлены:\n") +
-            names,
-        MB_OK | MB_ICONWARNING);
+        names;
   }
   // An empty hand-over still makes its empty list; lists and refused files alone make none.
   if (paths.isEmpty() && (bListOpened || !others.isEmpty())) return;

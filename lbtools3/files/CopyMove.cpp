@@ -312,6 +312,7 @@ TCopyMoveThread::~TCopyMoveThread() {
 void TCopyMoveThread::Execute() {
   m_nSelected = GetSelectedCount();
   const bool bMove = !m_Options.bCopy;
+  m_pOperation->m_bFlushEachCopy = m_Options.bChangePaths;
   // The selection is fixed for the run (the progress dialog is modal): it is read once.
   std::vector<int> rows;
   Synchronize([&] {

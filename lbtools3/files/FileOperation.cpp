@@ -194,8 +194,8 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
   errno = 0;
   bool ok, renamed = false;
   if (!bMove) {
-    ok = CopyFileSafely(source, target, false, m_Write, false);
-    if (ok) m_Unflushed << target;
+    ok = CopyFileSafely(source, target, false, m_Write, m_bFlushEachCopy);
+    if (ok && !m_bFlushEachCopy) m_Unflushed << target;
   } else if (m_bMoveByCopy)
     ok = CopyFileSafely(source, target, true, m_Write);
   else

@@ -102,6 +102,9 @@ class TFileOperation {
   // counts as failed; false then.
   bool FlushCopies();
 
+  // Each copy is flushed before it is counted done: its song is pointed at it at once,
+  // so it must not wait for the batch's one flush at the end.
+  bool m_bFlushEachCopy = false;
   bool m_bOverwriteAll = false;
   bool m_bSkipAllErrors = false;
   bool m_bSkipAllExisting = false;

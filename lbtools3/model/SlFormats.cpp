@@ -10,6 +10,7 @@
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
+#include <algorithm>
 #include <QFile>
 #include <QHash>
 #include <cstring>
@@ -65,15 +66,14 @@ bool IsCommentLine(QByteArrayView bytes) {
 
 // A line of blanks only: no reader takes it for a song or a directive.
 bool IsBlankLine(QByteArrayView bytes) {
-  for (char c : bytes)
-    if (c != ' ' && c != '\t') return false;
-  return true;
+  return bytes.trimmed().isEmpty();
 }
 
 // A directive that describes the entry after it ("#EXTINF:", "#EXTVLCOPT:", ...): it
 // and every "#" line after it up to the path belong to that song. Among the lines
 // before the first song, those before such a directive describe the list ("#EXTM3U",
-// "#PLAYLIST:", "#EXTENC:", a list-wide "#EXTGRP:", comments): they stay at its top.
+// "#PLAYLIST:", "#EXTENC:", a list-wide "#EXTGRP:", comments): they stay at its top
+// (see GiveTopGroupToFirstSong for a group that is the first song's).
 bool IsEntryDirective(QByteArrayView bytes) {
   static constexpr QByteArrayView kEntryDirectives[] = {
       "#EXTINF", "#EXTVLCOPT", "#EXTALB", "#EXTART",         "#EXTGENRE",
@@ -88,6 +88,27 @@ bool HasNonAscii(QByteArrayView bytes) {
   for (char c : bytes)
     if (static_cast<unsigned char>(c) >= 0x80) return true;
   return false;
+}
+
+// header is the list's top lines (one text), bExtM3u whether they are written.
+void GiveTopGroupToFirstSong(QString& header, bool& bExtM3u, const QStringList& legacyLines,
+                             std::vector<std::unique_ptr<TSlSong>>& songs) {
+  // Players that give every entry a group of its own write "#EXTGRP:" before each
+  // "#EXTINF:": the group line at the top is then the first song's, not the list's.
+  const qsizetype at = header.startsWith(u"#EXTGRP") ? 0 : header.indexOf(u"\n#EXTGRP");
+  if (at < 0 || songs.size() < 2) return;
+  const bool eachHasOne = std::any_of(songs.begin() + 1, songs.end(), [](const auto& song) {
+    return song->m_bExtInf && song->m_ExtInf.startsWith(u"#EXTGRP");
+  });
+  if (!eachHasOne) return;
+  TSlSong& first = *songs.front();
+  const QString moved = header.mid(at == 0 ? 0 : at + 1);
+  header.truncate(at);
+  if (header.isEmpty()) bExtM3u = false;
+  first.m_ExtInf = first.m_bExtInf ? moved + u'\n' + first.m_ExtInf : moved;
+  first.m_bExtInf = true;
+  for (const QString& line : moved.split(u'\n'))
+    if (legacyLines.contains(line)) first.m_LegacyLines << line;
 }
 
 // Writes a file whole or not at all (see TWholeFileWriter). Bytes are collected and
@@ -430,6 +451,7 @@ int TSlDocument::LoadM3u(const QString& path) {
     // "#" lines after the last song stay at the end of the list.
     m_TrailingLines = pendingExt;
     m_LegacyLines += pendingLegacy;
+    GiveTopGroupToFirstSong(m_ExtM3uHeader, m_bExtM3u, m_LegacyLines, fresh);
   }
   std::lock_guard<std::recursive_mutex> lock(m_Lock);
   m_Songs.insert(m_Songs.size(), std::move(fresh));

@@ -438,7 +438,7 @@ TEST_F(MainWindowTest, HandOverOfAListAndATextFileOpensTheListAndNamesTheText) {
   form.HandOver(lb::BuildHandOverPayload({list, text}));
   ASSERT_EQ(form.Children().size(), 1);
   EXPECT_EQ(form.Children().first()->m_Document.m_FileName, list);
+  Settle(form);  // the message follows the answer to the hand-over
   EXPECT_EQ(ui.Texts(),
             QStringList({"Файл не является ни песней, ни листом и не добавлен:\n" + text}));
-  Settle(form);
 }

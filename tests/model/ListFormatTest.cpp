@@ -431,3 +431,26 @@ TEST_F(DataFileTest, RecordsOfLinesOnceReadAsSongsFindTheirSongsByPath) {
 }
 
 }  // namespace
+
+namespace {
+
+// A group line at the top belongs to the list unless the songs carry groups of their
+// own before their "#EXTINF" lines (a player that groups every entry); a line of form
+// feeds or other white space is no song either.
+TEST_F(ListFormatTest, TopGroupIsTheFirstSongsWhenEverySongHasOne) {
+  WriteFile(list,
+            "#EXTM3U\n#EXTGRP:Rock\n#EXTINF:1,D\nd.mp3\n\f\x0b\n#EXTGRP:Pop\n#EXTINF:1,C\nc.mp3\n");
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(Paths(*l.doc), QStringList({"d.mp3", "c.mp3"}));
+  EXPECT_EQ(l.doc->m_ExtM3uHeader, "#EXTM3U");
+  EXPECT_EQ(l.doc->m_Songs[0].m_ExtInf, "#EXTGRP:Rock\n#EXTINF:1,D");
+
+  WriteFile(list, "#EXTM3U\n#EXTGRP:All\n#EXTINF:1,D\nd.mp3\n#EXTINF:1,C\n#EXTGRP:Pop\nc.mp3\n");
+  Loaded wide = LoadList(list);
+  ASSERT_TRUE(wide.ok);
+  EXPECT_EQ(wide.doc->m_ExtM3uHeader, "#EXTM3U\n#EXTGRP:All");
+  EXPECT_EQ(wide.doc->m_Songs[0].m_ExtInf, "#EXTINF:1,D");
+}
+
+}  // namespace
