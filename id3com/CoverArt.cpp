@@ -60,15 +60,15 @@ int ShownIndex(const std::vector<int>& types) {
   return types.empty() ? -1 : 0;
 }
 
-// The pictures that are the cover, which a new one replaces and a removal takes away:
-// every front cover; without one, a first picture marked "other" (what many taggers
-// write for the cover). A back cover or an artist's picture is never one of them.
+// The picture that is the cover, which a new one replaces and a removal takes away: the
+// first front cover; without one, a first picture marked "other" (what many taggers
+// write for the cover). Further front covers, a back cover or an artist's picture stay
+// as the file has them (an undo could not give them back as they were).
 std::vector<size_t> CoverIndices(const std::vector<int>& types) {
-  std::vector<size_t> found;
   for (size_t i = 0; i < types.size(); ++i)
-    if (types[i] == kFront) found.push_back(i);
-  if (found.empty() && !types.empty() && types[0] == kOther) found.push_back(0);
-  return found;
+    if (types[i] == kFront) return {i};
+  if (!types.empty() && types[0] == kOther) return {0};
+  return {};
 }
 
 // Whether the picture shown is one of the cover pictures.
@@ -122,13 +122,20 @@ void ApplyToFlac(Holder* holder, const TCoverChange& change) {
       pictures.push_back(p);
     }
   }
-  for (size_t i : CoverIndices(types)) holder->removePicture(pictures[i], true);
+  const std::vector<size_t> covers = CoverIndices(types);
+  for (size_t i : covers) holder->removePicture(pictures[i], true);
   if (change.kind != TCoverChange::Set) return;
   auto* p = new TagLib::FLAC::Picture;
   p->setType(TagLib::FLAC::Picture::FrontCover);
   p->setMimeType(Latin1(lb::ImageMimeOf(change.data)));
   p->setData(ToVector(change.data));
   holder->addPicture(p);  // the holder owns it from here
+  // Further front covers go behind the new one, which is then the one shown.
+  for (size_t i = 0; i < types.size(); ++i)
+    if (types[i] == kFront && std::find(covers.begin(), covers.end(), i) == covers.end()) {
+      holder->removePicture(pictures[i], false);
+      holder->addPicture(pictures[i]);
+    }
 }
 
 // ---- MP4 ----
@@ -292,7 +299,8 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
   const auto pictures = PicturesOf(tag);
   std::vector<int> types;
   for (const auto* p : pictures) types.push_back(p->type());
-  for (size_t i : CoverIndices(types)) tag->removeFrame(pictures[i], true);
+  const std::vector<size_t> covers = CoverIndices(types);
+  for (size_t i : covers) tag->removeFrame(pictures[i], true);
   if (change.kind != TCoverChange::Set) return;
   auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
   frame->setTextEncoding(TagLib::String::Latin1);
@@ -300,6 +308,12 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
   frame->setMimeType(Latin1(lb::ImageMimeOf(change.data)));
   frame->setPicture(ToVector(change.data));
   tag->addFrame(frame);  // the tag owns the frame from here
+  // Further front covers go behind the new one, which is then the one shown.
+  for (size_t i = 0; i < types.size(); ++i)
+    if (types[i] == kFront && std::find(covers.begin(), covers.end(), i) == covers.end()) {
+      tag->removeFrame(pictures[i], false);
+      tag->addFrame(pictures[i]);
+    }
 }
 
 HRESULT ReadFormatCover(const QString& path, TCoverPicture* cover) {
