@@ -8,6 +8,7 @@
 #include "platform/ImageTypes.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
@@ -86,10 +87,21 @@ QString FolderPictureOf(const QString& songPath) {
         suffix == "webp")
       images << name;
   }
+  // The named ones in this order; one whose bytes are no picture gives way to the next
+  // (it is still the answer when none is a picture, so that the user is told of it).
+  auto isPicture = [&](const QString& name) {
+    QFile file(folder.filePath(name));
+    return file.open(QIODevice::ReadOnly) && !lb::ImageMimeOf(file.read(16)).isEmpty();
+  };
+  QString named;
   for (const char* base : {"cover", "folder", "front"})
     for (const QString& name : images)
-      if (QFileInfo(name).completeBaseName().compare(QLatin1String(base), Qt::CaseInsensitive) == 0)
-        return folder.filePath(name);
+      if (QFileInfo(name).completeBaseName().compare(QLatin1String(base), Qt::CaseInsensitive) ==
+          0) {
+        if (isPicture(name)) return folder.filePath(name);
+        if (named.isEmpty()) named = folder.filePath(name);
+      }
+  if (!named.isEmpty()) return named;
   return images.size() == 1 ? folder.filePath(images.front()) : QString();
 }
 

@@ -54,10 +54,16 @@ TEST(CoverRules, PicturesAreToldByTheirBytesAndFolderPicturesByName) {
       {{"song.mp3", "booklet.PNG"}, "booklet.PNG"},  // the only picture
       {{"song.mp3", "a.png", "b.jpg"}, ""},
       {{"song.mp3", "cover.txt"}, ""},
+      {{"song.mp3", "!cover.jpg", "Front.jpeg"}, "Front.jpeg"},  // "!": bytes of no picture
+      {{"song.mp3", "!cover.jpg", "a.png"}, "cover.jpg"},        // named, so the user hears
   };
   for (const auto& f : folders) {
     const QString dir = lbtest::NewTempDir();
-    for (const QString& name : f.files) lbtest::WriteFile(dir + "/" + name, "x");
+    for (const QString& name : f.files) {
+      const bool picture = !name.startsWith(u'!');
+      lbtest::WriteFile(dir + "/" + QString(name).remove(u'!'),
+                        picture ? QByteArray("\xFF\xD8\xFF\xE0x") : QByteArray("x"));
+    }
     const QString found = FolderPictureOf(dir + "/song.mp3");
     EXPECT_EQ(found, *f.picture ? dir + "/" + f.picture : QString())
         << f.files.join(' ').toStdString();
