@@ -16,9 +16,14 @@ bool TFileDescriptor::Close() {
   return fd < 0 || ::close(fd) == 0;
 }
 
-bool ReadAllAt(int fd, char* data, int64_t count, int64_t offset) {
+namespace {
+
+// Calls io (pread or pwrite) until every byte went, a call was cut short by a signal
+// being retried; false on any failure, or at the end of the file.
+template <class Io, class Bytes>
+bool AllAt(Io io, int fd, Bytes data, int64_t count, int64_t offset) {
   while (count > 0) {
-    const ssize_t n = ::pread(fd, data, static_cast<size_t>(count), offset);
+    const ssize_t n = io(fd, data, static_cast<size_t>(count), offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -28,16 +33,14 @@ bool ReadAllAt(int fd, char* data, int64_t count, int64_t offset) {
   return true;
 }
 
+}  // namespace
+
+bool ReadAllAt(int fd, char* data, int64_t count, int64_t offset) {
+  return AllAt(::pread, fd, data, count, offset);
+}
+
 bool WriteAllAt(int fd, const char* data, int64_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(count), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= n;
-    offset += n;
-  }
-  return true;
+  return AllAt(::pwrite, fd, data, count, offset);
 }
 
 }  // namespace lb
