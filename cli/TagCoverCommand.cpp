@@ -30,8 +30,9 @@ QString OutcomeText(TCoverOutcome outcome, const QString& note) {
   return QString();
 }
 
-// Saves each song's cover into folder as "NN - name.jpg" (never over a file that is
-// there); false when any song's cover could not be saved.
+// Saves each song's cover into folder as "NN - name.jpg" (".png", ".gif", ".webp" by
+// the picture's kind; never over a file that is there, never bytes of no picture
+// kind); false when any song's cover could not be saved.
 bool ExportCovers(CliContext& c, TSlDocument& doc, const std::vector<int>& rows,
                   const QString& folder) {
   bool ok = true;
@@ -48,21 +49,12 @@ bool ExportCovers(CliContext& c, TSlDocument& doc, const std::vector<int>& rows,
       c.out << QString::fromUtf8(kNoCover) << '\n';
       continue;
     }
-    const QString target = QDir(folder).filePath(ExportFileName(row + 1, path, cover.mime));
-    QFile file(target);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-      c.out << (file.exists() ? "пропущена: файл уже есть: " : "пропущена: не удалось создать ")
-            << target << '\n';
+    const QString target = QDir(folder).filePath(ExportFileName(row + 1, path, cover.data));
+    if (const QString error = SaveCoverPicture(cover.data, target, false); !error.isEmpty()) {
+      c.out << "пропущена: " << error << '\n';
       ok = false;
       continue;
     }
-    if (file.write(cover.data) != cover.data.size() || !file.flush()) {
-      file.remove();
-      c.out << "пропущена: не удалось записать " << target << '\n';
-      ok = false;
-      continue;
-    }
-    file.close();
     c.out << "сохранена в " << target << '\n';
   }
   return ok;

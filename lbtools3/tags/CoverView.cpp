@@ -129,6 +129,11 @@ void TCoverView::LoadClick() {
 
 void TCoverView::SaveClick() {
   const TCover& cover = m_Edit.Shown();
+  // Bytes of no known picture kind are not saved: the user hears so before choosing a name.
+  if (lb::ImageMimeOf(cover.data).isEmpty()) {
+    Refused(m_Edit.SaveAs(QString()));
+    return;
+  }
   const QString name = UiServices::Instance().GetSaveFileName(
       QString::fromUtf8("Сохранить картинку"), "cover" + lb::ImageExtension(cover.mime),
       QString::fromUtf8(kPictureFilter));

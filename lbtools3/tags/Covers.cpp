@@ -105,11 +105,28 @@ QString FolderPictureOf(const QString& songPath) {
   return images.size() == 1 ? folder.filePath(images.front()) : QString();
 }
 
-QString ExportFileName(int number, const QString& songPath, const QString& mime) {
-  const QString ext = lb::ImageExtension(mime);
+QString ExportFileName(int number, const QString& songPath, const QByteArray& picture) {
   return QString("%1 - %2%3")
       .arg(number, 2, 10, QLatin1Char('0'))
-      .arg(QFileInfo(songPath).completeBaseName(), ext.isEmpty() ? QStringLiteral(".bin") : ext);
+      .arg(QFileInfo(songPath).completeBaseName(), lb::ImageExtension(lb::ImageMimeOf(picture)));
+}
+
+QString SaveCoverPicture(const QByteArray& picture, const QString& path, bool bReplace) {
+  if (lb::ImageMimeOf(picture).isEmpty()) return QString::fromUtf8(kCoverSaveNotImage);
+  if (bReplace) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(picture) == picture.size() &&
+        lb::CommitSaveFile(file))
+      return QString();
+    return QString::fromUtf8(kCoverSaveError).arg(path);
+  }
+  // Created here or not at all: a file that is there stays as it is.
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    return QString::fromUtf8(file.exists() ? kCoverSaveExists : kCoverSaveError).arg(path);
+  if (file.write(picture) == picture.size() && file.flush()) return QString();
+  file.remove();
+  return QString::fromUtf8(kCoverSaveError).arg(path);
 }
 
 bool ReadCover(const QString& path, TCover* cover) {
@@ -196,11 +213,7 @@ void TCoverEdit::FromFolder() {
 }
 
 QString TCoverEdit::SaveAs(const QString& path) const {
-  QSaveFile file(path);
-  if (m_Shown.data.isEmpty() || !file.open(QIODevice::WriteOnly) ||
-      file.write(m_Shown.data) != m_Shown.data.size() || !lb::CommitSaveFile(file))
-    return QString::fromUtf8(kCoverSaveError).arg(path);
-  return QString();
+  return SaveCoverPicture(m_Shown.data, path, true);
 }
 
 QString TCoverEdit::Status() const {

@@ -39,6 +39,9 @@ inline constexpr const char* kCoverRemoved = "Обложка будет удал
 inline constexpr const char* kCoverFromFolder = "Картинка из папки каждой песни";
 inline constexpr const char* kNoClipboardPicture = "В буфере обмена нет картинки";
 inline constexpr const char* kCoverSaveError = "Не удалось сохранить картинку в файл \"%1\".";
+inline constexpr const char* kCoverSaveExists = "Файл \"%1\" уже есть: картинка не сохранена.";
+inline constexpr const char* kCoverSaveNotImage =
+    "Обложка не является изображением JPEG, PNG, GIF или WebP: она не сохранена.";
 
 // Empty when the bytes may go into a music file as its cover; otherwise the message
 // that refuses them, naming where they came from.
@@ -55,8 +58,13 @@ QString CoverCaption(int width, int height, const QString& mime, qint64 bytes);
 QString FolderPictureOf(const QString& songPath);
 
 // The name a song's cover is saved under: "NN - name.jpg" (NN the song's number, two
-// digits at least; name the song file's name without its extension).
-QString ExportFileName(int number, const QString& songPath, const QString& mime);
+// digits at least; name the song file's name without its extension; the extension
+// that of the picture's kind, told from its bytes).
+QString ExportFileName(int number, const QString& songPath, const QByteArray& picture);
+// Saves a cover's bytes, as they are, into a picture file: over a file that is there
+// only when bReplace (the user chose it), else never. Bytes of no known picture kind
+// are not written. Empty text on success, else the message that tells why not.
+QString SaveCoverPicture(const QByteArray& picture, const QString& path, bool bReplace);
 
 // Reads the cover of a music file; false when the file could not be read.
 bool ReadCover(const QString& path, TCover* cover);

@@ -182,8 +182,8 @@ bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker) {
 
 }  // namespace
 
-TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, QString* note,
-                           QString* error) {
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old,
+                           QByteArray* written, QString* note, QString* error) {
   if (r.kind == TCoverRequest::Keep) return TCoverOutcome::None;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
@@ -213,6 +213,7 @@ TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, Q
   if (old->data == data) return TCoverOutcome::Kept;
   *error = WriteSongCover(song, data);
   if (!error->isEmpty()) return TCoverOutcome::Skipped;
+  *written = data;
   return data.isEmpty() ? TCoverOutcome::Removed : TCoverOutcome::Set;
 }
 
@@ -236,11 +237,12 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
   std::unique_lock<std::recursive_mutex> lock(song.cs);
   const TTagValues before = TTagValues::Of(song);
   TCover oldCover;
+  QByteArray newCover;
   bool bCoverChanged = false;
   auto finish = [&](bool result) {
     CommitPendingAge(song);
     if (undo && (bCoverChanged || !(TTagValues::Of(song) == before)))
-      undo->Add(song, before, bCoverChanged ? &oldCover : nullptr);
+      undo->Add(song, before, bCoverChanged ? &oldCover : nullptr, newCover);
     return result;
   };
 
@@ -308,7 +310,7 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
     TCoverOutcome outcome;
     {
       TBusyCursor busy;
-      outcome = ApplyCoverTo(song, r.cover, &oldCover, &note, &error);
+      outcome = ApplyCoverTo(song, r.cover, &oldCover, &newCover, &note, &error);
     }
     bCoverChanged = outcome == TCoverOutcome::Set || outcome == TCoverOutcome::Removed;
     if (!error.isEmpty() || !note.isEmpty()) {
@@ -536,6 +538,7 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   TSlSong& song = *pSong;
   TTagValues before;
   TCover oldCover;
+  QByteArray newCover;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   {
     // The records follow the file as it is now, so that the fields left alone are
@@ -637,7 +640,8 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
       m_CoverOutcome = TCoverOutcome::Skipped;
     } else if (r.cover.kind != TCoverRequest::Keep) {
       QString failure;
-      m_CoverOutcome = ApplyCoverTo(song, r.cover, &oldCover, &m_CoverNote, &failure);
+      m_CoverOutcome =
+          ApplyCoverTo(song, r.cover, &oldCover, &newCover, &m_CoverNote, &failure);
       if (!failure.isEmpty()) {
         ++m_CoverFailures;
         m_CoverNote = failure;
@@ -648,17 +652,21 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   const bool bCover =
       m_CoverOutcome == TCoverOutcome::Set || m_CoverOutcome == TCoverOutcome::Removed;
   if (!bCover && TTagValues::Of(song) == before) return false;
-  undo->Add(song, before, bCover ? &oldCover : nullptr);
+  undo->Add(song, before, bCover ? &oldCover : nullptr, newCover);
   return true;
 }
 
 // ---------------------------------------------------------------------------------
 // Undo
 
-void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCover) {
+void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCover,
+                    const QByteArray& newCover) {
   Entry e{&song, song.m_Path, before, TTagValues::Of(song), false, QString()};
   if (oldCover) {
     e.bCover = true;
+    e.coverSize = newCover.size();
+    e.coverHash = qHash(newCover);
+    e.coverAge = lb::FileAge(song.GetPath(true));
     if (!oldCover->data.isEmpty()) {
       if (!m_CoverDir) m_CoverDir = std::make_shared<QTemporaryDir>();
       QFile file(m_CoverDir->filePath(QString::number(m_Entries.size())));
@@ -674,16 +682,33 @@ void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCo
 
 bool TTagsUndo::Available(const TSlDocument& document) const {
   if (m_Entries.empty()) return false;
-  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-  QSet<const TSlSong*> songs;
-  songs.reserve(document.m_Songs.size());
-  for (int n = 0; n < document.m_Songs.size(); ++n) songs.insert(&document.m_Songs[n]);
-  for (const Entry& e : m_Entries) {
-    if (!songs.contains(e.song)) return false;
-    // A song being written just now is not asked for: the answer waits for the next look.
-    std::unique_lock<std::recursive_mutex> songLock(e.song->cs, std::try_to_lock);
-    if (!songLock.owns_lock()) return false;
-    if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
+  // Songs whose file was written since the apply, with their paths: their covers are
+  // read once the document is let go.
+  std::vector<std::pair<const Entry*, QString>> touched;
+  {
+    std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+    QSet<const TSlSong*> songs;
+    songs.reserve(document.m_Songs.size());
+    for (int n = 0; n < document.m_Songs.size(); ++n) songs.insert(&document.m_Songs[n]);
+    for (const Entry& e : m_Entries) {
+      if (!songs.contains(e.song)) return false;
+      // A song being written just now is not asked for: the answer waits for the next look.
+      std::unique_lock<std::recursive_mutex> songLock(e.song->cs, std::try_to_lock);
+      if (!songLock.owns_lock()) return false;
+      if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
+      if (!e.bCover) continue;
+      const QString path = e.song->GetPath(true);
+      if (lb::FileAge(path) != e.coverAge) touched.emplace_back(&e, path);
+    }
+  }
+  // Another program may have put a cover of its own in: the undo would overwrite it.
+  for (const auto& [e, path] : touched) {
+    const int32_t age = lb::FileAge(path);
+    TCover now;
+    if (!ReadCover(path, &now)) return false;
+    if (!now.bCover) now = TCover{};
+    if (now.data.size() != e->coverSize || qHash(now.data) != e->coverHash) return false;
+    e->coverAge = age;
   }
   return true;
 }

@@ -61,13 +61,22 @@ class TTagsUndo {
     TTagValues before, after;
     bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
     QString coverFile;    // empty: the song had no cover
+    // The cover the apply wrote (size and hash; 0 bytes: none), and the file's age when
+    // it was last seen holding it: a cover changed since by another program is not
+    // overwritten.
+    qint64 coverSize = 0;
+    size_t coverHash = 0;
+    mutable int32_t coverAge = -1;
   };
-  // oldCover: the cover the song had, when the apply changed it.
-  void Add(TSlSong& song, const TTagValues& before, const TCover* oldCover = nullptr);
+  // oldCover: the cover the song had, and newCover the one written, when the apply
+  // changed it.
+  void Add(TSlSong& song, const TTagValues& before, const TCover* oldCover = nullptr,
+           const QByteArray& newCover = QByteArray());
   bool Empty() const { return m_Entries.empty(); }
   int Count() const { return static_cast<int>(m_Entries.size()); }
   // Whether every changed song is still in the document, under the same path, with
-  // the values the apply left (false too while one of them is being written).
+  // the values and the cover the apply left (false too while one of them is being
+  // written).
   bool Available(const TSlDocument& document) const;
   // Writes the old values back under a progress window of its own (Stop ends it; the
   // songs done so far stay restored). redraw(n) repaints row n. True when every song
@@ -83,10 +92,11 @@ class TTagsUndo {
 // What an apply did with one song's cover.
 enum class TCoverOutcome { None, Set, Removed, Kept, Skipped };
 // Carries out the cover part of a request on one song (under its lock). *old gets the
-// cover the song had when it was changed; *note tells why a song was skipped, *error a
-// failure to read or write its file.
-TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& request, TCover* old, QString* note,
-                           QString* error);
+// cover the song had when it was changed and *written the picture written (empty for a
+// removal); *note tells why a song was skipped, *error a failure to read or write its
+// file.
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& request, TCover* old,
+                           QByteArray* written, QString* note, QString* error);
 
 // Commits a song's pending file age as a synchronisation does at its end.
 void CommitPendingAge(TSlSong& song);

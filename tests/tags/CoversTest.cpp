@@ -2,13 +2,16 @@
 // MP3 files with its counts and undo.
 #include "TagsTestUtil.h"
 
+#include "CliRun.h"
 #include "TestEnv.h"
 #include "lbtools3/tags/TagsApply.h"
 #include "platform/ImageTypes.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -40,8 +43,9 @@ TEST(CoverRules, PicturesAreToldByTheirBytesAndFolderPicturesByName) {
             QString::fromUtf8(kImageTooLarge).arg("big.jpg"));
 
   EXPECT_EQ(CoverCaption(600, 600, "image/jpeg", 85 * 1024), "600×600, JPEG, 85 КБ");
-  EXPECT_EQ(ExportFileName(3, "/m/Песня.01.mp3", "image/png"), "03 - Песня.01.png");
-  EXPECT_EQ(ExportFileName(112, "/m/a.flac", "image/jpeg"), "112 - a.jpg");
+  EXPECT_EQ(ExportFileName(3, "/m/Песня.01.mp3", QByteArray("\x89PNG\r\n\x1A\n.", 9)),
+            "03 - Песня.01.png");
+  EXPECT_EQ(ExportFileName(112, "/m/a.flac", Jpeg('a')), "112 - a.jpg");
 
   // Folders: the picture each song takes.
   const struct {
@@ -158,6 +162,102 @@ TEST_F(CoversApplyTest, AV22PictureFrameIsTheCover) {
   const QStringList frames2 = tagstest::MutagenFrames(path);
   EXPECT_EQ(frames2.filter("APIC").size(), 1) << frames2.join('\n').toStdString();
   EXPECT_TRUE(lbtest::ReadFile(path).endsWith(audio));
+}
+
+}  // namespace
+
+namespace {
+
+// A cover changed by another program after a batch is not overwritten by the undo: the
+// undo is withdrawn as for a changed field. A file merely touched keeps it.
+TEST_F(CoversApplyTest, UndoIsWithdrawnWhenAnotherProgramChangesTheCover) {
+  const struct {
+    const char* what;
+    std::function<void(const QString&)> outside;
+    bool available;
+  } cases[] = {
+      {"touched", [](const QString& p) { modeltest::TouchLater(p, 5); }, true},
+      {"other cover", [](const QString& p) { ASSERT_EQ(WriteCover(p, Jpeg('x')), ""); }, false},
+      {"removed", [](const QString& p) { ASSERT_EQ(WriteCover(p, QByteArray()), ""); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TSlDocument document;
+    const QStringList paths{Song(QString(c.what) + "1"), Song(QString(c.what) + "2")};
+    ASSERT_EQ(WriteCover(paths[1], Jpeg('o')), "");
+    tagstest::FillSynced(document, dir + "/" + c.what + "1", paths);
+    TTagsEditRequest r;
+    r.master1 = r.master2 = TMaster::Untouched;
+    r.cover = {TCoverRequest::Set, Jpeg('n')};
+    TTagsBatchApply batch(document, {0, 1}, r);
+    ASSERT_TRUE(batch.Run());
+    ASSERT_TRUE(batch.undo->Available(document));
+    c.outside(paths[1]);
+    EXPECT_EQ(batch.undo->Available(document), c.available);
+    if (c.available) {
+      EXPECT_TRUE(batch.undo->Run(document, {}));
+      EXPECT_EQ(CoverOf(paths[1]), Jpeg('o'));
+      EXPECT_TRUE(CoverOf(paths[0]).isEmpty());
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Export names a picture by its kind (GIF and WebP as well); bytes of no known kind
+// (a BMP another tagger put in) are not written, by the command or the window, and the
+// user is told.
+TEST_F(CoversApplyTest, CoversAreSavedUnderTheirKindsExtensionAndNonPicturesAreNot) {
+  const QByteArray bmp = "BM" + QByteArray(100, 'b');
+  const struct {
+    QByteArray picture;
+    const char* saved;  // empty: nothing is written
+  } cases[] = {
+      {"GIF89a" + QByteArray(50, 'g'), "01 - song.gif"},
+      {QByteArray("RIFF\x10\0\0\0WEBPVP8 ....", 20), "01 - song.webp"},
+      {bmp, ""},
+  };
+  const QString out = lbtest::NewTempDir();
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.saved);
+    const QString path = Song(QString::number(++n));
+    if (*c.saved) {
+      ASSERT_EQ(WriteCover(path, c.picture), "");
+    } else {  // written by mutagen, which takes any bytes
+      lbtest::WriteFile(dir + "/bmp", c.picture);
+      QProcess p;
+      p.start("/usr/bin/python3",
+              {"-c",
+               "import sys; from mutagen.id3 import ID3, APIC; t = ID3(sys.argv[1]); "
+               "t.add(APIC(encoding=0, mime='image/bmp', type=3, desc='', "
+               "data=open(sys.argv[2], 'rb').read())); t.save()",
+               path, dir + "/bmp"});
+      ASSERT_TRUE(p.waitForFinished() && p.exitCode() == 0) << p.readAllStandardError().data();
+    }
+    const lbtest::CliRun run = lbtest::RunCli({"tags", "cover", path, "--export", out});
+    const QStringList saved = QDir(out).entryList(QDir::Files);
+    if (*c.saved) {
+      EXPECT_EQ(run.code, 0) << run.err.toStdString();
+      EXPECT_TRUE(saved.contains(c.saved)) << saved.join(' ').toStdString();
+      EXPECT_EQ(lbtest::ReadFile(out + "/" + c.saved), c.picture);
+    } else {
+      EXPECT_NE(run.code, 0);
+      EXPECT_EQ(run.out, "1\t" + path + "\tпропущена: " + QString::fromUtf8(kCoverSaveNotImage) +
+                             "\n");
+      EXPECT_EQ(saved.size(), 2) << saved.join(' ').toStdString();
+      // The window's "Сохранить как..." goes the same way.
+      TCoverEdit edit;
+      TCover cover;
+      ASSERT_TRUE(ReadCover(path, &cover));
+      ASSERT_EQ(cover.data, bmp);
+      edit.Start(cover, false);
+      EXPECT_EQ(edit.SaveAs(out + "/cover.bmp"), QString::fromUtf8(kCoverSaveNotImage));
+      EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2);
+    }
+  }
 }
 
 }  // namespace
