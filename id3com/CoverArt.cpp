@@ -123,10 +123,17 @@ void ApplyToFlac(Holder* holder, const TCoverChange& change) {
     }
   }
   const std::vector<size_t> covers = CoverIndices(types);
-  for (size_t i : covers) holder->removePicture(pictures[i], true);
+  // The new cover keeps the description of the one it replaces, so that an undo gives
+  // the old one back whole.
+  TagLib::String description;
+  for (size_t i : covers) {
+    description = pictures[i]->description();
+    holder->removePicture(pictures[i], true);
+  }
   if (change.kind != TCoverChange::Set) return;
   auto* p = new TagLib::FLAC::Picture;
   p->setType(TagLib::FLAC::Picture::FrontCover);
+  p->setDescription(description);
   p->setMimeType(Latin1(lb::ImageMimeOf(change.data)));
   p->setData(ToVector(change.data));
   holder->addPicture(p);  // the holder owns it from here
@@ -300,10 +307,20 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
   std::vector<int> types;
   for (const auto* p : pictures) types.push_back(p->type());
   const std::vector<size_t> covers = CoverIndices(types);
-  for (size_t i : covers) tag->removeFrame(pictures[i], true);
+  // The new cover keeps the description of the one it replaces: an undo gives the old
+  // one back whole, and no two pictures share a description (which the format forbids
+  // and some readers take as one picture).
+  TagLib::String description;
+  TagLib::String::Type encoding = TagLib::String::Latin1;
+  for (size_t i : covers) {
+    description = pictures[i]->description();
+    encoding = pictures[i]->textEncoding();
+    tag->removeFrame(pictures[i], true);
+  }
   if (change.kind != TCoverChange::Set) return;
   auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
-  frame->setTextEncoding(TagLib::String::Latin1);
+  frame->setTextEncoding(encoding);
+  frame->setDescription(description);
   frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
   frame->setMimeType(Latin1(lb::ImageMimeOf(change.data)));
   frame->setPicture(ToVector(change.data));

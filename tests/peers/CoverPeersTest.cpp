@@ -4,6 +4,10 @@
 // picture is refused before anything is written.
 #include "CliRun.h"
 #include "TestEnv.h"
+#include "lbtools3/model/M3uList.h"
+#include "lbtools3/tags/TagsApply.h"
+#include "model/ModelTestUtil.h"
+#include "platform/ScriptedUiServices.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -12,6 +16,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -220,6 +225,112 @@ TEST(CoverPeers, ALargePictureComesAndGoesWithoutTouchingTheAudioAndNonPicturesA
     EXPECT_TRUE(run.err.contains(dir + "/" + name)) << run.err.toStdString();
     EXPECT_TRUE(run.out.isEmpty());
     EXPECT_TRUE(lbtest::ReadFile(path) == file) << name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A file from another tagger with two front covers and a back cover: a new cover takes
+// the place of the first front cover only, the second and the back cover stay byte for
+// byte (the new one is the one shown), and the undo gives the first one back.
+TEST(CoverPeers, ASecondFrontCoverAndABackCoverStayAndUndoGivesBackTheFirst) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  const QString dir = lbtest::NewTempDir();
+  const QString source = dir + "/source.wav";
+  Tool("sox", {"-n", "-r", "48000", "-c", "1", "-b", "16", source, "synth", "0.3", "sine", "440"});
+  // argv: path, then (type, mime, description, file) per picture, in the file's order.
+  const char* const put = R"PY(
+import sys, base64, mutagen
+from mutagen.flac import Picture
+from mutagen.id3 import APIC
+f = mutagen.File(sys.argv[1]); a = sys.argv[2:]
+if f.tags is None: f.add_tags()
+blocks = []
+for i in range(0, len(a), 4):
+    p = Picture(); p.type = int(a[i]); p.mime = a[i + 1]; p.desc = a[i + 2]
+    p.data = open(a[i + 3], "rb").read()
+    if type(f).__name__ == "FLAC": f.add_picture(p)
+    elif type(f).__name__ == "MP3": f.tags.add(APIC(encoding=3, mime=p.mime, type=p.type, desc=p.desc, data=p.data))
+    else: blocks.append(base64.b64encode(p.write()).decode())
+if blocks: f.tags["METADATA_BLOCK_PICTURE"] = blocks
+f.save()
+)PY";
+  // The pictures in the file's order as "type mime description sha1".
+  const char* const list = R"PY(
+import sys, base64, hashlib, mutagen
+from mutagen.flac import Picture
+f = mutagen.File(sys.argv[1]); kind = type(f).__name__
+if kind == "FLAC": pics = f.pictures
+elif kind == "MP3": pics = f.tags.getall("APIC")
+else: pics = [Picture(base64.b64decode(b)) for b in f.tags.get("METADATA_BLOCK_PICTURE", [])]
+for p in pics: print(int(p.type), p.mime, p.desc, hashlib.sha1(p.data).hexdigest())
+)PY";
+  const QByteArray first = Picture(300), fresh = Picture(4000);
+  const QByteArray second = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(500, 's');
+  const QByteArray back = QByteArray("\x89PNG\r\n\x1A\n", 8) + QByteArray(700, 'b');
+  // (mutagen writes the frames of an MP3 file in the order of their sizes)
+  const QStringList pictures{"3", "image/jpeg", "1 первая", dir + "/first.jpg",
+                             "3", "image/png",  "2 вторая", dir + "/second.png",
+                             "4", "image/png",  "3 задняя", dir + "/back.png"};
+  lbtest::WriteFile(dir + "/first.jpg", first);
+  lbtest::WriteFile(dir + "/second.png", second);
+  lbtest::WriteFile(dir + "/back.png", back);
+  const QString secondLine = "3 image/png 2 вторая " + Sha(second);
+  const QString backLine = "4 image/png 3 задняя " + Sha(back);
+  const struct {
+    const char* extension;
+    QStringList encode;  // %1 the source WAV, %2 the file made
+  } formats[] = {
+      {"mp3", {"ffmpeg", "-v", "error", "-i", "%1", "%2"}},
+      {"flac", {"flac", "-s", "-o", "%2", "%1"}},
+      {"opus", {"opusenc", "--quiet", "%1", "%2"}},
+  };
+  for (const auto& format : formats) {
+    SCOPED_TRACE(format.extension);
+    const QString path = dir + "/song." + format.extension;
+    QStringList encode = format.encode;
+    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
+    Tool(encode.takeFirst(), encode);
+    Tool(kPython, QStringList{"-c", put, path} + pictures);
+    const QStringList before = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(before.size(), 3);
+    ASSERT_EQ(before[0], "3 image/jpeg 1 первая " + Sha(first));
+
+    ScriptedUiServices ui;
+    TSlDocument doc;
+    doc.SetFileName(dir + "/list.m3u");
+    doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
+    doc.m_Songs[0].Sync();
+    lbtags::TTagsEditRequest r;
+    r.master1 = r.master2 = lbtags::TMaster::Untouched;
+    r.cover = {lbtags::TCoverRequest::Set, fresh};
+    lbtags::TTagsBatchApply batch(doc, {0}, r);
+    ASSERT_TRUE(batch.Run());
+    ASSERT_EQ(batch.CoversSet(), 1);
+    const QStringList set = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
+    const QStringList fronts = set.filter(QRegularExpression("^3 "));
+    ASSERT_EQ(fronts.size(), 2) << set.join('\n').toStdString();
+    // The new cover keeps the old one's description, for the undo to give it back.
+    EXPECT_EQ(fronts[0], "3 image/jpeg 1 первая " + Sha(fresh));
+    EXPECT_EQ(fronts[1], secondLine);
+    EXPECT_TRUE(set.contains(backLine)) << set.join('\n').toStdString();
+    EXPECT_EQ(set.size(), 3);
+    lbtags::TCover shown;
+    ASSERT_TRUE(lbtags::ReadCover(path, &shown));
+    EXPECT_TRUE(shown.data == fresh);
+
+    ASSERT_TRUE(batch.undo->Available(doc));
+    ASSERT_TRUE(batch.undo->Run(doc, {}));
+    QStringList undone = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(undone.filter(QRegularExpression("^3 ")).value(0), before[0]);
+    undone.sort();
+    QStringList all = before;
+    all.sort();
+    EXPECT_EQ(undone, all);
+    ASSERT_TRUE(lbtags::ReadCover(path, &shown));
+    EXPECT_TRUE(shown.data == first);
   }
 }
 
