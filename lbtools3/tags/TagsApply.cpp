@@ -182,8 +182,8 @@ bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker) {
 
 }  // namespace
 
-TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old,
-                           QByteArray* written, QString* note, QString* error) {
+TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, QByteArray* written,
+                           QString* note, QString* error) {
   if (r.kind == TCoverRequest::Keep) return TCoverOutcome::None;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
@@ -640,8 +640,7 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
       m_CoverOutcome = TCoverOutcome::Skipped;
     } else if (r.cover.kind != TCoverRequest::Keep) {
       QString failure;
-      m_CoverOutcome =
-          ApplyCoverTo(song, r.cover, &oldCover, &newCover, &m_CoverNote, &failure);
+      m_CoverOutcome = ApplyCoverTo(song, r.cover, &oldCover, &newCover, &m_CoverNote, &failure);
       if (!failure.isEmpty()) {
         ++m_CoverFailures;
         m_CoverNote = failure;

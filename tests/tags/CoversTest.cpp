@@ -245,8 +245,8 @@ TEST_F(CoversApplyTest, CoversAreSavedUnderTheirKindsExtensionAndNonPicturesAreN
       EXPECT_EQ(lbtest::ReadFile(out + "/" + c.saved), c.picture);
     } else {
       EXPECT_NE(run.code, 0);
-      EXPECT_EQ(run.out, "1\t" + path + "\tпропущена: " + QString::fromUtf8(kCoverSaveNotImage) +
-                             "\n");
+      EXPECT_EQ(run.out,
+                "1\t" + path + "\tпропущена: " + QString::fromUtf8(kCoverSaveNotImage) + "\n");
       EXPECT_EQ(saved.size(), 2) << saved.join(' ').toStdString();
       // The window's "Сохранить как..." goes the same way.
       TCoverEdit edit;
