@@ -681,9 +681,14 @@ void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCo
 
 bool TTagsUndo::Available(const TSlDocument& document) const {
   if (m_Entries.empty()) return false;
-  // Songs whose file was written since the apply, with their paths: their covers are
-  // read once the document is let go.
-  std::vector<std::pair<const Entry*, QString>> touched;
+  // Songs whose file was written since the apply, with their paths and ages: their
+  // covers are read once the document is let go.
+  struct TTouched {
+    const Entry* entry;
+    QString path;
+    int32_t age;
+  };
+  std::vector<TTouched> touched;
   {
     std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
     QSet<const TSlSong*> songs;
@@ -697,17 +702,26 @@ bool TTagsUndo::Available(const TSlDocument& document) const {
       if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
       if (!e.bCover) continue;
       const QString path = e.song->GetPath(true);
-      if (lb::FileAge(path) != e.coverAge) touched.emplace_back(&e, path);
+      const int32_t age = lb::FileAge(path);
+      if (age == e.otherCoverAge) return false;
+      if (age != e.coverAge) touched.push_back({&e, path, age});
     }
   }
+  if (touched.empty()) return true;
   // Another program may have put a cover of its own in: the undo would overwrite it.
-  for (const auto& [e, path] : touched) {
-    const int32_t age = lb::FileAge(path);
+  // Each state of a file is read once; while the tag component is busy the answer
+  // waits for the next look, so the window never waits for it.
+  std::unique_lock<std::recursive_mutex> tagLock(lb::ID3ComLock(), std::try_to_lock);
+  if (!tagLock.owns_lock()) return false;
+  for (const TTouched& t : touched) {
     TCover now;
-    if (!ReadCover(path, &now)) return false;
+    if (!ReadCover(t.path, &now)) return false;
     if (!now.bCover) now = TCover{};
-    if (now.data.size() != e->coverSize || qHash(now.data) != e->coverHash) return false;
-    e->coverAge = age;
+    if (now.data.size() != t.entry->coverSize || qHash(now.data) != t.entry->coverHash) {
+      t.entry->otherCoverAge = t.age;
+      return false;
+    }
+    t.entry->coverAge = t.age;
   }
   return true;
 }

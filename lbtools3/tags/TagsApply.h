@@ -61,12 +61,12 @@ class TTagsUndo {
     TTagValues before, after;
     bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
     QString coverFile;    // empty: the song had no cover
-    // The cover the apply wrote (size and hash; 0 bytes: none), and the file's age when
-    // it was last seen holding it: a cover changed since by another program is not
-    // overwritten.
+    // The cover the apply wrote (size and hash; 0 bytes: none), the file's age when it
+    // was last seen holding it, and when it was last seen holding another: a cover
+    // changed since by another program is not overwritten.
     qint64 coverSize = 0;
     size_t coverHash = 0;
-    mutable int32_t coverAge = -1;
+    mutable int32_t coverAge = -1, otherCoverAge = -1;
   };
   // oldCover: the cover the song had, and newCover the one written, when the apply
   // changed it.
