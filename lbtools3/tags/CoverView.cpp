@@ -84,8 +84,9 @@ TCoverView::TCoverView(QWidget* parent) : QWidget(parent) {
   Show();
 }
 
-void TCoverView::Start(const TCover& cover, bool bBatch) {
+void TCoverView::Start(const TCover& cover, bool bBatch, const QString& songPath) {
   m_bBatch = bBatch;
+  m_SongPath = songPath;
   m_Edit.Start(cover, bBatch);
   FolderBox->setVisible(bBatch);
   SaveBtn->setVisible(!bBatch);
@@ -135,7 +136,11 @@ void TCoverView::SaveClick() {
     return;
   }
   const QString name = UiServices::Instance().GetSaveFileName(
-      QString::fromUtf8("Сохранить картинку"), "cover" + lb::ImageExtension(cover.mime),
+      QString::fromUtf8("Сохранить картинку"),
+      (m_SongPath.isEmpty() ? QStringLiteral("cover")
+                            : QFileInfo(m_SongPath).absolutePath() + '/' +
+                                  QFileInfo(m_SongPath).completeBaseName()) +
+          lb::ImageExtension(lb::ImageMimeOf(cover.data)),
       QString::fromUtf8(kPictureFilter));
   if (!name.isEmpty()) Refused(m_Edit.SaveAs(name));
 }

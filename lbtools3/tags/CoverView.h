@@ -18,7 +18,8 @@ class TCoverView : public QWidget {
  public:
   explicit TCoverView(QWidget* parent = nullptr);
 
-  void Start(const lbtags::TCover& cover, bool bBatch);
+  // songPath: the song shown in single mode (a picture is saved beside it by default).
+  void Start(const lbtags::TCover& cover, bool bBatch, const QString& songPath = QString());
   lbtags::TCoverEdit& Edit() { return m_Edit; }
 
   // Takes a picture from clipboard or drop data: a picture file named in it, else
@@ -43,4 +44,5 @@ class TCoverView : public QWidget {
 
   lbtags::TCoverEdit m_Edit;
   bool m_bBatch = false;
+  QString m_SongPath;
 };

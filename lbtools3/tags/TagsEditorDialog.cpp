@@ -457,7 +457,7 @@ void TNewTagsEditDlg::ShowSong() {
   // The picture is read now, when it is shown, never by the synchronisation.
   TCover cover;
   if (lb::FileExists(path) && lb::IsTaggedPath(path)) ReadCover(path, &cover);
-  Cover->Start(cover, false);
+  Cover->Start(cover, false, path);
 
   const TSlTag1& t1 = song.m_Tag1;
   CheckBox1->setChecked(t1.m_bExists);
