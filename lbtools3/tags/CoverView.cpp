@@ -145,8 +145,8 @@ void TCoverView::SaveClick() {
   if (!name.isEmpty()) Refused(m_Edit.SaveAs(name));
 }
 
-void TCoverView::PutFrom(const QMimeData* data) {
-  QString error = QString::fromUtf8(kNoClipboardPicture);
+void TCoverView::PutFrom(const QMimeData* data, bool bDropped) {
+  QString error = QString::fromUtf8(bDropped ? kNoDroppedPicture : kNoClipboardPicture);
   if (data) {
     bool found = false;
     for (const QUrl& url : data->urls()) {
@@ -158,7 +158,8 @@ void TCoverView::PutFrom(const QMimeData* data) {
     // Picture bytes as the other program offers them: never decoded and encoded again.
     for (const char* mime : {"image/jpeg", "image/png", "image/gif", "image/webp"}) {
       if (found || !data->hasFormat(mime)) continue;
-      error = m_Edit.Put(data->data(mime), QString::fromUtf8("буфер обмена"));
+      error = m_Edit.Put(data->data(mime),
+                         QString::fromUtf8(bDropped ? "перетащенные данные" : "буфер обмена"));
       found = true;
     }
   }
@@ -181,5 +182,5 @@ void TCoverView::dragEnterEvent(QDragEnterEvent* event) {
 
 void TCoverView::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
-  PutFrom(event->mimeData());
+  PutFrom(event->mimeData(), true);
 }

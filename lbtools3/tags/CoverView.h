@@ -24,7 +24,7 @@ class TCoverView : public QWidget {
 
   // Takes a picture from clipboard or drop data: a picture file named in it, else
   // picture bytes of a known kind; tells the user when there is none.
-  void PutFrom(const QMimeData* data);
+  void PutFrom(const QMimeData* data, bool bDropped = false);
 
   QLabel* Picture;
   QLabel* Caption;

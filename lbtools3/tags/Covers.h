@@ -38,6 +38,7 @@ inline constexpr const char* kCoverKeep = "Обложка не меняется"
 inline constexpr const char* kCoverRemoved = "Обложка будет удалена";
 inline constexpr const char* kCoverFromFolder = "Картинка из папки каждой песни";
 inline constexpr const char* kNoClipboardPicture = "В буфере обмена нет картинки";
+inline constexpr const char* kNoDroppedPicture = "Перетащенное не содержит картинки";
 inline constexpr const char* kCoverSaveError = "Не удалось сохранить картинку в файл \"%1\".";
 inline constexpr const char* kCoverSaveExists = "Файл \"%1\" уже есть: картинка не сохранена.";
 inline constexpr const char* kCoverSaveNotImage =
