@@ -308,8 +308,8 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
   for (const auto* p : pictures) types.push_back(p->type());
   const std::vector<size_t> covers = CoverIndices(types);
   // The new cover keeps the description of the one it replaces: an undo gives the old
-  // one back whole, and no two pictures share a description (which the format forbids
-  // and some readers take as one picture).
+  // one back whole, and no two pictures share a description (which the format forbids:
+  // other taggers rename one of them).
   TagLib::String description;
   TagLib::String::Type encoding = TagLib::String::Latin1;
   for (size_t i : covers) {
