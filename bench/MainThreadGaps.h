@@ -70,7 +70,7 @@ class TMainThreadGaps {
     m_Clock.start();
     m_Last = 0;
     m_LastCpu = CpuNs();
-    m_Longest = m_LongestCpu = 0;
+    m_Longest = m_LongestCpu = m_LongestHeld = m_CurrentHeld = 0;
     m_LongestAt = 0;
     m_Turns = 0;
     m_Current.clear();
@@ -91,15 +91,20 @@ class TMainThreadGaps {
   double LongestMs() const { return m_Longest / 1e6; }
   double LongestCpuMs() const { return m_LongestCpu / 1e6; }
   double LongestAtMs() const { return m_LongestAt / 1e6; }  // its end, from Start
+  // The longest stretch in that gap in which the watcher thread, asleep for a few
+  // milliseconds, was not run: when it is most of the gap, the machine's load held the
+  // whole process off the cores.
+  double LongestHeldMs() const { return m_LongestHeld / 1e6; }
   int Turns() const { return m_Turns; }
 
   // One line of figures, then the stacks recorded in the longest gap, our frames only
   // (innermost first; the innermost frame of any library is named too).
   void Print(FILE* out, const char* title) const {
     std::fprintf(out,
-                 "%s: longest main-thread gap %.1f ms (main thread on a core %.1f ms of it), "
-                 "ending %.0f ms into the job, %d turns\n",
-                 title, LongestMs(), LongestCpuMs(), LongestAtMs(), m_Turns);
+                 "%s: longest main-thread gap %.1f ms (main thread on a core %.1f ms of it, "
+                 "the process held off the cores up to %.1f ms of it), ending %.0f ms into the "
+                 "job, %d turns\n",
+                 title, LongestMs(), LongestCpuMs(), LongestHeldMs(), LongestAtMs(), m_Turns);
     std::map<std::string, int> seen;
     for (const Sample& s : m_Kept) ++seen[Describe(s)];
     for (const auto& [text, count] : seen) std::fprintf(out, "  %d x %s\n", count, text.c_str());
@@ -134,16 +139,21 @@ class TMainThreadGaps {
       m_LongestCpu = cpu - m_LastCpu;
       m_LongestAt = now;
       m_Kept = m_Current;
+      m_LongestHeld = m_CurrentHeld;
     }
     m_Current.clear();
+    m_CurrentHeld = 0;
     m_Last = now;
     m_LastCpu = cpu;
   }
 
   void Watch() {
     while (m_bRunning) {
+      const qint64 before = m_Clock.nsecsElapsed();
       std::this_thread::sleep_for(std::chrono::milliseconds(m_EveryMs));
       std::lock_guard<std::mutex> lock(m_Mutex);
+      // A sleep far longer than asked: the whole process was waiting for a core.
+      m_CurrentHeld = std::max(m_CurrentHeld, m_Clock.nsecsElapsed() - before);
       if (!m_bRunning || m_Clock.nsecsElapsed() - m_Last < m_OpenAfterNs) continue;
       if (m_Current.size() >= 256) continue;
       m_bTaken.store(false);
@@ -250,6 +260,7 @@ class TMainThreadGaps {
   std::atomic<bool> m_bRunning{false};
   std::atomic<bool> m_bTaken{false};
   qint64 m_Last = 0, m_LastCpu = 0, m_Longest = 0, m_LongestCpu = 0, m_LongestAt = 0;
+  qint64 m_CurrentHeld = 0, m_LongestHeld = 0;
   int m_Turns = 0;
   Sample m_Sample;
   std::vector<Sample> m_Current, m_Kept;
