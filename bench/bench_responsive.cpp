@@ -237,7 +237,8 @@ int main(int argc, char** argv) {
       for (int n = 0; n < count; ++n) doc.InsertSong(part.m_Songs[n], -1);
     Measure("check a list of 10 x songs", rounds, gaps, {}, [&] {
       TBusyCursor busy;
-      lb::MissingFileRows(doc);
+      bool stopped;
+      lb::CheckMissingFiles(doc, &stopped);
     });
     uint32_t mask = 0;
     for (int kind : {0, 1, 11, 12, 13}) mask |= 1u << kind;
