@@ -28,6 +28,7 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <pthread.h>
@@ -35,6 +36,7 @@
 #include <string>
 #include <thread>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 class TMainThreadGaps {
@@ -44,6 +46,8 @@ class TMainThreadGaps {
   explicit TMainThreadGaps(int openAfterMs = 5, int sampleEveryMs = 2)
       : m_OpenAfterNs(openAfterMs * 1000000LL), m_EveryMs(sampleEveryMs) {
     m_Main = pthread_self();
+    const std::string stat = "/proc/self/task/" + std::to_string(gettid()) + "/schedstat";
+    m_SchedStat = ::open(stat.c_str(), O_RDONLY | O_CLOEXEC);
     pthread_getcpuclockid(m_Main, &m_CpuClock);
     void* warm[4];
     backtrace(warm, 4);  // loads the unwinder outside the signal handler
@@ -61,6 +65,7 @@ class TMainThreadGaps {
     Stop();
     sigaction(SIGPROF, &m_OldAction, nullptr);
     Self() = nullptr;
+    if (m_SchedStat >= 0) ::close(m_SchedStat);
   }
   TMainThreadGaps(const TMainThreadGaps&) = delete;
   TMainThreadGaps& operator=(const TMainThreadGaps&) = delete;
@@ -70,6 +75,7 @@ class TMainThreadGaps {
     m_Clock.start();
     m_Last = 0;
     m_LastCpu = CpuNs();
+    m_LastQueued = QueuedNs();
     m_Longest = m_LongestCpu = m_LongestHeld = m_CurrentHeld = 0;
     m_LongestAt = 0;
     m_Turns = 0;
@@ -95,16 +101,20 @@ class TMainThreadGaps {
   // milliseconds, was not run: when it is most of the gap, the machine's load held the
   // whole process off the cores.
   double LongestHeldMs() const { return m_LongestHeld / 1e6; }
+  // The time the main thread waited for a core in that gap while it could have run: the
+  // machine's load, not the program's work.
+  double LongestQueuedMs() const { return m_LongestQueued / 1e6; }
   int Turns() const { return m_Turns; }
 
   // One line of figures, then the stacks recorded in the longest gap, our frames only
   // (innermost first; the innermost frame of any library is named too).
   void Print(FILE* out, const char* title) const {
     std::fprintf(out,
-                 "%s: longest main-thread gap %.1f ms (main thread on a core %.1f ms of it, "
-                 "the process held off the cores up to %.1f ms of it), ending %.0f ms into the "
-                 "job, %d turns\n",
-                 title, LongestMs(), LongestCpuMs(), LongestHeldMs(), LongestAtMs(), m_Turns);
+                 "%s: longest main-thread gap %.1f ms: the main thread on a core %.1f ms, "
+                 "waiting for a core %.1f ms (the watcher held off up to %.1f ms); ending "
+                 "%.0f ms into the job, %d turns\n",
+                 title, LongestMs(), LongestCpuMs(), LongestQueuedMs(), LongestHeldMs(),
+                 LongestAtMs(), m_Turns);
     std::map<std::string, int> seen;
     for (const Sample& s : m_Kept) ++seen[Describe(s)];
     for (const auto& [text, count] : seen) std::fprintf(out, "  %d x %s\n", count, text.c_str());
@@ -123,6 +133,17 @@ class TMainThreadGaps {
     return self;
   }
 
+  // The time the main thread has waited for a core while it could run (the scheduler's
+  // own count), 0 where the system does not keep it.
+  qint64 QueuedNs() const {
+    char text[128];
+    const ssize_t got = m_SchedStat >= 0 ? ::pread(m_SchedStat, text, sizeof text - 1, 0) : -1;
+    if (got <= 0) return 0;
+    text[got] = 0;
+    unsigned long long running = 0, waiting = 0;
+    return std::sscanf(text, "%llu %llu", &running, &waiting) == 2 ? qint64(waiting) : 0;
+  }
+
   qint64 CpuNs() const {
     timespec ts{};
     clock_gettime(m_CpuClock, &ts);
@@ -132,11 +153,12 @@ class TMainThreadGaps {
   // A turn of the loop, on the main thread.
   void Turn() {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    const qint64 now = m_Clock.nsecsElapsed(), cpu = CpuNs();
+    const qint64 now = m_Clock.nsecsElapsed(), cpu = CpuNs(), queued = QueuedNs();
     ++m_Turns;
     if (now - m_Last > m_Longest) {
       m_Longest = now - m_Last;
       m_LongestCpu = cpu - m_LastCpu;
+      m_LongestQueued = queued - m_LastQueued;
       m_LongestAt = now;
       m_Kept = m_Current;
       m_LongestHeld = m_CurrentHeld;
@@ -145,6 +167,7 @@ class TMainThreadGaps {
     m_CurrentHeld = 0;
     m_Last = now;
     m_LastCpu = cpu;
+    m_LastQueued = queued;
   }
 
   void Watch() {
@@ -261,6 +284,8 @@ class TMainThreadGaps {
   std::atomic<bool> m_bTaken{false};
   qint64 m_Last = 0, m_LastCpu = 0, m_Longest = 0, m_LongestCpu = 0, m_LongestAt = 0;
   qint64 m_CurrentHeld = 0, m_LongestHeld = 0;
+  int m_SchedStat = -1;
+  qint64 m_LastQueued = 0, m_LongestQueued = 0;
   int m_Turns = 0;
   Sample m_Sample;
   std::vector<Sample> m_Current, m_Kept;
