@@ -147,7 +147,8 @@ std::vector<TFindTarget> FindTargets(int scope, IDocumentWindow* current, ILists
 namespace {
 
 // The progress window with its running count; pending messages are processed every
-// few songs (often enough for the Stop button, seldom enough not to cost the search).
+// kEveryMs of searching, so that the windows keep painting and Stop is seen whatever a
+// song costs (a song synchronised from its file costs far more than one in memory).
 class TFindProgress {
  public:
   TFindProgress() : m_Level("Поиск текста...", QString(), false) {
@@ -163,8 +164,10 @@ class TFindProgress {
     ++m_Count;
     m_bCountChanged = true;
   }
+  // Whether the pending messages are due.
+  bool Due() const { return m_Clock.elapsed() >= kEveryMs; }
   bool Check(bool bNow = false) {
-    if (!bNow && m_Clock.elapsed() < 40) return true;
+    if (!bNow && !Due()) return true;
     m_Clock.restart();
     if (m_bCountChanged) ShowCount();
     return !InfoWindowManager().ProcessAndCheckStop();
@@ -175,6 +178,7 @@ class TFindProgress {
     InfoWindowManager().SetLine(lb::findtext::kFoundPrefix, QString::number(m_Count));
     m_bCountChanged = false;
   }
+  static constexpr qint64 kEveryMs = 10;
   TInfoWindowLevel m_Level;
   QElapsedTimer m_Clock;
   int m_Count = 0;
@@ -242,17 +246,16 @@ bool LoadForSearch(TSlDocument& doc, QString* error) {
   return false;
 }
 
-// Searches one document; false when stopped. The document's lock is held for a few
-// songs at a time, never while pending messages are processed.
+// Searches one document; false when stopped. The document's lock is held until the
+// pending messages are due, never while they are processed.
 bool SearchDocument(TSlDocument& doc, bool bSync, const TSongMatcher& matcher,
                     TFindProgress& progress, std::vector<int>& indices) {
-  constexpr int kStep = 64;
   for (int n = 0;;) {
     {
       std::lock_guard<std::recursive_mutex> lock(doc.m_Lock);
-      const int end = std::min(n + kStep, doc.m_Songs.size());
-      if (n >= end) return true;
-      for (; n < end; ++n) {
+      const int count = doc.m_Songs.size();
+      if (n >= count) return true;
+      do {
         TSlSong& song = doc.m_Songs[n];
         if (bSync) song.Sync();
         std::lock_guard<std::recursive_mutex> songLock(song.cs);
@@ -260,7 +263,7 @@ bool SearchDocument(TSlDocument& doc, bool bSync, const TSongMatcher& matcher,
           indices.push_back(n);
           progress.Found();
         }
-      }
+      } while (++n < count && !progress.Due());
     }
     if (!progress.Check()) return false;
   }

@@ -8,7 +8,9 @@
 #include "platform/UiServices.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <mutex>
+#include <optional>
 
 namespace lb {
 
@@ -18,12 +20,36 @@ int Tell(const QString& text, unsigned flags) {
 }
 }  // namespace
 
-std::vector<int> MissingFileRows(const TSlDocument& document) {
+std::vector<int> MissingFileRows(const TSlDocument& document,
+                                 const std::function<bool(int, int)>& turn, int sliceMs) {
   std::vector<int> rows;
-  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-  for (int n = 0; n < document.m_Songs.size(); ++n)
-    if (!FileExists(document.m_Songs[n].GetPath(true))) rows.push_back(n);
-  return rows;
+  QElapsedTimer slice;
+  slice.start();
+  for (int n = 0;;) {
+    int count;
+    {
+      std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+      count = document.m_Songs.size();
+      while (n < count) {
+        if (!FileExists(document.m_Songs[n].GetPath(true))) rows.push_back(n);
+        ++n;
+        if (turn && slice.elapsed() >= sliceMs) break;
+      }
+    }
+    if (n >= count || !turn(n, count)) return rows;
+    slice.restart();
+  }
+}
+
+std::vector<int> CheckMissingFiles(const TSlDocument& document, bool* stopped) {
+  *stopped = false;
+  std::optional<TInfoWindowLevel> window;
+  return MissingFileRows(document, [&](int done, int count) {
+    if (!window) window.emplace(kCheckAction, document.m_FileName, true);
+    InfoWindowManager().SetProgress(int(int64_t(done) * 100 / count));
+    *stopped = InfoWindowManager().ProcessAndCheckStop();
+    return !*stopped;
+  });
 }
 
 QString CheckListMessage(int missing) {

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 class IRepositoryLists;
@@ -16,8 +17,21 @@ class TIniFile;
 
 namespace lb {
 
-// The rows whose file does not exist, ascending.
-std::vector<int> MissingFileRows(const TSlDocument& document);
+// The rows whose file does not exist, ascending. turn, when given, is called after each
+// slice of sliceMs of looking (at least one song; the document's lock let go) with the
+// songs looked at so far and their count; returning false ends the look early with the
+// rows found so far.
+inline constexpr int kCheckSliceMs = 10;
+inline constexpr const char* kCheckAction = "Проверка листа";
+inline constexpr const char* kCheckStopped = "Прервано пользователем";
+std::vector<int> MissingFileRows(const TSlDocument& document,
+                                 const std::function<bool(int done, int count)>& turn = {},
+                                 int sliceMs = kCheckSliceMs);
+// The look of the check command: MissingFileRows with the pending messages processed
+// between its slices, under a progress window (which keeps the list as it is) opened
+// once the look outlasts its first slice. *stopped: the user pressed Stop.
+std::vector<int> CheckMissingFiles(const TSlDocument& document, bool* stopped);
+
 // "Проверка завершена." with the count of missing files when there are any.
 QString CheckListMessage(int missing);
 

@@ -142,10 +142,15 @@ lb::TReplaceResult TNewReplacePaths::Replace() {
 
 void lb::CheckListInWindow(IDocumentWindow* child, const std::function<void()>& findMoved) {
   std::vector<int> missing;
+  bool bStopped = false;
   {
     TBusyCursor busy;
-    missing = MissingFileRows(child->Document());
-    child->SelectSongs(missing);
+    missing = CheckMissingFiles(child->Document(), &bStopped);
+    if (!bStopped) child->SelectSongs(missing);
+  }
+  if (bStopped) {
+    UiServices::Instance().MessageBox(kCheckStopped, UiServices::kCaption, MB_OK | MB_ICONWARNING);
+    return;
   }
   UiServices::Instance().MessageBox(CheckListMessage(int(missing.size())), UiServices::kCaption,
                                     MB_OK | MB_ICONINFORMATION);

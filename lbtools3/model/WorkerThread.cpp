@@ -124,3 +124,20 @@ void TBaseWorkerThread::RedrawSongs(int nFirst, int nLast) {
     if (m_pChild) m_pChild->RedrawSongs(nFirst, nLast);
   });
 }
+
+bool RunOffMainThread(const std::function<bool()>& fn) {
+  if (!QCoreApplication::instance() || !OnMainThread()) return fn();
+  TEvent done(true, false);
+  bool answer = false;
+  std::thread thread([&] {
+    answer = fn();
+    done.SetEvent();
+    MainThreadMail().SetEvent();
+  });
+  while (done.WaitFor(0) != wrSignaled) {
+    UiServices::Instance().ProcessMessages();
+    MainThreadMail().WaitFor(5);
+  }
+  thread.join();
+  return answer;
+}

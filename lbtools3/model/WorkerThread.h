@@ -101,3 +101,10 @@ class TBaseWorkerThread {
   std::atomic<bool> m_bFinished{false};
   TEvent m_Ended{true, false};
 };
+
+// Runs fn on a thread of its own while the calling thread, when it is the main thread,
+// keeps processing pending messages; returns fn's answer once fn has returned. For a
+// call that blocks on the disk (a flush) and must not freeze the windows: fn touches no
+// window and nothing the processed messages may change, and the caller holds no lock
+// those messages may need.
+bool RunOffMainThread(const std::function<bool()>& fn);

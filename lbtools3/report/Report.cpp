@@ -4,6 +4,7 @@
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
+#include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/FileSystem.h"
@@ -456,7 +457,8 @@ TReportResult WriteReport(const TReportRequest& request, const TReportCurrent& c
     writer.Discard();
     return rrStopped;
   }
-  if (!writer.Commit()) {
+  // The flush to the disk waits on a thread of its own: the windows keep painting.
+  if (!RunOffMainThread([&] { return writer.Commit(); })) {
     Ask("Ошибка при записи файла\n" + request.fileName, MB_OK | MB_ICONERROR);
     return rrFailed;
   }

@@ -80,29 +80,36 @@ int FindSong(const TSlDocument& document, const TSlSong* song) {
   return -1;
 }
 
-// When the progress window shows the song at hand and repaints: every 10 ms at most
-// rather than once a song, as a tag written in place takes far less than a millisecond
-// and painting its name would take longer.
-class TProgressPace {
+// When the main thread lets the windows react (processes pending messages): never more
+// than kEveryMs after it last did, whether it goes from song to song or waits for the
+// worker, so that the window's longest still stretch is bounded by time, not by how many
+// songs pass or how long one takes. The progress window shows the song at hand at these
+// turns rather than once a song: a tag written in place takes far less than a
+// millisecond and painting its name would take longer.
+class TMessagePace {
  public:
-  // Whether the window is due a new look now (always at the first song).
-  bool Due() {
-    if (m_Shown.isValid() && m_Shown.elapsed() < kEveryMs) return false;
-    m_Shown.start();
-    return true;
+  // Whether a turn is due now (always at the first song).
+  bool Due() const { return !m_Turned.isValid() || m_Turned.elapsed() >= kEveryMs; }
+  // How long until the next turn is due.
+  qint64 LeftMs() const {
+    return m_Turned.isValid() ? std::max<qint64>(0, kEveryMs - m_Turned.elapsed()) : 0;
+  }
+  void Turn() {
+    UiServices::Instance().ProcessMessages();
+    m_Turned.start();
   }
 
  private:
   static constexpr qint64 kEveryMs = 10;
-  QElapsedTimer m_Shown;
+  QElapsedTimer m_Turned;
 };
 
 // Does the file work of one song at a time on a thread of its own while the main
-// thread keeps processing pending messages, so that a slow disk never freezes the
-// window. Without tag access of its own the work runs on the calling thread.
+// thread keeps processing pending messages at pace's times, so that a slow disk never
+// freezes the window. Without tag access of its own the work runs on the calling thread.
 class TSongWorker {
  public:
-  TSongWorker() {
+  explicit TSongWorker(TMessagePace& pace) : m_Pace(pace) {
     if (!lb::ID3COMThread()) return;
     m_Thread = std::thread([this] { Loop(); });
     std::unique_lock<std::mutex> lock(m_Mutex);
@@ -133,9 +140,11 @@ class TSongWorker {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(m_Mutex);
-        if (m_Cond.wait_for(lock, std::chrono::milliseconds(10), [this] { return !m_Job; })) return;
+        if (m_Cond.wait_for(lock, std::chrono::milliseconds(m_Pace.LeftMs()),
+                            [this] { return !m_Job; }))
+          return;
       }
-      UiServices::Instance().ProcessMessages();
+      m_Pace.Turn();
     }
   }
 
@@ -164,6 +173,7 @@ class TSongWorker {
     CoUninitialize();
   }
 
+  TMessagePace& m_Pace;
   std::thread m_Thread;
   std::mutex m_Mutex;
   std::condition_variable m_Cond;
@@ -390,8 +400,8 @@ bool TTagsBatchApply::Run(bool bConfirm) {
   TSlInfoWindowManager& progress = InfoWindowManager();
   // Tags written in place reach the disk once, at the end of the run.
   lb::TWriteBatch writes;
-  TSongWorker worker;
-  TProgressPace pace;
+  TMessagePace pace;
+  TSongWorker worker(pace);
   for (int row : m_Rows) {
     QString path;
     {
@@ -402,7 +412,7 @@ bool TTagsBatchApply::Run(bool bConfirm) {
     if (pace.Due()) {
       progress.SetObject(path);
       ShowProgress(m_Processed, int(m_Rows.size()));
-      UiServices::Instance().ProcessMessages();
+      pace.Turn();
     }
     QString error, reason;
     bool bChanged = false;
@@ -731,8 +741,8 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
   TSlInfoWindowManager& progress = InfoWindowManager();
   const int count = Count();
   lb::TWriteBatch writes;
-  TSongWorker worker;
-  TProgressPace pace;
+  TMessagePace pace;
+  TSongWorker worker(pace);
   size_t done = 0;
   bool bAll = true;
   for (; done < m_Entries.size(); ++done) {
@@ -748,7 +758,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     if (pace.Due()) {
       progress.SetObject(path);
       ShowProgress(int(done), count);
-      UiServices::Instance().ProcessMessages();
+      pace.Turn();
     }
     QString error;
     worker.Run([&] {

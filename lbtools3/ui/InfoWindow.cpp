@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 constexpr int kTextWidth = 360;
@@ -99,10 +100,26 @@ void TInfoWindow::SetBarVisible(bool bar) {
 }
 
 void TInfoWindow::SetPosition(int percent) {
-  ProgressBar1->setValue(qBound(0, percent, 100));
+  m_Position = qBound(0, percent, 100);
+  if (!m_BarShown.isValid() || m_BarShown.elapsed() >= kBarEveryMs || m_Position == 0 ||
+      m_Position == 100) {
+    ShowPosition();
+  } else if (!m_bBarPending) {
+    m_bBarPending = true;
+    QTimer::singleShot(0, this, [this] {
+      if (m_bBarPending) ShowPosition();
+    });
+  }
 }
+
+void TInfoWindow::ShowPosition() {
+  m_bBarPending = false;
+  m_BarShown.start();
+  ProgressBar1->setValue(m_Position);
+}
+
 int TInfoWindow::Position() const {
-  return ProgressBar1->value();
+  return m_Position;
 }
 void TInfoWindow::SetStopEnabled(bool enabled) {
   Button1->setEnabled(enabled);

@@ -6,6 +6,7 @@
 #include "platform/UiServices.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <functional>
 
 class QLabel;
@@ -54,8 +55,17 @@ class TInfoWindow : public QDialog, public IProgressView {
 
  private:
   void Button1Click();
+  // Gives the bar the latest position (QProgressBar repaints at once on a visible change,
+  // even inside a loop that never turns).
+  void ShowPosition();
 
   QWidget* m_pMainWindow;
   std::function<void()> m_OnStop;
   QString m_Action, m_Object, m_LinePrefix, m_LineText;
+  // The bar takes a new position at most every kBarEveryMs (0 and 100 at once); one held
+  // back is shown at the next turn of the event loop.
+  static constexpr qint64 kBarEveryMs = 50;
+  int m_Position = 0;
+  QElapsedTimer m_BarShown;
+  bool m_bBarPending = false;
 };

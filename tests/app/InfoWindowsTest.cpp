@@ -205,4 +205,22 @@ TEST_F(AppTest, MessageBoxFromAWorkerThreadIsShownOnTheMainThread) {
   EXPECT_EQ(shownOn, qApp->thread());
 }
 
+// The bar repaints at once on a change, even inside work that never lets the loop turn,
+// so quick changes may be held back: the window always tells the latest position, the
+// bar has it by the next turn of the loop, and 100 at once.
+TEST_F(AppTest, ProgressBarHasTheLatestPositionByTheNextTurn) {
+  TSlInfoWindowManager m;
+  auto* w = static_cast<TInfoWindow*>(m.Open("Запись m3u-файла...", "/a/list.m3u", true));
+  for (int position : {10, 20, 30}) {
+    m.SetProgress(position);
+    EXPECT_EQ(w->Position(), position);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->ProgressBar1->value(), 30);
+  m.SetProgress(40);
+  m.SetProgress(100);
+  EXPECT_EQ(w->ProgressBar1->value(), 100);
+  m.Close();
+}
+
 }  // namespace

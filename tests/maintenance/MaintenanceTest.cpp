@@ -232,3 +232,27 @@ TEST(ReplacePaths, ExactCaseFirstAndSongsLostByItAreNamed) {
 }
 
 }  // namespace
+
+// A long look lets the windows turn between slices (here a song each) and stops when
+// asked, with the rows found so far.
+TEST(CheckList, TurnsBetweenSlicesAndStopsWhenAsked) {
+  const QString dir = lbtest::NewTempDir();
+  lbtest::WriteFile(dir + "/here.mp3", "x");
+  const TSlDocument doc =
+      Document(dir + "/l.m3u", {"gone0.mp3", dir + "/here.mp3", "gone2.mp3", "gone3.mp3"});
+  const struct {
+    int stopAt;  // the turn that asks to stop, after that many songs (-1: none)
+    std::vector<int> rows;
+    int turns;
+  } cases[] = {{-1, {0, 2, 3}, 3}, {2, {0}, 2}, {1, {0}, 1}};
+  for (const auto& [stopAt, rows, turns] : cases) {
+    std::vector<int> done;
+    auto turn = [&](int n, int count) {
+      EXPECT_EQ(count, 4);
+      done.push_back(n);
+      return n != stopAt;
+    };
+    EXPECT_EQ(lb::MissingFileRows(doc, turn, 0), rows) << stopAt;
+    EXPECT_EQ(int(done.size()), turns) << stopAt;
+  }
+}

@@ -6,9 +6,12 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -144,6 +147,27 @@ TEST(WorkerThread, AFailingWorkerStillEnds) {
   worker.WaitFor();
   EXPECT_TRUE(worker.Finished());
   EXPECT_EQ(view.finished, 1);
+}
+
+// A blocking call runs on a thread of its own while the main thread keeps turning: the
+// call sees an event the main thread handles meanwhile, and its answer comes back.
+TEST(WorkerThread, RunOffMainThreadKeepsTheMainThreadTurning) {
+  ScriptedUiServices ui;
+  std::mutex mutex;
+  std::condition_variable cond;
+  bool turned = false;
+  QTimer::singleShot(0, [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    turned = true;
+    cond.notify_all();
+  });
+  const std::thread::id main = std::this_thread::get_id();
+  EXPECT_TRUE(RunOffMainThread([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    return cond.wait_for(lock, std::chrono::seconds(30), [&] { return turned; }) &&
+           std::this_thread::get_id() != main;
+  }));
+  EXPECT_FALSE(RunOffMainThread([] { return false; }));
 }
 
 }  // namespace
