@@ -2,6 +2,8 @@
 
 #include "platform/CodePage.h"
 
+#include <QSysInfo>
+
 #include <taglib/id3v1genres.h>
 
 #include <algorithm>
@@ -97,14 +99,16 @@ bool Decode(QByteArrayView bytes, int encoding, TChars* out) {
       const qsizetype units = (bytes.size() - from) / 2;
       out->resize(units);
       char16_t* to = reinterpret_cast<char16_t*>(out->data());
-      qsizetype n = 0;
-      for (const char* p = bytes.data() + from; n < units; ++n, p += 2) {
-        const unsigned a = static_cast<unsigned char>(p[0]), b = static_cast<unsigned char>(p[1]);
-        const auto unit = static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-        if (unit == 0) break;
-        to[n] = unit;
+      const char* p = bytes.data() + from;
+      if (!bigEndian && QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        std::memcpy(to, p, static_cast<size_t>(units) * 2);
+      } else {
+        for (qsizetype n = 0; n < units; ++n, p += 2) {
+          const unsigned a = static_cast<unsigned char>(p[0]), b = static_cast<unsigned char>(p[1]);
+          to[n] = static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+        }
       }
-      out->truncate(n);
+      out->truncate(std::find(to, to + units, u'\0') - to);
       return true;
     }
     default:
@@ -135,9 +139,10 @@ qsizetype FindTerminator(QByteArrayView bytes, qsizetype from, int alignment) {
   return -1;
 }
 
-// The strings of a text frame and its encoding; false when declined.
-bool TextFields(QByteArrayView data, int* encoding, QList<TChars>* fields) {
-  fields->clear();
+// Calls `take` with each string of a text frame, and sets its encoding; false when
+// declined.
+template <class Take>
+bool ForEachTextField(QByteArrayView data, int* encoding, Take take) {
   *encoding = eLatin1;
   if (data.size() < 2) return true;
   *encoding = Byte(data, 0);
@@ -172,19 +177,33 @@ bool TextFields(QByteArrayView data, int* encoding, QList<TChars>* fields) {
       }
       TChars s;
       if (!Decode(piece, *encoding, &s)) return false;
-      fields->push_back(std::move(s));
+      take(std::move(s));
     }
     start = end + alignment;
   }
   return true;
 }
 
+// The strings of a text frame and its encoding; false when declined.
+bool TextFields(QByteArrayView data, int* encoding, QList<TChars>* fields) {
+  fields->clear();
+  return ForEachTextField(data, encoding, [&](TChars&& s) { fields->push_back(std::move(s)); });
+}
+
 // A frame's strings joined by "/", as shown.
 bool JoinedText(QByteArrayView data, QString* text) {
   int encoding = eLatin1;
-  QList<TChars> fields;
-  if (!TextFields(data, &encoding, &fields)) return false;
-  *text = Shown(fields.size() == 1 ? fields.front() : fields.join(QLatin1Char('/')), encoding);
+  TChars joined;
+  bool first = true;
+  const bool ok = ForEachTextField(data, &encoding, [&](TChars&& s) {
+    if (first)
+      joined = std::move(s);
+    else
+      joined.append(u'/').append(s);
+    first = false;
+  });
+  if (!ok) return false;
+  *text = Shown(joined, encoding);
   return true;
 }
 

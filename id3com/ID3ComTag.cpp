@@ -178,6 +178,11 @@ TagLib::ID3v2::UserUrlLinkFrame* MainUrl(const TagLib::ID3v2::Tag* tag) {
 QString YearOf(const id3::TFrameTexts& texts) {
   QString text = texts.text[id3::tfRecorded];
   if (text.isEmpty()) text = texts.text[id3::tfYear];
+  // Without a hyphen there is no stamp; "2001-..." is the common one.
+  if (!text.contains(QLatin1Char('-'))) return text;
+  const auto ascii = [&](int i) { return text.at(i) >= u'0' && text.at(i) <= u'9'; };
+  if (text.size() > 4 && ascii(0) && ascii(1) && ascii(2) && ascii(3) && text.at(4) == u'-')
+    return text.left(4);
   static const QRegularExpression stamp(QStringLiteral("^(\\d{4})-"));
   QRegularExpressionMatch m = stamp.match(text);
   return m.hasMatch() ? m.captured(1) : text;
@@ -250,7 +255,7 @@ id3::TFrameTexts FrameTextsOf(const TagLib::ID3v2::Tag* tag) {
 
 // TRCK "5" or "5/12" gives 5; anything else 0.
 LONG TrackNumberOf(const QString& trck) {
-  QString text = trck.section(QLatin1Char('/'), 0, 0).trimmed();
+  const QStringView text = QStringView(trck).left(trck.indexOf(QLatin1Char('/'))).trimmed();
   bool ok = false;
   int n = text.toInt(&ok);
   return ok && n > 0 ? n : 0;
@@ -632,6 +637,36 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
       if (FieldFrameId(f) == frameId) return Guarded([&] { SetField(f, QString()); });
     }
     return E_INVALIDARG;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetFields(ID3ComFields* fields) override {
+    if (!fields) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *fields = ID3ComFields{};
+    bool ok = true;
+    const auto text = [&ok](const QString& value) -> BSTR {
+      if (value.isEmpty()) return nullptr;
+      BSTR b = lb::BstrFromQString(value);
+      ok = ok && b;
+      return b;
+    };
+    fields->hasV2Tag = m_bFileHasTag ? VARIANT_TRUE : VARIANT_FALSE;
+    BSTR* const texts[] = {&fields->title,      &fields->artist,    &fields->album,
+                           &fields->year,       &fields->comment,   &fields->composer,
+                           &fields->origArtist, &fields->copyright, &fields->url,
+                           &fields->encodedBy};
+    static_assert(std::size(texts) == fFieldCount);
+    for (int f = 0; f < fFieldCount; ++f) *texts[f] = text(m_Text[f]);
+    fields->genre = m_Genre;
+    fields->genreText = text(m_GenreText);
+    fields->track = m_Track;
+    fields->trackText = text(m_TrackText);
+    if (ok) return S_OK;
+    for (BSTR* b : texts) SysFreeString(*b);
+    SysFreeString(fields->genreText);
+    SysFreeString(fields->trackText);
+    *fields = ID3ComFields{};
+    return E_OUTOFMEMORY;
   }
 
   HRESULT STDMETHODCALLTYPE get_Title(BSTR* v) override { return Get(fTitle, v); }

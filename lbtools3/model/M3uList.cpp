@@ -27,7 +27,7 @@ bool HasDriveLetter(const QString& path) {
   return path.size() >= 2 && path.at(1) == ':' && path.at(0).isLetter();
 }
 bool IsNetworkPath(const QString& path) {
-  return path.startsWith("\\\\");
+  return path.startsWith(u"\\\\");
 }
 // Paths from other systems (drive letters, network hosts) compare without case, as
 // their file systems did; paths of this system compare exactly.

@@ -732,32 +732,36 @@ bool TSlTag2::ReadFromLook(const TSlFileLook&) {
 
 void TSlTag2::TakeFields() {
   TID3ComSession tag;
-  if (!tag.HasV2Tag()) {
+  ID3ComFields fields{};
+  // Memory running out leaves the record as it was rather than emptied.
+  if (FAILED(tag->GetFields(&fields))) return;
+  if (fields.hasV2Tag == VARIANT_FALSE) {
     Clear();
     m_bExists = false;
   } else {
-    Title = tag.Get(&IID3ComTag::get_Title);
-    Artist = tag.Get(&IID3ComTag::get_Artist);
-    Album = tag.Get(&IID3ComTag::get_Album);
-    Year = tag.Get(&IID3ComTag::get_Year);
-    LONG genre = 255;
-    tag->get_Genre(&genre);
-    Genre = genre;
-    GenreText = genre == lb::kGenreOutsideTable ? tag.Get(&IID3ComTag::get_GenreText) : QString();
-    Comment = tag.Get(&IID3ComTag::get_Comment);
-    Composer = tag.Get(&IID3ComTag::get_Composer);
-    OrigArt = tag.Get(&IID3ComTag::get_OrigArtist);
-    Copyright = tag.Get(&IID3ComTag::get_Copyright);
-    URL = tag.Get(&IID3ComTag::get_URL);
-    EncodedBy = tag.Get(&IID3ComTag::get_EncodedBy);
-    LONG track = 0;
-    tag->get_Track(&track);
-    Track = track;
+    Title = lb::QStringFromBstr(fields.title);
+    Artist = lb::QStringFromBstr(fields.artist);
+    Album = lb::QStringFromBstr(fields.album);
+    Year = lb::QStringFromBstr(fields.year);
+    Genre = fields.genre;
+    GenreText =
+        fields.genre == lb::kGenreOutsideTable ? lb::QStringFromBstr(fields.genreText) : QString();
+    Comment = lb::QStringFromBstr(fields.comment);
+    Composer = lb::QStringFromBstr(fields.composer);
+    OrigArt = lb::QStringFromBstr(fields.origArtist);
+    Copyright = lb::QStringFromBstr(fields.copyright);
+    URL = lb::QStringFromBstr(fields.url);
+    EncodedBy = lb::QStringFromBstr(fields.encodedBy);
+    Track = fields.track;
     // Only a text that says more than the number is kept ("3/10", not "3" or "03").
-    TrackText = tag.Get(&IID3ComTag::get_TrackText);
+    TrackText = lb::QStringFromBstr(fields.trackText);
     if (!TrackText.contains('/')) TrackText.clear();
     m_bExists = true;
   }
+  for (BSTR text : {fields.title, fields.artist, fields.album, fields.year, fields.comment,
+                    fields.composer, fields.origArtist, fields.copyright, fields.url,
+                    fields.encodedBy, fields.genreText, fields.trackText})
+    SysFreeString(text);
 }
 
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
