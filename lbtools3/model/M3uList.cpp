@@ -84,11 +84,20 @@ QString ToFullPath(const QString& path, const QString& listPath) {
   if (path.isEmpty()) return path;
   if (HasDriveLetter(path)) return MapDrive(path);
   if (HasDrive(path)) return path;
+  // A synchronisation asks for the same song's path several times in a row: the last
+  // answer of this thread is kept (the answer depends on the two texts alone here).
+  thread_local struct { QString path, listPath, full; } last;
+  if (path == last.path && listPath == last.listPath) return last.full;
   // A list of this system resolves backslashes as separators; a list path that is
   // itself Windows text keeps the text's own form.
   const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
-  if (path.startsWith('\\')) return bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
-  return ListFolder(listPath) + (bLocal ? WithSlashes(path) : path);
+  QString full;
+  if (path.startsWith('\\'))
+    full = bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
+  else
+    full = ListFolder(listPath) + (bLocal ? WithSlashes(path) : path);
+  last = {path, listPath, full};
+  return full;
 }
 
 QString ToBriefPath(const QString& path, const QString& listPath) {

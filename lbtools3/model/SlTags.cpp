@@ -12,6 +12,8 @@
 #include "platform/MusicFormats.h"
 #include "platform/WriteBatch.h"
 
+#include <QStringBuilder>
+
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,7 +35,8 @@ QString TrimLeft(const QString& text) {
 
 // A field of fixed width: the bytes up to the first zero.
 QString FieldText(const char* field, int width) {
-  return lb::FromTagCodePage(QByteArray(field, static_cast<int>(qstrnlen(field, width))));
+  return lb::FromTagCodePage(
+      QByteArray::fromRawData(field, static_cast<qsizetype>(qstrnlen(field, width))));
 }
 
 // An open file descriptor that closes itself. A rewrite of the file that a crash cut
@@ -166,7 +169,7 @@ void TSlTag::ComputeDisplayName(const QString& title, const QString& artist) {
   else if (a.isEmpty())
     m_DisplayName = "Unknown Artist - " + t;
   else
-    m_DisplayName = a + " - " + t;
+    m_DisplayName = QString(a % QLatin1String(" - ") % t);  // one allocation
   // Both records of a song mostly show the same name: keep one copy of it.
   const TSlTag& sibling = this == &Parent->m_Tag1 ? static_cast<const TSlTag&>(Parent->m_Tag2)
                                                   : static_cast<const TSlTag&>(Parent->m_Tag1);
