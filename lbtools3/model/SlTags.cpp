@@ -733,6 +733,44 @@ bool TSlTag2::ReadFromLook(const TSlFileLook&) {
   return true;
 }
 
+namespace {
+
+// The fields TakeFields reads, in the order of its table.
+enum TTag2Field {
+  t2Title,
+  t2Artist,
+  t2Album,
+  t2Year,
+  t2GenreText,
+  t2Comment,
+  t2Composer,
+  t2OrigArt,
+  t2Copyright,
+  t2URL,
+  t2EncodedBy,
+  t2TrackText,
+  t2FieldCount
+};
+
+// A text of the component as the record keeps it. The songs of an album follow each
+// other in a list and read the same artist, album, year and comment: a text equal to
+// the one the previous song of this thread read in that field shares its storage, so a
+// list of thousands of songs takes less memory (and less time: every new page of
+// memory costs a fault).
+QString SharedText(BSTR text, TTag2Field field) {
+  thread_local QString previous[t2FieldCount];
+  if (!text) return QString();
+  const qsizetype length = SysStringLen(text);
+  // (A text with a byte-order mark reads differently: QStringFromBstr decides.)
+  if (length > 0 && text[0] != 0xFEFF && text[0] != 0xFFFE &&
+      QStringView(text, length) == previous[field])
+    return previous[field];
+  previous[field] = lb::QStringFromBstr(text);
+  return previous[field];
+}
+
+}  // namespace
+
 void TSlTag2::TakeFields() {
   TID3ComSession tag;
   ID3ComFields fields{};
@@ -742,22 +780,22 @@ void TSlTag2::TakeFields() {
     Clear();
     m_bExists = false;
   } else {
-    Title = lb::QStringFromBstr(fields.title);
-    Artist = lb::QStringFromBstr(fields.artist);
-    Album = lb::QStringFromBstr(fields.album);
-    Year = lb::QStringFromBstr(fields.year);
+    Title = SharedText(fields.title, t2Title);
+    Artist = SharedText(fields.artist, t2Artist);
+    Album = SharedText(fields.album, t2Album);
+    Year = SharedText(fields.year, t2Year);
     Genre = fields.genre;
-    GenreText =
-        fields.genre == lb::kGenreOutsideTable ? lb::QStringFromBstr(fields.genreText) : QString();
-    Comment = lb::QStringFromBstr(fields.comment);
-    Composer = lb::QStringFromBstr(fields.composer);
-    OrigArt = lb::QStringFromBstr(fields.origArtist);
-    Copyright = lb::QStringFromBstr(fields.copyright);
-    URL = lb::QStringFromBstr(fields.url);
-    EncodedBy = lb::QStringFromBstr(fields.encodedBy);
+    GenreText = fields.genre == lb::kGenreOutsideTable ? SharedText(fields.genreText, t2GenreText)
+                                                       : QString();
+    Comment = SharedText(fields.comment, t2Comment);
+    Composer = SharedText(fields.composer, t2Composer);
+    OrigArt = SharedText(fields.origArtist, t2OrigArt);
+    Copyright = SharedText(fields.copyright, t2Copyright);
+    URL = SharedText(fields.url, t2URL);
+    EncodedBy = SharedText(fields.encodedBy, t2EncodedBy);
     Track = fields.track;
     // Only a text that says more than the number is kept ("3/10", not "3" or "03").
-    TrackText = lb::QStringFromBstr(fields.trackText);
+    TrackText = SharedText(fields.trackText, t2TrackText);
     if (!TrackText.contains('/')) TrackText.clear();
     m_bExists = true;
   }
