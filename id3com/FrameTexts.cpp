@@ -7,6 +7,7 @@
 #include <taglib/id3v1genres.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace id3 {
@@ -279,6 +280,12 @@ constexpr uint32_t IdValue(const char* id) {
          (uint32_t(uint8_t(id[2])) << 8) | uint32_t(uint8_t(id[3]));
 }
 
+constexpr std::array<uint32_t, tfTextFrameCount> kTextFrameIdValues = [] {
+  std::array<uint32_t, tfTextFrameCount> ids{};
+  for (int f = 0; f < tfTextFrameCount; ++f) ids[f] = IdValue(kTextFrameIds[f]);
+  return ids;
+}();
+
 // The identifier TagLib gives a frame when it reads a tag of this version.
 uint32_t AsRead(uint32_t id, int major) {
   if (major == 3 && id == IdValue("TYER")) return IdValue("TDRC");
@@ -351,7 +358,7 @@ bool ReadFrameTexts(const QByteArray& tag, const TFrameWalk& walk, TFrameTexts* 
       }
     } else {
       for (int f = 0; f < tfTextFrameCount; ++f) {
-        if (haveText[f] || id != IdValue(kTextFrameIds[f])) continue;
+        if (haveText[f] || id != kTextFrameIdValues[f]) continue;
         if (!JoinedText(data, &texts->text[f])) return false;
         haveText[f] = true;
       }

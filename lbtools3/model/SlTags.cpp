@@ -696,8 +696,7 @@ TSlFileLook TSlTag2::LookAtFile(const QString& path) {
   TSlFileLook look;
   TID3ComSession tag;
   if (!tag) return look;
-  tag->Clear();
-  ID3ComFileFacts facts{};
+  ID3ComFileFacts facts{};  // (LinkFile forgets what the component held before)
   BSTR name = lb::BstrFromQString(path);
   tag->LinkFile(name, &facts);
   SysFreeString(name);
