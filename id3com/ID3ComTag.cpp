@@ -190,7 +190,7 @@ QString YearOf(const id3::TFrameTexts& texts) {
 
 // The genre number of one TCON field: "(17)", "17", "(17)Rock" and "Rock" all give 17.
 // Text that names no genre of the table, and numbers outside it, give -1.
-int GenreOfField(QString s) {
+int LookUpGenreOfField(QString s) {
   s = s.trimmed();
   if (s.startsWith(QLatin1Char('(')) && !s.startsWith(QLatin1String("(("))) {
     qsizetype close = s.indexOf(QLatin1Char(')'));
@@ -206,6 +206,17 @@ int GenreOfField(QString s) {
   int n = s.toInt(&ok);
   if (ok) return lb::GenreName(n).isEmpty() ? -1 : n;
   return lb::GenreNumber(s);
+}
+// The same, keeping the last answer of the thread: the songs of an album read one after
+// another name the same genre.
+int GenreOfField(const QString& field) {
+  thread_local QString lastField;
+  thread_local int lastNumber = LookUpGenreOfField(QString());
+  if (field != lastField) {
+    lastNumber = LookUpGenreOfField(field);
+    lastField = field;
+  }
+  return lastNumber;
 }
 
 // The text of a TCON field that names no table genre: without its "(n)" references;

@@ -39,6 +39,12 @@ QString WithSlashes(const QString& path) {
   QString out = path;
   return out.replace(u'\\', u'/');
 }
+// The length of the list's folder at the start of its path, the separator included.
+qsizetype FolderLength(const QString& listPath) {
+  qsizetype n = listPath.size();
+  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
+  return n;
+}
 // A path with a mapped drive letter becomes the folder's path; an unmapped one stays.
 QString MapDrive(const QString& path) {
   const QString folder = DriveFolder(path.at(0));
@@ -75,9 +81,7 @@ QString DrivePart(const QString& path) {
 }
 
 QString ListFolder(const QString& listPath) {
-  qsizetype n = listPath.size();
-  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
-  return listPath.left(n);
+  return listPath.left(FolderLength(listPath));
 }
 
 QString ToFullPath(const QString& path, const QString& listPath) {
@@ -92,10 +96,15 @@ QString ToFullPath(const QString& path, const QString& listPath) {
   // itself Windows text keeps the text's own form.
   const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
   QString full;
-  if (path.startsWith('\\'))
+  if (path.startsWith('\\')) {
     full = bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
-  else
-    full = ListFolder(listPath) + (bLocal ? WithSlashes(path) : path);
+  } else {
+    // The list's folder and the path, in one allocation.
+    const QString rest = bLocal ? WithSlashes(path) : path;
+    const qsizetype folder = FolderLength(listPath);
+    full.reserve(folder + rest.size());
+    full.append(QStringView(listPath).first(folder)).append(rest);
+  }
   last = {path, listPath, full};
   return full;
 }
