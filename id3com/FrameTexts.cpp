@@ -29,7 +29,7 @@ unsigned char Byte(QByteArrayView bytes, qsizetype i) {
 // UTF-8 as 16-bit units, as TagLib keeps it (a character beyond the first plane as two
 // surrogates); false for bytes that are no UTF-8 (TagLib drops the whole string then).
 bool FromUtf8(QByteArrayView bytes, TChars* out) {
-  out->resize(bytes.size());  // never more units than bytes
+  *out = QString(bytes.size(), Qt::Uninitialized);  // never more units than bytes
   char16_t* to = reinterpret_cast<char16_t*>(out->data());
   qsizetype n = 0;
   for (qsizetype i = 0; i < bytes.size();) {
@@ -98,7 +98,8 @@ bool Decode(QByteArrayView bytes, int encoding, TChars* out) {
         from = 2;
       }
       const qsizetype units = (bytes.size() - from) / 2;
-      out->resize(units);
+      if (units == 0) return true;
+      *out = QString(units, Qt::Uninitialized);  // the exact size: most texts keep it
       char16_t* to = reinterpret_cast<char16_t*>(out->data());
       const char* p = bytes.data() + from;
       if (!bigEndian && QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
