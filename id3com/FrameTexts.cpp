@@ -2,11 +2,13 @@
 
 #include "platform/CodePage.h"
 
+#include <QSysInfo>
+
 #include <taglib/id3v1genres.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
+#include <array>
+#include <cstring>
 
 namespace id3 {
 
@@ -15,9 +17,10 @@ namespace {
 // The text encodings a frame names in its first byte.
 enum TEncoding { eLatin1 = 0, eUtf16 = 1, eUtf16BE = 2, eUtf8 = 3 };
 
-// A string as TagLib holds it: one wide character per byte of Latin-1 text and per
-// 16-bit unit of UTF-16 text.
-using TChars = std::wstring;
+// A string as TagLib holds it: one 16-bit unit per byte of Latin-1 text and per unit
+// of UTF-16 text (a character beyond the first plane as two surrogates). Shown turns
+// it into the text the component shows.
+using TChars = QString;
 
 unsigned char Byte(QByteArrayView bytes, qsizetype i) {
   return static_cast<unsigned char>(bytes[i]);
@@ -26,31 +29,45 @@ unsigned char Byte(QByteArrayView bytes, qsizetype i) {
 // UTF-8 as 16-bit units, as TagLib keeps it (a character beyond the first plane as two
 // surrogates); false for bytes that are no UTF-8 (TagLib drops the whole string then).
 bool FromUtf8(QByteArrayView bytes, TChars* out) {
+  *out = QString(bytes.size(), Qt::Uninitialized);  // never more units than bytes
+  char16_t* to = reinterpret_cast<char16_t*>(out->data());
+  qsizetype n = 0;
   for (qsizetype i = 0; i < bytes.size();) {
     const unsigned char lead = Byte(bytes, i);
-    const int length = lead < 0x80           ? 1
-                       : (lead >> 5) == 0x06 ? 2
+    if (lead < 0x80) {
+      to[n++] = lead;
+      ++i;
+      continue;
+    }
+    const int length = (lead >> 5) == 0x06   ? 2
                        : (lead >> 4) == 0x0E ? 3
                        : (lead >> 3) == 0x1E ? 4
                                              : 0;
     if (length == 0 || i + length > bytes.size()) return false;
-    char32_t c = lead & (0x7F >> (length == 1 ? 0 : length));
+    char32_t c = lead & (0x7F >> length);
     for (int k = 1; k < length; ++k) {
       const unsigned char b = Byte(bytes, i + k);
       if ((b & 0xC0) != 0x80) return false;
       c = (c << 6) | (b & 0x3F);
     }
-    const char32_t least = length == 1 ? 0 : length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
     if (c < least || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return false;
     if (c >= 0x10000) {
-      out->push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out->push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      to[n++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      to[n++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
     } else {
-      out->push_back(static_cast<wchar_t>(c));
+      to[n++] = static_cast<char16_t>(c);
     }
     i += length;
   }
+  out->truncate(n);
   return true;
+}
+
+// The bytes before the first zero byte.
+QByteArrayView UpToZero(QByteArrayView bytes) {
+  const void* zero = std::memchr(bytes.data(), 0, static_cast<size_t>(bytes.size()));
+  return zero ? bytes.first(static_cast<const char*>(zero) - bytes.data()) : bytes;
 }
 
 // The string TagLib makes of bytes in an encoding: UTF-16 needs its byte-order mark
@@ -60,45 +77,50 @@ bool Decode(QByteArrayView bytes, int encoding, TChars* out) {
   out->clear();
   switch (encoding) {
     case eLatin1:
-      for (qsizetype i = 0; i < bytes.size(); ++i) out->push_back(Byte(bytes, i));
-      break;
-    case eUtf8:
+      *out = QString::fromLatin1(UpToZero(bytes));
+      return true;
+    case eUtf8: {
+      // The whole string must be UTF-8, even past its end.
       if (!FromUtf8(bytes, out)) return false;
-      break;
+      const qsizetype end = out->indexOf(QChar(0));
+      if (end >= 0) out->truncate(end);
+      return true;
+    }
     case eUtf16:
     case eUtf16BE: {
       bool bigEndian = encoding == eUtf16BE;
       qsizetype from = 0;
       if (encoding == eUtf16) {
-        if (bytes.size() < 2) break;
+        if (bytes.size() < 2) return true;
         const unsigned mark = Byte(bytes, 0) | (Byte(bytes, 1) << 8);
-        if (mark != 0xFEFF && mark != 0xFFFE) break;
+        if (mark != 0xFEFF && mark != 0xFFFE) return true;
         bigEndian = mark == 0xFFFE;
         from = 2;
       }
-      for (qsizetype i = from; i + 1 < bytes.size(); i += 2) {
-        const unsigned a = Byte(bytes, i), b = Byte(bytes, i + 1);
-        out->push_back(static_cast<wchar_t>(bigEndian ? (a << 8) | b : (b << 8) | a));
+      const qsizetype units = (bytes.size() - from) / 2;
+      if (units == 0) return true;
+      *out = QString(units, Qt::Uninitialized);  // the exact size: most texts keep it
+      char16_t* to = reinterpret_cast<char16_t*>(out->data());
+      const char* p = bytes.data() + from;
+      if (!bigEndian && QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        std::memcpy(to, p, static_cast<size_t>(units) * 2);
+      } else {
+        for (qsizetype n = 0; n < units; ++n, p += 2) {
+          const unsigned a = static_cast<unsigned char>(p[0]), b = static_cast<unsigned char>(p[1]);
+          to[n] = static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+        }
       }
-      break;
+      out->truncate(std::find(to, to + units, u'\0') - to);
+      return true;
     }
     default:
       return false;
   }
-  const size_t end = out->find(L'\0');
-  if (end != TChars::npos) out->resize(end);
-  return true;
 }
 
 // A string as the component shows it: Latin-1 text holds bytes of the tag code page.
 QString Shown(const TChars& s, int encoding) {
-  if (encoding == eLatin1) {
-    QByteArray bytes(static_cast<qsizetype>(s.size()), '\0');
-    for (size_t i = 0; i < s.size(); ++i)
-      bytes[static_cast<qsizetype>(i)] = static_cast<char>(s[i]);
-    return lb::FromTagCodePage(bytes);
-  }
-  return QString::fromWCharArray(s.data(), static_cast<qsizetype>(s.size()));
+  return encoding == eLatin1 ? lb::FromTagCodePage(s.toLatin1()) : s;
 }
 
 int Alignment(int encoding) {
@@ -108,14 +130,21 @@ int Alignment(int encoding) {
 // Where the string terminator (one zero byte, or two at an even place for UTF-16)
 // first stands in bytes at or after `from`; -1 when nowhere.
 qsizetype FindTerminator(QByteArrayView bytes, qsizetype from, int alignment) {
+  if (alignment == 1) {
+    if (from >= bytes.size()) return -1;
+    const QByteArrayView rest = bytes.sliced(from);
+    const qsizetype end = UpToZero(rest).size();
+    return end < rest.size() ? from + end : -1;
+  }
   for (qsizetype i = from; i + alignment <= bytes.size(); i += alignment)
-    if (bytes[i] == 0 && (alignment == 1 || bytes[i + 1] == 0)) return i;
+    if (bytes[i] == 0 && bytes[i + 1] == 0) return i;
   return -1;
 }
 
-// The strings of a text frame and its encoding; false when declined.
-bool TextFields(QByteArrayView data, int* encoding, std::vector<TChars>* fields) {
-  fields->clear();
+// Calls `take` with each string of a text frame, and sets its encoding; false when
+// declined.
+template <class Take>
+bool ForEachTextField(QByteArrayView data, int* encoding, Take take) {
   *encoding = eLatin1;
   if (data.size() < 2) return true;
   *encoding = Byte(data, 0);
@@ -150,23 +179,32 @@ bool TextFields(QByteArrayView data, int* encoding, std::vector<TChars>* fields)
       }
       TChars s;
       if (!Decode(piece, *encoding, &s)) return false;
-      fields->push_back(std::move(s));
+      take(std::move(s));
     }
     start = end + alignment;
   }
   return true;
 }
 
+// The strings of a text frame and its encoding; false when declined.
+bool TextFields(QByteArrayView data, int* encoding, QList<TChars>* fields) {
+  fields->clear();
+  return ForEachTextField(data, encoding, [&](TChars&& s) { fields->push_back(std::move(s)); });
+}
+
 // A frame's strings joined by "/", as shown.
 bool JoinedText(QByteArrayView data, QString* text) {
   int encoding = eLatin1;
-  std::vector<TChars> fields;
-  if (!TextFields(data, &encoding, &fields)) return false;
   TChars joined;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) joined += L'/';
-    joined += fields[i];
-  }
+  bool first = true;
+  const bool ok = ForEachTextField(data, &encoding, [&](TChars&& s) {
+    if (first)
+      joined = std::move(s);
+    else
+      joined.append(u'/').append(s);
+    first = false;
+  });
+  if (!ok) return false;
   *text = Shown(joined, encoding);
   return true;
 }
@@ -214,32 +252,45 @@ bool UrlParts(QByteArrayView data, TChars* description, TChars* url) {
 // the number unless the text after it names it, then the text; other strings as they
 // are, empty ones dropped. False for a reference that is not a plain number ("(RX)",
 // "( 17)") or is followed by another ("(17)(4)"), which TagLib reads in ways of its own.
-bool SplitGenres(std::vector<TChars>* fields) {
-  std::vector<TChars> split;
+bool SplitGenres(QList<TChars>* fields) {
+  QList<TChars> split;
   for (const TChars& s : *fields) {
-    if (s.empty()) continue;
-    const size_t close = s.find(L')');
-    if (s[0] != L'(' || close == TChars::npos) {
+    if (s.isEmpty()) continue;
+    const qsizetype close = s.indexOf(u')');
+    if (s[0] != u'(' || close < 0) {
       split.push_back(s);
       continue;
     }
-    const TChars number = s.substr(1, close - 1);
-    const TChars text = s.substr(close + 1);
-    if (number.empty() || number.size() > 3 ||
-        number.find_first_not_of(L"0123456789") != TChars::npos || text.starts_with(L'('))
-      return false;
-    const int n = std::stoi(number);
-    if (n <= 255 && TChars(TagLib::ID3v1::genre(n).toCWString()) != text) split.push_back(number);
-    if (!text.empty()) split.push_back(text);
+    const TChars number = s.mid(1, close - 1);
+    const TChars text = s.mid(close + 1);
+    const bool digits =
+        std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (number.isEmpty() || number.size() > 3 || !digits || text.startsWith(u'(')) return false;
+    const int n = number.toInt();
+    if (n <= 255 && QString::fromStdWString(TagLib::ID3v1::genre(n).toWString()) != text)
+      split.push_back(number);
+    if (!text.isEmpty()) split.push_back(text);
   }
   fields->swap(split);
   return true;
 }
 
+// A frame identifier as one number, compared without a call per identifier.
+constexpr uint32_t IdValue(const char* id) {
+  return (uint32_t(uint8_t(id[0])) << 24) | (uint32_t(uint8_t(id[1])) << 16) |
+         (uint32_t(uint8_t(id[2])) << 8) | uint32_t(uint8_t(id[3]));
+}
+
+constexpr std::array<uint32_t, tfTextFrameCount> kTextFrameIdValues = [] {
+  std::array<uint32_t, tfTextFrameCount> ids{};
+  for (int f = 0; f < tfTextFrameCount; ++f) ids[f] = IdValue(kTextFrameIds[f]);
+  return ids;
+}();
+
 // The identifier TagLib gives a frame when it reads a tag of this version.
-QByteArrayView AsRead(QByteArrayView id, int major) {
-  if (major == 3 && id == "TYER") return "TDRC";
-  if (major == 4 && id == "TRDC") return "TDRC";
+uint32_t AsRead(uint32_t id, int major) {
+  if (major == 3 && id == IdValue("TYER")) return IdValue("TDRC");
+  if (major == 4 && id == IdValue("TRDC")) return IdValue("TDRC");
   return id;
 }
 
@@ -270,44 +321,45 @@ bool ReadFrameTexts(const QByteArray& tag, const TFrameWalk& walk, TFrameTexts* 
   bool haveComment = false, haveUrl = false, urlDescribed = false;
   for (const TFrameSpan& span : walk.spans) {
     const QByteArrayView frame = body.sliced(span.pos, kHeaderSize + span.size);
-    const QByteArrayView id = AsRead(frame.first(4), header.major);
+    const uint32_t id = AsRead(IdValue(frame.data()), header.major);
     const QByteArrayView data = frame.sliced(kHeaderSize);
     if (frame[8] != 0 || frame[9] != 0) return false;  // flags: compression, grouping...
-    if (header.major == 3 && (id == "TDAT" || id == "TIME")) return false;  // folded into TDRC
+    if (header.major == 3 && (id == IdValue("TDAT") || id == IdValue("TIME")))
+      return false;  // folded into TDRC
     // TagLib reads a v2.4 size as a plain integer when only that lands on a frame.
     if (header.major == 4 && span.size > 127 &&
         !TagLibFrameId(body, span.pos + kHeaderSize + span.size) &&
         TagLibFrameId(body, span.pos + kHeaderSize + BigEndian(frame.sliced(4, 4))))
       return false;
     texts->hasFrames = true;
-    if (id == "TCON") {
+    if (id == IdValue("TCON")) {
       int encoding = eLatin1;
-      std::vector<TChars> fields;
+      QList<TChars> fields;
       if (!TextFields(data, &encoding, &fields) || !SplitGenres(&fields)) return false;
       for (const TChars& field : fields) texts->genres << Shown(field, encoding);
-    } else if (id == "COMM") {
+    } else if (id == IdValue("COMM")) {
       if (haveComment) continue;
       TChars description, text;
       int encoding = eLatin1;
       if (!CommentParts(data, &description, &text, &encoding)) return false;
-      if (!description.empty()) continue;
+      if (!description.isEmpty()) continue;
       haveComment = true;
       texts->comment = Shown(text, encoding);
-    } else if (id == "WXXX") {
+    } else if (id == IdValue("WXXX")) {
       if (haveUrl && !urlDescribed) continue;
       TChars description, url;
       if (!UrlParts(data, &description, &url)) return false;
-      if (haveUrl && description.empty()) {
+      if (haveUrl && description.isEmpty()) {
         urlDescribed = false;
         texts->url = Shown(url, eLatin1);
       } else if (!haveUrl) {
         haveUrl = true;
-        urlDescribed = !description.empty();
+        urlDescribed = !description.isEmpty();
         texts->url = Shown(url, eLatin1);
       }
     } else {
       for (int f = 0; f < tfTextFrameCount; ++f) {
-        if (haveText[f] || id != kTextFrameIds[f]) continue;
+        if (haveText[f] || id != kTextFrameIdValues[f]) continue;
         if (!JoinedText(data, &texts->text[f])) return false;
         haveText[f] = true;
       }

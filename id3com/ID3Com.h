@@ -48,6 +48,19 @@ struct ID3ComFileFacts {
   unsigned char tail[128];  // the last 128 bytes (where an ID3v1 tag lives); zeros when shorter
 };
 
+// ---- the fields of a synchronisation, handed over at once (GetFields) ----
+// The texts are null when the field is empty; the caller frees each text it gets with
+// SysFreeString. The values are those the getters of the same name answer.
+struct ID3ComFields {
+  VARIANT_BOOL hasV2Tag;  // as get_HasV2Tag
+  BSTR title, artist, album, year, comment, composer, origArtist, copyright, url, encodedBy;
+  LONG genre;      // as get_Genre
+  BSTR genreText;  // as get_GenreText
+  LONG track;      // as get_Track
+  BSTR trackText;  // as get_TrackText
+};
+// ---- end of the fields of a synchronisation ----
+
 // Text getters answer an empty string (a null BSTR is allowed) when the frame is
 // absent; the caller frees what it gets with SysFreeString. Genre is the number of the
 // ID3v1 genre table (255 = none, -1 = lb::kGenreOutsideTable for a genre the table
@@ -109,4 +122,11 @@ class IID3ComTag : public IUnknown {
   // "ID3v2" for MP3, AIFF, WAV and TrueAudio, "Vorbis comment" (FLAC, Ogg Vorbis,
   // Opus, Speex), "MP4", "ASF", "APE" (APE, WavPack, Musepack); empty when unbound.
   virtual HRESULT STDMETHODCALLTYPE get_TagKind(BSTR* kind) = 0;
+
+  // ---- the fields of a synchronisation ----
+  // Every field the getters answer, in one call and with no allocation for an empty
+  // text: a synchronisation pass reads them for thousands of files. On failure
+  // (E_OUTOFMEMORY) every text is null.
+  virtual HRESULT STDMETHODCALLTYPE GetFields(ID3ComFields* fields) = 0;
+  // ---- end of the fields of a synchronisation ----
 };

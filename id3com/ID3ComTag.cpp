@@ -178,6 +178,11 @@ TagLib::ID3v2::UserUrlLinkFrame* MainUrl(const TagLib::ID3v2::Tag* tag) {
 QString YearOf(const id3::TFrameTexts& texts) {
   QString text = texts.text[id3::tfRecorded];
   if (text.isEmpty()) text = texts.text[id3::tfYear];
+  // Without a hyphen there is no stamp; "2001-..." is the common one.
+  if (!text.contains(QLatin1Char('-'))) return text;
+  const auto ascii = [&](int i) { return text.at(i) >= u'0' && text.at(i) <= u'9'; };
+  if (text.size() > 4 && ascii(0) && ascii(1) && ascii(2) && ascii(3) && text.at(4) == u'-')
+    return text.left(4);
   static const QRegularExpression stamp(QStringLiteral("^(\\d{4})-"));
   QRegularExpressionMatch m = stamp.match(text);
   return m.hasMatch() ? m.captured(1) : text;
@@ -185,7 +190,7 @@ QString YearOf(const id3::TFrameTexts& texts) {
 
 // The genre number of one TCON field: "(17)", "17", "(17)Rock" and "Rock" all give 17.
 // Text that names no genre of the table, and numbers outside it, give -1.
-int GenreOfField(QString s) {
+int LookUpGenreOfField(QString s) {
   s = s.trimmed();
   if (s.startsWith(QLatin1Char('(')) && !s.startsWith(QLatin1String("(("))) {
     qsizetype close = s.indexOf(QLatin1Char(')'));
@@ -201,6 +206,17 @@ int GenreOfField(QString s) {
   int n = s.toInt(&ok);
   if (ok) return lb::GenreName(n).isEmpty() ? -1 : n;
   return lb::GenreNumber(s);
+}
+// The same, keeping the last answer of the thread: the songs of an album read one after
+// another name the same genre.
+int GenreOfField(const QString& field) {
+  thread_local QString lastField;
+  thread_local int lastNumber = LookUpGenreOfField(QString());
+  if (field != lastField) {
+    lastNumber = LookUpGenreOfField(field);
+    lastField = field;
+  }
+  return lastNumber;
 }
 
 // The text of a TCON field that names no table genre: without its "(n)" references;
@@ -250,7 +266,7 @@ id3::TFrameTexts FrameTextsOf(const TagLib::ID3v2::Tag* tag) {
 
 // TRCK "5" or "5/12" gives 5; anything else 0.
 LONG TrackNumberOf(const QString& trck) {
-  QString text = trck.section(QLatin1Char('/'), 0, 0).trimmed();
+  const QStringView text = QStringView(trck).left(trck.indexOf(QLatin1Char('/'))).trimmed();
   bool ok = false;
   int n = text.toInt(&ok);
   return ok && n > 0 ? n : 0;
@@ -632,6 +648,36 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
       if (FieldFrameId(f) == frameId) return Guarded([&] { SetField(f, QString()); });
     }
     return E_INVALIDARG;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetFields(ID3ComFields* fields) override {
+    if (!fields) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *fields = ID3ComFields{};
+    bool ok = true;
+    const auto text = [&ok](const QString& value) -> BSTR {
+      if (value.isEmpty()) return nullptr;
+      BSTR b = lb::BstrFromQString(value);
+      ok = ok && b;
+      return b;
+    };
+    fields->hasV2Tag = m_bFileHasTag ? VARIANT_TRUE : VARIANT_FALSE;
+    BSTR* const texts[] = {&fields->title,      &fields->artist,    &fields->album,
+                           &fields->year,       &fields->comment,   &fields->composer,
+                           &fields->origArtist, &fields->copyright, &fields->url,
+                           &fields->encodedBy};
+    static_assert(std::size(texts) == fFieldCount);
+    for (int f = 0; f < fFieldCount; ++f) *texts[f] = text(m_Text[f]);
+    fields->genre = m_Genre;
+    fields->genreText = text(m_GenreText);
+    fields->track = m_Track;
+    fields->trackText = text(m_TrackText);
+    if (ok) return S_OK;
+    for (BSTR* b : texts) SysFreeString(*b);
+    SysFreeString(fields->genreText);
+    SysFreeString(fields->trackText);
+    *fields = ID3ComFields{};
+    return E_OUTOFMEMORY;
   }
 
   HRESULT STDMETHODCALLTYPE get_Title(BSTR* v) override { return Get(fTitle, v); }

@@ -1,6 +1,7 @@
 #include "TagBytes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -58,6 +59,12 @@ class TWalker {
         m_IdLen(major == 2 ? 3 : 4),
         m_HeaderLen(major == 2 ? 6 : 10),
         m_PaddingStart(body.size()) {
+    // Eight bytes at a time first: padding runs to kilobytes, and every read of a tag
+    // passes over it.
+    for (uint64_t word = 0; m_PaddingStart >= 8; m_PaddingStart -= 8) {
+      std::memcpy(&word, m_Body.data() + m_PaddingStart - 8, sizeof word);
+      if (word != 0) break;
+    }
     while (m_PaddingStart > 0 && m_Body[m_PaddingStart - 1] == 0) --m_PaddingStart;
     for (qsizetype p = m_PaddingStart - m_IdLen; p >= 0; --p) {
       if (ValidId(p)) {

@@ -1,11 +1,16 @@
 #include "MusicFormats.h"
 
-#include <QHash>
+#include <QString>
+
+#include <cstring>
 
 namespace lb {
 
 TMusicFormat MusicFormatOf(const QString& path) {
-  static const QHash<QString, TMusicFormat> byExtension = {
+  static const struct {
+    const char* extension;  // lower case, at most four characters
+    TMusicFormat format;
+  } kExtensions[] = {
       {"mp3", TMusicFormat::Mpeg},     {"flac", TMusicFormat::Flac},
       {"ogg", TMusicFormat::Ogg},      {"oga", TMusicFormat::Ogg},
       {"opus", TMusicFormat::Opus},    {"spx", TMusicFormat::Speex},
@@ -20,7 +25,22 @@ TMusicFormat MusicFormatOf(const QString& path) {
   const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
   const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
   if (dot <= slash + 1) return TMusicFormat::None;  // no extension, or a hidden file's name
-  return byExtension.value(path.mid(dot + 1).toLower(), TMusicFormat::None);
+  // An ASCII extension (nearly every one) is lowered without building a string: a
+  // synchronisation asks this several times for every song.
+  const QStringView extension = QStringView(path).sliced(dot + 1);
+  if (extension.size() > 4) return TMusicFormat::None;
+  char lower[5] = {};
+  bool ascii = true;
+  for (qsizetype i = 0; i < extension.size(); ++i) {
+    const char16_t c = extension[i].unicode();
+    ascii = ascii && c > 0 && c < 0x80;
+    lower[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  }
+  const QString other = ascii ? QString() : extension.toString().toLower();
+  for (const auto& e : kExtensions)
+    if (ascii ? std::strcmp(lower, e.extension) == 0 : other == QLatin1String(e.extension))
+      return e.format;
+  return TMusicFormat::None;
 }
 
 bool FormatCarriesId3v1(TMusicFormat format) {

@@ -27,7 +27,7 @@ bool HasDriveLetter(const QString& path) {
   return path.size() >= 2 && path.at(1) == ':' && path.at(0).isLetter();
 }
 bool IsNetworkPath(const QString& path) {
-  return path.startsWith("\\\\");
+  return path.startsWith(u"\\\\");
 }
 // Paths from other systems (drive letters, network hosts) compare without case, as
 // their file systems did; paths of this system compare exactly.
@@ -38,6 +38,12 @@ QString WithSlashes(const QString& path) {
   if (!path.contains(u'\\')) return path;
   QString out = path;
   return out.replace(u'\\', u'/');
+}
+// The length of the list's folder at the start of its path, the separator included.
+qsizetype FolderLength(const QString& listPath) {
+  qsizetype n = listPath.size();
+  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
+  return n;
 }
 // A path with a mapped drive letter becomes the folder's path; an unmapped one stays.
 QString MapDrive(const QString& path) {
@@ -75,20 +81,32 @@ QString DrivePart(const QString& path) {
 }
 
 QString ListFolder(const QString& listPath) {
-  qsizetype n = listPath.size();
-  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
-  return listPath.left(n);
+  return listPath.left(FolderLength(listPath));
 }
 
 QString ToFullPath(const QString& path, const QString& listPath) {
   if (path.isEmpty()) return path;
   if (HasDriveLetter(path)) return MapDrive(path);
   if (HasDrive(path)) return path;
+  // A synchronisation asks for the same song's path several times in a row: the last
+  // answer of this thread is kept (the answer depends on the two texts alone here).
+  thread_local struct { QString path, listPath, full; } last;
+  if (path == last.path && listPath == last.listPath) return last.full;
   // A list of this system resolves backslashes as separators; a list path that is
   // itself Windows text keeps the text's own form.
   const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
-  if (path.startsWith('\\')) return bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
-  return ListFolder(listPath) + (bLocal ? WithSlashes(path) : path);
+  QString full;
+  if (path.startsWith('\\')) {
+    full = bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
+  } else {
+    // The list's folder and the path, in one allocation.
+    const QString rest = bLocal ? WithSlashes(path) : path;
+    const qsizetype folder = FolderLength(listPath);
+    full.reserve(folder + rest.size());
+    full.append(QStringView(listPath).first(folder)).append(rest);
+  }
+  last = {path, listPath, full};
+  return full;
 }
 
 QString ToBriefPath(const QString& path, const QString& listPath) {

@@ -111,16 +111,52 @@ class TSlStreamWriter {
   }
   void WriteByte(uint8_t value) { m_Bytes.append(static_cast<char>(value)); }
   void WriteInt32(int32_t value) {
-    auto v = static_cast<uint32_t>(value);
-    char b[4] = {char(v & 0xFF), char(v >> 8 & 0xFF), char(v >> 16 & 0xFF), char(v >> 24 & 0xFF)};
-    m_Bytes.append(b, 4);
+    const qsizetype at = m_Bytes.size();
+    m_Bytes.resize(at + 4);
+    PutInt32(m_Bytes.data() + at, value);
   }
+  // The text as UTF-8 after its length in bytes, encoded straight into the stream (a
+  // data file holds a dozen texts for each of thousands of songs). As QString::toUtf8:
+  // a lone surrogate becomes '?'.
   void WriteString(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    WriteInt32(static_cast<int32_t>(utf8.size()));
-    m_Bytes.append(utf8);
+    const qsizetype at = m_Bytes.size();
+    m_Bytes.resize(at + 4 + 3 * text.size());  // at most three bytes for each unit
+    char* const start = m_Bytes.data() + at + 4;
+    char* out = start;
+    const QChar* in = text.constData();
+    const QChar* const end = in + text.size();
+    for (; in < end; ++in) {
+      const char16_t c = in->unicode();
+      if (c < 0x80) {
+        *out++ = static_cast<char>(c);
+      } else if (c < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      } else if (QChar::isHighSurrogate(c) && in + 1 < end && in[1].isLowSurrogate()) {
+        const char32_t u = QChar::surrogateToUcs4(c, in[1].unicode());
+        *out++ = static_cast<char>(0xF0 | (u >> 18));
+        *out++ = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (u & 0x3F));
+        ++in;
+      } else if (QChar::isSurrogate(c)) {
+        *out++ = '?';
+      } else {
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    PutInt32(m_Bytes.data() + at, static_cast<int32_t>(out - start));
+    m_Bytes.resize(at + 4 + (out - start));
   }
 
  private:
+  static void PutInt32(char* to, int32_t value) {
+    const auto v = static_cast<uint32_t>(value);
+    to[0] = char(v & 0xFF), to[1] = char(v >> 8 & 0xFF), to[2] = char(v >> 16 & 0xFF),
+    to[3] = char(v >> 24 & 0xFF);
+  }
+
   QByteArray m_Bytes;
 };

@@ -754,3 +754,44 @@ TEST_F(ID3ComTest, NewAndGrownTagsLeaveRoomForTheNextEdits) {
     EXPECT_EQ(Get(back.Get(), kProps[0]), QString(1600, QChar(0x0416)));
   }
 }
+
+// GetFields hands over in one call what the getters answer one by one, each text in its
+// own field (an empty one as null), on tags of every kind the synchronisation meets:
+// every field set, a genre outside the table with a track "3/10", a year stamp, no tag.
+TEST_F(ID3ComTest, GetFieldsAnswersWhatTheGettersAnswer) {
+  QList<RawFrame> all;
+  const char* ids[] = {"TIT2", "TPE1", "TALB", "TYER", "TCOM", "TOPE", "TCOP", "TENC"};
+  for (const char* id : ids) all << RawFrame{id, lbtest::TextBody(QString(id) + " Ё", 1)};
+  all << RawFrame{"COMM", lbtest::CommentBody("rus", "", "Комм")}
+      << RawFrame{"WXXX", QByteArray("\0\0http://a.b/c", 14)};
+  const QList<QByteArray> heads = {
+      lbtest::Id3v2(3, all + QList<RawFrame>{{"TCON", lbtest::TextBody("(17)")},
+                                             {"TRCK", lbtest::TextBody("7")}}),
+      lbtest::Id3v2(
+          3, {{"TCON", lbtest::TextBody("Chanson russe")}, {"TRCK", lbtest::TextBody("3/10")}}),
+      lbtest::Id3v2(4, {{"TDRC", lbtest::TextBody("2001-05-06")}}), QByteArray()};
+  for (const QByteArray& head : heads) {
+    SCOPED_TRACE(heads.indexOf(head));
+    ComPtr<IID3ComTag> tag = NewTag();
+    ASSERT_EQ(Link(tag.Get(), MakeFile(head + lbtest::Mp3Audio())), S_OK);
+    ID3ComFields f{};
+    ASSERT_EQ(tag->GetFields(&f), S_OK);
+    const BSTR texts[] = {f.title,    f.artist,     f.album,     f.year, f.comment,
+                          f.composer, f.origArtist, f.copyright, f.url,  f.encodedBy};
+    for (size_t i = 0; i < std::size(kProps); ++i) {
+      const QString expected = Get(tag.Get(), kProps[i]);
+      EXPECT_EQ(lb::QStringFromBstr(texts[i]), expected) << kProps[i].name;
+      EXPECT_EQ(texts[i] == nullptr, expected.isEmpty()) << kProps[i].name;
+    }
+    BSTR genreText = nullptr, trackText = nullptr;
+    tag->get_GenreText(&genreText);
+    tag->get_TrackText(&trackText);
+    EXPECT_EQ(lb::QStringFromBstr(f.genreText), lb::QStringFromBstr(genreText));
+    EXPECT_EQ(lb::QStringFromBstr(f.trackText), lb::QStringFromBstr(trackText));
+    EXPECT_EQ(f.hasV2Tag == VARIANT_TRUE, HasV2(tag.Get()));
+    EXPECT_EQ(f.genre, Genre(tag.Get()));
+    EXPECT_EQ(f.track, Track(tag.Get()));
+    for (BSTR b : texts) SysFreeString(b);
+    for (BSTR b : {f.genreText, f.trackText, genreText, trackText}) SysFreeString(b);
+  }
+}

@@ -3,6 +3,7 @@
 #include "ModelTestUtil.h"
 
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/SlStream.h"
 #include "platform/FileSystem.h"
 #include "platform/ScriptedUiServices.h"
 
@@ -210,6 +211,24 @@ TEST(RoundTrip, EveryFieldThroughTheDataFileAndTheClipboard) {
   loaded.CopyToClipboard({0, 1});
   pasted.PasteFromClipboard(0);
   ExpectEveryField(pasted, "clipboard");
+}
+
+// Texts of every UTF-8 length go into a data stream as QString::toUtf8 gives them (a
+// lone surrogate as '?').
+TEST(DataStreamTest, TextsOfEveryUtf8LengthAreWrittenAsUtf8) {
+  const QString texts[] = {QString(),
+                           "abc",
+                           QStringLiteral("Ёжик"),
+                           QStringLiteral("«Звезда» — 2€"),
+                           QStringLiteral("\U0001F3B5 ♪"),
+                           QChar(0xD800) + QStringLiteral("x") + QChar(0xDC00) + QChar(0xD83D)};
+  TSlStreamWriter out;
+  Golden expected;
+  for (const QString& text : texts) {
+    out.WriteString(text);
+    expected.Text(text);
+  }
+  EXPECT_EQ(out.Bytes(), expected.bytes);
 }
 
 }  // namespace
