@@ -312,7 +312,6 @@ TCopyMoveThread::~TCopyMoveThread() {
 void TCopyMoveThread::Execute() {
   m_nSelected = GetSelectedCount();
   const bool bMove = !m_Options.bCopy;
-  m_pOperation->m_bFlushEachCopy = m_Options.bChangePaths;
   // The selection is fixed for the run (the progress dialog is modal): it is read once.
   std::vector<int> rows;
   Synchronize([&] {
@@ -333,6 +332,13 @@ void TCopyMoveThread::Execute() {
     if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);
   };
   std::set<QString> folders;  // made or found in this run
+  // The songs pointed at copies: row, the song's path as it was stored, the copy. They
+  // go back should the batch's flush fail.
+  struct TRepointed {
+    int row;
+    QString storedPath, copy;
+  };
+  std::vector<TRepointed> repointed;
   // A move tells the player about the rows it is about to take, a few rows ahead in one
   // visit of the main thread: as many more each time as went by quickly the last time.
   size_t nTold = 0, nAhead = 1;
@@ -372,6 +378,7 @@ void TCopyMoveThread::Execute() {
     if (result == lb::frDone && target != source) m_Handled << source << target;
     if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
+      if (!bMove) repointed.push_back({i, song.m_Path, target});
       m_Pairs << source << target;
       lb::MoveSongPath(song, target);
     }
@@ -384,6 +391,33 @@ void TCopyMoveThread::Execute() {
     if (Terminated()) break;
   }
   showDone();
-  // The copies reach the disk once for the batch.
-  m_pOperation->FlushCopies();
+  // The copies reach the disk once for the batch. Those that cannot are gone again:
+  // their songs go back to their own files and the copies count as skipped.
+  QStringList failed;
+  if (m_pOperation->FlushCopies(&failed)) return;
+  const std::set<QString> lost(failed.begin(), failed.end());
+  // Drops the (source, copy) pairs of the lost copies; the number dropped.
+  auto drop = [&lost](QStringList& pairs) {
+    int dropped = 0;
+    for (qsizetype n = 0; n + 1 < pairs.size();) {
+      if (!lost.count(pairs[n + 1])) {
+        n += 2;
+        continue;
+      }
+      pairs.remove(n, 2);
+      ++dropped;
+    }
+    return dropped;
+  };
+  m_nSkipped += drop(m_Handled);
+  drop(m_Pairs);
+  for (const TRepointed& r : repointed) {
+    if (!lost.count(r.copy)) continue;
+    TSlSong& song = m_pDocument->m_Songs[r.row];
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    song.m_Path = r.storedPath;
+    song.m_Tag1.UpdateDisplayName();
+    song.m_Tag2.UpdateDisplayName();
+  }
+  if (!repointed.empty()) RedrawSongs(repointed.front().row, repointed.back().row);
 }
