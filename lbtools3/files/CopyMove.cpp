@@ -310,26 +310,29 @@ TCopyMoveThread::~TCopyMoveThread() {
 }
 
 void TCopyMoveThread::Execute() {
-  m_nSelected = GetSelectedCount();
   const bool bMove = !m_Options.bCopy;
   // The selection is fixed for the run (the progress dialog is modal): it is read once.
   std::vector<int> rows;
   Synchronize([&] {
     if (!m_pChild) return;
+    m_nSelected = m_pChild->SelectedCount();
     const int first = m_pChild->SelectedIndex();
     if (first < 0) return;
     for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
       if (m_pChild->IsSelected(i)) rows.push_back(i);
   });
-  // The dialog follows the run every few milliseconds: a move within a file system takes
-  // microseconds, and each visit of the main thread costs more than that.
+  // The dialog follows the run every few milliseconds, in one visit of the main thread
+  // that also tells the player (below): a move within a file system takes microseconds,
+  // and each visit of the main thread costs more than that.
   QElapsedTimer shown;
   int nFirstDone = -1, nLastDone = -1;  // the rows handled since the dialog last showed
+  // On the main thread: the rows handled since and the progress.
   auto showDone = [&] {
     if (nFirstDone < 0) return;
-    RedrawSongs(nFirstDone, nLastDone);
+    if (m_pChild) m_pChild->RedrawSongs(nFirstDone, nLastDone);
     nFirstDone = -1;
-    if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);
+    if (m_pInfoWindow && m_nSelected > 0)
+      m_pInfoWindow->SetProgress(m_nProcessed * 100 / m_nSelected);
   };
   std::set<QString> folders;  // made or found in this run
   // The songs pointed at copies: row, the song's path as it was stored, the copy. They
@@ -351,19 +354,23 @@ void TCopyMoveThread::Execute() {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       source = song.GetPath(true);
     }
-    if (!shown.isValid() || shown.elapsed() >= kShowIntervalMs) {
-      shown.start();
-      showDone();
-      SetInfoText(itObject, source);
-    }
-    if (bMove && k >= nTold) {
+    const bool bShow = !shown.isValid() || shown.elapsed() >= kShowIntervalMs;
+    const bool bTell = bMove && k >= nTold;
+    if (bShow) shown.start();
+    if (bTell) {
       if (told.isValid())
         nAhead = told.elapsed() < kShowIntervalMs ? qMin<size_t>(nAhead * 2, 1024)
                                                   : qMax<size_t>(nAhead / 2, 1);
       told.start();
-      const size_t end = qMin(rows.size(), k + nAhead);
+    }
+    if (bShow || bTell) {
+      const size_t end = bMove ? qMax(nTold, qMin(rows.size(), k + nAhead)) : nTold;
       Synchronize([&] {
-        for (size_t j = k; m_pChild && j < end; ++j) m_pChild->PlayerRowRemoving(rows[j]);
+        if (bShow) {
+          showDone();
+          if (m_pInfoWindow) m_pInfoWindow->SetInfoText(itObject, source);
+        }
+        for (size_t j = nTold; m_pChild && j < end; ++j) m_pChild->PlayerRowRemoving(rows[j]);
       });
       nTold = end;
     }
@@ -390,7 +397,7 @@ void TCopyMoveThread::Execute() {
     ++m_nProcessed;
     if (Terminated()) break;
   }
-  showDone();
+  Synchronize(showDone);
   // The copies reach the disk once for the batch. Those that cannot are gone again:
   // their songs go back to their own files and the copies count as skipped.
   QStringList failed;

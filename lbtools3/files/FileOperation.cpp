@@ -277,7 +277,7 @@ bool TFileOperation::DeleteTarget(const QString& target) {
 
 bool TFileOperation::MustKeep(const QString& target) {
   TFileId id;
-  if (FileIdentity(target, &id) && m_Produced.count(id)) return true;
+  if (FileIdentity(target, &id) && m_Produced.contains(id)) return true;
   bool bListed = false;
   if (m_IsListed) UiServices::Instance().RunOnMainThread([&] { bListed = m_IsListed(target); });
   return bListed;

@@ -6,10 +6,10 @@
 
 #include "platform/FileSystem.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <set>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
@@ -132,7 +132,7 @@ class TFileOperation {
   bool MustKeep(const QString& target);
 
   IFileErrorPrompt* m_pPrompt;
-  std::set<TFileId> m_Produced;
+  QSet<TFileId> m_Produced;
   std::vector<std::pair<dev_t, QString>> m_Unflushed;  // copies not yet flushed
 };
 

@@ -308,8 +308,6 @@ TEST_F(CopyMoveFilesTest, RootFolderIsMadeAbsolute) {
     EXPECT_EQ(AbsoluteRootFolder(text, "/lists"), expected) << text.toStdString();
 }
 
-}  // namespace
-
 // The copies of a batch are flushed once at its end; when that flush fails they are
 // removed, the songs pointed at them go back to their own files as the list stored
 // them, and the run reports the copies as skipped and failed. A target that was there
@@ -346,3 +344,34 @@ TEST_F(CopyMoveFilesTest, FailingFlushAtTheEndTakesTheCopiesBack) {
                                       "исходные файлы на месте."});
   }
 }
+
+// A move tells the player about every row once, before the row's file goes (the player
+// stops a song whose file is about to move); rows not selected are not told.
+TEST_F(CopyMoveFilesTest, MoveTellsThePlayerAboutEachRowBeforeItsFileGoes) {
+  QDir().mkpath(root);
+  ThreeSongs();
+  struct Player : TRowSelection {
+    Player(TSlDocument& d, const std::set<int>& rows) : TRowSelection(d, rows), doc(d) {}
+    void PlayerRowRemoving(int n) override {
+      told << QString::number(n) + (FileExists(doc.m_Songs[n].GetPath(true)) ? "" : " gone");
+    }
+    TSlDocument& doc;
+    QStringList told;
+  };
+  const std::pair<std::set<int>, QStringList> cases[] = {{{0, 2}, {"0", "2"}}, {{1}, {"1"}}};
+  for (const auto& [rows, expected] : cases) {
+    Player player(doc, rows);
+    TCopyMoveThread::Options options;
+    options.bCopy = false;
+    options.criteria = {2};
+    options.root = root;
+    TCopyMoveThread move(&doc, options, &operation, &dirs);
+    move.m_pChild = &player;
+    move.Resume();
+    move.WaitFor();
+    EXPECT_EQ(player.told, expected);
+    EXPECT_EQ(move.m_nProcessed, int(rows.size()));
+  }
+}
+
+}  // namespace

@@ -235,8 +235,6 @@ TEST_F(FileOperationTest, OverwriteWhoseTrashFailsKeepsTheTarget) {
   EXPECT_EQ(ui.Texts(), QStringList(2, "Не удаётся удалить файл\n" + dir + "/b"));
 }
 
-}  // namespace
-
 // A copy batch killed in the middle of a file leaves the copies made so far whole under
 // their names and the one in hand only as a hidden partial file, which goes when that
 // folder is written again.
@@ -271,3 +269,5 @@ TEST_F(FileOperationTest, CopyBatchKilledHalfWayLeavesNoPartialFileUnderATargetN
   EXPECT_EQ(filestest::FilesBelow(dir + "/out"), (QStringList{"a.mp3", "b.mp3"}));
   EXPECT_EQ(lbtest::ReadFile(target), data);
 }
+
+}  // namespace
