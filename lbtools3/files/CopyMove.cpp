@@ -80,6 +80,17 @@ QString FieldOf(const TSlSong& song, int criterion) {
   }
 }
 
+// The folder level of a criterion's field (criteria 1 to 13): the field without blanks
+// at both ends, corrected; the empty name when nothing is left.
+QString FolderNameOf(const QString& field, int criterion, bool bCorrect) {
+  QString name = field.trimmed();
+  if (bCorrect) name = ReplaceRefusedCharacters(name);
+  // The path separator would make two levels of one.
+  name.replace(u'/', u'_');
+  name = CorrectName(name);
+  return name.isEmpty() ? CriterionEmptyName(criterion) : name;
+}
+
 // Appends a level to path (ending with "/"), creating the folder when missing. A folder
 // in known was found or made before in this run and is not looked at again.
 bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt,
@@ -106,12 +117,7 @@ QString CriterionEmptyName(int criterion) {
 }
 
 QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect) {
-  QString name = FieldOf(song, criterion).trimmed();
-  if (bCorrect) name = ReplaceRefusedCharacters(name);
-  // The path separator would make two levels of one.
-  name.replace(u'/', u'_');
-  name = CorrectName(name);
-  return name.isEmpty() ? CriterionEmptyName(criterion) : name;
+  return FolderNameOf(FieldOf(song, criterion), criterion, bCorrect);
 }
 
 QChar AlphabetLetter(const TSlSong& song) {
@@ -123,33 +129,49 @@ QChar AlphabetLetter(const TSlSong& song) {
 
 bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int>& criteria,
                        bool bCorrect, IDirErrorPrompt* prompt, QString* folder,
-                       std::set<QString>* known) {
-  // The names come from the song under its lock; the folders are made after it is
+                       TTargetFolders* known) {
+  // The fields come from the song under its lock; the folders are made after it is
   // released, as a failure asks the user while the list view paints the songs.
-  QStringList levels;
+  QStringList fields;  // one a criterion: the first letter (criterion 0) or the field
   {
     std::lock_guard<std::recursive_mutex> lock(song.cs);
     for (int criterion : criteria) {
-      if (criterion == 0) {
-        const QChar c = AlphabetLetter(song);
-        if (c.unicode() < u'A') {
-          levels << "#";
-          continue;
-        }
-        // Capital Cyrillic letters А..Я are gathered in one folder first.
-        if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F) levels << "RUS";
-        QString letter(c);
-        if (bCorrect) letter = ReplaceRefusedCharacters(letter);
-        levels << letter;
-        continue;
-      }
-      if (criterion < 0 || criterion >= kCriterionCount) continue;
-      levels << CriterionFolderName(song, criterion, bCorrect);
+      if (criterion == 0)
+        fields << QString(AlphabetLetter(song));
+      else if (criterion > 0 && criterion < kCriterionCount)
+        fields << FieldOf(song, criterion);
     }
+  }
+  // Songs with the same fields go to the same folder, found once a run.
+  if (known) {
+    const auto found = known->byFields.constFind(fields);
+    if (found != known->byFields.cend()) {
+      *folder = *found;
+      return true;
+    }
+  }
+  QStringList levels;
+  qsizetype n = 0;
+  for (int criterion : criteria) {
+    if (criterion < 0 || criterion >= kCriterionCount) continue;
+    const QString& field = fields[n++];
+    if (criterion != 0) {
+      levels << FolderNameOf(field, criterion, bCorrect);
+      continue;
+    }
+    const QChar c = field.at(0);
+    if (c.unicode() < u'A') {
+      levels << "#";
+      continue;
+    }
+    // Capital Cyrillic letters А..Я are gathered in one folder first.
+    if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F) levels << "RUS";
+    levels << (bCorrect ? ReplaceRefusedCharacters(field) : field);
   }
   QString path = root.endsWith(u'/') ? root : root + "/";
   for (const QString& level : levels)
-    if (!AddLevel(path, level, prompt, known)) return false;
+    if (!AddLevel(path, level, prompt, known ? &known->folders : nullptr)) return false;
+  if (known) known->byFields.insert(fields, path);
   *folder = path;
   return true;
 }
@@ -334,7 +356,7 @@ void TCopyMoveThread::Execute() {
     if (m_pInfoWindow && m_nSelected > 0)
       m_pInfoWindow->SetProgress(m_nProcessed * 100 / m_nSelected);
   };
-  std::set<QString> folders;  // made or found in this run
+  lb::TTargetFolders folders;  // made or found in this run
   // The songs pointed at copies: row, the song's path as it was stored, the copy. They
   // go back should the batch's flush fail.
   struct TRepointed {
