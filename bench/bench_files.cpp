@@ -103,7 +103,7 @@ int CopyMoveBench(const QString& dir, int count) {
     moved << root + "/" + artist + QString("/track%1.mp3").arg(n);
   }
   ::sync();
-  constexpr int kRounds = 5;
+  constexpr int kRounds = 5, kMoveRepeats = 4;
   double floorCopy = 1e18, floorSynced = 1e18, copy = 1e18, copyRepointed = 1e18;
   double floorMove = 1e18, move = 1e18;
   QElapsedTimer timer;
@@ -137,34 +137,44 @@ int CopyMoveBench(const QString& dir, int count) {
     QDir(root).removeRecursively();
     return true;
   };
-  for (int round = 0; round < kRounds; ++round) {
-    const bool ok = round % 2 ? copyRun(false) && copyRun(true) && floorRun()
-                              : floorRun() && copyRun(true) && copyRun(false);
-    if (!ok) return 1;
-
+  auto floorMoveRun = [&] {
     QDir().mkpath(root);
     ::sync();
-    timer.restart();
+    timer.start();
     for (int n = 0; n < count; ++n) {
       if (n % 100 == 0 && ::mkdir(Native(lb::FileFolderPart(moved[n])).constData(), 0755) != 0 &&
           errno != EEXIST)
-        return 1;
-      if (::rename(Native(sources[n]).constData(), Native(moved[n]).constData())) return 1;
+        return false;
+      if (::rename(Native(sources[n]).constData(), Native(moved[n]).constData())) return false;
     }
     floorMove = qMin(floorMove, double(timer.nsecsElapsed()));
     for (int n = 0; n < count; ++n)
       ::rename(Native(moved[n]).constData(), Native(sources[n]).constData());
     QDir(root).removeRecursively();
+    return true;
+  };
+  auto moveRun = [&] {
     QDir().mkpath(root);
     ::sync();
-    timer.restart();
-    if (!CopyOrMove(doc, root, false, false, count)) return 1;
+    timer.start();
+    if (!CopyOrMove(doc, root, false, false, count)) return false;
     move = qMin(move, double(timer.nsecsElapsed()));
     for (int n = 0; n < count; ++n) {
       ::rename(Native(moved[n]).constData(), Native(sources[n]).constData());
       doc.m_Songs[n].m_Path = sources[n];
     }
     QDir(root).removeRecursively();
+    return true;
+  };
+  for (int round = 0; round < kRounds; ++round) {
+    const bool ok = round % 2 ? copyRun(false) && copyRun(true) && floorRun()
+                              : floorRun() && copyRun(true) && copyRun(false);
+    if (!ok) return 1;
+    // A move takes milliseconds: each round has a few of them and of their floor.
+    for (int repeat = 0; repeat < kMoveRepeats; ++repeat) {
+      const bool bFloorFirst = (round + repeat) % 2 == 0;
+      if (!(bFloorFirst ? floorMoveRun() && moveRun() : moveRun() && floorMoveRun())) return 1;
+    }
   }
   std::printf("copy: %d files of 256 KiB by artist (best of %d each)\n", count, kRounds);
   std::printf("read/write loop: %.1f ms\n", floorCopy / 1e6);
@@ -175,6 +185,7 @@ int CopyMoveBench(const QString& dir, int count) {
               copy / floorSynced);
   std::printf("copy with paths changed ratio: %.2f (%.2f against the loop with its syncfs)\n",
               copyRepointed / floorCopy, copyRepointed / floorSynced);
+  std::printf("moves (best of %d each)\n", kRounds * kMoveRepeats);
   std::printf("rename() loop into artist folders: %.1f ms\n", floorMove / 1e6);
   std::printf("move by criteria: %.1f ms\n", move / 1e6);
   std::printf("move ratio: %.2f\n", move / floorMove);
