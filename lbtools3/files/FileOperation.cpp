@@ -236,7 +236,10 @@ bool TFileOperation::FlushCopies(QStringList* failed) {
   for (auto& [device, copy] : std::exchange(m_Unflushed, {})) copies[device] << copy;
   bool ok = true;
   for (const auto& [device, files] : copies) {
-    const int fd = ::open(Native(files.first()).constData(), O_RDONLY | O_CLOEXEC);
+    // Any copy of the file system serves (one may have been taken away meanwhile).
+    int fd = -1;
+    for (qsizetype n = 0; fd < 0 && n < files.size(); ++n)
+      fd = ::open(Native(files[n]).constData(), O_RDONLY | O_CLOEXEC);
     const bool flushed = fd >= 0 && (m_Flush ? m_Flush(fd) : ::syncfs(fd)) == 0;
     const int error = errno;
     if (fd >= 0) ::close(fd);
