@@ -80,6 +80,17 @@ QString FieldOf(const TSlSong& song, int criterion) {
   }
 }
 
+// The folder level of a criterion's field (criteria 1 to 13): the field without blanks
+// at both ends, corrected; the empty name when nothing is left.
+QString FolderNameOf(const QString& field, int criterion, bool bCorrect) {
+  QString name = field.trimmed();
+  if (bCorrect) name = ReplaceRefusedCharacters(name);
+  // The path separator would make two levels of one.
+  name.replace(u'/', u'_');
+  name = CorrectName(name);
+  return name.isEmpty() ? CriterionEmptyName(criterion) : name;
+}
+
 // Appends a level to path (ending with "/"), creating the folder when missing. A folder
 // in known was found or made before in this run and is not looked at again.
 bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt,
@@ -106,12 +117,7 @@ QString CriterionEmptyName(int criterion) {
 }
 
 QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect) {
-  QString name = FieldOf(song, criterion).trimmed();
-  if (bCorrect) name = ReplaceRefusedCharacters(name);
-  // The path separator would make two levels of one.
-  name.replace(u'/', u'_');
-  name = CorrectName(name);
-  return name.isEmpty() ? CriterionEmptyName(criterion) : name;
+  return FolderNameOf(FieldOf(song, criterion), criterion, bCorrect);
 }
 
 QChar AlphabetLetter(const TSlSong& song) {
@@ -123,33 +129,49 @@ QChar AlphabetLetter(const TSlSong& song) {
 
 bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int>& criteria,
                        bool bCorrect, IDirErrorPrompt* prompt, QString* folder,
-                       std::set<QString>* known) {
-  // The names come from the song under its lock; the folders are made after it is
+                       TTargetFolders* known) {
+  // The fields come from the song under its lock; the folders are made after it is
   // released, as a failure asks the user while the list view paints the songs.
-  QStringList levels;
+  QStringList fields;  // one a criterion: the first letter (criterion 0) or the field
   {
     std::lock_guard<std::recursive_mutex> lock(song.cs);
     for (int criterion : criteria) {
-      if (criterion == 0) {
-        const QChar c = AlphabetLetter(song);
-        if (c.unicode() < u'A') {
-          levels << "#";
-          continue;
-        }
-        // Capital Cyrillic letters А..Я are gathered in one folder first.
-        if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F) levels << "RUS";
-        QString letter(c);
-        if (bCorrect) letter = ReplaceRefusedCharacters(letter);
-        levels << letter;
-        continue;
-      }
-      if (criterion < 0 || criterion >= kCriterionCount) continue;
-      levels << CriterionFolderName(song, criterion, bCorrect);
+      if (criterion == 0)
+        fields << QString(AlphabetLetter(song));
+      else if (criterion > 0 && criterion < kCriterionCount)
+        fields << FieldOf(song, criterion);
     }
+  }
+  // Songs with the same fields go to the same folder, found once a run.
+  if (known) {
+    const auto found = known->byFields.constFind(fields);
+    if (found != known->byFields.cend()) {
+      *folder = *found;
+      return true;
+    }
+  }
+  QStringList levels;
+  qsizetype n = 0;
+  for (int criterion : criteria) {
+    if (criterion < 0 || criterion >= kCriterionCount) continue;
+    const QString& field = fields[n++];
+    if (criterion != 0) {
+      levels << FolderNameOf(field, criterion, bCorrect);
+      continue;
+    }
+    const QChar c = field.at(0);
+    if (c.unicode() < u'A') {
+      levels << "#";
+      continue;
+    }
+    // Capital Cyrillic letters А..Я are gathered in one folder first.
+    if (c.unicode() >= 0x0410 && c.unicode() <= 0x042F) levels << "RUS";
+    levels << (bCorrect ? ReplaceRefusedCharacters(field) : field);
   }
   QString path = root.endsWith(u'/') ? root : root + "/";
   for (const QString& level : levels)
-    if (!AddLevel(path, level, prompt, known)) return false;
+    if (!AddLevel(path, level, prompt, known ? &known->folders : nullptr)) return false;
+  if (known) known->byFields.insert(fields, path);
   *folder = path;
   return true;
 }
@@ -310,29 +332,38 @@ TCopyMoveThread::~TCopyMoveThread() {
 }
 
 void TCopyMoveThread::Execute() {
-  m_nSelected = GetSelectedCount();
   const bool bMove = !m_Options.bCopy;
-  m_pOperation->m_bFlushEachCopy = m_Options.bChangePaths;
   // The selection is fixed for the run (the progress dialog is modal): it is read once.
   std::vector<int> rows;
   Synchronize([&] {
     if (!m_pChild) return;
+    m_nSelected = m_pChild->SelectedCount();
     const int first = m_pChild->SelectedIndex();
     if (first < 0) return;
     for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
       if (m_pChild->IsSelected(i)) rows.push_back(i);
   });
-  // The dialog follows the run every few milliseconds: a move within a file system takes
-  // microseconds, and each visit of the main thread costs more than that.
+  // The dialog follows the run every few milliseconds, in one visit of the main thread
+  // that also tells the player (below): a move within a file system takes microseconds,
+  // and each visit of the main thread costs more than that.
   QElapsedTimer shown;
   int nFirstDone = -1, nLastDone = -1;  // the rows handled since the dialog last showed
+  // On the main thread: the rows handled since and the progress.
   auto showDone = [&] {
     if (nFirstDone < 0) return;
-    RedrawSongs(nFirstDone, nLastDone);
+    if (m_pChild) m_pChild->RedrawSongs(nFirstDone, nLastDone);
     nFirstDone = -1;
-    if (m_nSelected > 0) SetProgress(m_nProcessed * 100 / m_nSelected);
+    if (m_pInfoWindow && m_nSelected > 0)
+      m_pInfoWindow->SetProgress(m_nProcessed * 100 / m_nSelected);
   };
-  std::set<QString> folders;  // made or found in this run
+  lb::TTargetFolders folders;  // made or found in this run
+  // The songs pointed at copies: row, the song's path as it was stored, the copy. They
+  // go back should the batch's flush fail.
+  struct TRepointed {
+    int row;
+    QString storedPath, copy;
+  };
+  std::vector<TRepointed> repointed;
   // A move tells the player about the rows it is about to take, a few rows ahead in one
   // visit of the main thread: as many more each time as went by quickly the last time.
   size_t nTold = 0, nAhead = 1;
@@ -345,19 +376,23 @@ void TCopyMoveThread::Execute() {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       source = song.GetPath(true);
     }
-    if (!shown.isValid() || shown.elapsed() >= kShowIntervalMs) {
-      shown.start();
-      showDone();
-      SetInfoText(itObject, source);
-    }
-    if (bMove && k >= nTold) {
+    const bool bShow = !shown.isValid() || shown.elapsed() >= kShowIntervalMs;
+    const bool bTell = bMove && k >= nTold;
+    if (bShow) shown.start();
+    if (bTell) {
       if (told.isValid())
         nAhead = told.elapsed() < kShowIntervalMs ? qMin<size_t>(nAhead * 2, 1024)
                                                   : qMax<size_t>(nAhead / 2, 1);
       told.start();
-      const size_t end = qMin(rows.size(), k + nAhead);
+    }
+    if (bShow || bTell) {
+      const size_t end = bMove ? qMax(nTold, qMin(rows.size(), k + nAhead)) : nTold;
       Synchronize([&] {
-        for (size_t j = k; m_pChild && j < end; ++j) m_pChild->PlayerRowRemoving(rows[j]);
+        if (bShow) {
+          showDone();
+          if (m_pInfoWindow) m_pInfoWindow->SetInfoText(itObject, source);
+        }
+        for (size_t j = nTold; m_pChild && j < end; ++j) m_pChild->PlayerRowRemoving(rows[j]);
       });
       nTold = end;
     }
@@ -372,6 +407,7 @@ void TCopyMoveThread::Execute() {
     if (result == lb::frDone && target != source) m_Handled << source << target;
     if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
+      if (!bMove) repointed.push_back({i, song.m_Path, target});
       m_Pairs << source << target;
       lb::MoveSongPath(song, target);
     }
@@ -383,7 +419,34 @@ void TCopyMoveThread::Execute() {
     ++m_nProcessed;
     if (Terminated()) break;
   }
-  showDone();
-  // The copies reach the disk once for the batch.
-  m_pOperation->FlushCopies();
+  Synchronize(showDone);
+  // The copies reach the disk once for the batch. Those that cannot are gone again:
+  // their songs go back to their own files and the copies count as skipped.
+  QStringList failed;
+  if (m_pOperation->FlushCopies(&failed)) return;
+  const std::set<QString> lost(failed.begin(), failed.end());
+  // Drops the (source, copy) pairs of the lost copies; the number dropped.
+  auto drop = [&lost](QStringList& pairs) {
+    int dropped = 0;
+    for (qsizetype n = 0; n + 1 < pairs.size();) {
+      if (!lost.count(pairs[n + 1])) {
+        n += 2;
+        continue;
+      }
+      pairs.remove(n, 2);
+      ++dropped;
+    }
+    return dropped;
+  };
+  m_nSkipped += drop(m_Handled);
+  drop(m_Pairs);
+  for (const TRepointed& r : repointed) {
+    if (!lost.count(r.copy)) continue;
+    TSlSong& song = m_pDocument->m_Songs[r.row];
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    song.m_Path = r.storedPath;
+    song.m_Tag1.UpdateDisplayName();
+    song.m_Tag2.UpdateDisplayName();
+  }
+  if (!repointed.empty()) RedrawSongs(repointed.front().row, repointed.back().row);
 }

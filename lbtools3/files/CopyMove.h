@@ -6,6 +6,7 @@
 
 #include "lbtools3/model/WorkerThread.h"
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 #include <set>
@@ -33,13 +34,19 @@ QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect);
 // song's ID3v1 name, or of its ID3v2 name when only that record exists.
 QChar AlphabetLetter(const TSlSong& song);
 
+// What a run has learnt about its target folders: the folders made or found so far
+// (they are not looked at again), and the folder of each set of songs' fields met.
+struct TTargetFolders {
+  std::set<QString> folders;
+  QHash<QStringList, QString> byFields;
+};
+
 // Builds (and creates where missing) the target folder of the song under root; the
 // result ends with "/". false when the user cancelled a folder creation. known, when
-// given, holds the folders a run has made or found so far (they are not looked at
-// again) and gets the new ones.
+// given, is what the run has learnt so far, and gets what this song teaches.
 bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int>& criteria,
                        bool bCorrect, IDirErrorPrompt* prompt, QString* folder,
-                       std::set<QString>* known = nullptr);
+                       TTargetFolders* known = nullptr);
 
 struct TCopyMoveSettings {
   static constexpr int kHistorySize = 10;

@@ -6,12 +6,14 @@
 #include "platform/UiServices.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,44 @@ bool PlaceNoReplace(const QByteArray& from, const QByteArray& to) {
     return false;
   }
   return ::rename(from.constData(), to.constData()) == 0;
+}
+
+// Copies the bytes of in to out: in the kernel where the file system can, otherwise
+// (and always through a given write function) by reading and writing blocks. 0 or the
+// error; *copied counts the bytes.
+int CopyData(int in, int out, off_t size, const TWriteFunction& write, off_t* copied) {
+  if (!write) {
+    for (;;) {
+      const ssize_t put = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+      if (put < 0 && errno == EINTR) continue;
+      if (put > 0) {
+        *copied += put;
+        continue;
+      }
+      if (put == 0 && *copied > 0) return 0;
+      // Nothing copied yet: an empty file, or a file system that copies nothing this
+      // way (a pseudo file) or not at all; the blocks below find out.
+      if (put < 0 && *copied > 0) return errno;
+      break;
+    }
+  }
+  // No more than the file holds (plus one byte to see its end), and left unfilled.
+  const size_t capacity = size_t(std::clamp<off_t>(size + 1, 1, off_t(1) << 20));
+  const std::unique_ptr<char[]> buffer(new char[capacity]);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.get(), capacity);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write ? write(out, buffer.get() + done, size_t(got - done))
+                                : ::write(out, buffer.get() + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return put < 0 ? errno : ENOSPC;
+      done += put;
+    }
+    *copied += got;
+  }
 }
 
 void Message(const QString& text, unsigned flags) {
@@ -118,30 +158,8 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     errno = error;
     return false;
   }
-  int error = 0;
   off_t copied = 0;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t got = ::read(in, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      error = errno;
-      break;
-    }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write ? write(out, buffer.data() + done, size_t(got - done))
-                                : ::write(out, buffer.data() + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        error = put < 0 ? errno : ENOSPC;
-        break;
-      }
-      done += put;
-    }
-    if (error) break;
-    copied += got;
-  }
+  int error = CopyData(in, out, st.st_size, write, &copied);
   if (!error) {
     ::fchmod(out, st.st_mode & 07777);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -193,10 +211,9 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
                              const struct stat* known) {
   errno = 0;
   bool ok, renamed = false;
-  if (!bMove) {
-    ok = CopyFileSafely(source, target, false, m_Write, m_bFlushEachCopy);
-    if (ok && !m_bFlushEachCopy) m_Unflushed << target;
-  } else if (m_bMoveByCopy)
+  if (!bMove)
+    ok = CopyFileSafely(source, target, false, m_Write, false);
+  else if (m_bMoveByCopy)
     ok = CopyFileSafely(source, target, true, m_Write);
   else
     ok = MoveFileNoReplace(source, target, m_Write, &renamed);
@@ -207,44 +224,51 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
     return true;
   }
   // A renamed file is the source under its new name: the caller's look at it holds.
-  if (ok) Produced(target, true, renamed ? known : nullptr);
-  return ok;
+  if (!ok) return false;
+  const dev_t device = Produced(target, true, renamed ? known : nullptr);
+  if (!bMove) m_Unflushed.emplace_back(device, target);
+  return true;
 }
 
-bool TFileOperation::FlushCopies() {
+bool TFileOperation::FlushCopies(QStringList* failed) {
   // One flush of each file system the copies went to, rather than one a copy.
   std::map<dev_t, QStringList> copies;
-  for (const QString& copy : std::exchange(m_Unflushed, {})) {
-    struct stat st;
-    if (::stat(Native(copy).constData(), &st) == 0) copies[st.st_dev] << copy;
-  }
+  for (auto& [device, copy] : std::exchange(m_Unflushed, {})) copies[device] << copy;
   bool ok = true;
   for (const auto& [device, files] : copies) {
-    const int fd = ::open(Native(files.first()).constData(), O_RDONLY | O_CLOEXEC);
-    const bool flushed = fd >= 0 && ::syncfs(fd) == 0;
+    // Any copy of the file system serves (one may have been taken away meanwhile).
+    int fd = -1;
+    for (qsizetype n = 0; fd < 0 && n < files.size(); ++n)
+      fd = ::open(Native(files[n]).constData(), O_RDONLY | O_CLOEXEC);
+    const bool flushed = fd >= 0 && (m_Flush ? m_Flush(fd) : ::syncfs(fd)) == 0;
     const int error = errno;
     if (fd >= 0) ::close(fd);
     if (flushed) continue;
+    // A copy that may not be on the disk is not left to pass for a whole one.
+    for (const QString& copy : files) ::unlink(Native(copy).constData());
+    if (failed) *failed << files;
     ok = false;
     m_nFailed += int(files.size());
     Message("Не удалось записать копии на диск (" + QString::number(files.size()) +
-                "), например\n" + files.first() + "\n" + SystemErrorText(error),
+                "), например\n" + files.first() + "\n" + SystemErrorText(error) +
+                "\nЭти копии удалены, исходные файлы на месте.",
             MB_OK | MB_ICONERROR);
   }
   return ok;
 }
 
-void TFileOperation::Produced(const QString& target, bool bMadeHere, const struct stat* known) {
+dev_t TFileOperation::Produced(const QString& target, bool bMadeHere, const struct stat* known) {
   // One look at the file serves both: a file this run put there that is read-only
   // (from a disc) is made writable, and the file joins those of this run.
   struct stat st;
   if (known)
     st = *known;
   else if (::stat(Native(target).constData(), &st) != 0)
-    return;
+    return 0;
   if (bMadeHere && !(st.st_mode & S_IWUSR))
     ::chmod(Native(target).constData(), (st.st_mode & 07777) | S_IWUSR);
   m_Produced.insert(TFileId{uint64_t(st.st_dev), uint64_t(st.st_ino)});
+  return st.st_dev;
 }
 
 bool TFileOperation::DeleteTarget(const QString& target) {
@@ -256,7 +280,7 @@ bool TFileOperation::DeleteTarget(const QString& target) {
 
 bool TFileOperation::MustKeep(const QString& target) {
   TFileId id;
-  if (FileIdentity(target, &id) && m_Produced.count(id)) return true;
+  if (FileIdentity(target, &id) && m_Produced.contains(id)) return true;
   bool bListed = false;
   if (m_IsListed) UiServices::Instance().RunOnMainThread([&] { bListed = m_IsListed(target); });
   return bListed;

@@ -6,13 +6,14 @@
 
 #include "platform/FileSystem.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <set>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
+#include <vector>
 
 namespace lb {
 
@@ -59,6 +60,8 @@ enum TFileOpResult : int { frDone = 0, frCancelled = 1, frSkipped = 2 };
 
 // Writes to a file descriptor (::write by default); the copy uses it for every block.
 using TWriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
+// Flushes the file system of a descriptor (::syncfs by default): 0, or -1 with errno.
+using TFlushFunction = std::function<int(int fd)>;
 
 // Copies source to target without ever overwriting it and without ever leaving a
 // partial file at target: the data goes to a hidden file beside the target, is flushed
@@ -98,19 +101,18 @@ class TFileOperation {
   int MoveOrCopy(bool bMove, const QString& source, QString& target,
                  const struct stat* known = nullptr);
   // Waits until the copies made so far are on the disk: a batch of copies flushes once
-  // at its end rather than once a file. A copy that cannot be flushed is reported and
-  // counts as failed; false then.
-  bool FlushCopies();
+  // at its end rather than once a file. The copies of a file system that cannot be
+  // flushed are removed (their sources stay), reported, counted as failed and given in
+  // *failed; false then. A caller that pointed songs at copies points those back.
+  bool FlushCopies(QStringList* failed = nullptr);
 
-  // Each copy is flushed before it is counted done: its song is pointed at it at once,
-  // so it must not wait for the batch's one flush at the end.
-  bool m_bFlushEachCopy = false;
   bool m_bOverwriteAll = false;
   bool m_bSkipAllErrors = false;
   bool m_bSkipAllExisting = false;
   // Moves go the copy way even on one file system (tests of the cross-volume path).
   bool m_bMoveByCopy = false;
   TWriteFunction m_Write;
+  TFlushFunction m_Flush;
   // Whether a list names the file (asked on the main thread, only before an overwrite).
   std::function<bool(const QString& path)> m_IsListed;
 
@@ -122,15 +124,16 @@ class TFileOperation {
  private:
   bool Attempt(bool bMove, const QString& source, const QString& target, const struct stat* known);
   // The file is at target (its status known, when given): remembered as this run's and,
-  // when this run put it there (bMadeHere), made writable.
-  void Produced(const QString& target, bool bMadeHere, const struct stat* known = nullptr);
+  // when this run put it there (bMadeHere), made writable. Returns its device (0 when
+  // it cannot be looked at).
+  dev_t Produced(const QString& target, bool bMadeHere, const struct stat* known = nullptr);
   bool DeleteTarget(const QString& target);
   // The target must not be overwritten (see MoveOrCopy).
   bool MustKeep(const QString& target);
 
   IFileErrorPrompt* m_pPrompt;
-  std::set<TFileId> m_Produced;
-  QStringList m_Unflushed;  // copies not yet flushed
+  QSet<TFileId> m_Produced;
+  std::vector<std::pair<dev_t, QString>> m_Unflushed;  // copies not yet flushed
 };
 
 // Creates the folder (one level); on failure asks the directory-error dialog. path may

@@ -308,4 +308,70 @@ TEST_F(CopyMoveFilesTest, RootFolderIsMadeAbsolute) {
     EXPECT_EQ(AbsoluteRootFolder(text, "/lists"), expected) << text.toStdString();
 }
 
+// The copies of a batch are flushed once at its end; when that flush fails they are
+// removed, the songs pointed at them go back to their own files as the list stored
+// them, and the run reports the copies as skipped and failed. A target that was there
+// before stays.
+TEST_F(CopyMoveFilesTest, FailingFlushAtTheEndTakesTheCopiesBack) {
+  QDir().mkpath(root);
+  ThreeSongs();
+  lbtest::WriteFile(root + "/B/B.mp3", "older");
+  const QStringList stored = {"src/A.mp3", "src/B.mp3", "src/C.mp3"};
+  for (int n = 0; n < 3; ++n) doc.m_Songs[n].m_Path = stored[n];
+  int flushes = 0;
+  operation.m_Flush = [&](int) {
+    ++flushes;
+    errno = ENOSPC;
+    return -1;
+  };
+  for (const bool bChangePaths : {false, true}) {
+    SCOPED_TRACE(bChangePaths);
+    ui.ClearMessages();
+    operation.m_nFailed = flushes = 0;
+    prompt.answers = {{fcSkip, {}}};
+    Run(true, bChangePaths, {2}, {0, 1, 2});
+    EXPECT_EQ(flushes, 1);
+    for (int n = 0; n < 3; ++n) EXPECT_EQ(doc.m_Songs[n].m_Path, stored[n]) << n;
+    EXPECT_EQ(filestest::Paths(doc), sources);
+    EXPECT_TRUE(worker->m_Pairs.isEmpty());
+    EXPECT_TRUE(worker->m_Handled.isEmpty());
+    EXPECT_EQ(worker->m_nSkipped, 3);
+    EXPECT_EQ(operation.m_nFailed, 2);
+    EXPECT_EQ(filestest::FilesBelow(root), QStringList{"B/B.mp3"});
+    EXPECT_EQ(lbtest::ReadFile(root + "/B/B.mp3"), "older");
+    EXPECT_EQ(ui.Texts(), QStringList{"Не удалось записать копии на диск (2), например\n" + root +
+                                      "/A/A.mp3\nНедостаточно места на диске\nЭти копии удалены, "
+                                      "исходные файлы на месте."});
+  }
+}
+
+// A move tells the player about every row once, before the row's file goes (the player
+// stops a song whose file is about to move); rows not selected are not told.
+TEST_F(CopyMoveFilesTest, MoveTellsThePlayerAboutEachRowBeforeItsFileGoes) {
+  QDir().mkpath(root);
+  ThreeSongs();
+  struct Player : TRowSelection {
+    Player(TSlDocument& d, const std::set<int>& rows) : TRowSelection(d, rows), doc(d) {}
+    void PlayerRowRemoving(int n) override {
+      told << QString::number(n) + (FileExists(doc.m_Songs[n].GetPath(true)) ? "" : " gone");
+    }
+    TSlDocument& doc;
+    QStringList told;
+  };
+  const std::pair<std::set<int>, QStringList> cases[] = {{{0, 2}, {"0", "2"}}, {{1}, {"1"}}};
+  for (const auto& [rows, expected] : cases) {
+    Player player(doc, rows);
+    TCopyMoveThread::Options options;
+    options.bCopy = false;
+    options.criteria = {2};
+    options.root = root;
+    TCopyMoveThread move(&doc, options, &operation, &dirs);
+    move.m_pChild = &player;
+    move.Resume();
+    move.WaitFor();
+    EXPECT_EQ(player.told, expected);
+    EXPECT_EQ(move.m_nProcessed, int(rows.size()));
+  }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -232,6 +233,41 @@ TEST_F(FileOperationTest, OverwriteWhoseTrashFailsKeepsTheTarget) {
     EXPECT_EQ(lbtest::ReadFile(a), "A") << choice;
   }
   EXPECT_EQ(ui.Texts(), QStringList(2, "Не удаётся удалить файл\n" + dir + "/b"));
+}
+
+// A copy batch killed in the middle of a file leaves the copies made so far whole under
+// their names and the one in hand only as a hidden partial file, which goes when that
+// folder is written again.
+TEST_F(FileOperationTest, CopyBatchKilledHalfWayLeavesNoPartialFileUnderATargetName) {
+  const QByteArray data(3 << 20, 'x');  // several blocks
+  const QStringList names = {"a.mp3", "b.mp3", "c.mp3"};
+  for (const QString& name : names) File("src/" + name, data);
+  QDir().mkpath(dir + "/out");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int writes = 0;
+    operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+      if (++writes == 5) ::raise(SIGKILL);  // the second block of the second file
+      return ::write(fd, p, n);
+    };
+    for (const QString& name : names) {
+      QString target = dir + "/out/" + name;
+      operation.MoveOrCopy(false, dir + "/src/" + name, target);
+    }
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  QStringList left = filestest::FilesBelow(dir + "/out");
+  ASSERT_EQ(left.size(), 2) << left.join(' ').toStdString();
+  EXPECT_EQ(left[0], ".b.mp3.lbpart-" + QString::number(child) + left[0].right(7));
+  EXPECT_EQ(lbtest::ReadFile(dir + "/out/a.mp3"), data);
+  QString target = dir + "/out/b.mp3";
+  EXPECT_EQ(operation.MoveOrCopy(false, dir + "/src/b.mp3", target), frDone);
+  EXPECT_EQ(filestest::FilesBelow(dir + "/out"), (QStringList{"a.mp3", "b.mp3"}));
+  EXPECT_EQ(lbtest::ReadFile(target), data);
 }
 
 }  // namespace
