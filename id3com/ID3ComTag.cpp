@@ -34,6 +34,7 @@
 #include "platform/FileRewrite.h"
 #include "platform/Genres.h"
 #include "platform/ImageTypes.h"
+#include "platform/WriteBatch.h"
 
 #include <QFile>
 #include <QMap>
@@ -456,9 +457,12 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   }
   // A rewrite of the file that a crash cut short is undone first.
   lb::RecoverInterruptedRewrite(path);
+  // A new content of the file waiting in the open batch is what the file holds from
+  // the batch's end: it is read instead.
+  const QString pending = lb::PendingCopyOf(path);
   TFileDescriptor fd;
   struct stat st;
-  HRESULT hr = OpenForFacts(path, &fd, &st, facts);
+  HRESULT hr = OpenForFacts(pending.isEmpty() ? path : pending, &fd, &st, facts);
   if (FAILED(hr)) return hr;
   // Most tags fit the first read; a larger one takes a second.
   char first[kFirstRead];

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,8 +20,31 @@ namespace {
 
 using lb::TFileDescriptor;
 
+// Copies count bytes from one file into another inside the system, through no buffer of
+// ours (a buffer of a megabyte per file, taken and given back, costs more than the
+// copy); through lb::CopyBytes where the system cannot. False on an error or an early
+// end of the source.
+bool CopyBetweenFiles(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
+  loff_t in = fromOffset, out = toOffset;
+  while (count > 0) {
+    const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(count), 0);
+    if (n > 0) {
+      count -= n;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && in == fromOffset &&
+               (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+      return lb::CopyBytes(from, in, to, out, count);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Writes head and the audio into a temporary file beside the original, gives it the
-// original's owner, group and mode, and renames it over the original. False (with
+// original's owner, group and mode, and renames it over the original (while a batch is
+// open, the batch does that with its next group of copies). False (with
 // nothing changed) when any step fails; *tryInPlace tells whether writing the file in
 // place may still succeed (the folder refused the file, or the owner cannot be kept).
 bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st, int64_t oldSize,
@@ -38,10 +62,15 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
   ok = ok && ::fchmod(tmp.Get(), st.st_mode & 07777) == 0;
   if (ok) {
     *tryInPlace = false;
+    const QByteArray target = QFile::encodeName(path);
     ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
-         lb::CopyBytes(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
-         ::fsync(tmp.Get()) == 0 && tmp.Close() &&
-         ::rename(tmpPath.constData(), QFile::encodeName(path).constData()) == 0;
+         CopyBetweenFiles(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) && tmp.Close();
+    // While a batch is open the copy is flushed and placed with a group of others;
+    // else now, through a new open of it.
+    if (ok && lb::DeferCopyPlacement(tmpPath, target, st)) return true;
+    TFileDescriptor written(ok ? ::open(tmpPath.constData(), O_RDONLY | O_CLOEXEC) : -1);
+    ok = written.Get() >= 0 && ::fsync(written.Get()) == 0 &&
+         ::rename(tmpPath.constData(), target.constData()) == 0;
   }
   if (!ok) ::unlink(tmpPath.constData());
   return ok;
@@ -60,7 +89,8 @@ struct TCopyGuard {
 
 HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const QString&)>& edit) {
   const QString path = QFileInfo(link).canonicalFilePath();
-  if (path.isEmpty()) return E_FAIL;
+  // A copy of the file waiting in the open batch takes its place first.
+  if (path.isEmpty() || !lb::PlacePendingCopyOf(path)) return E_FAIL;
   const QByteArray name = QFile::encodeName(path);
   // The file's lock is held from before the copy is made until the copy took the
   // file's place or was written back: another writer (of any format) waits, then
@@ -120,6 +150,9 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
 }
 
 bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
+  // A copy of the file waiting in the open batch takes its place first: the caller
+  // read its tag from that copy.
+  if (!lb::PlacePendingCopyOf(link)) return false;
   TFileDescriptor fd(::open(QFile::encodeName(link).constData(), O_RDWR | O_CLOEXEC));
   struct stat st;
   // Held for the whole write: another process's recovery leaves this write's backup

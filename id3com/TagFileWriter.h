@@ -18,8 +18,10 @@ namespace id3 {
 // and mode the new file can take over; else the same inode is rewritten in place, with
 // a backup of the old content kept meanwhile from which the file is restored when a
 // write fails or, after a crash, on its next access (lb::ReplaceHeadInPlace). A link
-// is followed: the file it leads to is written in its own folder. False when the file
-// could not be changed; the file then holds its old content.
+// is followed: the file it leads to is written in its own folder. While a batch is open
+// (lb::TWriteBatch) the temporary file takes the file's place with the batch's next
+// group of copies, and a copy waiting for its file is placed before the file is written
+// again. False when the file could not be changed; the file then holds its old content.
 bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
 
 // Changes a file through a full copy of it, holding the file's lock (flock) meanwhile:

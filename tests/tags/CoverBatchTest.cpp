@@ -1,0 +1,102 @@
+// Covers written inside a write batch: a cover that grows the tag is rewritten through a
+// copy that waits for the batch's next group before it takes the file's place.
+#include "TagsTestUtil.h"
+
+#include "TestEnv.h"
+#include "lbtools3/tags/Covers.h"
+#include "platform/FileSystem.h"
+#include "platform/PartialFiles.h"
+#include "platform/WriteBatch.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace lbtags;
+
+namespace {
+
+QByteArray Jpeg(char fill) {
+  return QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(64 * 1024, fill);
+}
+
+QByteArray CoverOf(const QString& path) {
+  TCover cover;
+  EXPECT_TRUE(ReadCover(path, &cover));
+  return cover.data;
+}
+
+QStringList PartialFiles(const QString& dir) {
+  QStringList found;
+  for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden))
+    if (lb::IsPartialFileName(name)) found << name;
+  return found;
+}
+
+// The same file twice in a list: the second row's writes start from what the first
+// wrote (its copy takes the file's place first), and what the rows read back inside the
+// batch is the file's new content.
+TEST(CoverBatchTest, AFileWrittenTwiceInABatchKeepsEveryWrite) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  const QString dir = lbtest::NewTempDir();
+  const QString path = tagstest::MakeTagged(dir + "/song.mp3", "Песня", "Артист");
+  TSlDocument doc;
+  tagstest::FillSynced(doc, dir, {path, path});
+  TSlSong &first = doc.m_Songs[0], &second = doc.m_Songs[1];
+  const QByteArray before = lbtest::ReadFile(path);
+  {
+    lb::TWriteBatch batch;
+    ASSERT_EQ(WriteSongCover(first, Jpeg('a')), "");
+    EXPECT_TRUE(lbtest::ReadFile(path) == before);  // waits for its group
+    EXPECT_EQ(CoverOf(path), Jpeg('a'));
+    second.m_Tag2.SetTitle("Второе название");
+    ASSERT_TRUE(second.m_Tag2.SaveTag(true));
+    ASSERT_EQ(WriteSongCover(second, Jpeg('b')), "");
+    ASSERT_TRUE(batch.Finish()) << batch.Error().toStdString();
+  }
+  EXPECT_EQ(CoverOf(path), Jpeg('b'));
+  const QStringList frames = tagstest::MutagenFrames(path);
+  EXPECT_EQ(frames.filter("APIC").size(), 1);
+  EXPECT_TRUE(frames.filter("TIT2").join("").contains("'Второе название'"))
+      << frames.join('\n').toStdString();
+  EXPECT_EQ(second.m_FileAge, lb::FileAge(path));
+  EXPECT_EQ(PartialFiles(dir), QStringList());
+}
+
+// A copy that cannot take its file's place (someone else changed the file meanwhile,
+// or the copy is gone) is not placed; the batch fails, naming the file, and the file
+// holds what it held.
+TEST(CoverBatchTest, ACopyThatCannotBePlacedFailsTheBatchAndLeavesTheFileWhole) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  const struct {
+    const char* what;
+    QByteArray appended;  // written at the file's end by someone else; else the copy goes
+  } cases[] = {{"changed by someone else", "TAGx"}, {"copy gone", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString dir = lbtest::NewTempDir();
+    const QString path = tagstest::MakeTagged(dir + "/song.mp3", "Песня", "Артист");
+    const QString other = tagstest::MakeTagged(dir + "/other.mp3", "Другая", "Артист");
+    QByteArray expected = lbtest::ReadFile(path) + c.appended;
+    lb::TWriteBatch batch;
+    ASSERT_EQ(WriteCover(path, Jpeg('a')), "");
+    ASSERT_EQ(WriteCover(other, Jpeg('a')), "");
+    if (c.appended.isEmpty()) {
+      const QString copy = lb::PendingCopyOf(path);
+      ASSERT_FALSE(copy.isEmpty());
+      ASSERT_TRUE(QFile::remove(copy));
+    } else {
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::Append));
+      ASSERT_EQ(file.write(c.appended), c.appended.size());
+    }
+    EXPECT_FALSE(batch.Finish());
+    EXPECT_TRUE(batch.Error().contains(path)) << batch.Error().toStdString();
+    EXPECT_FALSE(batch.Error().contains(other));
+    EXPECT_TRUE(lbtest::ReadFile(path) == expected);
+    EXPECT_EQ(CoverOf(other), Jpeg('a'));
+    EXPECT_EQ(PartialFiles(dir), QStringList());
+  }
+}
+
+}  // namespace
