@@ -881,11 +881,13 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
     // the album artist and conductor of other tags stay.
     for (const Edit& e : m_Edits)
       if (e.frameId != "TPE2" && e.frameId != "TPE3") edits.insert(e.frameId, e.text);
-    if (m_bCleared || !edits.isEmpty()) {
-      const HRESULT hr = id3::WriteFormatTag(m_Path, edits, m_bCleared);
-      if (FAILED(hr)) return hr;
-    }
-    const HRESULT hr = id3::WriteFormatCover(m_Path, m_Cover);
+    // The fields and the cover change in one copy of the file.
+    const id3::TCoverChange& cover = m_Cover;
+    const HRESULT hr =
+        m_bCleared || !edits.isEmpty()
+            ? id3::WriteFormatTag(m_Path, edits, m_bCleared,
+                                  [&cover](TagLib::File* f) { return id3::PutCoverInto(f, cover); })
+            : id3::WriteFormatCover(m_Path, m_Cover);
     if (FAILED(hr)) return hr;
     id3::TFormatTag after;
     m_bFileHasTag = SUCCEEDED(id3::ReadFormatTag(m_Path, &after)) && after.hasTag;
