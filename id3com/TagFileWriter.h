@@ -25,10 +25,10 @@ namespace id3 {
 bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
 
 // Changes a file through a full copy of it, holding the file's lock (flock) meanwhile:
-// edit gets the copy's path (a hidden partial file, lb::CreatePartialFile) and changes it; when edit succeeds the copy takes the
-// file's place as ReplaceFileHead does (owner, group and mode kept, a link followed, a
-// file with several links rewritten on its own inode). The file stays as it was when
-// any step fails; the answer is edit's failure, or E_FAIL.
+// edit gets the copy's path (a hidden partial file, lb::CreatePartialFile) and changes it; when
+// edit succeeds the copy takes the file's place as ReplaceFileHead does (owner, group and mode
+// kept, a link followed, a file with several links rewritten on its own inode). The file stays as
+// it was when any step fails; the answer is edit's failure, or E_FAIL.
 HRESULT EditThroughCopy(const QString& path, const std::function<HRESULT(const QString&)>& edit);
 
 // The size of the chunks a rewrite moves at a time.
