@@ -13,8 +13,9 @@
 // flushes them all before each is renamed over its file. Until then the file holds its
 // old content, whole; a kill leaves the copies as partial files that the next writer in
 // the folder removes. A copy takes its file's place only while the file is still the
-// one copied (same inode, size and change time, checked under the file's lock);
-// otherwise the copy is dropped and the file named in the batch's error.
+// one copied (same inode, size, modification and change times, checked under the
+// file's lock; a file that another writer holds locked counts as changed); otherwise
+// the copy is dropped and the file named in the batch's error.
 #pragma once
 
 #include <QByteArray>
