@@ -50,7 +50,7 @@ struct TPending {
   std::vector<TCopy> copies;
   int64_t copyBytes = 0;
   // The files whose copies could not be placed, with the reasons, for the batch's end.
-  QStringList failures;
+  std::vector<TNotPlaced> failures;
 };
 
 TPending& Pending() {
@@ -75,8 +75,10 @@ int PlaceOne(TPending& p, TCopy& c) {
   int error = 0;
   const int fd = ::open(c.target.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat held, named;
-  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0)
+  if (fd < 0 || ::fstat(fd, &held) != 0)
     error = errno;
+  else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    error = errno == EWOULDBLOCK ? ESTALE : errno;  // another writer is changing it
   else if (!Unchanged(held, c.original) || ::stat(c.target.constData(), &named) != 0 ||
            !SameFile(named, held))
     error = ESTALE;  // changed by someone else since it was copied
@@ -107,8 +109,7 @@ bool PlaceGroup(TPending& p, const struct stat* of = nullptr) {
       ::unlink(c.path.constData());
     }
     if (error == 0) continue;
-    p.failures.append(QFile::decodeName(c.target) + ": " +
-                      QString::fromLocal8Bit(std::strerror(error)));
+    p.failures.push_back(TNotPlaced{QFile::decodeName(c.target), error});
     if (of && SameFile(c.original, *of)) ok = false;
   }
   p.copies.clear();
@@ -207,14 +208,18 @@ bool TWriteBatch::Finish() {
     --p.openBatches;
     PlaceGroup(p);
     fileSystems.swap(p.fileSystems);
-    if (!p.failures.isEmpty()) m_Error = p.failures.join('\n');
-    p.failures.clear();
+    m_NotPlaced.swap(p.failures);
   }
+  QStringList errors;
+  for (const TNotPlaced& f : m_NotPlaced)
+    errors << f.path + ": " + QString::fromLocal8Bit(std::strerror(f.error));
   for (const auto& [device, fd] : fileSystems) {
-    if (::syncfs(fd) != 0 && m_Error.isEmpty())
-      m_Error = QString::fromLocal8Bit(std::strerror(errno));
+    if (::syncfs(fd) != 0 && m_FlushError.isEmpty())
+      m_FlushError = QString::fromLocal8Bit(std::strerror(errno));
     ::close(fd);
   }
+  if (!m_FlushError.isEmpty()) errors << m_FlushError;
+  m_Error = errors.join('\n');
   return m_Error.isEmpty();
 }
 

@@ -22,6 +22,7 @@
 #include <QString>
 
 #include <sys/stat.h>
+#include <vector>
 
 namespace lb {
 
@@ -46,6 +47,14 @@ QString PendingCopyOf(const QString& path);
 // (the batch's error names it).
 bool PlacePendingCopyOf(const QString& path);
 
+// A file whose copy did not take its place: the file holds its old content. error is
+// ESTALE when another writer changed the file (or held its lock) meanwhile, else the
+// system's code of the failed flush or rename.
+struct TNotPlaced {
+  QString path;
+  int error;
+};
+
 // A batch: open from construction until Finish (or destruction).
 class TWriteBatch {
  public:
@@ -60,10 +69,16 @@ class TWriteBatch {
   // system's reasons in Error(). The batch is closed afterwards.
   bool Finish();
   const QString& Error() const { return m_Error; }
+  // The files whose copies were dropped, and the failed flushes of the file systems
+  // written (empty when none failed): both are in Error() too.
+  const std::vector<TNotPlaced>& NotPlaced() const { return m_NotPlaced; }
+  const QString& FlushError() const { return m_FlushError; }
 
  private:
   bool m_bOpen = true;
   QString m_Error;
+  std::vector<TNotPlaced> m_NotPlaced;
+  QString m_FlushError;
 };
 
 }  // namespace lb

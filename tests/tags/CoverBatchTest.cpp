@@ -7,6 +7,8 @@
 #include "platform/FileSystem.h"
 #include "platform/PartialFiles.h"
 #include "platform/WriteBatch.h"
+#include "platform/ScriptedUiServices.h"
+#include "lbtools3/tags/TagsApply.h"
 
 #include <QDir>
 
@@ -97,6 +99,48 @@ TEST(CoverBatchTest, ACopyThatCannotBePlacedFailsTheBatchAndLeavesTheFileWhole) 
     EXPECT_EQ(CoverOf(other), Jpeg('a'));
     EXPECT_EQ(PartialFiles(dir), QStringList());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A file changed by another program while its new content waits in the batch keeps what
+// that program wrote: the run does not count, report or offer to undo the write it
+// dropped, reads the song again and fails, saying why.
+TEST(CoverBatchTest, AWriteDroppedAtTheBatchsEndIsNotCountedAsDone) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  const QStringList paths{tagstest::MakeTagged(dir + "/a.mp3", "Песня", "Артист"),
+                          tagstest::MakeTagged(dir + "/b.mp3", "Другая", "Артист")};
+  TSlDocument doc;
+  tagstest::FillSynced(doc, dir, paths);
+  TTagsEditRequest r;
+  r.master1 = r.master2 = TMaster::Untouched;
+  r.cover.kind = TCoverRequest::Set;
+  r.cover.data = Jpeg('n');
+  TTagsBatchApply batch(doc, {0, 1}, r);
+  QList<TCoverOutcome> outcomes;
+  batch.coverDone = [&](int, TCoverOutcome outcome, const QString&) { outcomes << outcome; };
+  batch.redraw = [&](int row) {
+    if (row != 1 || !outcomes.isEmpty()) return;
+    QFile file(paths[0]);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("TAGx");
+  };
+  ASSERT_TRUE(batch.Run(false));
+  EXPECT_TRUE(batch.FlushFailed());
+  EXPECT_EQ(CoverOf(paths[0]), QByteArray());
+  EXPECT_EQ(outcomes, (QList<TCoverOutcome>{TCoverOutcome::Skipped, TCoverOutcome::Set}));
+  EXPECT_EQ(batch.CoversSet(), 1);
+  EXPECT_EQ(batch.undo->Count(), 1);
+  EXPECT_EQ(doc.m_Songs[0].m_FileAge, lb::FileAge(paths[0]));
+  QStringList texts;
+  for (const auto& m : ui.Messages()) texts << m.text;
+  EXPECT_TRUE(texts.contains(QString::fromUtf8(kChangedMeanwhile).arg(paths[0])))
+      << texts.join('\n').toStdString();
+  EXPECT_EQ(texts.back(), QString::fromUtf8(kCoverSummary).arg(1).arg(0).arg(1));
 }
 
 }  // namespace
