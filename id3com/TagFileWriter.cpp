@@ -58,36 +58,48 @@ bool CopyBetweenFiles(int from, int64_t fromOffset, int to, int64_t toOffset, in
 
 // Writes head and the audio into a temporary file beside the original, gives it the
 // original's owner, group and mode, and renames it over the original (while a batch is
-// open, the batch does that with its next group of copies). False (with
-// nothing changed) when any step fails; *tryInPlace tells whether writing the file in
-// place may still succeed (the folder refused the file, or the owner cannot be kept).
+// open, the batch does that with its next group of copies; when the disk is full while
+// copies wait, they take their places first and the copy is written once more). False
+// (with nothing changed) when any step fails; *tryInPlace tells whether writing the
+// file in place may still succeed (the folder refused the file, or the owner cannot be
+// kept).
 bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st, int64_t oldSize,
                              const QByteArray& head, bool* tryInPlace) {
   *tryInPlace = true;
   const QFileInfo info(path);
-  QByteArray tmpPath;
-  TFileDescriptor tmp(
-      lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
-  if (tmp.Get() < 0) return false;
-  struct stat made;
-  bool ok = ::fstat(tmp.Get(), &made) == 0;
-  if (ok && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
-    ok = ::fchown(tmp.Get(), st.st_uid, st.st_gid) == 0;
-  ok = ok && ::fchmod(tmp.Get(), st.st_mode & 07777) == 0;
-  if (ok) {
-    *tryInPlace = false;
-    const QByteArray target = QFile::encodeName(path);
-    ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
-         CopyBetweenFiles(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) && tmp.Close();
-    // While a batch is open the copy is flushed and placed with a group of others;
-    // else now, through a new open of it.
-    if (ok && lb::DeferCopyPlacement(tmpPath, target, st)) return true;
-    TFileDescriptor written(ok ? ::open(tmpPath.constData(), O_RDONLY | O_CLOEXEC) : -1);
-    ok = written.Get() >= 0 && ::fsync(written.Get()) == 0 &&
-         ::rename(tmpPath.constData(), target.constData()) == 0;
+  for (bool retried = false;; retried = true) {
+    QByteArray tmpPath;
+    TFileDescriptor tmp(
+        lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
+    if (tmp.Get() < 0) return false;
+    struct stat made;
+    bool ok = ::fstat(tmp.Get(), &made) == 0;
+    if (ok && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
+      ok = ::fchown(tmp.Get(), st.st_uid, st.st_gid) == 0;
+    ok = ok && ::fchmod(tmp.Get(), st.st_mode & 07777) == 0;
+    if (ok) {
+      *tryInPlace = false;
+      const QByteArray target = QFile::encodeName(path);
+      ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
+           CopyBetweenFiles(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
+           tmp.Close();
+      const int error = ok ? 0 : errno;
+      // While a batch is open the copy is flushed and placed with a group of others;
+      // else now, through a new open of it.
+      if (ok && lb::DeferCopyPlacement(tmpPath, target, st)) return true;
+      if (!ok && !retried && (error == ENOSPC || error == EDQUOT)) {
+        tmp.Close();
+        ::unlink(tmpPath.constData());
+        if (lb::PlaceWaitingCopies()) continue;
+        return false;
+      }
+      TFileDescriptor written(ok ? ::open(tmpPath.constData(), O_RDONLY | O_CLOEXEC) : -1);
+      ok = written.Get() >= 0 && ::fsync(written.Get()) == 0 &&
+           ::rename(tmpPath.constData(), target.constData()) == 0;
+    }
+    if (!ok) ::unlink(tmpPath.constData());
+    return ok;
   }
-  if (!ok) ::unlink(tmpPath.constData());
-  return ok;
 }
 
 // Removes the copy unless it took the file's place.

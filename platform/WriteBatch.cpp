@@ -166,6 +166,14 @@ bool PlacePendingCopyOf(const QString& path) {
   return !HasCopy(p, path, &st) || PlaceGroup(p, &st);
 }
 
+bool PlaceWaitingCopies() {
+  TPending& p = Pending();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  if (p.copies.empty()) return false;
+  PlaceGroup(p);
+  return true;
+}
+
 bool FlushWritten(int fd) {
   TPending& p = Pending();
   {

@@ -47,6 +47,11 @@ QString PendingCopyOf(const QString& path);
 // (the batch's error names it).
 bool PlacePendingCopyOf(const QString& path);
 
+// Places the waiting group now, to give back the room its copies hold (a copy that
+// found the disk full may fit once they took their files' places). False when no copy
+// was waiting.
+bool PlaceWaitingCopies();
+
 // A file whose copy did not take its place: the file holds its old content. error is
 // ESTALE when another writer changed the file (or held its lock) meanwhile, else the
 // system's code of the failed flush or rename.

@@ -144,3 +144,24 @@ TEST(CoverBatchTest, AWriteDroppedAtTheBatchsEndIsNotCountedAsDone) {
 }
 
 }  // namespace
+
+namespace {
+
+// A disk with room for the files' copies one by one, not all at once: a copy that finds
+// the disk full lets the waiting ones take their places, and is written again.
+TEST(CoverBatchTest, ADiskWithRoomForOneCopyAtATimeTakesEveryCover) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  lbtest::SmallFileSystem disk(2048);
+  if (!disk.Ok()) GTEST_SKIP() << "mounting needs root";
+  QStringList paths;
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+    paths << modeltest::MakeMp3(disk.Path() + "/" + name, 500);  // about 200 KB each
+  disk.Fill(110);  // room for one copy and the growth of every file
+  lb::TWriteBatch batch;
+  for (const QString& path : paths)
+    EXPECT_EQ(WriteCover(path, Jpeg('a')), "") << path.toStdString();
+  EXPECT_TRUE(batch.Finish()) << batch.Error().toStdString();
+  for (const QString& path : paths) EXPECT_TRUE(CoverOf(path) == Jpeg('a')) << path.toStdString();
+}
+
+}  // namespace
