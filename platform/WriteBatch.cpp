@@ -117,11 +117,13 @@ bool PlaceGroup(TPending& p, const struct stat* of = nullptr) {
   return ok;
 }
 
-// path's file when a copy of it waits (st filled), else false. Called under the mutex.
+// path's file when a copy of it waits (st filled), else false: the file copied, as it
+// was copied (a file changed since, or another file on a reused inode, has none). Called
+// under the mutex.
 bool HasCopy(const TPending& p, const QString& path, struct stat* st, QByteArray* copy = nullptr) {
   if (p.copies.empty() || ::stat(QFile::encodeName(path).constData(), st) != 0) return false;
   for (const TCopy& c : p.copies)
-    if (SameFile(c.original, *st)) {
+    if (Unchanged(*st, c.original)) {
       if (copy) *copy = c.path;
       return true;
     }

@@ -39,8 +39,9 @@ bool FlushWritten(int fd);
 // renames it itself.
 bool DeferCopyPlacement(const QByteArray& copyPath, const QByteArray& target,
                         const struct stat& original);
-// The copy waiting to take the place of path's file (same device and inode), empty when
-// none: a reader inside the batch reads the new content from it.
+// The copy waiting to take the place of path's file (same device, inode, size,
+// modification and change times as when copied), empty when none: a reader inside the
+// batch reads the new content from it.
 QString PendingCopyOf(const QString& path);
 // Places the waiting group now when path's file has a copy in it, so that a writer
 // opens the file with its new content. False when that file's copy could not be placed

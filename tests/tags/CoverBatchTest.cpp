@@ -91,6 +91,8 @@ TEST(CoverBatchTest, ACopyThatCannotBePlacedFailsTheBatchAndLeavesTheFileWhole) 
       QFile file(path);
       ASSERT_TRUE(file.open(QIODevice::Append));
       ASSERT_EQ(file.write(c.appended), c.appended.size());
+      file.close();
+      EXPECT_TRUE(CoverOf(path).isEmpty());  // the file as it is now, not the waiting copy
     }
     EXPECT_FALSE(batch.Finish());
     EXPECT_TRUE(batch.Error().contains(path)) << batch.Error().toStdString();
