@@ -356,6 +356,7 @@ class TParsedTag {
 // What a file's head holds.
 struct TFileTag {
   int64_t regionSize = 0;              // bytes of the tag at the start of the file (0: none)
+  struct stat read {};                 // the file read (the batch's waiting copy of it)
   int version = 0;                     // major version of that tag
   bool damaged = false;                // TagLib could not read the whole tag
   std::unique_ptr<TParsedTag> parsed;  // the tag as read (salvaged frames when damaged)
@@ -464,6 +465,7 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   struct stat st;
   HRESULT hr = OpenForFacts(pending.isEmpty() ? path : pending, &fd, &st, facts);
   if (FAILED(hr)) return hr;
+  result->read = st;
   // Most tags fit the first read; a larger one takes a second.
   char first[kFirstRead];
   const int64_t have = std::min<int64_t>(kFirstRead, st.st_size);
@@ -908,8 +910,18 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
     m_ReadTrackText = m_TrackText;
   }
 
+  // The tag is read without the file's lock and written under it: when another writer
+  // changed the file in between, the edits are made once more on what it holds then.
   HRESULT WriteFile() {
     if (m_bOtherFormat) return WriteOtherFile();
+    bool changed = false;
+    HRESULT hr = WriteFileOnce(&changed);
+    if (changed) hr = WriteFileOnce(&changed);
+    return hr;
+  }
+
+  HRESULT WriteFileOnce(bool* changed) {
+    *changed = false;
     TFileTag file;
     HRESULT hr = ReadFileTag(m_Path, &file);
     if (FAILED(hr)) return hr;
@@ -941,7 +953,7 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
       PadTo(&head, head.size() > file.regionSize ? head.size() + kGrowthPadding : file.regionSize);
     }
     if (!(head.isEmpty() && file.regionSize == 0) &&
-        !id3::ReplaceFileHead(m_Path, file.regionSize, head))
+        !id3::ReplaceFileHead(m_Path, file.regionSize, head, &file.read, changed))
       return E_FAIL;
     m_bFileHasTag = nowHasTag;
     Saved();

@@ -175,7 +175,8 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
   return lb::ReplaceHeadInPlace(path, fd.Get(), st.st_size, content) && fd.Close() ? S_OK : E_FAIL;
 }
 
-bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
+bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head,
+                     const struct stat* read, bool* changed) {
   // A copy of the file waiting in the open batch takes its place first: the caller
   // read its tag from that copy.
   if (!lb::PlacePendingCopyOf(link)) return false;
@@ -186,8 +187,14 @@ bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& hea
   // alone, and another writer waits.
   if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 ||
       !lb::RecoverInterruptedRewriteLocked(link, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
-      !S_ISREG(st.st_mode) || oldSize > st.st_size)
+      !S_ISREG(st.st_mode))
     return false;
+  // The tag was read without the lock: another writer may have changed the file since.
+  if (read && !lb::SameContent(st, *read)) {
+    if (changed) *changed = true;
+    return false;
+  }
+  if (oldSize > st.st_size) return false;
   // Written over the old tag in place, nothing else moves: the flush may wait for the
   // end of a batch.
   if (head.size() == oldSize)

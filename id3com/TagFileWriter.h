@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <sys/stat.h>
 
 #include "com/Com.h"
 
@@ -22,7 +23,11 @@ namespace id3 {
 // (lb::TWriteBatch) the temporary file takes the file's place with the batch's next
 // group of copies, and a copy waiting for its file is placed before the file is written
 // again. False when the file could not be changed; the file then holds its old content.
-bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
+// With `read`, the file as the caller read its tag (lb::SameContent): when the file no
+// longer is that one under the lock (another writer changed it since), nothing is
+// written and *changed is set, so that the caller reads the tag again.
+bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head,
+                     const struct stat* read = nullptr, bool* changed = nullptr);
 
 // Changes a file through a full copy of it, holding the file's lock (flock) meanwhile:
 // edit gets the copy's path (a hidden partial file, lb::CreatePartialFile) and changes it; when

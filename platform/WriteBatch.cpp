@@ -36,9 +36,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 bool Unchanged(const struct stat& now, const struct stat& then) {
-  return SameFile(now, then) && now.st_size == then.st_size &&
-         now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec &&
-         now.st_ctim.tv_sec == then.st_ctim.tv_sec && now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
+  return SameContent(now, then) && now.st_ctim.tv_sec == then.st_ctim.tv_sec &&
+         now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
 }
 
 struct TPending {
@@ -131,6 +130,11 @@ bool HasCopy(const TPending& p, const QString& path, struct stat* st, QByteArray
 }
 
 }  // namespace
+
+bool SameContent(const struct stat& now, const struct stat& then) {
+  return SameFile(now, then) && now.st_size == then.st_size &&
+         now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec;
+}
 
 bool DeferCopyPlacement(const QByteArray& copyPath, const QByteArray& target,
                         const struct stat& original) {

@@ -30,6 +30,11 @@ namespace lb {
 // open batch. False when the flush at once failed.
 bool FlushWritten(int fd);
 
+// Whether `now` is the file `then` describes, with the content it had as far as its
+// status tells: same device, inode, size and modification time (not the change time,
+// which a rename of the file moves).
+bool SameContent(const struct stat& now, const struct stat& then);
+
 // ---- Copies placed in groups ----
 
 // While a batch is open: keeps the finished and closed copy at copyPath (a partial file
