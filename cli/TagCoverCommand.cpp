@@ -136,7 +136,7 @@ int TagsCover(CliContext& c, const QStringList& args) {
   };
   batch.Run(false);
   if (bList && !CliSaveList(c, doc)) return 1;
-  return failed || batch.Ended() || batch.Stopped() ? 1 : 0;
+  return failed || batch.Ended() || batch.Stopped() || batch.FlushFailed() ? 1 : 0;
 }
 
 }  // namespace

@@ -354,10 +354,8 @@ HRESULT ReadFormatCover(const QString& path, TCoverPicture* cover) {
   return cover->data.isEmpty() ? S_FALSE : S_OK;
 }
 
-namespace {
-
-// Puts the change into a music file the tag library opened, and saves it.
-HRESULT ApplyToFile(TagLib::File* file, const TCoverChange& change) {
+HRESULT PutCoverInto(TagLib::File* file, const TCoverChange& change) {
+  if (change.kind == TCoverChange::None) return S_FALSE;
   if (!file->isValid()) return E_FAIL;
   const TPictureHolder h = HolderOf(file, change.kind == TCoverChange::Set);
   if (h.flac)
@@ -373,17 +371,18 @@ HRESULT ApplyToFile(TagLib::File* file, const TCoverChange& change) {
   else if (h.id3v2)
     ApplyCover(h.id3v2, change);
   else
-    return change.kind == TCoverChange::Remove ? S_OK : E_FAIL;
-  return SaveFile(file, h.id3v2) ? S_OK : E_FAIL;
+    return change.kind == TCoverChange::Remove ? S_FALSE : E_FAIL;
+  return S_OK;
 }
-
-}  // namespace
 
 HRESULT WriteFormatCover(const QString& path, const TCoverChange& change) {
   if (change.kind == TCoverChange::None) return S_OK;
   return EditThroughCopy(path, [&](const QString& copy) {
-    return EditFormatFileInMemory(path, copy,
-                                  [&](TagLib::File* file) { return ApplyToFile(file, change); });
+    return EditFormatFileInMemory(path, copy, [&](TagLib::File* file) {
+      const HRESULT hr = PutCoverInto(file, change);
+      if (hr != S_OK) return hr;
+      return SaveFile(file, HolderOf(file, false).id3v2) ? S_OK : E_FAIL;
+    });
   });
 }
 

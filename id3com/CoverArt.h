@@ -8,9 +8,12 @@
 #include <QByteArray>
 #include <QString>
 
-namespace TagLib::ID3v2 {
+namespace TagLib {
+class File;
+namespace ID3v2 {
 class Tag;
 }
+}  // namespace TagLib
 
 namespace id3 {
 
@@ -34,6 +37,9 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change);
 // A file of another format than MP3 (FLAC, Ogg, MP4, ASF, APE, WavPack, Musepack,
 // TrueAudio, AIFF, WAV): its cover, S_FALSE when it has none.
 HRESULT ReadFormatCover(const QString& path, TCoverPicture* cover);
+// Puts the change into such a file as the tag library opened it, without saving it;
+// S_FALSE when there was nothing to change (no change, or nothing to remove).
+HRESULT PutCoverInto(TagLib::File* file, const TCoverChange& change);
 // Writes the change into such a file through a copy of it, so that a failure leaves
 // the file whole.
 HRESULT WriteFormatCover(const QString& path, const TCoverChange& change);

@@ -772,7 +772,7 @@ HRESULT EditFormatFileInMemory(const QString& path, const QString& copy,
 }
 
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
-                       bool clearFields) {
+                       bool clearFields, const std::function<HRESULT(TagLib::File*)>& alsoEdit) {
   const TChange change{edits, clearFields};
   return EditThroughCopy(path, [&](const QString& copy) -> HRESULT {
     // The tag library writes without checking its writes: it edits the file in memory,
@@ -794,6 +794,10 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
       if (!ApplyToProperties(o, change)) return ID3COM_E_NOTLOSSLESS;
     } else {
       return E_FAIL;
+    }
+    if (alsoEdit) {
+      const HRESULT hr = alsoEdit(o.file.get());
+      if (FAILED(hr)) return hr;
     }
     if (!Save(o)) return E_FAIL;
     TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();

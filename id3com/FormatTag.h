@@ -47,7 +47,10 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd = -1);
 HRESULT EditFormatFileInMemory(const QString& path, const QString& copy,
                                const std::function<HRESULT(TagLib::File*)>& edit);
 
+// alsoEdit, when given, changes the file further in the same copy before it is saved (a
+// new cover with the fields: one write of the file).
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
-                       bool clearFields);
+                       bool clearFields,
+                       const std::function<HRESULT(TagLib::File*)>& alsoEdit = nullptr);
 
 }  // namespace id3

@@ -34,6 +34,7 @@
 #include "platform/FileRewrite.h"
 #include "platform/Genres.h"
 #include "platform/ImageTypes.h"
+#include "platform/WriteBatch.h"
 
 #include <QFile>
 #include <QMap>
@@ -371,6 +372,7 @@ class TParsedTag {
 // What a file's head holds.
 struct TFileTag {
   int64_t regionSize = 0;              // bytes of the tag at the start of the file (0: none)
+  struct stat read {};                 // the file read (the batch's waiting copy of it)
   int version = 0;                     // major version of that tag
   bool damaged = false;                // TagLib could not read the whole tag
   std::unique_ptr<TParsedTag> parsed;  // the tag as read (salvaged frames when damaged)
@@ -472,10 +474,14 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   }
   // A rewrite of the file that a crash cut short is undone first.
   lb::RecoverInterruptedRewrite(path);
+  // A new content of the file waiting in the open batch is what the file holds from
+  // the batch's end: it is read instead.
+  const QString pending = lb::PendingCopyOf(path);
   TFileDescriptor fd;
   struct stat st;
-  HRESULT hr = OpenForFacts(path, &fd, &st, facts);
+  HRESULT hr = OpenForFacts(pending.isEmpty() ? path : pending, &fd, &st, facts);
   if (FAILED(hr)) return hr;
+  result->read = st;
   // Most tags fit the first read; a larger one takes a second.
   char first[kFirstRead];
   const int64_t have = std::min<int64_t>(kFirstRead, st.st_size);
@@ -923,11 +929,13 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
     // the album artist and conductor of other tags stay.
     for (const Edit& e : m_Edits)
       if (e.frameId != "TPE2" && e.frameId != "TPE3") edits.insert(e.frameId, e.text);
-    if (m_bCleared || !edits.isEmpty()) {
-      const HRESULT hr = id3::WriteFormatTag(m_Path, edits, m_bCleared);
-      if (FAILED(hr)) return hr;
-    }
-    const HRESULT hr = id3::WriteFormatCover(m_Path, m_Cover);
+    // The fields and the cover change in one copy of the file.
+    const id3::TCoverChange& cover = m_Cover;
+    const HRESULT hr =
+        m_bCleared || !edits.isEmpty()
+            ? id3::WriteFormatTag(m_Path, edits, m_bCleared,
+                                  [&cover](TagLib::File* f) { return id3::PutCoverInto(f, cover); })
+            : id3::WriteFormatCover(m_Path, m_Cover);
     if (FAILED(hr)) return hr;
     id3::TFormatTag after;
     m_bFileHasTag = SUCCEEDED(id3::ReadFormatTag(m_Path, &after)) && after.hasTag;
@@ -948,8 +956,18 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
     m_ReadTrackText = m_TrackText;
   }
 
+  // The tag is read without the file's lock and written under it: when another writer
+  // changed the file in between, the edits are made once more on what it holds then.
   HRESULT WriteFile() {
     if (m_bOtherFormat) return WriteOtherFile();
+    bool changed = false;
+    HRESULT hr = WriteFileOnce(&changed);
+    if (changed) hr = WriteFileOnce(&changed);
+    return hr;
+  }
+
+  HRESULT WriteFileOnce(bool* changed) {
+    *changed = false;
     TFileTag file;
     HRESULT hr = ReadFileTag(m_Path, &file);
     if (FAILED(hr)) return hr;
@@ -981,7 +999,7 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
       PadTo(&head, head.size() > file.regionSize ? head.size() + kGrowthPadding : file.regionSize);
     }
     if (!(head.isEmpty() && file.regionSize == 0) &&
-        !id3::ReplaceFileHead(m_Path, file.regionSize, head))
+        !id3::ReplaceFileHead(m_Path, file.regionSize, head, &file.read, changed))
       return E_FAIL;
     m_bFileHasTag = nowHasTag;
     Saved();

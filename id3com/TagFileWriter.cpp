@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,32 +21,85 @@ namespace {
 
 using lb::TFileDescriptor;
 
+// A tag rewrite handles buffers of a megabyte or so per file (the tag the tag library
+// renders with its picture, in several steps). By default the allocator hands each
+// such buffer back to the system when it is freed and takes fresh, zeroed pages for
+// the next file: a page fault per 4 KB, which cost ten times the rest of a cover's
+// write. Kept in the process instead (up to 64 MB free at the heap's top; blocks up
+// to 32 MB from the heap), once, at the first rewrite.
+void KeepWriterMemory() {
+  static const bool kept = [] {
+    return ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
+  }();
+  (void)kept;
+}
+
+// Copies count bytes from one file into another inside the system, through no buffer of
+// ours (a buffer of a megabyte per file, taken and given back, costs more than the
+// copy); through lb::CopyBytes where the system cannot. False on an error or an early
+// end of the source.
+bool CopyBetweenFiles(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
+  loff_t in = fromOffset, out = toOffset;
+  while (count > 0) {
+    const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(count), 0);
+    if (n > 0) {
+      count -= n;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && in == fromOffset &&
+               (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+      return lb::CopyBytes(from, in, to, out, count);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Writes head and the audio into a temporary file beside the original, gives it the
-// original's owner, group and mode, and renames it over the original. False (with
-// nothing changed) when any step fails; *tryInPlace tells whether writing the file in
-// place may still succeed (the folder refused the file, or the owner cannot be kept).
+// original's owner, group and mode, and renames it over the original (while a batch is
+// open, the batch does that with its next group of copies; when the disk is full while
+// copies wait, they take their places first and the copy is written once more). False
+// (with nothing changed) when any step fails; *tryInPlace tells whether writing the
+// file in place may still succeed (the folder refused the file, or the owner cannot be
+// kept).
 bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st, int64_t oldSize,
                              const QByteArray& head, bool* tryInPlace) {
   *tryInPlace = true;
   const QFileInfo info(path);
-  QByteArray tmpPath;
-  TFileDescriptor tmp(
-      lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
-  if (tmp.Get() < 0) return false;
-  struct stat made;
-  bool ok = ::fstat(tmp.Get(), &made) == 0;
-  if (ok && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
-    ok = ::fchown(tmp.Get(), st.st_uid, st.st_gid) == 0;
-  ok = ok && ::fchmod(tmp.Get(), st.st_mode & 07777) == 0;
-  if (ok) {
-    *tryInPlace = false;
-    ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
-         lb::CopyBytes(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
-         ::fsync(tmp.Get()) == 0 && tmp.Close() &&
-         ::rename(tmpPath.constData(), QFile::encodeName(path).constData()) == 0;
+  for (bool retried = false;; retried = true) {
+    QByteArray tmpPath;
+    TFileDescriptor tmp(
+        lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &tmpPath));
+    if (tmp.Get() < 0) return false;
+    struct stat made;
+    bool ok = ::fstat(tmp.Get(), &made) == 0;
+    if (ok && (made.st_uid != st.st_uid || made.st_gid != st.st_gid))
+      ok = ::fchown(tmp.Get(), st.st_uid, st.st_gid) == 0;
+    ok = ok && ::fchmod(tmp.Get(), st.st_mode & 07777) == 0;
+    if (ok) {
+      *tryInPlace = false;
+      const QByteArray target = QFile::encodeName(path);
+      ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
+           CopyBetweenFiles(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
+           tmp.Close();
+      const int error = ok ? 0 : errno;
+      // While a batch is open the copy is flushed and placed with a group of others;
+      // else now, through a new open of it.
+      if (ok && lb::DeferCopyPlacement(tmpPath, target, st)) return true;
+      if (!ok && !retried && (error == ENOSPC || error == EDQUOT)) {
+        tmp.Close();
+        ::unlink(tmpPath.constData());
+        if (lb::PlaceWaitingCopies()) continue;
+        return false;
+      }
+      TFileDescriptor written(ok ? ::open(tmpPath.constData(), O_RDONLY | O_CLOEXEC) : -1);
+      ok = written.Get() >= 0 && ::fsync(written.Get()) == 0 &&
+           ::rename(tmpPath.constData(), target.constData()) == 0;
+    }
+    if (!ok) ::unlink(tmpPath.constData());
+    return ok;
   }
-  if (!ok) ::unlink(tmpPath.constData());
-  return ok;
 }
 
 // Removes the copy unless it took the file's place.
@@ -60,7 +115,8 @@ struct TCopyGuard {
 
 HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const QString&)>& edit) {
   const QString path = QFileInfo(link).canonicalFilePath();
-  if (path.isEmpty()) return E_FAIL;
+  // A copy of the file waiting in the open batch takes its place first.
+  if (path.isEmpty() || !lb::PlacePendingCopyOf(path)) return E_FAIL;
   const QByteArray name = QFile::encodeName(path);
   // The file's lock is held from before the copy is made until the copy took the
   // file's place or was written back: another writer (of any format) waits, then
@@ -119,15 +175,26 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
   return lb::ReplaceHeadInPlace(path, fd.Get(), st.st_size, content) && fd.Close() ? S_OK : E_FAIL;
 }
 
-bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head) {
+bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head,
+                     const struct stat* read, bool* changed) {
+  // A copy of the file waiting in the open batch takes its place first: the caller
+  // read its tag from that copy.
+  if (!lb::PlacePendingCopyOf(link)) return false;
+  KeepWriterMemory();
   TFileDescriptor fd(::open(QFile::encodeName(link).constData(), O_RDWR | O_CLOEXEC));
   struct stat st;
   // Held for the whole write: another process's recovery leaves this write's backup
   // alone, and another writer waits.
   if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 ||
       !lb::RecoverInterruptedRewriteLocked(link, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
-      !S_ISREG(st.st_mode) || oldSize > st.st_size)
+      !S_ISREG(st.st_mode))
     return false;
+  // The tag was read without the lock: another writer may have changed the file since.
+  if (read && !lb::SameContent(st, *read)) {
+    if (changed) *changed = true;
+    return false;
+  }
+  if (oldSize > st.st_size) return false;
   // Written over the old tag in place, nothing else moves: the flush may wait for the
   // end of a batch.
   if (head.size() == oldSize)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <sys/stat.h>
 
 #include "com/Com.h"
 
@@ -18,15 +19,21 @@ namespace id3 {
 // and mode the new file can take over; else the same inode is rewritten in place, with
 // a backup of the old content kept meanwhile from which the file is restored when a
 // write fails or, after a crash, on its next access (lb::ReplaceHeadInPlace). A link
-// is followed: the file it leads to is written in its own folder. False when the file
-// could not be changed; the file then holds its old content.
-bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head);
+// is followed: the file it leads to is written in its own folder. While a batch is open
+// (lb::TWriteBatch) the temporary file takes the file's place with the batch's next
+// group of copies, and a copy waiting for its file is placed before the file is written
+// again. False when the file could not be changed; the file then holds its old content.
+// With `read`, the file as the caller read its tag (lb::SameContent): when the file no
+// longer is that one under the lock (another writer changed it since), nothing is
+// written and *changed is set, so that the caller reads the tag again.
+bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head,
+                     const struct stat* read = nullptr, bool* changed = nullptr);
 
 // Changes a file through a full copy of it, holding the file's lock (flock) meanwhile:
-// edit gets the copy's path (a hidden partial file, lb::CreatePartialFile) and changes it; when edit succeeds the copy takes the
-// file's place as ReplaceFileHead does (owner, group and mode kept, a link followed, a
-// file with several links rewritten on its own inode). The file stays as it was when
-// any step fails; the answer is edit's failure, or E_FAIL.
+// edit gets the copy's path (a hidden partial file, lb::CreatePartialFile) and changes it; when
+// edit succeeds the copy takes the file's place as ReplaceFileHead does (owner, group and mode
+// kept, a link followed, a file with several links rewritten on its own inode). The file stays as
+// it was when any step fails; the answer is edit's failure, or E_FAIL.
 HRESULT EditThroughCopy(const QString& path, const std::function<HRESULT(const QString&)>& edit);
 
 // The size of the chunks a rewrite moves at a time.

@@ -6,18 +6,50 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+#include <QFile>
 
 namespace lb {
 
 namespace {
+
+// A finished copy waiting for its group.
+struct TCopy {
+  int fd;                // the copy, open
+  QByteArray path;       // the copy
+  QByteArray target;     // the file it replaces
+  struct stat original;  // the file as it was copied
+  int64_t size;          // the copy's size
+};
+
+// The bounds of a group of copies: past them the group is placed before the next
+// copy joins it.
+constexpr size_t kGroupFiles = 64;
+constexpr int64_t kGroupBytes = int64_t(256) << 20;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool Unchanged(const struct stat& now, const struct stat& then) {
+  return SameContent(now, then) && now.st_ctim.tv_sec == then.st_ctim.tv_sec &&
+         now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
+}
 
 struct TPending {
   std::mutex mutex;
   int openBatches = 0;
   // One descriptor per file system written, for its syncfs.
   std::map<dev_t, int> fileSystems;
+  // The group of copies waiting, and its size in bytes.
+  std::vector<TCopy> copies;
+  int64_t copyBytes = 0;
+  // The files whose copies could not be placed, with the reasons, for the batch's end.
+  std::vector<TNotPlaced> failures;
 };
 
 TPending& Pending() {
@@ -25,7 +57,128 @@ TPending& Pending() {
   return pending;
 }
 
+// Keeps a descriptor on the file system of the file at path for the syncfs at the
+// batch's end: a new open, which holds no lock of a writer. Called under the mutex.
+void NoteFileSystem(TPending& p, dev_t device, const QByteArray& path) {
+  if (p.fileSystems.count(device)) return;
+  const int kept = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (kept >= 0) p.fileSystems.emplace(device, kept);
+}
+
+// Puts one flushed copy in its file's place, under the file's lock, when the file is
+// still the one copied; else the copy goes. A file whose lock another writer holds is
+// being changed: its copy goes too (and no writer of this process, holding a file's
+// lock while it waits for the batch, can be waited on here). Closes the copy;
+// errno-like code, 0 when placed.
+int PlaceOne(TPending& p, TCopy& c) {
+  int error = 0;
+  const int fd = ::open(c.target.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat held, named;
+  if (fd < 0 || ::fstat(fd, &held) != 0)
+    error = errno;
+  else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    error = errno == EWOULDBLOCK ? ESTALE : errno;  // another writer is changing it
+  else if (!Unchanged(held, c.original) || ::stat(c.target.constData(), &named) != 0 ||
+           !SameFile(named, held))
+    error = ESTALE;  // changed by someone else since it was copied
+  else if (::rename(c.path.constData(), c.target.constData()) != 0)
+    error = errno;
+  // The rename reaches the disk by the batch's end.
+  if (error == 0) NoteFileSystem(p, c.original.st_dev, c.target);
+  if (fd >= 0) ::close(fd);
+  ::close(c.fd);
+  if (error != 0) ::unlink(c.path.constData());
+  return error;
+}
+
+// Flushes the group's copies (one syncfs per file system) and places them; the copies
+// of a file system whose flush failed go, their files stay as they were. Each failure
+// is noted with its file. False when the file `of` (when given) was not placed.
+bool PlaceGroup(TPending& p, const struct stat* of = nullptr) {
+  bool ok = true;
+  std::map<dev_t, int> flushed;  // file system -> errno of its syncfs
+  for (TCopy& c : p.copies) {
+    const dev_t fs = c.original.st_dev;
+    if (!flushed.count(fs)) flushed[fs] = ::syncfs(c.fd) == 0 ? 0 : errno;
+    int error = flushed[fs];
+    if (error == 0) {
+      error = PlaceOne(p, c);
+    } else {
+      ::close(c.fd);
+      ::unlink(c.path.constData());
+    }
+    if (error == 0) continue;
+    p.failures.push_back(TNotPlaced{QFile::decodeName(c.target), error});
+    if (of && SameFile(c.original, *of)) ok = false;
+  }
+  p.copies.clear();
+  p.copyBytes = 0;
+  return ok;
+}
+
+// path's file when a copy of it waits (st filled), else false: the file copied, as it
+// was copied (a file changed since, or another file on a reused inode, has none). Called
+// under the mutex.
+bool HasCopy(const TPending& p, const QString& path, struct stat* st, QByteArray* copy = nullptr) {
+  if (p.copies.empty() || ::stat(QFile::encodeName(path).constData(), st) != 0) return false;
+  for (const TCopy& c : p.copies)
+    if (Unchanged(*st, c.original)) {
+      if (copy) *copy = c.path;
+      return true;
+    }
+  return false;
+}
+
 }  // namespace
+
+bool SameContent(const struct stat& now, const struct stat& then) {
+  return SameFile(now, then) && now.st_size == then.st_size &&
+         now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec;
+}
+
+bool DeferCopyPlacement(const QByteArray& copyPath, const QByteArray& target,
+                        const struct stat& original) {
+  TPending& p = Pending();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  if (p.openBatches == 0) return false;
+  // A new open of the copy: its syncfs reports the write errors from here on.
+  const int kept = ::open(copyPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (kept < 0) return false;
+  if (::fstat(kept, &st) != 0) {
+    ::close(kept);
+    return false;
+  }
+  if (!p.copies.empty() &&
+      (p.copies.size() >= kGroupFiles || p.copyBytes + st.st_size > kGroupBytes))
+    PlaceGroup(p);
+  p.copies.push_back(TCopy{kept, copyPath, target, original, st.st_size});
+  p.copyBytes += st.st_size;
+  return true;
+}
+
+QString PendingCopyOf(const QString& path) {
+  TPending& p = Pending();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  struct stat st;
+  QByteArray copy;
+  return HasCopy(p, path, &st, &copy) ? QFile::decodeName(copy) : QString();
+}
+
+bool PlacePendingCopyOf(const QString& path) {
+  TPending& p = Pending();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  struct stat st;
+  return !HasCopy(p, path, &st) || PlaceGroup(p, &st);
+}
+
+bool PlaceWaitingCopies() {
+  TPending& p = Pending();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  if (p.copies.empty()) return false;
+  PlaceGroup(p);
+  return true;
+}
 
 bool FlushWritten(int fd) {
   TPending& p = Pending();
@@ -67,13 +220,20 @@ bool TWriteBatch::Finish() {
   {
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.openBatches;
+    PlaceGroup(p);
     fileSystems.swap(p.fileSystems);
+    m_NotPlaced.swap(p.failures);
   }
+  QStringList errors;
+  for (const TNotPlaced& f : m_NotPlaced)
+    errors << f.path + ": " + QString::fromLocal8Bit(std::strerror(f.error));
   for (const auto& [device, fd] : fileSystems) {
-    if (::syncfs(fd) != 0 && m_Error.isEmpty())
-      m_Error = QString::fromLocal8Bit(std::strerror(errno));
+    if (::syncfs(fd) != 0 && m_FlushError.isEmpty())
+      m_FlushError = QString::fromLocal8Bit(std::strerror(errno));
     ::close(fd);
   }
+  if (!m_FlushError.isEmpty()) errors << m_FlushError;
+  m_Error = errors.join('\n');
   return m_Error.isEmpty();
 }
 

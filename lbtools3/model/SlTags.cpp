@@ -45,6 +45,8 @@ class TFileHandle {
  public:
   TFileHandle(const QString& path, int flags) {
     if (!lb::RecoverInterruptedRewrite(path) && flags != O_RDONLY) return;
+    // A new content waiting in the open batch takes the file's place before a write.
+    if (flags != O_RDONLY && !lb::PlacePendingCopyOf(path)) return;
     m_Fd = ::open(path.toLocal8Bit().constData(), flags | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (m_Fd >= 0 && (::fstat(m_Fd, &st) != 0 || !S_ISREG(st.st_mode))) {

@@ -176,7 +176,10 @@ QString WriteSongCover(TSlSong& song, const QByteArray& data) {
     return QString("Файл \"%1\" не является музыкальным файлом с тэгами: обложка не изменена.")
         .arg(path);
   const QString error = WriteCover(path, data);
-  // The records read the file again (a cover can give a file its first tag).
+  // The records read the file again (a cover can give a file its first tag). Inside a
+  // batch the file may still show its old age while its new content waits to take its
+  // place: the stored age is forgotten so that the records read that content.
+  if (error.isEmpty() && song.m_FileAge != kAgeNeverSynced) song.m_FileAge = kAgeMissing;
   song.Sync();
   return error;
 }

@@ -11,9 +11,12 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -104,6 +107,8 @@ class TMessagePace {
   QElapsedTimer m_Turned;
 };
 
+}  // namespace
+
 // Does the file work of one song at a time on a thread of its own while the main
 // thread keeps processing pending messages at pace's times, so that a slow disk never
 // freezes the window. Without tag access of its own the work runs on the calling thread.
@@ -181,12 +186,26 @@ class TSongWorker {
   bool m_bStarted = false, m_bAttached = false, m_bQuit = false;
 };
 
+namespace {
+
 // Ends the batch of writes on the worker (the window keeps painting while the disk
-// takes the flush); false after telling the user when the flush failed.
-bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker) {
+// takes the flush); false after telling the user when a file's new content could not
+// take its place (*notPlaced names them) or the flush failed.
+bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker,
+                  std::vector<lb::TNotPlaced>* notPlaced = nullptr) {
   bool flushed = true;
   worker.Run([&] { flushed = writes.Finish(); });
-  if (!flushed) Message(QString::fromUtf8(kFlushError).arg(writes.Error()), MB_OK | MB_ICONERROR);
+  for (const lb::TNotPlaced& f : writes.NotPlaced()) {
+    const QString text =
+        f.error == ESTALE
+            ? QString::fromUtf8(kChangedMeanwhile).arg(f.path)
+            : QString::fromUtf8(kNotPlacedError)
+                  .arg("\"" + f.path + "\": " + QString::fromLocal8Bit(std::strerror(f.error)));
+    Message(text, MB_OK | MB_ICONERROR);
+  }
+  if (!writes.FlushError().isEmpty())
+    Message(QString::fromUtf8(kFlushError).arg(writes.FlushError()), MB_OK | MB_ICONERROR);
+  if (notPlaced) *notPlaced = writes.NotPlaced();
   return flushed;
 }
 
@@ -434,7 +453,9 @@ bool TTagsBatchApply::Run(bool bConfirm) {
     }
   }
   ShowProgress(m_Processed, int(m_Rows.size()));
-  m_bFlushFailed = !FinishWrites(writes, worker);
+  std::vector<lb::TNotPlaced> notPlaced;
+  m_bFlushFailed = !FinishWrites(writes, worker, &notPlaced);
+  SettleNotPlaced(notPlaced, worker);
   if (m_Skipped > 0)
     Message(QString::fromUtf8(m_Request.bV2ToV1 ? kSkippedNoV2 : kSkippedNoV1).arg(m_Skipped),
             MB_OK | MB_ICONINFORMATION);
@@ -460,7 +481,61 @@ void TTagsBatchApply::CountCover(int row) {
       ++m_CoversSkipped;
       break;
   }
-  if (coverDone) coverDone(row, m_CoverOutcome, m_CoverNote);
+  if (m_HeldReports.empty()) {
+    QString path;
+    {
+      std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
+      path = m_Document.m_Songs[row].GetPath(true);
+    }
+    if (lb::PendingCopyOf(path).isEmpty()) {
+      if (coverDone) coverDone(row, m_CoverOutcome, m_CoverNote);
+      return;
+    }
+  }
+  m_HeldReports.push_back(THeldReport{row, m_CoverOutcome, m_CoverNote});
+}
+
+void TTagsBatchApply::SettleNotPlaced(const std::vector<lb::TNotPlaced>& notPlaced,
+                                      TSongWorker& worker) {
+  QSet<QString> paths;
+  for (const lb::TNotPlaced& f : notPlaced) paths.insert(f.path);
+  QSet<int> notWritten;
+  for (int row : m_Rows) {
+    if (paths.isEmpty()) break;
+    TSlSong* song = nullptr;
+    {
+      std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
+      if (row < 0 || row >= m_Document.m_Songs.size()) continue;
+      song = &m_Document.m_Songs[row];
+    }
+    const QString path = QFileInfo(song->GetPath(true)).canonicalFilePath();
+    if (!paths.contains(path)) continue;
+    notWritten.insert(row);
+    undo->Forget(song);
+    // The records read the file as it is: the forgotten write leaves no trace.
+    worker.Run([&] {
+      std::lock_guard<std::recursive_mutex> lock(song->cs);
+      song->m_bNewFileAge = true;
+      song->m_NewFileAge = kAgeSyncAgain;
+      song->Sync();
+    });
+    if (changed) changed(row);
+    if (redraw) redraw(row);
+  }
+  for (THeldReport& report : m_HeldReports) {
+    if (notWritten.contains(report.row) &&
+        (report.outcome == TCoverOutcome::Set || report.outcome == TCoverOutcome::Removed)) {
+      --m_CoversSet;
+      ++m_CoversSkipped;
+      ++m_CoverFailures;
+      report.outcome = TCoverOutcome::Skipped;
+      std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
+      report.note =
+          QString::fromUtf8(kChangedMeanwhile).arg(m_Document.m_Songs[report.row].GetPath(true));
+    }
+    if (coverDone) coverDone(report.row, report.outcome, report.note);
+  }
+  m_HeldReports.clear();
 }
 
 bool TTagsBatchApply::AskSkip(const QString& error, const QString& reason) const {
@@ -687,6 +762,12 @@ void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCo
     }
   }
   m_Entries.push_back(e);
+}
+
+void TTagsUndo::Forget(const TSlSong* song) {
+  m_Entries.erase(std::remove_if(m_Entries.begin(), m_Entries.end(),
+                                 [&](const Entry& e) { return e.song == song; }),
+                  m_Entries.end());
 }
 
 bool TTagsUndo::Available(const TSlDocument& document) const {

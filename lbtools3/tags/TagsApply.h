@@ -12,11 +12,16 @@
 #include <vector>
 
 class QTemporaryDir;
+namespace lb {
+struct TNotPlaced;
+}
 
 class TSlDocument;
 class TSlSong;
 
 namespace lbtags {
+
+class TSongWorker;
 
 inline constexpr const char* kYear1Error = "Год у тэга ID3v1 введён неправильно";
 inline constexpr const char* kTrackError = "Номер дорожки у тэга ID3v2 введён неправильно";
@@ -44,6 +49,9 @@ inline constexpr const char* kSkippedNoV1 =
 inline constexpr const char* kFlushError =
     "Записанные тэги не удалось сохранить на диске: %1. При сбое питания изменения могут "
     "пропасть; проверьте диск.";
+inline constexpr const char* kChangedMeanwhile =
+    "Файл изменён другой программой во время записи, новые тэги в него не записаны: %1.";
+inline constexpr const char* kNotPlacedError = "Не удалось записать тэги в файл %1.";
 inline constexpr const char* kCoverSummary =
     "Обложки: поставлено %1, оставлено как было %2, пропущено %3.";
 inline constexpr const char* kNoFolderPicture = "В папке песни нет картинки";
@@ -72,6 +80,8 @@ class TTagsUndo {
   // changed it.
   void Add(TSlSong& song, const TTagValues& before, const TCover* oldCover = nullptr,
            const QByteArray& newCover = QByteArray());
+  // Forgets the song's entries: its file kept its old content after all.
+  void Forget(const TSlSong* song);
   bool Empty() const { return m_Entries.empty(); }
   int Count() const { return static_cast<int>(m_Entries.size()); }
   // Whether every changed song is still in the document, under the same path, with
@@ -131,7 +141,8 @@ class TTagsBatchApply {
   int Processed() const { return m_Processed; }
   // Songs left alone because the tag a copy takes its fields from does not exist.
   int Skipped() const { return m_Skipped; }
-  // The written tags could not be flushed to the disk at the end (the user was told).
+  // The written tags could not be flushed to the disk at the end, or a file's new
+  // content could not take its place (the user was told).
   bool FlushFailed() const { return m_bFlushFailed; }
   // Songs whose cover was set (or removed), kept as it was, and skipped.
   int CoversSet() const { return m_CoversSet; }
@@ -151,8 +162,13 @@ class TTagsBatchApply {
   bool Skips1(const TSlSong& song) const;
   bool Skips2(const TSlSong& song) const;
   bool AskSkip(const QString& error, const QString& reason) const;
-  // Counts and reports the cover outcome of the song just done.
+  // Counts and reports the cover outcome of the song just done; the report waits for
+  // the batch's end while the song's new content waits to take its file's place.
   void CountCover(int row);
+  // Takes the songs whose files kept their old content (their new content could not
+  // take its place at the batch's end) out of the counts, the reports and the undo, and
+  // reads their records again; then gives the reports that waited.
+  void SettleNotPlaced(const std::vector<lb::TNotPlaced>& notPlaced, TSongWorker& worker);
 
   TSlDocument& m_Document;
   std::vector<int> m_Rows;
@@ -165,6 +181,12 @@ class TTagsBatchApply {
   int m_CoversSet = 0, m_CoversKept = 0, m_CoversSkipped = 0, m_CoverFailures = 0;
   TCoverOutcome m_CoverOutcome = TCoverOutcome::None;  // of the song being done
   QString m_CoverNote;
+  struct THeldReport {
+    int row;
+    TCoverOutcome outcome;
+    QString note;
+  };
+  std::vector<THeldReport> m_HeldReports;
 };
 
 }  // namespace lbtags

@@ -795,3 +795,57 @@ TEST_F(ID3ComTest, GetFieldsAnswersWhatTheGettersAnswer) {
     for (BSTR b : {f.genreText, f.trackText, genreText, trackText}) SysFreeString(b);
   }
 }
+
+namespace {
+
+// Another writer changes the file between this save's read of the tag and its write (it
+// holds the file's lock meanwhile): the save starts again from what the file holds then,
+// and writes no head sized from the tag it read before.
+TEST_F(ID3ComTest, ASaveAfterAnotherWritersChangeStartsFromWhatTheFileHolds) {
+  const QByteArray audio = lbtest::Mp3Audio(200);
+  const QString path = MakeFile(lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}}) + audio);
+  const QByteArray name = QFile::encodeName(path);
+  ComPtr<IID3ComTag> tag = NewTag();
+  ASSERT_EQ(Link(tag.Get(), path), S_OK);
+  Put(tag.Get(), kProps[0], "New");
+  const int held = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(held);  // the lock stays with the parent's open
+    ::_exit(tag->SaveV2Tag() == S_OK ? 0 : 1);
+  }
+  // The save has read the tag and waits for the lock to write it.
+  struct stat st {};
+  ASSERT_EQ(::fstat(held, &st), 0);
+  const QByteArray waiting = "-> FLOCK  ADVISORY  WRITE " + QByteArray::number(child) + " ";
+  const QByteArray inode = ":" + QByteArray::number(qulonglong(st.st_ino)) + " ";
+  for (bool found = false; !found;) {
+    for (const QByteArray& line : lbtest::ReadFile("/proc/locks").split('\n'))
+      found = found || (line.contains(waiting) && line.contains(inode));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the save ended without waiting";
+  }
+  const QByteArray other = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Other")},
+                                             {"TALB", lbtest::TextBody(QString(3000, 'a'))}}) +
+                           audio;
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.write(other) == other.size());
+  f.close();
+  ::close(held);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const QByteArray now = lbtest::ReadFile(path);
+  const int tagSize =
+      10 + ((now[6] & 0x7F) << 21 | (now[7] & 0x7F) << 14 | (now[8] & 0x7F) << 7 | (now[9] & 0x7F));
+  EXPECT_EQ(now.size(), tagSize + audio.size());
+  EXPECT_TRUE(now.endsWith(audio));
+  ComPtr<IID3ComTag> again = NewTag();
+  ASSERT_EQ(Link(again.Get(), path), S_OK);
+  EXPECT_EQ(Get(again.Get(), kProps[0]), "New");
+  EXPECT_TRUE(Get(again.Get(), kProps[2]) == QString(3000, 'a'));  // the other writer's album
+}
+
+}  // namespace

@@ -3,11 +3,14 @@
 #include "CliRun.h"
 
 #include "platform/CodePage.h"
+#include "platform/PartialFiles.h"
 
 #include "id3com/Mp3Files.h"
 
 #include <QFile>
+#include <QDir>
 #include <QProcess>
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -98,23 +101,28 @@ TEST(TagsCliTest, ATrackTooLargeIsRefusedAndNoVersionIsCreatedUnasked) {
 }
 
 // "tags edit" killed in the middle of its batch (by the file size limit, as the
-// temporary copy of the fourth song's growing tag crosses it): the songs before hold
-// the new title, written in place; the fourth and those after hold their old tag;
-// every song keeps its audio.
+// temporary copy of the fifth song's growing tag crosses it): the songs written in
+// place hold the new title; the songs whose tags grew earlier (their copies waiting for
+// the batch's group) and those from the fifth on hold their old tag; every song keeps
+// its audio, and what the kill left beside them is partial files only.
 TEST(TagsCliTest, ABatchKilledHalfWayLeavesEverySongWhole) {
   ASSERT_TRUE(modeltest::AttachID3Com());
   const QString dir = lbtest::NewTempDir();
-  const QByteArray audio = lbtest::Mp3Audio(200);
+  const QByteArray audio = lbtest::Mp3Audio(200), shortAudio = lbtest::Mp3Audio(100);
   const QByteArray roomy = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Old")}});
   QByteArray tight = roomy;
   tight.chop(64);  // no padding
   tight.replace(6, 4, lbtest::SyncSafe(tight.size() - 10));
+  const struct {
+    bool grows, shortAudio, written;  // written: holds the new title after the kill
+  } songs[] = {{false, false, true}, {true, true, false},  {false, false, true},
+               {true, true, false},  {true, false, false}, {false, false, false}};
   QStringList paths;
   QList<QByteArray> before;
   QByteArray m3u;
-  for (int n = 0; n < 6; ++n) {
-    paths << dir + QString("/%1.mp3").arg(n);
-    before << (n == 3 ? tight : roomy) + audio;
+  for (const auto& song : songs) {
+    paths << dir + QString("/%1.mp3").arg(paths.size());
+    before << (song.grows ? tight : roomy) + (song.shortAudio ? shortAudio : audio);
     ASSERT_TRUE(lbtest::WriteFile(paths.last(), before.last()));
     m3u += paths.last().toUtf8() + "\r\n";
   }
@@ -132,17 +140,21 @@ TEST(TagsCliTest, ABatchKilledHalfWayLeavesEverySongWhole) {
             {"tags", "edit", list, "--v2", "title=Новое название"});
   ASSERT_TRUE(cli.waitForFinished(60000));
   ASSERT_EQ(cli.exitStatus(), QProcess::CrashExit) << cli.readAllStandardError().toStdString();
-  for (int n = 0; n < 6; ++n) {
+  for (int n = 0; n < paths.size(); ++n) {
     SCOPED_TRACE(n);
     const QByteArray now = lbtest::ReadFile(paths[n]);
-    EXPECT_TRUE(now.endsWith(audio));
-    if (n < 3) {
+    EXPECT_TRUE(now.endsWith(songs[n].shortAudio ? shortAudio : audio));
+    if (songs[n].written) {
       EXPECT_EQ(now.size(), before[n].size());
       EXPECT_TRUE(Frame(tagstest::MutagenFrames(paths[n]), "TIT2").contains("'Новое название'"));
     } else {
       EXPECT_TRUE(now == before[n]);
     }
   }
+  QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden);
+  for (const QString& name : QDir(dir).entryList(QDir::Files)) left.removeOne(name);
+  EXPECT_EQ(left.size(), 3);  // the copies of the three growing tags
+  for (const QString& name : left) EXPECT_TRUE(lb::IsPartialFileName(name)) << name.toStdString();
 }
 
 }  // namespace
