@@ -16,6 +16,21 @@
 
 namespace lb {
 
+namespace {
+
+// Whether both paths end in the same extension (so in the same format): most renames
+// keep it, and the text compare spares them the look-up of the format.
+bool SameExtension(const QString& a, const QString& b) {
+  auto extension = [](const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/'), dot = path.lastIndexOf(u'.');
+    return dot <= slash + 1 ? QStringView() : QStringView(path).mid(dot);
+  };
+  const QStringView x = extension(a);
+  return !x.isEmpty() && x == extension(b);
+}
+
+}  // namespace
+
 TRenameSettings TRenameSettings::Load(TIniFile& ini) {
   TRenameSettings s;
   s.mask = ini.ReadString("Settings", "Rename Files Mask", kDefaultRenameMask);
@@ -62,10 +77,15 @@ QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vec
 void MoveSongPath(TSlSong& song, const QString& path) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const bool bFull = HasDrive(song.m_Path);
+  // A record shows the file's name only when its tags give none; a name built from the
+  // tags stays as it is (the tags did not change), which spares re-reading them.
+  const QString oldName = FileBaseName(song.m_Path);
+  const bool bName1 = song.m_Tag1.m_DisplayName == oldName;
+  const bool bName2 = song.m_Tag2.m_DisplayName == oldName;
   song.m_Path = path;
   if (!bFull) song.SetPathForm(false);
-  song.m_Tag1.UpdateDisplayName();
-  song.m_Tag2.UpdateDisplayName();
+  if (bName1) song.m_Tag1.UpdateDisplayName();
+  if (bName2) song.m_Tag2.UpdateDisplayName();
   song.MarkModified();
 }
 
@@ -78,6 +98,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   // few milliseconds rather than for every file: a rename takes microseconds.
   QElapsedTimer shown;
   bool bShow = true;
+  m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
@@ -105,10 +126,14 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (result == frDone && target != source) {
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
-          m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync);
+          // The file renamed is the one just looked at: its identity needs no second look.
+          const TFileId file{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+          const bool bKnown = bLooked && !operation.m_bMoveByCopy;
+          m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
+                      bKnown ? &file : nullptr);
           // Tags stay in step while the name keeps the file's format (a FLAC file stays
           // FLAC); another extension no longer tells what the file holds.
-          if (MusicFormatOf(target) != MusicFormatOf(source)) {
+          if (!SameExtension(source, target) && MusicFormatOf(target) != MusicFormatOf(source)) {
             if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
             if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
           }
