@@ -11,8 +11,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace lb {
 
@@ -28,6 +30,42 @@ bool SameExtension(const QString& a, const QString& b) {
   const QStringView x = extension(a);
   return !x.isEmpty() && x == extension(b);
 }
+
+// Looks at files by their names in their folder, kept open from file to file: the
+// files of a selection mostly share one, and a look by name in it spares walking the
+// whole path again for each file.
+class TFolderLook {
+ public:
+  TFolderLook() = default;
+  ~TFolderLook() { Close(); }
+  TFolderLook(const TFolderLook&) = delete;
+  TFolderLook& operator=(const TFolderLook&) = delete;
+
+  // stat() of the path (links followed).
+  bool Stat(const QString& path, struct stat* st) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash > 0) {
+      const QStringView folder = QStringView(path).left(slash);
+      if (m_Fd < 0 || folder != m_Folder) {
+        Close();
+        m_Folder = folder.toString();
+        m_Fd = ::open(QFile::encodeName(m_Folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      }
+      if (m_Fd >= 0)
+        return ::fstatat(m_Fd, QStringView(path).mid(slash + 1).toLocal8Bit().constData(), st, 0) ==
+               0;
+    }
+    return ::stat(QFile::encodeName(path).constData(), st) == 0;
+  }
+
+ private:
+  void Close() {
+    if (m_Fd >= 0) ::close(m_Fd);
+    m_Fd = -1;
+  }
+  QString m_Folder;
+  int m_Fd = -1;
+};
 
 }  // namespace
 
@@ -98,6 +136,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   // few milliseconds rather than for every file: a rename takes microseconds.
   QElapsedTimer shown;
   bool bShow = true;
+  TFolderLook look;
   m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
@@ -109,7 +148,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     // One look at the file tells whether the song's tags are in step with it and gives
     // the file operation what it needs of the file.
     struct stat st;
-    const bool bLooked = ::stat(QFile::encodeName(source).constData(), &st) == 0;
+    const bool bLooked = look.Stat(source, &st);
     {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
