@@ -256,9 +256,8 @@ QString FileFolderPart(const QString& path) {
 }
 
 QString ExtensionNoDot(const QString& path) {
-  const QString file = FileNamePart(path);
-  const qsizetype dot = file.lastIndexOf(u'.');
-  return dot < 0 ? QString() : file.mid(dot + 1);
+  const qsizetype dot = path.lastIndexOf(u'.');
+  return dot <= LastSeparator(path) ? QString() : path.mid(dot + 1);
 }
 
 }  // namespace lb
