@@ -238,40 +238,53 @@ int main(int argc, char** argv) {
   lb::ParseRenameMask("%2 - %1.%e", &pieces);
   std::vector<int> rows;
   for (int n = 0; n < count; ++n) rows.push_back(n);
-  // Rounds of: the floor (rename() to the new names and back), then the renaming by
-  // tags (undone afterwards unless it is the last round). The best of each counts.
-  constexpr int kRounds = 3;
+  // Rounds of both sides, each undone before the next: the floor (rename() to the new
+  // names) and the renaming by tags, the order alternating from round to round so
+  // neither always runs first. The best of each counts: on a busy machine that is the
+  // round the others disturbed least, and a round takes well under a second.
+  constexpr int kRounds = 15;
   qint64 floorNs = -1, renameNs = -1;
-  QStringList pairs;
   QElapsedTimer timer;
-  for (int round = 0; round < kRounds; ++round) {
-    timer.start();
-    for (int n = 0; n < count; ++n)
-      if (::rename(QFile::encodeName(names[n]).constData(),
-                   QFile::encodeName(others[n]).constData()))
-        return 1;
-    const qint64 f = timer.nsecsElapsed();
-    floorNs = floorNs < 0 ? f : qMin(floorNs, f);
-    for (int n = 0; n < count; ++n)
-      ::rename(QFile::encodeName(others[n]).constData(), QFile::encodeName(names[n]).constData());
-
-    lb::TSlRenameFiles rename(pieces, 1, true);
-    lb::TFileOperation operation(nullptr);
-    timer.restart();
-    rename.Run(doc, rows, operation);
-    const qint64 r = timer.nsecsElapsed();
-    renameNs = renameNs < 0 ? r : qMin(renameNs, r);
-    if (rename.m_nRenamed != count) {
-      std::fprintf(stderr, "renamed %d of %d\n", rename.m_nRenamed, count);
-      return 1;
-    }
-    pairs = rename.m_Pairs;
-    if (round + 1 == kRounds) break;
+  auto keepBest = [](qint64& best, qint64 ns) { best = best < 0 ? ns : qMin(best, ns); };
+  auto restore = [&] {
     for (int n = 0; n < count; ++n) {
       ::rename(QFile::encodeName(others[n]).constData(), QFile::encodeName(names[n]).constData());
       doc.m_Songs[n].m_Path = names[n];
     }
+  };
+  auto bareLoop = [&] {
+    timer.start();
+    for (int n = 0; n < count; ++n)
+      if (::rename(QFile::encodeName(names[n]).constData(),
+                   QFile::encodeName(others[n]).constData()))
+        return false;
+    keepBest(floorNs, timer.nsecsElapsed());
+    restore();
+    return true;
+  };
+  auto byTags = [&] {
+    lb::TSlRenameFiles rename(pieces, 1, true);
+    lb::TFileOperation operation(nullptr);
+    timer.restart();
+    rename.Run(doc, rows, operation);
+    keepBest(renameNs, timer.nsecsElapsed());
+    if (rename.m_nRenamed != count) {
+      std::fprintf(stderr, "renamed %d of %d\n", rename.m_nRenamed, count);
+      return false;
+    }
+    restore();
+    return true;
+  };
+  for (int round = 0; round < kRounds; ++round) {
+    const bool ok = round % 2 ? byTags() && bareLoop() : bareLoop() && byTags();
+    if (!ok) return 1;
   }
+  // Once more, untimed: the other lists follow the files to their new names.
+  lb::TSlRenameFiles last(pieces, 1, true);
+  lb::TFileOperation lastOperation(nullptr);
+  last.Run(doc, rows, lastOperation);
+  if (last.m_nRenamed != count) return 1;
+  const QStringList pairs = last.m_Pairs;
   timer.restart();
   const QStringList rewritten =
       lb::ReplacePathsInRepositoryLists(repository, pairs, doc.m_FileName);

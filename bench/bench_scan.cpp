@@ -70,24 +70,41 @@ int main(int argc, char** argv) {
   const QByteArray nativeRoot = QFile::encodeName(root);
   BareWalk(nativeRoot);  // warm the cache
 
+  // Rounds of both, the order alternating from round to round so neither side always
+  // runs on the cache the other left; the best of each counts, which on a busy machine
+  // is the round the others disturbed least.
+  constexpr int kRounds = 15;
   double bestWalk = 1e9, bestScan = 1e9;
   long walked = 0;
   size_t found = 0;
-  for (int round = 0; round < 7; ++round) {
-    QElapsedTimer t;
+  QElapsedTimer t;
+  auto walk = [&] {
     t.start();
     walked = BareWalk(nativeRoot);
     bestWalk = std::min(bestWalk, t.nsecsElapsed() / 1e6);
-
+  };
+  auto scan = [&] {
     TSlInsertFilesManager manager{QString(TSlInsertFilesManager::kDefaultExtensions)};
     t.start();
     manager.ScanFolder(root);
     bestScan = std::min(bestScan, t.nsecsElapsed() / 1e6);
     found = manager.m_FoundSongs.size();
+  };
+  for (int round = 0; round < kRounds; ++round) {
+    if (round % 2) {
+      scan();
+      walk();
+    } else {
+      walk();
+      scan();
+    }
   }
   std::printf("tree: %ld files, %d music files; scan found %zu\n", walked, music, found);
-  std::printf("bare walk (readdir): %8.1f ms\n", bestWalk);
-  std::printf("scan (mode 0):       %8.1f ms\n", bestScan);
-  std::printf("ratio scan / walk:   %8.2f (target <= 2.00: the entries of every folder are put in name order)\n", bestScan / bestWalk);
+  std::printf("bare walk (readdir), best of %d: %8.1f ms\n", kRounds, bestWalk);
+  std::printf("scan (mode 0), best of %d:       %8.1f ms\n", kRounds, bestScan);
+  std::printf(
+      "ratio scan / walk: %.2f (target <= 1.50: the entries of every folder are put in "
+      "name order)\n",
+      bestScan / bestWalk);
   return found == size_t(music) ? 0 : 1;
 }

@@ -38,9 +38,10 @@ QString TrimRight(const QString& text) {
 // A file of a format without ID3v1 (FLAC, Opus, M4A, ...) has only its main tag: the
 // ID3v1 pieces of a mask (title, artist, album, year, comment, genre) take that tag's
 // same fields, so that one mask names every file of a mixed list.
-int PieceKindFor(const TSlSong& song, int kind) {
+// bCarries1: the song's file carries ID3v1 (CarriesTag1 of its path, asked once a song).
+int PieceKindFor(bool bCarries1, int kind) {
   const bool tag1 = kind >= mkFirstTag1 && kind <= mkLastTag1;
-  return tag1 && !CarriesTag1(song.GetPath(true)) ? kind - mkFirstTag1 + mkFirstTag2 : kind;
+  return tag1 && !bCarries1 ? kind - mkFirstTag1 + mkFirstTag2 : kind;
 }
 
 QString FieldValue(const TSlSong& song, int kind) {
@@ -152,6 +153,7 @@ bool HasRefusedCharacter(const QString& name) {
 }
 
 QString ReplaceRefusedCharacters(const QString& name) {
+  if (!HasRefusedCharacter(name)) return name;  // shared, not copied
   QString out = name;
   for (QChar& c : out)
     for (char16_t r : kRefused)
@@ -160,6 +162,8 @@ QString ReplaceRefusedCharacters(const QString& name) {
 }
 
 QString CorrectName(const QString& name) {
+  // Most names need nothing: they are shared rather than rebuilt.
+  if (!name.startsWith(u'.') && !name.endsWith(u'.') && !name.contains(u"..")) return name;
   QString out = name;
   if (out.startsWith(u'.')) out.prepend(u'_');
   while (out.endsWith(u'.')) out.chop(1);
@@ -191,16 +195,17 @@ QString ApplyCaseModifier(const QString& value, int modifier) {
 
 bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces, int digits,
                    bool bCorrectChars, QString* name) {
+  const QString path = song.GetPath(true);
+  const bool bCarries1 = CarriesTag1(path);
   bool uses1 = false, uses2 = false;
   for (const TMaskPiece& p : pieces) {
-    const int kind = PieceKindFor(song, p.kind);
+    const int kind = PieceKindFor(bCarries1, p.kind);
     uses1 = uses1 || (kind >= mkFirstTag1 && kind <= mkLastTag1);
     uses2 = uses2 || (kind >= mkFirstTag2 && kind <= mkLastTag2);
   }
   const bool has1 = song.m_Tag1.m_bExists, has2 = song.m_Tag2.m_bExists;
   if (uses1 && uses2 ? !(has1 || has2) : (uses1 && !has1) || (uses2 && !has2)) return false;
 
-  const QString path = song.GetPath(true);
   QString out;
   for (const TMaskPiece& p : pieces) {
     QString value;
@@ -219,7 +224,7 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
     } else if (p.kind == mkExtension) {
       value = ExtensionNoDot(path);
     } else {
-      value = FieldValue(song, PieceKindFor(song, p.kind));
+      value = FieldValue(song, PieceKindFor(bCarries1, p.kind));
     }
     out += ApplyCaseModifier(TrimRight(value), p.modifier);
   }
@@ -251,9 +256,8 @@ QString FileFolderPart(const QString& path) {
 }
 
 QString ExtensionNoDot(const QString& path) {
-  const QString file = FileNamePart(path);
-  const qsizetype dot = file.lastIndexOf(u'.');
-  return dot < 0 ? QString() : file.mid(dot + 1);
+  const qsizetype dot = path.lastIndexOf(u'.');
+  return dot <= LastSeparator(path) ? QString() : path.mid(dot + 1);
 }
 
 }  // namespace lb

@@ -11,10 +11,63 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace lb {
+
+namespace {
+
+// Whether both paths end in the same extension (so in the same format): most renames
+// keep it, and the text compare spares them the look-up of the format.
+bool SameExtension(const QString& a, const QString& b) {
+  auto extension = [](const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/'), dot = path.lastIndexOf(u'.');
+    return dot <= slash + 1 ? QStringView() : QStringView(path).mid(dot);
+  };
+  const QStringView x = extension(a);
+  return !x.isEmpty() && x == extension(b);
+}
+
+// Looks at files by their names in their folder, kept open from file to file: the
+// files of a selection mostly share one, and a look by name in it spares walking the
+// whole path again for each file.
+class TFolderLook {
+ public:
+  TFolderLook() = default;
+  ~TFolderLook() { Close(); }
+  TFolderLook(const TFolderLook&) = delete;
+  TFolderLook& operator=(const TFolderLook&) = delete;
+
+  // stat() of the path (links followed).
+  bool Stat(const QString& path, struct stat* st) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash > 0) {
+      const QStringView folder = QStringView(path).left(slash);
+      if (m_Fd < 0 || folder != m_Folder) {
+        Close();
+        m_Folder = folder.toString();
+        m_Fd = ::open(QFile::encodeName(m_Folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      }
+      if (m_Fd >= 0)
+        return ::fstatat(m_Fd, QStringView(path).mid(slash + 1).toLocal8Bit().constData(), st, 0) ==
+               0;
+    }
+    return ::stat(QFile::encodeName(path).constData(), st) == 0;
+  }
+
+ private:
+  void Close() {
+    if (m_Fd >= 0) ::close(m_Fd);
+    m_Fd = -1;
+  }
+  QString m_Folder;
+  int m_Fd = -1;
+};
+
+}  // namespace
 
 TRenameSettings TRenameSettings::Load(TIniFile& ini) {
   TRenameSettings s;
@@ -62,10 +115,15 @@ QList<TRenamePreview> PreviewRenames(const TSlDocument& document, const std::vec
 void MoveSongPath(TSlSong& song, const QString& path) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const bool bFull = HasDrive(song.m_Path);
+  // A record shows the file's name only when its tags give none; a name built from the
+  // tags stays as it is (the tags did not change), which spares re-reading them.
+  const QString oldName = FileBaseName(song.m_Path);
+  const bool bName1 = song.m_Tag1.m_DisplayName == oldName;
+  const bool bName2 = song.m_Tag2.m_DisplayName == oldName;
   song.m_Path = path;
   if (!bFull) song.SetPathForm(false);
-  song.m_Tag1.UpdateDisplayName();
-  song.m_Tag2.UpdateDisplayName();
+  if (bName1) song.m_Tag1.UpdateDisplayName();
+  if (bName2) song.m_Tag2.UpdateDisplayName();
   song.MarkModified();
 }
 
@@ -78,6 +136,8 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   // few milliseconds rather than for every file: a rename takes microseconds.
   QElapsedTimer shown;
   bool bShow = true;
+  TFolderLook look;
+  m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
@@ -88,7 +148,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     // One look at the file tells whether the song's tags are in step with it and gives
     // the file operation what it needs of the file.
     struct stat st;
-    const bool bLooked = ::stat(QFile::encodeName(source).constData(), &st) == 0;
+    const bool bLooked = look.Stat(source, &st);
     {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
@@ -105,10 +165,14 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (result == frDone && target != source) {
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
-          m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync);
+          // The file renamed is the one just looked at: its identity needs no second look.
+          const TFileId file{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+          const bool bKnown = bLooked && !operation.m_bMoveByCopy;
+          m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
+                      bKnown ? &file : nullptr);
           // Tags stay in step while the name keeps the file's format (a FLAC file stays
           // FLAC); another extension no longer tells what the file holds.
-          if (MusicFormatOf(target) != MusicFormatOf(source)) {
+          if (!SameExtension(source, target) && MusicFormatOf(target) != MusicFormatOf(source)) {
             if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
             if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
           }

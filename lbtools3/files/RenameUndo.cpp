@@ -24,9 +24,13 @@ int FindSong(const TSlDocument& document, const TSlSong* song) {
 }  // namespace
 
 void TRenameUndo::Add(TSlSong& song, const QString& oldPath, const QString& newPath, bool sync1,
-                      bool sync2) {
+                      bool sync2, const TFileId* file) {
   Entry e{&song, oldPath, newPath, {}, sync1, sync2};
-  if (FileIdentity(newPath, &e.file)) m_Entries.push_back(e);
+  if (file)
+    e.file = *file;
+  else if (!FileIdentity(newPath, &e.file))
+    return;
+  m_Entries.push_back(std::move(e));
 }
 
 bool TRenameUndo::Available(const TSlDocument& document) const {

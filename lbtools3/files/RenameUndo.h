@@ -29,8 +29,11 @@ class TRenameUndo {
   static constexpr const char* kSongGone = "песни больше нет в листе под новым именем";
 
   // The song's file was renamed from oldPath to newPath (the file there now);
-  // sync1 and sync2 tell whether the song's tags followed the file before.
-  void Add(TSlSong& song, const QString& oldPath, const QString& newPath, bool sync1, bool sync2);
+  // sync1 and sync2 tell whether the song's tags followed the file before. file, when
+  // given, is the renamed file's identity as the caller knows it (a rename keeps it);
+  // otherwise the file at newPath is looked at.
+  void Add(TSlSong& song, const QString& oldPath, const QString& newPath, bool sync1, bool sync2,
+           const TFileId* file = nullptr);
   bool Empty() const { return m_Entries.empty(); }
   // Whether every renamed song is still in the document under its new name.
   bool Available(const TSlDocument& document) const;

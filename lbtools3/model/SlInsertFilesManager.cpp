@@ -54,12 +54,36 @@ QString JoinPath(const QString& folder, const char* name, size_t length) {
 }
 
 // A name that is not valid UTF-8 (Windows-1251 bytes from an old disk) has no text
-// that names the file again: it cannot enter a list.
+// that names the file again: it cannot enter a list. Checked on the bytes, without
+// decoding them: a sequence cut short at the end of the name fails as well.
 bool IsUtf8Name(const char* name, size_t length) {
-  if (std::all_of(name, name + length, [](char c) { return (c & 0x80) == 0; })) return true;
-  QStringDecoder decoder(QStringDecoder::Utf8);
-  const QString text = decoder.decode(QByteArrayView(name, qsizetype(length)));
-  return !decoder.hasError();
+  const auto* p = reinterpret_cast<const unsigned char*>(name);
+  const auto* end = p + length;
+  while (p < end) {
+    const unsigned char c = *p++;
+    if (c < 0x80) continue;
+    int more;
+    uint32_t code;
+    if (c >= 0xc2 && c <= 0xdf) {
+      more = 1, code = c & 0x1f;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      more = 2, code = c & 0x0f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      more = 3, code = c & 0x07;
+    } else {
+      return false;  // a continuation byte first, or a lead byte no text uses
+    }
+    if (end - p < more) return false;
+    for (int i = 0; i < more; ++i, ++p) {
+      if ((*p & 0xc0) != 0x80) return false;
+      code = code << 6 | (*p & 0x3f);
+    }
+    // Over-long forms, the surrogates and codes past the last one.
+    if ((more == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
+        (more == 3 && (code < 0x10000 || code > 0x10ffff)))
+      return false;
+  }
+  return true;
 }
 
 QString Quoted(const QString& path) {
@@ -164,7 +188,9 @@ bool TSlInsertFilesManager::IsCollected(const QString& path) {
 }
 
 bool TSlInsertFilesManager::RecordFolder(const QString& folder, uint64_t dev, uint64_t ino) {
-  if (!m_FolderIds.insert({dev, ino}).second) return false;
+  const lb::TFileId id{dev, ino};
+  if (m_FolderIds.contains(id)) return false;
+  m_FolderIds.insert(id);
   m_Folders << folder;
   return true;
 }
@@ -241,7 +267,7 @@ bool TSlInsertFilesManager::ProcessPath(const QString& path, bool bFromDrop) {
   return ProcessClassified(target.isEmpty() ? path : target, kind);
 }
 
-bool TSlInsertFilesManager::ProcessClassified(const QString& path, TSlPathKind kind) {
+bool TSlInsertFilesManager::ProcessClassified(QString path, TSlPathKind kind) {
   switch (kind) {
     case pkFolder:
       return ScanFolderImpl(path);
@@ -251,7 +277,7 @@ bool TSlInsertFilesManager::ProcessClassified(const QString& path, TSlPathKind k
         if (!m_DeadFilesDlg->IsKnownPath(path))
           m_DeadFilesDlg->AddSong(TSlSong(nullptr, path, QString()));
       } else if (m_Mode == imInsert) {
-        m_PendingPaths.push_back(path);
+        m_PendingPaths.push_back(std::move(path));
       }
       return true;
     case pkList:
@@ -367,39 +393,40 @@ int RankIndex(char16_t c) {
 }
 }  // namespace
 
-void TSlInsertFilesManager::SortByName(const QString& folder,
-                                       const std::vector<TFolderEntry>& entries,
-                                       std::vector<size_t>& order) {
+void TSlInsertFilesManager::SortByName(const QString& folder, const TFolderEntry* entries,
+                                       size_t count, size_t* order) {
   const qsizetype nameStart = folder.endsWith('/') ? folder.size() : folder.size() + 1;
   auto name = [&](const TFolderEntry& entry) { return QStringView(entry.path).mid(nameStart); };
   // Every name gets its key once; the sort then compares keys only.
   auto sort = [&](const auto& keys) {
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    std::sort(order, order + count, [&](size_t a, size_t b) {
       const int c = keys[a].compare(keys[b]);
       return c != 0 ? c < 0 : entries[a].path < entries[b].path;
     });
   };
   // The fast keys of a folder share one buffer: no allocation a name.
-  std::string buffer;
-  std::vector<std::string_view> fast(entries.size());
-  std::vector<std::pair<size_t, size_t>> spans(entries.size());
+  std::string& buffer = m_KeyBuffer;
+  std::vector<std::string_view>& fast = m_FastKeys;
+  std::vector<std::pair<size_t, size_t>>& spans = m_KeySpans;
+  buffer.clear();
+  fast.resize(count);
+  spans.resize(count);
   bool covered = true;
-  for (size_t n = 0; n < entries.size() && covered; ++n) {
+  for (size_t n = 0; n < count && covered; ++n) {
     const size_t start = buffer.size();
     covered = FastSortKey(name(entries[n]), buffer);
     spans[n] = {start, buffer.size() - start};
   }
   if (covered) {
-    for (size_t n = 0; n < entries.size(); ++n)
+    for (size_t n = 0; n < count; ++n)
       fast[n] = std::string_view(buffer).substr(spans[n].first, spans[n].second);
     sort(fast);
     return;
   }
   const QCollator& collator = NameCollator();
   std::vector<QCollatorSortKey> keys;
-  keys.reserve(entries.size());
-  for (const TFolderEntry& entry : entries)
-    keys.push_back(collator.sortKey(name(entry).toString()));
+  keys.reserve(count);
+  for (size_t n = 0; n < count; ++n) keys.push_back(collator.sortKey(name(entries[n]).toString()));
   sort(keys);
 }
 
@@ -468,13 +495,17 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
   }
   bool result = true;
   {
-    TInfoWindowLevel window("Сканирование папки", folder, false);
+    TInfoWindowLevel window(QStringLiteral("Сканирование папки"), folder, false);
     // The entries are gathered first and taken in the order of their names, as the
     // user sees the folder (without case, "2" before "10"), not in the file system's
     // own order.
-    std::vector<TFolderEntry> entries;
+    // They go on the scan's stack of entries, above those of the folders being
+    // scanned around this one, and leave it when this folder is done.
+    std::vector<TFolderEntry>& entries = m_EntryStack;
+    const size_t first = entries.size();
     int undecodable = 0;  // entries skipped for names that are not UTF-8
-    std::vector<char> buffer(32 * 1024);
+    std::vector<char>& buffer = m_DirBuffer;
+    if (buffer.empty()) buffer.resize(32 * 1024);
     ssize_t got = 0;
     for (ssize_t at = 0;;) {
       if (at >= got) {
@@ -523,29 +554,34 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
               ".\nТакие имена нельзя записать в лист: переименуйте их.",
           UiServices::kCaption, MB_OK | MB_ICONWARNING);
 
-    std::vector<size_t> order(entries.size());
-    for (size_t n = 0; n < order.size(); ++n) order[n] = n;
-    if (entries.size() > 1) SortByName(folder, entries, order);
+    const size_t count = entries.size() - first;
+    std::vector<size_t>& order = m_OrderStack;
+    const size_t orderFirst = order.size();
+    for (size_t n = 0; n < count; ++n) order.push_back(n);
+    if (count > 1) SortByName(folder, &entries[first], count, &order[orderFirst]);
 
-    for (const size_t n : order) {
-      if (!result) break;
-      const TFolderEntry& entry = entries[n];
+    // The stacks grow while a subfolder is scanned: entries are reached by index.
+    for (size_t i = 0; i < count && result; ++i) {
+      TFolderEntry& entry = entries[first + order[orderFirst + i]];
+      QString path = std::move(entry.path);  // taken: this entry is not looked at again
       if (entry.type == DT_DIR) {
-        result = ScanFolderImpl(entry.path, true);
+        result = ScanFolderImpl(path, true);
         continue;
       }
       if (entry.type == DT_LNK) {
         QString target;
-        const TSlPathKind kind = ClassifyPath(entry.path, false, false, 0, &target, DT_LNK);
-        result = ProcessClassified(target.isEmpty() ? entry.path : target, kind);
+        const TSlPathKind kind = ClassifyPath(path, false, false, 0, &target, DT_LNK);
+        result = ProcessClassified(target.isEmpty() ? std::move(path) : std::move(target), kind);
       } else {
         QString target;
         const TSlPathKind kind =
-            entry.match == 1 ? pkMusic : ClassifyPath(entry.path, false, false, 0, &target, DT_REG);
-        result = ProcessClassified(entry.path, kind);
+            entry.match == 1 ? pkMusic : ClassifyPath(path, false, false, 0, &target, DT_REG);
+        result = ProcessClassified(std::move(path), kind);
       }
       if (PaceAndCheckStop(false) && result) result = false;
     }
+    entries.resize(first);
+    order.resize(orderFirst);
     ShowFoundCount();
   }
   m_nShownCount = -1;  // closing the level brought back the outer line

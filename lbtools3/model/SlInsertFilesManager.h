@@ -5,6 +5,7 @@
 #pragma once
 
 #include "M3uList.h"
+#include "platform/FileSystem.h"
 #include "platform/MusicFormats.h"
 
 #include <QCollator>
@@ -13,8 +14,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -95,7 +96,7 @@ class TSlInsertFilesManager {
   // entry's type when the caller knows it (a dirent DT_* value), 0 otherwise.
   TSlPathKind ClassifyPath(const QString& path, bool bFromDrop, bool bTarget, int depth,
                            QString* target, int knownType = 0);
-  bool ProcessClassified(const QString& path, TSlPathKind kind);
+  bool ProcessClassified(QString path, TSlPathKind kind);
   // One entry of a folder that the scan takes further.
   struct TFolderEntry {
     QString path;
@@ -106,8 +107,8 @@ class TSlInsertFilesManager {
   // their value. bRecord: the folder is a subfolder met in a scan, recorded (and
   // skipped when known) as it is opened.
   bool ScanFolderImpl(const QString& folder, bool bRecord = false);
-  void SortByName(const QString& folder, const std::vector<TFolderEntry>& entries,
-                  std::vector<size_t>& order);
+  // Sorts order[0..count), indices into entries.
+  void SortByName(const QString& folder, const TFolderEntry* entries, size_t count, size_t* order);
   const QCollator& NameCollator();
   // Appends a key cheaper than the collator's for names of common characters
   // (printable ASCII, basic Russian letters) that orders them as the collator does;
@@ -141,7 +142,7 @@ class TSlInsertFilesManager {
   int m_nActive = 0;                   // public operations under way (the outermost one flushes)
   std::vector<QByteArray> m_ExtBytes;  // lower-cased, in the file system's encoding
   bool m_bAsciiExtensions = true;
-  std::set<std::pair<uint64_t, uint64_t>> m_FolderIds;
+  QSet<lb::TFileId> m_FolderIds;  // hashed: a tree costs a cache miss a level
   QSet<QString> m_CollectedPaths;
   size_t m_nIndexed = 0;
   int m_nUnpaced = 0;
@@ -149,4 +150,12 @@ class TSlInsertFilesManager {
   int m_nShownCount = -1;
   std::unique_ptr<QCollator> m_pCollator;  // made at the first folder with two entries
   std::vector<uint8_t> m_Ranks;            // of the characters FastSortKey covers
+  // Reused from folder to folder: a folder is read and sorted before the scan goes
+  // into its subfolders, so one of each serves the whole scan.
+  std::vector<char> m_DirBuffer;
+  std::vector<TFolderEntry> m_EntryStack;
+  std::vector<size_t> m_OrderStack;
+  std::string m_KeyBuffer;
+  std::vector<std::pair<size_t, size_t>> m_KeySpans;
+  std::vector<std::string_view> m_FastKeys;
 };
