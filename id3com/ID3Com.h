@@ -122,11 +122,20 @@ class IID3ComTag : public IUnknown {
   // "ID3v2" for MP3, AIFF, WAV and TrueAudio, "Vorbis comment" (FLAC, Ogg Vorbis,
   // Opus, Speex), "MP4", "ASF", "APE" (APE, WavPack, Musepack); empty when unbound.
   virtual HRESULT STDMETHODCALLTYPE get_TagKind(BSTR* kind) = 0;
+};
 
-  // ---- the fields of a synchronisation ----
+// ---- the fields of a synchronisation ----
+// {6B43504B-162D-436B-B3C0-9E0E1AE42CD4}
+inline constexpr IID IID_IID3ComFields = {
+    0x6B43504B, 0x162D, 0x436B, {0xB3, 0xC0, 0x9E, 0x0E, 0x1A, 0xE4, 0x2C, 0xD4}};
+
+// A second interface of the tag object, asked for with QueryInterface: a component
+// registered from an earlier build lacks it, and its callers then use the getters.
+class IID3ComFields : public IUnknown {
+ public:
   // Every field the getters answer, in one call and with no allocation for an empty
   // text: a synchronisation pass reads them for thousands of files. On failure
   // (E_OUTOFMEMORY) every text is null.
   virtual HRESULT STDMETHODCALLTYPE GetFields(ID3ComFields* fields) = 0;
-  // ---- end of the fields of a synchronisation ----
 };
+// ---- end of the fields of a synchronisation ----

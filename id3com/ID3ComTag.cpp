@@ -527,11 +527,16 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
 
 // ---- the component ----
 
-class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover {
+class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover, public IID3ComFields {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv && riid == IID_IID3ComCover) {
       *ppv = static_cast<IID3ComCover*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (ppv && riid == IID_IID3ComFields) {
+      *ppv = static_cast<IID3ComFields*>(this);
       AddRef();
       return S_OK;
     }

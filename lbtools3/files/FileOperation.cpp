@@ -244,15 +244,29 @@ bool TFileOperation::FlushCopies(QStringList* failed) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
     if (flushed) continue;
-    // A copy that may not be on the disk is not left to pass for a whole one.
-    for (const QString& copy : files) ::unlink(Native(copy).constData());
+    // A copy that may not be on the disk is not left to pass for a whole one, unless it
+    // took the place of a file now in the trash: removing it too would leave nothing
+    // under the name. The message names what is left.
+    QStringList kept;
+    bool bReplaced = false;
+    for (const QString& copy : files) {
+      const bool bReplacing = m_Replaced.contains(copy);
+      bReplaced = bReplaced || bReplacing;
+      if (bReplacing || ::unlink(Native(copy).constData()) != 0) kept << copy;
+    }
     if (failed) *failed << files;
     ok = false;
     m_nFailed += int(files.size());
-    Message("Не удалось записать копии на диск (" + QString::number(files.size()) +
-                "), например\n" + files.first() + "\n" + SystemErrorText(error) +
-                "\nЭти копии удалены, исходные файлы на месте.",
-            MB_OK | MB_ICONERROR);
+    QString text = "Не удалось записать копии на диск (" + QString::number(files.size()) +
+                   "), например\n" + files.first() + "\n" + SystemErrorText(error);
+    if (kept.isEmpty()) {
+      text += "\nЭти копии удалены, исходные файлы на месте.";
+    } else {
+      text += "\nИсходные файлы на месте. Остались копии, которые могут быть неполными (" +
+              QString::number(kept.size()) + "), например\n" + kept.first();
+      if (bReplaced) text += "\nФайлы, которые копии заменили, находятся в корзине.";
+    }
+    Message(text, MB_OK | MB_ICONERROR);
   }
   return ok;
 }
@@ -299,7 +313,11 @@ int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& targe
     // Overwrites the target, or finds another name when it must stay; false when the
     // target could not be removed (the user was told).
     auto overwrite = [&] {
-      if (!MustKeep(target)) return DeleteTarget(target);
+      if (!MustKeep(target)) {
+        if (!DeleteTarget(target)) return false;
+        m_Replaced.insert(target);
+        return true;
+      }
       target = FreeNumberedName(target);
       m_Renumbered << target;
       return true;

@@ -134,6 +134,7 @@ class TFileOperation {
   IFileErrorPrompt* m_pPrompt;
   QSet<TFileId> m_Produced;
   std::vector<std::pair<dev_t, QString>> m_Unflushed;  // copies not yet flushed
+  QSet<QString> m_Replaced;                            // targets whose old file went to the trash
 };
 
 // Creates the folder (one level); on failure asks the directory-error dialog. path may

@@ -644,6 +644,38 @@ class TID3ComSession {
     VARIANT_BOOL has = VARIANT_FALSE;
     return SUCCEEDED(m_Tag->get_HasV2Tag(&has)) && has != VARIANT_FALSE;
   }
+  // Every field of the bound file at once; through the getters one by one when the
+  // component is of an earlier build that lacks the one call.
+  HRESULT GetFields(ID3ComFields* fields) {
+    void* found = nullptr;
+    if (SUCCEEDED(m_Tag->QueryInterface(IID_IID3ComFields, &found))) {
+      auto* all = static_cast<IID3ComFields*>(found);
+      const HRESULT hr = all->GetFields(fields);
+      all->Release();
+      return hr;
+    }
+    *fields = ID3ComFields{};
+    fields->genre = 255;
+    m_Tag->get_HasV2Tag(&fields->hasV2Tag);
+    m_Tag->get_Genre(&fields->genre);
+    m_Tag->get_Track(&fields->track);
+    const std::pair<HRESULT (STDMETHODCALLTYPE IID3ComTag::*)(BSTR*), BSTR*> texts[] = {
+        {&IID3ComTag::get_Title, &fields->title},
+        {&IID3ComTag::get_Artist, &fields->artist},
+        {&IID3ComTag::get_Album, &fields->album},
+        {&IID3ComTag::get_Year, &fields->year},
+        {&IID3ComTag::get_Comment, &fields->comment},
+        {&IID3ComTag::get_Composer, &fields->composer},
+        {&IID3ComTag::get_OrigArtist, &fields->origArtist},
+        {&IID3ComTag::get_Copyright, &fields->copyright},
+        {&IID3ComTag::get_URL, &fields->url},
+        {&IID3ComTag::get_EncodedBy, &fields->encodedBy},
+        {&IID3ComTag::get_GenreText, &fields->genreText},
+        {&IID3ComTag::get_TrackText, &fields->trackText}};
+    for (const auto& [getter, text] : texts)
+      if (FAILED((m_Tag->*getter)(text))) *text = nullptr;
+    return S_OK;
+  }
   using Getter = HRESULT (STDMETHODCALLTYPE IID3ComTag::*)(BSTR*);
   using Putter = HRESULT (STDMETHODCALLTYPE IID3ComTag::*)(BSTR);
   QString Get(Getter getter) {
@@ -776,7 +808,7 @@ void TSlTag2::TakeFields() {
   TID3ComSession tag;
   ID3ComFields fields{};
   // Memory running out leaves the record as it was rather than emptied.
-  if (FAILED(tag->GetFields(&fields))) return;
+  if (!tag || FAILED(tag.GetFields(&fields))) return;
   if (fields.hasV2Tag == VARIANT_FALSE) {
     Clear();
     m_bExists = false;

@@ -343,6 +343,15 @@ TEST_F(CopyMoveFilesTest, FailingFlushAtTheEndTakesTheCopiesBack) {
                                       "/A/A.mp3\nНедостаточно места на диске\nЭти копии удалены, "
                                       "исходные файлы на месте."});
   }
+  // A copy that replaced a file now in the trash stays, and the message says so.
+  ui.ClearMessages();
+  operation.m_bOverwriteAll = true;
+  Run(true, false, {2}, {0, 1, 2});
+  EXPECT_EQ(lbtest::ReadFile(root + "/B/B.mp3"), lbtest::ReadFile(sources[1]));
+  ASSERT_EQ(ui.Texts().size(), 1);
+  EXPECT_TRUE(ui.Texts()[0].endsWith(
+      "(1), например\n" + root + "/B/B.mp3\nФайлы, которые копии заменили, находятся в корзине."))
+      << ui.Texts()[0].toStdString();
 }
 
 // A move tells the player about every row once, before the row's file goes (the player

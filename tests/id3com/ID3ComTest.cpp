@@ -775,7 +775,10 @@ TEST_F(ID3ComTest, GetFieldsAnswersWhatTheGettersAnswer) {
     ComPtr<IID3ComTag> tag = NewTag();
     ASSERT_EQ(Link(tag.Get(), MakeFile(head + lbtest::Mp3Audio())), S_OK);
     ID3ComFields f{};
-    ASSERT_EQ(tag->GetFields(&f), S_OK);
+    void* found = nullptr;
+    ASSERT_EQ(tag->QueryInterface(IID_IID3ComFields, &found), S_OK);
+    ASSERT_EQ(static_cast<IID3ComFields*>(found)->GetFields(&f), S_OK);
+    static_cast<IID3ComFields*>(found)->Release();
     const BSTR texts[] = {f.title,    f.artist,     f.album,     f.year, f.comment,
                           f.composer, f.origArtist, f.copyright, f.url,  f.encodedBy};
     for (size_t i = 0; i < std::size(kProps); ++i) {
