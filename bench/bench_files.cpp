@@ -6,6 +6,7 @@
 // Usage: bench_files [FILES] [LISTS] [COPIES] (default 10000 files, 3 other lists, 1000
 // files of 256 KiB to copy and move). Works in a temporary folder and prints the ratios;
 // the copy's disk flushes are counted (nothing is stubbed).
+#include "CopyMoveRun.h"
 #include "lbtools3/repository/Repository.h"
 #include "lbtools3/files/CopyMove.h"
 #include "lbtools3/files/FileOperation.h"
@@ -46,28 +47,6 @@ bool BareCopy(const QByteArray& from, const QByteArray& to) {
   if (in >= 0) ::close(in);
   if (out >= 0 && ::close(out) != 0) ok = false;
   return ok;
-}
-
-// Copies or moves the songs into root/ARTIST/ as the organize command does; a copy with
-// bChangePaths points the songs at the copies.
-bool CopyOrMove(TSlDocument& doc, const QString& root, bool bCopy, bool bChangePaths, int count) {
-  TCopyMoveThread::Options options;
-  options.bCopy = bCopy;
-  options.bChangePaths = bChangePaths;
-  options.root = root;
-  options.criteria = {2};
-  std::set<int> rows;
-  for (int n = 0; n < count; ++n) rows.insert(n);
-  lb::TRowSelection selection(doc, rows);
-  lb::TFileOperation operation(nullptr);
-  TCopyMoveThread worker(&doc, options, &operation, nullptr);
-  worker.m_pChild = &selection;
-  worker.Resume();
-  worker.WaitFor();
-  if (worker.m_nProcessed == count && worker.m_nSkipped == 0) return true;
-  std::fprintf(stderr, "%s: %d of %d done, %d skipped\n", bCopy ? "copy" : "move",
-               worker.m_nProcessed, count, worker.m_nSkipped);
-  return false;
 }
 
 // Flushes the file system of the folder: the copy's one flush at its end.

@@ -10,6 +10,7 @@
 // main thread was running in it.
 //
 //   bench_responsive [songs=10000] [rounds=3]
+#include "CopyMoveRun.h"
 #include "MainThreadGaps.h"
 #include "lbtools3/files/CopyMove.h"
 #include "lbtools3/files/FileOperation.h"
@@ -191,20 +192,7 @@ int main(int argc, char** argv) {
             QDir().mkpath(root);
             ::sync();
           },
-          [&] {
-            TCopyMoveThread::Options options;
-            options.bCopy = bCopy;
-            options.root = root;
-            options.criteria = {2};
-            std::set<int> rows;
-            for (int n = 0; n < copies; ++n) rows.insert(n);
-            lb::TRowSelection selection(doc, rows);
-            lb::TFileOperation operation(nullptr);
-            TCopyMoveThread worker(&doc, options, &operation, nullptr);
-            worker.m_pChild = &selection;
-            worker.Resume();
-            worker.WaitFor();
-          });
+          [&] { CopyOrMove(doc, root, bCopy, false, copies); });
     }
   }
 

@@ -6,6 +6,7 @@
 #include "Rename.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/SongSet.h"
 
 #include <QSet>
 #include <cerrno>
@@ -36,9 +37,7 @@ void TRenameUndo::Add(TSlSong& song, const QString& oldPath, const QString& newP
 bool TRenameUndo::Available(const TSlDocument& document) const {
   if (m_Entries.empty()) return false;
   std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-  QSet<const TSlSong*> songs;
-  songs.reserve(document.m_Songs.size());
-  for (int n = 0; n < document.m_Songs.size(); ++n) songs.insert(&document.m_Songs[n]);
+  const QSet<const TSlSong*> songs = SongSetOf(document);
   for (const Entry& e : m_Entries) {
     if (!songs.contains(e.song)) return false;
     // A song being synchronised just now is not asked for: the answer waits.

@@ -3,6 +3,7 @@
 #include "com/Com.h"
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/SongSet.h"
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
@@ -782,9 +783,7 @@ bool TTagsUndo::Available(const TSlDocument& document) const {
   std::vector<TTouched> touched;
   {
     std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-    QSet<const TSlSong*> songs;
-    songs.reserve(document.m_Songs.size());
-    for (int n = 0; n < document.m_Songs.size(); ++n) songs.insert(&document.m_Songs[n]);
+    const QSet<const TSlSong*> songs = SongSetOf(document);
     for (const Entry& e : m_Entries) {
       if (!songs.contains(e.song)) return false;
       // A song being written just now is not asked for: the answer waits for the next look.
