@@ -6,6 +6,7 @@
 #include "lbtools3/ui/IListsHost.h"
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,7 +41,10 @@ class FakeLists : public IListsHost {
 
   QList<TListEntry> KnownLists() override { return entries; }
   void BeginListsPass() override { passEvents << "begin"; }
-  void ShowListInPass(const QString& path) override { passEvents << "show " + path; }
+  void ShowListInPass(const QString& path) override {
+    passEvents << "show " + path;
+    if (onShow) onShow(path);
+  }
   void EndListsPass() override { passEvents << "end"; }
   IDocumentWindow* OpenList(const QString& path, const TSlDocument* source) override {
     opened << path;
@@ -55,6 +59,7 @@ class FakeLists : public IListsHost {
   QList<TListEntry> entries;
   std::vector<std::unique_ptr<FakeWindow>> windows;
   QStringList passEvents, opened;
+  std::function<void(const QString&)> onShow;  // called as a list's search begins
   std::vector<const TSlDocument*> openedSources;
 };
 
