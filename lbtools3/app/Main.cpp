@@ -12,6 +12,7 @@
 #include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/player/AudaciousBinding.h"
 #include "lbtools3/player/PlayerControl.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/tags/TagsApply.h"
 
@@ -800,6 +801,12 @@ void TMainForm::FileExit1Execute() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // A long job that lets the windows turn (a list check, a search) still holds its
+  // documents: the program closes once it has ended or been stopped.
+  if (InfoWindowManager().Depth() > 0) {
+    event->ignore();
+    return;
+  }
   // Files handed over while a first-run dialog was open join the lists first, so the
   // closing of the lists keeps them.
   TakeHeldHandOvers();

@@ -6,11 +6,13 @@
 #include "lbtools3/settings/Settings.h"
 
 #include "lbtools3/model/ID3ComAccess.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/IniFile.h"
 #include "platform/NamedObjects.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,6 +55,19 @@ void OnTerminationSignal(int) {
   [[maybe_unused]] ssize_t written = ::write(g_SignalPipe[1], &byte, 1);
 }
 
+// Closes the main window and leaves the program; a long job in progress is stopped
+// first and the window closed once it has ended (the job still reads its lists).
+void CloseWhenIdle(QWidget* window) {
+  if (InfoWindowManager().Depth() > 0) {
+    InfoWindowManager().m_bStop = true;
+    QTimer::singleShot(50, window, [window] { CloseWhenIdle(window); });
+    return;
+  }
+  // A list that could not be saved keeps the window open; end anyway, and say so.
+  // Leaving every event loop also ends a modal dialog that may be open.
+  QApplication::exit(window->close() ? 0 : 1);
+}
+
 void CloseOnTermination(QWidget* window) {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_SignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(g_SignalPipe[0], QSocketNotifier::Read, window);
@@ -61,9 +76,7 @@ void CloseOnTermination(QWidget* window) {
     [[maybe_unused]] ssize_t got = ::read(g_SignalPipe[0], &byte, 1);
     static TUnattendedUiServices unattended;
     UiServices::Install(&unattended);
-    // A list that could not be saved keeps the window open; end anyway, and say so.
-    // Leaving every event loop also ends a modal dialog that may be open.
-    QApplication::exit(window->close() ? 0 : 1);
+    CloseWhenIdle(window);
   });
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;

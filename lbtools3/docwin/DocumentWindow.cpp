@@ -5,6 +5,7 @@
 #include "ListOps.h"
 
 #include "lbtools3/ui/WorkerDialog.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "platform/Assert.h"
 #include "platform/IniFile.h"
@@ -606,7 +607,9 @@ bool TMDIChild::QueryClose() {
 }
 
 void TMDIChild::closeEvent(QCloseEvent* event) {
-  if (!QueryClose()) {
+  // A long job that lets the windows turn may be reading this list: it stays open until
+  // the job has ended or been stopped.
+  if ((!m_bCloseAgreed && InfoWindowManager().Depth() > 0) || !QueryClose()) {
     event->ignore();
     return;
   }

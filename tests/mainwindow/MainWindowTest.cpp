@@ -1,5 +1,6 @@
 // The main window with real document windows on the offscreen platform: hand-overs,
 // hot keys, tool-bar placement, saving and path changes across the repository's lists.
+#include "lbtools3/model/InfoWindowManager.h"
 #include "TestEnv.h"
 #include "model/ModelTestUtil.h"
 
@@ -338,6 +339,24 @@ TEST_F(MainWindowTest, ExitThatIsCalledOffClosesNoList) {
   ui.Answer(IDNO);
   EXPECT_TRUE(form.close());
   EXPECT_EQ(ui.Messages().size(), 2);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(form.Children().isEmpty());
+}
+
+// A long job that lets the windows turn (a list check) still reads its list: neither the
+// list's window nor the program closes under it; both close once it has ended.
+TEST_F(MainWindowTest, NoWindowClosesUnderALongJob) {
+  TMainForm form(ini, false);
+  auto* child =
+      static_cast<TMDIChild*>(form.Repository().OpenFile(MakeList("one.m3u", {"/m/a.mp3"})));
+  Settle(form);
+  {
+    TInfoWindowLevel job("Проверка листа", QString(), true);
+    EXPECT_FALSE(child->close());
+    EXPECT_FALSE(form.close());
+    EXPECT_EQ(form.Children(), QList<TMDIChild*>{child});
+  }
+  EXPECT_TRUE(form.close());
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(form.Children().isEmpty());
 }
