@@ -138,18 +138,35 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   bool bShow = true;
   TFolderLook look;
   m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
+  // The files this run renamed, by their old paths: a song listed twice follows its
+  // file, which an earlier row renamed, rather than looking for a file that is gone.
+  struct TRenamed {
+    QString target;
+    TFileId file;
+    bool bKnown;
+  };
+  QHash<QString, TRenamed> renamed;
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
     const QString source = song.GetPath(true);
     if (bShow) progress.SetObject(source);
     QString name;
-    bool built;
+    bool built = false;
     // One look at the file tells whether the song's tags are in step with it and gives
     // the file operation what it needs of the file.
     struct stat st;
     const bool bLooked = look.Stat(source, &st);
-    {
+    const auto earlier = bLooked ? renamed.cend() : renamed.constFind(source);
+    if (earlier != renamed.cend()) {
+      {
+        std::lock_guard<std::recursive_mutex> lock(song.cs);
+        m_Undo->Add(song, source, earlier->target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
+                    earlier->bKnown ? &earlier->file : nullptr);
+        MoveSongPath(song, earlier->target);
+      }
+      if (m_RowRenamed) m_RowRenamed(n);
+    } else {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
       if (!bLooked || !S_ISREG(st.st_mode) || song.m_bNewFileAge ||
@@ -177,6 +194,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
             if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
           }
           m_Pairs << source << target;
+          renamed.insert(source, {target, file, bKnown});
           MoveSongPath(song, target);
           ++m_nRenamed;
         }

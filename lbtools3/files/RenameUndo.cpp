@@ -67,12 +67,16 @@ bool TRenameUndo::Run(TSlDocument& document, TPathCheckpoint* checkpoint,
     }
     QString reason;
     TFileId now;
-    if (row < 0 || e.song->GetPath(true) != e.newPath)
+    if (row < 0 || e.song->GetPath(true) != e.newPath) {
       reason = kSongGone;
-    else if (!FileIdentity(e.newPath, &now) || now != e.file)
+    } else if (FileIdentity(e.newPath, &now) && now == e.file) {
+      if (!MoveFileNoReplace(e.newPath, e.oldPath))
+        reason = errno == EEXIST ? QString(kTaken) : SystemErrorText(errno);
+    } else if (!FileIdentity(e.oldPath, &now) || now != e.file) {
+      // (The file is back at its old name already when the song is listed twice: only
+      // the song goes back.)
       reason = kGone;
-    else if (!MoveFileNoReplace(e.newPath, e.oldPath))
-      reason = errno == EEXIST ? QString(kTaken) : SystemErrorText(errno);
+    }
     if (!reason.isEmpty()) {
       m_NotUndone << e.newPath + " → " + FileNamePart(e.oldPath) + ": " + reason;
     } else {

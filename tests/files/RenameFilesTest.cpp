@@ -181,6 +181,24 @@ TEST_F(RenameFilesTest, UndoPutsTheFilesBackAndNamesWhatItCannot) {
                                                     one + " → a.mp3: " + TRenameUndo::kGone}));
 }
 
+// A song listed twice follows its file, which its first row renamed, and the undo puts
+// the file back once and both rows with it.
+TEST_F(RenameFilesTest, ASongListedTwiceFollowsItsFileBothWays) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"One", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a, a});
+  TSlRenameFiles rename = Renamer("%1.%e");
+  ASSERT_TRUE(rename.Run(doc, {0, 1}, operation));
+  const QString one = dir + "/One.mp3";
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{one, one}));
+  EXPECT_EQ(rename.m_nRenamed, 1);
+  EXPECT_TRUE(ui.Messages().isEmpty());
+  EXPECT_TRUE(rename.m_Undo->Run(doc));
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{a, a}));
+  EXPECT_TRUE(rename.m_Undo->m_NotUndone.isEmpty());
+  EXPECT_TRUE(QFile::exists(a));
+}
+
 // A rename looks at each file once: that look must still catch tags changed since the
 // list was saved, make a read-only file writable and keep the renamed file from being
 // overwritten by the next song that wants its name.
