@@ -17,7 +17,12 @@
 //   gaps.LongestMs(), gaps.LongestCpuMs(), gaps.Print(stdout)
 #pragma once
 
+#include "lbtools3/ui/QtUiServices.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QLabel>
+#include <QWidget>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -38,6 +43,24 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+
+// A shown main window that has painted a text once, as the program's has by the time a
+// job starts; the job's progress windows and messages belong to it.
+class TPaintedMainWindow {
+ public:
+  TPaintedMainWindow(QtUiServices& ui, const char* text, int width, int height)
+      : m_Text(QString::fromUtf8(text), &m_Window) {
+    m_Window.resize(width, height);
+    m_Window.show();
+    ui.SetMainWindow(&m_Window);
+    m_Text.show();
+    for (int n = 0; n < 10; ++n) QApplication::processEvents();
+  }
+
+ private:
+  QWidget m_Window;
+  QLabel m_Text;
+};
 
 class TMainThreadGaps {
  public:

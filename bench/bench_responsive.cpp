@@ -28,7 +28,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -111,13 +110,7 @@ int main(int argc, char** argv) {
 
   QtUiServices ui;
   UiServices::Install(&ui);
-  QWidget mainWindow;
-  mainWindow.resize(800, 600);
-  mainWindow.show();
-  ui.SetMainWindow(&mainWindow);
-  QLabel label(QString::fromUtf8("Лист"), &mainWindow);
-  label.show();
-  for (int n = 0; n < 10; ++n) app.processEvents();
+  TPaintedMainWindow mainWindow(ui, "Лист", 800, 600);
   TMainThreadGaps gaps;
   std::printf("songs %d, rounds %d\n", count, rounds);
 

@@ -25,7 +25,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QLibrary>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -125,15 +124,7 @@ int main(int argc, char** argv) {
 
   QtUiServices ui;
   UiServices::Install(&ui);
-  QWidget mainWindow;
-  mainWindow.resize(600, 400);
-  mainWindow.show();
-  ui.SetMainWindow(&mainWindow);
-  // The window has painted its texts once, as the program's has by the time a batch
-  // starts.
-  QLabel text(QString::fromUtf8("Редактирование тэгов в листе"), &mainWindow);
-  text.show();
-  for (int n = 0; n < 10; ++n) app.processEvents();
+  TPaintedMainWindow mainWindow(ui, "Редактирование тэгов в листе", 600, 400);
 
   TSlDocument doc;
   doc.SetFileName(dir.path() + "/ours/list.m3u");
