@@ -10,6 +10,7 @@
 // LB_CORPUS_FILES sets the number of files (2,000 by default); LB_CORPUS_DIR keeps
 // them there with a list.m3u, for runs by hand.
 #include "com/Com.h"
+#include "RegisterID3Com.h"
 #include "id3com/FrameTexts.h"
 #include "id3com/ID3Com.h"
 #include "platform/CodePage.h"
@@ -250,13 +251,7 @@ class TCorpus {
 
 class FrameTextsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    QLibrary lib(lbtest::BinDir() + "/" + kID3ComLibraryName);
-    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
-    ASSERT_NE(reg, nullptr);
-    ASSERT_EQ(reg(), S_OK);
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(lbtest::RegisterID3Com()); }
 };
 
 TEST_F(FrameTextsTest, LeanReadEqualsTagLibOnAGeneratedCorpus) {

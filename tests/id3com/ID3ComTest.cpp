@@ -2,6 +2,7 @@
 // server registered itself, tags written and read back, frames removed, tags removed,
 // and files that cannot be written or read.
 #include "com/Com.h"
+#include "RegisterID3Com.h"
 #include "id3com/ID3Com.h"
 #include "platform/CodePage.h"
 #include "platform/Genres.h"
@@ -60,13 +61,7 @@ QString ValueFor(const TextProp& p) {
 
 class ID3ComTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    QLibrary lib(lbtest::BinDir() + "/" + kID3ComLibraryName);
-    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
-    ASSERT_NE(reg, nullptr);
-    ASSERT_EQ(reg(), S_OK);
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(lbtest::RegisterID3Com()); }
 
   ComPtr<IID3ComTag> NewTag() {
     ComPtr<IID3ComTag> tag;

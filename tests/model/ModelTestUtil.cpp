@@ -1,5 +1,6 @@
 #include "ModelTestUtil.h"
 
+#include "RegisterID3Com.h"
 #include "lbtools3/model/ID3ComAccess.h"
 
 #include <QFile>
@@ -27,12 +28,7 @@ QString MakeMp3(const QString& path, int frames) {
 }
 
 bool AttachID3Com() {
-  static bool registered = [] {
-    QLibrary lib(lbtest::BinDir() + "/libid3com.so");
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
-    return reg && SUCCEEDED(reg());
-  }();
-  if (!registered) return false;
+  if (!lbtest::RegisterID3Com()) return false;
   if (lb::ThreadID3Com()) return true;
   return SUCCEEDED(lb::AttachCurrentThreadToID3Com());
 }

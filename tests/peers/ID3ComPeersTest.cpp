@@ -2,6 +2,7 @@
 // mutagen and by id3lib's id3v2 tool with the same values, and tags mutagen writes
 // (v2.3 and v2.4, UTF-16 and UTF-8) are read by the component.
 #include "com/Com.h"
+#include "RegisterID3Com.h"
 #include "id3com/ID3Com.h"
 
 #include "id3com/Mp3Files.h"
@@ -97,13 +98,7 @@ QMap<QString, QString> Id3v2List(const QString& path) {
 
 class ID3ComPeers : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    QLibrary lib(lbtest::BinDir() + "/" + kID3ComLibraryName);
-    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
-    auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
-    ASSERT_NE(reg, nullptr);
-    ASSERT_EQ(reg(), S_OK);
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(lbtest::RegisterID3Com()); }
 
   ComPtr<IID3ComTag> Open(const QString& path) {
     ComPtr<IID3ComTag> tag;
