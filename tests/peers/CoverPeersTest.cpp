@@ -3,6 +3,7 @@
 // a large picture set and removed again leaves an MP3's audio as it was; what is not a
 // picture is refused before anything is written.
 #include "CliRun.h"
+#include "PeerTools.h"
 #include "TestEnv.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/tags/TagsApply.h"
@@ -21,6 +22,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace peertest;
 
 constexpr const char* kPython = "/usr/bin/python3";
 
@@ -90,15 +93,6 @@ pics.sort(key=repr)
 print(json.dumps({"pictures": pics, "rest": rest}, ensure_ascii=False))
 )PY";
 
-QString Tool(const QString& program, const QStringList& args) {
-  QProcess p;
-  p.start(program, args);
-  p.waitForFinished(120000);
-  EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << ": "
-                             << p.readAllStandardError().toStdString();
-  return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 QJsonObject Dump(const QString& path) {
   return QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
 }
@@ -145,9 +139,7 @@ TEST(CoverPeers, TheBytesSetAreReadBackAndEverythingElseStays) {
   for (const auto& format : formats) {
     SCOPED_TRACE(format.extension);
     const QString path = dir + "/song." + format.extension;
-    QStringList encode = format.encode;
-    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
-    Tool(encode.takeFirst(), encode);
+    Encode(format.encode, source, path);
     Tool(kPython, {"-c", kTag, path, back});
     const QJsonObject before = Dump(path);
     const QString audio = DecodedAudio(path);
@@ -290,9 +282,7 @@ for p in pics: print(int(p.type), p.mime, p.desc, hashlib.sha1(p.data).hexdigest
   for (const auto& format : formats) {
     SCOPED_TRACE(format.extension);
     const QString path = dir + "/song." + format.extension;
-    QStringList encode = format.encode;
-    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
-    Tool(encode.takeFirst(), encode);
+    Encode(format.encode, source, path);
     Tool(kPython, QStringList{"-c", put, path} + pictures);
     const QStringList before = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(before.size(), 3);

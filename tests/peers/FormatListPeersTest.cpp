@@ -2,6 +2,7 @@
 // synchronising, the batch edit (mutagen reads every other key unchanged), finding,
 // renaming and organizing by tags, the report and the files information.
 #include "CliRun.h"
+#include "PeerTools.h"
 #include "TestEnv.h"
 
 #include "platform/FileSystem.h"
@@ -15,6 +16,8 @@
 
 namespace {
 
+using namespace peertest;
+
 // argv: path. Every key of the file's tags with its values, and the file's first bytes.
 const char* const kDump = R"PY(
 import sys, json
@@ -24,21 +27,6 @@ tags = {k: repr(v) for k, v in f.tags.items()} if f.tags is not None else {}
 print(json.dumps({"tags": tags, "head": open(sys.argv[1], "rb").read(4).hex()},
                  ensure_ascii=False))
 )PY";
-
-QString Tool(const QString& program, const QStringList& args) {
-  QProcess p;
-  p.start(program, args);
-  p.waitForFinished(120000);
-  EXPECT_TRUE(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
-      << program.toStdString() << ": " << p.readAllStandardError().toStdString();
-  return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-QString CliOk(const QStringList& args) {
-  const lbtest::CliRun run = lbtest::RunCli(args);
-  EXPECT_EQ(run.code, 0) << args.join(' ').toStdString() << ": " << run.err.toStdString();
-  return run.out;
-}
 
 QJsonObject Dump(const QString& path) {
   return QJsonDocument::fromJson(Tool("/usr/bin/python3", {"-c", kDump, path}).toUtf8()).object();
@@ -77,9 +65,7 @@ TEST(FormatListPeers, ScanSyncEditFindRenameOrganizeReport) {
   for (int i = 0; i < count; ++i) {
     const Format& format = formats[i];
     const QString path = QString("%1/in/%2.%3").arg(dir).arg(i + 1).arg(format.extension);
-    QStringList encode = format.encode;
-    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
-    Tool(encode.takeFirst(), encode);
+    Encode(format.encode, source, path);
     CliOk({"tags", "set", path, QString("title=Песня %1").arg(i + 1),
            QString("artist=Группа %1").arg(i + 1)});
     paths << path;

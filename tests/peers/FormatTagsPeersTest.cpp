@@ -4,6 +4,7 @@
 // every other key, value and picture, the tag's type and the decoded audio as they were;
 // an ID3v1 tag goes only into the formats that carry one.
 #include "CliRun.h"
+#include "PeerTools.h"
 #include "TestEnv.h"
 
 #include <QJsonArray>
@@ -23,6 +24,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace peertest;
 
 constexpr const char* kPython = "/usr/bin/python3";
 
@@ -140,32 +143,6 @@ if what == "cp1251":
     open(path, "wb").write(data.replace(b"@@@@", "Кино".encode("cp1251")))
 )PY";
 
-QString Run(const QString& program, const QStringList& args, int* code = nullptr,
-            QString* err = nullptr) {
-  QProcess p;
-  p.start(program, args);
-  p.waitForFinished(120000);
-  if (code) *code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  if (err) *err = QString::fromUtf8(p.readAllStandardError());
-  return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-// Runs a tool that must succeed; its output.
-QString Tool(const QString& program, const QStringList& args) {
-  int code = -1;
-  QString err;
-  const QString out = Run(program, args, &code, &err);
-  EXPECT_EQ(code, 0) << program.toStdString() << ": " << err.toStdString();
-  return out;
-}
-
-// Runs the command-line tool, which must succeed; its output.
-QString CliOk(const QStringList& args) {
-  const lbtest::CliRun run = lbtest::RunCli(args);
-  EXPECT_EQ(run.code, 0) << args.join(' ').toStdString() << ": " << run.err.toStdString();
-  return run.out;
-}
-
 struct Format {
   const char* extension;
   const char* kind;     // as `tags show` names the main tag
@@ -225,9 +202,7 @@ TEST(FormatTagsPeers, ReadAndTitleChangeKeepEverythingElse) {
   for (const Format& format : formats) {
     SCOPED_TRACE(format.extension);
     const QString path = dir + "/song." + format.extension;
-    QStringList encode = format.encode;
-    for (QString& a : encode) a.replace("%1", source).replace("%2", path);
-    Tool(encode.takeFirst(), encode);
+    Encode(format.encode, source, path);
     const qsizetype encoded = lbtest::ReadFile(path).size();
     Tool(kPython, {"-c", kTag, path});
     const QJsonObject before =
