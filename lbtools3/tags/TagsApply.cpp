@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -189,24 +190,33 @@ class TSongWorker {
 
 namespace {
 
+// Why a file's new content could not take its place: another program changed the file
+// meanwhile, or the system refused.
+QString NotPlacedText(const lb::TNotPlaced& f) {
+  if (f.error == ESTALE) return QString::fromUtf8(kChangedMeanwhile).arg(f.path);
+  return QString::fromUtf8(kNotPlacedError)
+      .arg(f.path, QString::fromLocal8Bit(std::strerror(f.error)));
+}
+
 // Ends the batch of writes on the worker (the window keeps painting while the disk
 // takes the flush); false after telling the user when a file's new content could not
-// take its place (*notPlaced names them) or the flush failed.
+// take its place (*notPlaced names them; one message names the first of them) or the
+// flush failed.
 bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker,
                   std::vector<lb::TNotPlaced>* notPlaced = nullptr) {
   bool flushed = true;
   worker.Run([&] { flushed = writes.Finish(); });
-  for (const lb::TNotPlaced& f : writes.NotPlaced()) {
-    const QString text =
-        f.error == ESTALE
-            ? QString::fromUtf8(kChangedMeanwhile).arg(f.path)
-            : QString::fromUtf8(kNotPlacedError)
-                  .arg("\"" + f.path + "\": " + QString::fromLocal8Bit(std::strerror(f.error)));
-    Message(text, MB_OK | MB_ICONERROR);
+  const std::vector<lb::TNotPlaced>& dropped = writes.NotPlaced();
+  if (!dropped.empty()) {
+    constexpr size_t kNamed = 10;
+    QStringList texts;
+    for (size_t n = 0; n < dropped.size() && n < kNamed; ++n) texts << NotPlacedText(dropped[n]);
+    if (dropped.size() > kNamed) texts << QString("... и ещё %1").arg(dropped.size() - kNamed);
+    Message(texts.join('\n'), MB_OK | MB_ICONERROR);
   }
   if (!writes.FlushError().isEmpty())
     Message(QString::fromUtf8(kFlushError).arg(writes.FlushError()), MB_OK | MB_ICONERROR);
-  if (notPlaced) *notPlaced = writes.NotPlaced();
+  if (notPlaced) *notPlaced = dropped;
   return flushed;
 }
 
@@ -498,9 +508,9 @@ void TTagsBatchApply::CountCover(int row) {
 
 void TTagsBatchApply::SettleNotPlaced(const std::vector<lb::TNotPlaced>& notPlaced,
                                       TSongWorker& worker) {
-  QSet<QString> paths;
-  for (const lb::TNotPlaced& f : notPlaced) paths.insert(f.path);
-  QSet<int> notWritten;
+  QHash<QString, const lb::TNotPlaced*> paths;
+  for (const lb::TNotPlaced& f : notPlaced) paths.insert(f.path, &f);
+  QHash<int, const lb::TNotPlaced*> notWritten;
   for (int row : m_Rows) {
     if (paths.isEmpty()) break;
     TSlSong* song = nullptr;
@@ -511,7 +521,7 @@ void TTagsBatchApply::SettleNotPlaced(const std::vector<lb::TNotPlaced>& notPlac
     }
     const QString path = QFileInfo(song->GetPath(true)).canonicalFilePath();
     if (!paths.contains(path)) continue;
-    notWritten.insert(row);
+    notWritten.insert(row, paths.value(path));
     undo->Forget(song);
     // The records read the file as it is: the forgotten write leaves no trace.
     worker.Run([&] {
@@ -530,9 +540,7 @@ void TTagsBatchApply::SettleNotPlaced(const std::vector<lb::TNotPlaced>& notPlac
       ++m_CoversSkipped;
       ++m_CoverFailures;
       report.outcome = TCoverOutcome::Skipped;
-      std::lock_guard<std::recursive_mutex> lock(m_Document.m_Lock);
-      report.note =
-          QString::fromUtf8(kChangedMeanwhile).arg(m_Document.m_Songs[report.row].GetPath(true));
+      report.note = NotPlacedText(*notWritten.value(report.row));
     }
     if (coverDone) coverDone(report.row, report.outcome, report.note);
   }

@@ -51,7 +51,7 @@ inline constexpr const char* kFlushError =
     "пропасть; проверьте диск.";
 inline constexpr const char* kChangedMeanwhile =
     "Файл изменён другой программой во время записи, новые тэги в него не записаны: %1.";
-inline constexpr const char* kNotPlacedError = "Не удалось записать тэги в файл %1.";
+inline constexpr const char* kNotPlacedError = "Не удалось записать тэги в файл \"%1\": %2.";
 inline constexpr const char* kCoverSummary =
     "Обложки: поставлено %1, оставлено как было %2, пропущено %3.";
 inline constexpr const char* kNoFolderPicture = "В папке песни нет картинки";
