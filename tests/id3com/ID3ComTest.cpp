@@ -12,6 +12,7 @@
 #include "id3com/Mp3Files.h"
 #include "support/TestEnv.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QDir>
@@ -819,11 +820,13 @@ TEST_F(ID3ComTest, ASaveAfterAnotherWritersChangeStartsFromWhatTheFileHolds) {
   ASSERT_EQ(::fstat(held, &st), 0);
   const QByteArray waiting = "-> FLOCK  ADVISORY  WRITE " + QByteArray::number(child) + " ";
   const QByteArray inode = ":" + QByteArray::number(qulonglong(st.st_ino)) + " ";
-  for (bool found = false; !found;) {
+  const QDeadlineTimer deadline(120000);
+  for (bool found = false; !found; ::usleep(1000)) {
     for (const QByteArray& line : lbtest::ReadFile("/proc/locks").split('\n'))
       found = found || (line.contains(waiting) && line.contains(inode));
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the save ended without waiting";
+    ASSERT_FALSE(deadline.hasExpired()) << "the save never waited for the lock";
   }
   const QByteArray other = lbtest::Id3v2(3, {{"TIT2", lbtest::TextBody("Other")},
                                              {"TALB", lbtest::TextBody(QString(3000, 'a'))}}) +

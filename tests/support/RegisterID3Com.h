@@ -14,7 +14,7 @@ inline bool RegisterID3Com() {
   static const bool registered = [] {
     QLibrary lib(BinDir() + "/" + kID3ComLibraryName);
     auto reg = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve("DllRegisterServer"));
-    return reg && SUCCEEDED(reg());
+    return reg && reg() == S_OK;
   }();
   return registered;
 }
