@@ -746,13 +746,4 @@ void SetWindowUndo(IDocumentWindow* window, std::unique_ptr<TTagsUndo> undo) {
   lb::SetLastChange(window, undo ? std::make_unique<TTagsWindowUndo>(std::move(undo)) : nullptr);
 }
 
-bool UndoAvailable(IDocumentWindow* window) {
-  TTagsUndo* undo = WindowUndo(window);
-  return undo && undo->Available(window->Document());
-}
-
-void UndoTags(IDocumentWindow* window) {
-  if (UndoAvailable(window)) lb::LastChange(window)->Run(*window);
-}
-
 }  // namespace lbtags

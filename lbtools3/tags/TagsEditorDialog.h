@@ -123,8 +123,4 @@ namespace lbtags {
 // last change (lb::LastChange).
 TTagsUndo* WindowUndo(IDocumentWindow* window);
 void SetWindowUndo(IDocumentWindow* window, std::unique_ptr<TTagsUndo> undo);
-// Whether "Отменить изменение тэгов" is offered for the window.
-bool UndoAvailable(IDocumentWindow* window);
-// Writes the old values back (its own progress window).
-void UndoTags(IDocumentWindow* window);
 }  // namespace lbtags

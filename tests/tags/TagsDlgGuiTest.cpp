@@ -4,6 +4,7 @@
 
 #include "id3com/Mp3Files.h"
 
+#include "lbtools3/ui/WindowUndo.h"
 #include "lbtools3/model/WorkerThread.h"
 #include "lbtools3/tags/CoverView.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
@@ -125,7 +126,7 @@ TEST_F(TagsDlgGuiTest, BatchOkWithNothingTickedWritesBackAndCreatesNothing) {
   EXPECT_EQ(tagstest::MutagenFrames(tagged), frames);
   EXPECT_TRUE(lbtest::ReadFile(bare) == bareBytes);
   EXPECT_EQ(window.redrawn, (QList<int>{0, 1}));
-  EXPECT_FALSE(lbtags::UndoAvailable(&window));
+  EXPECT_FALSE(lb::CanUndoLastChange(&window));
 }
 
 TEST_F(TagsDlgGuiTest, SingleModeCopiesExtractsWritesAndUndoes) {
@@ -174,9 +175,9 @@ TEST_F(TagsDlgGuiTest, SingleModeCopiesExtractsWritesAndUndoes) {
   EXPECT_EQ(written.song.m_Tag1.GetComment(), "ab cd");
   EXPECT_EQ(written.song.m_Tag2.Track, 5);
 
-  ASSERT_TRUE(lbtags::UndoAvailable(&window));
-  lbtags::UndoTags(&window);
-  EXPECT_FALSE(lbtags::UndoAvailable(&window));
+  ASSERT_TRUE(lb::CanUndoLastChange(&window));
+  lb::UndoLastChange(&window);
+  EXPECT_FALSE(lb::CanUndoLastChange(&window));
   EXPECT_EQ(tagstest::MutagenFrames(path), frames);
   EXPECT_TRUE(tagstest::Tail128(path) == tail);
 }
@@ -405,7 +406,7 @@ TEST_F(TagsDlgGuiTest, TheCoverIsShownPastedDroppedRefusedWrittenOnOkAndUndone) 
   EXPECT_EQ(cover.data, jpeg);
   EXPECT_EQ(FileTags(path).song.m_Tag2.Title, "Новая");
 
-  lbtags::UndoTags(&window);
+  lb::UndoLastChange(&window);
   ASSERT_TRUE(lbtags::ReadCover(path, &cover));
   EXPECT_EQ(cover.data, png);
   EXPECT_EQ(FileTags(path).song.m_Tag2.Title, "Песня");
