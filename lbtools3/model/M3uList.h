@@ -20,6 +20,7 @@ class TSlDocument;
 class TSlStreamReader;
 class TSlStreamWriter;
 class TIniFile;
+struct TSlTag2Fields;
 
 // Data-file codes of ReadHeader and LoadData.
 enum TSlDataCode {
@@ -253,6 +254,11 @@ class TSlTag2 : public TSlTag {
   bool SetText(QString& field, const QString& text, bool bDisplay);
   // The fields of the tag the thread's component is linked to.
   void TakeFields();
+
+  // The fields as ReadFromFile (or this record's last write) found them in the file;
+  // none before. A write then changes only the fields that differ from them, so that
+  // what another writer saved meanwhile in the other fields stays.
+  std::shared_ptr<const TSlTag2Fields> m_Read;
 };
 
 // A text that should have been an integer.

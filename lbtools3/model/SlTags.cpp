@@ -604,6 +604,7 @@ bool TSlTag2::SetTrack(const QString& text) {
 }
 
 bool TSlTag2::LoadBody(TSlStreamReader& s) {
+  m_Read.reset();  // the data file's fields, not a read of the file
   return s.ReadString(&Title) && s.ReadSharedString(&Artist) && s.ReadSharedString(&Album) &&
          s.ReadSharedString(&Year) && s.ReadInt32(&Genre) && s.ReadSharedString(&Comment) &&
          s.ReadSharedString(&Composer) && s.ReadSharedString(&OrigArt) &&
@@ -716,6 +717,27 @@ bool TSlTag2::FileHasTag() {
   return has;
 }
 
+// The fields of a record, as a write compares them with what the file held.
+struct TSlTag2Fields {
+  QString texts[12];
+  int32_t genre = 255, track = 0;
+};
+
+namespace {
+
+std::shared_ptr<const TSlTag2Fields> FieldsOf(const TSlTag2& t) {
+  auto f = std::make_shared<TSlTag2Fields>();
+  const QString* texts[] = {&t.Title,     &t.Artist,  &t.Album,     &t.Year,
+                            &t.GenreText, &t.Comment, &t.Composer,  &t.OrigArt,
+                            &t.Copyright, &t.URL,     &t.EncodedBy, &t.TrackText};
+  for (size_t n = 0; n < std::size(texts); ++n) f->texts[n] = *texts[n];
+  f->genre = t.Genre;
+  f->track = t.Track;
+  return f;
+}
+
+}  // namespace
+
 bool TSlTag2::ReadFromFile() {
   TID3ComSession tag;
   if (!tag) return false;
@@ -723,6 +745,7 @@ bool TSlTag2::ReadFromFile() {
   tag.Link(FilePath());
   TakeFields();
   tag->Clear();
+  m_Read = FieldsOf(*this);
   return true;
 }
 
@@ -836,6 +859,8 @@ void TSlTag2::TakeFields() {
                     fields.composer, fields.origArtist, fields.copyright, fields.url,
                     fields.encodedBy, fields.genreText, fields.trackText})
     SysFreeString(text);
+  // A record that keeps what the file held keeps it in step with this read.
+  if (m_Read) m_Read = FieldsOf(*this);
 }
 
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
@@ -846,27 +871,38 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   if (!tag) return Outcome(false);
   tag->Clear();
   tag.Link(path);
-  tag.PutOrRemove(&IID3ComTag::put_Title, Title, {ID3FID_TITLE});
-  tag.PutOrRemove(&IID3ComTag::put_Artist, Artist,
-                  {ID3FID_LEADARTIST, ID3FID_BAND, ID3FID_CONDUCTOR});
-  tag.PutOrRemove(&IID3ComTag::put_Album, Album, {ID3FID_ALBUM});
-  tag.PutOrRemove(&IID3ComTag::put_Year, Year, {ID3FID_YEAR});
-  tag.PutOrRemove(&IID3ComTag::put_Comment, Comment, {ID3FID_COMMENT});
-  tag.PutOrRemove(&IID3ComTag::put_Composer, Composer, {ID3FID_COMPOSER});
-  tag.PutOrRemove(&IID3ComTag::put_OrigArtist, OrigArt, {ID3FID_ORIGARTIST});
-  tag.PutOrRemove(&IID3ComTag::put_Copyright, Copyright, {ID3FID_COPYRIGHT});
-  tag.PutOrRemove(&IID3ComTag::put_URL, URL, {ID3FID_WWWUSER});
-  tag.PutOrRemove(&IID3ComTag::put_EncodedBy, EncodedBy, {ID3FID_ENCODEDBY});
-  if (Genre == lb::kGenreOutsideTable && !GenreText.isEmpty())
-    tag.Put(&IID3ComTag::put_GenreText, GenreText);
-  else
-    tag->put_Genre(Genre);  // lb::kGenreOutsideTable without its text keeps the file's genre
-  if (!TrackText.isEmpty())
-    tag.Put(&IID3ComTag::put_TrackText, TrackText);
-  else
-    tag->put_Track(Track);
+  // Only the fields that differ from what the file held when this record read it.
+  const std::shared_ptr<const TSlTag2Fields> now = FieldsOf(*this);
+  const auto changed = [&](int field) {
+    return !m_Read || m_Read->texts[field] != now->texts[field];
+  };
+  if (changed(0)) tag.PutOrRemove(&IID3ComTag::put_Title, Title, {ID3FID_TITLE});
+  if (changed(1))
+    tag.PutOrRemove(&IID3ComTag::put_Artist, Artist,
+                    {ID3FID_LEADARTIST, ID3FID_BAND, ID3FID_CONDUCTOR});
+  if (changed(2)) tag.PutOrRemove(&IID3ComTag::put_Album, Album, {ID3FID_ALBUM});
+  if (changed(3)) tag.PutOrRemove(&IID3ComTag::put_Year, Year, {ID3FID_YEAR});
+  if (changed(5)) tag.PutOrRemove(&IID3ComTag::put_Comment, Comment, {ID3FID_COMMENT});
+  if (changed(6)) tag.PutOrRemove(&IID3ComTag::put_Composer, Composer, {ID3FID_COMPOSER});
+  if (changed(7)) tag.PutOrRemove(&IID3ComTag::put_OrigArtist, OrigArt, {ID3FID_ORIGARTIST});
+  if (changed(8)) tag.PutOrRemove(&IID3ComTag::put_Copyright, Copyright, {ID3FID_COPYRIGHT});
+  if (changed(9)) tag.PutOrRemove(&IID3ComTag::put_URL, URL, {ID3FID_WWWUSER});
+  if (changed(10)) tag.PutOrRemove(&IID3ComTag::put_EncodedBy, EncodedBy, {ID3FID_ENCODEDBY});
+  if (!m_Read || m_Read->genre != Genre || changed(4)) {
+    if (Genre == lb::kGenreOutsideTable && !GenreText.isEmpty())
+      tag.Put(&IID3ComTag::put_GenreText, GenreText);
+    else
+      tag->put_Genre(Genre);  // lb::kGenreOutsideTable without its text keeps the file's genre
+  }
+  if (!m_Read || m_Read->track != Track || changed(11)) {
+    if (!TrackText.isEmpty())
+      tag.Put(&IID3ComTag::put_TrackText, TrackText);
+    else
+      tag->put_Track(Track);
+  }
   HRESULT hr = tag->SaveV2Tag();
   tag->Clear();
+  if (SUCCEEDED(hr) && m_Read) m_Read = now;
   return Outcome(SUCCEEDED(hr), hr == ID3COM_E_DAMAGEDTAG    ? TSlTagError::Damaged
                                 : hr == ID3COM_E_NOTLOSSLESS ? TSlTagError::NotLossless
                                                              : TSlTagError::Failed);
@@ -885,5 +921,6 @@ bool TSlTag2::RemoveFromFile(bool bClearReadOnly) {
                    hr == ID3COM_E_NOTLOSSLESS ? TSlTagError::NotLossless : TSlTagError::Failed);
   Clear();
   m_bExists = false;
+  m_Read.reset();  // the next write puts every field
   return Outcome(true);
 }

@@ -271,4 +271,23 @@ TEST_F(Tag2Test, MissingAndGarbageFiles) {
   EXPECT_FALSE(song.m_Tag2.FileHasTag());
 }
 
+// Two writers read the tag, then write one after the other: each changes only the field
+// it was asked to, so the first one's edit stays in the file (the second record still
+// holds the old value of that field).
+TEST_F(Tag2Test, AWriteKeepsTheFieldsAnotherWriterChangedSinceTheRead) {
+  song.m_Tag2.SetTitle("Старое");
+  song.m_Tag2.SetAlbum("Альбом");
+  ASSERT_TRUE(song.m_Tag2.WriteToFile(false));
+  TSlSong first(nullptr, mp3, QString()), second(nullptr, mp3, QString());
+  ASSERT_TRUE(first.m_Tag2.ReadFromFile() && second.m_Tag2.ReadFromFile());
+  first.m_Tag2.SetAlbum("Новый альбом");
+  ASSERT_TRUE(first.m_Tag2.WriteToFile(false));
+  second.m_Tag2.SetTitle("Новое");
+  ASSERT_TRUE(second.m_Tag2.WriteToFile(false));
+  TSlSong back(nullptr, mp3, QString());
+  ASSERT_TRUE(back.m_Tag2.ReadFromFile());
+  EXPECT_EQ(back.m_Tag2.Title, "Новое");
+  EXPECT_EQ(back.m_Tag2.Album, "Новый альбом");
+}
+
 }  // namespace
