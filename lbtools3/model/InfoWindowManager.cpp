@@ -31,8 +31,9 @@ TSlInfoWindowManager& InfoWindowManager() {
 IProgressView* TSlInfoWindowManager::Open(const QString& action, const QString& object,
                                           bool bProgress, ExtraControl extraControl,
                                           bool bLeaveMainWindow) {
-  UiServices& ui = UiServices::Instance();
   if (m_Depth == 0) {
+    m_pUi = &UiServices::Instance();
+    UiServices& ui = *m_pUi;
     m_bStop = false;
     m_bMainTouched = !bLeaveMainWindow;
     if (m_bMainTouched) {
@@ -47,7 +48,7 @@ IProgressView* TSlInfoWindowManager::Open(const QString& action, const QString& 
     m_ExtraControl = std::move(extraControl);
     if (m_ExtraControl) m_ExtraControl(false);
   } else {
-    LB_ASSERT(!m_bMainTouched || UiServices::Instance().MainWindowEnabled() == false);
+    LB_ASSERT(!m_bMainTouched || m_pUi->MainWindowEnabled() == false);
     m_Saved.push_back({m_Window->Action(), m_Window->Object(), m_Window->Line(),
                        m_Window->BarVisible(), m_Window->Position()});
     m_Window->SetAction(action);
@@ -82,7 +83,8 @@ void TSlInfoWindowManager::Close() {
     m_ExtraControl = {};
     m_Window.reset();
     m_Saved.clear();
-    if (m_bMainTouched) UiServices::Instance().SetMainWindowEnabled(m_bMainWasEnabled);
+    if (m_bMainTouched) m_pUi->SetMainWindowEnabled(m_bMainWasEnabled);
+    m_pUi = nullptr;
     return;
   }
   const SavedState s = m_Saved.back();

@@ -51,6 +51,10 @@ class TSlInfoWindowManager {
     int position = 0;
   };
   int m_Depth = 0;
+  // The services the outermost level opened with: they disabled the main window and
+  // give it back, even when other services are installed meanwhile (a termination
+  // signal installs its own while a job runs).
+  UiServices* m_pUi = nullptr;
   std::unique_ptr<IProgressView> m_Window;
   bool m_bMainTouched = false;
   bool m_bMainWasEnabled = true;

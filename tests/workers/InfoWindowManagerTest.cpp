@@ -122,4 +122,18 @@ TEST(ShortenPathText, NarrowFontAndEdgeCases) {
   EXPECT_EQ(ShortenPathText(path, 10, [](const QString&) { return -1; }), path);
 }
 
+// A termination signal installs unattended services while a job runs: the job's inner
+// levels and its end still deal with the main window the job disabled.
+TEST_F(InfoWindowManagerTest, ServicesInstalledDuringAJobLeaveTheMainWindowToTheJob) {
+  m.Open("Отмена переименования", "", true);
+  {
+    ScriptedUiServices unattended;
+    m.Open("Поиск и смена путей...", "", true);
+    m.Close();
+    m.Close();
+    EXPECT_TRUE(unattended.MainWindowEnabled());
+  }
+  EXPECT_TRUE(ui.MainWindowEnabled()) << "the window the job disabled is enabled again";
+}
+
 }  // namespace
