@@ -70,7 +70,8 @@ int Scan(CliContext& c, const QStringList& args) {
   }
   c.out << "Песен найдено: " << found.size() << '\n';
   if (!complete) c.err << "Прервано пользователем" << Qt::endl;
-  return complete ? 0 : 1;
+  // Files and folders left out were told above: the scan is not a clean one.
+  return complete && manager.SkippedCount() == 0 ? 0 : 1;
 }
 
 }  // namespace

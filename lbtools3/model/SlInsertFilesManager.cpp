@@ -98,6 +98,18 @@ QString ListKey(const QString& path) {
   return QDir::cleanPath(path);
 }
 
+// Why a folder did not open, for the user.
+QString OpenFailureText(int error) {
+  return error == EACCES || error == EPERM ? QStringLiteral("нет прав доступа")
+                                           : qt_error_string(error);
+}
+
+// A folder that is gone or was swapped for something else while the scan ran held
+// nothing to tell about.
+bool VanishedMeanwhile(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
 bool AsciiOnly(const QByteArray& bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (unsigned char)c < 0x80; });
 }
@@ -195,6 +207,34 @@ bool TSlInsertFilesManager::RecordFolder(const QString& folder, uint64_t dev, ui
   return true;
 }
 
+void TSlInsertFilesManager::NoteSkipped(TSkipKind kind, int count, const QString& line) {
+  constexpr qsizetype kShownLines = 10;
+  m_nSkipped += count;
+  m_SkipKinds[kind] = true;
+  ++m_nSkipLines;
+  if (m_SkipLines.size() < kShownLines) m_SkipLines << line;
+}
+
+void TSlInsertFilesManager::ReportSkipped() {
+  if (m_nSkipLines == 0) return;
+  QString text = "Сканирование пропустило часть файлов и папок:\n" + m_SkipLines.join('\n');
+  if (m_nSkipLines > m_SkipLines.size())
+    text += QString("\n... и ещё %1").arg(m_nSkipLines - m_SkipLines.size());
+  if (m_SkipKinds[skNotUtf8])
+    text += "\nИмена не в кодировке UTF-8 нельзя записать в лист: переименуйте их.";
+  if (m_SkipKinds[skTooLong])
+    text += QString("\nПуть длиннее %1 байт система не открывает: сократите имена папок.")
+                .arg(PATH_MAX - 1);
+  if (m_SkipKinds[skNotOpened])
+    text +=
+        "\nПесни и листы в папках, которые не открылись, не найдены: проверьте права "
+        "доступа к ним.";
+  m_SkipLines.clear();
+  m_nSkipLines = 0;
+  std::fill(std::begin(m_SkipKinds), std::end(m_SkipKinds), false);
+  UiServices::Instance().MessageBox(text, UiServices::kCaption, MB_OK | MB_ICONWARNING);
+}
+
 bool TSlInsertFilesManager::ResolveLink(const QString& linkPath, QString* target) {
   const QByteArray native = QFile::encodeName(linkPath);
   char buffer[PATH_MAX];
@@ -233,16 +273,24 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return pkSkip;  // FIFO, device...
     if (!S_ISDIR(st.st_mode)) return ClassifyPath(resolved, bFromDrop, true, depth + 1, target);
     if (m_bNoToAllFolderLinks) return pkSkip;
-    if (!RecordFolder(resolved, st.st_dev, st.st_ino)) return pkSkip;
+    const lb::TFileId id{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    if (m_FolderIds.contains(id) || m_DeclinedFolderIds.contains(id)) return pkSkip;
+    if (!bFromDrop) {
+      const int answer = UiServices::Instance().AskButtons(
+          "Во время сканирования обнаружен ярлык, указывающий на папку\n" + Quoted(resolved) +
+              "\nПроверить её ?",
+          UiServices::kCaption, abYes | abNo | abNoToAll, MB_ICONQUESTION);
+      if (answer != IDYES) {
+        // Only the link is declined: the folder itself is still scanned when the scan
+        // comes to it by its own path.
+        m_DeclinedFolderIds.insert(id);
+        if (answer == IDNOTOALL) m_bNoToAllFolderLinks = true;
+        return pkSkip;
+      }
+    }
+    RecordFolder(resolved, st.st_dev, st.st_ino);
     *target = resolved;
-    if (bFromDrop) return pkFolder;
-    const int answer = UiServices::Instance().AskButtons(
-        "Во время сканирования обнаружен ярлык, указывающий на папку\n" + Quoted(resolved) +
-            "\nПроверить её ?",
-        UiServices::kCaption, abYes | abNo | abNoToAll, MB_ICONQUESTION);
-    if (answer == IDYES) return pkFolder;
-    if (answer == IDNOTOALL) m_bNoToAllFolderLinks = true;
-    return pkSkip;  // the folder stays recorded: it is not asked about again
+    return pkFolder;
   }
   *target = path;
   const int slash = path.lastIndexOf('/');
@@ -360,7 +408,13 @@ bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
   TOperation operation(this);
   QString path = QDir::cleanPath(folder);
   struct stat st;
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (!VanishedMeanwhile(errno))
+      NoteSkipped(skNotOpened, 1,
+                  "Не открылась папка " + Quoted(path) + ": " + OpenFailureText(errno) + ".");
+    return true;
+  }
+  if (!S_ISDIR(st.st_mode)) return true;
   if (!RecordFolder(path, st.st_dev, st.st_ino)) return true;  // scanned already
   return ScanFolderImpl(path);
 }
@@ -485,7 +539,13 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
   // the look that opening a folder the usual way makes anyway.
   const int fd =
       ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bRecord ? O_NOFOLLOW : 0));
-  if (fd < 0) return true;  // an unreadable folder is skipped
+  if (fd < 0) {
+    // An unreadable folder is skipped, and the user is told.
+    if (!VanishedMeanwhile(errno))
+      NoteSkipped(skNotOpened, 1,
+                  "Не открылась папка " + Quoted(folder) + ": " + OpenFailureText(errno) + ".");
+    return true;
+  }
   if (bRecord) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || !RecordFolder(folder, st.st_dev, st.st_ino)) {
@@ -504,6 +564,9 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
     std::vector<TFolderEntry>& entries = m_EntryStack;
     const size_t first = entries.size();
     int undecodable = 0;  // entries skipped for names that are not UTF-8
+    int tooLong = 0;      // entries whose path the system would not take
+    // The longest name an entry here may have: its path stays within PATH_MAX.
+    const qsizetype maxName = PATH_MAX - 1 - native.size() - (native.endsWith('/') ? 0 : 1);
     std::vector<char>& buffer = m_DirBuffer;
     if (buffer.empty()) buffer.resize(32 * 1024);
     ssize_t got = 0;
@@ -538,6 +601,10 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
         ++undecodable;
         continue;
       }
+      if (qsizetype(length) > maxName) {
+        ++tooLong;
+        continue;
+      }
       if (type == DT_DIR) {
         entries.push_back({JoinPath(folder, name, length), DT_DIR, 0});
       } else if (type == DT_LNK) {
@@ -548,11 +615,13 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
     }
     ::close(fd);
     if (undecodable)
-      UiServices::Instance().MessageBox(
-          "В папке " + Quoted(folder) + "\nпропущено файлов и папок с именами не в кодировке " +
-              "UTF-8: " + QString::number(undecodable) +
-              ".\nТакие имена нельзя записать в лист: переименуйте их.",
-          UiServices::kCaption, MB_OK | MB_ICONWARNING);
+      NoteSkipped(skNotUtf8, undecodable,
+                  "В папке " + Quoted(folder) +
+                      " имён не в кодировке UTF-8: " + QString::number(undecodable) + ".");
+    if (tooLong)
+      NoteSkipped(skTooLong, tooLong,
+                  "В папке " + Quoted(folder) +
+                      " слишком длинных путей: " + QString::number(tooLong) + ".");
 
     const size_t count = entries.size() - first;
     std::vector<size_t>& order = m_OrderStack;

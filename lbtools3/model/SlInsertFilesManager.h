@@ -71,6 +71,10 @@ class TSlInsertFilesManager {
   bool InsertList(const QString& path);
   // The target of a symbolic link, absolute; false when it cannot be read.
   static bool ResolveLink(const QString& linkPath, QString* target);
+  // Files and folders the scans left out so far because no list can hold them or they
+  // cannot be read: names that are not UTF-8, paths longer than the system takes,
+  // folders that do not open. The user is told at the end of each scan.
+  int SkippedCount() const { return m_nSkipped; }
 
   bool m_bNoToAllFolderLinks = false;
   bool m_bYesToAllLists = false, m_bNoToAllLists = false;
@@ -118,6 +122,11 @@ class TSlInsertFilesManager {
   // Records a folder; false when it was known already (by device and inode, so a
   // folder reached through links or under another name is still recognised).
   bool RecordFolder(const QString& folder, uint64_t dev, uint64_t ino);
+  // Counts skipped entries and keeps the line that tells the user about them.
+  enum TSkipKind { skNotUtf8, skTooLong, skNotOpened, skKinds };
+  void NoteSkipped(TSkipKind kind, int count, const QString& line);
+  // Tells the user what the scan left out, once, and forgets it.
+  void ReportSkipped();
   // Whether a collected song has this path (the index is brought up to date lazily:
   // only links ever ask).
   bool IsCollected(const QString& path);
@@ -129,7 +138,9 @@ class TSlInsertFilesManager {
   struct TOperation {
     explicit TOperation(TSlInsertFilesManager* m) : m_p(m) { ++m_p->m_nActive; }
     ~TOperation() {
-      if (--m_p->m_nActive == 0) m_p->FlushPending();
+      if (--m_p->m_nActive > 0) return;
+      m_p->FlushPending();
+      m_p->ReportSkipped();
     }
     TSlInsertFilesManager* m_p;
   };
@@ -143,6 +154,13 @@ class TSlInsertFilesManager {
   std::vector<QByteArray> m_ExtBytes;  // lower-cased, in the file system's encoding
   bool m_bAsciiExtensions = true;
   QSet<lb::TFileId> m_FolderIds;  // hashed: a tree costs a cache miss a level
+  // Folders behind links the user chose not to follow: not asked about again, but
+  // scanned when the scan reaches them by their own path.
+  QSet<lb::TFileId> m_DeclinedFolderIds;
+  int m_nSkipped = 0;
+  bool m_SkipKinds[skKinds] = {};
+  QStringList m_SkipLines;  // the first few, for the user
+  int m_nSkipLines = 0;
   QSet<QString> m_CollectedPaths;
   size_t m_nIndexed = 0;
   int m_nUnpaced = 0;

@@ -602,7 +602,7 @@ bool TListsRepository::ScanFolder(const QString& folder) {
   TSlInsertFilesManager manager{QStringList()};
   manager.m_Mode = imLists;
   manager.m_Repository = this;
-  return manager.ScanFolder(folder);
+  return manager.ScanFolder(folder) && manager.SkippedCount() == 0;
 }
 
 bool TListsRepository::IsListKnown(const QString& path) {

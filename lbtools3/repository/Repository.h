@@ -121,7 +121,7 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   // Asks for a folder and scans it; false when cancelled or stopped.
   bool ScanComp();
   // Adds every list found below folder that the user accepts; false when the user
-  // cancelled or stopped.
+  // cancelled or stopped, or when files or folders were left out (the user was told).
   bool ScanFolder(const QString& folder);
 
   // --- Key encoding: one key for every path, distinct under the settings file's

@@ -12,7 +12,9 @@
 #include <QProcess>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -187,6 +189,21 @@ TEST(CliRunner, ToolPastItsTimeLimitFailsTheTest) {
   lbtest::CliOptions options;
   options.timeoutMs = 1;
   EXPECT_NONFATAL_FAILURE(EXPECT_EQ(RunCli({"--help"}, options).code, -1), "no end within 1 ms");
+}
+
+// A scan that left files out says which and does not end as a clean one; what it found
+// is still written.
+TEST_F(CliTest, ScanThatLeftFilesOutSaysSoAndFails) {
+  const QString music = dir + "/left", list = dir + "/left.m3u";
+  modeltest::MakeMp3(music + "/a.mp3");
+  const QByteArray notUtf8 = QFile::encodeName(music) + "/\xcf\xe5.mp3";
+  const int fd = ::open(notUtf8.constData(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  const CliRun r = RunCli({"scan", music, "--into", list});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("имён не в кодировке UTF-8: 1.")) << r.err.toStdString();
+  EXPECT_TRUE(lbtest::ReadFile(list).contains("a.mp3"));
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <QFile>
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -351,7 +353,8 @@ TEST_F(InsertFilesTest, BadEntriesAreSkippedWithoutHangs) {
   QStringList found = Paths(m.m_FoundSongs);
   if (::geteuid() == 0) found.removeAll(dir + "/b/closed/hidden.mp3");  // root reads anything
   EXPECT_EQ(found, QStringList{dir + "/b/ok.mp3"});
-  EXPECT_TRUE(ui.Messages().isEmpty());
+  // The folder that did not open is told about (root opens it).
+  EXPECT_EQ(ui.Messages().size(), ::geteuid() == 0 ? 0 : 1);
   EXPECT_EQ(m.Classify(dir + "/b/dangling.mp3", true), pkUnreadable);
   EXPECT_EQ(m.Classify(dir + "/b/loop1", false), pkUnreadable);
 }
@@ -373,6 +376,89 @@ TEST_F(InsertFilesTest, NamesThatAreNotUtf8AreSkippedAndCounted) {
   ASSERT_EQ(ui.Texts().size(), 1);
   EXPECT_TRUE(ui.Texts()[0].contains(dir)) << ui.Texts()[0].toStdString();
   EXPECT_TRUE(ui.Texts()[0].contains(": 2.")) << ui.Texts()[0].toStdString();
+}
+
+// A link the user declined to follow leaves its folder to the scan: reached by its own
+// path it is scanned, and other links to it are not asked about again.
+TEST_F(InsertFilesTest, DeclinedFolderLinkLeavesTheRealFolderToTheScan) {
+  Touch(dir + "/scan/z-real/a.mp3");
+  Link(dir + "/scan/z-real", dir + "/scan/a-link");
+  Link(dir + "/scan/z-real", dir + "/scan/b-link");
+  for (int answer : {IDNO, IDNOTOALL}) {
+    ui.ClearMessages();
+    ui.Answer(answer);
+    TSlInsertFilesManager m(QStringList{});
+    ASSERT_TRUE(m.ScanFolder(dir + "/scan"));
+    EXPECT_EQ(CountStarting(ui, kLinkQuestion), 1) << answer;
+    EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/scan/z-real/a.mp3"}) << answer;
+  }
+}
+
+// Takes from the calling thread root's power to read past permissions, for the life of
+// the object, so a closed folder stays closed to the scan.
+class PermissionsHold {
+ public:
+  PermissionsHold() {
+    if (::syscall(SYS_capget, &m_Header, m_Saved) != 0) return;
+    __user_cap_data_struct held[2] = {m_Saved[0], m_Saved[1]};
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+      held[cap / 32].effective &= ~(1u << (cap % 32));
+    m_bSet = ::syscall(SYS_capset, &m_Header, held) == 0;
+  }
+  ~PermissionsHold() {
+    if (m_bSet) ::syscall(SYS_capset, &m_Header, m_Saved);
+  }
+
+ private:
+  __user_cap_header_struct m_Header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct m_Saved[2]{};
+  bool m_bSet = false;
+};
+
+// What the scan cannot take is counted and told in one warning, and the scan does not
+// pass for a clean one: a folder that does not open, a song deeper than the longest
+// path the system takes, a name that is not UTF-8.
+TEST_F(InsertFilesTest, SkippedEntriesAreCountedInOneWarning) {
+  Touch(dir + "/ok.mp3");
+  Touch(dir + "/closed/hidden.mp3");
+  QString deep = dir;
+  while (deep.size() < 3850) deep += "/" + QString(200, u'd');
+  ASSERT_TRUE(QDir().mkpath(deep));
+  const QByteArray longName(250, 's');
+  const int deepFd = ::open(QFile::encodeName(deep).constData(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(deepFd, 0);
+  ASSERT_EQ(::mkdirat(deepFd, longName.constData(), 0755), 0);
+  const int subFd = ::openat(deepFd, longName.constData(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(subFd, 0);
+  ::close(::openat(subFd, "song.mp3", O_CREAT | O_WRONLY, 0644));
+  const int badFd = ::open((QFile::encodeName(dir) + "/\xcf\xe5\xf1\xed\xff.mp3").constData(),
+                           O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(badFd, 0);
+  ::close(badFd);
+  QFile::setPermissions(dir + "/closed", QFileDevice::Permissions());
+
+  TSlInsertFilesManager m(QStringList{});
+  bool complete;
+  {
+    PermissionsHold hold;
+    complete = m.ScanFolder(dir);
+  }
+  QFile::setPermissions(dir + "/closed",
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  ::unlinkat(subFd, "song.mp3", 0);
+  ::close(subFd);
+  ::unlinkat(deepFd, longName.constData(), AT_REMOVEDIR);
+  ::close(deepFd);
+
+  EXPECT_TRUE(complete) << "nothing stopped the scan";
+  EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/ok.mp3"});
+  EXPECT_EQ(m.SkippedCount(), 3);
+  ASSERT_EQ(ui.Texts().size(), 1);
+  const QString text = ui.Texts()[0];
+  for (const QString& part : {"Не открылась папка \"" + dir + "/closed\": нет прав доступа.",
+                              "В папке \"" + deep + "\" слишком длинных путей: 1.",
+                              "В папке \"" + dir + "\" имён не в кодировке UTF-8: 1."})
+    EXPECT_TRUE(text.contains(part)) << text.toStdString();
 }
 
 }  // namespace
