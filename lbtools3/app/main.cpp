@@ -11,6 +11,8 @@
 #include "platform/NamedObjects.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
@@ -60,6 +62,13 @@ void OnTerminationSignal(int) {
 void CloseWhenIdle(QWidget* window) {
   if (InfoWindowManager().Depth() > 0) {
     InfoWindowManager().m_bStop = true;
+    // A question the job put before the signal came waits for nobody: it gets its
+    // default button, as every later question does.
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      QAbstractButton* button = box->defaultButton();
+      if (!button) button = box->escapeButton();
+      if (button) button->click();
+    }
     QTimer::singleShot(50, window, [window] { CloseWhenIdle(window); });
     return;
   }
