@@ -11,8 +11,10 @@
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -278,6 +280,24 @@ TEST_F(RenameFilesTest, AFolderSwappedDuringTheRunIsLookedAtAgain) {
   EXPECT_EQ(filestest::Paths(doc), (QStringList{folder + "/One.mp3", folder + "/Three.mp3"}));
   EXPECT_TRUE(FileExists(folder + "/Three.mp3"));
   EXPECT_TRUE(FileExists(dir + "/away/b.mp3"));
+}
+
+// A batch's checkpoint flushes its list while the windows turn: an edit made meanwhile is
+// not in the list file, the list stays modified so that it is saved later, and the list
+// still loads whole with its data file.
+TEST_F(RenameFilesTest, AnEditWhileTheListIsFlushedKeepsItModified) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"One", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a});
+  doc.SetModified();
+  QTimer::singleShot(0, [&] { filestest::AddSong(doc, dir + "/b.mp3", {"Two", "X", ""}); });
+  SaveListInStep(doc);
+  QCoreApplication::processEvents();  // the edit, when the flush ended before any turn
+  EXPECT_TRUE(doc.m_bModified);
+  TSlDocument saved;
+  saved.SetFileName(doc.m_FileName);
+  ASSERT_TRUE(saved.Load(true));
+  EXPECT_EQ(filestest::Paths(saved), QStringList{a});
 }
 
 }  // namespace
