@@ -177,7 +177,10 @@ QString ReplaceRefusedCharacters(const QString& name) {
 
 QString CorrectName(const QString& name) {
   // Most names need nothing: they are shared rather than rebuilt.
-  if (!name.startsWith(u'.') && !name.endsWith(u'.') && !name.contains(u"..")) return name;
+  bool bDots = name.startsWith(u'.') || name.endsWith(u'.');
+  for (qsizetype i = 1; !bDots && i < name.size(); ++i)
+    bDots = name[i] == u'.' && name[i - 1] == u'.';
+  if (!bDots) return name;
   QString out = name;
   if (out.startsWith(u'.')) out.prepend(u'_');
   while (out.endsWith(u'.')) out.chop(1);
