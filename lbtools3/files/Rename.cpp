@@ -108,7 +108,8 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     bool bKnown;
   };
   const qsizetype firstPair = m_Pairs.size();
-  std::vector<TRenamed> files;                       // of each pair this run added
+  std::vector<TRenamed> files;  // of each pair this run added
+  files.reserve(rows.size());
   std::optional<QHash<QString, qsizetype>> renamed;  // old path -> its pair
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
@@ -118,9 +119,8 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     QString name;
     bool built = false;
     // One look at the file tells whether the song's tags are in step with it and gives
-    // the file operation what it needs of the file.
-    // The look goes by the path, as the rename does: a folder another program swapped
-    // for another meanwhile is seen as it is now.
+    // the file operation what it needs of the file. It goes by the path, as the rename
+    // does: a folder another program swapped for another meanwhile is seen as it is now.
     struct stat st;
     const bool bLooked = ::stat(QFile::encodeName(source).constData(), &st) == 0;
     if (!bLooked && !renamed) {
