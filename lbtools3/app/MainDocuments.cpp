@@ -332,26 +332,35 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
   TSlDocument scratch;
   TInfoWindowLevel window("Поиск и смена путей...", QString(), true);
   m_Repository->BeginBulk();
+  // The list open in the row's window follows in memory; false when the user stopped.
+  auto inWindow = [&](int row) {
+    IDocumentWindow* window = m_Repository->Child(row);
+    auto* child = window == skip ? nullptr : dynamic_cast<TMDIChild*>(window);
+    if (!child) return true;
+    // Entries may go away: the window's synchronisation pass stops first and starts
+    // again over the changed list.
+    child->m_pSyncThread.reset();
+    const bool ok = lb::ReplacePathsInDocument(
+        child->m_Document, pairs, [child] { child->m_bPlayerListOutdated = true; },
+        [child](int n) { child->RemoveSongRow(n); });
+    child->RefreshCount();
+    child->RestartSync();
+    return ok;
+  };
   for (int row = 0; row < m_Repository->Count(); ++row) {
     m_Repository->MarkRow(row);
     const QString path = m_Repository->Path(row);
     if (m_Repository->IsOpen(row)) {
-      IDocumentWindow* window = m_Repository->Child(row);
-      if (!window || window == skip) continue;
-      auto* child = dynamic_cast<TMDIChild*>(window);
-      if (!child) continue;
-      // Entries may go away: the window's synchronisation pass stops first and starts
-      // again over the changed list.
-      child->m_pSyncThread.reset();
-      const bool ok = lb::ReplacePathsInDocument(
-          child->m_Document, pairs, [child] { child->m_bPlayerListOutdated = true; },
-          [child](int n) { child->RemoveSongRow(n); });
-      child->RefreshCount();
-      child->RestartSync();
-      if (!ok) break;
+      if (!inWindow(row)) break;
       continue;
     }
     if (lb::ReplacePathsInListFile(scratch, path, pairs) == lb::lpStop) break;
+    // The windows turn while a list file is flushed: a window that opened the list
+    // meanwhile may hold the entries as they were, and follows too (entries already
+    // changed match no old path).
+    if (row < m_Repository->Count() && m_Repository->Path(row) == path &&
+        m_Repository->IsOpen(row) && !inWindow(row))
+      break;
   }
   m_Repository->EndBulk();
 }

@@ -4,6 +4,9 @@
 #include "lbtools3/model/M3uList.h"
 #include "platform/Genres.h"
 
+#include <array>
+#include <cstdint>
+
 namespace lb {
 
 namespace {
@@ -145,10 +148,22 @@ QString MaskErrorText(TMaskError error) {
   return QString();
 }
 
+namespace {
+// Whether c is one of kRefused: one look at a bit of the ASCII range (every refused
+// character is ASCII), as each name of a rename run is checked character by character.
+bool IsRefused(char16_t c) {
+  static constexpr auto kBits = [] {
+    std::array<uint64_t, 2> bits{};
+    for (const char16_t* r = kRefused; *r; ++r) bits[*r / 64] |= uint64_t(1) << (*r % 64);
+    return bits;
+  }();
+  return c < 128 && (kBits[c / 64] >> (c % 64)) & 1;
+}
+}  // namespace
+
 bool HasRefusedCharacter(const QString& name) {
-  for (QChar c : name)
-    for (char16_t r : kRefused)
-      if (r && c.unicode() == r) return true;
+  for (const QChar c : name)
+    if (IsRefused(c.unicode())) return true;
   return false;
 }
 
@@ -156,14 +171,16 @@ QString ReplaceRefusedCharacters(const QString& name) {
   if (!HasRefusedCharacter(name)) return name;  // shared, not copied
   QString out = name;
   for (QChar& c : out)
-    for (char16_t r : kRefused)
-      if (r && c.unicode() == r) c = u'_';
+    if (IsRefused(c.unicode())) c = u'_';
   return out;
 }
 
 QString CorrectName(const QString& name) {
   // Most names need nothing: they are shared rather than rebuilt.
-  if (!name.startsWith(u'.') && !name.endsWith(u'.') && !name.contains(u"..")) return name;
+  bool bDots = name.startsWith(u'.') || name.endsWith(u'.');
+  for (qsizetype i = 1; !bDots && i < name.size(); ++i)
+    bDots = name[i] == u'.' && name[i - 1] == u'.';
+  if (!bDots) return name;
   QString out = name;
   if (out.startsWith(u'.')) out.prepend(u'_');
   while (out.endsWith(u'.')) out.chop(1);
@@ -207,6 +224,7 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
   if (uses1 && uses2 ? !(has1 || has2) : (uses1 && !has1) || (uses2 && !has2)) return false;
 
   QString out;
+  out.reserve(path.size() + 64);  // most names are built without growing it again
   for (const TMaskPiece& p : pieces) {
     QString value;
     if (p.kind == mkLiteral) {

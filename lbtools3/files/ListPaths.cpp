@@ -4,6 +4,7 @@
 #include "lbtools3/repository/Repository.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/InfoWindowManager.h"
+#include "lbtools3/model/ListFlush.h"
 #include "lbtools3/ui/IDocumentWindow.h"
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/UiServices.h"
@@ -39,6 +40,9 @@ int ReplacePathsInListFile(TSlDocument& scratch, const QString& path, const QStr
   if (!ReplacePathsInDocument(scratch, pairs, [&entriesChanged] { entriesChanged = true; }))
     return lpStop;
   while (entriesChanged) {
+    // Nothing but this call holds the loaded list: its file is flushed on a thread of its
+    // own while the windows turn.
+    TListFlushOffMainThread offMainThread;
     if (scratch.Save(false)) {
       if (changed) *changed = true;
       break;
@@ -90,8 +94,11 @@ void TPathCheckpoint::Flush() {
 }
 
 void SaveListInStep(TSlDocument& document) {
-  if (!document.m_bNew && !document.m_FileName.isEmpty() && document.m_bModified)
-    document.Save(true);
+  if (document.m_bNew || document.m_FileName.isEmpty() || !document.m_bModified) return;
+  // The batch's progress window keeps the list's window open, and an edit made while the
+  // file is flushed marks the list modified again.
+  TListFlushOffMainThread offMainThread;
+  document.Save(true);
 }
 
 void TListedFiles::Add(const TSlDocument& document) {

@@ -11,10 +11,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
-#include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace lb {
 
@@ -30,42 +29,6 @@ bool SameExtension(const QString& a, const QString& b) {
   const QStringView x = extension(a);
   return !x.isEmpty() && x == extension(b);
 }
-
-// Looks at files by their names in their folder, kept open from file to file: the
-// files of a selection mostly share one, and a look by name in it spares walking the
-// whole path again for each file.
-class TFolderLook {
- public:
-  TFolderLook() = default;
-  ~TFolderLook() { Close(); }
-  TFolderLook(const TFolderLook&) = delete;
-  TFolderLook& operator=(const TFolderLook&) = delete;
-
-  // stat() of the path (links followed).
-  bool Stat(const QString& path, struct stat* st) {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    if (slash > 0) {
-      const QStringView folder = QStringView(path).left(slash);
-      if (m_Fd < 0 || folder != m_Folder) {
-        Close();
-        m_Folder = folder.toString();
-        m_Fd = ::open(QFile::encodeName(m_Folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      }
-      if (m_Fd >= 0)
-        return ::fstatat(m_Fd, QStringView(path).mid(slash + 1).toLocal8Bit().constData(), st, 0) ==
-               0;
-    }
-    return ::stat(QFile::encodeName(path).constData(), st) == 0;
-  }
-
- private:
-  void Close() {
-    if (m_Fd >= 0) ::close(m_Fd);
-    m_Fd = -1;
-  }
-  QString m_Folder;
-  int m_Fd = -1;
-};
 
 }  // namespace
 
@@ -136,16 +99,18 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   // few milliseconds rather than for every file: a rename takes microseconds.
   QElapsedTimer shown;
   bool bShow = true;
-  TFolderLook look;
   m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
-  // The files this run renamed, by their old paths: a song listed twice follows its
-  // file, which an earlier row renamed, rather than looking for a file that is gone.
+  // The files this run renamed: a song listed twice follows its file, which an earlier
+  // row renamed, rather than looking for a file that is gone. Their pairs are indexed
+  // by old path only when a look first fails, which a run without such rows never does.
   struct TRenamed {
-    QString target;
     TFileId file;
     bool bKnown;
   };
-  QHash<QString, TRenamed> renamed;
+  const qsizetype firstPair = m_Pairs.size();
+  std::vector<TRenamed> files;  // of each pair this run added
+  files.reserve(rows.size());
+  std::optional<QHash<QString, qsizetype>> renamed;  // old path -> its pair
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
@@ -154,16 +119,23 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     QString name;
     bool built = false;
     // One look at the file tells whether the song's tags are in step with it and gives
-    // the file operation what it needs of the file.
+    // the file operation what it needs of the file. It goes by the path, as the rename
+    // does: a folder another program swapped for another meanwhile is seen as it is now.
     struct stat st;
-    const bool bLooked = look.Stat(source, &st);
-    const auto earlier = bLooked ? renamed.cend() : renamed.constFind(source);
-    if (earlier != renamed.cend()) {
+    const bool bLooked = ::stat(QFile::encodeName(source).constData(), &st) == 0;
+    if (!bLooked && !renamed) {
+      renamed.emplace();
+      for (qsizetype p = firstPair; p < m_Pairs.size(); p += 2) renamed->insert(m_Pairs[p], p);
+    }
+    const qsizetype earlier = bLooked ? -1 : renamed->value(source, -1);
+    if (earlier >= 0) {
+      const QString& target = m_Pairs[earlier + 1];
+      const TRenamed& file = files[(earlier - firstPair) / 2];
       {
         std::lock_guard<std::recursive_mutex> lock(song.cs);
-        m_Undo->Add(song, source, earlier->target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
-                    earlier->bKnown ? &earlier->file : nullptr);
-        MoveSongPath(song, earlier->target);
+        m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
+                    file.bKnown ? &file.file : nullptr);
+        MoveSongPath(song, target);
       }
       if (m_RowRenamed) m_RowRenamed(n);
     } else {
@@ -193,8 +165,9 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
             if (song.m_Tag1.bTagSync) song.m_Tag1.SetSync(false);
             if (song.m_Tag2.bTagSync) song.m_Tag2.SetSync(false);
           }
+          if (renamed) renamed->insert(source, m_Pairs.size());
           m_Pairs << source << target;
-          renamed.insert(source, {target, file, bKnown});
+          files.push_back({file, bKnown});
           MoveSongPath(song, target);
           ++m_nRenamed;
         }

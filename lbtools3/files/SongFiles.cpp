@@ -1,5 +1,6 @@
 #include "SongFiles.h"
 
+#include "FileNames.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "lbtools3/model/InfoWindowManager.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
@@ -67,6 +69,61 @@ bool DeleteToRecycleBin(const QString& path) {
   return MoveToTrash(path);
 }
 
+namespace {
+
+// Finds the pair of a path that names the old file through another route than the
+// pair's own text (a linked folder, the real folder of a link): by the directory entry,
+// that is the identity of the folder after links, and the name in it. The entry is what
+// named the file before it moved, and the folders stay where they are; a hard link of
+// the same file elsewhere is another entry and keeps its path. Folder identities are
+// looked up once each.
+class TEntryMatcher {
+ public:
+  explicit TEntryMatcher(const QStringList& pairs) : m_Pairs(pairs) {}
+
+  // The pair for path, or -1; *newPath gets the new path in the form of path's folder.
+  qsizetype Find(const QString& path, QString* newPath) {
+    if (!path.startsWith(u'/')) return -1;
+    if (!m_bNamed) {
+      m_bNamed = true;
+      for (qsizetype p = 0; p + 1 < m_Pairs.size(); p += 2)
+        if (m_Pairs[p].startsWith(u'/')) m_ByName[FileNamePart(m_Pairs[p])] << p;
+    }
+    const auto found = m_ByName.constFind(FileNamePart(path));
+    if (found == m_ByName.cend()) return -1;
+    const QString folder = FileFolderPart(path);
+    const TFileId* own = FolderId(folder);
+    if (!own) return -1;
+    for (const qsizetype p : *found) {
+      const QString oldFolder = FileFolderPart(m_Pairs[p]);
+      const TFileId* other = FolderId(oldFolder);
+      if (!other || *other != *own) continue;
+      const QString& target = m_Pairs[p + 1];
+      // A file that stayed below its folder keeps the route this path takes to it.
+      *newPath = target.startsWith(oldFolder) ? folder + target.mid(oldFolder.size()) : target;
+      return p;
+    }
+    return -1;
+  }
+
+ private:
+  const TFileId* FolderId(const QString& folder) {
+    auto it = m_Folders.find(folder);
+    if (it == m_Folders.end()) {
+      TFileId id;
+      it = m_Folders.insert(folder, FileIdentity(folder, &id) ? std::optional(id) : std::nullopt);
+    }
+    return it->has_value() ? &**it : nullptr;
+  }
+
+  const QStringList& m_Pairs;
+  bool m_bNamed = false;
+  QHash<QString, QList<qsizetype>> m_ByName;
+  QHash<QString, std::optional<TFileId>> m_Folders;
+};
+
+}  // namespace
+
 bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
                             const std::function<void()>& onChanged,
                             const std::function<void(int n)>& removeRow) {
@@ -84,12 +141,16 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
   };
   QHash<QString, qsizetype> firstPair;
   for (qsizetype p = pairs.size() - 2; p >= 0; p -= 2) firstPair[key(pairs[p])] = p;
+  TEntryMatcher entries(pairs);
   while (n < document.m_Songs.size()) {
     TSlSong& song = document.m_Songs[n];
     bool bRemoved = false;
-    const auto found = firstPair.constFind(key(song.GetPath(true)));
-    if (found != firstPair.cend()) {
-      const qsizetype p = *found;
+    const QString path = song.GetPath(true);
+    const auto found = firstPair.constFind(key(path));
+    QString newPath;
+    const qsizetype p = found != firstPair.cend() ? *found : entries.Find(path, &newPath);
+    if (p >= 0) {
+      if (newPath.isEmpty()) newPath = pairs[p + 1];
       if (!bToldChanged && onChanged) onChanged();
       bToldChanged = true;
       if (pairs[p + 1].isEmpty()) {
@@ -99,7 +160,7 @@ bool ReplacePathsInDocument(TSlDocument& document, const QStringList& pairs,
           document.RemoveRange(n, 1);
         bRemoved = true;
       } else {
-        song.m_Path = pairs[p + 1];
+        song.m_Path = newPath;
         song.m_Tag1.UpdateDisplayName();  // a record without tags shows the file name
         song.m_Tag2.UpdateDisplayName();
         document.SetModified();

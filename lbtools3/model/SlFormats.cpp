@@ -4,6 +4,8 @@
 #include "SlInsertFilesManager.h"
 #include "SlStream.h"
 #include "InfoWindowManager.h"
+#include "ListFlush.h"
+#include "WorkerThread.h"
 
 #include "platform/FileSystem.h"
 #include "platform/PartialFiles.h"
@@ -11,6 +13,11 @@
 #include "platform/UiServices.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <utility>
 #include <QFile>
 #include <QHash>
 #include <cstring>
@@ -111,11 +118,16 @@ void GiveTopGroupToFirstSong(QString& header, bool& bExtM3u, const QStringList& 
     if (legacyLines.contains(line)) first.m_LegacyLines << line;
 }
 
+static thread_local bool g_bFlushOffMainThread = false;
+// The list files whose flush runs on its thread now, each with whether it has ended
+// (set by the flushing thread).
+static thread_local QHash<QByteArray, std::shared_ptr<std::atomic<bool>>> g_Flushing;
+
 // Writes a file whole or not at all (see TWholeFileWriter). Bytes are collected and
 // written in large chunks.
 class TListFileWriter {
  public:
-  explicit TListFileWriter(const QString& path) : m_File(path) {
+  explicit TListFileWriter(const QString& path) : m_File(path), m_Path(QFile::encodeName(path)) {
     m_Stream.Bytes().reserve(2 * kWriteChunk);  // a chunk and the record that fills it
   }
   bool Open() { return m_File.Open(); }
@@ -127,11 +139,31 @@ class TListFileWriter {
     bytes.resize(0);  // keeps the buffer for the next chunk
     return ok;
   }
-  bool Commit() { return Flush() && m_File.Commit(); }
+  bool Commit() {
+    auto commit = [this] { return Flush() && m_File.Commit(); };
+    // A save of the same file begun while the windows turned during its flush puts its
+    // newer file in place only after the older one.
+    if (const auto earlier = g_Flushing.value(m_Path))
+      RunOffMainThread([earlier] {
+        while (!*earlier) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+      });
+    if (!g_bFlushOffMainThread) return commit();
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    g_Flushing.insert(m_Path, ended);
+    const bool ok = RunOffMainThread([&commit, ended] {
+      const bool done = commit();
+      *ended = true;
+      return done;
+    });
+    if (g_Flushing.value(m_Path) == ended) g_Flushing.remove(m_Path);
+    return ok;
+  }
   void Cancel() { m_File.Cancel(); }
 
  private:
   lb::TWholeFileWriter m_File;
+  QByteArray m_Path;
   TSlStreamWriter m_Stream;
 };
 
@@ -550,15 +582,30 @@ bool TSlDocument::ShowDataFileError(int code) {
 // ---------------------------------------------------------------------------------
 // Saving
 
+TListFlushOffMainThread::TListFlushOffMainThread() : m_bWas(g_bFlushOffMainThread) {
+  g_bFlushOffMainThread = true;
+}
+
+TListFlushOffMainThread::~TListFlushOffMainThread() {
+  g_bFlushOffMainThread = m_bWas;
+}
+
 bool TSlDocument::Save(bool bSilent) {
   m_bNew = false;
-  if (!SaveM3u(m_FileName, bSilent)) return false;
-  m_M3uAge = lb::FileAge(m_FileName);
-  if (Ini().ReadBool("Settings", "UseDBFiles", true) &&
-      !SaveData(DataFilePath(m_FileName), bSilent))
-    return false;
-  m_bModified = false;
-  return true;
+  // Cleared before rather than after: an edit made while the windows turn during a flush
+  // (see TListFlushOffMainThread) is not in the file and marks the list modified again.
+  const bool bWasModified = std::exchange(m_bModified, false);
+  bool ok = SaveM3u(m_FileName, bSilent);
+  if (ok) {
+    // An edit made during the list file's flush is in the data file but not in the list
+    // file: the data file then names no list age (-1 is that of a missing file), so that
+    // the next load takes its records by path rather than by position.
+    m_M3uAge = m_bModified ? -1 : lb::FileAge(m_FileName);
+    ok = !Ini().ReadBool("Settings", "UseDBFiles", true) ||
+         SaveData(DataFilePath(m_FileName), bSilent);
+  }
+  if (!ok) m_bModified = m_bModified || bWasModified;
+  return ok;
 }
 
 // Writes a file of the list: its header, one entry a song, then its footer, with the

@@ -71,6 +71,8 @@ TEST_F(FileNamesTest, NumberPaddingAndCorrections) {
   EXPECT_EQ(Name(song, "..%1.."), "_.a");
   EXPECT_EQ(Name(song, "%2"), "AC_DC");
   EXPECT_EQ(Name(song, "%2", 0, 1, false), "AC:DC");
+  const TSlSong& every = filestest::AddSong(doc, "/m/b.mp3", {"a\\b:c*d?e\"f<g>h|i;Ж", "", ""});
+  EXPECT_EQ(Name(every, "%1"), "a_b_c_d_e_f_g_h_i;Ж");
   EXPECT_EQ(CorrectName(".a...b..."), "_.a.b");
 }
 

@@ -6,11 +6,15 @@
 #include "lbtools3/repository/Repository.h"
 #include "lbtools3/files/ListPaths.h"
 #include "lbtools3/files/Rename.h"
+#include "lbtools3/files/SongFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ScriptedUiServices.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -218,6 +222,82 @@ TEST_F(RenameFilesTest, OneLookAtEachFileSyncsClearsReadOnlyAndGuardsTheRenamedF
   struct stat st;
   ASSERT_EQ(::stat(QFile::encodeName(dir + "/New.mp3").constData(), &st), 0);
   EXPECT_TRUE(st.st_mode & S_IWUSR);
+}
+
+// Another list follows a renamed file whatever route its path takes to it (the linked
+// folder or the real one); another hard link of the file keeps its own name.
+TEST_F(RenameFilesTest, OtherListsFollowTheFileThroughALinkedFolder) {
+  struct Case {
+    const char* renamedAs;  // the folder the renaming list names the file through
+    const char* otherAs;    // the other list's path to it
+    const char* otherAfter;
+  } cases[] = {
+      {"link", "real/a.mp3", "real/One.mp3"},
+      {"real", "link/a.mp3", "link/One.mp3"},
+      {"real", "hard/a.mp3", "hard/a.mp3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.otherAs);
+    const QString root = lbtest::NewTempDir();
+    ASSERT_TRUE(QDir().mkpath(root + "/real") && QDir().mkpath(root + "/hard"));
+    ASSERT_TRUE(QFile::link(root + "/real", root + "/link"));
+    filestest::MakeMp3(root + "/real/a.mp3", {"One", "X", ""});
+    ASSERT_EQ(::link(QFile::encodeName(root + "/real/a.mp3").constData(),
+                     QFile::encodeName(root + "/hard/a.mp3").constData()),
+              0);
+    TSlDocument doc, other;
+    MakeList(doc, root + "/list.m3u", {root + "/" + c.renamedAs + "/a.mp3"});
+    filestest::AddSong(other, root + "/" + c.otherAs, {"One", "X", ""});
+    TSlRenameFiles rename = Renamer("%1.%e");
+    ASSERT_TRUE(rename.Run(doc, {0}, operation));
+    ASSERT_TRUE(ReplacePathsInDocument(other, rename.m_Pairs));
+    EXPECT_EQ(filestest::Paths(other), QStringList{root + "/" + c.otherAfter});
+    EXPECT_TRUE(FileExists(root + "/" + c.otherAfter));
+  }
+}
+
+// Another program swaps the songs' folder in the middle of a run (the old one moved
+// away with its files, a new one in its place whose file has new tags): the run looks
+// at what the path names now, renames that file by its tags and leaves the old one.
+TEST_F(RenameFilesTest, AFolderSwappedDuringTheRunIsLookedAtAgain) {
+  const QString folder = dir + "/album";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString a = filestest::MakeMp3(folder + "/a.mp3", {"One", "X", ""});
+  const QString b = filestest::MakeMp3(folder + "/b.mp3", {"Two", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a, b});
+  TSlRenameFiles rename = Renamer("%1.%e");
+  rename.m_RowRenamed = [&](int n) {
+    if (n != 0) return;
+    ASSERT_TRUE(QDir().rename(folder, dir + "/away"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    filestest::MakeMp3(b, {"Three", "X", ""});
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(b).constData(), times, 0), 0);
+  };
+  EXPECT_TRUE(rename.Run(doc, {0, 1}, operation));
+  EXPECT_TRUE(prompt.shown.isEmpty());
+  EXPECT_EQ(filestest::Paths(doc), (QStringList{folder + "/One.mp3", folder + "/Three.mp3"}));
+  EXPECT_TRUE(FileExists(folder + "/Three.mp3"));
+  EXPECT_TRUE(FileExists(dir + "/away/b.mp3"));
+}
+
+// A batch's checkpoint flushes its list while the windows turn: an edit made meanwhile is
+// not in the list file, the list stays modified so that it is saved later, and the list
+// still loads whole with its data file.
+TEST_F(RenameFilesTest, AnEditWhileTheListIsFlushedKeepsItModified) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"One", "X", ""});
+  TSlDocument doc;
+  MakeList(doc, dir + "/list.m3u", {a});
+  doc.SetModified();
+  QTimer::singleShot(0, [&] { filestest::AddSong(doc, dir + "/b.mp3", {"Two", "X", ""}); });
+  SaveListInStep(doc);
+  QCoreApplication::processEvents();  // the edit, when the flush ended before any turn
+  EXPECT_TRUE(doc.m_bModified);
+  TSlDocument saved;
+  saved.SetFileName(doc.m_FileName);
+  ASSERT_TRUE(saved.Load(true));
+  EXPECT_EQ(filestest::Paths(saved), QStringList{a});
 }
 
 }  // namespace
