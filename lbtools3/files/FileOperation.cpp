@@ -128,9 +128,11 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if ((bFlush || bRemoveSource) && ::fsync(out) != 0) error = errno;
     // A copy flushed later with its batch goes to the disk now, while the next files
-    // are copied: the batch's flush then waits only for the last of them.
+    // are copied: the batch's flush then waits only for the last of them. A file system
+    // that cannot start it leaves it all to that flush; a failed write fails the copy.
     if (!error && !bFlush && !bRemoveSource &&
-        ::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE) != 0)
+        ::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL &&
+        errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE)
       error = errno;
     if (!error &&
         (::fstat(out, &written) != 0 || written.st_size != st.st_size || copied != st.st_size))
