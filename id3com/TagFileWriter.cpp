@@ -1,5 +1,6 @@
 #include "TagFileWriter.h"
 
+#include "platform/CopyRange.h"
 #include "platform/FileRewrite.h"
 #include "platform/PartialFiles.h"
 #include "platform/WriteBatch.h"
@@ -34,28 +35,6 @@ void KeepWriterMemory() {
   (void)kept;
 }
 
-// Copies count bytes from one file into another inside the system, through no buffer of
-// ours (a buffer of a megabyte per file, taken and given back, costs more than the
-// copy); through lb::CopyBytes where the system cannot. False on an error or an early
-// end of the source.
-bool CopyBetweenFiles(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
-  loff_t in = fromOffset, out = toOffset;
-  while (count > 0) {
-    const ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(count), 0);
-    if (n > 0) {
-      count -= n;
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && in == fromOffset &&
-               (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-      return lb::CopyBytes(from, in, to, out, count);
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Writes head and the audio into a temporary file beside the original, gives it the
 // original's owner, group and mode, and renames it over the original (while a batch is
 // open, the batch does that with its next group of copies; when the disk is full while
@@ -81,7 +60,7 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
       *tryInPlace = false;
       const QByteArray target = QFile::encodeName(path);
       ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
-           CopyBetweenFiles(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) &&
+           lb::CopyRange(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) >= 0 &&
            tmp.Close();
       const int error = ok ? 0 : errno;
       // While a batch is open the copy is flushed and placed with a group of others;

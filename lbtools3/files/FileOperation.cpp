@@ -1,19 +1,18 @@
 #include "FileOperation.h"
 
 #include "FileNames.h"
+#include "platform/CopyRange.h"
 #include "platform/FileSystem.h"
 #include "platform/PartialFiles.h"
 #include "platform/UiServices.h"
 
 #include <QFile>
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <map>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -38,60 +37,23 @@ bool Exists(const QByteArray& path) {
   return ::lstat(path.constData(), &st) == 0;
 }
 
-// Puts the finished file at target unless something is there already.
+// Puts the finished file at target unless something is there already: one rename that
+// refuses to replace, or, on file systems without it, a hard link (FAT has neither: a
+// rename after a look).
 bool PlaceNoReplace(const QByteArray& from, const QByteArray& to) {
+  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
   if (::link(from.constData(), to.constData()) == 0) {
     ::unlink(from.constData());
     return true;
   }
   if (errno == EEXIST) return false;
-  // Volumes without hard links (FAT): a rename that refuses to replace.
-  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
   if (Exists(to)) {
     errno = EEXIST;
     return false;
   }
   return ::rename(from.constData(), to.constData()) == 0;
-}
-
-// Copies the bytes of in to out: in the kernel where the file system can, otherwise
-// (and always through a given write function) by reading and writing blocks. 0 or the
-// error; *copied counts the bytes.
-int CopyData(int in, int out, off_t size, const TWriteFunction& write, off_t* copied) {
-  if (!write) {
-    for (;;) {
-      const ssize_t put = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
-      if (put < 0 && errno == EINTR) continue;
-      if (put > 0) {
-        *copied += put;
-        continue;
-      }
-      if (put == 0 && *copied > 0) return 0;
-      // Nothing copied yet: an empty file, or a file system that copies nothing this
-      // way (a pseudo file) or not at all; the blocks below find out.
-      if (put < 0 && *copied > 0) return errno;
-      break;
-    }
-  }
-  // No more than the file holds (plus one byte to see its end), and left unfilled.
-  const size_t capacity = size_t(std::clamp<off_t>(size + 1, 1, off_t(1) << 20));
-  const std::unique_ptr<char[]> buffer(new char[capacity]);
-  for (;;) {
-    const ssize_t got = ::read(in, buffer.get(), capacity);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) return 0;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write ? write(out, buffer.get() + done, size_t(got - done))
-                                : ::write(out, buffer.get() + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return put < 0 ? errno : ENOSPC;
-      done += put;
-    }
-    *copied += got;
-  }
 }
 
 void Message(const QString& text, unsigned flags) {
@@ -134,7 +96,7 @@ QString SystemErrorText(int error) {
 }
 
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
-                    const TWriteFunction& write, bool bFlush) {
+                    const TWriteFunction& write, bool bFlush, struct stat* made) {
   const QByteArray src = Native(source), dst = Native(target);
   const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
@@ -158,13 +120,20 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     errno = error;
     return false;
   }
-  off_t copied = 0;
-  int error = CopyData(in, out, st.st_size, write, &copied);
+  const int64_t copied = CopyRange(in, 0, out, 0, -1, write);
+  struct stat written;
+  int error = copied < 0 ? errno : 0;
   if (!error) {
     ::fchmod(out, st.st_mode & 07777);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if ((bFlush || bRemoveSource) && ::fsync(out) != 0) error = errno;
-    struct stat written;
+    // A copy flushed later with its batch goes to the disk now, while the next files
+    // are copied: the batch's flush then waits only for the last of them. A file system
+    // that cannot start it leaves it all to that flush; a failed write fails the copy.
+    if (!error && !bFlush && !bRemoveSource &&
+        ::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE) != 0 && errno != EINVAL &&
+        errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE)
+      error = errno;
     if (!error &&
         (::fstat(out, &written) != 0 || written.st_size != st.st_size || copied != st.st_size))
       error = EIO;
@@ -186,6 +155,7 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
     errno = error;
     return false;
   }
+  if (made) *made = written;
   return true;
 }
 
@@ -211,8 +181,9 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
                              const struct stat* known) {
   errno = 0;
   bool ok, renamed = false;
+  struct stat made;
   if (!bMove)
-    ok = CopyFileSafely(source, target, false, m_Write, false);
+    ok = CopyFileSafely(source, target, false, m_Write, false, &made);
   else if (m_bMoveByCopy)
     ok = CopyFileSafely(source, target, true, m_Write);
   else
@@ -223,9 +194,10 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
     Produced(target, false);
     return true;
   }
-  // A renamed file is the source under its new name: the caller's look at it holds.
+  // A renamed file is the source under its new name: the caller's look at it holds; a
+  // copy was looked at as it was written.
   if (!ok) return false;
-  const dev_t device = Produced(target, true, renamed ? known : nullptr);
+  const dev_t device = Produced(target, true, !bMove ? &made : renamed ? known : nullptr);
   if (!bMove) m_Unflushed.emplace_back(device, target);
   return true;
 }

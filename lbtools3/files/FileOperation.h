@@ -4,6 +4,7 @@
 // run on a worker: every question goes to the main thread through the UiServices seam.
 #pragma once
 
+#include "platform/CopyRange.h"
 #include "platform/FileSystem.h"
 
 #include <QSet>
@@ -58,20 +59,22 @@ class IDirErrorPrompt {
 // Results of the file operation.
 enum TFileOpResult : int { frDone = 0, frCancelled = 1, frSkipped = 2 };
 
-// Writes to a file descriptor (::write by default); the copy uses it for every block.
-using TWriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
+// Writes a block of a copy (::pwrite by default, see TWriteAtFunction).
+using TWriteFunction = TWriteAtFunction;
 // Flushes the file system of a descriptor (::syncfs by default): 0, or -1 with errno.
 using TFlushFunction = std::function<int(int fd)>;
 
 // Copies source to target without ever overwriting it and without ever leaving a
 // partial file at target: the data goes to a hidden file beside the target, is flushed
 // and its size checked, the modification time is carried over, and only then is it
-// linked into place. bRemoveSource removes the source afterwards (a move between file
+// put into place. bRemoveSource removes the source afterwards (a move between file
 // systems); when that fails the copy is removed again. false with errno set on failure,
-// the source untouched. Without bFlush the data is not waited for (a copy of a batch
-// that flushes its copies at its end; never for a move, whose source goes).
+// the source untouched. Without bFlush the data is not waited for, only sent on its way
+// to the disk (a copy of a batch that flushes its copies at its end; never for a move,
+// whose source goes). *made, when given, gets the copy's device, inode and mode.
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
-                    const TWriteFunction& write = {}, bool bFlush = true);
+                    const TWriteFunction& write = {}, bool bFlush = true,
+                    struct stat* made = nullptr);
 
 // Renames without replacing an existing target; between file systems the file is
 // copied safely and the source removed. false with errno set. *renamed, when given,

@@ -178,12 +178,12 @@ TEST_F(CopyMoveFilesTest, MoveBetweenFileSystemsOntoAFullOne) {
   ThreeSongs();
   int writes = 0;
   operation.m_bMoveByCopy = true;
-  operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+  operation.m_Write = [&](int fd, const void* p, size_t n, off_t at) -> ssize_t {
     if (++writes == 2) {
       errno = ENOSPC;
       return -1;
     }
-    return ::write(fd, p, n);
+    return ::pwrite(fd, p, n, at);
   };
   modeltest::TouchLater(sources[0], -100);
   const int32_t age = FileAge(sources[0]);
@@ -269,7 +269,7 @@ TEST_F(CopyMoveFilesTest, KillInTheMiddleOfAMoveLeavesTheListsTrue) {
   // would leave.
   QStringList onDisk;
   operation.m_bMoveByCopy = true;
-  operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+  operation.m_Write = [&](int fd, const void* p, size_t n, off_t at) -> ssize_t {
     if (onDisk.isEmpty() && FileExists(root + "/A/A.mp3") && FileExists(root + "/B/B.mp3")) {
       for (const char* list : {"/list.m3u", "/other.m3u"}) {
         TSlDocument saved;
@@ -278,7 +278,7 @@ TEST_F(CopyMoveFilesTest, KillInTheMiddleOfAMoveLeavesTheListsTrue) {
         onDisk << filestest::Paths(saved);
       }
     }
-    return ::write(fd, p, n);
+    return ::pwrite(fd, p, n, at);
   };
   TCopyMoveThread::Options options;
   options.bCopy = false;

@@ -148,12 +148,12 @@ TEST_F(FileOperationTest, MoveByCopyFailingHalfWayLeavesTheSourceWhole) {
   const QString a = File("a", data);
   int writes = 0;
   operation.m_bMoveByCopy = true;
-  operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+  operation.m_Write = [&](int fd, const void* p, size_t n, off_t at) -> ssize_t {
     if (++writes == 2) {
       errno = ENOSPC;
       return -1;
     }
-    return ::write(fd, p, n);
+    return ::pwrite(fd, p, n, at);
   };
   prompt.answers = {{fcSkip, {}}};
   QString target = dir + "/b";
@@ -246,9 +246,9 @@ TEST_F(FileOperationTest, CopyBatchKilledHalfWayLeavesNoPartialFileUnderATargetN
   const pid_t child = ::fork();
   if (child == 0) {
     int writes = 0;
-    operation.m_Write = [&](int fd, const void* p, size_t n) -> ssize_t {
+    operation.m_Write = [&](int fd, const void* p, size_t n, off_t at) -> ssize_t {
       if (++writes == 5) ::raise(SIGKILL);  // the second block of the second file
-      return ::write(fd, p, n);
+      return ::pwrite(fd, p, n, at);
     };
     for (const QString& name : names) {
       QString target = dir + "/out/" + name;
