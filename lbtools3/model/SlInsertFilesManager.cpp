@@ -2,6 +2,7 @@
 
 #include "InfoWindowManager.h"
 #include "platform/Assert.h"
+#include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/PartialFiles.h"
 #include "platform/UiServices.h"
@@ -51,39 +52,6 @@ QString JoinPath(const QString& folder, const char* name, size_t length) {
   out = decoder.appendToBuffer(out, QByteArrayView(name, qsizetype(length)));
   path.truncate(out - path.constData());
   return path;
-}
-
-// A name that is not valid UTF-8 (Windows-1251 bytes from an old disk) has no text
-// that names the file again: it cannot enter a list. Checked on the bytes, without
-// decoding them: a sequence cut short at the end of the name fails as well.
-bool IsUtf8Name(const char* name, size_t length) {
-  const auto* p = reinterpret_cast<const unsigned char*>(name);
-  const auto* end = p + length;
-  while (p < end) {
-    const unsigned char c = *p++;
-    if (c < 0x80) continue;
-    int more;
-    uint32_t code;
-    if (c >= 0xc2 && c <= 0xdf) {
-      more = 1, code = c & 0x1f;
-    } else if (c >= 0xe0 && c <= 0xef) {
-      more = 2, code = c & 0x0f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-      more = 3, code = c & 0x07;
-    } else {
-      return false;  // a continuation byte first, or a lead byte no text uses
-    }
-    if (end - p < more) return false;
-    for (int i = 0; i < more; ++i, ++p) {
-      if ((*p & 0xc0) != 0x80) return false;
-      code = code << 6 | (*p & 0x3f);
-    }
-    // Over-long forms, the surrogates and codes past the last one.
-    if ((more == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
-        (more == 3 && (code < 0x10000 || code > 0x10ffff)))
-      return false;
-  }
-  return true;
 }
 
 QString Quoted(const QString& path) {
@@ -534,7 +502,9 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
       const size_t length = std::strlen(name);
       const int match = type == DT_REG ? MatchName(name, length) : 0;
       if (type == DT_REG && !match) continue;
-      if (!IsUtf8Name(name, length)) {
+      // A name that is not UTF-8 (Windows-1251 bytes from an old disk) has no text that
+      // names the file again: it cannot enter a list.
+      if (!lb::IsValidUtf8(name, qsizetype(length))) {
         ++undecodable;
         continue;
       }
