@@ -79,12 +79,6 @@ void ShowProgress(int processed, int count) {
   InfoWindowManager().SetProgress(count > 0 ? processed * 100 / count : 100);
 }
 
-int FindSong(const TSlDocument& document, const TSlSong* song) {
-  for (int n = 0; n < document.m_Songs.size(); ++n)
-    if (&document.m_Songs[n] == song) return n;
-  return -1;
-}
-
 // When the main thread lets the windows react (processes pending messages): never more
 // than kEveryMs after it last did, whether it goes from song to song or waits for the
 // worker, so that the window's longest still stretch is bounded by time, not by how many
@@ -838,7 +832,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     int row;
     {
       std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-      row = FindSong(document, e.song);
+      row = SongRow(document, e.song);
     }
     if (row < 0) continue;
     TSlSong& song = *e.song;
