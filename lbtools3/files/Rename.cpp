@@ -168,9 +168,10 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (m_RowRenamed) m_RowRenamed(n);
     } else {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
-      const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+      const TFileStamp stamp = FileStampOf(st);
       if (!bLooked || !S_ISREG(st.st_mode) || song.m_bNewFileAge ||
-          song.m_FileAge == kAgeNeverSynced || FileAgeOf(mtime, st.st_size) != song.m_FileAge)
+          song.m_FileAge == kAgeNeverSynced ||
+          FileAgeOf(stamp.mtimeNs, stamp.size) != song.m_FileAge)
         song.Sync();
       built = BuildFileName(song, n, m_Pieces, m_nDigits, m_bCorrect, &name);
     }
@@ -183,7 +184,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
           // The file renamed is the one just looked at: its identity needs no second look.
-          const TFileId file{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+          const TFileId file = FileIdOf(st);
           const bool bKnown = bLooked && !operation.m_bMoveByCopy;
           m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
                       bKnown ? &file : nullptr);

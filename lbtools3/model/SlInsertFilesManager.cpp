@@ -155,8 +155,7 @@ bool TSlInsertFilesManager::IsCollected(const QString& path) {
   return m_CollectedPaths.contains(path);
 }
 
-bool TSlInsertFilesManager::RecordFolder(const QString& folder, uint64_t dev, uint64_t ino) {
-  const lb::TFileId id{dev, ino};
+bool TSlInsertFilesManager::RecordFolder(const QString& folder, const lb::TFileId& id) {
   if (m_FolderIds.contains(id)) return false;
   m_FolderIds.insert(id);
   m_Folders << folder;
@@ -201,7 +200,7 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return pkSkip;  // FIFO, device...
     if (!S_ISDIR(st.st_mode)) return ClassifyPath(resolved, bFromDrop, true, depth + 1, target);
     if (m_bNoToAllFolderLinks) return pkSkip;
-    if (!RecordFolder(resolved, st.st_dev, st.st_ino)) return pkSkip;
+    if (!RecordFolder(resolved, lb::FileIdOf(st))) return pkSkip;
     *target = resolved;
     if (bFromDrop) return pkFolder;
     const int answer = UiServices::Instance().AskButtons(
@@ -329,7 +328,7 @@ bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
   QString path = QDir::cleanPath(folder);
   struct stat st;
   if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
-  if (!RecordFolder(path, st.st_dev, st.st_ino)) return true;  // scanned already
+  if (!RecordFolder(path, lb::FileIdOf(st))) return true;  // scanned already
   return ScanFolderImpl(path);
 }
 
@@ -456,7 +455,7 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
   if (fd < 0) return true;  // an unreadable folder is skipped
   if (bRecord) {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !RecordFolder(folder, st.st_dev, st.st_ino)) {
+    if (::fstat(fd, &st) != 0 || !RecordFolder(folder, lb::FileIdOf(st))) {
       ::close(fd);
       return true;  // scanned already
     }

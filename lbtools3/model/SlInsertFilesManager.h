@@ -117,7 +117,7 @@ class TSlInsertFilesManager {
   bool OfferToRepository(const QString& path);
   // Records a folder; false when it was known already (by device and inode, so a
   // folder reached through links or under another name is still recognised).
-  bool RecordFolder(const QString& folder, uint64_t dev, uint64_t ino);
+  bool RecordFolder(const QString& folder, const lb::TFileId& id);
   // Whether a collected song has this path (the index is brought up to date lazily:
   // only links ever ask).
   bool IsCollected(const QString& path);
