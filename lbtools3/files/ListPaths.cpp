@@ -71,13 +71,13 @@ QStringList ReplacePathsInRepositoryLists(TListsRepository& repository, const QS
 }
 
 TPathCheckpoint::TPathCheckpoint(TSink sink, int intervalMs)
-    : m_Sink(std::move(sink)), m_nInterval(intervalMs) {
-  m_Timer.start();
+    : m_Sink(std::move(sink)), m_Pace(intervalMs) {
+  m_Pace.Turned();
 }
 
 void TPathCheckpoint::Add(const QString& oldPath, const QString& newPath) {
   m_Pending << oldPath << newPath;
-  if (m_Timer.elapsed() >= m_nInterval) Flush();
+  if (m_Pace.Due()) Flush();
 }
 
 void TPathCheckpoint::Flush() {
@@ -86,7 +86,7 @@ void TPathCheckpoint::Flush() {
     m_Pending.clear();
     UiServices::Instance().RunOnMainThread([&] { m_Sink(pairs); });
   }
-  m_Timer.restart();
+  m_Pace.Turned();
 }
 
 void SaveListInStep(TSlDocument& document) {

@@ -7,8 +7,8 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/Pace.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <fcntl.h>
@@ -134,7 +134,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   const int selected = int(rows.size());
   // The progress window shows the file at hand and the Stop button is looked at every
   // few milliseconds rather than for every file: a rename takes microseconds.
-  QElapsedTimer shown;
+  TPace shown(kShowIntervalMs);
   bool bShow = true;
   TFolderLook look;
   m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
@@ -204,9 +204,8 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       }
     }
     ++m_nProcessed;
-    bShow = !shown.isValid() || shown.elapsed() >= kShowIntervalMs;
+    bShow = shown.Take();
     if (!bShow) continue;
-    shown.start();
     progress.SetProgress(selected ? m_nProcessed * 100 / selected : 100);
     if (progress.ProcessAndCheckStop()) break;
   }

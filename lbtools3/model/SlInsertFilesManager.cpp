@@ -15,7 +15,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -30,16 +29,9 @@ namespace {
 
 // Links followed in one chain before it counts as a loop (the kernel's own limit).
 constexpr int kMaxLinkChain = 40;
-// Pending messages are processed after this many files, or sooner when this much time
-// passed, so a window stays responsive without costing the scan its speed.
+// The clock that paces pending messages (m_Pace) is read only every this many files,
+// so a window stays responsive without costing the scan its speed.
 constexpr int kFilesPerRefresh = 32;
-constexpr int64_t kRefreshNs = 20'000'000;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // The same for a folder entry's name in the file system's bytes (UTF-8 here): one
 // allocation a path, as scans build one for every music file they meet.
@@ -310,15 +302,14 @@ void TSlInsertFilesManager::ShowFoundCount() {
 bool TSlInsertFilesManager::PaceAndCheckStop(bool bForce) {
   // The clock is read every few files; the window is refreshed (and the Stop button
   // looked at) when enough time has passed, so a fast scan is not slowed by repaints.
-  if (!bForce && ++m_nUnpaced < kFilesPerRefresh && m_LastPaceNs != 0)
+  if (!bForce && ++m_nUnpaced < kFilesPerRefresh && m_Pace.Started())
     return InfoWindowManager().m_bStop;
-  const int64_t now = NowNs();
   m_nUnpaced = 0;
-  if (bForce || m_LastPaceNs == 0 || now - m_LastPaceNs >= kRefreshNs) {
+  if (bForce || m_Pace.Due()) {
     ShowFoundCount();
     UiServices::Instance().ProcessMessages();
     m_nUnpaced = 0;
-    m_LastPaceNs = NowNs();
+    m_Pace.Turned();
   }
   return InfoWindowManager().m_bStop;
 }

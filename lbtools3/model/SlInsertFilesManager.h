@@ -7,6 +7,7 @@
 #include "M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/MusicFormats.h"
+#include "platform/Pace.h"
 
 #include <QCollator>
 #include <QSet>
@@ -146,7 +147,7 @@ class TSlInsertFilesManager {
   QSet<QString> m_CollectedPaths;
   size_t m_nIndexed = 0;
   int m_nUnpaced = 0;
-  int64_t m_LastPaceNs = 0;
+  lb::TPace m_Pace{20};  // pending messages are processed every 20 ms of a scan
   int m_nShownCount = -1;
   std::unique_ptr<QCollator> m_pCollator;  // made at the first folder with two entries
   std::vector<uint8_t> m_Ranks;            // of the characters FastSortKey covers

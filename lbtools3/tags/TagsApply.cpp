@@ -7,10 +7,10 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
+#include "platform/Pace.h"
 #include "platform/UiServices.h"
 #include "platform/WriteBatch.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -80,27 +80,18 @@ void ShowProgress(int processed, int count) {
 }
 
 // When the main thread lets the windows react (processes pending messages): never more
-// than kEveryMs after it last did, whether it goes from song to song or waits for the
+// than 10 ms after it last did, whether it goes from song to song or waits for the
 // worker, so that the window's longest still stretch is bounded by time, not by how many
 // songs pass or how long one takes. The progress window shows the song at hand at these
 // turns rather than once a song: a tag written in place takes far less than a
 // millisecond and painting its name would take longer.
-class TMessagePace {
+class TMessagePace : public lb::TPace {
  public:
-  // Whether a turn is due now (always at the first song).
-  bool Due() const { return !m_Turned.isValid() || m_Turned.elapsed() >= kEveryMs; }
-  // How long until the next turn is due.
-  qint64 LeftMs() const {
-    return m_Turned.isValid() ? std::max<qint64>(0, kEveryMs - m_Turned.elapsed()) : 0;
-  }
+  TMessagePace() : TPace(10) {}
   void Turn() {
     UiServices::Instance().ProcessMessages();
-    m_Turned.start();
+    Turned();
   }
-
- private:
-  static constexpr qint64 kEveryMs = 10;
-  QElapsedTimer m_Turned;
 };
 
 }  // namespace
