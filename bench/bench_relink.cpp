@@ -5,6 +5,7 @@
 // were renamed (found by their cached tags alone: every indexed file's tags are read,
 // ID3v2 through the tag component) and 5% are gone (their names are compared by
 // similarity).
+#include "BareWalk.h"
 #include "lbtools3/maintenance/Relink.h"
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
@@ -18,7 +19,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,22 +35,6 @@ QString FileName(int i) {
 
 QString FilePath(const QString& root, int i) {
   return QString("%1/Исполнитель %2/Альбом %3/").arg(root).arg(i / 1200).arg(i / 12) + FileName(i);
-}
-
-long BareWalk(const QByteArray& folder) {
-  DIR* dir = ::opendir(folder.constData());
-  if (!dir) return 0;
-  long count = 0;
-  while (const dirent* e = ::readdir(dir)) {
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    if (e->d_type == DT_DIR)
-      count += BareWalk(folder + "/" + name);
-    else
-      ++count;
-  }
-  ::closedir(dir);
-  return count;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // bare recursive directory walk (opendir/readdir) over the same tree, in one run.
 // Usage: bench_scan [FILES] (default 50000). Works in a temporary folder; the tree
 // has 50 artists with albums of 14 entries: 11 MP3, 1 WAV, a cover and a text file.
+#include "BareWalk.h"
 #include "lbtools3/model/SlInsertFilesManager.h"
 #include "platform/UiServices.h"
 
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,23 +40,6 @@ int MakeTree(const QString& root, int files) {
     }
   }
   return music;
-}
-
-// The floor: every entry read, folders descended, nothing else.
-long BareWalk(const QByteArray& folder) {
-  DIR* dir = ::opendir(folder.constData());
-  if (!dir) return 0;
-  long count = 0;
-  while (const dirent* e = ::readdir(dir)) {
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    if (e->d_type == DT_DIR)
-      count += BareWalk(folder + "/" + name);
-    else
-      ++count;
-  }
-  ::closedir(dir);
-  return count;
 }
 
 }  // namespace

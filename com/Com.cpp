@@ -125,6 +125,15 @@ QString QStringFromBstr(BSTR bstr) {
 
 namespace {
 
+// A getter's answer: E_POINTER without a place for it; the value (a string the caller
+// frees) is made only when there is one.
+template <class T, class Make>
+HRESULT Answer(T* out, Make make) {
+  if (!out) return E_POINTER;
+  *out = make();
+  return S_OK;
+}
+
 class TErrorInfo final : public TRefCounted<IErrorInfo> {
  public:
   TErrorInfo(const QString& description, const QString& source, const GUID& iid)
@@ -134,29 +143,19 @@ class TErrorInfo final : public TRefCounted<IErrorInfo> {
     return QueryOneInterface<IErrorInfo>(this, IID_IErrorInfo, riid, ppv);
   }
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override {
-    if (!guid) return E_POINTER;
-    *guid = m_Iid;
-    return S_OK;
+    return Answer(guid, [this] { return m_Iid; });
   }
   HRESULT STDMETHODCALLTYPE GetSource(BSTR* source) override {
-    if (!source) return E_POINTER;
-    *source = lb::BstrFromQString(m_Source);
-    return S_OK;
+    return Answer(source, [this] { return lb::BstrFromQString(m_Source); });
   }
   HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
-    if (!description) return E_POINTER;
-    *description = lb::BstrFromQString(m_Description);
-    return S_OK;
+    return Answer(description, [this] { return lb::BstrFromQString(m_Description); });
   }
   HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* helpFile) override {
-    if (!helpFile) return E_POINTER;
-    *helpFile = nullptr;
-    return S_OK;
+    return Answer(helpFile, [] { return BSTR(nullptr); });
   }
   HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* helpContext) override {
-    if (!helpContext) return E_POINTER;
-    *helpContext = 0;
-    return S_OK;
+    return Answer(helpContext, [] { return DWORD(0); });
   }
 
  private:

@@ -29,38 +29,8 @@ unsigned char Byte(QByteArrayView bytes, qsizetype i) {
 // UTF-8 as 16-bit units, as TagLib keeps it (a character beyond the first plane as two
 // surrogates); false for bytes that are no UTF-8 (TagLib drops the whole string then).
 bool FromUtf8(QByteArrayView bytes, TChars* out) {
-  *out = QString(bytes.size(), Qt::Uninitialized);  // never more units than bytes
-  char16_t* to = reinterpret_cast<char16_t*>(out->data());
-  qsizetype n = 0;
-  for (qsizetype i = 0; i < bytes.size();) {
-    const unsigned char lead = Byte(bytes, i);
-    if (lead < 0x80) {
-      to[n++] = lead;
-      ++i;
-      continue;
-    }
-    const int length = (lead >> 5) == 0x06   ? 2
-                       : (lead >> 4) == 0x0E ? 3
-                       : (lead >> 3) == 0x1E ? 4
-                                             : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    char32_t c = lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-      const unsigned char b = Byte(bytes, i + k);
-      if ((b & 0xC0) != 0x80) return false;
-      c = (c << 6) | (b & 0x3F);
-    }
-    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-    if (c < least || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return false;
-    if (c >= 0x10000) {
-      to[n++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      to[n++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      to[n++] = static_cast<char16_t>(c);
-    }
-    i += length;
-  }
-  out->truncate(n);
+  if (!lb::IsValidUtf8(bytes.data(), bytes.size())) return false;
+  *out = QString::fromUtf8(bytes);
   return true;
 }
 

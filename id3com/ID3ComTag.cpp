@@ -32,6 +32,7 @@
 #include "com/Server.h"
 #include "platform/CodePage.h"
 #include "platform/FileRewrite.h"
+#include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/ImageTypes.h"
 #include "platform/WriteBatch.h"
@@ -453,9 +454,10 @@ HRESULT OpenForFacts(const QString& path, TFileDescriptor* fd, struct stat* st,
   if (fd->Get() < 0) return errno == ENOENT ? kFileNotFound : E_ACCESSDENIED;
   if (::fstat(fd->Get(), st) != 0 || !S_ISREG(st->st_mode)) return E_ACCESSDENIED;
   if (facts) {
-    facts->size = st->st_size;
-    facts->mtimeNs = static_cast<int64_t>(st->st_mtim.tv_sec) * 1000000000LL + st->st_mtim.tv_nsec;
-    facts->device = static_cast<uint64_t>(st->st_dev);
+    const lb::TFileStamp stamp = lb::FileStampOf(*st);
+    facts->size = stamp.size;
+    facts->mtimeNs = stamp.mtimeNs;
+    facts->device = stamp.id.device;
     if (st->st_size >= 128 &&
         !ReadAt(fd->Get(), reinterpret_cast<char*>(facts->tail), 128, st->st_size - 128))
       return E_FAIL;

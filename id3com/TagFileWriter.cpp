@@ -2,6 +2,7 @@
 
 #include "platform/CopyRange.h"
 #include "platform/FileRewrite.h"
+#include "platform/FileSystem.h"
 #include "platform/PartialFiles.h"
 #include "platform/WriteBatch.h"
 
@@ -109,7 +110,7 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
     if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 || ::fstat(fd.Get(), &st) != 0 ||
         ::stat(name.constData(), &named) != 0 || attempt == 100)
       return E_FAIL;
-    if (named.st_dev == st.st_dev && named.st_ino == st.st_ino) break;
+    if (lb::FileIdOf(named) == lb::FileIdOf(st)) break;
   }
   if (!lb::RecoverInterruptedRewriteLocked(path, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
       !S_ISREG(st.st_mode))
@@ -184,7 +185,7 @@ bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& hea
   const QString path = QFileInfo(link).canonicalFilePath();
   struct stat named;
   if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &named) != 0 ||
-      named.st_dev != st.st_dev || named.st_ino != st.st_ino)
+      lb::FileIdOf(named) != lb::FileIdOf(st))
     return false;
   if (st.st_nlink == 1) {
     bool tryInPlace = false;

@@ -11,7 +11,9 @@
 #include <QMutex>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -101,38 +103,6 @@ const SingleByteCodePage& TagCodePage() {
   return *g_TagPage.load(std::memory_order_acquire);
 }
 
-bool IsValidUtf8(const char* data, qsizetype size) {
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-  const auto* end = p + size;
-  while (p < end) {
-    unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    int extra;
-    char32_t min;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1, min = 0x80, c &= 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, min = 0x800, c &= 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, min = 0x10000, c &= 0x07;
-    } else {
-      return false;
-    }
-    if (end - p <= extra) return false;
-    char32_t cp = c;
-    for (int i = 1; i <= extra; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += extra + 1;
-  }
-  return true;
-}
-
 const SingleByteCodePage& OemCodePage() {
   static const SingleByteCodePage page("LBTOOLS_OEM_CODEPAGE", "IBM866");
   return page;
@@ -141,6 +111,44 @@ const SingleByteCodePage& OemCodePage() {
 }  // namespace
 
 namespace lb {
+
+bool IsValidUtf8(const char* data, qsizetype size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  const auto* end = p + size;
+  while (p < end) {
+    if (*p < 0x80) {
+      // Runs of ASCII, the bulk of names and texts, eight bytes at a time.
+      ++p;
+      while (end - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (word & 0x8080808080808080ull) break;
+        p += 8;
+      }
+      continue;
+    }
+    // The byte ranges of well-formed sequences: no over-long form, no surrogate, nothing
+    // past U+10FFFF, no sequence cut short at the end.
+    const unsigned char c = *p;
+    if (c >= 0xC2 && c <= 0xDF) {
+      if (end - p < 2 || (p[1] & 0xC0) != 0x80) return false;
+      p += 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      if (end - p < 3) return false;
+      const unsigned char low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+      if (p[1] < low || p[1] > high || (p[2] & 0xC0) != 0x80) return false;
+      p += 3;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      if (end - p < 4) return false;
+      const unsigned char low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+      if (p[1] < low || p[1] > high || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80) return false;
+      p += 4;
+    } else {
+      return false;  // a continuation byte first, or a lead byte no text uses
+    }
+  }
+  return true;
+}
 
 QByteArray ToTagCodePage(const QString& text) {
   return TagCodePage().Encode(text);

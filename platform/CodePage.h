@@ -24,6 +24,10 @@ bool TagCodePageExists(int codePage);
 // True when every character of the text has a byte in the tag code page.
 bool FitsTagCodePage(const QString& text);
 
+// Whether the bytes are well-formed UTF-8 (no over-long form, surrogate or cut
+// sequence). Names, tags and lines of lists all pass through it: kept fast.
+bool IsValidUtf8(const char* data, qsizetype size);
+
 // The one decoder of text from files that may come from either world: valid UTF-8 is
 // read as UTF-8, anything else in the tag code page. *legacy tells which was used.
 QString DecodeUtf8OrTagCodePage(const char* data, qsizetype size, bool* legacy = nullptr);

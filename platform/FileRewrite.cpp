@@ -1,5 +1,7 @@
 #include "FileRewrite.h"
 
+#include "FileSystem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -301,9 +303,9 @@ bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByt
   // with: anyone who put the backup back or replaced the file undid it.
   struct stat nowBackup, nowFile;
   const bool ours = ::stat(QFile::encodeName(b.path).constData(), &nowBackup) == 0 &&
-                    nowBackup.st_ino == backupSt.st_ino && nowBackup.st_dev == backupSt.st_dev &&
+                    FileIdOf(nowBackup) == FileIdOf(backupSt) &&
                     ::stat(QFile::encodeName(path).constData(), &nowFile) == 0 &&
-                    nowFile.st_ino == st.st_ino && nowFile.st_dev == st.st_dev;
+                    FileIdOf(nowFile) == FileIdOf(st);
   if (!ours) return false;
   if (ok) return RemoveBackup(b.path);
   // Put the old content back; should even that fail, the backup stays for the next

@@ -127,8 +127,8 @@ bool CommitSaveFile(QSaveFile& file) {
 int32_t FileAge(const QString& path) {
   struct stat st;
   if (!Stat(path, &st) || S_ISDIR(st.st_mode)) return -1;
-  return FileAgeOf(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
-                   st.st_size);
+  const TFileStamp stamp = FileStampOf(st);
+  return FileAgeOf(stamp.mtimeNs, stamp.size);
 }
 
 int32_t FileAgeOf(int64_t mtimeNs, int64_t size) {
@@ -239,8 +239,7 @@ bool DirectoryExists(const QString& path) {
 bool FileIdentity(const QString& path, TFileId* id) {
   struct stat st;
   if (!Stat(path, &st)) return false;
-  id->device = uint64_t(st.st_dev);
-  id->inode = uint64_t(st.st_ino);
+  *id = FileIdOf(st);
   return true;
 }
 

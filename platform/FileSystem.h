@@ -7,6 +7,7 @@
 #include <compare>
 #include <cstdint>
 #include <functional>
+#include <sys/stat.h>
 
 class QSaveFile;
 
@@ -72,6 +73,25 @@ struct TFileId {
 };
 // The identity of the file the path names; false when nothing is there.
 bool FileIdentity(const QString& path, TFileId* id);
+// The identity of the file a stat or fstat described.
+inline TFileId FileIdOf(const struct stat& st) {
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+// What tells that a file changed under its name, from one stat: its identity, size,
+// modification time and status-change time (nanoseconds).
+struct TFileStamp {
+  TFileId id;
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;
+  bool operator==(const TFileStamp&) const = default;
+};
+inline TFileStamp FileStampOf(const struct stat& st) {
+  return {FileIdOf(st), int64_t(st.st_size),
+          int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+          int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
 inline size_t qHash(const TFileId& id, size_t seed = 0) {
   return size_t(id.inode * 0x9E3779B97F4A7C15ull ^ id.device) ^ seed;
 }

@@ -166,15 +166,8 @@ QByteArray Serialize(const IniData& data) {
 // and the times move with every write.
 struct FileSignature {
   bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  timespec mtime{}, ctime{};
-  bool operator==(const FileSignature& o) const {
-    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
-           ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
-  }
+  lb::TFileStamp stamp;
+  bool operator==(const FileSignature&) const = default;
 };
 
 FileSignature Signature(const QString& path) {
@@ -182,11 +175,7 @@ FileSignature Signature(const QString& path) {
   struct stat st;
   if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return sig;
   sig.exists = true;
-  sig.dev = st.st_dev;
-  sig.ino = st.st_ino;
-  sig.size = st.st_size;
-  sig.mtime = st.st_mtim;
-  sig.ctime = st.st_ctim;
+  sig.stamp = lb::FileStampOf(st);
   return sig;
 }
 
@@ -213,7 +202,7 @@ struct CacheEntry {
   QByteArray raw;      // the file's bytes as parsed
   int64_t seenAt = 0;  // a moment at which the file held exactly these bytes
   std::shared_ptr<const IniData> data;
-  bool Trusted() const { return !sig.exists || Nanoseconds(sig.mtime) < seenAt - kRacyMargin; }
+  bool Trusted() const { return !sig.exists || sig.stamp.mtimeNs < seenAt - kRacyMargin; }
 };
 
 std::mutex& CacheMutex() {

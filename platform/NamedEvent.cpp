@@ -151,6 +151,19 @@ bool TNamedEvent::Exists(const QString& name) {
   return !name.isEmpty() && NameIsHeld(NamedObjectSocketName(QStringLiteral("event"), name));
 }
 
+namespace {
+
+// Asks the process that owns the event to set or clear it (op); true once it answered.
+bool AskOwner(const QString& name, Op op) {
+  SyncClient client;
+  QDeadlineTimer dl(kConnectMs);
+  QByteArray reply;
+  return client.Connect(NamedObjectSocketName(QStringLiteral("event"), name), dl) &&
+         client.Call(op, {}, kAck, reply, dl);
+}
+
+}  // namespace
+
 bool TNamedEvent::Signal() {
   if (m_pServer) {
     {
@@ -162,12 +175,7 @@ bool TNamedEvent::Signal() {
         m_pServer, [server = m_pServer] { server->Dispatch(); }, Qt::QueuedConnection);
     return true;
   }
-  if (m_Name.isEmpty()) return false;
-  SyncClient client;
-  QDeadlineTimer dl(kConnectMs);
-  QByteArray reply;
-  return client.Connect(NamedObjectSocketName(QStringLiteral("event"), m_Name), dl) &&
-         client.Call(kSignal, {}, kAck, reply, dl);
+  return !m_Name.isEmpty() && AskOwner(m_Name, kSignal);
 }
 
 void TNamedEvent::Publish(int64_t value) {
@@ -197,12 +205,7 @@ bool TNamedEvent::Reset() {
     m_pState->signalled = false;
     return true;
   }
-  if (m_Name.isEmpty()) return false;
-  SyncClient client;
-  QDeadlineTimer dl(kConnectMs);
-  QByteArray reply;
-  return client.Connect(NamedObjectSocketName(QStringLiteral("event"), m_Name), dl) &&
-         client.Call(kReset, {}, kAck, reply, dl);
+  return !m_Name.isEmpty() && AskOwner(m_Name, kReset);
 }
 
 TWaitResult TNamedEvent::Wait(unsigned timeoutMs) {

@@ -1,5 +1,7 @@
 #include "NamedObjectChannel.h"
 
+#include "FileSystem.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -114,7 +116,7 @@ TCreateResult Listener::Listen(const QString& socketName) {
     struct stat held {
     }, named{};
     if (::fstat(fd, &held) == 0 && ::lstat(lockPath.constData(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        FileIdOf(held) == FileIdOf(named))
       lockFd = fd;
     else
       ::close(fd);

@@ -10,9 +10,9 @@
 // Keys are kept in one map per root by their case-folded full path, so every name
 // compares without regard to case while the file keeps the case it was created with.
 // A process caches each root and re-reads the file whenever its identity (inode,
-// modification time, size) changes, so writes of other processes are seen. Every
-// change takes the root's lock file, re-reads the file, modifies it and writes it back
-// atomically.
+// size, modification and status-change times) changes, so writes of other processes
+// are seen. Every change takes the root's lock file, re-reads the file, modifies it and
+// writes it back atomically.
 #include "Registry.h"
 
 #include "FileSystem.h"
@@ -255,10 +255,7 @@ Hive Parse(const QByteArray& bytes) {
 
 struct FileId {
   bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  int64_t size = 0;
-  int64_t mtimeNs = 0;
+  lb::TFileStamp stamp;
   bool operator==(const FileId&) const = default;
 };
 
@@ -267,10 +264,7 @@ FileId Identify(const QString& path) {
   struct stat st;
   if (::stat(QFile::encodeName(path).constData(), &st) != 0) return id;
   id.exists = true;
-  id.dev = st.st_dev;
-  id.ino = st.st_ino;
-  id.size = st.st_size;
-  id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.stamp = lb::FileStampOf(st);
   return id;
 }
 

@@ -1,5 +1,7 @@
 #include "WriteBatch.h"
 
+#include "FileSystem.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -32,12 +34,11 @@ constexpr size_t kGroupFiles = 64;
 constexpr int64_t kGroupBytes = int64_t(256) << 20;
 
 bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return FileIdOf(a) == FileIdOf(b);
 }
 
 bool Unchanged(const struct stat& now, const struct stat& then) {
-  return SameContent(now, then) && now.st_ctim.tv_sec == then.st_ctim.tv_sec &&
-         now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
+  return FileStampOf(now) == FileStampOf(then);
 }
 
 struct TPending {

@@ -291,17 +291,23 @@ std::vector<int> TMDIChild::GatherSelected(bool bDeselect) {
 // ---------------------------------------------------------------------------------
 // List operations
 
-void TMDIChild::EditCut() {
+std::vector<int> TMDIChild::RemoveSelected(
+    const std::function<void(const std::vector<int>&)>& remove) {
   // Removing songs under a running pass would pull them from under it.
   if (!CanRemoveSongs()) {
     Message(lb::kSyncRunningMessage, MB_ICONERROR);
-    return;
+    return {};
   }
   TOperationCursor cursor;
   const std::vector<int> items = GatherSelected(true);
   ListChanged(true);
-  m_Document.CutToClipboard(items);
+  remove(items);
   RefreshCount();
+  return items;
+}
+
+void TMDIChild::EditCut() {
+  RemoveSelected([this](const std::vector<int>& rows) { m_Document.CutToClipboard(rows); });
 }
 
 void TMDIChild::EditCopy() {
@@ -322,15 +328,9 @@ void TMDIChild::EditPaste() {
 }
 
 void TMDIChild::EditDelete() {
-  if (!CanRemoveSongs()) {
-    Message(lb::kSyncRunningMessage, MB_ICONERROR);
-    return;
-  }
-  TOperationCursor cursor;
-  const std::vector<int> items = GatherSelected(true);
-  ListChanged(true);
-  if (!items.empty()) m_Document.DeleteSongs(items);
-  RefreshCount();
+  const std::vector<int> items = RemoveSelected([this](const std::vector<int>& rows) {
+    if (!rows.empty()) m_Document.DeleteSongs(rows);
+  });
   // The song after the first deleted one (else the new last song) is selected, so that
   // Delete can be pressed again.
   if (!items.empty() && ListView2->GetCount() > 0)

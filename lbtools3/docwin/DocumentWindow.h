@@ -143,6 +143,9 @@ class TMDIChild : public QWidget,
   bool IsSynchronising() const { return !CanRemoveSongs(); }
   // Selected rows in ascending order, deselected when bDeselect.
   std::vector<int> GatherSelected(bool bDeselect);
+  // Cut and Delete: takes the selected rows out through remove (refused while a pass
+  // runs) and answers them.
+  std::vector<int> RemoveSelected(const std::function<void(const std::vector<int>&)>& remove);
   QString StatusText(int panel) const;
 
   // ---- list-view events ----

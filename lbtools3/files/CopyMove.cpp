@@ -8,10 +8,10 @@
 #include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/Pace.h"
 #include "platform/UiServices.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <algorithm>
 #include <mutex>
@@ -346,7 +346,7 @@ void TCopyMoveThread::Execute() {
   // The dialog follows the run every few milliseconds, in one visit of the main thread
   // that also tells the player (below): a move within a file system takes microseconds,
   // and each visit of the main thread costs more than that.
-  QElapsedTimer shown;
+  lb::TPace shown(kShowIntervalMs);
   int nFirstDone = -1, nLastDone = -1;  // the rows handled since the dialog last showed
   // On the main thread: the rows handled since and the progress.
   auto showDone = [&] {
@@ -370,7 +370,7 @@ void TCopyMoveThread::Execute() {
   // rather than ten, and each visit costs more than many moves on a busy machine, where
   // the main thread waits for a processor. Slow rows halve the count again.
   size_t nTold = 0, nAhead = 1;
-  QElapsedTimer told;
+  lb::TPace told(kShowIntervalMs);
   for (size_t k = 0; k < rows.size(); ++k) {
     const int i = rows[k];
     TSlSong& song = m_pDocument->m_Songs[i];
@@ -379,14 +379,12 @@ void TCopyMoveThread::Execute() {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
       source = song.GetPath(true);
     }
-    const bool bShow = !shown.isValid() || shown.elapsed() >= kShowIntervalMs;
+    const bool bShow = shown.Take();
     const bool bTell = bMove && k >= nTold;
-    if (bShow) shown.start();
     if (bTell) {
-      if (told.isValid())
-        nAhead = told.elapsed() < kShowIntervalMs ? qMin<size_t>(nAhead * 16, 1024)
-                                                  : qMax<size_t>(nAhead / 2, 1);
-      told.start();
+      if (told.Started())
+        nAhead = told.Due() ? qMax<size_t>(nAhead / 2, 1) : qMin<size_t>(nAhead * 16, 1024);
+      told.Turned();
     }
     if (bShow || bTell) {
       const size_t end = bMove ? qMax(nTold, qMin(rows.size(), k + nAhead)) : nTold;

@@ -29,7 +29,7 @@ bool SameFile(const QString& a, const QString& b) {
   struct stat sa, sb;
   if (::stat(Native(a).constData(), &sa) != 0 || ::stat(Native(b).constData(), &sb) != 0)
     return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return FileIdOf(sa) == FileIdOf(sb);
 }
 
 bool Exists(const QByteArray& path) {
@@ -253,7 +253,7 @@ dev_t TFileOperation::Produced(const QString& target, bool bMadeHere, const stru
     return 0;
   if (bMadeHere && !(st.st_mode & S_IWUSR))
     ::chmod(Native(target).constData(), (st.st_mode & 07777) | S_IWUSR);
-  m_Produced.insert(TFileId{uint64_t(st.st_dev), uint64_t(st.st_ino)});
+  m_Produced.insert(FileIdOf(st));
   return st.st_dev;
 }
 

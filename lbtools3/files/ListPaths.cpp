@@ -75,13 +75,13 @@ QStringList ReplacePathsInRepositoryLists(TListsRepository& repository, const QS
 }
 
 TPathCheckpoint::TPathCheckpoint(TSink sink, int intervalMs)
-    : m_Sink(std::move(sink)), m_nInterval(intervalMs) {
-  m_Timer.start();
+    : m_Sink(std::move(sink)), m_Pace(intervalMs) {
+  m_Pace.Turned();
 }
 
 void TPathCheckpoint::Add(const QString& oldPath, const QString& newPath) {
   m_Pending << oldPath << newPath;
-  if (m_Timer.elapsed() >= m_nInterval) Flush();
+  if (m_Pace.Due()) Flush();
 }
 
 void TPathCheckpoint::Flush() {
@@ -90,7 +90,7 @@ void TPathCheckpoint::Flush() {
     m_Pending.clear();
     UiServices::Instance().RunOnMainThread([&] { m_Sink(pairs); });
   }
-  m_Timer.restart();
+  m_Pace.Turned();
 }
 
 void SaveListInStep(TSlDocument& document) {

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "FileOperation.h"
+#include "platform/Pace.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -49,8 +49,7 @@ class TPathCheckpoint {
 
  private:
   TSink m_Sink;
-  int m_nInterval;
-  QElapsedTimer m_Timer;
+  TPace m_Pace;
   QStringList m_Pending;
 };
 

@@ -7,8 +7,8 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/Pace.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <mutex>
@@ -97,7 +97,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   const int selected = int(rows.size());
   // The progress window shows the file at hand and the Stop button is looked at every
   // few milliseconds rather than for every file: a rename takes microseconds.
-  QElapsedTimer shown;
+  TPace shown(kShowIntervalMs);
   bool bShow = true;
   m_Pairs.reserve(m_Pairs.size() + 2 * qsizetype(rows.size()));
   // The files this run renamed: a song listed twice follows its file, which an earlier
@@ -140,9 +140,10 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       if (m_RowRenamed) m_RowRenamed(n);
     } else {
       std::lock_guard<std::recursive_mutex> lock(song.cs);
-      const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+      const TFileStamp stamp = FileStampOf(st);
       if (!bLooked || !S_ISREG(st.st_mode) || song.m_bNewFileAge ||
-          song.m_FileAge == kAgeNeverSynced || FileAgeOf(mtime, st.st_size) != song.m_FileAge)
+          song.m_FileAge == kAgeNeverSynced ||
+          FileAgeOf(stamp.mtimeNs, stamp.size) != song.m_FileAge)
         song.Sync();
       built = BuildFileName(song, n, m_Pieces, m_nDigits, m_bCorrect, &name);
     }
@@ -155,7 +156,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
         {
           std::lock_guard<std::recursive_mutex> lock(song.cs);
           // The file renamed is the one just looked at: its identity needs no second look.
-          const TFileId file{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+          const TFileId file = FileIdOf(st);
           const bool bKnown = bLooked && !operation.m_bMoveByCopy;
           m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
                       bKnown ? &file : nullptr);
@@ -176,9 +177,8 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       }
     }
     ++m_nProcessed;
-    bShow = !shown.isValid() || shown.elapsed() >= kShowIntervalMs;
+    bShow = shown.Take();
     if (!bShow) continue;
-    shown.start();
     progress.SetProgress(selected ? m_nProcessed * 100 / selected : 100);
     if (progress.ProcessAndCheckStop()) break;
   }

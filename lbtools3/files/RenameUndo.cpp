@@ -14,16 +14,6 @@
 
 namespace lb {
 
-namespace {
-
-int FindSong(const TSlDocument& document, const TSlSong* song) {
-  for (int n = 0; n < document.m_Songs.size(); ++n)
-    if (&document.m_Songs[n] == song) return n;
-  return -1;
-}
-
-}  // namespace
-
 void TRenameUndo::Add(TSlSong& song, const QString& oldPath, const QString& newPath, bool sync1,
                       bool sync2, const TFileId* file) {
   Entry e{&song, oldPath, newPath, {}, sync1, sync2};
@@ -63,7 +53,7 @@ bool TRenameUndo::Run(TSlDocument& document, TPathCheckpoint* checkpoint,
     int row;
     {
       std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-      row = FindSong(document, e.song);
+      row = SongRow(document, e.song);
     }
     QString reason;
     TFileId now;

@@ -27,13 +27,12 @@ QString GroupDigits(uint64_t value) {
 uint64_t TotalFileSize(const QStringList& fullPaths) {
   // A file is the same file however it is named (a link, another spelling of the
   // path): identity is its device and inode.
-  std::set<std::pair<uint64_t, uint64_t>> seen;
+  std::set<TFileId> seen;
   uint64_t total = 0;
   for (const QString& path : fullPaths) {
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-    if (seen.insert({uint64_t(st.st_dev), uint64_t(st.st_ino)}).second)
-      total += uint64_t(st.st_size);
+    if (seen.insert(FileIdOf(st)).second) total += uint64_t(st.st_size);
   }
   return total;
 }

@@ -5,9 +5,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/IniFile.h"
+#include "platform/Pace.h"
 #include "platform/UiServices.h"
 
-#include <QElapsedTimer>
 #include <algorithm>
 
 namespace lb {
@@ -147,12 +147,12 @@ std::vector<TFindTarget> FindTargets(int scope, IDocumentWindow* current, ILists
 namespace {
 
 // The progress window with its running count; pending messages are processed every
-// kEveryMs of searching, so that the windows keep painting and Stop is seen whatever a
+// 10 ms of searching, so that the windows keep painting and Stop is seen whatever a
 // song costs (a song synchronised from its file costs far more than one in memory).
 class TFindProgress {
  public:
   TFindProgress() : m_Level("Поиск текста...", QString(), false) {
-    m_Clock.start();
+    m_Pace.Turned();
     ShowCount();
   }
   // False when the user stopped the search.
@@ -165,10 +165,10 @@ class TFindProgress {
     m_bCountChanged = true;
   }
   // Whether the pending messages are due.
-  bool Due() const { return m_Clock.elapsed() >= kEveryMs; }
+  bool Due() const { return m_Pace.Due(); }
   bool Check(bool bNow = false) {
     if (!bNow && !Due()) return true;
-    m_Clock.restart();
+    m_Pace.Turned();
     if (m_bCountChanged) ShowCount();
     return !InfoWindowManager().ProcessAndCheckStop();
   }
@@ -178,9 +178,8 @@ class TFindProgress {
     InfoWindowManager().SetLine(lb::findtext::kFoundPrefix, QString::number(m_Count));
     m_bCountChanged = false;
   }
-  static constexpr qint64 kEveryMs = 10;
   TInfoWindowLevel m_Level;
-  QElapsedTimer m_Clock;
+  lb::TPace m_Pace{10};
   int m_Count = 0;
   bool m_bCountChanged = false;
 };

@@ -5,10 +5,10 @@
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/Pace.h"
 #include "platform/UiServices.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <mutex>
 #include <optional>
 
@@ -23,8 +23,8 @@ int Tell(const QString& text, unsigned flags) {
 std::vector<int> MissingFileRows(const TSlDocument& document,
                                  const std::function<bool(int, int)>& turn, int sliceMs) {
   std::vector<int> rows;
-  QElapsedTimer slice;
-  slice.start();
+  TPace slice(sliceMs);
+  slice.Turned();
   for (int n = 0;;) {
     int count;
     {
@@ -33,11 +33,11 @@ std::vector<int> MissingFileRows(const TSlDocument& document,
       while (n < count) {
         if (!FileExists(document.m_Songs[n].GetPath(true))) rows.push_back(n);
         ++n;
-        if (turn && slice.elapsed() >= sliceMs) break;
+        if (turn && slice.Due()) break;
       }
     }
     if (n >= count || !turn(n, count)) return rows;
-    slice.restart();
+    slice.Turned();
   }
 }
 

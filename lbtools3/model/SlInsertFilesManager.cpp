@@ -2,6 +2,7 @@
 
 #include "InfoWindowManager.h"
 #include "platform/Assert.h"
+#include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/PartialFiles.h"
 #include "platform/UiServices.h"
@@ -14,7 +15,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -29,16 +29,9 @@ namespace {
 
 // Links followed in one chain before it counts as a loop (the kernel's own limit).
 constexpr int kMaxLinkChain = 40;
-// Pending messages are processed after this many files, or sooner when this much time
-// passed, so a window stays responsive without costing the scan its speed.
+// The clock that paces pending messages (m_Pace) is read only every this many files,
+// so a window stays responsive without costing the scan its speed.
 constexpr int kFilesPerRefresh = 32;
-constexpr int64_t kRefreshNs = 20'000'000;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // The same for a folder entry's name in the file system's bytes (UTF-8 here): one
 // allocation a path, as scans build one for every music file they meet.
@@ -51,39 +44,6 @@ QString JoinPath(const QString& folder, const char* name, size_t length) {
   out = decoder.appendToBuffer(out, QByteArrayView(name, qsizetype(length)));
   path.truncate(out - path.constData());
   return path;
-}
-
-// A name that is not valid UTF-8 (Windows-1251 bytes from an old disk) has no text
-// that names the file again: it cannot enter a list. Checked on the bytes, without
-// decoding them: a sequence cut short at the end of the name fails as well.
-bool IsUtf8Name(const char* name, size_t length) {
-  const auto* p = reinterpret_cast<const unsigned char*>(name);
-  const auto* end = p + length;
-  while (p < end) {
-    const unsigned char c = *p++;
-    if (c < 0x80) continue;
-    int more;
-    uint32_t code;
-    if (c >= 0xc2 && c <= 0xdf) {
-      more = 1, code = c & 0x1f;
-    } else if (c >= 0xe0 && c <= 0xef) {
-      more = 2, code = c & 0x0f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-      more = 3, code = c & 0x07;
-    } else {
-      return false;  // a continuation byte first, or a lead byte no text uses
-    }
-    if (end - p < more) return false;
-    for (int i = 0; i < more; ++i, ++p) {
-      if ((*p & 0xc0) != 0x80) return false;
-      code = code << 6 | (*p & 0x3f);
-    }
-    // Over-long forms, the surrogates and codes past the last one.
-    if ((more == 2 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) ||
-        (more == 3 && (code < 0x10000 || code > 0x10ffff)))
-      return false;
-  }
-  return true;
 }
 
 QString Quoted(const QString& path) {
@@ -199,8 +159,7 @@ bool TSlInsertFilesManager::IsCollected(const QString& path) {
   return m_CollectedPaths.contains(path);
 }
 
-bool TSlInsertFilesManager::RecordFolder(const QString& folder, uint64_t dev, uint64_t ino) {
-  const lb::TFileId id{dev, ino};
+bool TSlInsertFilesManager::RecordFolder(const QString& folder, const lb::TFileId& id) {
   if (m_FolderIds.contains(id)) return false;
   m_FolderIds.insert(id);
   m_Folders << folder;
@@ -273,7 +232,7 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return pkSkip;  // FIFO, device...
     if (!S_ISDIR(st.st_mode)) return ClassifyPath(resolved, bFromDrop, true, depth + 1, target);
     if (m_bNoToAllFolderLinks) return pkSkip;
-    const lb::TFileId id{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    const lb::TFileId id = lb::FileIdOf(st);
     if (m_FolderIds.contains(id) || m_DeclinedFolderIds.contains(id)) return pkSkip;
     if (!bFromDrop) {
       const int answer = UiServices::Instance().AskButtons(
@@ -288,7 +247,7 @@ TSlPathKind TSlInsertFilesManager::ClassifyPath(const QString& path, bool bFromD
         return pkSkip;
       }
     }
-    RecordFolder(resolved, st.st_dev, st.st_ino);
+    RecordFolder(resolved, id);
     *target = resolved;
     return pkFolder;
   }
@@ -391,15 +350,14 @@ void TSlInsertFilesManager::ShowFoundCount() {
 bool TSlInsertFilesManager::PaceAndCheckStop(bool bForce) {
   // The clock is read every few files; the window is refreshed (and the Stop button
   // looked at) when enough time has passed, so a fast scan is not slowed by repaints.
-  if (!bForce && ++m_nUnpaced < kFilesPerRefresh && m_LastPaceNs != 0)
+  if (!bForce && ++m_nUnpaced < kFilesPerRefresh && m_Pace.Started())
     return InfoWindowManager().m_bStop;
-  const int64_t now = NowNs();
   m_nUnpaced = 0;
-  if (bForce || m_LastPaceNs == 0 || now - m_LastPaceNs >= kRefreshNs) {
+  if (bForce || m_Pace.Due()) {
     ShowFoundCount();
     UiServices::Instance().ProcessMessages();
     m_nUnpaced = 0;
-    m_LastPaceNs = NowNs();
+    m_Pace.Turned();
   }
   return InfoWindowManager().m_bStop;
 }
@@ -415,7 +373,7 @@ bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
     return true;
   }
   if (!S_ISDIR(st.st_mode)) return true;
-  if (!RecordFolder(path, st.st_dev, st.st_ino)) return true;  // scanned already
+  if (!RecordFolder(path, lb::FileIdOf(st))) return true;  // scanned already
   return ScanFolderImpl(path);
 }
 
@@ -548,7 +506,7 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
   }
   if (bRecord) {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !RecordFolder(folder, st.st_dev, st.st_ino)) {
+    if (::fstat(fd, &st) != 0 || !RecordFolder(folder, lb::FileIdOf(st))) {
       ::close(fd);
       return true;  // scanned already
     }
@@ -597,7 +555,9 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
       const size_t length = std::strlen(name);
       const int match = type == DT_REG ? MatchName(name, length) : 0;
       if (type == DT_REG && !match) continue;
-      if (!IsUtf8Name(name, length)) {
+      // A name that is not UTF-8 (Windows-1251 bytes from an old disk) has no text that
+      // names the file again: it cannot enter a list.
+      if (!lb::IsValidUtf8(name, qsizetype(length))) {
         ++undecodable;
         continue;
       }

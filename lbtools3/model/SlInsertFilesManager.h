@@ -7,6 +7,7 @@
 #include "M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/MusicFormats.h"
+#include "platform/Pace.h"
 
 #include <QCollator>
 #include <QSet>
@@ -121,7 +122,7 @@ class TSlInsertFilesManager {
   bool OfferToRepository(const QString& path);
   // Records a folder; false when it was known already (by device and inode, so a
   // folder reached through links or under another name is still recognised).
-  bool RecordFolder(const QString& folder, uint64_t dev, uint64_t ino);
+  bool RecordFolder(const QString& folder, const lb::TFileId& id);
   // Counts skipped entries and keeps the line that tells the user about them.
   enum TSkipKind { skNotUtf8, skTooLong, skNotOpened, skKinds };
   void NoteSkipped(TSkipKind kind, int count, const QString& line);
@@ -164,7 +165,7 @@ class TSlInsertFilesManager {
   QSet<QString> m_CollectedPaths;
   size_t m_nIndexed = 0;
   int m_nUnpaced = 0;
-  int64_t m_LastPaceNs = 0;
+  lb::TPace m_Pace{20};  // pending messages are processed every 20 ms of a scan
   int m_nShownCount = -1;
   std::unique_ptr<QCollator> m_pCollator;  // made at the first folder with two entries
   std::vector<uint8_t> m_Ranks;            // of the characters FastSortKey covers

@@ -7,10 +7,10 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
+#include "platform/Pace.h"
 #include "platform/UiServices.h"
 #include "platform/WriteBatch.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -79,34 +79,19 @@ void ShowProgress(int processed, int count) {
   InfoWindowManager().SetProgress(count > 0 ? processed * 100 / count : 100);
 }
 
-int FindSong(const TSlDocument& document, const TSlSong* song) {
-  for (int n = 0; n < document.m_Songs.size(); ++n)
-    if (&document.m_Songs[n] == song) return n;
-  return -1;
-}
-
 // When the main thread lets the windows react (processes pending messages): never more
-// than kEveryMs after it last did, whether it goes from song to song or waits for the
+// than 10 ms after it last did, whether it goes from song to song or waits for the
 // worker, so that the window's longest still stretch is bounded by time, not by how many
 // songs pass or how long one takes. The progress window shows the song at hand at these
 // turns rather than once a song: a tag written in place takes far less than a
 // millisecond and painting its name would take longer.
-class TMessagePace {
+class TMessagePace : public lb::TPace {
  public:
-  // Whether a turn is due now (always at the first song).
-  bool Due() const { return !m_Turned.isValid() || m_Turned.elapsed() >= kEveryMs; }
-  // How long until the next turn is due.
-  qint64 LeftMs() const {
-    return m_Turned.isValid() ? std::max<qint64>(0, kEveryMs - m_Turned.elapsed()) : 0;
-  }
+  TMessagePace() : TPace(10) {}
   void Turn() {
     UiServices::Instance().ProcessMessages();
-    m_Turned.start();
+    Turned();
   }
-
- private:
-  static constexpr qint64 kEveryMs = 10;
-  QElapsedTimer m_Turned;
 };
 
 }  // namespace
@@ -838,7 +823,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     int row;
     {
       std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-      row = FindSong(document, e.song);
+      row = SongRow(document, e.song);
     }
     if (row < 0) continue;
     TSlSong& song = *e.song;

@@ -101,8 +101,7 @@ void TInfoWindow::SetBarVisible(bool bar) {
 
 void TInfoWindow::SetPosition(int percent) {
   m_Position = qBound(0, percent, 100);
-  if (!m_BarShown.isValid() || m_BarShown.elapsed() >= kBarEveryMs || m_Position == 0 ||
-      m_Position == 100) {
+  if (m_BarShown.Due() || m_Position == 0 || m_Position == 100) {
     ShowPosition();
   } else if (!m_bBarPending) {
     m_bBarPending = true;
@@ -114,7 +113,7 @@ void TInfoWindow::SetPosition(int percent) {
 
 void TInfoWindow::ShowPosition() {
   m_bBarPending = false;
-  m_BarShown.start();
+  m_BarShown.Turned();
   ProgressBar1->setValue(m_Position);
 }
 

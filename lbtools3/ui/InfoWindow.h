@@ -3,10 +3,10 @@
 // shortened to the labels' width so their tails stay visible.
 #pragma once
 
+#include "platform/Pace.h"
 #include "platform/UiServices.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <functional>
 
 class QLabel;
@@ -66,6 +66,6 @@ class TInfoWindow : public QDialog, public IProgressView {
   // back is shown at the next turn of the event loop.
   static constexpr qint64 kBarEveryMs = 50;
   int m_Position = 0;
-  QElapsedTimer m_BarShown;
+  lb::TPace m_BarShown{kBarEveryMs};
   bool m_bBarPending = false;
 };

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 QByteArray AllBytes() {
@@ -69,3 +71,30 @@ TEST(Genres, NumbersByNameWithoutCase) {
 }
 
 }  // namespace
+
+// The UTF-8 check accepts exactly the bytes that come back unchanged from Qt's decoder
+// and encoder (anything else turns into replacement characters): every lead byte, the
+// edges of the second byte's ranges, sequences cut short at the end or followed by more
+// text, behind a run of ASCII long enough to be read a word at a time.
+TEST(CodePage, Utf8CheckAcceptsWhatSurvivesDecoding) {
+  const unsigned char second[] = {0x41, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
+  const unsigned char later[] = {0x41, 0x80, 0xBF, 0xC0};
+  for (int lead = 0; lead < 256; ++lead)
+    for (unsigned char b1 : second)
+      for (unsigned char b2 : later)
+        for (unsigned char b3 : later) {
+          const char seq[] = {char(lead), char(b1), char(b2), char(b3)};
+          for (int length = 1; length <= 5; ++length) {
+            const QByteArray bytes =
+                "eleven byte" + QByteArray(seq, std::min(length, 4)) + (length == 5 ? "tail" : "");
+            ASSERT_EQ(lb::IsValidUtf8(bytes.constData(), bytes.size()),
+                      QString::fromUtf8(bytes).toUtf8() == bytes)
+                << bytes.toHex(' ').constData();
+          }
+        }
+  for (int at = 0; at < 20; ++at) {
+    QByteArray bytes(20, 'a');
+    bytes[at] = char(0xFF);
+    EXPECT_FALSE(lb::IsValidUtf8(bytes.constData(), bytes.size())) << at;
+  }
+}
