@@ -767,7 +767,10 @@ void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCo
       // then undoes the fields alone.
       e.bCover = m_CoverDir->isValid() && file.open(QIODevice::WriteOnly) &&
                  file.write(oldCover->data) == oldCover->data.size() && file.flush();
-      if (e.bCover) e.coverFile = file.fileName();
+      if (e.bCover) {
+        e.coverFile = file.fileName();
+        e.coverDetails = oldCover->details;
+      }
     }
   }
   m_Entries.push_back(e);
@@ -869,7 +872,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
             (!file.open(QIODevice::ReadOnly) || (old = file.readAll()).isEmpty()))
           error = QString::fromUtf8(kCoverWriteError).arg(path);
         else
-          error = WriteSongCover(song, old);
+          error = WriteSongCover(song, old, &e.coverDetails);
       }
     });
     if (redraw) redraw(row);

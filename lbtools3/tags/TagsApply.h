@@ -69,6 +69,7 @@ class TTagsUndo {
     TTagValues before, after;
     bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
     QString coverFile;    // empty: the song had no cover
+    TCoverDetails coverDetails = {};  // how the file held the old cover
     // The cover the apply wrote (size and hash; 0 bytes: none), the file's age when it
     // was last seen holding it, and when it was last seen holding another: a cover
     // changed since by another program is not overwritten.
