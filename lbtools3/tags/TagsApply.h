@@ -90,8 +90,9 @@ class TTagsUndo {
   // written).
   bool Available(const TSlDocument& document) const;
   // Writes the old values back under a progress window of its own (Stop ends it; the
-  // songs done so far stay restored). redraw(n) repaints row n. True when every song
-  // was restored.
+  // songs done so far stay restored). A song whose file another program changed before
+  // its restored content took its place is read again and stays to be undone. redraw(n)
+  // repaints row n. True when every song was restored.
   bool Run(TSlDocument& document, const std::function<void(int)>& redraw);
 
  private:
