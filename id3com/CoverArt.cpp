@@ -78,13 +78,42 @@ bool IsCover(const std::vector<int>& types, int shown) {
 }
 
 TCoverPicture Picture(const TagLib::ByteVector& data, const TagLib::String& statedMime,
-                      bool isCover) {
+                      bool isCover, const TagLib::String& description = TagLib::String(),
+                      int type = -1) {
   TCoverPicture p;
   p.isCover = isCover;
   p.data = FromVector(data);
+  p.details.statedMime = QString::fromStdString(statedMime.to8Bit(true));
+  p.details.description = QString::fromStdString(description.to8Bit(true));
+  p.details.type = type;
   p.mime = lb::ImageMimeOf(p.data);
-  if (p.mime.isEmpty()) p.mime = QString::fromStdString(statedMime.to8Bit(true));
+  if (p.mime.isEmpty()) p.mime = p.details.statedMime;
   return p;
+}
+
+TagLib::String Unicode(const QString& s) {
+  return TagLib::String(s.toStdString(), TagLib::String::UTF8);
+}
+
+// The MIME type a picture put in is stated with: the one it was read with when it goes
+// back as it was, else the one its bytes tell.
+TagLib::String MimeToState(const TCoverChange& change) {
+  return Latin1(change.asWas && !change.asWas->statedMime.isEmpty() ? change.asWas->statedMime
+                                                                    : lb::ImageMimeOf(change.data));
+}
+
+// The picture type a picture put in gets: front cover, or the one it was read with.
+int TypeToPut(const TCoverChange& change) {
+  return change.asWas && change.asWas->type >= 0 ? change.asWas->type : kFront;
+}
+
+// Whether the picture at i goes behind the new one: further front covers do, so that
+// the new one is shown; every picture does when the new one goes back as a picture not
+// marked front, which is the cover only while it comes first.
+bool GoesBehind(const std::vector<int>& types, const std::vector<size_t>& covers, size_t i,
+                const TCoverChange& change) {
+  if (std::find(covers.begin(), covers.end(), i) != covers.end()) return false;
+  return types[i] == kFront || TypeToPut(change) != kFront;
 }
 
 // ---- ID3v2 ----
@@ -106,7 +135,7 @@ TCoverPicture FlacCover(Holder* holder) {
   const int shown = ShownIndex(types);
   if (shown < 0) return {};
   const TagLib::FLAC::Picture* p = list[static_cast<unsigned>(shown)];
-  return Picture(p->data(), p->mimeType(), IsCover(types, shown));
+  return Picture(p->data(), p->mimeType(), IsCover(types, shown), p->description(), p->type());
 }
 
 template <class Holder>
@@ -132,14 +161,13 @@ void ApplyToFlac(Holder* holder, const TCoverChange& change) {
   }
   if (change.kind != TCoverChange::Set) return;
   auto* p = new TagLib::FLAC::Picture;
-  p->setType(TagLib::FLAC::Picture::FrontCover);
-  p->setDescription(description);
-  p->setMimeType(Latin1(lb::ImageMimeOf(change.data)));
+  p->setType(TagLib::FLAC::Picture::Type(TypeToPut(change)));
+  p->setDescription(change.asWas ? Unicode(change.asWas->description) : description);
+  p->setMimeType(MimeToState(change));
   p->setData(ToVector(change.data));
   holder->addPicture(p);  // the holder owns it from here
-  // Further front covers go behind the new one, which is then the one shown.
   for (size_t i = 0; i < types.size(); ++i)
-    if (types[i] == kFront && std::find(covers.begin(), covers.end(), i) == covers.end()) {
+    if (GoesBehind(types, covers, i, change)) {
       holder->removePicture(pictures[i], false);
       holder->addPicture(pictures[i]);
     }
@@ -181,7 +209,7 @@ TCoverPicture AsfCover(const TagLib::ASF::Tag* tag) {
   const int shown = ShownIndex(types);
   if (shown < 0) return {};
   const TagLib::ASF::Picture p = list[static_cast<unsigned>(shown)].toPicture();
-  return Picture(p.picture(), p.mimeType(), IsCover(types, shown));
+  return Picture(p.picture(), p.mimeType(), IsCover(types, shown), p.description(), p.type());
 }
 
 void ApplyToAsf(TagLib::ASF::Tag* tag, const TCoverChange& change) {
@@ -195,8 +223,9 @@ void ApplyToAsf(TagLib::ASF::Tag* tag, const TCoverChange& change) {
       kept.append(list[static_cast<unsigned>(i)]);
   if (change.kind == TCoverChange::Set) {
     TagLib::ASF::Picture p;
-    p.setType(TagLib::ASF::Picture::FrontCover);
-    p.setMimeType(Latin1(lb::ImageMimeOf(change.data)));
+    p.setType(TagLib::ASF::Picture::Type(TypeToPut(change)));
+    if (change.asWas) p.setDescription(Unicode(change.asWas->description));
+    p.setMimeType(MimeToState(change));
     p.setPicture(ToVector(change.data));
     kept.prepend(TagLib::ASF::Attribute(p));
   }
@@ -225,15 +254,20 @@ TCoverPicture ApeCover(const TagLib::APE::Tag* tag) {
   if (!shown) return {};
   const TagLib::ByteVector bytes = shown->binaryData();
   const int zero = bytes.find('\0');
+  const TagLib::String name(
+      zero > 0 ? bytes.mid(0, static_cast<unsigned>(zero)) : TagLib::ByteVector(),
+      TagLib::String::UTF8);
   return Picture(zero >= 0 ? bytes.mid(static_cast<unsigned>(zero) + 1) : bytes, TagLib::String(),
-                 front);
+                 front, name);
 }
 
 void ApplyToApe(TagLib::APE::Tag* tag, const TCoverChange& change) {
   tag->removeItem(kApeFront);
   if (change.kind != TCoverChange::Set) return;
   TagLib::ByteVector value =
-      ToVector("cover" + lb::ImageExtension(lb::ImageMimeOf(change.data)).toLatin1());
+      ToVector(change.asWas && !change.asWas->description.isEmpty()
+                   ? change.asWas->description.toUtf8()
+                   : "cover" + lb::ImageExtension(lb::ImageMimeOf(change.data)).toLatin1());
   value.append('\0');
   value.append(ToVector(change.data));
   tag->setItem(kApeFront, TagLib::APE::Item(kApeFront, value, true));
@@ -297,8 +331,11 @@ TCoverPicture CoverOf(const TagLib::ID3v2::Tag* tag) {
   for (const auto* p : pictures) types.push_back(p->type());
   const int shown = ShownIndex(types);
   if (shown < 0) return {};
-  return Picture(pictures[static_cast<size_t>(shown)]->picture(),
-                 pictures[static_cast<size_t>(shown)]->mimeType(), IsCover(types, shown));
+  const TagLib::ID3v2::AttachedPictureFrame* p = pictures[static_cast<size_t>(shown)];
+  TCoverPicture cover =
+      Picture(p->picture(), p->mimeType(), IsCover(types, shown), p->description(), p->type());
+  cover.details.encoding = p->textEncoding();
+  return cover;
 }
 
 void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
@@ -319,15 +356,18 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
   }
   if (change.kind != TCoverChange::Set) return;
   auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+  if (change.asWas) {
+    encoding = TagLib::String::Type(change.asWas->encoding);
+    description = Unicode(change.asWas->description);
+  }
   frame->setTextEncoding(encoding);
   frame->setDescription(description);
-  frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
-  frame->setMimeType(Latin1(lb::ImageMimeOf(change.data)));
+  frame->setType(TagLib::ID3v2::AttachedPictureFrame::Type(TypeToPut(change)));
+  frame->setMimeType(MimeToState(change));
   frame->setPicture(ToVector(change.data));
   tag->addFrame(frame);  // the tag owns the frame from here
-  // Further front covers go behind the new one, which is then the one shown.
   for (size_t i = 0; i < types.size(); ++i)
-    if (types[i] == kFront && std::find(covers.begin(), covers.end(), i) == covers.end()) {
+    if (GoesBehind(types, covers, i, change)) {
       tag->removeFrame(pictures[i], false);
       tag->addFrame(pictures[i]);
     }

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace TagLib {
 class File;
@@ -17,16 +18,28 @@ class Tag;
 
 namespace id3 {
 
+// How a file holds a picture besides its bytes: what putting it back as it was needs.
+struct TPictureDetails {
+  QString description;  // an APE item's file name
+  int type = -1;        // the picture type; -1 where the format has none
+  int encoding = 0;     // of an ID3v2 frame's description
+  QString statedMime;   // the MIME type the file states
+};
+
 struct TCoverPicture {
   QByteArray data;       // empty: the file holds no picture
   QString mime;          // as told from the bytes; as the file states it for other bytes
   bool isCover = false;  // the picture is the cover (not a back cover shown for want of one)
+  TPictureDetails details;
 };
 
 // What a save does with the cover.
 struct TCoverChange {
   enum Kind { None, Set, Remove } kind = None;
   QByteArray data;  // the new picture (Set)
+  // Set with these details (a cover put back as it was); without them the new picture
+  // is a front cover that keeps the description of the one it replaces.
+  std::optional<TPictureDetails> asWas = std::nullopt;
 };
 
 // The cover of an ID3v2 tag (front cover, else the first picture).

@@ -35,4 +35,14 @@ class IID3ComCover : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE PutCover(const unsigned char* data, LONG size) = 0;
   // The next SaveV2Tag removes the cover (the other pictures stay).
   virtual HRESULT STDMETHODCALLTYPE RemoveCover() = 0;
+
+  // How the file holds the cover ReadCover last read, so that it can be put back as it
+  // was: its description (the file name an APE item gives), picture type (-1 where the
+  // format has none), ID3v2 text encoding and the MIME type the file states.
+  virtual HRESULT STDMETHODCALLTYPE GetCoverDetails(BSTR* description, LONG* type, LONG* encoding,
+                                                    BSTR* statedMime) = 0;
+  // PutCover with those details instead of a front cover's, as GetCoverDetails gave them.
+  virtual HRESULT STDMETHODCALLTYPE PutCoverAsWas(const unsigned char* data, LONG size,
+                                                  BSTR description, LONG type, LONG encoding,
+                                                  BSTR statedMime) = 0;
 };

@@ -567,6 +567,7 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover, public II
         cover = id3::CoverOf(file.parsed->Tag());
       }
       m_ReadCover = cover.data;
+      m_ReadCoverDetails = cover.details;
       *data = reinterpret_cast<const unsigned char*>(m_ReadCover.constData());
       *size = static_cast<LONG>(m_ReadCover.size());
       *mime = lb::BstrFromQString(cover.mime);
@@ -589,6 +590,26 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover, public II
     std::lock_guard guard(m_Mutex);
     m_Cover = id3::TCoverChange{id3::TCoverChange::Remove, {}};
     return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCoverDetails(BSTR* description, LONG* type, LONG* encoding,
+                                            BSTR* statedMime) override {
+    if (!description || !type || !encoding || !statedMime) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *description = lb::BstrFromQString(m_ReadCoverDetails.description);
+    *statedMime = lb::BstrFromQString(m_ReadCoverDetails.statedMime);
+    *type = m_ReadCoverDetails.type;
+    *encoding = m_ReadCoverDetails.encoding;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PutCoverAsWas(const unsigned char* data, LONG size, BSTR description,
+                                          LONG type, LONG encoding, BSTR statedMime) override {
+    const HRESULT hr = PutCover(data, size);
+    if (FAILED(hr)) return hr;
+    std::lock_guard guard(m_Mutex);
+    return Guarded([&] {
+      m_Cover.asWas = id3::TPictureDetails{lb::QStringFromBstr(description), int(type),
+                                           int(encoding), lb::QStringFromBstr(statedMime)};
+    });
   }
 
   HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override { return LinkFile(fileName, nullptr); }
@@ -1082,12 +1103,13 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover, public II
   QString m_Read[fFieldCount];  // as Link (or the last save) found them
   LONG m_Genre = lb::kNoGenre, m_ReadGenre = lb::kNoGenre;
   LONG m_Track = 0, m_ReadTrack = 0;
-  QString m_GenreText, m_ReadGenreText;  // a genre the table lacks
-  QString m_TrackText, m_ReadTrackText;  // the track frame's text
-  bool m_bCleared = false;               // every frame of the file goes before the edits apply
-  QMap<QByteArray, Edit> m_Edits;        // the changed fields by frame
-  id3::TCoverChange m_Cover;             // what the next save does with the cover
-  QByteArray m_ReadCover;                // the bytes ReadCover last handed out
+  QString m_GenreText, m_ReadGenreText;     // a genre the table lacks
+  QString m_TrackText, m_ReadTrackText;     // the track frame's text
+  bool m_bCleared = false;                  // every frame of the file goes before the edits apply
+  QMap<QByteArray, Edit> m_Edits;           // the changed fields by frame
+  id3::TCoverChange m_Cover;                // what the next save does with the cover
+  QByteArray m_ReadCover;                   // the bytes ReadCover last handed out
+  id3::TPictureDetails m_ReadCoverDetails;  // and how the file held them
 };
 
 const lb::ClassRegistration& Registration() {

@@ -228,6 +228,10 @@ class TSlTag2 : public TSlTag {
   // An empty text is ignored; "N" or "N/M" (non-negative integers) is taken; any other
   // text throws TSlConvertError and changes nothing.
   bool SetTrack(const QString& text);
+  // To be called before the fields are changed other than through the setters (which
+  // call it): the first change since the record last matched the file keeps the fields
+  // as they were, and a write then puts only the fields that differ from them.
+  void BeginChange();
 
   bool LoadBody(TSlStreamReader& stream) override;
   void SaveBody(TSlStreamWriter& stream) const override;
@@ -255,9 +259,10 @@ class TSlTag2 : public TSlTag {
   // The fields of the tag the thread's component is linked to.
   void TakeFields();
 
-  // The fields as ReadFromFile (or this record's last write) found them in the file;
-  // none before. A write then changes only the fields that differ from them, so that
-  // what another writer saved meanwhile in the other fields stays.
+  // The fields as the record held them before its first change since it last matched
+  // the file (a read, a synchronisation, the data file or a write); none while
+  // unchanged. A write puts only the fields that differ from them, so that what another
+  // program saved meanwhile in the fields the user did not change stays.
   std::shared_ptr<const TSlTag2Fields> m_Read;
 };
 

@@ -523,6 +523,7 @@ void TSlTag2::UpdateDisplayName() {
 }
 
 bool TSlTag2::SetText(QString& field, const QString& text, bool bDisplay) {
+  BeginChange();
   field = TrimLeft(text);
   m_bExists = true;
   MarkModified();
@@ -562,6 +563,7 @@ bool TSlTag2::SetEncodedBy(const QString& text) {
 }
 
 bool TSlTag2::SetGenre(int32_t genre) {
+  BeginChange();
   Genre = genre;
   if (genre != lb::kGenreOutsideTable) GenreText.clear();
   m_bExists = true;
@@ -576,11 +578,13 @@ bool TSlTag2::SetGenreText(const QString& text) {
   int number = name.toInt(&bNumber);
   if (!bNumber) number = lb::GenreNumber(name);
   if (bNumber || number >= 0) return SetGenre(number);
+  BeginChange();
   GenreText = name;
   return SetGenre(lb::kGenreOutsideTable);
 }
 
 bool TSlTag2::SetTrack(int32_t track) {
+  BeginChange();
   Track = track;
   TrackText.clear();
   m_bExists = true;
@@ -604,7 +608,7 @@ bool TSlTag2::SetTrack(const QString& text) {
 }
 
 bool TSlTag2::LoadBody(TSlStreamReader& s) {
-  m_Read.reset();  // the data file's fields, not a read of the file
+  m_Read.reset();  // the data file's fields are what the file held at the stored age
   return s.ReadString(&Title) && s.ReadSharedString(&Artist) && s.ReadSharedString(&Album) &&
          s.ReadSharedString(&Year) && s.ReadInt32(&Genre) && s.ReadSharedString(&Comment) &&
          s.ReadSharedString(&Composer) && s.ReadSharedString(&OrigArt) &&
@@ -738,6 +742,10 @@ std::shared_ptr<const TSlTag2Fields> FieldsOf(const TSlTag2& t) {
 
 }  // namespace
 
+void TSlTag2::BeginChange() {
+  if (!m_Read) m_Read = FieldsOf(*this);
+}
+
 bool TSlTag2::ReadFromFile() {
   TID3ComSession tag;
   if (!tag) return false;
@@ -745,7 +753,6 @@ bool TSlTag2::ReadFromFile() {
   tag.Link(FilePath());
   TakeFields();
   tag->Clear();
-  m_Read = FieldsOf(*this);
   return true;
 }
 
@@ -859,8 +866,7 @@ void TSlTag2::TakeFields() {
                     fields.composer, fields.origArtist, fields.copyright, fields.url,
                     fields.encodedBy, fields.genreText, fields.trackText})
     SysFreeString(text);
-  // A record that keeps what the file held keeps it in step with this read.
-  if (m_Read) m_Read = FieldsOf(*this);
+  m_Read.reset();  // the record holds what the file does
 }
 
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
@@ -871,10 +877,13 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   if (!tag) return Outcome(false);
   tag->Clear();
   tag.Link(path);
-  // Only the fields that differ from what the file held when this record read it.
+  // Only the fields changed since the record last matched the file; every field when
+  // nothing was changed (the record puts back a tag the file lost) or the file has no
+  // tag.
+  const bool bWhole = !m_Read || !tag.HasV2Tag();
   const std::shared_ptr<const TSlTag2Fields> now = FieldsOf(*this);
   const auto changed = [&](int field) {
-    return !m_Read || m_Read->texts[field] != now->texts[field];
+    return bWhole || m_Read->texts[field] != now->texts[field];
   };
   if (changed(0)) tag.PutOrRemove(&IID3ComTag::put_Title, Title, {ID3FID_TITLE});
   if (changed(1))
@@ -888,21 +897,23 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
   if (changed(8)) tag.PutOrRemove(&IID3ComTag::put_Copyright, Copyright, {ID3FID_COPYRIGHT});
   if (changed(9)) tag.PutOrRemove(&IID3ComTag::put_URL, URL, {ID3FID_WWWUSER});
   if (changed(10)) tag.PutOrRemove(&IID3ComTag::put_EncodedBy, EncodedBy, {ID3FID_ENCODEDBY});
-  if (!m_Read || m_Read->genre != Genre || changed(4)) {
+  if (changed(4) || m_Read->genre != Genre) {
     if (Genre == lb::kGenreOutsideTable && !GenreText.isEmpty())
       tag.Put(&IID3ComTag::put_GenreText, GenreText);
     else
       tag->put_Genre(Genre);  // lb::kGenreOutsideTable without its text keeps the file's genre
   }
-  if (!m_Read || m_Read->track != Track || changed(11)) {
+  if (changed(11) || m_Read->track != Track) {
     if (!TrackText.isEmpty())
       tag.Put(&IID3ComTag::put_TrackText, TrackText);
     else
       tag->put_Track(Track);
   }
   HRESULT hr = tag->SaveV2Tag();
+  // The record takes what the file holds now: with the fields another program changed
+  // since the record read them.
+  if (SUCCEEDED(hr)) TakeFields();
   tag->Clear();
-  if (SUCCEEDED(hr) && m_Read) m_Read = now;
   return Outcome(SUCCEEDED(hr), hr == ID3COM_E_DAMAGEDTAG    ? TSlTagError::Damaged
                                 : hr == ID3COM_E_NOTLOSSLESS ? TSlTagError::NotLossless
                                                              : TSlTagError::Failed);

@@ -141,22 +141,40 @@ bool ReadCover(const QString& path, TCover* cover) {
     cover->data = QByteArray(reinterpret_cast<const char*>(data), size);
     cover->mime = lb::QStringFromBstr(mime);
     cover->bCover = hr == S_OK;
+    BSTR description = nullptr, stated = nullptr;
+    LONG type = -1, encoding = 0;
+    if (SUCCEEDED(session.Cover()->GetCoverDetails(&description, &type, &encoding, &stated)))
+      cover->details = {lb::QStringFromBstr(description), int(type), int(encoding),
+                        lb::QStringFromBstr(stated)};
+    SysFreeString(description);
+    SysFreeString(stated);
   }
   SysFreeString(mime);
   return SUCCEEDED(hr);
 }
 
-QString WriteCover(const QString& path, const QByteArray& data) {
+QString WriteCover(const QString& path, const QByteArray& data, const TCoverDetails* asWas) {
   if (!data.isEmpty()) {
     const QString refusal = CoverRefusal(data, path);
     if (!refusal.isEmpty()) return refusal;
   }
   TCoverSession session(path);
   if (!session.Cover()) return QString::fromUtf8(kCoverWriteError).arg(path);
-  HRESULT hr = data.isEmpty() ? session.Cover()->RemoveCover()
-                              : session.Cover()->PutCover(
-                                    reinterpret_cast<const unsigned char*>(data.constData()),
-                                    static_cast<LONG>(data.size()));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+  const auto size = static_cast<LONG>(data.size());
+  HRESULT hr;
+  if (data.isEmpty()) {
+    hr = session.Cover()->RemoveCover();
+  } else if (asWas) {
+    BSTR description = lb::BstrFromQString(asWas->description);
+    BSTR stated = lb::BstrFromQString(asWas->statedMime);
+    hr = session.Cover()->PutCoverAsWas(bytes, size, description, asWas->type, asWas->encoding,
+                                        stated);
+    SysFreeString(description);
+    SysFreeString(stated);
+  } else {
+    hr = session.Cover()->PutCover(bytes, size);
+  }
   if (SUCCEEDED(hr)) hr = session.Tag()->SaveV2Tag();
   if (SUCCEEDED(hr)) return QString();
   if (hr == ID3COM_E_DAMAGEDTAG)
@@ -169,13 +187,13 @@ QString WriteCover(const QString& path, const QByteArray& data) {
   return QString::fromUtf8(kCoverWriteError).arg(path);
 }
 
-QString WriteSongCover(TSlSong& song, const QByteArray& data) {
+QString WriteSongCover(TSlSong& song, const QByteArray& data, const TCoverDetails* asWas) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
   if (!lb::IsTaggedPath(path))
     return QString("Файл \"%1\" не является музыкальным файлом с тэгами: обложка не изменена.")
         .arg(path);
-  const QString error = WriteCover(path, data);
+  const QString error = WriteCover(path, data, asWas);
   // The records read the file again (a cover can give a file its first tag). Inside a
   // batch the file may still show its old age while its new content waits to take its
   // place: the stored age is forgotten so that the records read that content.

@@ -19,12 +19,24 @@ inline constexpr const char* kImageUnreadable = "Не удалось прочи�
 inline constexpr const char* kCoverWriteError = "Не удалось записать обложку в файл \"%1\".";
 inline constexpr const char* kCoverReadError = "Не удалось прочитать обложку из файла \"%1\".";
 
+// How a file holds its cover besides the bytes, for putting it back as it was: its
+// description (an APE item's file name), picture type (-1 where the format has none),
+// the text encoding of an ID3v2 frame and the MIME type the file states.
+struct TCoverDetails {
+  QString description;
+  int type = -1;
+  int encoding = 0;
+  QString statedMime;
+  bool operator==(const TCoverDetails&) const = default;
+};
+
 struct TCover {
   QByteArray data;  // empty: no picture
   QString mime;
   // The picture is the cover; false for another picture shown for want of one (a back
   // cover), which a new cover goes beside and a removal leaves.
   bool bCover = false;
+  TCoverDetails details = {};
   bool operator==(const TCover&) const = default;
 };
 
@@ -69,11 +81,13 @@ QString SaveCoverPicture(const QByteArray& picture, const QString& path, bool bR
 
 // Reads the cover of a music file; false when the file could not be read.
 bool ReadCover(const QString& path, TCover* cover);
-// Writes data as the file's cover (empty data removes the cover); empty text on
+// Writes data as the file's cover (empty data removes the cover), with the details of
+// asWas when given (a cover put back as it was), else as a front cover; empty text on
 // success, else the message that tells why nothing was written.
-QString WriteCover(const QString& path, const QByteArray& data);
+QString WriteCover(const QString& path, const QByteArray& data,
+                   const TCoverDetails* asWas = nullptr);
 // The same for a song, under its lock: its records then follow the file again.
-QString WriteSongCover(TSlSong& song, const QByteArray& data);
+QString WriteSongCover(TSlSong& song, const QByteArray& data, const TCoverDetails* asWas = nullptr);
 
 // The cover part of the tags editor: what the picture box shows and what the apply
 // will do. Single mode starts from the song's cover; batch mode from no change.

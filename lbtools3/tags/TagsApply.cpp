@@ -205,6 +205,17 @@ bool FinishWrites(lb::TWriteBatch& writes, TSongWorker& worker,
   return flushed;
 }
 
+// Reads the song's records again: its file kept its old content after all (its new
+// content could not take its place), and the row shows what the file holds.
+void ReadAgain(TSlSong& song, TSongWorker& worker) {
+  worker.Run([&] {
+    std::lock_guard<std::recursive_mutex> lock(song.cs);
+    song.m_bNewFileAge = true;
+    song.m_NewFileAge = kAgeSyncAgain;
+    song.Sync();
+  });
+}
+
 }  // namespace
 
 TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, QByteArray* written,
@@ -509,12 +520,7 @@ void TTagsBatchApply::SettleNotPlaced(const std::vector<lb::TNotPlaced>& notPlac
     notWritten.insert(row, paths.value(path));
     undo->Forget(song);
     // The records read the file as it is: the forgotten write leaves no trace.
-    worker.Run([&] {
-      std::lock_guard<std::recursive_mutex> lock(song->cs);
-      song->m_bNewFileAge = true;
-      song->m_NewFileAge = kAgeSyncAgain;
-      song->Sync();
-    });
+    ReadAgain(*song, worker);
     if (changed) changed(row);
     if (redraw) redraw(row);
   }
@@ -752,7 +758,10 @@ void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCo
       // then undoes the fields alone.
       e.bCover = m_CoverDir->isValid() && file.open(QIODevice::WriteOnly) &&
                  file.write(oldCover->data) == oldCover->data.size() && file.flush();
-      if (e.bCover) e.coverFile = file.fileName();
+      if (e.bCover) {
+        e.coverFile = file.fileName();
+        e.coverDetails = oldCover->details;
+      }
     }
   }
   m_Entries.push_back(e);
@@ -854,7 +863,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
             (!file.open(QIODevice::ReadOnly) || (old = file.readAll()).isEmpty()))
           error = QString::fromUtf8(kCoverWriteError).arg(path);
         else
-          error = WriteSongCover(song, old);
+          error = WriteSongCover(song, old, &e.coverDetails);
       }
     });
     if (redraw) redraw(row);
@@ -873,9 +882,29 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     }
   }
   ShowProgress(int(done), count);
-  if (!FinishWrites(writes, worker)) bAll = false;
-  // What was not reached can still be undone later.
-  m_Entries.erase(m_Entries.begin(), m_Entries.begin() + done);
+  std::vector<lb::TNotPlaced> notPlaced;
+  if (!FinishWrites(writes, worker, &notPlaced)) bAll = false;
+  QSet<QString> notPlacedPaths;
+  for (const lb::TNotPlaced& f : notPlaced) notPlacedPaths.insert(f.path);
+  // The songs whose undone content could not take their files' places (another program
+  // changed the file meanwhile, the user was told) show what their files hold, and stay
+  // to be undone later, as does what was not reached.
+  const auto undone =
+      std::stable_partition(m_Entries.begin(), m_Entries.begin() + done, [&](const Entry& e) {
+        return notPlacedPaths.isEmpty() ||
+               !notPlacedPaths.contains(QFileInfo(e.song->GetPath(true)).canonicalFilePath());
+      });
+  for (auto e = undone; e != m_Entries.begin() + done; ++e) {
+    int row;
+    {
+      std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+      row = FindSong(document, e->song);
+    }
+    if (row < 0) continue;
+    ReadAgain(*e->song, worker);
+    if (redraw) redraw(row);
+  }
+  m_Entries.erase(m_Entries.begin(), undone);
   return bAll && m_Entries.empty();
 }
 

@@ -69,6 +69,7 @@ class TTagsUndo {
     TTagValues before, after;
     bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
     QString coverFile;    // empty: the song had no cover
+    TCoverDetails coverDetails = {};  // how the file held the old cover
     // The cover the apply wrote (size and hash; 0 bytes: none), the file's age when it
     // was last seen holding it, and when it was last seen holding another: a cover
     // changed since by another program is not overwritten.
@@ -89,8 +90,9 @@ class TTagsUndo {
   // written).
   bool Available(const TSlDocument& document) const;
   // Writes the old values back under a progress window of its own (Stop ends it; the
-  // songs done so far stay restored). redraw(n) repaints row n. True when every song
-  // was restored.
+  // songs done so far stay restored). A song whose file another program changed before
+  // its restored content took its place is read again and stays to be undone. redraw(n)
+  // repaints row n. True when every song was restored.
   bool Run(TSlDocument& document, const std::function<void(int)>& redraw);
 
  private:

@@ -179,6 +179,7 @@ void TTagValues::AssignTo(TSlSong& song) const {
   song.m_Tag1.FromBody(body1.constData());
   song.m_Tag1.m_bExists = bExists1;
   TSlTag2& t = song.m_Tag2;
+  t.BeginChange();
   t.m_bExists = bExists2;
   t.Title = title2;
   t.Artist = artist2;

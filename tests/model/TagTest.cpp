@@ -3,6 +3,7 @@
 #include "ModelTestUtil.h"
 
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/model/SlStream.h"
 #include "platform/ScriptedUiServices.h"
 
 #include <QDir>
@@ -288,6 +289,40 @@ TEST_F(Tag2Test, AWriteKeepsTheFieldsAnotherWriterChangedSinceTheRead) {
   ASSERT_TRUE(back.m_Tag2.ReadFromFile());
   EXPECT_EQ(back.m_Tag2.Title, "Новое");
   EXPECT_EQ(back.m_Tag2.Album, "Новый альбом");
+}
+
+// A list's record filled by the synchronisation or from the data file, not by an
+// explicit read, writes only the field changed in it: what another program changed in
+// the other fields since stays.
+TEST_F(Tag2Test, AListRecordWritesOnlyItsChangedFields) {
+  song.m_Tag2.SetTitle("Старое");
+  song.m_Tag2.SetAlbum("Альбом");
+  ASSERT_TRUE(song.m_Tag2.WriteToFile(false));
+  for (const bool bDataFile : {false, true}) {
+    SCOPED_TRACE(bDataFile ? "data file" : "synchronisation");
+    const QString n = QString::number(bDataFile);
+    TSlSong listed(nullptr, mp3, QString()), loaded(nullptr, mp3, QString());
+    ASSERT_TRUE(listed.Sync());
+    TSlSong* record = &listed;
+    if (bDataFile) {
+      TSlStreamWriter out;
+      listed.m_Tag2.SaveBody(out);
+      TSlStreamReader in(out.Bytes());
+      ASSERT_TRUE(loaded.m_Tag2.LoadBody(in));
+      record = &loaded;
+    }
+    TSlSong other(nullptr, mp3, QString());
+    ASSERT_TRUE(other.m_Tag2.ReadFromFile());
+    other.m_Tag2.SetAlbum("Альбом " + n);
+    ASSERT_TRUE(other.m_Tag2.WriteToFile(false));
+    record->m_Tag2.SetTitle("Название " + n);
+    ASSERT_TRUE(record->m_Tag2.WriteToFile(false));
+    EXPECT_EQ(record->m_Tag2.Album, "Альбом " + n);  // the record shows what the file holds
+    TSlSong back(nullptr, mp3, QString());
+    ASSERT_TRUE(back.m_Tag2.ReadFromFile());
+    EXPECT_EQ(back.m_Tag2.Title, "Название " + n);
+    EXPECT_EQ(back.m_Tag2.Album, "Альбом " + n);
+  }
 }
 
 }  // namespace

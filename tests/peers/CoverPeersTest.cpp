@@ -324,4 +324,76 @@ for p in pics: print(int(p.type), p.mime, p.desc, hashlib.sha1(p.data).hexdigest
   }
 }
 
+// An undo puts a removed or replaced cover back as it was: its description, its text
+// encoding, its picture type and the MIME type the file stated, not only its bytes.
+TEST(CoverPeers, UndoGivesTheCoverBackWhole) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  const QString dir = lbtest::NewTempDir();
+  const QString source = dir + "/source.wav";
+  Tool("sox", {"-n", "-r", "48000", "-c", "1", "-b", "16", source, "synth", "0.3", "sine", "440"});
+  const QString picture = dir + "/cover.jpg";
+  lbtest::WriteFile(picture, Picture(300));
+  // argv: path, picture file. One picture, marked "other" (the cover, as the first),
+  // with a non-standard MIME type and a description in UTF-16.
+  const char* const put = R"PY(
+import sys, base64, mutagen
+from mutagen.flac import Picture
+from mutagen.id3 import APIC
+f = mutagen.File(sys.argv[1]); data = open(sys.argv[2], "rb").read()
+if f.tags is None: f.add_tags()
+p = Picture(); p.type = 0; p.mime = "image/jpg"; p.desc = "Обложка альбома"; p.data = data
+kind = type(f).__name__
+if kind == "FLAC": f.add_picture(p)
+elif kind == "MP3": f.tags.add(APIC(encoding=1, mime=p.mime, type=0, desc=p.desc, data=data))
+else: f.tags["METADATA_BLOCK_PICTURE"] = [base64.b64encode(p.write()).decode()]
+f.save()
+)PY";
+  // "type mime description encoding sha1" per picture (encoding "-" outside ID3v2).
+  const char* const list = R"PY(
+import sys, base64, hashlib, mutagen
+from mutagen.flac import Picture
+f = mutagen.File(sys.argv[1]); kind = type(f).__name__
+if kind == "FLAC": pics = f.pictures
+elif kind == "MP3": pics = f.tags.getall("APIC")
+else: pics = [Picture(base64.b64decode(b)) for b in f.tags.get("METADATA_BLOCK_PICTURE", [])]
+for p in pics:
+    print(int(p.type), p.mime, p.desc, int(getattr(p, "encoding", -1)), hashlib.sha1(p.data).hexdigest())
+)PY";
+  const struct {
+    const char* extension;
+    QStringList encode;  // %1 the source WAV, %2 the file made
+  } formats[] = {
+      {"mp3", {"ffmpeg", "-v", "error", "-i", "%1", "%2"}},
+      {"flac", {"flac", "-s", "-o", "%2", "%1"}},
+      {"opus", {"opusenc", "--quiet", "%1", "%2"}},
+  };
+  for (const auto& format : formats)
+    for (const auto kind : {lbtags::TCoverRequest::Remove, lbtags::TCoverRequest::Set}) {
+      SCOPED_TRACE(std::string(format.extension) +
+                   (kind == lbtags::TCoverRequest::Set ? " set" : " remove"));
+      const QString path = dir + "/song." + format.extension;
+      QFile::remove(path);
+      Encode(format.encode, source, path);
+      Tool(kPython, {"-c", put, path, picture});
+      const QString before = Tool(kPython, {"-c", list, path});
+      ASSERT_TRUE(before.contains("Обложка альбома")) << before.toStdString();
+
+      ScriptedUiServices ui;
+      TSlDocument doc;
+      doc.SetFileName(dir + "/list.m3u");
+      doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
+      doc.m_Songs[0].Sync();
+      lbtags::TTagsEditRequest r;
+      r.master1 = r.master2 = lbtags::TMaster::Untouched;
+      r.cover = {kind, kind == lbtags::TCoverRequest::Set ? Picture(4000) : QByteArray()};
+      lbtags::TTagsBatchApply batch(doc, {0}, r);
+      ASSERT_TRUE(batch.Run());
+      ASSERT_EQ(batch.CoversSet(), 1);
+      ASSERT_NE(Tool(kPython, {"-c", list, path}), before);
+      ASSERT_TRUE(batch.undo->Available(doc));
+      ASSERT_TRUE(batch.undo->Run(doc, {}));
+      EXPECT_EQ(Tool(kPython, {"-c", list, path}), before);
+    }
+}
+
 }  // namespace

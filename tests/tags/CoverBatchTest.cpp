@@ -11,6 +11,7 @@
 #include "lbtools3/tags/TagsApply.h"
 
 #include <QDir>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,49 @@ TEST(CoverBatchTest, AWriteDroppedAtTheBatchsEndIsNotCountedAsDone) {
   EXPECT_TRUE(texts.contains(QString::fromUtf8(kChangedMeanwhile).arg(paths[0])))
       << texts.join('\n').toStdString();
   EXPECT_EQ(texts.back(), QString::fromUtf8(kCoverSummary).arg(1).arg(0).arg(1));
+}
+
+// An undo whose write is dropped at its end because another program changed the file:
+// the row shows what the file holds, the user is told, and the undo is not a success.
+TEST(CoverBatchTest, AnUndoWriteDroppedAtItsEndLeavesTheRowAsTheFileIs) {
+  ASSERT_TRUE(modeltest::AttachID3Com());
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  const QStringList paths{tagstest::MakeTagged(dir + "/a.mp3", "Длинное старое название", "А"),
+                          tagstest::MakeTagged(dir + "/b.mp3", "Длинное старое название", "Б")};
+  TSlDocument doc;
+  tagstest::FillSynced(doc, dir, paths);
+  TTagsEditRequest r;
+  r.master1 = TMaster::Untouched;
+  r.master2 = TMaster::Ticked;
+  r.change2[f2Title] = true;
+  r.value2[f2Title] = "Новое";
+  TTagsBatchApply batch(doc, {0, 1}, r);
+  ASSERT_TRUE(batch.Run(false));
+  // Another tagger saves the first file's tag without room to spare: the undo's longer
+  // title then rewrites the file through a copy that waits for the undo's end.
+  QProcess tagger;
+  tagger.start("/usr/bin/python3", {"-c",
+                                    "import sys\nfrom mutagen.id3 import ID3\n"
+                                    "ID3(sys.argv[1]).save(sys.argv[1], padding=lambda info: 0)",
+                                    paths[0]});
+  ASSERT_TRUE(tagger.waitForFinished(30000) && tagger.exitCode() == 0);
+  ASSERT_TRUE(batch.undo->Available(doc));
+  const auto redraw = [&](int row) {
+    if (row != 1) return;
+    QFile file(paths[0]);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("x");
+  };
+  EXPECT_FALSE(batch.undo->Run(doc, redraw));
+  EXPECT_EQ(doc.m_Songs[0].m_Tag2.Title, "Новое");
+  EXPECT_EQ(doc.m_Songs[0].m_FileAge, lb::FileAge(paths[0]));
+  EXPECT_EQ(doc.m_Songs[1].m_Tag2.Title, "Длинное старое название");
+  EXPECT_EQ(batch.undo->Count(), 1);  // the first song can still be undone
+  QStringList texts;
+  for (const auto& m : ui.Messages()) texts << m.text;
+  EXPECT_TRUE(texts.contains(QString::fromUtf8(kChangedMeanwhile).arg(paths[0])))
+      << texts.join('\n').toStdString();
 }
 
 }  // namespace
