@@ -35,7 +35,17 @@ class IID3ComCover : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE PutCover(const unsigned char* data, LONG size) = 0;
   // The next SaveV2Tag removes the cover (the other pictures stay).
   virtual HRESULT STDMETHODCALLTYPE RemoveCover() = 0;
+};
 
+// {5C0E7A1D-94B2-4F63-A8D5-3E1B6C2F9071}
+inline constexpr IID IID_IID3ComCoverDetails = {
+    0x5C0E7A1D, 0x94B2, 0x4F63, {0xA8, 0xD5, 0x3E, 0x1B, 0x6C, 0x2F, 0x90, 0x71}};
+
+// A third interface of the tag object, asked for with QueryInterface: a component
+// registered from an earlier build lacks it, and its callers then put a cover back as a
+// front cover with no description.
+class IID3ComCoverDetails : public IUnknown {
+ public:
   // How the file holds the cover ReadCover last read, so that it can be put back as it
   // was: its description (the file name an APE item gives), picture type (-1 where the
   // format has none), ID3v2 text encoding and the MIME type the file states.

@@ -529,11 +529,19 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
 
 // ---- the component ----
 
-class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover, public IID3ComFields {
+class TID3ComTag : public TComObject<IID3ComTag>,
+                   public IID3ComCover,
+                   public IID3ComCoverDetails,
+                   public IID3ComFields {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv && riid == IID_IID3ComCover) {
       *ppv = static_cast<IID3ComCover*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (ppv && riid == IID_IID3ComCoverDetails) {
+      *ppv = static_cast<IID3ComCoverDetails*>(this);
       AddRef();
       return S_OK;
     }
@@ -591,6 +599,7 @@ class TID3ComTag : public TComObject<IID3ComTag>, public IID3ComCover, public II
     m_Cover = id3::TCoverChange{id3::TCoverChange::Remove, {}};
     return S_OK;
   }
+  // ---- IID3ComCoverDetails ----
   HRESULT STDMETHODCALLTYPE GetCoverDetails(BSTR* description, LONG* type, LONG* encoding,
                                             BSTR* statedMime) override {
     if (!description || !type || !encoding || !statedMime) return E_POINTER;

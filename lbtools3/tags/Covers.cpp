@@ -30,8 +30,12 @@ class TCoverSession {
     void* cover = nullptr;
     if (m_Linked && SUCCEEDED(m_Tag->QueryInterface(IID_IID3ComCover, &cover)))
       m_Cover = static_cast<IID3ComCover*>(cover);
+    void* details = nullptr;
+    if (m_Cover && SUCCEEDED(m_Tag->QueryInterface(IID_IID3ComCoverDetails, &details)))
+      m_Details = static_cast<IID3ComCoverDetails*>(details);
   }
   ~TCoverSession() {
+    if (m_Details) m_Details->Release();
     if (m_Cover) m_Cover->Release();
     if (m_Tag) m_Tag->Clear();
   }
@@ -40,11 +44,14 @@ class TCoverSession {
 
   IID3ComTag* Tag() const { return m_Tag; }
   IID3ComCover* Cover() const { return m_Cover; }
+  // Null for a component registered from an earlier build.
+  IID3ComCoverDetails* Details() const { return m_Details; }
 
  private:
   std::lock_guard<std::recursive_mutex> m_Lock;
   IID3ComTag* m_Tag = nullptr;
   IID3ComCover* m_Cover = nullptr;
+  IID3ComCoverDetails* m_Details = nullptr;
   bool m_Linked = false;
 };
 
@@ -143,7 +150,8 @@ bool ReadCover(const QString& path, TCover* cover) {
     cover->bCover = hr == S_OK;
     BSTR description = nullptr, stated = nullptr;
     LONG type = -1, encoding = 0;
-    if (SUCCEEDED(session.Cover()->GetCoverDetails(&description, &type, &encoding, &stated)))
+    if (session.Details() &&
+        SUCCEEDED(session.Details()->GetCoverDetails(&description, &type, &encoding, &stated)))
       cover->details = {lb::QStringFromBstr(description), int(type), int(encoding),
                         lb::QStringFromBstr(stated)};
     SysFreeString(description);
@@ -165,11 +173,11 @@ QString WriteCover(const QString& path, const QByteArray& data, const TCoverDeta
   HRESULT hr;
   if (data.isEmpty()) {
     hr = session.Cover()->RemoveCover();
-  } else if (asWas) {
+  } else if (asWas && session.Details()) {
     BSTR description = lb::BstrFromQString(asWas->description);
     BSTR stated = lb::BstrFromQString(asWas->statedMime);
-    hr = session.Cover()->PutCoverAsWas(bytes, size, description, asWas->type, asWas->encoding,
-                                        stated);
+    hr = session.Details()->PutCoverAsWas(bytes, size, description, asWas->type, asWas->encoding,
+                                          stated);
     SysFreeString(description);
     SysFreeString(stated);
   } else {
