@@ -610,7 +610,8 @@ bool TSlDocument::Save(bool bSilent) {
 
 // Writes a file of the list: its header, one entry a song, then its footer, with the
 // progress window's Stop disabled. The file replaces the old one only when it was written
-// whole; a stop keeps the previous file rather than a cut-off one. An entry that
+// whole. A stop asked of the job around the save (the user's Stop, a termination
+// signal) ends that job, not the save: a job that stops saves what it has done. An entry that
 // cannot be written (writeSong answers false with the message in *failure) ends the
 // writing with that message and leaves the previous file as it was.
 template <class WriteHeader, class WriteSong, class WriteFooter>
@@ -630,14 +631,14 @@ static bool WriteSongsFile(const QString& path, const QString& action, const cha
   bool ok = writeHeader(writer.Stream(), &failure);
   std::lock_guard<std::recursive_mutex> lock(listLock);
   const int count = songs.size();
-  for (int n = 0; n < count && ok && !progress.m_bStop; ++n) {
+  for (int n = 0; n < count && ok; ++n) {
     ok = writeSong(writer.Stream(), songs[n], &failure) && writer.FlushIfFull();
     if (n % kRecordsPerRefresh == 0) progress.SetProgress(static_cast<int>(100LL * n / count));
   }
-  if (ok && !progress.m_bStop) ok = writeFooter(writer.Stream(), &failure);
-  if (progress.m_bStop || !failure.isEmpty()) {
+  if (ok) ok = writeFooter(writer.Stream(), &failure);
+  if (!failure.isEmpty()) {
     writer.Cancel();
-    if (!failure.isEmpty()) Message(bSilent, failure, MB_ICONERROR);
+    Message(bSilent, failure, MB_ICONERROR);
     return false;
   }
   if (!ok || !writer.Commit()) {

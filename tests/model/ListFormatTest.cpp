@@ -3,6 +3,7 @@
 // outside edit, and input that must never crash or lose data.
 #include "ModelTestUtil.h"
 
+#include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/model/M3uList.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -454,3 +455,17 @@ TEST_F(ListFormatTest, TopGroupIsTheFirstSongsWhenEverySongHasOne) {
 }
 
 }  // namespace
+
+// A job the user stopped (or a termination signal stopped) still saves the lists it
+// changed: the stop ends the job, never the save of what the job has done.
+TEST_F(ListFormatTest, AStopAskedOfTheJobAroundASaveDoesNotCutTheSave) {
+  WriteFile(list, "a.mp3\r\n");
+  Loaded l = LoadList(list);
+  ASSERT_TRUE(l.ok);
+  l.doc->m_Songs.push_back(std::make_unique<TSlSong>(l.doc.get(), "/music/b.mp3", QString()));
+  TInfoWindowLevel job("Переименование", QString(), true);
+  InfoWindowManager().m_bStop = true;
+  EXPECT_TRUE(l.doc->Save(true));
+  EXPECT_EQ(ReadFile(list), "a.mp3\r\n/music/b.mp3\r\n");
+  EXPECT_TRUE(InfoWindowManager().m_bStop);  // the job still sees its stop
+}
