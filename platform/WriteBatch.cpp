@@ -25,12 +25,10 @@ struct TCopy {
   int64_t size;          // the copy's size
 };
 
-// The bound of a group of copies: past it the group is placed before the next copy
-// joins it. By bytes only: each flush of a file system costs a journal commit and a
-// wait for the disk, so fewer and larger groups cost less, while the copies' write-back
-// has started as each was written (a group's flush mostly finds it done). The group
-// holds no descriptor per copy, so its number of files is not bounded by the process's
-// descriptors.
+// The bounds of a group of copies: past them the group is placed before the next copy
+// joins it. Measured on 1,000 rewrites of 1.5 MB: groups of 256 MB took twice the time
+// of groups of 64 files, the early write-back of each copy notwithstanding.
+constexpr size_t kGroupFiles = 64;
 constexpr int64_t kGroupBytes = int64_t(256) << 20;
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -155,7 +153,9 @@ bool DeferCopyPlacement(int copyFd, const QByteArray& copyPath, const QByteArray
     ::close(copyFd);
     return false;
   }
-  if (!p.copies.empty() && p.copyBytes + st.st_size > kGroupBytes) PlaceGroup(p);
+  if (!p.copies.empty() &&
+      (p.copies.size() >= kGroupFiles || p.copyBytes + st.st_size > kGroupBytes))
+    PlaceGroup(p);
   if (p.groupFlush.count(original.st_dev))
     ::close(copyFd);
   else

@@ -9,7 +9,7 @@
 //
 // A rewrite through a temporary copy that grows a file's tag is placed in groups while
 // a batch is open: the writer starts the copy's write-back and hands the finished copy
-// over (DeferCopyPlacement), and once 256 MB of copies wait, or at the batch's end, one
+// over (DeferCopyPlacement), and once 64 copies or 256 MB wait, or at the batch's end, one
 // syncfs per file system waits for them all before each is renamed over its file. Until
 // then the file holds its old content, whole; a kill leaves the copies as partial files
 // that the next writer in the folder removes. A copy takes its file's place only while
