@@ -8,7 +8,6 @@
 #include "ID3Com.h"
 #include "FormatTag.h"
 #include "ID3ComCover.h"
-#include "TagFileWriter.h"
 #include "platform/ImageTypes.h"
 
 #include <QFile>
@@ -417,12 +416,10 @@ HRESULT PutCoverInto(TagLib::File* file, const TCoverChange& change) {
 
 HRESULT WriteFormatCover(const QString& path, const TCoverChange& change) {
   if (change.kind == TCoverChange::None) return S_OK;
-  return EditThroughCopy(path, [&](const QString& copy) {
-    return EditFormatFileInMemory(path, copy, [&](TagLib::File* file) {
-      const HRESULT hr = PutCoverInto(file, change);
-      if (hr != S_OK) return hr;
-      return SaveFile(file, HolderOf(file, false).id3v2) ? S_OK : E_FAIL;
-    });
+  return EditFormatFile(path, [&](TagLib::File* file) {
+    const HRESULT hr = PutCoverInto(file, change);
+    if (hr != S_OK) return hr;
+    return SaveFile(file, HolderOf(file, false).id3v2) ? S_OK : E_FAIL;
   });
 }
 

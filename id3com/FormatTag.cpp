@@ -206,84 +206,53 @@ bool Open(const QString& path, bool create, TOpened* o) {
     oggFlac = format == TMusicFormat::Flac;
   }
   o->format = format;
+  // The file object takes the stream; o owns the file.
+  const auto adopt = [o](auto* file) {
+    o->file.reset(file);
+    return file;
+  };
   switch (format) {
     case TMusicFormat::Flac:
-      if (oggFlac) {
-        auto* f = new TagLib::Ogg::FLAC::File(stream, false);
-        o->file.reset(f);
-        o->xiph = f->tag();
-      } else {
-        auto* f = new TagLib::FLAC::File(stream, TagLib::ID3v2::FrameFactory::instance(), false);
-        o->file.reset(f);
-        o->xiph = f->xiphComment(create);
-      }
+      if (oggFlac)
+        o->xiph = adopt(new TagLib::Ogg::FLAC::File(stream, false))->tag();
+      else
+        o->xiph =
+            adopt(new TagLib::FLAC::File(stream, TagLib::ID3v2::FrameFactory::instance(), false))
+                ->xiphComment(create);
       break;
-    case TMusicFormat::Ogg: {
-      auto* f = new TagLib::Ogg::Vorbis::File(stream, false);
-      o->file.reset(f);
-      o->xiph = f->tag();
+    case TMusicFormat::Ogg:
+      o->xiph = adopt(new TagLib::Ogg::Vorbis::File(stream, false))->tag();
       break;
-    }
-    case TMusicFormat::Opus: {
-      auto* f = new TagLib::Ogg::Opus::File(stream, false);
-      o->file.reset(f);
-      o->xiph = f->tag();
+    case TMusicFormat::Opus:
+      o->xiph = adopt(new TagLib::Ogg::Opus::File(stream, false))->tag();
       break;
-    }
-    case TMusicFormat::Speex: {
-      auto* f = new TagLib::Ogg::Speex::File(stream, false);
-      o->file.reset(f);
-      o->xiph = f->tag();
+    case TMusicFormat::Speex:
+      o->xiph = adopt(new TagLib::Ogg::Speex::File(stream, false))->tag();
       break;
-    }
-    case TMusicFormat::Mp4: {
-      auto* f = new TagLib::MP4::File(stream, false);
-      o->file.reset(f);
-      o->mp4 = f->tag();
+    case TMusicFormat::Mp4:
+      o->mp4 = adopt(new TagLib::MP4::File(stream, false))->tag();
       break;
-    }
-    case TMusicFormat::Asf: {
-      auto* f = new TagLib::ASF::File(stream, false);
-      o->file.reset(f);
-      o->asf = f->tag();
+    case TMusicFormat::Asf:
+      o->asf = adopt(new TagLib::ASF::File(stream, false))->tag();
       break;
-    }
-    case TMusicFormat::Ape: {
-      auto* f = new TagLib::APE::File(stream, false);
-      o->file.reset(f);
-      o->ape = f->APETag(create);
+    case TMusicFormat::Ape:
+      o->ape = adopt(new TagLib::APE::File(stream, false))->APETag(create);
       break;
-    }
-    case TMusicFormat::WavPack: {
-      auto* f = new TagLib::WavPack::File(stream, false);
-      o->file.reset(f);
-      o->ape = f->APETag(create);
+    case TMusicFormat::WavPack:
+      o->ape = adopt(new TagLib::WavPack::File(stream, false))->APETag(create);
       break;
-    }
-    case TMusicFormat::Musepack: {
-      auto* f = new TagLib::MPC::File(stream, false);
-      o->file.reset(f);
-      o->ape = f->APETag(create);
+    case TMusicFormat::Musepack:
+      o->ape = adopt(new TagLib::MPC::File(stream, false))->APETag(create);
       break;
-    }
-    case TMusicFormat::TrueAudio: {
-      auto* f = new TagLib::TrueAudio::File(stream, false);
-      o->file.reset(f);
-      o->id3v2 = f->ID3v2Tag(create);
+    case TMusicFormat::TrueAudio:
+      o->id3v2 = adopt(new TagLib::TrueAudio::File(stream, false))->ID3v2Tag(create);
       break;
-    }
-    case TMusicFormat::Aiff: {
-      auto* f = new TagLib::RIFF::AIFF::File(stream, false);
-      o->file.reset(f);
-      o->id3v2 = f->tag();
+    case TMusicFormat::Aiff:
+      o->id3v2 = adopt(new TagLib::RIFF::AIFF::File(stream, false))->tag();
       break;
-    }
-    case TMusicFormat::Wav: {
-      auto* f = new TagLib::RIFF::WAV::File(stream, false);
-      o->file.reset(f);
-      o->id3v2 = f->ID3v2Tag();
+    case TMusicFormat::Wav:
+      o->id3v2 = adopt(new TagLib::RIFF::WAV::File(stream, false))->ID3v2Tag();
       break;
-    }
     default:
       return false;
   }
@@ -700,24 +669,32 @@ void DropEmptyDescriptionTexts(TagLib::ByteVector* bytes) {
   }
 }
 
-// The file's bytes (one copy in memory: the stream takes them over); *ok tells whether
-// all of them were read.
-TagLib::ByteVector ReadWhole(const QString& path, bool* ok) {
-  QFile in(path);
-  *ok = false;
-  if (!in.open(QIODevice::ReadOnly) || in.size() > std::numeric_limits<unsigned>::max())
-    return TagLib::ByteVector();
-  TagLib::ByteVector bytes(static_cast<unsigned>(in.size()), 0);
-  *ok = in.read(bytes.data(), in.size()) == in.size();
-  return bytes;
-}
-
-// Puts the bytes in the file's place, every write checked.
-bool WriteWhole(const QString& path, const TagLib::ByteVector& bytes) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = lb::WriteAllAt(fd, bytes.data(), bytes.size(), 0);
-  return ::close(fd) == 0 && ok;
+// Changes the file at path in memory through the tag library, in one pass through
+// EditThroughCopy: the file's bytes are read once (one copy in memory: the stream takes
+// them over), edit changes them through the tag library's classes and saves, and the
+// result is written with every write checked (the tag library does not check its own
+// writes: a full disk would leave a cut-short copy that would take the file's place).
+// create makes the main tag when the file has none.
+HRESULT EditInMemory(const QString& path, bool create,
+                     const std::function<HRESULT(TOpened&)>& edit) {
+  return EditThroughCopy(path, [&](int fd, int64_t size, TagLib::ByteVector* content) {
+    if (size > std::numeric_limits<unsigned>::max()) return E_FAIL;
+    bool read = false;
+    TOpened o;
+    o.stream = std::make_unique<TagLib::ByteVectorStream>([&] {
+      TagLib::ByteVector bytes(static_cast<unsigned>(size), 0);
+      read = lb::ReadAllAt(fd, bytes.data(), size, 0);
+      return bytes;
+    }());
+    if (!read || !Open(path, create, &o)) return E_FAIL;
+    const HRESULT hr = edit(o);
+    if (FAILED(hr)) return hr;
+    TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
+    if (o.asf) DropEmptyDescriptionTexts(result);
+    o.file.reset();
+    *content = *result;
+    return hr;
+  });
 }
 
 }  // namespace
@@ -758,30 +735,14 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd) {
   return S_OK;
 }
 
-HRESULT EditFormatFileInMemory(const QString& path, const QString& copy,
-                               const std::function<HRESULT(TagLib::File*)>& edit) {
-  TOpened o;
-  bool read = false;
-  o.stream = std::make_unique<TagLib::ByteVectorStream>(ReadWhole(copy, &read));
-  if (!read || !Open(path, false, &o)) return E_FAIL;
-  const HRESULT hr = edit(o.file.get());
-  if (FAILED(hr)) return hr;
-  TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
-  o.file.reset();
-  return WriteWhole(copy, *result) ? hr : E_FAIL;
+HRESULT EditFormatFile(const QString& path, const std::function<HRESULT(TagLib::File*)>& edit) {
+  return EditInMemory(path, false, [&](TOpened& o) { return edit(o.file.get()); });
 }
 
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
                        bool clearFields, const std::function<HRESULT(TagLib::File*)>& alsoEdit) {
   const TChange change{edits, clearFields};
-  return EditThroughCopy(path, [&](const QString& copy) -> HRESULT {
-    // The tag library writes without checking its writes: it edits the file in memory,
-    // and the result goes into the copy through checked writes, so a full disk fails the
-    // edit instead of leaving a cut-short copy that would take the file's place.
-    TOpened o;
-    bool read = false;
-    o.stream = std::make_unique<TagLib::ByteVectorStream>(ReadWhole(copy, &read));
-    if (!read || !Open(path, true, &o)) return E_FAIL;
+  return EditInMemory(path, true, [&](TOpened& o) -> HRESULT {
     if (!ReadWholly(o, *static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data()))
       return ID3COM_E_NOTLOSSLESS;
     if (o.mp4) {
@@ -799,11 +760,7 @@ HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edi
       const HRESULT hr = alsoEdit(o.file.get());
       if (FAILED(hr)) return hr;
     }
-    if (!Save(o)) return E_FAIL;
-    TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
-    if (o.asf) DropEmptyDescriptionTexts(result);
-    o.file.reset();
-    return WriteWhole(copy, *result) ? S_OK : E_FAIL;
+    return Save(o) ? S_OK : E_FAIL;
   });
 }
 

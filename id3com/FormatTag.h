@@ -36,21 +36,20 @@ HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd = -1);
 
 // Writes the changed fields (frame id -> text; empty text removes the field) into the
 // file's main tag; every other field, picture and value stays. With clearFields every
-// field the program knows goes first. The file is changed through a copy, so a failure
-// leaves it whole; the tag library edits it in memory (it does not check its own
-// writes) and the copy is written with every write checked. Answers ID3COM_E_NOTLOSSLESS when the
-// tag library could not keep the rest of the tag as it was.
-// Changes copy, a copy of the music file at path (which tells its format), through the
-// tag library in memory: edit gets the file as the tag library sees it and saves its
-// changes; the result then goes into copy with every write checked, since the tag
-// library does not check its own writes (a full disk would leave a cut-short copy).
-HRESULT EditFormatFileInMemory(const QString& path, const QString& copy,
-                               const std::function<HRESULT(TagLib::File*)>& edit);
-
-// alsoEdit, when given, changes the file further in the same copy before it is saved (a
-// new cover with the fields: one write of the file).
+// field the program knows goes first. alsoEdit, when given, changes the file further in
+// the same write before it is saved (a new cover with the fields: one write of the
+// file). The file is changed through a copy (EditFormatFile), so a failure leaves it
+// whole. Answers ID3COM_E_NOTLOSSLESS when the tag library could not keep the rest of
+// the tag as it was.
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
                        bool clearFields,
                        const std::function<HRESULT(TagLib::File*)>& alsoEdit = nullptr);
+
+// Changes the music file at path (whose name tells its format) through the tag library
+// in memory, in one pass: edit gets the file as the tag library sees it and saves its
+// changes; the result is written into a copy that takes the file's place
+// (EditThroughCopy), with every write checked, since the tag library does not check its
+// own writes.
+HRESULT EditFormatFile(const QString& path, const std::function<HRESULT(TagLib::File*)>& edit);
 
 }  // namespace id3

@@ -6,7 +6,6 @@
 #include "platform/PartialFiles.h"
 #include "platform/WriteBatch.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -61,12 +60,19 @@ bool RewriteThroughTemporary(const QString& path, int fd, const struct stat& st,
       *tryInPlace = false;
       const QByteArray target = QFile::encodeName(path);
       ok = lb::WriteAllAt(tmp.Get(), head.constData(), head.size(), 0) &&
-           lb::CopyRange(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) >= 0 &&
-           tmp.Close();
+           lb::CopyRange(fd, oldSize, tmp.Get(), head.size(), st.st_size - oldSize) >= 0;
+      // The disk starts on the copy now, while the next files are worked on: the flush
+      // before the rename then mostly finds the work done. No wait here; the flush
+      // reports what failed.
+      if (ok) ::sync_file_range(tmp.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+      // A second descriptor from the copy's creation on, for the batch's flush.
+      const int flushFd = ok ? ::fcntl(tmp.Get(), F_DUPFD_CLOEXEC, 0) : -1;
+      ok = ok && flushFd >= 0 && tmp.Close();
       const int error = ok ? 0 : errno;
       // While a batch is open the copy is flushed and placed with a group of others;
-      // else now, through a new open of it.
-      if (ok && lb::DeferCopyPlacement(tmpPath, target, st)) return true;
+      // else now.
+      if (ok && lb::DeferCopyPlacement(flushFd, tmpPath, target, st)) return true;
+      if (flushFd >= 0 && !ok) ::close(flushFd);
       if (!ok && !retried && (error == ENOSPC || error == EDQUOT)) {
         tmp.Close();
         ::unlink(tmpPath.constData());
@@ -93,7 +99,7 @@ struct TCopyGuard {
 
 }  // namespace
 
-HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const QString&)>& edit) {
+HRESULT EditThroughCopy(const QString& link, const TContentEdit& edit) {
   const QString path = QFileInfo(link).canonicalFilePath();
   // A copy of the file waiting in the open batch takes its place first.
   if (path.isEmpty() || !lb::PlacePendingCopyOf(path)) return E_FAIL;
@@ -115,44 +121,36 @@ HRESULT EditThroughCopy(const QString& link, const std::function<HRESULT(const Q
   if (!lb::RecoverInterruptedRewriteLocked(path, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
       !S_ISREG(st.st_mode))
     return E_FAIL;
-  const QFileInfo info(path);
-  TCopyGuard guard;
+  // One pass: the new content is made from the file as it is and written once.
+  TagLib::ByteVector content;
+  const HRESULT hr = edit(fd.Get(), st.st_size, &content);
+  if (FAILED(hr)) return hr;
   // A hidden partial file beside the file, so that a copy a killed writer left is
   // cleaned up as a stale partial and no scan takes it for a song. It takes the file's
   // place when the file has a single link and the copy can take its owner, group and
-  // mode; otherwise its content is written back into the file's own inode. In the
-  // temporary folder (cleaned up the same way) only when the file's folder refuses one.
-  int copyFd = lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &guard.path);
-  bool beside = false;
-  if (copyFd >= 0 && st.st_nlink == 1) {
+  // mode; otherwise the content is written into the file's own inode.
+  if (st.st_nlink == 1) {
+    const QFileInfo info(path);
+    TCopyGuard guard;
+    TFileDescriptor copy(
+        lb::CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &guard.path));
     struct stat made;
-    beside = ::fstat(copyFd, &made) == 0 &&
-             ((made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
-              ::fchown(copyFd, st.st_uid, st.st_gid) == 0) &&
-             ::fchmod(copyFd, st.st_mode & 07777) == 0;
+    if (copy.Get() < 0) guard.path.clear();
+    if (copy.Get() >= 0 && ::fstat(copy.Get(), &made) == 0 &&
+        ((made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
+         ::fchown(copy.Get(), st.st_uid, st.st_gid) == 0) &&
+        ::fchmod(copy.Get(), st.st_mode & 07777) == 0) {
+      if (!lb::WriteAllAt(copy.Get(), content.data(), content.size(), 0) ||
+          ::fsync(copy.Get()) != 0 || !copy.Close() ||
+          ::rename(guard.path.constData(), name.constData()) != 0)
+        return E_FAIL;
+      guard.kept = true;
+      return S_OK;
+    }
   }
-  if (copyFd < 0)
-    copyFd = lb::CreatePartialFile(QDir::tempPath(), info.fileName(), "lbtools", &guard.path);
-  TFileDescriptor copy(copyFd);
-  if (copy.Get() < 0) {
-    guard.path.clear();
-    return E_FAIL;
-  }
-  if (!lb::CopyBytes(fd.Get(), 0, copy.Get(), 0, st.st_size) || !copy.Close()) return E_FAIL;
-  const HRESULT hr = edit(QFile::decodeName(guard.path));
-  if (FAILED(hr)) return hr;
-  TFileDescriptor done(::open(guard.path.constData(), O_RDONLY | O_CLOEXEC));
-  if (done.Get() < 0 || ::fsync(done.Get()) != 0) return E_FAIL;
-  if (beside) {
-    if (::rename(guard.path.constData(), name.constData()) != 0) return E_FAIL;
-    guard.kept = true;
-    return S_OK;
-  }
-  QFile edited(QFile::decodeName(guard.path));
-  if (!edited.open(QIODevice::ReadOnly)) return E_FAIL;
-  const QByteArray content = edited.readAll();
-  if (content.size() != edited.size()) return E_FAIL;
-  return lb::ReplaceHeadInPlace(path, fd.Get(), st.st_size, content) && fd.Close() ? S_OK : E_FAIL;
+  const QByteArray bytes =
+      QByteArray::fromRawData(content.data(), static_cast<qsizetype>(content.size()));
+  return lb::ReplaceHeadInPlace(path, fd.Get(), st.st_size, bytes) && fd.Close() ? S_OK : E_FAIL;
 }
 
 bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head,

@@ -10,6 +10,8 @@
 
 #include "com/Com.h"
 
+#include <taglib/tbytevector.h>
+
 namespace id3 {
 
 // Replaces the first oldSize bytes of the file (its old tag; 0 when it had none) with
@@ -29,12 +31,15 @@ namespace id3 {
 bool ReplaceFileHead(const QString& path, int64_t oldSize, const QByteArray& head,
                      const struct stat* read = nullptr, bool* changed = nullptr);
 
-// Changes a file through a full copy of it, holding the file's lock (flock) meanwhile:
-// edit gets the copy's path (a hidden partial file, lb::CreatePartialFile) and changes it; when
-// edit succeeds the copy takes the file's place as ReplaceFileHead does (owner, group and mode
-// kept, a link followed, a file with several links rewritten on its own inode). The file stays as
-// it was when any step fails; the answer is edit's failure, or E_FAIL.
-HRESULT EditThroughCopy(const QString& path, const std::function<HRESULT(const QString&)>& edit);
+// Changes a file through a new copy of it, holding the file's lock (flock) meanwhile:
+// edit reads the file through fd (open, locked, size bytes long) and puts its whole new
+// content into *content, which is written once into a hidden partial file beside it
+// (lb::CreatePartialFile) that then takes the file's place as ReplaceFileHead's copy
+// does (owner, group and mode kept, a link followed); a file with several links, or one
+// whose folder or owner refuses the copy, is rewritten on its own inode. The file stays
+// as it was when any step fails; the answer is edit's failure, or E_FAIL.
+using TContentEdit = std::function<HRESULT(int fd, int64_t size, TagLib::ByteVector* content)>;
+HRESULT EditThroughCopy(const QString& path, const TContentEdit& edit);
 
 // The size of the chunks a rewrite moves at a time.
 inline constexpr int64_t kCopyChunk = 1 << 20;

@@ -8,14 +8,14 @@
 // such writes; a rewrite through a temporary file still flushes before its rename.
 //
 // A rewrite through a temporary copy that grows a file's tag is placed in groups while
-// a batch is open: the writer hands the finished copy over (DeferCopyPlacement), and
-// once 64 copies or 256 MB wait, or at the batch's end, one syncfs per file system
-// flushes them all before each is renamed over its file. Until then the file holds its
-// old content, whole; a kill leaves the copies as partial files that the next writer in
-// the folder removes. A copy takes its file's place only while the file is still the
-// one copied (same inode, size, modification and change times, checked under the
-// file's lock; a file that another writer holds locked counts as changed); otherwise
-// the copy is dropped and the file named in the batch's error.
+// a batch is open: the writer starts the copy's write-back and hands the finished copy
+// over (DeferCopyPlacement), and once 64 copies or 256 MB wait, or at the batch's end, one
+// syncfs per file system waits for them all before each is renamed over its file. Until
+// then the file holds its old content, whole; a kill leaves the copies as partial files
+// that the next writer in the folder removes. A copy takes its file's place only while
+// the file is still the one copied (same inode, size, modification and change times,
+// checked under the file's lock; a file that another writer holds locked counts as
+// changed); otherwise the copy is dropped and the file named in the batch's error.
 #pragma once
 
 #include <QByteArray>
@@ -37,12 +37,14 @@ bool SameContent(const struct stat& now, const struct stat& then);
 
 // ---- Copies placed in groups ----
 
-// While a batch is open: keeps the finished and closed copy at copyPath (a partial file
-// of this process, which no sweep removes while the process runs) to be flushed and
-// renamed over target, the file that `original` describes, with the next group; true.
-// False when no batch is open or the copy cannot be kept: the caller then flushes and
-// renames it itself.
-bool DeferCopyPlacement(const QByteArray& copyPath, const QByteArray& target,
+// While a batch is open: keeps the finished copy at copyPath (a partial file of this
+// process, which no sweep removes while the process runs) to be flushed and renamed
+// over target, the file that `original` describes, with the next group; true. copyFd
+// is a descriptor of the copy opened before the copy was written (its flush reports
+// every write-back error of the copy from there on); the batch takes it, and closes it
+// in every case. False when no batch is open: the caller then flushes and renames the
+// copy itself.
+bool DeferCopyPlacement(int copyFd, const QByteArray& copyPath, const QByteArray& target,
                         const struct stat& original);
 // The copy waiting to take the place of path's file (same device, inode, size,
 // modification and change times as when copied), empty when none: a reader inside the
