@@ -898,7 +898,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
     int row;
     {
       std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-      row = FindSong(document, e->song);
+      row = SongRow(document, e->song);
     }
     if (row < 0) continue;
     ReadAgain(*e->song, worker);
