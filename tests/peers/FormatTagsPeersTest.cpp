@@ -153,6 +153,8 @@ struct Format {
   QStringList encode;   // %1 the source WAV, %2 the file made
 };
 
+void PrintTo(const Format& format, std::ostream* out) { *out << format.extension; }
+
 // The audio of the file: decoded, or its first bytes as encoded.
 QByteArray Audio(const Format& format, const QString& path, qsizetype encoded) {
   const QString decoder = format.decoder;
@@ -164,87 +166,100 @@ QByteArray Audio(const Format& format, const QString& path, qsizetype encoded) {
   return lbtest::ReadFile(wav);
 }
 
-TEST(FormatTagsPeers, ReadAndTitleChangeKeepEverythingElse) {
-  const QString dir = lbtest::NewTempDir();
-  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
-  const QString source = dir + "/source.wav";
-  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.5", "sine", "440"});
-  const Format formats[] = {
-      {"flac", "Vorbis comment", "3/10", false, "ffmpeg", {"flac", "-s", "-o", "%2", "%1"}},
-      {"oga", "Vorbis comment", "3/10", false, "ffmpeg", {"flac", "-s", "--ogg", "-o", "%2", "%1"}},
-      {"ogg", "Vorbis comment", "3/10", false, "ffmpeg", {"oggenc", "-Q", "-o", "%2", "%1"}},
-      {"opus", "Vorbis comment", "3/10", false, "ffmpeg", {"opusenc", "--quiet", "%1", "%2"}},
-      {"spx", "Vorbis comment", "3/10", false, "ffmpeg", {"speexenc", "%1", "%2"}},
-      {"m4a",
-       "MP4",
-       "3/10",
-       false,
-       "ffmpeg",
-       {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "aac", "%2"}},
-      {"wma",
-       "ASF",
-       "3",
-       false,
-       "ffmpeg",
-       {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}},
-      {"wv", "APE", "3/10", true, "ffmpeg", {"wavpack", "-q", "%1", "-o", "%2"}},
-      {"mpc", "APE", "3/10", true, "mpcdec", {"mpcenc", "--silent", "%1", "%2"}},
-      {"ape", "APE", "3/10", true, "", {kPython, "-c", kApe, "%2"}},
-      {"tta",
-       "ID3v2",
-       "3/10",
-       true,
-       "ffmpeg",
-       {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "tta", "%2"}},
-      {"aiff", "ID3v2", "3/10", false, "ffmpeg", {"sox", "%1", "%2"}},
-      {"wav", "ID3v2", "3/10", false, "ffmpeg", {"sox", "%1", "%2"}},
-  };
-  for (const Format& format : formats) {
-    SCOPED_TRACE(format.extension);
-    const QString path = dir + "/song." + format.extension;
-    Encode(format.encode, source, path);
-    const qsizetype encoded = lbtest::ReadFile(path).size();
-    Tool(kPython, {"-c", kTag, path});
-    const QJsonObject before =
-        QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
-    const QByteArray audio = Audio(format, path, encoded);
+// One test a format, so that each has the whole time a test may take on a busy machine.
+const Format kFormats[] = {
+    {"flac", "Vorbis comment", "3/10", false, "ffmpeg", {"flac", "-s", "-o", "%2", "%1"}},
+    {"oga", "Vorbis comment", "3/10", false, "ffmpeg", {"flac", "-s", "--ogg", "-o", "%2", "%1"}},
+    {"ogg", "Vorbis comment", "3/10", false, "ffmpeg", {"oggenc", "-Q", "-o", "%2", "%1"}},
+    {"opus", "Vorbis comment", "3/10", false, "ffmpeg", {"opusenc", "--quiet", "%1", "%2"}},
+    {"spx", "Vorbis comment", "3/10", false, "ffmpeg", {"speexenc", "%1", "%2"}},
+    {"m4a",
+     "MP4",
+     "3/10",
+     false,
+     "ffmpeg",
+     {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "aac", "%2"}},
+    {"wma",
+     "ASF",
+     "3",
+     false,
+     "ffmpeg",
+     {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}},
+    {"wv", "APE", "3/10", true, "ffmpeg", {"wavpack", "-q", "%1", "-o", "%2"}},
+    {"mpc", "APE", "3/10", true, "mpcdec", {"mpcenc", "--silent", "%1", "%2"}},
+    {"ape", "APE", "3/10", true, "", {kPython, "-c", kApe, "%2"}},
+    {"tta",
+     "ID3v2",
+     "3/10",
+     true,
+     "ffmpeg",
+     {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "tta", "%2"}},
+    {"aiff", "ID3v2", "3/10", false, "ffmpeg", {"sox", "%1", "%2"}},
+    {"wav", "ID3v2", "3/10", false, "ffmpeg", {"sox", "%1", "%2"}},
+};
 
-    const QString shown = CliOk({"tags", "show", path});
-    const QString head =
-        QString(format.kind) == "ID3v2" ? "ID3v2:\n" : QString("ID3v2 (%1):\n").arg(format.kind);
-    EXPECT_TRUE(shown.startsWith("ID3v1: нет\n" + head)) << shown.toStdString();
-    for (const QString& line : {QString("title\tСтарое"), QString("artist\tПервый; Второй"),
-                                QString("year\t2001-05-06"), QString("genre\tШансон-рок"),
-                                QString("composer\tЦой"), "track\t" + QString(format.track)})
-      EXPECT_TRUE(shown.contains("\n  " + line + "\n")) << line.toStdString() << "\n"
-                                                        << shown.toStdString();
-
-    CliOk({"tags", "set", path, "title=Новое"});
-    const QJsonObject after =
-        QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
-    EXPECT_TRUE(after["title"].toString().contains("Новое"))
-        << after["title"].toString().toStdString();
-    for (const char* key : {"type", "pictures", "head"}) EXPECT_EQ(after[key], before[key]) << key;
-    const QJsonObject kept = after["rest"].toObject(), had = before["rest"].toObject();
-    EXPECT_EQ(kept.keys(), had.keys());
-    for (const QString& key : had.keys())
-      EXPECT_EQ(kept[key], had[key])
-          << key.toStdString() << ": " << QJsonDocument(kept[key].toArray()).toJson().toStdString();
-    EXPECT_EQ(Audio(format, path, encoded), audio);
-    // The first record is written only where the format has one.
-    const QString v1 = format.v1 ? "ID3v1:\n  title\tНовое\n" : "ID3v1: нет\n";
-    const QString now = CliOk({"tags", "show", path});
-    EXPECT_TRUE(now.startsWith(v1) && now.contains("\n  title\tНовое\n")) << now.toStdString();
-    // A typed "; " is no separator where the key held one value; a track "N/M" puts both.
-    CliOk({"tags", "set", path, "title=Prelude; Fugue in C", "track=5/12"});
-    const QString typed = CliOk({"tags", "show", path});
-    EXPECT_TRUE(typed.contains("\n  track\t5/12\n")) << typed.toStdString();
-    const QJsonObject retitled =
-        QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
-    EXPECT_TRUE(retitled["title"].toString().contains("Prelude; Fugue in C"))
-        << retitled["title"].toString().toStdString();
+class FormatTagsPeersEach : public ::testing::TestWithParam<Format> {
+ protected:
+  static void SetUpTestSuite() {
+    dir = lbtest::NewTempDir();
+    QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+    source = dir + "/source.wav";
+    Tool("sox",
+         {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.5", "sine", "440"});
   }
+  static inline QString dir, source;
+};
+
+TEST_P(FormatTagsPeersEach, ReadAndTitleChangeKeepEverythingElse) {
+  const Format& format = GetParam();
+  const QString path = dir + "/song." + format.extension;
+  Encode(format.encode, source, path);
+  const qsizetype encoded = lbtest::ReadFile(path).size();
+  Tool(kPython, {"-c", kTag, path});
+  const QJsonObject before =
+      QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+  const QByteArray audio = Audio(format, path, encoded);
+
+  const QString shown = CliOk({"tags", "show", path});
+  const QString head =
+      QString(format.kind) == "ID3v2" ? "ID3v2:\n" : QString("ID3v2 (%1):\n").arg(format.kind);
+  EXPECT_TRUE(shown.startsWith("ID3v1: нет\n" + head)) << shown.toStdString();
+  for (const QString& line :
+       {QString("title\tСтарое"), QString("artist\tПервый; Второй"), QString("year\t2001-05-06"),
+        QString("genre\tШансон-рок"), QString("composer\tЦой"), "track\t" + QString(format.track)})
+    EXPECT_TRUE(shown.contains("\n  " + line + "\n")) << line.toStdString() << "\n"
+                                                      << shown.toStdString();
+
+  CliOk({"tags", "set", path, "title=Новое"});
+  const QJsonObject after =
+      QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+  EXPECT_TRUE(after["title"].toString().contains("Новое"))
+      << after["title"].toString().toStdString();
+  for (const char* key : {"type", "pictures", "head"}) EXPECT_EQ(after[key], before[key]) << key;
+  const QJsonObject kept = after["rest"].toObject(), had = before["rest"].toObject();
+  EXPECT_EQ(kept.keys(), had.keys());
+  for (const QString& key : had.keys())
+    EXPECT_EQ(kept[key], had[key])
+        << key.toStdString() << ": " << QJsonDocument(kept[key].toArray()).toJson().toStdString();
+  EXPECT_EQ(Audio(format, path, encoded), audio);
+  // The first record is written only where the format has one.
+  const QString v1 = format.v1 ? "ID3v1:\n  title\tНовое\n" : "ID3v1: нет\n";
+  const QString now = CliOk({"tags", "show", path});
+  EXPECT_TRUE(now.startsWith(v1) && now.contains("\n  title\tНовое\n")) << now.toStdString();
+  // A typed "; " is no separator where the key held one value; a track "N/M" puts both.
+  CliOk({"tags", "set", path, "title=Prelude; Fugue in C", "track=5/12"});
+  const QString typed = CliOk({"tags", "show", path});
+  EXPECT_TRUE(typed.contains("\n  track\t5/12\n")) << typed.toStdString();
+  const QJsonObject retitled =
+      QJsonDocument::fromJson(Tool(kPython, {"-c", kDump, path}).toUtf8()).object();
+  EXPECT_TRUE(retitled["title"].toString().contains("Prelude; Fugue in C"))
+      << retitled["title"].toString().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, FormatTagsPeersEach, ::testing::ValuesIn(kFormats),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                           return std::string(info.param.extension);
+                         });
 
 // A write onto a full disk is reported and leaves the file whole; a file reached by a
 // link, or with two hard links, is changed in its own place. Owner, mode and links stay.
