@@ -775,47 +775,47 @@ void TTagsUndo::Forget(const TSlSong* song) {
 
 bool TTagsUndo::Available(const TSlDocument& document) const {
   if (m_Entries.empty()) return false;
-  // Songs whose file was written since the apply, with their paths and ages: their
-  // covers are read once the document is let go.
-  struct TTouched {
-    const Entry* entry;
-    QString path;
-    int32_t age;
-  };
-  std::vector<TTouched> touched;
-  {
-    std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
-    const QSet<const TSlSong*> songs = SongSetOf(document);
-    for (const Entry& e : m_Entries) {
-      if (!songs.contains(e.song)) return false;
-      // A song being written just now is not asked for: the answer waits for the next look.
-      std::unique_lock<std::recursive_mutex> songLock(e.song->cs, std::try_to_lock);
-      if (!songLock.owns_lock()) return false;
-      if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
-      if (!e.bCover) continue;
-      const QString path = e.song->GetPath(true);
-      const int32_t age = lb::FileAge(path);
-      if (age == e.otherCoverAge) return false;
-      if (age != e.coverAge) touched.push_back({&e, path, age});
-    }
-  }
-  if (touched.empty()) return true;
-  // Another program may have put a cover of its own in: the undo would overwrite it.
-  // Each state of a file is read once; while the tag component is busy the answer
-  // waits for the next look, so the window never waits for it.
-  std::unique_lock<std::recursive_mutex> tagLock(lb::ID3ComLock(), std::try_to_lock);
-  if (!tagLock.owns_lock()) return false;
-  for (const TTouched& t : touched) {
-    TCover now;
-    if (!ReadCover(t.path, &now)) return false;
-    if (!now.bCover) now = TCover{};
-    if (now.data.size() != t.entry->coverSize || qHash(now.data) != t.entry->coverHash) {
-      t.entry->otherCoverAge = t.age;
-      return false;
-    }
-    t.entry->coverAge = t.age;
+  std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
+  const QSet<const TSlSong*> songs = SongSetOf(document);
+  for (const Entry& e : m_Entries) {
+    if (!songs.contains(e.song)) return false;
+    // A song being written just now is not asked for: the answer waits for the next look.
+    std::unique_lock<std::recursive_mutex> songLock(e.song->cs, std::try_to_lock);
+    if (!songLock.owns_lock()) return false;
+    if (e.song->m_Path != e.path || !(TTagValues::Of(*e.song) == e.after)) return false;
   }
   return true;
+}
+
+bool TTagsUndo::FilesUnchanged() const {
+  // Another program may have put a cover of its own in: the undo would overwrite it. A
+  // file whose age is still the one seen holding the apply's cover is not read again.
+  // The files are looked at by the worker, so the window goes on answering meanwhile.
+  TMessagePace pace;
+  TSongWorker worker(pace);
+  bool bUnchanged = true;
+  worker.Run([&] {
+    for (const Entry& e : m_Entries) {
+      if (!e.bCover) continue;
+      std::lock_guard<std::recursive_mutex> songLock(e.song->cs);
+      const QString path = e.song->GetPath(true);
+      const int32_t age = lb::FileAge(path);
+      if (age == e.coverAge) continue;
+      std::lock_guard<std::recursive_mutex> tagLock(lb::ID3ComLock());
+      TCover now;
+      if (!ReadCover(path, &now)) {
+        bUnchanged = false;
+        return;
+      }
+      if (!now.bCover) now = TCover{};
+      if (now.data.size() != e.coverSize || qHash(now.data) != e.coverHash) {
+        bUnchanged = false;
+        return;
+      }
+      e.coverAge = age;
+    }
+  });
+  return bUnchanged;
 }
 
 bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redraw) {

@@ -70,12 +70,12 @@ class TTagsUndo {
     bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
     QString coverFile;    // empty: the song had no cover
     TCoverDetails coverDetails = {};  // how the file held the old cover
-    // The cover the apply wrote (size and hash; 0 bytes: none), the file's age when it
-    // was last seen holding it, and when it was last seen holding another: a cover
-    // changed since by another program is not overwritten.
+    // The cover the apply wrote (size and hash; 0 bytes: none) and the file's age when
+    // it was last seen holding it: a cover changed since by another program is not
+    // overwritten.
     qint64 coverSize = 0;
     size_t coverHash = 0;
-    mutable int32_t coverAge = -1, otherCoverAge = -1;
+    mutable int32_t coverAge = -1;
   };
   // oldCover: the cover the song had, and newCover the one written, when the apply
   // changed it.
@@ -86,9 +86,12 @@ class TTagsUndo {
   bool Empty() const { return m_Entries.empty(); }
   int Count() const { return static_cast<int>(m_Entries.size()); }
   // Whether every changed song is still in the document, under the same path, with
-  // the values and the cover the apply left (false too while one of them is being
-  // written).
+  // the values the apply left (false too while one of them is being written). Looks at
+  // the document alone: the menu asks it several times a second.
   bool Available(const TSlDocument& document) const;
+  // Whether the changed songs' files still hold the covers the apply wrote: reads what
+  // another program may have changed, once, when the user asks for the undo.
+  bool FilesUnchanged() const;
   // Writes the old values back under a progress window of its own (Stop ends it; the
   // songs done so far stay restored). A song whose file another program changed before
   // its restored content took its place is read again and stays to be undone. redraw(n)

@@ -142,6 +142,7 @@ class TTagsWindowUndo : public lb::TWindowUndo {
   TTagsUndo* Undo() const { return m_Undo.get(); }
   QString Text() const override { return QString::fromUtf8(kUndoText); }
   bool Available(IDocumentWindow& window) override { return m_Undo->Available(window.Document()); }
+  bool FilesUnchanged(IDocumentWindow&) override { return m_Undo->FilesUnchanged(); }
   void Run(IDocumentWindow& window) override {
     auto* rows = dynamic_cast<IWorkerDocumentWindow*>(&window);
     m_Undo->Run(window.Document(), [rows](int n) {

@@ -1,6 +1,7 @@
 #include "WindowUndo.h"
 
 #include "IDocumentWindow.h"
+#include "platform/UiServices.h"
 
 #include <QObject>
 
@@ -45,7 +46,19 @@ QString UndoText(IDocumentWindow* window) {
 }
 
 void UndoLastChange(IDocumentWindow* window) {
-  if (CanUndoLastChange(window)) LastChange(window)->Run(*window);
+  if (!CanUndoLastChange(window)) return;
+  TWindowUndo* undo = LastChange(window);
+  const bool bUnchanged = undo->FilesUnchanged(*window);
+  // The window went on answering during the look: a newer change may have taken the
+  // slot meanwhile, and it is neither run nor withdrawn by this request.
+  if (LastChange(window) != undo) return;
+  if (!bUnchanged) {
+    SetLastChange(window, nullptr);
+    UiServices::Instance().MessageBox(QString::fromUtf8(kUndoWithdrawn), UiServices::kCaption,
+                                      MB_OK | MB_ICONWARNING);
+    return;
+  }
+  undo->Run(*window);
 }
 
 }  // namespace lb

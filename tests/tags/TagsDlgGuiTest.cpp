@@ -421,3 +421,37 @@ TEST_F(TagsDlgGuiTest, TheCoverIsShownPastedDroppedRefusedWrittenOnOkAndUndone) 
 }
 
 }  // namespace
+
+namespace {
+
+// The menu asks whether the undo is there several times a second: the answer comes from
+// the list alone (it holds while the file is away), and the file is read when the user
+// asks for the undo; a cover another program put in since withdraws it, with a message,
+// and stays.
+TEST_F(TagsDlgGuiTest, TheMenuAsksTheListAloneAndAChangedFileWithdrawsTheUndoWhenAsked) {
+  const QString path = tagstest::MakeTagged(dir + "/1.mp3", "Песня", "А");
+  const QByteArray jpeg = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(100, 'j');
+  lbtest::WriteFile(dir + "/new.jpg", jpeg);
+  Open({path}, {0});
+  QMimeData drop;
+  drop.setUrls({QUrl::fromLocalFile(dir + "/new.jpg")});
+  dialog.Cover->PutFrom(&drop);
+  dialog.OKBtnClick();
+  const QByteArray other = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(100, 'x');
+  ASSERT_EQ(lbtags::WriteCover(path, other), "");
+
+  ASSERT_TRUE(QFile::rename(path, path + ".away"));
+  EXPECT_TRUE(lb::CanUndoLastChange(&window));
+  ASSERT_TRUE(QFile::rename(path + ".away", path));
+
+  ui.ClearMessages();
+  lb::UndoLastChange(&window);
+  ASSERT_EQ(ui.Messages().size(), 1);
+  EXPECT_EQ(ui.Messages()[0].text, QString::fromUtf8(lb::kUndoWithdrawn));
+  EXPECT_FALSE(lb::CanUndoLastChange(&window));
+  lbtags::TCover cover;
+  ASSERT_TRUE(lbtags::ReadCover(path, &cover));
+  EXPECT_EQ(cover.data, other);
+}
+
+}  // namespace
