@@ -106,7 +106,8 @@ int ForgottenCommand(CliContext& c, const QStringList& args) {
   const bool bDone = search.Run(repository, false, folders);
   for (int n = 0; n < search.m_Result.m_Songs.size(); ++n)
     c.out << search.m_Result.m_Songs[n].GetPath(true) << '\n';
-  return bDone ? 0 : 1;
+  // Files the scan could not look at may be forgotten too: the answer is incomplete.
+  return bDone && search.m_nSkipped == 0 ? 0 : 1;
 }
 
 // The lists named on the command line as the report walks them: none is open.

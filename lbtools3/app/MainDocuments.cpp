@@ -331,6 +331,10 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
   if (pairs.isEmpty()) return;
   TSlDocument scratch;
   TInfoWindowLevel window("Поиск и смена путей...", QString(), true);
+  // The files have moved already: every list follows them. A stop asked of the job
+  // around (its Stop, a termination signal) is kept for the job, not taken here.
+  TStopButtonLock noStop;
+  const bool bStopAsked = std::exchange(InfoWindowManager().m_bStop, false);
   m_Repository->BeginBulk();
   // The list open in the row's window follows in memory; false when the user stopped.
   auto inWindow = [&](int row) {
@@ -363,6 +367,7 @@ void TMainForm::ChangePathsInAllLists(const QStringList& pairs, IDocumentWindow*
       break;
   }
   m_Repository->EndBulk();
+  if (bStopAsked) InfoWindowManager().m_bStop = true;
 }
 
 // ---------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "platform/NamedObjects.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -58,18 +59,24 @@ void OnTerminationSignal(int) {
 }
 
 // Closes the main window and leaves the program; a long job in progress is stopped
-// first and the window closed once it has ended (the job still reads its lists).
-void CloseWhenIdle(QWidget* window) {
+// first and the window closed once it has ended (the job still reads its lists). The
+// stop is asked once: what the job does after it (the lists following files that
+// moved, the saves) runs to its end.
+void CloseWhenIdle(QWidget* window, bool bStopAsked = false) {
   if (InfoWindowManager().Depth() > 0) {
-    InfoWindowManager().m_bStop = true;
+    if (!bStopAsked) InfoWindowManager().m_bStop = true;
     // A question the job put before the signal came waits for nobody: it gets its
-    // default button, as every later question does.
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    // default button, as every later question does; a dialog of the job's own (a file
+    // that cannot be renamed) is cancelled.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       QAbstractButton* button = box->defaultButton();
       if (!button) button = box->escapeButton();
       if (button) button->click();
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dialog != window) {
+      dialog->reject();
     }
-    QTimer::singleShot(50, window, [window] { CloseWhenIdle(window); });
+    QTimer::singleShot(50, window, [window] { CloseWhenIdle(window, true); });
     return;
   }
   // A list that could not be saved keeps the window open; end anyway, and say so.

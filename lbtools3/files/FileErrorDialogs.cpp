@@ -66,6 +66,9 @@ int TNewErRenameFile::Ask(const lb::TFileErrorInfo& info, QString& newName) {
     if (!info.targetExists && b->isChecked()) RadioButton1->setChecked(true);
   }
   EditNewName->setText(newName);
+  // A window of its own: the job disabled the main window it belongs to, not this
+  // question, which must take the user's answer.
+  setEnabled(true);
   if (exec() != QDialog::Accepted) return lb::fcCancel;
   newName = EditNewName->text();
   const QRadioButton* choices[] = {RadioButton1, RadioButton2, RadioButton3, RadioButton4,
@@ -97,6 +100,7 @@ int TNewErCreateDir::Ask(const QString& path, const QString& error, QString& new
   EditPath->setText(path);
   LabelError->setText(error);
   EditNewName->setText(newName);
+  setEnabled(true);  // as above: the question stays answerable under a job
   if (exec() != QDialog::Accepted) return lb::dcCancel;
   newName = EditNewName->text();
   return RadioButton2->isChecked() ? lb::dcNewName : lb::dcRetry;

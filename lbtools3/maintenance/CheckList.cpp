@@ -136,6 +136,7 @@ TForgottenFiles::TScanResult TForgottenFiles::Scan(const QStringList& folders) {
   manager.m_DeadFilesDlg = this;
   for (const QString& folder : folders)
     if (!manager.ScanFolder(folder)) return srStopped;
+  m_nSkipped = manager.SkippedCount();
   return srDone;
 }
 

@@ -60,6 +60,8 @@ class TForgottenFiles : public IForgottenFilesSink {
   enum TScanResult { srDone, srStopped, srBadExtensions };
   // Scans the folders in order.
   TScanResult Scan(const QStringList& folders);
+  // Entries the last scan could not look at (the scan told the user which).
+  int m_nSkipped = 0;
   // The whole search with its progress window and messages; false when stopped.
   bool Run(IRepositoryLists& lists, bool bMarkedOnly, const QStringList& folders);
 

@@ -191,6 +191,9 @@ void TSlInsertFilesManager::ReportSkipped() {
   m_SkipLines.clear();
   m_nSkipLines = 0;
   std::fill(std::begin(m_SkipKinds), std::end(m_SkipKinds), false);
+  // Told inside a job: a termination signal answers it and lets the caller add the
+  // songs found before the program closes.
+  TInfoWindowLevel job("Сканирование...", QString(), false);
   UiServices::Instance().MessageBox(text, UiServices::kCaption, MB_OK | MB_ICONWARNING);
 }
 

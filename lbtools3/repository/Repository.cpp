@@ -328,7 +328,9 @@ IDocumentWindow* TListsRepository::NewDocument(const TSlDocument* source) {
   QString path;
   for (int n = 1;; ++n) {
     path = folder + "/List" + QString::number(n) + ".m3u";
-    if (IndexOf(path) == -1) break;
+    // Free on disk too: a save under the proposed name (one the user accepts, or
+    // one made when the session ends) never replaces a list the user already has.
+    if (IndexOf(path) == -1 && !QFileInfo::exists(path)) break;
   }
   IDocumentWindow* window = m_Factory->CreateNewDocumentWindow(path, source);
   Add(path, true, window);

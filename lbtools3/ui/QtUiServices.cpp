@@ -80,6 +80,9 @@ QList<ButtonDef> ButtonsOf(unsigned type) {
 int RunBox(QWidget* parent, const QString& text, const QString& caption, QMessageBox::Icon icon,
            const QList<ButtonDef>& defs, int defaultIndex, int escapeId, int helpContext = -1) {
   QMessageBox box(icon, caption, text, QMessageBox::NoButton, parent);
+  // A window of its own: a job that disabled the main window (and with it the windows
+  // it owns) still gets its answer.
+  box.setEnabled(true);
   QList<QAbstractButton*> buttons;
   for (const ButtonDef& d : defs) buttons << box.addButton(d.text, d.role);
   if (defaultIndex >= 0 && defaultIndex < buttons.size())

@@ -279,6 +279,25 @@ TEST_F(MainWindowTest, PathChangesReachEveryListAndSkipTheUnloadable) {
   EXPECT_TRUE(ui.Messages().isEmpty());
 }
 
+// A job the user stopped, or a termination signal stopped, after some files moved still
+// takes every list along with those files; the job still sees its stop afterwards.
+TEST_F(MainWindowTest, PathChangesAfterAStopReachEveryList) {
+  const QString closed = MakeList("closed.m3u", {"/m/moved.mp3"});
+  TMainForm form(ini, false);
+  form.Repository().Add(closed, false, nullptr);
+  {
+    TInfoWindowLevel job("Переименование", QString(), true);
+    InfoWindowManager().m_bStop = true;
+    form.ChangePathsInAllLists({"/m/moved.mp3", "/n/moved.mp3"}, nullptr);
+    EXPECT_TRUE(InfoWindowManager().m_bStop);
+  }
+  TSlDocument reread;
+  reread.SetFileName(closed);
+  ASSERT_TRUE(reread.Load(true));
+  EXPECT_EQ(Paths(reread), QStringList({"/n/moved.mp3"}));
+  EXPECT_TRUE(ui.Messages().isEmpty());
+}
+
 TEST_F(MainWindowTest, RemovedEntriesTakeTheirRowsAndTheSelectionStaysOnItsSongs) {
   QStringList songs;
   for (int n = 0; n < 5; ++n) songs << QString("/m/f%1.mp3").arg(n);

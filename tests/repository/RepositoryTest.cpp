@@ -288,20 +288,26 @@ TEST_F(RepositoryTest, AddingWritesTheKeyOnlyForNewRows) {
 // ---------------------------------------------------------------------------------
 // Document windows
 
-TEST_F(RepositoryTest, NewDocumentProposesTheFirstNumberNotInTheRepository) {
+TEST_F(RepositoryTest, NewDocumentProposesTheFirstNumberNotInTheRepositoryNorOnDisk) {
   const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   repo->Add(docs + "/List1.m3u", false, nullptr);  // not on disk: still taken
   repo->Add(docs + "/List2.m3u", false, nullptr);
+  // A list of the user's that the repository does not know: saving the new list under
+  // its proposed name would replace it.
+  ASSERT_TRUE(QDir().mkpath(docs));
+  const QString theirs = docs + "/List3.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(theirs, "/keep/1.mp3\r\n"));
   IDocumentWindow* window = repo->NewDocument();
-  EXPECT_EQ(factory.newPaths, QStringList({docs + "/List3.m3u"}));
-  const int row = repo->IndexOf(docs + "/List3.m3u");
+  QFile::remove(theirs);
+  EXPECT_EQ(factory.newPaths, QStringList({docs + "/List4.m3u"}));
+  const int row = repo->IndexOf(docs + "/List4.m3u");
   ASSERT_NE(row, -1);
   EXPECT_EQ(repo->Child(row), window);
   EXPECT_EQ(factory.Last()->shows, 1);
   // Never saved: its row goes with the window.
   repo->WindowDestroyed(window);
-  EXPECT_EQ(repo->IndexOf(docs + "/List3.m3u"), -1);
-  EXPECT_FALSE(ini->ValueExists(kSection, docs + "/List3.m3u"));
+  EXPECT_EQ(repo->IndexOf(docs + "/List4.m3u"), -1);
+  EXPECT_FALSE(ini->ValueExists(kSection, docs + "/List4.m3u"));
 }
 
 TEST_F(RepositoryTest, WindowStateAndColumnsRoundTrip) {

@@ -462,3 +462,24 @@ TEST_F(InsertFilesTest, SkippedEntriesAreCountedInOneWarning) {
 }
 
 }  // namespace
+
+// The skip warning is told inside a job: a termination signal then answers it and waits
+// for the job's end, so the songs found are still added before the program closes.
+TEST_F(InsertFilesTest, TheSkipWarningIsToldInsideAJob) {
+  struct DepthAtMessage : ScriptedUiServices {
+    int depth = -1;
+    int MessageBox(const QString& text, const QString& caption, unsigned flags) override {
+      depth = InfoWindowManager().Depth();
+      return ScriptedUiServices::MessageBox(text, caption, flags);
+    }
+  } seen;
+  Touch(dir + "/ok.mp3");
+  const int fd =
+      ::open((QFile::encodeName(dir) + "/\xcf\xe5.mp3").constData(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  TSlInsertFilesManager m(QStringList{});
+  ASSERT_TRUE(m.ScanFolder(dir));
+  ASSERT_EQ(seen.Texts().size(), 1);
+  EXPECT_GT(seen.depth, 0);
+}
