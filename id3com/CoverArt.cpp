@@ -70,6 +70,12 @@ std::vector<size_t> CoverIndices(const std::vector<int>& types) {
   return {};
 }
 
+// The pictures a change takes out: none when it puts back a cover taken away, where a
+// first picture marked "other" is one that stayed.
+std::vector<size_t> Replaced(const std::vector<int>& types, const TCoverChange& change) {
+  return change.putBack ? std::vector<size_t>{} : CoverIndices(types);
+}
+
 // Whether the picture shown is one of the cover pictures.
 bool IsCover(const std::vector<int>& types, int shown) {
   const std::vector<size_t> covers = CoverIndices(types);
@@ -108,11 +114,12 @@ int TypeToPut(const TCoverChange& change) {
 
 // Whether the picture at i goes behind the new one: further front covers do, so that
 // the new one is shown; every picture does when the new one goes back as a picture not
-// marked front, which is the cover only while it comes first.
+// marked front, which is the cover only while it comes first, or goes back to the front
+// a removal took it from.
 bool GoesBehind(const std::vector<int>& types, const std::vector<size_t>& covers, size_t i,
                 const TCoverChange& change) {
   if (std::find(covers.begin(), covers.end(), i) != covers.end()) return false;
-  return types[i] == kFront || TypeToPut(change) != kFront;
+  return types[i] == kFront || TypeToPut(change) != kFront || change.putBack;
 }
 
 // ---- ID3v2 ----
@@ -150,7 +157,7 @@ void ApplyToFlac(Holder* holder, const TCoverChange& change) {
       pictures.push_back(p);
     }
   }
-  const std::vector<size_t> covers = CoverIndices(types);
+  const std::vector<size_t> covers = Replaced(types, change);
   // The new cover keeps the description of the one it replaces, so that an undo gives
   // the old one back whole.
   TagLib::String description;
@@ -184,7 +191,7 @@ TCoverPicture Mp4Cover(const TagLib::MP4::Tag* tag) {
 void ApplyToMp4(TagLib::MP4::Tag* tag, const TCoverChange& change) {
   TagLib::MP4::CoverArtList list;
   if (tag->contains("covr")) list = tag->item("covr").toCoverArtList();
-  if (!list.isEmpty()) list.erase(list.begin());
+  if (!list.isEmpty() && !change.putBack) list.erase(list.begin());
   if (change.kind == TCoverChange::Set) {
     const QString mime = lb::ImageMimeOf(change.data);
     const auto format = mime == QLatin1String("image/jpeg")  ? TagLib::MP4::CoverArt::JPEG
@@ -201,8 +208,68 @@ void ApplyToMp4(TagLib::MP4::Tag* tag, const TCoverChange& change) {
 
 // ---- ASF ----
 
-TCoverPicture AsfCover(const TagLib::ASF::Tag* tag) {
-  const TagLib::ASF::AttributeList list = tag->attribute("WM/Picture");
+// The value of the picture the header's extended content description holds, if any.
+// Writers put the first value of an attribute there and further ones in the metadata
+// library, which may come first in the file: the tag library then reads them in
+// another order than they were written in.
+TagLib::ByteVector FirstAsfPicture(TagLib::File* file) {
+  static const unsigned char kExtended[16] = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
+                                              0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
+  const TagLib::ByteVector extended(reinterpret_cast<const char*>(kExtended), 16);
+  const TagLib::ByteVector pictureName =
+      TagLib::String("WM/Picture").data(TagLib::String::UTF16LE) + TagLib::ByteVector(2, '\0');
+  file->seek(0);
+  const TagLib::ByteVector start = file->readBlock(30);
+  if (start.size() < 30) return {};
+  const unsigned long long headerSize = start.toLongLong(16, false);
+  if (headerSize > static_cast<unsigned long long>(file->length())) return {};
+  const unsigned count = start.toUInt(24, false);
+  long long pos = 30;
+  for (unsigned n = 0; n < count && static_cast<unsigned long long>(pos) + 24 <= headerSize; ++n) {
+    file->seek(pos);
+    const TagLib::ByteVector head = file->readBlock(24);
+    if (head.size() < 24) return {};
+    const unsigned long long size = head.toLongLong(16, false);
+    if (size < 24 || size > headerSize) return {};
+    if (head.mid(0, 16) == extended) {
+      const TagLib::ByteVector body = file->readBlock(static_cast<unsigned long>(size - 24));
+      unsigned at = 2;
+      const unsigned descriptors = body.size() >= 2 ? body.toUShort(0, false) : 0;
+      for (unsigned d = 0; d < descriptors && at + 2 <= body.size(); ++d) {
+        const unsigned nameSize = body.toUShort(at, false);
+        if (at + 2 + nameSize + 4 > body.size()) return {};
+        const bool isPicture = body.mid(at + 2, nameSize) == pictureName;
+        at += 2 + nameSize;
+        const unsigned valueSize = body.toUShort(at + 2, false);
+        at += 4;
+        if (at + valueSize > body.size()) return {};
+        if (isPicture) return body.mid(at, valueSize);
+        at += valueSize;
+      }
+      return {};
+    }
+    pos += static_cast<long long>(size);
+  }
+  return {};
+}
+
+// The file's WM/Picture values in the order they were written.
+TagLib::ASF::AttributeList AsfPictures(TagLib::ASF::File* file) {
+  TagLib::ASF::AttributeList list = file->tag()->attribute("WM/Picture");
+  if (list.size() < 2) return list;
+  const TagLib::ByteVector first = FirstAsfPicture(file);
+  for (auto i = list.begin(); i != list.end(); ++i)
+    if (i->toPicture().render() == first) {
+      const TagLib::ASF::Attribute a = *i;
+      list.erase(i);
+      list.prepend(a);
+      break;
+    }
+  return list;
+}
+
+TCoverPicture AsfCover(TagLib::ASF::File* file) {
+  const TagLib::ASF::AttributeList list = AsfPictures(file);
   std::vector<int> types;
   for (const TagLib::ASF::Attribute& a : list) types.push_back(a.toPicture().type());
   const int shown = ShownIndex(types);
@@ -211,11 +278,12 @@ TCoverPicture AsfCover(const TagLib::ASF::Tag* tag) {
   return Picture(p.picture(), p.mimeType(), IsCover(types, shown), p.description(), p.type());
 }
 
-void ApplyToAsf(TagLib::ASF::Tag* tag, const TCoverChange& change) {
-  const TagLib::ASF::AttributeList list = tag->attribute("WM/Picture");
+void ApplyToAsf(TagLib::ASF::File* file, const TCoverChange& change) {
+  TagLib::ASF::Tag* tag = file->tag();
+  const TagLib::ASF::AttributeList list = AsfPictures(file);
   std::vector<int> types;
   for (const TagLib::ASF::Attribute& a : list) types.push_back(a.toPicture().type());
-  const std::vector<size_t> covers = CoverIndices(types);
+  const std::vector<size_t> covers = Replaced(types, change);
   TagLib::ASF::AttributeList kept;
   for (size_t i = 0; i < types.size(); ++i)
     if (std::find(covers.begin(), covers.end(), i) == covers.end())
@@ -278,7 +346,7 @@ struct TPictureHolder {
   TagLib::FLAC::File* flac = nullptr;
   TagLib::Ogg::XiphComment* xiph = nullptr;
   TagLib::MP4::Tag* mp4 = nullptr;
-  TagLib::ASF::Tag* asf = nullptr;
+  TagLib::ASF::File* asf = nullptr;
   TagLib::APE::Tag* ape = nullptr;
   TagLib::ID3v2::Tag* id3v2 = nullptr;
 };
@@ -292,7 +360,7 @@ TPictureHolder HolderOf(TagLib::File* file, bool create) {
   } else if (auto* f = dynamic_cast<TagLib::MP4::File*>(file)) {
     h.mp4 = f->tag();
   } else if (auto* f = dynamic_cast<TagLib::ASF::File*>(file)) {
-    h.asf = f->tag();
+    h.asf = f;
   } else if (auto* f = dynamic_cast<TagLib::APE::File*>(file)) {
     h.ape = f->APETag(create);
   } else if (auto* f = dynamic_cast<TagLib::WavPack::File*>(file)) {
@@ -342,7 +410,7 @@ void ApplyCover(TagLib::ID3v2::Tag* tag, const TCoverChange& change) {
   const auto pictures = PicturesOf(tag);
   std::vector<int> types;
   for (const auto* p : pictures) types.push_back(p->type());
-  const std::vector<size_t> covers = CoverIndices(types);
+  const std::vector<size_t> covers = Replaced(types, change);
   // The new cover keeps the description of the one it replaces: an undo gives the old
   // one back whole, and no two pictures share a description (which the format forbids:
   // other taggers rename one of them).

@@ -40,6 +40,9 @@ struct TCoverChange {
   // Set with these details (a cover put back as it was); without them the new picture
   // is a front cover that keeps the description of the one it replaces.
   std::optional<TPictureDetails> asWas = std::nullopt;
+  // Set puts the picture back in front of every other one and takes none out: the
+  // cover a removal took away comes back while the pictures left stay.
+  bool putBack = false;
 };
 
 // The cover of an ID3v2 tag (front cover, else the first picture).

@@ -37,9 +37,10 @@ class IID3ComCover : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE RemoveCover() = 0;
 };
 
-// {5C0E7A1D-94B2-4F63-A8D5-3E1B6C2F9071}
+// {5C0E7A1D-94B2-4F63-A8D5-3E1B6C2F9072}: a new identity since PutCoverBack came, so
+// that a component registered before it is never asked for it.
 inline constexpr IID IID_IID3ComCoverDetails = {
-    0x5C0E7A1D, 0x94B2, 0x4F63, {0xA8, 0xD5, 0x3E, 0x1B, 0x6C, 0x2F, 0x90, 0x71}};
+    0x5C0E7A1D, 0x94B2, 0x4F63, {0xA8, 0xD5, 0x3E, 0x1B, 0x6C, 0x2F, 0x90, 0x72}};
 
 // A third interface of the tag object, asked for with QueryInterface: a component
 // registered from an earlier build lacks it, and its callers then put a cover back as a
@@ -52,7 +53,13 @@ class IID3ComCoverDetails : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetCoverDetails(BSTR* description, LONG* type, LONG* encoding,
                                                     BSTR* statedMime) = 0;
   // PutCover with those details instead of a front cover's, as GetCoverDetails gave them.
+  // The bytes came from the file itself: only their size is checked, not their kind.
   virtual HRESULT STDMETHODCALLTYPE PutCoverAsWas(const unsigned char* data, LONG size,
                                                   BSTR description, LONG type, LONG encoding,
                                                   BSTR statedMime) = 0;
+  // PutCoverAsWas for a cover the file no longer holds (a removal took it): the next
+  // SaveV2Tag puts it back in front of the file's pictures and takes none of them out.
+  virtual HRESULT STDMETHODCALLTYPE PutCoverBack(const unsigned char* data, LONG size,
+                                                 BSTR description, LONG type, LONG encoding,
+                                                 BSTR statedMime) = 0;
 };

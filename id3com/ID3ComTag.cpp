@@ -585,14 +585,7 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     }
   }
   HRESULT STDMETHODCALLTYPE PutCover(const unsigned char* data, LONG size) override {
-    if (!data && size > 0) return E_POINTER;
-    if (size < 0 || size > lb::kMaxCoverBytes) return ID3COM_E_IMAGETOOLARGE;
-    std::lock_guard guard(m_Mutex);
-    return Guarded([&] {
-      const QByteArray bytes(reinterpret_cast<const char*>(data), size);
-      if (lb::ImageMimeOf(bytes).isEmpty()) throw TNotImage();
-      m_Cover = id3::TCoverChange{id3::TCoverChange::Set, bytes};
-    });
+    return StageCover(data, size, nullptr, false);
   }
   HRESULT STDMETHODCALLTYPE RemoveCover() override {
     std::lock_guard guard(m_Mutex);
@@ -612,12 +605,30 @@ class TID3ComTag : public TComObject<IID3ComTag>,
   }
   HRESULT STDMETHODCALLTYPE PutCoverAsWas(const unsigned char* data, LONG size, BSTR description,
                                           LONG type, LONG encoding, BSTR statedMime) override {
-    const HRESULT hr = PutCover(data, size);
-    if (FAILED(hr)) return hr;
+    const id3::TPictureDetails details{lb::QStringFromBstr(description), int(type), int(encoding),
+                                       lb::QStringFromBstr(statedMime)};
+    return StageCover(data, size, &details, false);
+  }
+  HRESULT STDMETHODCALLTYPE PutCoverBack(const unsigned char* data, LONG size, BSTR description,
+                                         LONG type, LONG encoding, BSTR statedMime) override {
+    const id3::TPictureDetails details{lb::QStringFromBstr(description), int(type), int(encoding),
+                                       lb::QStringFromBstr(statedMime)};
+    return StageCover(data, size, &details, true);
+  }
+  // What the next save puts in as the cover. A new picture must be of a kind viewers
+  // show; one put back as it was came from the file and is taken as it is.
+  HRESULT StageCover(const unsigned char* data, LONG size, const id3::TPictureDetails* asWas,
+                     bool putBack) {
+    if (!data && size > 0) return E_POINTER;
+    if (size < 0 || size > lb::kMaxCoverBytes) return ID3COM_E_IMAGETOOLARGE;
     std::lock_guard guard(m_Mutex);
     return Guarded([&] {
-      m_Cover.asWas = id3::TPictureDetails{lb::QStringFromBstr(description), int(type),
-                                           int(encoding), lb::QStringFromBstr(statedMime)};
+      const QByteArray bytes(reinterpret_cast<const char*>(data), size);
+      if (!asWas && lb::ImageMimeOf(bytes).isEmpty()) throw TNotImage();
+      id3::TCoverChange change{id3::TCoverChange::Set, bytes};
+      if (asWas) change.asWas = *asWas;
+      change.putBack = putBack;
+      m_Cover = change;
     });
   }
 

@@ -161,8 +161,12 @@ bool ReadCover(const QString& path, TCover* cover) {
   return SUCCEEDED(hr);
 }
 
-QString WriteCover(const QString& path, const QByteArray& data, const TCoverDetails* asWas) {
-  if (!data.isEmpty()) {
+QString WriteCover(const QString& path, const QByteArray& data, const TCoverDetails* asWas,
+                   bool bPutBack) {
+  // A cover put back as it was came from the file: of whatever kind, it goes back.
+  if (asWas && data.size() > lb::kMaxCoverBytes)
+    return QString::fromUtf8(kImageTooLarge).arg(path);
+  if (!asWas && !data.isEmpty()) {
     const QString refusal = CoverRefusal(data, path);
     if (!refusal.isEmpty()) return refusal;
   }
@@ -176,8 +180,10 @@ QString WriteCover(const QString& path, const QByteArray& data, const TCoverDeta
   } else if (asWas && session.Details()) {
     BSTR description = lb::BstrFromQString(asWas->description);
     BSTR stated = lb::BstrFromQString(asWas->statedMime);
-    hr = session.Details()->PutCoverAsWas(bytes, size, description, asWas->type, asWas->encoding,
-                                          stated);
+    hr = bPutBack ? session.Details()->PutCoverBack(bytes, size, description, asWas->type,
+                                                    asWas->encoding, stated)
+                  : session.Details()->PutCoverAsWas(bytes, size, description, asWas->type,
+                                                     asWas->encoding, stated);
     SysFreeString(description);
     SysFreeString(stated);
   } else {
@@ -195,13 +201,14 @@ QString WriteCover(const QString& path, const QByteArray& data, const TCoverDeta
   return QString::fromUtf8(kCoverWriteError).arg(path);
 }
 
-QString WriteSongCover(TSlSong& song, const QByteArray& data, const TCoverDetails* asWas) {
+QString WriteSongCover(TSlSong& song, const QByteArray& data, const TCoverDetails* asWas,
+                       bool bPutBack) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
   if (!lb::IsTaggedPath(path))
     return QString("Файл \"%1\" не является музыкальным файлом с тэгами: обложка не изменена.")
         .arg(path);
-  const QString error = WriteCover(path, data, asWas);
+  const QString error = WriteCover(path, data, asWas, bPutBack);
   // The records read the file again (a cover can give a file its first tag). Inside a
   // batch the file may still show its old age while its new content waits to take its
   // place: the stored age is forgotten so that the records read that content.

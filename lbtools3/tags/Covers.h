@@ -82,12 +82,15 @@ QString SaveCoverPicture(const QByteArray& picture, const QString& path, bool bR
 // Reads the cover of a music file; false when the file could not be read.
 bool ReadCover(const QString& path, TCover* cover);
 // Writes data as the file's cover (empty data removes the cover), with the details of
-// asWas when given (a cover put back as it was), else as a front cover; empty text on
-// success, else the message that tells why nothing was written.
+// asWas when given (a cover put back as it was, of whatever kind the file held), else
+// as a front cover; bPutBack: the cover was removed, and goes back in front of the
+// pictures left, taking none out. Empty text on success, else the message that tells
+// why nothing was written.
 QString WriteCover(const QString& path, const QByteArray& data,
-                   const TCoverDetails* asWas = nullptr);
+                   const TCoverDetails* asWas = nullptr, bool bPutBack = false);
 // The same for a song, under its lock: its records then follow the file again.
-QString WriteSongCover(TSlSong& song, const QByteArray& data, const TCoverDetails* asWas = nullptr);
+QString WriteSongCover(TSlSong& song, const QByteArray& data, const TCoverDetails* asWas = nullptr,
+                       bool bPutBack = false);
 
 // The cover part of the tags editor: what the picture box shows and what the apply
 // will do. Single mode starts from the song's cover; batch mode from no change.

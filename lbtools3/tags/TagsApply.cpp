@@ -863,7 +863,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
             (!file.open(QIODevice::ReadOnly) || (old = file.readAll()).isEmpty()))
           error = QString::fromUtf8(kCoverWriteError).arg(path);
         else
-          error = WriteSongCover(song, old, &e.coverDetails);
+          error = WriteSongCover(song, old, &e.coverDetails, e.coverSize == 0);
       }
     });
     if (redraw) redraw(row);

@@ -333,31 +333,50 @@ TEST(CoverPeers, UndoGivesTheCoverBackWhole) {
   Tool("sox", {"-n", "-r", "48000", "-c", "1", "-b", "16", source, "synth", "0.3", "sine", "440"});
   const QString picture = dir + "/cover.jpg";
   lbtest::WriteFile(picture, Picture(300));
-  // argv: path, picture file. One picture, marked "other" (the cover, as the first),
-  // with a non-standard MIME type and a description in UTF-16.
+  // argv: path, picture file. Two pictures marked "other": the cover (the first), a BMP
+  // with a non-standard MIME type and a description in UTF-16, then a booklet page that
+  // neither the change nor its undo may touch.
   const char* const put = R"PY(
-import sys, base64, mutagen
+import sys, base64, struct, mutagen
 from mutagen.flac import Picture
 from mutagen.id3 import APIC
-f = mutagen.File(sys.argv[1]); data = open(sys.argv[2], "rb").read()
+f = mutagen.File(sys.argv[1])
+bmp = b"BM" + struct.pack("<IHHIIiiHHIIiiII", 58, 0, 0, 54, 40, 1, 1, 1, 24, 0, 4, 0, 0, 0, 0) + b"\x10\x20\x30\0"
 if f.tags is None: f.add_tags()
-p = Picture(); p.type = 0; p.mime = "image/jpg"; p.desc = "Обложка альбома"; p.data = data
+pics = []
+for desc, data in (("Обложка альбома", bmp), ("Буклет", open(sys.argv[2], "rb").read())):
+    p = Picture(); p.type = 0; p.mime = "image/jpg"; p.desc = desc; p.data = data; pics.append(p)
 kind = type(f).__name__
-if kind == "FLAC": f.add_picture(p)
-elif kind == "MP3": f.tags.add(APIC(encoding=1, mime=p.mime, type=0, desc=p.desc, data=data))
-else: f.tags["METADATA_BLOCK_PICTURE"] = [base64.b64encode(p.write()).decode()]
+if kind == "FLAC":
+    for p in pics: f.add_picture(p)
+elif kind == "MP3":
+    for p in pics: f.tags.add(APIC(encoding=1, mime=p.mime, type=0, desc=p.desc, data=p.data))
+elif kind == "MP4":
+    from mutagen.mp4 import MP4Cover
+    f.tags["covr"] = [MP4Cover(p.data, MP4Cover.FORMAT_JPEG) for p in pics]
+elif kind == "ASF":
+    from mutagen.asf import ASFByteArrayAttribute
+    text = lambda s: s.encode("utf-16-le") + b"\0\0"
+    f.tags["WM/Picture"] = [ASFByteArrayAttribute(struct.pack("<bi", 0, len(p.data)) + text(p.mime) + text(p.desc) + p.data) for p in pics]
+else: f.tags["METADATA_BLOCK_PICTURE"] = [base64.b64encode(p.write()).decode() for p in pics]
 f.save()
 )PY";
-  // "type mime description encoding sha1" per picture (encoding "-" outside ID3v2).
+  // "type mime description encoding sha1" per picture, in the file's order (encoding
+  // "-1" outside ID3v2; an MP4 covr atom shows its sha1 alone, a WM/Picture its whole
+  // value's).
   const char* const list = R"PY(
 import sys, base64, hashlib, mutagen
 from mutagen.flac import Picture
 f = mutagen.File(sys.argv[1]); kind = type(f).__name__
+sha = lambda b: hashlib.sha1(bytes(b)).hexdigest()
 if kind == "FLAC": pics = f.pictures
 elif kind == "MP3": pics = f.tags.getall("APIC")
+elif kind in ("MP4", "ASF"):
+    for c in f.tags.get("covr" if kind == "MP4" else "WM/Picture", []): print(sha(getattr(c, "value", c)))
+    pics = []
 else: pics = [Picture(base64.b64decode(b)) for b in f.tags.get("METADATA_BLOCK_PICTURE", [])]
 for p in pics:
-    print(int(p.type), p.mime, p.desc, int(getattr(p, "encoding", -1)), hashlib.sha1(p.data).hexdigest())
+    print(int(p.type), p.mime, p.desc, int(getattr(p, "encoding", -1)), sha(p.data))
 )PY";
   const struct {
     const char* extension;
@@ -366,6 +385,8 @@ for p in pics:
       {"mp3", {"ffmpeg", "-v", "error", "-i", "%1", "%2"}},
       {"flac", {"flac", "-s", "-o", "%2", "%1"}},
       {"opus", {"opusenc", "--quiet", "%1", "%2"}},
+      {"m4a", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "aac", "%2"}},
+      {"wma", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "wmav2", "%2"}},
   };
   for (const auto& format : formats)
     for (const auto kind : {lbtags::TCoverRequest::Remove, lbtags::TCoverRequest::Set}) {
@@ -376,7 +397,7 @@ for p in pics:
       Encode(format.encode, source, path);
       Tool(kPython, {"-c", put, path, picture});
       const QString before = Tool(kPython, {"-c", list, path});
-      ASSERT_TRUE(before.contains("Обложка альбома")) << before.toStdString();
+      ASSERT_EQ(before.count('\n'), 2) << before.toStdString();
 
       ScriptedUiServices ui;
       TSlDocument doc;
