@@ -90,6 +90,8 @@ QString SystemErrorText(int error) {
       return "Диск доступен только для чтения";
     case ENOENT:
       return "Файл или папка не найдены";
+    case ENXIO:
+      return "Это не обычный файл (канал или устройство)";
     default:
       return qt_error_string(error);
   }
@@ -98,11 +100,14 @@ QString SystemErrorText(int error) {
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
                     const TWriteFunction& write, bool bFlush, struct stat* made) {
   const QByteArray src = Native(source), dst = Native(target);
-  const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a song's name may now be a FIFO or a device, which an open for
+  // reading could wait on for ever; only a regular file is copied.
+  const int in = ::open(src.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return false;
   struct stat st;
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = errno ? errno : EISDIR;
+  const bool bStat = ::fstat(in, &st) == 0;
+  if (!bStat || !S_ISREG(st.st_mode) || ::fcntl(in, F_SETFL, O_RDONLY) != 0) {
+    const int error = !bStat || S_ISREG(st.st_mode) ? errno : S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
     ::close(in);
     errno = error;
     return false;

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -268,6 +270,28 @@ TEST_F(FileOperationTest, CopyBatchKilledHalfWayLeavesNoPartialFileUnderATargetN
   EXPECT_EQ(operation.MoveOrCopy(false, dir + "/src/b.mp3", target), frDone);
   EXPECT_EQ(filestest::FilesBelow(dir + "/out"), (QStringList{"a.mp3", "b.mp3"}));
   EXPECT_EQ(lbtest::ReadFile(target), data);
+}
+
+// A song's name that is now a FIFO is refused at once: an open for reading would wait
+// for a writer for ever, and the copy with it.
+TEST_F(FileOperationTest, ACopyOfAFifoIsRefusedWithoutWaiting) {
+  const QString fifo = dir + "/pipe.mp3";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+  auto copy = std::async(std::launch::async, [&] {
+    errno = 0;
+    const bool ok = CopyFileSafely(fifo, dir + "/copy.mp3", false);
+    return std::make_pair(ok, errno);
+  });
+  if (copy.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    copy.wait();  // the writer lets the waiting open go
+    if (writer >= 0) ::close(writer);
+    FAIL() << "the copy waited on the FIFO";
+  }
+  const auto [ok, error] = copy.get();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error, ENXIO);
+  EXPECT_TRUE(filestest::FilesBelow(dir).isEmpty());  // no copy, no partial file
 }
 
 }  // namespace
