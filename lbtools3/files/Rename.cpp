@@ -111,6 +111,22 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
   std::vector<TRenamed> files;  // of each pair this run added
   files.reserve(rows.size());
   std::optional<QHash<QString, qsizetype>> renamed;  // old path -> its pair
+  // The same by the identity of the old path's folder and the file's name, for a row
+  // that names the file through a linked folder (or the other way round).
+  std::optional<QHash<TFileId, QHash<QString, qsizetype>>> byFolder;
+  QHash<QString, std::optional<TFileId>> folderIds;
+  auto folderId = [&folderIds](const QString& folder) {
+    auto it = folderIds.find(folder);
+    if (it == folderIds.end()) {
+      TFileId id;
+      it = folderIds.insert(folder, FileIdentity(folder, &id) ? std::optional(id) : std::nullopt);
+    }
+    return *it;
+  };
+  auto noteByFolder = [&](qsizetype p) {
+    if (const std::optional<TFileId> id = folderId(FileFolderPart(m_Pairs[p])))
+      (*byFolder)[*id].insert(FileNamePart(m_Pairs[p]), p);
+  };
   for (int n : rows) {
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
@@ -127,15 +143,33 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
       renamed.emplace();
       for (qsizetype p = firstPair; p < m_Pairs.size(); p += 2) renamed->insert(m_Pairs[p], p);
     }
-    const qsizetype earlier = bLooked ? -1 : renamed->value(source, -1);
+    qsizetype earlier = bLooked ? -1 : renamed->value(source, -1);
+    QString followed;
     if (earlier >= 0) {
-      const QString& target = m_Pairs[earlier + 1];
+      followed = m_Pairs[earlier + 1];
+    } else if (!bLooked) {
+      if (!byFolder) {
+        byFolder.emplace();
+        for (qsizetype p = firstPair; p < m_Pairs.size(); p += 2) noteByFolder(p);
+      }
+      const QString folder = FileFolderPart(source);
+      if (const std::optional<TFileId> id = folderId(folder)) {
+        earlier = byFolder->value(*id).value(FileNamePart(source), -1);
+        if (earlier >= 0) {
+          // The new name, reached the way this row reaches its folder.
+          const QString oldFolder = FileFolderPart(m_Pairs[earlier]);
+          followed = m_Pairs[earlier + 1];
+          if (followed.startsWith(oldFolder)) followed = folder + followed.mid(oldFolder.size());
+        }
+      }
+    }
+    if (earlier >= 0) {
       const TRenamed& file = files[(earlier - firstPair) / 2];
       {
         std::lock_guard<std::recursive_mutex> lock(song.cs);
-        m_Undo->Add(song, source, target, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
+        m_Undo->Add(song, source, followed, song.m_Tag1.bTagSync, song.m_Tag2.bTagSync,
                     file.bKnown ? &file.file : nullptr);
-        MoveSongPath(song, target);
+        MoveSongPath(song, followed);
       }
       if (m_RowRenamed) m_RowRenamed(n);
     } else {
@@ -168,6 +202,7 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
           }
           if (renamed) renamed->insert(source, m_Pairs.size());
           m_Pairs << source << target;
+          if (byFolder) noteByFolder(m_Pairs.size() - 2);
           files.push_back({file, bKnown});
           MoveSongPath(song, target);
           ++m_nRenamed;

@@ -201,6 +201,16 @@ TEST_F(RenameFilesTest, ASongListedTwiceFollowsItsFileBothWays) {
   EXPECT_EQ(filestest::Paths(doc), (QStringList{a, a}));
   EXPECT_TRUE(rename.m_Undo->m_NotUndone.isEmpty());
   EXPECT_TRUE(QFile::exists(a));
+
+  // Listed again through a linked folder: that row follows too, by its own route.
+  ASSERT_EQ(::symlink(QFile::encodeName(dir).constData(), QFile::encodeName(dir + "/link")), 0);
+  TSlDocument linked;
+  MakeList(linked, dir + "/linked.m3u", {a, dir + "/link/a.mp3"});
+  TSlRenameFiles again = Renamer("%1.%e");
+  ASSERT_TRUE(again.Run(linked, {0, 1}, operation));
+  EXPECT_EQ(filestest::Paths(linked), (QStringList{one, dir + "/link/One.mp3"}));
+  EXPECT_EQ(again.m_nRenamed, 1);
+  EXPECT_TRUE(ui.Messages().isEmpty());
 }
 
 // A rename looks at each file once: that look must still catch tags changed since the
