@@ -61,10 +61,14 @@ void OnTerminationSignal(int) {
 // Closes the main window and leaves the program; a long job in progress is stopped
 // first and the window closed once it has ended (the job still reads its lists). The
 // stop is asked once: what the job does after it (the lists following files that
-// moved, the saves) runs to its end.
+// moved, the saves) runs to its end. Where the job's Stop is off (a part that must
+// finish), the stop waits for it to come on again.
 void CloseWhenIdle(QWidget* window, bool bStopAsked = false) {
   if (InfoWindowManager().Depth() > 0) {
-    if (!bStopAsked) InfoWindowManager().m_bStop = true;
+    if (!bStopAsked && InfoWindowManager().StopEnabled()) {
+      InfoWindowManager().m_bStop = true;
+      bStopAsked = true;
+    }
     // A question the job put before the signal came waits for nobody: it gets its
     // default button, as every later question does; a dialog of the job's own (a file
     // that cannot be renamed) is cancelled.
@@ -76,7 +80,7 @@ void CloseWhenIdle(QWidget* window, bool bStopAsked = false) {
     } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dialog != window) {
       dialog->reject();
     }
-    QTimer::singleShot(50, window, [window] { CloseWhenIdle(window, true); });
+    QTimer::singleShot(50, window, [window, bStopAsked] { CloseWhenIdle(window, bStopAsked); });
     return;
   }
   // A list that could not be saved keeps the window open; end anyway, and say so.

@@ -330,7 +330,8 @@ IDocumentWindow* TListsRepository::NewDocument(const TSlDocument* source) {
     path = folder + "/List" + QString::number(n) + ".m3u";
     // Free on disk too: a save under the proposed name (one the user accepts, or
     // one made when the session ends) never replaces a list the user already has.
-    if (IndexOf(path) == -1 && !QFileInfo::exists(path)) break;
+    const QFileInfo onDisk(path);
+    if (IndexOf(path) == -1 && !onDisk.exists() && !onDisk.isSymLink()) break;
   }
   IDocumentWindow* window = m_Factory->CreateNewDocumentWindow(path, source);
   Add(path, true, window);

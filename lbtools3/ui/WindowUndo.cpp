@@ -1,6 +1,7 @@
 #include "WindowUndo.h"
 
 #include "IDocumentWindow.h"
+#include "lbtools3/model/InfoWindowManager.h"
 #include "platform/UiServices.h"
 
 #include <QObject>
@@ -48,7 +49,13 @@ QString UndoText(IDocumentWindow* window) {
 void UndoLastChange(IDocumentWindow* window) {
   if (!CanUndoLastChange(window)) return;
   TWindowUndo* undo = LastChange(window);
-  const bool bUnchanged = undo->FilesUnchanged(*window);
+  bool bUnchanged;
+  {
+    // The files are looked at while the windows turn: the job's level keeps every list
+    // window open and its list as it is meanwhile.
+    TInfoWindowLevel level("Проверка файлов...", QString(), false);
+    bUnchanged = undo->FilesUnchanged(*window);
+  }
   // The window went on answering during the look: a newer change may have taken the
   // slot meanwhile, and it is neither run nor withdrawn by this request.
   if (LastChange(window) != undo) return;

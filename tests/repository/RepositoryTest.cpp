@@ -297,17 +297,21 @@ TEST_F(RepositoryTest, NewDocumentProposesTheFirstNumberNotInTheRepositoryNorOnD
   ASSERT_TRUE(QDir().mkpath(docs));
   const QString theirs = docs + "/List3.m3u";
   ASSERT_TRUE(lbtest::WriteFile(theirs, "/keep/1.mp3\r\n"));
+  // A link to a list on a drive not mounted now: a save there would fail.
+  const QString dangling = docs + "/List4.m3u";
+  ASSERT_TRUE(QFile::link(docs + "/nowhere/list.m3u", dangling));
   IDocumentWindow* window = repo->NewDocument();
   QFile::remove(theirs);
-  EXPECT_EQ(factory.newPaths, QStringList({docs + "/List4.m3u"}));
-  const int row = repo->IndexOf(docs + "/List4.m3u");
+  QFile::remove(dangling);
+  EXPECT_EQ(factory.newPaths, QStringList({docs + "/List5.m3u"}));
+  const int row = repo->IndexOf(docs + "/List5.m3u");
   ASSERT_NE(row, -1);
   EXPECT_EQ(repo->Child(row), window);
   EXPECT_EQ(factory.Last()->shows, 1);
   // Never saved: its row goes with the window.
   repo->WindowDestroyed(window);
-  EXPECT_EQ(repo->IndexOf(docs + "/List4.m3u"), -1);
-  EXPECT_FALSE(ini->ValueExists(kSection, docs + "/List4.m3u"));
+  EXPECT_EQ(repo->IndexOf(docs + "/List5.m3u"), -1);
+  EXPECT_FALSE(ini->ValueExists(kSection, docs + "/List5.m3u"));
 }
 
 TEST_F(RepositoryTest, WindowStateAndColumnsRoundTrip) {
