@@ -14,6 +14,7 @@
 // LD_PRELOAD=libbench_nosync.so to see the part the flushes take.
 // Usage: bench_covers [FILES] [AUDIO_KB] [COVER_KB] [FOLDER] [ROUNDS] (default 1000
 // files of 1024 KB with a 500 KB cover, in the temporary folder, 3 rounds).
+#include "SyncFileSystem.h"
 #include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/tags/Covers.h"
 #include "platform/WriteBatch.h"
@@ -171,9 +172,7 @@ int main(int argc, char** argv) {
       const qint64 ns = timer.nsecsElapsed(), used = CpuNs() - cpu;
       bare.Keep(ns, used);
       // The same work made durable by one flush of the file system at its end.
-      const int fd = ::open(QFile::encodeName(bareSet[0]).constData(), O_RDONLY | O_CLOEXEC);
-      bare.failed += fd >= 0 && ::syncfs(fd) == 0 ? 0 : 1;
-      if (fd >= 0) ::close(fd);
+      bare.failed += SyncFileSystemOf(bareSet[0]) ? 0 : 1;
       bareSynced.Keep(timer.nsecsElapsed(), CpuNs() - cpu);
     };
     auto runCopy = [&] {
@@ -181,9 +180,7 @@ int main(int argc, char** argv) {
       timer.start();
       for (int n = 0; n < files; ++n) copied.failed += CopyAndRename(copySet[n], copyHead) ? 0 : 1;
       copied.Keep(timer.nsecsElapsed(), CpuNs() - cpu);
-      const int fd = ::open(QFile::encodeName(copySet[0]).constData(), O_RDONLY | O_CLOEXEC);
-      copied.failed += fd >= 0 && ::syncfs(fd) == 0 ? 0 : 1;
-      if (fd >= 0) ::close(fd);
+      copied.failed += SyncFileSystemOf(copySet[0]) ? 0 : 1;
       copiedSynced.Keep(timer.nsecsElapsed(), CpuNs() - cpu);
     };
     auto runOurs = [&] {

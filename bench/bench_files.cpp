@@ -7,6 +7,7 @@
 // files of 256 KiB to copy and move). Works in a temporary folder and prints the ratios;
 // the copy's disk flushes are counted (nothing is stubbed).
 #include "CopyMoveRun.h"
+#include "SyncFileSystem.h"
 #include "lbtools3/repository/Repository.h"
 #include "lbtools3/files/CopyMove.h"
 #include "lbtools3/files/FileOperation.h"
@@ -46,14 +47,6 @@ bool BareCopy(const QByteArray& from, const QByteArray& to) {
     ok = ::write(out, buffer.data(), size_t(got)) == got;
   if (in >= 0) ::close(in);
   if (out >= 0 && ::close(out) != 0) ok = false;
-  return ok;
-}
-
-// Flushes the file system of the folder: the copy's one flush at its end.
-bool SyncFolder(const QString& folder) {
-  const int fd = ::open(Native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const bool ok = fd >= 0 && ::syncfs(fd) == 0;
-  if (fd >= 0) ::close(fd);
   return ok;
 }
 
@@ -103,7 +96,7 @@ int CopyMoveBench(const QString& dir, int count) {
       if (!BareCopy(Native(sources[n]), Native(floors[n]))) return false;
     }
     const double loop = double(timer.nsecsElapsed());
-    if (!SyncFolder(floorDir)) return false;
+    if (!SyncFileSystemOf(floorDir)) return false;
     floorCopy = qMin(floorCopy, loop);
     floorSynced = qMin(floorSynced, double(timer.nsecsElapsed()));
     QDir(floorDir).removeRecursively();

@@ -49,7 +49,7 @@ TEST(FormatListPeers, ScanSyncEditFindRenameOrganizeReport) {
   const QString dir = lbtest::NewTempDir();
   QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
   const QString source = dir + "/source.wav";
-  Tool("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "0.3", "sine", "440"});
+  MakeTone(source, "0.3");
   const Format formats[] = {
       {"mp3", {"ffmpeg", "-v", "error", "-i", "%1", "-c:a", "libmp3lame", "%2"}, "TALB"},
       {"flac", {"flac", "-s", "-o", "%2", "%1"}, "album"},

@@ -28,6 +28,38 @@ inline void Encode(QStringList command, const QString& source, const QString& pa
   Tool(command.takeFirst(), command);
 }
 
+// The command line that makes a music file of this kind from a WAV file, %1 standing
+// for the WAV and %2 for the file made.
+inline QStringList EncoderOf(const QString& extension) {
+  const QStringList ffmpeg{"ffmpeg", "-v", "error", "-i", "%1"};
+  if (extension == "mp3") return ffmpeg + QStringList{"%2"};
+  if (extension == "m4a") return ffmpeg + QStringList{"-c:a", "aac", "%2"};
+  if (extension == "wma") return ffmpeg + QStringList{"-c:a", "wmav2", "%2"};
+  if (extension == "tta") return ffmpeg + QStringList{"-c:a", "tta", "%2"};
+  if (extension == "flac") return {"flac", "-s", "-o", "%2", "%1"};
+  if (extension == "oga") return {"flac", "-s", "--ogg", "-o", "%2", "%1"};
+  if (extension == "ogg") return {"oggenc", "-Q", "-o", "%2", "%1"};
+  if (extension == "opus") return {"opusenc", "--quiet", "%1", "%2"};
+  if (extension == "spx") return {"speexenc", "%1", "%2"};
+  if (extension == "wv") return {"wavpack", "-q", "%1", "-o", "%2"};
+  if (extension == "mpc") return {"mpcenc", "--silent", "%1", "%2"};
+  if (extension == "aiff" || extension == "wav") return {"sox", "%1", "%2"};
+  ADD_FAILURE() << "no encoder for " << extension.toStdString();
+  return {"false"};
+}
+
+// Makes the music file path of its extension's kind from the sound file source.
+inline void EncodeAs(const QString& source, const QString& path) {
+  Encode(EncoderOf(path.mid(path.lastIndexOf('.') + 1)), source, path);
+}
+
+// A sine tone of the given length in seconds, written by sox into a 16-bit WAV file.
+inline void MakeTone(const QString& path, const QString& seconds, int rate = 44100,
+                     int channels = 2) {
+  Tool("sox", {"-n", "-r", QString::number(rate), "-c", QString::number(channels), "-b", "16", path,
+               "synth", seconds, "sine", "440"});
+}
+
 // Runs the command-line tool, which must succeed; its output.
 inline QString CliOk(const QStringList& args) {
   const lbtest::CliRun run = lbtest::RunCli(args);

@@ -461,8 +461,6 @@ TEST_F(InsertFilesTest, SkippedEntriesAreCountedInOneWarning) {
     EXPECT_TRUE(text.contains(part)) << text.toStdString();
 }
 
-}  // namespace
-
 // The skip warning is told inside a job: a termination signal then answers it and waits
 // for the job's end, so the songs found are still added before the program closes.
 TEST_F(InsertFilesTest, TheSkipWarningIsToldInsideAJob) {
@@ -483,3 +481,5 @@ TEST_F(InsertFilesTest, TheSkipWarningIsToldInsideAJob) {
   ASSERT_EQ(seen.Texts().size(), 1);
   EXPECT_GT(seen.depth, 0);
 }
+
+}  // namespace
