@@ -141,8 +141,8 @@ bool HasCopy(const TPending& p, const QString& path, struct stat* st, QByteArray
 }  // namespace
 
 bool SameContent(const struct stat& now, const struct stat& then) {
-  return SameFile(now, then) && now.st_size == then.st_size &&
-         now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec;
+  const TFileStamp a = FileStampOf(now), b = FileStampOf(then);
+  return a.id == b.id && a.size == b.size && a.mtimeNs == b.mtimeNs;
 }
 
 bool DeferCopyPlacement(int copyFd, const QByteArray& copyPath, const QByteArray& target,

@@ -166,6 +166,12 @@ bool TSlInsertFilesManager::RecordFolder(const QString& folder, const lb::TFileI
   return true;
 }
 
+void TSlInsertFilesManager::NoteNotOpened(const QString& folder, int error) {
+  if (!VanishedMeanwhile(error))
+    NoteSkipped(skNotOpened, 1,
+                "Не открылась папка " + Quoted(folder) + ": " + OpenFailureText(error) + ".");
+}
+
 void TSlInsertFilesManager::NoteSkipped(TSkipKind kind, int count, const QString& line) {
   constexpr qsizetype kShownLines = 10;
   m_nSkipped += count;
@@ -193,7 +199,7 @@ void TSlInsertFilesManager::ReportSkipped() {
   std::fill(std::begin(m_SkipKinds), std::end(m_SkipKinds), false);
   // Told inside a job: a termination signal answers it and lets the caller add the
   // songs found before the program closes.
-  TInfoWindowLevel job("Сканирование...", QString(), false);
+  TInfoWindowLevel job("Сканирование папки", QString(), false);
   UiServices::Instance().MessageBox(text, UiServices::kCaption, MB_OK | MB_ICONWARNING);
 }
 
@@ -370,9 +376,7 @@ bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
   QString path = QDir::cleanPath(folder);
   struct stat st;
   if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
-    if (!VanishedMeanwhile(errno))
-      NoteSkipped(skNotOpened, 1,
-                  "Не открылась папка " + Quoted(path) + ": " + OpenFailureText(errno) + ".");
+    NoteNotOpened(path, errno);
     return true;
   }
   if (!S_ISDIR(st.st_mode)) return true;
@@ -502,9 +506,7 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
       ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (bRecord ? O_NOFOLLOW : 0));
   if (fd < 0) {
     // An unreadable folder is skipped, and the user is told.
-    if (!VanishedMeanwhile(errno))
-      NoteSkipped(skNotOpened, 1,
-                  "Не открылась папка " + Quoted(folder) + ": " + OpenFailureText(errno) + ".");
+    NoteNotOpened(folder, errno);
     return true;
   }
   if (bRecord) {

@@ -126,6 +126,8 @@ class TSlInsertFilesManager {
   // Counts skipped entries and keeps the line that tells the user about them.
   enum TSkipKind { skNotUtf8, skTooLong, skNotOpened, skKinds };
   void NoteSkipped(TSkipKind kind, int count, const QString& line);
+  // Counts a folder that did not open, unless it went away meanwhile.
+  void NoteNotOpened(const QString& folder, int error);
   // Tells the user what the scan left out, once, and forgets it.
   void ReportSkipped();
   // Whether a collected song has this path (the index is brought up to date lazily:

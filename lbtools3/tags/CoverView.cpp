@@ -130,17 +130,18 @@ void TCoverView::LoadClick() {
 
 void TCoverView::SaveClick() {
   const TCover& cover = m_Edit.Shown();
+  const QString mime = lb::ImageMimeOf(cover.data);
   // Bytes of no known picture kind are not saved: the user hears so before choosing a name.
-  if (lb::ImageMimeOf(cover.data).isEmpty()) {
+  if (mime.isEmpty()) {
     Refused(m_Edit.SaveAs(QString()));
     return;
   }
+  const QFileInfo song(m_SongPath);
   const QString name = UiServices::Instance().GetSaveFileName(
       QString::fromUtf8("Сохранить картинку"),
       (m_SongPath.isEmpty() ? QStringLiteral("cover")
-                            : QFileInfo(m_SongPath).absolutePath() + '/' +
-                                  QFileInfo(m_SongPath).completeBaseName()) +
-          lb::ImageExtension(lb::ImageMimeOf(cover.data)),
+                            : song.absolutePath() + '/' + song.completeBaseName()) +
+          lb::ImageExtension(mime),
       QString::fromUtf8(kPictureFilter));
   if (!name.isEmpty()) Refused(m_Edit.SaveAs(name));
 }
