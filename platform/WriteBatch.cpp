@@ -1,9 +1,9 @@
 #include "WriteBatch.h"
 
 #include "FileSystem.h"
+#include "SystemError.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -234,11 +234,9 @@ bool TWriteBatch::Finish() {
     m_NotPlaced.swap(p.failures);
   }
   QStringList errors;
-  for (const TNotPlaced& f : m_NotPlaced)
-    errors << f.path + ": " + QString::fromLocal8Bit(std::strerror(f.error));
+  for (const TNotPlaced& f : m_NotPlaced) errors << f.path + ": " + SystemErrorText(f.error);
   for (const auto& [device, fd] : fileSystems) {
-    if (::syncfs(fd) != 0 && m_FlushError.isEmpty())
-      m_FlushError = QString::fromLocal8Bit(std::strerror(errno));
+    if (::syncfs(fd) != 0 && m_FlushError.isEmpty()) m_FlushError = SystemErrorText(errno);
     ::close(fd);
   }
   if (!m_FlushError.isEmpty()) errors << m_FlushError;

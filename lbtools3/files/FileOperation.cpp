@@ -74,29 +74,6 @@ QString FreeNumberedName(const QString& path) {
   }
 }
 
-QString SystemErrorText(int error) {
-  // The causes users meet most, in their language; the rest as the system words them.
-  switch (error) {
-    case 0:
-      return QString();
-    case EEXIST:
-      return "Файл с таким именем уже существует";
-    case EACCES:
-    case EPERM:
-      return "Нет прав доступа к файлу или папке";
-    case ENOSPC:
-      return "Недостаточно места на диске";
-    case EROFS:
-      return "Диск доступен только для чтения";
-    case ENOENT:
-      return "Файл или папка не найдены";
-    case ENXIO:
-      return "Это не обычный файл (канал или устройство)";
-    default:
-      return qt_error_string(error);
-  }
-}
-
 bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSource,
                     const TWriteFunction& write, bool bFlush, struct stat* made) {
   const QByteArray src = Native(source), dst = Native(target);

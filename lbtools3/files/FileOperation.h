@@ -6,6 +6,7 @@
 
 #include "platform/CopyRange.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemError.h"
 
 #include <QSet>
 #include <QString>
@@ -143,9 +144,5 @@ class TFileOperation {
 // Creates the folder (one level); on failure asks the directory-error dialog. path may
 // be changed by the user's new name. false when the user cancelled.
 bool CreateDirectoryAsking(IDirErrorPrompt* prompt, QString& path);
-
-// The text for an error number: the common causes (exists, permission, no space,
-// read-only file system, not found) in Russian, others as the system words them.
-QString SystemErrorText(int error);
 
 }  // namespace lb

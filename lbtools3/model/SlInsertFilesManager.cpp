@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/PartialFiles.h"
+#include "platform/SystemError.h"
 #include "platform/UiServices.h"
 
 #include <QCollator>
@@ -58,10 +59,11 @@ QString ListKey(const QString& path) {
   return QDir::cleanPath(path);
 }
 
-// Why a folder did not open, for the user.
+// Why a folder did not open, for the user: the cause as it goes after a colon.
 QString OpenFailureText(int error) {
-  return error == EACCES || error == EPERM ? QStringLiteral("нет прав доступа")
-                                           : qt_error_string(error);
+  QString text = lb::SystemErrorText(error);
+  if (!text.isEmpty()) text[0] = text[0].toLower();
+  return text;
 }
 
 // A folder that is gone or was swapped for something else while the scan ran held

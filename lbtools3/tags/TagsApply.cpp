@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 #include "platform/Pace.h"
+#include "platform/SystemError.h"
 #include "platform/UiServices.h"
 #include "platform/WriteBatch.h"
 
@@ -18,7 +19,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -179,8 +179,7 @@ namespace {
 // meanwhile, or the system refused.
 QString NotPlacedText(const lb::TNotPlaced& f) {
   if (f.error == ESTALE) return QString::fromUtf8(kChangedMeanwhile).arg(f.path);
-  return QString::fromUtf8(kNotPlacedError)
-      .arg(f.path, QString::fromLocal8Bit(std::strerror(f.error)));
+  return QString::fromUtf8(kNotPlacedError).arg(f.path, lb::SystemErrorText(f.error));
 }
 
 // Ends the batch of writes on the worker (the window keeps painting while the disk

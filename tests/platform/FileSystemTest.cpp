@@ -1,10 +1,13 @@
 #include "platform/FileSystem.h"
+#include "platform/SystemError.h"
 
 #include "support/TestEnv.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -132,6 +135,19 @@ TEST(FileSystem, OnlyRegularFilesWithinTheCapAreRead) {
   EXPECT_EQ(why, lb::TOpenFailure::NotRegular);
   EXPECT_FALSE(lb::ReadRegularFile(dir + "/none", 1 << 20, &bytes, &why));
   EXPECT_EQ(why, lb::TOpenFailure::Missing);
+}
+
+// Every cause a file operation can meet is told in Russian: no system sentence in
+// English reaches a message.
+TEST(SystemErrorText, EveryErrorNumberIsToldInRussian) {
+  EXPECT_EQ(lb::SystemErrorText(0), QString());
+  for (int error = 1; error < 134; ++error) {
+    const QString text = lb::SystemErrorText(error);
+    const bool bCyrillic = std::any_of(
+        text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
+    EXPECT_TRUE(bCyrillic) << error << ": " << text.toStdString();
+    EXPECT_FALSE(text.contains(QString::fromLocal8Bit(std::strerror(error)))) << error;
+  }
 }
 
 }  // namespace

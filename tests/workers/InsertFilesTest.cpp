@@ -455,9 +455,10 @@ TEST_F(InsertFilesTest, SkippedEntriesAreCountedInOneWarning) {
   EXPECT_EQ(m.SkippedCount(), 3);
   ASSERT_EQ(ui.Texts().size(), 1);
   const QString text = ui.Texts()[0];
-  for (const QString& part : {"Не открылась папка \"" + dir + "/closed\": нет прав доступа.",
-                              "В папке \"" + deep + "\" слишком длинных путей: 1.",
-                              "В папке \"" + dir + "\" имён не в кодировке UTF-8: 1."})
+  for (const QString& part :
+       {"Не открылась папка \"" + dir + "/closed\": нет прав доступа к файлу или папке.",
+        "В папке \"" + deep + "\" слишком длинных путей: 1.",
+        "В папке \"" + dir + "\" имён не в кодировке UTF-8: 1."})
     EXPECT_TRUE(text.contains(part)) << text.toStdString();
 }
 
