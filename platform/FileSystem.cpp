@@ -2,6 +2,8 @@
 // for every song of a list, so each costs one or two system calls.
 #include "FileSystem.h"
 
+#include "SystemError.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QUrl>
+#include <QDateTime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -205,10 +209,49 @@ bool ClearReadOnly(const QString& path) {
   return ::chmod(Native(path).constData(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
+namespace {
+
+// Puts a symbolic link into the trash folder as the desktop's trash lays it out (its
+// entry under info/, the link under files/): Qt trashes a link only when it leads to
+// something. false with errno set; the link stays then.
+bool TrashLink(const QString& path, const QString& trash) {
+  const QString files = trash + "/files", info = trash + "/info";
+  ::mkdir(Native(files).constData(), 0700);
+  ::mkdir(Native(info).constData(), 0700);
+  const QFileInfo link(path);
+  const QByteArray entry =
+      "[Trash Info]\nPath=" + QUrl::toPercentEncoding(link.absoluteFilePath(), "/") +
+      "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toLatin1() +
+      "\n";
+  for (int n = 1;; ++n) {
+    const QString name = n == 1 ? link.fileName() : link.fileName() + "." + QString::number(n);
+    const QByteArray entryPath = Native(info + "/" + name + ".trashinfo");
+    // The entry's name, made exclusively, reserves the name under files/.
+    const int fd = ::open(entryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return false;
+    errno = EIO;  // a short write sets none
+    int error = ::write(fd, entry.constData(), entry.size()) == entry.size() ? 0 : errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::renameat2(AT_FDCWD, Native(path).constData(), AT_FDCWD,
+                              Native(files + "/" + name).constData(), RENAME_NOREPLACE) == 0)
+      return true;
+    if (!error) error = errno;
+    ::unlink(entryPath.constData());
+    if (error != EEXIST) {
+      errno = error;
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
 bool MoveToTrash(const QString& path, QString* error) {
   QFile file(path);
-  if (path.isEmpty() || !file.exists()) {
-    if (error) *error = qt_error_string(ENOENT);
+  struct stat st;
+  if (path.isEmpty() || ::lstat(Native(path).constData(), &st) != 0) {
+    if (error) *error = SystemErrorText(ENOENT);
     return false;
   }
   // When the user's trash folder cannot be set up (on a fresh account the data folder
@@ -218,11 +261,16 @@ bool MoveToTrash(const QString& path, QString* error) {
   const QString trash = dataHome + "/Trash";
   if (dataHome.isEmpty() || !QDir().mkpath(dataHome) ||
       (::mkdir(Native(trash).constData(), 0700) != 0 && !DirectoryExists(trash))) {
-    if (error) *error = QStringLiteral("Cannot create the trash folder %1").arg(trash);
+    if (error) *error = "Не удаётся создать папку корзины " + trash;
     return false;
   }
   if (file.moveToTrash()) return true;
-  if (error) *error = file.errorString();
+  if (S_ISLNK(st.st_mode)) {
+    if (TrashLink(path, trash)) return true;
+    if (error) *error = SystemErrorText(errno);
+    return false;
+  }
+  if (error) *error = "Не удаётся переместить в корзину: " + path;
   return false;
 }
 

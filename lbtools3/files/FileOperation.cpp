@@ -171,10 +171,14 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
   else
     ok = MoveFileNoReplace(source, target, m_Write, &renamed);
   // A target that is the source under another name (a link, a folder reached twice)
-  // is the file itself: nothing to do, and never to be deleted as "existing".
-  if (!ok && errno == EEXIST && SameFile(source, target)) {
-    Produced(target, false);
-    return true;
+  // is the file itself: nothing to do, and never to be deleted as "existing". The look
+  // keeps the cause: a link to nothing is a taken name, not a missing file.
+  if (!ok && errno == EEXIST) {
+    if (SameFile(source, target)) {
+      Produced(target, false);
+      return true;
+    }
+    errno = EEXIST;
   }
   // A renamed file is the source under its new name: the caller's look at it holds; a
   // copy was looked at as it was written.

@@ -294,4 +294,33 @@ TEST_F(FileOperationTest, ACopyOfAFifoIsRefusedWithoutWaiting) {
   EXPECT_TRUE(filestest::FilesBelow(dir).isEmpty());  // no copy, no partial file
 }
 
+// A symbolic link to nothing at the target is a taken name like any other: it is never
+// written through nor replaced unasked; skipping it is no failure; an overwrite puts
+// the link in the trash.
+TEST_F(FileOperationTest, ALinkToNothingAtTheTargetIsATakenName) {
+  const QString nowhere = dir + "/nowhere.mp3";
+  const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/";
+  for (const bool bMove : {false, true}) {
+    SCOPED_TRACE(bMove ? "move" : "copy");
+    const QString a = File("a.mp3", "A"), link = dir + "/link.mp3";
+    QFile::remove(link);
+    ASSERT_TRUE(QFile::link(nowhere, link));
+    prompt.answers = {{fcSkip, {}}, {fcOverwrite, {}}};
+    prompt.shown.clear();
+    QString target = link;
+    EXPECT_EQ(operation.MoveOrCopy(bMove, a, target), frSkipped);
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), nowhere);
+    ASSERT_EQ(prompt.shown.size(), 1);
+    EXPECT_TRUE(prompt.shown[0].targetExists);
+    EXPECT_EQ(prompt.shown[0].error, SystemErrorText(EEXIST));
+    EXPECT_EQ(operation.m_nFailed, 0);
+    EXPECT_EQ(operation.MoveOrCopy(bMove, a, target), frDone);
+    EXPECT_EQ(lbtest::ReadFile(link), "A");
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(nowhere));
+    QFile::remove(link);
+  }
+  EXPECT_TRUE(QFileInfo(trash + "link.mp3").isSymLink());
+}
+
 }  // namespace
