@@ -22,12 +22,12 @@ namespace {
 
 // Ctrl+C and SIGTERM during a run stop it after the file at hand, like the Stop button;
 // the lists are then saved as usual. A second signal ends the program at once.
-std::atomic<bool>* g_pStopFlag = nullptr;
+std::atomic<int>* g_pStopSignal = nullptr;
 std::atomic<TBaseWorkerThread*> g_pWorker{nullptr};
 bool* g_pProgressStop = nullptr;
 
-void OnStopSignal(int) {
-  if (g_pStopFlag) g_pStopFlag->store(true);
+void OnStopSignal(int signal) {
+  if (g_pStopSignal) g_pStopSignal->store(signal);
   if (g_pProgressStop) *g_pProgressStop = true;
   if (TBaseWorkerThread* worker = g_pWorker.load()) worker->Terminate();
 }
@@ -35,7 +35,7 @@ void OnStopSignal(int) {
 class StopSignals {
  public:
   explicit StopSignals(TBaseWorkerThread* worker = nullptr) {
-    g_pStopFlag = &m_bStopped;
+    g_pStopSignal = &m_nSignal;
     g_pProgressStop = &InfoWindowManager().m_bStop;
     g_pWorker = worker;
     struct sigaction action = {};
@@ -50,23 +50,39 @@ class StopSignals {
     ::sigaction(SIGTERM, &m_OldTerm, nullptr);
     g_pWorker = nullptr;
     g_pProgressStop = nullptr;
-    g_pStopFlag = nullptr;
+    g_pStopSignal = nullptr;
   }
-  bool Stopped() const { return m_bStopped; }
+  // The signal that stopped the run; 0 when none came.
+  int Signal() const { return m_nSignal; }
 
  private:
-  std::atomic<bool> m_bStopped{false};
+  std::atomic<int> m_nSignal{0};
   struct sigaction m_OldInt, m_OldTerm;
 };
 
-// What the file-error dialog would have been asked: the --on-exists policy answers.
+// Why a run stopped when no user stopped it: the failure that ended it, as told.
+struct CliStopCause {
+  QString text;
+  // The line that ends the run's output: the failure, or the user's stop.
+  QString Line() const {
+    return text.isEmpty() ? QString(lb::TSlRenameFiles::kStopped)
+                          : "Остановлено из-за ошибки: " + text;
+  }
+};
+
+// What the file-error dialog would have been asked: the --on-exists policy answers;
+// "stop" ends the run at the first failure, which then names it.
 class CliFileErrorPrompt : public lb::IFileErrorPrompt {
  public:
-  CliFileErrorPrompt(CliContext& c, const QString& policy) : m_Context(c), m_Policy(policy) {}
+  CliFileErrorPrompt(CliContext& c, const QString& policy, CliStopCause& cause)
+      : m_Context(c), m_Policy(policy), m_Cause(cause) {}
   int Ask(const lb::TFileErrorInfo& info, QString&) override {
-    m_Context.err << "Ошибка: " << info.source << " -> " << info.target << ": " << info.error
-                  << Qt::endl;
-    if (m_Policy == "stop") return lb::fcCancel;
+    const QString text = info.source + " -> " + info.target + ": " + info.error;
+    m_Context.err << "Ошибка: " << text << Qt::endl;
+    if (m_Policy == "stop") {
+      m_Cause.text = text;
+      return lb::fcCancel;
+    }
     if (info.targetExists && m_Policy == "overwrite") return lb::fcOverwriteAll;
     return lb::fcSkip;
   }
@@ -74,18 +90,22 @@ class CliFileErrorPrompt : public lb::IFileErrorPrompt {
  private:
   CliContext& m_Context;
   QString m_Policy;
+  CliStopCause& m_Cause;
 };
 
+// A folder that cannot be made ends the run.
 class CliDirErrorPrompt : public lb::IDirErrorPrompt {
  public:
-  explicit CliDirErrorPrompt(CliContext& c) : m_Context(c) {}
+  CliDirErrorPrompt(CliContext& c, CliStopCause& cause) : m_Context(c), m_Cause(cause) {}
   int Ask(const QString& path, const QString& error, QString&) override {
-    m_Context.err << "Невозможно создать директорию: " << path << ": " << error << Qt::endl;
+    m_Cause.text = "Невозможно создать директорию: " + path + ": " + error;
+    m_Context.err << m_Cause.text << Qt::endl;
     return lb::dcCancel;
   }
 
  private:
   CliContext& m_Context;
+  CliStopCause& m_Cause;
 };
 
 struct CommonOptions {
@@ -156,10 +176,15 @@ void PrintDone(CliContext& c, const QStringList& done, const lb::TFileOperation&
           << target << Qt::endl;
 }
 
-// The exit code of a run: a list not saved, a file that failed for another reason than
-// an existing target, or a run cut short is a failure.
-int ExitCode(bool bSaved, const lb::TFileOperation& operation, bool bComplete) {
-  return bSaved && operation.m_nFailed == 0 && bComplete ? 0 : 1;
+// The exit code of a run: 1 when a list was not saved, a file failed for another reason
+// than an existing target, or a failure stopped the run; a run the user stopped by a
+// signal ends as that signal would have ended it (128 + its number); 0 when every file
+// was done or skipped as asked.
+int ExitCode(bool bSaved, const lb::TFileOperation& operation, bool bComplete,
+             const CliStopCause& cause, int signal) {
+  if (!bSaved || operation.m_nFailed > 0 || (!bComplete && !cause.text.isEmpty())) return 1;
+  if (!bComplete) return signal > 0 ? 128 + signal : 1;
+  return 0;
 }
 
 int Rename(CliContext& c, const QStringList& arguments) {
@@ -185,22 +210,25 @@ int Rename(CliContext& c, const QStringList& arguments) {
   if (!CliLoadList(c, args[0], doc)) return 1;
   std::vector<int> rows;
   if (!CliParseRows(c, o.rows, doc.m_Songs.size(), &rows)) return 2;
-  CliFileErrorPrompt prompt(c, o.onExists);
+  CliStopCause cause;
+  CliFileErrorPrompt prompt(c, o.onExists, cause);
   lb::TFileOperation operation(&prompt);
   ListsInStep lists(c, doc);
   operation.m_IsListed = [&lists](const QString& path) { return lists.Listed(path); };
   lb::TSlRenameFiles rename(pieces, nDigits, lb::TRenameSettings::Load(doc.Ini()).bCorrect);
   bool complete;
+  int signal;
   {
     StopSignals stopSignals;
     complete = rename.Run(doc, rows, operation, &lists.Checkpoint());
-    complete = complete && !stopSignals.Stopped();
+    signal = stopSignals.Signal();
+    complete = complete && signal == 0;
   }
   lists.Checkpoint().Flush();
   PrintDone(c, rename.m_Pairs, operation);
   const bool bSaved = lists.Follow({});
-  if (!complete) c.err << lb::TSlRenameFiles::kStopped << Qt::endl;
-  return ExitCode(bSaved, operation, complete);
+  if (!complete) c.err << cause.Line() << Qt::endl;
+  return ExitCode(bSaved, operation, complete, cause, signal);
 }
 
 int Organize(CliContext& c, const QStringList& arguments) {
@@ -238,8 +266,9 @@ int Organize(CliContext& c, const QStringList& arguments) {
   // The folders are named after the songs' tags as they are in the files now.
   for (int n : rows) doc.m_Songs[n].Sync();
 
-  CliFileErrorPrompt prompt(c, o.onExists);
-  CliDirErrorPrompt dirPrompt(c);
+  CliStopCause cause;
+  CliFileErrorPrompt prompt(c, o.onExists, cause);
+  CliDirErrorPrompt dirPrompt(c, cause);
   lb::TFileOperation operation(&prompt);
   ListsInStep lists(c, doc);
   operation.m_IsListed = [&lists](const QString& path) { return lists.Listed(path); };
@@ -248,10 +277,12 @@ int Organize(CliContext& c, const QStringList& arguments) {
   worker.m_pChild = &selection;
   // A move keeps the lists in step as it goes; a copy leaves the files where they were.
   if (!options.bCopy) worker.m_pCheckpoint = &lists.Checkpoint();
+  int signal;
   {
     StopSignals stopSignals(&worker);
     worker.Resume();
     worker.WaitFor();
+    signal = stopSignals.Signal();
   }
   QStringList pairs;
   if (!options.bCopy) {
@@ -264,26 +295,35 @@ int Organize(CliContext& c, const QStringList& arguments) {
   }
   PrintDone(c, worker.m_Handled, operation);
   const bool bSaved = lists.Follow(pairs);
-  c.err << lb::CopyMoveSummary(worker.m_nSelected, worker.m_nProcessed, worker.m_nSkipped)
+  const bool bComplete = worker.m_nProcessed >= worker.m_nSelected;
+  c.err << lb::CopyMoveSummary(worker.m_nSelected, worker.m_nProcessed, worker.m_nSkipped,
+                               cause.Line() + ".")
         << Qt::endl;
-  return ExitCode(bSaved, operation, worker.m_nProcessed >= worker.m_nSelected);
+  return ExitCode(bSaved, operation, bComplete, cause, signal);
 }
 
 }  // namespace
 
 QList<CliCommandInfo> FileCommands() {
+  // How both commands end (see ExitCode).
+  const QString exitCodes =
+      "; код выхода 0, если каждый файл обработан или пропущен по --on-exists skip, 1, если "
+      "файл не удалось обработать, лист не сохранён или ошибка остановила запуск "
+      "(--on-exists stop, по умолчанию), 128 + номер сигнала после Ctrl+C (130) или SIGTERM "
+      "(143)";
   return {
       {"rename", "LIST --mask MASK [--rows N,M-K] [--digits N] [--on-exists skip|overwrite|stop]",
        "переименовать файлы песен по тэгам (маска как в окне: %1 … %17, %n, %e); лист и все "
-       "листы хранилища следуют за файлами",
+       "листы хранилища следуют за файлами" +
+           exitCodes,
        Rename},
       {"organize",
        "LIST --root DIR --by C1[,C2...] [--copy [--change-paths]|--move] [--rows ...] "
        "[--on-exists skip|overwrite|stop]",
        "скопировать (по умолчанию) или переместить файлы песен в папки по критериям 0–13; "
        "копирование оставляет лист как есть, --change-paths направляет его на копии; при "
-       "перемещении все листы хранилища следуют за файлами; код выхода 1, если файл не "
-       "удалось обработать (кроме пропущенных существующих)",
+       "перемещении все листы хранилища следуют за файлами" +
+           exitCodes,
        Organize},
   };
 }

@@ -238,9 +238,9 @@ bool EnsureRootFolder(const QString& root) {
   return false;
 }
 
-QString CopyMoveSummary(int selected, int processed, int skipped) {
+QString CopyMoveSummary(int selected, int processed, int skipped, const QString& stopped) {
   QString text;
-  if (processed < selected) text = "Прервано пользователем.\n";
+  if (processed < selected) text = stopped + "\n";
   text += "Всего было выделено " + QString::number(selected) + " файлa(ов)\nбыло обработано " +
           QString::number(processed - skipped) + " файлa(ов)\n";
   if (processed >= selected) text += "пропущено " + QString::number(skipped) + " файлa(ов)";

@@ -89,8 +89,10 @@ QString AbsoluteRootFolder(const QString& text, const QString& base);
 // afterwards (the user declined or creation failed, and was told).
 bool EnsureRootFolder(const QString& root);
 
-// The summary shown at the end of a run.
-QString CopyMoveSummary(int selected, int processed, int skipped);
+// The summary shown at the end of a run. stopped is its first line when the run was cut
+// short: the user's stop, or what else ended it.
+QString CopyMoveSummary(int selected, int processed, int skipped,
+                        const QString& stopped = "Прервано пользователем.");
 
 // The document's rows as the worker's window when no list view shows them (the
 // command-line tool and tests): a fixed selection, redraws ignored.

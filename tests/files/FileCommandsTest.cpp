@@ -5,6 +5,8 @@
 #include "platform/FileSystem.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -78,6 +80,38 @@ TEST_F(FileCommandsTest, OrganizeCopyKeepsTheListAndAFailureIsNoSuccess) {
   EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().toStdString();
   EXPECT_TRUE(lb::FileExists(dir + "/M/Queen/a.mp3"));
   EXPECT_EQ(Entries(dir + "/list.m3u"), (QStringList{a, b}));
+}
+
+// How a run ends: a failure under the default "stop" is named, never taken for the
+// user's stop; skips asked for (a link to nothing at the name too) are no failure.
+TEST_F(FileCommandsTest, OrganizeEndsSayingWhatHappened) {
+  const QString a = filestest::MakeMp3(dir + "/a.mp3", {"One", "Queen", ""});
+  const QString b = filestest::MakeMp3(dir + "/b.mp3", {"Two", "Queen", ""});
+  List(dir + "/list.m3u", {a, b});
+  const QString folder = dir + "/M/Queen/";
+  QDir().mkpath(folder);
+  lbtest::WriteFile(folder + "a.mp3", "old");
+  ASSERT_TRUE(QFile::link(dir + "/nowhere.mp3", folder + "b.mp3"));
+  const struct {
+    QStringList options;
+    int code;
+    QString said;
+  } cases[] = {
+      {{},
+       1,
+       "Остановлено из-за ошибки: " + a + " -> " + folder +
+           "a.mp3: " + lb::SystemErrorText(EEXIST)},
+      {{"--on-exists", "skip"}, 0, "пропущено 2 файлa(ов)"},
+  };
+  for (const auto& c : cases) {
+    const CliRun r = RunCli(
+        QStringList{"organize", dir + "/list.m3u", "--root", dir + "/M", "--by", "2"} + c.options);
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(c.said)) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("Прервано пользователем")) << r.err.toStdString();
+  }
+  EXPECT_EQ(lbtest::ReadFile(folder + "a.mp3"), "old");
+  EXPECT_FALSE(QFileInfo::exists(dir + "/nowhere.mp3"));
 }
 
 }  // namespace
