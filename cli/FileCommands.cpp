@@ -176,6 +176,13 @@ void PrintDone(CliContext& c, const QStringList& done, const lb::TFileOperation&
           << target << Qt::endl;
 }
 
+// The files skipped because they failed (a skip counts them with those skipped as asked).
+void PrintFailed(CliContext& c, const lb::TFileOperation& operation) {
+  if (operation.m_nFailed > 0)
+    c.err << "Не удалось обработать " << operation.m_nFailed << " файлa(ов), причины названы выше"
+          << Qt::endl;
+}
+
 // The exit code of a run: 1 when a list was not saved, a file failed for another reason
 // than an existing target, or a failure stopped the run; a run the user stopped by a
 // signal ends as that signal would have ended it (128 + its number); 0 when every file
@@ -228,6 +235,7 @@ int Rename(CliContext& c, const QStringList& arguments) {
   PrintDone(c, rename.m_Pairs, operation);
   const bool bSaved = lists.Follow({});
   if (!complete) c.err << cause.Line() << Qt::endl;
+  PrintFailed(c, operation);
   return ExitCode(bSaved, operation, complete, cause, signal);
 }
 
@@ -299,6 +307,7 @@ int Organize(CliContext& c, const QStringList& arguments) {
   c.err << lb::CopyMoveSummary(worker.m_nSelected, worker.m_nProcessed, worker.m_nSkipped,
                                cause.Line() + ".")
         << Qt::endl;
+  PrintFailed(c, operation);
   return ExitCode(bSaved, operation, bComplete, cause, signal);
 }
 
