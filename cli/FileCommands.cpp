@@ -26,8 +26,8 @@ std::atomic<int>* g_pStopSignal = nullptr;
 std::atomic<TBaseWorkerThread*> g_pWorker{nullptr};
 bool* g_pProgressStop = nullptr;
 
-void OnStopSignal(int signal) {
-  if (g_pStopSignal) g_pStopSignal->store(signal);
+void OnStopSignal(int nSignal) {
+  if (g_pStopSignal) g_pStopSignal->store(nSignal);
   if (g_pProgressStop) *g_pProgressStop = true;
   if (TBaseWorkerThread* worker = g_pWorker.load()) worker->Terminate();
 }
@@ -188,9 +188,9 @@ void PrintFailed(CliContext& c, const lb::TFileOperation& operation) {
 // signal ends as that signal would have ended it (128 + its number); 0 when every file
 // was done or skipped as asked.
 int ExitCode(bool bSaved, const lb::TFileOperation& operation, bool bComplete,
-             const CliStopCause& cause, int signal) {
+             const CliStopCause& cause, int nSignal) {
   if (!bSaved || operation.m_nFailed > 0 || (!bComplete && !cause.text.isEmpty())) return 1;
-  if (!bComplete) return signal > 0 ? 128 + signal : 1;
+  if (!bComplete) return nSignal > 0 ? 128 + nSignal : 1;
   return 0;
 }
 
@@ -224,19 +224,19 @@ int Rename(CliContext& c, const QStringList& arguments) {
   operation.m_IsListed = [&lists](const QString& path) { return lists.Listed(path); };
   lb::TSlRenameFiles rename(pieces, nDigits, lb::TRenameSettings::Load(doc.Ini()).bCorrect);
   bool complete;
-  int signal;
+  int nSignal;
   {
     StopSignals stopSignals;
     complete = rename.Run(doc, rows, operation, &lists.Checkpoint());
-    signal = stopSignals.Signal();
-    complete = complete && signal == 0;
+    nSignal = stopSignals.Signal();
+    complete = complete && nSignal == 0;
   }
   lists.Checkpoint().Flush();
   PrintDone(c, rename.m_Pairs, operation);
   const bool bSaved = lists.Follow({});
   if (!complete) c.err << cause.Line() << Qt::endl;
   PrintFailed(c, operation);
-  return ExitCode(bSaved, operation, complete, cause, signal);
+  return ExitCode(bSaved, operation, complete, cause, nSignal);
 }
 
 int Organize(CliContext& c, const QStringList& arguments) {
@@ -285,12 +285,12 @@ int Organize(CliContext& c, const QStringList& arguments) {
   worker.m_pChild = &selection;
   // A move keeps the lists in step as it goes; a copy leaves the files where they were.
   if (!options.bCopy) worker.m_pCheckpoint = &lists.Checkpoint();
-  int signal;
+  int nSignal;
   {
     StopSignals stopSignals(&worker);
     worker.Resume();
     worker.WaitFor();
-    signal = stopSignals.Signal();
+    nSignal = stopSignals.Signal();
   }
   QStringList pairs;
   if (!options.bCopy) {
@@ -308,7 +308,7 @@ int Organize(CliContext& c, const QStringList& arguments) {
                                cause.Line() + ".")
         << Qt::endl;
   PrintFailed(c, operation);
-  return ExitCode(bSaved, operation, bComplete, cause, signal);
+  return ExitCode(bSaved, operation, bComplete, cause, nSignal);
 }
 
 }  // namespace
