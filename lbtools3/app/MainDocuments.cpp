@@ -44,7 +44,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
-#include <sys/stat.h>
 #include <utility>
 
 namespace {
