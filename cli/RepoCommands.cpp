@@ -61,15 +61,19 @@ int RepoRemove(CliContext& c, const QStringList& args) {
 }
 
 int RepoScan(CliContext& c, const QStringList& args) {
-  if (args.size() != 1) return CliUsageError(c, "Укажите одну папку");
-  const QString folder = CliAbsolutePath(args[0]);
-  if (!QFileInfo(folder).isDir()) {
-    c.err << "Папка " << folder << " не найдена" << Qt::endl;
-    return 1;
+  if (args.isEmpty()) return CliUsageError(c, "Укажите хотя бы одну папку");
+  QStringList folders;
+  for (const QString& arg : args) {
+    const QString folder = CliAbsolutePath(arg);
+    if (!QFileInfo(folder).isDir()) {
+      c.err << "Папка " << folder << " не найдена" << Qt::endl;
+      return 1;
+    }
+    folders << folder;
   }
   CliRepository r;
   const int before = r.repository.Count();
-  const bool finished = r.repository.ScanFolder(folder);
+  const bool finished = r.repository.ScanFolders(folders);
   // Rows the settings file did not take are not counted as added (the failure was told).
   if (r.repository.WriteFailed()) return 1;
   c.out << "Добавлено листов: " << r.repository.Count() - before << '\n';
@@ -85,7 +89,7 @@ QList<CliCommandInfo> RepoCommands() {
       {"repo add", "LIST", "добавить лист в хранилище (закрытым)", RepoAdd},
       {"repo remove", "LIST", "удалить ссылку на лист из хранилища (файл не трогается)",
        RepoRemove},
-      {"repo scan", "FOLDER",
-       "найти листы в папке и добавить их в хранилище (с --yes без вопросов)", RepoScan},
+      {"repo scan", "FOLDER...",
+       "найти листы в папках и добавить их в хранилище (с --yes без вопросов)", RepoScan},
   };
 }

@@ -55,9 +55,7 @@ int Scan(CliContext& c, const QStringList& args) {
       return 1;
     }
   }
-  bool complete = true;
-  for (const QString& folder : folders)
-    if (!(complete = manager.ScanFolder(folder))) break;
+  const bool complete = manager.ScanFolders(folders);
   const TSlSongVector& found = manager.m_FoundSongs;
   if (into.isEmpty()) {
     for (const TSlSong& song : found) c.out << song.m_Path << '\n';

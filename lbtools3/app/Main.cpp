@@ -305,10 +305,10 @@ int64_t TMainForm::OnMainMessage(uint32_t msg, uint64_t wParam, int64_t) {
     // while it is read; the program may have begun to close meanwhile.
     const std::optional<QStringList> paths = lb::ReadHandOverMapping(wParam);
     if (!paths || m_bExiting) return 0;
-    if (m_bHandOversHeld)
-      m_HeldHandOvers << lb::BuildHandOverPayload(*paths);
-    else
-      HandOver(lb::BuildHandOverPayload(*paths));
+    // Taken: the sender is answered now, and the files go in once no job is under way.
+    // Their scan may ask the user things, and the sender must not wait for the user.
+    m_HeldHandOvers << lb::BuildHandOverPayload(*paths);
+    if (!m_bHandOversHeld) InfoWindowManager().WhenNoJob(this, [this] { TakeHeldHandOvers(); });
     return 1;
   }
   return 0;
@@ -825,7 +825,12 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::TakeHeldHandOvers() {
   m_bHandOversHeld = false;
-  for (const QByteArray& payload : std::exchange(m_HeldHandOvers, {})) HandOver(payload);
+  // One at a time, in the order they came: one that comes while another goes in (its
+  // scan lets the windows turn) waits for it.
+  if (m_bTakingHandOvers) return;
+  m_bTakingHandOvers = true;
+  while (!m_HeldHandOvers.isEmpty()) HandOver(m_HeldHandOvers.takeFirst());
+  m_bTakingHandOvers = false;
 }
 
 void TMainForm::HelpAbout1Execute() {

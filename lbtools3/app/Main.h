@@ -188,7 +188,7 @@ class TMainForm : public QMainWindow,
   void RegisterPorts();
   int64_t OnMainMessage(uint32_t msg, uint64_t wParam, int64_t lParam);
   void FirstActivation();
-  // Inserts the hand-overs held so far and takes the next ones at once.
+  // Inserts the hand-overs held so far; later ones are taken once no job is under way.
   void TakeHeldHandOvers();
   void ApplyHotKeySlots();
   void RunHotKeySlot(int slot);
@@ -243,9 +243,11 @@ class TMainForm : public QMainWindow,
   THotKeySlots m_HotKeys;
   QString m_ScreenshotFile;
   QStringList m_StartFiles;
-  // Hand-overs that came before the program was ready for them (a first-run dialog
-  // open): taken in once it is, in the order they came.
+  // Hand-overs answered but not yet taken in: those that came before the program was
+  // ready for them (a first-run dialog open) and those waiting for a job's end or for
+  // the hand-over under way. Taken in the order they came.
   bool m_bHandOversHeld = true;
+  bool m_bTakingHandOvers = false;
   QList<QByteArray> m_HeldHandOvers;
 
   QHash<QString, QAction*> m_Actions;

@@ -44,7 +44,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
-#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -673,9 +672,8 @@ void TMainForm::HandOver(const QByteArray& payload) {
       return true;
     });
   }
-  // The files are named once the hand-over is done and answered (the file manager's
-  // helper waits for the answer, and must not wait for the user): the notice is posted
-  // when this function ends, after the songs went in, which processes messages itself.
+  // The files are named once the songs went in: the notice is posted when this function
+  // ends (the scan processes messages itself meanwhile).
   struct TNoticeAtEnd {
     QObject* context;
     QString text;
@@ -695,33 +693,18 @@ void TMainForm::HandOver(const QByteArray& payload) {
   }
   // An empty hand-over still makes its empty list; lists and refused files alone make none.
   if (paths.isEmpty() && (bListOpened || !others.isEmpty())) return;
-  // Folders are scanned and other files sorted out as a drop on a list does it. A
-  // music file that cannot be reached (a volume not mounted) still gets its row.
-  TSlSongVector songs;
-  QStringList reachable;
-  auto insertReachable = [&] {
-    if (reachable.isEmpty()) return true;
-    TSlInsertFilesManager manager(std::exchange(reachable, {}));
-    manager.m_Repository = ListRepository();
-    if (manager.BadExtensions()) {
-      Ask("Неправильно заданы расширения файлов в файле конфигурации", MB_OK | MB_ICONERROR);
-      return false;
-    }
-    manager.InsertFromDrop();
-    songs.insert(songs.end(), manager.m_FoundSongs.begin(), manager.m_FoundSongs.end());
-    return true;
-  };
-  for (const QString& path : paths) {
-    struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
-      reachable << path;
-      continue;
-    }
-    if (!insertReachable()) return;
-    TSlInsertFilesManager names{QStringList{}};
-    if (names.Classify(path, true) == pkMusic) songs.push_back(TSlSong(nullptr, path, QString()));
+  // Folders are scanned and other files sorted out as a drop on a list does it, all in
+  // one scan, so what it left out is told once. A music file that cannot be reached (a
+  // volume not mounted) still gets its row.
+  TSlInsertFilesManager manager(paths);
+  manager.m_Repository = ListRepository();
+  manager.m_bKeepMissingSongs = true;
+  if (!paths.isEmpty() && manager.BadExtensions()) {
+    Ask("Неправильно заданы расширения файлов в файле конфигурации", MB_OK | MB_ICONERROR);
+    return;
   }
-  if (!insertReachable()) return;
+  manager.InsertFromDrop();
+  const TSlSongVector& songs = manager.m_FoundSongs;
   TMDIChild* target = ActiveChild();
   if (!target || !target->m_Document.m_bNew)
     target = dynamic_cast<TMDIChild*>(m_Repository->NewDocument());

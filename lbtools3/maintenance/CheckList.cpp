@@ -134,8 +134,7 @@ TForgottenFiles::TScanResult TForgottenFiles::Scan(const QStringList& folders) {
   }
   manager.m_Mode = imForgotten;
   manager.m_DeadFilesDlg = this;
-  for (const QString& folder : folders)
-    if (!manager.ScanFolder(folder)) return srStopped;
+  if (!manager.ScanFolders(folders)) return srStopped;
   m_nSkipped = manager.SkippedCount();
   return srDone;
 }

@@ -2,6 +2,9 @@
 
 #include "platform/Assert.h"
 
+#include <QTimer>
+#include <utility>
+
 QString ShortenPathText(const QString& text, int width,
                         const std::function<int(const QString&)>& measure) {
   const int full = measure(text);
@@ -85,6 +88,8 @@ void TSlInfoWindowManager::Close() {
     m_Saved.clear();
     if (m_bMainTouched) m_pUi->SetMainWindowEnabled(m_bMainWasEnabled);
     m_pUi = nullptr;
+    for (TAfterJob& waiting : std::exchange(m_AfterJob, {}))
+      if (waiting.context) WhenNoJob(waiting.context, std::move(waiting.fn));
     return;
   }
   const SavedState s = m_Saved.back();
@@ -107,4 +112,18 @@ void TSlInfoWindowManager::SetStopEnabled(bool enabled) {
 
 bool TSlInfoWindowManager::StopEnabled() const {
   return m_Window ? m_Window->StopEnabled() : true;
+}
+
+void TSlInfoWindowManager::WhenNoJob(QObject* context, std::function<void()> fn) {
+  if (m_Depth > 0) {
+    m_AfterJob.push_back({context, std::move(fn)});
+    return;
+  }
+  // A job may have begun by the time the loop turns (the turn ran inside one).
+  QTimer::singleShot(0, context, [this, context, fn = std::move(fn)] {
+    if (m_Depth > 0)
+      WhenNoJob(context, fn);
+    else
+      fn();
+  });
 }

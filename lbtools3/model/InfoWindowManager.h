@@ -6,6 +6,7 @@
 
 #include "platform/UiServices.h"
 
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -44,6 +45,11 @@ class TSlInfoWindowManager {
   void SetStopEnabled(bool enabled);
   bool StopEnabled() const;
 
+  // Runs fn once no job is under way: at a later turn of the event loop, after the
+  // outermost level closed when a job is open now (requests from other processes wait
+  // so, and the sender is answered at once). Dropped when context goes first.
+  void WhenNoJob(QObject* context, std::function<void()> fn);
+
  private:
   struct SavedState {
     QString action, object, line;
@@ -60,6 +66,11 @@ class TSlInfoWindowManager {
   bool m_bMainWasEnabled = true;
   ExtraControl m_ExtraControl;
   std::vector<SavedState> m_Saved;
+  struct TAfterJob {
+    QPointer<QObject> context;
+    std::function<void()> fn;
+  };
+  std::vector<TAfterJob> m_AfterJob;
 };
 
 // The program-wide manager.

@@ -386,6 +386,13 @@ bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
   return ScanFolderImpl(path);
 }
 
+bool TSlInsertFilesManager::ScanFolders(const QStringList& folders) {
+  TOperation operation(this);
+  for (const QString& folder : folders)
+    if (!ScanFolder(folder)) return false;
+  return true;
+}
+
 const QCollator& TSlInsertFilesManager::NameCollator() {
   if (!m_pCollator) {
     // The "C" locale has no collation of its own (it would order bytes, with case):
@@ -631,7 +638,12 @@ bool TSlInsertFilesManager::InsertFromDrop() {
     TInfoWindowLevel window("Вставка файлов...", QString(), false);
     for (const QString& item : m_Dropped) {
       struct stat st;
-      if (::lstat(QFile::encodeName(item).constData(), &st) != 0) continue;
+      if (::lstat(QFile::encodeName(item).constData(), &st) != 0) {
+        if (m_bKeepMissingSongs && m_Mode == imInsert &&
+            IsMusicName(QStringView(item).mid(item.lastIndexOf('/') + 1)))
+          m_PendingPaths.push_back(item);
+        continue;
+      }
       if (S_ISDIR(st.st_mode)) {
         result = ScanFolder(item);
       } else {

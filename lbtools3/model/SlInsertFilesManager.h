@@ -67,6 +67,9 @@ class TSlInsertFilesManager {
   // Each returns false when the user cancelled or stopped; what was collected stays.
   bool InsertFromDrop();
   bool ScanFolder(const QString& folder);
+  // Scans the folders in turn as one operation: what they left out is told once, at
+  // the end, and the songs follow the folders' order.
+  bool ScanFolders(const QStringList& folders);
   bool ProcessPath(const QString& path, bool bFromDrop);
   TSlPathKind Classify(const QString& path, bool bFromDrop);
   bool InsertList(const QString& path);
@@ -74,7 +77,8 @@ class TSlInsertFilesManager {
   static bool ResolveLink(const QString& linkPath, QString* target);
   // Files and folders the scans left out so far because no list can hold them or they
   // cannot be read: names that are not UTF-8, paths longer than the system takes,
-  // folders that do not open. The user is told at the end of each scan.
+  // folders that do not open. The user is told once, at the end of each public
+  // operation (a drop, a scan of one or several folders).
   int SkippedCount() const { return m_nSkipped; }
 
   bool m_bNoToAllFolderLinks = false;
@@ -83,6 +87,9 @@ class TSlInsertFilesManager {
   bool m_bBadExtensions = true;
   uint8_t m_Mode = imInsert;
   bool m_bScanUseLinks = true;
+  // A dropped music file that cannot be reached (a volume not mounted) still becomes a
+  // song; otherwise a drop leaves out what is not there.
+  bool m_bKeepMissingSongs = false;
   QStringList m_Extensions;      // each with its leading dot, in the order given
   QStringList m_Folders;         // folders scanned or queued
   std::vector<QString> m_Lists;  // lists met (sorted, no duplicates)

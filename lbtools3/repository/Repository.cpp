@@ -598,14 +598,14 @@ bool TListsRepository::ScanComp() {
   const QString folder =
       UiServices::Instance().GetExistingFolder("Выберите папку для сканирования", QString());
   if (folder.isEmpty()) return false;
-  return ScanFolder(folder);
+  return ScanFolders({folder});
 }
 
-bool TListsRepository::ScanFolder(const QString& folder) {
+bool TListsRepository::ScanFolders(const QStringList& folders) {
   TSlInsertFilesManager manager{QStringList()};
   manager.m_Mode = imLists;
   manager.m_Repository = this;
-  return manager.ScanFolder(folder) && manager.SkippedCount() == 0;
+  return manager.ScanFolders(folders) && manager.SkippedCount() == 0;
 }
 
 bool TListsRepository::IsListKnown(const QString& path) {

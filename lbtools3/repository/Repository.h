@@ -120,9 +120,10 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
   void OpenFirstSelected();
   // Asks for a folder and scans it; false when cancelled or stopped.
   bool ScanComp();
-  // Adds every list found below folder that the user accepts; false when the user
-  // cancelled or stopped, or when files or folders were left out (the user was told).
-  bool ScanFolder(const QString& folder);
+  // Adds every list found below the folders that the user accepts; false when the user
+  // cancelled or stopped, or when files or folders were left out (the user was told
+  // once, for all the folders).
+  bool ScanFolders(const QStringList& folders);
 
   // --- Key encoding: one key for every path, distinct under the settings file's
   // comparison without case ("=", "*", characters with a case and control characters

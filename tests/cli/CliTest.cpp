@@ -207,3 +207,27 @@ TEST_F(CliTest, ScanThatLeftFilesOutSaysSoAndFails) {
 }
 
 }  // namespace
+
+// A scan over several folders tells what it left out once, at its end, naming every
+// folder, and does not end as a clean one; each command that scans folders does so.
+TEST_F(CliTest, ScanOfSeveralFoldersTellsWhatItLeftOutOnce) {
+  const QStringList folders = {dir + "/one", dir + "/two"};
+  for (const QString& folder : folders) {
+    modeltest::MakeMp3(folder + "/a.mp3");
+    const int fd =
+        ::open((QFile::encodeName(folder) + "/\xcf\xe5.mp3").constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+  }
+  for (const QStringList& command :
+       {QStringList{"scan"}, QStringList{"repo", "scan"}, QStringList{"forgotten"}}) {
+    const CliRun r = RunCli(command + folders);
+    const std::string name = command.join(' ').toStdString();
+    EXPECT_EQ(r.code, 1) << name;
+    EXPECT_EQ(r.err.count("Сканирование пропустило"), 1) << name << '\n' << r.err.toStdString();
+    for (const QString& folder : folders)
+      EXPECT_TRUE(r.err.contains("В папке \"" + folder + "\" имён не в кодировке UTF-8: 1."))
+          << name << '\n'
+          << r.err.toStdString();
+  }
+}

@@ -21,7 +21,9 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QToolBar>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -439,6 +441,29 @@ TEST_F(MainWindowTest, DroppedListsJoinTheRepository) {
   form.DropFiles({dir + "/A.M3U"});
   EXPECT_EQ(form.Repository().Count(), 1);
   EXPECT_NE(form.Repository().IndexOf(dir + "/A.M3U"), -1);
+}
+
+// Several folders handed over at once, with a song that cannot be reached between them:
+// what their scan left out is told in one warning, and the songs keep the order given.
+TEST_F(MainWindowTest, HandOverOfSeveralFoldersTellsWhatItLeftOutOnce) {
+  TMainForm form(ini, false);
+  const QStringList folders = {dir + "/one", dir + "/two"};
+  for (const QString& folder : folders) {
+    lbtest::WriteFile(folder + "/a.mp3", "x");
+    const int fd =
+        ::open((QFile::encodeName(folder) + "/\xcf\xe5.mp3").constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+  }
+  form.HandOver(lb::BuildHandOverPayload({folders[0], "/m/gone.mp3", folders[1]}));
+  ASSERT_EQ(form.Children().size(), 1);
+  EXPECT_EQ(Paths(form.Children().first()->m_Document),
+            QStringList({folders[0] + "/a.mp3", "/m/gone.mp3", folders[1] + "/a.mp3"}));
+  ASSERT_EQ(ui.Texts().size(), 1);
+  for (const QString& folder : folders)
+    EXPECT_TRUE(ui.Texts()[0].contains("В папке \"" + folder + "\" имён не в кодировке UTF-8: 1."))
+        << ui.Texts()[0].toStdString();
+  Settle(form);
 }
 
 }  // namespace

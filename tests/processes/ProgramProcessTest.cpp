@@ -26,6 +26,7 @@
 #include <QSize>
 #include <QtEndian>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -204,6 +205,18 @@ class ProgramProcessTest : public ::testing::Test {
 
   QStringList DumpLines() const {
     return QString::fromUtf8(lbtest::ReadFile(m_Dump)).split('\n', Qt::SkipEmptyParts);
+  }
+  // The program answers a hand-over before the files go in: waits until the receiving
+  // list, as the last hand-over left it, holds these lines.
+  ::testing::AssertionResult DumpBecomes(const QStringList& expected) const {
+    QDeadlineTimer deadline(kSendMs);
+    while (DumpLines() != expected) {
+      if (deadline.hasExpired())
+        return ::testing::AssertionFailure()
+               << "the list holds: " << DumpLines().join(" | ").toStdString();
+      ::usleep(20 * 1000);
+    }
+    return ::testing::AssertionSuccess();
   }
 
   QString NewListPath(int n) const {
@@ -422,7 +435,7 @@ TEST_F(ProgramProcessTest, HandOverOfTwoPathsFillsANewUnnamedList) {
   ASSERT_EQ(payload.size(), 33);
 
   EXPECT_EQ(HandOver(payload, payload.size()), 1);
-  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", shortPath, longPath}));
+  EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1", shortPath, longPath})));
   // The repository took the new list in as open.
   TIniFile ini(m_Ini);
   EXPECT_TRUE(
@@ -458,12 +471,12 @@ TEST_F(ProgramProcessTest, EmptyHandOverMakesAnEmptyListThatTheNextOneFills) {
 
   const QByteArray empty(1, '\0');
   EXPECT_EQ(HandOver(empty, empty.size()), 1);
-  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1"}));
+  EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1"})));
 
   // The never-saved list is active now: the next hand-over goes into it.
   const QByteArray one = Payload({"/tmp/b.mp3"});
   EXPECT_EQ(HandOver(one, one.size()), 1);
-  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/b.mp3"}));
+  EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1", "/tmp/b.mp3"})));
   TIniFile ini(m_Ini);
   EXPECT_FALSE(
       ini.ValueExists(TListsRepository::kSection, TListsRepository::EncodeKey(NewListPath(2))));
@@ -485,7 +498,7 @@ TEST_F(ProgramProcessTest, HandOverThatCannotBeReadIsDeclined) {
   EXPECT_EQ(program.state(), QProcess::Running);
   // Still serving: a good hand-over afterwards is taken.
   EXPECT_EQ(HandOver(payload, payload.size()), 1);
-  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/c.mp3"}));
+  EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1", "/tmp/c.mp3"})));
 }
 
 // A mapping that never answers leaves the window working meanwhile.
@@ -655,6 +668,29 @@ TEST_F(ProgramProcessTest, ScreenshotDrawsTheMainWindowAndEnds) {
   EXPECT_GE(size.height(), 300);
   // The program is gone: its run-time key went with it.
   EXPECT_FALSE(TRegistry(HKEY_CURRENT_USER).KeyExists(lb::kRunTimeKey));
+}
+
+// The file manager's helper is answered once the program took the files, not once the
+// user answered what their scan tells (here: a name that is not UTF-8). A hand-over
+// that comes meanwhile waits its turn, and both reach the list.
+TEST_F(ProgramProcessTest, HandOverIsAnsweredBeforeItsScanWarningAndTheNextWaitsItsTurn) {
+  QProcess& program = Start();
+  ASSERT_TRUE(WaitUntilActivated(program));
+  const QString music = m_Dir + "/music";
+  ASSERT_TRUE(lbtest::WriteFile(music + "/a.mp3", "x"));
+  const int fd =
+      ::open((QFile::encodeName(music) + "/\xcf\xe5.mp3").constData(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  const QByteArray folder = Payload({QFile::encodeName(music).constData()});
+  const QByteArray late = Payload({"/tmp/late.mp3"});
+  EXPECT_EQ(HandOver(folder, folder.size()), 1);
+  EXPECT_EQ(HandOver(late, late.size()), 1);
+  EXPECT_FALSE(QFile::exists(m_Dump)) << "the files went in before the warning was answered";
+  // Nobody answers: a termination signal gives the warning its default button.
+  ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
+  ASSERT_TRUE(program.waitForFinished(kStartMs));
+  EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", music + "/a.mp3", "/tmp/late.mp3"}));
 }
 
 }  // namespace

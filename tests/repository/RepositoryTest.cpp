@@ -605,7 +605,7 @@ TEST_F(RepositoryTest, FolderScanAddsTheAcceptedListsClosed) {
   repo->Add(known, false, nullptr);
   ui.Answer(IDYES);
   ui.Answer(IDNO);
-  EXPECT_TRUE(repo->ScanFolder(dir + "/music"));
+  EXPECT_TRUE(repo->ScanFolders({dir + "/music"}));
   EXPECT_EQ(ui.Messages().size(), 2);  // the known list is not asked about
   EXPECT_EQ(repo->Count(), 2);
   const int added = repo->IndexOf(one) != -1 ? repo->IndexOf(one) : repo->IndexOf(two);
@@ -616,7 +616,7 @@ TEST_F(RepositoryTest, FolderScanAddsTheAcceptedListsClosed) {
   EXPECT_EQ(ui.Progress().front().action, "Сканирование папки");
 
   ui.Answer(IDCANCEL);
-  EXPECT_FALSE(repo->ScanFolder(dir + "/music"));
+  EXPECT_FALSE(repo->ScanFolders({dir + "/music"}));
 
   ui.NextFolder(QString());
   EXPECT_FALSE(repo->ScanComp());

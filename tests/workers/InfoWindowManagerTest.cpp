@@ -3,7 +3,10 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "platform/ScriptedUiServices.h"
 
+#include <QCoreApplication>
+#include <QStringList>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -134,6 +137,31 @@ TEST_F(InfoWindowManagerTest, ServicesInstalledDuringAJobLeaveTheMainWindowToThe
     EXPECT_TRUE(unattended.MainWindowEnabled());
   }
   EXPECT_TRUE(ui.MainWindowEnabled()) << "the window the job disabled is enabled again";
+}
+
+// Work that waits for no job: it runs at a later turn of the event loop, not inside a
+// job that is open then or that a turn runs in, and not after its context went.
+TEST_F(InfoWindowManagerTest, WorkWaitingForNoJobRunsOnlyOutsideJobs) {
+  QStringList ran;
+  QObject context;
+  m.Open("Сканирование папки", "", false);
+  m.WhenNoJob(&context, [&] { ran << "after the job"; });
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(ran.isEmpty()) << "ran inside the job";
+  m.Close();
+  EXPECT_TRUE(ran.isEmpty()) << "ran inside the closing of the job";
+  m.Open("Вставка файлов...", "", false);  // a job begun before the loop turned
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(ran.isEmpty()) << "ran inside the next job";
+  m.Close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ran, QStringList{"after the job"});
+
+  auto gone = std::make_unique<QObject>();
+  m.WhenNoJob(gone.get(), [&] { ran << "without its context"; });
+  gone.reset();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ran, QStringList{"after the job"});
 }
 
 }  // namespace
