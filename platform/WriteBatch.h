@@ -54,6 +54,10 @@ QString PendingCopyOf(const QString& path);
 // opens the file with its new content. False when that file's copy could not be placed
 // (the batch's error names it).
 bool PlacePendingCopyOf(const QString& path);
+// Whether a copy waits to take the place of the file `file` describes (a writer's fstat
+// of the file it opened and locked), told without a look at the disk: the writer then
+// lets the file go, places the copy (PlacePendingCopyOf) and opens the file again.
+bool CopyWaitsFor(const struct stat& file);
 
 // Places the waiting group now, to give back the room its copies hold (a copy that
 // found the disk full may fit once they took their files' places). False when no copy
