@@ -231,7 +231,7 @@ TWriteBatch::~TWriteBatch() {
 }
 
 bool TWriteBatch::Finish() {
-  if (!m_bOpen) return m_Error.isEmpty();
+  if (!m_bOpen) return m_NotPlaced.empty() && m_FlushError.isEmpty();
   m_bOpen = false;
   std::map<dev_t, int> fileSystems;
   TPending& p = Pending();
@@ -242,17 +242,12 @@ bool TWriteBatch::Finish() {
     fileSystems.swap(p.fileSystems);
     m_NotPlaced.swap(p.failures);
   }
-  QStringList errors;
-  for (const TNotPlaced& f : m_NotPlaced)
-    errors << f.path + ": " + QString::fromLocal8Bit(std::strerror(f.error));
   for (const auto& [device, fd] : fileSystems) {
     if (::syncfs(fd) != 0 && m_FlushError.isEmpty())
       m_FlushError = QString::fromLocal8Bit(std::strerror(errno));
     ::close(fd);
   }
-  if (!m_FlushError.isEmpty()) errors << m_FlushError;
-  m_Error = errors.join('\n');
-  return m_Error.isEmpty();
+  return m_NotPlaced.empty() && m_FlushError.isEmpty();
 }
 
 }  // namespace lb
