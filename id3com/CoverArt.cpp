@@ -5,6 +5,7 @@
 // "Cover Art (Front)" is a cover there.
 #include "CoverArt.h"
 
+#include "AsfPictures.h"
 #include "ID3Com.h"
 #include "FormatTag.h"
 #include "ID3ComCover.h"
@@ -207,66 +208,6 @@ void ApplyToMp4(TagLib::MP4::Tag* tag, const TCoverChange& change) {
 }
 
 // ---- ASF ----
-
-// The value of the picture the header's extended content description holds, if any.
-// Writers put the first value of an attribute there and further ones in the metadata
-// library, which may come first in the file: the tag library then reads them in
-// another order than they were written in.
-TagLib::ByteVector FirstAsfPicture(TagLib::File* file) {
-  static const unsigned char kExtended[16] = {0x40, 0xA4, 0xD0, 0xD2, 0x07, 0xE3, 0xD2, 0x11,
-                                              0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50};
-  const TagLib::ByteVector extended(reinterpret_cast<const char*>(kExtended), 16);
-  const TagLib::ByteVector pictureName =
-      TagLib::String("WM/Picture").data(TagLib::String::UTF16LE) + TagLib::ByteVector(2, '\0');
-  file->seek(0);
-  const TagLib::ByteVector start = file->readBlock(30);
-  if (start.size() < 30) return {};
-  const unsigned long long headerSize = start.toLongLong(16, false);
-  if (headerSize > static_cast<unsigned long long>(file->length())) return {};
-  const unsigned count = start.toUInt(24, false);
-  long long pos = 30;
-  for (unsigned n = 0; n < count && static_cast<unsigned long long>(pos) + 24 <= headerSize; ++n) {
-    file->seek(pos);
-    const TagLib::ByteVector head = file->readBlock(24);
-    if (head.size() < 24) return {};
-    const unsigned long long size = head.toLongLong(16, false);
-    if (size < 24 || size > headerSize) return {};
-    if (head.mid(0, 16) == extended) {
-      const TagLib::ByteVector body = file->readBlock(static_cast<unsigned long>(size - 24));
-      unsigned at = 2;
-      const unsigned descriptors = body.size() >= 2 ? body.toUShort(0, false) : 0;
-      for (unsigned d = 0; d < descriptors && at + 2 <= body.size(); ++d) {
-        const unsigned nameSize = body.toUShort(at, false);
-        if (at + 2 + nameSize + 4 > body.size()) return {};
-        const bool isPicture = body.mid(at + 2, nameSize) == pictureName;
-        at += 2 + nameSize;
-        const unsigned valueSize = body.toUShort(at + 2, false);
-        at += 4;
-        if (at + valueSize > body.size()) return {};
-        if (isPicture) return body.mid(at, valueSize);
-        at += valueSize;
-      }
-      return {};
-    }
-    pos += static_cast<long long>(size);
-  }
-  return {};
-}
-
-// The file's WM/Picture values in the order they were written.
-TagLib::ASF::AttributeList AsfPictures(TagLib::ASF::File* file) {
-  TagLib::ASF::AttributeList list = file->tag()->attribute("WM/Picture");
-  if (list.size() < 2) return list;
-  const TagLib::ByteVector first = FirstAsfPicture(file);
-  for (auto i = list.begin(); i != list.end(); ++i)
-    if (i->toPicture().render() == first) {
-      const TagLib::ASF::Attribute a = *i;
-      list.erase(i);
-      list.prepend(a);
-      break;
-    }
-  return list;
-}
 
 TCoverPicture AsfCover(TagLib::ASF::File* file) {
   const TagLib::ASF::AttributeList list = AsfPictures(file);

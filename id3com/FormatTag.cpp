@@ -9,6 +9,7 @@
 // written with every write checked; it reads through the caller's open file.
 #include "FormatTag.h"
 
+#include "AsfPictures.h"
 #include "ID3Com.h"
 #include "TagFileWriter.h"
 #include "platform/FileRewrite.h"
@@ -687,10 +688,16 @@ HRESULT EditInMemory(const QString& path, bool create,
       return bytes;
     }());
     if (!read || !Open(path, create, &o)) return E_FAIL;
+    auto* asf = dynamic_cast<TagLib::ASF::File*>(o.file.get());
+    if (asf) PutAsfPicturesInReadOrder(asf);
     const HRESULT hr = edit(o);
     if (FAILED(hr)) return hr;
     TagLib::ByteVector* result = static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data();
-    if (o.asf) DropEmptyDescriptionTexts(result);
+    if (asf) {
+      // Rather no write than the pictures in another order: another would be the cover.
+      if (!KeepAsfPictureOrder(asf->tag(), result)) return E_FAIL;
+      DropEmptyDescriptionTexts(result);
+    }
     o.file.reset();
     *content = *result;
     return hr;

@@ -101,13 +101,13 @@ struct TCopyGuard {
 
 HRESULT EditThroughCopy(const QString& link, const TContentEdit& edit) {
   const QString path = QFileInfo(link).canonicalFilePath();
-  // A copy of the file waiting in the open batch takes its place first.
-  if (path.isEmpty() || !lb::PlacePendingCopyOf(path)) return E_FAIL;
+  if (path.isEmpty()) return E_FAIL;
   const QByteArray name = QFile::encodeName(path);
   // The file's lock is held from before the copy is made until the copy took the
   // file's place or was written back: another writer (of any format) waits, then
   // works on what this one left. A writer that waited while another's copy took the
-  // file's place opens the new file.
+  // file's place opens the new file, and so does one whose file has a copy waiting in
+  // the open batch: that copy takes the file's place first.
   TFileDescriptor fd;
   struct stat st;
   for (int attempt = 0;; ++attempt) {
@@ -116,7 +116,10 @@ HRESULT EditThroughCopy(const QString& link, const TContentEdit& edit) {
     if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 || ::fstat(fd.Get(), &st) != 0 ||
         ::stat(name.constData(), &named) != 0 || attempt == 100)
       return E_FAIL;
-    if (lb::FileIdOf(named) == lb::FileIdOf(st)) break;
+    if (lb::FileIdOf(named) != lb::FileIdOf(st)) continue;
+    if (!lb::CopyWaitsFor(st)) break;
+    fd.Reset();
+    if (!lb::PlacePendingCopyOf(path)) return E_FAIL;
   }
   if (!lb::RecoverInterruptedRewriteLocked(path, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
       !S_ISREG(st.st_mode))
@@ -155,18 +158,23 @@ HRESULT EditThroughCopy(const QString& link, const TContentEdit& edit) {
 
 bool ReplaceFileHead(const QString& link, int64_t oldSize, const QByteArray& head,
                      const struct stat* read, bool* changed) {
-  // A copy of the file waiting in the open batch takes its place first: the caller
-  // read its tag from that copy.
-  if (!lb::PlacePendingCopyOf(link)) return false;
   KeepWriterMemory();
-  TFileDescriptor fd(::open(QFile::encodeName(link).constData(), O_RDWR | O_CLOEXEC));
+  TFileDescriptor fd;
   struct stat st;
-  // Held for the whole write: another process's recovery leaves this write's backup
-  // alone, and another writer waits.
-  if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 ||
-      !lb::RecoverInterruptedRewriteLocked(link, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
-      !S_ISREG(st.st_mode))
-    return false;
+  for (bool placed = false;; placed = true) {
+    fd.Reset(::open(QFile::encodeName(link).constData(), O_RDWR | O_CLOEXEC));
+    // Held for the whole write: another process's recovery leaves this write's backup
+    // alone, and another writer waits.
+    if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 ||
+        !lb::RecoverInterruptedRewriteLocked(link, fd.Get()) || ::fstat(fd.Get(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
+      return false;
+    // A copy of the file waiting in the open batch takes its place first (the caller
+    // read its tag from that copy); the file is then opened again.
+    if (placed || !lb::CopyWaitsFor(st)) break;
+    fd.Reset();
+    if (!lb::PlacePendingCopyOf(link)) return false;
+  }
   // The tag was read without the lock: another writer may have changed the file since.
   if (read && !lb::SameContent(st, *read)) {
     if (changed) *changed = true;

@@ -1,5 +1,8 @@
 #include "CopyRange.h"
 
+#include "FileDescriptor.h"
+#include "FileSystem.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -18,6 +21,25 @@ int64_t EndedAt(int64_t copied, bool bAll) {
   if (bAll) return copied;
   errno = EIO;
   return -1;
+}
+
+// Writes size bytes at offset through write (::pwrite without one); false with errno
+// set, ENOSPC when a write takes nothing.
+bool WriteWhole(int to, const char* data, int64_t size, int64_t offset,
+                const TWriteAtFunction& write) {
+  for (int64_t done = 0; done < size;) {
+    const off_t at = off_t(offset + done);
+    const size_t n = size_t(size - done);
+    const ssize_t put = write ? write(to, data + done, n, at) : ::pwrite(to, data + done, n, at);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    if (put == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += put;
+  }
+  return true;
 }
 
 }  // namespace
@@ -47,31 +69,40 @@ int64_t CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_
   // Blocks no larger than the range (or the rest of the file, plus one byte to see its
   // end), left unfilled.
   int64_t capacity = kBlock;
-  struct stat st;
+  struct stat st, toSt;
+  const bool bStat = ::fstat(from, &st) == 0;
   if (!bAll)
     capacity = std::min(count, kBlock);
-  else if (::fstat(from, &st) == 0)
+  else if (bStat)
     capacity = std::clamp<int64_t>(st.st_size - fromOffset + 1, 1, kBlock);
   const std::unique_ptr<char[]> buffer(new char[size_t(capacity)]);
+  // Within one file a range that moves toward the end over itself goes from its end
+  // back, so that no block is written over before it was read (the system refuses to
+  // copy such a range itself); a move toward the start is safe block by block.
+  if (bStat && toOffset > fromOffset && ::fstat(to, &toSt) == 0 && FileIdOf(st) == FileIdOf(toSt)) {
+    const int64_t size = bAll ? std::max<int64_t>(st.st_size - fromOffset, 0) : count;
+    if (toOffset < fromOffset + size) {
+      if (fromOffset + size > st.st_size) return EndedAt(0, false);
+      for (int64_t rest = size; rest > 0;) {
+        const int64_t n = std::min(capacity, rest);
+        rest -= n;
+        errno = 0;
+        if (!ReadAllAt(from, buffer.get(), n, fromOffset + rest)) {
+          if (errno == 0) errno = EIO;  // the file ended early
+          return -1;
+        }
+        if (!WriteWhole(to, buffer.get(), n, toOffset + rest, write)) return -1;
+      }
+      return size;
+    }
+  }
   while (bAll || copied < count) {
     const int64_t want = bAll ? capacity : std::min(capacity, count - copied);
     const ssize_t got = ::pread(from, buffer.get(), size_t(want), off_t(fromOffset + copied));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
     if (got == 0) return EndedAt(copied, bAll);
-    for (ssize_t done = 0; done < got;) {
-      const off_t at = off_t(toOffset + copied + done);
-      const size_t size = size_t(got - done);
-      const ssize_t put = write ? write(to, buffer.get() + done, size, at)
-                                : ::pwrite(to, buffer.get() + done, size, at);
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) return -1;
-      if (put == 0) {
-        errno = ENOSPC;
-        return -1;
-      }
-      done += put;
-    }
+    if (!WriteWhole(to, buffer.get(), got, toOffset + copied, write)) return -1;
     copied += got;
   }
   return copied;

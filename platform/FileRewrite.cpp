@@ -1,18 +1,19 @@
 #include "FileRewrite.h"
 
+#include "CopyRange.h"
 #include "FileSystem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <ctime>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,7 +135,7 @@ int WriteBackup(const QString& final, const QString& path, int fd, const TIdenti
   trailer->pathSize = static_cast<uint64_t>(hint.size());
   trailer->markSec = id.changedSec;
   trailer->markNsec = id.changedNsec;
-  const bool ok = CopyBytes(fd, 0, out.Get(), 0, size) &&
+  const bool ok = CopyRange(fd, 0, out.Get(), 0, size) == size &&
                   WriteAllAt(out.Get(), hint.constData(), hint.size(), size) &&
                   WriteAllAt(out.Get(), reinterpret_cast<const char*>(trailer), sizeof *trailer,
                              size + hint.size()) &&
@@ -174,7 +175,8 @@ bool PutBack(const TBackup& b, int fd) {
   const int64_t size = static_cast<int64_t>(b.trailer.size);
   for (int64_t at = 0; at < size; at += kChunk) {
     MarkNow(b);
-    if (!CopyBytes(b.fd, at, fd, at, std::min(kChunk, size - at))) return false;
+    const int64_t n = std::min(kChunk, size - at);
+    if (CopyRange(b.fd, at, fd, at, n) != n) return false;
   }
   MarkNow(b);
   if (::ftruncate(fd, static_cast<off_t>(size)) != 0 || ::fsync(fd) != 0) return false;
@@ -190,19 +192,6 @@ thread_local int64_t t_NoBackupsAt = -1;
 std::atomic<int64_t> g_InPlaceRewrites{0};
 
 }  // namespace
-
-bool CopyBytes(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count) {
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  while (count > 0) {
-    const int64_t n = std::min(count, kChunk);
-    if (!ReadAllAt(from, buffer.get(), n, fromOffset) || !WriteAllAt(to, buffer.get(), n, toOffset))
-      return false;
-    fromOffset += n;
-    toOffset += n;
-    count -= n;
-  }
-  return true;
-}
 
 QString RewriteBackupOf(const QString& path) {
   TIdentity id;
@@ -295,7 +284,8 @@ bool ReplaceHeadInPlace(const QString& path, int fd, int64_t oldSize, const QByt
   // The audio moves a chunk at a time, from the backup; each chunk marked first.
   for (int64_t done = 0; ok && done < rest; done += kChunk) {
     MarkNow(b);
-    ok = CopyBytes(b.fd, oldSize + done, fd, head.size() + done, std::min(kChunk, rest - done));
+    const int64_t n = std::min(kChunk, rest - done);
+    ok = CopyRange(b.fd, oldSize + done, fd, head.size() + done, n) == n;
   }
   MarkNow(b);
   ok = ok && ::ftruncate(fd, head.size() + rest) == 0 && ::fsync(fd) == 0;

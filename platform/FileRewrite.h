@@ -13,10 +13,6 @@
 
 namespace lb {
 
-// Copies count bytes between two open files (or within one, when the ranges do not
-// overlap in the direction of the copy), a megabyte at a time.
-bool CopyBytes(int from, int64_t fromOffset, int to, int64_t toOffset, int64_t count);
-
 // Replaces the first oldSize bytes of the open regular file fd, found at path (links
 // resolved), with head, on the same inode. The caller holds flock(LOCK_EX) on fd for
 // the whole rewrite. False when the file could not be changed, or when someone put the

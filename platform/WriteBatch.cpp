@@ -125,17 +125,20 @@ bool PlaceGroup(TPending& p, const struct stat* of = nullptr) {
   return ok;
 }
 
-// path's file when a copy of it waits (st filled), else false: the file copied, as it
-// was copied (a file changed since, or another file on a reused inode, has none). Called
-// under the mutex.
+// The copy waiting for the file st describes, as it was copied (a file changed since, or
+// another file on a reused inode, has none). Called under the mutex.
+const TCopy* CopyFor(const TPending& p, const struct stat& st) {
+  for (const TCopy& c : p.copies)
+    if (Unchanged(st, c.original)) return &c;
+  return nullptr;
+}
+
+// path's file when a copy of it waits (st filled), else false. Called under the mutex.
 bool HasCopy(const TPending& p, const QString& path, struct stat* st, QByteArray* copy = nullptr) {
   if (p.copies.empty() || ::stat(QFile::encodeName(path).constData(), st) != 0) return false;
-  for (const TCopy& c : p.copies)
-    if (Unchanged(*st, c.original)) {
-      if (copy) *copy = c.path;
-      return true;
-    }
-  return false;
+  const TCopy* c = CopyFor(p, *st);
+  if (c && copy) *copy = c->path;
+  return c != nullptr;
 }
 
 }  // namespace
@@ -181,6 +184,12 @@ bool PlacePendingCopyOf(const QString& path) {
   return !HasCopy(p, path, &st) || PlaceGroup(p, &st);
 }
 
+bool CopyWaitsFor(const struct stat& file) {
+  TPending& p = Pending();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  return CopyFor(p, file) != nullptr;
+}
+
 bool PlaceWaitingCopies() {
   TPending& p = Pending();
   std::lock_guard<std::mutex> lock(p.mutex);
@@ -222,7 +231,7 @@ TWriteBatch::~TWriteBatch() {
 }
 
 bool TWriteBatch::Finish() {
-  if (!m_bOpen) return m_Error.isEmpty();
+  if (!m_bOpen) return m_NotPlaced.empty() && m_FlushError.isEmpty();
   m_bOpen = false;
   std::map<dev_t, int> fileSystems;
   TPending& p = Pending();
@@ -233,15 +242,11 @@ bool TWriteBatch::Finish() {
     fileSystems.swap(p.fileSystems);
     m_NotPlaced.swap(p.failures);
   }
-  QStringList errors;
-  for (const TNotPlaced& f : m_NotPlaced) errors << f.path + ": " + SystemErrorText(f.error);
   for (const auto& [device, fd] : fileSystems) {
     if (::syncfs(fd) != 0 && m_FlushError.isEmpty()) m_FlushError = SystemErrorText(errno);
     ::close(fd);
   }
-  if (!m_FlushError.isEmpty()) errors << m_FlushError;
-  m_Error = errors.join('\n');
-  return m_Error.isEmpty();
+  return m_NotPlaced.empty() && m_FlushError.isEmpty();
 }
 
 }  // namespace lb

@@ -15,7 +15,8 @@
 // that the next writer in the folder removes. A copy takes its file's place only while
 // the file is still the one copied (same inode, size, modification and change times,
 // checked under the file's lock; a file that another writer holds locked counts as
-// changed); otherwise the copy is dropped and the file named in the batch's error.
+// changed); otherwise the copy is dropped and the batch names the file among those not
+// placed.
 #pragma once
 
 #include <QByteArray>
@@ -52,8 +53,12 @@ bool DeferCopyPlacement(int copyFd, const QByteArray& copyPath, const QByteArray
 QString PendingCopyOf(const QString& path);
 // Places the waiting group now when path's file has a copy in it, so that a writer
 // opens the file with its new content. False when that file's copy could not be placed
-// (the batch's error names it).
+// (the batch names it among its files not placed).
 bool PlacePendingCopyOf(const QString& path);
+// Whether a copy waits to take the place of the file `file` describes (a writer's fstat
+// of the file it opened and locked), told without a look at the disk: the writer then
+// lets the file go, places the copy (PlacePendingCopyOf) and opens the file again.
+bool CopyWaitsFor(const struct stat& file);
 
 // Places the waiting group now, to give back the room its copies hold (a copy that
 // found the disk full may fit once they took their files' places). False when no copy
@@ -78,18 +83,16 @@ class TWriteBatch {
   TWriteBatch& operator=(const TWriteBatch&) = delete;
 
   // Places the copies that wait and flushes the file systems written while batches
-  // were open; false when a flush or a placement failed, with the files and the
-  // system's reasons in Error(). The batch is closed afterwards.
+  // were open; false when a placement or a flush failed (NotPlaced, FlushError). The
+  // batch is closed afterwards.
   bool Finish();
-  const QString& Error() const { return m_Error; }
-  // The files whose copies were dropped, and the failed flushes of the file systems
-  // written (empty when none failed): both are in Error() too.
+  // The files whose copies were dropped, with the system's reasons, and the failed
+  // flush of the file systems written (empty when none failed).
   const std::vector<TNotPlaced>& NotPlaced() const { return m_NotPlaced; }
   const QString& FlushError() const { return m_FlushError; }
 
  private:
   bool m_bOpen = true;
-  QString m_Error;
   std::vector<TNotPlaced> m_NotPlaced;
   QString m_FlushError;
 };

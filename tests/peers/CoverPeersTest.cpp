@@ -398,4 +398,40 @@ for p in pics:
     }
 }
 
+// A WMA file's first picture larger than 64 KB, another one after it, then a smaller
+// one, all in the header's metadata library (language 0 makes mutagen put them there):
+// a tag write and a new cover give them back in that order, so the cover stays first.
+TEST(CoverPeers, WmaPicturesBehindALargeFirstOneKeepTheirOrder) {
+  const QString dir = lbtest::NewTempDir();
+  QProcess::execute(lbtest::BinDir() + "/lbregsvr", {lbtest::BinDir() + "/libid3com.so"});
+  const QString source = dir + "/source.wav", path = dir + "/song.wma", cover = dir + "/cover.jpg";
+  MakeTone(source, "0.3");
+  EncodeAs(source, path);
+  const QByteArray coverBytes = Picture(80000);
+  lbtest::WriteFile(cover, coverBytes);
+  // argv: path, then "put" or "list"; list prints "type sha1" per picture in order.
+  const char* const pictures = R"PY(
+import sys, os, struct, hashlib
+from mutagen.asf import ASF, ASFByteArrayAttribute
+f = ASF(sys.argv[1])
+text = lambda s: s.encode("utf-16-le") + b"\0\0"
+if sys.argv[2] == "put":
+    f.tags["WM/Picture"] = [ASFByteArrayAttribute(struct.pack("<bi", t, n) + text("image/jpeg") + text(d) + b"\xff\xd8\xff\xe0" + os.urandom(n - 4), language=0)
+                            for t, d, n in ((0, "cover", 70000), (4, "back", 66000), (0, "booklet", 300))]
+    f.save()
+for a in f.tags.get("WM/Picture", []):
+    d = bytes(a.value); t, n = struct.unpack("<bi", d[:5]); print(t, hashlib.sha1(d[-n:]).hexdigest())
+)PY";
+  const QStringList before = Tool(kPython, {"-c", pictures, path, "put"}).split('\n');
+  ASSERT_EQ(before.size(), 4);
+
+  CliOk({"tags", "set", path, "title=Песня"});
+  EXPECT_EQ(Tool(kPython, {"-c", pictures, path, "list"}).split('\n'), before);
+
+  CliOk({"tags", "cover", path, "--set", cover});
+  QStringList expected = before;
+  expected[0] = "3 " + Sha(coverBytes);
+  EXPECT_EQ(Tool(kPython, {"-c", pictures, path, "list"}).split('\n'), expected);
+}
+
 }  // namespace

@@ -82,4 +82,40 @@ TEST(CopyRange, CopiesTheRangeOrFailsWithTheCause) {
   EXPECT_TRUE(ReadFile(dir + "/mounts").startsWith(ReadFile("/proc/self/mountinfo").left(10)));
 }
 
+// Within one file a range moved over itself, toward the end or the start, by the
+// system or through blocks, lands whole (a block is never written over before it is
+// read), also past the file's end and across blocks; a move of the rest of the file
+// toward its end stops at that end rather than chasing it (the blocks' writes end at
+// four times the file's size, so that such a fault fails rather than fills the disk).
+TEST(CopyRange, MovesARangeOverItselfWithinOneFile) {
+  const QString path = NewTempDir() + "/file";
+  QByteArray data;
+  for (int n = 0; data.size() < (2 << 20) + 7; ++n) data += QByteArray::number(n) + ';';
+  const int64_t size = data.size();
+  const struct {
+    int64_t from, to, count;
+  } cases[] = {{0, 5, 100}, {5, 0, 100}, {3, 1000, -1}, {1000, 3, -1}, {0, (1 << 20) + 1, size}};
+  for (const bool blocks : {false, true})
+    for (const auto& c : cases) {
+      if (!blocks && c.count < 0) continue;
+      SCOPED_TRACE(testing::Message() << blocks << " " << c.from << " " << c.to << " " << c.count);
+      ASSERT_TRUE(WriteFile(path, data));
+      const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
+      const lb::TWriteAtFunction hook = [size](int f, const void* p, size_t n, off_t at) {
+        if (at + off_t(n) > 4 * size) {
+          errno = EFBIG;
+          return ssize_t(-1);
+        }
+        return ::pwrite(f, p, n, at);
+      };
+      const int64_t count = c.count < 0 ? size - c.from : c.count;
+      EXPECT_EQ(lb::CopyRange(fd, c.from, fd, c.to, c.count, blocks ? hook : nullptr), count);
+      ::close(fd);
+      QByteArray expected = data;
+      expected.replace(c.to, count, data.mid(c.from, count));
+      EXPECT_TRUE(ReadFile(path) == expected);
+    }
+}
+
 }  // namespace
