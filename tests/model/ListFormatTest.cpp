@@ -33,23 +33,9 @@ QString DataQuestion(const QString& reason) {
   return kDataQuestionStart + reason + kDataQuestionEnd;
 }
 
-struct Loaded {
-  bool ok;
-  std::unique_ptr<TSlDocument> doc;
-};
-
-Loaded LoadList(const QString& path, bool bSilent = false) {
-  auto doc = std::make_unique<TSlDocument>();
-  doc->SetFileName(path);
-  bool ok = doc->Load(bSilent);
-  return {ok, std::move(doc)};
-}
-
-QStringList Paths(const TSlDocument& doc) {
-  QStringList paths;
-  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
-  return paths;
-}
+using modeltest::Loaded;
+using modeltest::LoadList;
+using modeltest::Paths;
 
 class ListFormatTest : public ::testing::Test {
  protected:
