@@ -28,6 +28,12 @@ QString MakeTaggedMp3(const QString& path, const QString& title) {
   return path;
 }
 
+QStringList MissingFiles(const QString& dir, int count, const QString& prefix) {
+  QStringList paths;
+  for (int n = 0; n < count; ++n) paths << dir + QString("/%1%2.mp3").arg(prefix).arg(n);
+  return paths;
+}
+
 void RetitleOutside(const QString& path, const QString& title, int seconds) {
   lbtest::WriteFile(path, modeltest::Mp3Frames() + Id3v1(title));
   modeltest::TouchLater(path, seconds);
@@ -37,12 +43,6 @@ void FillDocument(TSlDocument& doc, const QString& dir, const QStringList& paths
   doc.SetFileName(dir + "/list.m3u");
   for (const QString& path : paths) doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
   doc.m_bModified = false;
-}
-
-QStringList Paths(const TSlDocument& doc) {
-  QStringList paths;
-  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
-  return paths;
 }
 
 void WaitForPass(TSyncThread& pass) {
