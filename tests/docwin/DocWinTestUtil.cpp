@@ -45,16 +45,21 @@ void FillDocument(TSlDocument& doc, const QString& dir, const QStringList& paths
   doc.m_bModified = false;
 }
 
-void WaitForPass(TSyncThread& pass) {
+bool ProcessEventsUntil(const std::function<bool()>& ended) {
   QDeadlineTimer deadline(30000);
-  while (!pass.Finished()) {
+  while (!ended()) {
     if (deadline.hasExpired()) {
       ADD_FAILURE() << "the synchronisation pass never ended";
-      return;
+      return false;
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QThread::msleep(1);
   }
+  return true;
+}
+
+void WaitForPass(TSyncThread& pass) {
+  if (!ProcessEventsUntil([&] { return pass.Finished(); })) return;
   pass.WaitFor();
   QCoreApplication::processEvents();
 }

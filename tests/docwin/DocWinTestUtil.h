@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class TSyncThread;
 
@@ -21,6 +22,8 @@ QStringList MissingFiles(const QString& dir, int count, const QString& prefix);
 void RetitleOutside(const QString& path, const QString& title, int seconds = 10);
 // A document named dir/list.m3u with one song per path (full paths, never synchronised).
 void FillDocument(TSlDocument& doc, const QString& dir, const QStringList& paths);
+// Processes events until the pass has ended (true), or fails the test after 30 seconds.
+bool ProcessEventsUntil(const std::function<bool()>& ended);
 // Processes events until the pass has ended and its reports are delivered.
 void WaitForPass(TSyncThread& pass);
 

@@ -6,14 +6,12 @@
 #include "platform/FileSystem.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QMdiSubWindow>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QThread>
 #include <QUrl>
 
 namespace {
@@ -41,15 +39,7 @@ class DocWinGuiTest : public WindowTest {
     return child;
   }
   static void WaitIdle(TMDIChild* child) {
-    QDeadlineTimer deadline(30000);
-    while (child->IsSynchronising()) {
-      if (deadline.hasExpired()) {
-        ADD_FAILURE() << "the synchronisation pass never ended";
-        return;
-      }
-      QApplication::processEvents(QEventLoop::AllEvents, 5);
-      QThread::msleep(1);
-    }
+    if (!docwintest::ProcessEventsUntil([child] { return !child->IsSynchronising(); })) return;
     if (child->m_pSyncThread) child->m_pSyncThread->WaitFor();
     QApplication::processEvents();
   }
