@@ -62,8 +62,7 @@ class DelFilesTest : public ::testing::Test {
 };
 
 TEST_F(DelFilesTest, MissingFilesLeaveWithoutAnyMessage) {
-  QStringList paths;
-  for (int n = 0; n < 5; ++n) paths << dir + QString("/gone%1.mp3").arg(n);
+  const QStringList paths = docwintest::MissingFiles(dir, 5, "gone");
   docwintest::FillDocument(doc, dir, paths);
   window.selected = {1, 2, 4};
   int trashCalls = 0;
@@ -71,7 +70,7 @@ TEST_F(DelFilesTest, MissingFilesLeaveWithoutAnyMessage) {
   Run(*worker);
   EXPECT_TRUE(ui.Messages().isEmpty());
   EXPECT_EQ(trashCalls, 0);
-  EXPECT_EQ(docwintest::Paths(doc), QStringList({paths[0], paths[3]}));
+  EXPECT_EQ(modeltest::Paths(doc), QStringList({paths[0], paths[3]}));
   EXPECT_EQ(worker->m_DeletedPaths, QStringList({paths[1], "", paths[2], "", paths[4], ""}));
   EXPECT_EQ(worker->m_nProcessed, 3);
   // Rows 1 and 2 are both row 1 when they go: the next row moves up each time.
@@ -109,7 +108,7 @@ TEST_F(DelFilesTest, FileThatCannotGoIsReportedAndKept) {
   EXPECT_EQ(ui.Messages()[0].caption, "LBTools");
   EXPECT_EQ(ui.Messages()[0].flags, unsigned(MB_ICONERROR));
   // The run went on with the next song.
-  EXPECT_EQ(docwintest::Paths(doc), QStringList({kept}));
+  EXPECT_EQ(modeltest::Paths(doc), QStringList({kept}));
   EXPECT_EQ(worker->m_DeletedPaths, QStringList({other, ""}));
   EXPECT_TRUE(QFile::exists(kept));
 }
@@ -128,8 +127,7 @@ TEST_F(DelFilesTest, RealTrashFailureInAFolderThatRefusesChanges) {
 }
 
 TEST_F(DelFilesTest, StopEndsTheRunAfterTheCurrentSong) {
-  QStringList paths;
-  for (int n = 0; n < 4; ++n) paths << dir + QString("/gone%1.mp3").arg(n);
+  const QStringList paths = docwintest::MissingFiles(dir, 4, "gone");
   docwintest::FillDocument(doc, dir, paths);
   window.selected = {0, 1, 2, 3};
   auto worker = MakeWorker();

@@ -28,6 +28,12 @@ QString MakeTaggedMp3(const QString& path, const QString& title) {
   return path;
 }
 
+QStringList MissingFiles(const QString& dir, int count, const QString& prefix) {
+  QStringList paths;
+  for (int n = 0; n < count; ++n) paths << dir + QString("/%1%2.mp3").arg(prefix).arg(n);
+  return paths;
+}
+
 void RetitleOutside(const QString& path, const QString& title, int seconds) {
   lbtest::WriteFile(path, modeltest::Mp3Frames() + Id3v1(title));
   modeltest::TouchLater(path, seconds);
@@ -39,22 +45,21 @@ void FillDocument(TSlDocument& doc, const QString& dir, const QStringList& paths
   doc.m_bModified = false;
 }
 
-QStringList Paths(const TSlDocument& doc) {
-  QStringList paths;
-  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
-  return paths;
-}
-
-void WaitForPass(TSyncThread& pass) {
+bool ProcessEventsUntil(const std::function<bool()>& ended) {
   QDeadlineTimer deadline(30000);
-  while (!pass.Finished()) {
+  while (!ended()) {
     if (deadline.hasExpired()) {
       ADD_FAILURE() << "the synchronisation pass never ended";
-      return;
+      return false;
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QThread::msleep(1);
   }
+  return true;
+}
+
+void WaitForPass(TSyncThread& pass) {
+  if (!ProcessEventsUntil([&] { return pass.Finished(); })) return;
   pass.WaitFor();
   QCoreApplication::processEvents();
 }

@@ -33,11 +33,8 @@ TEST(DropIndexTest, MovesWithinOneListCountWithoutTheMovedSongs) {
 class CarrySongsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QStringList a, b;
-    for (int n = 0; n < 8; ++n) a << dir + QString("/a%1.mp3").arg(n);
-    for (int n = 0; n < 3; ++n) b << dir + QString("/b%1.mp3").arg(n);
-    docwintest::FillDocument(source, dir, a);
-    docwintest::FillDocument(target, dir + "/other", b);
+    docwintest::FillDocument(source, dir, docwintest::MissingFiles(dir, 8, "a"));
+    docwintest::FillDocument(target, dir + "/other", docwintest::MissingFiles(dir, 3, "b"));
   }
   QString Name(const TSlDocument& doc, int n) { return lb::FileBaseName(doc.m_Songs[n].m_Path); }
   QStringList Names(const TSlDocument& doc) {

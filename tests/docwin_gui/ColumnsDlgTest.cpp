@@ -1,23 +1,19 @@
 // The columns dialog: filling, the pinned first row, moving rows, and the layout it
 // gives the window.
-#include "FakeHost.h"
+#include "WindowTest.h"
 
-#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/model/SongFields.h"
 #include "lbtools3/docwin/ColumnsDialog.h"
-#include "platform/ScriptedUiServices.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDragEnterEvent>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
-#include <gtest/gtest.h>
 
 namespace {
 
-class ColumnsDlgTest : public ::testing::Test {
+class ColumnsDlgTest : public WindowTest {
  protected:
   void SetUp() override {
     area.resize(800, 600);
@@ -31,9 +27,6 @@ class ColumnsDlgTest : public ::testing::Test {
     return kinds;
   }
 
-  ScriptedUiServices ui;
-  FakeHost host;
-  QMdiArea area;
   TMDIChild* child = nullptr;
 };
 

@@ -1,29 +1,22 @@
 // The document window with real widgets: the virtual list, drops within and between
 // windows, the cells, the close query, the synchronisation pass and file deletion.
-#include "FakeHost.h"
+#include "WindowTest.h"
 
-#include "docwin/DocWinTestUtil.h"
-#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/ui/SongColumns.h"
 #include "platform/FileSystem.h"
-#include "platform/ScriptedUiServices.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QHeaderView>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QThread>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 namespace {
 
-class DocWinGuiTest : public ::testing::Test {
+class DocWinGuiTest : public WindowTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(modeltest::AttachID3Com());
@@ -40,35 +33,13 @@ class DocWinGuiTest : public ::testing::Test {
     }
   }
 
-  // A window over a document of songs named by the paths (no loading); songs whose file
-  // is missing count as checked already, so the pass leaves their records alone.
   TMDIChild* Open(const QStringList& paths, const QString& name = "list") {
-    TSlDocument source;
-    docwintest::FillDocument(source, dir + "/" + name, paths);
-    source.SetFileName(dir + "/" + name + ".m3u");
-    for (int n = 0; n < source.m_Songs.size(); ++n)
-      if (!QFile::exists(paths[n])) source.m_Songs[n].m_FileAge = kAgeMissing;
-    source.m_bNew = false;
-    auto* child = new TMDIChild(&area, &host, source.m_FileName, false, &source);
-    child->ShowWindow();
+    TMDIChild* child = OpenOver(paths, name);
     WaitIdle(child);
     return child;
   }
-  QStringList Missing(int count, const QString& prefix) {
-    QStringList paths;
-    for (int n = 0; n < count; ++n) paths << dir + QString("/%1%2.mp3").arg(prefix).arg(n);
-    return paths;
-  }
   static void WaitIdle(TMDIChild* child) {
-    QDeadlineTimer deadline(30000);
-    while (child->IsSynchronising()) {
-      if (deadline.hasExpired()) {
-        ADD_FAILURE() << "the synchronisation pass never ended";
-        return;
-      }
-      QApplication::processEvents(QEventLoop::AllEvents, 5);
-      QThread::msleep(1);
-    }
+    if (!docwintest::ProcessEventsUntil([child] { return !child->IsSynchronising(); })) return;
     if (child->m_pSyncThread) child->m_pSyncThread->WaitFor();
     QApplication::processEvents();
   }
@@ -87,16 +58,7 @@ class DocWinGuiTest : public ::testing::Test {
     QMimeData mime;
     mime.setData(TSLLBListView::kMimeType,
                  QByteArray::number(reinterpret_cast<quintptr>(source->ListView2)));
-    SendDrop(target->ListView2->viewport(), point, &mime, modifiers);
-  }
-  // A drop is delivered to the widget that accepted the drag's entry, as in a real drag.
-  static void SendDrop(QWidget* widget, const QPoint& point, QMimeData* mime,
-                       Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QDragEnterEvent enter(point, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
-    QApplication::sendEvent(widget, &enter);
-    QDropEvent drop(QPointF(point), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton,
-                    modifiers);
-    QApplication::sendEvent(widget, &drop);
+    Drag(target->ListView2->viewport(), point, &mime, QEvent::Drop, modifiers);
   }
   static void Click(QWidget* widget, const QPoint& point, Qt::MouseButton button = Qt::LeftButton) {
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(point), widget->mapToGlobal(QPointF(point)),
@@ -110,11 +72,6 @@ class DocWinGuiTest : public ::testing::Test {
     auto* model = child->ListView2->Model();
     return model->data(model->index(row, column), Qt::DisplayRole).toString();
   }
-
-  ScriptedUiServices ui;
-  FakeHost host;
-  QMdiArea area;
-  QString dir = lbtest::NewTempDir();
 };
 
 // ---- the virtual list ----
@@ -316,7 +273,7 @@ TEST_F(DocWinGuiTest, FilesDroppedFromTheFileManagerGoAfterTheLastSelectedRow) {
   child->ListView2->SelectItems({0, 1});
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(dir + "/drop")});
-  SendDrop(child->ListView2->viewport(), QPoint(10, 10), &mime);
+  Drag(child->ListView2->viewport(), QPoint(10, 10), &mime, QEvent::Drop);
   WaitIdle(child);
   ASSERT_EQ(child->m_Document.m_Songs.size(), 5);
   QStringList names = Names(child);

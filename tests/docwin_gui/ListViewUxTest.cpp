@@ -1,28 +1,23 @@
 // What the user sees of a list while working in it: where dragged songs will land,
 // headers too narrow for their caption, the selection across a change of columns, and
 // the guide reached from the columns dialog and the close question.
-#include "FakeHost.h"
+#include "WindowTest.h"
 
-#include "docwin/DocWinTestUtil.h"
-#include "lbtools3/docwin/DocumentWindow.h"
 #include "lbtools3/docwin/ColumnsDialog.h"
 #include "lbtools3/ui/Help.h"
 #include "lbtools3/ui/QtUiServices.h"
-#include "platform/ScriptedUiServices.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDragMoveEvent>
 #include <QHeaderView>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 // Takes the URLs the program asks the desktop to open.
 class UrlCatcher : public QObject {
@@ -35,7 +30,7 @@ class UrlCatcher : public QObject {
 
 namespace {
 
-class ListViewUxTest : public ::testing::Test {
+class ListViewUxTest : public WindowTest {
  protected:
   void SetUp() override {
     area.resize(900, 700);
@@ -47,37 +42,16 @@ class ListViewUxTest : public ::testing::Test {
     for (QMdiSubWindow* sub : area.subWindowList()) delete sub;
   }
   TMDIChild* Open(int count, const QString& name) {
-    QStringList paths;
-    for (int n = 0; n < count; ++n) paths << dir + QString("/%1%2.mp3").arg(name).arg(n);
-    TSlDocument source;
-    docwintest::FillDocument(source, dir + "/" + name, paths);
-    source.SetFileName(dir + "/" + name + ".m3u");
-    for (int n = 0; n < source.m_Songs.size(); ++n) source.m_Songs[n].m_FileAge = kAgeMissing;
-    source.m_bNew = false;
-    auto* child = new TMDIChild(&area, &host, source.m_FileName, false, &source);
-    child->ShowWindow();
+    TMDIChild* child = OpenOver(Missing(count, name), name);
     child->m_pSyncThread.reset();
     return child;
-  }
-  // As in a real drag, the view took the drag's entry before it moves over it.
-  static void DragOver(TMDIChild* target, QMimeData* mime, const QPoint& point) {
-    QDragEnterEvent enter(point, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton,
-                          Qt::NoModifier);
-    QApplication::sendEvent(target->ListView2->viewport(), &enter);
-    QDragMoveEvent move(point, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(target->ListView2->viewport(), &move);
   }
   static QPoint InRow(TMDIChild* child, int row, bool lowerHalf) {
     const QRect rect = child->ListView2->GetItemRect(row);
     return QPoint(20, rect.top() + (lowerHalf ? rect.height() - 2 : 2));
   }
 
-  ScriptedUiServices ui;
-  FakeHost host;
-  QMdiArea area;
   UrlCatcher browser;
-  QString dir = lbtest::NewTempDir();
 };
 
 TEST_F(ListViewUxTest, DraggedSongsShowTheLineTheyWillBeInsertedAt) {
@@ -88,11 +62,12 @@ TEST_F(ListViewUxTest, DraggedSongsShowTheLineTheyWillBeInsertedAt) {
                 QByteArray::number(reinterpret_cast<quintptr>(source->ListView2)));
   TSLLBListView* view = target->ListView2;
   EXPECT_EQ(view->GetDropLine(), -1);
-  DragOver(target, &songs, InRow(target, 2, false));
+  Drag(view->viewport(), InRow(target, 2, false), &songs, QEvent::DragMove);
   EXPECT_EQ(view->GetDropLine(), 2);
-  DragOver(target, &songs, InRow(target, 2, true));
+  Drag(view->viewport(), InRow(target, 2, true), &songs, QEvent::DragMove);
   EXPECT_EQ(view->GetDropLine(), 3);
-  DragOver(target, &songs, QPoint(20, view->viewport()->height() - 2));  // below the rows
+  Drag(view->viewport(), QPoint(20, view->viewport()->height() - 2), &songs,
+       QEvent::DragMove);  // below the rows
   EXPECT_EQ(view->GetDropLine(), 5);
   QDragLeaveEvent leave;
   QApplication::sendEvent(view->viewport(), &leave);
@@ -100,7 +75,7 @@ TEST_F(ListViewUxTest, DraggedSongsShowTheLineTheyWillBeInsertedAt) {
 
   // The drop lands where the line was, and the line goes.
   source->ListView2->SelectItems({0});
-  DragOver(target, &songs, InRow(target, 0, true));
+  Drag(view->viewport(), InRow(target, 0, true), &songs, QEvent::DragMove);
   QDropEvent drop(QPointF(InRow(target, 0, true)), Qt::CopyAction | Qt::MoveAction, &songs,
                   Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(view->viewport(), &drop);
@@ -111,7 +86,7 @@ TEST_F(ListViewUxTest, DraggedSongsShowTheLineTheyWillBeInsertedAt) {
   // Files from the file manager draw no song line.
   QMimeData files;
   files.setUrls({QUrl::fromLocalFile(dir + "/x.mp3")});
-  DragOver(target, &files, InRow(target, 1, true));
+  Drag(view->viewport(), InRow(target, 1, true), &files, QEvent::DragMove);
   EXPECT_EQ(view->GetDropLine(), -1);
   target->m_Document.m_bModified = false;
 }

@@ -10,11 +10,7 @@
 
 namespace {
 
-QStringList Paths(const TSlDocument& doc) {
-  QStringList paths;
-  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
-  return paths;
-}
+using modeltest::Paths;
 
 void Fill(TSlDocument& doc, int count) {
   for (int n = 0; n < count; ++n)

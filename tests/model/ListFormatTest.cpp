@@ -33,36 +33,26 @@ QString DataQuestion(const QString& reason) {
   return kDataQuestionStart + reason + kDataQuestionEnd;
 }
 
-struct Loaded {
-  bool ok;
-  std::unique_ptr<TSlDocument> doc;
-};
-
-Loaded LoadList(const QString& path, bool bSilent = false) {
-  auto doc = std::make_unique<TSlDocument>();
-  doc->SetFileName(path);
-  bool ok = doc->Load(bSilent);
-  return {ok, std::move(doc)};
-}
-
-QStringList Paths(const TSlDocument& doc) {
-  QStringList paths;
-  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
-  return paths;
-}
+using modeltest::Loaded;
+using modeltest::LoadList;
+using modeltest::Paths;
 
 class ListFormatTest : public ::testing::Test {
  protected:
+  // Writes the list file with the text and loads it.
+  Loaded Load(const QByteArray& text) {
+    WriteFile(list, text);
+    return LoadList(list);
+  }
   ScriptedUiServices ui;
   QString dir = lbtest::NewTempDir();
   QString list = dir + "/list.m3u";
 };
 
 TEST_F(ListFormatTest, ReadsEveryLineEndingAndWritesBackWithCrLf) {
-  WriteFile(list,
-            "#EXTM3U\r\n#EXTINF:10,A\r\n\r\na.mp3\nsub/b.mp3\r\rc.mp3\r\n#EXT one\n \n#EXT "
-            "two\nd.mp3\n\n");
-  Loaded l = LoadList(list);
+  Loaded l = Load(
+      "#EXTM3U\r\n#EXTINF:10,A\r\n\r\na.mp3\nsub/b.mp3\r\rc.mp3\r\n#EXT one\n \n#EXT "
+      "two\nd.mp3\n\n");
   ASSERT_TRUE(l.ok);
   // A lone CR ends a line and the byte after it starts the next one. A blank line is
   // never a song, and the "#" lines before it stay with the song after it.
@@ -90,10 +80,7 @@ TEST_F(ListFormatTest, LineEndsAcrossReadChunks) {
   QByteArray first(chunk - 1, 'a');
   for (int i = 1000; i < first.size(); i += 1000) first[i] = '\n';
   first += "\r\nnext.mp3\r\n";
-  Loaded l = [&] {
-    WriteFile(list, first);
-    return LoadList(list);
-  }();
+  Loaded l = Load(first);
   ASSERT_TRUE(l.ok);
   ASSERT_GT(l.doc->m_Songs.size(), 0);
   EXPECT_EQ(l.doc->m_Songs.back().m_Path, "next.mp3");
@@ -110,13 +97,11 @@ TEST_F(ListFormatTest, LineEndsAcrossReadChunks) {
 }
 
 TEST_F(ListFormatTest, EmptyFileAndHeaderOnly) {
-  WriteFile(list, "");
-  Loaded empty = LoadList(list);
+  Loaded empty = Load("");
   ASSERT_TRUE(empty.ok);
   EXPECT_EQ(empty.doc->m_Songs.size(), 0);
 
-  WriteFile(list, "#EXTM3U\n");
-  Loaded header = LoadList(list);
+  Loaded header = Load("#EXTM3U\n");
   ASSERT_TRUE(header.ok);
   EXPECT_EQ(header.doc->m_Songs.size(), 0);
   ASSERT_TRUE(header.doc->Save(true));
@@ -125,8 +110,7 @@ TEST_F(ListFormatTest, EmptyFileAndHeaderOnly) {
 
 TEST_F(ListFormatTest, LineLengthLimit) {
   QByteArray longest(TSlDocument::kMaxLineBytes, 'a');
-  WriteFile(list, "x.mp3\r\n" + longest + "\r\n");
-  Loaded ok = LoadList(list);
+  Loaded ok = Load("x.mp3\r\n" + longest + "\r\n");
   ASSERT_TRUE(ok.ok);
   EXPECT_EQ(ok.doc->m_Songs[1].m_Path.size(), TSlDocument::kMaxLineBytes);
 
@@ -152,9 +136,8 @@ TEST_F(ListFormatTest, CyrillicLongPathsSurvive) {
 }
 
 TEST_F(ListFormatTest, StopWhileReadingGivesCodeOneAndItsMessage) {
-  WriteFile(list, "a.mp3\r\n");
   ui.StopAfterProcessMessages(1);
-  Loaded l = LoadList(list);
+  Loaded l = Load("a.mp3\r\n");
   EXPECT_FALSE(l.ok);
   EXPECT_EQ(l.doc->m_Songs.size(), 0);
   ASSERT_FALSE(ui.Messages().isEmpty());
@@ -342,8 +325,7 @@ TEST_F(ListFormatTest, GarbageNeverCrashesOrLosesTheList) {
 }
 
 TEST_F(ListFormatTest, FailedSaveKeepsThePreviousFiles) {
-  WriteFile(list, "a.mp3\r\n");
-  Loaded l = LoadList(list);
+  Loaded l = Load("a.mp3\r\n");
   ASSERT_TRUE(l.ok);
   ASSERT_TRUE(l.doc->Save(true));
   const QByteArray before = ReadFile(list);
@@ -439,16 +421,14 @@ namespace {
 // own before their "#EXTINF" lines (a player that groups every entry); a line of form
 // feeds or other white space is no song either.
 TEST_F(ListFormatTest, TopGroupIsTheFirstSongsWhenEverySongHasOne) {
-  WriteFile(list,
-            "#EXTM3U\n#EXTGRP:Rock\n#EXTINF:1,D\nd.mp3\n\f\x0b\n#EXTGRP:Pop\n#EXTINF:1,C\nc.mp3\n");
-  Loaded l = LoadList(list);
+  Loaded l =
+      Load("#EXTM3U\n#EXTGRP:Rock\n#EXTINF:1,D\nd.mp3\n\f\x0b\n#EXTGRP:Pop\n#EXTINF:1,C\nc.mp3\n");
   ASSERT_TRUE(l.ok);
   EXPECT_EQ(Paths(*l.doc), QStringList({"d.mp3", "c.mp3"}));
   EXPECT_EQ(l.doc->m_ExtM3uHeader, "#EXTM3U");
   EXPECT_EQ(l.doc->m_Songs[0].m_ExtInf, "#EXTGRP:Rock\n#EXTINF:1,D");
 
-  WriteFile(list, "#EXTM3U\n#EXTGRP:All\n#EXTINF:1,D\nd.mp3\n#EXTINF:1,C\n#EXTGRP:Pop\nc.mp3\n");
-  Loaded wide = LoadList(list);
+  Loaded wide = Load("#EXTM3U\n#EXTGRP:All\n#EXTINF:1,D\nd.mp3\n#EXTINF:1,C\n#EXTGRP:Pop\nc.mp3\n");
   ASSERT_TRUE(wide.ok);
   EXPECT_EQ(wide.doc->m_ExtM3uHeader, "#EXTM3U\n#EXTGRP:All");
   EXPECT_EQ(wide.doc->m_Songs[0].m_ExtInf, "#EXTINF:1,D");
@@ -459,8 +439,7 @@ TEST_F(ListFormatTest, TopGroupIsTheFirstSongsWhenEverySongHasOne) {
 // A job the user stopped (or a termination signal stopped) still saves the lists it
 // changed: the stop ends the job, never the save of what the job has done.
 TEST_F(ListFormatTest, AStopAskedOfTheJobAroundASaveDoesNotCutTheSave) {
-  WriteFile(list, "a.mp3\r\n");
-  Loaded l = LoadList(list);
+  Loaded l = Load("a.mp3\r\n");
   ASSERT_TRUE(l.ok);
   l.doc->m_Songs.push_back(std::make_unique<TSlSong>(l.doc.get(), "/music/b.mp3", QString()));
   TInfoWindowLevel job("Переименование", QString(), true);

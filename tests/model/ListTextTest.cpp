@@ -21,6 +21,9 @@ using lbtest::WriteFile;
 
 namespace {
 
+using modeltest::Loaded;
+using modeltest::LoadList;
+
 QByteArray Cp1251(const QString& text) {
   return lb::ToTagCodePage(text);
 }
@@ -28,12 +31,6 @@ QByteArray Cp1251(const QString& text) {
 class ListTextTest : public ::testing::Test {
  protected:
   void TearDown() override { TIniFile(lb::SettingsFilePath()).EraseSection("Drives"); }
-  std::unique_ptr<TSlDocument> Load(const QString& path, bool* ok) {
-    auto doc = std::make_unique<TSlDocument>();
-    doc->SetFileName(path);
-    *ok = doc->Load(false);
-    return doc;
-  }
   QString Last() const { return ui.Texts().isEmpty() ? QString() : ui.Texts().last(); }
   ScriptedUiServices ui;
   QString dir = lbtest::NewTempDir();
@@ -46,8 +43,7 @@ TEST_F(ListTextTest, LegacyLinesAreReadAndTheListIsWrittenBackInItsCodePage) {
                             Cp1251("Кино\\01 Группа крови.mp3") + "\r\n" +
                             QString("Ария.mp3").toUtf8() + "\r\n";
   WriteFile(list, legacy);
-  bool ok = false;
-  auto doc = Load(list, &ok);
+  auto [ok, doc] = LoadList(list);
   ASSERT_TRUE(ok);
   ASSERT_EQ(doc->m_Songs.size(), 2);
   EXPECT_EQ(doc->m_Songs[0].m_ExtInf, "#EXTINF:1,Кино");
@@ -66,8 +62,7 @@ TEST_F(ListTextTest, LegacyLinesAreReadAndTheListIsWrittenBackInItsCodePage) {
 
 TEST_F(ListTextTest, ByteOrderMarkIsKeptAndM3u8IsAlwaysUtf8) {
   WriteFile(list, "\xEF\xBB\xBF" + QString("Ария.mp3\r\n").toUtf8());
-  bool ok = false;
-  auto doc = Load(list, &ok);
+  auto [ok, doc] = LoadList(list);
   ASSERT_TRUE(ok);
   EXPECT_EQ(doc->m_Songs[0].m_Path, "Ария.mp3");
   ASSERT_TRUE(doc->Save(true));
@@ -75,9 +70,9 @@ TEST_F(ListTextTest, ByteOrderMarkIsKeptAndM3u8IsAlwaysUtf8) {
 
   // A legacy list saved as ".m3u8" is written in UTF-8.
   WriteFile(list, Cp1251("Ария.mp3") + "\r\n");
-  doc = Load(list, &ok);
-  ASSERT_TRUE(ok);
-  ASSERT_TRUE(doc->SaveM3u(dir + "/list.m3u8", true));
+  Loaded legacy = LoadList(list);
+  ASSERT_TRUE(legacy.ok);
+  ASSERT_TRUE(legacy.doc->SaveM3u(dir + "/list.m3u8", true));
   EXPECT_EQ(ReadFile(dir + "/list.m3u8"), QString("Ария.mp3\r\n").toUtf8());
 }
 
@@ -86,8 +81,7 @@ TEST_F(ListTextTest, NoLineIsWrittenLongerThanTheReaderTakes) {
   const QString longName = QString(3000, QChar(0x0436)) + ".mp3";
   const QByteArray before = QString("/music/Ария.mp3\r\n").toUtf8();
   WriteFile(list, before);
-  bool ok = false;
-  auto doc = Load(list, &ok);
+  auto [ok, doc] = LoadList(list);
   ASSERT_TRUE(ok);
   doc->InsertSong(TSlSong(nullptr, longName, QString()), -1);  // a UTF-8 list: UTF-8
   EXPECT_FALSE(doc->Save(false));
@@ -110,8 +104,7 @@ TEST_F(ListTextTest, DataFilesWrittenOnWindowsStillMatchTheirSongs) {
   body[124] = char(255);
   data += QByteArray(1, '\x01') + body + QByteArray(1, '\0');
   WriteFile(dir + "/list.lbt", data);
-  bool ok = false;
-  auto doc = Load(list, &ok);
+  auto [ok, doc] = LoadList(list);
   ASSERT_TRUE(ok) << ui.Texts().join("|").toStdString();
   EXPECT_EQ(doc->m_Songs[0].m_FileAge, 77);
   EXPECT_EQ(doc->m_Songs[0].m_Tag1.GetTitle(), "Группа");
@@ -128,8 +121,7 @@ TEST_F(ListTextTest, DriveLettersMapThroughTheSettingsAndAreMissingOtherwise) {
   ASSERT_TRUE(QDir::setCurrent(dir));
   WriteFile(dir + "/D:\\Rock\\a.mp3", "x");
   WriteFile(list, "D:\\Rock\\a.mp3\r\n\\Rock\\b.mp3\r\n");
-  bool ok = false;
-  auto doc = Load(list, &ok);
+  auto [ok, doc] = LoadList(list);
   ASSERT_TRUE(ok);
   TSlSong& song = doc->m_Songs[0];
   EXPECT_EQ(song.GetPath(true), "D:\\Rock\\a.mp3");
@@ -162,8 +154,7 @@ TEST_F(ListTextTest, FilesThatAreNoListsAreNeitherReadNorOverwritten) {
   for (const Case& c : cases) {
     const QByteArray before = ReadFile(c.path);
     ui.ClearMessages();
-    bool ok = true;
-    auto doc = Load(c.path, &ok);
+    auto [ok, doc] = LoadList(c.path);
     EXPECT_FALSE(ok) << c.path.toStdString();
     EXPECT_EQ(ui.Texts(),
               QStringList("Файл\n\"" + c.path + "\"\nне является m3u-листом: " + c.reason + "."));
@@ -182,17 +173,14 @@ TEST_F(ListTextTest, FilesThatAreNoListsAreNeitherReadNorOverwritten) {
   // A FIFO as the list or as its data file is refused at once instead of waiting.
   const QString fifo = dir + "/fifo.m3u";
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  bool ok = true;
-  auto doc = Load(fifo, &ok);
-  EXPECT_FALSE(ok);
+  EXPECT_FALSE(LoadList(fifo).ok);
   EXPECT_TRUE(Last().endsWith("это не обычный файл."));
   WriteFile(list, "a.mp3\r\n");
   ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/list.lbt.fifo").constData(), 0600), 0);
   QFile::remove(dir + "/list.lbt");
   ASSERT_TRUE(QFile::rename(dir + "/list.lbt.fifo", dir + "/list.lbt"));
   ui.Answer(IDNO);
-  doc = Load(list, &ok);
-  EXPECT_FALSE(ok);
+  EXPECT_FALSE(LoadList(list).ok);
   EXPECT_TRUE(Last().contains("Ошибка открытия файла"));
 }
 
@@ -281,8 +269,7 @@ TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
     const QString path = dir + "/" + c.name;
     QFile::remove(TSlDocument::DataFilePath(path));
     WriteFile(path, c.before);
-    bool ok = false;
-    auto doc = Load(path, &ok);
+    auto [ok, doc] = LoadList(path);
     ASSERT_TRUE(ok);
     c.edit(*doc);
     ASSERT_EQ(doc->m_Songs.size(), c.songs);
@@ -290,9 +277,9 @@ TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
       EXPECT_FALSE(doc->m_Songs[n].m_Path.contains(QChar::ReplacementCharacter));
     ASSERT_TRUE(doc->Save(true));
     EXPECT_EQ(ReadFile(path), c.after);
-    doc = Load(path, &ok);
-    ASSERT_TRUE(ok);
-    ASSERT_TRUE(doc->Save(true));
+    Loaded again = LoadList(path);
+    ASSERT_TRUE(again.ok);
+    ASSERT_TRUE(again.doc->Save(true));
     EXPECT_EQ(ReadFile(path), c.after);
   }
 }

@@ -45,4 +45,17 @@ void TouchLater(const QString& path, int seconds) {
   ::utimes(native.constData(), times);
 }
 
+QStringList Paths(const TSlDocument& doc) {
+  QStringList paths;
+  for (int n = 0; n < doc.m_Songs.size(); ++n) paths << doc.m_Songs[n].m_Path;
+  return paths;
+}
+
+Loaded LoadList(const QString& path, bool bSilent) {
+  auto doc = std::make_unique<TSlDocument>();
+  doc->SetFileName(path);
+  const bool ok = doc->Load(bSilent);
+  return {ok, std::move(doc)};
+}
+
 }  // namespace modeltest

@@ -4,8 +4,12 @@
 
 #include "TestEnv.h"
 
+#include "lbtools3/model/M3uList.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <memory>
 
 namespace modeltest {
 
@@ -18,5 +22,14 @@ QString MakeMp3(const QString& path, int frames = 8);
 bool AttachID3Com();
 // Sets the file's modification time forward by the given seconds.
 void TouchLater(const QString& path, int seconds);
+// Paths of the songs, in order.
+QStringList Paths(const TSlDocument& doc);
+
+// A document loaded from the list file, and whether the load succeeded.
+struct Loaded {
+  bool ok;
+  std::unique_ptr<TSlDocument> doc;
+};
+Loaded LoadList(const QString& path, bool bSilent = false);
 
 }  // namespace modeltest

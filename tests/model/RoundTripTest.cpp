@@ -25,39 +25,15 @@ struct SongValues {
   int32_t track;
 };
 
-const SongValues kSongs[] = {{"/m/a.mp3",
-                              101,
-                              false,
-                              true,
-                              "T1a",
-                              "A1a",
-                              "B1a",
-                              "1991",
-                              "C1a",
-                              17,
-                              "Название А",
-                              "Артист А",
-                              "Альбом А",
-                              "2001",
-                              80,
-                              "Комментарий А",
-                              "Композитор А",
-                              "Оригинал А",
-                              "Права А",
-                              "http://a.example/",
-                              "Кодировщик А",
-                              7},
-                             {"/m/b.mp3",    -1,
-                              true,          false,
-                              "T1b",         "A1b",
-                              "B1b",         "1992",
-                              "C1b",         255,
-                              "Title B",     "Artist B",
-                              "Album B",     "2002",
-                              255,           "Comment B",
-                              "Composer B",  "OrigArt B",
-                              "Copyright B", "http://b.example/",
-                              "EncodedBy B", 0}};
+// clang-format off
+const SongValues kSongs[] = {
+    {"/m/a.mp3", 101, false, true, "T1a", "A1a", "B1a", "1991", "C1a", 17,
+     "Название А", "Артист А", "Альбом А", "2001", 80, "Комментарий А", "Композитор А",
+     "Оригинал А", "Права А", "http://a.example/", "Кодировщик А", 7},
+    {"/m/b.mp3", -1, true, false, "T1b", "A1b", "B1b", "1992", "C1b", 255,
+     "Title B", "Artist B", "Album B", "2002", 255, "Comment B", "Composer B",
+     "OrigArt B", "Copyright B", "http://b.example/", "EncodedBy B", 0}};
+// clang-format on
 
 // The data file layout: little-endian integers, texts as a 32-bit byte count and the
 // UTF-8 bytes, the ID3v1 body as fixed fields of 30, 30, 30, 4, 30 bytes and a genre byte.

@@ -48,6 +48,20 @@ int64_t OwnerPid(int64_t handle) {
   return handle >> 32;
 }
 
+// The socket name of a message port handle.
+QString PortSocket(int64_t port) {
+  return lb::NamedObjectSocketName(
+      "port", QStringLiteral("%1-%2").arg(quint64(port) >> 32).arg(quint32(port)));
+}
+
+// The program ended by itself, normally and with code 0.
+::testing::AssertionResult EndedCleanly(QProcess& process) {
+  if (!process.waitForFinished(kStartMs)) return ::testing::AssertionFailure() << "still running";
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    return ::testing::AssertionFailure() << "ended with code " << process.exitCode();
+  return ::testing::AssertionSuccess();
+}
+
 QByteArray Payload(std::initializer_list<const char*> paths) {
   QByteArray bytes;
   for (const char* path : paths) bytes.append(path).append('\0');
@@ -162,13 +176,15 @@ class ProgramProcessTest : public ::testing::Test {
   }
 
   // Plays the shell extension: the payload in the exclusively created mapping while the
-  // message is answered. Nothing when the message was not answered.
-  std::optional<int64_t> HandOver(const QByteArray& payload, uint64_t announcedSize) {
+  // message is answered, announced with its own size unless told otherwise. Nothing when
+  // the message was not answered.
+  std::optional<int64_t> HandOver(const QByteArray& payload,
+                                  std::optional<uint64_t> announcedSize = {}) {
     lb::TNamedMapping mapping;
     if (mapping.CreateExclusive(lb::kHandOverMappingName, payload) != lb::TCreateResult::Created)
       return std::nullopt;
-    return lb::TMessagePort::SendMessage(MainWindowHandle(), lb::kHandOverMessage, announcedSize, 0,
-                                         kSendMs);
+    return lb::TMessagePort::SendMessage(MainWindowHandle(), lb::kHandOverMessage,
+                                         announcedSize.value_or(payload.size()), 0, kSendMs);
   }
 
   // A helper process of the named-object tests (see IpcPeer.cpp); its lines are read
@@ -267,9 +283,7 @@ TEST_F(ProgramProcessTest, SecondStartRaisesTheFirstAndEnds) {
   EXPECT_EQ(OwnerPid(application), first.processId());
 
   QProcess& second = Start();
-  ASSERT_TRUE(second.waitForFinished(kStartMs));
-  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(second));
 
   // The first one goes on, still named by the run-time key and still answering.
   EXPECT_EQ(first.state(), QProcess::Running);
@@ -286,9 +300,7 @@ TEST_F(ProgramProcessTest, SecondStartWithoutRunTimeKeyStillRaisesTheFirst) {
   ASSERT_TRUE(TRegistry(HKEY_CURRENT_USER).DeleteKey(lb::kRunTimeKey));
 
   QProcess& second = Start();
-  ASSERT_TRUE(second.waitForFinished(kStartMs));
-  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(second));
   EXPECT_EQ(first.state(), QProcess::Running);
 }
 
@@ -329,8 +341,7 @@ TEST_F(ProgramProcessTest, StartWhileMinimisedFinishesItsFirstActivation) {
   m_Env.insert("QT_QPA_PLATFORM", "minimal");
   QProcess& program = Start();
   ASSERT_TRUE(WaitUntilActivated(program));
-  const QByteArray one = Payload({"/tmp/m.mp3"});
-  EXPECT_EQ(HandOver(one, one.size()), 1);
+  EXPECT_EQ(HandOver(Payload({"/tmp/m.mp3"})), 1);
   EXPECT_EQ(DumpLines(), QStringList({NewListPath(1), "new=1", "/tmp/m.mp3"}));
 }
 
@@ -341,8 +352,7 @@ TEST_F(ProgramProcessTest, HandOverDuringTheFirstRunDialogWaitsForIt) {
   ASSERT_TRUE(QDir().mkpath(m_Home + "/Documents"));
   QProcess& program = Start();
   ASSERT_TRUE(WaitUntilActivated(program));
-  const QByteArray one = Payload({"/tmp/first-run.mp3"});
-  EXPECT_EQ(HandOver(one, one.size()), 1);
+  EXPECT_EQ(HandOver(Payload({"/tmp/first-run.mp3"})), 1);
   EXPECT_FALSE(QFile::exists(m_Dump)) << "taken in while the dialog is open";
   ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
   ASSERT_TRUE(program.waitForFinished(kStartMs));
@@ -359,12 +369,8 @@ TEST_F(ProgramProcessTest, FloodOfIdleConnectionsKeepsTheInstanceGuard) {
   ASSERT_TRUE(WaitUntilActivated(first));
   int64_t application = 0;
   ASSERT_TRUE(ReadHandle("HandleToApplication", &application));
-  auto portSocket = [](int64_t port) {
-    return lb::NamedObjectSocketName(
-        "port", QStringLiteral("%1-%2").arg(quint64(port) >> 32).arg(quint32(port)));
-  };
   const QString servers[] = {lb::NamedObjectSocketName("event", lb::kInstanceEventName),
-                             portSocket(MainWindowHandle()), portSocket(application)};
+                             PortSocket(MainWindowHandle()), PortSocket(application)};
   std::vector<std::unique_ptr<QLocalSocket>> flood;
   for (const QString& server : servers) {
     for (int n = 0; n < 150; ++n) {
@@ -375,8 +381,7 @@ TEST_F(ProgramProcessTest, FloodOfIdleConnectionsKeepsTheInstanceGuard) {
     }
   }
   QProcess& second = Start();
-  ASSERT_TRUE(second.waitForFinished(kStartMs));
-  EXPECT_EQ(second.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(second));
   EXPECT_EQ(first.state(), QProcess::Running);
   EXPECT_EQ(lb::TMessagePort::SendMessage(application, lb::kRaiseMessage, 0, 0, kSendMs), 1);
 }
@@ -387,13 +392,10 @@ TEST_F(ProgramProcessTest, TerminationSignalEndsTheProgramCleanly) {
   ASSERT_TRUE(QDir().mkpath(QFileInfo(NewListPath(1)).absolutePath()));
   QProcess& program = Start();
   ASSERT_TRUE(WaitUntilActivated(program));
-  const QByteArray one = Payload({"/tmp/t.mp3"});
-  ASSERT_EQ(HandOver(one, one.size()), 1);
+  ASSERT_EQ(HandOver(Payload({"/tmp/t.mp3"})), 1);
 
   ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
-  ASSERT_TRUE(program.waitForFinished(kStartMs));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(program));
   EXPECT_FALSE(TRegistry(HKEY_CURRENT_USER).KeyExists(lb::kRunTimeKey));
   TIniFile ini(m_Ini);
   EXPECT_TRUE(ini.ValueExists("Position", "Width"));
@@ -434,7 +436,7 @@ TEST_F(ProgramProcessTest, HandOverOfTwoPathsFillsANewUnnamedList) {
   const QByteArray payload = Payload({shortPath, longPath});
   ASSERT_EQ(payload.size(), 33);
 
-  EXPECT_EQ(HandOver(payload, payload.size()), 1);
+  EXPECT_EQ(HandOver(payload), 1);
   EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1", shortPath, longPath})));
   // The repository took the new list in as open.
   TIniFile ini(m_Ini);
@@ -452,8 +454,7 @@ TEST_F(ProgramProcessTest, ListNamedOnASecondStartOpensInTheFirst) {
   const QString list = m_Dir + "/Мой лист.m3u";
   ASSERT_TRUE(lbtest::WriteFile(list, "/tmp/a.mp3\r\n"));
   QProcess& second = Start({list});
-  ASSERT_TRUE(second.waitForFinished(kStartMs));
-  EXPECT_EQ(second.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(second));
   QDeadlineTimer deadline(kStartMs);
   while (!TIniFile(m_Ini).ReadBool(TListsRepository::kSection, TListsRepository::EncodeKey(list),
                                    false) &&
@@ -470,12 +471,12 @@ TEST_F(ProgramProcessTest, EmptyHandOverMakesAnEmptyListThatTheNextOneFills) {
   ASSERT_TRUE(WaitUntilActivated(program));
 
   const QByteArray empty(1, '\0');
-  EXPECT_EQ(HandOver(empty, empty.size()), 1);
+  EXPECT_EQ(HandOver(empty), 1);
   EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1"})));
 
   // The never-saved list is active now: the next hand-over goes into it.
   const QByteArray one = Payload({"/tmp/b.mp3"});
-  EXPECT_EQ(HandOver(one, one.size()), 1);
+  EXPECT_EQ(HandOver(one), 1);
   EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1", "/tmp/b.mp3"})));
   TIniFile ini(m_Ini);
   EXPECT_FALSE(
@@ -497,7 +498,7 @@ TEST_F(ProgramProcessTest, HandOverThatCannotBeReadIsDeclined) {
   EXPECT_FALSE(QFile::exists(m_Dump));
   EXPECT_EQ(program.state(), QProcess::Running);
   // Still serving: a good hand-over afterwards is taken.
-  EXPECT_EQ(HandOver(payload, payload.size()), 1);
+  EXPECT_EQ(HandOver(payload), 1);
   EXPECT_TRUE(DumpBecomes(QStringList({NewListPath(1), "new=1", "/tmp/c.mp3"})));
 }
 
@@ -544,12 +545,12 @@ TEST_F(ProgramProcessTest, OversizedHandOverIsRefusedWithoutGrowing) {
 
   // More bytes than any hand-over needs.
   const QByteArray big = QByteArray(16 * 1024 * 1024 - 2, 'a') + QByteArray(2, '\0');
-  EXPECT_EQ(HandOver(big, big.size()), 0);
+  EXPECT_EQ(HandOver(big), 0);
   // Within the byte limit, but a million short paths.
   QByteArray many;
   for (int n = 0; n < 1000000; ++n) many.append("/a", 2).append('\0');
   many.append('\0');
-  EXPECT_EQ(HandOver(many, many.size()), 0);
+  EXPECT_EQ(HandOver(many), 0);
 
   EXPECT_FALSE(QFile::exists(m_Dump));
   EXPECT_LT(ResidentKb(program.processId()) - before, 10 * 1024);
@@ -569,13 +570,9 @@ TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
   int64_t application = 0;
   ASSERT_TRUE(ReadHandle("HandleToApplication", &application));
   const int64_t main = MainWindowHandle();
-  auto portSocket = [](int64_t port) {
-    return lb::NamedObjectSocketName(
-        "port", QStringLiteral("%1-%2").arg(quint64(port) >> 32).arg(quint32(port)));
-  };
   const QString ping = QString::fromLatin1(lb::wire::Frame(1).toHex());
   for (const QString& server : {lb::NamedObjectSocketName("event", lb::kInstanceEventName),
-                                portSocket(main), portSocket(application)}) {
+                                PortSocket(main), PortSocket(application)}) {
     QProcess& own = StartPeer({"probe", server, ping});
     EXPECT_EQ(PeerLine(own), "answered") << server.toStdString();
     QProcess& stranger = StartPeer({"as-uid", nobody, "probe", server, ping});
@@ -591,7 +588,7 @@ TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
     QByteArray send(20, '\0');
     qToLittleEndian<quint32>(lb::kHandOverMessage, send.data());
     qToLittleEndian<quint64>(quint64(payload.size()), send.data() + 4);
-    QProcess& stranger = StartPeer({"as-uid", nobody, "probe", portSocket(main),
+    QProcess& stranger = StartPeer({"as-uid", nobody, "probe", PortSocket(main),
                                     QString::fromLatin1(lb::wire::Frame(40, send).toHex())});
     EXPECT_EQ(PeerLine(stranger), "refused");
   }
@@ -606,8 +603,7 @@ TEST_F(ProgramProcessTest, AnotherUserReachesNothing) {
       {"as-uid", nobody, "squat", lb::NamedObjectSocketName("event", lb::kInstanceEventName)});
   EXPECT_EQ(PeerLine(eventSquatter), "taken");
   QProcess& second = Start();
-  ASSERT_TRUE(second.waitForFinished(kStartMs));
-  EXPECT_EQ(second.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(second));
   EXPECT_EQ(lb::TMessagePort::SendMessage(main, lb::kHandOverMessage, uint64_t(passwd.size()), 0,
                                           kSendMs),
             0);
@@ -660,9 +656,7 @@ QSize PngSize(const QByteArray& bytes) {
 TEST_F(ProgramProcessTest, ScreenshotDrawsTheMainWindowAndEnds) {
   const QString picture = m_Dir + "/main.png";
   QProcess& program = Start({"--screenshot", picture});
-  ASSERT_TRUE(program.waitForFinished(kStartMs));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 0);
+  ASSERT_TRUE(EndedCleanly(program));
   const QSize size = PngSize(lbtest::ReadFile(picture));
   EXPECT_GE(size.width(), 400);
   EXPECT_GE(size.height(), 300);

@@ -28,13 +28,11 @@ class SettingsModelTest : public ::testing::Test {
     model.Values().editorPathUsed = false;
   }
 };
+using SettingsKeys = SettingsModelTest;
 
 }  // namespace
 
-TEST(SettingsKeys, MissingFileReadsTheDefaultsOfTheKeyTable) {
-  FreshEnvironment env;
-  TIniFile ini(lb::SettingsFilePath());
-  TSettingsModel model(ini);
+TEST_F(SettingsKeys, MissingFileReadsTheDefaultsOfTheKeyTable) {
   model.Load();
   const TSettingsValues& v = model.Values();
   EXPECT_EQ(v.extensions, "mp3, flac, ogg, oga, opus, m4a, mp4, wma, ape, wv, mpc, aiff, aif, wav");
@@ -62,7 +60,7 @@ TEST(SettingsKeys, MissingFileReadsTheDefaultsOfTheKeyTable) {
   EXPECT_EQ(lbset::ReadAsText(ini, lbset::ChangePositionVelocity), "30");
 }
 
-TEST(SettingsKeys, LookupIgnoresCaseAndKnowsOnlyTheTypedKeys) {
+TEST_F(SettingsKeys, LookupIgnoresCaseAndKnowsOnlyTheTypedKeys) {
   const TSettingKey* k = lbset::FindKey("settings", "changepositionvelocity");
   ASSERT_NE(k, nullptr);
   EXPECT_STREQ(k->key, "ChangePositionVelocity");
@@ -70,13 +68,10 @@ TEST(SettingsKeys, LookupIgnoresCaseAndKnowsOnlyTheTypedKeys) {
   EXPECT_EQ(lbset::FindKey("Settings", "Extentions"), nullptr);  // it lives in "Edit"
 }
 
-TEST(SettingsKeys, HandEditedValuesAreReadSafely) {
-  FreshEnvironment env;
+TEST_F(SettingsKeys, HandEditedValuesAreReadSafely) {
   lbtest::WriteFile(env.IniPath(),
                     "[Settings]\nDblClkAction=7\nChangePositionVelocity=fast\nDocumentTitle=1\n"
                     "[Edit]\nWinamp=2\n");
-  TIniFile ini(lb::SettingsFilePath());
-  TSettingsModel model(ini);
   model.Load();
   EXPECT_EQ(model.Values().dblClkAction, 0);  // no such row: the first one
   EXPECT_EQ(model.Values().velocity, "30");   // no number: the default
