@@ -814,7 +814,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     return S_OK;
   }
   // 0 (or less) removes the track number; the number Link read ("3/10" reads 3) is
-  // left as the file has it.
+  // left as the file has it. A new number keeps the total the file gave ("3/12" put to
+  // 4 gives "4/12"), as the other formats' tags keep theirs.
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
     return Guarded([&] {
@@ -824,6 +825,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
         m_Edits.remove("TRCK");
       } else {
         m_TrackText = m_Track ? QString::number(m_Track) : QString();
+        const qsizetype slash = m_ReadTrackText.indexOf(QLatin1Char('/'));
+        if (m_Track && slash >= 0 && !m_bOtherFormat) m_TrackText += m_ReadTrackText.mid(slash);
         m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
       }
     });
