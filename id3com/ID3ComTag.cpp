@@ -1090,8 +1090,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
   // edited). Frames marked to be discarded when the tag is altered go, as TagLib lets
   // them go. A tag whose frames cannot all be taken whole is left as TagLib wrote it.
   void KeepUntouchedFrames(const QByteArray& original, QByteArray* head) const {
-    const std::optional<QList<QByteArray>> before = id3::RegularV23Frames(original);
-    const std::optional<QList<QByteArray>> after = id3::RegularV23Frames(*head);
+    const std::optional<QList<QByteArray>> before = id3::WholeV23Frames(original);
+    const std::optional<QList<QByteArray>> after = id3::WholeV23Frames(*head);
     if (!before || !after) return;
     const QSet<QByteArray> touched = TouchedFrameIds();
     bool unreadable = false;

@@ -297,11 +297,11 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
   return walk;
 }
 
-std::optional<QList<QByteArray>> RegularV23Frames(const QByteArray& tag) {
+std::optional<QList<QByteArray>> WholeV23Frames(const QByteArray& tag) {
   TTagHeader header;
   if (!ParseHeader(tag, &header) || header.major != 3 || (header.flags & 0x40)) return std::nullopt;
   const TFrameWalk walk = WalkFrames(tag, false);
-  if (walk.broken || !walk.regular) return std::nullopt;
+  if (walk.broken) return std::nullopt;
   QByteArray body = tag.mid(kHeaderSize, header.completeSize - kHeaderSize);
   if (header.flags & 0x80) body = Resynchronise(body);
   QList<QByteArray> frames;

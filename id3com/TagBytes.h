@@ -55,10 +55,10 @@ QByteArray WithoutExtendedHeader(const QByteArray& tag);
 
 QByteArray SyncSafe(uint32_t n);
 
-// The frames of a v2.3 tag laid out regularly (see TFrameWalk::regular) and without an
-// extended header, each whole with its header and flags, unsynchronisation undone;
-// none when the tag is of another kind.
-std::optional<QList<QByteArray>> RegularV23Frames(const QByteArray& tag);
+// The frames of a v2.3 tag without an extended header, each whole with its header and
+// flags, unsynchronisation undone (empty frames and junk in the padding left out);
+// none when the tag is of another kind or a frame could not be read whole.
+std::optional<QList<QByteArray>> WholeV23Frames(const QByteArray& tag);
 
 // Whether a whole v2.3 comment frame has a description; none when its contents cannot
 // be read without decoding them (compressed or encrypted).
