@@ -16,7 +16,8 @@
 // file's tag again, applies the changed fields to it (after removing every frame when
 // Clear was called) and writes it back: as v2.4 when the file held v2.4, otherwise as
 // v2.3 (what the program's users' players read best). Frames the program does not know
-// survive, and an empty tag removes the ID3v2 tag. The ID3v1 tag at the end of the
+// survive (a v2.3 tag keeps every frame the save does not touch byte for byte, as
+// TagLib cannot write them all back), and an empty tag removes the ID3v2 tag. The ID3v1 tag at the end of the
 // file is never touched: the program writes it itself.
 //
 // Text marked ISO-8859-1 is read in the tag code page: old taggers put Windows-1251
