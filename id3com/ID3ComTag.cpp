@@ -17,8 +17,8 @@
 // Clear was called) and writes it back: as v2.4 when the file held v2.4, otherwise as
 // v2.3 (what the program's users' players read best). Frames the program does not know
 // survive (a v2.3 tag keeps every frame the save does not touch byte for byte, as
-// TagLib cannot write them all back), and an empty tag removes the ID3v2 tag. The ID3v1 tag at the end of the
-// file is never touched: the program writes it itself.
+// TagLib cannot write them all back), and an empty tag removes the ID3v2 tag. The
+// ID3v1 tag at the end of the file is never touched: the program writes it itself.
 //
 // Text marked ISO-8859-1 is read in the tag code page: old taggers put Windows-1251
 // bytes there. New text is always written as UTF-16.
@@ -493,11 +493,13 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   if (!ReadAt(fd.Get(), first, have, 0)) return E_FAIL;
   id3::TTagHeader header;
   QByteArray bytes;
+  bool borrowed = false;  // `bytes` may lie in `first`
   if (id3::ParseHeader(QByteArrayView(first, have), &header) &&
       header.completeSize <= kMaxTagSize) {
     const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
     if (size <= have) {
       bytes = QByteArray::fromRawData(first, size);  // read while `first` lives
+      borrowed = true;
     } else {
       bytes.resize(size);
       std::memcpy(bytes.data(), first, have);
@@ -513,10 +515,7 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   result->lean = lean && id3::ReadFrameTexts(bytes, walk, &result->texts);
   if (result->lean && !CrossCheck()) return S_OK;
   result->parsed = std::make_unique<TParsedTag>(bytes);
-  if (!lean) {
-    result->bytes = bytes;
-    result->bytes.detach();  // `bytes` may lie in `first`
-  }
+  if (!lean) result->bytes = borrowed ? QByteArray(bytes.constData(), bytes.size()) : bytes;
   if (bytes.isEmpty()) return S_OK;
   int read = 0;
   for (TagLib::ID3v2::Frame* f : result->parsed->Tag()->frameList())
