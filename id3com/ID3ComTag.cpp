@@ -16,8 +16,9 @@
 // file's tag again, applies the changed fields to it (after removing every frame when
 // Clear was called) and writes it back: as v2.4 when the file held v2.4, otherwise as
 // v2.3 (what the program's users' players read best). Frames the program does not know
-// survive, and an empty tag removes the ID3v2 tag. The ID3v1 tag at the end of the
-// file is never touched: the program writes it itself.
+// survive (a v2.3 tag keeps every frame the save does not touch byte for byte, as
+// TagLib cannot write them all back), and an empty tag removes the ID3v2 tag. The
+// ID3v1 tag at the end of the file is never touched: the program writes it itself.
 //
 // Text marked ISO-8859-1 is read in the tag code page: old taggers put Windows-1251
 // bytes there. New text is always written as UTF-16.
@@ -40,6 +41,7 @@
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 
 #include <taglib/commentsframe.h>
@@ -379,6 +381,7 @@ struct TFileTag {
   std::unique_ptr<TParsedTag> parsed;  // the tag as read (salvaged frames when damaged)
   bool lean = false;                   // read without TagLib: `texts` holds it, `parsed` is null
   id3::TFrameTexts texts;
+  QByteArray bytes;  // the tag as parsed (not kept by a lean read)
 };
 
 // LBTOOLS_ID3COM_CROSSCHECK (set by the tests) reads every tag that the lean reader
@@ -490,11 +493,13 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   if (!ReadAt(fd.Get(), first, have, 0)) return E_FAIL;
   id3::TTagHeader header;
   QByteArray bytes;
+  bool borrowed = false;  // `bytes` may lie in `first`
   if (id3::ParseHeader(QByteArrayView(first, have), &header) &&
       header.completeSize <= kMaxTagSize) {
     const int64_t size = std::min<int64_t>(header.completeSize, st.st_size);
     if (size <= have) {
       bytes = QByteArray::fromRawData(first, size);  // read while `first` lives
+      borrowed = true;
     } else {
       bytes.resize(size);
       std::memcpy(bytes.data(), first, have);
@@ -510,6 +515,7 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
   result->lean = lean && id3::ReadFrameTexts(bytes, walk, &result->texts);
   if (result->lean && !CrossCheck()) return S_OK;
   result->parsed = std::make_unique<TParsedTag>(bytes);
+  if (!lean) result->bytes = borrowed ? QByteArray(bytes.constData(), bytes.size()) : bytes;
   if (bytes.isEmpty()) return S_OK;
   int read = 0;
   for (TagLib::ID3v2::Frame* f : result->parsed->Tag()->frameList())
@@ -808,7 +814,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     return S_OK;
   }
   // 0 (or less) removes the track number; the number Link read ("3/10" reads 3) is
-  // left as the file has it.
+  // left as the file has it. A new number keeps the total the file gave ("3/12" put to
+  // 4 gives "4/12"), as the other formats' tags keep theirs.
   HRESULT STDMETHODCALLTYPE put_Track(LONG value) override {
     std::lock_guard guard(m_Mutex);
     return Guarded([&] {
@@ -818,6 +825,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
         m_Edits.remove("TRCK");
       } else {
         m_TrackText = m_Track ? QString::number(m_Track) : QString();
+        const qsizetype slash = m_ReadTrackText.indexOf(QLatin1Char('/'));
+        if (m_Track && slash >= 0 && !m_bOtherFormat) m_TrackText += m_ReadTrackText.mid(slash);
         m_Edits["TRCK"] = Edit{"TRCK", m_TrackText};
       }
     });
@@ -1041,7 +1050,10 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       const TagLib::ByteVector rendered =
           tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
       head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
-      if (version == 3) GenreAsUnicode(&head);
+      if (version == 3) {
+        GenreAsUnicode(&head);
+        if (!m_bCleared) KeepUntouchedFrames(file.bytes, &head);
+      }
       // A new tag, or one that outgrows its place, gets room for the next edits, so that
       // they are written over it in place.
       PadTo(&head, head.size() > file.regionSize ? head.size() + kGrowthPadding : file.regionSize);
@@ -1052,6 +1064,63 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     m_bFileHasTag = nowHasTag;
     Saved();
     return S_OK;
+  }
+
+  // The frames this write's edits and cover change may alter: every frame of one of
+  // these identifiers is taken as TagLib wrote it.
+  QSet<QByteArray> TouchedFrameIds() const {
+    QSet<QByteArray> ids;
+    for (const Edit& e : m_Edits) {
+      ids.insert(e.frameId);
+      // The year lives in any of these, and a date read from TYER with TDAT or TIME is
+      // one time stamp in TagLib.
+      if (e.frameId == "TYER") ids.unite({"TDRC", "TDAT", "TIME"});
+    }
+    if (m_Cover.kind != id3::TCoverChange::None) ids.insert("APIC");
+    return ids;
+  }
+
+  // TagLib cannot write every frame a v2.3 tag holds: it drops the v2.3 frames it reads
+  // as outdated (RVAD, EQUA, TSIZ, TRDA), the v2.4 frames that other taggers leave in
+  // v2.3 tags (TMOO, TSST, RVA2...), genres it cannot express, and it writes a full
+  // original date (TDOR) as its year alone (TORY). So the tag written keeps every
+  // frame the write does not touch with the bytes the file held, where it stood, and
+  // takes from TagLib's rendered tag only the frames of the touched identifiers (for
+  // the comment, only the one without a description: described comments are never
+  // edited). Frames marked to be discarded when the tag is altered go, as TagLib lets
+  // them go. A tag whose frames cannot all be taken whole is left as TagLib wrote it.
+  void KeepUntouchedFrames(const QByteArray& original, QByteArray* head) const {
+    const std::optional<QList<QByteArray>> before = id3::WholeV23Frames(original);
+    const std::optional<QList<QByteArray>> after = id3::WholeV23Frames(*head);
+    if (!before || !after) return;
+    const QSet<QByteArray> touched = TouchedFrameIds();
+    bool unreadable = false;
+    const auto edited = [&](const QByteArray& frame) {
+      const QByteArray id = frame.left(4);
+      if (!touched.contains(id)) return false;
+      if (id != "COMM") return true;
+      const std::optional<bool> described = id3::CommentHasDescription(frame);
+      unreadable = unreadable || !described;
+      return !described.value_or(false);
+    };
+    QList<QByteArray> frames;
+    QSet<QByteArray> placed;  // touched identifiers whose new frames are in place
+    const auto place = [&](const QByteArray& id) {
+      if (placed.contains(id)) return;
+      placed.insert(id);
+      for (const QByteArray& f : *after)
+        if (f.startsWith(id) && edited(f)) frames.append(f);
+    };
+    for (const QByteArray& f : *before) {
+      if (edited(f))
+        place(f.left(4));
+      else if (!(static_cast<unsigned char>(f[8]) & 0x80))  // kept unless the tag alters
+        frames.append(f);
+    }
+    for (const QByteArray& f : *after)
+      if (edited(f)) place(f.left(4));
+    if (unreadable) return;  // a comment's description is unknown: as TagLib wrote it
+    *head = id3::V23TagOf(frames);
   }
 
   // TagLib puts the genre of a v2.3 tag in ISO-8859-1 whenever its text allows; text in

@@ -297,4 +297,40 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild) {
   return walk;
 }
 
+std::optional<QList<QByteArray>> WholeV23Frames(const QByteArray& tag) {
+  TTagHeader header;
+  if (!ParseHeader(tag, &header) || header.major != 3 || (header.flags & 0x40)) return std::nullopt;
+  const TFrameWalk walk = WalkFrames(tag, false);
+  if (walk.broken) return std::nullopt;
+  QByteArray body = tag.mid(kHeaderSize, header.completeSize - kHeaderSize);
+  if (header.flags & 0x80) body = Resynchronise(body);
+  QList<QByteArray> frames;
+  for (const TFrameSpan& span : walk.spans) frames.append(body.mid(span.pos, 10 + span.size));
+  return frames;
+}
+
+std::optional<bool> CommentHasDescription(QByteArrayView frame) {
+  if (frame.size() < 10) return true;
+  const auto format = static_cast<unsigned char>(frame[9]);
+  if (format & 0xC0) return std::nullopt;  // compressed or encrypted
+  // Encoding, language, then the description up to its terminator (after the group's
+  // byte when the frame has one).
+  const qsizetype start = 10 + ((format & 0x20) ? 1 : 0);
+  if (frame.size() < start + 4) return true;
+  const QByteArrayView c = frame.sliced(start);
+  const char encoding = c[0];
+  QByteArrayView text = c.sliced(4);
+  if (encoding == 0 || encoding == 3) return !text.empty() && text[0] != 0;
+  if (encoding == 1 && text.size() >= 2 &&
+      (text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF")))
+    text = text.sliced(2);
+  return !(text.empty() || (text.size() >= 2 && text[0] == 0 && text[1] == 0));
+}
+
+QByteArray V23TagOf(const QList<QByteArray>& frames) {
+  QByteArray body;
+  for (const QByteArray& f : frames) body += f;
+  return QByteArray("ID3\x03\x00\x00", 6) + SyncSafe(static_cast<uint32_t>(body.size())) + body;
+}
+
 }  // namespace id3

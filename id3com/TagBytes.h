@@ -9,6 +9,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <cstdint>
+#include <optional>
 
 namespace id3 {
 
@@ -53,5 +54,17 @@ TFrameWalk WalkFrames(const QByteArray& tag, bool rebuild);
 QByteArray WithoutExtendedHeader(const QByteArray& tag);
 
 QByteArray SyncSafe(uint32_t n);
+
+// The frames of a v2.3 tag without an extended header, each whole with its header and
+// flags, unsynchronisation undone (empty frames and junk in the padding left out);
+// none when the tag is of another kind or a frame could not be read whole.
+std::optional<QList<QByteArray>> WholeV23Frames(const QByteArray& tag);
+
+// Whether a whole v2.3 comment frame has a description; none when its contents cannot
+// be read without decoding them (compressed or encrypted).
+std::optional<bool> CommentHasDescription(QByteArrayView frame);
+
+// A v2.3 tag of these frames, without padding.
+QByteArray V23TagOf(const QList<QByteArray>& frames);
 
 }  // namespace id3

@@ -388,6 +388,24 @@ TEST_F(ID3ComTest, GenreTrackAndShortYearWrites) {
   ComPtr<IID3ComTag> third = NewTag();
   Link(third.Get(), path);
   EXPECT_EQ(Get(third.Get(), kProps[3]), "99");
+  // A track number alone keeps the total the file holds; a typed total wins.
+  const auto track = [&](const char* typed, LONG number, const char* expected) {
+    ComPtr<IID3ComTag> t = NewTag();
+    Link(t.Get(), path);
+    BSTR text = typed ? lb::BstrFromQString(typed) : nullptr;
+    typed ? t->put_TrackText(text) : t->put_Track(number);
+    SysFreeString(text);
+    ASSERT_EQ(t->SaveV2Tag(), S_OK);
+    ComPtr<IID3ComTag> read = NewTag();
+    Link(read.Get(), path);
+    read->get_TrackText(&text);
+    EXPECT_EQ(lb::QStringFromBstr(text), expected);
+    SysFreeString(text);
+  };
+  track("3/12", 0, "3/12");
+  track(nullptr, 4, "4/12");
+  track("5/15", 0, "5/15");
+  track(nullptr, 0, "");
 }
 
 // Old taggers put Windows-1251 bytes into frames marked ISO-8859-1.
