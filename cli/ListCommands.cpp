@@ -3,6 +3,7 @@
 
 #include "lbtools3/files/SongFiles.h"
 #include "lbtools3/docwin/ListOps.h"
+#include "lbtools3/maintenance/CheckList.h"
 #include "lbtools3/model/M3uList.h"
 #include "platform/FileRewrite.h"
 #include "platform/FileSystem.h"
@@ -91,8 +92,16 @@ int ListAdd(CliContext& c, const QStringList& args) {
   } else {
     doc.SetFileName(list);
   }
-  for (const QString& file : args.mid(1))
+  for (const QString& file : args.mid(1)) {
+    // A name that is not UTF-8 reaches the program with its bytes replaced: the list
+    // would name another, missing file.
+    if (file.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(file)) {
+      c.err << "Имена не в кодировке UTF-8 нельзя записать в лист: переименуйте их.\n"
+            << file << Qt::endl;
+      return 1;
+    }
     doc.InsertSong(TSlSong(nullptr, QFileInfo(file).absoluteFilePath(), QString()), -1);
+  }
   if (!CliSaveList(c, doc)) return 1;
   c.out << "Песен в листе: " << doc.m_Songs.size() << '\n';
   return 0;
@@ -128,14 +137,9 @@ int ListCheck(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один лист");
   TSlDocument doc;
   if (!CliLoadList(c, args[0], doc)) return 1;
-  int missing = 0;
-  for (int n = 0; n < doc.m_Songs.size(); ++n) {
-    const QString path = doc.m_Songs[n].GetPath(true);
-    if (lb::FileExists(path)) continue;
-    ++missing;
-    c.out << n + 1 << '\t' << path << '\n';
-  }
-  c.out << "Файлов нет: " << missing << " из " << doc.m_Songs.size() << '\n';
+  const std::vector<int> missing = lb::MissingFileRows(doc, {}, 0);
+  for (int n : missing) c.out << n + 1 << '\t' << doc.m_Songs[n].GetPath(true) << '\n';
+  c.out << "Файлов нет: " << missing.size() << " из " << doc.m_Songs.size() << '\n';
   return 0;
 }
 

@@ -2,6 +2,8 @@
 #include "CliContext.h"
 
 #include "lbtools3/model/M3uList.h"
+#include "lbtools3/tags/TagsApply.h"
+#include "lbtools3/tags/TagsEdit.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
 
@@ -85,7 +87,13 @@ bool SetField(CliContext& c, TSlSong& song, bool v1, bool v2, const QString& fie
     } else if (field == "album") {
       ok = (!v1 || t1.SetAlbum(value, false)) && (!v2 || t2.SetAlbum(value));
     } else if (field == "year") {
-      ok = (!v1 || t1.SetYear(value)) && (!v2 || t2.SetYear(value));
+      ok = !v1 || t1.SetYear(value);
+      // The window's rule: four digits at most, or an ID3v2.4 time stamp.
+      if (ok && v2 && !lbtags::ValidYear2(value)) {
+        c.err << lbtags::kYear2Error << ": " << value << Qt::endl;
+        return false;
+      }
+      ok = ok && (!v2 || t2.SetYear(value));
     } else if (field == "comment") {
       ok = (!v1 || t1.SetComment(value, false)) && (!v2 || t2.SetComment(value));
     } else if (field == "genre") {

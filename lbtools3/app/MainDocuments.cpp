@@ -559,12 +559,14 @@ QStringList TMainForm::CloseSelectedLists(QStringList* closed) {
   for (const QString& path : paths) {
     const int row = m_Repository->IndexOf(path);
     if (row == -1) continue;
+    // A window that agreed to close counts as closed, though it is destroyed later.
+    bool bClosed = false;
     if (m_Repository->IsOpen(row)) {
-      if (IDocumentWindow* window = m_Repository->Child(row)) window->CloseWindow();
+      if (IDocumentWindow* window = m_Repository->Child(row)) bClosed = window->CloseWindow();
       UiServices::Instance().ProcessMessages();
     }
     const int now = m_Repository->IndexOf(path);
-    if (now != -1 && m_Repository->IsOpen(now))
+    if (!bClosed && now != -1 && m_Repository->IsOpen(now))
       stayedOpen << path;
     else if (closed)
       *closed << path;

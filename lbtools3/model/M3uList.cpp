@@ -11,6 +11,7 @@
 #include "platform/UiServices.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <numeric>
 
@@ -64,8 +65,20 @@ QString DriveFolder(QChar letter) {
   return ini.ReadString("Drives", QString(letter.toUpper()), QString());
 }
 
+bool IsStreamUrl(const QString& path) {
+  // "scheme://": a letter, then letters, digits, '+', '-' or '.'; two characters at
+  // least, so that a drive letter ("C:/") never counts.
+  const qsizetype colon = path.indexOf(u"://");
+  if (colon < 2 || !path.at(0).isLetter() || path.at(0).unicode() >= 0x80) return false;
+  for (qsizetype i = 1; i < colon; ++i) {
+    const char16_t c = path.at(i).unicode();
+    if (!(c < 0x80 && (std::isalnum(c) || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return true;
+}
+
 bool HasDrive(const QString& path) {
-  return path.startsWith('/') || HasDriveLetter(path) || IsNetworkPath(path);
+  return path.startsWith('/') || HasDriveLetter(path) || IsNetworkPath(path) || IsStreamUrl(path);
 }
 
 QString DrivePart(const QString& path) {
@@ -99,8 +112,11 @@ QString ToFullPath(const QString& path, const QString& listPath) {
   if (path.startsWith('\\')) {
     full = bLocal ? WithSlashes(path) : DrivePart(listPath) + path;
   } else {
-    // The list's folder and the path, in one allocation.
-    const QString rest = bLocal ? WithSlashes(path) : path;
+    // The list's folder and the path, in one allocation; "./" names the folder itself
+    // (the list writes a name that starts with '#' so).
+    const QString named = bLocal ? WithSlashes(path) : path;
+    QStringView rest = named;
+    if (rest.size() > 2 && rest.at(0) == u'.' && IsSeparator(rest.at(1))) rest = rest.sliced(2);
     const qsizetype folder = FolderLength(listPath);
     full.reserve(folder + rest.size());
     full.append(QStringView(listPath).first(folder)).append(rest);

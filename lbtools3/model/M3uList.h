@@ -452,10 +452,13 @@ class TSlDocument {
 
   // The list path with its extension changed to ".lbt".
   static QString DataFilePath(const QString& listPath);
-  // Why a file must not be read or written as a list ("" when it may): a data file,
-  // a file with a working music extension, and (for an existing file) one that is not
-  // a regular file or holds NUL bytes near its start. Such files are never replaced
-  // by a list.
+  // Why a file must not be replaced by a list or a report, by its name alone ("" when
+  // it may): a data file, or a file with a working music extension.
+  static QString SongOrDataFileReason(const QString& path);
+  // Why a file must not be read or written as a list ("" when it may): the reasons
+  // above and, for an existing file, one that is not a regular file, holds NUL bytes
+  // near its start, or is a play list of another format. Such files are never
+  // replaced by a list.
   static QString NotAListReason(const QString& path);
   // The message that refuses the path as a list (bSave: saving rather than loading);
   // false after showing it (unless silent) when the path must not be a list.
@@ -477,9 +480,11 @@ class TSlDocument {
 // drive letter or a network host (lists made on other systems keep those as text).
 // Resolving a path for a list of this system takes a backslash as a separator and maps
 // a drive letter to a folder through the settings section "Drives" ("D=/media/music");
-// an unmapped letter stays as it is and names no file.
+// an unmapped letter stays as it is and names no file. A stream's address
+// ("http://host/live") is full as it stands and names no file of this system.
 namespace lb {
 bool HasDrive(const QString& path);
+bool IsStreamUrl(const QString& path);
 // The drive part of a path ("C:", "\\host\share", or "" for a path on this system).
 QString DrivePart(const QString& path);
 // The folder of a list path, with its trailing separator.

@@ -240,7 +240,7 @@ QString OpenFailureReason(lb::TOpenFailure why) {
 }
 }  // namespace
 
-QString TSlDocument::NotAListReason(const QString& path) {
+QString TSlDocument::SongOrDataFileReason(const QString& path) {
   const QString ext = lb::FileExtension(path);
   if (ext == ".lbt") return "это файл данных листа";
   // A list's own extension is never taken for music, even when listed as working.
@@ -251,7 +251,12 @@ QString TSlDocument::NotAListReason(const QString& path) {
   for (int i = 0; i < music.GetExtensionCount() && !bListExtension; ++i)
     if (ext.compare(music.GetExtension(i), Qt::CaseInsensitive) == 0)
       return "это музыкальный файл (рабочее расширение " + music.GetExtension(i) + ")";
-  if (!lb::FileExists(path)) return QString();
+  return QString();
+}
+
+QString TSlDocument::NotAListReason(const QString& path) {
+  const QString byName = SongOrDataFileReason(path);
+  if (!byName.isEmpty() || !lb::FileExists(path)) return byName;
   // An existing file is looked at: a list holds text only.
   lb::TOpenFailure why = lb::TOpenFailure::None;
   const int fd = lb::OpenRegularFile(path, kMaxListBytes, &why);
@@ -260,6 +265,13 @@ QString TSlDocument::NotAListReason(const QString& path) {
   const ssize_t got = ::read(fd, head, sizeof head);
   ::close(fd);
   if (got > 0 && std::memchr(head, 0, size_t(got))) return "в нём есть нулевые байты";
+  // Play lists of other formats would be read as songs and then written over as M3U.
+  QByteArrayView start(head, got > 0 ? got : 0);
+  if (start.startsWith("\xEF\xBB\xBF")) start = start.sliced(3);
+  start = start.trimmed();
+  if (start.startsWith("<") ||
+      start.first(std::min<qsizetype>(start.size(), 10)).toByteArray().toLower() == "[playlist]")
+    return "это лист другого формата (PLS или XML), не M3U";
   return QString();
 }
 
@@ -691,6 +703,17 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
       [&](TSlStreamWriter& out, const TSlSong& song, QString* failure) {
         if (song.m_bExtInf && !appendLines(out, song.m_ExtInf, song.m_LegacyLines, failure))
           return false;
+        // A relative name whose first character other than a blank is '#' would be
+        // read back as a comment: it is written from the list's own folder.
+        qsizetype first = 0;
+        while (first < song.m_Path.size() &&
+               (song.m_Path.at(first) == u' ' || song.m_Path.at(first) == u'\t'))
+          ++first;
+        if (first < song.m_Path.size() && song.m_Path.at(first) == u'#') {
+          const bool bWindows = song.m_Path.contains(u'\\') && !song.m_Path.contains(u'/');
+          return appendLine(out, (bWindows ? ".\\" : "./") + song.m_Path, song.m_LegacyLines,
+                            failure);
+        }
         return appendLine(out, song.m_Path, song.m_LegacyLines, failure);
       },
       [&](TSlStreamWriter& out, QString* failure) {

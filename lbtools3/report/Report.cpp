@@ -187,6 +187,15 @@ bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent,
     Ask("Отсутствует текущий лист", MB_OK | MB_ICONERROR);
     return false;
   }
+  // A report never takes the place of a song, a list or a list's data file.
+  const QString refused = lb::IsListFileName(*fileName)
+                              ? QStringLiteral("это файл листа")
+                              : TSlDocument::SongOrDataFileReason(*fileName);
+  if (!refused.isEmpty()) {
+    Ask("Отчёт не может быть записан в файл\n\"" + *fileName + "\":\n" + refused,
+        MB_OK | MB_ICONERROR);
+    return false;
+  }
   if (*fileName != confirmedName && QFileInfo::exists(*fileName) &&
       Ask("Файл уже существует. Переписать ?", MB_YESNO | MB_ICONQUESTION) != IDYES)
     return false;

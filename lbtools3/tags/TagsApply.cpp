@@ -787,18 +787,29 @@ bool TTagsUndo::Available(const TSlDocument& document) const {
 }
 
 bool TTagsUndo::FilesUnchanged() const {
-  // Another program may have put a cover of its own in: the undo would overwrite it. A
-  // file whose age is still the one seen holding the apply's cover is not read again.
+  // Another program may have put values or a cover of its own in: the undo would
+  // overwrite them. A file whose age is still the one seen holding the apply's cover is
+  // not read again.
   // The files are looked at by the worker, so the window goes on answering meanwhile.
   TMessagePace pace;
   TSongWorker worker(pace);
   bool bUnchanged = true;
   worker.Run([&] {
     for (const Entry& e : m_Entries) {
-      if (!e.bCover) continue;
       std::lock_guard<std::recursive_mutex> songLock(e.song->cs);
       const QString path = e.song->GetPath(true);
       const int32_t age = lb::FileAge(path);
+      if (!e.bCover) {
+        // The fields: a file changed since its last synchronisation may hold another
+        // program's values, which the undo would overwrite. A song whose record is not
+        // kept in step with its file has no age to compare.
+        if (e.song->m_FileAge != kAgeMissing && e.song->m_FileAge != kAgeNeverSynced &&
+            age != e.song->m_FileAge) {
+          bUnchanged = false;
+          return;
+        }
+        continue;
+      }
       if (age == e.coverAge) continue;
       std::lock_guard<std::recursive_mutex> tagLock(lb::ID3ComLock());
       TCover now;

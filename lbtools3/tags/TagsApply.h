@@ -89,8 +89,9 @@ class TTagsUndo {
   // the values the apply left (false too while one of them is being written). Looks at
   // the document alone: the menu asks it several times a second.
   bool Available(const TSlDocument& document) const;
-  // Whether the changed songs' files still hold the covers the apply wrote: reads what
-  // another program may have changed, once, when the user asks for the undo.
+  // Whether the changed songs' files are as the apply and the last synchronisation left
+  // them and still hold the covers the apply wrote: looks at what another program may
+  // have changed, once, when the user asks for the undo.
   bool FilesUnchanged() const;
   // Writes the old values back under a progress window of its own (Stop ends it; the
   // songs done so far stay restored). A song whose file another program changed before

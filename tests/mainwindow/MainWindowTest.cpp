@@ -505,3 +505,21 @@ TEST_F(MainWindowTest, HandOverOfAListAndATextFileOpensTheListAndNamesTheText) {
   EXPECT_EQ(ui.Texts(),
             QStringList({"Файл не является ни песней, ни листом и не добавлен:\n" + text}));
 }
+
+TEST_F(MainWindowTest, AnOpenListIsClosedThenForgottenOrDeleted) {
+  for (const char* action : {"RepListRemoveList", "RepListActDeleteList"}) {
+    const QString list = MakeList(QString(action) + ".m3u", {"/m/a.mp3"});
+    TMainForm form(ini, false);
+    ASSERT_NE(form.Repository().OpenFile(list), nullptr);
+    Settle(form);
+    form.Repository().SelectAll(false);
+    form.Repository().SetSelected(form.Repository().IndexOf(list), true);
+    ui.Answer(IDYES);  // the deletion's question; only "delete" asks one
+    form.UpdateActions();
+    form.FindAction(action)->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // as the loop would
+    EXPECT_EQ(form.Repository().IndexOf(list), -1) << action;
+    EXPECT_TRUE(form.Children().isEmpty()) << action;
+    EXPECT_EQ(QFile::exists(list), QString(action) == "RepListRemoveList") << action;
+  }
+}

@@ -148,7 +148,11 @@ TEST_F(ListTextTest, FilesThatAreNoListsAreNeitherReadNorOverwritten) {
     QString reason;
   } cases[] = {{dir + "/list.lbt", "это файл данных листа"},
                {mp3, "это музыкальный файл (рабочее расширение .mp3)"},
-               {dir + "/binary.m3u", "в нём есть нулевые байты"}};
+               {dir + "/binary.m3u", "в нём есть нулевые байты"},
+               {dir + "/radio.pls", "это лист другого формата (PLS или XML), не M3U"},
+               {dir + "/mix.xspf", "это лист другого формата (PLS или XML), не M3U"}};
+  WriteFile(dir + "/radio.pls", "[playlist]\nFile1=a.mp3\nNumberOfEntries=1\n");
+  WriteFile(dir + "/mix.xspf", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<playlist/>\n");
   WriteFile(dir + "/list.lbt", "LBT\x01\0\0\0\0");
   WriteFile(dir + "/binary.m3u", QByteArray("a.mp3\r\n\0\x01\x02", 10));
   for (const Case& c : cases) {
@@ -281,6 +285,24 @@ TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
     ASSERT_TRUE(again.ok);
     ASSERT_TRUE(again.doc->Save(true));
     EXPECT_EQ(ReadFile(path), c.after);
+  }
+}
+
+TEST_F(ListTextTest, HashNamesAndStreamAddressesSurviveSavesAndPathForms) {
+  WriteFile(list, "#EXTM3U\r\nfirst.mp3\r\n");
+  bool ok = false;
+  auto doc = Load(list, &ok);
+  ASSERT_TRUE(ok);
+  doc->InsertSong(TSlSong(nullptr, "#9 Dream.mp3", QString()), -1);
+  doc->InsertSong(TSlSong(nullptr, "http://radio.example/live", QString()), -1);
+  for (bool bFull : {true, false}) {
+    for (int n = 0; n < doc->m_Songs.size(); ++n) doc->m_Songs[n].SetPathForm(bFull);
+    ASSERT_TRUE(doc->Save(false));
+    auto again = Load(list, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(again->m_Songs.size(), 3);
+    EXPECT_EQ(again->m_Songs[1].GetPath(true), dir + "/#9 Dream.mp3") << bFull;
+    EXPECT_EQ(again->m_Songs[2].m_Path, "http://radio.example/live") << bFull;
   }
 }
 

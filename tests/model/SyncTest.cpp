@@ -78,18 +78,29 @@ TEST_F(SyncTest, MissingFileRecordsMinusOne) {
   EXPECT_EQ(song.m_FileAge, lb::FileAge(mp3));
 }
 
-TEST_F(SyncTest, CachedTagIsWrittenIntoAFileWithoutOne) {
+TEST_F(SyncTest, ACachedTagGoesOnlyIntoAFileUnchangedSinceTheLastSync) {
   QString mp3 = modeltest::MakeMp3(dir + "/a.mp3");
   TSlSong& song = Add(mp3);
   song.Sync();
+  // The record has a tag the unchanged file lacks: a forced pass writes it.
   song.m_Tag1.SetTitle("Из кэша", false);
-  // The file loses its tag elsewhere; the record still exists, so it is written back.
-  lbtest::WriteFile(mp3, modeltest::Mp3Frames());
-  modeltest::TouchLater(mp3, 5);
-  song.Sync();
+  ASSERT_TRUE(song.m_Tag1.SyncWithFile(true));
   TSlSong check(nullptr, mp3, QString());
   ASSERT_TRUE(check.m_Tag1.ReadFromFile());
   EXPECT_EQ(check.m_Tag1.GetTitle(), "Из кэша");
+  song.Sync();
+  // Another program removes the tag (or is still copying the file): the file is left
+  // as it is and its state wins.
+  const QByteArray stripped = modeltest::Mp3Frames();
+  lbtest::WriteFile(mp3, stripped);
+  ::chmod(QFile::encodeName(mp3).constData(), 0444);
+  modeltest::TouchLater(mp3, 5);
+  song.Sync();
+  EXPECT_EQ(lbtest::ReadFile(mp3), stripped);
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(mp3).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_FALSE(song.m_Tag1.m_bExists);
   EXPECT_EQ(song.m_FileAge, lb::FileAge(mp3));
 }
 
@@ -164,8 +175,8 @@ TEST_F(SyncTest, FailedWriteMakesTheNextSyncReadTheFileAgain) {
   ASSERT_EQ(lb::FileAge(mp3), song.m_FileAge);
   song.Sync();
   EXPECT_EQ(song.m_Tag1.GetTitle(), "В файле");
-  // The ID3v2 record still exists and the file has none: the record is written back.
-  EXPECT_EQ(song.m_Tag2.Title, "v2");
+  // The file was put back by another program after the ID3v2 write: its state wins.
+  EXPECT_FALSE(song.m_Tag2.m_bExists);
   EXPECT_EQ(song.m_FileAge, lb::FileAge(mp3));
   EXPECT_FALSE(song.m_bNewFileAge);
 }

@@ -87,6 +87,15 @@ TEST(ReportValidation, TellsWhyTheDialogStaysOpen) {
   // The file dialog has already asked about the name it gave: OK does not ask again.
   EXPECT_TRUE(lb::ValidateReportRequest(&name, &scope, false, name));
   EXPECT_EQ(ui.Texts().size(), 4);
+  // A song, a list or a list's data file is never replaced by a report, asked or not.
+  for (const char* taken : {"/a.mp3", "/a.m3u", "/a.lbt"}) {
+    QString kept = dir + taken;
+    lbtest::WriteFile(kept, "keep");
+    EXPECT_FALSE(lb::ValidateReportRequest(&kept, &scope, false, kept)) << taken;
+    EXPECT_TRUE(ui.Texts().last().startsWith("Отчёт не может быть записан в файл")) << taken;
+    EXPECT_EQ(lbtest::ReadFile(kept), "keep");
+  }
+  ui.ClearMessages();
 
   // A name from Windows: its drive maps through "Drives", else the file goes home.
   TIniFile settings(lb::SettingsFilePath());

@@ -159,7 +159,8 @@ TEST_F(TagsApplyTest, ATickedFieldChangesOnlyThatFieldAndUndoWritesTheOldTagsBac
 }
 
 TEST_F(TagsApplyTest, UndoIsWithdrawnOnceTheSongsChangeOtherwise) {
-  tagstest::FillSynced(doc, dir, Files(2));
+  const QStringList paths = Files(2);
+  tagstest::FillSynced(doc, dir, paths);
   TTagsEditRequest r;
   r.master2 = TMaster::Ticked;
   r.change2[f2Album] = true;
@@ -167,6 +168,11 @@ TEST_F(TagsApplyTest, UndoIsWithdrawnOnceTheSongsChangeOtherwise) {
   TTagsBatchApply batch(doc, All(), r);
   batch.Run();
   ASSERT_TRUE(batch.undo->Available(doc));
+  // Another program's change to a file, not yet seen by the synchronisation, is never
+  // overwritten by the undo.
+  EXPECT_TRUE(batch.undo->FilesUnchanged());
+  modeltest::TouchLater(paths[1], 5);
+  EXPECT_FALSE(batch.undo->FilesUnchanged());
   doc.m_Songs[1].m_Tag2.SetComposer("Кто-то");
   EXPECT_FALSE(batch.undo->Available(doc));
   doc.m_Songs[1].m_Tag2.SetComposer("Композитор");

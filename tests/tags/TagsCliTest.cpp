@@ -91,6 +91,11 @@ TEST(TagsCliTest, ATrackTooLargeIsRefusedAndNoVersionIsCreatedUnasked) {
   // A genre number the table does not have would remove the song's genre: refused.
   EXPECT_EQ(RunCli({"tags", "edit", list, "--v2", "genre=200"}).code, 2);  // a bad argument
   EXPECT_EQ(RunCli({"tags", "edit", list, "--v2", "year=abcd"}).code, 1);
+  for (const char* year : {"year=abcd", "year=19999"}) {
+    const CliRun set = RunCli({"tags", "set", song, "--v2", year});
+    EXPECT_EQ(set.code, 1) << year;
+    EXPECT_TRUE(set.err.contains("Год у тэга ID3v2 введён неправильно")) << year;
+  }
   EXPECT_TRUE(lbtest::ReadFile(song) == before);
 
   // Without --v1/--v2 a field only ID3v2 has creates no ID3v1 tag; "N/M" is a track.
