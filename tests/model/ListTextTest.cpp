@@ -290,19 +290,19 @@ TEST_F(ListTextTest, ForeignLinesAndMixedEncodingsSurviveEditsAndSaves) {
 
 TEST_F(ListTextTest, HashNamesAndStreamAddressesSurviveSavesAndPathForms) {
   WriteFile(list, "#EXTM3U\r\nfirst.mp3\r\n");
-  bool ok = false;
-  auto doc = Load(list, &ok);
-  ASSERT_TRUE(ok);
-  doc->InsertSong(TSlSong(nullptr, "#9 Dream.mp3", QString()), -1);
-  doc->InsertSong(TSlSong(nullptr, "http://radio.example/live", QString()), -1);
+  Loaded loaded = LoadList(list);
+  ASSERT_TRUE(loaded.ok);
+  TSlDocument& doc = *loaded.doc;
+  doc.InsertSong(TSlSong(nullptr, "#9 Dream.mp3", QString()), -1);
+  doc.InsertSong(TSlSong(nullptr, "http://radio.example/live", QString()), -1);
   for (bool bFull : {true, false}) {
-    for (int n = 0; n < doc->m_Songs.size(); ++n) doc->m_Songs[n].SetPathForm(bFull);
-    ASSERT_TRUE(doc->Save(false));
-    auto again = Load(list, &ok);
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(again->m_Songs.size(), 3);
-    EXPECT_EQ(again->m_Songs[1].GetPath(true), dir + "/#9 Dream.mp3") << bFull;
-    EXPECT_EQ(again->m_Songs[2].m_Path, "http://radio.example/live") << bFull;
+    for (int n = 0; n < doc.m_Songs.size(); ++n) doc.m_Songs[n].SetPathForm(bFull);
+    ASSERT_TRUE(doc.Save(false));
+    Loaded again = LoadList(list);
+    ASSERT_TRUE(again.ok);
+    ASSERT_EQ(again.doc->m_Songs.size(), 3);
+    EXPECT_EQ(again.doc->m_Songs[1].GetPath(true), dir + "/#9 Dream.mp3") << bFull;
+    EXPECT_EQ(again.doc->m_Songs[2].m_Path, "http://radio.example/live") << bFull;
   }
 }
 
