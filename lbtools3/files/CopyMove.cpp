@@ -159,6 +159,7 @@ bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int
   // The fields come from the song under its lock; the folders are made after it is
   // released, as a failure asks the user while the list view paints the songs.
   QStringList fields;  // one a criterion: the first letter (criterion 0) or the field
+  fields.reserve(criteria.size());
   {
     std::lock_guard<std::recursive_mutex> lock(song.cs);
     for (int criterion : criteria) {
@@ -363,16 +364,6 @@ TCopyMoveThread::~TCopyMoveThread() {
 
 void TCopyMoveThread::Execute() {
   const bool bMove = !m_Options.bCopy;
-  // The selection is fixed for the run (the progress dialog is modal): it is read once.
-  std::vector<int> rows;
-  Synchronize([&] {
-    if (!m_pChild) return;
-    m_nSelected = m_pChild->SelectedCount();
-    const int first = m_pChild->SelectedIndex();
-    if (first < 0) return;
-    for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
-      if (m_pChild->IsSelected(i)) rows.push_back(i);
-  });
   // The dialog follows the run every few milliseconds, in one visit of the main thread
   // that also tells the player (below): a move within a file system takes microseconds,
   // and each visit of the main thread costs more than that.
@@ -401,6 +392,28 @@ void TCopyMoveThread::Execute() {
   // the main thread waits for a processor. Slow rows halve the count again.
   size_t nTold = 0, nAhead = 1;
   lb::TPace told(kShowIntervalMs);
+  // The selection is fixed for the run (the progress dialog is modal): it is read once,
+  // in the visit that shows the first file and tells the player about its row.
+  std::vector<int> rows;
+  Synchronize([&] {
+    if (!m_pChild) return;
+    m_nSelected = m_pChild->SelectedCount();
+    const int first = m_pChild->SelectedIndex();
+    if (first < 0) return;
+    for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
+      if (m_pChild->IsSelected(i)) rows.push_back(i);
+    if (rows.empty()) return;
+    shown.Turned();
+    if (m_pInfoWindow) {
+      const TSlSong& song = m_pDocument->m_Songs[rows[0]];
+      std::lock_guard<std::recursive_mutex> lock(song.cs);
+      m_pInfoWindow->SetInfoText(itObject, song.GetPath(true));
+    }
+    if (!bMove) return;
+    told.Turned();
+    m_pChild->PlayerRowRemoving(rows[0]);
+    nTold = 1;
+  });
   for (size_t k = 0; k < rows.size(); ++k) {
     const int i = rows[k];
     TSlSong& song = m_pDocument->m_Songs[i];

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QStringList>
 #include <set>
+#include <utility>
 
 class TIniFile;
 class TSlDocument;
@@ -113,8 +114,8 @@ QString CopyMoveSummary(int selected, int processed, int skipped);
 // command-line tool and tests): a fixed selection, redraws ignored.
 class TRowSelection : public IWorkerDocumentWindow {
  public:
-  TRowSelection(TSlDocument& document, const std::set<int>& rows)
-      : m_Document(document), m_Rows(rows) {}
+  TRowSelection(TSlDocument& document, std::set<int> rows)
+      : m_Document(document), m_Rows(std::move(rows)) {}
   int SelectedIndex() override { return m_Rows.empty() ? -1 : *m_Rows.begin(); }
   int SelectedCount() override { return int(m_Rows.size()); }
   int SongCount() override;
