@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <set>
+#include <utility>
 
 // Copies or moves the songs into root/ARTIST/ as the organize command does; a copy with
 // bChangePaths points the songs at the copies.
@@ -19,7 +20,7 @@ inline bool CopyOrMove(TSlDocument& doc, const QString& root, bool bCopy, bool b
   options.criteria = {2};
   std::set<int> rows;
   for (int n = 0; n < count; ++n) rows.insert(n);
-  lb::TRowSelection selection(doc, rows);
+  lb::TRowSelection selection(doc, std::move(rows));
   lb::TFileOperation operation(nullptr);
   TCopyMoveThread worker(&doc, options, &operation, nullptr);
   worker.m_pChild = &selection;

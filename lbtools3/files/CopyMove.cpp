@@ -14,8 +14,11 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace lb {
 
@@ -92,21 +95,44 @@ QString FolderNameOf(const QString& field, int criterion, bool bCorrect) {
 }
 
 // Appends a level to path (ending with "/"), creating the folder when missing. A folder
-// in known was found or made before in this run and is not looked at again.
+// in known was found or made before in this run and is not looked at again. *made tells
+// whether this call made the folder.
 bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt,
-              std::set<QString>* known) {
+              std::set<QString>* known, bool* made) {
   QString folder = path + level;
+  *made = false;
   if (known && known->count(folder)) {
     path = folder + "/";
     return true;
   }
-  if (!DirectoryExists(folder) && !CreateDirectoryAsking(prompt, folder)) return false;
+  if (!DirectoryExists(folder)) {
+    if (!CreateDirectoryAsking(prompt, folder)) return false;
+    *made = true;
+  }
   if (known) known->insert(folder);
   path = folder + "/";
   return true;
 }
 
 }  // namespace
+
+TTargetFolders::~TTargetFolders() {
+  for (const int fd : std::as_const(descriptors)) ::close(fd);
+}
+
+void TTargetFolders::Open(const QString& folder, bool bMadeHere) {
+  if (descriptors.contains(folder)) return;
+  // Bounded: a run over thousands of folders keeps only the latest ones open.
+  if (descriptors.size() >= kOpenFolders) {
+    for (const int fd : std::as_const(descriptors)) ::close(fd);
+    descriptors.clear();
+  }
+  const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC | (bMadeHere ? O_NOFOLLOW : 0);
+  // Without the closing "/", which would have the system follow a link there.
+  const QString path = folder.endsWith(u'/') && folder.size() > 1 ? folder.chopped(1) : folder;
+  const int fd = ::open(QFile::encodeName(path).constData(), flags);
+  if (fd >= 0) descriptors.insert(folder, fd);
+}
 
 QString CriterionCaption(int criterion) {
   return criterion >= 0 && criterion < kCriterionCount ? kCriteria[criterion].caption : "";
@@ -133,6 +159,7 @@ bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int
   // The fields come from the song under its lock; the folders are made after it is
   // released, as a failure asks the user while the list view paints the songs.
   QStringList fields;  // one a criterion: the first letter (criterion 0) or the field
+  fields.reserve(criteria.size());
   {
     std::lock_guard<std::recursive_mutex> lock(song.cs);
     for (int criterion : criteria) {
@@ -169,9 +196,13 @@ bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int
     levels << (bCorrect ? ReplaceRefusedCharacters(field) : field);
   }
   QString path = root.endsWith(u'/') ? root : root + "/";
+  bool bMade = false;
   for (const QString& level : levels)
-    if (!AddLevel(path, level, prompt, known ? &known->folders : nullptr)) return false;
-  if (known) known->byFields.insert(fields, path);
+    if (!AddLevel(path, level, prompt, known ? &known->folders : nullptr, &bMade)) return false;
+  if (known) {
+    known->byFields.insert(fields, path);
+    known->Open(path, bMade);
+  }
   *folder = path;
   return true;
 }
@@ -333,16 +364,6 @@ TCopyMoveThread::~TCopyMoveThread() {
 
 void TCopyMoveThread::Execute() {
   const bool bMove = !m_Options.bCopy;
-  // The selection is fixed for the run (the progress dialog is modal): it is read once.
-  std::vector<int> rows;
-  Synchronize([&] {
-    if (!m_pChild) return;
-    m_nSelected = m_pChild->SelectedCount();
-    const int first = m_pChild->SelectedIndex();
-    if (first < 0) return;
-    for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
-      if (m_pChild->IsSelected(i)) rows.push_back(i);
-  });
   // The dialog follows the run every few milliseconds, in one visit of the main thread
   // that also tells the player (below): a move within a file system takes microseconds,
   // and each visit of the main thread costs more than that.
@@ -371,6 +392,28 @@ void TCopyMoveThread::Execute() {
   // the main thread waits for a processor. Slow rows halve the count again.
   size_t nTold = 0, nAhead = 1;
   lb::TPace told(kShowIntervalMs);
+  // The selection is fixed for the run (the progress dialog is modal): it is read once,
+  // in the visit that shows the first file and tells the player about its row.
+  std::vector<int> rows;
+  Synchronize([&] {
+    if (!m_pChild) return;
+    m_nSelected = m_pChild->SelectedCount();
+    const int first = m_pChild->SelectedIndex();
+    if (first < 0) return;
+    for (int i = first, count = m_pChild->SongCount(); i < count; ++i)
+      if (m_pChild->IsSelected(i)) rows.push_back(i);
+    if (rows.empty()) return;
+    shown.Turned();
+    if (m_pInfoWindow) {
+      const TSlSong& song = m_pDocument->m_Songs[rows[0]];
+      std::lock_guard<std::recursive_mutex> lock(song.cs);
+      m_pInfoWindow->SetInfoText(itObject, song.GetPath(true));
+    }
+    if (!bMove) return;
+    told.Turned();
+    m_pChild->PlayerRowRemoving(rows[0]);
+    nTold = 1;
+  });
   for (size_t k = 0; k < rows.size(); ++k) {
     const int i = rows[k];
     TSlSong& song = m_pDocument->m_Songs[i];
@@ -402,7 +445,8 @@ void TCopyMoveThread::Execute() {
                                m_pPrompt, &folder, &folders))
       break;
     QString target = folder + lb::FileNamePart(source);
-    const int result = m_pOperation->MoveOrCopy(bMove, source, target);
+    const int result =
+        m_pOperation->MoveOrCopy(bMove, source, target, nullptr, folders.DescriptorOf(folder));
     if (result == lb::frCancelled) break;
     if (result == lb::frSkipped) ++m_nSkipped;
     if (result == lb::frDone && target != source) m_Handled << source << target;

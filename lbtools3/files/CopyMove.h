@@ -10,6 +10,7 @@
 #include <QList>
 #include <QStringList>
 #include <set>
+#include <utility>
 
 class TIniFile;
 class TSlDocument;
@@ -35,10 +36,27 @@ QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect);
 QChar AlphabetLetter(const TSlSong& song);
 
 // What a run has learnt about its target folders: the folders made or found so far
-// (they are not looked at again), and the folder of each set of songs' fields met.
+// (they are not looked at again), the folder of each set of songs' fields met, and
+// descriptors of the last folders songs went to, opened when the folder was made or
+// found: a move renames into the folder it opened then, and looks at the moved file
+// there, without walking the whole path again for each file.
 struct TTargetFolders {
+  TTargetFolders() = default;
+  TTargetFolders(const TTargetFolders&) = delete;
+  TTargetFolders& operator=(const TTargetFolders&) = delete;
+  ~TTargetFolders();
+
+  // The open descriptor of folder (as built, ending with "/"), or -1: a move then goes
+  // by the path.
+  int DescriptorOf(const QString& folder) const { return descriptors.value(folder, -1); }
+  // Opens folder (as built) for the run. A folder this run made is never reached
+  // through a link put in its place since; a folder that was there may be a link.
+  void Open(const QString& folder, bool bMadeHere);
+
   std::set<QString> folders;
   QHash<QStringList, QString> byFields;
+  QHash<QString, int> descriptors;  // at most kOpenFolders
+  static constexpr int kOpenFolders = 64;
 };
 
 // Builds (and creates where missing) the target folder of the song under root; the
@@ -98,8 +116,8 @@ QString CopyMoveSummary(int selected, int processed, int skipped,
 // command-line tool and tests): a fixed selection, redraws ignored.
 class TRowSelection : public IWorkerDocumentWindow {
  public:
-  TRowSelection(TSlDocument& document, const std::set<int>& rows)
-      : m_Document(document), m_Rows(rows) {}
+  TRowSelection(TSlDocument& document, std::set<int> rows)
+      : m_Document(document), m_Rows(std::move(rows)) {}
   int SelectedIndex() override { return m_Rows.empty() ? -1 : *m_Rows.begin(); }
   int SelectedCount() override { return int(m_Rows.size()); }
   int SongCount() override;
