@@ -469,3 +469,27 @@ TEST_F(ListFormatTest, AStopAskedOfTheJobAroundASaveDoesNotCutTheSave) {
   EXPECT_EQ(ReadFile(list), "a.mp3\r\n/music/b.mp3\r\n");
   EXPECT_TRUE(InfoWindowManager().m_bStop);  // the job still sees its stop
 }
+
+// A list folder copied with new file times (cp -r): the list's age no longer matches, and
+// its relative songs resolve under the new folder; each still takes its own record,
+// never that of a song whose folder name merely ends the same way.
+TEST_F(ListFormatTest, CopiedListFolderKeepsTheTagsOfRelativeSongs) {
+  TSlDocument doc;
+  doc.SetFileName(list);
+  for (const char* name : {"ax/s.mp3", "x/s.mp3"}) {
+    TSlSong song(nullptr, name, QString());
+    song.m_Tag1.SetTitle(name, false);
+    doc.InsertSong(song, -1);
+  }
+  ASSERT_TRUE(doc.Save(true));
+  const QString copy = lbtest::NewTempDir() + "/copy.m3u";
+  WriteFile(copy, ReadFile(list));
+  WriteFile(TSlDocument::DataFilePath(copy), ReadFile(TSlDocument::DataFilePath(list)));
+  modeltest::TouchLater(copy, 10);
+
+  Loaded l = LoadList(copy);
+  ASSERT_TRUE(l.ok);
+  ASSERT_EQ(l.doc->m_Songs.size(), 2);
+  EXPECT_EQ(l.doc->m_Songs[0].m_Tag1.GetTitle(), "ax/s.mp3");
+  EXPECT_EQ(l.doc->m_Songs[1].m_Tag1.GetTitle(), "x/s.mp3");
+}
