@@ -2,6 +2,8 @@
 // for every song of a list, so each costs one or two system calls.
 #include "FileSystem.h"
 
+#include "FileRewrite.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -71,6 +73,7 @@ int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why) {
     return -1;
   };
   if (path.isEmpty() || IsForeignPath(path)) return fail(TOpenFailure::Missing, -1);
+  RecoverInterruptedRewrite(path);
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   const int fd = ::open(Native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)

@@ -23,8 +23,9 @@ enum class TOpenFailure { None, Missing, NotRegular, TooLarge, Unreadable };
 
 // Opens a file for reading only when it is a regular file (after links) of at most
 // maxBytes; opening never waits (a FIFO is refused, not waited on) and a device such
-// as /dev/zero is refused. Returns the descriptor (blocking, close-on-exec) or -1 with
-// the reason.
+// as /dev/zero is refused. A file whose rewrite in place was cut short (a killed
+// writer) is put back first (see FileRewrite.h). Returns the descriptor (blocking,
+// close-on-exec) or -1 with the reason.
 int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why = nullptr);
 // The whole of such a file; false with the reason.
 bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes,
