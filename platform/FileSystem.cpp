@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 
@@ -244,6 +245,23 @@ bool FileIdentity(const QString& path, TFileId* id) {
   if (!Stat(path, &st)) return false;
   *id = FileIdOf(st);
   return true;
+}
+
+QString ResolvedPath(const QString& path) {
+  if (!path.startsWith(u'/')) return path;
+  // The existing part is found from the end: a missing part's ".." cannot be taken
+  // through the file system, and "x/.." lexically would skip a link at x.
+  QString head = path;
+  QString rest;
+  for (;;) {
+    char resolved[PATH_MAX];
+    if (::realpath(Native(head).constData(), resolved))
+      return QDir::cleanPath(QFile::decodeName(resolved) + u'/' + rest);
+    if (head == u"/") return QDir::cleanPath(path);
+    const qsizetype slash = head.lastIndexOf(u'/');
+    rest = head.mid(slash + 1) + u'/' + rest;
+    head = slash == 0 ? QStringLiteral("/") : head.left(slash);
+  }
 }
 
 QString ExecutableFolder() {

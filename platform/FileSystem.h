@@ -74,6 +74,11 @@ struct TFileId {
 };
 // The identity of the file the path names; false when nothing is there.
 bool FileIdentity(const QString& path, TFileId* id);
+// An absolute path with its links and ".." resolved as far as it exists: its longest
+// existing part by the file system, the rest lexically. Two spellings of a file or
+// folder that is gone (a renamed folder reached as "a/../b" and as "b") compare
+// equal. Other paths come back as they are.
+QString ResolvedPath(const QString& path);
 // The identity of the file a stat or fstat described.
 inline TFileId FileIdOf(const struct stat& st) {
   return {uint64_t(st.st_dev), uint64_t(st.st_ino)};
