@@ -2,6 +2,7 @@
 // for every song of a list, so each costs one or two system calls.
 #include "FileSystem.h"
 
+#include "FileRewrite.h"
 #include "SystemError.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 
@@ -75,6 +77,7 @@ int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why) {
     return -1;
   };
   if (path.isEmpty() || IsForeignPath(path)) return fail(TOpenFailure::Missing, -1);
+  RecoverInterruptedRewrite(path);
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   const int fd = ::open(Native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
@@ -289,6 +292,23 @@ bool FileIdentity(const QString& path, TFileId* id) {
   if (!Stat(path, &st)) return false;
   *id = FileIdOf(st);
   return true;
+}
+
+QString ResolvedPath(const QString& path) {
+  if (!path.startsWith(u'/')) return path;
+  // The existing part is found from the end: a missing part's ".." cannot be taken
+  // through the file system, and "x/.." lexically would skip a link at x.
+  QString head = path;
+  QString rest;
+  for (;;) {
+    char resolved[PATH_MAX];
+    if (::realpath(Native(head).constData(), resolved))
+      return QDir::cleanPath(QFile::decodeName(resolved) + u'/' + rest);
+    if (head == u"/") return QDir::cleanPath(path);
+    const qsizetype slash = head.lastIndexOf(u'/');
+    rest = head.mid(slash + 1) + u'/' + rest;
+    head = slash == 0 ? QStringLiteral("/") : head.left(slash);
+  }
 }
 
 QString ExecutableFolder() {

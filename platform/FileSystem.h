@@ -23,8 +23,9 @@ enum class TOpenFailure { None, Missing, NotRegular, TooLarge, Unreadable };
 
 // Opens a file for reading only when it is a regular file (after links) of at most
 // maxBytes; opening never waits (a FIFO is refused, not waited on) and a device such
-// as /dev/zero is refused. Returns the descriptor (blocking, close-on-exec) or -1 with
-// the reason.
+// as /dev/zero is refused. A file whose rewrite in place was cut short (a killed
+// writer) is put back first (see FileRewrite.h). Returns the descriptor (blocking,
+// close-on-exec) or -1 with the reason.
 int OpenRegularFile(const QString& path, qint64 maxBytes, TOpenFailure* why = nullptr);
 // The whole of such a file; false with the reason.
 bool ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray* bytes,
@@ -73,6 +74,11 @@ struct TFileId {
 };
 // The identity of the file the path names; false when nothing is there.
 bool FileIdentity(const QString& path, TFileId* id);
+// An absolute path with its links and ".." resolved as far as it exists: its longest
+// existing part by the file system, the rest lexically. Two spellings of a file or
+// folder that is gone (a renamed folder reached as "a/../b" and as "b") compare
+// equal. Other paths come back as they are.
+QString ResolvedPath(const QString& path);
 // The identity of the file a stat or fstat described.
 inline TFileId FileIdOf(const struct stat& st) {
   return {uint64_t(st.st_dev), uint64_t(st.st_ino)};

@@ -1,5 +1,9 @@
 #include "PartialFiles.h"
 
+#include "FileDescriptor.h"
+#include "FileRewrite.h"
+#include "FileSystem.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -10,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <utility>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +135,10 @@ bool TWholeFileWriter::Open() {
     errno = S_ISREG(st.st_mode) ? EACCES : EISDIR;
     return false;
   }
+  Cancel();
+  m_bFailed = false;
+  m_bInPlace = bExists && st.st_nlink > 1;
+  if (m_bInPlace) return true;
   m_Fd = CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &m_Temp);
   if (m_Fd < 0) return false;
   if (::fchmod(m_Fd, bExists ? st.st_mode & 07777 : 0666 & ~CurrentUmask()) != 0) {
@@ -143,6 +152,10 @@ bool TWholeFileWriter::Open() {
 }
 
 bool TWholeFileWriter::Write(const QByteArray& bytes) {
+  if (m_bInPlace) {
+    m_Bytes += bytes;
+    return true;
+  }
   for (qsizetype done = 0; !m_bFailed && done < bytes.size();) {
     const ssize_t put = ::write(m_Fd, bytes.constData() + done, size_t(bytes.size() - done));
     if (put < 0 && errno == EINTR) continue;
@@ -156,6 +169,7 @@ bool TWholeFileWriter::Write(const QByteArray& bytes) {
 }
 
 bool TWholeFileWriter::Commit() {
+  if (m_bInPlace) return CommitInPlace();
   if (m_Fd < 0) return false;
   bool ok = !m_bFailed && ::fdatasync(m_Fd) == 0;
   ok = ::close(m_Fd) == 0 && ok;
@@ -166,7 +180,31 @@ bool TWholeFileWriter::Commit() {
   return ok;
 }
 
+bool TWholeFileWriter::CommitInPlace() {
+  m_bInPlace = false;
+  const QByteArray bytes = std::exchange(m_Bytes, QByteArray());
+  // The file's lock is held from before its content is read for the backup until the
+  // new content is in: another writer waits, then works on what this one left. The
+  // lock must be on the file the name leads to now.
+  TFileDescriptor fd;
+  struct stat st;
+  for (int attempt = 0;; ++attempt) {
+    fd.Reset(::open(m_Target.constData(), O_RDWR | O_CLOEXEC));
+    struct stat named;
+    if (fd.Get() < 0 || ::flock(fd.Get(), LOCK_EX) != 0 || ::fstat(fd.Get(), &st) != 0 ||
+        ::stat(m_Target.constData(), &named) != 0 || attempt == 100)
+      return false;
+    if (FileIdOf(named) == FileIdOf(st)) break;
+  }
+  // A rewrite cut short before is put back first: its backup is the only whole copy.
+  const QString path = QFile::decodeName(m_Target);
+  return RecoverInterruptedRewriteLocked(path, fd.Get()) && ::fstat(fd.Get(), &st) == 0 &&
+         S_ISREG(st.st_mode) && ReplaceHeadInPlace(path, fd.Get(), st.st_size, bytes) && fd.Close();
+}
+
 void TWholeFileWriter::Cancel() {
+  m_bInPlace = false;
+  m_Bytes.clear();
   if (m_Fd >= 0) ::close(m_Fd);
   m_Fd = -1;
   if (!m_Temp.isEmpty()) ::unlink(m_Temp.constData());

@@ -31,6 +31,11 @@ void RemoveStalePartialFiles(const QString& folder);
 // Commit, and after a failure or Cancel, the old file stays as it was; a writer that is
 // killed leaves a partial file that the next writer in that folder removes. A file that
 // exists but may not be written is refused, as it would be by an edit in place.
+// A file with more than one name (a hard link) keeps its inode, so that every name
+// shows the new content: the bytes are kept until Commit and written into the file
+// itself through a rewrite in place (see FileRewrite.h), which puts the old content
+// back on failure and leaves a backup that the next reader of the file
+// (OpenRegularFile) puts back should the writer be killed.
 class TWholeFileWriter {
  public:
   explicit TWholeFileWriter(const QString& path) : m_Path(path) {}
@@ -45,11 +50,15 @@ class TWholeFileWriter {
   void Cancel();
 
  private:
+  bool CommitInPlace();
+
   QString m_Path;
   QByteArray m_Target;  // the file the path leads to
   QByteArray m_Temp;
   int m_Fd = -1;
   bool m_bFailed = false;
+  bool m_bInPlace = false;  // the file has other names: written into its own inode
+  QByteArray m_Bytes;       // what a rewrite in place writes
 };
 // Whether the name is that of a hidden partial file (whoever writes it): a folder scan
 // never takes one for a song.

@@ -71,11 +71,11 @@ bool DeleteToRecycleBin(const QString& path) {
 namespace {
 
 // Finds the pair of a path that names the old file through another route than the
-// pair's own text (a linked folder, the real folder of a link): by the directory entry,
-// that is the identity of the folder after links, and the name in it. The entry is what
-// named the file before it moved, and the folders stay where they are; a hard link of
-// the same file elsewhere is another entry and keeps its path. Folder identities are
-// looked up once each.
+// pair's own text (a linked folder, the real folder of a link, ".." from a list in a
+// sibling folder): by the directory entry, that is the identity of the folder after
+// links, and the name in it. The entry is what named the file before it moved, and the
+// folders stay where they are; a hard link of the same file elsewhere is another entry
+// and keeps its path. Folder identities are looked up once each.
 class TEntryMatcher {
  public:
   explicit TEntryMatcher(const QStringList& pairs) : m_Pairs(pairs) {}
@@ -92,11 +92,12 @@ class TEntryMatcher {
     if (found == m_ByName.cend()) return -1;
     const QString folder = FileFolderPart(path);
     const TFileId* own = FolderId(folder);
-    if (!own) return -1;
     for (const qsizetype p : *found) {
       const QString oldFolder = FileFolderPart(m_Pairs[p]);
       const TFileId* other = FolderId(oldFolder);
-      if (!other || *other != *own) continue;
+      // A folder that is gone (renamed with the file) has no identity: its path with
+      // links and ".." resolved as far as it exists stands for it.
+      if (own && other ? *other != *own : Resolved(folder) != Resolved(oldFolder)) continue;
       const QString& target = m_Pairs[p + 1];
       // A file that stayed below its folder keeps the route this path takes to it.
       *newPath = target.startsWith(oldFolder) ? folder + target.mid(oldFolder.size()) : target;
@@ -115,10 +116,17 @@ class TEntryMatcher {
     return it->has_value() ? &**it : nullptr;
   }
 
+  QString Resolved(const QString& folder) {
+    auto it = m_Resolved.constFind(folder);
+    if (it == m_Resolved.cend()) it = m_Resolved.insert(folder, ResolvedPath(folder));
+    return *it;
+  }
+
   const QStringList& m_Pairs;
   bool m_bNamed = false;
   QHash<QString, QList<qsizetype>> m_ByName;
   QHash<QString, std::optional<TFileId>> m_Folders;
+  QHash<QString, QString> m_Resolved;
 };
 
 }  // namespace

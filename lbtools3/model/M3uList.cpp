@@ -286,17 +286,23 @@ bool RecordMatches(const QString& record, const TSlSong& song) {
   if (lb::SamePath(recordTail, fullTail)) return true;
   const Qt::CaseSensitivity cs =
       lb::HasDrive(record) && !record.startsWith('/') ? Qt::CaseInsensitive : Qt::CaseSensitive;
+  // The tail is whole path components: "x/a.mp3" never ends "/old/ax/a.mp3".
   auto endsWith = [&](const QString& tail) {
     if (tail.isEmpty()) return false;
     QString a = record, b = tail;
     a.replace(u'\\', u'/');
     b.replace(u'\\', u'/');
-    return a.endsWith(b, cs);
+    return a.endsWith(b, cs) &&
+           (a.size() == b.size() || b.startsWith(u'/') || a[a.size() - b.size() - 1] == u'/');
   };
   const QString& stored = song.m_Path;
   return endsWith(stored) || endsWith(stored.mid(lb::DrivePart(stored).size()));
 }
 }  // namespace
+
+bool TSlSong::MatchesRecord(const QString& recordPath) const {
+  return RecordMatches(recordPath, *this);
+}
 
 bool TSlSong::Load(TSlStreamReader& stream) {
   std::lock_guard<std::recursive_mutex> lock(cs);

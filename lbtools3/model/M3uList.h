@@ -321,6 +321,9 @@ class TSlSong {
   // One record of a data stream or clipboard payload; false on a short read or when
   // the record belongs to another file.
   bool Load(TSlStreamReader& stream);
+  // Whether a data record written for recordPath belongs to this song: the same full
+  // path, or one that the song's stored path ends (a list moved or copied elsewhere).
+  bool MatchesRecord(const QString& recordPath) const;
   // bAsStored writes the path as stored, otherwise in full form.
   void Save(TSlStreamWriter& stream, bool bAsStored) const;
 

@@ -550,6 +550,26 @@ int TSlDocument::LoadData(TSlSongList& songs, TSlStreamReader& stream) {
   return dcOk;
 }
 
+// The file name of a record's or song's path, without case: the key under which the
+// records are looked up when no full path matches.
+static QString FileNameKey(const QString& path) {
+  return path.mid(std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1).toLower();
+}
+
+// The record of a song whose full path matches none: a list copied or moved with new
+// file times resolves its relative songs under its new folder, where the records still
+// name the old one. The song takes the first record that it matches as a load of a
+// moved list does (its stored path ends the record's path). byName holds the records
+// by file name and is filled on the first call.
+static const TSlSong* RecordOfMovedSong(const TSlSong& song, TSlSongList& stored,
+                                        QHash<QString, QList<int>>& byName) {
+  if (byName.isEmpty())
+    for (int n = 0; n < stored.size(); ++n) byName[FileNameKey(stored[n].GetPath(true))] << n;
+  for (const int n : byName.value(FileNameKey(song.m_Path)))
+    if (song.MatchesRecord(stored[n].GetPath(true))) return &stored[n];
+  return nullptr;
+}
+
 bool TSlDocument::MergeData(TSlSongList& stored) {
   TInfoWindowLevel window("Конвертация данных...", m_FileName, true);
   TSlInfoWindowManager& progress = InfoWindowManager();
@@ -561,6 +581,7 @@ bool TSlDocument::MergeData(TSlSongList& stored) {
     const QString path = stored[n].GetPath(true);
     byPath.insert(lb::HasDrive(path) && !path.startsWith('/') ? path.toLower() : path, n);
   }
+  QHash<QString, QList<int>> byName;
   const int count = m_Songs.size();
   for (int i = 0; i < count; ++i) {
     if (i % kRecordsPerRefresh == 0) {
@@ -570,7 +591,10 @@ bool TSlDocument::MergeData(TSlSongList& stored) {
     TSlSong& song = m_Songs[i];
     const QString path = song.GetPath(true);
     auto it = byPath.constFind(lb::HasDrive(path) && !path.startsWith('/') ? path.toLower() : path);
-    if (it != byPath.constEnd()) song.AssignData(stored[it.value()]);
+    if (it != byPath.constEnd())
+      song.AssignData(stored[it.value()]);
+    else if (const TSlSong* record = RecordOfMovedSong(song, stored, byName))
+      song.AssignData(*record);
     song.m_Parent = this;
   }
   return !progress.ProcessAndCheckStop();

@@ -311,3 +311,17 @@ TEST_F(RenameFilesTest, AnEditWhileTheListIsFlushedKeepsItModified) {
 }
 
 }  // namespace
+
+// A list in a sibling folder names the file through ".." (Playlists/../Artist/a.mp3);
+// the folder Artist was renamed, so it has no identity left to compare: the list
+// still follows the file, and a pair for another gone folder is not taken for it.
+TEST_F(RenameFilesTest, AListReachingTheFileThroughDotDotFollowsARenamedFolder) {
+  ASSERT_TRUE(QDir().mkpath(dir + "/Playlists") && QDir().mkpath(dir + "/Artist (2001)"));
+  TSlDocument mine;
+  mine.SetFileName(dir + "/Playlists/mine.m3u");
+  mine.InsertSong(TSlSong(nullptr, "../Artist/a.mp3", QString()), -1);
+  const QStringList pairs = {dir + "/Other/a.mp3", dir + "/Other (2001)/a.mp3",
+                             dir + "/Artist/a.mp3", dir + "/Artist (2001)/a.mp3"};
+  ASSERT_TRUE(ReplacePathsInDocument(mine, pairs));
+  EXPECT_EQ(filestest::Paths(mine), QStringList{dir + "/Artist (2001)/a.mp3"});
+}

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <QRegularExpression>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -447,4 +448,68 @@ TEST_F(ListFormatTest, AStopAskedOfTheJobAroundASaveDoesNotCutTheSave) {
   EXPECT_TRUE(l.doc->Save(true));
   EXPECT_EQ(ReadFile(list), "a.mp3\r\n/music/b.mp3\r\n");
   EXPECT_TRUE(InfoWindowManager().m_bStop);  // the job still sees its stop
+}
+
+// A list folder copied with new file times (cp -r): the list's age no longer matches, and
+// its relative songs resolve under the new folder; each still takes its own record,
+// never that of a song whose folder name merely ends the same way.
+TEST_F(ListFormatTest, CopiedListFolderKeepsTheTagsOfRelativeSongs) {
+  TSlDocument doc;
+  doc.SetFileName(list);
+  for (const char* name : {"ax/s.mp3", "x/s.mp3"}) {
+    TSlSong song(nullptr, name, QString());
+    song.m_Tag1.SetTitle(name, false);
+    doc.InsertSong(song, -1);
+  }
+  ASSERT_TRUE(doc.Save(true));
+  const QString copy = lbtest::NewTempDir() + "/copy.m3u";
+  WriteFile(copy, ReadFile(list));
+  WriteFile(TSlDocument::DataFilePath(copy), ReadFile(TSlDocument::DataFilePath(list)));
+  modeltest::TouchLater(copy, 10);
+
+  Loaded l = LoadList(copy);
+  ASSERT_TRUE(l.ok);
+  ASSERT_EQ(l.doc->m_Songs.size(), 2);
+  EXPECT_EQ(l.doc->m_Songs[0].m_Tag1.GetTitle(), "ax/s.mp3");
+  EXPECT_EQ(l.doc->m_Songs[1].m_Tag1.GetTitle(), "x/s.mp3");
+}
+
+// A list with a second name (a hard link, such as a player's copy) is saved into its
+// own inode, so both names show the new list. A save whose write fails, reported or
+// killed half-way, leaves the old list at both names (put back by the next load).
+TEST_F(ListFormatTest, AListWithAnotherNameIsSavedIntoItsOwnInode) {
+  const QString other = dir + "/player.m3u";
+  const QByteArray old = "a.mp3\r\n";
+  TSlDocument doc;
+  doc.SetFileName(list);
+  for (int n = 0; n < 300; ++n)
+    doc.InsertSong(TSlSong(nullptr, QString("song-%1.mp3").arg(n), QString()), -1);
+  auto inode = [](const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_ino;
+  };
+  for (const bool bKilled : {false, true}) {
+    WriteFile(list, old);
+    QFile::remove(other);
+    ASSERT_EQ(::link(QFile::encodeName(list).constData(), QFile::encodeName(other).constData()), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      // A write past 2 KB fails: reported while SIGXFSZ is ignored, else the signal kills.
+      ::signal(SIGXFSZ, bKilled ? SIG_DFL : SIG_IGN);
+      const rlimit limit{2048, 2048};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::_exit(doc.Save(true) ? 0 : 1);
+    }
+    ASSERT_GT(writer, 0);
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    EXPECT_TRUE(bKilled ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    EXPECT_EQ(Paths(*LoadList(other).doc), QStringList{"a.mp3"}) << bKilled;
+    EXPECT_EQ(ReadFile(list), old);
+  }
+  const auto before = inode(list);
+  ASSERT_TRUE(doc.Save(true));
+  EXPECT_EQ(inode(list), before);
+  EXPECT_EQ(Paths(*LoadList(other).doc).size(), 300);
 }
