@@ -128,9 +128,7 @@ void TTargetFolders::Open(const QString& folder, bool bMadeHere) {
     descriptors.clear();
   }
   const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC | (bMadeHere ? O_NOFOLLOW : 0);
-  // Without the closing "/", which would have the system follow a link there.
-  const QString path = folder.endsWith(u'/') && folder.size() > 1 ? folder.chopped(1) : folder;
-  const int fd = ::open(QFile::encodeName(path).constData(), flags);
+  const int fd = ::open(QFile::encodeName(folder).constData(), flags);
   if (fd >= 0) descriptors.insert(folder, fd);
 }
 

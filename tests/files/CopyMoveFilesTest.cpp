@@ -383,34 +383,4 @@ TEST_F(CopyMoveFilesTest, MoveTellsThePlayerAboutEachRowBeforeItsFileGoes) {
   }
 }
 
-TEST_F(CopyMoveFilesTest, AMoveGoesIntoTheFolderAsItWasFoundOrMade) {
-  // A linked artist folder found in place takes the file into the folder it names, and
-  // a read-only file comes out writable.
-  const QString elsewhere = dir + "/elsewhere";
-  QDir().mkpath(elsewhere);
-  QDir().mkpath(root);
-  ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(),
-                      QFile::encodeName(root + "/A").constData()),
-            0);
-  ThreeSongs();
-  ASSERT_EQ(::chmod(QFile::encodeName(sources[1]).constData(), 0444), 0);
-  Run(false, false, {2}, {0, 1});
-  EXPECT_EQ(filestest::Paths(doc).mid(0, 2), (QStringList{root + "/A/A.mp3", root + "/B/B.mp3"}));
-  EXPECT_TRUE(FileExists(elsewhere + "/A.mp3"));
-  struct stat st;
-  ASSERT_EQ(::stat(QFile::encodeName(root + "/B/B.mp3").constData(), &st), 0);
-  EXPECT_TRUE(st.st_mode & S_IWUSR);
-
-  // A folder the run made and then found a link in its place is not opened through it
-  // (the move goes by the path); a run keeps a bounded number of folders open.
-  TTargetFolders folders;
-  folders.Open(root + "/A/", true);
-  EXPECT_EQ(folders.DescriptorOf(root + "/A/"), -1);
-  folders.Open(root + "/B/", true);
-  EXPECT_GE(folders.DescriptorOf(root + "/B/"), 0);
-  for (int n = 1; n <= TTargetFolders::kOpenFolders; ++n)
-    folders.Open(root + "/B" + QString("/.").repeated(n) + "/", false);
-  EXPECT_LE(folders.descriptors.size(), TTargetFolders::kOpenFolders);
-}
-
 }  // namespace
