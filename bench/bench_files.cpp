@@ -78,14 +78,6 @@ int CopyMoveBench(const QString& dir, int count, bool bMovesOnly) {
   constexpr int kRounds = 5, kMoveRepeats = 4;
   double floorCopy = 1e18, floorSynced = 1e18, copy = 1e18, copyRepointed = 1e18;
   double floorMove = 1e18, move = 1e18;
-  // The moves' processor time too (every thread, kernel and user): on a loaded machine
-  // the clock also counts the waits for a core and for the main thread's turns.
-  double floorMoveCpu = 1e18, moveCpu = 1e18, cpuStart = 0;
-  auto processCpu = [] {
-    struct timespec ts;
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
-  };
   QElapsedTimer timer;
   // The floors make the artists' folders as the copy by criteria does: the songs of one
   // artist follow each other, a hundred at a time.
@@ -125,13 +117,11 @@ int CopyMoveBench(const QString& dir, int count, bool bMovesOnly) {
     QDir().mkpath(root);
     ::sync();
     timer.start();
-    cpuStart = processCpu();
     for (int n = 0; n < count; ++n) {
       if (!MakeFolderOf(moved[n], n)) return false;
       if (::rename(Native(sources[n]).constData(), Native(moved[n]).constData())) return false;
     }
     floorMove = qMin(floorMove, double(timer.nsecsElapsed()));
-    floorMoveCpu = qMin(floorMoveCpu, processCpu() - cpuStart);
     for (int n = 0; n < count; ++n)
       ::rename(Native(moved[n]).constData(), Native(sources[n]).constData());
     QDir(root).removeRecursively();
@@ -141,10 +131,8 @@ int CopyMoveBench(const QString& dir, int count, bool bMovesOnly) {
     QDir().mkpath(root);
     ::sync();
     timer.start();
-    cpuStart = processCpu();
     if (!CopyOrMove(doc, root, false, false, count)) return false;
     move = qMin(move, double(timer.nsecsElapsed()));
-    moveCpu = qMin(moveCpu, processCpu() - cpuStart);
     for (int n = 0; n < count; ++n) {
       ::rename(Native(moved[n]).constData(), Native(sources[n]).constData());
       doc.m_Songs[n].m_Path = sources[n];
@@ -177,8 +165,6 @@ int CopyMoveBench(const QString& dir, int count, bool bMovesOnly) {
   std::printf("rename() loop into artist folders: %.1f ms\n", floorMove / 1e6);
   std::printf("move by criteria: %.1f ms\n", move / 1e6);
   std::printf("move ratio: %.2f\n", move / floorMove);
-  std::printf("processor time: rename() loop %.1f ms, move by criteria %.1f ms, ratio %.2f\n",
-              floorMoveCpu / 1e6, moveCpu / 1e6, moveCpu / floorMoveCpu);
   return 0;
 }
 

@@ -14,11 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
-#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <utility>
 
 namespace lb {
 
@@ -95,42 +92,21 @@ QString FolderNameOf(const QString& field, int criterion, bool bCorrect) {
 }
 
 // Appends a level to path (ending with "/"), creating the folder when missing. A folder
-// in known was found or made before in this run and is not looked at again. *made tells
-// whether this call made the folder.
+// in known was found or made before in this run and is not looked at again.
 bool AddLevel(QString& path, const QString& level, IDirErrorPrompt* prompt,
-              std::set<QString>* known, bool* made) {
+              std::set<QString>* known) {
   QString folder = path + level;
-  *made = false;
   if (known && known->count(folder)) {
     path = folder + "/";
     return true;
   }
-  if (!DirectoryExists(folder)) {
-    if (!CreateDirectoryAsking(prompt, folder)) return false;
-    *made = true;
-  }
+  if (!DirectoryExists(folder) && !CreateDirectoryAsking(prompt, folder)) return false;
   if (known) known->insert(folder);
   path = folder + "/";
   return true;
 }
 
 }  // namespace
-
-TTargetFolders::~TTargetFolders() {
-  for (const int fd : std::as_const(descriptors)) ::close(fd);
-}
-
-void TTargetFolders::Open(const QString& folder, bool bMadeHere) {
-  if (descriptors.contains(folder)) return;
-  // Bounded: a run over thousands of folders keeps only the latest ones open.
-  if (descriptors.size() >= kOpenFolders) {
-    for (const int fd : std::as_const(descriptors)) ::close(fd);
-    descriptors.clear();
-  }
-  const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC | (bMadeHere ? O_NOFOLLOW : 0);
-  const int fd = ::open(QFile::encodeName(folder).constData(), flags);
-  if (fd >= 0) descriptors.insert(folder, fd);
-}
 
 QString CriterionCaption(int criterion) {
   return criterion >= 0 && criterion < kCriterionCount ? kCriteria[criterion].caption : "";
@@ -194,13 +170,9 @@ bool BuildTargetFolder(const TSlSong& song, const QString& root, const QList<int
     levels << (bCorrect ? ReplaceRefusedCharacters(field) : field);
   }
   QString path = root.endsWith(u'/') ? root : root + "/";
-  bool bMade = false;
   for (const QString& level : levels)
-    if (!AddLevel(path, level, prompt, known ? &known->folders : nullptr, &bMade)) return false;
-  if (known) {
-    known->byFields.insert(fields, path);
-    known->Open(path, bMade);
-  }
+    if (!AddLevel(path, level, prompt, known ? &known->folders : nullptr)) return false;
+  if (known) known->byFields.insert(fields, path);
   *folder = path;
   return true;
 }
@@ -443,8 +415,7 @@ void TCopyMoveThread::Execute() {
                                m_pPrompt, &folder, &folders))
       break;
     QString target = folder + lb::FileNamePart(source);
-    const int result =
-        m_pOperation->MoveOrCopy(bMove, source, target, nullptr, folders.DescriptorOf(folder));
+    const int result = m_pOperation->MoveOrCopy(bMove, source, target);
     if (result == lb::frCancelled) break;
     if (result == lb::frSkipped) ++m_nSkipped;
     if (result == lb::frDone && target != source) m_Handled << source << target;

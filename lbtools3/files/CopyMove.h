@@ -36,27 +36,10 @@ QString CriterionFolderName(const TSlSong& song, int criterion, bool bCorrect);
 QChar AlphabetLetter(const TSlSong& song);
 
 // What a run has learnt about its target folders: the folders made or found so far
-// (they are not looked at again), the folder of each set of songs' fields met, and
-// descriptors of the last folders songs went to, opened when the folder was made or
-// found: a move renames into the folder it opened then, and looks at the moved file
-// there, without walking the whole path again for each file.
+// (they are not looked at again), and the folder of each set of songs' fields met.
 struct TTargetFolders {
-  TTargetFolders() = default;
-  TTargetFolders(const TTargetFolders&) = delete;
-  TTargetFolders& operator=(const TTargetFolders&) = delete;
-  ~TTargetFolders();
-
-  // The open descriptor of folder (as built, ending with "/"), or -1: a move then goes
-  // by the path.
-  int DescriptorOf(const QString& folder) const { return descriptors.value(folder, -1); }
-  // Opens folder (as built) for the run. A folder this run made is never reached
-  // through a link put in its place since; a folder that was there may be a link.
-  void Open(const QString& folder, bool bMadeHere);
-
   std::set<QString> folders;
   QHash<QStringList, QString> byFields;
-  QHash<QString, int> descriptors;  // at most kOpenFolders
-  static constexpr int kOpenFolders = 64;
 };
 
 // Builds (and creates where missing) the target folder of the song under root; the

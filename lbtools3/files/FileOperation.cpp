@@ -32,16 +32,9 @@ bool SameFile(const QString& a, const QString& b) {
   return FileIdOf(sa) == FileIdOf(sb);
 }
 
-// path relative to folder (AT_FDCWD: the working folder).
-bool Exists(const QByteArray& path, int folder = AT_FDCWD) {
+bool Exists(const QByteArray& path) {
   struct stat st;
-  return ::fstatat(folder, path.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-// The name of target as the system takes it relative to folder: the whole path, or
-// the file's name when folder is an open descriptor of its folder.
-QByteArray NativeIn(int folder, const QString& target) {
-  return Native(folder == AT_FDCWD ? target : FileNamePart(target));
+  return ::lstat(path.constData(), &st) == 0;
 }
 
 // Puts the finished file at target unless something is there already: one rename that
@@ -148,45 +141,35 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
   return true;
 }
 
-// MoveFileNoReplace with the target's name at hand in the system's form (dst, relative
-// to targetFolder).
-bool MoveNoReplace(const QString& source, const QString& target, int targetFolder,
-                   const QByteArray& dst, const TWriteFunction& write, bool* renamed) {
-  const QByteArray src = Native(source);
+bool MoveFileNoReplace(const QString& source, const QString& target, const TWriteFunction& write,
+                       bool* renamed) {
+  const QByteArray src = Native(source), dst = Native(target);
+  bool bRenamed = false;
+  if (!renamed) renamed = &bRenamed;
   *renamed = false;
-  if (::renameat2(AT_FDCWD, src.constData(), targetFolder, dst.constData(), RENAME_NOREPLACE) == 0)
+  if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
     return *renamed = true;
   if (errno == EXDEV) return CopyFileSafely(source, target, true, write);
   if (errno != EINVAL && errno != ENOSYS) return false;
-  if (Exists(dst, targetFolder)) {
+  if (Exists(dst)) {
     errno = EEXIST;
     return false;
   }
-  if (::renameat(AT_FDCWD, src.constData(), targetFolder, dst.constData()) == 0)
-    return *renamed = true;
+  if (::rename(src.constData(), dst.constData()) == 0) return *renamed = true;
   return errno == EXDEV ? CopyFileSafely(source, target, true, write) : false;
 }
 
-bool MoveFileNoReplace(const QString& source, const QString& target, const TWriteFunction& write,
-                       bool* renamed, int targetFolder) {
-  bool bRenamed = false;
-  return MoveNoReplace(source, target, targetFolder, NativeIn(targetFolder, target), write,
-                       renamed ? renamed : &bRenamed);
-}
-
 bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& target,
-                             const struct stat* known, int targetFolder) {
+                             const struct stat* known) {
   errno = 0;
   bool ok, renamed = false;
   struct stat made;
-  QByteArray name;  // target in the system's form, relative to targetFolder
   if (!bMove)
     ok = CopyFileSafely(source, target, false, m_Write, false, &made);
   else if (m_bMoveByCopy)
     ok = CopyFileSafely(source, target, true, m_Write);
   else
-    ok = MoveNoReplace(source, target, targetFolder, name = NativeIn(targetFolder, target), m_Write,
-                       &renamed);
+    ok = MoveFileNoReplace(source, target, m_Write, &renamed);
   // A target that is the source under another name (a link, a folder reached twice)
   // is the file itself: nothing to do, and never to be deleted as "existing". The look
   // keeps the cause: a link to nothing is a taken name, not a missing file.
@@ -200,11 +183,7 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
   // A renamed file is the source under its new name: the caller's look at it holds; a
   // copy was looked at as it was written.
   if (!ok) return false;
-  const dev_t device = Produced(target, true,
-                                !bMove    ? &made
-                                : renamed ? known
-                                          : nullptr,
-                                targetFolder, name);
+  const dev_t device = Produced(target, true, !bMove ? &made : renamed ? known : nullptr);
   if (!bMove) m_Unflushed.emplace_back(device, target);
   return true;
 }
@@ -250,21 +229,16 @@ bool TFileOperation::FlushCopies(QStringList* failed) {
   return ok;
 }
 
-dev_t TFileOperation::Produced(const QString& target, bool bMadeHere, const struct stat* known,
-                               int targetFolder, QByteArray name) {
+dev_t TFileOperation::Produced(const QString& target, bool bMadeHere, const struct stat* known) {
   // One look at the file serves both: a file this run put there that is read-only
   // (from a disc) is made writable, and the file joins those of this run.
-  auto native = [&] {
-    if (name.isEmpty()) name = NativeIn(targetFolder, target);
-    return name.constData();
-  };
   struct stat st;
   if (known)
     st = *known;
-  else if (::fstatat(targetFolder, native(), &st, 0) != 0)
+  else if (::stat(Native(target).constData(), &st) != 0)
     return 0;
   if (bMadeHere && !(st.st_mode & S_IWUSR))
-    ::fchmodat(targetFolder, native(), (st.st_mode & 07777) | S_IWUSR, 0);
+    ::chmod(Native(target).constData(), (st.st_mode & 07777) | S_IWUSR);
   m_Produced.insert(FileIdOf(st));
   return st.st_dev;
 }
@@ -285,10 +259,10 @@ bool TFileOperation::MustKeep(const QString& target) {
 }
 
 int TFileOperation::MoveOrCopy(bool bMove, const QString& source, QString& target,
-                               const struct stat* known, int targetFolder) {
+                               const struct stat* known) {
   if (source == target) return frDone;
   for (;;) {
-    if (Attempt(bMove, source, target, known, targetFolder)) return frDone;
+    if (Attempt(bMove, source, target, known)) return frDone;
     TFileErrorInfo info{source, target, SystemErrorText(errno), errno == EEXIST};
     auto skipped = [&] {
       if (!info.targetExists) ++m_nFailed;

@@ -11,7 +11,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -81,11 +80,8 @@ bool CopyFileSafely(const QString& source, const QString& target, bool bRemoveSo
 // Renames without replacing an existing target; between file systems the file is
 // copied safely and the source removed. false with errno set. *renamed, when given,
 // tells whether the file was renamed (it is the same file) rather than copied.
-// targetFolder, when given, is an open descriptor of the target's folder: the rename
-// goes into that folder (a copy still goes by the path).
 bool MoveFileNoReplace(const QString& source, const QString& target,
-                       const TWriteFunction& write = {}, bool* renamed = nullptr,
-                       int targetFolder = AT_FDCWD);
+                       const TWriteFunction& write = {}, bool* renamed = nullptr);
 
 // The first "NAME (2).EXT", "NAME (3).EXT", ... beside path that names nothing.
 QString FreeNumberedName(const QString& path);
@@ -106,11 +102,8 @@ class TFileOperation {
   //
   // known, when given, is the source's status as the caller has just looked at it: a
   // rename within the file system then takes the file's identity and mode from it.
-  // targetFolder, when given, is an open descriptor of target's folder (a new or
-  // numbered name stays in it): a move renames into it, and the moved file is looked at
-  // and made writable there.
   int MoveOrCopy(bool bMove, const QString& source, QString& target,
-                 const struct stat* known = nullptr, int targetFolder = AT_FDCWD);
+                 const struct stat* known = nullptr);
   // Waits until the copies made so far are on the disk: a batch of copies flushes once
   // at its end rather than once a file. The copies of a file system that cannot be
   // flushed are removed (their sources stay), reported, counted as failed and given in
@@ -133,14 +126,11 @@ class TFileOperation {
   QStringList m_Renumbered;
 
  private:
-  bool Attempt(bool bMove, const QString& source, const QString& target, const struct stat* known,
-               int targetFolder);
-  // The file is at target (its status known, when given; in targetFolder when that is
-  // an open descriptor, name being target relative to it in the system's form when at
-  // hand): remembered as this run's and, when this run put it there (bMadeHere), made
-  // writable. Returns its device (0 when it cannot be looked at).
-  dev_t Produced(const QString& target, bool bMadeHere, const struct stat* known = nullptr,
-                 int targetFolder = AT_FDCWD, QByteArray name = {});
+  bool Attempt(bool bMove, const QString& source, const QString& target, const struct stat* known);
+  // The file is at target (its status known, when given): remembered as this run's and,
+  // when this run put it there (bMadeHere), made writable. Returns its device (0 when
+  // it cannot be looked at).
+  dev_t Produced(const QString& target, bool bMadeHere, const struct stat* known = nullptr);
   bool DeleteTarget(const QString& target);
   // The target must not be overwritten (see MoveOrCopy).
   bool MustKeep(const QString& target);
