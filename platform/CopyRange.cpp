@@ -48,7 +48,13 @@ int64_t CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_
                   const TWriteAtFunction& write) {
   const bool bAll = count < 0;
   int64_t copied = 0;
-  if (!write) {
+  // Within one file a move toward the end is left to the blocks below, from its end
+  // back: the system's copy takes its chunks in order and, once the move is longer than
+  // a chunk, would write over bytes it has yet to read.
+  struct stat source, target;
+  const bool bForwardInOneFile = toOffset > fromOffset && ::fstat(from, &source) == 0 &&
+                                 ::fstat(to, &target) == 0 && FileIdOf(source) == FileIdOf(target);
+  if (!write && !bForwardInOneFile) {
     loff_t in = fromOffset, out = toOffset;
     while (bAll || copied < count) {
       const int64_t want = bAll ? int64_t(1) << 30 : std::min(count - copied, int64_t(1) << 30);

@@ -245,8 +245,10 @@ dev_t TFileOperation::Produced(const QString& target, bool bMadeHere, const stru
 
 bool TFileOperation::DeleteTarget(const QString& target) {
   // The overwritten file can still be had back from the trash.
-  if (MoveToTrash(target)) return true;
-  Message("Не удаётся удалить файл\n" + target, MB_OK | MB_ICONERROR);
+  QString why;
+  if (MoveToTrash(target, &why)) return true;
+  Message("Не удаётся удалить файл\n" + target + (why.isEmpty() ? QString() : "\n" + why),
+          MB_OK | MB_ICONERROR);
   return false;
 }
 

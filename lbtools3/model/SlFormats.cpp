@@ -269,9 +269,13 @@ QString TSlDocument::NotAListReason(const QString& path) {
   QByteArrayView start(head, got > 0 ? got : 0);
   if (start.startsWith("\xEF\xBB\xBF")) start = start.sliced(3);
   start = start.trimmed();
-  if (start.startsWith("<") ||
-      start.first(std::min<qsizetype>(start.size(), 10)).toByteArray().toLower() == "[playlist]")
-    return "это лист другого формата (PLS или XML), не M3U";
+  // The first line alone: a song's name may begin with '<' or '['.
+  const qsizetype end = start.indexOf('\n');
+  const QByteArray first = (end < 0 ? start : start.first(end)).trimmed().toByteArray().toLower();
+  static const char* const kForeignStarts[] = {"<?xml", "<playlist", "<asx", "<smil"};
+  bool bForeign = first == "[playlist]";
+  for (const char* s : kForeignStarts) bForeign = bForeign || first.startsWith(s);
+  if (bForeign) return "это лист другого формата (PLS или XML), не M3U";
   return QString();
 }
 

@@ -232,12 +232,13 @@ bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
     return true;
   } else if (!m_bExists) {
     ok = look ? ReadFromLook(*look) : ReadFromFile();
-  } else if ((song->m_FileAge == kAgeNeverSynced || age == song->m_FileAge) &&
+  } else if ((bForce || song->m_FileAge == kAgeNeverSynced || age == song->m_FileAge) &&
              !(look ? LookHasTag(*look) : FileHasTag())) {
-    // The record goes into a file that never had it (a song new to the list, or a
-    // forced pass over an unchanged file). A file changed by another program since the
-    // last synchronisation is never written: it may be half copied, or its tag was
-    // removed on purpose; the file's state wins below.
+    // The record goes into a file that never had it: a song new to the list, a file
+    // unchanged since, or the user's turning the synchronisation on (the records kept
+    // in the data file meanwhile go into the files). In the background, a file changed
+    // by another program since the last synchronisation is never written: it may be
+    // half copied, or its tag was removed on purpose; the file's state wins below.
     ok = WriteToFile(true);
     if (look) look->bValid = false;  // the file changed: the other record looks again
     if (ok) SetPendingAge(lb::FileAge(path));

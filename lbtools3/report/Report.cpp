@@ -187,10 +187,18 @@ bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent,
     Ask("Отсутствует текущий лист", MB_OK | MB_ICONERROR);
     return false;
   }
-  // A report never takes the place of a song, a list or a list's data file.
-  const QString refused = lb::IsListFileName(*fileName)
-                              ? QStringLiteral("это файл листа")
-                              : TSlDocument::SongOrDataFileReason(*fileName);
+  // A report never takes the place of a song, a list or a list's data file, named or
+  // reached through a symbolic link.
+  const auto refusal = [](const QString& name) {
+    return lb::IsListFileName(name) ? QStringLiteral("это файл листа")
+                                    : TSlDocument::SongOrDataFileReason(name);
+  };
+  QString refused = refusal(*fileName);
+  const QFileInfo named(*fileName);
+  if (refused.isEmpty() && named.isSymLink()) {
+    const QString target = named.canonicalFilePath();
+    refused = refusal(target.isEmpty() ? named.symLinkTarget() : target);
+  }
   if (!refused.isEmpty()) {
     Ask("Отчёт не может быть записан в файл\n\"" + *fileName + "\":\n" + refused,
         MB_OK | MB_ICONERROR);

@@ -234,7 +234,9 @@ TEST_F(FileOperationTest, OverwriteWhoseTrashFailsKeepsTheTarget) {
     EXPECT_EQ(lbtest::ReadFile(b), "B") << choice;
     EXPECT_EQ(lbtest::ReadFile(a), "A") << choice;
   }
-  EXPECT_EQ(ui.Texts(), QStringList(2, "Не удаётся удалить файл\n" + dir + "/b"));
+  EXPECT_EQ(ui.Texts(),
+            QStringList(2, "Не удаётся удалить файл\n" + dir +
+                               "/b\nНе удаётся создать папку корзины " + dir + "/data/Trash"));
 }
 
 // A copy batch killed in the middle of a file leaves the copies made so far whole under
