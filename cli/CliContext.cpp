@@ -46,6 +46,18 @@ QString CliAbsolutePath(const QString& path) {
   return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+bool CliFolders(CliContext& c, const QStringList& args, QStringList* folders) {
+  for (const QString& arg : args) {
+    const QString folder = CliAbsolutePath(arg);
+    if (!QFileInfo(folder).isDir()) {
+      c.err << "Папка " << folder << " не найдена" << Qt::endl;
+      return false;
+    }
+    *folders << folder;
+  }
+  return true;
+}
+
 bool CliLoadList(CliContext& c, const QString& path, TSlDocument& doc) {
   doc.SetFileName(CliAbsolutePath(path));
   if (doc.Load(false)) return true;

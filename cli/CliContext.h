@@ -55,6 +55,9 @@ QList<CliCommandInfo> TagCoverCommands();
 class TSlDocument;
 // The path made absolute and clean.
 QString CliAbsolutePath(const QString& path);
+// The folders named by the arguments, made absolute; false (after saying which is
+// missing) when one is not a folder.
+bool CliFolders(CliContext& c, const QStringList& args, QStringList* folders);
 // Loads the list named by the argument (made absolute); prints why when it cannot.
 bool CliLoadList(CliContext& c, const QString& path, TSlDocument& doc);
 bool CliSaveList(CliContext& c, TSlDocument& doc);

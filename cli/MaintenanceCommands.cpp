@@ -91,14 +91,7 @@ int ReplacePathsCommand(CliContext& c, const QStringList& input) {
 int ForgottenCommand(CliContext& c, const QStringList& args) {
   if (args.isEmpty()) return CliUsageError(c, "Укажите хотя бы одну папку");
   QStringList folders;
-  for (const QString& arg : args) {
-    const QString folder = CliAbsolutePath(arg);
-    if (!QFileInfo(folder).isDir()) {
-      c.err << "Папка " << folder << " не найдена" << Qt::endl;
-      return 1;
-    }
-    folders << folder;
-  }
+  if (!CliFolders(c, args, &folders)) return 1;
   TIniFile ini(lb::SettingsFilePath());
   TListsRepository repository(ini, nullptr, true);
   repository.Load();

@@ -63,14 +63,7 @@ int RepoRemove(CliContext& c, const QStringList& args) {
 int RepoScan(CliContext& c, const QStringList& args) {
   if (args.isEmpty()) return CliUsageError(c, "Укажите хотя бы одну папку");
   QStringList folders;
-  for (const QString& arg : args) {
-    const QString folder = CliAbsolutePath(arg);
-    if (!QFileInfo(folder).isDir()) {
-      c.err << "Папка " << folder << " не найдена" << Qt::endl;
-      return 1;
-    }
-    folders << folder;
-  }
+  if (!CliFolders(c, args, &folders)) return 1;
   CliRepository r;
   const int before = r.repository.Count();
   const bool finished = r.repository.ScanFolders(folders);
