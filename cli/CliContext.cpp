@@ -50,7 +50,7 @@ bool CliFolders(CliContext& c, const QStringList& args, QStringList* folders) {
   for (const QString& arg : args) {
     const QString folder = CliAbsolutePath(arg);
     if (!QFileInfo(folder).isDir()) {
-      c.err << "Папка " << folder << " не найдена" << Qt::endl;
+      c.err << "Папка не найдена: " << folder << Qt::endl;
       return false;
     }
     *folders << folder;

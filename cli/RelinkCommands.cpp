@@ -26,13 +26,9 @@ int Relink(CliContext& c, const QStringList& arguments) {
   }
   if (args.size() != 1 || folders.isEmpty())
     return CliUsageError(c, "Использование: relink LIST --search DIR... [--apply]");
-  for (QString& folder : folders) {
-    if (!QFileInfo(folder).isDir()) {
-      c.err << "Папка не найдена: " << folder << Qt::endl;
-      return 1;
-    }
-    folder = QFileInfo(folder).absoluteFilePath();
-  }
+  QStringList searched;
+  if (!CliFolders(c, folders, &searched)) return 1;
+  folders = searched;
   TSlDocument doc;
   if (!CliLoadList(c, args[0], doc)) return 1;
   // Without the tag component the files' ID3v1 tags still count.

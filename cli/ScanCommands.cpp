@@ -10,7 +10,7 @@
 namespace {
 
 int Scan(CliContext& c, const QStringList& args) {
-  QStringList folders;
+  QStringList named, folders;
   QString into;
   int lists = -1;  // -1: ask (the global answer), 0: no, 1: yes
   for (int i = 0; i < args.size(); ++i) {
@@ -25,17 +25,12 @@ int Scan(CliContext& c, const QStringList& args) {
     } else if (a.startsWith("--")) {
       return CliUsageError(c, "Неизвестный параметр: " + a);
     } else {
-      folders << QFileInfo(a).absoluteFilePath();
+      named << a;
     }
   }
-  if (folders.isEmpty()) return CliUsageError(c, "Укажите папки для сканирования");
+  if (named.isEmpty()) return CliUsageError(c, "Укажите папки для сканирования");
   // Every folder must be there before anything is scanned or written.
-  for (const QString& folder : folders) {
-    if (!QFileInfo(folder).isDir()) {
-      c.err << "Папка не найдена: " << folder << Qt::endl;
-      return 1;
-    }
-  }
+  if (!CliFolders(c, named, &folders)) return 1;
 
   TSlInsertFilesManager manager(QStringList{});
   const TIniFile ini(lb::SettingsFilePath());

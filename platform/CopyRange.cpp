@@ -48,9 +48,9 @@ int64_t CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_
                   const TWriteAtFunction& write) {
   const bool bAll = count < 0;
   int64_t copied = 0;
-  // Within one file a move toward the end is left to the blocks below, from its end
-  // back: the system's copy takes its chunks in order and, once the move is longer than
-  // a chunk, would write over bytes it has yet to read.
+  // Within one file a move toward the end is left to the blocks below, which take an
+  // overlapping one from its end back: the system's copy takes its chunks in order and,
+  // once the move is longer than a chunk, would write over bytes it has yet to read.
   struct stat source, target;
   const bool bForwardInOneFile = toOffset > fromOffset && ::fstat(from, &source) == 0 &&
                                  ::fstat(to, &target) == 0 && FileIdOf(source) == FileIdOf(target);
@@ -75,7 +75,7 @@ int64_t CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_
   // Blocks no larger than the range (or the rest of the file, plus one byte to see its
   // end), left unfilled.
   int64_t capacity = kBlock;
-  struct stat st, toSt;
+  struct stat st;
   const bool bStat = ::fstat(from, &st) == 0;
   if (!bAll)
     capacity = std::min(count, kBlock);
@@ -85,7 +85,7 @@ int64_t CopyRange(int from, int64_t fromOffset, int to, int64_t toOffset, int64_
   // Within one file a range that moves toward the end over itself goes from its end
   // back, so that no block is written over before it was read (the system refuses to
   // copy such a range itself); a move toward the start is safe block by block.
-  if (bStat && toOffset > fromOffset && ::fstat(to, &toSt) == 0 && FileIdOf(st) == FileIdOf(toSt)) {
+  if (bStat && bForwardInOneFile) {
     const int64_t size = bAll ? std::max<int64_t>(st.st_size - fromOffset, 0) : count;
     if (toOffset < fromOffset + size) {
       if (fromOffset + size > st.st_size) return EndedAt(0, false);

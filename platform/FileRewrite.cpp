@@ -241,7 +241,8 @@ bool RecoverInterruptedRewriteLocked(const QString& path, int fd) {
 }
 
 bool RecoverInterruptedRewrite(const QString& path) {
-  // Called before every access to a song: one stat while there is no backup at all.
+  // Called before every access to a song and every read of a list, data file or
+  // settings file: one stat while there is no backup at all.
   t_Refusal.clear();
   const int64_t rewrites = g_InPlaceRewrites.load();
   if (t_BatchDepth > 0 && t_NoBackupsAt == rewrites) return true;

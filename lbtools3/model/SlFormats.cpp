@@ -63,10 +63,12 @@ QString DataCodeReason(int code) {
 
 // A comment or directive line of a list ("#EXTINF:...", "#EXTGRP:Rock", "# note"):
 // its first character other than a blank is '#'. Such a line is never a song.
-bool IsCommentLine(QByteArrayView bytes) {
-  for (char c : bytes) {
-    if (c == '#') return true;
-    if (c != ' ' && c != '\t') return false;
+// Takes a line's bytes as read, or a song's path as it will be written.
+template <typename TText>
+bool IsCommentLine(TText text) {
+  for (const auto c : text) {
+    if (c == u'#') return true;
+    if (c != u' ' && c != u'\t') return false;
   }
   return false;
 }
@@ -557,7 +559,7 @@ int TSlDocument::LoadData(TSlSongList& songs, TSlStreamReader& stream) {
 // The file name of a record's or song's path, without case: the key under which the
 // records are looked up when no full path matches.
 static QString FileNameKey(const QString& path) {
-  return path.mid(std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\')) + 1).toLower();
+  return lb::FileBaseName(path).toLower() + lb::FileExtension(path);
 }
 
 // The record of a song whose full path matches none: a list copied or moved with new
@@ -733,11 +735,7 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
           return false;
         // A relative name whose first character other than a blank is '#' would be
         // read back as a comment: it is written from the list's own folder.
-        qsizetype first = 0;
-        while (first < song.m_Path.size() &&
-               (song.m_Path.at(first) == u' ' || song.m_Path.at(first) == u'\t'))
-          ++first;
-        if (first < song.m_Path.size() && song.m_Path.at(first) == u'#') {
+        if (IsCommentLine(QStringView(song.m_Path))) {
           const bool bWindows = song.m_Path.contains(u'\\') && !song.m_Path.contains(u'/');
           return appendLine(out, (bWindows ? ".\\" : "./") + song.m_Path, song.m_LegacyLines,
                             failure);

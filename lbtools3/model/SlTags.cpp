@@ -232,10 +232,10 @@ bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
     return true;
   } else if (!m_bExists) {
     ok = look ? ReadFromLook(*look) : ReadFromFile();
-  } else if ((bForce || song->m_FileAge == kAgeNeverSynced || age == song->m_FileAge) &&
+  } else if ((bForce || song->m_FileAge == kAgeNeverSynced) &&
              !(look ? LookHasTag(*look) : FileHasTag())) {
-    // The record goes into a file that never had it: a song new to the list, a file
-    // unchanged since, or the user's turning the synchronisation on (the records kept
+    // The record goes into a file that never had it: a song new to the list, or a
+    // forced pass such as the user's turning the synchronisation on (the records kept
     // in the data file meanwhile go into the files). In the background, a file changed
     // by another program since the last synchronisation is never written: it may be
     // half copied, or its tag was removed on purpose; the file's state wins below.

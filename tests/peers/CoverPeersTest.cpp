@@ -12,6 +12,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +20,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -223,6 +225,26 @@ TEST(CoverPeers, ALargePictureComesAndGoesWithoutTouchingTheAudioAndNonPicturesA
 
 namespace {
 
+// Puts the cover change into a one-song list synchronised with the file, lets
+// between() look at the result, then undoes the change; each step must succeed.
+void ChangeCoverAndUndo(const QString& path, const lbtags::TCoverRequest& request,
+                        const std::function<void()>& between) {
+  ScriptedUiServices ui;
+  TSlDocument doc;
+  doc.SetFileName(QFileInfo(path).absolutePath() + "/list.m3u");
+  doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
+  doc.m_Songs[0].Sync();
+  lbtags::TTagsEditRequest r;
+  r.master1 = r.master2 = lbtags::TMaster::Untouched;
+  r.cover = request;
+  lbtags::TTagsBatchApply batch(doc, {0}, r);
+  ASSERT_TRUE(batch.Run());
+  ASSERT_EQ(batch.CoversSet(), 1);
+  between();
+  ASSERT_TRUE(batch.undo->Available(doc));
+  ASSERT_TRUE(batch.undo->Run(doc, {}));
+}
+
 // A file from another tagger with two front covers and a back cover: a new cover takes
 // the place of the first front cover only, the second and the back cover stay byte for
 // byte (the new one is the one shown), and the undo gives the first one back.
@@ -279,31 +301,20 @@ for p in pics: print(int(p.type), p.mime, p.desc, hashlib.sha1(p.data).hexdigest
     ASSERT_EQ(before.size(), 3);
     ASSERT_EQ(before[0], "3 image/jpeg 1 первая " + Sha(first));
 
-    ScriptedUiServices ui;
-    TSlDocument doc;
-    doc.SetFileName(dir + "/list.m3u");
-    doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
-    doc.m_Songs[0].Sync();
-    lbtags::TTagsEditRequest r;
-    r.master1 = r.master2 = lbtags::TMaster::Untouched;
-    r.cover = {lbtags::TCoverRequest::Set, fresh};
-    lbtags::TTagsBatchApply batch(doc, {0}, r);
-    ASSERT_TRUE(batch.Run());
-    ASSERT_EQ(batch.CoversSet(), 1);
-    const QStringList set = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
-    const QStringList fronts = set.filter(QRegularExpression("^3 "));
-    ASSERT_EQ(fronts.size(), 2) << set.join('\n').toStdString();
-    // The new cover keeps the old one's description, for the undo to give it back.
-    EXPECT_EQ(fronts[0], "3 image/jpeg 1 первая " + Sha(fresh));
-    EXPECT_EQ(fronts[1], secondLine);
-    EXPECT_TRUE(set.contains(backLine)) << set.join('\n').toStdString();
-    EXPECT_EQ(set.size(), 3);
     lbtags::TCover shown;
-    ASSERT_TRUE(lbtags::ReadCover(path, &shown));
-    EXPECT_TRUE(shown.data == fresh);
-
-    ASSERT_TRUE(batch.undo->Available(doc));
-    ASSERT_TRUE(batch.undo->Run(doc, {}));
+    ChangeCoverAndUndo(path, {lbtags::TCoverRequest::Set, fresh}, [&] {
+      const QStringList set = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
+      const QStringList fronts = set.filter(QRegularExpression("^3 "));
+      ASSERT_EQ(fronts.size(), 2) << set.join('\n').toStdString();
+      // The new cover keeps the old one's description, for the undo to give it back.
+      EXPECT_EQ(fronts[0], "3 image/jpeg 1 первая " + Sha(fresh));
+      EXPECT_EQ(fronts[1], secondLine);
+      EXPECT_TRUE(set.contains(backLine)) << set.join('\n').toStdString();
+      EXPECT_EQ(set.size(), 3);
+      ASSERT_TRUE(lbtags::ReadCover(path, &shown));
+      EXPECT_TRUE(shown.data == fresh);
+    });
+    if (HasFatalFailure()) return;
     QStringList undone = Tool(kPython, {"-c", list, path}).split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(undone.filter(QRegularExpression("^3 ")).value(0), before[0]);
     undone.sort();
@@ -380,20 +391,11 @@ for p in pics:
       const QString before = Tool(kPython, {"-c", list, path});
       ASSERT_EQ(before.count('\n'), 2) << before.toStdString();
 
-      ScriptedUiServices ui;
-      TSlDocument doc;
-      doc.SetFileName(dir + "/list.m3u");
-      doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
-      doc.m_Songs[0].Sync();
-      lbtags::TTagsEditRequest r;
-      r.master1 = r.master2 = lbtags::TMaster::Untouched;
-      r.cover = {kind, kind == lbtags::TCoverRequest::Set ? Picture(4000) : QByteArray()};
-      lbtags::TTagsBatchApply batch(doc, {0}, r);
-      ASSERT_TRUE(batch.Run());
-      ASSERT_EQ(batch.CoversSet(), 1);
-      ASSERT_NE(Tool(kPython, {"-c", list, path}), before);
-      ASSERT_TRUE(batch.undo->Available(doc));
-      ASSERT_TRUE(batch.undo->Run(doc, {}));
+      ChangeCoverAndUndo(
+          path, {kind, kind == lbtags::TCoverRequest::Set ? Picture(4000) : QByteArray()}, [&] {
+            ASSERT_NE(Tool(kPython, {"-c", list, path}), before);
+          });
+      if (HasFatalFailure()) return;
       EXPECT_EQ(Tool(kPython, {"-c", list, path}), before);
     }
 }
