@@ -48,7 +48,10 @@ QString CliAbsolutePath(const QString& path) {
 
 bool CliFolders(CliContext& c, const QStringList& args, QStringList* folders) {
   for (const QString& arg : args) {
-    const QString folder = CliAbsolutePath(arg);
+    // ".." is left to the file system: "link/.." is the folder above the link's target.
+    const QString absolute = QFileInfo(arg).absoluteFilePath();
+    const QString folder =
+        absolute.split(u'/').contains("..") ? absolute : QDir::cleanPath(absolute);
     if (!QFileInfo(folder).isDir()) {
       c.err << "Папка не найдена: " << folder << Qt::endl;
       return false;

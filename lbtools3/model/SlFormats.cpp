@@ -63,6 +63,16 @@ QString DataCodeReason(int code) {
 
 // A comment or directive line of a list ("#EXTINF:...", "#EXTGRP:Rock", "# note"):
 // its first character other than a blank is '#'. Such a line is never a song.
+// A first line that opens a play list of another format: PLS, or XML (a declaration,
+// a comment or one of the XML play lists' elements).
+bool OpensForeignList(QByteArrayView line) {
+  const QByteArray first = line.trimmed().toByteArray().toLower();
+  static const char* const kXmlStarts[] = {"<?", "<!", "<playlist", "<asx", "<smil"};
+  bool bForeign = first == "[playlist]";
+  for (const char* s : kXmlStarts) bForeign = bForeign || first.startsWith(s);
+  return bForeign;
+}
+
 // Takes a line's bytes as read, or a song's path as it will be written.
 template <typename TText>
 bool IsCommentLine(TText text) {
@@ -273,11 +283,8 @@ QString TSlDocument::NotAListReason(const QString& path) {
   start = start.trimmed();
   // The first line alone: a song's name may begin with '<' or '['.
   const qsizetype end = start.indexOf('\n');
-  const QByteArray first = (end < 0 ? start : start.first(end)).trimmed().toByteArray().toLower();
-  static const char* const kForeignStarts[] = {"<?xml", "<playlist", "<asx", "<smil"};
-  bool bForeign = first == "[playlist]";
-  for (const char* s : kForeignStarts) bForeign = bForeign || first.startsWith(s);
-  if (bForeign) return "это лист другого формата (PLS или XML), не M3U";
+  if (OpensForeignList(end < 0 ? start : start.first(end)))
+    return "это лист другого формата (PLS или XML), не M3U";
   return QString();
 }
 
@@ -723,6 +730,7 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
       if (!appendLine(out, line, legacyRead, failure)) return false;
     return true;
   };
+  bool bNothingWritten = !m_bExtM3u;
   return WriteSongsFile(
       path, "Запись m3u-файла...", "Не могу открыть файл для записи",
       "Не могу открыть файл для записи", bSilent, m_Lock, m_Songs,
@@ -734,8 +742,12 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
         if (song.m_bExtInf && !appendLines(out, song.m_ExtInf, song.m_LegacyLines, failure))
           return false;
         // A relative name whose first character other than a blank is '#' would be
-        // read back as a comment: it is written from the list's own folder.
-        if (IsCommentLine(QStringView(song.m_Path))) {
+        // read back as a comment, and one that opens the file like another format's
+        // list would make the list refused: it is written from the list's own folder.
+        const bool bFirstLine = bNothingWritten && !song.m_bExtInf;
+        bNothingWritten = false;
+        if (IsCommentLine(QStringView(song.m_Path)) ||
+            (bFirstLine && OpensForeignList(song.m_Path.toUtf8()))) {
           const bool bWindows = song.m_Path.contains(u'\\') && !song.m_Path.contains(u'/');
           return appendLine(out, (bWindows ? ".\\" : "./") + song.m_Path, song.m_LegacyLines,
                             failure);

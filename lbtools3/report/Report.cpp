@@ -194,10 +194,10 @@ bool ValidateReportRequest(QString* fileName, int* scope, bool bHasCurrent,
                                     : TSlDocument::SongOrDataFileReason(name);
   };
   QString refused = refusal(*fileName);
-  const QFileInfo named(*fileName);
-  if (refused.isEmpty() && named.isSymLink()) {
-    const QString target = named.canonicalFilePath();
-    refused = refusal(target.isEmpty() ? named.symLinkTarget() : target);
+  QFileInfo named(*fileName);
+  for (int depth = 0; refused.isEmpty() && named.isSymLink() && depth < 40; ++depth) {
+    named.setFile(named.symLinkTarget());
+    refused = refusal(named.absoluteFilePath());
   }
   if (!refused.isEmpty()) {
     Ask("Отчёт не может быть записан в файл\n\"" + *fileName + "\":\n" + refused,

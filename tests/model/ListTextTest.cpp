@@ -150,7 +150,9 @@ TEST_F(ListTextTest, FilesThatAreNoListsAreNeitherReadNorOverwritten) {
                {mp3, "это музыкальный файл (рабочее расширение .mp3)"},
                {dir + "/binary.m3u", "в нём есть нулевые байты"},
                {dir + "/radio.pls", "это лист другого формата (PLS или XML), не M3U"},
-               {dir + "/mix.xspf", "это лист другого формата (PLS или XML), не M3U"}};
+               {dir + "/mix.xspf", "это лист другого формата (PLS или XML), не M3U"},
+               {dir + "/wpl.m3u", "это лист другого формата (PLS или XML), не M3U"}};
+  WriteFile(dir + "/wpl.m3u", "<?wpl version=\"1.0\"?>\r\n<smil>\r\n</smil>\r\n");
   WriteFile(dir + "/radio.pls", "[playlist]\nFile1=a.mp3\nNumberOfEntries=1\n");
   WriteFile(dir + "/mix.xspf", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<playlist/>\n");
   WriteFile(dir + "/list.lbt", "LBT\x01\0\0\0\0");
@@ -304,6 +306,14 @@ TEST_F(ListTextTest, HashNamesAndStreamAddressesSurviveSavesAndPathForms) {
     EXPECT_EQ(again.doc->m_Songs[1].GetPath(true), dir + "/#9 Dream.mp3") << bFull;
     EXPECT_EQ(again.doc->m_Songs[2].m_Path, "http://radio.example/live") << bFull;
   }
+  // A first name that would open the file like an XML list is written from the folder.
+  TSlDocument smile;
+  smile.SetFileName(dir + "/smile.m3u");
+  smile.InsertSong(TSlSong(nullptr, "<Smile>.mp3", QString()), -1);
+  ASSERT_TRUE(smile.Save(false));
+  Loaded reloaded = LoadList(dir + "/smile.m3u");
+  ASSERT_TRUE(reloaded.ok);
+  EXPECT_EQ(reloaded.doc->m_Songs[0].GetPath(true), dir + "/<Smile>.mp3");
 }
 
 }  // namespace
