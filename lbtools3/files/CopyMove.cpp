@@ -47,7 +47,7 @@ QString FieldOf(const TSlSong& song, int criterion) {
   const TSlTag2& t2 = song.m_Tag2;
   // A file of a format without ID3v1 has only its main tag: the ID3v1 criteria (album,
   // artist, year, comment) take that tag's same fields.
-  if (criterion >= 1 && criterion <= 4 && !CarriesTag1(song.GetPath(true))) criterion += 4;
+  if (criterion >= 1 && criterion <= 4 && !CarriesTag1(song.m_Path)) criterion += 4;
   switch (criterion) {
     case 1:
       return t1.GetAlbum();
@@ -418,16 +418,17 @@ void TCopyMoveThread::Execute() {
     const int result = m_pOperation->MoveOrCopy(bMove, source, target);
     if (result == lb::frCancelled) break;
     if (result == lb::frSkipped) ++m_nSkipped;
-    if (result == lb::frDone && target != source) m_Handled << source << target;
-    if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source) {
-      std::lock_guard<std::recursive_mutex> lock(song.cs);
-      if (!bMove) repointed.push_back({i, song.m_Path, target});
-      m_Pairs << source << target;
-      lb::MoveSongPath(song, target);
+    const bool bDone = result == lb::frDone && target != source;
+    if (bDone) m_Handled << source << target;
+    if (bDone && (bMove || m_Options.bChangePaths)) {
+      {
+        std::lock_guard<std::recursive_mutex> lock(song.cs);
+        if (!bMove) repointed.push_back({i, song.m_Path, target});
+        m_Pairs << source << target;
+        lb::MoveSongPath(song, target);
+      }
+      if (m_pCheckpoint) m_pCheckpoint->Add(source, target);
     }
-    if (result == lb::frDone && (bMove || m_Options.bChangePaths) && target != source &&
-        m_pCheckpoint)
-      m_pCheckpoint->Add(source, target);
     if (nFirstDone < 0) nFirstDone = i;
     nLastDone = i;
     ++m_nProcessed;

@@ -180,10 +180,20 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
     }
     errno = EEXIST;
   }
-  // A renamed file is the source under its new name: the caller's look at it holds; a
-  // copy was looked at as it was written.
   if (!ok) return false;
-  const dev_t device = Produced(target, true, !bMove ? &made : renamed ? known : nullptr);
+  // A renamed file is the source under its new name: the same file, whose mode is the
+  // owner's to keep. Its identity is the caller's look at it, when there was one;
+  // otherwise it is taken only should a later target meet a taken name (rare), which
+  // spares a look at every moved file.
+  if (renamed) {
+    if (known)
+      m_Produced.insert(FileIdOf(*known));
+    else
+      m_Unlooked << target;
+    return true;
+  }
+  // A copy was looked at as it was written; a move between file systems is a new file.
+  const dev_t device = Produced(target, true, !bMove ? &made : nullptr);
   if (!bMove) m_Unflushed.emplace_back(device, target);
   return true;
 }
@@ -254,7 +264,13 @@ bool TFileOperation::DeleteTarget(const QString& target) {
 
 bool TFileOperation::MustKeep(const QString& target) {
   TFileId id;
-  if (FileIdentity(target, &id) && m_Produced.contains(id)) return true;
+  if (FileIdentity(target, &id)) {
+    for (const QString& renamed : std::exchange(m_Unlooked, {})) {
+      TFileId produced;
+      if (FileIdentity(renamed, &produced)) m_Produced.insert(produced);
+    }
+    if (m_Produced.contains(id)) return true;
+  }
   bool bListed = false;
   if (m_IsListed) UiServices::Instance().RunOnMainThread([&] { bListed = m_IsListed(target); });
   return bListed;

@@ -101,7 +101,9 @@ class TFileOperation {
   // numbered name beside it. A target that is overwritten goes to the trash.
   //
   // known, when given, is the source's status as the caller has just looked at it: a
-  // rename within the file system then takes the file's identity and mode from it.
+  // rename within the file system then takes the file's identity from it. A renamed
+  // file keeps its mode; a copy (also a move between file systems) is made writable,
+  // as a file copied from a disc is read-only.
   int MoveOrCopy(bool bMove, const QString& source, QString& target,
                  const struct stat* known = nullptr);
   // Waits until the copies made so far are on the disk: a batch of copies flushes once
@@ -128,7 +130,7 @@ class TFileOperation {
  private:
   bool Attempt(bool bMove, const QString& source, const QString& target, const struct stat* known);
   // The file is at target (its status known, when given): remembered as this run's and,
-  // when this run put it there (bMadeHere), made writable. Returns its device (0 when
+  // when this run wrote it (bMadeHere: a copy), made writable. Returns its device (0 when
   // it cannot be looked at).
   dev_t Produced(const QString& target, bool bMadeHere, const struct stat* known = nullptr);
   bool DeleteTarget(const QString& target);
@@ -137,6 +139,7 @@ class TFileOperation {
 
   IFileErrorPrompt* m_pPrompt;
   QSet<TFileId> m_Produced;
+  QStringList m_Unlooked;  // files renamed into place, their identity not taken yet
   std::vector<std::pair<dev_t, QString>> m_Unflushed;  // copies not yet flushed
   QSet<QString> m_Replaced;                            // targets whose old file went to the trash
 };

@@ -126,9 +126,11 @@ TEST_F(FileOperationTest, NewNameRetryAndSkipAll) {
   EXPECT_EQ(Move(target, self), frDone);
 }
 
-TEST_F(FileOperationTest, CopyRefusesToOverwriteAndKeepsTheTime) {
+// A copy of a read-only file (from a disc) can be tagged; a move leaves the owner's mode.
+TEST_F(FileOperationTest, CopyRefusesToOverwriteKeepsTheTimeAndIsWritable) {
   const QString a = File("a", "AAAA"), b = File("b", "B");
   modeltest::TouchLater(a, -3600);
+  ASSERT_EQ(::chmod(QFile::encodeName(a).constData(), 0444), 0);
   QString target = b;
   EXPECT_EQ(operation.MoveOrCopy(false, a, target), frCancelled);
   EXPECT_EQ(lbtest::ReadFile(b), "B");
@@ -142,7 +144,12 @@ TEST_F(FileOperationTest, CopyRefusesToOverwriteAndKeepsTheTime) {
   ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &sc), 0);
   EXPECT_EQ(sa.st_mtim.tv_sec, sc.st_mtim.tv_sec);
   EXPECT_EQ(sa.st_mtim.tv_nsec, sc.st_mtim.tv_nsec);
+  EXPECT_EQ(sc.st_mode & 07777, 0644u);
   EXPECT_EQ(filestest::FilesBelow(dir), (QStringList{"a", "b", "c"}));
+  QString moved = dir + "/d";
+  EXPECT_EQ(Move(a, moved), frDone);
+  ASSERT_EQ(::stat(QFile::encodeName(moved).constData(), &sa), 0);
+  EXPECT_EQ(sa.st_mode & 07777, 0444u);
 }
 
 TEST_F(FileOperationTest, MoveByCopyFailingHalfWayLeavesTheSourceWhole) {

@@ -214,9 +214,9 @@ TEST_F(RenameFilesTest, ASongListedTwiceFollowsItsFileBothWays) {
 }
 
 // A rename looks at each file once: that look must still catch tags changed since the
-// list was saved, make a read-only file writable and keep the renamed file from being
-// overwritten by the next song that wants its name.
-TEST_F(RenameFilesTest, OneLookAtEachFileSyncsClearsReadOnlyAndGuardsTheRenamedFile) {
+// list was saved and keep the renamed file from being overwritten by the next song that
+// wants its name. The renamed file keeps its owner's read-only mode.
+TEST_F(RenameFilesTest, OneLookAtEachFileSyncsKeepsTheModeAndGuardsTheRenamedFile) {
   const QString a = filestest::MakeMp3(dir + "/a.mp3", {"Old", "X", ""});
   const QString b = filestest::MakeMp3(dir + "/b.mp3", {"New", "X", ""});
   TSlDocument doc;
@@ -231,7 +231,7 @@ TEST_F(RenameFilesTest, OneLookAtEachFileSyncsClearsReadOnlyAndGuardsTheRenamedF
   EXPECT_EQ(filestest::Paths(doc), (QStringList{dir + "/New.mp3", dir + "/New (2).mp3"}));
   struct stat st;
   ASSERT_EQ(::stat(QFile::encodeName(dir + "/New.mp3").constData(), &st), 0);
-  EXPECT_TRUE(st.st_mode & S_IWUSR);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
 // Another list follows a renamed file whatever route its path takes to it (the linked
