@@ -267,13 +267,18 @@ bool MoveToTrash(const QString& path, QString* error) {
     if (error) *error = "Не удаётся создать папку корзины " + trash;
     return false;
   }
+  errno = 0;
   if (file.moveToTrash()) return true;
+  // Qt words the cause of a failed move in English only; the system's number for it
+  // (a folder that refuses changes, a full disk) is still in errno. The caller names
+  // the path.
+  const int cause = errno;
   if (S_ISLNK(st.st_mode)) {
     if (TrashLink(path, trash)) return true;
     if (error) *error = SystemErrorText(errno);
     return false;
   }
-  if (error) *error = "Не удаётся переместить в корзину: " + path;
+  if (error) *error = cause ? SystemErrorText(cause) : QString("Не удаётся переместить в корзину");
   return false;
 }
 

@@ -54,7 +54,9 @@ class TPathCheckpoint {
 };
 
 // Saves a list that has its file (not a new one) without asking: the checkpoints of a
-// window's batch keep its list on disk in step with the files it moved.
+// window's batch keep its list on disk in step with the files it moved. A list file
+// another program changed meanwhile is left as it is: the list stays modified, and its
+// next save in the window asks.
 void SaveListInStep(TSlDocument& document);
 
 // The files that lists name, by identity, gathered when first asked (an overwrite is

@@ -351,6 +351,9 @@ TSlDocument& TSlDocument::operator=(const TSlDocument& other) {
   m_LegacyLines = other.m_LegacyLines;
   m_M3uAge = other.m_M3uAge;
   m_ClipFormat = other.m_ClipFormat;
+  m_SeenPath = other.m_SeenPath;
+  m_SeenId = other.m_SeenId;
+  m_SeenAge = other.m_SeenAge;
   m_Songs.clear();
   m_Songs.reserve(other.m_Songs.size());
   for (int n = 0; n < other.m_Songs.size(); ++n)
@@ -386,6 +389,7 @@ void TSlDocument::Clear() {
   m_LegacyLines.clear();
   m_bModified = false;
   m_bNew = true;
+  m_SeenPath.clear();
 }
 
 QString TSlDocument::GetTitle() {

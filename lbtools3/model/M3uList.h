@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/Event.h"
+#include "platform/FileSystem.h"
 
 #include <QByteArray>
 #include <QString>
@@ -477,6 +478,18 @@ class TSlDocument {
   // Lines of the list file that earlier versions read as songs (blank lines, "#" lines
   // without "#EXT"): their data files hold a record for each.
   int m_FormerSongLines = 0;
+
+  // Notes the list file as it is now, just read or written by this document.
+  void NoteListFile();
+  // Whether a save may write the list (and its data file) over the file there now: when
+  // another program changed or replaced it since this document last read or wrote it,
+  // the user is asked; a silent save then leaves it as it is.
+  bool MayWriteOverListFile(bool bSilent);
+  // The list file as this document last read or wrote it: its path (empty when none:
+  // a new list, or one given another name since), identity and age.
+  QString m_SeenPath;
+  lb::TFileId m_SeenId;
+  int32_t m_SeenAge = kAgeMissing;
 };
 
 // Path forms. A path is full when it names its root: an absolute path, or one with a

@@ -312,13 +312,15 @@ bool TSlDocument::Load(bool bSilent) {
   // A data file, a music file or a binary file is never read as a list (its data
   // file path would be the file itself, and a later save would overwrite it).
   if (!CheckListPath(m_FileName, false, bSilent)) return false;
+  // Taken before the list is read: a change made while it is read is another's.
+  NoteListFile();
   auto fail = [this] {
     std::lock_guard<std::recursive_mutex> lock(m_Lock);
     m_Songs.clear();
     return false;
   };
   if (!lb::FileExists(dataPath)) {
-    m_M3uAge = lb::FileAge(m_FileName);
+    m_M3uAge = m_SeenAge;
     int code = LoadM3u(m_FileName);
     if (code != mcLoaded) {
       ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
@@ -362,14 +364,13 @@ bool TSlDocument::Load(bool bSilent) {
     return fail();
   };
 
-  const int32_t listAge = lb::FileAge(m_FileName);
   const qsizetype recordsStart = stream.Position();
   code = LoadM3u(m_FileName);
   if (code != mcLoaded) {
     ShowM3uLoadError(code, bSilent, m_FileName, m_NotAList);
     return fail();
   }
-  if (listAge == m_M3uAge) {
+  if (m_SeenAge == m_M3uAge) {
     code = LoadData(m_Songs, stream);
     if (code == dcOk) return true;
     // Earlier versions took blank lines and some "#" lines for songs and wrote a record
@@ -382,7 +383,7 @@ bool TSlDocument::Load(bool bSilent) {
   }
 
   // The list was edited by another program: take what the data file still knows.
-  m_M3uAge = listAge;
+  m_M3uAge = m_SeenAge;
   TSlSongList stored;
   code = LoadData(stored, stream);
   if (code != dcOk) return dataFailed(code);
@@ -639,7 +640,29 @@ TListFlushOffMainThread::~TListFlushOffMainThread() {
   g_bFlushOffMainThread = m_bWas;
 }
 
+void TSlDocument::NoteListFile() {
+  m_SeenPath = m_FileName;
+  if (!lb::FileIdentity(m_FileName, &m_SeenId)) m_SeenId = {};
+  m_SeenAge = lb::FileAge(m_FileName);
+}
+
+bool TSlDocument::MayWriteOverListFile(bool bSilent) {
+  lb::TFileId now;
+  // A file that is gone holds nothing to lose; a list given another name is written
+  // where the user chose.
+  if (m_SeenPath.isEmpty() || m_SeenPath != m_FileName || !lb::FileIdentity(m_FileName, &now) ||
+      (now == m_SeenId && lb::FileAge(m_FileName) == m_SeenAge))
+    return true;
+  if (bSilent) return false;
+  return UiServices::Instance().MessageBox(
+             "Лист\n\"" + m_FileName +
+                 "\"\nизменён другой программой после открытия.\nЗаписать поверх изменений?",
+             kCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
 bool TSlDocument::Save(bool bSilent) {
+  // Refused before anything changes: the document stays modified, nothing is lost.
+  if (!MayWriteOverListFile(bSilent)) return false;
   m_bNew = false;
   // Cleared before rather than after: an edit made while the windows turn during a flush
   // (see TListFlushOffMainThread) is not in the file and marks the list modified again.
@@ -649,7 +672,8 @@ bool TSlDocument::Save(bool bSilent) {
     // An edit made during the list file's flush is in the data file but not in the list
     // file: the data file then names no list age (-1 is that of a missing file), so that
     // the next load takes its records by path rather than by position.
-    m_M3uAge = m_bModified ? -1 : lb::FileAge(m_FileName);
+    NoteListFile();
+    m_M3uAge = m_bModified ? -1 : m_SeenAge;
     ok = !Ini().ReadBool("Settings", "UseDBFiles", true) ||
          SaveData(DataFilePath(m_FileName), bSilent);
   }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <future>
+#include <optional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -222,28 +223,41 @@ TEST_F(FileOperationTest, StalePartialFilesGoWhenTheFolderIsWrittenAgain) {
 }
 
 // An overwrite whose target cannot go to the trash never removes it another way: the
-// target stays, the user is told, and the file counts as failed (the window's
+// target stays, the user is told why, and the file counts as failed (the window's
 // "Перезаписать" and "Перезаписать все", the command line's --on-exists overwrite).
+// The trash may be missing, or the target's folder may refuse the move.
 TEST_F(FileOperationTest, OverwriteWhoseTrashFailsKeepsTheTarget) {
   struct DataHome {  // a data folder whose trash is a plain file, for this test only
     QByteArray saved = qgetenv("XDG_DATA_HOME");
     explicit DataHome(const QString& path) { qputenv("XDG_DATA_HOME", QFile::encodeName(path)); }
     ~DataHome() { qputenv("XDG_DATA_HOME", saved); }
-  } home(dir + "/data");
+  };
   ASSERT_TRUE(lbtest::WriteFile(dir + "/data/Trash", "not a folder"));
-  for (const int choice : {fcOverwrite, fcOverwriteAll}) {
-    TFileOperation run{&prompt};
-    const QString a = File("a", "A"), b = File("b", "B");
-    QString target = b;
-    prompt.answers = {{choice, {}}};
-    EXPECT_EQ(run.MoveOrCopy(true, a, target), frSkipped) << choice;
-    EXPECT_EQ(run.m_nFailed, 1) << choice;
-    EXPECT_EQ(lbtest::ReadFile(b), "B") << choice;
-    EXPECT_EQ(lbtest::ReadFile(a), "A") << choice;
+  for (const bool bLockedFolder : {false, true}) {
+    const QString b = File(bLockedFolder ? "locked/b" : "b", "B");
+    std::optional<DataHome> home;
+    std::optional<lbtest::ReadOnlyFolder> locked;
+    if (bLockedFolder) {
+      locked.emplace(dir + "/locked");
+      ASSERT_TRUE(locked->Ok());
+    } else {
+      home.emplace(dir + "/data");
+    }
+    ui.ClearMessages();
+    for (const int choice : {fcOverwrite, fcOverwriteAll}) {
+      TFileOperation run{&prompt};
+      const QString a = File("a", "A");
+      QString target = b;
+      prompt.answers = {{choice, {}}};
+      EXPECT_EQ(run.MoveOrCopy(true, a, target), frSkipped) << choice;
+      EXPECT_EQ(run.m_nFailed, 1) << choice;
+      EXPECT_EQ(lbtest::ReadFile(b), "B") << choice;
+      EXPECT_EQ(lbtest::ReadFile(a), "A") << choice;
+    }
+    const QString cause = bLockedFolder ? "Нет прав доступа к файлу или папке"
+                                        : "Не удаётся создать папку корзины " + dir + "/data/Trash";
+    EXPECT_EQ(ui.Texts(), QStringList(2, "Не удаётся удалить файл\n" + b + "\n" + cause));
   }
-  EXPECT_EQ(ui.Texts(),
-            QStringList(2, "Не удаётся удалить файл\n" + dir +
-                               "/b\nНе удаётся создать папку корзины " + dir + "/data/Trash"));
 }
 
 // A copy batch killed in the middle of a file leaves the copies made so far whole under

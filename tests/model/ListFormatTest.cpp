@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <QRegularExpression>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -512,4 +513,66 @@ TEST_F(ListFormatTest, AListWithAnotherNameIsSavedIntoItsOwnInode) {
   ASSERT_TRUE(doc.Save(true));
   EXPECT_EQ(inode(list), before);
   EXPECT_EQ(Paths(*LoadList(other).doc).size(), 300);
+}
+
+// A list file another program changed or replaced since the document read or wrote it
+// is written over only when the user says so, and its data file follows the answer.
+// The document's own writes (also into a hard-linked list's inode and through a
+// symbolic link) are never taken for another program's.
+TEST_F(ListFormatTest, AListChangedByAnotherProgramIsWrittenOverOnlyWhenTheUserSays) {
+  enum Form { Plain, HardLinked, SymbolicLink };
+  for (const Form form : {Plain, HardLinked, SymbolicLink}) {
+    SCOPED_TRACE(form);
+    const QString folder = dir + "/" + QString::number(form), file = folder + "/list.m3u";
+    ASSERT_TRUE(WriteFile(file, "a.mp3\r\n"));
+    const QString path = form == SymbolicLink ? folder + "/link.m3u" : file;
+    const QString other = form == HardLinked ? folder + "/player.m3u" : file;
+    if (form == HardLinked) {
+      ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()),
+                0);
+    }
+    if (form == SymbolicLink) {
+      ASSERT_TRUE(QFile::link(file, path));
+    }
+    Loaded l = LoadList(path);
+    ASSERT_TRUE(l.ok);
+    TSlDocument& doc = *l.doc;
+    for (const char* song : {"b.mp3", "c.mp3"}) {
+      doc.InsertSong(TSlSong(nullptr, song, QString()), -1);
+      ASSERT_TRUE(doc.Save(false));
+    }
+    EXPECT_TRUE(ui.Messages().isEmpty());
+    const QString data = TSlDocument::DataFilePath(path);
+    const QByteArray ours = ReadFile(file), ourData = ReadFile(data);
+    QByteArray theirs = ours;
+    theirs.replace("b.mp3", "x.mp3");
+    if (form == Plain) {
+      // Replaced by another file of the same size and age: only its identity differs.
+      struct stat st {};
+      ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+      ASSERT_TRUE(WriteFile(folder + "/new", theirs));
+      const timespec times[2] = {st.st_atim, st.st_mtim};
+      ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder + "/new").constData(), times, 0), 0);
+      ASSERT_EQ(::rename(QFile::encodeName(folder + "/new").constData(),
+                         QFile::encodeName(file).constData()),
+                0);
+    } else {
+      ASSERT_TRUE(WriteFile(other, theirs));  // in place, then a later age
+      modeltest::TouchLater(file, 10);
+    }
+    doc.SetModified();
+    ui.Answer(IDNO);
+    EXPECT_FALSE(doc.Save(false));
+    EXPECT_EQ(ReadFile(file), theirs);
+    EXPECT_EQ(ReadFile(data), ourData);
+    EXPECT_TRUE(doc.m_bModified);
+    ui.Answer(IDYES);
+    EXPECT_TRUE(doc.Save(false));
+    EXPECT_EQ(ReadFile(file), ours);
+    EXPECT_TRUE(doc.Save(false));
+    EXPECT_EQ(ui.Texts(), QStringList(2, "Лист\n\"" + path +
+                                             "\"\nизменён другой программой после открытия.\n"
+                                             "Записать поверх изменений?"));
+    ui.ClearMessages();
+  }
 }
