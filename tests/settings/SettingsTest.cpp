@@ -208,6 +208,16 @@ TEST_F(SettingsModelTest, RefusedOkShowsTheErrorAndWritesNothing) {
   EXPECT_EQ(ui.Messages()[0].flags & MB_ICONMASK, unsigned(MB_ICONERROR));
   EXPECT_FALSE(QFileInfo::exists(env.IniPath()));
   EXPECT_TRUE(effects.calls.isEmpty());
+
+  // Valid values the settings file cannot take: said, and the dialog stays open.
+  ui.ClearMessages();
+  model.Values().velocity = "30";
+  lbtest::ReadOnlyFolder readOnly(env.Dir());
+  if (!readOnly.Ok()) GTEST_SKIP() << "no way to make a folder read-only here";
+  EXPECT_FALSE(model.Accept(&effects));
+  EXPECT_EQ(ui.Texts(), QStringList{"Файл настроек не записан: " + env.IniPath()});
+  EXPECT_EQ(ui.Messages()[0].flags & MB_ICONMASK, unsigned(MB_ICONERROR));
+  EXPECT_TRUE(effects.calls.isEmpty());
 }
 
 TEST_F(SettingsModelTest, OkWritesEveryKeyAndAppliesTheEffectsInOrder) {
