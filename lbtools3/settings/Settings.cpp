@@ -316,7 +316,7 @@ void TSettingsModel::Load() {
 bool TSettingsModel::ParseVelocity(const QString& text, int* value) {
   bool ok = false;
   const int n = text.trimmed().toInt(&ok, 10);
-  if (!ok || n == 0) return false;
+  if (!ok || n < kMinVelocity || n > kMaxVelocity) return false;
   if (value) *value = n;
   return true;
 }
@@ -336,9 +336,9 @@ bool TSettingsModel::ExtensionsValid(const QString& text) {
 
 QString TSettingsModel::Validate(TField* field) const {
   const TSettingsValues& v = m_Values;
-  auto fail = [field](TField which, const char* text) {
+  auto fail = [field](TField which, const QString& text) {
     if (field) *field = which;
-    return QString::fromUtf8(text);
+    return text;
   };
   if (field) *field = sfNone;
   if (!ExtensionsValid(v.extensions))
@@ -349,8 +349,10 @@ QString TSettingsModel::Validate(TField* field) const {
     return fail(sfEditorPath, "По указанному пути файл просмотрщика листов отсутствует");
   if (!ParseVelocity(v.velocity, nullptr))
     return fail(sfVelocity,
-                "Замедление перемещения указателя проигрываемой песни должно быть не нулевым "
-                "числом");
+                QString("Замедление перемещения указателя проигрываемой песни должно быть не "
+                        "нулевым числом\nДопустимы целые числа от %1 до %2.")
+                    .arg(kMinVelocity)
+                    .arg(kMaxVelocity));
   if (!lb::TagCodePageExists(v.tagCodePage))
     return fail(sfTagCodePage, "Неизвестная кодовая страница тэгов");
   if (!DriveFoldersValid(v.drives))
