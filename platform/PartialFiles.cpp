@@ -133,7 +133,8 @@ bool TWholeFileWriter::Open() {
   struct stat st;
   const bool bExists = ::stat(m_Target.constData(), &st) == 0;
   if (bExists && (!S_ISREG(st.st_mode) || ::access(m_Target.constData(), W_OK) != 0)) {
-    errno = S_ISREG(st.st_mode) ? EACCES : EISDIR;
+    // The cause access() gave: no rights, or a disk mounted read-only.
+    if (!S_ISREG(st.st_mode)) errno = EISDIR;
     return Failed();
   }
   Cancel();
