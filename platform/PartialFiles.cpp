@@ -129,22 +129,24 @@ bool TWholeFileWriter::Open() {
   QFileInfo info(m_Path);
   for (int depth = 0; info.isSymLink() && depth < 40; ++depth) info.setFile(info.symLinkTarget());
   m_Target = QFile::encodeName(info.absoluteFilePath());
+  m_Error = 0;
   struct stat st;
   const bool bExists = ::stat(m_Target.constData(), &st) == 0;
   if (bExists && (!S_ISREG(st.st_mode) || ::access(m_Target.constData(), W_OK) != 0)) {
-    errno = S_ISREG(st.st_mode) ? EACCES : EISDIR;
-    return false;
+    // The cause access() gave: no rights, or a disk mounted read-only.
+    if (!S_ISREG(st.st_mode)) errno = EISDIR;
+    return Failed();
   }
   Cancel();
   m_bFailed = false;
   m_bInPlace = bExists && st.st_nlink > 1;
   if (m_bInPlace) return true;
   m_Fd = CreatePartialFile(info.absolutePath(), info.fileName(), "lbtools", &m_Temp);
-  if (m_Fd < 0) return false;
+  if (m_Fd < 0) return Failed();
   if (::fchmod(m_Fd, bExists ? st.st_mode & 07777 : 0666 & ~CurrentUmask()) != 0) {
-    const int error = errno;
+    Failed();
     Cancel();
-    errno = error;
+    errno = m_Error;
     return false;
   }
   m_bFailed = false;
@@ -160,6 +162,8 @@ bool TWholeFileWriter::Write(const QByteArray& bytes) {
     const ssize_t put = ::write(m_Fd, bytes.constData() + done, size_t(bytes.size() - done));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) {
+      if (put == 0) errno = EIO;
+      Failed();
       m_bFailed = true;
       break;
     }
@@ -169,12 +173,12 @@ bool TWholeFileWriter::Write(const QByteArray& bytes) {
 }
 
 bool TWholeFileWriter::Commit() {
-  if (m_bInPlace) return CommitInPlace();
+  if (m_bInPlace) return CommitInPlace() || Failed();
   if (m_Fd < 0) return false;
-  bool ok = !m_bFailed && ::fdatasync(m_Fd) == 0;
-  ok = ::close(m_Fd) == 0 && ok;
+  bool ok = !m_bFailed && (::fdatasync(m_Fd) == 0 || Failed());
+  ok = (::close(m_Fd) == 0 || Failed()) && ok;
   m_Fd = -1;
-  ok = ok && ::rename(m_Temp.constData(), m_Target.constData()) == 0;
+  ok = ok && (::rename(m_Temp.constData(), m_Target.constData()) == 0 || Failed());
   if (!ok) ::unlink(m_Temp.constData());
   m_Temp.clear();
   return ok;
@@ -200,6 +204,11 @@ bool TWholeFileWriter::CommitInPlace() {
   const QString path = QFile::decodeName(m_Target);
   return RecoverInterruptedRewriteLocked(path, fd.Get()) && ::fstat(fd.Get(), &st) == 0 &&
          S_ISREG(st.st_mode) && ReplaceHeadInPlace(path, fd.Get(), st.st_size, bytes) && fd.Close();
+}
+
+bool TWholeFileWriter::Failed() {
+  if (m_Error == 0) m_Error = errno;
+  return false;
 }
 
 void TWholeFileWriter::Cancel() {

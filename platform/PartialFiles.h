@@ -48,15 +48,21 @@ class TWholeFileWriter {
   bool Write(const QByteArray& bytes);
   bool Commit();
   void Cancel();
+  // The system error number of the first failure since Open (0 when none was seen or
+  // the system gave none), so that a message can say why the file was not written.
+  int Error() const { return m_Error; }
 
  private:
   bool CommitInPlace();
+  // Keeps errno as the first failure's cause; always false.
+  bool Failed();
 
   QString m_Path;
   QByteArray m_Target;  // the file the path leads to
   QByteArray m_Temp;
   int m_Fd = -1;
   bool m_bFailed = false;
+  int m_Error = 0;
   bool m_bInPlace = false;  // the file has other names: written into its own inode
   QByteArray m_Bytes;       // what a rewrite in place writes
 };

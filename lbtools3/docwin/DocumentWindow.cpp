@@ -328,13 +328,11 @@ void TMDIChild::EditPaste() {
 }
 
 void TMDIChild::EditDelete() {
-  const std::vector<int> items = RemoveSelected([this](const std::vector<int>& rows) {
+  // Like Cut, Delete leaves no row selected: a second Delete must not take a song the
+  // user never chose.
+  RemoveSelected([this](const std::vector<int>& rows) {
     if (!rows.empty()) m_Document.DeleteSongs(rows);
   });
-  // The song after the first deleted one (else the new last song) is selected, so that
-  // Delete can be pressed again.
-  if (!items.empty() && ListView2->GetCount() > 0)
-    SelectRows(std::min(items.front(), ListView2->GetCount() - 1), 1);
 }
 
 void TMDIChild::SelectItems(bool bSelectAll) {

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 #include "platform/PartialFiles.h"
 #include "platform/IniFile.h"
+#include "platform/SystemError.h"
 #include "platform/UiServices.h"
 
 #include <algorithm>
@@ -172,6 +173,7 @@ class TListFileWriter {
     return ok;
   }
   void Cancel() { m_File.Cancel(); }
+  int Error() const { return m_File.Error(); }
 
  private:
   lb::TWholeFileWriter m_File;
@@ -616,9 +618,10 @@ bool TSlDocument::MergeData(TSlSongList& stored) {
 
 bool TSlDocument::ShowDataFileError(int code) {
   UiServices& ui = UiServices::Instance();
+  // The data file is named on a line of its own: several lists may be opening.
   const QString text = "Работа с файлом данных невозможна по следующей причине:\n\"" +
-                       DataCodeReason(code) +
-                       "\".\nВ случае, если он останется на диске, то работа с этим "
+                       DataCodeReason(code) + "\".\n" + DataFilePath(m_FileName) +
+                       "\nВ случае, если он останется на диске, то работа с этим "
                        "документом\nбудет невозможна. Удалить испорченный файл ?";
   if (ui.MessageBox(text, kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
   if (lb::MoveToTrash(DataFilePath(m_FileName))) {
@@ -681,20 +684,31 @@ bool TSlDocument::Save(bool bSilent) {
   return ok;
 }
 
+// A list or data file that could not be written: the program's own words, then the
+// file, the system's cause and, when there was one, that the file on disk is as it was.
+static QString WriteFailureText(const char* text, const QString& path, int error, bool bExisted) {
+  QString message = QString::fromUtf8(text) + "\n\"" + path + '"';
+  const QString cause = lb::SystemErrorText(error);
+  message += cause.isEmpty() ? QString(".") : ":\n" + cause + '.';
+  if (bExisted) message += "\nПрежний файл не изменён.";
+  return message;
+}
+
 // Writes a file of the list: its header, one entry a song, then its footer, with the
 // progress window's Stop disabled. The file replaces the old one only when it was written
-// whole. A stop asked of the job around the save (the user's Stop, a termination
-// signal) ends that job, not the save: a job that stops saves what it has done. An entry that
-// cannot be written (writeSong answers false with the message in *failure) ends the
-// writing with that message and leaves the previous file as it was.
+// whole; the messages of a failure name the file and the cause. A stop asked of the job around the
+// save (the user's Stop, a termination signal) ends that job, not the save: a job that stops saves
+// what it has done. An entry that cannot be written (writeSong answers false with the message in
+// *failure) ends the writing with that message and leaves the previous file as it was.
 template <class WriteHeader, class WriteSong, class WriteFooter>
 static bool WriteSongsFile(const QString& path, const QString& action, const char* openFailure,
                            const char* writeFailure, bool bSilent, std::recursive_mutex& listLock,
                            const TSlSongList& songs, WriteHeader&& writeHeader,
                            WriteSong&& writeSong, WriteFooter&& writeFooter) {
+  const bool bExisted = lb::FileExists(path);
   TListFileWriter writer(path);
   if (!writer.Open()) {
-    Message(bSilent, openFailure, MB_ICONERROR);
+    Message(bSilent, WriteFailureText(openFailure, path, writer.Error(), bExisted), MB_ICONERROR);
     return false;
   }
   TInfoWindowLevel window(action, path, true);
@@ -715,8 +729,9 @@ static bool WriteSongsFile(const QString& path, const QString& action, const cha
     return false;
   }
   if (!ok || !writer.Commit()) {
+    const int error = writer.Error();
     writer.Cancel();
-    Message(bSilent, writeFailure, MB_ICONERROR);
+    Message(bSilent, WriteFailureText(writeFailure, path, error, bExisted), MB_ICONERROR);
     return false;
   }
   return true;
@@ -756,8 +771,8 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
   };
   bool bNothingWritten = !m_bExtM3u;
   return WriteSongsFile(
-      path, "Запись m3u-файла...", "Не могу открыть файл для записи",
-      "Не могу открыть файл для записи", bSilent, m_Lock, m_Songs,
+      path, "Запись m3u-файла...", "Не могу открыть файл для записи", "Не удалось записать лист",
+      bSilent, m_Lock, m_Songs,
       [&](TSlStreamWriter& out, QString* failure) {
         if (m_bUtf8Bom) out.Bytes().append("\xEF\xBB\xBF");
         return !m_bExtM3u || appendLines(out, m_ExtM3uHeader, m_LegacyLines, failure);

@@ -129,7 +129,8 @@ bool TPlayerControl::SendDocument(IDocumentWindow* window, bool bSelectedOnly, i
       const TSlSong& song = document.m_Songs[row];
       std::lock_guard<std::recursive_mutex> songLock(song.cs);
       const QString full = song.GetPath(true);
-      if (bCut && !QFileInfo::exists(full)) {
+      // A stream's address names no file: it is never missing.
+      if (bCut && !lb::IsStreamUrl(full) && !QFileInfo::exists(full)) {
         if (index > paths.size()) --index;
         bMissing = true;
         continue;
@@ -156,7 +157,8 @@ TPlayerControl::TPlayResult TPlayerControl::Play(IDocumentWindow* window, bool b
     if (index >= document.m_Songs.size()) return prNothing;
     const TSlSong& song = document.m_Songs[index];
     std::lock_guard<std::recursive_mutex> songLock(song.cs);
-    if (!QFileInfo::exists(song.GetPath(true))) {
+    const QString full = song.GetPath(true);
+    if (!lb::IsStreamUrl(full) && !QFileInfo::exists(full)) {
       UiServices::Instance().MessageBox(kSongNotFound, UiServices::kCaption, MB_ICONEXCLAMATION);
       return prSongMissing;
     }

@@ -154,12 +154,14 @@ THotKeySlots ReadHotKeys(const TIniFile& ini) {
   return hotKeys;
 }
 
-void WriteHotKeys(TIniFile& ini, const THotKeySlots& hotKeys) {
+bool WriteHotKeys(TIniFile& ini, const THotKeySlots& hotKeys) {
+  bool ok = true;
   for (int i = 0; i < kHotKeySlotCount; ++i) {
     const QString n = QString::number(i);
-    ini.WriteInteger(lbset::kWinampSection, "SpeedKey" + n, hotKeys[i].key);
-    ini.WriteBool(lbset::kWinampSection, "SpeedKeyG" + n, hotKeys[i].global);
+    ok = ini.WriteInteger(lbset::kWinampSection, "SpeedKey" + n, hotKeys[i].key) && ok;
+    ok = ini.WriteBool(lbset::kWinampSection, "SpeedKeyG" + n, hotKeys[i].global) && ok;
   }
+  return ok;
 }
 
 namespace {
@@ -314,7 +316,7 @@ void TSettingsModel::Load() {
 bool TSettingsModel::ParseVelocity(const QString& text, int* value) {
   bool ok = false;
   const int n = text.trimmed().toInt(&ok, 10);
-  if (!ok || n == 0) return false;
+  if (!ok || n < kMinVelocity || n > kMaxVelocity) return false;
   if (value) *value = n;
   return true;
 }
@@ -334,9 +336,9 @@ bool TSettingsModel::ExtensionsValid(const QString& text) {
 
 QString TSettingsModel::Validate(TField* field) const {
   const TSettingsValues& v = m_Values;
-  auto fail = [field](TField which, const char* text) {
+  auto fail = [field](TField which, const QString& text) {
     if (field) *field = which;
-    return QString::fromUtf8(text);
+    return text;
   };
   if (field) *field = sfNone;
   if (!ExtensionsValid(v.extensions))
@@ -347,8 +349,10 @@ QString TSettingsModel::Validate(TField* field) const {
     return fail(sfEditorPath, "По указанному пути файл просмотрщика листов отсутствует");
   if (!ParseVelocity(v.velocity, nullptr))
     return fail(sfVelocity,
-                "Замедление перемещения указателя проигрываемой песни должно быть не нулевым "
-                "числом");
+                QString("Замедление перемещения указателя проигрываемой песни должно быть не "
+                        "нулевым числом\nДопустимы целые числа от %1 до %2.")
+                    .arg(kMinVelocity)
+                    .arg(kMaxVelocity));
   if (!lb::TagCodePageExists(v.tagCodePage))
     return fail(sfTagCodePage, "Неизвестная кодовая страница тэгов");
   if (!DriveFoldersValid(v.drives))
@@ -357,32 +361,35 @@ QString TSettingsModel::Validate(TField* field) const {
   return QString();
 }
 
-void TSettingsModel::WritePages() {
+bool TSettingsModel::WritePages() {
   using namespace lbset;
   const TSettingsValues& v = m_Values;
-  WriteString(m_Ini, Extentions, v.extensions);
-  WriteBool(m_Ini, ScanUseLinks, v.scanUseLinks);
-  WriteBool(m_Ini, CheckDatabase, v.checkDatabase);
-  WriteBool(m_Ini, ClearClipboard, v.clearClipboard);
-  WriteBool(m_Ini, FastPlay, v.fastPlay);
-  WriteBool(m_Ini, CutNonPresent, v.cutNonPresent);
-  WriteBool(m_Ini, DocumentTitle, !v.fullPathTitles);
-  WriteBool(m_Ini, FullPathsInsert, v.fullPathsInsert);
-  WriteBool(m_Ini, EOTGenerateExtInf, v.generateExtInf);
-  WriteBool(m_Ini, HideMainWindow, v.hideMainWindow);
-  WriteBool(m_Ini, Winamp, v.winamp);
-  WriteString(m_Ini, WinampPath, v.winampPath);
-  WriteBool(m_Ini, EditorPathUsed, v.editorPathUsed);
-  WriteString(m_Ini, EditorPath, v.editorPath);
+  // Every key is tried: a failure is told once, after the others were written.
+  bool ok = true;
+  ok = WriteString(m_Ini, Extentions, v.extensions) && ok;
+  ok = WriteBool(m_Ini, ScanUseLinks, v.scanUseLinks) && ok;
+  ok = WriteBool(m_Ini, CheckDatabase, v.checkDatabase) && ok;
+  ok = WriteBool(m_Ini, ClearClipboard, v.clearClipboard) && ok;
+  ok = WriteBool(m_Ini, FastPlay, v.fastPlay) && ok;
+  ok = WriteBool(m_Ini, CutNonPresent, v.cutNonPresent) && ok;
+  ok = WriteBool(m_Ini, DocumentTitle, !v.fullPathTitles) && ok;
+  ok = WriteBool(m_Ini, FullPathsInsert, v.fullPathsInsert) && ok;
+  ok = WriteBool(m_Ini, EOTGenerateExtInf, v.generateExtInf) && ok;
+  ok = WriteBool(m_Ini, HideMainWindow, v.hideMainWindow) && ok;
+  ok = WriteBool(m_Ini, Winamp, v.winamp) && ok;
+  ok = WriteString(m_Ini, WinampPath, v.winampPath) && ok;
+  ok = WriteBool(m_Ini, EditorPathUsed, v.editorPathUsed) && ok;
+  ok = WriteString(m_Ini, EditorPath, v.editorPath) && ok;
   int velocity = 0;
   ParseVelocity(v.velocity, &velocity);
-  WriteInt(m_Ini, ChangePositionVelocity, velocity);
-  WriteInt(m_Ini, DblClkAction, v.dblClkAction);
-  WriteInt(m_Ini, TagCodePage, v.tagCodePage);
+  ok = WriteInt(m_Ini, ChangePositionVelocity, velocity) && ok;
+  ok = WriteInt(m_Ini, DblClkAction, v.dblClkAction) && ok;
+  ok = WriteInt(m_Ini, TagCodePage, v.tagCodePage) && ok;
   TDriveFolders drives;
   for (const TDriveFolder& d : v.drives)
     drives.append({d.letter.trimmed().toUpper(), d.folder.trimmed()});
-  WriteDriveFolders(m_Ini, drives);
+  ok = WriteDriveFolders(m_Ini, drives) && ok;
+  return WriteHotKeys(m_Ini, v.hotKeys) && ok;
 }
 
 bool TSettingsModel::Accept(ISettingsEffects* effects) {
@@ -391,14 +398,17 @@ bool TSettingsModel::Accept(ISettingsEffects* effects) {
     UiServices::Instance().MessageBox(failure, UiServices::kCaption, MB_OK | MB_ICONERROR);
     return false;
   }
-  WritePages();
+  if (!WritePages()) {
+    UiServices::Instance().MessageBox("Файл настроек не записан: " + m_Ini.FileName(),
+                                      UiServices::kCaption, MB_OK | MB_ICONERROR);
+    return false;
+  }
   lb::SetTagCodePage(m_Values.tagCodePage);
   if (effects) {
     effects->RetitleAllDocuments();
     effects->SetEditorPathUsed(m_Values.editorPathUsed);
     effects->ReinitPlayer();
   }
-  WriteHotKeys(m_Ini, m_Values.hotKeys);
   if (effects) effects->ApplyHotKeys(m_Values.hotKeys);
   const bool anyGlobal = std::any_of(m_Values.hotKeys.begin(), m_Values.hotKeys.end(),
                                      [](const THotKeySlot& s) { return s.global; });

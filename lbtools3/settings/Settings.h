@@ -122,7 +122,8 @@ using THotKeySlots = std::array<THotKeySlot, kHotKeySlotCount>;
 // "Show Audacious", "Show Volume Reg".
 QStringList HotKeySlotNames();
 THotKeySlots ReadHotKeys(const TIniFile& ini);
-void WriteHotKeys(TIniFile& ini, const THotKeySlots& hotKeys);
+// False when a key could not be written (every key is still tried).
+bool WriteHotKeys(TIniFile& ini, const THotKeySlots& hotKeys);
 
 // Conversions between short-cut codes and Qt key combinations. A key without a
 // virtual-key code, or a combination with the Meta modifier, gives 0; 0 gives an
@@ -202,15 +203,23 @@ class TSettingsModel {
   // The checks of OK in order; the first failing message, or "" when all pass; field,
   // when given, names the field it is about.
   QString Validate(TField* field = nullptr) const;
-  // Writes every key of the three pages (not the hot keys).
-  void WritePages();
+  // Writes every key of the three pages and the hot-key slots; false when any could not
+  // be written (the others are still tried).
+  bool WritePages();
   // The whole OK after the dialog stored its shown slot: validates (the first failing
-  // message is shown with the error icon and nothing is written), writes, then lets
-  // effects (may be null) retitle, take the viewer flag, re-initialise the player, and
-  // writes and applies the hot keys. False when validation failed.
+  // message is shown with the error icon and nothing is written), writes (a settings
+  // file that cannot be written is named with the error icon, and nothing else
+  // happens), then lets effects (may be null) retitle, take the viewer flag,
+  // re-initialise the player, and apply the hot keys. False when validation or the
+  // write failed: the dialog stays open.
   bool Accept(ISettingsEffects* effects);
 
-  // The velocity text as the dialog accepts it: an integer other than 0.
+  // The velocity text as the dialog accepts it: an integer from kMinVelocity to
+  // kMaxVelocity. A wheel notch (120) moves the position bar by 120 / velocity percent
+  // in whole steps: a larger divisor would never move it, and the bar takes no
+  // negative one.
+  static constexpr int kMinVelocity = 1;
+  static constexpr int kMaxVelocity = 120;
   static bool ParseVelocity(const QString& text, int* value);
   // The working extensions typed in the dialog: they must parse and name at least one
   // extension, each with a letter or digit (";;;" names no file kind).

@@ -28,11 +28,12 @@ namespace {
 
 const QString kDataQuestionStart = "Работа с файлом данных невозможна по следующей причине:\n\"";
 const QString kDataQuestionEnd =
-    "\".\nВ случае, если он останется на диске, то работа с этим документом\nбудет "
+    "\nВ случае, если он останется на диске, то работа с этим документом\nбудет "
     "невозможна. Удалить испорченный файл ?";
 
-QString DataQuestion(const QString& reason) {
-  return kDataQuestionStart + reason + kDataQuestionEnd;
+// The question names the data file on a line of its own.
+QString DataQuestion(const QString& reason, const QString& dataFile) {
+  return kDataQuestionStart + reason + "\".\n" + dataFile + kDataQuestionEnd;
 }
 
 using modeltest::Loaded;
@@ -217,7 +218,7 @@ TEST_F(DataFileTest, EveryFailureCodeShowsItsReason) {
     EXPECT_FALSE(l.ok) << c.reason.toStdString();
     EXPECT_EQ(l.doc->m_Songs.size(), 0);
     ASSERT_EQ(ui.Messages().size(), 1) << c.reason.toStdString();
-    EXPECT_EQ(ui.Messages()[0].text, DataQuestion(c.reason));
+    EXPECT_EQ(ui.Messages()[0].text, DataQuestion(c.reason, data));
     EXPECT_EQ(ui.Messages()[0].flags, unsigned(MB_YESNO | MB_ICONQUESTION));
     EXPECT_TRUE(QFile::exists(data));  // No keeps the file
   }
@@ -231,7 +232,7 @@ TEST_F(DataFileTest, UnreadableDataFileIsCodeOne) {
   ui.Answer(IDNO);
   EXPECT_FALSE(LoadList(list).ok);
   ASSERT_FALSE(ui.Texts().empty());
-  EXPECT_EQ(ui.Texts().first(), DataQuestion("Ошибка открытия файла"));
+  EXPECT_EQ(ui.Texts().first(), DataQuestion("Ошибка открытия файла", data));
 }
 
 TEST_F(DataFileTest, FewerRecordsThanSongsOffersToTrashTheFile) {
@@ -246,8 +247,8 @@ TEST_F(DataFileTest, FewerRecordsThanSongsOffersToTrashTheFile) {
   ui.Answer(IDYES);
   Loaded l = LoadList(list);
   EXPECT_FALSE(l.ok);
-  EXPECT_EQ(ui.Texts(),
-            QStringList({DataQuestion("Файл повреждён"), "Попробуйте открыть документ заново"}));
+  EXPECT_EQ(ui.Texts(), QStringList({DataQuestion("Файл повреждён", data),
+                                     "Попробуйте открыть документ заново"}));
   EXPECT_FALSE(QFile::exists(data));
   QDir trash(lbtest::RunDir() + "/data/Trash/files");
   EXPECT_TRUE(trash.entryList(QDir::Files).filter("list").size() >= 1);
@@ -338,7 +339,10 @@ TEST_F(ListFormatTest, FailedSaveKeepsThePreviousFiles) {
     EXPECT_FALSE(l.doc->Save(false));
   }
   ASSERT_FALSE(ui.Texts().empty());
-  EXPECT_EQ(ui.Texts().last(), "Не могу открыть файл для записи");
+  // The file and the cause follow the program's own words.
+  EXPECT_EQ(ui.Texts().last(), "Не могу открыть файл для записи\n\"" + list +
+                                   "\":\nНет прав доступа к файлу или папке.\n"
+                                   "Прежний файл не изменён.");
   EXPECT_TRUE(l.doc->m_bModified);
   EXPECT_EQ(ReadFile(list), before);
 }
@@ -348,7 +352,8 @@ TEST_F(ListFormatTest, UnwritableFolderReportsAndKeepsTheDocument) {
   doc.SetFileName("/proc/lbtools-cannot-write/list.m3u");
   doc.InsertSong(TSlSong(nullptr, "/x/a.mp3", QString()), -1);
   EXPECT_FALSE(doc.Save(false));
-  EXPECT_EQ(ui.Texts(), QStringList({"Не могу открыть файл для записи"}));
+  EXPECT_EQ(ui.Texts(), QStringList({"Не могу открыть файл для записи\n\"" + doc.m_FileName +
+                                     "\":\nФайл или папка не найдены."}));
   EXPECT_TRUE(doc.m_bModified);
   EXPECT_EQ(doc.m_Songs.size(), 1);
 }

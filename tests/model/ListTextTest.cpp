@@ -202,7 +202,8 @@ TEST_F(ListTextTest, FullDiskSaveFailsAndKeepsThePreviousFiles) {
   fs.Fill();
   doc.InsertSong(TSlSong(nullptr, "/music/b.mp3", QString()), -1);
   EXPECT_FALSE(doc.Save(false));
-  EXPECT_EQ(Last(), "Не могу открыть файл для записи");
+  EXPECT_EQ(Last(), "Не удалось записать лист\n\"" + path +
+                        "\":\nНедостаточно места на диске.\nПрежний файл не изменён.");
   EXPECT_TRUE(doc.m_bModified);
   EXPECT_EQ(ReadFile(path), list);
   EXPECT_EQ(ReadFile(fs.Path() + "/list.lbt"), data);

@@ -441,4 +441,56 @@ TEST_F(PlayerTest, AListFileIsPlayedAsTheProgramReadsIt) {
   EXPECT_TRUE(WaitFor([&] { return Playing(); }));
 }
 
+// Records what the control asks of the player (a stream cannot be played here).
+class RecordingBinding : public IPlayerBinding {
+ public:
+  QStringList entries;
+  int position = -1;
+  bool playing = false;
+
+  bool IsRunning() override { return true; }
+  bool Start(const QString&) override { return true; }
+  bool LoadListFile(const QString& path, int) override {
+    entries = QString::fromUtf8(lbtest::ReadFile(path)).split("\r\n", Qt::SkipEmptyParts);
+    return true;
+  }
+  int Length() override { return entries.size(); }
+  int Position() override { return position; }
+  void Jump(int index) override { position = index; }
+  int SongLength() override { return -1; }
+  int Time() override { return 0; }
+  void Seek(int) override {}
+  int Volume() override { return -1; }
+  void SetVolume(int) override {}
+  void Play() override { playing = true; }
+  void Pause() override {}
+  void Stop() override { playing = false; }
+  void Next() override {}
+  void Previous() override {}
+  void Show() override {}
+};
+
+TEST(PlayerStreamTest, AStreamRowIsNeverMissingAndPlays) {
+  ScriptedUiServices ui;
+  const QString dir = lbtest::NewTempDir();
+  TIniFile ini(dir + "/lbtools3.ini");
+  ini.WriteBool("Edit", "Winamp", true);
+  ini.WriteBool("Edit", "CutNonPresent", true);
+  RecordingBinding binding;
+  TPlayerControl control(ini, binding);
+  control.SetTempFolder(dir);
+  control.Init();
+  TPlayerListWindow window;
+  window.m_Document.SetFileName(dir + "/list.m3u");
+  const QString song = MakeWav(dir + "/a.wav", 1), stream = "http://127.0.0.1:9/live";
+  for (const QString& path : {song, stream})
+    window.m_Document.InsertSong(TSlSong(nullptr, path, QString()), -1);
+  window.m_Selected = {1};
+  EXPECT_EQ(control.Play(&window, false), TPlayerControl::prPlaying);
+  EXPECT_TRUE(ui.Texts().isEmpty());
+  EXPECT_EQ(binding.entries, (QStringList{song, stream}));
+  EXPECT_EQ(binding.position, 1);
+  EXPECT_TRUE(binding.playing);
+}
+
 }  // namespace

@@ -11,7 +11,8 @@ using namespace settingstest;
 namespace {
 
 const QString kVelocityMessage =
-    "Замедление перемещения указателя проигрываемой песни должно быть не нулевым числом";
+    "Замедление перемещения указателя проигрываемой песни должно быть не нулевым числом\n"
+    "Допустимы целые числа от 1 до 120.";
 
 class SettingsModelTest : public ::testing::Test {
  protected:
@@ -146,7 +147,7 @@ TEST_F(SettingsModelTest, ValidationRunsInOrderAndStopsAtTheFirstFailure) {
   EXPECT_EQ(model.Validate(), "По указанному пути файл просмотрщика листов отсутствует");
   v.editorPath = MakeProgram("viewer");
   EXPECT_EQ(model.Validate(), kVelocityMessage);
-  v.velocity = "-5";
+  v.velocity = "120";
   EXPECT_EQ(model.Validate(), "");
 }
 
@@ -187,14 +188,16 @@ TEST_F(SettingsModelTest, TagCodePageAndDrivesAreCheckedWrittenAndApplied) {
   EXPECT_EQ(lb::CurrentTagCodePage(), 1251);
 }
 
-TEST_F(SettingsModelTest, VelocityMustBeANonZeroInteger) {
-  for (const char* bad : {"0", "-0", "+0", "00", "", " ", "abc", "5x", "1.5", "99999999999"})
+TEST_F(SettingsModelTest, VelocityMustBeAnIntegerThatMovesTheBar) {
+  // Past 120 a wheel notch would never move the bar; a negative divisor is no slow-down.
+  for (const char* bad : {"0", "-0", "+0", "00", "", " ", "abc", "5x", "1.5", "-5", "121",
+                          "99999999999", "99999999999999"})
     EXPECT_FALSE(TSettingsModel::ParseVelocity(bad, nullptr)) << bad;
   int value = 0;
-  EXPECT_TRUE(TSettingsModel::ParseVelocity("-5", &value));
-  EXPECT_EQ(value, -5);
   EXPECT_TRUE(TSettingsModel::ParseVelocity(" 12 ", &value));
   EXPECT_EQ(value, 12);
+  for (const char* good : {"1", "+1", "120"})
+    EXPECT_TRUE(TSettingsModel::ParseVelocity(good, nullptr)) << good;
 }
 
 TEST_F(SettingsModelTest, RefusedOkShowsTheErrorAndWritesNothing) {
@@ -207,6 +210,16 @@ TEST_F(SettingsModelTest, RefusedOkShowsTheErrorAndWritesNothing) {
   EXPECT_EQ(ui.Messages()[0].caption, "LBTools");
   EXPECT_EQ(ui.Messages()[0].flags & MB_ICONMASK, unsigned(MB_ICONERROR));
   EXPECT_FALSE(QFileInfo::exists(env.IniPath()));
+  EXPECT_TRUE(effects.calls.isEmpty());
+
+  // Valid values the settings file cannot take: said, and the dialog stays open.
+  ui.ClearMessages();
+  model.Values().velocity = "30";
+  lbtest::ReadOnlyFolder readOnly(env.Dir());
+  if (!readOnly.Ok()) GTEST_SKIP() << "no way to make a folder read-only here";
+  EXPECT_FALSE(model.Accept(&effects));
+  EXPECT_EQ(ui.Texts(), QStringList{"Файл настроек не записан: " + env.IniPath()});
+  EXPECT_EQ(ui.Messages()[0].flags & MB_ICONMASK, unsigned(MB_ICONERROR));
   EXPECT_TRUE(effects.calls.isEmpty());
 }
 
@@ -222,7 +235,7 @@ TEST_F(SettingsModelTest, OkWritesEveryKeyAndAppliesTheEffectsInOrder) {
   v.winampPath = MakeProgram("audacious");
   v.editorPathUsed = true;
   v.editorPath = MakeProgram("viewer");
-  v.velocity = " -5";
+  v.velocity = " 7";
   v.dblClkAction = 1;
   v.hotKeys[1] = {0x4050, false};
   v.hotKeys[4] = {0x74, false};
@@ -239,7 +252,7 @@ TEST_F(SettingsModelTest, OkWritesEveryKeyAndAppliesTheEffectsInOrder) {
   EXPECT_EQ(check.ReadString("Edit", "Winamp_path", ""), v.winampPath);
   EXPECT_EQ(check.ReadString("Settings", "EditorPathUsed", ""), "1");
   EXPECT_EQ(check.ReadString("Settings", "EditorPath", ""), v.editorPath);
-  EXPECT_EQ(check.ReadString("Settings", "ChangePositionVelocity", ""), "-5");
+  EXPECT_EQ(check.ReadString("Settings", "ChangePositionVelocity", ""), "7");
   EXPECT_EQ(check.ReadString("Settings", "DblClkAction", ""), "1");
   EXPECT_EQ(check.ReadString("Winamp", "SpeedKey1", ""), QString::number(0x4050));
   EXPECT_EQ(check.ReadString("Winamp", "SpeedKey4", ""), QString::number(0x74));

@@ -108,8 +108,8 @@ TEST_F(PropertiesFormTest, CutMissingFilesExcludesFastPlay) {
   EXPECT_EQ(ini.ReadString("Edit", "FastPlay", ""), "0");
 }
 
-TEST_F(PropertiesFormTest, VelocityMustBeANonZeroInteger) {
-  for (const char* bad : {"0", "-0", "abc"}) {
+TEST_F(PropertiesFormTest, VelocityMustBeAnIntegerInItsRange) {
+  for (const char* bad : {"0", "-5", "abc"}) {
     ui.ClearMessages();
     TPropertiesForm form(nullptr, ini, &effects);
     Find<QLineEdit>(form, "EditVelocity")->setText(bad);
@@ -117,7 +117,8 @@ TEST_F(PropertiesFormTest, VelocityMustBeANonZeroInteger) {
     EXPECT_NE(form.result(), QDialog::Accepted) << bad;
     ASSERT_EQ(ui.Messages().size(), 1) << bad;
     EXPECT_EQ(ui.Messages()[0].text,
-              "Замедление перемещения указателя проигрываемой песни должно быть не нулевым числом");
+              "Замедление перемещения указателя проигрываемой песни должно быть не нулевым "
+              "числом\nДопустимы целые числа от 1 до 120.");
     EXPECT_EQ(ui.Messages()[0].caption, "LBTools");
     EXPECT_FALSE(QFileInfo::exists(env.IniPath())) << bad;
   }
@@ -125,11 +126,11 @@ TEST_F(PropertiesFormTest, VelocityMustBeANonZeroInteger) {
 
   ui.ClearMessages();
   TPropertiesForm form(nullptr, ini, &effects);
-  Find<QLineEdit>(form, "EditVelocity")->setText("-5");
+  Find<QLineEdit>(form, "EditVelocity")->setText("7");
   ClickOk(form);
   EXPECT_EQ(form.result(), QDialog::Accepted);
   EXPECT_TRUE(ui.Messages().isEmpty());
-  EXPECT_EQ(ini.ReadInteger("Settings", "ChangePositionVelocity", 0), -5);
+  EXPECT_EQ(ini.ReadInteger("Settings", "ChangePositionVelocity", 0), 7);
   EXPECT_TRUE(effects.calls.contains("Retitle"));
   EXPECT_TRUE(effects.calls.contains("ReinitPlayer"));
 }
