@@ -129,7 +129,7 @@ bool TPlayerControl::SendDocument(IDocumentWindow* window, bool bSelectedOnly, i
       const TSlSong& song = document.m_Songs[row];
       std::lock_guard<std::recursive_mutex> songLock(song.cs);
       const QString full = song.GetPath(true);
-      if (bCut && !QFileInfo::exists(full)) {
+      if (bCut && lb::SongFileOf(full) == lb::TSongFile::Missing) {
         if (index > paths.size()) --index;
         bMissing = true;
         continue;
@@ -156,7 +156,8 @@ TPlayerControl::TPlayResult TPlayerControl::Play(IDocumentWindow* window, bool b
     if (index >= document.m_Songs.size()) return prNothing;
     const TSlSong& song = document.m_Songs[index];
     std::lock_guard<std::recursive_mutex> songLock(song.cs);
-    if (!QFileInfo::exists(song.GetPath(true))) {
+    // A stream's address is the player's to open: it is never missing.
+    if (lb::SongFileOf(song.GetPath(true)) == lb::TSongFile::Missing) {
       UiServices::Instance().MessageBox(kSongNotFound, UiServices::kCaption, MB_ICONEXCLAMATION);
       return prSongMissing;
     }
