@@ -21,25 +21,25 @@ void PrintRecords(QTextStream& out, const LBSongTagID3v1& v1, const LBSongTagID3
     out << "    " << name << ": " << value << "\n";
   };
   out << "  ID3v1\n";
-  line("Title", FixedText(v1.szTitle, kID3v1TextWidth));
-  line("Artist", FixedText(v1.szArtist, kID3v1TextWidth));
-  line("Album", FixedText(v1.szAlbum, kID3v1TextWidth));
-  line("Comment", FixedText(v1.szComment, kID3v1TextWidth));
-  line("Year", FixedText(v1.szYear, kYearWidth));
-  line("Genre", QString::number(v1.ucGenre));
+  line("Название", FixedText(v1.szTitle, kID3v1TextWidth));
+  line("Исполнитель", FixedText(v1.szArtist, kID3v1TextWidth));
+  line("Альбом", FixedText(v1.szAlbum, kID3v1TextWidth));
+  line("Комментарий", FixedText(v1.szComment, kID3v1TextWidth));
+  line("Год", FixedText(v1.szYear, kYearWidth));
+  line("Жанр", QString::number(v1.ucGenre));
   out << "  ID3v2\n";
-  line("Title", QStringFromBstr(v2.bstrTitle));
-  line("Artist", QStringFromBstr(v2.bstrArtist));
-  line("Album", QStringFromBstr(v2.bstrAlbum));
-  line("Comment", QStringFromBstr(v2.bstrComment));
-  line("Year", FixedText(v2.szYear, kYearWidth));
-  line("Genre", QString::number(v2.ulGenre));
-  line("Composer", QStringFromBstr(v2.bstrComposer));
-  line("OrigArtist", QStringFromBstr(v2.bstrOrigArtist));
-  line("Copyright", QStringFromBstr(v2.bstrCopyright));
+  line("Название", QStringFromBstr(v2.bstrTitle));
+  line("Исполнитель", QStringFromBstr(v2.bstrArtist));
+  line("Альбом", QStringFromBstr(v2.bstrAlbum));
+  line("Комментарий", QStringFromBstr(v2.bstrComment));
+  line("Год", FixedText(v2.szYear, kYearWidth));
+  line("Жанр", QString::number(v2.ulGenre));
+  line("Композитор", QStringFromBstr(v2.bstrComposer));
+  line("Исполнитель оригинала", QStringFromBstr(v2.bstrOrigArtist));
+  line("Авторские права", QStringFromBstr(v2.bstrCopyright));
   line("URL", QStringFromBstr(v2.bstrURL));
-  line("EncodedBy", QStringFromBstr(v2.bstrEncodedBy));
-  line("Track", QString::number(v2.ulTrack));
+  line("Кем кодирован", QStringFromBstr(v2.bstrEncodedBy));
+  line("Трэк", QString::number(v2.ulTrack));
 }
 
 }  // namespace
@@ -48,16 +48,15 @@ void PrintRecords(QTextStream& out, const LBSongTagID3v1& v1, const LBSongTagID3
 
 namespace {
 
-int RunExtract(const QStringList& args, QTextStream& out, QTextStream& err) {
+int RunExtract(CliContext& c, const QStringList& args) {
+  QTextStream& out = c.out;
+  QTextStream& err = c.err;
   QString className;
   QStringList positional;
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--class")) {
-      if (++i >= args.size()) {
-        err << "extract: --class needs a CLSID or a ProgID\n";
-        return 2;
-      }
+      if (++i >= args.size()) return CliUsageError(c, "После --class укажите CLSID или ProgID");
       className = args[i];
     } else if (arg.startsWith(QLatin1String("--class="))) {
       className = arg.mid(8);
@@ -65,52 +64,48 @@ int RunExtract(const QStringList& args, QTextStream& out, QTextStream& err) {
       positional << arg;
     }
   }
-  if (positional.isEmpty()) {
-    err << "usage: extract FOLDER [SONG...] [--class CLSID|ProgID]\n";
-    return 2;
-  }
+  if (positional.isEmpty())
+    return CliUsageError(c, "Нужна FOLDER: extract FOLDER [SONG...] [--class CLSID|ProgID]");
 
   int exitCode = 0;
   {
     QStringList failures;
     std::vector<lb::TExtracterHandle> extracters = lb::CreateCategoryExtracters(&failures);
-    for (const QString& failure : failures) err << "extract: " << failure << "\n";
+    for (const QString& failure : failures) err << failure << "\n";
 
-    out << "Extracters:\n";
+    out << "Экстракторы:\n";
     for (size_t i = 0; i < extracters.size(); ++i) {
       const lb::TExtracterHandle& h = extracters[i];
       out << "  " << (i + 1) << ". " << h.author << ", " << lb::VersionText(h.version) << ", "
           << h.description << " (" << lb::ExtracterName(h) << ")\n";
     }
-    if (extracters.empty()) out << "  none\n";
+    if (extracters.empty()) out << "  нет\n";
 
     const QString folder = lb::FolderArgument(positional.first());
-    out << "Folder: " << folder << "\n";
+    out << "Папка: " << folder << "\n";
     const lb::TExtracterHandle* answering = nullptr;
     lb::TExtracterHandle named;
     if (!className.isEmpty()) {
       CLSID clsid;
-      if (!lb::ClassFromName(className, &clsid)) {
-        err << "extract: unknown class " << className << "\n";
-        return 2;
-      }
+      if (!lb::ClassFromName(className, &clsid))
+        return CliUsageError(c, "Неизвестный класс: " + className);
       HRESULT hr = lb::CreateExtracter(clsid, &named);
       if (FAILED(hr)) {
-        err << "extract: " << className << " cannot be created (" << lb::HResultText(hr) << ")\n";
+        err << "Экстрактор не создаётся: " << className << " (" << lb::HResultText(hr) << ")\n";
         return 2;
       }
       LONG mask = 0;
       std::u16string path = folder.toStdU16String();
       bool recognised = named.extracter->Recognize(path.data(), &mask) == S_OK;
-      out << "  " << lb::ExtracterName(named) << ": "
-          << (recognised ? "recognised" : "not recognised") << "\n";
+      out << "  " << lb::ExtracterName(named) << ": " << (recognised ? "узнаёт" : "не узнаёт")
+          << "\n";
       if (recognised) answering = &named;
     } else {
       for (size_t i = 0; i < extracters.size(); ++i) {
         LONG mask = 0;
         std::u16string path = folder.toStdU16String();
         bool recognised = extracters[i].extracter->Recognize(path.data(), &mask) == S_OK;
-        out << "  " << (i + 1) << ". " << (recognised ? "recognised" : "not recognised") << "\n";
+        out << "  " << (i + 1) << ". " << (recognised ? "узнаёт" : "не узнаёт") << "\n";
         if (recognised && !answering) answering = &extracters[i];
       }
     }
@@ -118,7 +113,7 @@ int RunExtract(const QStringList& args, QTextStream& out, QTextStream& err) {
 
     for (qsizetype s = 1; s < positional.size(); ++s) {
       const QString song = QFileInfo(positional[s]).absoluteFilePath();
-      out << "Song: " << song << "\n";
+      out << "Песня: " << song << "\n";
       LBSongTagID3v1 v1;
       LBSongTagID3v2 v2;
       lb::InitTagRecords(v1, v2);
@@ -129,13 +124,13 @@ int RunExtract(const QStringList& args, QTextStream& out, QTextStream& err) {
         hr = answering->extracter->GetSongInfo(path.data(), &v1, &v2, &mask);
       }
       if (hr == S_OK) {
-        out << "  by " << lb::ExtracterName(*answering) << "\n";
+        out << "  отвечает " << lb::ExtracterName(*answering) << "\n";
         lb::PrintRecords(out, v1, v2);
       } else {
-        out << "  no information\n";
+        out << "  сведений нет\n";
         if (FAILED(hr)) {
           QString why = lb::TakeErrorDescription();
-          err << "extract: " << song << ": failed (" << lb::HResultText(hr) << ")"
+          err << "Экстрактор не ответил о песне " << song << " (" << lb::HResultText(hr) << ")"
               << (why.isEmpty() ? QString() : QStringLiteral(": ") + why) << "\n";
         }
       }
@@ -147,10 +142,10 @@ int RunExtract(const QStringList& args, QTextStream& out, QTextStream& err) {
 
 }  // namespace
 
-int RunExtractCommand(const QStringList& args, QTextStream& out, QTextStream& err) {
+int RunExtractCommand(CliContext& c, const QStringList& args) {
   // Every extracter is released inside RunExtract, before the layer may unload servers.
   CoInitialize(nullptr);
-  int exitCode = RunExtract(args, out, err);
+  int exitCode = RunExtract(c, args);
   CoUninitialize();
   return exitCode;
 }

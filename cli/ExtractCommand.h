@@ -4,9 +4,10 @@
 // each SONG, both records field by field.
 #pragma once
 
+#include "CliContext.h"
+
 #include <QStringList>
-#include <QTextStream>
 
 // args are the words after "extract". Exit codes: 0 done, 1 no extracter recognises the
 // folder, 2 bad arguments or the named class cannot be created.
-int RunExtractCommand(const QStringList& args, QTextStream& out, QTextStream& err);
+int RunExtractCommand(CliContext& c, const QStringList& args);

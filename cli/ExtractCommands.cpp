@@ -7,6 +7,6 @@ QList<CliCommandInfo> ExtractCommands() {
       {"extract", "FOLDER [SONG...] [--class CLSID|ProgID]",
        "зарегистрированные экстракторы; кто из них узнаёт FOLDER как корень диска и что он "
        "сообщает о каждой песне SONG",
-       [](CliContext& c, const QStringList& args) { return RunExtractCommand(args, c.out, c.err); }},
+       RunExtractCommand},
   };
 }

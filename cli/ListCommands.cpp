@@ -36,7 +36,7 @@ int ListSync(CliContext& c, const QStringList& args) {
   for (int n = 0; n < doc.m_Songs.size(); ++n) {
     TSlSong& song = doc.m_Songs[n];
     song.Sync();
-    if (song.m_FileAge == kAgeMissing && !song.m_Path.isEmpty()) ++missing;
+    if (song.m_FileAge == kAgeMissing && !song.m_Path.isEmpty() && !song.IsStream()) ++missing;
   }
   if (!CliSaveList(c, doc)) return 1;
   c.out << "Синхронизировано песен: " << doc.m_Songs.size();
@@ -100,7 +100,9 @@ int ListAdd(CliContext& c, const QStringList& args) {
             << file << Qt::endl;
       return 1;
     }
-    doc.InsertSong(TSlSong(nullptr, QFileInfo(file).absoluteFilePath(), QString()), -1);
+    // A stream's address goes in as it is: it names no file of the current folder.
+    const QString path = lb::IsStreamUrl(file) ? file : QFileInfo(file).absoluteFilePath();
+    doc.InsertSong(TSlSong(nullptr, path, QString()), -1);
   }
   if (!CliSaveList(c, doc)) return 1;
   c.out << "Песен в листе: " << doc.m_Songs.size() << '\n';

@@ -59,9 +59,21 @@ bool ReadTags(CliContext& c, TSlSong& song) {
   return true;
 }
 
+// The full path of a file argument; "" (after saying why) for a stream's address, which
+// has no tags: it never stands for a file of the current folder.
+QString TaggedFileArgument(CliContext& c, const QString& arg) {
+  if (lb::IsStreamUrl(arg)) {
+    c.err << QString::fromUtf8(lbtags::kStreamNoTags).arg(arg) << Qt::endl;
+    return QString();
+  }
+  return QFileInfo(arg).absoluteFilePath();
+}
+
 int TagsShow(CliContext& c, const QStringList& args) {
   if (args.size() != 1) return CliUsageError(c, "Укажите один файл");
-  TSlSong song(nullptr, QFileInfo(args[0]).absoluteFilePath(), QString());
+  const QString path = TaggedFileArgument(c, args[0]);
+  if (path.isEmpty()) return 1;
+  TSlSong song(nullptr, path, QString());
   if (!ReadTags(c, song)) return 1;
   PrintTags(c, song);
   return 0;
@@ -139,7 +151,9 @@ int TagsSet(CliContext& c, const QStringList& rawArgs) {
   if (args.contains("--v2")) v1 = false, args.removeAll("--v2");
   if (!v1 && !v2) return CliUsageError(c, "Укажите не более одного из --v1 и --v2");
   if (args.size() < 2) return CliUsageError(c, "Укажите файл и хотя бы одно ПОЛЕ=ЗНАЧЕНИЕ");
-  TSlSong song(nullptr, QFileInfo(args[0]).absoluteFilePath(), QString());
+  const QString path = TaggedFileArgument(c, args[0]);
+  if (path.isEmpty()) return 1;
+  TSlSong song(nullptr, path, QString());
   if (!lb::IsTaggedPath(song.m_Path)) {
     c.err << "Файл \"" << song.m_Path << "\" не является файлом MP3: тэги в него не записываются."
           << Qt::endl;

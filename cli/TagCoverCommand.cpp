@@ -39,6 +39,10 @@ bool ExportCovers(CliContext& c, TSlDocument& doc, const std::vector<int>& rows,
   for (int row : rows) {
     const QString path = doc.m_Songs[row].GetPath(true);
     c.out << row + 1 << '\t' << path << '\t';
+    if (doc.m_Songs[row].IsStream()) {
+      c.out << "пропущена: " << QString::fromUtf8(lb::kStreamSkipped) << '\n';
+      continue;
+    }
     TCover cover;
     if (!ReadCover(path, &cover)) {
       c.out << "пропущена: " << QString::fromUtf8(kCoverReadError).arg(path) << '\n';
@@ -130,8 +134,10 @@ int TagsCover(CliContext& c, const QStringList& args) {
   batch.coverDone = [&](int n, TCoverOutcome outcome, const QString& note) {
     c.out << n + 1 << '\t' << doc.m_Songs[n].GetPath(true) << '\t' << OutcomeText(outcome, note)
           << '\n';
-    // A folder without a picture is no failure; anything else skipped is.
-    if (outcome == TCoverOutcome::Skipped && note != QString::fromUtf8(kNoFolderPicture))
+    // A folder without a picture or a stream's address is no failure; anything else
+    // skipped is.
+    if (outcome == TCoverOutcome::Skipped && note != QString::fromUtf8(kNoFolderPicture) &&
+        note != QString::fromUtf8(lb::kStreamSkipped))
       failed = true;
   };
   batch.Run(false);

@@ -23,6 +23,26 @@ QString TSlDelFilesWorkerThread::SongPath(int n) {
   return m_pDocument->m_Songs[n].GetPath(true);
 }
 
+bool TSlDelFilesWorkerThread::DeleteSong(int i, const QString& path, bool bPresent) {
+  Synchronize([&] {
+    if (m_pChild) m_pChild->PlayerRowRemoving(i);
+  });
+  SetInfoText(itObject, path);
+  QString error;
+  if (bPresent && !m_Trash(path, &error)) {
+    ThreadMessageBox(QString::fromUtf8(kErrorText) + path, UiServices::kCaption, MB_ICONERROR);
+    return false;
+  }
+  // The row leaves the view and the song the document in one main-thread step, so the
+  // view never shows a row the document no longer has.
+  Synchronize([&] {
+    if (m_pChild) m_pChild->PlayerRowRemoved(i);
+    m_RemoveRow(i);
+  });
+  m_DeletedPaths << path << QString();
+  return true;
+}
+
 void TSlDelFilesWorkerThread::Execute() {
   const int total = GetSelectedCount();
   int i = GetSelectedIndex();
@@ -30,29 +50,9 @@ void TSlDelFilesWorkerThread::Execute() {
   while (i < GetSongCount()) {
     if (IsSongSelected(i)) {
       const QString path = SongPath(i);
-      Synchronize([&] {
-        if (m_pChild) m_pChild->PlayerRowRemoving(i);
-      });
-      SetInfoText(itObject, path);
-      bool bGone = true;
-      if (lb::FileExists(path)) {
-        QString error;
-        if (!m_Trash(path, &error)) {
-          ThreadMessageBox(QString::fromUtf8(kErrorText) + path, UiServices::kCaption,
-                           MB_ICONERROR);
-          bGone = false;
-        }
-      }
-      if (bGone) {
-        // The row leaves the view and the song the document in one main-thread step,
-        // so the view never shows a row the document no longer has.
-        Synchronize([&] {
-          if (m_pChild) m_pChild->PlayerRowRemoved(i);
-          m_RemoveRow(i);
-        });
-        m_DeletedPaths << path << QString();
-        --i;
-      }
+      // A stream's address has no file to delete: its row stays.
+      const lb::TSongFile file = lb::SongFileOf(path);
+      if (file != lb::TSongFile::Stream && DeleteSong(i, path, file == lb::TSongFile::Present)) --i;
       ++m_nProcessed;
       if (total > 0) SetProgress(m_nProcessed * 100 / total);
       if (Terminated()) break;

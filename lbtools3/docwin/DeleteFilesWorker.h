@@ -1,6 +1,6 @@
 // Deletion of the selected songs' files (command OptionsDeleteFiles): a worker under
 // the modal progress dialog. Files go to the trash and their songs leave the list; a
-// file that cannot be deleted is reported and its song stays.
+// file that cannot be deleted is reported and its song stays, as does a stream's row.
 #pragma once
 
 #include "lbtools3/model/WorkerThread.h"
@@ -27,7 +27,7 @@ class TSlDelFilesWorkerThread : public TBaseWorkerThread {
   // Pairs of lines: the full path of a file that is gone, then an empty line (its new
   // path: none), as ChangePathsInAllLists takes them.
   QStringList m_DeletedPaths;
-  // Songs handled (deleted or reported).
+  // Songs handled (deleted, reported, or passed by as streams' addresses).
   int m_nProcessed = 0;
 
  protected:
@@ -35,6 +35,9 @@ class TSlDelFilesWorkerThread : public TBaseWorkerThread {
 
  private:
   QString SongPath(int n);
+  // Sends the file of row i to the trash (when it is there) and takes the row out;
+  // false when the file stays (the user was told).
+  bool DeleteSong(int i, const QString& path, bool bPresent);
 
   TSlDocument* m_pDocument;
   TRemoveRow m_RemoveRow;

@@ -410,6 +410,12 @@ void TCopyMoveThread::Execute() {
       });
       nTold = end;
     }
+    if (song.IsStream()) {
+      // A stream's address has no file to copy or move: no folder is made for it.
+      ++m_nSkipped;
+      ++m_nProcessed;
+      continue;
+    }
     QString folder;
     if (!lb::BuildTargetFolder(song, m_Options.root, m_Options.criteria, m_Options.bCorrect,
                                m_pPrompt, &folder, &folders))

@@ -132,6 +132,12 @@ bool TSlRenameFiles::Run(TSlDocument& document, const std::vector<int>& rows,
     TSlSong& song = document.m_Songs[n];
     const QString source = song.GetPath(true);
     if (bShow) progress.SetObject(source);
+    if (song.IsStream()) {
+      // A stream's address has no file to rename (the next row shows the progress).
+      ++m_nSkipped;
+      ++m_nProcessed;
+      continue;
+    }
     QString name;
     bool built = false;
     // One look at the file tells whether the song's tags are in step with it and gives

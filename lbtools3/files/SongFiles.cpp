@@ -30,6 +30,7 @@ uint64_t TotalFileSize(const QStringList& fullPaths) {
   std::set<TFileId> seen;
   uint64_t total = 0;
   for (const QString& path : fullPaths) {
+    if (IsStreamUrl(path)) continue;  // an address names no file of this system
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
     if (seen.insert(FileIdOf(st)).second) total += uint64_t(st.st_size);
@@ -46,6 +47,7 @@ QString TagKindsText(const QStringList& fullPaths) {
   QStringList kinds;
   QHash<QString, int> counts;
   for (const QString& path : fullPaths) {
+    if (IsStreamUrl(path)) continue;  // an address names no file, whatever its extension
     const QString kind = TagKindOf(MusicFormatOf(path));
     if (kind.isEmpty()) continue;
     if (!counts.contains(kind)) kinds << kind;

@@ -16,10 +16,11 @@ namespace lb {
 // "1234567" → "1,234,567".
 QString GroupDigits(uint64_t value);
 // The total size of the files (each file counted once, however many entries name it;
-// a missing file counts 0) and the message that shows it.
+// a missing file or a stream's address counts 0) and the message that shows it.
 uint64_t TotalFileSize(const QStringList& fullPaths);
 QString FilesInfoText(uint64_t totalBytes);
-// The kinds of the files' main tags, told by their extensions (no file is read):
+// The kinds of the files' main tags, told by their extensions (no file is read; a
+// stream's address has none):
 // "Тэг: Vorbis comment" when all are of one kind, "Тэги: ID3v2 (2), Vorbis comment (3)"
 // in the order first met otherwise; empty when no file is of a known format or all
 // hold ID3v2 (as MP3 files always do).

@@ -31,9 +31,7 @@ std::vector<int> MissingFileRows(const TSlDocument& document,
       std::lock_guard<std::recursive_mutex> lock(document.m_Lock);
       count = document.m_Songs.size();
       while (n < count) {
-        // A stream's address is not a file: it is never reported missing.
-        const QString path = document.m_Songs[n].GetPath(true);
-        if (!IsStreamUrl(path) && !FileExists(path)) rows.push_back(n);
+        if (SongFileOf(document.m_Songs[n].GetPath(true)) == TSongFile::Missing) rows.push_back(n);
         ++n;
         if (turn && slice.Due()) break;
       }

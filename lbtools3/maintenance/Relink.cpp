@@ -146,7 +146,7 @@ bool TRelinkSearch::Match(const TSlDocument& document) {
     for (int n = 0; n < document.m_Songs.size(); ++n) {
       const TSlSong& song = document.m_Songs[n];
       const QString path = song.GetPath(true);
-      if (seen.contains(path) || IsStreamUrl(path) || FileExists(path)) continue;
+      if (seen.contains(path) || SongFileOf(path) != TSongFile::Missing) continue;
       seen.insert(path);
       missing.push_back(song);
       missing.back().m_Parent = nullptr;

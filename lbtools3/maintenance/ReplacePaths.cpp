@@ -113,12 +113,15 @@ TReplaceResult ReplacePaths(TSlDocument& document, const std::vector<int>& rows,
     if (n < 0 || n >= document.m_Songs.size()) continue;
     TSlSong& song = document.m_Songs[n];
     std::lock_guard<std::recursive_mutex> lock(song.cs);
+    // A stream's address is no path of a file: its text stays as it is.
+    if (song.IsStream()) continue;
     const QString path = ReplacePath(song.m_Path, request);
     if (path == song.m_Path) continue;
-    const bool bExisted = FileExists(song.GetPath(true));
+    const bool bExisted = SongFileOf(song.GetPath(true)) == TSongFile::Present;
     song.m_Path = path;
     ++result.changed;
-    if (bExisted && !FileExists(song.GetPath(true))) result.lost << song.GetPath(true);
+    if (bExisted && SongFileOf(song.GetPath(true)) == TSongFile::Missing)
+      result.lost << song.GetPath(true);
   }
   // A changed path is a change of the list: it must be saved.
   if (result.changed) document.SetModified();

@@ -77,6 +77,11 @@ bool IsStreamUrl(const QString& path) {
   return true;
 }
 
+TSongFile SongFileOf(const QString& fullPath) {
+  if (IsStreamUrl(fullPath)) return TSongFile::Stream;
+  return FileExists(fullPath) ? TSongFile::Present : TSongFile::Missing;
+}
+
 bool HasDrive(const QString& path) {
   return path.startsWith('/') || HasDriveLetter(path) || IsNetworkPath(path) || IsStreamUrl(path);
 }
@@ -224,6 +229,10 @@ QString TSlSong::GetPath(bool bFull) const {
   return m_Path;
 }
 
+bool TSlSong::IsStream() const {
+  return lb::IsStreamUrl(m_Path);
+}
+
 void TSlSong::SetPathForm(bool bFull) {
   LB_ASSERT(m_Parent);
   if (m_Path.isEmpty()) return;
@@ -244,14 +253,24 @@ bool TSlSong::Sync() {
   LB_ASSERT(this == m_Tag2.Parent);
   std::lock_guard<std::recursive_mutex> lock(cs);
   const QString path = GetPath(true);
+  // A stream's address names no file: nothing is looked at (a file of this system named
+  // like the address is not the song's), and it has the age of a file that is not there.
+  const bool bStream = IsStream();
+  const int32_t age = bStream ? kAgeMissing : lb::FileAge(path);
   // An unchanged file with nothing pending needs no more than one look at its age:
   // both records would find the same and stop there.
-  if (!m_bNewFileAge && m_FileAge != kAgeNeverSynced && lb::FileAge(path) == m_FileAge) return true;
+  if (!m_bNewFileAge && m_FileAge != kAgeNeverSynced && age == m_FileAge) return true;
   {
     // Both records take what they need from one look at the file, made under the
     // program-wide ID3Com lock that keeps the component linked to it meanwhile.
     std::lock_guard<std::recursive_mutex> id3(lb::ID3ComLock());
-    TSlFileLook look = TSlTag2::LookAtFile(path);
+    TSlFileLook look;
+    if (bStream) {
+      look.bValid = true;
+      look.age = kAgeMissing;
+    } else {
+      look = TSlTag2::LookAtFile(path);
+    }
     m_Tag1.SyncWithFile(false, &look);
     m_Tag2.SyncWithFile(false, &look);
   }

@@ -62,7 +62,8 @@ bool IsMp3Path(const QString& path);
 // (MP3, FLAC, Ogg, Opus, MP4, WMA, APE, WavPack, Musepack, TrueAudio, AIFF, WAV, by
 // extension); the first record only the ID3v1 tag of the formats that carry one (MP3,
 // APE, WavPack, Musepack, TrueAudio). An ID3 tag put where the format has none (before
-// a RIFF header, after FLAC frames) would damage the file.
+// a RIFF header, after FLAC frames) would damage the file. A stream's address is
+// neither, whatever its extension.
 bool IsTaggedPath(const QString& path);
 bool CarriesTag1(const QString& path);
 }  // namespace lb
@@ -311,6 +312,8 @@ class TSlSong {
   // The path resolved to full form against the document (bFull), or as stored.
   QString GetPath(bool bFull) const;
   void SetPathForm(bool bFull);
+  // The song is a stream's address (lb::SongFileOf): it has no file.
+  bool IsStream() const;
 
   // Everything but the path and the EXT line (the data-file merge).
   void AssignData(const TSlSong& other);
@@ -501,6 +504,13 @@ class TSlDocument {
 namespace lb {
 bool HasDrive(const QString& path);
 bool IsStreamUrl(const QString& path);
+// What a song's full path names here: a file that is there, one that is missing, or a
+// stream's address. A stream names no file: nothing reads or writes its tags, deletes,
+// renames, copies or moves it, and it is never missing.
+enum class TSongFile { Present, Missing, Stream };
+TSongFile SongFileOf(const QString& fullPath);
+// Why an operation on files passed a stream's row by.
+inline constexpr const char* kStreamSkipped = "адрес потока, а не файл";
 // The drive part of a path ("C:", "\\host\share", or "" for a path on this system).
 QString DrivePart(const QString& path);
 // The folder of a list path, with its trailing separator.

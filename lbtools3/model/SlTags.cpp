@@ -94,12 +94,13 @@ bool lb::IsMp3Path(const QString& path) {
   return lb::FileExtension(path) == ".mp3";
 }
 
+// A stream's address ("http://host/live.mp3") names no file, whatever its extension.
 bool lb::IsTaggedPath(const QString& path) {
-  return lb::MusicFormatOf(path) != lb::TMusicFormat::None;
+  return !lb::IsStreamUrl(path) && lb::MusicFormatOf(path) != lb::TMusicFormat::None;
 }
 
 bool lb::CarriesTag1(const QString& path) {
-  return lb::FormatCarriesId3v1(lb::MusicFormatOf(path));
+  return !lb::IsStreamUrl(path) && lb::FormatCarriesId3v1(lb::MusicFormatOf(path));
 }
 
 QString TSlTag::LastErrorText() const {
@@ -203,7 +204,7 @@ bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
   if (look && !look->bValid) look = nullptr;
   // A file whose age can be read lies on a volume that answers; a missing volume
   // gives a missing file.
-  int32_t age = look ? look->age : lb::FileAge(path);
+  int32_t age = look ? look->age : song->IsStream() ? kAgeMissing : lb::FileAge(path);
   if (age == song->m_FileAge && !bForce) return true;
   SetPendingAge(age);
 

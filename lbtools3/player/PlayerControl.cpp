@@ -129,8 +129,7 @@ bool TPlayerControl::SendDocument(IDocumentWindow* window, bool bSelectedOnly, i
       const TSlSong& song = document.m_Songs[row];
       std::lock_guard<std::recursive_mutex> songLock(song.cs);
       const QString full = song.GetPath(true);
-      // A stream's address names no file: it is never missing.
-      if (bCut && !lb::IsStreamUrl(full) && !QFileInfo::exists(full)) {
+      if (bCut && lb::SongFileOf(full) == lb::TSongFile::Missing) {
         if (index > paths.size()) --index;
         bMissing = true;
         continue;
@@ -157,8 +156,8 @@ TPlayerControl::TPlayResult TPlayerControl::Play(IDocumentWindow* window, bool b
     if (index >= document.m_Songs.size()) return prNothing;
     const TSlSong& song = document.m_Songs[index];
     std::lock_guard<std::recursive_mutex> songLock(song.cs);
-    const QString full = song.GetPath(true);
-    if (!lb::IsStreamUrl(full) && !QFileInfo::exists(full)) {
+    // A stream's address is the player's to open: it is never missing.
+    if (lb::SongFileOf(song.GetPath(true)) == lb::TSongFile::Missing) {
       UiServices::Instance().MessageBox(kSongNotFound, UiServices::kCaption, MB_ICONEXCLAMATION);
       return prSongMissing;
     }

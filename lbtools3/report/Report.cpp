@@ -50,8 +50,10 @@ void AppendPadded(QString& out, const QString& text, int width) {
 void ReadTagsAsOpened(TSlSong& song) {
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
+  // A stream's address is no tagged file: nothing of this system is looked at for it.
+  if (!IsTaggedPath(path)) return;
   const int32_t age = FileAge(path);
-  if (age == song.m_FileAge || age == kAgeMissing || !IsTaggedPath(path)) return;
+  if (age == song.m_FileAge || age == kAgeMissing) return;
   std::lock_guard<std::recursive_mutex> id3(ID3ComLock());
   if (song.m_Tag1.bTagSync) song.m_Tag1.ReadFromFile();
   if (song.m_Tag2.bTagSync) song.m_Tag2.ReadFromFile();

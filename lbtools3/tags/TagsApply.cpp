@@ -222,6 +222,11 @@ TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, Q
   if (r.kind == TCoverRequest::Keep) return TCoverOutcome::None;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
+  const lb::TSongFile file = lb::SongFileOf(path);
+  if (file == lb::TSongFile::Stream) {
+    *note = QString::fromUtf8(lb::kStreamSkipped);
+    return TCoverOutcome::Skipped;
+  }
   QByteArray data = r.data;
   if (r.kind == TCoverRequest::FromFolder) {
     const QString picture = FolderPictureOf(path);
@@ -233,7 +238,7 @@ TCoverOutcome ApplyCoverTo(TSlSong& song, const TCoverRequest& r, TCover* old, Q
   } else if (r.kind == TCoverRequest::Remove) {
     data.clear();
   }
-  if (!lb::FileExists(path)) {
+  if (file == lb::TSongFile::Missing) {
     *note = QString("Файл \"%1\" отсутствует.").arg(path);
     return TCoverOutcome::Skipped;
   }
@@ -270,6 +275,12 @@ void CommitPendingAge(TSlSong& song) {
 
 bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
   std::unique_lock<std::recursive_mutex> lock(song.cs);
+  if (song.IsStream()) {
+    const QString text = QString::fromUtf8(kStreamNoTags).arg(song.m_Path);
+    lock.unlock();
+    Message(text, MB_OK | MB_ICONINFORMATION);
+    return true;
+  }
   const TTagValues before = TTagValues::Of(song);
   TCover oldCover;
   QByteArray newCover;
@@ -465,6 +476,8 @@ bool TTagsBatchApply::Run(bool bConfirm) {
   if (m_Skipped > 0)
     Message(QString::fromUtf8(m_Request.bV2ToV1 ? kSkippedNoV2 : kSkippedNoV1).arg(m_Skipped),
             MB_OK | MB_ICONINFORMATION);
+  if (m_StreamsSkipped > 0)
+    Message(QString::fromUtf8(kSkippedStreams).arg(m_StreamsSkipped), MB_OK | MB_ICONINFORMATION);
   if (m_Request.cover.kind != TCoverRequest::Keep)
     Message(
         QString::fromUtf8(kCoverSummary).arg(m_CoversSet).arg(m_CoversKept).arg(m_CoversSkipped),
@@ -624,6 +637,14 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   TCover oldCover;
   QByteArray newCover;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
+  if (song.IsStream()) {
+    ++m_StreamsSkipped;
+    if (r.cover.kind != TCoverRequest::Keep) {
+      m_CoverOutcome = TCoverOutcome::Skipped;
+      m_CoverNote = QString::fromUtf8(lb::kStreamSkipped);
+    }
+    return false;
+  }
   {
     // The records follow the file as it is now, so that the fields left alone are
     // written back as the file has them.

@@ -46,6 +46,9 @@ inline constexpr const char* kSkippedNoV2 =
     "Песни без тэга ID3v2 пропущены (копировать в ID3v1 было нечего): %1.";
 inline constexpr const char* kSkippedNoV1 =
     "Песни без тэга ID3v1 пропущены (копировать в ID3v2 было нечего): %1.";
+inline constexpr const char* kStreamNoTags = "\"%1\" — адрес потока, а не файл: тэгов у него нет.";
+inline constexpr const char* kSkippedStreams =
+    "Адреса потоков пропущены (это не файлы, тэгов у них нет): %1.";
 inline constexpr const char* kFlushError =
     "Записанные тэги не удалось сохранить на диске: %1. При сбое питания изменения могут "
     "пропасть; проверьте диск.";
@@ -119,7 +122,8 @@ void CommitPendingAge(TSlSong& song);
 
 // Single mode: applies the request (ticked masters write every field, unticked remove
 // the tag) to one song. False only for an invalid year or track (after its message);
-// write failures are reported and the apply goes on.
+// write failures are reported and the apply goes on. A stream's address is told it has
+// no tags and left as it is.
 bool ApplySingle(TSlSong& song, const TTagsEditRequest& request, TTagsUndo* undo);
 
 // Batch mode over the rows (ascending indices of the document's songs).
@@ -183,6 +187,7 @@ class TTagsBatchApply {
   bool m_bEnded = false;
   int m_Processed = 0;
   int m_Skipped = 0;
+  int m_StreamsSkipped = 0;  // rows of streams' addresses: they have no file
   bool m_bFlushFailed = false;
   int m_CoversSet = 0, m_CoversKept = 0, m_CoversSkipped = 0, m_CoverFailures = 0;
   TCoverOutcome m_CoverOutcome = TCoverOutcome::None;  // of the song being done

@@ -447,17 +447,21 @@ void TNewTagsEditDlg::ShowSong() {
   TSlSong& song = *pSong;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   const QString path = song.GetPath(true);
-  EditPath->setText(lb::FileExists(path) ? path : path + QString::fromUtf8(kMissingFile));
+  const lb::TSongFile file = lb::SongFileOf(path);
+  EditPath->setText(file == lb::TSongFile::Present  ? path
+                    : file == lb::TSongFile::Stream ? path + QString::fromUtf8(kStreamAddress)
+                                                    : path + QString::fromUtf8(kMissingFile));
   song.m_Tag1.SyncWithFile(false);
   song.m_Tag2.SyncWithFile(false);
   CommitPendingAge(song);
   // A data file keeps the genre and track as numbers: their texts ("Post-rock", "3/10")
   // come from the file itself.
   TSlTag2& tag2 = song.m_Tag2;
-  if (tag2.bTagSync && tag2.m_bExists && lb::FileExists(path)) tag2.ReadFromFile();
+  const bool bPresent = file == lb::TSongFile::Present;
+  if (tag2.bTagSync && tag2.m_bExists && bPresent) tag2.ReadFromFile();
   // The picture is read now, when it is shown, never by the synchronisation.
   TCover cover;
-  if (lb::FileExists(path) && lb::IsTaggedPath(path)) ReadCover(path, &cover);
+  if (bPresent && lb::IsTaggedPath(path)) ReadCover(path, &cover);
   Cover->Start(cover, false, path);
 
   const TSlTag1& t1 = song.m_Tag1;

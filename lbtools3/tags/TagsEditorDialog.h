@@ -27,6 +27,7 @@ class TNewTagsEditDlg : public QDialog {
  public:
   static constexpr int kHelpContext = 1;
   static constexpr const char* kMissingFile = " (файл отсутствует)";
+  static constexpr const char* kStreamAddress = " (адрес потока, а не файл)";
   static constexpr const char* kFillAction = "Компиляция вспомогательной информации";
   static constexpr const char* kLossyHint =
       "Символы, которых нет в кодовой странице тэга ID3v1, будут записаны как \"?\"";

@@ -22,7 +22,7 @@ QString ColumnToolTip(const TSlSong& song, int kind) {
   // The name column shows the main tag's name of a file without ID3v1.
   const bool tag2 = (kind >= ckName2 && kind <= ckTrack2) || kind == ckSync2 ||
                     (kind == ckName1 && !CarriesTag1(song.m_Path));
-  if (!tag2) return QString();
+  if (!tag2 || song.IsStream()) return QString();  // an address has no tag, whatever its name
   const QString tagKind = TagKindOf(MusicFormatOf(song.m_Path));
   return tagKind.isEmpty() || tagKind == "ID3v2" ? QString() : "Тэг: " + tagKind;
 }

@@ -181,17 +181,17 @@ TEST(ComServer, BrokenRegistrationsFailCleanly) {
 TEST(ComServer, RegsvrReportsFailures) {
   RunResult none = RunRegsvr({});
   EXPECT_NE(none.exitCode, 0);
-  EXPECT_TRUE(none.output.contains("usage"));
+  EXPECT_TRUE(none.output.contains("Использование: lbregsvr"));
 
   RunResult missing = RunRegsvr({lbtest::NewTempDir() + "/libnothing.so"});
   EXPECT_EQ(missing.exitCode, 3);
-  EXPECT_TRUE(missing.output.contains("no such file")) << missing.output.toStdString();
+  EXPECT_TRUE(missing.output.contains("Файл не найден")) << missing.output.toStdString();
 
   QString junk = lbtest::NewTempDir() + "/libjunk.so";
   ASSERT_TRUE(lbtest::WriteFile(junk, "not an ELF file"));
   RunResult notLib = RunRegsvr({junk});
   EXPECT_EQ(notLib.exitCode, 3);
-  EXPECT_TRUE(notLib.output.contains("cannot load")) << notLib.output.toStdString();
+  EXPECT_TRUE(notLib.output.contains("Библиотека не загружается")) << notLib.output.toStdString();
 
   RunResult noEntry = RunRegsvr({LB_LIBRARY_WITHOUT_ENTRIES});
   EXPECT_EQ(noEntry.exitCode, 4);

@@ -28,13 +28,13 @@ TEST_F(ExtractCommand, ListsExtractersAndPrintsTheFirstRecognisingOnesAnswer) {
                      "(LBCOMExtracter.LBExtracterType3)"))
       << m_Out;
   EXPECT_TRUE(m_Out.contains("(Zu.TagExtracter.1)")) << m_Out;
-  EXPECT_EQ(m_Out.count(". recognised\n"), 1) << m_Out;
-  EXPECT_TRUE(m_Out.contains("Song: " + Path("CD/01.mp3") +
-                             "\n  by LBCOMExtracter.LBExtracterType3\n  ID3v1\n"
-                             "    Title: Песня\n    Artist: \n    Album: Альбом\n"))
+  EXPECT_EQ(m_Out.count(". узнаёт\n"), 1) << m_Out;
+  EXPECT_TRUE(m_Out.contains("Песня: " + Path("CD/01.mp3") +
+                             "\n  отвечает LBCOMExtracter.LBExtracterType3\n  ID3v1\n"
+                             "    Название: Песня\n    Исполнитель: \n    Альбом: Альбом\n"))
       << m_Out;
-  EXPECT_TRUE(m_Out.contains("    EncodedBy: \n    Track: 0\n")) << m_Out;
-  EXPECT_TRUE(m_Out.endsWith("Song: " + Path("CD/02.mp3") + "\n  no information\n")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("    Кем кодирован: \n    Трэк: 0\n")) << m_Out;
+  EXPECT_TRUE(m_Out.endsWith("Песня: " + Path("CD/02.mp3") + "\n  сведений нет\n")) << m_Out;
 }
 
 TEST_F(ExtractCommand, NamedClassAndUnknownFolders) {
@@ -45,16 +45,17 @@ TEST_F(ExtractCommand, NamedClassAndUnknownFolders) {
   // Both recognise the folder; --class picks zu over the first in the category.
   ASSERT_EQ(Run({"--class", "Zu.TagExtracter", m_Root, Path("Sounds/Artist/Album/3 - x.mp3")}), 0)
       << m_Err;
-  EXPECT_TRUE(m_Out.contains("by Zu.TagExtracter.1\n")) << m_Out;
-  EXPECT_TRUE(m_Out.contains("    Artist: Artist\n")) << m_Out;
-  EXPECT_TRUE(m_Out.contains("    Track: 3\n")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("отвечает Zu.TagExtracter.1\n")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("    Исполнитель: Artist\n")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("    Трэк: 3\n")) << m_Out;
 
   ASSERT_EQ(Run({"--class=" + lb::GuidToString(CLSID_LBExtracterType1), m_Root, Path("a.mp3")}), 1);
-  EXPECT_TRUE(m_Out.endsWith("no information\n")) << m_Out;
+  EXPECT_TRUE(m_Out.endsWith("сведений нет\n")) << m_Out;
   EXPECT_EQ(Run({"--class", "No.Such.Class", m_Root}), 2);
+  EXPECT_TRUE(m_Err.contains("Неизвестный класс: No.Such.Class\n")) << m_Err;
   EXPECT_EQ(Run({}), 2);
   EXPECT_EQ(Run({NewTempDir(), Path("a.mp3")}), 1);
-  EXPECT_TRUE(m_Out.contains("no information")) << m_Out;
+  EXPECT_TRUE(m_Out.contains("сведений нет")) << m_Out;
 }
 
 }  // namespace

@@ -9,11 +9,12 @@
 #include "platform/Registry.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QStringList>
 
 #include <cstdio>
+#include <dlfcn.h>
 
 namespace {
 
@@ -23,9 +24,10 @@ void Print(FILE* to, const QString& text) {
 }
 
 int Usage() {
-  Print(stderr, QStringLiteral("usage: lbregsvr [--system] [-u] SERVER.so\n"
-                               "  registers the in-process server (with -u: unregisters it);\n"
-                               "  --system: for every user of the machine"));
+  Print(stderr, QStringLiteral("Использование: lbregsvr [--system] [-u] SERVER.so\n"
+                               "  регистрирует компонент (библиотеку-сервер), с -u снимает его "
+                               "регистрацию;\n"
+                               "  --system: в общем хранилище для всех пользователей машины"));
   return 2;
 }
 
@@ -53,29 +55,35 @@ int main(int argc, char** argv) {
   // A path names the file itself, not a library to be searched for.
   QFileInfo info(file);
   if (!info.exists()) {
-    Print(stderr, QStringLiteral("lbregsvr: %1: no such file").arg(file));
+    Print(stderr, QStringLiteral("Файл не найден: %1").arg(file));
     return 3;
   }
   QString path = info.absoluteFilePath();
-  QLibrary lib(path);
-  if (!lib.load()) {
-    Print(stderr, QStringLiteral("lbregsvr: cannot load %1: %2").arg(path, lib.errorString()));
+  // The library is loaded as QLibrary would (symbols resolved when first called), so that
+  // the loader's own reason for a refusal can be passed on.
+  void* library = ::dlopen(QFile::encodeName(path).constData(), RTLD_LAZY | RTLD_LOCAL);
+  if (!library) {
+    Print(stderr, QStringLiteral("Библиотека не загружается: %1\nСообщение загрузчика: %2")
+                      .arg(path, QString::fromLocal8Bit(::dlerror())));
     return 3;
   }
   const char* entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-  auto entry = reinterpret_cast<PFN_DllRegisterServer>(lib.resolve(entryName));
+  auto entry = reinterpret_cast<PFN_DllRegisterServer>(::dlsym(library, entryName));
   if (!entry) {
-    Print(stderr,
-          QStringLiteral("lbregsvr: %1 has no entry point %2").arg(path, QLatin1String(entryName)));
+    Print(stderr, QStringLiteral("В библиотеке %1 нет точки входа %2: это не компонент")
+                      .arg(path, QLatin1String(entryName)));
     return 4;
   }
   HRESULT hr = entry();
   if (FAILED(hr)) {
-    Print(stderr, QStringLiteral("lbregsvr: %1 in %2 failed: 0x%3")
-                      .arg(QLatin1String(entryName), path)
-                      .arg(static_cast<uint32_t>(hr), 8, 16, QLatin1Char('0')));
+    Print(stderr, QStringLiteral("%1: точка входа %2 сообщила об ошибке 0x%3, %4")
+                      .arg(path, QLatin1String(entryName))
+                      .arg(static_cast<uint32_t>(hr), 8, 16, QLatin1Char('0'))
+                      .arg(unregister ? QStringLiteral("регистрация не снята")
+                                      : QStringLiteral("компонент не зарегистрирован")));
     return 5;
   }
-  Print(stdout, QStringLiteral("%1 in %2 succeeded.").arg(QLatin1String(entryName), path));
+  Print(stdout, unregister ? QStringLiteral("Регистрация компонента снята: %1").arg(path)
+                           : QStringLiteral("Компонент зарегистрирован: %1").arg(path));
   return 0;
 }
