@@ -40,11 +40,19 @@ QString WithSlashes(const QString& path) {
   QString out = path;
   return out.replace(u'\\', u'/');
 }
+// Where the last component of a path starts. A path of this system ("/...") is split
+// at '/' alone: '\' is an ordinary character of its names ("AC\DC - Thunder.mp3").
+// Other paths (a drive letter, a network host, a name a Windows list stored relative)
+// are split at '\' as well.
+qsizetype NameStart(const QString& path) {
+  const bool bLocal = path.startsWith(u'/');
+  qsizetype n = path.size();
+  while (n > 0 && path.at(n - 1) != u'/' && (bLocal || path.at(n - 1) != u'\\')) --n;
+  return n;
+}
 // The length of the list's folder at the start of its path, the separator included.
 qsizetype FolderLength(const QString& listPath) {
-  qsizetype n = listPath.size();
-  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
-  return n;
+  return NameStart(listPath);
 }
 // A path with a mapped drive letter becomes the folder's path; an unmapped one stays.
 QString MapDrive(const QString& path) {
@@ -138,18 +146,15 @@ bool SamePath(const QString& a, const QString& b) {
 }
 
 QString FileBaseName(const QString& path) {
-  qsizetype start = path.size();
-  while (start > 0 && !IsSeparator(path.at(start - 1))) --start;
+  const qsizetype start = NameStart(path);
   qsizetype dot = path.lastIndexOf('.');
   if (dot < start) dot = path.size();
   return path.mid(start, dot - start);
 }
 
 QString FileExtension(const QString& path) {
-  qsizetype dot = path.lastIndexOf('.');
-  if (dot < 0) return QString();
-  for (qsizetype i = dot + 1; i < path.size(); ++i)
-    if (IsSeparator(path.at(i))) return QString();
+  const qsizetype dot = path.lastIndexOf('.');
+  if (dot < NameStart(path)) return QString();
   return path.mid(dot).toLower();
 }
 

@@ -26,6 +26,8 @@ TEST(TagsTextRules, NamesCommentsYearsSeparatorsAndGenres) {
   const TNameParts three = ExtractFromPath("C:\\m\\A - B - C.mp3", " - ");
   EXPECT_EQ(three.artist, "A");
   EXPECT_EQ(three.title, "B - C");
+  // A backslash is a character of this system's names, a separator of Windows paths.
+  EXPECT_EQ(ExtractFromPath("/m\\x/AC\\DC - Thunder.mp3", " - ").artist, "AC\\DC");
   const TNameParts none = ExtractFromPath("/m.d/Whole name", " - ");
   EXPECT_FALSE(none.bFound);
   EXPECT_EQ(none.title, "Whole name");
