@@ -35,9 +35,14 @@ QString Quoted(const QString& text) {
   return '"' + text + '"';
 }
 
-// text padded with blanks to width characters; longer texts stay whole.
+// text padded with blanks to width characters; longer texts stay whole. A control
+// character (a line break of a comment or a catalog title, a NUL) becomes a blank:
+// the row stays one line of the table.
 void AppendPadded(QString& out, const QString& text, int width) {
+  const qsizetype start = out.size();
   out += text;
+  for (qsizetype i = start; i < out.size(); ++i)
+    if (out.at(i).unicode() < u' ') out[i] = u' ';
   const int pad = width - TextWidth(text);
   if (pad > 0) out += QString(pad, u' ');
 }
