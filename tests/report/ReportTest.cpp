@@ -292,7 +292,21 @@ TEST(Report, UnwritableTargetIsReportedAndNotShownAsDone) {
   const QString file = lbtest::NewTempDir() + "/no/such/folder/r.txt";
   EXPECT_EQ(lb::WriteReport({file, 1u, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
             lb::rrFailed);
-  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при открытии файла для записи"});
+  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при открытии файла для записи\n" + file +
+                                    "\nФайл или папка не найдены"});
+  // A full disk: the older report stays whole, and the message says why and so.
+  lbtest::SmallFileSystem disk(64);
+  if (!disk.Ok()) GTEST_SKIP() << "mounting needs root";
+  const QString old = disk.Path() + "/r.txt";
+  ASSERT_TRUE(lbtest::WriteFile(old, "old"));
+  disk.Fill();
+  ui.ClearMessages();
+  EXPECT_EQ(lb::WriteReport({old, 1u, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+            lb::rrFailed);
+  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при записи файла\n" + old +
+                                    "\nНедостаточно места на диске\nОтчёт не записан, "
+                                    "прежний файл оставлен без изменений."});
+  EXPECT_EQ(lbtest::ReadFile(old), "old");
 }
 
 }  // namespace
