@@ -40,20 +40,6 @@ QString WithSlashes(const QString& path) {
   QString out = path;
   return out.replace(u'\\', u'/');
 }
-// Where the last component of a path starts. A path of this system ("/...") is split
-// at '/' alone: '\' is an ordinary character of its names ("AC\DC - Thunder.mp3").
-// Other paths (a drive letter, a network host, a name a Windows list stored relative)
-// are split at '\' as well.
-qsizetype NameStart(const QString& path) {
-  const bool bLocal = path.startsWith(u'/');
-  qsizetype n = path.size();
-  while (n > 0 && path.at(n - 1) != u'/' && (bLocal || path.at(n - 1) != u'\\')) --n;
-  return n;
-}
-// The length of the list's folder at the start of its path, the separator included.
-qsizetype FolderLength(const QString& listPath) {
-  return NameStart(listPath);
-}
 // A path with a mapped drive letter becomes the folder's path; an unmapped one stays.
 QString MapDrive(const QString& path) {
   const QString folder = DriveFolder(path.at(0));
@@ -102,7 +88,7 @@ QString DrivePart(const QString& path) {
 }
 
 QString ListFolder(const QString& listPath) {
-  return listPath.left(FolderLength(listPath));
+  return listPath.left(FileNameStart(listPath));
 }
 
 QString ToFullPath(const QString& path, const QString& listPath) {
@@ -125,7 +111,7 @@ QString ToFullPath(const QString& path, const QString& listPath) {
     const QString named = bLocal ? WithSlashes(path) : path;
     QStringView rest = named;
     if (rest.size() > 2 && rest.at(0) == u'.' && IsSeparator(rest.at(1))) rest = rest.sliced(2);
-    const qsizetype folder = FolderLength(listPath);
+    const qsizetype folder = FileNameStart(listPath);
     full.reserve(folder + rest.size());
     full.append(QStringView(listPath).first(folder)).append(rest);
   }
@@ -145,8 +131,15 @@ bool SamePath(const QString& a, const QString& b) {
   return a.compare(b, PathCase(a)) == 0;
 }
 
+qsizetype FileNameStart(const QString& path) {
+  const bool bLocal = path.startsWith(u'/');
+  qsizetype n = path.size();
+  while (n > 0 && path.at(n - 1) != u'/' && (bLocal || path.at(n - 1) != u'\\')) --n;
+  return n;
+}
+
 QString FileBaseName(const QString& path) {
-  const qsizetype start = NameStart(path);
+  const qsizetype start = FileNameStart(path);
   qsizetype dot = path.lastIndexOf('.');
   if (dot < start) dot = path.size();
   return path.mid(start, dot - start);
@@ -154,7 +147,7 @@ QString FileBaseName(const QString& path) {
 
 QString FileExtension(const QString& path) {
   const qsizetype dot = path.lastIndexOf('.');
-  if (dot < NameStart(path)) return QString();
+  if (dot < FileNameStart(path)) return QString();
   return path.mid(dot).toLower();
 }
 
