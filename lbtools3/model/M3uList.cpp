@@ -122,9 +122,12 @@ QString ToFullPath(const QString& path, const QString& listPath) {
 QString ToBriefPath(const QString& path, const QString& listPath) {
   const QString folder = ListFolder(listPath);
   if (path.isEmpty() || folder.isEmpty()) return path;
-  if (path.size() > folder.size() && path.startsWith(folder, PathCase(folder)))
-    return path.mid(folder.size());
-  return path;
+  if (path.size() <= folder.size() || !path.startsWith(folder, PathCase(folder))) return path;
+  // A list of this system reads a backslash of a brief path as a separator (lists made
+  // on Windows): a name holding one keeps its full form, or it would name another file.
+  const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
+  if (bLocal && path.indexOf(u'\\', folder.size()) >= 0) return path;
+  return path.mid(folder.size());
 }
 
 bool SamePath(const QString& a, const QString& b) {
