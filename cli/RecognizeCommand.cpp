@@ -43,6 +43,8 @@ int RunRecognize(CliContext& c, const QStringList& args) {
                          "Нужны LIST и FOLDER: recognize LIST FOLDER [--class CLSID|ProgID] "
                          "[--rows N,M-K]");
 
+  // The songs' records are brought in step with their files before they are filled.
+  if (!CliAttachID3Com(c)) return 1;
   TSlDocument doc;
   if (!CliLoadList(c, positional[0], doc)) return 3;
   std::vector<int> rows;

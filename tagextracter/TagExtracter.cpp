@@ -106,7 +106,7 @@ HRESULT TTagExtracter::Recognize(LPOLESTR pwszPath, LONG* pulFieldsMask) {
     // The mask and the root change whatever the answer.
     *pulFieldsMask = static_cast<LONG>(kAllFieldsMask);
     QString path = QString::fromUtf16(pwszPath);
-    m_Root = path.toUpper();
+    m_Root = path;
     m_bHasRoot = true;
     if (!path.isEmpty() && !path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
     // Each characteristic entry must be a folder; a file of that name does not count.
@@ -128,10 +128,8 @@ HRESULT TTagExtracter::GetSongInfo(LPOLESTR pwszSongPath, LBSongTagID3v1* TagID3
 }
 
 HRESULT TTagExtracter::AnswerSong(const QString& songPath, LBSongTagID3v1& v1, LBSongTagID3v2& v2) {
-  if (!songPath.toUpper().contains(m_Root)) return S_FALSE;
-
-  // ...\Artist\Album folder\Song file
-  QString rest = songPath, fileName, albumFolder, artist;
+  // ...\Artist\Album folder\Song file, as seen from the disc root.
+  QString rest = lb::PathFromDiscRoot(m_Root, songPath), fileName, albumFolder, artist;
   if (!SplitLast(rest, fileName) || !SplitLast(rest, albumFolder) || !SplitLast(rest, artist))
     return S_FALSE;
 

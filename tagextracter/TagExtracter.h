@@ -35,5 +35,5 @@ class TTagExtracter : public TComObject<TTagExtracterInterfaces> {
   HRESULT AnswerSong(const QString& songPath, LBSongTagID3v1& v1, LBSongTagID3v2& v2);
 
   bool m_bHasRoot = false;
-  QString m_Root;  // upper-cased copy of the last path given to Recognize
+  QString m_Root;  // the last path given to Recognize
 };

@@ -3,6 +3,8 @@
 // found by listing its folder and taking the entry whose name matches without case.
 #pragma once
 
+#include "platform/FileSystem.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QString>
@@ -66,6 +68,23 @@ inline QString ResolveDiscPath(const QString& root, const QString& relative,
     if (path.isEmpty()) return {};
   }
   return path;
+}
+
+// The song's path spelled from the disc root (the root, then the part of the song's
+// path below it) when the song lies below the root folder, whatever route reaches
+// either: a symbolic link to the disc, a linked folder on the song's path, "..". The
+// song's folders are compared with the root by identity, a whole component at a time.
+// Empty when the song lies elsewhere or the root is no folder.
+inline QString PathFromDiscRoot(const QString& root, const QString& song) {
+  TFileId rootId;
+  if (root.isEmpty() || !FileIdentity(root, &rootId)) return {};
+  for (qsizetype slash = song.lastIndexOf(QLatin1Char('/')); slash >= 0;
+       slash = slash > 0 ? song.lastIndexOf(QLatin1Char('/'), slash - 1) : -1) {
+    TFileId id;
+    const QString folder = slash == 0 ? QStringLiteral("/") : song.left(slash);
+    if (FileIdentity(folder, &id) && id == rootId) return JoinDiscPath(root, song.mid(slash + 1));
+  }
+  return {};
 }
 
 }  // namespace lb

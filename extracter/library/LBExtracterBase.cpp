@@ -1,6 +1,7 @@
 #include "LBExtracterImpl.h"
 
 #include "com/Server.h"
+#include "extracter/contract/DiscFiles.h"
 #include "extracter/contract/ExtracterRecords.h"
 #include "extracter/contract/ExtracterServer.h"
 
@@ -110,9 +111,8 @@ HRESULT TLBExtracterBase::GetSongInfo(LPOLESTR pwszSongPath, LBSongTagID3v1* Tag
                                       LBSongTagID3v2* TagID3v2, LONG*) {
   if (!pwszSongPath || !TagID3v1 || !TagID3v2) return E_POINTER;
   return lb::GuardedExtracterCall(m_Info.progId, [&]() -> HRESULT {
-    if (m_Root.isEmpty()) return S_FALSE;
-    QString song = QString::fromUtf16(pwszSongPath);
-    if (!song.toUpper().startsWith(m_Root.toUpper())) return S_FALSE;
+    const QString song = lb::PathFromDiscRoot(m_Root, QString::fromUtf16(pwszSongPath));
+    if (song.isEmpty()) return S_FALSE;
     return AnswerSong(song, *TagID3v1, *TagID3v2);
   });
 }

@@ -254,28 +254,17 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
   return true;
 }
 
-namespace {
-// The last separator of a path: a slash, or a backslash of a path stored on Windows that
-// did not resolve to a folder of this system (an unmapped drive letter).
-// A path of this system begins with "/", and a backslash there is part of a name
-// ("AC\\DC - Back.mp3").
-qsizetype LastSeparator(const QString& path) {
-  if (path.startsWith(u'/')) return path.lastIndexOf(u'/');
-  return qMax(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
-}
-}  // namespace
-
 QString FileNamePart(const QString& path) {
-  return path.mid(LastSeparator(path) + 1);
+  return path.mid(FileNameStart(path));
 }
 
 QString FileFolderPart(const QString& path) {
-  return path.left(LastSeparator(path) + 1);
+  return path.left(FileNameStart(path));
 }
 
 QString ExtensionNoDot(const QString& path) {
   const qsizetype dot = path.lastIndexOf(u'.');
-  return dot <= LastSeparator(path) ? QString() : path.mid(dot + 1);
+  return dot < FileNameStart(path) ? QString() : path.mid(dot + 1);
 }
 
 }  // namespace lb

@@ -59,7 +59,7 @@ bool BuildFileName(const TSlSong& song, int row, const QList<TMaskPiece>& pieces
 
 // The file name of a path and its extension without the dot, case kept ("" when the
 // name has no dot). Give them the song's resolved full path (GetPath(true)), never the
-// stored text; a backslash counts as a separator too.
+// stored text; a backslash separates only in a path not of this system (FileNameStart).
 QString FileNamePart(const QString& path);
 QString FileFolderPart(const QString& path);  // with its trailing "/"
 QString ExtensionNoDot(const QString& path);

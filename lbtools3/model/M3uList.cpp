@@ -40,12 +40,6 @@ QString WithSlashes(const QString& path) {
   QString out = path;
   return out.replace(u'\\', u'/');
 }
-// The length of the list's folder at the start of its path, the separator included.
-qsizetype FolderLength(const QString& listPath) {
-  qsizetype n = listPath.size();
-  while (n > 0 && !IsSeparator(listPath.at(n - 1))) --n;
-  return n;
-}
 // A path with a mapped drive letter becomes the folder's path; an unmapped one stays.
 QString MapDrive(const QString& path) {
   const QString folder = DriveFolder(path.at(0));
@@ -99,7 +93,7 @@ QString DrivePart(const QString& path) {
 }
 
 QString ListFolder(const QString& listPath) {
-  return listPath.left(FolderLength(listPath));
+  return listPath.left(FileNameStart(listPath));
 }
 
 QString ToFullPath(const QString& path, const QString& listPath) {
@@ -122,7 +116,7 @@ QString ToFullPath(const QString& path, const QString& listPath) {
     const QString named = bLocal ? WithSlashes(path) : path;
     QStringView rest = named;
     if (rest.size() > 2 && rest.at(0) == u'.' && IsSeparator(rest.at(1))) rest = rest.sliced(2);
-    const qsizetype folder = FolderLength(listPath);
+    const qsizetype folder = FileNameStart(listPath);
     full.reserve(folder + rest.size());
     full.append(QStringView(listPath).first(folder)).append(rest);
   }
@@ -133,28 +127,35 @@ QString ToFullPath(const QString& path, const QString& listPath) {
 QString ToBriefPath(const QString& path, const QString& listPath) {
   const QString folder = ListFolder(listPath);
   if (path.isEmpty() || folder.isEmpty()) return path;
-  if (path.size() > folder.size() && path.startsWith(folder, PathCase(folder)))
-    return path.mid(folder.size());
-  return path;
+  if (path.size() <= folder.size() || !path.startsWith(folder, PathCase(folder))) return path;
+  // A list of this system reads a backslash of a brief path as a separator (lists made
+  // on Windows): a name holding one keeps its full form, or it would name another file.
+  const bool bLocal = !HasDriveLetter(listPath) && !IsNetworkPath(listPath);
+  if (bLocal && path.indexOf(u'\\', folder.size()) >= 0) return path;
+  return path.mid(folder.size());
 }
 
 bool SamePath(const QString& a, const QString& b) {
   return a.compare(b, PathCase(a)) == 0;
 }
 
+qsizetype FileNameStart(const QString& path) {
+  const bool bLocal = path.startsWith(u'/');
+  qsizetype n = path.size();
+  while (n > 0 && path.at(n - 1) != u'/' && (bLocal || path.at(n - 1) != u'\\')) --n;
+  return n;
+}
+
 QString FileBaseName(const QString& path) {
-  qsizetype start = path.size();
-  while (start > 0 && !IsSeparator(path.at(start - 1))) --start;
+  const qsizetype start = FileNameStart(path);
   qsizetype dot = path.lastIndexOf('.');
   if (dot < start) dot = path.size();
   return path.mid(start, dot - start);
 }
 
 QString FileExtension(const QString& path) {
-  qsizetype dot = path.lastIndexOf('.');
-  if (dot < 0) return QString();
-  for (qsizetype i = dot + 1; i < path.size(); ++i)
-    if (IsSeparator(path.at(i))) return QString();
+  const qsizetype dot = path.lastIndexOf('.');
+  if (dot < FileNameStart(path)) return QString();
   return path.mid(dot).toLower();
 }
 

@@ -522,6 +522,11 @@ QString DriveFolder(QChar letter);
 // Path equality: exact for paths of this system, without case for paths with a drive
 // letter or network host (their file systems ignored case).
 bool SamePath(const QString& a, const QString& b);
+// Where the file name of a path starts, after its last separator. A path of this
+// system ("/...") is split at '/' alone: a backslash is a character of its names
+// ("AC\DC - Thunder.mp3"). Other paths (a drive letter, a network host, a name a
+// Windows list stored relative) are split at a backslash as well.
+qsizetype FileNameStart(const QString& path);
 // The file name of a path without folder and extension.
 QString FileBaseName(const QString& path);
 // The extension of a path with its dot, lower-cased ("" when none).

@@ -138,6 +138,10 @@ TRecognizer::TOutcome TRecognizer::Extract(int row, TSlDocument& document,
       // The synchronisation pass must not refresh the records between the question
       // and the answer being written.
       std::lock_guard<std::recursive_mutex> lock(song.cs);
+      // The fields the extracter leaves alone keep what the file holds now: a list
+      // without a data file has never read its songs, and a file retagged since the
+      // last synchronisation holds newer values than the records.
+      song.Sync();
       TSongRecords records(song);
       std::u16string path = song.GetPath(true).toStdU16String();
       LONG mask = static_cast<LONG>(kAllFieldsMask);

@@ -9,11 +9,13 @@
 #include "lbtools3/ui/IRepositoryLists.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/SystemError.h"
 #include "platform/UiServices.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <cerrno>
 #include <mutex>
 
 namespace lb {
@@ -31,13 +33,24 @@ int Ask(const QString& text, unsigned flags) {
   return UiServices::Instance().MessageBox(text, UiServices::kCaption, flags);
 }
 
+// The writer's failure reason on a line of its own, or nothing.
+QString Reason(const TReportWriter& writer) {
+  const QString reason = writer.FailureReason();
+  return reason.isEmpty() ? QString() : "\n" + reason;
+}
+
 QString Quoted(const QString& text) {
   return '"' + text + '"';
 }
 
-// text padded with blanks to width characters; longer texts stay whole.
+// text padded with blanks to width characters; longer texts stay whole. A control
+// character (a line break of a comment or a catalog title, a NUL) becomes a blank:
+// the row stays one line of the table.
 void AppendPadded(QString& out, const QString& text, int width) {
+  const qsizetype start = out.size();
   out += text;
+  for (qsizetype i = start; i < out.size(); ++i)
+    if (out.at(i).unicode() < u' ') out[i] = u' ';
   const int pad = width - TextWidth(text);
   if (pad > 0) out += QString(pad, u' ');
 }
@@ -231,7 +244,14 @@ TReportWriter::~TReportWriter() {
 bool TReportWriter::Open(const QString& fileName) {
   m_File.setFileName(fileName);
   m_Buffer.reserve(kBufferFlush + 4096);
-  return m_File.open(QIODevice::WriteOnly);
+  errno = 0;
+  if (m_File.open(QIODevice::WriteOnly)) return true;
+  m_Error = errno;
+  return false;
+}
+
+QString TReportWriter::FailureReason() const {
+  return SystemErrorText(m_Error);
 }
 
 void TReportWriter::Line(const QString& text) {
@@ -247,7 +267,11 @@ void TReportWriter::EndLine() {
 void TReportWriter::Flush() {
   if (m_Buffer.isEmpty()) return;
   const QByteArray bytes = m_Buffer.toUtf8();
-  if (m_File.write(bytes) != bytes.size()) m_bWriteFailed = true;
+  errno = 0;
+  if (m_File.write(bytes) != bytes.size() && !m_bWriteFailed) {
+    m_bWriteFailed = true;
+    m_Error = errno;
+  }
   m_Buffer.resize(0);  // the capacity stays for the next lines
 }
 
@@ -399,12 +423,17 @@ bool TReportWriter::WriteDocument(TSlDocument& document, const std::vector<int>&
 
 bool TReportWriter::Commit() {
   Flush();
+  errno = 0;
   if (m_bWriteFailed || !m_File.flush()) {
+    if (!m_bWriteFailed) m_Error = errno;
     m_File.cancelWriting();
     m_File.commit();
     return false;
   }
-  return m_File.commit();
+  errno = 0;
+  if (m_File.commit()) return true;
+  m_Error = errno;
+  return false;
 }
 
 void TReportWriter::Discard() {
@@ -425,7 +454,8 @@ TReportResult WriteReport(const TReportRequest& request, const TReportCurrent& c
   }
   TReportWriter writer(request.mask, request.bHtml, request.bUrlLinks);
   if (!writer.Open(request.fileName)) {
-    Ask("Ошибка при открытии файла для записи", MB_OK | MB_ICONERROR);
+    Ask("Ошибка при открытии файла для записи\n" + request.fileName + Reason(writer),
+        MB_OK | MB_ICONERROR);
     return rrFailed;
   }
   TInfoWindowLevel level("Запись текста...", QString(), true);
@@ -478,7 +508,12 @@ TReportResult WriteReport(const TReportRequest& request, const TReportCurrent& c
   }
   // The flush to the disk waits on a thread of its own: the windows keep painting.
   if (!RunOffMainThread([&] { return writer.Commit(); })) {
-    Ask("Ошибка при записи файла\n" + request.fileName, MB_OK | MB_ICONERROR);
+    // Nothing of the report is left: an older file of that name stays as it was.
+    Ask("Ошибка при записи файла\n" + request.fileName + Reason(writer) +
+            (QFileInfo::exists(request.fileName)
+                 ? "\nОтчёт не записан, прежний файл оставлен без изменений."
+                 : "\nОтчёт не записан."),
+        MB_OK | MB_ICONERROR);
     return rrFailed;
   }
   return bStopped ? rrStopped : rrWritten;

@@ -91,6 +91,10 @@ class TReportWriter {
   // Drops what was written; an older file of that name stays as it was.
   void Discard();
 
+  // Why opening, a write or the commit failed, in the user's words ("" when the
+  // system gave no reason).
+  QString FailureReason() const;
+
   int64_t EntriesProcessed() const { return m_nProcessed; }
   int64_t EntriesWritten() const { return m_nWritten; }
 
@@ -111,6 +115,7 @@ class TReportWriter {
   QSaveFile m_File;
   QString m_Buffer;
   bool m_bWriteFailed = false;
+  int m_Error = 0;  // the system's error number of the first failure
   int64_t m_nProcessed = 0;
   int64_t m_nWritten = 0;
 };

@@ -659,10 +659,12 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
     TSlTag1& t1 = song.m_Tag1;
     // A file of a format without ID3v1 keeps only its main tag: the ID3v1 side of the
     // request does not concern it. An ID3v1 tag the request changes nothing of stays as
-    // the file has it, unwritten.
+    // the file has it, unwritten. A missing tag is created by a ticked master, except
+    // when the version only takes title and artist from names and this name has none
+    // to give: nothing would go into it.
     const bool has1 = lb::CarriesTag1(song.GetPath(true));
     const bool change1 = std::find(r.change1.begin(), r.change1.end(), true) != r.change1.end() ||
-                         (r.bExtract1 && useName) || !t1.m_bExists;
+                         (r.bExtract1 ? useName : !t1.m_bExists);
     const bool write1 =
         has1 && !skip1 && change1 &&
         (r.master1 == TMaster::Ticked || (r.master1 == TMaster::Grey && t1.m_bExists));
@@ -699,7 +701,7 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
 
     TSlTag2& t2 = song.m_Tag2;
     const bool change2 = std::find(r.change2.begin(), r.change2.end(), true) != r.change2.end() ||
-                         (r.bExtract2 && useName) || !t2.m_bExists;
+                         (r.bExtract2 ? useName : !t2.m_bExists);
     const bool write2 =
         !skip2 && change2 &&
         (r.master2 == TMaster::Ticked || (r.master2 == TMaster::Grey && t2.m_bExists));

@@ -80,9 +80,7 @@ void WriteSeparator(const QString& text) {
 }
 
 TNameParts ExtractFromPath(const QString& path, const QString& sep) {
-  QString name = path.mid(std::max(path.lastIndexOf('/'), path.lastIndexOf('\\')) + 1);
-  const qsizetype dot = name.lastIndexOf('.');
-  if (dot >= 0) name.truncate(dot);
+  const QString name = lb::FileBaseName(path);
   TNameParts parts;
   const qsizetype p = sep.isEmpty() ? -1 : name.indexOf(sep);
   if (p < 0) {

@@ -29,6 +29,8 @@ TEST(PathForms, FullAndBriefConversions) {
   EXPECT_EQ(lb::ToBriefPath("/home/u/lists2/a.mp3", list), "/home/u/lists2/a.mp3");
   // Paths are compared exactly on this system.
   EXPECT_EQ(lb::ToBriefPath("/home/U/lists/a.mp3", list), "/home/U/lists/a.mp3");
+  // A brief name with a backslash would be read back as a folder and a name.
+  EXPECT_EQ(lb::ToBriefPath("/home/u/lists/AC\\DC.mp3", list), "/home/u/lists/AC\\DC.mp3");
 }
 
 TEST(PathForms, ListsMadeOnWindowsKeepTheirRules) {

@@ -1,6 +1,9 @@
 // The recognizer over the four registered extracters on small disc trees: marks, the
 // extraction into a list's selected songs, and the answers written into the records.
+#include "RegisterID3Com.h"
 #include "extracter/ExtracterTestSupport.h"
+#include "id3com/Mp3Files.h"
+#include "lbtools3/model/ID3ComAccess.h"
 #include "lbtools3/model/M3uList.h"
 #include "lbtools3/recognizer/Recognizer.h"
 #include "platform/ScriptedUiServices.h"
@@ -130,6 +133,11 @@ TEST_F(Recognizer, ThreeOfTenSelectedFilledAnsweredDeselectedAndUnsynchronised) 
     doc.m_Songs[n].m_Tag1.SetArtist("Исполнитель", true);
     doc.m_Songs[n].m_Tag2.SetComposer("Композитор");
   }
+  // 05.mp3 exists, tagged by another program since the records were made: the fields
+  // the disc does not answer come from the file, not from the stale records.
+  ASSERT_TRUE(lbtest::RegisterID3Com());
+  ASSERT_TRUE(SUCCEEDED(lb::AttachCurrentThreadToID3Com()));
+  Write("B/mus&song/12/05.mp3", Id3v2(3, {{"TPE1", TextBody("Из файла", 1)}}) + Mp3Audio());
   doc.m_bModified = false;
 
   ASSERT_TRUE(r.Recognize(Path("B")));
@@ -153,6 +161,7 @@ TEST_F(Recognizer, ThreeOfTenSelectedFilledAnsweredDeselectedAndUnsynchronised) 
   EXPECT_FALSE(two.m_Tag1.bTagSync);
   EXPECT_FALSE(two.m_Tag2.bTagSync);
   EXPECT_EQ(doc.m_Songs[4].m_Tag2.Album, "Альбом 12");
+  EXPECT_EQ(doc.m_Songs[4].m_Tag2.Artist, "Из файла");
   EXPECT_FALSE(doc.m_Songs[4].m_Tag2.bTagSync);
   for (int n : {0, 2, 9}) {
     EXPECT_TRUE(doc.m_Songs[n].m_Tag1.bTagSync) << n;

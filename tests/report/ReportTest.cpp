@@ -113,7 +113,9 @@ TEST(TextReport, ColumnsLineUpInCharactersWithCyrillicValues) {
   ScriptedUiServices ui;
   const QString file = lbtest::NewTempDir() + "/r.txt";
   TSlDocument doc;
-  Fill(doc, "/lists/Сборник.m3u", {"Группа крови", "ABBA", QString(45, u'Ж')});
+  // A line break or a NUL in a value would start a new line inside the row.
+  Fill(doc, "/lists/Сборник.m3u",
+       {"Группа крови", QString("AB\r\nB") + QChar(0) + "A", QString(45, u'Ж')});
   lb::TReportRequest request{file, (1u << 0) | (1u << 11) | (1u << 22), false, lb::rsCurrent,
                              false};
   ASSERT_EQ(lb::WriteReport(request, {&doc, {}}, nullptr, {}, kNow), lb::rrWritten);
@@ -130,7 +132,7 @@ TEST(TextReport, ColumnsLineUpInCharactersWithCyrillicValues) {
   EXPECT_EQ(lines[6], rule);
   EXPECT_EQ(lines[7], "1     " + cell("| Группа крови", 40) + cell("| 0", 14));
   EXPECT_EQ(lines[7].toUtf8().size(), rule.size() + 11);  // 11 letters of two bytes each
-  EXPECT_EQ(lines[8].size(), rule.size());
+  EXPECT_EQ(lines[8], "2     " + cell("| AB  B A", 40) + cell("| 0", 14));
   // A longer text is not cut: the next field follows it.
   EXPECT_EQ(lines[9], "3     | " + QString(45, u'Ж') + cell("| 0", 14));
   EXPECT_EQ(lines[10], rule);
@@ -290,7 +292,21 @@ TEST(Report, UnwritableTargetIsReportedAndNotShownAsDone) {
   const QString file = lbtest::NewTempDir() + "/no/such/folder/r.txt";
   EXPECT_EQ(lb::WriteReport({file, 1u, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
             lb::rrFailed);
-  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при открытии файла для записи"});
+  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при открытии файла для записи\n" + file +
+                                    "\nФайл или папка не найдены"});
+  // A full disk: the older report stays whole, and the message says why and so.
+  lbtest::SmallFileSystem disk(64);
+  if (!disk.Ok()) GTEST_SKIP() << "mounting needs root";
+  const QString old = disk.Path() + "/r.txt";
+  ASSERT_TRUE(lbtest::WriteFile(old, "old"));
+  disk.Fill();
+  ui.ClearMessages();
+  EXPECT_EQ(lb::WriteReport({old, 1u, false, lb::rsCurrent, false}, {&doc, {}}, nullptr, {}),
+            lb::rrFailed);
+  EXPECT_EQ(ui.Texts(), QStringList{"Ошибка при записи файла\n" + old +
+                                    "\nНедостаточно места на диске\nОтчёт не записан, "
+                                    "прежний файл оставлен без изменений."});
+  EXPECT_EQ(lbtest::ReadFile(old), "old");
 }
 
 }  // namespace

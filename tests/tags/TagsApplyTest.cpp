@@ -26,6 +26,8 @@ TEST(TagsTextRules, NamesCommentsYearsSeparatorsAndGenres) {
   const TNameParts three = ExtractFromPath("C:\\m\\A - B - C.mp3", " - ");
   EXPECT_EQ(three.artist, "A");
   EXPECT_EQ(three.title, "B - C");
+  // A backslash is a character of this system's names, a separator of Windows paths.
+  EXPECT_EQ(ExtractFromPath("/m\\x/AC\\DC - Thunder.mp3", " - ").artist, "AC\\DC");
   const TNameParts none = ExtractFromPath("/m.d/Whole name", " - ");
   EXPECT_FALSE(none.bFound);
   EXPECT_EQ(none.title, "Whole name");
@@ -211,14 +213,16 @@ TEST_F(TagsApplyTest, NamesAndCopiesFillTheFieldsOfEverySong) {
   const QString a = tagstest::MakeTagged(dir + "/Artist - Title.mp3", "x", "y");
   const QString b = tagstest::MakeTagged(dir + "/A - B - C.mp3", "x", "y");
   const QString c = tagstest::MakeTagged(dir + "/NoSeparator.mp3", "Старое", "Старый");
-  tagstest::FillSynced(doc, dir, {a, b, c});
+  const QString bare = tagstest::MakeTagged(dir + "/Bare.mp3", "", "");
+  tagstest::FillSynced(doc, dir, {a, b, c, bare});
+  const QByteArray bareBytes = Bytes(bare);
   doc.m_Songs[0].m_Tag2.SetComment("ab\ncd");
   doc.m_Songs[0].m_Tag2.SaveTag(true);
   doc.m_Songs[0].Sync();
 
   TTagsEditRequest r;
-  r.master2 = TMaster::Ticked;
-  r.bExtract2 = true;
+  r.master1 = r.master2 = TMaster::Ticked;
+  r.bExtract1 = r.bExtract2 = true;
   r.separator = " - ";
   r.change2[f2Title] = true;  // overruled by the name
   r.value2[f2Title] = "не это";
@@ -230,6 +234,7 @@ TEST_F(TagsApplyTest, NamesAndCopiesFillTheFieldsOfEverySong) {
   EXPECT_EQ(FileTags(b).song.m_Tag2.Title, "B - C");
   EXPECT_EQ(FileTags(c).song.m_Tag2.Title, "Старое");
   EXPECT_EQ(FileTags(c).song.m_Tag2.Artist, "Старый");
+  EXPECT_TRUE(Bytes(bare) == bareBytes) << "a name without the separator creates no tag";
 
   TTagsEditRequest copy;
   copy.master1 = TMaster::Ticked;
