@@ -238,10 +238,10 @@ class TSlTag2 : public TSlTag {
   void BeginChange();
 
   using TSlTag::SaveTag;
-  // SaveTag for a change that can be undone: *replaced gets what the write replaced in
-  // the file that the record's texts cannot tell (every value of a field that held
-  // several, an MP3 frame's text encoding); empty when there is nothing such, or the tag
-  // component is of an earlier build. The undo's write hands it back as putBack, so
+  // SaveTag for a change that can be undone: *replaced (when given) gets what the write
+  // replaced in the file that the record's texts cannot tell (every value of a field that
+  // held several, an MP3 frame's text encoding); empty when there is nothing such, or the
+  // tag component is of an earlier build. The undo's write hands it back as putBack, so
   // that each field it changes goes back exactly as the file held it.
   bool SaveTag(bool bClearReadOnly, const QByteArray& putBack, QByteArray* replaced);
 

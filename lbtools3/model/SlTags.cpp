@@ -879,7 +879,7 @@ void TSlTag2::TakeFields() {
 }
 
 bool TSlTag2::SaveTag(bool bClearReadOnly, const QByteArray& putBack, QByteArray* replaced) {
-  replaced->clear();
+  if (replaced) replaced->clear();
   if (!bTagSync) return true;
   std::lock_guard<std::recursive_mutex> lock(Parent->cs);
   return AfterWrite(WriteFields(bClearReadOnly, putBack, replaced));

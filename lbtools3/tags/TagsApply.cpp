@@ -863,8 +863,7 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
       if (error.isEmpty() && !e.before.SameTag2(e.after)) {
         RestoreTag2(song, e.before);
         // Each field as the file held it: every value, and an MP3 frame's text encoding.
-        QByteArray replaced;
-        const bool ok = e.before.bExists2 ? song.m_Tag2.SaveTag(true, e.replaced2, &replaced)
+        const bool ok = e.before.bExists2 ? song.m_Tag2.SaveTag(true, e.replaced2, nullptr)
                                           : song.m_Tag2.RemoveTag(true);
         if (!ok) error = QString::fromUtf8(e.before.bExists2 ? kWrite2Error : kRemove2Error);
       }
