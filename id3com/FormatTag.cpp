@@ -86,10 +86,13 @@ QString FromTagLib(const TagLib::String& s) {
 TagLib::String ToTagLib(const QString& s) {
   return TagLib::String(s.toStdString(), TagLib::String::UTF8);
 }
-QString Joined(const TagLib::StringList& values) {
+QStringList QStringsOf(const TagLib::StringList& values) {
   QStringList texts;
   for (const TagLib::String& v : values) texts << FromTagLib(v);
-  return texts.join(kJoin);
+  return texts;
+}
+QString Joined(const TagLib::StringList& values) {
+  return QStringsOf(values).join(kJoin);
 }
 
 // A file open for reading, as the tag library reads it: in a few pieces of 16 KiB kept
@@ -316,7 +319,8 @@ bool IsTrack(const TFieldKeys& k) {
 
 const char* const kAsfTotal = "WM/TrackTotal";
 
-QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
+// The field's values: the content description's text first, then its attributes.
+QStringList AsfValues(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
   QStringList texts;
   TagLib::String main;
   if (AsfDescription(tag, k.frame, &main) && !main.isEmpty()) texts << FromTagLib(main);
@@ -324,6 +328,11 @@ QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
     const QString t = AsfText(a);
     if (!t.isEmpty()) texts << t;
   }
+  return texts;
+}
+
+QString AsfField(const TagLib::ASF::Tag* tag, const TFieldKeys& k) {
+  const QStringList texts = AsfValues(tag, k);
   // The track as it shows: "3/10" from the number and WM/TrackTotal.
   const TagLib::ASF::AttributeList total = tag->attribute(kAsfTotal);
   if (IsTrack(k) && texts.size() == 1 && !total.isEmpty() && !AsfText(total.front()).isEmpty())
@@ -379,10 +388,12 @@ QString TrackText(const TagLib::PropertyMap& props) {
   return track;
 }
 
-// The change asked for: clearing, then the edits, by field.
+// The change asked for: clearing, then the edits, by field, and the values of fields
+// put back as they were.
 struct TChange {
   const QMap<QByteArray, QString>& edits;
   bool clear;
+  const TFieldValues* putBack;
   // Whether the field changes, and its new text.
   bool Of(const TFieldKeys& k, QString* text) const {
     const auto it = edits.find(QByteArray(k.frame));
@@ -392,6 +403,17 @@ struct TChange {
     }
     text->clear();
     return clear;
+  }
+  // The values a changed field gets: those it is put back with when its text is them
+  // joined, otherwise as NewValues makes them of the text.
+  TagLib::StringList Values(const TFieldKeys& k, const QString& text, const QString& old,
+                            size_t oldCount) const {
+    const auto held = putBack ? putBack->find(QByteArray(k.frame)) : TFieldValues::const_iterator();
+    if (!putBack || held == putBack->end() || held->join(kJoin) != text)
+      return NewValues(k, text, old, oldCount);
+    TagLib::StringList values;
+    for (const QString& v : *held) values.append(ToTagLib(v));
+    return values;
   }
 };
 
@@ -416,8 +438,8 @@ void ApplyToApe(TagLib::APE::Tag* tag, const TChange& change) {
     const TagLib::String spelled = had ? old->second.key() : key;
     const QString oldText = had ? Joined(old->second.values()) : QString();
     tag->setItem(spelled,
-                 TagLib::APE::Item(
-                     spelled, NewValues(k, text, oldText, had ? old->second.values().size() : 0)));
+                 TagLib::APE::Item(spelled, change.Values(k, text, oldText,
+                                                          had ? old->second.values().size() : 0)));
   }
 }
 
@@ -441,10 +463,10 @@ bool ApplyToProperties(TOpened& o, const TChange& change) {
       // The number stays alone in its key.
       wanted.replace(k.property, TagLib::StringList(ToTagLib(text.left(slash))));
     } else if (o.id3v2 && !IsTrack(k)) {
-      wanted.replace(k.property, TagLib::StringList(ToTagLib(text)));  // one text, as in MP3
+      wanted.replace(k.property, change.Values(k, text, old, 1));  // one text, as in MP3
     } else {
       const size_t count = before.contains(k.property) ? before[k.property].size() : 0;
-      wanted.replace(k.property, NewValues(k, text, old, count));
+      wanted.replace(k.property, change.Values(k, text, old, count));
     }
   }
   if (o.xiph)
@@ -472,7 +494,7 @@ bool ApplyToMp4(TagLib::MP4::Tag* tag, const TChange& change) {
       tag->setItem("trkn", TagLib::MP4::Item(number, total));
     } else {
       const size_t count = tag->contains(k.mp4) ? tag->item(k.mp4).toStringList().size() : 0;
-      tag->setItem(k.mp4, TagLib::MP4::Item(Split(text, count)));
+      tag->setItem(k.mp4, TagLib::MP4::Item(change.Values(k, text, QString(), count)));
     }
   }
   return true;
@@ -498,8 +520,8 @@ bool ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
     TagLib::String main;
     if (AsfDescription(tag, frame, &main)) {
       // The first value in the content description, any others as attributes of its name.
-      TagLib::StringList values =
-          Split(text, (main.isEmpty() ? 0 : 1) + tag->attribute(k.asf).size());
+      TagLib::StringList values = change.Values(
+          k, text, QString(), (main.isEmpty() ? 0 : 1) + tag->attribute(k.asf).size());
       const TagLib::String first = values.front();
       values.erase(values.begin());
       tag->removeItem(k.asf);
@@ -525,7 +547,8 @@ bool ApplyToAsf(TagLib::ASF::Tag* tag, const TChange& change) {
       if (total >= 0) tag->setAttribute(kAsfTotal, AsfNumber(tag->attribute(kAsfTotal), total));
     } else {
       TagLib::ASF::AttributeList values;
-      for (const TagLib::String& v : Split(text, tag->attribute(k.asf).size()))
+      for (const TagLib::String& v :
+           change.Values(k, text, QString(), tag->attribute(k.asf).size()))
         values.append(TagLib::ASF::Attribute(v));
       tag->setAttribute(k.asf, values);
     }
@@ -747,11 +770,27 @@ HRESULT EditFormatFile(const QString& path, const std::function<HRESULT(TagLib::
 }
 
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
-                       bool clearFields, const std::function<HRESULT(TagLib::File*)>& alsoEdit) {
-  const TChange change{edits, clearFields};
+                       bool clearFields, const std::function<HRESULT(TagLib::File*)>& alsoEdit,
+                       const TFieldValues* putBack, TFieldValues* replaced) {
+  const TChange change{edits, clearFields, putBack};
   return EditInMemory(path, true, [&](TOpened& o) -> HRESULT {
     if (!ReadWholly(o, *static_cast<TagLib::ByteVectorStream*>(o.stream.get())->data()))
       return ID3COM_E_NOTLOSSLESS;
+    if (replaced) {
+      replaced->clear();
+      const TagLib::PropertyMap props = PropertiesOf(o);
+      for (const TFieldKeys& k : kFields) {
+        QString text;
+        if (IsTrack(k) || !change.Of(k, &text)) continue;
+        const QStringList values =
+            o.mp4   ? (o.mp4->contains(k.mp4) ? QStringsOf(o.mp4->item(k.mp4).toStringList())
+                                              : QStringList())
+            : o.asf ? AsfValues(o.asf, k)
+            : props.contains(k.property) ? QStringsOf(props[k.property])
+                                         : QStringList();
+        if (values.size() > 1) replaced->insert(k.frame, values);
+      }
+    }
     if (o.mp4) {
       if (!ApplyToMp4(o.mp4, change)) return E_INVALIDARG;
     } else if (o.asf) {

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace TagLib {
@@ -34,16 +35,23 @@ bool IsFormatTagFile(const QString& path);
 // Reads the file's main tag; through fd (open for reading, left open) when it is given.
 HRESULT ReadFormatTag(const QString& path, TFormatTag* tag, int fd = -1);
 
+// The values of fields that hold several, by frame id: what their texts, joined, cannot
+// put back by themselves.
+using TFieldValues = QMap<QByteArray, QStringList>;
+
 // Writes the changed fields (frame id -> text; empty text removes the field) into the
 // file's main tag; every other field, picture and value stays. With clearFields every
 // field the program knows goes first. alsoEdit, when given, changes the file further in
 // the same write before it is saved (a new cover with the fields: one write of the
 // file). The file is changed through a copy (EditFormatFile), so a failure leaves it
 // whole. Answers ID3COM_E_NOTLOSSLESS when the tag library could not keep the rest of
-// the tag as it was.
+// the tag as it was. A changed field that putBack holds, and whose text is its values
+// joined, gets those values; *replaced (when given) gets the changed fields that held
+// several values before the write.
 HRESULT WriteFormatTag(const QString& path, const QMap<QByteArray, QString>& edits,
                        bool clearFields,
-                       const std::function<HRESULT(TagLib::File*)>& alsoEdit = nullptr);
+                       const std::function<HRESULT(TagLib::File*)>& alsoEdit = nullptr,
+                       const TFieldValues* putBack = nullptr, TFieldValues* replaced = nullptr);
 
 // Changes the music file at path (whose name tells its format) through the tag library
 // in memory, in one pass: edit gets the file as the tag library sees it and saves its

@@ -139,3 +139,26 @@ class IID3ComFields : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetFields(ID3ComFields* fields) = 0;
 };
 // ---- end of the fields of a synchronisation ----
+
+// ---- the fields as the file held them ----
+// {2BFCA5ED-D419-44AE-851E-802BAD3B3370}
+inline constexpr IID IID_IID3ComFieldsAsWas = {
+    0x2BFCA5ED, 0xD419, 0x44AE, {0x85, 0x1E, 0x80, 0x2B, 0xAD, 0x3B, 0x33, 0x70}};
+
+// A further interface of the tag object, asked for with QueryInterface: a component
+// registered from an earlier build lacks it, and its callers then put the fields back as
+// texts. The texts of the main interface join several values of a field into one and say
+// nothing of an ID3v2 frame's text encoding; this puts back what a save replaced exactly.
+class IID3ComFieldsAsWas : public IUnknown {
+ public:
+  // What the last SaveV2Tag replaced: the fields it changed as the file held them before
+  // (every value of each, and in an ID3v2 tag the frames themselves, text encoding
+  // included), in a form only PutFieldsBack reads. *data stays valid until the next call
+  // on the object; *size is 0 when the save replaced nothing that texts could not put back.
+  virtual HRESULT STDMETHODCALLTYPE GetReplacedFields(const unsigned char** data, LONG* size) = 0;
+  // The next SaveV2Tag writes each field that data holds and that was put or removed
+  // since Link as data holds it, instead of the text put. data comes from
+  // GetReplacedFields after a save of the same file that this save undoes; Link forgets it.
+  virtual HRESULT STDMETHODCALLTYPE PutFieldsBack(const unsigned char* data, LONG size) = 0;
+};
+// ---- end of the fields as the file held them ----

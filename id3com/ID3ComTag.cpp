@@ -21,7 +21,9 @@
 // ID3v1 tag at the end of the file is never touched: the program writes it itself.
 //
 // Text marked ISO-8859-1 is read in the tag code page: old taggers put Windows-1251
-// bytes there. New text is always written as UTF-16.
+// bytes there. New text is always written as UTF-16. A save hands over the frames of the
+// fields it changed as the file held them (IID3ComFieldsAsWas), and the save of an undo
+// puts those frames back, with their encodings and every value, rather than its texts.
 #include "id3com/ID3Com.h"
 
 #include "CoverArt.h"
@@ -38,6 +40,7 @@
 #include "platform/ImageTypes.h"
 #include "platform/WriteBatch.h"
 
+#include <QDataStream>
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
@@ -338,6 +341,75 @@ void ApplyEdit(TagLib::ID3v2::Tag* tag, const Edit& e, int version) {
   AddText(tag, stamp ? "TDRC" : e.frameId.constData(), e.text);
 }
 
+// The frames an edit of the field writes: the year lives in any of its frames, and a
+// date read from TYER with TDAT or TIME is one time stamp in TagLib.
+QList<QByteArray> FrameIdsOf(const QByteArray& frameId) {
+  if (frameId == "TYER") return {"TYER", "TDRC", "TDAT", "TIME"};
+  return {frameId};
+}
+
+// What a save replaced, for a later save to put back exactly: the frames of each changed
+// field as the tag held them, in the version the tag is written in, or the values of the
+// fields of another format's tag that held several.
+struct THeldFields {
+  int version = 0;                             // of the frames: 3 or 4
+  QMap<QByteArray, QList<QByteArray>> frames;  // by the edit's frame id
+  id3::TFieldValues values;                    // by frame id
+
+  static constexpr quint32 kMagic = 0x4C424657;
+  bool Empty() const { return frames.isEmpty() && values.isEmpty(); }
+  QByteArray Bytes() const {
+    if (Empty()) return QByteArray();
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << kMagic << qint32(version) << frames << values;
+    return bytes;
+  }
+  static bool Parse(const QByteArray& bytes, THeldFields* held) {
+    QDataStream in(bytes);
+    in.setVersion(QDataStream::Qt_6_0);
+    quint32 magic = 0;
+    qint32 version = 0;
+    in >> magic >> version >> held->frames >> held->values;
+    held->version = version;
+    return in.status() == QDataStream::Ok && magic == kMagic;
+  }
+};
+
+// The frames of the tag (TagLib's) that an edit of the field replaces: those of its
+// identifiers, among comments only those without a description.
+std::vector<TagLib::ID3v2::Frame*> FieldFrames(const TagLib::ID3v2::Tag* tag,
+                                               const QByteArray& frameId) {
+  std::vector<TagLib::ID3v2::Frame*> frames;
+  const QList<QByteArray> ids = FrameIdsOf(frameId);
+  for (TagLib::ID3v2::Frame* f : tag->frameList()) {
+    const TagLib::ByteVector id = f->frameID();
+    if (!ids.contains(QByteArray(id.data(), static_cast<qsizetype>(id.size())))) continue;
+    auto* comment = dynamic_cast<TagLib::ID3v2::CommentsFrame*>(f);
+    if (!comment || comment->description().isEmpty()) frames.push_back(f);
+  }
+  return frames;
+}
+
+// The field's frames as a v2.3 tag's bytes hold them (v2.3 frames whole); none when a
+// comment's description cannot be told.
+std::optional<QList<QByteArray>> WholeFieldFrames(const QList<QByteArray>& whole,
+                                                  const QByteArray& frameId) {
+  const QList<QByteArray> ids = FrameIdsOf(frameId);
+  QList<QByteArray> frames;
+  for (const QByteArray& f : whole) {
+    if (!ids.contains(f.left(4))) continue;
+    if (f.startsWith("COMM")) {
+      const std::optional<bool> described = id3::CommentHasDescription(f);
+      if (!described) return std::nullopt;
+      if (*described) continue;
+    }
+    frames.append(f);
+  }
+  return frames;
+}
+
 // ---- the tag of one file, read through one open ----
 
 using lb::TFileDescriptor;
@@ -371,6 +443,20 @@ class TParsedTag {
   TTagBytesFile m_File;
   std::unique_ptr<TagLib::ID3v2::Tag> m_Tag;
 };
+
+// Puts the field's frames back as they were held (frames of a tag of that version) in
+// place of those the tag holds now.
+void PutFramesBack(TagLib::ID3v2::Tag* tag, const QByteArray& frameId,
+                   const QList<QByteArray>& frames, int version) {
+  for (TagLib::ID3v2::Frame* f : FieldFrames(tag, frameId)) tag->removeFrame(f, true);
+  TParsedTag held(id3::TagOfFrames(frames, version));
+  std::vector<TagLib::ID3v2::Frame*> moved;
+  for (TagLib::ID3v2::Frame* f : held.Tag()->frameList()) moved.push_back(f);
+  for (TagLib::ID3v2::Frame* f : moved) {
+    held.Tag()->removeFrame(f, false);
+    tag->addFrame(f);  // the tag owns the frame from here
+  }
+}
 
 // What a file's head holds.
 struct TFileTag {
@@ -538,7 +624,8 @@ HRESULT ReadFileTag(const QString& path, TFileTag* result, ID3ComFileFacts* fact
 class TID3ComTag : public TComObject<IID3ComTag>,
                    public IID3ComCover,
                    public IID3ComCoverDetails,
-                   public IID3ComFields {
+                   public IID3ComFields,
+                   public IID3ComFieldsAsWas {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv && riid == IID_IID3ComCover) {
@@ -553,6 +640,11 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     }
     if (ppv && riid == IID_IID3ComFields) {
       *ppv = static_cast<IID3ComFields*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (ppv && riid == IID_IID3ComFieldsAsWas) {
+      *ppv = static_cast<IID3ComFieldsAsWas*>(this);
       AddRef();
       return S_OK;
     }
@@ -636,6 +728,27 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       change.putBack = putBack;
       m_Cover = change;
     });
+  }
+
+  // ---- IID3ComFieldsAsWas ----
+  HRESULT STDMETHODCALLTYPE GetReplacedFields(const unsigned char** data, LONG* size) override {
+    if (!data || !size) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    *data = reinterpret_cast<const unsigned char*>(m_Replaced.constData());
+    *size = static_cast<LONG>(m_Replaced.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PutFieldsBack(const unsigned char* data, LONG size) override {
+    if (!data && size > 0) return E_POINTER;
+    std::lock_guard guard(m_Mutex);
+    bool valid = true;
+    const HRESULT hr = Guarded([&] {
+      THeldFields held;
+      valid = size == 0 ||
+              THeldFields::Parse(QByteArray(reinterpret_cast<const char*>(data), size), &held);
+      if (valid) m_PutBack = held;
+    });
+    return FAILED(hr) ? hr : valid ? S_OK : E_INVALIDARG;
   }
 
   HRESULT STDMETHODCALLTYPE Link(BSTR fileName) override { return LinkFile(fileName, nullptr); }
@@ -908,6 +1021,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     m_Edits.clear();
     m_bCleared = false;
     m_Cover = id3::TCoverChange{};
+    m_PutBack = THeldFields{};
+    m_Replaced.clear();
   }
 
   // A file of another format: its main tag through FormatTag, read as the same fields.
@@ -978,6 +1093,7 @@ class TID3ComTag : public TComObject<IID3ComTag>,
   }
 
   HRESULT WriteOtherFile() {
+    m_Replaced.clear();
     if (!m_bCleared && m_Edits.isEmpty() && m_Cover.kind == id3::TCoverChange::None)
       return S_OK;  // nothing changed
     if (!IsWritable()) return E_ACCESSDENIED;
@@ -988,15 +1104,18 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       if (e.frameId != "TPE2" && e.frameId != "TPE3") edits.insert(e.frameId, e.text);
     // The fields and the cover change in one copy of the file.
     const id3::TCoverChange& cover = m_Cover;
-    const HRESULT hr =
-        m_bCleared || !edits.isEmpty()
-            ? id3::WriteFormatTag(m_Path, edits, m_bCleared,
-                                  [&cover](TagLib::File* f) { return id3::PutCoverInto(f, cover); })
-            : id3::WriteFormatCover(m_Path, m_Cover);
+    THeldFields replaced;
+    const HRESULT hr = m_bCleared || !edits.isEmpty()
+                           ? id3::WriteFormatTag(
+                                 m_Path, edits, m_bCleared,
+                                 [&cover](TagLib::File* f) { return id3::PutCoverInto(f, cover); },
+                                 &m_PutBack.values, &replaced.values)
+                           : id3::WriteFormatCover(m_Path, m_Cover);
     if (FAILED(hr)) return hr;
     id3::TFormatTag after;
     m_bFileHasTag = SUCCEEDED(id3::ReadFormatTag(m_Path, &after)) && after.hasTag;
     Saved();
+    m_Replaced = replaced.Bytes();
     return S_OK;
   }
 
@@ -1006,6 +1125,7 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     m_Edits.clear();
     m_bCleared = false;
     m_Cover = id3::TCoverChange{};
+    m_PutBack = THeldFields{};
     for (int f = 0; f < fFieldCount; ++f) m_Read[f] = m_Text[f];
     m_ReadGenre = m_Genre;
     m_ReadTrack = m_Track;
@@ -1025,6 +1145,7 @@ class TID3ComTag : public TComObject<IID3ComTag>,
 
   HRESULT WriteFileOnce(bool* changed) {
     *changed = false;
+    m_Replaced.clear();
     TFileTag file;
     HRESULT hr = ReadFileTag(m_Path, &file);
     if (FAILED(hr)) return hr;
@@ -1035,6 +1156,13 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     if (file.damaged && !m_bCleared) return ID3COM_E_DAMAGEDTAG;
     TagLib::ID3v2::Tag* tag = file.parsed->Tag();
     const int version = file.version == 4 ? 4 : 3;
+    const THeldFields replaced = HeldFrames(file, version);
+    // The frames put back as they were: of the fields edited, in this tag's version.
+    QMap<QByteArray, QList<QByteArray>> putBack;
+    if (m_PutBack.version == version)
+      for (const Edit& e : m_Edits)
+        if (m_PutBack.frames.contains(e.frameId))
+          putBack.insert(e.frameId, m_PutBack.frames.value(e.frameId));
     if (m_bCleared) {
       // Collected first: removal edits the tag's list. (A TagLib::List copy would share
       // the tag's auto-deleting storage and delete the frames a second time.)
@@ -1042,7 +1170,12 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       for (TagLib::ID3v2::Frame* f : tag->frameList()) all.push_back(f);
       for (TagLib::ID3v2::Frame* f : all) tag->removeFrame(f, true);
     }
-    for (const Edit& e : m_Edits) ApplyEdit(tag, e, version);
+    for (const Edit& e : m_Edits) {
+      if (putBack.contains(e.frameId))
+        PutFramesBack(tag, e.frameId, putBack.value(e.frameId), version);
+      else
+        ApplyEdit(tag, e, version);
+    }
     id3::ApplyCover(tag, m_Cover);
     const bool nowHasTag = !tag->isEmpty();
     QByteArray head;
@@ -1052,7 +1185,7 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       head = QByteArray(rendered.data(), static_cast<qsizetype>(rendered.size()));
       if (version == 3) {
         GenreAsUnicode(&head);
-        if (!m_bCleared) KeepUntouchedFrames(file.bytes, &head);
+        if (!m_bCleared) KeepUntouchedFrames(file.bytes, putBack, &head);
       }
       // A new tag, or one that outgrows its place, gets room for the next edits, so that
       // they are written over it in place.
@@ -1063,19 +1196,51 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       return E_FAIL;
     m_bFileHasTag = nowHasTag;
     Saved();
-    return S_OK;
+    // The fields put back read as the file holds them now (several values, say), not as
+    // the texts put.
+    if (!putBack.isEmpty()) {
+      ResetTag();
+      hr = ReadFile(nullptr);
+    }
+    m_Replaced = replaced.Bytes();
+    return SUCCEEDED(hr) ? S_OK : hr;
+  }
+
+  // The frames of the fields this write edits as the file holds them, for an undo to put
+  // back: a v2.3 tag's with their bytes, the others as TagLib renders them in the version
+  // written. None when the tag is removed.
+  THeldFields HeldFrames(const TFileTag& file, int version) const {
+    THeldFields held;
+    held.version = version;
+    if (m_Edits.isEmpty()) return held;
+    std::optional<QList<QByteArray>> whole =
+        file.version == 3 ? id3::WholeV23Frames(file.bytes) : std::nullopt;
+    if (!whole) {
+      TagLib::ID3v2::Tag* tag = file.parsed->Tag();
+      if (std::all_of(m_Edits.begin(), m_Edits.end(),
+                      [&](const Edit& e) { return FieldFrames(tag, e.frameId).empty(); }))
+        return held;
+      const TagLib::ByteVector rendered =
+          tag->render(version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3);
+      const QByteArray bytes(rendered.data(), static_cast<qsizetype>(rendered.size()));
+      const id3::TFrameWalk walk = id3::WalkFrames(bytes, false);
+      whole.emplace();
+      for (const id3::TFrameSpan& span : walk.spans)
+        whole->append(bytes.mid(id3::kHeaderSize + span.pos, 10 + span.size));
+    }
+    for (const Edit& e : m_Edits) {
+      const std::optional<QList<QByteArray>> frames = WholeFieldFrames(*whole, e.frameId);
+      if (frames && !frames->isEmpty()) held.frames.insert(e.frameId, *frames);
+    }
+    return held;
   }
 
   // The frames this write's edits and cover change may alter: every frame of one of
   // these identifiers is taken as TagLib wrote it.
   QSet<QByteArray> TouchedFrameIds() const {
     QSet<QByteArray> ids;
-    for (const Edit& e : m_Edits) {
-      ids.insert(e.frameId);
-      // The year lives in any of these, and a date read from TYER with TDAT or TIME is
-      // one time stamp in TagLib.
-      if (e.frameId == "TYER") ids.unite({"TDRC", "TDAT", "TIME"});
-    }
+    for (const Edit& e : m_Edits)
+      for (const QByteArray& id : FrameIdsOf(e.frameId)) ids.insert(id);
     if (m_Cover.kind != id3::TCoverChange::None) ids.insert("APIC");
     return ids;
   }
@@ -1087,9 +1252,12 @@ class TID3ComTag : public TComObject<IID3ComTag>,
   // frame the write does not touch with the bytes the file held, where it stood, and
   // takes from TagLib's rendered tag only the frames of the touched identifiers (for
   // the comment, only the one without a description: described comments are never
-  // edited). Frames marked to be discarded when the tag is altered go, as TagLib lets
-  // them go. A tag whose frames cannot all be taken whole is left as TagLib wrote it.
-  void KeepUntouchedFrames(const QByteArray& original, QByteArray* head) const {
+  // edited); the frames of a field put back are taken as they were held. Frames marked to
+  // be discarded when the tag is altered go, as TagLib lets them go. A tag whose frames
+  // cannot all be taken whole is left as TagLib wrote it.
+  void KeepUntouchedFrames(const QByteArray& original,
+                           const QMap<QByteArray, QList<QByteArray>>& putBack,
+                           QByteArray* head) const {
     const std::optional<QList<QByteArray>> before = id3::WholeV23Frames(original);
     const std::optional<QList<QByteArray>> after = id3::WholeV23Frames(*head);
     if (!before || !after) return;
@@ -1103,11 +1271,22 @@ class TID3ComTag : public TComObject<IID3ComTag>,
       unreadable = unreadable || !described;
       return !described.value_or(false);
     };
+    // The frames put back by identifier (an identifier of such a field without one
+    // has none).
+    QMap<QByteArray, QList<QByteArray>> held;
+    for (auto it = putBack.begin(); it != putBack.end(); ++it) {
+      for (const QByteArray& id : FrameIdsOf(it.key())) held[id];
+      for (const QByteArray& f : it.value()) held[f.left(4)].append(f);
+    }
     QList<QByteArray> frames;
     QSet<QByteArray> placed;  // touched identifiers whose new frames are in place
     const auto place = [&](const QByteArray& id) {
       if (placed.contains(id)) return;
       placed.insert(id);
+      if (held.contains(id)) {
+        frames.append(held.value(id));
+        return;
+      }
       for (const QByteArray& f : *after)
         if (f.startsWith(id) && edited(f)) frames.append(f);
     };
@@ -1119,8 +1298,9 @@ class TID3ComTag : public TComObject<IID3ComTag>,
     }
     for (const QByteArray& f : *after)
       if (edited(f)) place(f.left(4));
+    for (auto it = held.begin(); it != held.end(); ++it) place(it.key());
     if (unreadable) return;  // a comment's description is unknown: as TagLib wrote it
-    *head = id3::V23TagOf(frames);
+    *head = id3::TagOfFrames(frames, 3);
   }
 
   // TagLib puts the genre of a v2.3 tag in ISO-8859-1 whenever its text allows; text in
@@ -1197,6 +1377,8 @@ class TID3ComTag : public TComObject<IID3ComTag>,
   bool m_bCleared = false;                  // every frame of the file goes before the edits apply
   QMap<QByteArray, Edit> m_Edits;           // the changed fields by frame
   id3::TCoverChange m_Cover;                // what the next save does with the cover
+  THeldFields m_PutBack;                    // fields the next save puts back as they were
+  QByteArray m_Replaced;                    // what the last save replaced (THeldFields)
   QByteArray m_ReadCover;                   // the bytes ReadCover last handed out
   id3::TPictureDetails m_ReadCoverDetails;  // and how the file held them
 };

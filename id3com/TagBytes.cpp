@@ -327,10 +327,11 @@ std::optional<bool> CommentHasDescription(QByteArrayView frame) {
   return !(text.empty() || (text.size() >= 2 && text[0] == 0 && text[1] == 0));
 }
 
-QByteArray V23TagOf(const QList<QByteArray>& frames) {
+QByteArray TagOfFrames(const QList<QByteArray>& frames, int version) {
   QByteArray body;
   for (const QByteArray& f : frames) body += f;
-  return QByteArray("ID3\x03\x00\x00", 6) + SyncSafe(static_cast<uint32_t>(body.size())) + body;
+  return QByteArray("ID3", 3) + char(version) + QByteArray(2, '\0') +
+         SyncSafe(static_cast<uint32_t>(body.size())) + body;
 }
 
 }  // namespace id3

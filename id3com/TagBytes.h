@@ -64,7 +64,7 @@ std::optional<QList<QByteArray>> WholeV23Frames(const QByteArray& tag);
 // be read without decoding them (compressed or encrypted).
 std::optional<bool> CommentHasDescription(QByteArrayView frame);
 
-// A v2.3 tag of these frames, without padding.
-QByteArray V23TagOf(const QList<QByteArray>& frames);
+// A tag of these frames of its version (3 or 4), without padding.
+QByteArray TagOfFrames(const QList<QByteArray>& frames, int version);
 
 }  // namespace id3

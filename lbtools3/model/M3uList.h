@@ -138,6 +138,10 @@ class TSlTag {
   virtual bool LookHasTag(const TSlFileLook& look) = 0;
   virtual bool ReadFromLook(const TSlFileLook& look) = 0;
 
+  // Records the new file age after a write of the record that succeeded (ok), or asks
+  // for one more synchronisation; answers ok.
+  bool AfterWrite(bool ok);
+
   TSlTagError m_LastError = TSlTagError::None;
 };
 
@@ -235,6 +239,14 @@ class TSlTag2 : public TSlTag {
   // as they were, and a write then puts only the fields that differ from them.
   void BeginChange();
 
+  using TSlTag::SaveTag;
+  // SaveTag for a change that can be undone: *replaced (when given) gets what the write
+  // replaced in the file that the record's texts cannot tell (every value of a field that
+  // held several, an MP3 frame's text encoding); empty when there is nothing such, or the
+  // tag component is of an earlier build. The undo's write hands it back as putBack, so
+  // that each field it changes goes back exactly as the file held it.
+  bool SaveTag(bool bClearReadOnly, const QByteArray& putBack, QByteArray* replaced);
+
   bool LoadBody(TSlStreamReader& stream) override;
   void SaveBody(TSlStreamWriter& stream) const override;
   bool FileHasTag() override;
@@ -258,6 +270,8 @@ class TSlTag2 : public TSlTag {
 
  private:
   bool SetText(QString& field, const QString& text, bool bDisplay);
+  // WriteToFile, putting back and handing over what SaveTag's undo form does.
+  bool WriteFields(bool bClearReadOnly, const QByteArray& putBack, QByteArray* replaced);
   // The fields of the tag the thread's component is linked to.
   void TakeFields();
 

@@ -254,7 +254,10 @@ bool TSlTag::SyncWithFile(bool bForce, TSlFileLook* look) {
 bool TSlTag::SaveTag(bool bClearReadOnly) {
   if (!bTagSync) return true;
   std::lock_guard<std::recursive_mutex> lock(Parent->cs);
-  bool ok = WriteToFile(bClearReadOnly);
+  return AfterWrite(WriteToFile(bClearReadOnly));
+}
+
+bool TSlTag::AfterWrite(bool ok) {
   if (ok)
     SetPendingAge(lb::FileAge(FilePath()));
   else if (m_LastError !=
@@ -876,7 +879,18 @@ void TSlTag2::TakeFields() {
   m_Read.reset();  // the record holds what the file does
 }
 
+bool TSlTag2::SaveTag(bool bClearReadOnly, const QByteArray& putBack, QByteArray* replaced) {
+  if (replaced) replaced->clear();
+  if (!bTagSync) return true;
+  std::lock_guard<std::recursive_mutex> lock(Parent->cs);
+  return AfterWrite(WriteFields(bClearReadOnly, putBack, replaced));
+}
+
 bool TSlTag2::WriteToFile(bool bClearReadOnly) {
+  return WriteFields(bClearReadOnly, QByteArray(), nullptr);
+}
+
+bool TSlTag2::WriteFields(bool bClearReadOnly, const QByteArray& putBack, QByteArray* replaced) {
   if (!m_bExists) return RemoveFromFile(bClearReadOnly);
   const QString path = FilePath();
   if (!MayWrite(path, bClearReadOnly)) return false;
@@ -916,7 +930,23 @@ bool TSlTag2::WriteToFile(bool bClearReadOnly) {
     else
       tag->put_Track(Track);
   }
+  IID3ComFieldsAsWas* asWas = nullptr;
+  if (!putBack.isEmpty() || replaced) {
+    void* found = nullptr;
+    if (SUCCEEDED(tag->QueryInterface(IID_IID3ComFieldsAsWas, &found)))
+      asWas = static_cast<IID3ComFieldsAsWas*>(found);
+  }
+  if (asWas && !putBack.isEmpty())
+    asWas->PutFieldsBack(reinterpret_cast<const unsigned char*>(putBack.constData()),
+                         static_cast<LONG>(putBack.size()));
   HRESULT hr = tag->SaveV2Tag();
+  if (asWas && replaced && SUCCEEDED(hr)) {
+    const unsigned char* data = nullptr;
+    LONG size = 0;
+    if (SUCCEEDED(asWas->GetReplacedFields(&data, &size)) && size > 0)
+      *replaced = QByteArray(reinterpret_cast<const char*>(data), size);
+  }
+  if (asWas) asWas->Release();
   // The record takes what the file holds now: with the fields another program changed
   // since the record read them.
   if (SUCCEEDED(hr)) TakeFields();

@@ -283,12 +283,12 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
   }
   const TTagValues before = TTagValues::Of(song);
   TCover oldCover;
-  QByteArray newCover;
+  QByteArray newCover, replaced2;
   bool bCoverChanged = false;
   auto finish = [&](bool result) {
     CommitPendingAge(song);
     if (undo && (bCoverChanged || !(TTagValues::Of(song) == before)))
-      undo->Add(song, before, bCoverChanged ? &oldCover : nullptr, newCover);
+      undo->Add(song, before, replaced2, bCoverChanged ? &oldCover : nullptr, newCover);
     return result;
   };
 
@@ -339,7 +339,7 @@ bool ApplySingle(TSlSong& song, const TTagsEditRequest& r, TTagsUndo* undo) {
     bool ok;
     {
       TBusyCursor busy;
-      ok = t2.SaveTag(true);
+      ok = t2.SaveTag(true, QByteArray(), &replaced2);
     }
     if (!ok) ShowTagError(kWrite2Error, t2);
   } else if (r.master2 == TMaster::Unticked && t2.m_bExists) {
@@ -635,7 +635,7 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   TSlSong& song = *pSong;
   TTagValues before;
   TCover oldCover;
-  QByteArray newCover;
+  QByteArray newCover, replaced2;
   std::lock_guard<std::recursive_mutex> lock(song.cs);
   if (song.IsStream()) {
     ++m_StreamsSkipped;
@@ -732,7 +732,7 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
           t2.SetArtist(parts.artist);
         }
         t2.m_bExists = true;
-        if (!t2.SaveTag(true)) {
+        if (!t2.SaveTag(true, QByteArray(), &replaced2)) {
           error = QString::fromUtf8(kWrite2Error);
           reason = t2.LastErrorText();
           RestoreTag2(song, before);
@@ -758,16 +758,16 @@ bool TTagsBatchApply::ApplyTo(int row, QString& error, QString& reason) {
   const bool bCover =
       m_CoverOutcome == TCoverOutcome::Set || m_CoverOutcome == TCoverOutcome::Removed;
   if (!bCover && TTagValues::Of(song) == before) return false;
-  undo->Add(song, before, bCover ? &oldCover : nullptr, newCover);
+  undo->Add(song, before, replaced2, bCover ? &oldCover : nullptr, newCover);
   return true;
 }
 
 // ---------------------------------------------------------------------------------
 // Undo
 
-void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const TCover* oldCover,
-                    const QByteArray& newCover) {
-  Entry e{&song, song.m_Path, before, TTagValues::Of(song), false, QString()};
+void TTagsUndo::Add(TSlSong& song, const TTagValues& before, const QByteArray& replaced2,
+                    const TCover* oldCover, const QByteArray& newCover) {
+  Entry e{&song, song.m_Path, before, TTagValues::Of(song), replaced2, false, QString()};
   if (oldCover) {
     e.bCover = true;
     e.coverSize = newCover.size();
@@ -885,7 +885,9 @@ bool TTagsUndo::Run(TSlDocument& document, const std::function<void(int)>& redra
       }
       if (error.isEmpty() && !e.before.SameTag2(e.after)) {
         RestoreTag2(song, e.before);
-        const bool ok = e.before.bExists2 ? song.m_Tag2.SaveTag(true) : song.m_Tag2.RemoveTag(true);
+        // Each field as the file held it: every value, and an MP3 frame's text encoding.
+        const bool ok = e.before.bExists2 ? song.m_Tag2.SaveTag(true, e.replaced2, nullptr)
+                                          : song.m_Tag2.RemoveTag(true);
         if (!ok) error = QString::fromUtf8(e.before.bExists2 ? kWrite2Error : kRemove2Error);
       }
       CommitPendingAge(song);

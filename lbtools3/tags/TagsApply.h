@@ -70,6 +70,9 @@ class TTagsUndo {
     TSlSong* song;
     QString path;
     TTagValues before, after;
+    // What the apply's write replaced in the main tag beyond the texts (several values of
+    // a field, an MP3 frame's text encoding), for the undo to put back as it was.
+    QByteArray replaced2;
     bool bCover = false;  // the apply changed the cover: the old one is kept in coverFile
     QString coverFile;    // empty: the song had no cover
     TCoverDetails coverDetails = {};  // how the file held the old cover
@@ -80,10 +83,11 @@ class TTagsUndo {
     size_t coverHash = 0;
     mutable int32_t coverAge = -1;
   };
+  // replaced2: what the apply's write of the main tag replaced (TSlTag2::SaveTag);
   // oldCover: the cover the song had, and newCover the one written, when the apply
   // changed it.
-  void Add(TSlSong& song, const TTagValues& before, const TCover* oldCover = nullptr,
-           const QByteArray& newCover = QByteArray());
+  void Add(TSlSong& song, const TTagValues& before, const QByteArray& replaced2,
+           const TCover* oldCover = nullptr, const QByteArray& newCover = QByteArray());
   // Forgets the song's entries: its file kept its old content after all.
   void Forget(const TSlSong* song);
   bool Empty() const { return m_Entries.empty(); }

@@ -3,6 +3,7 @@
 #include "TagsTestUtil.h"
 
 #include "lbtools3/tags/TagsApply.h"
+#include "peers/PeerTools.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Genres.h"
@@ -12,6 +13,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
 
 using namespace lbtags;
 using tagstest::FileTags;
@@ -442,6 +448,82 @@ TEST_F(TagsApplyTest, ID3v1TextsOutsideTheCodePageAreCountedAndAskedFirst) {
   EXPECT_FALSE(TTagsBatchApply(doc, {0, 2}, r).Run());
   EXPECT_EQ(ui.Texts(), QStringList{QString::fromUtf8(kLossyQuestion).arg(2)});
   EXPECT_TRUE(Bytes(paths[0]) == bytes);
+}
+
+}  // namespace
+
+namespace {
+
+// The title and artists as TagLib reads them back, with the text encoding of an MP3's
+// TIT2 and TPE1 frames.
+QString TagLibView(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  QString view;
+  const TagLib::FileRef file(name.constData());
+  const TagLib::PropertyMap props = file.file()->properties();
+  for (const char* key : {"TITLE", "ARTIST"}) {
+    view += QString(key) + "=";
+    for (const TagLib::String& v : props[key]) view += QString::fromStdString(v.to8Bit(true)) + "|";
+  }
+  if (path.endsWith(".mp3")) {
+    TagLib::MPEG::File mp3(name.constData());
+    for (const char* id : {"TIT2", "TPE1"})
+      for (TagLib::ID3v2::Frame* f : mp3.ID3v2Tag()->frameListMap()[id])
+        view += QString(" %1:%2").arg(id).arg(
+            static_cast<TagLib::ID3v2::TextIdentificationFrame*>(f)->textEncoding());
+  }
+  return view;
+}
+
+// An undo puts back every value of a field, and an MP3 frame's text encoding: two
+// artists in each kind of file (an MP3's in a v2.3 frame of ISO-8859-1 text and in a
+// v2.4 frame of UTF-8), a batch change of the title and the artist, and its undo.
+TEST_F(TagsApplyTest, UndoPutsBackEveryValueOfAFieldAndItsEncoding) {
+  // argv: path, ID3v2 version (0: the format's own tag).
+  const char* const tag = R"PY(
+import sys, mutagen
+from mutagen.id3 import ID3, TIT2, TPE1
+path, version = sys.argv[1], int(sys.argv[2])
+if version:
+    t = ID3(); e = 0 if version == 3 else 3
+    t.add(TIT2(encoding=e, text=["Old"])); t.add(TPE1(encoding=e, text=["A1", "A2"]))
+    t.save(path, v2_version=version, v23_sep=None)
+else:
+    f = mutagen.File(path); mp4 = type(f).__name__ == "MP4"
+    f["\xa9nam" if mp4 else "title"] = ["Old"]; f["\xa9ART" if mp4 else "artist"] = ["A1", "A2"]
+    f.save()
+)PY";
+  const QString tone = dir + "/tone.wav";
+  peertest::MakeTone(tone, "0.2");
+  const std::pair<const char*, const char*> cases[] = {
+      {"v23.mp3", "3"}, {"v24.mp3", "4"}, {"s.flac", "0"}, {"s.opus", "0"}, {"s.m4a", "0"}};
+  QStringList paths, before;
+  for (const auto& [file, version] : cases) {
+    const QString path = dir + "/" + file;
+    if (path.endsWith(".mp3"))
+      modeltest::MakeMp3(path);
+    else
+      peertest::EncodeAs(tone, path);
+    ASSERT_EQ(QProcess::execute("/usr/bin/python3", {"-c", tag, path, version}), 0);
+    paths << path;
+    before << TagLibView(path);
+    EXPECT_TRUE(before.last().contains("ARTIST=A1|A2|")) << before.last().toStdString();
+  }
+  tagstest::FillSynced(doc, dir, paths);
+  TTagsEditRequest r;
+  r.master1 = TMaster::Untouched;
+  r.change2[f2Title] = r.change2[f2Artist] = true;
+  r.value2[f2Title] = "Новое";
+  r.value2[f2Artist] = "Другой";
+  TTagsBatchApply batch(doc, All(), r);
+  ASSERT_TRUE(batch.Run());
+  for (const QString& path : paths) EXPECT_TRUE(TagLibView(path).contains("ARTIST=Другой|"));
+  ASSERT_TRUE(batch.undo->Available(doc));
+  ASSERT_TRUE(batch.undo->Run(doc, {}));
+  for (int n = 0; n < paths.size(); ++n) {
+    EXPECT_EQ(TagLibView(paths[n]), before[n]);
+    EXPECT_EQ(doc.m_Songs[n].m_Tag2.Artist, paths[n].endsWith(".mp3") ? "A1/A2" : "A1; A2");
+  }
 }
 
 }  // namespace
