@@ -100,6 +100,12 @@ int ListAdd(CliContext& c, const QStringList& args) {
             << file << Qt::endl;
       return 1;
     }
+    // A line break would split the song's line in two.
+    if (lb::HasLineBreak(file)) {
+      c.err << "Имена с переводом строки нельзя записать в лист: переименуйте их.\n"
+            << file << Qt::endl;
+      return 1;
+    }
     doc.InsertSong(TSlSong(nullptr, QFileInfo(file).absoluteFilePath(), QString()), -1);
   }
   if (!CliSaveList(c, doc)) return 1;
