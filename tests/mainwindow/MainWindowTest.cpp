@@ -523,3 +523,27 @@ TEST_F(MainWindowTest, AnOpenListIsClosedThenForgottenOrDeleted) {
     EXPECT_EQ(QFile::exists(list), QString(action) == "RepListRemoveList") << action;
   }
 }
+
+// A new list saved when nobody is there to answer (the session ends) never replaces a
+// list the user has under the proposed name: with no Documents folder it goes into the
+// home folder under the first free number.
+TEST_F(MainWindowTest, NewListSavedUnattendedNeverReplacesAUserList) {
+  const QString home = QDir::homePath();
+  const QString own = home + "/List1.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(own, "/m/mine.mp3\r\n"));
+  TMainForm form(ini, false);
+  form.HandOver(lb::BuildHandOverPayload({"/m/new.mp3"}));
+  ASSERT_EQ(form.Children().size(), 1);
+  Settle(form);
+  ASSERT_TRUE(QDir(home + "/Documents").removeRecursively());
+  lb::TUnattendedUiServices unattended;
+  UiServices* previous = UiServices::Install(&unattended);
+  const bool closed = form.close();
+  UiServices::Install(previous);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QDir().mkpath(home + "/Documents");
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(lbtest::ReadFile(own), "/m/mine.mp3\r\n");
+  EXPECT_TRUE(lbtest::ReadFile(home + "/List2.m3u").contains("/m/new.mp3"));
+  for (const QString& path : {own, home + "/List2.m3u", home + "/List2.lbt"}) QFile::remove(path);
+}
