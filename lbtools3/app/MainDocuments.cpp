@@ -225,6 +225,13 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   if (!TSlDocument::CheckListPath(name, true, false)) return false;
   const QString oldPath = document.m_FileName;
   if (lb::SamePath(name, oldPath)) return document.Save(false);
+  // A list open in another window is not written over: that window would go on showing
+  // its old songs and close without a question, and the songs would be gone from disk.
+  if (IDocumentWindow* open = m_Repository->OpenWindowOf(name); open && open != child) {
+    Ask("Лист \"" + name + "\"\nоткрыт в другом окне. Закройте его или выберите другое имя.",
+        MB_OK | MB_ICONWARNING);
+    return false;
+  }
 
   bool dropOld = document.m_bNew;
   const bool trashOld =
