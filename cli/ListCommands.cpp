@@ -100,6 +100,12 @@ int ListAdd(CliContext& c, const QStringList& args) {
             << file << Qt::endl;
       return 1;
     }
+    // A line break would split the song's line in two.
+    if (lb::HasLineBreak(file)) {
+      c.err << "Имена с переводом строки нельзя записать в лист: переименуйте их.\n"
+            << file << Qt::endl;
+      return 1;
+    }
     // A stream's address goes in as it is: it names no file of the current folder.
     const QString path = lb::IsStreamUrl(file) ? file : QFileInfo(file).absoluteFilePath();
     doc.InsertSong(TSlSong(nullptr, path, QString()), -1);

@@ -292,6 +292,11 @@ bool DirectoryExists(const QString& path) {
   return Stat(path, &st) && S_ISDIR(st.st_mode);
 }
 
+bool NameTaken(const QString& path) {
+  struct stat st;
+  return !path.isEmpty() && ::lstat(Native(path).constData(), &st) == 0;
+}
+
 bool FileIdentity(const QString& path, TFileId* id) {
   struct stat st;
   if (!Stat(path, &st)) return false;

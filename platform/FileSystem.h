@@ -64,6 +64,9 @@ bool MoveToTrash(const QString& path, QString* error = nullptr);
 
 bool FileExists(const QString& path);  // an existing file that is not a folder
 bool DirectoryExists(const QString& path);
+// Whether anything has this name: a file, a folder or a symbolic link, even one that
+// leads nowhere (a write under the name would replace what the link names).
+bool NameTaken(const QString& path);
 
 // What names a file whatever the path that reaches it (symbolic links, "..", a linked
 // folder): its device and inode after links.

@@ -21,6 +21,7 @@
 #include "lbtools3/model/InfoWindowManager.h"
 #include "lbtools3/tags/TagsEditorDialog.h"
 #include "lbtools3/ui/WindowUndo.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/UiServices.h"
 
@@ -204,11 +205,17 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   TSlDocument& document = child->m_Document;
   // A list never saved has only a proposed name; when its folder does not exist the
   // name is offered in the user's music folder, or the home folder when there is none.
+  // There, or when a file took the name meanwhile, the name is numbered afresh: a save
+  // that nobody answers (the session ends) never replaces a list the user has.
   QString proposed = document.m_FileName;
-  if (document.m_bNew && !QFileInfo(proposed).absoluteDir().exists()) {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
-    proposed = folder + '/' + QFileInfo(proposed).fileName();
+  if (document.m_bNew) {
+    QString folder = QFileInfo(proposed).absolutePath();
+    const bool bElsewhere = !QFileInfo(folder).isDir();
+    if (bElsewhere) {
+      folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+      if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
+    }
+    if (bElsewhere || lb::NameTaken(proposed)) proposed = m_Repository->FreeListPath(folder);
   }
   QString name =
       UiServices::Instance().GetSaveFileName("Сохранить play-лист...", proposed, kListFilter);
@@ -218,6 +225,13 @@ bool TMainForm::SaveDocumentAs(TMDIChild* child) {
   if (!TSlDocument::CheckListPath(name, true, false)) return false;
   const QString oldPath = document.m_FileName;
   if (lb::SamePath(name, oldPath)) return document.Save(false);
+  // A list open in another window is not written over: that window would go on showing
+  // its old songs and close without a question, and the songs would be gone from disk.
+  if (IDocumentWindow* open = m_Repository->OpenWindowOf(name); open && open != child) {
+    Ask("Лист \"" + name + "\"\nоткрыт в другом окне. Закройте его или выберите другое имя.",
+        MB_OK | MB_ICONWARNING);
+    return false;
+  }
 
   bool dropOld = document.m_bNew;
   const bool trashOld =

@@ -1,5 +1,6 @@
 #include "StartUp.h"
 
+#include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
 #include "platform/Registry.h"
 
@@ -155,6 +156,11 @@ QList<int> SlotsForHotKeyMessage(const THotKeySlots& hotKeys, uint16_t code) {
   for (int i = 0; i < int(hotKeys.size()); ++i)
     if (hotKeys[i].key == code && hotKeys[i].global && code != 0) matching << i;
   return matching;
+}
+
+QString TUnattendedUiServices::GetSaveFileName(const QString&, const QString& fileName,
+                                               const QString&) {
+  return NameTaken(fileName) ? QString() : fileName;
 }
 
 }  // namespace lb

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "lbtools3/settings/Settings.h"
+#include "platform/UiServices.h"
 #include <cstdint>
 #include <optional>
 
@@ -77,5 +78,15 @@ std::optional<QStringList> ReadHandOverMapping(uint64_t size, int timeoutMs = 50
 // The slots that a hot-key message with this code runs, in slot order: those whose key
 // matches and which are global.
 QList<int> SlotsForHotKeyMessage(const THotKeySlots& hotKeys, uint16_t code);
+
+// The answers given while the program ends on a termination signal (the session ends,
+// kill), when nobody may be there: every question gets its default button (a modified
+// list is saved), and a save dialog takes the proposed name unless something has that
+// name already, which is then never replaced unasked (the save is cancelled).
+class TUnattendedUiServices : public CoreUiServices {
+ public:
+  QString GetSaveFileName(const QString& title, const QString& fileName,
+                          const QString& filter) override;
+};
 
 }  // namespace lb

@@ -46,13 +46,6 @@ QString SystemMessage(HRESULT code) {
 // with its lists and its layout kept instead of waiting for ever.
 int g_SignalPipe[2] = {-1, -1};
 
-class TUnattendedUiServices : public CoreUiServices {
- public:
-  QString GetSaveFileName(const QString&, const QString& fileName, const QString&) override {
-    return fileName;
-  }
-};
-
 void OnTerminationSignal(int) {
   const char byte = 1;
   [[maybe_unused]] ssize_t written = ::write(g_SignalPipe[1], &byte, 1);
@@ -94,7 +87,7 @@ void CloseOnTermination(QWidget* window) {
   QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
     char byte;
     [[maybe_unused]] ssize_t got = ::read(g_SignalPipe[0], &byte, 1);
-    static TUnattendedUiServices unattended;
+    static lb::TUnattendedUiServices unattended;
     UiServices::Install(&unattended);
     CloseWhenIdle(window);
   });

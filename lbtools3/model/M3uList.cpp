@@ -164,6 +164,10 @@ bool IsListFileName(const QString& path) {
   return ext == ".m3u" || ext == ".m3u8";
 }
 
+bool HasLineBreak(QStringView text) {
+  return text.contains(u'\n') || text.contains(u'\r');
+}
+
 }  // namespace lb
 
 // ---------------------------------------------------------------------------------

@@ -547,4 +547,7 @@ QString FileBaseName(const QString& path);
 QString FileExtension(const QString& path);
 // The path names a play list by its extension (".m3u", ".m3u8").
 bool IsListFileName(const QString& path);
+// The text holds a line break (CR or LF): a list line cannot hold it, so such a name
+// cannot enter a list (it would be read back as two lines).
+bool HasLineBreak(QStringView text);
 }  // namespace lb

@@ -748,6 +748,12 @@ bool TSlDocument::SaveM3u(const QString& path, bool bSilent) {
   const bool bLegacyNew = m_bLegacyText && !m_bUtf8Text && !m_bUtf8Bom && !bUtf8Only;
   auto appendLine = [&](TSlStreamWriter& out, const QString& text, const QStringList& legacyRead,
                         QString* failure) {
+    // A line break would split the line in two: the list would read back as other songs.
+    if (lb::HasLineBreak(text)) {
+      *failure = "Имя с переводом строки не может быть записано в лист: переименуйте файл.\n" +
+                 text.left(200);
+      return false;
+    }
     const bool bLegacy =
         !bUtf8Only && (bLegacyNew || legacyRead.contains(text)) && lb::FitsTagCodePage(text);
     const QByteArray bytes = bLegacy ? lb::ToTagCodePage(text) : text.toUtf8();

@@ -182,6 +182,12 @@ void TSlInsertFilesManager::NoteSkipped(TSkipKind kind, int count, const QString
   if (m_SkipLines.size() < kShownLines) m_SkipLines << line;
 }
 
+bool TSlInsertFilesManager::LeftOutForLineBreak(const QString& path) {
+  if (!lb::HasLineBreak(path)) return false;
+  NoteSkipped(skLineBreak, 1, "Имя с переводом строки: " + Quoted(path) + ".");
+  return true;
+}
+
 void TSlInsertFilesManager::ReportSkipped() {
   if (m_nSkipLines == 0) return;
   QString text = "Сканирование пропустило часть файлов и папок:\n" + m_SkipLines.join('\n');
@@ -189,6 +195,8 @@ void TSlInsertFilesManager::ReportSkipped() {
     text += QString("\n... и ещё %1").arg(m_nSkipLines - m_SkipLines.size());
   if (m_SkipKinds[skNotUtf8])
     text += "\nИмена не в кодировке UTF-8 нельзя записать в лист: переименуйте их.";
+  if (m_SkipKinds[skLineBreak])
+    text += "\nИмена с переводом строки нельзя записать в лист: переименуйте их.";
   if (m_SkipKinds[skTooLong])
     text += QString("\nПуть длиннее %1 байт система не открывает: сократите имена папок.")
                 .arg(PATH_MAX - 1);
@@ -290,6 +298,7 @@ bool TSlInsertFilesManager::ProcessClassified(QString path, TSlPathKind kind) {
     case pkFolder:
       return ScanFolderImpl(path);
     case pkMusic:
+      if (LeftOutForLineBreak(path)) return true;
       if (m_Mode == imForgotten) {
         LB_ASSERT(m_DeadFilesDlg);
         if (!m_DeadFilesDlg->IsKnownPath(path))
@@ -376,6 +385,7 @@ bool TSlInsertFilesManager::PaceAndCheckStop(bool bForce) {
 bool TSlInsertFilesManager::ScanFolder(const QString& folder) {
   TOperation operation(this);
   QString path = QDir::cleanPath(folder);
+  if (LeftOutForLineBreak(path)) return true;
   struct stat st;
   if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
     NoteNotOpened(path, errno);
@@ -537,6 +547,7 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
     const size_t first = entries.size();
     int undecodable = 0;  // entries skipped for names that are not UTF-8
     int tooLong = 0;      // entries whose path the system would not take
+    int lineBreaks = 0;   // entries whose name holds a line break
     // The longest name an entry here may have: its path stays within PATH_MAX.
     const qsizetype maxName = PATH_MAX - 1 - native.size() - (native.endsWith('/') ? 0 : 1);
     std::vector<char>& buffer = m_DirBuffer;
@@ -575,6 +586,10 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
         ++undecodable;
         continue;
       }
+      if (std::string_view(name, length).find_first_of("\r\n") != std::string_view::npos) {
+        ++lineBreaks;
+        continue;
+      }
       if (qsizetype(length) > maxName) {
         ++tooLong;
         continue;
@@ -592,6 +607,10 @@ bool TSlInsertFilesManager::ScanFolderImpl(const QString& folder, bool bRecord) 
       NoteSkipped(skNotUtf8, undecodable,
                   "В папке " + Quoted(folder) +
                       " имён не в кодировке UTF-8: " + QString::number(undecodable) + ".");
+    if (lineBreaks)
+      NoteSkipped(skLineBreak, lineBreaks,
+                  "В папке " + Quoted(folder) +
+                      " имён с переводом строки: " + QString::number(lineBreaks) + ".");
     if (tooLong)
       NoteSkipped(skTooLong, tooLong,
                   "В папке " + Quoted(folder) +
@@ -637,6 +656,7 @@ bool TSlInsertFilesManager::InsertFromDrop() {
   {
     TInfoWindowLevel window("Вставка файлов...", QString(), false);
     for (const QString& item : m_Dropped) {
+      if (LeftOutForLineBreak(item)) continue;
       struct stat st;
       if (::lstat(QFile::encodeName(item).constData(), &st) != 0) {
         if (m_bKeepMissingSongs && m_Mode == imInsert &&

@@ -76,9 +76,9 @@ class TSlInsertFilesManager {
   // The target of a symbolic link, absolute; false when it cannot be read.
   static bool ResolveLink(const QString& linkPath, QString* target);
   // Files and folders the scans left out so far because no list can hold them or they
-  // cannot be read: names that are not UTF-8, paths longer than the system takes,
-  // folders that do not open. The user is told once, at the end of each public
-  // operation (a drop, a scan of one or several folders).
+  // cannot be read: names that are not UTF-8 or hold a line break, paths longer than
+  // the system takes, folders that do not open. The user is told once, at the end of
+  // each public operation (a drop, a scan of one or several folders).
   int SkippedCount() const { return m_nSkipped; }
 
   bool m_bNoToAllFolderLinks = false;
@@ -131,8 +131,11 @@ class TSlInsertFilesManager {
   // folder reached through links or under another name is still recognised).
   bool RecordFolder(const QString& folder, const lb::TFileId& id);
   // Counts skipped entries and keeps the line that tells the user about them.
-  enum TSkipKind { skNotUtf8, skTooLong, skNotOpened, skKinds };
+  enum TSkipKind { skNotUtf8, skTooLong, skNotOpened, skLineBreak, skKinds };
   void NoteSkipped(TSkipKind kind, int count, const QString& line);
+  // A path whose name holds a line break is left out (no list line can hold it) and
+  // counted: true when so.
+  bool LeftOutForLineBreak(const QString& path);
   // Counts a folder that did not open, unless it went away meanwhile.
   void NoteNotOpened(const QString& folder, int error);
   // Tells the user what the scan left out, once, and forgets it.

@@ -324,19 +324,19 @@ void TListsRepository::DeleteListKeys(const QString& path) {
 
 IDocumentWindow* TListsRepository::NewDocument(const TSlDocument* source) {
   LB_ASSERT(m_Factory);
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  QString path;
-  for (int n = 1;; ++n) {
-    path = folder + "/List" + QString::number(n) + ".m3u";
-    // Free on disk too: a save under the proposed name (one the user accepts, or
-    // one made when the session ends) never replaces a list the user already has.
-    const QFileInfo onDisk(path);
-    if (IndexOf(path) == -1 && !onDisk.exists() && !onDisk.isSymLink()) break;
-  }
+  const QString path =
+      FreeListPath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
   IDocumentWindow* window = m_Factory->CreateNewDocumentWindow(path, source);
   Add(path, true, window);
   RestoreWindowState(window, path);
   return window;
+}
+
+QString TListsRepository::FreeListPath(const QString& folder) const {
+  for (int n = 1;; ++n) {
+    const QString path = folder + "/List" + QString::number(n) + ".m3u";
+    if (IndexOf(path) == -1 && !lb::NameTaken(path)) return path;
+  }
 }
 
 IDocumentWindow* TListsRepository::Open(int row, const TSlDocument* source) {

@@ -78,6 +78,10 @@ class TListsRepository : public QObject, public IRepositoryLists, private IInser
 
   // --- Document windows
   IDocumentWindow* NewDocument(const TSlDocument* source = nullptr);
+  // The name a new list is proposed under in this folder: the first "ListN.m3u" that
+  // names no row and nothing on disk, so a save under it (one the user accepts, or one
+  // made when the session ends) never replaces a list the user already has.
+  QString FreeListPath(const QString& folder) const;
   // Both return the window, also one whose list failed to load (LoadFailed()); such a
   // window leaves no mark and no row.
   IDocumentWindow* Open(int row, const TSlDocument* source = nullptr);

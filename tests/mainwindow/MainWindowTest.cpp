@@ -525,3 +525,52 @@ TEST_F(MainWindowTest, AnOpenListIsClosedThenForgottenOrDeleted) {
     EXPECT_EQ(QFile::exists(list), QString(action) == "RepListRemoveList") << action;
   }
 }
+
+// A new list saved when nobody is there to answer (the session ends) never replaces a
+// list the user has under the proposed name: with no Documents folder it goes into the
+// home folder under the first free number.
+TEST_F(MainWindowTest, NewListSavedUnattendedNeverReplacesAUserList) {
+  const QString home = QDir::homePath();
+  const QString own = home + "/List1.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(own, "/m/mine.mp3\r\n"));
+  TMainForm form(ini, false);
+  form.HandOver(lb::BuildHandOverPayload({"/m/new.mp3"}));
+  ASSERT_EQ(form.Children().size(), 1);
+  Settle(form);
+  ASSERT_TRUE(QDir(home + "/Documents").removeRecursively());
+  lb::TUnattendedUiServices unattended;
+  UiServices* previous = UiServices::Install(&unattended);
+  const bool closed = form.close();
+  UiServices::Install(previous);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QDir().mkpath(home + "/Documents");
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(lbtest::ReadFile(own), "/m/mine.mp3\r\n");
+  EXPECT_TRUE(lbtest::ReadFile(home + "/List2.m3u").contains("/m/new.mp3"));
+  for (const QString& path : {own, home + "/List2.m3u", home + "/List2.lbt"}) QFile::remove(path);
+}
+
+// "Сохранить как" onto a list open in another window (the same file by identity, here
+// reached through a linked folder) is refused: that list stays on disk and in its window.
+TEST_F(MainWindowTest, SaveAsOntoAListOpenInAnotherWindowIsRefused) {
+  const QString list = MakeList("open.m3u", {"/m/a.mp3", "/m/b.mp3"});
+  const QByteArray before = lbtest::ReadFile(list);
+  ASSERT_TRUE(QFile::link(dir, dir + "/linked"));
+  TMainForm form(ini, false);
+  auto* open = static_cast<TMDIChild*>(form.Repository().OpenFile(list));
+  ASSERT_FALSE(open->LoadFailed());
+  auto* fresh = static_cast<TMDIChild*>(form.Repository().NewDocument());
+  fresh->m_Document.InsertSong(TSlSong(nullptr, "/m/new.mp3", QString()), -1);
+  const QString proposed = fresh->m_Document.m_FileName;
+  ui.NextSaveFileName(dir + "/linked/open.m3u");
+  EXPECT_FALSE(form.SaveDocumentAs(fresh));
+  EXPECT_EQ(ui.Texts(), QStringList({"Лист \"" + dir +
+                                     "/linked/open.m3u\"\nоткрыт в другом окне. Закройте его "
+                                     "или выберите другое имя."}));
+  EXPECT_EQ(lbtest::ReadFile(list), before);
+  EXPECT_EQ(Paths(open->m_Document), QStringList({"/m/a.mp3", "/m/b.mp3"}));
+  EXPECT_EQ(fresh->m_Document.m_FileName, proposed);
+  EXPECT_TRUE(fresh->m_Document.m_bNew);
+  Settle(form);
+  fresh->m_Document.m_bModified = false;
+}

@@ -483,4 +483,44 @@ TEST_F(InsertFilesTest, TheSkipWarningIsToldInsideAJob) {
   EXPECT_GT(seen.depth, 0);
 }
 
+// A name with a line break cannot be a list line (it would read back as two songs): a
+// scan, a drop and a link leave it out and say so, and a list that holds one anyway is
+// not written, its old file kept whole.
+TEST_F(InsertFilesTest, NamesWithALineBreakNeverEnterAList) {
+  Touch(dir + "/ok.mp3");
+  for (const char* name : {"/new\nline.mp3", "/cr\rname.mp3", "/folder\nname/a.mp3"})
+    Touch(dir + name);
+  Link(dir + "/new\nline.mp3", dir + "/link.mp3");
+  const QString bare = "Имя с переводом строки: \"" + dir;
+  const struct {
+    QStringList dropped;
+    QString line;
+  } cases[] = {
+      {{dir}, "В папке \"" + dir + "\" имён с переводом строки: 3."},
+      {{dir + "/cr\rname.mp3", dir + "/ok.mp3"}, bare + "/cr\rname.mp3\"."},
+      {{dir + "/link.mp3", dir + "/ok.mp3"}, bare + "/new\nline.mp3\"."},
+      {{dir + "/folder\nname", dir + "/ok.mp3"}, bare + "/folder\nname\"."},
+  };
+  for (const auto& c : cases) {
+    ui.ClearMessages();
+    TSlInsertFilesManager m(c.dropped);
+    ASSERT_TRUE(m.InsertFromDrop());
+    const std::string what = c.dropped.first().toStdString();
+    EXPECT_EQ(Paths(m.m_FoundSongs), QStringList{dir + "/ok.mp3"}) << what;
+    ASSERT_EQ(ui.Texts().size(), 1) << what;
+    EXPECT_TRUE(ui.Texts()[0].contains(c.line)) << ui.Texts()[0].toStdString();
+  }
+
+  const QString list = dir + "/kept.m3u";
+  ASSERT_TRUE(lbtest::WriteFile(list, "/m/a.mp3\r\n"));
+  TSlDocument doc;
+  doc.SetFileName(list);
+  doc.InsertSong(TSlSong(nullptr, dir + "/new\nline.mp3", QString()), -1);
+  ui.ClearMessages();
+  EXPECT_FALSE(doc.Save(false));
+  EXPECT_EQ(lbtest::ReadFile(list), "/m/a.mp3\r\n");
+  ASSERT_EQ(ui.Texts().size(), 1);
+  EXPECT_TRUE(ui.Texts()[0].startsWith("Имя с переводом строки не может быть записано в лист"));
+}
+
 }  // namespace
