@@ -1,5 +1,6 @@
 // "lbtools3-cli recognize" over a tracker.ini disc: the chosen rows filled and saved.
 #include "CliRun.h"
+#include "RegisterID3Com.h"
 #include "extracter/ExtracterTestSupport.h"
 #include "lbtools3/model/M3uList.h"
 
@@ -11,6 +12,11 @@ namespace {
 
 class RecognizeCommand : public TExtracterFixture {
  protected:
+  // The command reads each song's tags before it fills them.
+  void SetUp() override {
+    TExtracterFixture::SetUp();
+    ASSERT_TRUE(RegisterID3Com());
+  }
   // The tool starts in the fixture's folder, so relative paths name its files.
   int Run(const QStringList& args) {
     CliOptions options;
