@@ -66,6 +66,11 @@ bool ExportCovers(CliContext& c, TSlDocument& doc, const std::vector<int>& rows,
 
 int TagsCover(CliContext& c, const QStringList& args) {
   if (args.isEmpty()) return CliUsageError(c, "Укажите файл или лист");
+  // A stream's address has no tags and never stands for a file of the current folder.
+  if (lb::IsStreamUrl(args.first())) {
+    c.err << QString::fromUtf8(lbtags::kStreamNoTags).arg(args.first()) << Qt::endl;
+    return 1;
+  }
   const QString target = CliAbsolutePath(args.first());
   QString rowsText, image, exportFolder;
   TCoverRequest request;

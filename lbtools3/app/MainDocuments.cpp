@@ -421,9 +421,18 @@ void TMainForm::ConnectDocumentActions() {
   on("FileSaveDocAs", [this] { WithChild([this](TMDIChild* c) { SaveDocumentAs(c); }); });
   rule("FileSaveDocAs", TActionRule::Doc);
   on("FileSaveAll", [this] {
-    // No dialog, also not for lists that were never saved: they keep their proposed name.
-    for (TMDIChild* child : Children())
-      if (child->m_Document.m_bModified) child->m_Document.Save(false);
+    // No dialog, also not for lists that were never saved: they keep their proposed
+    // name, unless a file took it meanwhile or its folder is gone: such a list is saved
+    // as the user names it (from a fresh proposal), never over another file.
+    for (TMDIChild* child : Children()) {
+      TSlDocument& document = child->m_Document;
+      if (!document.m_bModified) continue;
+      const QString& name = document.m_FileName;
+      if (document.m_bNew && (lb::NameTaken(name) || !QFileInfo(name).absoluteDir().exists()))
+        SaveDocumentAs(child);
+      else
+        document.Save(false);
+    }
   });
   rule("FileSaveAll", TActionRule::AnyModified);
 

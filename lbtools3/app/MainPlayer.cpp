@@ -48,7 +48,8 @@ class TPositionBarFilter : public QObject {
           QTimer::singleShot(0, m_Bar, [this] { Release(); });
         break;
       case QEvent::Wheel: {
-        const int step = std::max(1, m_Step());
+        // A negative velocity turns the direction round; 0 (never accepted) moves as 1.
+        const int step = m_Step() == 0 ? 1 : m_Step();
         const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
         m_Bar->setValue(m_Bar->value() - delta / step);
         m_SetPosition(m_Bar->value());

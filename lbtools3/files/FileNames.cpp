@@ -180,8 +180,15 @@ QString CorrectName(const QString& name) {
   bool bDots = name.startsWith(u'.') || name.endsWith(u'.');
   for (qsizetype i = 1; !bDots && i < name.size(); ++i)
     bDots = name[i] == u'.' && name[i - 1] == u'.';
-  if (!bDots) return name;
+  // A control character from a tag (a line break above all) would make a name no list
+  // line can hold.
+  bool bControl = false;
+  for (qsizetype i = 0; !bControl && i < name.size(); ++i) bControl = name[i].unicode() < 0x20;
+  if (!bDots && !bControl) return name;
   QString out = name;
+  for (QChar& c : out)
+    if (c.unicode() < 0x20) c = u'_';
+  if (!bDots) return out;
   if (out.startsWith(u'.')) out.prepend(u'_');
   while (out.endsWith(u'.')) out.chop(1);
   QString collapsed;

@@ -44,8 +44,9 @@ QString MaskErrorText(TMaskError error);
 bool HasRefusedCharacter(const QString& name);
 // Every refused character becomes "_".
 QString ReplaceRefusedCharacters(const QString& name);
-// The correction every built name gets: a leading dot is prefixed with "_", dots at
-// the end are removed, and every run of dots becomes one dot.
+// The correction every built name gets: a control character (a line break) becomes
+// "_", a leading dot is prefixed with "_", dots at the end are removed, and every run
+// of dots becomes one dot.
 QString CorrectName(const QString& name);
 // The case modifier applied to a value (Unicode casing, Cyrillic included).
 QString ApplyCaseModifier(const QString& value, int modifier);

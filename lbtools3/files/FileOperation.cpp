@@ -192,8 +192,9 @@ bool TFileOperation::Attempt(bool bMove, const QString& source, const QString& t
       m_Unlooked << target;
     return true;
   }
-  // A copy was looked at as it was written; a move between file systems is a new file.
-  const dev_t device = Produced(target, true, !bMove ? &made : nullptr);
+  // A copy was looked at as it was written. A move between file systems keeps the
+  // file's mode, as a rename does: only a copy is made writable.
+  const dev_t device = Produced(target, !bMove, !bMove ? &made : nullptr);
   if (!bMove) m_Unflushed.emplace_back(device, target);
   return true;
 }

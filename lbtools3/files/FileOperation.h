@@ -102,8 +102,8 @@ class TFileOperation {
   //
   // known, when given, is the source's status as the caller has just looked at it: a
   // rename within the file system then takes the file's identity from it. A renamed
-  // file keeps its mode; a copy (also a move between file systems) is made writable,
-  // as a file copied from a disc is read-only.
+  // or moved file keeps its mode; a copy is made writable, as a file copied from a disc
+  // is read-only.
   int MoveOrCopy(bool bMove, const QString& source, QString& target,
                  const struct stat* known = nullptr);
   // Waits until the copies made so far are on the disk: a batch of copies flushes once

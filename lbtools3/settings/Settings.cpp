@@ -316,7 +316,7 @@ void TSettingsModel::Load() {
 bool TSettingsModel::ParseVelocity(const QString& text, int* value) {
   bool ok = false;
   const int n = text.trimmed().toInt(&ok, 10);
-  if (!ok || n < kMinVelocity || n > kMaxVelocity) return false;
+  if (!ok || n == 0 || n < -kMaxVelocity || n > kMaxVelocity) return false;
   if (value) *value = n;
   return true;
 }
@@ -350,8 +350,8 @@ QString TSettingsModel::Validate(TField* field) const {
   if (!ParseVelocity(v.velocity, nullptr))
     return fail(sfVelocity,
                 QString("Замедление перемещения указателя проигрываемой песни должно быть не "
-                        "нулевым числом\nДопустимы целые числа от %1 до %2.")
-                    .arg(kMinVelocity)
+                        "нулевым числом\nДопустимы целые числа от %1 до %2, кроме 0.")
+                    .arg(-kMaxVelocity)
                     .arg(kMaxVelocity));
   if (!lb::TagCodePageExists(v.tagCodePage))
     return fail(sfTagCodePage, "Неизвестная кодовая страница тэгов");

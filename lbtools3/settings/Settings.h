@@ -214,11 +214,10 @@ class TSettingsModel {
   // write failed: the dialog stays open.
   bool Accept(ISettingsEffects* effects);
 
-  // The velocity text as the dialog accepts it: an integer from kMinVelocity to
-  // kMaxVelocity. A wheel notch (120) moves the position bar by 120 / velocity percent
-  // in whole steps: a larger divisor would never move it, and the bar takes no
-  // negative one.
-  static constexpr int kMinVelocity = 1;
+  // The velocity text as the dialog accepts it: an integer other than 0 from
+  // -kMaxVelocity to kMaxVelocity. A wheel notch (120) moves the position bar by
+  // 120 / velocity percent in whole steps (a larger divisor would never move it); a
+  // negative velocity turns the wheel's direction round.
   static constexpr int kMaxVelocity = 120;
   static bool ParseVelocity(const QString& text, int* value);
   // The working extensions typed in the dialog: they must parse and name at least one

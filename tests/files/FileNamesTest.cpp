@@ -74,6 +74,9 @@ TEST_F(FileNamesTest, NumberPaddingAndCorrections) {
   const TSlSong& every = filestest::AddSong(doc, "/m/b.mp3", {"a\\b:c*d?e\"f<g>h|i;Ж", "", ""});
   EXPECT_EQ(Name(every, "%1"), "a_b_c_d_e_f_g_h_i;Ж");
   EXPECT_EQ(CorrectName(".a...b..."), "_.a.b");
+  // A line break from a tag never reaches a name, also with correction off.
+  const TSlSong& broken = filestest::AddSong(doc, "/m/c.mp3", {"Line\nBreak\rX", "", ""});
+  EXPECT_EQ(Name(broken, "%1", 0, 1, false), "Line_Break_X");
 }
 
 TEST_F(FileNamesTest, TagVersionsTheMaskNeeds) {

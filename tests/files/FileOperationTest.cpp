@@ -149,7 +149,10 @@ TEST_F(FileOperationTest, CopyRefusesToOverwriteKeepsTheTimeAndIsWritable) {
   EXPECT_EQ(filestest::FilesBelow(dir), (QStringList{"a", "b", "c"}));
   QString moved = dir + "/d";
   EXPECT_EQ(Move(a, moved), frDone);
-  ASSERT_EQ(::stat(QFile::encodeName(moved).constData(), &sa), 0);
+  operation.m_bMoveByCopy = true;  // the way between file systems
+  QString movedAgain = dir + "/e";
+  EXPECT_EQ(Move(moved, movedAgain), frDone);
+  ASSERT_EQ(::stat(QFile::encodeName(movedAgain).constData(), &sa), 0);
   EXPECT_EQ(sa.st_mode & 07777, 0444u);
 }
 

@@ -68,6 +68,7 @@ TEST(StreamRowsTest, NoOperationTakesAStreamsAddressForAFile) {
       cli({"list", "add", "LIST", "http://other.example.com/x.mp3"}),
       cli({"tags", "show", kStream}, 1),
       cli({"tags", "set", kStream, "title=X"}, 1),
+      cli({"--yes", "tags", "cover", kStream, "--remove"}, 1),
       cli({"tags", "edit", "LIST", "--all", "title=X"}),
       cli({"tags", "cover", "LIST", "--remove"}),
       cli({"tags", "cover", "LIST", "--export", "DIR"}),

@@ -196,9 +196,19 @@ TEST_F(MainWindowTest, SaveAllKeepsTheProposedNameOfANewList) {
   EXPECT_TRUE(ui.Messages().isEmpty());
   EXPECT_TRUE(QFile::exists(proposed));
   EXPECT_FALSE(child->m_Document.m_bModified);
+  // A file that took a new list's proposed name meanwhile is never written over: the
+  // list is saved as the user names it (here the dialog is cancelled).
+  auto* second = static_cast<TMDIChild*>(form.Repository().NewDocument());
+  const QString taken = second->m_Document.m_FileName;
+  ASSERT_TRUE(lbtest::WriteFile(taken, "/m/mine.mp3\r\n"));
+  second->m_Document.InsertSong(TSlSong(nullptr, "/m/b.mp3", QString()), -1);
+  form.FindAction("FileSaveAll")->trigger();
+  EXPECT_EQ(lbtest::ReadFile(taken), "/m/mine.mp3\r\n");
+  EXPECT_TRUE(second->m_Document.m_bModified);
+  second->m_Document.m_bModified = false;
   Settle(form);
-  QFile::remove(proposed);
-  QFile::remove(TSlDocument::DataFilePath(proposed));
+  for (const QString& path : {proposed, TSlDocument::DataFilePath(proposed), taken})
+    QFile::remove(path);
 }
 
 TEST_F(MainWindowTest, SaveAsToAnotherCaseIsAnotherFile) {

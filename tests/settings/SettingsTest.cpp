@@ -12,7 +12,7 @@ namespace {
 
 const QString kVelocityMessage =
     "Замедление перемещения указателя проигрываемой песни должно быть не нулевым числом\n"
-    "Допустимы целые числа от 1 до 120.";
+    "Допустимы целые числа от -120 до 120, кроме 0.";
 
 class SettingsModelTest : public ::testing::Test {
  protected:
@@ -189,14 +189,14 @@ TEST_F(SettingsModelTest, TagCodePageAndDrivesAreCheckedWrittenAndApplied) {
 }
 
 TEST_F(SettingsModelTest, VelocityMustBeAnIntegerThatMovesTheBar) {
-  // Past 120 a wheel notch would never move the bar; a negative divisor is no slow-down.
-  for (const char* bad : {"0", "-0", "+0", "00", "", " ", "abc", "5x", "1.5", "-5", "121",
+  // Past 120 a wheel notch would never move the bar; a negative one turns it round.
+  for (const char* bad : {"0", "-0", "+0", "00", "", " ", "abc", "5x", "1.5", "-121", "121",
                           "99999999999", "99999999999999"})
     EXPECT_FALSE(TSettingsModel::ParseVelocity(bad, nullptr)) << bad;
   int value = 0;
   EXPECT_TRUE(TSettingsModel::ParseVelocity(" 12 ", &value));
   EXPECT_EQ(value, 12);
-  for (const char* good : {"1", "+1", "120"})
+  for (const char* good : {"1", "+1", "120", "-5", "-120"})
     EXPECT_TRUE(TSettingsModel::ParseVelocity(good, nullptr)) << good;
 }
 

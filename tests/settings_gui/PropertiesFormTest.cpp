@@ -109,7 +109,7 @@ TEST_F(PropertiesFormTest, CutMissingFilesExcludesFastPlay) {
 }
 
 TEST_F(PropertiesFormTest, VelocityMustBeAnIntegerInItsRange) {
-  for (const char* bad : {"0", "-5", "abc"}) {
+  for (const char* bad : {"0", "-121", "abc"}) {
     ui.ClearMessages();
     TPropertiesForm form(nullptr, ini, &effects);
     Find<QLineEdit>(form, "EditVelocity")->setText(bad);
@@ -118,7 +118,7 @@ TEST_F(PropertiesFormTest, VelocityMustBeAnIntegerInItsRange) {
     ASSERT_EQ(ui.Messages().size(), 1) << bad;
     EXPECT_EQ(ui.Messages()[0].text,
               "Замедление перемещения указателя проигрываемой песни должно быть не нулевым "
-              "числом\nДопустимы целые числа от 1 до 120.");
+              "числом\nДопустимы целые числа от -120 до 120, кроме 0.");
     EXPECT_EQ(ui.Messages()[0].caption, "LBTools");
     EXPECT_FALSE(QFileInfo::exists(env.IniPath())) << bad;
   }
