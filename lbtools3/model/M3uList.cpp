@@ -261,10 +261,12 @@ bool TSlSong::Sync() {
   // A stream's address names no file: nothing is looked at (a file of this system named
   // like the address is not the song's), and it has the age of a file that is not there.
   const bool bStream = IsStream();
-  const int32_t age = bStream ? kAgeMissing : lb::FileAge(path);
   // An unchanged file with nothing pending needs no more than one look at its age:
-  // both records would find the same and stop there.
-  if (!m_bNewFileAge && m_FileAge != kAgeNeverSynced && age == m_FileAge) return true;
+  // both records would find the same and stop there. A song never synchronised is read
+  // at once, without that look.
+  if (!m_bNewFileAge && m_FileAge != kAgeNeverSynced &&
+      (bStream ? kAgeMissing : lb::FileAge(path)) == m_FileAge)
+    return true;
   {
     // Both records take what they need from one look at the file, made under the
     // program-wide ID3Com lock that keeps the component linked to it meanwhile.
